@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// A profile file as Windows keeps it: "[section]" headers and "key=value"
+// lines, Windows-1252 text, CRLF line ends. Sections and keys are matched
+// regardless of case; the first match wins. Lines that are neither (comments,
+// garbage) are kept as they are. Writing changes only the line of the key,
+// or adds it at the end of its section.
+class IniFile
+{
+public:
+    // An unreadable or missing file gives an empty one and false.
+    bool load(const QString& path, QString* error = nullptr);
+    // Written to a temporary file and renamed, so a failed write never leaves
+    // a torn file behind.
+    bool save(const QString& path, QString* error = nullptr) const;
+
+    // The text after "=", exactly as stored; found tells a missing key apart.
+    QString value(const QString& section, const QString& key, bool* found = nullptr) const;
+    void setValue(const QString& section, const QString& key, const QString& text);
+
+    QStringList lines() const { return m_lines; }
+    void setLines(const QStringList& lines) { m_lines = lines; }
+
+    // A file named "Tolvex.ini" in dir, whatever its letters' case; empty if none.
+    static QString find(const QString& dir, const QString& name);
+
+private:
+    static bool isHeader(const QString& line, QString* name);
+    static bool keyOf(const QString& line, QString* key, QString* value);
+
+    QStringList m_lines;
+    bool m_utf8 = false;
+};

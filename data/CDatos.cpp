@@ -1,0 +1,675 @@
+#include "CDatos.h"
+
+#include <QAtomicInteger>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlIndex>
+#include <QSqlQuery>
+#include <cstdio>
+
+#include "MessageBox.h"
+#include "SqlDialect.h"
+
+namespace {
+QAtomicInteger<quint64> g_connectionCounter;
+QString g_baseDir;
+QString g_fechaFrm = QStringLiteral("DD/MM/YYYY");
+
+QString nextConnectionName()
+{
+    return QStringLiteral("tolvex_cdatos_%1").arg(g_connectionCounter.fetchAndAddRelaxed(1) + 1);
+}
+
+bool isNumericType(const QMetaType& t)
+{
+    switch (t.id()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isTextType(const QMetaType& t)
+{
+    return t.id() == QMetaType::QString || t.id() == QMetaType::QByteArray;
+}
+
+QString sqlErrorText(const QSqlError& e)
+{
+    QString t = e.databaseText().trimmed();
+    if (t.isEmpty())
+        t = e.text().trimmed();
+    return t;
+}
+} // namespace
+
+CDatos::CDatos() = default;
+
+CDatos::~CDatos()
+{
+    CierraRegistro();
+    CerrarBase();
+}
+
+void CDatos::setDirectorioBase(const QString& dir)
+{
+    g_baseDir = dir;
+}
+
+QString CDatos::directorioBase()
+{
+    return g_baseDir.isEmpty() ? QDir::currentPath() : g_baseDir;
+}
+
+void CDatos::setFormatoFecha(const QString& fechaFrm)
+{
+    g_fechaFrm = fechaFrm;
+}
+
+QString CDatos::formatoFecha()
+{
+    return g_fechaFrm;
+}
+
+bool CDatos::fail(const QString& error)
+{
+    m_error = error;
+    return false;
+}
+
+bool CDatos::abierta() const
+{
+    return !m_connName.isEmpty() && QSqlDatabase::database(m_connName, false).isOpen();
+}
+
+QSqlDatabase CDatos::base() const
+{
+    return QSqlDatabase::database(m_connName, false);
+}
+
+bool CDatos::AbrirBase(const QString& nombreBase, bool crear)
+{
+    CierraRegistro();
+    CerrarBase();
+    m_error.clear();
+    m_cs = ConnectionString::parse(nombreBase, directorioBase());
+    if (!m_cs.isValid())
+        return fail(m_cs.error);
+
+    m_connName = nextConnectionName();
+    if (m_cs.engine == ConnectionString::SQLite) {
+        QFileInfo fi(m_cs.path);
+        if (!crear && !fi.exists()) {
+            const QString path = m_cs.path;
+            CerrarBase();
+            return fail(QStringLiteral("No existe la base de datos %1.").arg(path));
+        }
+        if (fi.exists() && !fi.isFile()) {
+            const QString path = m_cs.path;
+            CerrarBase();
+            return fail(QStringLiteral("%1 no es un archivo de base de datos.").arg(path));
+        }
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connName);
+        db.setDatabaseName(m_cs.path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
+        if (!db.open()) {
+            const QString e = sqlErrorText(db.lastError());
+            CerrarBase();
+            return fail(QStringLiteral("No se pudo abrir la base de datos: %1").arg(e));
+        }
+        QSqlQuery q(db);
+        // Reading the schema tells a damaged or foreign file at once.
+        if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+            const QString e = sqlErrorText(q.lastError());
+            q = QSqlQuery();
+            db = QSqlDatabase();
+            CerrarBase();
+            return fail(QStringLiteral("No se pudo abrir la base de datos: %1").arg(e));
+        }
+        q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+    } else {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connName);
+        db.setHostName(m_cs.host);
+        db.setPort(m_cs.port);
+        db.setDatabaseName(m_cs.database);
+        db.setUserName(m_cs.user);
+        db.setPassword(m_cs.password);
+        db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+        if (!db.open()) {
+            const QString e = sqlErrorText(db.lastError());
+            db = QSqlDatabase();
+            CerrarBase();
+            return fail(QStringLiteral("No se pudo abrir la base de datos: %1").arg(e));
+        }
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("SET client_min_messages TO WARNING"));
+    }
+    return true;
+}
+
+void CDatos::CerrarBase()
+{
+    if (m_connName.isEmpty())
+        return;
+    if (m_inTransaction)
+        Deshace();
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connName, false);
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connName);
+    m_connName.clear();
+}
+
+bool CDatos::AbreRegistro(const QString& consultaSQL)
+{
+    CierraRegistro();
+    if (!abierta())
+        return fail(m_error.isEmpty() ? QStringLiteral("No hay conexión con la base de datos.")
+                                      : m_error);
+    QSqlDatabase db = base();
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    const QString sql = SqlDialect::adaptar(consultaSQL, m_cs.engine, g_fechaFrm);
+    if (!q.exec(sql))
+        return fail(sqlErrorText(q.lastError()));
+    while (q.next())
+        m_rows.append(q.record());
+    m_table = SqlDialect::tablaDe(consultaSQL);
+    if (!m_table.isEmpty()) {
+        m_tableRecord = db.record(m_table);
+        const QSqlIndex pk = db.primaryIndex(m_table);
+        for (int i = 0; i < pk.count(); ++i)
+            m_primaryKey.append(pk.fieldName(i));
+    }
+    if (m_tableRecord.isEmpty())
+        m_tableRecord = q.record();
+    m_pos = m_rows.isEmpty() ? -1 : 0;
+    m_registroAbierto = true;
+    return true;
+}
+
+void CDatos::CierraRegistro()
+{
+    m_rows.clear();
+    m_pos = -1;
+    m_table.clear();
+    m_primaryKey.clear();
+    m_tableRecord = QSqlRecord();
+    m_edit = QSqlRecord();
+    m_adding = false;
+    m_registroAbierto = false;
+}
+
+bool CDatos::Existe_Registro() const
+{
+    return m_pos >= 0 && m_pos < m_rows.size();
+}
+
+long CDatos::Cant_Registros()
+{
+    m_pos = m_rows.isEmpty() ? -1 : 0;
+    return m_rows.size();
+}
+
+bool CDatos::PrimerRegistro()
+{
+    m_edit = QSqlRecord();
+    m_adding = false;
+    m_pos = m_rows.isEmpty() ? -1 : 0;
+    return Existe_Registro();
+}
+
+bool CDatos::SiguienteRegistro()
+{
+    m_edit = QSqlRecord();
+    m_adding = false;
+    if (m_pos < m_rows.size())
+        ++m_pos;
+    return Existe_Registro();
+}
+
+QSqlRecord CDatos::registroActual() const
+{
+    if (!m_edit.isEmpty())
+        return m_edit;
+    return Existe_Registro() ? m_rows.at(m_pos) : QSqlRecord();
+}
+
+QVariant CDatos::Campo(const QString& nombre) const
+{
+    const QSqlRecord r = registroActual();
+    const int i = r.indexOf(nombre);
+    return i < 0 ? QVariant() : r.value(i);
+}
+
+bool CDatos::NuevoRegistro()
+{
+    if (!m_registroAbierto || m_tableRecord.isEmpty())
+        return fail(QStringLiteral("No hay un conjunto de registros abierto."));
+    m_edit = m_tableRecord;
+    for (int i = 0; i < m_edit.count(); ++i) {
+        m_edit.setNull(i);
+        m_edit.setGenerated(i, false);
+    }
+    m_adding = true;
+    return true;
+}
+
+bool CDatos::SetCampo(const QString& nombre, const QVariant& valor)
+{
+    if (m_edit.isEmpty()) {
+        if (!Existe_Registro())
+            return fail(QStringLiteral("No hay un registro actual."));
+        m_edit = m_rows.at(m_pos);
+        for (int i = 0; i < m_edit.count(); ++i)
+            m_edit.setGenerated(i, false);
+    }
+    const int i = m_edit.indexOf(nombre);
+    if (i < 0)
+        return fail(QStringLiteral("El campo %1 no existe.").arg(nombre));
+    m_edit.setValue(i, valor);
+    m_edit.setGenerated(i, true);
+    return true;
+}
+
+QVariant CDatos::paraMotor(const QVariant& v) const
+{
+    if (!v.isValid() || v.isNull())
+        return v;
+    switch (v.metaType().id()) {
+    case QMetaType::QDate:
+        if (m_cs.engine == ConnectionString::SQLite)
+            return v.toDate().toString(Qt::ISODate);
+        return v;
+    case QMetaType::QTime:
+        return v.toTime().toString(QStringLiteral("HH:mm:ss"));
+    case QMetaType::QDateTime:
+        return v.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    case QMetaType::Bool:
+        return v.toBool() ? 1 : 0;
+    default:
+        return v;
+    }
+}
+
+QString CDatos::condicionClave(const QSqlRecord& original, QVariantList& valores) const
+{
+    QStringList parts;
+    const QStringList keys = [&] {
+        if (!m_primaryKey.isEmpty())
+            return m_primaryKey;
+        QStringList all;
+        for (int i = 0; i < original.count(); ++i)
+            all.append(original.fieldName(i));
+        return all;
+    }();
+    for (const QString& k : keys) {
+        const QVariant v = original.value(k);
+        if (v.isNull()) {
+            parts.append(k + QStringLiteral(" IS NULL"));
+        } else {
+            parts.append(k + QStringLiteral(" = ?"));
+            valores.append(paraMotor(v));
+        }
+    }
+    return parts.join(QStringLiteral(" AND "));
+}
+
+bool CDatos::escribeRegistro(const QSqlRecord& nuevo, const QSqlRecord& original, bool insertar)
+{
+    if (m_table.isEmpty())
+        return fail(QStringLiteral("El conjunto de registros no admite cambios."));
+    QStringList names;
+    QVariantList values;
+    for (int i = 0; i < nuevo.count(); ++i) {
+        if (!nuevo.isGenerated(i))
+            continue;
+        names.append(nuevo.fieldName(i));
+        values.append(paraMotor(nuevo.value(i)));
+    }
+    if (names.isEmpty())
+        return true;
+    QString sql;
+    if (insertar) {
+        QStringList marks;
+        for (qsizetype i = 0; i < names.size(); ++i)
+            marks.append(QStringLiteral("?"));
+        sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                  .arg(m_table, names.join(u','), marks.join(u','));
+        return Ejecuta(sql, values);
+    }
+    QStringList sets;
+    for (const QString& n : names)
+        sets.append(n + QStringLiteral(" = ?"));
+    const QString where = condicionClave(original, values);
+    sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(m_table, sets.join(u','), where);
+    int affected = 0;
+    if (!Ejecuta(sql, values, &affected))
+        return false;
+    if (affected == 0)
+        return fail(QStringLiteral("El registro fue modificado o eliminado por otro usuario."));
+    return true;
+}
+
+bool CDatos::Actualiza()
+{
+    if (m_edit.isEmpty())
+        return true;
+    bool ok;
+    if (m_adding) {
+        ok = escribeRegistro(m_edit, QSqlRecord(), true);
+        if (ok) {
+            m_rows.append(m_edit);
+            m_pos = m_rows.size() - 1;
+        }
+    } else {
+        if (!Existe_Registro())
+            return fail(QStringLiteral("No hay un registro actual."));
+        ok = escribeRegistro(m_edit, m_rows.at(m_pos), false);
+        if (ok)
+            m_rows[m_pos] = m_edit;
+    }
+    m_edit = QSqlRecord();
+    m_adding = false;
+    return ok;
+}
+
+bool CDatos::AgregaRegistros(const QList<ParCampo>& pares)
+{
+    m_warnings.clear();
+    if (pares.isEmpty() || pares.first().first.isEmpty())
+        return fail(QStringLiteral("Falta el primer campo del registro."));
+    if (!NuevoRegistro())
+        return false;
+    for (const ParCampo& p : pares) {
+        if (p.first.isEmpty())
+            continue;
+        const int i = m_edit.indexOf(p.first);
+        if (i < 0) {
+            m_warnings.append(QStringLiteral("El campo %1 no existe en %2.").arg(p.first, m_table));
+            continue;
+        }
+        const QMetaType type = m_edit.field(i).metaType();
+        QVariant v = p.second;
+        const bool empty = !v.isValid() || v.isNull() ||
+                           (v.metaType().id() == QMetaType::QString && v.toString().isEmpty());
+        if (empty) {
+            v = isTextType(type) ? QVariant(QString()) : QVariant();
+        } else if (isNumericType(type) && v.metaType().id() == QMetaType::QString) {
+            bool ok = false;
+            const double d = v.toString().trimmed().toDouble(&ok);
+            if (!ok) {
+                m_edit = QSqlRecord();
+                m_adding = false;
+                return fail(QStringLiteral("El valor «%1» no corresponde al campo %2.")
+                                .arg(v.toString(), p.first));
+            }
+            v = d;
+        }
+        m_edit.setValue(i, v);
+        m_edit.setGenerated(i, true);
+    }
+    const bool own = !m_inTransaction;
+    if (own && !IniciaTransaccion()) {
+        m_edit = QSqlRecord();
+        m_adding = false;
+        return false;
+    }
+    if (!Actualiza()) {
+        const QString e = m_error;
+        if (own)
+            Deshace();
+        return fail(e);
+    }
+    if (own && !Confirma()) {
+        const QString e = m_error;
+        Deshace();
+        return fail(e);
+    }
+    return true;
+}
+
+bool CDatos::EditaRegistros(const QList<ParCampo>& pares)
+{
+    if (!Existe_Registro())
+        return fail(QStringLiteral("No hay un registro actual."));
+    for (const ParCampo& p : pares) {
+        if (p.first.isEmpty())
+            continue;
+        if (!SetCampo(p.first, p.second)) {
+            m_edit = QSqlRecord();
+            return false;
+        }
+    }
+    return Actualiza();
+}
+
+bool CDatos::Eliminar_Registro()
+{
+    if (!Existe_Registro())
+        return fail(QStringLiteral("No hay un registro actual."));
+    if (m_table.isEmpty())
+        return fail(QStringLiteral("El conjunto de registros no admite cambios."));
+    QVariantList values;
+    const QString where = condicionClave(m_rows.at(m_pos), values);
+    int affected = 0;
+    if (!Ejecuta(QStringLiteral("DELETE FROM %1 WHERE %2").arg(m_table, where), values, &affected))
+        return false;
+    if (affected == 0)
+        return fail(QStringLiteral("El registro fue modificado o eliminado por otro usuario."));
+    m_rows.remove(m_pos);
+    if (m_pos >= m_rows.size())
+        m_pos = m_rows.size() - 1;
+    m_edit = QSqlRecord();
+    return true;
+}
+
+bool CDatos::Ejecuta(const QString& sql, const QVariantList& valores, int* filasAfectadas)
+{
+    if (!abierta())
+        return fail(QStringLiteral("No hay conexión con la base de datos."));
+    QSqlQuery q(base());
+    if (!q.prepare(SqlDialect::adaptar(sql, m_cs.engine, g_fechaFrm)))
+        return fail(sqlErrorText(q.lastError()));
+    for (const QVariant& v : valores)
+        q.addBindValue(paraMotor(v));
+    if (!q.exec())
+        return fail(sqlErrorText(q.lastError()));
+    if (filasAfectadas)
+        *filasAfectadas = q.numRowsAffected();
+    return true;
+}
+
+bool CDatos::IniciaTransaccion()
+{
+    if (m_inTransaction)
+        return true;
+    if (!abierta())
+        return fail(QStringLiteral("No hay conexión con la base de datos."));
+    QSqlQuery q(base());
+    const QString begin = m_cs.engine == ConnectionString::SQLite ? QStringLiteral("BEGIN IMMEDIATE")
+                                                                  : QStringLiteral("BEGIN");
+    if (!q.exec(begin))
+        return fail(sqlErrorText(q.lastError()));
+    m_inTransaction = true;
+    return true;
+}
+
+bool CDatos::Confirma()
+{
+    if (!m_inTransaction)
+        return true;
+    QSqlQuery q(base());
+    if (!q.exec(QStringLiteral("COMMIT")))
+        return fail(sqlErrorText(q.lastError()));
+    m_inTransaction = false;
+    return true;
+}
+
+bool CDatos::Deshace()
+{
+    if (!m_inTransaction)
+        return true;
+    m_inTransaction = false;
+    QSqlQuery q(base());
+    if (!q.exec(QStringLiteral("ROLLBACK")))
+        return fail(sqlErrorText(q.lastError()));
+    return true;
+}
+
+qint64 CDatos::TomaTicket(const QString& tablaGlobal)
+{
+    const bool own = !m_inTransaction;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (own && !IniciaTransaccion())
+            return 0;
+        QSqlQuery q(base());
+        const QString lock = m_cs.engine == ConnectionString::PostgreSQL ? QStringLiteral(" FOR UPDATE")
+                                                                         : QString();
+        q.prepare(QStringLiteral("SELECT VALOR FROM %1 WHERE VARIABLE = ?%2").arg(tablaGlobal, lock));
+        q.addBindValue(QStringLiteral("Ticket"));
+        if (!q.exec()) {
+            fail(sqlErrorText(q.lastError()));
+            if (own)
+                Deshace();
+            return 0;
+        }
+        qint64 ticket = 1;
+        const bool exists = q.next();
+        if (exists) {
+            bool ok = false;
+            const QString text = q.value(0).toString().trimmed();
+            ticket = text.toLongLong(&ok);
+            if (!ok) {
+                const double d = text.toDouble(&ok);
+                ok = ok && d >= 1 && d < 9e15 && d == static_cast<double>(static_cast<qint64>(d));
+                ticket = ok ? static_cast<qint64>(d) : 0;
+            }
+            if (!ok || ticket < 1) {
+                q = QSqlQuery();
+                fail(QStringLiteral("El valor de Ticket en %1 no es un número válido: «%2».")
+                         .arg(tablaGlobal, text));
+                if (own)
+                    Deshace();
+                return 0;
+            }
+        }
+        q = QSqlQuery();
+        const QString next = QString::number(ticket + 1);
+        const bool written =
+            exists ? Ejecuta(QStringLiteral("UPDATE %1 SET VALOR = ? WHERE VARIABLE = ?").arg(tablaGlobal),
+                             {next, QStringLiteral("Ticket")})
+                   : Ejecuta(QStringLiteral("INSERT INTO %1 (VARIABLE, VALOR, DESCRIPCION) VALUES (?, ?, ?)")
+                                 .arg(tablaGlobal),
+                             {QStringLiteral("Ticket"), next, QStringLiteral("-")});
+        if (!written) {
+            const QString e = m_error;
+            if (own)
+                Deshace();
+            fail(e);
+            if (own && !exists)
+                continue; // another program created the row meanwhile
+            return 0;
+        }
+        if (own && !Confirma()) {
+            const QString e = m_error;
+            Deshace();
+            fail(e);
+            return 0;
+        }
+        return ticket;
+    }
+    return 0;
+}
+
+QDate CDatos::aFecha(const QVariant& v)
+{
+    if (v.metaType().id() == QMetaType::QDate)
+        return v.toDate();
+    if (v.metaType().id() == QMetaType::QDateTime)
+        return v.toDateTime().date();
+    const QString s = v.toString().trimmed();
+    QDate d = QDate::fromString(s.left(10), Qt::ISODate);
+    return d;
+}
+
+QTime CDatos::aHora(const QVariant& v)
+{
+    if (v.metaType().id() == QMetaType::QTime)
+        return v.toTime();
+    if (v.metaType().id() == QMetaType::QDateTime)
+        return v.toDateTime().time();
+    const QString s = v.toString().trimmed();
+    for (const char* f : {"HH:mm:ss", "HH:mm:ss.zzz", "HH:mm", "H:mm:ss"}) {
+        const QTime t = QTime::fromString(s, QLatin1String(f));
+        if (t.isValid())
+            return t;
+    }
+    return {};
+}
+
+bool CDatos::CompactaryReparar(const QString& baseOri)
+{
+    QString error;
+    if (CompactaryReparar(baseOri, &error))
+        return true;
+    MessageBox::mostrar(nullptr, MessageBox::Exclamacion,
+                        QStringLiteral("Error al compactar la base de datos"),
+                        QStringLiteral("Error al compactar la base de datos:\r\n") + error);
+    return false;
+}
+
+bool CDatos::CompactaryReparar(const QString& baseOri, QString* error)
+{
+    const QTime now = QTime::currentTime();
+    const QString temp = QDir::current().absoluteFilePath(
+        QStringLiteral("DBT_%1%2.db").arg(now.minute(), 2, 10, QLatin1Char('0')).arg(now.second(), 2, 10, QLatin1Char('0')));
+    auto failWith = [&](int number, const QString& text) {
+        if (error)
+            *error = QString::number(number) + u' ' + text;
+        QFile::remove(temp);
+        return false;
+    };
+    if (QFile::exists(temp) && !QFile::remove(temp))
+        return failWith(1, QStringLiteral("No se puede borrar %1.").arg(temp));
+    QFileInfo src(baseOri);
+    if (!src.isFile())
+        return failWith(2, QStringLiteral("No existe el archivo %1.").arg(baseOri));
+    {
+        CDatos db;
+        if (!db.AbrirBase(ConnectionString::sqlite(src.absoluteFilePath())))
+            return failWith(3, db.ultimoError());
+        if (!db.Ejecuta(QStringLiteral("VACUUM INTO ") + SqlDialect::texto(temp)))
+            return failWith(4, db.ultimoError());
+    }
+    {
+        // The copy must be whole before it replaces anything.
+        CDatos check;
+        if (!check.AbrirBase(ConnectionString::sqlite(temp)) ||
+            !check.AbreRegistro(QStringLiteral("PRAGMA quick_check")) ||
+            check.Campo(QStringLiteral("quick_check")).toString() != u"ok")
+            return failWith(5, QStringLiteral("La copia compactada no es válida."));
+    }
+    // A journal left beside the file means another program still has it open.
+    if (QFile::exists(src.absoluteFilePath() + QStringLiteral("-wal")))
+        return failWith(6, QStringLiteral("La base de datos está en uso por otro programa."));
+    if (std::rename(QFile::encodeName(temp).constData(),
+                    QFile::encodeName(src.absoluteFilePath()).constData()) != 0)
+        return failWith(7, QStringLiteral("No se pudo reemplazar %1.").arg(baseOri));
+    return true;
+}

@@ -1,0 +1,10 @@
+#!/bin/sh
+# Configures and builds Tolvex into BUILD_DIR (default: build).
+#   scripts/build.sh [BUILD_DIR] [extra cmake options...]
+set -e
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="${1:-$ROOT/build}"
+[ $# -gt 0 ] && shift
+JOBS="$(nproc 2>/dev/null || echo 2)"
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$BUILD" -j "$JOBS"

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs the Debian 12 packages Tolvex needs to build, run and test.
+# Only what is missing is installed; needs root (or sudo).
+set -e
+PKGS="build-essential cmake pkg-config libgl-dev
+qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6sql6-sqlite libqt6sql6-psql
+libzip-dev
+postgresql sqlite3 socat python3 python3-pymodbus python3-openpyxl poppler-utils
+xvfb xauth"
+missing=""
+for p in $PKGS; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+if [ -z "$missing" ]; then
+    exit 0
+fi
+echo "Instalando paquetes:$missing"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+# shellcheck disable=SC2086
+$SUDO apt-get install -y -qq --no-install-recommends $missing

@@ -1,0 +1,1 @@
+namespace tolvex_station_placeholder {}

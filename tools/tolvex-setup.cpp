@@ -1,0 +1,96 @@
+// tolvex-setup DIR [--postgres "CONNECTION"] [--tcp HOST:PORT | --serial PORT] [--id N]
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+
+#include "Instalacion.h"
+
+namespace {
+
+int usage(const char* why)
+{
+    if (why)
+        std::fprintf(stderr, "tolvex-setup: %s\n", why);
+    std::fprintf(stderr,
+                 "uso: tolvex-setup DIRECTORIO [--postgres \"CONEXION\"] [--tcp HOST:PUERTO | --serial PUERTO]"
+                 " [--id N]\n"
+                 "  Prepara un directorio de programa de Tolvex: Tolvex.ini, base de datos, Tolvex.inf,\n"
+                 "  REPORTE.xlsx y el lanzador 'tolvex'. Nunca reemplaza lo que ya existe.\n"
+                 "  --postgres  base compartida, p. ej. \"Driver=PostgreSQL;Host=srv;Port=5432;"
+                 "Database=tolvex;User=tolvex;Password=...\"\n"
+                 "  --tcp, --serial, --id  enlace con el indicador (sólo en un Tolvex.ini nuevo)\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    Instalacion inst;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString a = args.at(i);
+        auto next = [&](QString* into) {
+            if (i + 1 >= args.size())
+                return false;
+            *into = args.at(++i);
+            return !into->isEmpty();
+        };
+        if (a == u"--help" || a == u"-h") {
+            usage(nullptr);
+            return 0;
+        } else if (a == u"--postgres") {
+            if (!next(&inst.postgres))
+                return usage("--postgres necesita una cadena de conexión");
+        } else if (a == u"--tcp") {
+            if (!next(&inst.tcp))
+                return usage("--tcp necesita HOST:PUERTO");
+            const qsizetype colon = inst.tcp.lastIndexOf(u':');
+            bool ok = false;
+            const int port = colon > 0 ? inst.tcp.mid(colon + 1).toInt(&ok) : 0;
+            if (!ok || port <= 0 || port > 65535)
+                return usage("--tcp necesita HOST:PUERTO");
+        } else if (a == u"--serial") {
+            if (!next(&inst.serie))
+                return usage("--serial necesita un puerto");
+        } else if (a == u"--id") {
+            QString v;
+            bool ok = false;
+            if (next(&v))
+                inst.id = v.toInt(&ok);
+            if (!ok || inst.id < 0 || inst.id > 255)
+                return usage("--id necesita un número de 0 a 255");
+        } else if (a.startsWith(u"--")) {
+            return usage("opción desconocida");
+        } else if (inst.directorio.isEmpty()) {
+            inst.directorio = a;
+        } else {
+            return usage("sobra un argumento");
+        }
+    }
+    if (inst.directorio.isEmpty())
+        return usage("falta el directorio");
+    if (!inst.tcp.isEmpty() && !inst.serie.isEmpty())
+        return usage("--tcp y --serial se excluyen");
+
+    const QString own = QCoreApplication::applicationDirPath() + QStringLiteral("/tolvex");
+    if (QFileInfo(own).isExecutable())
+        inst.programa = own;
+
+    const bool ok = inst.ejecutar();
+    for (const QString& c : inst.creados)
+        std::printf("creado: %s\n", qPrintable(c));
+    for (const QString& e : inst.existentes)
+        std::printf("existente, sin cambios: %s\n", qPrintable(e));
+    if (!ok) {
+        std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(inst.error));
+        return 1;
+    }
+    if (inst.programa.isEmpty())
+        std::fprintf(stderr, "tolvex-setup: aviso: no se encontró el programa tolvex junto a "
+                             "tolvex-setup; no se creó el lanzador.\n");
+    std::printf("Directorio de programa listo: %s\n", qPrintable(QDir(inst.directorio).absolutePath()));
+    return 0;
+}
