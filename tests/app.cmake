@@ -1,0 +1,1 @@
+# Tests of the app area: tolvex_test(...) lines.

@@ -1,0 +1,1 @@
+# Tests of the link area: tolvex_test(...) lines.

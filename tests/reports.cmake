@@ -1,0 +1,1 @@
+# Tests of the reports area: tolvex_test(...) lines.

@@ -1,0 +1,1 @@
+# Tests of the station area: tolvex_test(...) lines.

@@ -1,0 +1,1 @@
+# Tests of the users area: tolvex_test(...) lines.

@@ -1,0 +1,1 @@
+# tolvex-diag
