@@ -1,1 +1,7 @@
-namespace tolvex_station_placeholder {}
+#include "Estacion.h"
+
+// Replaced by the station window.
+namespace Estacion {
+void abrir(QWidget*) {}
+void cerrar() {}
+} // namespace Estacion
