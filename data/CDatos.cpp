@@ -484,12 +484,19 @@ bool CDatos::Ejecuta(const QString& sql, const QVariantList& valores, int* filas
     if (!abierta())
         return fail(QStringLiteral("No hay conexión con la base de datos."));
     QSqlQuery q(base());
-    if (!q.prepare(SqlDialect::adaptar(sql, m_cs.engine, g_fechaFrm)))
-        return fail(sqlErrorText(q.lastError()));
-    for (const QVariant& v : valores)
-        q.addBindValue(paraMotor(v));
-    if (!q.exec())
-        return fail(sqlErrorText(q.lastError()));
+    const QString adapted = SqlDialect::adaptar(sql, m_cs.engine, g_fechaFrm);
+    // Statements without values run directly: PostgreSQL prepares only DML.
+    if (valores.isEmpty()) {
+        if (!q.exec(adapted))
+            return fail(sqlErrorText(q.lastError()));
+    } else {
+        if (!q.prepare(adapted))
+            return fail(sqlErrorText(q.lastError()));
+        for (const QVariant& v : valores)
+            q.addBindValue(paraMotor(v));
+        if (!q.exec())
+            return fail(sqlErrorText(q.lastError()));
+    }
     if (filasAfectadas)
         *filasAfectadas = q.numRowsAffected();
     return true;

@@ -1,4 +1,228 @@
+// Settings store on real files: encoding, scrambling, case rules, bad input.
 #include <QtTest>
-class T : public QObject { Q_OBJECT private slots: void a() { QVERIFY(true); } };
-QTEST_MAIN(T)
+
+#include "Config.h"
+#include "Cp1252.h"
+#include "IniFile.h"
+#include "TestSupport.h"
+
+using namespace Config;
+
+class TstSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void codificaTexto_isItsOwnInverse();
+    void everyPrintableCharacterSurvivesTheFile();
+    void cp1252_roundTripsEveryByte();
+    void valueEncoding_data();
+    void valueEncoding();
+    void sectionsAndKeysIgnoreCase();
+    void fileNameIgnoresCase();
+    void missingFileGivesDefaultsAndWriteCreatesIt();
+    void scrambledDefaultComesBackScrambled();
+    void writePreservesOtherLinesCommentsAndOrder();
+    void windows1252AccentsOnDisk();
+    void badFilesNeverCrash_data();
+    void badFilesNeverCrash();
+    void numbersReadSafely();
+    void failedWriteKeepsTheOldFile();
+};
+
+void TstSettings::codificaTexto_isItsOwnInverse()
+{
+    const QString texts[] = {QString(), QStringLiteral("abc"), QStringLiteral("Contraseña Ñandú €"),
+                             QStringLiteral("Driver=SQLite;Data Source=data.db")};
+    for (const QString& t : texts) {
+        const QString once = CodificaTexto(t);
+        QCOMPARE(once.size(), t.size());
+        QCOMPARE(CodificaTexto(once), t);
+        if (!t.isEmpty())
+            QVERIFY(once != t);
+    }
+}
+
+void TstSettings::everyPrintableCharacterSurvivesTheFile()
+{
+    DirectorioDePrueba dir;
+    // Every printable Windows-1252 character, each alone (so each is the first
+    // and the last character of a value) and all together.
+    QStringList values;
+    QString all;
+    for (int code = 0x20; code <= 0xFF; ++code) {
+        if (code == 0x7F || code == 0x81 || code == 0x8D || code == 0x8F || code == 0x90 ||
+            code == 0x9D)
+            continue;
+        const QString c(Cp1252::character(static_cast<quint8>(code)));
+        values << c;
+        all += c;
+    }
+    values << all << QStringLiteral("  blancos al final  ");
+    for (int i = 0; i < values.size(); ++i)
+        QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("K%1").arg(i), values[i], true));
+    for (int i = 0; i < values.size(); ++i) {
+        const QString back = LeeConfig(QStringLiteral("global"), QStringLiteral("K%1").arg(i), QString(), true);
+        QVERIFY2(back == values[i], qPrintable(QStringLiteral("value %1 came back as %2").arg(values[i], back)));
+    }
+    // The file holds scrambled text, never the plain one, and one line per key.
+    const QByteArray raw = leeArchivo(rutaArchivo());
+    QVERIFY(!raw.contains(Cp1252::encode(all)));
+    QCOMPARE(raw.count("\r\n"), values.size() + 1);
+}
+
+void TstSettings::cp1252_roundTripsEveryByte()
+{
+    QByteArray bytes;
+    for (int i = 0; i < 256; ++i)
+        bytes.append(static_cast<char>(i));
+    QCOMPARE(Cp1252::encode(Cp1252::decode(bytes)), bytes);
+    QCOMPARE(Cp1252::decode("\x80\xF1"), QStringLiteral("€ñ"));
+    QCOMPARE(Cp1252::encode(QStringLiteral("中")), QByteArray("?"));
+}
+
+void TstSettings::valueEncoding_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("def");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("stored value") << QByteArray("Tiempo=200.") << "100" << "200";
+    QTest::newRow("empty value is empty, not default") << QByteArray("Tiempo=.") << "100" << "";
+    QTest::newRow("nothing stored gives default") << QByteArray("Tiempo=") << "100" << "100";
+    QTest::newRow("hand typed without dot loses a character") << QByteArray("Tiempo=200") << "100" << "20";
+    QTest::newRow("trailing blanks kept") << QByteArray("Tiempo=ab  .") << "x" << "ab  ";
+    QTest::newRow("missing key gives default") << QByteArray("Otra=1.") << "100" << "100";
+    QTest::newRow("blanks around key") << QByteArray("  Tiempo  =300.") << "100" << "300";
+    QTest::newRow("equals sign in value") << QByteArray("Tiempo=a=b.") << "" << "a=b";
+}
+
+void TstSettings::valueEncoding()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, def);
+    QFETCH(QString, expected);
+    DirectorioDePrueba dir;
+    QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")), "[global]\r\n" + line + "\r\n"));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), def), expected);
+}
+
+void TstSettings::sectionsAndKeysIgnoreCase()
+{
+    DirectorioDePrueba dir;
+    QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("ID_1"), QStringLiteral("7")));
+    QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("id_1"), QStringLiteral("9")));
+    QCOMPARE(LeeConfig(QStringLiteral("GLOBAL"), QStringLiteral("Id_1"), QStringLiteral("0")), QStringLiteral("9"));
+    const QByteArray raw = leeArchivo(rutaArchivo());
+    // One section, one key: the second write updated the first line.
+    QCOMPARE(raw, QByteArray("[global]\r\nID_1=9.\r\n"));
+}
+
+void TstSettings::fileNameIgnoresCase()
+{
+    DirectorioDePrueba dir;
+    QVERIFY(escribeArchivo(dir.file(QStringLiteral("TOLVEX.INI")), "[Global]\r\nTiempo=500.\r\n"));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")), QStringLiteral("500"));
+    QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("600")));
+    // Written back into the same file, not a second one.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("TOLVEX.INI")});
+}
+
+void TstSettings::missingFileGivesDefaultsAndWriteCreatesIt()
+{
+    DirectorioDePrueba dir;
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Dato 0:")), QStringLiteral("Dato 0:"));
+    QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Cliente")));
+    QVERIFY(QFile::exists(dir.file(QStringLiteral("Tolvex.ini"))));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Dato 0:")), QStringLiteral("Cliente"));
+}
+
+void TstSettings::scrambledDefaultComesBackScrambled()
+{
+    DirectorioDePrueba dir;
+    const QString plain = QStringLiteral("abc");
+    QCOMPARE(LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), plain, true), CodificaTexto(plain));
+    QCOMPARE(LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), CodificaTexto(plain), true), plain);
+}
+
+void TstSettings::writePreservesOtherLinesCommentsAndOrder()
+{
+    DirectorioDePrueba dir;
+    const QByteArray before = "; configurado por el instalador\r\n"
+                              "[BaseDeDatos]\r\nDataTbReporte=X.\r\n\r\n"
+                              "[global]\r\nZeta=1.\r\nAlfa=2.\r\n; nota\r\n\r\n"
+                              "[Otra]\r\nK=v.\r\n";
+    QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")), before));
+    QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("alfa"), QStringLiteral("20")));
+    QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("Nueva"), QStringLiteral("3")));
+    QVERIFY(GuardaConfig(QStringLiteral("Seccion"), QStringLiteral("K"), QString()));
+    const QByteArray after = "; configurado por el instalador\r\n"
+                             "[BaseDeDatos]\r\nDataTbReporte=X.\r\n\r\n"
+                             "[global]\r\nZeta=1.\r\nAlfa=20.\r\n; nota\r\nNueva=3.\r\n\r\n"
+                             "[Otra]\r\nK=v.\r\n\r\n[Seccion]\r\nK=.\r\n";
+    QCOMPARE(leeArchivo(dir.file(QStringLiteral("Tolvex.ini"))), after);
+}
+
+void TstSettings::windows1252AccentsOnDisk()
+{
+    DirectorioDePrueba dir;
+    QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("Organización"), QStringLiteral("Molienda Ñandú")));
+    const QByteArray raw = leeArchivo(dir.file(QStringLiteral("Tolvex.ini")));
+    QVERIFY(raw.contains("Organizaci\xF3n=Molienda \xD1\x61nd\xFA."));
+    // Keys match regardless of case, accented letters included.
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("ORGANIZACIÓN"), QString()), QStringLiteral("Molienda Ñandú"));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Organización"), QString()), QStringLiteral("Molienda Ñandú"));
+}
+
+void TstSettings::badFilesNeverCrash_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("garbage lines") << QByteArray("\x01\x02garbage\r\n====\r\n[global]\r\nnonsense\r\nTiempo=300.\r\n") << "300";
+    QTest::newRow("header without bracket hides its keys") << QByteArray("[global\r\nTiempo=300.\r\n") << "100";
+    QTest::newRow("keys before any section") << QByteArray("Tiempo=300.\r\n[global]\r\n") << "100";
+    QTest::newRow("LF only line ends") << QByteArray("[global]\nTiempo=300.\n") << "300";
+    QTest::newRow("NUL bytes") << QByteArray("[global]\r\nTiempo=3\0000.\r\n", 23) << QString::fromLatin1("3\0000", 3);
+    QTest::newRow("UTF-8 BOM") << QByteArray("\xEF\xBB\xBF[global]\r\nTiempo=300.\r\n") << "300";
+    QTest::newRow("empty file") << QByteArray() << "100";
+    QTest::newRow("no line end at all") << QByteArray("[global]\r\nTiempo=300.") << "300";
+}
+
+void TstSettings::badFilesNeverCrash()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, expected);
+    DirectorioDePrueba dir;
+    QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")), content));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")), expected);
+    // A write into a damaged file keeps what was there and adds the key.
+    QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("Otra"), QStringLiteral("1")));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Otra"), QString()), QStringLiteral("1"));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")), expected);
+}
+
+void TstSettings::numbersReadSafely()
+{
+    DirectorioDePrueba dir;
+    QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")),
+                           "[global]\r\nTiempo= 250 .\r\nID_1=abc.\r\nPort_1=99999999999.\r\n"));
+    QCOMPARE(LeeEntero(QStringLiteral("global"), QStringLiteral("Tiempo"), 100), std::optional<int>(250));
+    QCOMPARE(LeeEntero(QStringLiteral("global"), QStringLiteral("Baudios_1"), 4), std::optional<int>(4));
+    QVERIFY(!LeeEntero(QStringLiteral("global"), QStringLiteral("ID_1"), 0).has_value());
+    QVERIFY(!LeeEntero(QStringLiteral("global"), QStringLiteral("Port_1"), 3000).has_value());
+}
+
+void TstSettings::failedWriteKeepsTheOldFile()
+{
+    DirectorioDePrueba dir;
+    // A settings "file" that is a directory: reads give defaults, writes fail
+    // with a reason, nothing crashes.
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Tolvex.ini")));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")), QStringLiteral("100"));
+    QString error;
+    QVERIFY(!GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("300"), false, false, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(QFileInfo(dir.file(QStringLiteral("Tolvex.ini"))).isDir());
+}
+
+QTEST_GUILESS_MAIN(TstSettings)
 #include "tst_settings.moc"
