@@ -1,4 +1,275 @@
+// The installation tool and the start-up check of the settings file.
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QProcess>
 #include <QtTest>
-class T : public QObject { Q_OBJECT private slots: void a() { QVERIFY(true); } };
-QTEST_MAIN(T)
+
+#include "Arranque.h"
+#include "CDatos.h"
+#include "Config.h"
+#include "IniFile.h"
+#include "Instalacion.h"
+#include "MessageBox.h"
+#include "Programa.h"
+#include "Schema.h"
+#include "TestSupport.h"
+
+namespace {
+
+QString binario(const QString& name)
+{
+    return qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/") + name;
+}
+
+// Name, size and content hash of every file below dir.
+QMap<QString, QByteArray> huella(const QString& dir)
+{
+    QMap<QString, QByteArray> out;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        out.insert(QDir(dir).relativeFilePath(path),
+                   QCryptographicHash::hash(leeArchivo(path), QCryptographicHash::Sha256));
+    }
+    return out;
+}
+
+struct Resultado
+{
+    int code;
+    QString out;
+    QString err;
+};
+
+Resultado corre(const QString& program, const QStringList& args, const QString& cwd = QString())
+{
+    QProcess p;
+    if (!cwd.isEmpty())
+        p.setWorkingDirectory(cwd);
+    p.start(program, args);
+    if (!p.waitForFinished(60000))
+        return {-1, {}, QStringLiteral("timeout")};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+} // namespace
+
+class TstInstalacion : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { MessageBox::setScripted(true); }
+    void init() { MessageBox::limpiar(); }
+    void cleanup() { qunsetenv("TOLVEX_HOME"); }
+
+    void createsAReadyProgramDirectory();
+    void secondRunChangesNothing();
+    void neverReplacesAnExistingDatabase();
+    void badArgumentsGiveUsage_data();
+    void badArgumentsGiveUsage();
+    void launcherRunsInItsDirectory();
+    void sharedPostgresDatabase();
+    void startUpStopsWithoutSettingsFile();
+    void startUpPassesWithSettingsFile();
+};
+
+void TstInstalacion::createsAReadyProgramDirectory()
+{
+    QTemporaryDir tmp;
+    const QString dir = tmp.path() + QStringLiteral("/planta uno");
+    const Resultado r = corre(binario(QStringLiteral("tolvex-setup")), {dir, QStringLiteral("--tcp"),
+                                                                        QStringLiteral("127.0.0.1:5020"), QStringLiteral("--id"), QStringLiteral("3")});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    for (const char* f : {"Tolvex.ini", "data.db", "Tolvex.inf", "REPORTE.xlsx", "tolvex"})
+        QVERIFY2(QFile::exists(dir + u'/' + QLatin1String(f)), f);
+    QVERIFY(r.out.contains(QStringLiteral("creado: Tolvex.ini")));
+
+    // The settings read back through the store as the program reads them.
+    DirectorioDePrueba keep;
+    QDir::setCurrent(dir);
+    Programa::leeVariables();
+    QCOMPARE(Programa::DataTbReporte, Schema::kTablaReporte);
+    QCOMPARE(Programa::DataTbOperarios, Schema::kTablaOperarios);
+    QCOMPARE(Programa::DataTbGlobal, Schema::kTablaGlobal);
+    QCOMPARE(Programa::DataCSReporte, QStringLiteral("Driver=SQLite;Data Source=data.db"));
+    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Host_1"), QString()), QStringLiteral("127.0.0.1"));
+    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Port_1"), QString()), QStringLiteral("5020"));
+    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("ID_1"), QString()), QStringLiteral("3"));
+    // Connection strings are stored scrambled, never in clear.
+    QVERIFY(!leeArchivo(dir + QStringLiteral("/Tolvex.ini")).contains("SQLite"));
+
+    CDatos db;
+    QVERIFY2(db.AbrirBase(Programa::DataCSReporte), qPrintable(db.ultimoError()));
+    for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal,
+                             Schema::kTablaComandos})
+        QVERIFY2(Schema::existeTabla(db, t), qPrintable(t));
+    QVERIFY(db.AbreRegistro(QStringLiteral("PRAGMA index_list(Reporte)")));
+    QStringList indexes;
+    for (bool ok = db.PrimerRegistro(); ok; ok = db.SiguienteRegistro())
+        indexes << db.Campo(QStringLiteral("name")).toString();
+    for (const char* f : {"FECHA", "AUX1", "AUX6", "OPCION1", "OPERADOR"})
+        QVERIFY2(indexes.contains(QStringLiteral("IX_Reporte_") + QLatin1String(f)), f);
+
+    // The template is a spreadsheet package with the worksheet's headings.
+    const Resultado z = corre(QStringLiteral("/usr/bin/python3"),
+                              {QStringLiteral("-c"),
+                               QStringLiteral("import openpyxl,sys; wb=openpyxl.load_workbook(sys.argv[1]); "
+                                              "ws=wb['REPORTE']; print(ws.cell(7,1).value, ws.cell(7,10).value, ws.max_row)"),
+                               dir + QStringLiteral("/REPORTE.xlsx")});
+    QVERIFY2(z.code == 0, qPrintable(z.err));
+    QCOMPARE(z.out.trimmed(), QStringLiteral("Ticket Total 7"));
+}
+
+void TstInstalacion::secondRunChangesNothing()
+{
+    QTemporaryDir tmp;
+    QVERIFY(corre(binario(QStringLiteral("tolvex-setup")), {tmp.path()}).code == 0);
+    const auto before = huella(tmp.path());
+    const Resultado r = corre(binario(QStringLiteral("tolvex-setup")), {tmp.path()});
+    QCOMPARE(r.code, 0);
+    QVERIFY(!r.out.contains(QStringLiteral("creado:")));
+    QVERIFY(r.out.contains(QStringLiteral("existente, sin cambios: Tolvex.ini")));
+    QCOMPARE(huella(tmp.path()), before);
+}
+
+void TstInstalacion::neverReplacesAnExistingDatabase()
+{
+    QTemporaryDir tmp;
+    QVERIFY(corre(binario(QStringLiteral("tolvex-setup")), {tmp.path()}).code == 0);
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(ConnectionString::sqlite(tmp.path() + QStringLiteral("/data.db"))));
+        QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO Reporte (TICKET, AUX1) VALUES (1, 'guardado')")));
+        QVERIFY(db.Ejecuta(QStringLiteral("DROP TABLE Comandos")));
+    }
+    // A settings file the plant edited by hand is left alone too.
+    QFile::remove(tmp.path() + QStringLiteral("/Tolvex.inf"));
+    QVERIFY(escribeArchivo(tmp.path() + QStringLiteral("/tolvex.INI"), "[global]\r\nTiempo=200.\r\n"));
+    QFile::remove(tmp.path() + QStringLiteral("/Tolvex.ini"));
+    const Resultado r = corre(binario(QStringLiteral("tolvex-setup")), {tmp.path()});
+    QVERIFY2(r.code == 0, qPrintable(r.err));
+    QVERIFY(r.out.contains(QStringLiteral("creado: tabla Comandos")));
+    QCOMPARE(leeArchivo(tmp.path() + QStringLiteral("/tolvex.INI")), QByteArray("[global]\r\nTiempo=200.\r\n"));
+    QVERIFY(!QFile::exists(tmp.path() + QStringLiteral("/Tolvex.inf")));
+    CDatos db;
+    QVERIFY(db.AbrirBase(ConnectionString::sqlite(tmp.path() + QStringLiteral("/data.db"))));
+    QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM Reporte")));
+    QCOMPARE(db.Campo(QStringLiteral("AUX1")).toString(), QStringLiteral("guardado"));
+}
+
+void TstInstalacion::badArgumentsGiveUsage_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("none") << QStringList();
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--nada")};
+    QTest::newRow("two directories") << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("/tmp/y")};
+    QTest::newRow("postgres without value") << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--postgres")};
+    QTest::newRow("bad tcp") << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--tcp"), QStringLiteral("host")};
+    QTest::newRow("bad id") << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--id"), QStringLiteral("300")};
+}
+
+void TstInstalacion::badArgumentsGiveUsage()
+{
+    QFETCH(QStringList, args);
+    const Resultado r = corre(binario(QStringLiteral("tolvex-setup")), args);
+    QCOMPARE(r.code, 2);
+    QVERIFY(r.err.contains(QStringLiteral("uso: tolvex-setup")));
+    QVERIFY(!QFile::exists(QStringLiteral("/tmp/x/Tolvex.ini")));
+}
+
+void TstInstalacion::launcherRunsInItsDirectory()
+{
+    QTemporaryDir tmp;
+    // A stand-in program that reports where and how it was started.
+    const QString fake = tmp.path() + QStringLiteral("/fake's prog");
+    QVERIFY(escribeArchivo(fake, "#!/bin/sh\necho \"$(pwd)|$TOLVEX_HOME|$*\"\n"));
+    QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    Instalacion inst;
+    inst.directorio = tmp.path() + QStringLiteral("/dir");
+    inst.programa = fake;
+    QVERIFY2(inst.ejecutar(), qPrintable(inst.error));
+    const Resultado r = corre(inst.directorio + QStringLiteral("/tolvex"), {QStringLiteral("a b")}, QDir::tempPath());
+    QCOMPARE(r.code, 0);
+    const QString real = QFileInfo(inst.directorio).canonicalFilePath();
+    QCOMPARE(r.out.trimmed(), real + u'|' + real + QStringLiteral("|a b"));
+}
+
+void TstInstalacion::sharedPostgresDatabase()
+{
+    if (conexionPostgres().isEmpty())
+        QSKIP("TOLVEX_TEST_PG not set");
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(conexionPostgres()));
+        for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal,
+                                 Schema::kTablaComandos})
+            db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
+    }
+    QTemporaryDir a, b;
+    const Resultado ra = corre(binario(QStringLiteral("tolvex-setup")), {a.path(), QStringLiteral("--postgres"), conexionPostgres()});
+    QVERIFY2(ra.code == 0, qPrintable(ra.err));
+    QVERIFY(ra.out.contains(QStringLiteral("creado: tabla Reporte")));
+    QVERIFY(!QFile::exists(a.path() + QStringLiteral("/data.db")));
+    // A second workstation finds the tables already there.
+    const Resultado rb = corre(binario(QStringLiteral("tolvex-setup")), {b.path(), QStringLiteral("--postgres"), conexionPostgres()});
+    QVERIFY2(rb.code == 0, qPrintable(rb.err));
+    QVERIFY(!rb.out.contains(QStringLiteral("creado: tabla")));
+    DirectorioDePrueba keep;
+    QDir::setCurrent(b.path());
+    Programa::leeVariables();
+    QCOMPARE(Programa::DataCSGlobal, conexionPostgres());
+    // A database that cannot be reached is a clear failure, exit 1.
+    QTemporaryDir c;
+    const Resultado rc = corre(binario(QStringLiteral("tolvex-setup")),
+                               {c.path(), QStringLiteral("--postgres"),
+                                QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;User=y")});
+    QCOMPARE(rc.code, 1);
+    QVERIFY(rc.err.contains(QStringLiteral("No se pudo abrir la base de datos")));
+}
+
+void TstInstalacion::startUpStopsWithoutSettingsFile()
+{
+    QTemporaryDir programDir;
+    DirectorioDePrueba work;
+    // The file in the working directory does not count: the check looks in
+    // the program directory.
+    QVERIFY(escribeArchivo(work.file(QStringLiteral("Tolvex.ini")), "[global]\r\n"));
+    qputenv("TOLVEX_HOME", programDir.path().toUtf8());
+    QCOMPARE(Arranque::ejecutar(), 1);
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    const auto box = MessageBox::mostrados().first();
+    QCOMPARE(box.texto, QStringLiteral("No se encuentra tolvex.ini o la ruta de trabajo no es correcta.\n\n"));
+    QCOMPARE(box.titulo, QStringLiteral("Error"));
+    QCOMPARE(box.icono, MessageBox::Critico);
+    QCOMPARE(box.botones, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(QApplication::topLevelWidgets().isEmpty() ||
+            std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
+                         [](QWidget* w) { return w->isVisible(); }));
+}
+
+void TstInstalacion::startUpPassesWithSettingsFile()
+{
+    QTemporaryDir programDir;
+    DirectorioDePrueba work;
+    QVERIFY(escribeArchivo(programDir.path() + QStringLiteral("/TOLVEX.ini"), "[global]\r\n"));
+    qputenv("TOLVEX_HOME", programDir.path().toUtf8());
+    // Whatever start-up shows next is closed as soon as it is up.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (QWidget* w = QApplication::activeModalWidget())
+            w->close();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible())
+                w->close();
+    });
+    closer.start(50);
+    Arranque::ejecutar();
+    for (const auto& box : MessageBox::mostrados())
+        QVERIFY2(!box.texto.startsWith(QStringLiteral("No se encuentra")), qPrintable(box.texto));
+}
+
+QTEST_MAIN(TstInstalacion)
 #include "tst_instalacion.moc"
