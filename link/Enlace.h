@@ -1,0 +1,56 @@
+#pragma once
+
+#include "ConfigEnlace.h"
+#include "LecturaPeso.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <memory>
+
+class LinkWorker;
+class Parada;
+class QThread;
+
+// The station's side of the indicator link. Lives in the window's thread and
+// never blocks it: jobs go to a worker thread in order and their results
+// come back as signals.
+//
+//   Enlace e;  connect(...);  e.abrir(*ConfigEnlace::lee());
+//   on each tick: e.leer();                    -> lecturaLista(l, intentos)
+//   commands:     e.comando('V', tag);         -> escrituraLista(tag, ok)
+//   programming:  e.escribir(14204, bytes, tag) ...
+//   e.cerrar();   (also done by the destructor; returns promptly even while
+//                  the worker is waiting on a silent indicator)
+class Enlace : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Enlace(QObject* parent = nullptr);
+    ~Enlace() override;
+
+    // Starts the worker and opens the link; the result comes as abierto().
+    void abrir(const ConfigEnlace& config);
+    // Queues a poll of up to maxIntentos whole-state reads. Returns false and
+    // queues nothing while another poll is queued or running.
+    bool leer(int maxIntentos = 6);
+    // Queues a write of a register string (one function-06 write per register).
+    void escribir(quint16 direccion, const QByteArray& cadena, int tag = 0);
+    // Queues a one-letter command to the command register.
+    void comando(char letra, int tag = 0);
+    // Stops the worker; pending jobs are dropped and no more signals come.
+    void cerrar();
+
+    bool activo() const { return m_hilo != nullptr; }
+    bool lecturaPendiente() const { return m_lecturaPendiente; }
+
+Q_SIGNALS:
+    void abierto(bool ok, const QString& mensaje);
+    void lecturaLista(const LecturaPeso& lectura, int intentos);
+    void escrituraLista(int tag, bool ok);
+
+private:
+    QThread* m_hilo = nullptr;
+    LinkWorker* m_worker = nullptr;
+    std::shared_ptr<Parada> m_parada;
+    bool m_lecturaPendiente = false;
+};

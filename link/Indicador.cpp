@@ -1,0 +1,136 @@
+#include "Indicador.h"
+
+#include "Transporte.h"
+
+#include <cmath>
+
+Indicador::Indicador(Transporte& transporte, quint8 id, int decimales)
+    : m_transporte(transporte), m_id(id), m_decimales(decimales),
+      m_divisor(std::pow(10.0, double(decimales)))
+{
+}
+
+QByteArray Indicador::RxD(quint8 id, quint16 direccion, quint8 cantidad)
+{
+    ++m_intercambios;
+    const QByteArray respuesta = m_transporte.intercambio(Trama::pedidoLectura(id, direccion, cantidad),
+                                                          Trama::largoLectura(cantidad));
+    const Trama::Resultado r = Trama::verificaLectura(respuesta, cantidad);
+    m_ultimoFallo = r.fallo;
+    if (!r.ok()) {
+        ++m_fallidos;
+        m_transporte.aquietar();
+    }
+    return r.datos;
+}
+
+QByteArray Indicador::TxD(quint8 id, quint16 direccion, const QByteArray& valor)
+{
+    ++m_intercambios;
+    const QByteArray respuesta =
+        m_transporte.intercambio(Trama::pedidoEscritura(id, direccion, valor), Trama::kLargoEscritura);
+    const Trama::Resultado r = Trama::verificaEscritura(respuesta);
+    m_ultimoFallo = r.fallo;
+    if (!r.ok()) {
+        ++m_fallidos;
+        m_transporte.aquietar();
+    }
+    return r.datos;
+}
+
+QByteArray Indicador::Leer(quint16 direccion, int longitud)
+{
+    if (longitud <= 0)
+        return {};
+    const int n = (longitud - 1) / kBloque + 1;
+    QByteArray resultado;
+    for (int i = 0; i < n; ++i) {
+        const auto dir = static_cast<quint16>(direccion + kBloque * i);
+        const auto cantidad = static_cast<quint8>(i < n - 1 ? kBloque : longitud - kBloque * (n - 1));
+        QByteArray bloque;
+        for (int t = 0; t < kIntentos && bloque.isEmpty(); ++t)
+            bloque = RxD(m_id, dir, cantidad);
+        if (bloque.isEmpty())
+            return {};
+        resultado += bloque;
+    }
+    return resultado;
+}
+
+QByteArray Indicador::Escribir(quint16 direccion, QByteArray dato)
+{
+    if (dato.size() % 2)
+        dato.append('\0');
+    QByteArray resultado;
+    for (int i = 0; i < dato.size() / 2; ++i) {
+        const auto dir = static_cast<quint16>(direccion + i);
+        const QByteArray valor = dato.mid(2 * i, 2);
+        QByteArray eco;
+        for (int t = 0; t < kIntentos && eco.isEmpty(); ++t)
+            eco = TxD(m_id, dir, valor);
+        if (eco.isEmpty())
+            return {};
+        resultado += eco;
+    }
+    return resultado;
+}
+
+double Indicador::escala(quint32 bruto) const
+{
+    return double(bruto) / m_divisor;
+}
+
+double Indicador::pesoConSigno(quint32 bruto, int decimales)
+{
+    double v = double(bruto);
+    if (bruto > 268435456u)
+        v -= 4294967296.0;
+    return v / std::pow(10.0, double(decimales));
+}
+
+void Indicador::LeePeso(LecturaPeso& l)
+{
+    using Trama::byteEn;
+    using Trama::valor32;
+    m_transporte.reconectar();
+
+    QByteArray s = Leer(kPeso, 2);
+    if (s.isEmpty()) {
+        l.Peso = LecturaPeso::kSinRespuesta;
+        return;
+    }
+    l.Peso = pesoConSigno(valor32(s, 0), m_decimales);
+
+    s = Leer(kDespacho, 6);
+    if (s.isEmpty()) {
+        l.Peso = LecturaPeso::kSinRespuesta;
+        return;
+    }
+    l.Despacho = escala(valor32(s, 0));
+    l.CGrueso = escala(valor32(s, 4));
+    l.CFino = escala(valor32(s, 8));
+
+    s = Leer(kCaudal, 11);
+    if (s.isEmpty()) {
+        l.Peso = LecturaPeso::kSinRespuesta;
+        return;
+    }
+    l.Caudal = escala(valor32(s, 0));
+    l.Resto = escala(valor32(s, 4));
+    l.CCiclos = valor32(s, 8);
+    l.CError = byteEn(s, 12);
+    l.UlTotal = escala(valor32(s, 14));
+    l.UlBatch = escala(valor32(s, 18));
+
+    s = Leer(kModo, 8);
+    if (s.isEmpty()) {
+        l.Peso = LecturaPeso::kSinRespuesta;
+        return;
+    }
+    l.Modo = byteEn(s, 0);
+    l.SPFin = byteEn(s, 2);
+    l.Total = escala(valor32(s, 4));
+    l.Salidas = byteEn(s, 8);
+    l.Entradas = byteEn(s, 10);
+    l.TotalF = escala(valor32(s, 12));
+}

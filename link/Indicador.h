@@ -1,0 +1,73 @@
+#pragma once
+
+#include "LecturaPeso.h"
+#include "Trama.h"
+
+#include <QByteArray>
+
+class Transporte;
+
+// Register access to the indicator: read and write runs of registers with
+// retries, and the whole-state read. Plain blocking code; one exchange at a
+// time on the transport it is given.
+class Indicador
+{
+public:
+    static constexpr int kIntentos = 3;
+    static constexpr int kBloque = 8;
+
+    // Register addresses.
+    static constexpr quint16 kPeso = 0;
+    static constexpr quint16 kComando = 7;
+    static constexpr quint16 kDespacho = 14204;
+    static constexpr quint16 kCGrueso = 14206;
+    static constexpr quint16 kCFino = 14208;
+    static constexpr quint16 kCaudal = 14379;
+    static constexpr quint16 kResto = 14381;
+    static constexpr quint16 kCCiclos = 14383;
+    static constexpr quint16 kCError = 14385;
+    static constexpr quint16 kUlTotal = 14386;
+    static constexpr quint16 kUlBatch = 14388;
+    static constexpr quint16 kModo = 14396;
+    static constexpr quint16 kSPFin = 14397;
+    static constexpr quint16 kTotal = 14398;
+    static constexpr quint16 kSalidas = 14400;
+    static constexpr quint16 kEntradas = 14401;
+    static constexpr quint16 kTotalF = 14402;
+
+    Indicador(Transporte& transporte, quint8 id, int decimales);
+
+    // One read exchange: the register string, or empty.
+    QByteArray RxD(quint8 id, quint16 direccion, quint8 cantidad);
+    // One write exchange: the echoed value as a one-register string, or empty.
+    QByteArray TxD(quint8 id, quint16 direccion, const QByteArray& valor);
+
+    // All blocks or nothing.
+    QByteArray Leer(quint16 direccion, int longitud);
+    // The concatenated echoes, or empty at the first register that failed.
+    QByteArray Escribir(quint16 direccion, QByteArray dato);
+    // Fields read before a failure keep their new values; later ones keep
+    // what the caller passed in. Peso == -999999 marks the failure.
+    void LeePeso(LecturaPeso& l);
+
+    // Peso from its raw 32-bit value: above 128^4 it is taken as negative.
+    static double pesoConSigno(quint32 bruto, int decimales);
+
+    quint8 id() const { return m_id; }
+    int decimales() const { return m_decimales; }
+    Trama::Fallo ultimoFallo() const { return m_ultimoFallo; }
+    // Exchanges attempted and failed since construction.
+    qint64 intercambios() const { return m_intercambios; }
+    qint64 fallidos() const { return m_fallidos; }
+
+private:
+    double escala(quint32 bruto) const;
+
+    Transporte& m_transporte;
+    quint8 m_id;
+    int m_decimales;
+    double m_divisor;
+    Trama::Fallo m_ultimoFallo = Trama::Fallo::Ninguno;
+    qint64 m_intercambios = 0;
+    qint64 m_fallidos = 0;
+};

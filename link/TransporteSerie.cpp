@@ -1,0 +1,112 @@
+#include "TransporteSerie.h"
+
+#include "Trama.h"
+
+#include <QDeadlineTimer>
+#include <QSerialPort>
+
+namespace {
+constexpr int kTramoMs = 100;
+} // namespace
+
+TransporteSerie::TransporteSerie(const QString& dispositivo, int baudios)
+    : m_dispositivo(dispositivo), m_baudios(baudios)
+{
+}
+
+TransporteSerie::~TransporteSerie()
+{
+    cerrar();
+}
+
+QString TransporteSerie::textoAjustes() const
+{
+    return QString::number(m_baudios) + QStringLiteral(",n,8,1");
+}
+
+bool TransporteSerie::abrir(QString* error)
+{
+    if (m_puerto && m_puerto->isOpen())
+        return true;
+    m_puerto = std::make_unique<QSerialPort>();
+    m_puerto->setPortName(m_dispositivo);
+    bool ok = m_puerto->open(QIODevice::ReadWrite);
+    ok = ok && m_puerto->setBaudRate(m_baudios) && m_puerto->setDataBits(QSerialPort::Data8) &&
+         m_puerto->setParity(QSerialPort::NoParity) &&
+         m_puerto->setStopBits(QSerialPort::OneStop) &&
+         m_puerto->setFlowControl(QSerialPort::NoFlowControl);
+    if (!ok) {
+        if (error)
+            *error = m_dispositivo + QStringLiteral(": ") + m_puerto->errorString();
+        m_puerto.reset();
+        return false;
+    }
+    // Pseudo-terminals have no modem lines; a failure here is not fatal.
+    m_puerto->setRequestToSend(true);
+    m_puerto->clearError();
+    return true;
+}
+
+void TransporteSerie::cerrar()
+{
+    if (m_puerto) {
+        m_puerto->close();
+        m_puerto.reset();
+    }
+}
+
+bool TransporteSerie::estaAbierto() const
+{
+    return m_puerto && m_puerto->isOpen();
+}
+
+QByteArray TransporteSerie::intercambio(const QByteArray& pedido, int largo)
+{
+    const QDeadlineTimer limite(m_esperaMs);
+    QByteArray respuesta;
+    if (!estaAbierto())
+        return respuesta;
+    m_puerto->clear(QSerialPort::Input);
+    m_puerto->readAll();
+    qCDebug(Trama::lcWire).noquote() << "tx" << Trama::hex(pedido);
+    m_puerto->write(pedido);
+    m_puerto->waitForBytesWritten(int(std::min<qint64>(kTramoMs, limite.remainingTime())));
+    while (m_puerto->bytesAvailable() < largo && !detenido() && !limite.hasExpired()) {
+        const int tramo = int(std::min<qint64>(kTramoMs, limite.remainingTime()));
+        if (m_puerto->bytesToWrite() > 0)
+            m_puerto->waitForBytesWritten(tramo);
+        else if (!m_puerto->waitForReadyRead(tramo) && m_puerto->error() != QSerialPort::NoError &&
+                 m_puerto->error() != QSerialPort::TimeoutError)
+            break;
+    }
+    respuesta = m_puerto->readAll();
+    m_puerto->clearError();
+    qCDebug(Trama::lcWire).noquote() << "rx" << Trama::hex(respuesta);
+    return respuesta;
+}
+
+void TransporteSerie::aquietar()
+{
+    if (!estaAbierto())
+        return;
+    const QDeadlineTimer limite(std::max(m_esperaMs, m_silencioMs));
+    while (!detenido() && !limite.hasExpired()) {
+        QDeadlineTimer quieto(m_silencioMs);
+        bool llego = false;
+        while (!detenido() && !quieto.hasExpired()) {
+            const int tramo = int(std::min<qint64>(kTramoMs, quieto.remainingTime()));
+            if (m_puerto->bytesAvailable() > 0 || m_puerto->waitForReadyRead(tramo)) {
+                llego = true;
+                break;
+            }
+            if (m_puerto->error() != QSerialPort::NoError &&
+                m_puerto->error() != QSerialPort::TimeoutError) {
+                m_puerto->clearError();
+                return;
+            }
+        }
+        if (!llego)
+            return;
+        qCDebug(Trama::lcWire).noquote() << "rx descartado" << Trama::hex(m_puerto->readAll());
+    }
+}
