@@ -1,0 +1,1 @@
+namespace tolvex_users_placeholder {}
