@@ -1,6 +1,12 @@
 #include "Reportes.h"
 
-// Replaced by the record browser.
+#include "frmPLANILLA.h"
+
 namespace Reportes {
-void abrir(QWidget*) {}
+void abrir(QWidget* parent)
+{
+    frmPLANILLA browser(parent);
+    if (browser.cargado())
+        browser.exec();
+}
 } // namespace Reportes

@@ -1,0 +1,139 @@
+#include "Listado.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPrinter>
+
+#include "Config.h"
+#include "ModeloReporte.h"
+
+void Listado::tab(QString& linea, int columna, const QString& texto)
+{
+    const int posicion = columna - 1;
+    if (linea.size() < posicion)
+        linea += QString(posicion - linea.size(), u' ');
+    else if (!linea.isEmpty())
+        linea += u' ';
+    linea += texto;
+}
+
+QString Listado::alineaDerecha(const QString& texto, int ancho)
+{
+    return (QString(ancho, u' ') + texto).right(ancho);
+}
+
+QStringList Listado::captionsAuxiliares()
+{
+    QStringList c;
+    for (int i = 0; i < 6; ++i)
+        c << Config::LeeConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i),
+                               QStringLiteral("Dato %1:").arg(i));
+    return c;
+}
+
+QString Listado::lineaRegistro(const ModeloReporte& m, int fila)
+{
+    QString l = alineaDerecha(m.texto(fila, ModeloReporte::TICKET), 8);
+    tab(l, 10, m.texto(fila, ModeloReporte::FECHA).left(10));
+    tab(l, 21, m.texto(fila, ModeloReporte::HORA).left(5));
+    const int columnas[6] = {28, 44, 60, 76, 92, 108};
+    for (int i = 0; i < 6; ++i)
+        tab(l, columnas[i], m.texto(fila, ModeloReporte::AUX1 + i).left(15));
+    tab(l, 124, alineaDerecha(m.texto(fila, ModeloReporte::TOTAL), 10));
+    return l;
+}
+
+QVector<Listado::Linea> Listado::lineas(const ModeloReporte& m) const
+{
+    QVector<Linea> out;
+    const auto texto = [&out](const QString& t, bool subrayado = false) {
+        out.append({Linea::Texto, t, subrayado});
+    };
+    const auto regla = [&out] { out.append({Linea::Regla, {}, false}); };
+
+    texto({});
+    regla();
+    texto({});
+    QString l;
+    tab(l, 2, titulo);
+    texto(l);
+    texto({});
+    regla();
+    texto({});
+    l.clear();
+    tab(l, 3, FormatoCorto::fecha(momento.date()) + QStringLiteral(" - ") + FormatoCorto::hora(momento.time()) +
+                  QStringLiteral("  ") + descFiltro);
+    texto(l);
+    texto({});
+    l.clear();
+    tab(l, 2, QStringLiteral("Ticket"));
+    tab(l, 12, QStringLiteral("Fecha"));
+    tab(l, 22, QStringLiteral("Hora"));
+    const int columnas[6] = {32, 48, 64, 80, 96, 112};
+    for (int i = 0; i < 6; ++i)
+        tab(l, columnas[i], captions.value(i));
+    tab(l, 128, QStringLiteral("Total"));
+    texto(l, true);
+
+    double suma = 0;
+    for (int fila = 0; fila < m.rowCount(); ++fila) {
+        texto(lineaRegistro(m, fila));
+        suma += m.valor(fila, ModeloReporte::TOTAL).toDouble();
+    }
+    if (totales) {
+        l.clear();
+        tab(l, 108, QStringLiteral("Total:"));
+        tab(l, 124, alineaDerecha(FormatoCorto::numero(suma), 10));
+        texto(l);
+    }
+    texto({});
+    regla();
+    texto({});
+    texto({});
+    return out;
+}
+
+bool Listado::imprimir(QPrinter& printer, const QVector<Linea>& lineas, QString* error)
+{
+    printer.setPageOrientation(QPageLayout::Landscape);
+    // 133 columns of Courier 10 need nearly the whole width of a landscape page.
+    printer.setPageMargins(QMarginsF(6, 8, 6, 8), QPageLayout::Millimeter);
+    QPainter p;
+    if (!p.begin(&printer)) {
+        if (error)
+            *error = QStringLiteral("No se pudo iniciar la impresión.");
+        return false;
+    }
+    QFont font(QStringLiteral("Courier"), 10);
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    QFont subrayada = font;
+    subrayada.setUnderline(true);
+    p.setFont(font);
+    const QFontMetricsF fm(font, &printer);
+    const double alto = fm.lineSpacing();
+    const QRectF pagina = printer.pageLayout().paintRectPixels(printer.resolution()).translated(
+        -printer.pageLayout().paintRectPixels(printer.resolution()).topLeft());
+    // 17000 twips, or the printable width when the page is narrower.
+    const double largoRegla = std::min(pagina.width(), 17000.0 / 1440.0 * printer.resolution());
+    QPen pen(Qt::black);
+    pen.setWidthF(printer.resolution() / 72.0);
+    double y = 0;
+    for (const Linea& l : lineas) {
+        if (l.tipo == Linea::Regla) {
+            p.setPen(pen);
+            p.drawLine(QPointF(0, y), QPointF(largoRegla, y));
+            continue;
+        }
+        if (y + alto > pagina.height()) {
+            printer.newPage();
+            y = 0;
+        }
+        p.setFont(l.subrayado ? subrayada : font);
+        p.drawText(QPointF(0, y + fm.ascent()), l.texto);
+        y += alto;
+    }
+    return p.end();
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QDate>
+#include <QTime>
+#include <QHash>
+#include <QList>
+#include <QSqlDatabase>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+#include "ConnectionString.h"
+
+// The reports table as a model that fetches rows in pages on demand: the
+// row count comes from COUNT(*), and a page is read with LIMIT/OFFSET from
+// whichever end of the ordering is nearer, so the first and the last rows of
+// a million-row set cost the same.
+class ModeloReporte : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    // Columns, in the table's order.
+    enum Columna {
+        TICKET, AUX1, AUX2, AUX3, AUX4, AUX5, AUX6, TOTAL, PESO, BACH, PRESET,
+        FECHA, HORA, INFO, OPERADOR, OPCION1, NumColumnas
+    };
+    static const QStringList& nombresColumnas();
+    static int columna(const QString& nombre);
+
+    explicit ModeloReporte(QObject* parent = nullptr);
+
+    // Selects the rows of tabla matching filtro (a WHERE clause with its
+    // leading blank, or empty) in the order orden (an ORDER BY list that
+    // determines a total order). On failure the previous selection stays and
+    // error says why.
+    bool selecciona(const QSqlDatabase& db, ConnectionString::Engine motor, const QString& tabla,
+                    const QString& filtro, const QString& orden, const QString& ordenInverso,
+                    QString* error);
+    // Reads the selection again (after a change of the rows).
+    bool refresca(QString* error);
+    // Drops cached rows so the next read sees the database.
+    void olvida();
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Raw value as the database delivers it; an invalid QVariant when the
+    // row cannot be read.
+    QVariant valor(int fila, int columna) const;
+    // Value as shown: dates and times in the short formats, numbers bare.
+    QString texto(int fila, int columna) const;
+    QString ultimoError() const { return m_error; }
+
+    static constexpr int kPagina = 200;
+
+private:
+    const QVector<QVariantList>* pagina(int numero) const;
+    QString sql(const QString& orden, int limite, int desplazamiento) const;
+
+    QSqlDatabase m_db;
+    ConnectionString::Engine m_motor = ConnectionString::SQLite;
+    QString m_tabla, m_filtro, m_orden, m_ordenInverso;
+    int m_filas = 0;
+    mutable QHash<int, QVector<QVariantList>> m_paginas;
+    mutable QList<int> m_usadas; // most recent last
+    mutable QString m_error;
+};
+
+// Short date and time texts of the system; DD/MM/YYYY and HH:mm:ss where no
+// locale is set.
+namespace FormatoCorto {
+QString fecha(const QDate& d);
+QString hora(const QTime& t);
+QString numero(const QVariant& v);
+// A value of the reports table as shown and printed.
+QString valor(const QVariant& v, int columna);
+} // namespace FormatoCorto

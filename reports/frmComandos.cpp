@@ -1,0 +1,124 @@
+#include "frmComandos.h"
+
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlQueryModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "CDatos.h"
+#include "MessageBox.h"
+#include "ModeloReporte.h"
+#include "Schema.h"
+
+namespace {
+// Dates and times shown in the short formats, whatever the engine delivers.
+class ModeloComandos : public QSqlQueryModel
+{
+public:
+    using QSqlQueryModel::QSqlQueryModel;
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role == Qt::DisplayRole && index.column() == 0)
+            return FormatoCorto::fecha(CDatos::aFecha(QSqlQueryModel::data(index, role)));
+        if (role == Qt::DisplayRole && index.column() == 1)
+            return FormatoCorto::hora(CDatos::aHora(QSqlQueryModel::data(index, role)));
+        return QSqlQueryModel::data(index, role);
+    }
+};
+
+QDateEdit* selector(const QString& nombre, const QDate& d, QWidget* parent)
+{
+    auto* e = new QDateEdit(d, parent);
+    e->setObjectName(nombre);
+    e->setCalendarPopup(true);
+    e->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
+    return e;
+}
+} // namespace
+
+frmComandos::frmComandos(const QString& conexion, QWidget* parent) : QDialog(parent), m_conexion(conexion)
+{
+    setObjectName(QStringLiteral("frmComandos"));
+    setWindowTitle(QStringLiteral("Comandos de los operarios"));
+    setModal(true);
+    auto* layout = new QVBoxLayout(this);
+    auto* filtro = new QHBoxLayout;
+    const QDate hoy = QDate::currentDate();
+    m_desde = selector(QStringLiteral("Fecha1"), hoy.addDays(-7), this);
+    m_hasta = selector(QStringLiteral("Fecha2"), hoy, this);
+    filtro->addWidget(new QLabel(QStringLiteral("Desde:"), this));
+    filtro->addWidget(m_desde);
+    filtro->addWidget(new QLabel(QStringLiteral("Hasta:"), this));
+    filtro->addWidget(m_hasta);
+    auto* buscar = new QPushButton(QStringLiteral("&Consultar"), this);
+    buscar->setObjectName(QStringLiteral("cmdConsultar"));
+    buscar->setDefault(true);
+    filtro->addWidget(buscar);
+    filtro->addStretch();
+    layout->addLayout(filtro);
+    m_modelo = new ModeloComandos(this);
+    m_tabla = new QTableView(this);
+    m_tabla->setObjectName(QStringLiteral("DBGridComandos"));
+    m_tabla->setModel(m_modelo);
+    m_tabla->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_tabla->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_tabla->horizontalHeader()->setStretchLastSection(true);
+    layout->addWidget(m_tabla, 1);
+    connect(buscar, &QPushButton::clicked, this, [this] { consulta(m_desde->date(), m_hasta->date()); });
+    resize(900, 480);
+    consulta(m_desde->date(), m_hasta->date());
+}
+
+frmComandos::~frmComandos()
+{
+    m_modelo->clear();
+    if (!m_nombreConexion.isEmpty())
+        QSqlDatabase::removeDatabase(m_nombreConexion);
+}
+
+bool frmComandos::consulta(const QDate& desde, const QDate& hasta)
+{
+    if (desde > hasta) {
+        MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"),
+                            QStringLiteral("Error en el rango de fechas"));
+        return false;
+    }
+    // The model keeps its query: the connection stays open with the window.
+    static int contador = 0;
+    if (m_nombreConexion.isEmpty()) {
+        CDatos datos;
+        if (!datos.AbrirBase(m_conexion)) {
+            MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"),
+                                QStringLiteral("La referencia de datos es incorrecta."));
+            return false;
+        }
+        m_nombreConexion = QStringLiteral("tolvex_comandos_%1").arg(++contador);
+        QSqlDatabase::cloneDatabase(datos.base(), m_nombreConexion).open();
+    }
+    QSqlDatabase db = QSqlDatabase::database(m_nombreConexion, false);
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT FECHA, HORA, OPERADOR, COMANDO, VALORES, RESULTADO FROM %1 "
+                             "WHERE FECHA BETWEEN ? AND ? ORDER BY FECHA DESC, HORA DESC, ID DESC")
+                  .arg(Schema::kTablaComandos));
+    const bool sqlite = db.driverName() == QStringLiteral("QSQLITE");
+    q.addBindValue(sqlite ? QVariant(desde.toString(Qt::ISODate)) : QVariant(desde));
+    q.addBindValue(sqlite ? QVariant(hasta.toString(Qt::ISODate)) : QVariant(hasta));
+    if (!q.exec()) {
+        m_modelo->clear();
+        MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"),
+                            QStringLiteral("La referencia de datos es incorrecta."));
+        return false;
+    }
+    m_modelo->setQuery(std::move(q));
+    const QStringList titulos = {QStringLiteral("Fecha"), QStringLiteral("Hora"), QStringLiteral("Operador"),
+                                 QStringLiteral("Comando"), QStringLiteral("Valores"), QStringLiteral("Resultado")};
+    for (int i = 0; i < titulos.size(); ++i)
+        m_modelo->setHeaderData(i, Qt::Horizontal, titulos.at(i));
+    return true;
+}

@@ -1,0 +1,195 @@
+// Produces the reports export or printed listing without the screen, for a
+// selection given on the command line, so a timer can make the daily report.
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <cstdio>
+
+#include "CDatos.h"
+#include "Config.h"
+#include "Exportacion.h"
+#include "Filtro.h"
+#include "Listado.h"
+#include "ModeloReporte.h"
+#include "Programa.h"
+#include "XlsxPlantilla.h"
+
+namespace {
+
+constexpr int kExito = 0;
+constexpr int kFallo = 1;
+constexpr int kArgumentos = 2;
+
+void err(const QString& texto)
+{
+    std::fprintf(stderr, "tolvex-report: %s\n", texto.toLocal8Bit().constData());
+}
+
+// Builds the selection; empty on success, else why the arguments are wrong.
+QString seleccion(const QCommandLineParser& p, Filtros::Seleccion& sel)
+{
+    const QStringList captions = Listado::captionsAuxiliares();
+    if (p.isSet(QStringLiteral("totals")))
+        sel.aplicaTotales(true);
+    if (p.isSet(QStringLiteral("ticket"))) {
+        static const QRegularExpression re(QStringLiteral("^\\s*(\\d+)\\s*-\\s*(\\d+)\\s*$"));
+        const auto m = re.match(p.value(QStringLiteral("ticket")));
+        if (!m.hasMatch())
+            return QStringLiteral("--ticket espera DESDE-HASTA (números enteros).");
+        QString desde = m.captured(1), hasta = m.captured(2);
+        const Filtros::Criterio c = Filtros::numero(desde, hasta);
+        sel.aplicaFiltro(Filtros::condicion(QStringLiteral("TICKET"), c), c.descripcion,
+                         Filtros::nombreDeCaption(QStringLiteral("Ticket:")), true);
+    }
+    if (p.isSet(QStringLiteral("date"))) {
+        const QStringList partes = p.value(QStringLiteral("date")).split(u'-');
+        const QDate d1 = partes.size() == 2 ? QDate::fromString(partes[0].trimmed(), QStringLiteral("dd/MM/yyyy"))
+                                            : QDate();
+        const QDate d2 = partes.size() == 2 ? QDate::fromString(partes[1].trimmed(), QStringLiteral("dd/MM/yyyy"))
+                                            : QDate();
+        if (!d1.isValid() || !d2.isValid())
+            return QStringLiteral("--date espera DD/MM/AAAA-DD/MM/AAAA.");
+        const auto c = Filtros::fecha(d1, d2, Programa::Fecha_Frm, Programa::Fecha_Chr);
+        if (!c)
+            return QStringLiteral("Error en el rango de fechas");
+        sel.aplicaFiltro(Filtros::condicion(QStringLiteral("FECHA"), *c), c->descripcion,
+                         Filtros::nombreDeCaption(QStringLiteral("Fecha y Hora:")), true);
+    }
+    for (const QString& aux : p.values(QStringLiteral("aux"))) {
+        static const QRegularExpression re(QStringLiteral("^([1-6])=(.*)$"),
+                                           QRegularExpression::DotMatchesEverythingOption);
+        const auto m = re.match(aux);
+        if (!m.hasMatch())
+            return QStringLiteral("--aux espera N=PATRON con N de 1 a 6.");
+        const int n = m.captured(1).toInt();
+        const Filtros::Criterio c = Filtros::texto(m.captured(2));
+        sel.aplicaFiltro(Filtros::condicion(QStringLiteral("AUX%1").arg(n), c), c.descripcion,
+                         Filtros::nombreDeCaption(captions.value(n - 1)), true);
+    }
+    return {};
+}
+
+int listado(const Filtros::Seleccion& sel, const QString& destino)
+{
+    CDatos datos;
+    if (!datos.AbrirBase(Programa::DataCSReporte)) {
+        err(QStringLiteral("No se pudo leer la base de datos: ") + datos.ultimoError());
+        return kFallo;
+    }
+    ModeloReporte modelo;
+    QString error;
+    if (!modelo.selecciona(datos.base(), datos.motor(), Programa::DataTbReporte, sel.filtro, sel.ordenCompleto(),
+                           sel.ordenCompleto(true), &error)) {
+        err(QStringLiteral("No se pudo leer la base de datos: ") + error);
+        return kFallo;
+    }
+    Listado l;
+    l.titulo = sel.tituloVentana();
+    l.descFiltro = sel.descFiltro;
+    l.captions = Listado::captionsAuxiliares();
+    l.totales = sel.totales;
+    const QVector<Listado::Linea> lineas = l.lineas(modelo);
+    if (!modelo.ultimoError().isEmpty()) {
+        err(QStringLiteral("No se pudo leer la base de datos: ") + modelo.ultimoError());
+        return kFallo;
+    }
+    const QFileInfo fi(destino);
+    const QString parcial = fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".part");
+    {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(parcial);
+        printer.setPageSize(QPageSize(QPageSize::A4));
+        if (!Listado::imprimir(printer, lineas, &error)) {
+            QFile::remove(parcial);
+            err(QStringLiteral("No se pudo escribir %1: %2").arg(destino, error));
+            return kFallo;
+        }
+    }
+    if (std::rename(QFile::encodeName(parcial).constData(), QFile::encodeName(fi.absoluteFilePath()).constData()) != 0) {
+        QFile::remove(parcial);
+        err(QStringLiteral("No se pudo escribir %1.").arg(destino));
+        return kFallo;
+    }
+    return kExito;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tolvex-report"));
+
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral("Exporta o imprime el reporte de pesadas sin abrir la pantalla."));
+    p.addHelpOption();
+    p.addOption({QStringLiteral("dir"), QStringLiteral("Directorio del programa (por defecto, el actual)."),
+                 QStringLiteral("DIRECTORIO")});
+    p.addOption({QStringLiteral("ticket"), QStringLiteral("Rango de tickets."), QStringLiteral("DESDE-HASTA")});
+    p.addOption({QStringLiteral("date"), QStringLiteral("Rango de fechas."), QStringLiteral("DD/MM/AAAA-DD/MM/AAAA")});
+    p.addOption({QStringLiteral("aux"), QStringLiteral("Patrón del dato auxiliar N (1 a 6), * como comodín."),
+                 QStringLiteral("N=PATRON")});
+    p.addOption({QStringLiteral("totals"), QStringLiteral("Solo los registros de total, con la suma.")});
+    p.addOption({QStringLiteral("xlsx"), QStringLiteral("Exporta a este libro."), QStringLiteral("ARCHIVO")});
+    p.addOption({QStringLiteral("pdf"), QStringLiteral("Imprime el listado en este PDF."), QStringLiteral("ARCHIVO")});
+    if (!p.parse(app.arguments())) {
+        err(p.errorText());
+        return kArgumentos;
+    }
+    if (p.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(p.helpText()), stdout);
+        return kExito;
+    }
+    if (!p.positionalArguments().isEmpty()) {
+        err(QStringLiteral("Argumento desconocido: ") + p.positionalArguments().constFirst());
+        return kArgumentos;
+    }
+    if (p.isSet(QStringLiteral("xlsx")) == p.isSet(QStringLiteral("pdf"))) {
+        err(QStringLiteral("Indique --xlsx ARCHIVO o --pdf ARCHIVO (uno de los dos)."));
+        return kArgumentos;
+    }
+    const QString salida = QFileInfo(p.isSet(QStringLiteral("xlsx")) ? p.value(QStringLiteral("xlsx"))
+                                                                      : p.value(QStringLiteral("pdf")))
+                               .absoluteFilePath();
+    const QString dir = p.isSet(QStringLiteral("dir")) ? p.value(QStringLiteral("dir")) : QDir::currentPath();
+    if (!QFileInfo(dir).isDir() || !QDir::setCurrent(dir)) {
+        err(QStringLiteral("No existe el directorio %1.").arg(dir));
+        return kFallo;
+    }
+    if (!QFileInfo::exists(Config::rutaArchivo())) {
+        err(QStringLiteral("No se encontró %1 en %2.").arg(Config::kArchivo, QDir::currentPath()));
+        return kFallo;
+    }
+    Programa::leeVariables();
+    if (Programa::DataCSReporte.isEmpty() || Programa::DataTbReporte.isEmpty()) {
+        err(QStringLiteral("%1 no indica la base de datos de reportes.").arg(Config::kArchivo));
+        return kFallo;
+    }
+
+    Filtros::Seleccion sel;
+    const QString malo = seleccion(p, sel);
+    if (!malo.isEmpty()) {
+        err(malo);
+        return kArgumentos;
+    }
+
+    if (p.isSet(QStringLiteral("pdf")))
+        return listado(sel, salida);
+
+    const QString plantilla = QDir::current().absoluteFilePath(XlsxPlantilla::kArchivo);
+    const auto r = Exportacion::exportar(Programa::DataCSReporte, Programa::DataTbReporte, sel, plantilla, salida);
+    if (!r.ok) {
+        err(QStringLiteral("No se pudo exportar los datos a formato Excel: ") + r.error);
+        return kFallo;
+    }
+    return kExito;
+}
