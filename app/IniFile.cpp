@@ -44,7 +44,8 @@ bool IniFile::save(const QString& path, QString* error) const
             *error = f.errorString();
         return false;
     }
-    const QByteArray bytes = m_utf8 ? QByteArray("\xEF\xBB\xBF") + text.toUtf8() : Cp1252::encode(text);
+    const QByteArray bytes =
+        m_utf8 ? QByteArray("\xEF\xBB\xBF") + text.toUtf8() : Cp1252::encode(text);
     if (f.write(bytes) != bytes.size() || !f.commit()) {
         if (error)
             *error = f.errorString();
@@ -99,8 +100,8 @@ QString IniFile::value(const QString& section, const QString& key, bool* found) 
 
 void IniFile::setValue(const QString& section, const QString& key, const QString& text)
 {
-    bool inMatch = false;   // inside any section of that name
-    bool inFirst = false;   // inside the first one, where new keys go
+    bool inMatch = false; // inside any section of that name
+    bool inFirst = false; // inside the first one, where new keys go
     qsizetype insertAt = -1;
     QString name, k, v;
     for (qsizetype i = 0; i < m_lines.size(); ++i) {

@@ -30,7 +30,8 @@ void leeVariables()
     Fecha_Frm = Config::LeeConfig(g, QStringLiteral("Fecha_Frm"), QStringLiteral("DD/MM/YYYY"));
     Fecha_Chr = Config::LeeConfig(g, QStringLiteral("Fecha_Chr"), QStringLiteral("#"));
     Fecha_Msk = Config::LeeConfig(g, QStringLiteral("Fecha_Msk"), QStringLiteral("##/##/####"));
-    const QString fec = Config::LeeConfig(g, QStringLiteral("Fec_Defecto"), QStringLiteral("25/05/1810"));
+    const QString fec =
+        Config::LeeConfig(g, QStringLiteral("Fec_Defecto"), QStringLiteral("25/05/1810"));
     Fec_Defecto = QDate::fromString(fec, QStringLiteral("dd/MM/yyyy"));
     if (!Fec_Defecto.isValid())
         Fec_Defecto = QDate(1810, 5, 25);

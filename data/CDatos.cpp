@@ -509,8 +509,9 @@ bool CDatos::IniciaTransaccion()
     if (!abierta())
         return fail(QStringLiteral("No hay conexión con la base de datos."));
     QSqlQuery q(base());
-    const QString begin = m_cs.engine == ConnectionString::SQLite ? QStringLiteral("BEGIN IMMEDIATE")
-                                                                  : QStringLiteral("BEGIN");
+    const QString begin = m_cs.engine == ConnectionString::SQLite
+                              ? QStringLiteral("BEGIN IMMEDIATE")
+                              : QStringLiteral("BEGIN");
     if (!q.exec(begin))
         return fail(sqlErrorText(q.lastError()));
     m_inTransaction = true;
@@ -546,9 +547,10 @@ qint64 CDatos::TomaTicket(const QString& tablaGlobal)
         if (own && !IniciaTransaccion())
             return 0;
         QSqlQuery q(base());
-        const QString lock = m_cs.engine == ConnectionString::PostgreSQL ? QStringLiteral(" FOR UPDATE")
-                                                                         : QString();
-        q.prepare(QStringLiteral("SELECT VALOR FROM %1 WHERE VARIABLE = ?%2").arg(tablaGlobal, lock));
+        const QString lock =
+            m_cs.engine == ConnectionString::PostgreSQL ? QStringLiteral(" FOR UPDATE") : QString();
+        q.prepare(
+            QStringLiteral("SELECT VALOR FROM %1 WHERE VARIABLE = ?%2").arg(tablaGlobal, lock));
         q.addBindValue(QStringLiteral("Ticket"));
         if (!q.exec()) {
             fail(sqlErrorText(q.lastError()));
@@ -579,11 +581,14 @@ qint64 CDatos::TomaTicket(const QString& tablaGlobal)
         q = QSqlQuery();
         const QString next = QString::number(ticket + 1);
         const bool written =
-            exists ? Ejecuta(QStringLiteral("UPDATE %1 SET VALOR = ? WHERE VARIABLE = ?").arg(tablaGlobal),
-                             {next, QStringLiteral("Ticket")})
-                   : Ejecuta(QStringLiteral("INSERT INTO %1 (VARIABLE, VALOR, DESCRIPCION) VALUES (?, ?, ?)")
-                                 .arg(tablaGlobal),
-                             {QStringLiteral("Ticket"), next, QStringLiteral("-")});
+            exists
+                ? Ejecuta(
+                      QStringLiteral("UPDATE %1 SET VALOR = ? WHERE VARIABLE = ?").arg(tablaGlobal),
+                      {next, QStringLiteral("Ticket")})
+                : Ejecuta(QStringLiteral(
+                              "INSERT INTO %1 (VARIABLE, VALOR, DESCRIPCION) VALUES (?, ?, ?)")
+                              .arg(tablaGlobal),
+                          {QStringLiteral("Ticket"), next, QStringLiteral("-")});
         if (!written) {
             const QString e = m_error;
             if (own)
@@ -644,8 +649,10 @@ bool CDatos::CompactaryReparar(const QString& baseOri)
 bool CDatos::CompactaryReparar(const QString& baseOri, QString* error)
 {
     const QTime now = QTime::currentTime();
-    const QString temp = QDir::current().absoluteFilePath(
-        QStringLiteral("DBT_%1%2.db").arg(now.minute(), 2, 10, QLatin1Char('0')).arg(now.second(), 2, 10, QLatin1Char('0')));
+    const QString temp =
+        QDir::current().absoluteFilePath(QStringLiteral("DBT_%1%2.db")
+                                             .arg(now.minute(), 2, 10, QLatin1Char('0'))
+                                             .arg(now.second(), 2, 10, QLatin1Char('0')));
     auto failWith = [&](int number, const QString& text) {
         if (error)
             *error = QString::number(number) + u' ' + text;

@@ -53,8 +53,8 @@ public:
     // The record set ("Registro"): the current record, moving, direct writes.
     QVariant Campo(const QString& nombre) const;
     bool SetCampo(const QString& nombre, const QVariant& valor);
-    bool NuevoRegistro();   // starts a new record; Actualiza() inserts it
-    bool Actualiza();       // writes the current (or new) record
+    bool NuevoRegistro(); // starts a new record; Actualiza() inserts it
+    bool Actualiza();     // writes the current (or new) record
     bool PrimerRegistro();
     bool SiguienteRegistro();
     int posicion() const { return m_pos; }
@@ -69,7 +69,8 @@ public:
     bool enTransaccion() const { return m_inTransaction; }
 
     // Runs one statement with bound values (after dialect adaptation).
-    bool Ejecuta(const QString& sql, const QVariantList& valores = {}, int* filasAfectadas = nullptr);
+    bool Ejecuta(const QString& sql, const QVariantList& valores = {},
+                 int* filasAfectadas = nullptr);
 
     // Takes the next ticket of the global settings table atomically: returns
     // the number stored under Ticket (1 when missing) and leaves it plus one.
@@ -100,7 +101,7 @@ private:
     QSqlRecord m_tableRecord;
     QVector<QSqlRecord> m_rows;
     int m_pos = -1;
-    QSqlRecord m_edit;      // record being edited or added
+    QSqlRecord m_edit; // record being edited or added
     bool m_adding = false;
     bool m_registroAbierto = false;
     bool m_inTransaction = false;

@@ -8,7 +8,12 @@
 // A bare "Data Source=..." (no driver) is taken as SQLite.
 struct ConnectionString
 {
-    enum Engine { Invalid, SQLite, PostgreSQL };
+    enum Engine
+    {
+        Invalid,
+        SQLite,
+        PostgreSQL
+    };
 
     Engine engine = Invalid;
     QString path; // SQLite: absolute file path

@@ -19,12 +19,22 @@ struct Types
 Types typesFor(ConnectionString::Engine e)
 {
     if (e == ConnectionString::SQLite)
-        return {true, QStringLiteral("INTEGER PRIMARY KEY"), QStringLiteral("INTEGER"), QStringLiteral("REAL"),
-                QStringLiteral("TEXT"), QStringLiteral("DATE"), QStringLiteral("TIME"),
+        return {true,
+                QStringLiteral("INTEGER PRIMARY KEY"),
+                QStringLiteral("INTEGER"),
+                QStringLiteral("REAL"),
+                QStringLiteral("TEXT"),
+                QStringLiteral("DATE"),
+                QStringLiteral("TIME"),
                 QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT")};
-    return {false, QStringLiteral("BIGINT PRIMARY KEY"), QStringLiteral("BIGINT"),
-            QStringLiteral("DOUBLE PRECISION"), QStringLiteral("TEXT"), QStringLiteral("DATE"),
-            QStringLiteral("TIME"), QStringLiteral("BIGSERIAL PRIMARY KEY")};
+    return {false,
+            QStringLiteral("BIGINT PRIMARY KEY"),
+            QStringLiteral("BIGINT"),
+            QStringLiteral("DOUBLE PRECISION"),
+            QStringLiteral("TEXT"),
+            QStringLiteral("DATE"),
+            QStringLiteral("TIME"),
+            QStringLiteral("BIGSERIAL PRIMARY KEY")};
 }
 
 } // namespace
@@ -50,9 +60,10 @@ bool crear(CDatos& db, const QString& reporte, const QString& operarios, const Q
     };
     const QList<Table> tables = {
         {reporte,
-         {QStringLiteral("CREATE TABLE %1 (TICKET %2, AUX1 %3, AUX2 %3, AUX3 %3, AUX4 %3, AUX5 %3, AUX6 %3, "
-                         "TOTAL %4, PESO %4, BACH %4, PRESET %4, FECHA %5, HORA %6, INFO TEXT, OPERADOR %3, "
-                         "OPCION1 %7 NOT NULL DEFAULT 0)")
+         {QStringLiteral(
+              "CREATE TABLE %1 (TICKET %2, AUX1 %3, AUX2 %3, AUX3 %3, AUX4 %3, AUX5 %3, AUX6 %3, "
+              "TOTAL %4, PESO %4, BACH %4, PRESET %4, FECHA %5, HORA %6, INFO TEXT, OPERADOR %3, "
+              "OPCION1 %7 NOT NULL DEFAULT 0)")
               .arg(reporte, t.integerKey, t.varchar(255), t.real, t.date, t.time, t.bigint)}},
         {operarios,
          {QStringLiteral("CREATE TABLE %1 (OPERADOR %2 PRIMARY KEY, PASSWORD %3, JERARQUIA %4)")
@@ -61,14 +72,16 @@ bool crear(CDatos& db, const QString& reporte, const QString& operarios, const Q
          {QStringLiteral("CREATE TABLE %1 (VARIABLE %2 PRIMARY KEY, VALOR %3, DESCRIPCION %3)")
               .arg(global, t.varchar(50), t.text)}},
         {kTablaComandos,
-         {QStringLiteral("CREATE TABLE %1 (ID %2, FECHA %3, HORA %4, OPERADOR %5, COMANDO %5, VALORES %5, "
-                         "RESULTADO %5)")
+         {QStringLiteral(
+              "CREATE TABLE %1 (ID %2, FECHA %3, HORA %4, OPERADOR %5, COMANDO %5, VALORES %5, "
+              "RESULTADO %5)")
               .arg(kTablaComandos, t.serialKey, t.date, t.time, t.varchar(255))}},
     };
     QStringList indexes;
-    for (const QString& f : {QStringLiteral("FECHA"), QStringLiteral("AUX1"), QStringLiteral("AUX2"),
-                             QStringLiteral("AUX3"), QStringLiteral("AUX4"), QStringLiteral("AUX5"),
-                             QStringLiteral("AUX6"), QStringLiteral("OPCION1"), QStringLiteral("OPERADOR")})
+    for (const QString& f :
+         {QStringLiteral("FECHA"), QStringLiteral("AUX1"), QStringLiteral("AUX2"),
+          QStringLiteral("AUX3"), QStringLiteral("AUX4"), QStringLiteral("AUX5"),
+          QStringLiteral("AUX6"), QStringLiteral("OPCION1"), QStringLiteral("OPERADOR")})
         indexes.append(QStringLiteral("CREATE INDEX IX_%1_%2 ON %1 (%2)").arg(reporte, f));
     const QString comandosIndex =
         QStringLiteral("CREATE INDEX IX_%1_FECHA ON %1 (FECHA, HORA)").arg(kTablaComandos);

@@ -70,7 +70,7 @@ QString adaptar(const QString& sql, ConnectionString::Engine engine, const QStri
     const QString pattern = formatoQt(fechaFrm.isEmpty() ? QStringLiteral("DD/MM/YYYY") : fechaFrm);
     QString out;
     out.reserve(sql.size() + 16);
-    QString lastWord;     // previous keyword-like token, upper case
+    QString lastWord; // previous keyword-like token, upper case
     bool inBetween = false;
     const qsizetype n = sql.size();
     qsizetype i = 0;

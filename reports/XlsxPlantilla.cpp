@@ -32,7 +32,8 @@ const char* kStyles =
 
 QString cell(const QString& ref, const QString& text, int style)
 {
-    return QStringLiteral(R"(<c r="%1" t="inlineStr" s="%2"><is><t xml:space="preserve">%3</t></is></c>)")
+    return QStringLiteral(
+               R"(<c r="%1" t="inlineStr" s="%2"><is><t xml:space="preserve">%3</t></is></c>)")
         .arg(ref)
         .arg(style)
         .arg(xmlEscape(text));
@@ -41,20 +42,24 @@ QString cell(const QString& ref, const QString& text, int style)
 QByteArray sheetXml()
 {
     QString rows;
-    rows += QStringLiteral(R"(<row r="1">)") + cell(QStringLiteral("A1"), QStringLiteral("Reporte de Pesadas"), kEstiloTitulo) + QStringLiteral("</row>");
-    rows += QStringLiteral(R"(<row r="3">)") + cell(QStringLiteral("A3"), QStringLiteral("Tolvex - Sistema de pesaje por tandas"), 0) + QStringLiteral("</row>");
-    const QStringList headings = {QStringLiteral("Ticket"), QStringLiteral("Fecha"), QStringLiteral("Hora"),
-                                  QStringLiteral("Dato 0"), QStringLiteral("Dato 1"), QStringLiteral("Dato 2"),
-                                  QStringLiteral("Dato 3"), QStringLiteral("Dato 4"), QStringLiteral("Dato 5"),
-                                  QStringLiteral("Total")};
+    rows += QStringLiteral(R"(<row r="1">)") +
+            cell(QStringLiteral("A1"), QStringLiteral("Reporte de Pesadas"), kEstiloTitulo) +
+            QStringLiteral("</row>");
+    rows += QStringLiteral(R"(<row r="3">)") +
+            cell(QStringLiteral("A3"), QStringLiteral("Tolvex - Sistema de pesaje por tandas"), 0) +
+            QStringLiteral("</row>");
+    const QStringList headings = {QStringLiteral("Ticket"), QStringLiteral("Fecha"),
+                                  QStringLiteral("Hora"),   QStringLiteral("Dato 0"),
+                                  QStringLiteral("Dato 1"), QStringLiteral("Dato 2"),
+                                  QStringLiteral("Dato 3"), QStringLiteral("Dato 4"),
+                                  QStringLiteral("Dato 5"), QStringLiteral("Total")};
     rows += QStringLiteral(R"(<row r="7">)");
     for (int i = 0; i < headings.size(); ++i)
         rows += cell(QChar(u'A' + i) + QStringLiteral("7"), headings.at(i), kEstiloTitulo);
     rows += QStringLiteral("</row>");
-    const QString xml =
-        QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+    const QString xml = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><cols><col min="1" max="3" width="12" customWidth="1"/><col min="4" max="9" width="18" customWidth="1"/><col min="10" max="10" width="14" customWidth="1"/></cols><sheetData>)") +
-        rows + QStringLiteral("</sheetData></worksheet>");
+                        rows + QStringLiteral("</sheetData></worksheet>");
     return xml.toUtf8();
 }
 
@@ -89,10 +94,18 @@ QString xmlEscape(const QString& text)
     out.reserve(text.size());
     for (QChar c : text) {
         switch (c.unicode()) {
-        case '&': out += QStringLiteral("&amp;"); break;
-        case '<': out += QStringLiteral("&lt;"); break;
-        case '>': out += QStringLiteral("&gt;"); break;
-        case '"': out += QStringLiteral("&quot;"); break;
+        case '&':
+            out += QStringLiteral("&amp;");
+            break;
+        case '<':
+            out += QStringLiteral("&lt;");
+            break;
+        case '>':
+            out += QStringLiteral("&gt;");
+            break;
+        case '"':
+            out += QStringLiteral("&quot;");
+            break;
         default:
             // Control characters are not allowed in XML 1.0.
             if (c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r')
@@ -135,7 +148,8 @@ bool crear(const QString& path, QString* error)
         QFile::remove(temp);
         return false;
     }
-    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
+    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) !=
+        0) {
         if (error)
             *error = QStringLiteral("No se pudo escribir %1.").arg(path);
         QFile::remove(temp);

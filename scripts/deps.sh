@@ -3,7 +3,8 @@
 # Only what is missing is installed; needs root (or sudo).
 set -e
 PKGS="build-essential cmake pkg-config libgl-dev
-qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6sql6-sqlite libqt6sql6-psql
+qt6-base-dev qt6-qpa-plugins libqt6opengl6-dev qt6-serialport-dev qt6-charts-dev
+libqt6sql6-sqlite libqt6sql6-psql fonts-dejavu-core fonts-liberation
 libzip-dev
 postgresql sqlite3 socat python3 python3-pymodbus python3-openpyxl poppler-utils
 xvfb xauth"

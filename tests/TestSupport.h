@@ -9,10 +9,7 @@
 class DirectorioDePrueba
 {
 public:
-    DirectorioDePrueba() : m_previous(QDir::currentPath())
-    {
-        QDir::setCurrent(m_dir.path());
-    }
+    DirectorioDePrueba() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
     ~DirectorioDePrueba() { QDir::setCurrent(m_previous); }
     QString path() const { return m_dir.path(); }
     QString file(const QString& name) const { return QDir(m_dir.path()).absoluteFilePath(name); }

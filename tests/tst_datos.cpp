@@ -27,21 +27,24 @@ QString preparaBase(const QString& engine, const QString& dir)
         CDatos db;
         if (!db.AbrirBase(cs))
             qFatal("PostgreSQL: %s", qPrintable(db.ultimoError()));
-        for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal,
-                                 Schema::kTablaComandos})
+        for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios,
+                                 Schema::kTablaGlobal, Schema::kTablaComandos})
             db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
     }
     CDatos db;
     QString error;
     if (!db.AbrirBase(cs, true) ||
-        !Schema::crear(db, Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, nullptr, &error))
+        !Schema::crear(db, Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal,
+                       nullptr, &error))
         qFatal("schema: %s %s", qPrintable(db.ultimoError()), qPrintable(error));
     return cs;
 }
 
-void agregaFila(CDatos& db, qint64 ticket, const QString& aux1, double total, const QDate& fecha, int opcion = 0)
+void agregaFila(CDatos& db, qint64 ticket, const QString& aux1, double total, const QDate& fecha,
+                int opcion = 0)
 {
-    QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2").arg(kR).arg(ticket)));
+    QVERIFY(
+        db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2").arg(kR).arg(ticket)));
     QVERIFY2(db.AgregaRegistros({{QStringLiteral("TICKET"), ticket},
                                  {QStringLiteral("AUX1"), aux1},
                                  {QStringLiteral("TOTAL"), total},
@@ -126,7 +129,8 @@ void TstDatos::init()
     CDatos::setFormatoFecha(QStringLiteral("DD/MM/YYYY"));
     MessageBox::limpiar();
     m_cs.clear();
-    if (QTest::currentDataTag() && QByteArray(QTest::currentDataTag()) == "postgresql" && conexionPostgres().isEmpty())
+    if (QTest::currentDataTag() && QByteArray(QTest::currentDataTag()) == "postgresql" &&
+        conexionPostgres().isEmpty())
         QSKIP("TOLVEX_TEST_PG not set: no PostgreSQL server for this run");
     if (QTest::currentDataTag())
         m_cs = preparaBase(QString::fromLatin1(QTest::currentDataTag()), m_dir->path());
@@ -145,31 +149,49 @@ void TstDatos::statementForms()
     agregaFila(db, 2, QStringLiteral("cliente sur"), 250, QDate(2026, 2, 1));
     agregaFila(db, 3, QStringLiteral("Otro"), 500, QDate(2026, 2, 5), 1);
 
-    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 WHERE TICKET = 2").arg(kR)), QStringList{"2"});
-    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 ORDER BY TOTAL ASC").arg(kR)), (QStringList{"2", "3", "1"}));
-    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 WHERE (OPCION1 <> 0) ORDER BY TICKET ASC").arg(kR)),
+    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 WHERE TICKET = 2").arg(kR)),
+             QStringList{"2"});
+    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 ORDER BY TOTAL ASC").arg(kR)),
+             (QStringList{"2", "3", "1"}));
+    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 WHERE (OPCION1 <> 0) ORDER BY TICKET ASC")
+                             .arg(kR)),
              (QStringList{"1", "3"}));
     // Like with % matches regardless of letter case, as on the original engine.
-    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 WHERE AUX1 Like 'cliente%' ORDER BY TICKET ASC").arg(kR)),
+    QCOMPARE(tickets(db, QStringLiteral(
+                             "SELECT * FROM %1 WHERE AUX1 Like 'cliente%' ORDER BY TICKET ASC")
+                             .arg(kR)),
              (QStringList{"1", "2"}));
-    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 WHERE TICKET Between 2 And 3 ORDER BY TICKET ASC").arg(kR)),
+    QCOMPARE(tickets(db, QStringLiteral(
+                             "SELECT * FROM %1 WHERE TICKET Between 2 And 3 ORDER BY TICKET ASC")
+                             .arg(kR)),
              (QStringList{"2", "3"}));
-    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 WHERE FECHA BETWEEN #01/02/2026# AND #05/02/2026# "
-                                        "ORDER BY TICKET ASC").arg(kR)),
+    QCOMPARE(tickets(db, QStringLiteral(
+                             "SELECT * FROM %1 WHERE FECHA BETWEEN #01/02/2026# AND #05/02/2026# "
+                             "ORDER BY TICKET ASC")
+                             .arg(kR)),
              (QStringList{"2", "3"}));
-    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 WHERE (OPCION1 <> 0) AND FECHA BETWEEN #31/01/2026# AND "
-                                        "#01/02/2026# ORDER BY TICKET ASC").arg(kR)),
-             QStringList{"1"});
+    QCOMPARE(
+        tickets(db, QStringLiteral(
+                        "SELECT * FROM %1 WHERE (OPCION1 <> 0) AND FECHA BETWEEN #31/01/2026# AND "
+                        "#01/02/2026# ORDER BY TICKET ASC")
+                        .arg(kR)),
+        QStringList{"1"});
     // A network terminal writes its dates between another delimiter.
-    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 WHERE FECHA BETWEEN '01/02/2026' AND '05/02/2026' "
-                                        "ORDER BY TICKET ASC").arg(kR)),
+    QCOMPARE(tickets(db, QStringLiteral(
+                             "SELECT * FROM %1 WHERE FECHA BETWEEN '01/02/2026' AND '05/02/2026' "
+                             "ORDER BY TICKET ASC")
+                             .arg(kR)),
              (QStringList{"2", "3"}));
 
-    QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE  VARIABLE = 'Ticket'").arg(Schema::kTablaGlobal)));
+    QVERIFY(db.AbreRegistro(
+        QStringLiteral("SELECT * FROM %1 WHERE  VARIABLE = 'Ticket'").arg(Schema::kTablaGlobal)));
     QVERIFY(!db.Existe_Registro());
-    QVERIFY(db.AbreRegistro(QStringLiteral("SELECT OPERADOR FROM %1 ORDER BY OPERADOR ").arg(Schema::kTablaOperarios)));
-    QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1 ORDER BY OPERADOR ASC").arg(Schema::kTablaOperarios)));
-    QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE OPERADOR = 'x'").arg(Schema::kTablaOperarios)));
+    QVERIFY(db.AbreRegistro(
+        QStringLiteral("SELECT OPERADOR FROM %1 ORDER BY OPERADOR ").arg(Schema::kTablaOperarios)));
+    QVERIFY(db.AbreRegistro(
+        QStringLiteral("SELECT * FROM %1 ORDER BY OPERADOR ASC").arg(Schema::kTablaOperarios)));
+    QVERIFY(db.AbreRegistro(
+        QStringLiteral("SELECT * FROM %1 WHERE OPERADOR = 'x'").arg(Schema::kTablaOperarios)));
 
     // A rejected statement says why and leaves no open record set.
     QVERIFY(!db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE NOPE = 1").arg(kR)));
@@ -246,12 +268,14 @@ void TstDatos::valuesWithQuotesAreSafe()
                                 .arg(Schema::kTablaOperarios, SqlDialect::texto(name))));
     QCOMPARE(db.Cant_Registros(), 1L);
     QCOMPARE(db.Campo(QStringLiteral("OPERADOR")).toString(), name);
-    QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE OPERADOR = %2")
-                                .arg(Schema::kTablaOperarios, SqlDialect::texto(QStringLiteral("x' OR '1'='1")))));
+    QVERIFY(db.AbreRegistro(
+        QStringLiteral("SELECT * FROM %1 WHERE OPERADOR = %2")
+            .arg(Schema::kTablaOperarios, SqlDialect::texto(QStringLiteral("x' OR '1'='1")))));
     QCOMPARE(db.Cant_Registros(), 0L);
     // A quote in a Like pattern matches a quote.
-    QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE OPERADOR Like %2")
-                                .arg(Schema::kTablaOperarios, SqlDialect::texto(QStringLiteral("o'b%")))));
+    QVERIFY(db.AbreRegistro(
+        QStringLiteral("SELECT * FROM %1 WHERE OPERADOR Like %2")
+            .arg(Schema::kTablaOperarios, SqlDialect::texto(QStringLiteral("o'b%")))));
     QCOMPARE(db.Cant_Registros(), 1L);
 }
 
@@ -281,7 +305,8 @@ void TstDatos::editDeleteAndOptimisticLocking()
     QVERIFY(!other.Actualiza());
     QVERIFY(other.ultimoError().contains(QStringLiteral("otro usuario")));
 
-    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 ORDER BY TICKET ASC").arg(kR)), (QStringList{"1", "2"}));
+    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 ORDER BY TICKET ASC").arg(kR)),
+             (QStringList{"1", "2"}));
 }
 
 void TstDatos::datesAndTimesComeBackAsWritten()
@@ -301,28 +326,36 @@ void TstDatos::settingsTableBranch()
     Programa::DataCSGlobal = m_cs;
     Programa::DataTbGlobal = Schema::kTablaGlobal;
     QString error;
-    QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false, true, &error),
+    QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false,
+                               true, &error),
              QStringLiteral("1"));
     QVERIFY(error.isEmpty());
-    QVERIFY(Config::GuardaConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("2"), false, true));
-    QVERIFY(Config::GuardaConfig(QStringLiteral("cualquiera"), QStringLiteral("Ticket"), QStringLiteral("3"), false, true));
-    QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false, true),
-             QStringLiteral("3"));
+    QVERIFY(Config::GuardaConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("2"), false,
+                                 true));
+    QVERIFY(Config::GuardaConfig(QStringLiteral("cualquiera"), QStringLiteral("Ticket"),
+                                 QStringLiteral("3"), false, true));
+    QCOMPARE(
+        Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false, true),
+        QStringLiteral("3"));
     CDatos db;
     QVERIFY(db.AbrirBase(m_cs));
     QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1").arg(Schema::kTablaGlobal)));
     QCOMPARE(db.Cant_Registros(), 1L);
     QCOMPARE(db.Campo(QStringLiteral("DESCRIPCION")).toString(), QStringLiteral("-"));
     // A key with a quote is looked up safely.
-    QVERIFY(Config::GuardaConfig(QString(), QStringLiteral("a'b"), QStringLiteral("x"), false, true));
-    QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("a'b"), QString(), false, true), QStringLiteral("x"));
+    QVERIFY(
+        Config::GuardaConfig(QString(), QStringLiteral("a'b"), QStringLiteral("x"), false, true));
+    QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("a'b"), QString(), false, true),
+             QStringLiteral("x"));
 
     // No database: the default comes back and the caller is told.
     Programa::DataCSGlobal = ConnectionString::sqlite(m_dir->file(QStringLiteral("nope.db")));
-    QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false, true, &error),
+    QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false,
+                               true, &error),
              QStringLiteral("1"));
     QVERIFY(error.contains(QStringLiteral("nope.db")));
-    QVERIFY(!Config::GuardaConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("5"), false, true));
+    QVERIFY(!Config::GuardaConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("5"), false,
+                                  true));
     QVERIFY(!QFile::exists(m_dir->file(QStringLiteral("nope.db"))));
 }
 
@@ -365,11 +398,14 @@ void TstDatos::badTicketValueIsRefused()
 {
     CDatos db;
     QVERIFY(db.AbrirBase(m_cs));
-    QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO %1 (VARIABLE, VALOR, DESCRIPCION) VALUES ('Ticket', 'abc', '-')")
-                           .arg(Schema::kTablaGlobal)));
+    QVERIFY(db.Ejecuta(
+        QStringLiteral(
+            "INSERT INTO %1 (VARIABLE, VALOR, DESCRIPCION) VALUES ('Ticket', 'abc', '-')")
+            .arg(Schema::kTablaGlobal)));
     QCOMPARE(db.TomaTicket(Schema::kTablaGlobal), qint64(0));
     QVERIFY(db.ultimoError().contains(QStringLiteral("abc")));
-    QVERIFY(db.Ejecuta(QStringLiteral("UPDATE %1 SET VALOR = '41' WHERE VARIABLE = 'Ticket'").arg(Schema::kTablaGlobal)));
+    QVERIFY(db.Ejecuta(QStringLiteral("UPDATE %1 SET VALOR = '41' WHERE VARIABLE = 'Ticket'")
+                           .arg(Schema::kTablaGlobal)));
     QCOMPARE(db.TomaTicket(Schema::kTablaGlobal), qint64(41));
     QCOMPARE(db.TomaTicket(Schema::kTablaGlobal), qint64(42));
 }
@@ -385,9 +421,11 @@ void TstDatos::badDatabasesFailCleanly()
     QVERIFY(db.ultimoError().contains(QStringLiteral("falta.db")));
     QVERIFY(!QFile::exists(dir.file(QStringLiteral("falta.db"))));
     QVERIFY(escribeArchivo(dir.file(QStringLiteral("basura.db")), QByteArray(4096, 'x')));
-    QVERIFY(!db.AbrirBase(QStringLiteral("Driver=SQLite;Data Source=") + dir.file(QStringLiteral("basura.db"))));
+    QVERIFY(!db.AbrirBase(QStringLiteral("Driver=SQLite;Data Source=") +
+                          dir.file(QStringLiteral("basura.db"))));
     QVERIFY(!db.AbrirBase(QStringLiteral("Driver=SQLite;Data Source=") + dir.path()));
-    QVERIFY(!db.AbrirBase(QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;User=y")));
+    QVERIFY(
+        !db.AbrirBase(QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;User=y")));
     QVERIFY(!db.AbrirBase(QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=abc;Database=x")));
     // Nothing open: every later use fails with a reason instead of crashing.
     QVERIFY(!db.AbreRegistro(QStringLiteral("SELECT 1")));
@@ -405,18 +443,23 @@ void TstDatos::dialectRewrites_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("hash dates") << "WHERE FECHA BETWEEN #01/02/2026# AND #5/2/2026#" << false
                                 << "WHERE FECHA BETWEEN '2026-02-01' AND '2026-02-05'";
-    QTest::newRow("quoted dates after between") << "WHERE FECHA BETWEEN '01/02/2026' AND '05/02/2026'" << false
-                                                << "WHERE FECHA BETWEEN '2026-02-01' AND '2026-02-05'";
-    QTest::newRow("text that looks like a date is kept") << "WHERE AUX1 Like '01/02/2026'" << false
-                                                         << "WHERE AUX1 Like '01/02/2026'";
-    QTest::newRow("numeric between then text") << "WHERE TICKET Between 1 And 5 AND AUX1 = '01/02/2026'" << false
-                                               << "WHERE TICKET Between 1 And 5 AND AUX1 = '01/02/2026'";
+    QTest::newRow("quoted dates after between")
+        << "WHERE FECHA BETWEEN '01/02/2026' AND '05/02/2026'" << false
+        << "WHERE FECHA BETWEEN '2026-02-01' AND '2026-02-05'";
+    QTest::newRow("text that looks like a date is kept")
+        << "WHERE AUX1 Like '01/02/2026'" << false << "WHERE AUX1 Like '01/02/2026'";
+    QTest::newRow("numeric between then text")
+        << "WHERE TICKET Between 1 And 5 AND AUX1 = '01/02/2026'" << false
+        << "WHERE TICKET Between 1 And 5 AND AUX1 = '01/02/2026'";
     QTest::newRow("like on postgres") << "WHERE AUX1 Like 'a%' AND AUX2 LIKE 'b'" << true
                                       << "WHERE AUX1 ILIKE 'a%' AND AUX2 ILIKE 'b'";
-    QTest::newRow("keywords inside strings untouched") << "WHERE AUX1 = 'like #1/1/2020# between'" << true
-                                                       << "WHERE AUX1 = 'like #1/1/2020# between'";
-    QTest::newRow("hash that is not a date becomes text") << "WHERE AUX1 = #x'y#" << false << "WHERE AUX1 = 'x''y'";
-    QTest::newRow("unterminated quote kept as is") << "WHERE AUX1 = 'abc" << false << "WHERE AUX1 = 'abc";
+    QTest::newRow("keywords inside strings untouched")
+        << "WHERE AUX1 = 'like #1/1/2020# between'" << true
+        << "WHERE AUX1 = 'like #1/1/2020# between'";
+    QTest::newRow("hash that is not a date becomes text")
+        << "WHERE AUX1 = #x'y#" << false << "WHERE AUX1 = 'x''y'";
+    QTest::newRow("unterminated quote kept as is")
+        << "WHERE AUX1 = 'abc" << false << "WHERE AUX1 = 'abc";
 }
 
 void TstDatos::dialectRewrites()
@@ -424,7 +467,8 @@ void TstDatos::dialectRewrites()
     QFETCH(QString, sql);
     QFETCH(bool, postgres);
     QFETCH(QString, expected);
-    QCOMPARE(SqlDialect::adaptar(sql, postgres ? ConnectionString::PostgreSQL : ConnectionString::SQLite,
+    QCOMPARE(SqlDialect::adaptar(sql,
+                                 postgres ? ConnectionString::PostgreSQL : ConnectionString::SQLite,
                                  QStringLiteral("DD/MM/YYYY")),
              expected);
 }
@@ -437,7 +481,8 @@ void TstDatos::compaction()
     {
         CDatos db;
         QVERIFY(db.AbrirBase(cs, true));
-        QVERIFY(Schema::crear(db, kR, Schema::kTablaOperarios, Schema::kTablaGlobal, nullptr, nullptr));
+        QVERIFY(
+            Schema::crear(db, kR, Schema::kTablaOperarios, Schema::kTablaGlobal, nullptr, nullptr));
         for (int t = 1; t <= 300; ++t)
             agregaFila(db, t, QString(200, u'x'), t, QDate(2026, 1, 1));
         QVERIFY(db.Ejecuta(QStringLiteral("DELETE FROM %1 WHERE TICKET > 10").arg(kR)));
@@ -460,8 +505,10 @@ void TstDatos::compactionFailureLeavesFileUntouched()
     QVERIFY(escribeArchivo(path, garbage));
     // A stale temporary of the same name is removed first.
     const QTime now = QTime::currentTime();
-    escribeArchivo(dir.file(QStringLiteral("DBT_%1%2.db").arg(now.minute(), 2, 10, QLatin1Char('0'))
-                                .arg(now.second(), 2, 10, QLatin1Char('0'))), "old");
+    escribeArchivo(dir.file(QStringLiteral("DBT_%1%2.db")
+                                .arg(now.minute(), 2, 10, QLatin1Char('0'))
+                                .arg(now.second(), 2, 10, QLatin1Char('0'))),
+                   "old");
     MessageBox::limpiar();
     QVERIFY(!CDatos::CompactaryReparar(path));
     QCOMPARE(leeArchivo(path), garbage);

@@ -51,7 +51,8 @@ Resultado corre(const QString& program, const QStringList& args, const QString& 
     if (!p.waitForFinished(60000))
         return {-1, {}, QStringLiteral("timeout")};
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
-            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
 } // namespace
@@ -80,8 +81,9 @@ void TstInstalacion::createsAReadyProgramDirectory()
 {
     QTemporaryDir tmp;
     const QString dir = tmp.path() + QStringLiteral("/planta uno");
-    const Resultado r = corre(binario(QStringLiteral("tolvex-setup")), {dir, QStringLiteral("--tcp"),
-                                                                        QStringLiteral("127.0.0.1:5020"), QStringLiteral("--id"), QStringLiteral("3")});
+    const Resultado r = corre(binario(QStringLiteral("tolvex-setup")),
+                              {dir, QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:5020"),
+                               QStringLiteral("--id"), QStringLiteral("3")});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     for (const char* f : {"Tolvex.ini", "data.db", "Tolvex.inf", "REPORTE.xlsx", "tolvex"})
         QVERIFY2(QFile::exists(dir + u'/' + QLatin1String(f)), f);
@@ -95,9 +97,12 @@ void TstInstalacion::createsAReadyProgramDirectory()
     QCOMPARE(Programa::DataTbOperarios, Schema::kTablaOperarios);
     QCOMPARE(Programa::DataTbGlobal, Schema::kTablaGlobal);
     QCOMPARE(Programa::DataCSReporte, QStringLiteral("Driver=SQLite;Data Source=data.db"));
-    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Host_1"), QString()), QStringLiteral("127.0.0.1"));
-    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Port_1"), QString()), QStringLiteral("5020"));
-    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("ID_1"), QString()), QStringLiteral("3"));
+    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Host_1"), QString()),
+             QStringLiteral("127.0.0.1"));
+    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Port_1"), QString()),
+             QStringLiteral("5020"));
+    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("ID_1"), QString()),
+             QStringLiteral("3"));
     // Connection strings are stored scrambled, never in clear.
     QVERIFY(!leeArchivo(dir + QStringLiteral("/Tolvex.ini")).contains("SQLite"));
 
@@ -114,11 +119,13 @@ void TstInstalacion::createsAReadyProgramDirectory()
         QVERIFY2(indexes.contains(QStringLiteral("IX_Reporte_") + QLatin1String(f)), f);
 
     // The template is a spreadsheet package with the worksheet's headings.
-    const Resultado z = corre(QStringLiteral("/usr/bin/python3"),
-                              {QStringLiteral("-c"),
-                               QStringLiteral("import openpyxl,sys; wb=openpyxl.load_workbook(sys.argv[1]); "
-                                              "ws=wb['REPORTE']; print(ws.cell(7,1).value, ws.cell(7,10).value, ws.max_row)"),
-                               dir + QStringLiteral("/REPORTE.xlsx")});
+    const Resultado z =
+        corre(QStringLiteral("/usr/bin/python3"),
+              {QStringLiteral("-c"),
+               QStringLiteral(
+                   "import openpyxl,sys; wb=openpyxl.load_workbook(sys.argv[1]); "
+                   "ws=wb['REPORTE']; print(ws.cell(7,1).value, ws.cell(7,10).value, ws.max_row)"),
+               dir + QStringLiteral("/REPORTE.xlsx")});
     QVERIFY2(z.code == 0, qPrintable(z.err));
     QCOMPARE(z.out.trimmed(), QStringLiteral("Ticket Total 7"));
 }
@@ -142,17 +149,20 @@ void TstInstalacion::neverReplacesAnExistingDatabase()
     {
         CDatos db;
         QVERIFY(db.AbrirBase(ConnectionString::sqlite(tmp.path() + QStringLiteral("/data.db"))));
-        QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO Reporte (TICKET, AUX1) VALUES (1, 'guardado')")));
+        QVERIFY(db.Ejecuta(
+            QStringLiteral("INSERT INTO Reporte (TICKET, AUX1) VALUES (1, 'guardado')")));
         QVERIFY(db.Ejecuta(QStringLiteral("DROP TABLE Comandos")));
     }
     // A settings file the plant edited by hand is left alone too.
     QFile::remove(tmp.path() + QStringLiteral("/Tolvex.inf"));
-    QVERIFY(escribeArchivo(tmp.path() + QStringLiteral("/tolvex.INI"), "[global]\r\nTiempo=200.\r\n"));
+    QVERIFY(
+        escribeArchivo(tmp.path() + QStringLiteral("/tolvex.INI"), "[global]\r\nTiempo=200.\r\n"));
     QFile::remove(tmp.path() + QStringLiteral("/Tolvex.ini"));
     const Resultado r = corre(binario(QStringLiteral("tolvex-setup")), {tmp.path()});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     QVERIFY(r.out.contains(QStringLiteral("creado: tabla Comandos")));
-    QCOMPARE(leeArchivo(tmp.path() + QStringLiteral("/tolvex.INI")), QByteArray("[global]\r\nTiempo=200.\r\n"));
+    QCOMPARE(leeArchivo(tmp.path() + QStringLiteral("/tolvex.INI")),
+             QByteArray("[global]\r\nTiempo=200.\r\n"));
     QVERIFY(!QFile::exists(tmp.path() + QStringLiteral("/Tolvex.inf")));
     CDatos db;
     QVERIFY(db.AbrirBase(ConnectionString::sqlite(tmp.path() + QStringLiteral("/data.db"))));
@@ -164,11 +174,16 @@ void TstInstalacion::badArgumentsGiveUsage_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("none") << QStringList();
-    QTest::newRow("unknown option") << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--nada")};
-    QTest::newRow("two directories") << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("/tmp/y")};
-    QTest::newRow("postgres without value") << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--postgres")};
-    QTest::newRow("bad tcp") << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--tcp"), QStringLiteral("host")};
-    QTest::newRow("bad id") << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--id"), QStringLiteral("300")};
+    QTest::newRow("unknown option")
+        << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--nada")};
+    QTest::newRow("two directories")
+        << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("/tmp/y")};
+    QTest::newRow("postgres without value")
+        << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--postgres")};
+    QTest::newRow("bad tcp") << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--tcp"),
+                                            QStringLiteral("host")};
+    QTest::newRow("bad id") << QStringList{QStringLiteral("/tmp/x"), QStringLiteral("--id"),
+                                           QStringLiteral("300")};
 }
 
 void TstInstalacion::badArgumentsGiveUsage()
@@ -191,7 +206,8 @@ void TstInstalacion::launcherRunsInItsDirectory()
     inst.directorio = tmp.path() + QStringLiteral("/dir");
     inst.programa = fake;
     QVERIFY2(inst.ejecutar(), qPrintable(inst.error));
-    const Resultado r = corre(inst.directorio + QStringLiteral("/tolvex"), {QStringLiteral("a b")}, QDir::tempPath());
+    const Resultado r = corre(inst.directorio + QStringLiteral("/tolvex"), {QStringLiteral("a b")},
+                              QDir::tempPath());
     QCOMPARE(r.code, 0);
     const QString real = QFileInfo(inst.directorio).canonicalFilePath();
     QCOMPARE(r.out.trimmed(), real + u'|' + real + QStringLiteral("|a b"));
@@ -204,17 +220,19 @@ void TstInstalacion::sharedPostgresDatabase()
     {
         CDatos db;
         QVERIFY(db.AbrirBase(conexionPostgres()));
-        for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal,
-                                 Schema::kTablaComandos})
+        for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios,
+                                 Schema::kTablaGlobal, Schema::kTablaComandos})
             db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
     }
     QTemporaryDir a, b;
-    const Resultado ra = corre(binario(QStringLiteral("tolvex-setup")), {a.path(), QStringLiteral("--postgres"), conexionPostgres()});
+    const Resultado ra = corre(binario(QStringLiteral("tolvex-setup")),
+                               {a.path(), QStringLiteral("--postgres"), conexionPostgres()});
     QVERIFY2(ra.code == 0, qPrintable(ra.err));
     QVERIFY(ra.out.contains(QStringLiteral("creado: tabla Reporte")));
     QVERIFY(!QFile::exists(a.path() + QStringLiteral("/data.db")));
     // A second workstation finds the tables already there.
-    const Resultado rb = corre(binario(QStringLiteral("tolvex-setup")), {b.path(), QStringLiteral("--postgres"), conexionPostgres()});
+    const Resultado rb = corre(binario(QStringLiteral("tolvex-setup")),
+                               {b.path(), QStringLiteral("--postgres"), conexionPostgres()});
     QVERIFY2(rb.code == 0, qPrintable(rb.err));
     QVERIFY(!rb.out.contains(QStringLiteral("creado: tabla")));
     DirectorioDePrueba keep;
@@ -223,9 +241,10 @@ void TstInstalacion::sharedPostgresDatabase()
     QCOMPARE(Programa::DataCSGlobal, conexionPostgres());
     // A database that cannot be reached is a clear failure, exit 1.
     QTemporaryDir c;
-    const Resultado rc = corre(binario(QStringLiteral("tolvex-setup")),
-                               {c.path(), QStringLiteral("--postgres"),
-                                QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;User=y")});
+    const Resultado rc =
+        corre(binario(QStringLiteral("tolvex-setup")),
+              {c.path(), QStringLiteral("--postgres"),
+               QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;User=y")});
     QCOMPARE(rc.code, 1);
     QVERIFY(rc.err.contains(QStringLiteral("No se pudo abrir la base de datos")));
 }
@@ -241,12 +260,14 @@ void TstInstalacion::startUpStopsWithoutSettingsFile()
     QCOMPARE(Arranque::ejecutar(), 1);
     QCOMPARE(MessageBox::mostrados().size(), 1);
     const auto box = MessageBox::mostrados().first();
-    QCOMPARE(box.texto, QStringLiteral("No se encuentra tolvex.ini o la ruta de trabajo no es correcta.\n\n"));
+    QCOMPARE(box.texto,
+             QStringLiteral("No se encuentra tolvex.ini o la ruta de trabajo no es correcta.\n\n"));
     QCOMPARE(box.titulo, QStringLiteral("Error"));
     QCOMPARE(box.icono, MessageBox::Critico);
     QCOMPARE(box.botones, QMessageBox::StandardButtons(QMessageBox::Ok));
     QVERIFY(QApplication::topLevelWidgets().isEmpty() ||
-            std::none_of(QApplication::topLevelWidgets().cbegin(), QApplication::topLevelWidgets().cend(),
+            std::none_of(QApplication::topLevelWidgets().cbegin(),
+                         QApplication::topLevelWidgets().cend(),
                          [](QWidget* w) { return w->isVisible(); }));
 }
 

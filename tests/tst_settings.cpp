@@ -60,10 +60,13 @@ void TstSettings::everyPrintableCharacterSurvivesTheFile()
     }
     values << all << QStringLiteral("  blancos al final  ");
     for (int i = 0; i < values.size(); ++i)
-        QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("K%1").arg(i), values[i], true));
+        QVERIFY(
+            GuardaConfig(QStringLiteral("Global"), QStringLiteral("K%1").arg(i), values[i], true));
     for (int i = 0; i < values.size(); ++i) {
-        const QString back = LeeConfig(QStringLiteral("global"), QStringLiteral("K%1").arg(i), QString(), true);
-        QVERIFY2(back == values[i], qPrintable(QStringLiteral("value %1 came back as %2").arg(values[i], back)));
+        const QString back =
+            LeeConfig(QStringLiteral("global"), QStringLiteral("K%1").arg(i), QString(), true);
+        QVERIFY2(back == values[i],
+                 qPrintable(QStringLiteral("value %1 came back as %2").arg(values[i], back)));
     }
     // The file holds scrambled text, never the plain one, and one line per key.
     const QByteArray raw = leeArchivo(rutaArchivo());
@@ -86,14 +89,22 @@ void TstSettings::valueEncoding_data()
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("def");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("stored value") << QByteArray("Tiempo=200.") << "100" << "200";
-    QTest::newRow("empty value is empty, not default") << QByteArray("Tiempo=.") << "100" << "";
-    QTest::newRow("nothing stored gives default") << QByteArray("Tiempo=") << "100" << "100";
-    QTest::newRow("hand typed without dot loses a character") << QByteArray("Tiempo=200") << "100" << "20";
-    QTest::newRow("trailing blanks kept") << QByteArray("Tiempo=ab  .") << "x" << "ab  ";
-    QTest::newRow("missing key gives default") << QByteArray("Otra=1.") << "100" << "100";
-    QTest::newRow("blanks around key") << QByteArray("  Tiempo  =300.") << "100" << "300";
-    QTest::newRow("equals sign in value") << QByteArray("Tiempo=a=b.") << "" << "a=b";
+    QTest::newRow("stored value") << QByteArray("Tiempo=200.") << "100"
+                                  << "200";
+    QTest::newRow("empty value is empty, not default") << QByteArray("Tiempo=.") << "100"
+                                                       << "";
+    QTest::newRow("nothing stored gives default") << QByteArray("Tiempo=") << "100"
+                                                  << "100";
+    QTest::newRow("hand typed without dot loses a character") << QByteArray("Tiempo=200") << "100"
+                                                              << "20";
+    QTest::newRow("trailing blanks kept") << QByteArray("Tiempo=ab  .") << "x"
+                                          << "ab  ";
+    QTest::newRow("missing key gives default") << QByteArray("Otra=1.") << "100"
+                                               << "100";
+    QTest::newRow("blanks around key") << QByteArray("  Tiempo  =300.") << "100"
+                                       << "300";
+    QTest::newRow("equals sign in value") << QByteArray("Tiempo=a=b.") << ""
+                                          << "a=b";
 }
 
 void TstSettings::valueEncoding()
@@ -111,7 +122,8 @@ void TstSettings::sectionsAndKeysIgnoreCase()
     DirectorioDePrueba dir;
     QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("ID_1"), QStringLiteral("7")));
     QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("id_1"), QStringLiteral("9")));
-    QCOMPARE(LeeConfig(QStringLiteral("GLOBAL"), QStringLiteral("Id_1"), QStringLiteral("0")), QStringLiteral("9"));
+    QCOMPARE(LeeConfig(QStringLiteral("GLOBAL"), QStringLiteral("Id_1"), QStringLiteral("0")),
+             QStringLiteral("9"));
     const QByteArray raw = leeArchivo(rutaArchivo());
     // One section, one key: the second write updated the first line.
     QCOMPARE(raw, QByteArray("[global]\r\nID_1=9.\r\n"));
@@ -121,8 +133,10 @@ void TstSettings::fileNameIgnoresCase()
 {
     DirectorioDePrueba dir;
     QVERIFY(escribeArchivo(dir.file(QStringLiteral("TOLVEX.INI")), "[Global]\r\nTiempo=500.\r\n"));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")), QStringLiteral("500"));
-    QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("600")));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")),
+             QStringLiteral("500"));
+    QVERIFY(
+        GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("600")));
     // Written back into the same file, not a second one.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("TOLVEX.INI")});
 }
@@ -130,18 +144,26 @@ void TstSettings::fileNameIgnoresCase()
 void TstSettings::missingFileGivesDefaultsAndWriteCreatesIt()
 {
     DirectorioDePrueba dir;
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Dato 0:")), QStringLiteral("Dato 0:"));
-    QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Cliente")));
+    QCOMPARE(
+        LeeConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Dato 0:")),
+        QStringLiteral("Dato 0:"));
+    QVERIFY(
+        GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Cliente")));
     QVERIFY(QFile::exists(dir.file(QStringLiteral("Tolvex.ini"))));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Dato 0:")), QStringLiteral("Cliente"));
+    QCOMPARE(
+        LeeConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Dato 0:")),
+        QStringLiteral("Cliente"));
 }
 
 void TstSettings::scrambledDefaultComesBackScrambled()
 {
     DirectorioDePrueba dir;
     const QString plain = QStringLiteral("abc");
-    QCOMPARE(LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), plain, true), CodificaTexto(plain));
-    QCOMPARE(LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), CodificaTexto(plain), true), plain);
+    QCOMPARE(LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), plain, true),
+             CodificaTexto(plain));
+    QCOMPARE(
+        LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), CodificaTexto(plain), true),
+        plain);
 }
 
 void TstSettings::writePreservesOtherLinesCommentsAndOrder()
@@ -165,23 +187,30 @@ void TstSettings::writePreservesOtherLinesCommentsAndOrder()
 void TstSettings::windows1252AccentsOnDisk()
 {
     DirectorioDePrueba dir;
-    QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("Organización"), QStringLiteral("Molienda Ñandú")));
+    QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("Organización"),
+                         QStringLiteral("Molienda Ñandú")));
     const QByteArray raw = leeArchivo(dir.file(QStringLiteral("Tolvex.ini")));
     QVERIFY(raw.contains("Organizaci\xF3n=Molienda \xD1\x61nd\xFA."));
     // Keys match regardless of case, accented letters included.
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("ORGANIZACIÓN"), QString()), QStringLiteral("Molienda Ñandú"));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Organización"), QString()), QStringLiteral("Molienda Ñandú"));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("ORGANIZACIÓN"), QString()),
+             QStringLiteral("Molienda Ñandú"));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Organización"), QString()),
+             QStringLiteral("Molienda Ñandú"));
 }
 
 void TstSettings::badFilesNeverCrash_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("garbage lines") << QByteArray("\x01\x02garbage\r\n====\r\n[global]\r\nnonsense\r\nTiempo=300.\r\n") << "300";
-    QTest::newRow("header without bracket hides its keys") << QByteArray("[global\r\nTiempo=300.\r\n") << "100";
+    QTest::newRow("garbage lines")
+        << QByteArray("\x01\x02garbage\r\n====\r\n[global]\r\nnonsense\r\nTiempo=300.\r\n")
+        << "300";
+    QTest::newRow("header without bracket hides its keys")
+        << QByteArray("[global\r\nTiempo=300.\r\n") << "100";
     QTest::newRow("keys before any section") << QByteArray("Tiempo=300.\r\n[global]\r\n") << "100";
     QTest::newRow("LF only line ends") << QByteArray("[global]\nTiempo=300.\n") << "300";
-    QTest::newRow("NUL bytes") << QByteArray("[global]\r\nTiempo=3\0000.\r\n", 23) << QString::fromLatin1("3\0000", 3);
+    QTest::newRow("NUL bytes") << QByteArray("[global]\r\nTiempo=3\0000.\r\n", 23)
+                               << QString::fromLatin1("3\0000", 3);
     QTest::newRow("UTF-8 BOM") << QByteArray("\xEF\xBB\xBF[global]\r\nTiempo=300.\r\n") << "300";
     QTest::newRow("empty file") << QByteArray() << "100";
     QTest::newRow("no line end at all") << QByteArray("[global]\r\nTiempo=300.") << "300";
@@ -193,11 +222,14 @@ void TstSettings::badFilesNeverCrash()
     QFETCH(QString, expected);
     DirectorioDePrueba dir;
     QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")), content));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")), expected);
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")),
+             expected);
     // A write into a damaged file keeps what was there and adds the key.
     QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("Otra"), QStringLiteral("1")));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Otra"), QString()), QStringLiteral("1"));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")), expected);
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Otra"), QString()),
+             QStringLiteral("1"));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")),
+             expected);
 }
 
 void TstSettings::numbersReadSafely()
@@ -205,8 +237,10 @@ void TstSettings::numbersReadSafely()
     DirectorioDePrueba dir;
     QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")),
                            "[global]\r\nTiempo= 250 .\r\nID_1=abc.\r\nPort_1=99999999999.\r\n"));
-    QCOMPARE(LeeEntero(QStringLiteral("global"), QStringLiteral("Tiempo"), 100), std::optional<int>(250));
-    QCOMPARE(LeeEntero(QStringLiteral("global"), QStringLiteral("Baudios_1"), 4), std::optional<int>(4));
+    QCOMPARE(LeeEntero(QStringLiteral("global"), QStringLiteral("Tiempo"), 100),
+             std::optional<int>(250));
+    QCOMPARE(LeeEntero(QStringLiteral("global"), QStringLiteral("Baudios_1"), 4),
+             std::optional<int>(4));
     QVERIFY(!LeeEntero(QStringLiteral("global"), QStringLiteral("ID_1"), 0).has_value());
     QVERIFY(!LeeEntero(QStringLiteral("global"), QStringLiteral("Port_1"), 3000).has_value());
 }
@@ -217,9 +251,11 @@ void TstSettings::failedWriteKeepsTheOldFile()
     // A settings "file" that is a directory: reads give defaults, writes fail
     // with a reason, nothing crashes.
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Tolvex.ini")));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")), QStringLiteral("100"));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")),
+             QStringLiteral("100"));
     QString error;
-    QVERIFY(!GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("300"), false, false, &error));
+    QVERIFY(!GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("300"),
+                          false, false, &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(QFileInfo(dir.file(QStringLiteral("Tolvex.ini"))).isDir());
 }

@@ -21,12 +21,13 @@ bool writeLauncher(const QString& path, const QString& programa, QString* error)
 {
     QString quoted = programa;
     quoted.replace(u'\'', QStringLiteral("'\\''"));
-    const QString script = QStringLiteral(
-        "#!/bin/sh\n"
-        "# Starts Tolvex with this directory as its program and working directory.\n"
-        "DIR=\"$(cd \"$(dirname \"$0\")\" && pwd)\"\n"
-        "cd \"$DIR\" || exit 1\n"
-        "TOLVEX_HOME=\"$DIR\" exec '%1' \"$@\"\n").arg(quoted);
+    const QString script =
+        QStringLiteral("#!/bin/sh\n"
+                       "# Starts Tolvex with this directory as its program and working directory.\n"
+                       "DIR=\"$(cd \"$(dirname \"$0\")\" && pwd)\"\n"
+                       "cd \"$DIR\" || exit 1\n"
+                       "TOLVEX_HOME=\"$DIR\" exec '%1' \"$@\"\n")
+            .arg(quoted);
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(script.toUtf8()) < 0 || !f.commit()) {
         *error = f.errorString();
@@ -47,7 +48,8 @@ bool Instalacion::ejecutar()
         return false;
     }
     const QString abs = dir.absolutePath();
-    const QString conexion = postgres.isEmpty() ? ConnectionString::sqlite(QStringLiteral("data.db")) : postgres;
+    const QString conexion =
+        postgres.isEmpty() ? ConnectionString::sqlite(QStringLiteral("data.db")) : postgres;
     const ConnectionString cs = ConnectionString::parse(conexion, abs);
     if (!cs.isValid()) {
         error = cs.error;
@@ -106,8 +108,9 @@ bool Instalacion::ejecutar()
             error = e;
             return false;
         }
-        const QString nombre = cs.engine == ConnectionString::SQLite ? QFileInfo(cs.path).fileName()
-                                                                     : QStringLiteral("base %1").arg(cs.database);
+        const QString nombre = cs.engine == ConnectionString::SQLite
+                                   ? QFileInfo(cs.path).fileName()
+                                   : QStringLiteral("base %1").arg(cs.database);
         if (!existia && cs.engine == ConnectionString::SQLite)
             creados << nombre;
         for (const QString& t : tablas)

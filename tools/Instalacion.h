@@ -8,11 +8,11 @@
 struct Instalacion
 {
     QString directorio;
-    QString postgres;      // connection string of a shared database; empty: SQLite
-    QString programa;      // path of the tolvex executable the launcher starts
+    QString postgres; // connection string of a shared database; empty: SQLite
+    QString programa; // path of the tolvex executable the launcher starts
     // Link settings written into a new settings file (empty: left to defaults).
-    QString tcp;           // "HOST:PORT"
-    QString serie;         // port number or device path
+    QString tcp;   // "HOST:PORT"
+    QString serie; // port number or device path
     int id = -1;
 
     QStringList creados;

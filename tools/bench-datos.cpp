@@ -18,7 +18,8 @@ namespace {
 double percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5));
+    const size_t i =
+        std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5));
     return v[i];
 }
 
@@ -26,7 +27,8 @@ bool markPrevious(const QString& cs, qint64 ticket, double total)
 {
     CDatos db;
     if (!db.AbrirBase(cs) || !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2")
-                                                  .arg(Schema::kTablaReporte).arg(ticket)))
+                                                  .arg(Schema::kTablaReporte)
+                                                  .arg(ticket)))
         return false;
     if (!db.Existe_Registro())
         return true;
@@ -43,8 +45,9 @@ qint64 appendRow(const QString& cs, double total)
     if (!db.AbrirBase(cs) || !db.IniciaTransaccion())
         return 0;
     const qint64 t = db.TomaTicket(Schema::kTablaGlobal);
-    if (t <= 0 || !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2")
-                                       .arg(Schema::kTablaReporte).arg(t)))
+    if (t <= 0 ||
+        !db.AbreRegistro(
+            QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2").arg(Schema::kTablaReporte).arg(t)))
         return 0;
     const bool ok = db.AgregaRegistros({{QStringLiteral("TICKET"), t},
                                         {QStringLiteral("AUX1"), QStringLiteral("Cliente")},
@@ -57,7 +60,7 @@ qint64 appendRow(const QString& cs, double total)
                                         {QStringLiteral("HORA"), QTime::currentTime()},
                                         {QStringLiteral("INFO"), QString()},
                                         {QStringLiteral("OPERADOR"), QStringLiteral("bench")}}) &&
-                     db.Confirma();
+                    db.Confirma();
     return ok ? t : 0;
 }
 
@@ -95,7 +98,8 @@ int main(int argc, char** argv)
         for (const QString& t : {Schema::kTablaReporte, Schema::kTablaGlobal})
             if (postgres)
                 db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
-        if (!Schema::crear(db, Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, nullptr, &error)) {
+        if (!Schema::crear(db, Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal,
+                           nullptr, &error)) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }
@@ -123,8 +127,11 @@ int main(int argc, char** argv)
         both.push_back(all);
     }
     std::printf("engine %s rows %d\n", postgres ? "postgresql" : "sqlite", rows);
-    std::printf("mark previous row  median %.3f ms  p99 %.3f ms\n", percentile(mark, 0.5), percentile(mark, 0.99));
-    std::printf("ticket + new row   median %.3f ms  p99 %.3f ms\n", percentile(append, 0.5), percentile(append, 0.99));
-    std::printf("whole batch        median %.3f ms  p99 %.3f ms\n", percentile(both, 0.5), percentile(both, 0.99));
+    std::printf("mark previous row  median %.3f ms  p99 %.3f ms\n", percentile(mark, 0.5),
+                percentile(mark, 0.99));
+    std::printf("ticket + new row   median %.3f ms  p99 %.3f ms\n", percentile(append, 0.5),
+                percentile(append, 0.99));
+    std::printf("whole batch        median %.3f ms  p99 %.3f ms\n", percentile(both, 0.5),
+                percentile(both, 0.99));
     return 0;
 }

@@ -12,14 +12,16 @@ int usage(const char* why)
 {
     if (why)
         std::fprintf(stderr, "tolvex-setup: %s\n", why);
-    std::fprintf(stderr,
-                 "uso: tolvex-setup DIRECTORIO [--postgres \"CONEXION\"] [--tcp HOST:PUERTO | --serial PUERTO]"
-                 " [--id N]\n"
-                 "  Prepara un directorio de programa de Tolvex: Tolvex.ini, base de datos, Tolvex.inf,\n"
-                 "  REPORTE.xlsx y el lanzador 'tolvex'. Nunca reemplaza lo que ya existe.\n"
-                 "  --postgres  base compartida, p. ej. \"Driver=PostgreSQL;Host=srv;Port=5432;"
-                 "Database=tolvex;User=tolvex;Password=...\"\n"
-                 "  --tcp, --serial, --id  enlace con el indicador (sólo en un Tolvex.ini nuevo)\n");
+    std::fprintf(
+        stderr,
+        "uso: tolvex-setup DIRECTORIO [--postgres \"CONEXION\"] [--tcp HOST:PUERTO | --serial "
+        "PUERTO]"
+        " [--id N]\n"
+        "  Prepara un directorio de programa de Tolvex: Tolvex.ini, base de datos, Tolvex.inf,\n"
+        "  REPORTE.xlsx y el lanzador 'tolvex'. Nunca reemplaza lo que ya existe.\n"
+        "  --postgres  base compartida, p. ej. \"Driver=PostgreSQL;Host=srv;Port=5432;"
+        "Database=tolvex;User=tolvex;Password=...\"\n"
+        "  --tcp, --serial, --id  enlace con el indicador (sólo en un Tolvex.ini nuevo)\n");
     return 2;
 }
 
@@ -91,6 +93,7 @@ int main(int argc, char** argv)
     if (inst.programa.isEmpty())
         std::fprintf(stderr, "tolvex-setup: aviso: no se encontró el programa tolvex junto a "
                              "tolvex-setup; no se creó el lanzador.\n");
-    std::printf("Directorio de programa listo: %s\n", qPrintable(QDir(inst.directorio).absolutePath()));
+    std::printf("Directorio de programa listo: %s\n",
+                qPrintable(QDir(inst.directorio).absolutePath()));
     return 0;
 }

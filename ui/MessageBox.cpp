@@ -37,8 +37,8 @@ QMessageBox::StandardButton fallback(QMessageBox::StandardButtons botones,
 }
 } // namespace
 
-QMessageBox::StandardButton MessageBox::mostrar(QWidget* parent, Icono icono,
-                                                const QString& titulo, const QString& texto,
+QMessageBox::StandardButton MessageBox::mostrar(QWidget* parent, Icono icono, const QString& titulo,
+                                                const QString& texto,
                                                 QMessageBox::StandardButtons botones,
                                                 QMessageBox::StandardButton porDefecto)
 {
@@ -59,8 +59,8 @@ QMessageBox::StandardButton MessageBox::mostrar(QWidget* parent, Icono icono,
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-bool MessageBox::pregunta(QWidget* parent, Icono icono, const QString& titulo,
-                          const QString& texto, bool noPorDefecto)
+bool MessageBox::pregunta(QWidget* parent, Icono icono, const QString& titulo, const QString& texto,
+                          bool noPorDefecto)
 {
     return mostrar(parent, icono, titulo, texto, QMessageBox::Yes | QMessageBox::No,
                    noPorDefecto ? QMessageBox::No : QMessageBox::Yes) == QMessageBox::Yes;

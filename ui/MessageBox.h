@@ -12,7 +12,13 @@ class QWidget;
 class MessageBox
 {
 public:
-    enum Icono { Informacion, Pregunta, Exclamacion, Critico };
+    enum Icono
+    {
+        Informacion,
+        Pregunta,
+        Exclamacion,
+        Critico
+    };
 
     struct Mostrado
     {
