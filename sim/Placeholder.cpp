@@ -1,1 +1,0 @@
-namespace tolvex_sim_placeholder {}

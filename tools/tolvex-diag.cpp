@@ -1,0 +1,307 @@
+// tolvex-diag: reads and writes the indicator over the station's link code,
+// for installers.
+#include "Config.h"
+#include "ConfigEnlace.h"
+#include "Indicador.h"
+#include "Trama.h"
+#include "Transporte.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QTextStream>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+std::atomic<bool> g_interrumpido{false};
+
+void alInterrumpir(int)
+{
+    g_interrumpido = true;
+}
+
+const char* const kUso =
+    "uso: tolvex-diag [--tcp HOST:PORT | --serial DEVICE [--baud N]] [--id N] [--decimals D]\n"
+    "                 [--timeout MS] [--trace] ORDEN\n"
+    "ordenes:\n"
+    "  read                       lee el estado completo (16 valores)\n"
+    "  watch [--period MS] [--count N]\n"
+    "                             repite read y resume lecturas, fallos y tiempos\n"
+    "  command LETRA              escribe X, Z, V, W o C en el registro de comandos\n"
+    "  write DIRECCION VALOR      escribe un registro de 16 bits\n"
+    "  write32 DIRECCION VALOR    escribe un valor de 32 bits (palabra baja primero)\n"
+    "Sin --tcp ni --serial usa el enlace de Tolvex.ini del directorio actual.\n";
+
+int uso(const QString& mensaje)
+{
+    QTextStream err(stderr);
+    if (!mensaje.isEmpty())
+        err << "tolvex-diag: " << mensaje << '\n';
+    err << kUso;
+    return 2;
+}
+
+std::optional<qint64> entero(const QString& t, qint64 min, qint64 max)
+{
+    bool ok = false;
+    qint64 v = t.toLongLong(&ok, 0);
+    if (!ok || v < min || v > max)
+        return std::nullopt;
+    return v;
+}
+
+void trazaAStderr(QtMsgType, const QMessageLogContext&, const QString& msg)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(msg));
+}
+
+QStringList lineas(const LecturaPeso& l, int d)
+{
+    auto f = [d](double v) { return QString::number(v, 'f', d); };
+    return {
+        QStringLiteral("Peso: ") + f(l.Peso),
+        QStringLiteral("Despacho: ") + f(l.Despacho),
+        QStringLiteral("CGrueso: ") + f(l.CGrueso),
+        QStringLiteral("CFino: ") + f(l.CFino),
+        QStringLiteral("Caudal: ") + f(l.Caudal),
+        QStringLiteral("Resto: ") + f(l.Resto),
+        QStringLiteral("CCiclos: ") + QString::number(l.CCiclos),
+        QStringLiteral("CError: ") + QString::number(l.CError),
+        QStringLiteral("UlTotal: ") + f(l.UlTotal),
+        QStringLiteral("UlBatch: ") + f(l.UlBatch),
+        QStringLiteral("Modo: ") + QString::number(l.Modo),
+        QStringLiteral("SPFin: ") + QString::number(l.SPFin),
+        QStringLiteral("Total: ") + f(l.Total),
+        QStringLiteral("Salidas: ") + QString::number(l.Salidas),
+        QStringLiteral("Entradas: ") + QString::number(l.Entradas),
+        QStringLiteral("TotalF: ") + f(l.TotalF),
+    };
+}
+
+double percentil(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const auto i = size_t(std::ceil(p * double(v.size()))) - 1;
+    return v[std::min(i, v.size() - 1)];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    std::optional<ConfigEnlace> config;
+    std::optional<int> decimales;
+    std::optional<quint8> id;
+    int baudios = 19200;
+    int esperaMs = Transporte::kEsperaMs;
+    bool traza = false;
+    int periodo = 1000;
+    qint64 cuenta = 0;
+    QStringList orden;
+
+    for (int i = 0; i < args.size(); ++i) {
+        const QString a = args[i];
+        auto valor = [&]() -> std::optional<QString> {
+            if (i + 1 >= args.size())
+                return std::nullopt;
+            return args[++i];
+        };
+        if (a == QLatin1String("--tcp")) {
+            const auto v = valor();
+            const int dos = v ? int(v->lastIndexOf(u':')) : -1;
+            const auto puerto = dos > 0 ? entero(v->mid(dos + 1), 1, 65535) : std::nullopt;
+            if (!puerto)
+                return uso(QStringLiteral("--tcp espera HOST:PORT"));
+            ConfigEnlace c;
+            c.comunicacion = 1;
+            c.host = v->left(dos);
+            c.puerto = quint16(*puerto);
+            config = c;
+        } else if (a == QLatin1String("--serial")) {
+            const auto v = valor();
+            const auto dev = v ? ConfigEnlace::dispositivoSerie(*v) : std::nullopt;
+            if (!dev)
+                return uso(QStringLiteral("--serial espera un dispositivo"));
+            ConfigEnlace c;
+            c.comunicacion = 0;
+            c.dispositivo = *dev;
+            config = c;
+        } else if (a == QLatin1String("--baud")) {
+            const auto v = valor();
+            const auto b = v ? entero(*v, 50, 4000000) : std::nullopt;
+            if (!b)
+                return uso(QStringLiteral("--baud espera una velocidad"));
+            baudios = int(*b);
+        } else if (a == QLatin1String("--id")) {
+            const auto v = valor();
+            const auto n = v ? entero(*v, 0, 255) : std::nullopt;
+            if (!n)
+                return uso(QStringLiteral("--id espera un número de 0 a 255"));
+            id = quint8(*n);
+        } else if (a == QLatin1String("--decimals")) {
+            const auto v = valor();
+            const auto n = v ? entero(*v, 0, 9) : std::nullopt;
+            if (!n)
+                return uso(QStringLiteral("--decimals espera un número de 0 a 9"));
+            decimales = int(*n);
+        } else if (a == QLatin1String("--timeout")) {
+            const auto v = valor();
+            const auto n = v ? entero(*v, 1, 600000) : std::nullopt;
+            if (!n)
+                return uso(QStringLiteral("--timeout espera milisegundos"));
+            esperaMs = int(*n);
+        } else if (a == QLatin1String("--period")) {
+            const auto v = valor();
+            const auto n = v ? entero(*v, 0, 86400000) : std::nullopt;
+            if (!n)
+                return uso(QStringLiteral("--period espera milisegundos"));
+            periodo = int(*n);
+        } else if (a == QLatin1String("--count")) {
+            const auto v = valor();
+            const auto n = v ? entero(*v, 1, std::numeric_limits<qint64>::max()) : std::nullopt;
+            if (!n)
+                return uso(QStringLiteral("--count espera un número"));
+            cuenta = *n;
+        } else if (a == QLatin1String("--trace")) {
+            traza = true;
+        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            out << kUso;
+            return 0;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            return uso(QStringLiteral("opción desconocida: ") + a);
+        } else {
+            orden << a;
+        }
+    }
+
+    if (orden.isEmpty())
+        return uso(QStringLiteral("falta la orden"));
+    const QString verbo = orden.takeFirst();
+    std::optional<quint16> direccion;
+    QByteArray dato;
+    if (verbo == QLatin1String("read") || verbo == QLatin1String("watch")) {
+        if (!orden.isEmpty())
+            return uso(QStringLiteral("argumentos de más"));
+    } else if (verbo == QLatin1String("command")) {
+        if (orden.size() != 1 || orden[0].size() != 1 ||
+            !QStringLiteral("XZVWC").contains(orden[0].toUpper()))
+            return uso(QStringLiteral("command espera una de X Z V W C"));
+        direccion = Indicador::kComando;
+        dato = QByteArray(1, orden[0].toUpper().at(0).toLatin1());
+    } else if (verbo == QLatin1String("write") || verbo == QLatin1String("write32")) {
+        const bool largo = verbo == QLatin1String("write32");
+        const auto d = orden.size() == 2 ? entero(orden[0], 0, 65535) : std::nullopt;
+        const auto v = orden.size() == 2 ? (largo ? entero(orden[1], -2147483648LL, 4294967295LL)
+                                                  : entero(orden[1], -32768, 65535))
+                                         : std::nullopt;
+        if (!d || !v)
+            return uso(verbo + QStringLiteral(" espera DIRECCION VALOR"));
+        direccion = quint16(*d);
+        dato = largo ? Trama::cadena32(*v) : Trama::cadena16(quint16(*v & 0xFFFF));
+    } else {
+        return uso(QStringLiteral("orden desconocida: ") + verbo);
+    }
+
+    if (config) {
+        config->baudios = baudios;
+    } else {
+        QString error, detalle;
+        config = ConfigEnlace::lee(&error, &detalle);
+        if (!config) {
+            err << error << " (" << detalle << ")\n";
+            return 1;
+        }
+    }
+    if (id)
+        config->id = *id;
+    if (decimales)
+        config->decimales = *decimales;
+    config->esperaMs = esperaMs;
+    config->silencioMs = std::min(Transporte::kSilencioMs, esperaMs);
+
+    if (traza) {
+        QLoggingCategory::setFilterRules(QStringLiteral("tolvex.link.wire.debug=true"));
+        qInstallMessageHandler(trazaAStderr);
+    }
+
+    auto transporte = config->creaTransporte();
+    QString detalle;
+    if (!transporte->abrir(&detalle)) {
+        err << ConfigEnlace::mensajeError() << ' ' << detalle << '\n';
+        return 1;
+    }
+    Indicador indicador(*transporte, config->id, config->decimales);
+
+    if (direccion) {
+        transporte->reconectar();
+        if (indicador.Escribir(*direccion, dato).isEmpty()) {
+            err << "No se pudo realizar la operación\n";
+            return 1;
+        }
+        return 0;
+    }
+
+    if (verbo == QLatin1String("read")) {
+        LecturaPeso l;
+        indicador.LeePeso(l);
+        if (!l.valida()) {
+            err << "El indicador no responde ("
+                << Trama::textoFallo(indicador.ultimoFallo()) << ").\n";
+            return 1;
+        }
+        for (const QString& s : lineas(l, config->decimales))
+            out << s << '\n';
+        return 0;
+    }
+
+    std::signal(SIGINT, alInterrumpir);
+    std::signal(SIGTERM, alInterrumpir);
+    std::vector<double> tiempos;
+    qint64 lecturas = 0, fallos = 0;
+    LecturaPeso l;
+    while (!g_interrumpido && (cuenta == 0 || lecturas < cuenta)) {
+        const QDeadlineTimer proxima(periodo, Qt::PreciseTimer);
+        QElapsedTimer cron;
+        cron.start();
+        indicador.LeePeso(l);
+        const double ms = double(cron.nsecsElapsed()) / 1e6;
+        if (lecturas > 0)
+            out << '\n';
+        ++lecturas;
+        if (l.valida()) {
+            tiempos.push_back(ms);
+            for (const QString& s : lineas(l, config->decimales))
+                out << s << '\n';
+        } else {
+            ++fallos;
+            out << "sin respuesta\n";
+        }
+        out.flush();
+        if (cuenta != 0 && lecturas >= cuenta)
+            break;
+        while (!g_interrumpido && !proxima.hasExpired())
+            QThread::msleep(ulong(std::min<qint64>(100, proxima.remainingTime())));
+    }
+    out << '\n'
+        << "lecturas: " << lecturas << "  fallos: " << fallos
+        << QStringLiteral("  mediana: %1 ms  p99: %2 ms")
+               .arg(percentil(tiempos, 0.5), 0, 'f', 2)
+               .arg(percentil(tiempos, 0.99), 0, 'f', 2)
+        << '\n';
+    return 0;
+}
