@@ -1,0 +1,112 @@
+#include "frmCContrasenias.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "CDatos.h"
+#include "Config.h"
+#include "MessageBox.h"
+#include "Programa.h"
+#include "SqlDialect.h"
+
+frmCContrasenias::frmCContrasenias(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmCContrasenias"));
+    setWindowTitle(QStringLiteral("Cambiar Contraseña del Usuario: ") + Programa::OperadorActual);
+
+    auto caja = [this](const char* nombre) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(QString::fromLatin1(nombre));
+        e->setEchoMode(QLineEdit::Password);
+        e->installEventFilter(this);
+        return e;
+    };
+    txtCAnterior = caja("txtCAnterior");
+    txtCNueva = caja("txtCNueva");
+    txtCCNueva = caja("txtCCNueva");
+    cmdAceptar = new QPushButton(QStringLiteral("Aceptar"), this);
+    cmdAceptar->setObjectName(QStringLiteral("cmdAceptar"));
+    cmdCancelar = new QPushButton(QStringLiteral("Cancelar"), this);
+    cmdCancelar->setObjectName(QStringLiteral("cmdCancelar"));
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("Contraseña Anterior:"), txtCAnterior);
+    form->addRow(QStringLiteral("Contraseña Nueva:"), txtCNueva);
+    form->addRow(QStringLiteral("Confirmación Contraseña Nueva:"), txtCCNueva);
+    auto* botones = new QHBoxLayout;
+    botones->addStretch();
+    botones->addWidget(cmdAceptar);
+    botones->addWidget(cmdCancelar);
+    auto* todo = new QVBoxLayout(this);
+    todo->addLayout(form);
+    todo->addLayout(botones);
+    setMinimumWidth(420);
+
+    connect(cmdAceptar, &QPushButton::clicked, this, &frmCContrasenias::aceptar);
+    connect(cmdCancelar, &QPushButton::clicked, this, &QDialog::reject);
+
+    CDatos db;
+    m_cargado = db.AbrirBase(Programa::DataCSOperarios) && db.AbreRegistro(consulta());
+    if (!m_cargado) {
+        MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"),
+                            QStringLiteral("La referencia de datos es incorrecta."));
+        QTimer::singleShot(0, this, &QDialog::reject);
+        return;
+    }
+    m_tieneFila = db.Existe_Registro();
+    if (m_tieneFila)
+        ClaveAnterior = Config::CodificaTexto(db.Campo(QStringLiteral("PASSWORD")).toString());
+}
+
+QString frmCContrasenias::consulta() const
+{
+    return QStringLiteral("SELECT * FROM ") + Programa::DataTbOperarios +
+           QStringLiteral(" WHERE OPERADOR = ") + SqlDialect::texto(Programa::OperadorActual);
+}
+
+bool frmCContrasenias::eventFilter(QObject* obj, QEvent* ev)
+{
+    if (ev->type() == QEvent::KeyPress) {
+        const int k = static_cast<QKeyEvent*>(ev)->key();
+        if (k == Qt::Key_Return || k == Qt::Key_Enter) {
+            focusNextChild();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(obj, ev);
+}
+
+void frmCContrasenias::aceptar()
+{
+    auto error = [this](const QString& texto) {
+        MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("ERROR"), texto);
+    };
+    if (txtCAnterior->text() != ClaveAnterior)
+        return error(QStringLiteral("La clave anterior no es valida."));
+    if (txtCNueva->text().isEmpty() || txtCCNueva->text().isEmpty())
+        return error(QStringLiteral("No ha ingresado nuevas claves."));
+    if (txtCNueva->text() != txtCCNueva->text())
+        return error(QStringLiteral("Las claves nuevas sin diferentes."));
+
+    CDatos db;
+    if (!db.AbrirBase(Programa::DataCSOperarios) || !db.AbreRegistro(consulta()))
+        return error(QStringLiteral("No se pudo cambiar la contraseña"));
+    if (!db.Existe_Registro()) {
+        // The operator was deleted meanwhile: there is nothing to change.
+        return error(QStringLiteral("No se cambió la contraseña: el operario ") +
+                     Programa::OperadorActual + QStringLiteral(" no existe en la base de datos."));
+    }
+    if (!db.SetCampo(QStringLiteral("PASSWORD"), Config::CodificaTexto(txtCCNueva->text())) ||
+        !db.Actualiza())
+        return error(QStringLiteral("No se pudo cambiar la contraseña"));
+    db.CerrarBase();
+    m_cambiada = true;
+    MessageBox::mostrar(this, MessageBox::Informacion, QStringLiteral("NUVRA"),
+                        QStringLiteral("La contraseña se ha cambiado exitosamente."));
+    accept();
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDialog>
+
+class QLineEdit;
+class QPushButton;
+
+// The signed-in operator changes his own password.
+class frmCContrasenias : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit frmCContrasenias(QWidget* parent = nullptr);
+
+    // False when the stored password could not be read; the form then
+    // closes itself after the message.
+    bool cargado() const { return m_cargado; }
+    // True once a new password has been stored.
+    bool cambiada() const { return m_cambiada; }
+
+    QLineEdit* txtCAnterior;
+    QLineEdit* txtCNueva;
+    QLineEdit* txtCCNueva;
+    QPushButton* cmdAceptar;
+    QPushButton* cmdCancelar;
+
+protected:
+    bool eventFilter(QObject* obj, QEvent* ev) override;
+
+private:
+    void aceptar();
+    QString consulta() const;
+
+    QString ClaveAnterior;
+    bool m_tieneFila = false;
+    bool m_cargado = false;
+    bool m_cambiada = false;
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDialog>
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+// Sign-in: an operator from the operators table and a password, or a master
+// password alone. On success sets Programa::OperadorActual, NivelActual and
+// TipoAcceso and hides itself with Aceptado true.
+class frmLogin1 : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit frmLogin1(QWidget* parent = nullptr);
+
+    bool Aceptado = false;
+
+    QComboBox* DBCombo_Operarrio;
+    QLineEdit* txtPassword;
+    QPushButton* cmdOK;
+    QPushButton* cmdCancel;
+
+    inline static const QString kSinConexion = QStringLiteral(
+        "No hay conexión con la bases de datos.\nEstablezca la conexión en la ventana 'Opciones'.");
+    inline static const QString kIncorrecta =
+        QStringLiteral("Contraseña incorrecta. Vuelva a intentarlo");
+
+private:
+    bool cargaOperarios();
+    void aceptar();
+    void cancelar();
+};
