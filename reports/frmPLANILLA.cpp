@@ -242,6 +242,9 @@ frmPLANILLA::frmPLANILLA(QWidget* parent) : QDialog(parent)
 frmPLANILLA::~frmPLANILLA()
 {
     qApp->removeEventFilter(this);
+    // The model holds the connection that m_datos closes.
+    delete m_modelo;
+    m_modelo = nullptr;
 }
 
 bool frmPLANILLA::carga()
@@ -523,7 +526,8 @@ bool frmPLANILLA::eventFilter(QObject* watched, QEvent* event)
         if (k->key() == Qt::Key_E && mods == Qt::ControlModifier && !k->isAutoRepeat() &&
             Programa::NivelActual == QStringLiteral("Instalador"))
             m_cmdDelete->setVisible(true);
-    } else if (mods != Qt::ShiftModifier) {
+    } else if (mods != Qt::ShiftModifier || k->key() == Qt::Key_Shift) {
+        // Letting go of Shift itself may still report it as held.
         m_shift = false;
     }
     return QDialog::eventFilter(watched, event);

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QApplication>
+#include <QDate>
+#include <QProcess>
+#include <QTimer>
+#include <QUuid>
+#include <functional>
+
+#include "CDatos.h"
+#include "Instalacion.h"
+#include "Programa.h"
+#include "Schema.h"
+#include "TestSupport.h"
+
+// A program directory with settings, template and a reports table, as
+// tolvex-setup prepares it; on PostgreSQL the reports table gets a name of
+// its own so that concurrent runs do not meet.
+class InstalacionDePrueba
+{
+public:
+    explicit InstalacionDePrueba(const QString& postgres = {})
+    {
+        Instalacion inst;
+        inst.directorio = m_dir.path();
+        m_ok = inst.ejecutar();
+        Programa::leeVariables();
+        if (!postgres.isEmpty()) {
+            m_tabla = QStringLiteral("rep_") + QUuid::createUuid().toString(QUuid::Id128).left(12);
+            Programa::DataCSReporte = postgres;
+            Programa::DataTbReporte = m_tabla;
+            CDatos db;
+            m_ok = m_ok && db.AbrirBase(postgres) &&
+                   Schema::crear(db, m_tabla, QStringLiteral("ope_") + m_tabla, QStringLiteral("glo_") + m_tabla,
+                                 nullptr, nullptr);
+        }
+    }
+    ~InstalacionDePrueba()
+    {
+        if (!m_tabla.isEmpty()) {
+            CDatos db;
+            if (db.AbrirBase(Programa::DataCSReporte))
+                for (const QString& t : {m_tabla, QStringLiteral("ope_") + m_tabla, QStringLiteral("glo_") + m_tabla})
+                    db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
+        }
+    }
+    bool ok() const { return m_ok; }
+    QString path() const { return m_dir.path(); }
+    QString file(const QString& n) const { return m_dir.file(n); }
+
+private:
+    DirectorioDePrueba m_dir;
+    QString m_tabla;
+    bool m_ok = false;
+};
+
+inline const QStringList& clientesDePrueba()
+{
+    static const QStringList c = {QStringLiteral("Acme"), QStringLiteral("abeto"), QStringLiteral("O'Brien"),
+                                  QStringLiteral("Zeta <&> SA"), QStringLiteral("abrojo")};
+    return c;
+}
+
+// Row i (1-based) of the test data: ticket i, one of five customers, two
+// days per 40 rows, every fifth row a total.
+struct FilaPrueba
+{
+    qint64 ticket;
+    QString aux1, aux2;
+    double total, peso;
+    QDate fecha;
+    QTime hora;
+    bool opcion1;
+    static FilaPrueba de(int i)
+    {
+        return {i,
+                clientesDePrueba().at(i % 5),
+                QStringLiteral("Camión %1").arg(i % 7),
+                (i * 37) % 1000 + 0.5,
+                250,
+                QDate(2024, 3, 1).addDays(i / 20),
+                QTime(6, 0).addSecs(i * 61),
+                i % 5 == 0};
+    }
+};
+
+inline bool insertaFilas(int n, const QList<FilaPrueba>& extra = {})
+{
+    CDatos db;
+    if (!db.AbrirBase(Programa::DataCSReporte) || !db.IniciaTransaccion())
+        return false;
+    const QString sql = QStringLiteral("INSERT INTO %1 (TICKET, AUX1, AUX2, AUX3, AUX4, AUX5, AUX6, TOTAL, PESO, "
+                                       "BACH, PRESET, FECHA, HORA, INFO, OPERADOR, OPCION1) "
+                                       "VALUES (?, ?, ?, '', '', '', '', ?, ?, 50, 1000, ?, ?, '', 'juan', ?)")
+                            .arg(Programa::DataTbReporte);
+    QList<FilaPrueba> filas;
+    for (int i = 1; i <= n; ++i)
+        filas << FilaPrueba::de(i);
+    filas += extra;
+    for (const FilaPrueba& f : filas) {
+        if (!db.Ejecuta(sql, {f.ticket, f.aux1, f.aux2, f.total, f.peso, f.fecha, f.hora, f.opcion1 ? 1 : 0}))
+            return false;
+    }
+    return db.Confirma();
+}
+
+inline QVariant consultaValor(const QString& sql)
+{
+    CDatos db;
+    if (!db.AbrirBase(Programa::DataCSReporte) || !db.AbreRegistro(sql) || !db.Existe_Registro())
+        return {};
+    return db.registroActual().value(0);
+}
+
+// Runs accion on the next modal window of type T once it is shown.
+template <typename T>
+void alAbrirse(std::function<void(T*)> accion)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, accion] {
+        if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            accion(w);
+        }
+    });
+    timer->start();
+}
