@@ -1,16 +1,29 @@
 #pragma once
 
+class frmMain;
+
 // The program's entry sequence: settings, the start-up check of the settings
-// file, first-run definition, sign-in, splash and main window. Returns the
-// process exit code; the main window's event loop runs inside.
+// file, first-run definition, sign-in, splash and main window.
 namespace Arranque {
 
 inline constexpr const char* kMensajeSinIni =
     "No se encuentra tolvex.ini o la ruta de trabajo no es correcta.\n\n";
 
+enum class Resultado {
+    Continuar,          // the main window is shown
+    SinConfig,          // no settings file in the program directory
+    PrimeraVezSalir,    // first-run definition not completed
+    SinIngreso,         // nobody signed in
+};
+
 // True when the settings file is in the program directory (any letter case).
 bool hayArchivoConfig();
 
+// Everything up to the shown main window. Modal dialogs run through
+// Dialogos::ejecutar.
+Resultado iniciar(frmMain& ventana);
+
+// iniciar, then the main window's event loop. Returns the exit code.
 int ejecutar();
 
 } // namespace Arranque

@@ -1,20 +1,375 @@
 #include "frmMain.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
+#include <QMenuBar>
+#include <QPageSetupDialog>
+#include <QPrinter>
+#include <QSettings>
 #include <QStatusBar>
+#include <QToolBar>
 
+#include "CopiaBase.h"
+#include "Dialogos.h"
+#include "Estacion.h"
+#include "MessageBox.h"
+#include "Niveles.h"
 #include "Programa.h"
+#include "Reportes.h"
+#include "frmAbout.h"
+#include "frmCContrasenias.h"
+#include "frmOPERARIO.h"
+#include "frmOptions.h"
+
+static void registraIconos()
+{
+    Q_INIT_RESOURCE(iconos);
+}
+
+void frmMain::cargaIconos()
+{
+    static const bool hecho = (registraIconos(), true);
+    Q_UNUSED(hecho);
+}
+
+namespace {
+
+const QString kTitulo = QStringLiteral("Tolvex");
+
+QAction* nueva(QObject* padre, const char* nombre, const QString& texto)
+{
+    auto* a = new QAction(texto, padre);
+    a->setObjectName(QString::fromLatin1(nombre));
+    return a;
+}
+
+QString enTwips(int pixeles)
+{
+    return QString::number(pixeles * frmMain::kTwipsPorPixel);
+}
+
+int dePixeles(const QVariant& twips, int def)
+{
+    bool ok = false;
+    const double v = twips.toString().trimmed().toDouble(&ok);
+    return qRound((ok ? v : def) / frmMain::kTwipsPorPixel);
+}
+
+} // namespace
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("frmMain"));
+    cargaIconos();
+    setWindowIcon(QIcon(QStringLiteral(":/iconos/pesar.png")));
+    creaMenus();
+    creaToolbar();
+    auto* sb = statusBar();
+    sb->setObjectName(QStringLiteral("sbStatusBar"));
+    m_panel = new QLabel(sb);
+    m_panel->setObjectName(QStringLiteral("sbPanel1"));
+    sb->addWidget(m_panel, 1);
+    auto* centro = new QWidget(this);
+    centro->setMinimumHeight(0);
+    setCentralWidget(centro);
+
+    eligeDestino = [this](const QString& inicial) {
+        return QFileDialog::getSaveFileName(this, QString(), inicial,
+                                            QStringLiteral("Base de datos (*.db)"));
+    };
+}
+
+frmMain::~frmMain() = default;
+
+QAction* frmMain::accion(const QString& nombre) const
+{
+    return findChild<QAction*>(nombre);
+}
+
+void frmMain::creaMenus()
+{
+    QMenuBar* mb = menuBar();
+
+    QMenu* archivo = mb->addMenu(QStringLiteral("&Archivo"));
+    archivo->menuAction()->setObjectName(QStringLiteral("mnuFile"));
+    auto* copiar = nueva(this, "mnuCopiarBase", QStringLiteral("Copiar Base de Datos"));
+    auto* pagina = nueva(this, "mnuFilePageSetup", QStringLiteral("Co&nfigurar página..."));
+    auto* salir = nueva(this, "mnuFileExit", QStringLiteral("&Salir"));
+    archivo->addAction(copiar);
+    archivo->addSeparator();
+    archivo->addAction(pagina);
+    archivo->addSeparator();
+    archivo->addAction(salir);
+    connect(copiar, &QAction::triggered, this, &frmMain::copiarBase);
+    connect(pagina, &QAction::triggered, this, &frmMain::configurarPagina);
+    connect(salir, &QAction::triggered, this, &QWidget::close);
+
+    auto* pesa = nueva(this, "pesar", QStringLiteral("&Pesar"));
+    mb->addAction(pesa);
+    connect(pesa, &QAction::triggered, this, &frmMain::pesar);
+
+    QMenu* ver = mb->addMenu(QStringLiteral("&Ver"));
+    ver->menuAction()->setObjectName(QStringLiteral("mnuView"));
+    QMenu* usuarios = ver->addMenu(QStringLiteral("Usuarios"));
+    usuarios->menuAction()->setObjectName(QStringLiteral("mnuUsuarios"));
+    auto* oper = nueva(this, "operarios", QStringLiteral("Operarios"));
+    auto* claves = nueva(this, "mnuContrasenias", QStringLiteral("Contraseñas"));
+    usuarios->addAction(oper);
+    usuarios->addAction(claves);
+    ver->addSeparator();
+    auto* planilla = nueva(this, "mnuViewDataPLANILLA", QStringLiteral("Reporte"));
+    ver->addAction(planilla);
+    ver->addSeparator();
+    auto* barra = nueva(this, "mnuViewToolbar", QStringLiteral("&Barra de herramientas"));
+    auto* estado = nueva(this, "mnuViewStatusBar", QStringLiteral("Ba&rra de estado"));
+    for (QAction* a : {barra, estado}) {
+        a->setCheckable(true);
+        a->setChecked(true);
+        ver->addAction(a);
+    }
+    ver->addSeparator();
+    auto* opc = nueva(this, "mnuViewOptions", QStringLiteral("&Opciones..."));
+    ver->addAction(opc);
+    connect(oper, &QAction::triggered, this, &frmMain::operarios);
+    connect(claves, &QAction::triggered, this, &frmMain::contrasenias);
+    connect(planilla, &QAction::triggered, this, &frmMain::reporte);
+    connect(opc, &QAction::triggered, this, &frmMain::opciones);
+    connect(barra, &QAction::toggled, this, [this](bool on) { tbToolBar->setVisible(on); });
+    connect(estado, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
+
+    QMenu* ayudaMenu = mb->addMenu(QStringLiteral("Ay&uda"));
+    ayudaMenu->menuAction()->setObjectName(QStringLiteral("mnuHelp"));
+    auto* contenido = nueva(this, "mnuHelpContents", QStringLiteral("&Contenido"));
+    auto* buscar = nueva(this, "mnuHelpSearch", QStringLiteral("&Buscar Ayuda acerca de..."));
+    auto* acerca = nueva(this, "mnuHelpAbout", QStringLiteral("&Acerca de ..."));
+    ayudaMenu->addAction(contenido);
+    ayudaMenu->addAction(buscar);
+    ayudaMenu->addSeparator();
+    ayudaMenu->addAction(acerca);
+    connect(contenido, &QAction::triggered, this, &frmMain::ayuda);
+    connect(buscar, &QAction::triggered, this, &frmMain::ayuda);
+    connect(acerca, &QAction::triggered, this, &frmMain::acercaDe);
+}
+
+void frmMain::creaToolbar()
+{
+    tbToolBar = new QToolBar(QStringLiteral("Barra de herramientas"), this);
+    tbToolBar->setObjectName(QStringLiteral("tbToolBar"));
+    tbToolBar->setIconSize(QSize(32, 32));
+    addToolBar(Qt::TopToolBarArea, tbToolBar);
+    struct Boton
+    {
+        const char* clave;
+        const char* icono;
+        QString ayuda;
+    };
+    const Boton botones[] = {
+        {"reporte", "reporte", QStringLiteral("Reporte")},
+        {"Pesar", "pesar", QStringLiteral("Pesar")},
+        {"opciones", "opciones", QStringLiteral("Opciones")},
+        {"copiarbase", "copiarbase", QStringLiteral("Copiar Base de Datos")},
+        {"acerca", "acerca", QStringLiteral("Ayuda")},
+    };
+    bool primero = true;
+    for (const Boton& b : botones) {
+        if (!primero)
+            tbToolBar->addSeparator()->setObjectName(QStringLiteral("tbSeparador"));
+        primero = false;
+        const QString clave = QString::fromLatin1(b.clave);
+        auto* a = new QAction(QIcon(QStringLiteral(":/iconos/%1.png").arg(QLatin1String(b.icono))),
+                              b.ayuda, tbToolBar);
+        a->setObjectName(QStringLiteral("tb_") + clave);
+        a->setData(clave);
+        a->setToolTip(b.ayuda);
+        tbToolBar->addAction(a);
+        connect(a, &QAction::triggered, this, [this, clave] { botonToolbar(clave); });
+    }
+    connect(tbToolBar, &QToolBar::topLevelChanged, this, &frmMain::guardaToolbar);
 }
 
 void frmMain::carga()
 {
-    setWindowTitle(QStringLiteral("Tolvex"));
-    resize(800, 600);
-    auto* nivel = new QLabel(QStringLiteral("Nivel: %1 (%2)")
-                                 .arg(Programa::NivelActual, Programa::OperadorActual));
-    statusBar()->addWidget(nivel);
+    setWindowTitle(kTitulo);
+    QSettings s;
+    s.beginGroup(QStringLiteral("Settings"));
+    const int x = dePixeles(s.value(QStringLiteral("MainLeft")), 1000);
+    const int y = dePixeles(s.value(QStringLiteral("MainTop")), 1000);
+    s.endGroup();
+    resize(9600 / kTwipsPorPixel, qMax(1635 / kTwipsPorPixel, minimumSizeHint().height()));
+    move(x, y);
+    show();
+    const QByteArray estado =
+        QSettings().value(QStringLiteral("VB/") + kTitulo + QStringLiteral("/tbToolBar")).toByteArray();
+    if (!estado.isEmpty())
+        restoreState(estado);
+    tbToolBar->setVisible(true); // the menu item starts checked
+    ocultaPorNivel();
+    m_panel->setText(QStringLiteral("Nivel: ") + Programa::NivelActual + QStringLiteral(" (") +
+                     Programa::OperadorActual + QStringLiteral(")"));
+}
+
+void frmMain::ocultaPorNivel()
+{
+    const QString& n = Programa::NivelActual;
+    QStringList menus, botones;
+    if (n == Niveles::kOperador) {
+        menus = {"mnuViewOptions", "mnuCopiarBase", "operarios"};
+        botones = {"opciones", "copiarbase"};
+    } else if (n == Niveles::kSuperior) {
+        menus = {"mnuViewOptions"};
+        botones = {"opciones"};
+    } else if (n == Niveles::kGerencia) {
+        menus = {"pesar", "mnuViewOptions", "mnuCopiarBase", "operarios"};
+        botones = {"Pesar", "opciones", "copiarbase"};
+    }
+    for (const QString& m : std::as_const(menus))
+        accion(m)->setVisible(false);
+    // Buttons, and the separator before each hidden one so no two meet.
+    const QList<QAction*> acciones = tbToolBar->actions();
+    for (qsizetype i = 0; i < acciones.size(); ++i) {
+        QAction* a = acciones.at(i);
+        if (a->isSeparator())
+            continue;
+        const bool visible = !botones.contains(a->data().toString());
+        a->setVisible(visible);
+        if (i > 0)
+            acciones.at(i - 1)->setVisible(visible || !acciones.at(i - 1)->isSeparator());
+    }
+}
+
+void frmMain::botonToolbar(const QString& clave)
+{
+    if (clave == u"reporte")
+        reporte();
+    else if (clave == u"Pesar")
+        pesar();
+    else if (clave == u"opciones")
+        opciones();
+    else if (clave == u"copiarbase")
+        copiarBase();
+    else if (clave == u"acerca")
+        ayuda();
+}
+
+void frmMain::pesar()
+{
+    if (Programa::NivelActual == Niveles::kGerencia)
+        return;
+    Estacion::abrir(this);
+}
+
+void frmMain::reporte()
+{
+    Reportes::abrir(this);
+}
+
+void frmMain::opciones()
+{
+    if (Programa::NivelActual == Niveles::kGerencia || Programa::NivelActual == Niveles::kOperador)
+        return;
+    frmOptions f(this);
+    Dialogos::ejecutar(f);
+}
+
+void frmMain::operarios()
+{
+    if (Programa::NivelActual == Niveles::kOperador)
+        return;
+    frmOPERARIO f(this);
+    if (f.cargado())
+        Dialogos::ejecutar(f);
+}
+
+void frmMain::contrasenias()
+{
+    if (Programa::OperadorActual == u"Maestro") {
+        MessageBox::mostrar(this, MessageBox::Informacion, QStringLiteral("Marbo"),
+                            QStringLiteral("  Para cambiar la contraseña debe ir a la\n"
+                                           "ventana opciones en la solapa Seguridad."));
+        return;
+    }
+    frmCContrasenias f(this);
+    if (f.cargado())
+        Dialogos::ejecutar(f);
+}
+
+void frmMain::configurarPagina()
+{
+    if (!m_impresora)
+        m_impresora = std::make_unique<QPrinter>();
+    QPageSetupDialog d(m_impresora.get(), this);
+    Dialogos::ejecutar(d);
+}
+
+void frmMain::ayuda()
+{
+    MessageBox::mostrar(this, MessageBox::Informacion, windowTitle(), kMensajeAyuda);
+}
+
+void frmMain::acercaDe()
+{
+    frmAbout f(this);
+    Dialogos::ejecutar(f);
+}
+
+void frmMain::copiarBase()
+{
+    if (Programa::Fecha_Chr != u"#") {
+        MessageBox::mostrar(this, MessageBox::Informacion, QStringLiteral("Atención!"),
+                            QStringLiteral("La utilidad no está disponible para una terminal en red."));
+        return;
+    }
+    if (Programa::TipoAcceso != 2)
+        return;
+    QString error;
+    const QString origen = CopiaBase::archivoDe(Programa::DataCSReporte, &error);
+    if (origen.isEmpty()) {
+        MessageBox::mostrar(this, MessageBox::Informacion, QStringLiteral("Atención!"), error);
+        return;
+    }
+    const QString destino =
+        eligeDestino(QDir(Programa::directorio()).absoluteFilePath(QFileInfo(origen).fileName()));
+    if (destino.isEmpty())
+        return;
+    // A backup that silently failed would be worse than none: say so.
+    if (!CopiaBase::copiar(origen, destino, &error)) {
+        MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"),
+                            QStringLiteral("No se pudo copiar la base de datos: ") + error);
+        return;
+    }
+    const QString trabajo = QFileInfo(QDir::currentPath()).canonicalFilePath().toUpper();
+    const QString programa = QFileInfo(Programa::directorio()).canonicalFilePath().toUpper();
+    if (trabajo != programa) {
+        MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"),
+                            QStringLiteral("No se encuentra data.db o la ruta de trabajo no es correcta.\n") +
+                                trabajo + u'\n' + programa);
+        close();
+    }
+}
+
+void frmMain::guardaToolbar()
+{
+    QSettings().setValue(QStringLiteral("VB/") + kTitulo + QStringLiteral("/tbToolBar"), saveState());
+}
+
+void frmMain::closeEvent(QCloseEvent* ev)
+{
+    if (!isMinimized()) {
+        QSettings s;
+        s.beginGroup(QStringLiteral("Settings"));
+        s.setValue(QStringLiteral("MainLeft"), enTwips(x()));
+        s.setValue(QStringLiteral("MainTop"), enTwips(y()));
+        s.setValue(QStringLiteral("MainWidth"), enTwips(width()));
+        s.setValue(QStringLiteral("MainHeight"), enTwips(height()));
+        s.endGroup();
+    }
+    guardaToolbar();
+    Estacion::cerrar();
+    ev->accept();
+    QCoreApplication::quit();
 }

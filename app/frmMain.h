@@ -1,13 +1,63 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
+#include <memory>
 
-// The main window: the program lives in its event loop.
+class QAction;
+class QLabel;
+class QPrinter;
+class QToolBar;
+
+// The main window: a low strip with menus, toolbar and status bar from which
+// every other screen opens, each as the signed-in level allows. Closing it
+// ends the program.
 class frmMain : public QMainWindow
 {
     Q_OBJECT
 public:
     explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
     // Placement, title, level-dependent commands and status bar.
     void carga();
+
+    // Commands, as the menus and the toolbar run them.
+    void pesar();
+    void reporte();
+    void opciones();
+    void copiarBase();
+    void operarios();
+    void contrasenias();
+    void configurarPagina();
+    void ayuda();
+    void acercaDe();
+    // A toolbar button by its key ("reporte", "Pesar", "opciones", ...).
+    void botonToolbar(const QString& clave);
+
+    // Chooses the destination of the database copy (empty: cancelled).
+    // Tests replace it.
+    std::function<QString(const QString& inicial)> eligeDestino;
+
+    QAction* accion(const QString& nombre) const;
+
+    // Registers the icons and logo of the program's resources.
+    static void cargaIconos();
+
+    static constexpr int kTwipsPorPixel = 15;
+    inline static const QString kMensajeAyuda = QStringLiteral(
+        "Imposible mostrar los contenidos de la Ayuda. No hay una Ayuda asociada con este proyecto.");
+
+protected:
+    void closeEvent(QCloseEvent* ev) override;
+
+private:
+    void creaMenus();
+    void creaToolbar();
+    void ocultaPorNivel();
+    void guardaToolbar();
+
+    QToolBar* tbToolBar;
+    QLabel* m_panel;
+    std::unique_ptr<QPrinter> m_impresora;
 };

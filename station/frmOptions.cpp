@@ -1,0 +1,372 @@
+#include "frmOptions.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPortInfo>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "Config.h"
+#include "MessageBox.h"
+
+namespace {
+
+const QString g = QStringLiteral("global");
+const QString G = QStringLiteral("Global");
+constexpr int kComs = 8;
+
+QString lee(const QString& seccion, const char* clave, const QString& def)
+{
+    return Config::LeeConfig(seccion, QString::fromLatin1(clave), def);
+}
+
+// A whole-number setting within [min, max]; def when missing or unusable.
+int leeEntero(const QString& seccion, const char* clave, int def, int min, int max)
+{
+    const auto v = Config::LeeEntero(seccion, QString::fromLatin1(clave), def);
+    return v && *v >= min && *v <= max ? *v : def;
+}
+
+QLineEdit* clave(QWidget* padre, const char* nombre)
+{
+    auto* e = new QLineEdit(padre);
+    e->setObjectName(QString::fromLatin1(nombre));
+    e->setEchoMode(QLineEdit::Password);
+    return e;
+}
+
+// Serial ports of this machine that are not among Com1..Com8.
+QStringList puertosDelSistema()
+{
+    QStringList r;
+    for (const QSerialPortInfo& p : QSerialPortInfo::availablePorts()) {
+        const QString ruta = p.systemLocation();
+        bool esCom = false;
+        for (int i = 0; i < kComs; ++i)
+            esCom = esCom || ruta == QStringLiteral("/dev/ttyS%1").arg(i) ||
+                    ruta.compare(QStringLiteral("COM%1").arg(i + 1), Qt::CaseInsensitive) == 0;
+        if (!esCom && !ruta.isEmpty())
+            r << ruta;
+    }
+    r.sort();
+    return r;
+}
+
+} // namespace
+
+frmOptions::frmOptions(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmOptions"));
+    setWindowTitle(QStringLiteral("Opciones"));
+
+    SSTab1 = new QTabWidget(this);
+    SSTab1->setObjectName(QStringLiteral("SSTab1"));
+    for (int i = 0; i < 3; ++i) {
+        picOptions[i] = new QWidget;
+        picOptions[i]->setObjectName(QStringLiteral("picOptions_%1").arg(i));
+    }
+    SSTab1->addTab(picOptions[0], QStringLiteral("Comunicacion"));
+    SSTab1->addTab(picOptions[1], QStringLiteral("Datos"));
+    SSTab1->addTab(picOptions[2], QStringLiteral("Seguridad"));
+
+    // Comunicacion
+    auto* fraTiempo = new QGroupBox(QStringLiteral("Tiempo"), picOptions[0]);
+    vsc_tiempo = new QSpinBox(fraTiempo);
+    vsc_tiempo->setObjectName(QStringLiteral("vsc_tiempo"));
+    vsc_tiempo->setRange(100, 1000);
+    vsc_tiempo->setSingleStep(100);
+    vsc_tiempo->setKeyboardTracking(false);
+    Lbl_tiempo = new QLabel(fraTiempo);
+    Lbl_tiempo->setObjectName(QStringLiteral("Lbl_tiempo"));
+    Lbl_tiempo->setMinimumWidth(40);
+    auto* lt = new QHBoxLayout(fraTiempo);
+    lt->addWidget(new QLabel(QStringLiteral("Tiempo de encuesta [ms]:"), fraTiempo));
+    lt->addWidget(Lbl_tiempo);
+    lt->addWidget(vsc_tiempo);
+
+    auto* fraBalanza = new QGroupBox(QStringLiteral("Balanza"), picOptions[0]);
+    HScrollId0 = new QSlider(Qt::Horizontal, fraBalanza);
+    HScrollId0->setObjectName(QStringLiteral("HScrollId0"));
+    HScrollId0->setRange(0, 255);
+    LabelId0 = new QLabel(fraBalanza);
+    LabelId0->setObjectName(QStringLiteral("LabelId0"));
+    LabelId0->setMinimumWidth(30);
+    HScroll_DB = new QSlider(Qt::Horizontal, fraBalanza);
+    HScroll_DB->setObjectName(QStringLiteral("HScroll_DB"));
+    HScroll_DB->setRange(0, 4);
+    HScroll_DB->setPageStep(1);
+    HScroll_DB->setTickPosition(QSlider::TicksBelow);
+    Label_DB = new QLabel(fraBalanza);
+    Label_DB->setObjectName(QStringLiteral("Label_DB"));
+    auto* lb = new QGridLayout(fraBalanza);
+    lb->addWidget(new QLabel(QStringLiteral("Id (ModBus):"), fraBalanza), 0, 0);
+    lb->addWidget(LabelId0, 0, 1);
+    lb->addWidget(HScrollId0, 0, 2);
+    lb->addWidget(new QLabel(QStringLiteral("Decimales:"), fraBalanza), 1, 0);
+    lb->addWidget(Label_DB, 1, 1);
+    lb->addWidget(HScroll_DB, 1, 2);
+
+    auto* fraPuerto = new QGroupBox(QStringLiteral("Puerto"), picOptions[0]);
+    optSerie = new QRadioButton(QStringLiteral("Serie"), fraPuerto);
+    optSerie->setObjectName(QStringLiteral("optSerie"));
+    optTCP = new QRadioButton(QStringLiteral("Ethernet (TCP/IP)"), fraPuerto);
+    optTCP->setObjectName(QStringLiteral("optTCP"));
+    fraSerie = new QGroupBox(fraPuerto);
+    fraSerie->setObjectName(QStringLiteral("fraSerie"));
+    ListaPuerto = new QComboBox(fraSerie);
+    ListaPuerto->setObjectName(QStringLiteral("ListaPuerto"));
+    ListaBaudios = new QComboBox(fraSerie);
+    ListaBaudios->setObjectName(QStringLiteral("ListaBaudios"));
+    auto* ls = new QFormLayout(fraSerie);
+    ls->addRow(QStringLiteral("Puerto:"), ListaPuerto);
+    ls->addRow(QStringLiteral("Baudios:"), ListaBaudios);
+    FraTCP = new QGroupBox(fraPuerto);
+    FraTCP->setObjectName(QStringLiteral("FraTCP"));
+    Txt_TCP_RemoteHost = new QLineEdit(FraTCP);
+    Txt_TCP_RemoteHost->setObjectName(QStringLiteral("Txt_TCP_RemoteHost"));
+    Txt_TCP_RemotePort = new QLineEdit(FraTCP);
+    Txt_TCP_RemotePort->setObjectName(QStringLiteral("Txt_TCP_RemotePort"));
+    Txt_TCP_RemotePort->setValidator(new QIntValidator(1, 65535, Txt_TCP_RemotePort));
+    auto* lc = new QFormLayout(FraTCP);
+    lc->addRow(QStringLiteral("Remote Host:"), Txt_TCP_RemoteHost);
+    lc->addRow(QStringLiteral("Remote Port:"), Txt_TCP_RemotePort);
+    auto* lp = new QGridLayout(fraPuerto);
+    lp->addWidget(optSerie, 0, 0);
+    lp->addWidget(optTCP, 0, 1);
+    lp->addWidget(fraSerie, 1, 0);
+    lp->addWidget(FraTCP, 1, 1);
+
+    auto* l0 = new QVBoxLayout(picOptions[0]);
+    l0->addWidget(fraTiempo);
+    l0->addWidget(fraBalanza);
+    l0->addWidget(fraPuerto);
+
+    // Datos
+    auto* fraDatos = new QGroupBox(QStringLiteral("Datos"), picOptions[1]);
+    auto* ld = new QFormLayout(fraDatos);
+    for (int i = 0; i < 6; ++i) {
+        Txt_Dato[i] = new QLineEdit(fraDatos);
+        Txt_Dato[i]->setObjectName(QStringLiteral("Txt_Dato_%1").arg(i));
+        ld->addRow(QStringLiteral("Codigo %1:").arg(i + 1), Txt_Dato[i]);
+    }
+    auto* l1 = new QVBoxLayout(picOptions[1]);
+    l1->addWidget(fraDatos);
+    l1->addStretch();
+
+    // Seguridad
+    auto* fraOp = new QGroupBox(QStringLiteral("Contraseña Operario Maestro"), picOptions[2]);
+    txtPassword3 = clave(fraOp, "txtPassword3");
+    txtPassword4 = clave(fraOp, "txtPassword4");
+    auto* lo = new QFormLayout(fraOp);
+    lo->addRow(QStringLiteral("Operario:"), txtPassword3);
+    lo->addRow(QStringLiteral("Verificacion:"), txtPassword4);
+    auto* fraSup = new QGroupBox(QStringLiteral("Contraseña Supervisor Maestro"), picOptions[2]);
+    txtPassword1 = clave(fraSup, "txtPassword1");
+    txtPassword2 = clave(fraSup, "txtPassword2");
+    auto* lsu = new QFormLayout(fraSup);
+    lsu->addRow(QStringLiteral("Supervisor:"), txtPassword1);
+    lsu->addRow(QStringLiteral("Verificacion:"), txtPassword2);
+    auto* l2 = new QVBoxLayout(picOptions[2]);
+    l2->addWidget(fraOp);
+    l2->addWidget(fraSup);
+    l2->addStretch();
+
+    cmdOK = new QPushButton(QStringLiteral("Aceptar"), this);
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK->setDefault(true);
+    cmdCancel = new QPushButton(QStringLiteral("Cancelar"), this);
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    auto* botones = new QHBoxLayout;
+    botones->addStretch();
+    botones->addWidget(cmdOK);
+    botones->addWidget(cmdCancel);
+    auto* todo = new QVBoxLayout(this);
+    todo->addWidget(SSTab1);
+    todo->addLayout(botones);
+
+    connect(vsc_tiempo, &QSpinBox::valueChanged, this, [this](int v) {
+        const int redondo = qBound(100, (v + 50) / 100 * 100, 1000);
+        if (redondo != v)
+            vsc_tiempo->setValue(redondo);
+        Lbl_tiempo->setNum(redondo);
+    });
+    connect(HScrollId0, &QSlider::valueChanged, LabelId0, qOverload<int>(&QLabel::setNum));
+    connect(HScroll_DB, &QSlider::valueChanged, Label_DB, qOverload<int>(&QLabel::setNum));
+    connect(optSerie, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            eligeConexion(false);
+    });
+    connect(optTCP, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            eligeConexion(true);
+    });
+    for (QLineEdit* e : {txtPassword1, txtPassword2, txtPassword3, txtPassword4})
+        connect(e, &QLineEdit::textChanged, this, &frmOptions::revisaClaves);
+    connect(SSTab1, &QTabWidget::currentChanged, this, &frmOptions::cambiaSolapa);
+    connect(cmdOK, &QPushButton::clicked, this, &frmOptions::aceptar);
+    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    carga();
+    SSTab1->setCurrentIndex(1);
+    SSTab1->setCurrentIndex(0);
+}
+
+void frmOptions::carga()
+{
+    HScrollId0->setValue(leeEntero(g, "ID_1", 0, 0, 255));
+    LabelId0->setNum(HScrollId0->value());
+    HScroll_DB->setValue(leeEntero(g, "Decimales_1", 0, 0, 4));
+    Label_DB->setNum(HScroll_DB->value());
+
+    for (int i = 1; i <= kComs; ++i)
+        ListaPuerto->addItem(QStringLiteral("Com%1").arg(i));
+    ListaPuerto->addItems(puertosDelSistema());
+    const QString comm = lee(g, "Comm_1", QString::number(kPuertoDefecto)).trimmed();
+    bool esNumero = false;
+    const int n = comm.toInt(&esNumero);
+    if (esNumero && n >= 1) {
+        if (n > kComs)
+            ListaPuerto->addItem(QStringLiteral("Com%1").arg(n));
+        ListaPuerto->setCurrentText(QStringLiteral("Com%1").arg(n));
+    } else if (!esNumero && !comm.isEmpty()) {
+        // A device path: kept even when the port is not plugged in now.
+        if (ListaPuerto->findText(comm) < 0)
+            ListaPuerto->addItem(comm);
+        ListaPuerto->setCurrentText(comm);
+    } else {
+        ListaPuerto->setCurrentIndex(kPuertoDefecto - 1);
+    }
+
+    const int baudios = leeEntero(g, "Baudios_1", kBaudiosDefecto, 0, 10);
+    for (int i = 0; i <= qMax(4, baudios); ++i)
+        ListaBaudios->addItem(QString::number(1200 << i));
+    ListaBaudios->setCurrentIndex(baudios);
+
+    if (leeEntero(G, "Comunicacion_1", 0, INT_MIN, INT_MAX) == 0)
+        optSerie->setChecked(true);
+    else
+        optTCP->setChecked(true);
+    eligeConexion(optTCP->isChecked());
+    Txt_TCP_RemoteHost->setText(lee(G, "Host_1", QStringLiteral("192.168.0.1")));
+    Txt_TCP_RemotePort->setText(lee(G, "Port_1", kPortDefecto));
+    vsc_tiempo->setValue(leeEntero(G, "Tiempo", 100, 100, 1000));
+    Lbl_tiempo->setNum(vsc_tiempo->value());
+    for (int i = 0; i < 6; ++i)
+        Txt_Dato[i]->setText(lee(g, QStringLiteral("Dato%1").arg(i).toLatin1().constData(),
+                                 QStringLiteral("Dato %1:").arg(i)));
+
+    const QString p1 = Config::LeeConfig(G, QStringLiteral("Pass1"), QString(), true);
+    const QString p2 = Config::LeeConfig(G, QStringLiteral("Pass2"), QString(), true);
+    txtPassword3->setText(p1);
+    txtPassword4->setText(p1);
+    txtPassword1->setText(p2);
+    txtPassword2->setText(p2);
+    revisaClaves();
+
+    for (QComboBox* c : {ListaPuerto, ListaBaudios}) {
+        c->setEditable(false);
+        c->installEventFilter(this);
+    }
+}
+
+void frmOptions::showEvent(QShowEvent* ev)
+{
+    QDialog::showEvent(ev);
+    SSTab1->setCurrentIndex(1);
+    SSTab1->setCurrentIndex(0);
+}
+
+bool frmOptions::eventFilter(QObject* obj, QEvent* ev)
+{
+    // The lists take no typing: an entry is chosen from the list only.
+    if (ev->type() == QEvent::KeyPress) {
+        const QString t = static_cast<QKeyEvent*>(ev)->text();
+        if (!t.isEmpty() && t.at(0).isPrint())
+            return true;
+    }
+    return QDialog::eventFilter(obj, ev);
+}
+
+void frmOptions::cambiaSolapa(int nueva)
+{
+    for (int i = 0; i < 3; ++i)
+        picOptions[i]->setEnabled(i == nueva);
+    m_solapa = nueva;
+}
+
+void frmOptions::eligeConexion(bool tcp)
+{
+    fraSerie->setEnabled(!tcp);
+    FraTCP->setEnabled(tcp);
+}
+
+void frmOptions::revisaClaves()
+{
+    cmdOK->setEnabled(txtPassword1->text() == txtPassword2->text() &&
+                      txtPassword3->text() == txtPassword4->text() &&
+                      !txtPassword1->text().isEmpty() && !txtPassword3->text().isEmpty());
+}
+
+void frmOptions::aceptar()
+{
+    if (!cmdOK->isEnabled())
+        return;
+    const QString p1 = Config::LeeConfig(G, QStringLiteral("Pass1"), QString(), true);
+    const QString p2 = Config::LeeConfig(G, QStringLiteral("Pass2"), QString(), true);
+    if (txtPassword3->text() != p1 &&
+        !MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Atencion"), kPreguntaOperario))
+        return;
+    if (txtPassword1->text() != p2 &&
+        !MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Atencion"), kPreguntaSupervisor))
+        return;
+    QString error;
+    if (!guarda(&error)) {
+        MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"),
+                            QStringLiteral("No se pudieron guardar las opciones: ") + error);
+        return;
+    }
+    Aceptado = true;
+    accept();
+}
+
+bool frmOptions::guarda(QString* error)
+{
+    const int pos = ListaPuerto->currentIndex();
+    QString puerto = ListaPuerto->currentText();
+    if (pos >= 0 && pos < kComs)
+        puerto = QString::number(pos + 1);
+    else if (puerto.startsWith(QStringLiteral("Com")))
+        puerto = puerto.mid(3);
+
+    const QList<QPair<QString, QString>> valores = {
+        {QStringLiteral("ID_1"), QString::number(HScrollId0->value())},
+        {QStringLiteral("Decimales_1"), QString::number(HScroll_DB->value())},
+        {QStringLiteral("Comm_1"), puerto},
+        {QStringLiteral("Baudios_1"), QString::number(ListaBaudios->currentIndex())},
+        {QStringLiteral("Comunicacion_1"), optTCP->isChecked() ? QStringLiteral("1") : QStringLiteral("0")},
+        {QStringLiteral("Host_1"), Txt_TCP_RemoteHost->text()},
+        {QStringLiteral("Port_1"), Txt_TCP_RemotePort->text()},
+        {QStringLiteral("Tiempo"), QString::number(vsc_tiempo->value())},
+    };
+    for (const auto& [clave, valor] : valores) {
+        if (!Config::GuardaConfig(G, clave, valor, false, false, error))
+            return false;
+    }
+    for (int i = 0; i < 6; ++i) {
+        if (!Config::GuardaConfig(g, QStringLiteral("Dato%1").arg(i), Txt_Dato[i]->text(), false, false, error))
+            return false;
+    }
+    return Config::GuardaConfig(G, QStringLiteral("Pass1"), txtPassword3->text(), true, false, error) &&
+           Config::GuardaConfig(G, QStringLiteral("Pass2"), txtPassword1->text(), true, false, error);
+}

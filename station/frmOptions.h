@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QDialog>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QSpinBox;
+class QTabWidget;
+
+// Settings of the station and its link, the auxiliary data captions and the
+// two master passwords. Reads every value when it opens and writes them all
+// on Aceptar.
+class frmOptions : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit frmOptions(QWidget* parent = nullptr);
+
+    bool Aceptado = false;
+
+    QTabWidget* SSTab1;
+    QWidget* picOptions[3];
+    QSpinBox* vsc_tiempo;
+    QLabel* Lbl_tiempo;
+    QSlider* HScrollId0;
+    QLabel* LabelId0;
+    QSlider* HScroll_DB;
+    QLabel* Label_DB;
+    QRadioButton* optSerie;
+    QRadioButton* optTCP;
+    QGroupBox* fraSerie;
+    QComboBox* ListaPuerto;
+    QComboBox* ListaBaudios;
+    QGroupBox* FraTCP;
+    QLineEdit* Txt_TCP_RemoteHost;
+    QLineEdit* Txt_TCP_RemotePort;
+    QLineEdit* Txt_Dato[6];
+    QLineEdit* txtPassword1;
+    QLineEdit* txtPassword2;
+    QLineEdit* txtPassword3;
+    QLineEdit* txtPassword4;
+    QPushButton* cmdOK;
+    QPushButton* cmdCancel;
+
+    // The station's own defaults for a link never configured.
+    static constexpr int kPuertoDefecto = 2;
+    static constexpr int kBaudiosDefecto = 4; // 19200
+    inline static const QString kPortDefecto = QStringLiteral("3000");
+
+    inline static const QString kPreguntaOperario = QStringLiteral(
+        "La contraseña de Operario ha sido modificada. Desea guardar los cambios?");
+    inline static const QString kPreguntaSupervisor = QStringLiteral(
+        "La contraseña de Supervisor ha sido modificada. Desea guardar los cambios?");
+
+protected:
+    void showEvent(QShowEvent* ev) override;
+    bool eventFilter(QObject* obj, QEvent* ev) override;
+
+private:
+    void carga();
+    void cambiaSolapa(int nueva);
+    void eligeConexion(bool tcp);
+    void revisaClaves();
+    void aceptar();
+    bool guarda(QString* error);
+
+    int m_solapa = 0;
+};

@@ -1,0 +1,721 @@
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QtTest>
+#include <functional>
+
+#include "Arranque.h"
+#include "CDatos.h"
+#include "Config.h"
+#include "Dialogos.h"
+#include "Instalacion.h"
+#include "MessageBox.h"
+#include "Programa.h"
+#include "TestSupport.h"
+#include "frmAbout.h"
+#include "frmLogin1.h"
+#include "frmLogin2.h"
+#include "frmMain.h"
+#include "frmOptions.h"
+#include "frmSplash.h"
+
+namespace {
+
+const QString kPass1 = QStringLiteral("Op1");
+const QString kPass2 = QStringLiteral("Sup2");
+
+struct Planta
+{
+    DirectorioDePrueba dir;
+    bool ok = false;
+
+    explicit Planta(bool instalar = true)
+    {
+        qputenv("TOLVEX_HOME", dir.path().toLocal8Bit());
+        if (instalar) {
+            Instalacion inst;
+            inst.directorio = dir.path();
+            ok = inst.ejecutar();
+        }
+        Programa::leeVariables();
+        Programa::OperadorActual.clear();
+        Programa::NivelActual.clear();
+        Programa::TipoAcceso = 0;
+        MessageBox::limpiar();
+    }
+    QString marca() const { return dir.file(QStringLiteral("Tolvex.inf")); }
+};
+
+// Drives the modal dialogs in turn: each step gets the dialog that was
+// opened; the names of the dialogs are recorded.
+struct Guion
+{
+    QList<std::function<void(QDialog&)>> pasos;
+    QStringList abiertos;
+
+    Guion()
+    {
+        Dialogos::setEjecutor([this](QDialog& d) {
+            abiertos << d.objectName();
+            d.show();
+            if (!pasos.isEmpty())
+                pasos.takeFirst()(d);
+        });
+    }
+    ~Guion() { Dialogos::setEjecutor({}); }
+};
+
+void ingresaMaestra(QDialog& d, const QString& clave)
+{
+    auto& l = dynamic_cast<frmLogin1&>(d);
+    l.txtPassword->setText(clave);
+    l.cmdOK->click();
+}
+
+bool ventanasVisibles()
+{
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible())
+            return true;
+    }
+    return false;
+}
+
+QStringList clavesDe(const QByteArray& ini)
+{
+    QStringList r;
+    for (const QByteArray& l : ini.split('\n')) {
+        const int eq = l.indexOf('=');
+        if (eq > 0)
+            r << QString::fromLatin1(l.left(eq));
+    }
+    return r;
+}
+
+} // namespace
+
+class TstApp : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void arranqueSinConfig();
+    void arranquePrimeraVez();
+    void arranquePrimeraVezSalir();
+    void arranqueSinIngreso();
+
+    void niveles_data();
+    void niveles();
+    void comandosPorNivel();
+    void ayudaYAcercaDe();
+    void ubicacion();
+
+    void copiaBase();
+    void copiaRechazada();
+
+    void opcionesDefectos();
+    void opcionesGuarda();
+    void opcionesClaves();
+
+    void splash();
+
+private:
+    QTemporaryDir m_config;
+};
+
+void TstApp::initTestCase()
+{
+    // The per-user settings of this run live in a directory of its own.
+    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    QCoreApplication::setOrganizationName(QStringLiteral("Tolvex"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tolvex"));
+    MessageBox::setScripted(true);
+}
+
+void TstApp::cleanup()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        w->hide();
+}
+
+void TstApp::arranqueSinConfig()
+{
+    Planta p(false);
+    Guion g;
+    frmMain v;
+    QCOMPARE(Arranque::iniciar(v), Arranque::Resultado::SinConfig);
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    const auto m = MessageBox::mostrados().first();
+    QCOMPARE(m.texto, QStringLiteral("No se encuentra tolvex.ini o la ruta de trabajo no es correcta.\n\n"));
+    QCOMPARE(m.titulo, QStringLiteral("Error"));
+    QCOMPARE(m.icono, MessageBox::Critico);
+    QVERIFY(g.abiertos.isEmpty());
+    QVERIFY(!ventanasVisibles());
+
+    // The file present in the program directory only: start-up passes the
+    // check, every setting is its default.
+    Planta otra;
+    DirectorioDePrueba trabajo;
+    MessageBox::limpiar();
+    g.pasos << [](QDialog& d) { dynamic_cast<frmLogin2&>(d).cmdCancel->click(); };
+    frmMain w;
+    QCOMPARE(Arranque::iniciar(w), Arranque::Resultado::PrimeraVezSalir);
+    QVERIFY(MessageBox::mostrados().isEmpty());
+    QCOMPARE(Programa::DataTbOperarios, QString());
+    QVERIFY(!ventanasVisibles());
+}
+
+void TstApp::arranquePrimeraVez()
+{
+    Planta p;
+    QVERIFY(QFile::exists(p.marca()));
+    Guion g;
+    g.pasos << [](QDialog& d) {
+        auto& f = dynamic_cast<frmLogin2&>(d);
+        f.txtUserName->setText(QStringLiteral("Ana Núñez"));
+        f.txtPassword->setText(QStringLiteral("Molinos O'Higgins"));
+        f.cmdOK->click();
+        f.txtPassword1->setText(kPass2);
+        f.txtPassword2->setText(kPass2);
+        f.txtPassword3->setText(kPass1);
+        f.txtPassword4->setText(kPass1);
+        MessageBox::setNextAnswer(QMessageBox::No);
+        f.cmdOK->click();
+        QVERIFY(f.isVisible());
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        f.cmdOK->click();
+    };
+    g.pasos << [](QDialog& d) { ingresaMaestra(d, kPass1.toLower()); };
+    frmMain v;
+    QCOMPARE(Arranque::iniciar(v), Arranque::Resultado::Continuar);
+    QCOMPARE(g.abiertos, QStringList({"frmLogin2", "frmLogin1"}));
+    QVERIFY(!QFile::exists(p.marca()));
+    QVERIFY(v.isVisible());
+    QCOMPARE(Programa::VentanaPrincipal, &v);
+    QCOMPARE(v.windowTitle(), QStringLiteral("Tolvex"));
+    QCOMPARE(v.findChild<QLabel*>(QStringLiteral("sbPanel1"))->text(), QStringLiteral("Nivel:  (Maestro)"));
+    QCOMPARE(Programa::TipoAcceso, 1);
+    // Only the main window is left: the dialogs and the splash are gone.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        QVERIFY2(!w->isVisible() || w == &v, qPrintable(w->objectName()));
+    v.close();
+    QVERIFY(!ventanasVisibles());
+
+    // The About box shows what the first run stored.
+    frmAbout a;
+    QCOMPARE(a.lblUsuario->text(), QStringLiteral("Ana Núñez"));
+    QCOMPARE(a.lblOrganizacion->text(), QStringLiteral("Molinos O'Higgins"));
+
+    // The next start goes straight to the login.
+    Guion g2;
+    g2.pasos << [](QDialog& d) { ingresaMaestra(d, kPass2); };
+    frmMain w;
+    QCOMPARE(Arranque::iniciar(w), Arranque::Resultado::Continuar);
+    QCOMPARE(g2.abiertos, QStringList({"frmLogin1"}));
+    QCOMPARE(Programa::TipoAcceso, 2);
+    w.close();
+}
+
+void TstApp::arranquePrimeraVezSalir()
+{
+    Planta p;
+    Guion g;
+    // Salir in the password step: the marker stays, the login never comes.
+    g.pasos << [](QDialog& d) {
+        auto& f = dynamic_cast<frmLogin2&>(d);
+        f.cmdOK->click();
+        f.txtPassword1->setText(kPass2);
+        f.cmdCancel->click();
+    };
+    frmMain v;
+    QCOMPARE(Arranque::iniciar(v), Arranque::Resultado::PrimeraVezSalir);
+    QCOMPARE(g.abiertos, QStringList({"frmLogin2"}));
+    QVERIFY(QFile::exists(p.marca()));
+    QVERIFY(!ventanasVisibles());
+    QVERIFY(!leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))).contains("Pass"));
+
+    // Closing the dialog any other way counts as Salir.
+    g.abiertos.clear();
+    g.pasos << [](QDialog& d) { d.reject(); };
+    frmMain w;
+    QCOMPARE(Arranque::iniciar(w), Arranque::Resultado::PrimeraVezSalir);
+    QVERIFY(QFile::exists(p.marca()));
+}
+
+void TstApp::arranqueSinIngreso()
+{
+    Planta p;
+    QVERIFY(QFile::remove(p.marca()));
+    QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), kPass1, true));
+    Guion g;
+    g.pasos << [](QDialog& d) {
+        auto& l = dynamic_cast<frmLogin1&>(d);
+        l.txtPassword->setText(QStringLiteral("mal"));
+        l.cmdOK->click();
+        QVERIFY(l.isVisible());
+        l.cmdCancel->click();
+    };
+    frmMain v;
+    QCOMPARE(Arranque::iniciar(v), Arranque::Resultado::SinIngreso);
+    QCOMPARE(MessageBox::mostrados().size(), 1); // the wrong password only
+    QCOMPARE(Programa::OperadorActual, QString());
+    QVERIFY(!ventanasVisibles());
+}
+
+void TstApp::niveles_data()
+{
+    QTest::addColumn<QString>("nivel");
+    QTest::addColumn<QStringList>("menusOcultos");
+    QTest::addColumn<QStringList>("botonesOcultos");
+    QTest::newRow("Operador") << "Operador" << QStringList{"mnuViewOptions", "mnuCopiarBase", "operarios"}
+                              << QStringList{"opciones", "copiarbase"};
+    QTest::newRow("Superior") << "Superior" << QStringList{"mnuViewOptions"} << QStringList{"opciones"};
+    QTest::newRow("Gerencia") << "Gerencia" << QStringList{"pesar", "mnuViewOptions", "mnuCopiarBase", "operarios"}
+                              << QStringList{"Pesar", "opciones", "copiarbase"};
+    QTest::newRow("Instalador") << "Instalador" << QStringList{} << QStringList{};
+    QTest::newRow("maestra") << "" << QStringList{} << QStringList{};
+    QTest::newRow("nivel desconocido") << "gerencia" << QStringList{} << QStringList{};
+}
+
+void TstApp::niveles()
+{
+    QFETCH(QString, nivel);
+    QFETCH(QStringList, menusOcultos);
+    QFETCH(QStringList, botonesOcultos);
+    Planta p;
+    Programa::NivelActual = nivel;
+    Programa::OperadorActual = QStringLiteral("Lía");
+    frmMain v;
+    v.carga();
+    const QStringList menus = {"mnuCopiarBase", "mnuFilePageSetup", "mnuFileExit", "pesar", "operarios",
+                               "mnuContrasenias", "mnuViewDataPLANILLA", "mnuViewToolbar",
+                               "mnuViewStatusBar", "mnuViewOptions", "mnuHelpContents",
+                               "mnuHelpSearch", "mnuHelpAbout"};
+    for (const QString& m : menus) {
+        QAction* a = v.accion(m);
+        QVERIFY2(a, qPrintable(m));
+        QCOMPARE(a->isVisible(), !menusOcultos.contains(m));
+    }
+    auto* tb = v.findChild<QToolBar*>(QStringLiteral("tbToolBar"));
+    const QList<QAction*> acciones = tb->actions();
+    QCOMPARE(acciones.size(), 9);
+    QStringList claves, visibles;
+    for (int i = 0; i < 9; ++i) {
+        QCOMPARE(acciones.at(i)->isSeparator(), i % 2 == 1);
+        if (i % 2 == 1)
+            continue;
+        QVERIFY(!acciones.at(i)->icon().isNull());
+        const QString clave = acciones.at(i)->data().toString();
+        claves << clave;
+        QCOMPARE(acciones.at(i)->isVisible(), !botonesOcultos.contains(clave));
+        // A separator shows only before a visible button.
+        if (i > 0)
+            QCOMPARE(acciones.at(i - 1)->isVisible(), acciones.at(i)->isVisible());
+    }
+    QCOMPARE(claves, QStringList({"reporte", "Pesar", "opciones", "copiarbase", "acerca"}));
+    QCOMPARE(acciones.at(8)->toolTip(), QStringLiteral("Ayuda"));
+    QCOMPARE(v.findChild<QLabel*>(QStringLiteral("sbPanel1"))->text(),
+             QStringLiteral("Nivel: %1 (Lía)").arg(nivel));
+    v.close();
+}
+
+void TstApp::comandosPorNivel()
+{
+    Planta p;
+    Guion g;
+    frmMain v;
+    struct Caso
+    {
+        QString nivel;
+        bool opciones;
+        bool operarios;
+    };
+    // Commands check the level again when chosen, whatever is visible.
+    for (const Caso& c : {Caso{"Operador", false, false}, Caso{"Superior", true, true},
+                          Caso{"Gerencia", false, true}, Caso{"Instalador", true, true}, Caso{"", true, true}}) {
+        Programa::NivelActual = c.nivel;
+        g.abiertos.clear();
+        v.accion(QStringLiteral("mnuViewOptions"))->trigger();
+        v.accion(QStringLiteral("operarios"))->trigger();
+        QStringList esperado;
+        if (c.opciones)
+            esperado << "frmOptions";
+        if (c.operarios)
+            esperado << "frmOPERARIO";
+        QCOMPARE(g.abiertos, esperado);
+        v.botonToolbar(QStringLiteral("opciones"));
+        QCOMPARE(g.abiertos.count(QStringLiteral("frmOptions")), c.opciones ? 2 : 0);
+    }
+    QVERIFY(MessageBox::mostrados().isEmpty()); // refusals show nothing
+
+    // "Maestro" is told where the master passwords are changed.
+    Programa::OperadorActual = QStringLiteral("Maestro");
+    g.abiertos.clear();
+    v.accion(QStringLiteral("mnuContrasenias"))->trigger();
+    QVERIFY(g.abiertos.isEmpty());
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("Marbo"));
+    QCOMPARE(MessageBox::mostrados().first().texto,
+             QStringLiteral("  Para cambiar la contraseña debe ir a la\nventana opciones en la solapa Seguridad."));
+    Programa::OperadorActual = QStringLiteral("Ana");
+    v.accion(QStringLiteral("mnuContrasenias"))->trigger();
+    QCOMPARE(g.abiertos, QStringList{"frmCContrasenias"});
+}
+
+void TstApp::ayudaYAcercaDe()
+{
+    Planta p;
+    Guion g;
+    frmMain v;
+    v.carga();
+    v.botonToolbar(QStringLiteral("acerca"));
+    v.accion(QStringLiteral("mnuHelpSearch"))->trigger();
+    QCOMPARE(MessageBox::mostrados().size(), 2);
+    for (const auto& m : MessageBox::mostrados()) {
+        QCOMPARE(m.texto, frmMain::kMensajeAyuda);
+        QCOMPARE(m.titulo, QStringLiteral("Tolvex"));
+        QCOMPARE(m.icono, MessageBox::Informacion);
+    }
+    QVERIFY(g.abiertos.isEmpty());
+    g.pasos << [](QDialog& d) {
+        auto& a = dynamic_cast<frmAbout&>(d);
+        QCOMPARE(a.windowTitle(), QStringLiteral("Acerca de Tolvex"));
+        QCOMPARE(a.lblVersion->text(), QStringLiteral("Version 2.0.2"));
+        QCOMPARE(a.lblUsuario->text(), QStringLiteral("        ")); // never registered
+        QCOMPARE(a.cmdSysInfo->isEnabled(), !frmAbout::herramientaSistema().isEmpty());
+        a.cmdOK->click();
+    };
+    v.accion(QStringLiteral("mnuHelpAbout"))->trigger();
+    QCOMPARE(g.abiertos, QStringList{"frmAbout"});
+
+    // Toolbar and status bar switches.
+    auto* barra = v.accion(QStringLiteral("mnuViewToolbar"));
+    QVERIFY(barra->isChecked());
+    barra->trigger();
+    QVERIFY(!v.findChild<QToolBar*>(QStringLiteral("tbToolBar"))->isVisible());
+    barra->trigger();
+    QVERIFY(v.findChild<QToolBar*>(QStringLiteral("tbToolBar"))->isVisible());
+    v.accion(QStringLiteral("mnuViewStatusBar"))->trigger();
+    QVERIFY(!v.statusBar()->isVisible());
+    v.close();
+}
+
+void TstApp::ubicacion()
+{
+    Planta p;
+    QSettings().remove(QStringLiteral("Settings"));
+    {
+        frmMain v;
+        v.carga();
+        QCOMPARE(v.pos(), QPoint(67, 67)); // 1000 twips
+        QCOMPARE(v.height(), qMax(109, v.minimumSizeHint().height()));
+        v.move(200, 150);
+        v.accion(QStringLiteral("mnuFileExit"))->trigger();
+        QVERIFY(!v.isVisible());
+    }
+    QSettings s;
+    QCOMPARE(s.value(QStringLiteral("Settings/MainLeft")).toString(), QStringLiteral("3000"));
+    QCOMPARE(s.value(QStringLiteral("Settings/MainTop")).toString(), QStringLiteral("2250"));
+    QVERIFY(s.value(QStringLiteral("Settings/MainWidth")).toInt() > 0);
+    {
+        frmMain v;
+        v.carga();
+        QCOMPARE(v.pos(), QPoint(200, 150));
+        // Closing while minimised leaves the stored placement alone.
+        v.move(10, 10);
+        v.setWindowState(Qt::WindowMinimized);
+        v.close();
+    }
+    QCOMPARE(QSettings().value(QStringLiteral("Settings/MainLeft")).toString(), QStringLiteral("3000"));
+}
+
+void TstApp::copiaBase()
+{
+    Planta p;
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSOperarios));
+        QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM ") + Programa::DataTbOperarios));
+        QVERIFY(db.AgregaRegistros({{"OPERADOR", "Ana"}, {"PASSWORD", "x"}, {"JERARQUIA", "Operador"}}));
+    }
+    // Another connection holds the database open meanwhile.
+    CDatos abierta;
+    QVERIFY(abierta.AbrirBase(Programa::DataCSReporte));
+    QVERIFY(abierta.IniciaTransaccion());
+    QVERIFY(abierta.Ejecuta(QStringLiteral("INSERT INTO Operarios (OPERADOR) VALUES ('sin confirmar')")));
+
+    frmMain v;
+    QString inicial;
+    QString destino = p.dir.file(QStringLiteral("copia con 'comilla'.db"));
+    v.eligeDestino = [&](const QString& i) {
+        inicial = i;
+        return destino;
+    };
+    Programa::TipoAcceso = 1;
+    v.copiarBase();
+    QVERIFY(inicial.isEmpty());
+    QVERIFY(!QFile::exists(destino));
+
+    Programa::TipoAcceso = 2;
+    QVERIFY(escribeArchivo(destino, "basura que se reemplaza"));
+    v.copiarBase();
+    QCOMPARE(inicial, p.dir.file(QStringLiteral("data.db")));
+    QVERIFY(MessageBox::mostrados().isEmpty());
+    QVERIFY(abierta.Deshace());
+    {
+        CDatos c;
+        QVERIFY2(c.AbrirBase(ConnectionString::sqlite(destino)), qPrintable(c.ultimoError()));
+        QVERIFY(c.AbreRegistro(QStringLiteral("SELECT * FROM Operarios")));
+        QCOMPARE(c.filas(), 1); // the committed row only
+        QCOMPARE(c.Campo(QStringLiteral("OPERADOR")).toString(), QStringLiteral("Ana"));
+    }
+    QCOMPARE(QDir(p.dir.path()).entryList({QStringLiteral("*.tmp")}, QDir::Files | QDir::Hidden).size(), 0);
+
+    // Cancelled: nothing, silently.
+    destino.clear();
+    v.copiarBase();
+    QVERIFY(MessageBox::mostrados().isEmpty());
+
+    // A destination that cannot be written is reported.
+    destino = p.dir.file(QStringLiteral("no/existe/copia.db"));
+    v.copiarBase();
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QVERIFY(MessageBox::mostrados().first().texto.startsWith(QStringLiteral("No se pudo copiar la base de datos")));
+    // The database itself as the destination.
+    MessageBox::limpiar();
+    destino = p.dir.file(QStringLiteral("data.db"));
+    const QByteArray antes = leeArchivo(destino);
+    v.copiarBase();
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QCOMPARE(leeArchivo(destino), antes);
+}
+
+void TstApp::copiaRechazada()
+{
+    Planta p;
+    Programa::TipoAcceso = 2;
+    frmMain v;
+    v.carga();
+    int elegidos = 0;
+    v.eligeDestino = [&](const QString&) {
+        ++elegidos;
+        return QString();
+    };
+    Programa::Fecha_Chr = QStringLiteral("'");
+    v.copiarBase();
+    QCOMPARE(MessageBox::ultimoTexto(), QStringLiteral("La utilidad no está disponible para una terminal en red."));
+    QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("Atención!"));
+    Programa::Fecha_Chr = QStringLiteral("#");
+
+    Programa::DataCSReporte = QStringLiteral("Driver=PostgreSQL;Host=srv;Database=tolvex;User=u");
+    MessageBox::limpiar();
+    v.copiarBase();
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QCOMPARE(elegidos, 0);
+
+    // Working directory other than the program's: message, then the end.
+    Programa::leeVariables();
+    DirectorioDePrueba otro;
+    QString destino = otro.file(QStringLiteral("copia.db"));
+    v.eligeDestino = [&](const QString&) { return destino; };
+    MessageBox::limpiar();
+    v.copiarBase();
+    QVERIFY(QFile::exists(destino));
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QVERIFY(MessageBox::ultimoTexto().startsWith(
+        QStringLiteral("No se encuentra data.db o la ruta de trabajo no es correcta.\n")));
+    QVERIFY(MessageBox::ultimoTexto().contains(QFileInfo(otro.path()).canonicalFilePath().toUpper()));
+    QVERIFY(!v.isVisible());
+}
+
+void TstApp::opcionesDefectos()
+{
+    Planta p;
+    frmOptions f;
+    f.show();
+    QCOMPARE(f.windowTitle(), QStringLiteral("Opciones"));
+    QCOMPARE(f.SSTab1->count(), 3);
+    QCOMPARE(f.SSTab1->tabText(0), QStringLiteral("Comunicacion"));
+    QCOMPARE(f.SSTab1->tabText(2), QStringLiteral("Seguridad"));
+    QCOMPARE(f.SSTab1->currentIndex(), 0);
+    QVERIFY(f.picOptions[0]->isEnabled() && !f.picOptions[1]->isEnabled() && !f.picOptions[2]->isEnabled());
+    f.SSTab1->setCurrentIndex(2);
+    QVERIFY(!f.picOptions[0]->isEnabled() && f.picOptions[2]->isEnabled());
+
+    // The values the station uses for a link never configured.
+    QCOMPARE(f.ListaPuerto->currentText(), QStringLiteral("Com2"));
+    QCOMPARE(f.ListaBaudios->currentText(), QStringLiteral("19200"));
+    QCOMPARE(f.Txt_TCP_RemotePort->text(), QStringLiteral("3000"));
+    QCOMPARE(f.Txt_TCP_RemoteHost->text(), QStringLiteral("192.168.0.1"));
+    QVERIFY(f.optSerie->isChecked());
+    QVERIFY(f.fraSerie->isEnabledTo(f.picOptions[0]) && !f.FraTCP->isEnabledTo(f.picOptions[0]));
+    for (int i = 1; i <= 8; ++i)
+        QCOMPARE(f.ListaPuerto->itemText(i - 1), QStringLiteral("Com%1").arg(i));
+    QStringList velocidades;
+    for (int i = 0; i < f.ListaBaudios->count(); ++i)
+        velocidades << f.ListaBaudios->itemText(i);
+    QCOMPARE(velocidades, QStringList({"1200", "2400", "4800", "9600", "19200"}));
+    QCOMPARE(f.HScrollId0->minimum(), 0);
+    QCOMPARE(f.HScrollId0->maximum(), 255);
+    QCOMPARE(f.HScroll_DB->maximum(), 4);
+    QCOMPARE(f.vsc_tiempo->minimum(), 100);
+    QCOMPARE(f.vsc_tiempo->maximum(), 1000);
+    QCOMPARE(f.vsc_tiempo->singleStep(), 100);
+    QCOMPARE(f.Lbl_tiempo->text(), QStringLiteral("100"));
+    QCOMPARE(f.LabelId0->text(), QStringLiteral("0"));
+    QCOMPARE(f.Txt_Dato[3]->text(), QStringLiteral("Dato 3:"));
+    // No master password yet: Aceptar waits for both.
+    QVERIFY(!f.cmdOK->isEnabled());
+    f.HScrollId0->setValue(17);
+    QCOMPARE(f.LabelId0->text(), QStringLiteral("17"));
+    f.vsc_tiempo->setValue(250);
+    QCOMPARE(f.vsc_tiempo->value(), 300);
+    QCOMPARE(f.Lbl_tiempo->text(), QStringLiteral("300"));
+}
+
+void TstApp::opcionesGuarda()
+{
+    Planta p;
+    frmOptions f;
+    f.show();
+    f.HScrollId0->setValue(7);
+    f.HScroll_DB->setValue(2);
+    f.ListaPuerto->setCurrentText(QStringLiteral("Com3"));
+    f.ListaBaudios->setCurrentText(QStringLiteral("9600"));
+    f.optTCP->click();
+    QVERIFY(!f.fraSerie->isEnabled() && f.FraTCP->isEnabled());
+    f.Txt_TCP_RemoteHost->setText(QStringLiteral("10.0.0.5"));
+    f.Txt_TCP_RemotePort->setText(QStringLiteral("502"));
+    f.vsc_tiempo->setValue(500);
+    f.Txt_Dato[0]->setText(QStringLiteral("Cliente 'Ñ':"));
+    f.Txt_Dato[5]->setText(QString());
+    f.txtPassword3->setText(QStringLiteral("op"));
+    QVERIFY(!f.cmdOK->isEnabled());
+    f.txtPassword4->setText(QStringLiteral("op"));
+    QVERIFY(!f.cmdOK->isEnabled());
+    f.txtPassword1->setText(QStringLiteral("sup"));
+    f.txtPassword2->setText(QStringLiteral("sup"));
+    QVERIFY(f.cmdOK->isEnabled());
+    f.cmdOK->click();
+    // The default answer is No: nothing saved, the dialog stays, the
+    // second question is not reached.
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QCOMPARE(MessageBox::mostrados().at(0).texto, frmOptions::kPreguntaOperario);
+    QCOMPARE(MessageBox::mostrados().at(0).porDefecto, QMessageBox::No);
+    QCOMPARE(MessageBox::mostrados().at(0).titulo, QStringLiteral("Atencion"));
+    QVERIFY(f.isVisible());
+    QVERIFY(!leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))).contains("ID_1"));
+
+    MessageBox::limpiar();
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    f.cmdOK->click();
+    QCOMPARE(MessageBox::mostrados().size(), 2);
+    QCOMPARE(MessageBox::mostrados().at(1).texto, frmOptions::kPreguntaSupervisor);
+    QVERIFY(f.isVisible());
+    QVERIFY(!leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))).contains("ID_1"));
+
+    MessageBox::limpiar();
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    f.cmdOK->click();
+    QVERIFY(f.Aceptado);
+    QVERIFY(!f.isVisible());
+
+    const QStringList claves = clavesDe(leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))));
+    const QStringList orden = {"ID_1", "Decimales_1", "Comm_1", "Baudios_1", "Comunicacion_1", "Host_1", "Port_1",
+                               "Tiempo", "Dato0", "Dato1", "Dato2", "Dato3", "Dato4", "Dato5", "Pass1", "Pass2"};
+    QCOMPARE(claves.mid(claves.indexOf(QStringLiteral("ID_1"))), orden);
+
+    // What the station reads back.
+    const QString g = QStringLiteral("global");
+    QCOMPARE(Config::LeeEntero(g, QStringLiteral("ID_1"), 0), 7);
+    QCOMPARE(Config::LeeEntero(g, QStringLiteral("Decimales_1"), 0), 2);
+    QCOMPARE(Config::LeeEntero(g, QStringLiteral("Comm_1"), 2), 3);
+    QCOMPARE(Config::LeeEntero(g, QStringLiteral("Baudios_1"), 4), 3);
+    QCOMPARE(Config::LeeEntero(g, QStringLiteral("Comunicacion_1"), 0), 1);
+    QCOMPARE(Config::LeeConfig(g, QStringLiteral("Host_1"), QString()), QStringLiteral("10.0.0.5"));
+    QCOMPARE(Config::LeeConfig(g, QStringLiteral("Port_1"), QStringLiteral("3000")), QStringLiteral("502"));
+    QCOMPARE(Config::LeeEntero(g, QStringLiteral("Tiempo"), 100), 500);
+    QCOMPARE(Config::LeeConfig(g, QStringLiteral("Dato0"), QString()), QStringLiteral("Cliente 'Ñ':"));
+    QCOMPARE(Config::LeeConfig(g, QStringLiteral("Dato5"), QStringLiteral("x")), QString());
+    QCOMPARE(Config::LeeConfig(g, QStringLiteral("Pass1"), QString(), true), QStringLiteral("op"));
+    QCOMPARE(Config::LeeConfig(g, QStringLiteral("Pass2"), QString(), true), QStringLiteral("sup"));
+
+    // Reopened, it shows what was saved; changing only the port asks
+    // nothing and stores everything again.
+    frmOptions h;
+    h.show();
+    QVERIFY(h.optTCP->isChecked());
+    QCOMPARE(h.ListaBaudios->currentText(), QStringLiteral("9600"));
+    QCOMPARE(h.txtPassword3->text(), QStringLiteral("op"));
+    QVERIFY(h.cmdOK->isEnabled());
+    h.optSerie->click();
+    h.ListaPuerto->setCurrentText(QStringLiteral("Com8"));
+    MessageBox::limpiar();
+    h.cmdOK->click();
+    QVERIFY(MessageBox::mostrados().isEmpty());
+    QVERIFY(h.Aceptado);
+    QCOMPARE(Config::LeeEntero(g, QStringLiteral("Comm_1"), 2), 8);
+    QCOMPARE(Config::LeeEntero(g, QStringLiteral("Comunicacion_1"), 1), 0);
+}
+
+void TstApp::opcionesClaves()
+{
+    Planta p;
+    QVERIFY(escribeArchivo(p.dir.file(QStringLiteral("Tolvex.ini")),
+                           leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))) +
+                               "[Global]\r\nComm_1=/dev/ttyUSB7.\r\nBaudios_1=99.\r\nTiempo=abc.\r\n"));
+    QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), QStringLiteral("o1"), true));
+    QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Pass2"), QStringLiteral("s1"), true));
+    frmOptions f;
+    f.show();
+    // A device path is kept; values out of range fall back to the defaults.
+    QCOMPARE(f.ListaPuerto->currentText(), QStringLiteral("/dev/ttyUSB7"));
+    QCOMPARE(f.ListaBaudios->currentText(), QStringLiteral("19200"));
+    QCOMPARE(f.vsc_tiempo->value(), 100);
+    QCOMPARE(f.txtPassword2->text(), QStringLiteral("s1"));
+    QCOMPARE(f.txtPassword1->echoMode(), QLineEdit::Password);
+    QVERIFY(f.cmdOK->isEnabled());
+    // Only the supervisors' one changed: one question.
+    f.txtPassword1->setText(QStringLiteral("s2"));
+    QVERIFY(!f.cmdOK->isEnabled());
+    f.txtPassword2->setText(QStringLiteral("s2"));
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    f.cmdOK->click();
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QCOMPARE(MessageBox::ultimoTexto(), frmOptions::kPreguntaSupervisor);
+    QVERIFY(f.Aceptado);
+    QCOMPARE(Config::LeeConfig(QStringLiteral("global"), QStringLiteral("Comm_1"), QString()),
+             QStringLiteral("/dev/ttyUSB7"));
+    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass2"), QString(), true),
+             QStringLiteral("s2"));
+    // The login takes the new master password.
+    frmLogin1 l;
+    l.txtPassword->setText(QStringLiteral("S2"));
+    l.cmdOK->click();
+    QVERIFY(l.Aceptado);
+}
+
+void TstApp::splash()
+{
+    frmSplash s;
+    QCOMPARE(s.lblVersion->text(), QStringLiteral("Version 2.0.2"));
+    QCOMPARE(s.lblProductName->text(), QStringLiteral("Tolvex"));
+    QCOMPARE(s.lblCompanyProduct->text(), QStringLiteral("Marbo SRL"));
+    QCOMPARE(s.windowTitle(), QStringLiteral("Tolvex"));
+}
+
+QTEST_MAIN(TstApp)
+#include "tst_app.moc"
