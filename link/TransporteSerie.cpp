@@ -64,7 +64,7 @@ QByteArray TransporteSerie::intercambio(const QByteArray& pedido, int largo)
 {
     const QDeadlineTimer limite(m_esperaMs);
     QByteArray respuesta;
-    if (!estaAbierto())
+    if (!estaAbierto() || detenido())
         return respuesta;
     m_puerto->clear(QSerialPort::Input);
     m_puerto->readAll();

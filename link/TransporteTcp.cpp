@@ -84,7 +84,7 @@ QByteArray TransporteTcp::intercambio(const QByteArray& pedido, int largo)
 {
     const QDeadlineTimer limite(m_esperaMs);
     QByteArray respuesta;
-    if (!m_socket)
+    if (!m_socket || detenido())
         return respuesta;
     descartaEntrada();
     if (m_socket->state() != QAbstractSocket::ConnectedState) {

@@ -1,0 +1,549 @@
+// The link against the simulated indicator speaking real RTU frames over TCP
+// on loopback and over a pseudo-terminal.
+#include "ConfigEnlace.h"
+#include "Enlace.h"
+#include "Indicador.h"
+#include "IndicadorSimulado.h"
+#include "ServidorRtu.h"
+#include "Trama.h"
+#include "TransporteSerie.h"
+#include "TransporteTcp.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QThread>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// Short waits keep the fault tests quick; one test uses the real 2000 ms.
+constexpr int kEspera = 200;
+constexpr int kSilencio = 100;
+
+// The simulator on its own thread, so that blocking link code in the test
+// thread can talk to it.
+class Banco
+{
+public:
+    explicit Banco(bool pty, IndicadorSimulado::Parametros p = {}, quint8 id = 1)
+        : m_indicador(p)
+    {
+        m_servidor = new ServidorRtu(m_indicador, id);
+        m_servidor->moveToThread(&m_hilo);
+        m_hilo.start();
+        QMetaObject::invokeMethod(
+            m_servidor, [&] { m_ok = pty ? m_servidor->abrePty() : m_servidor->escuchaTcp(0); },
+            Qt::BlockingQueuedConnection);
+    }
+    ~Banco()
+    {
+        QMetaObject::invokeMethod(m_servidor, [&] { delete m_servidor; }, Qt::BlockingQueuedConnection);
+        m_hilo.quit();
+        m_hilo.wait();
+    }
+    bool ok() const { return m_ok; }
+    void fallos(const FallosSimulados& f)
+    {
+        QMetaObject::invokeMethod(m_servidor, [&] { m_servidor->setFallos(f); },
+                                  Qt::BlockingQueuedConnection);
+    }
+    void desconecta()
+    {
+        QMetaObject::invokeMethod(m_servidor, [&] { m_servidor->desconectaClientes(); },
+                                  Qt::BlockingQueuedConnection);
+    }
+    ServidorRtu& servidor() { return *m_servidor; }
+    IndicadorSimulado& indicador() { return m_indicador; }
+
+    ConfigEnlace config() const
+    {
+        ConfigEnlace c;
+        if (m_servidor->dispositivo().isEmpty()) {
+            c.comunicacion = 1;
+            c.host = QStringLiteral("127.0.0.1");
+            c.puerto = m_servidor->puerto();
+        } else {
+            c.dispositivo = m_servidor->dispositivo();
+        }
+        c.id = 1;
+        c.decimales = 1;
+        c.esperaMs = kEspera;
+        c.silencioMs = kSilencio;
+        return c;
+    }
+    std::unique_ptr<Transporte> transporte() const
+    {
+        auto t = config().creaTransporte();
+        return t;
+    }
+
+    // Distinct values in every field, with the process clock stopped.
+    void cargaValores()
+    {
+        auto& s = m_indicador;
+        s.setReloj(false);
+        s.setValor32(Indicador::kPeso, quint32(-125));
+        s.setValor32(Indicador::kDespacho, 50000);
+        s.setValor32(Indicador::kCGrueso, 900);
+        s.setValor32(Indicador::kCFino, 1000);
+        s.setValor32(Indicador::kCaudal, 321);
+        s.setValor32(Indicador::kResto, 4321);
+        s.setValor32(Indicador::kCCiclos, 77);
+        s.setRegistro(Indicador::kCError, 0);
+        s.setValor32(Indicador::kUlTotal, 0x80000001u);
+        s.setValor32(Indicador::kUlBatch, 1002);
+        s.setValor32(Indicador::kTotal, 99999);
+        s.setValor32(Indicador::kTotalF, 123456);
+    }
+    static void compruebaValores(const LecturaPeso& l)
+    {
+        QCOMPARE(l.Peso, -12.5);
+        QCOMPARE(l.Despacho, 5000.0);
+        QCOMPARE(l.CGrueso, 90.0);
+        QCOMPARE(l.CFino, 100.0);
+        QCOMPARE(l.Caudal, 32.1);
+        QCOMPARE(l.Resto, 432.1);
+        QCOMPARE(l.CCiclos, 77u);
+        QCOMPARE(l.UlTotal, 214748364.9);
+        QCOMPARE(l.UlBatch, 100.2);
+        QCOMPARE(l.Total, 9999.9);
+        QCOMPARE(l.TotalF, 12345.6);
+        QCOMPARE(l.Modo, 0);
+        QCOMPARE(l.Salidas, 2);
+    }
+
+private:
+    IndicadorSimulado m_indicador;
+    QThread m_hilo;
+    ServidorRtu* m_servidor = nullptr;
+    bool m_ok = false;
+};
+
+IndicadorSimulado::Parametros rapido(double velocidad, int decimales = 0)
+{
+    IndicadorSimulado::Parametros p;
+    p.velocidad = velocidad;
+    p.decimales = decimales;
+    return p;
+}
+
+} // namespace
+
+class TstLinkSim : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void lecturaYEscritura_data();
+    void lecturaYEscritura();
+    void fallos_data();
+    void fallos();
+    void reconexion();
+    void desconexionPeriodica();
+    void enlaceColaYComandos();
+    void cierreDuranteEspera();
+    void hostQueRechaza();
+    void puertoInexistente();
+    void indicadorMudo36s();
+    void procesoDeLotes();
+    void erroresDePrograma();
+    void comandosDelIndicador();
+};
+
+void TstLinkSim::lecturaYEscritura_data()
+{
+    QTest::addColumn<bool>("pty");
+    QTest::newRow("tcp") << false;
+    QTest::newRow("pty") << true;
+}
+
+void TstLinkSim::lecturaYEscritura()
+{
+    QFETCH(bool, pty);
+    Banco banco(pty, rapido(1, 1));
+    QVERIFY(banco.ok());
+    banco.cargaValores();
+    auto t = banco.transporte();
+    QString error;
+    QVERIFY2(t->abrir(&error), qPrintable(error));
+    Indicador ind(*t, 1, 1);
+
+    LecturaPeso l;
+    ind.LeePeso(l);
+    QVERIFY(l.valida());
+    Banco::compruebaValores(l);
+    QCOMPARE(ind.intercambios(), 5);
+
+    // Stale bytes left on the line before an exchange are discarded.
+    QCOMPARE(ind.Escribir(Indicador::kTotalF, Trama::cadena32(-2)), Trama::cadena32(-2));
+    QCOMPARE(banco.indicador().valor32(Indicador::kTotalF), 0xFFFFFFFEu);
+    QCOMPARE(ind.Escribir(14204, Trama::cadena32(10) + Trama::cadena32(5) + Trama::cadena32(9)).size(), 12);
+    QCOMPARE(banco.indicador().valor32(14204), 10u);
+    QCOMPARE(banco.indicador().valor32(14206), 5u);
+    QCOMPARE(banco.indicador().valor32(14208), 9u);
+    QCOMPARE(ind.Leer(14204, 6), Trama::cadena32(10) + Trama::cadena32(5) + Trama::cadena32(9));
+
+    // Requests addressed to 0 are answered too; other ids are not.
+    QVERIFY(!ind.RxD(0, 14204, 2).isEmpty());
+    QVERIFY(ind.RxD(9, 14204, 2).isEmpty());
+}
+
+void TstLinkSim::fallos_data()
+{
+    QTest::addColumn<bool>("pty");
+    QTest::addColumn<QString>("modo");
+    for (bool pty : {false, true}) {
+        const char* n = pty ? "pty" : "tcp";
+        for (const char* modo : {"drop", "corrupt", "late", "surplus", "split"}) {
+            if (pty && QByteArray(modo) == "split")
+                continue;
+            QTest::newRow(QByteArray(n).append(' ').append(modo).constData()) << pty << QString::fromLatin1(modo);
+        }
+    }
+}
+
+// Whatever the fault, a read that is reported good holds exactly the
+// indicator's values: blocks read at different addresses have different
+// contents, so a late reply taken for a later request would show.
+void TstLinkSim::fallos()
+{
+    QFETCH(bool, pty);
+    QFETCH(QString, modo);
+    Banco banco(pty, rapido(1, 1));
+    banco.cargaValores();
+    FallosSimulados f;
+    if (modo == QLatin1String("drop"))
+        f.descarte = 0.3;
+    else if (modo == QLatin1String("corrupt"))
+        f.corrupcion = 0.3;
+    else if (modo == QLatin1String("late"))
+        f.tardia = 0.3;
+    else if (modo == QLatin1String("surplus"))
+        f.sobrante = true;
+    else
+        f.partida = true;
+    f.tardiaMs = kEspera + kSilencio / 2;
+    banco.fallos(f);
+    auto t = banco.transporte();
+    QVERIFY(t->abrir(nullptr));
+    Indicador ind(*t, 1, 1);
+
+    int buenas = 0;
+    const int lecturas = f.sobrante ? 2 : 12;
+    for (int i = 0; i < lecturas; ++i) {
+        LecturaPeso l;
+        ind.LeePeso(l);
+        if (l.valida()) {
+            ++buenas;
+            Banco::compruebaValores(l);
+        }
+    }
+    if (f.sobrante) {
+        QCOMPARE(buenas, 0);
+        QCOMPARE(ind.ultimoFallo(), Trama::Fallo::Longitud);
+    } else if (f.partida) {
+        QCOMPARE(buenas, lecturas);
+    } else {
+        QVERIFY(buenas > 0);
+        QVERIFY(ind.fallidos() > 0);
+    }
+    // Writes under the same faults: what is reported written is written.
+    const QByteArray v = Trama::cadena32(0x00030004);
+    if (!ind.Escribir(Indicador::kTotalF, v).isEmpty())
+        QCOMPARE(banco.indicador().valor32(Indicador::kTotalF), 0x00030004u);
+}
+
+void TstLinkSim::reconexion()
+{
+    Banco banco(false);
+    banco.cargaValores();
+    auto t = banco.transporte();
+    QVERIFY(t->abrir(nullptr));
+    Indicador ind(*t, 1, 1);
+    LecturaPeso l;
+    ind.LeePeso(l);
+    QVERIFY(l.valida());
+    QVERIFY(static_cast<TransporteTcp*>(t.get())->conectado());
+
+    banco.desconecta();
+    // Up to six whole-state reads, as a poll does: the reconnection step of
+    // the next one brings the connection back.
+    int intentos = 0;
+    l.Peso = LecturaPeso::kSinRespuesta;
+    while (intentos < 6 && !l.valida()) {
+        ++intentos;
+        ind.LeePeso(l);
+    }
+    QVERIFY(l.valida());
+    Banco::compruebaValores(l);
+    QVERIFY(static_cast<TransporteTcp*>(t.get())->conectado());
+}
+
+void TstLinkSim::desconexionPeriodica()
+{
+    Banco banco(false);
+    banco.cargaValores();
+    FallosSimulados f;
+    f.desconectaCada = 0.3;
+    banco.fallos(f);
+    Enlace enlace;
+    QSignalSpy lista(&enlace, &Enlace::lecturaLista);
+    enlace.abrir(banco.config());
+    int buenas = 0;
+    for (int i = 0; i < 15; ++i) {
+        QVERIFY(enlace.leer());
+        QVERIFY(lista.wait(30000));
+        const auto l = lista.takeFirst().at(0).value<LecturaPeso>();
+        if (l.valida()) {
+            ++buenas;
+            Banco::compruebaValores(l);
+        }
+    }
+    QVERIFY(buenas >= 10);
+}
+
+void TstLinkSim::enlaceColaYComandos()
+{
+    Banco banco(false, rapido(1));
+    Enlace enlace;
+    QSignalSpy abierto(&enlace, &Enlace::abierto);
+    QSignalSpy lista(&enlace, &Enlace::lecturaLista);
+    QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
+    enlace.abrir(banco.config());
+    QVERIFY(abierto.wait());
+    QCOMPARE(abierto.at(0).at(0).toBool(), true);
+
+    // A poll asked for while one is queued is skipped, not stacked.
+    QVERIFY(enlace.leer());
+    QVERIFY(!enlace.leer());
+    const qint64 antes = banco.servidor().escrituras();
+    for (int i = 0; i < 20; ++i)
+        enlace.comando('C', i);
+    enlace.escribir(Indicador::kDespacho, Trama::cadena32(777), 100);
+    QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), 21, 20000);
+    QCOMPARE(lista.size(), 1);
+    QCOMPARE(lista.at(0).at(1).toInt(), 1);
+    QVERIFY(lista.at(0).at(0).value<LecturaPeso>().valida());
+    for (int i = 0; i < 21; ++i) {
+        QCOMPARE(escrita.at(i).at(0).toInt(), i < 20 ? i : 100);
+        QVERIFY(escrita.at(i).at(1).toBool());
+    }
+    // Each command written exactly once; the 32-bit value in two writes.
+    QCOMPARE(banco.servidor().escrituras() - antes, 22);
+    QCOMPARE(banco.indicador().valor32(Indicador::kDespacho), 777u);
+    QVERIFY(enlace.leer());
+    QVERIFY(lista.wait());
+    QCOMPARE(lista.at(1).at(0).value<LecturaPeso>().Despacho, 77.7);
+}
+
+void TstLinkSim::cierreDuranteEspera()
+{
+    Banco banco(false);
+    FallosSimulados f;
+    f.mudo = true;
+    banco.fallos(f);
+    ConfigEnlace c = banco.config();
+    c.esperaMs = 2000;
+    auto enlace = std::make_unique<Enlace>();
+    QSignalSpy lista(enlace.get(), &Enlace::lecturaLista);
+    enlace->abrir(c);
+    QVERIFY(enlace->leer());
+    QTRY_COMPARE(banco.servidor().pedidos(), 1);
+    enlace->cerrar();
+    // The stop cut the first wait short: no retry was sent, no result came.
+    QCOMPARE(banco.servidor().pedidos(), 1);
+    QVERIFY(!enlace->activo());
+    QVERIFY(!enlace->leer());
+    QCoreApplication::processEvents();
+    QCOMPARE(lista.size(), 0);
+}
+
+void TstLinkSim::hostQueRechaza()
+{
+    quint16 libre = 0;
+    {
+        QTcpServer s;
+        QVERIFY(s.listen(QHostAddress::LocalHost, 0));
+        libre = s.serverPort();
+    }
+    ConfigEnlace c;
+    c.comunicacion = 1;
+    c.host = QStringLiteral("127.0.0.1");
+    c.puerto = libre;
+    c.esperaMs = 100;
+    c.silencioMs = 50;
+    Enlace enlace;
+    QSignalSpy abierto(&enlace, &Enlace::abierto);
+    QSignalSpy lista(&enlace, &Enlace::lecturaLista);
+    enlace.abrir(c);
+    QVERIFY(enlace.leer(2));
+    QVERIFY(lista.wait(20000));
+    QCOMPARE(abierto.at(0).at(0).toBool(), true); // the station still loads
+    QVERIFY(!lista.at(0).at(0).value<LecturaPeso>().valida());
+    QCOMPARE(lista.at(0).at(1).toInt(), 2);
+}
+
+void TstLinkSim::puertoInexistente()
+{
+    ConfigEnlace c;
+    c.dispositivo = QStringLiteral("/dev/tolvex-no-existe");
+    Enlace enlace;
+    QSignalSpy abierto(&enlace, &Enlace::abierto);
+    enlace.abrir(c);
+    QVERIFY(abierto.wait());
+    QCOMPARE(abierto.at(0).at(0).toBool(), false);
+    QCOMPARE(abierto.at(0).at(1).toString(), QStringLiteral("No se pudo abrir el puerto."));
+    // Jobs after a failed opening fail at once instead of waiting.
+    QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
+    enlace.comando('V', 7);
+    QVERIFY(escrita.wait());
+    QCOMPARE(escrita.at(0).at(1).toBool(), false);
+}
+
+// Six whole-state reads of a silent indicator with the real 2000 ms wait
+// (about 36 s): the caller's event loop keeps running all along, a second
+// poll is refused meanwhile, and a command waits its turn behind the poll.
+void TstLinkSim::indicadorMudo36s()
+{
+    Banco banco(false);
+    FallosSimulados f;
+    f.mudo = true;
+    banco.fallos(f);
+    ConfigEnlace c = banco.config();
+    c.esperaMs = 2000;
+    c.silencioMs = 250;
+    Enlace enlace;
+    QSignalSpy lista(&enlace, &Enlace::lecturaLista);
+    QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
+    enlace.abrir(c);
+    int ticks = 0;
+    int polls = 0;
+    QVERIFY(enlace.leer());
+    enlace.comando('V', 1);
+    QTimer reloj;
+    connect(&reloj, &QTimer::timeout, this, [&] {
+        ++ticks;
+        if (enlace.leer())
+            ++polls;
+    });
+    connect(&enlace, &Enlace::lecturaLista, &reloj, &QTimer::stop);
+    reloj.start(100);
+    QTRY_VERIFY_WITH_TIMEOUT(lista.size() == 1, 90000);
+    QVERIFY(escrita.isEmpty());
+    QCOMPARE(polls, 0);
+    QVERIFY(!lista.at(0).at(0).value<LecturaPeso>().valida());
+    QCOMPARE(lista.at(0).at(1).toInt(), 6);
+    // Each of the six reads ends at its first block: 3 tries each (the
+    // command's first try may already be on its way).
+    QVERIFY(banco.servidor().pedidos() == 18 || banco.servidor().pedidos() == 19);
+    QVERIFY2(ticks > 100, qPrintable(QString::number(ticks)));
+    QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), 1, 20000);
+    QCOMPARE(escrita.at(0).at(1).toBool(), false);
+    QCOMPARE(banco.servidor().pedidos(), 21);
+}
+
+void TstLinkSim::procesoDeLotes()
+{
+    Banco banco(false, rapido(500, 1));
+    auto& sim = banco.indicador();
+    Enlace enlace;
+    QSignalSpy lista(&enlace, &Enlace::lecturaLista);
+    QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
+    enlace.abrir(banco.config());
+    // Programming as the station does it: preset, coarse, fine, then TotalF.
+    enlace.escribir(Indicador::kDespacho, Trama::cadena32(200000) + Trama::cadena32(9000) +
+                                              Trama::cadena32(10000), 1);
+    enlace.escribir(Indicador::kTotalF, Trama::cadena32(200000), 2);
+    enlace.comando('V', 3);
+    QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), 3, 10000);
+    for (const auto& e : escrita)
+        QVERIFY(e.at(1).toBool());
+
+    QSet<int> modos;
+    LecturaPeso l;
+    do {
+        QVERIFY(enlace.leer());
+        QVERIFY(lista.wait(20000));
+        l = lista.takeLast().at(0).value<LecturaPeso>();
+        QVERIFY(l.valida());
+        modos.insert(l.Modo);
+        QVERIFY(l.Modo >= 0 && l.Modo <= 4);
+        QVERIFY(l.UlBatch == 0 || qAbs(l.UlBatch - 1000.0) <= 10.0);
+    } while (sim.enMarcha() || modos.size() < 2);
+    QVERIFY(!sim.enMarcha());
+    QCOMPARE(modos, (QSet<int>{0, 1, 2, 3, 4}));
+    QVERIFY(enlace.leer());
+    QVERIFY(lista.wait());
+    l = lista.takeLast().at(0).value<LecturaPeso>();
+    // Stopped in stand-by once the accumulator reached TotalF.
+    QCOMPARE(l.Modo, 0);
+    QCOMPARE(l.Salidas & 0x82, 0x02);
+    QVERIFY(l.UlTotal >= 20000.0 && l.UlTotal < 20000.0 + 1010.0);
+    QCOMPARE(qint64(l.CCiclos), sim.lotes());
+    QVERIFY(l.CCiclos >= 19 && l.CCiclos <= 21);
+    QCOMPARE(l.Total, l.UlTotal);
+    QCOMPARE(l.Resto, 0.0);
+    QVERIFY(l.Caudal > 0);
+    // Starting again: the dispatch is already done.
+    sim.comando('V');
+    QCOMPARE(sim.registro(Indicador::kCError), quint16(5));
+    QVERIFY(!sim.enMarcha());
+}
+
+void TstLinkSim::erroresDePrograma()
+{
+    IndicadorSimulado sim;
+    sim.setReloj(false);
+    struct Caso { double despacho, grueso, fino; int error; };
+    const Caso casos[] = {{0, 900, 60000, 1}, {0, 60000, 1000, 2}, {0, 1100, 1000, 3},
+                          {0, 5, 10, 4}, {0, 900, 1000, 0}};
+    for (const Caso& c : casos) {
+        sim.programa(c.despacho, c.grueso, c.fino);
+        sim.comando('V');
+        QCOMPARE(int(sim.registro(Indicador::kCError)), c.error);
+        QCOMPARE(sim.enMarcha(), c.error == 0);
+        QCOMPARE(bool(sim.registro(Indicador::kSalidas) & 0x20), c.error != 0);
+        sim.comando('X');
+        sim.comando('C');
+        QCOMPARE(int(sim.registro(Indicador::kCError)), 0);
+    }
+}
+
+void TstLinkSim::comandosDelIndicador()
+{
+    IndicadorSimulado sim;
+    sim.setReloj(false);
+    sim.programa(0, 900, 1000);
+    sim.comando('V');
+    sim.avanza(3);
+    QCOMPARE(sim.estado(), 1);
+    QCOMPARE(sim.registro(Indicador::kSalidas) & 0x0C, 0x04); // coarse feed
+    sim.avanza(2.5);
+    QCOMPARE(sim.registro(Indicador::kSalidas) & 0x0C, 0x08); // fine feed
+    // "X" stops at once, with the material in the hopper.
+    sim.comando('X');
+    QCOMPARE(sim.estado(), 0);
+    QVERIFY(sim.peso() > 900);
+    // "Z" takes zero in stand-by.
+    sim.comando('Z');
+    QCOMPARE(sim.valor32(Indicador::kPeso), 0u);
+    // "W" shows the test weight for a while.
+    sim.comando('W');
+    QVERIFY(sim.registro(Indicador::kSalidas) & 0x40);
+    QVERIFY(sim.valor32(Indicador::kPeso) > 0);
+    sim.avanza(5);
+    QVERIFY(!(sim.registro(Indicador::kSalidas) & 0x40));
+    // "V" while running stops at the end of the cycle.
+    sim.comando('V');
+    sim.avanza(1);
+    sim.comando('V');
+    QVERIFY(sim.enMarcha());
+    sim.avanza(60);
+    QVERIFY(!sim.enMarcha());
+    QCOMPARE(sim.lotes(), 1);
+    QCOMPARE(sim.valor32(Indicador::kCCiclos), 1u);
+}
+
+QTEST_GUILESS_MAIN(TstLinkSim)
+#include "tst_link_sim.moc"
