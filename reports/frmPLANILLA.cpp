@@ -21,6 +21,7 @@
 
 #include "Config.h"
 #include "Exportacion.h"
+#include "IndicesReporte.h"
 #include "Listado.h"
 #include "MessageBox.h"
 #include "ModeloReporte.h"
@@ -256,6 +257,8 @@ bool frmPLANILLA::carga()
                                                      QStringLiteral("Dato %1:").arg(i)));
     m_tabla = Programa::DataTbReporte;
     bool ok = !m_tabla.isEmpty() && m_datos.AbrirBase(Programa::DataCSReporte);
+    if (ok)
+        IndicesReporte::asegura(m_datos.base(), m_tabla);
     QString error;
     ok = ok && m_modelo->selecciona(m_datos.base(), m_datos.motor(), m_tabla, m_sel.filtro, m_sel.ordenCompleto(),
                                     m_sel.ordenCompleto(true), &error);
@@ -286,6 +289,11 @@ QString frmPLANILLA::caption(int indice) const
 {
     const EtiquetaCampo* c = m_captions.value(indice);
     return c ? c->text() : QString();
+}
+
+bool frmPLANILLA::aplicaSeleccion(const Filtros::Seleccion& nueva)
+{
+    return aplica(nueva);
 }
 
 bool frmPLANILLA::aplica(const Filtros::Seleccion& nueva)

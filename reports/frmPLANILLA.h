@@ -64,6 +64,9 @@ public:
     using EligeImpresora = std::function<bool(QWidget* parent, const std::function<void(QPrinter*)>& imprime)>;
     static void setEligeImpresora(EligeImpresora f);
 
+    // Re-queries with a selection; false (with the message) when rejected.
+    bool aplicaSeleccion(const Filtros::Seleccion& nueva);
+
     void ordenar(int indice);
     void filtrar(int indice, bool shift);
     void cambiaTotales(bool marcado);

@@ -1,0 +1,340 @@
+// Measures the reports browser and export on a table of N rows, each action
+// beside the same query run by the engine's own client (sqlite3, psql) and,
+// for the export, libxlsxwriter writing the same cells.
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <xlsxwriter.h>
+
+#include "CDatos.h"
+#include "ConnectionString.h"
+#include "Exportacion.h"
+#include "Filtro.h"
+#include "IndicesReporte.h"
+#include "MessageBox.h"
+#include "ModeloReporte.h"
+#include "Programa.h"
+#include "Schema.h"
+#include "SqlDialect.h"
+#include "XlsxPlantilla.h"
+#include "frmPLANILLA.h"
+
+namespace {
+
+constexpr int kRepeticiones = 3;
+
+double mediana(std::function<void()> f)
+{
+    QVector<double> t;
+    for (int i = 0; i < kRepeticiones; ++i) {
+        QElapsedTimer e;
+        e.start();
+        f();
+        t << e.nsecsElapsed() / 1e6;
+    }
+    std::sort(t.begin(), t.end());
+    return t.at(t.size() / 2);
+}
+
+struct Motor
+{
+    ConnectionString cs;
+    QString conexion;
+    QString tabla;
+    QString cliente;     // sqlite3 or psql
+    QStringList args;    // before the statement
+};
+
+double piso(const Motor& m, const QStringList& sentencias)
+{
+    return mediana([&] {
+        QProcess p;
+        QStringList a = m.args;
+        if (m.cs.engine == ConnectionString::SQLite)
+            a << sentencias.join(QStringLiteral("; "));
+        else
+            for (const QString& s : sentencias)
+                a << QStringLiteral("-c") << s;
+        p.start(m.cliente, a);
+        p.waitForFinished(-1);
+        p.readAllStandardOutput();
+        if (p.exitCode() != 0)
+            std::fprintf(stderr, "%s\n", p.readAllStandardError().constData());
+    });
+}
+
+QString adapta(const Motor& m, const QString& sql)
+{
+    return SqlDialect::adaptar(sql, m.cs.engine, CDatos::formatoFecha());
+}
+
+QStringList sentenciasDe(const Motor& m, const Filtros::Seleccion& s, bool ultimo)
+{
+    const QString cols = ModeloReporte::nombresColumnas().join(QStringLiteral(", "));
+    return {adapta(m, QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(m.tabla, s.filtro)),
+            adapta(m, QStringLiteral("SELECT %1 FROM %2%3 ORDER BY %4 LIMIT %5 OFFSET 0")
+                          .arg(cols, m.tabla, s.filtro, s.ordenCompleto(ultimo))
+                          .arg(ModeloReporte::kPagina))};
+}
+
+bool llena(const Motor& m, qint64 filas)
+{
+    CDatos db;
+    if (!db.AbrirBase(m.conexion, true)) {
+        std::fprintf(stderr, "%s\n", qPrintable(db.ultimoError()));
+        return false;
+    }
+    db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + m.tabla);
+    QString error;
+    if (!Schema::crear(db, m.tabla, m.tabla + QStringLiteral("_ope"), m.tabla + QStringLiteral("_glo"), nullptr, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return false;
+    }
+    const bool sqlite = m.cs.engine == ConnectionString::SQLite;
+    // Realistic rows: 40 customers, 12 trucks, 300 batches a day, a dispatch
+    // total every 20 batches.
+    const QString serie = sqlite ? QStringLiteral("WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < %1) ")
+                                 : QStringLiteral("WITH s(i) AS (SELECT generate_series(1, %1)) ");
+    const QString fecha = sqlite ? QStringLiteral("date('2016-01-01', '+' || (i / 300) || ' days')")
+                                 : QStringLiteral("DATE '2016-01-01' + (i / 300)::int");
+    const QString hora = sqlite ? QStringLiteral("time((i % 300) * 180 + 21600, 'unixepoch')")
+                                : QStringLiteral("TIME '06:00' + ((i % 300) * 180) * INTERVAL '1 second'");
+    const QString cat = QStringLiteral("||");
+    const QString sql =
+        serie.arg(filas) +
+        QStringLiteral("INSERT INTO %1 (TICKET, AUX1, AUX2, AUX3, AUX4, AUX5, AUX6, TOTAL, PESO, BACH, PRESET, FECHA, "
+                       "HORA, INFO, OPERADOR, OPCION1) SELECT i, 'Cliente ' %2 ((i * 7919) % 40), 'Camión ' %2 (i % 12), "
+                       "'Remito ' %2 (i / 20), 'Maíz', 'Planta 1', '', ((i % 20) + 1) * 512.5, 512.5, 500, 10000, "
+                       "%3, %4, '', 'operario ' %2 (i % 3), CASE WHEN i % 20 = 0 THEN 1 ELSE 0 END FROM s")
+            .arg(m.tabla, cat, fecha, hora);
+    QSqlQuery q(db.base());
+    if (!q.exec(sql)) {
+        std::fprintf(stderr, "%s\n", qPrintable(q.lastError().text()));
+        return false;
+    }
+    IndicesReporte::asegura(db.base(), m.tabla);
+    q.exec(sqlite ? QStringLiteral("ANALYZE") : QStringLiteral("ANALYZE ") + m.tabla);
+    return true;
+}
+
+double pisoXlsx(const Motor& m, const Filtros::Seleccion& s, const QString& archivo)
+{
+    // Rows read beforehand: the floor is the writing alone.
+    CDatos db;
+    db.AbrirBase(m.conexion);
+    QSqlQuery q(db.base());
+    q.setForwardOnly(true);
+    q.exec(adapta(m, QStringLiteral("SELECT TICKET, FECHA, HORA, AUX1, AUX2, AUX3, AUX4, AUX5, AUX6, TOTAL FROM %1%2 ORDER BY %3")
+                         .arg(m.tabla, s.filtro, s.ordenCompleto())));
+    struct Fila { double ticket; QDate fecha; QTime hora; QByteArray aux[6]; double total; };
+    QVector<Fila> filas;
+    while (q.next()) {
+        Fila f{q.value(0).toDouble(), CDatos::aFecha(q.value(1)), CDatos::aHora(q.value(2)), {}, q.value(9).toDouble()};
+        for (int i = 0; i < 6; ++i)
+            f.aux[i] = q.value(3 + i).toString().toUtf8();
+        filas << f;
+    }
+    const QByteArray nombre = QFile::encodeName(archivo);
+    return mediana([&] {
+        lxw_workbook* wb = workbook_new(nombre.constData());
+        lxw_worksheet* ws = workbook_add_worksheet(wb, "REPORTE");
+        lxw_format* fFecha = workbook_add_format(wb);
+        format_set_num_format(fFecha, "dd/mm/yyyy");
+        lxw_format* fHora = workbook_add_format(wb);
+        format_set_num_format(fHora, "hh:mm:ss");
+        lxw_row_t r = XlsxPlantilla::kPrimeraFila - 1;
+        for (const Fila& f : filas) {
+            worksheet_write_number(ws, r, 0, f.ticket, nullptr);
+            lxw_datetime d = {f.fecha.year(), f.fecha.month(), f.fecha.day(), 0, 0, 0};
+            worksheet_write_datetime(ws, r, 1, &d, fFecha);
+            lxw_datetime h = {0, 0, 0, f.hora.hour(), f.hora.minute(), double(f.hora.second())};
+            worksheet_write_datetime(ws, r, 2, &h, fHora);
+            for (int i = 0; i < 6; ++i)
+                if (!f.aux[i].isEmpty())
+                    worksheet_write_string(ws, r, 3 + i, f.aux[i].constData(), nullptr);
+            worksheet_write_number(ws, r, 9, f.total, nullptr);
+            ++r;
+        }
+        workbook_close(wb);
+    });
+}
+
+void linea(const QString& accion, double ms, double pisoMs, double& peor)
+{
+    const double ratio = ms / std::max(pisoMs, 0.001);
+    peor = std::max(peor, ratio);
+    std::printf("%-36s %10.1f %10.1f %8.2f\n", qPrintable(accion), ms, pisoMs, ratio);
+    std::fflush(stdout);
+}
+
+void mide(const Motor& m, const QString& etiqueta, qint64 filas, double& peor)
+{
+    Programa::DataCSReporte = m.conexion;
+    Programa::DataTbReporte = m.tabla;
+    const QString pre = etiqueta + u' ';
+
+    // Opening: connection, count and the first page on screen.
+    frmPLANILLA* b = nullptr;
+    const double abrir = mediana([&] {
+        delete b;
+        b = new frmPLANILLA;
+    });
+    if (!b->cargado()) {
+        std::fprintf(stderr, "no se pudo abrir el navegador\n");
+        return;
+    }
+    linea(pre + QStringLiteral("abrir"), abrir, piso(m, sentenciasDe(m, Filtros::Seleccion(), false)), peor);
+
+    for (const Filtros::CampoBrowser& c : Filtros::camposBrowser()) {
+        if (c.orden.isEmpty())
+            continue;
+        Filtros::Seleccion s;
+        s.campoOrden = c.orden;
+        const double ms = mediana([&] { b->ordenar(c.indice); });
+        linea(pre + QStringLiteral("ordenar ") + c.orden.split(u',').first(), ms, piso(m, sentenciasDe(m, s, false)), peor);
+    }
+
+    struct Caso { QString nombre; QString campo; QString orden; Filtros::Criterio criterio; QString desc; };
+    QString desde = QStringLiteral("%1").arg(filas / 2), hasta = QStringLiteral("%1").arg(filas / 2 + 5000);
+    const auto fecha = Filtros::fecha(QDate(2017, 3, 1), QDate(2017, 3, 31), Programa::Fecha_Frm, Programa::Fecha_Chr);
+    const QList<Caso> casos = {
+        {QStringLiteral("filtro texto"), QStringLiteral("AUX1"), QStringLiteral("AUX1"), Filtros::texto(QStringLiteral("Cliente 1*")), {}},
+        {QStringLiteral("filtro numero"), QStringLiteral("TICKET"), QStringLiteral("TICKET"), Filtros::numero(desde, hasta), {}},
+        {QStringLiteral("filtro fecha"), QStringLiteral("FECHA"), QStringLiteral("FECHA, HORA"), *fecha, {}},
+    };
+    for (const Caso& caso : casos) {
+        Filtros::Seleccion s;
+        s.campoOrden = caso.orden;
+        s.aplicaFiltro(Filtros::condicion(caso.campo, caso.criterio), caso.criterio.descripcion, caso.campo, false);
+        const double ms = mediana([&] { b->aplicaSeleccion(s); });
+        linea(pre + caso.nombre, ms, piso(m, sentenciasDe(m, s, false)), peor);
+    }
+    {
+        Filtros::Seleccion s;
+        s.aplicaTotales(true);
+        const double ms = mediana([&] { b->aplicaSeleccion(s); });
+        linea(pre + QStringLiteral("totales"), ms, piso(m, sentenciasDe(m, s, false)), peor);
+    }
+
+    Filtros::Seleccion todo;
+    b->aplicaSeleccion(todo);
+    const double cuenta = mediana([&] { b->modelo()->refresca(nullptr); });
+    linea(pre + QStringLiteral("cuenta"), cuenta, piso(m, {sentenciasDe(m, todo, false).first()}), peor);
+
+    const double ultimo = mediana([&] {
+        b->modelo()->olvida();
+        b->ultimo();
+    });
+    linea(pre + QStringLiteral("ultimo registro"), ultimo, piso(m, {sentenciasDe(m, todo, true).last()}), peor);
+    if (b->cantidad() != filas)
+        std::fprintf(stderr, "cuenta incorrecta: %d de %lld\n", b->cantidad(), static_cast<long long>(filas));
+    delete b;
+
+    QTemporaryDir dir;
+    XlsxPlantilla::crear(dir.filePath(XlsxPlantilla::kArchivo), nullptr);
+    for (qint64 n : {qint64(10000), qint64(100000)}) {
+        if (n > filas)
+            continue;
+        QString d1 = QStringLiteral("1"), d2 = QString::number(n);
+        Filtros::Seleccion s;
+        const auto c = Filtros::numero(d1, d2);
+        s.aplicaFiltro(Filtros::condicion(QStringLiteral("TICKET"), c), c.descripcion, QStringLiteral("Ticket"), false);
+        const QString destino = dir.filePath(QStringLiteral("export.xlsx"));
+        bool ok = true;
+        const double ms = mediana([&] {
+            const auto r = Exportacion::exportar(m.conexion, m.tabla, s, dir.filePath(XlsxPlantilla::kArchivo), destino);
+            ok = ok && r.ok && r.filas == n;
+        });
+        if (!ok)
+            std::fprintf(stderr, "exportación fallida\n");
+        linea(pre + QStringLiteral("exportar %1").arg(n), ms, pisoXlsx(m, s, dir.filePath(QStringLiteral("piso.xlsx"))), peor);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    MessageBox::setScripted(true);
+    QCommandLineParser p;
+    p.addHelpOption();
+    p.addOption({QStringLiteral("rows"), QStringLiteral("Filas de la tabla."), QStringLiteral("N")});
+    p.addOption({QStringLiteral("postgres"), QStringLiteral("Cadena de conexión de un servidor PostgreSQL."),
+                 QStringLiteral("CONEXION")});
+    p.addOption({QStringLiteral("keep"), QStringLiteral("Directorio donde conservar la base SQLite (se reutiliza)."),
+                 QStringLiteral("DIR")});
+    if (!p.parse(app.arguments()) || !p.isSet(QStringLiteral("rows"))) {
+        std::fprintf(stderr, "uso: tolvex-bench-reports --rows N [--postgres \"CONEXION\"]\n");
+        return 2;
+    }
+    const qint64 filas = p.value(QStringLiteral("rows")).toLongLong();
+    if (filas < 1)
+        return 2;
+    QTemporaryDir tmp;
+    const QString dir = p.isSet(QStringLiteral("keep")) ? p.value(QStringLiteral("keep")) : tmp.path();
+    QDir().mkpath(dir);
+    QDir::setCurrent(dir);
+    CDatos::setDirectorioBase(dir);
+
+    QList<Motor> motores;
+    Motor s;
+    s.conexion = QStringLiteral("Driver=SQLite;Data Source=") + QDir(dir).filePath(QStringLiteral("bench.db"));
+    s.cs = ConnectionString::parse(s.conexion, dir);
+    s.tabla = QStringLiteral("Reporte");
+    s.cliente = QStringLiteral("sqlite3");
+    s.args = {s.cs.path};
+    motores << s;
+    if (p.isSet(QStringLiteral("postgres"))) {
+        Motor g;
+        g.conexion = p.value(QStringLiteral("postgres"));
+        g.cs = ConnectionString::parse(g.conexion, dir);
+        g.tabla = QStringLiteral("bench_reporte");
+        g.cliente = QStringLiteral("psql");
+        g.args = {QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
+                  QStringLiteral("host=%1 port=%2 dbname=%3 user=%4").arg(g.cs.host).arg(g.cs.port).arg(g.cs.database, g.cs.user)};
+        if (!g.cs.password.isEmpty())
+            qputenv("PGPASSWORD", g.cs.password.toUtf8());
+        motores << g;
+    }
+
+    std::printf("%-36s %10s %10s %8s\n", "action", "program_ms", "floor_ms", "ratio");
+    double peor = 0;
+    for (const Motor& m : motores) {
+        const bool sqlite = m.cs.engine == ConnectionString::SQLite;
+        bool reutiliza = false;
+        if (sqlite && p.isSet(QStringLiteral("keep")) && QFile::exists(m.cs.path)) {
+            CDatos db;
+            reutiliza = db.AbrirBase(m.conexion) && db.AbreRegistro(QStringLiteral("SELECT COUNT(*) FROM Reporte")) &&
+                        db.registroActual().value(0).toLongLong() == filas;
+        }
+        if (!reutiliza) {
+            QElapsedTimer t;
+            t.start();
+            if (!llena(m, filas))
+                return 1;
+            std::fprintf(stderr, "%s: %lld filas en %.1f s\n", sqlite ? "sqlite" : "postgresql",
+                         static_cast<long long>(filas), t.elapsed() / 1000.0);
+        }
+        mide(m, sqlite ? QStringLiteral("sqlite") : QStringLiteral("postgresql"), filas, peor);
+        if (!sqlite) {
+            CDatos db;
+            if (db.AbrirBase(m.conexion))
+                for (const QString& t : {m.tabla, m.tabla + QStringLiteral("_ope"), m.tabla + QStringLiteral("_glo")})
+                    db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
+        }
+    }
+    std::printf("worst ratio %.2f\n", peor);
+    return 0;
+}
