@@ -1,0 +1,175 @@
+// The link against an independent Modbus RTU slave (pymodbus) on TCP and on a
+// pseudo-terminal pair made by socat.
+#include "Indicador.h"
+#include "TestSupport.h"
+#include "Trama.h"
+#include "TransporteSerie.h"
+#include "TransporteTcp.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+
+const QString kPython = QStringLiteral("/usr/bin/python3");
+
+quint16 valorDe(int i)
+{
+    return quint16((i * 7 + 3) & 0xFFFF);
+}
+
+QString script()
+{
+    return QStringLiteral(TOLVEX_TESTS_DIR "/link_pymodbus_slave.py");
+}
+
+bool hayPymodbus()
+{
+    QProcess p;
+    p.start(kPython, {QStringLiteral("-c"), QStringLiteral("import pymodbus.server")});
+    return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+void detiene(QProcess& p)
+{
+    if (p.state() != QProcess::NotRunning) {
+        p.terminate();
+        if (!p.waitForFinished(5000)) {
+            p.kill();
+            p.waitForFinished(5000);
+        }
+    }
+}
+
+} // namespace
+
+class TstLinkPymodbus : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void tcp();
+    void pty();
+
+private:
+    void compruebaIndicador(Transporte& t);
+};
+
+void TstLinkPymodbus::initTestCase()
+{
+    if (!QFile::exists(kPython) || !hayPymodbus())
+        QSKIP("python3-pymodbus is not installed");
+}
+
+void TstLinkPymodbus::compruebaIndicador(Transporte& t)
+{
+    Indicador ind(t, 1, 0);
+    // The slave may still be starting: the first whole-state read may need retries.
+    LecturaPeso l;
+    l.Peso = LecturaPeso::kSinRespuesta;
+    for (int i = 0; i < 50 && !l.valida(); ++i) {
+        t.reconectar();
+        l.Peso = LecturaPeso::kSinRespuesta;
+        ind.LeePeso(l);
+    }
+    QVERIFY(l.valida());
+    auto v32 = [](int r) { return quint32(valorDe(r)) | quint32(valorDe(r + 1)) << 16; };
+    QCOMPARE(l.Peso, Indicador::pesoConSigno(v32(0), 0));
+    QCOMPARE(l.Despacho, double(v32(14204)));
+    QCOMPARE(l.CFino, double(v32(14208)));
+    QCOMPARE(l.CCiclos, v32(14383));
+    QCOMPARE(l.CError, valorDe(14385) & 0xFF);
+    QCOMPARE(l.UlTotal, double(v32(14386)));
+    QCOMPARE(l.Modo, valorDe(14396) & 0xFF);
+    QCOMPARE(l.Entradas, valorDe(14401) & 0xFF);
+    QCOMPARE(l.TotalF, double(v32(14402)));
+
+    QByteArray esperada;
+    for (int r = 14379; r < 14390; ++r)
+        esperada += Trama::cadena16(valorDe(r));
+    QCOMPARE(ind.Leer(14379, 11), esperada);
+
+    // Writes as the station programs: one function-06 write per register.
+    const QByteArray v = Trama::cadena32(-2) + Trama::cadena32(70000);
+    QCOMPARE(ind.Escribir(14204, v), v);
+    QCOMPARE(ind.Leer(14204, 4), v);
+    QCOMPARE(ind.Escribir(7, "Z"), Trama::cadena16('Z'));
+    // Another slave id gets no answer.
+    QVERIFY(ind.RxD(2, 0, 2).isEmpty());
+}
+
+void TstLinkPymodbus::tcp()
+{
+    quint16 puerto = 0;
+    {
+        QTcpServer s;
+        QVERIFY(s.listen(QHostAddress::LocalHost, 0));
+        puerto = s.serverPort();
+    }
+    QProcess esclavo;
+    esclavo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    esclavo.start(kPython, {script(), QStringLiteral("--tcp"), QString::number(puerto)});
+    QVERIFY(esclavo.waitForStarted());
+
+    // pymodbus's own reply frame, byte for byte, to our request.
+    QTcpSocket s;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            s.abort();
+            s.connectToHost(QHostAddress::LocalHost, puerto);
+            return s.waitForConnected(500);
+        }(),
+        20000);
+    s.write(QByteArray::fromHex("010300000002C40B"));
+    QByteArray r;
+    while (r.size() < 9 && s.waitForReadyRead(3000))
+        r += s.readAll();
+    QCOMPARE(Trama::hex(r), Trama::hex(QByteArray::fromHex("01030400030 00A8A34")));
+    QCOMPARE(Trama::verificaLectura(r, 2).datos, QByteArray::fromHex("03000A00"));
+    s.write(Trama::pedidoEscritura(1, 7, Trama::cadena16('Z')));
+    r.clear();
+    while (r.size() < 8 && s.waitForReadyRead(3000))
+        r += s.readAll();
+    QCOMPARE(Trama::hex(r), QStringLiteral("01 06 00 07 00 5A B8 30"));
+    s.abort();
+
+    TransporteTcp t(QStringLiteral("127.0.0.1"), puerto);
+    t.setEspera(1000);
+    QVERIFY(t.abrir(nullptr));
+    compruebaIndicador(t);
+    detiene(esclavo);
+}
+
+void TstLinkPymodbus::pty()
+{
+    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+    if (socat.isEmpty())
+        QSKIP("socat is not installed");
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("esclavo"));
+    const QString b = dir.filePath(QStringLiteral("maestro"));
+    QProcess par;
+    par.start(socat, {QStringLiteral("pty,raw,echo=0,link=") + a, QStringLiteral("pty,raw,echo=0,link=") + b});
+    QVERIFY(par.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(a) && QFile::exists(b), 10000);
+
+    QProcess esclavo;
+    esclavo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    esclavo.start(kPython, {script(), QStringLiteral("--serial"), a});
+    QVERIFY(esclavo.waitForStarted());
+
+    TransporteSerie t(b, 19200);
+    t.setEspera(1000);
+    QString error;
+    QVERIFY2(t.abrir(&error), qPrintable(error));
+    compruebaIndicador(t);
+    t.cerrar();
+    detiene(esclavo);
+    detiene(par);
+}
+
+QTEST_GUILESS_MAIN(TstLinkPymodbus)
+#include "tst_link_pymodbus.moc"
