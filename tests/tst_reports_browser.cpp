@@ -93,6 +93,7 @@ private Q_SLOTS:
     void grilla();
     void comandos();
     void comandos_data() { datosMotor(); }
+    void capturas();
 
 private:
     void datosMotor()
@@ -553,6 +554,49 @@ void TstReportsBrowser::comandos()
         QVERIFY(db.AbrirBase(Programa::DataCSReporte));
         db.Ejecuta(QStringLiteral("DELETE FROM Comandos WHERE OPERADOR = ?"), {op});
     }
+}
+
+// Pictures of the screens for the documentation, when TOLVEX_CAPTURAS names
+// a directory.
+void TstReportsBrowser::capturas()
+{
+    const QString destino = qEnvironmentVariable("TOLVEX_CAPTURAS");
+    if (destino.isEmpty())
+        QSKIP("TOLVEX_CAPTURAS no está definido");
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    QVERIFY(Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Cliente:")));
+    QVERIFY(Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato1"), QStringLiteral("Camión:")));
+    QVERIFY(insertaFilas(kFilas));
+    Programa::NivelActual = QStringLiteral("Instalador");
+    frmPLANILLA b;
+    b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b));
+    QTest::keyClick(&b, Qt::Key_E, Qt::ControlModifier);
+    textoEnDialogo(QStringLiteral("ab*"));
+    dobleClic(b, QStringLiteral("Lbl_Dato_7"));
+    b.mover(3);
+    QVERIFY(b.grab().save(destino + QStringLiteral("/reports-browser.png")));
+
+    frmFiltro f(Filtros::Fecha, &b);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QVERIFY(f.grab().save(destino + QStringLiteral("/reports-filter-date.png")));
+    f.close();
+    frmFiltro t(Filtros::Texto, &b);
+    t.show();
+    t.findChild<QLineEdit*>(QStringLiteral("TxtDato"))->setText(QStringLiteral("ab*"));
+    QVERIFY(QTest::qWaitForWindowExposed(&t));
+    QVERIFY(t.grab().save(destino + QStringLiteral("/reports-filter-text.png")));
+    t.close();
+
+    alAbrirse<frmDataGrid>([&](frmDataGrid* g) {
+        QTest::qWait(50);
+        g->grab().save(destino + QStringLiteral("/reports-grid.png"));
+        g->accept();
+    });
+    b.findChild<QPushButton*>(QStringLiteral("cmdGrid"))->click();
+    QVERIFY(QFile::exists(destino + QStringLiteral("/reports-grid.png")));
 }
 
 QTEST_MAIN(TstReportsBrowser)

@@ -112,7 +112,7 @@ bool llena(const Motor& m, qint64 filas)
     const QString sql =
         serie.arg(filas) +
         QStringLiteral("INSERT INTO %1 (TICKET, AUX1, AUX2, AUX3, AUX4, AUX5, AUX6, TOTAL, PESO, BACH, PRESET, FECHA, "
-                       "HORA, INFO, OPERADOR, OPCION1) SELECT i, 'Cliente ' %2 ((i * 7919) % 40), 'Camión ' %2 (i % 12), "
+                       "HORA, INFO, OPERADOR, OPCION1) SELECT i, 'Cliente ' %2 (((i % 40) * 7919) % 40), 'Camión ' %2 (i % 12), "
                        "'Remito ' %2 (i / 20), 'Maíz', 'Planta 1', '', ((i % 20) + 1) * 512.5, 512.5, 500, 10000, "
                        "%3, %4, '', 'operario ' %2 (i % 3), CASE WHEN i % 20 = 0 THEN 1 ELSE 0 END FROM s")
             .arg(m.tabla, cat, fecha, hora);

@@ -74,7 +74,7 @@ QString seleccion(const QCommandLineParser& p, Filtros::Seleccion& sel)
     return {};
 }
 
-int listado(const Filtros::Seleccion& sel, const QString& destino)
+int listado(const Filtros::Seleccion& sel, bool filtrado, const QString& destino)
 {
     CDatos datos;
     if (!datos.AbrirBase(Programa::DataCSReporte)) {
@@ -89,7 +89,9 @@ int listado(const Filtros::Seleccion& sel, const QString& destino)
         return kFallo;
     }
     Listado l;
-    l.titulo = sel.tituloVentana();
+    // As on the screen: the totals switch alone leaves the general caption.
+    l.titulo = filtrado ? QStringLiteral("Reporte Parcial de Pesadas realizadas")
+                        : QStringLiteral("Reporte General de Pesadas realizadas");
     l.descFiltro = sel.descFiltro;
     l.captions = Listado::captionsAuxiliares();
     l.totales = sel.totales;
@@ -183,7 +185,10 @@ int main(int argc, char** argv)
     }
 
     if (p.isSet(QStringLiteral("pdf")))
-        return listado(sel, salida);
+        return listado(sel,
+                       p.isSet(QStringLiteral("ticket")) || p.isSet(QStringLiteral("date")) ||
+                           p.isSet(QStringLiteral("aux")),
+                       salida);
 
     const QString plantilla = QDir::current().absoluteFilePath(XlsxPlantilla::kArchivo);
     const auto r = Exportacion::exportar(Programa::DataCSReporte, Programa::DataTbReporte, sel, plantilla, salida);
