@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include "Config.h"
 #include "Dialogos.h"
@@ -59,6 +61,11 @@ Resultado iniciar(frmMain& ventana)
 
 int ejecutar()
 {
+    // The platform's own texts (Sí/No, Aceptar/Cancelar) in Spanish.
+    QTranslator qt;
+    if (qt.load(QStringLiteral("qtbase_es"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qt);
+
     frmMain ventana;
     const Resultado r = iniciar(ventana);
     int rc = 0;

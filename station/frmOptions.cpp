@@ -186,6 +186,8 @@ frmOptions::frmOptions(QWidget* parent) : QDialog(parent)
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdOK->setDefault(true);
     cmdCancel = new QPushButton(QStringLiteral("Cancelar"), this);
+    // Return must never leave the dialog when the default button is disabled.
+    cmdCancel->setAutoDefault(false);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     auto* botones = new QHBoxLayout;
     botones->addStretch();

@@ -32,6 +32,8 @@ frmCContrasenias::frmCContrasenias(QWidget* parent) : QDialog(parent)
     cmdAceptar = new QPushButton(QStringLiteral("Aceptar"), this);
     cmdAceptar->setObjectName(QStringLiteral("cmdAceptar"));
     cmdCancelar = new QPushButton(QStringLiteral("Cancelar"), this);
+    // Return must never leave the dialog when the default button is disabled.
+    cmdCancelar->setAutoDefault(false);
     cmdCancelar->setObjectName(QStringLiteral("cmdCancelar"));
 
     auto* form = new QFormLayout;

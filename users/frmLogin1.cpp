@@ -46,6 +46,8 @@ frmLogin1::frmLogin1(QWidget* parent) : QDialog(parent)
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdOK->setDefault(true);
     cmdCancel = new QPushButton(QStringLiteral("Cancelar"), this);
+    // Return must never leave the dialog when the default button is disabled.
+    cmdCancel->setAutoDefault(false);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
 
     auto* form = new QFormLayout;

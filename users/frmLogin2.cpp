@@ -77,6 +77,8 @@ frmLogin2::frmLogin2(QWidget* parent) : QDialog(parent)
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdOK->setDefault(true);
     cmdCancel = new QPushButton(QStringLiteral("Salir"), this);
+    // Return must never leave the dialog when the default button is disabled.
+    cmdCancel->setAutoDefault(false);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
 
     auto* claves = new QHBoxLayout;

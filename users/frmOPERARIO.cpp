@@ -203,6 +203,7 @@ void frmOPERARIO::agregar()
     txt_Dato[1]->clear();
     txt_Dato[0]->setFocus();
     cmdAgregar->setText(QStringLiteral("Actualizar"));
+    cmdAgregar->setDefault(true); // Enter stores the new operator
 }
 
 bool frmOPERARIO::guardaNuevo()
@@ -245,6 +246,7 @@ bool frmOPERARIO::guardaNuevo()
     for (QToolButton* b : {cmdPrimero, cmdAnterior, cmdSiguiente, cmdUltimo})
         b->setEnabled(true);
     cmdAgregar->setText(QStringLiteral("Ag&regar"));
+    cmdAgregar->setDefault(false);
 
     QString error;
     if (!recarga(&error)) {
