@@ -1,11 +1,35 @@
 #pragma once
 
+#include <QDialog>
 #include <QStringList>
 
-class QWidget;
+class QLabel;
+class QLineEdit;
 
-// Asks for the six auxiliary data values of a station opening.
-namespace FrmDatos {
-// True and the six values (index 0..5) when accepted; false when cancelled.
-bool PideDatos(QWidget* parent, QStringList* valores);
-} // namespace FrmDatos
+// Asks for the six auxiliary data values of a station opening. A datum whose
+// caption (setting Dato0..Dato5) is blank is not asked for; when none is,
+// the dialog accepts itself at once.
+class FrmDatos : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit FrmDatos(QWidget* parent = nullptr);
+
+    bool aceptado() const { return m_aceptado; }
+    bool algunoVisible() const { return m_algunoVisible; }
+    QStringList valores() const;
+
+    // True and the six values (index 0..5) when accepted; false and six
+    // empty values when cancelled.
+    static bool PideDatos(QWidget* parent, QStringList* valores);
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* o, QEvent* e) override;
+
+private:
+    QLabel* Lbl_Dato[6];
+    QLineEdit* Txt_Dato[6];
+    bool m_aceptado = false;
+    bool m_algunoVisible = false;
+};

@@ -1,1 +1,6 @@
 # Tests of the station area: tolvex_test(...) lines.
+tolvex_test(tst_station SOURCES tst_station.cpp tst_station_comun.h
+    LIBS tolvex_station tolvex_sim tolvex_setup_lib TIMEOUT 300)
+target_include_directories(tst_station PRIVATE ${CMAKE_SOURCE_DIR}/tools)
+tolvex_test(tst_station_registros SOURCES tst_station_registros.cpp
+    LIBS tolvex_station tolvex_setup_lib TIMEOUT 120)

@@ -1,0 +1,498 @@
+#include "Registrador.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutexLocker>
+#include <QSaveFile>
+#include <QThread>
+#include <cmath>
+
+#include "CDatos.h"
+#include "Diario.h"
+#include "Programa.h"
+#include "Schema.h"
+#include "SqlDialect.h"
+
+// ---------------------------------------------------------------- Pendiente
+
+QByteArray Pendiente::aJson() const
+{
+    QJsonObject o;
+    o[QStringLiteral("tipo")] = int(tipo);
+    o[QStringLiteral("id")] = QString::number(id);
+    o[QStringLiteral("ticket")] = QString::number(ticket);
+    o[QStringLiteral("fecha")] = fecha.toString(Qt::ISODate);
+    o[QStringLiteral("hora")] = hora.toString(QStringLiteral("HH:mm:ss"));
+    o[QStringLiteral("operador")] = operador;
+    if (tipo == Comando) {
+        o[QStringLiteral("comando")] = comando;
+        o[QStringLiteral("valores")] = valores;
+        o[QStringLiteral("resultado")] = resultado;
+    } else {
+        o[QStringLiteral("aux")] = QJsonArray::fromStringList(aux);
+        o[QStringLiteral("total")] = total;
+        o[QStringLiteral("peso")] = peso;
+        o[QStringLiteral("bach")] = bach;
+        o[QStringLiteral("preset")] = preset;
+        o[QStringLiteral("ptotal")] = pTotal;
+    }
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+bool Pendiente::deJson(const QByteArray& linea, Pendiente* p)
+{
+    QJsonParseError e;
+    const QJsonDocument d = QJsonDocument::fromJson(linea, &e);
+    if (e.error != QJsonParseError::NoError || !d.isObject())
+        return false;
+    const QJsonObject o = d.object();
+    const int tipo = o.value(QStringLiteral("tipo")).toInt(-1);
+    if (tipo < Lote || tipo > Comando)
+        return false;
+    Pendiente r;
+    r.tipo = Tipo(tipo);
+    bool ok1 = false, ok2 = false;
+    r.id = o.value(QStringLiteral("id")).toString().toULongLong(&ok1);
+    r.ticket = o.value(QStringLiteral("ticket")).toString().toLongLong(&ok2);
+    r.fecha = QDate::fromString(o.value(QStringLiteral("fecha")).toString(), Qt::ISODate);
+    r.hora = QTime::fromString(o.value(QStringLiteral("hora")).toString(), QStringLiteral("HH:mm:ss"));
+    if (!ok1 || !ok2 || !r.fecha.isValid() || !r.hora.isValid())
+        return false;
+    r.operador = o.value(QStringLiteral("operador")).toString();
+    r.comando = o.value(QStringLiteral("comando")).toString();
+    r.valores = o.value(QStringLiteral("valores")).toString();
+    r.resultado = o.value(QStringLiteral("resultado")).toString();
+    for (const QJsonValue& v : o.value(QStringLiteral("aux")).toArray())
+        r.aux << v.toString();
+    r.total = o.value(QStringLiteral("total")).toDouble();
+    r.peso = o.value(QStringLiteral("peso")).toDouble();
+    r.bach = o.value(QStringLiteral("bach")).toDouble();
+    r.preset = o.value(QStringLiteral("preset")).toDouble();
+    r.pTotal = o.value(QStringLiteral("ptotal")).toDouble();
+    *p = r;
+    return true;
+}
+
+// ----------------------------------------------------------- ColaPendientes
+
+ColaPendientes::ColaPendientes(const QString& archivo) : m_archivo(archivo) {}
+
+bool ColaPendientes::carga(QString* error)
+{
+    QMutexLocker lock(&m_mutex);
+    m_cola.clear();
+    QFile f(m_archivo);
+    if (!f.exists())
+        return true;
+    if (!f.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = f.errorString();
+        return false;
+    }
+    int malas = 0;
+    while (!f.atEnd()) {
+        const QByteArray linea = f.readLine().trimmed();
+        if (linea.isEmpty())
+            continue;
+        Pendiente p;
+        if (!Pendiente::deJson(linea, &p)) {
+            ++malas;
+            continue;
+        }
+        // Ids only tell entries apart within this queue: renumbered on load.
+        p.id = m_siguienteId++;
+        m_cola.append(p);
+    }
+    if (malas > 0 && error)
+        *error = QStringLiteral("%1 línea(s) ilegibles en %2").arg(malas).arg(m_archivo);
+    return malas == 0;
+}
+
+bool ColaPendientes::guarda(QString* error)
+{
+    QSaveFile f(m_archivo);
+    if (m_cola.isEmpty()) {
+        if (QFile::exists(m_archivo) && !QFile::remove(m_archivo)) {
+            if (error)
+                *error = QStringLiteral("No se pudo borrar %1").arg(m_archivo);
+            return false;
+        }
+        return true;
+    }
+    bool ok = f.open(QIODevice::WriteOnly);
+    for (const Pendiente& p : std::as_const(m_cola)) {
+        if (!ok)
+            break;
+        ok = f.write(p.aJson() + '\n') >= 0;
+    }
+    if (ok && f.commit())
+        return true;
+    if (error)
+        *error = QStringLiteral("No se pudo escribir %1: %2").arg(m_archivo, f.errorString());
+    f.cancelWriting();
+    return false;
+}
+
+bool ColaPendientes::agrega(Pendiente p, QString* error)
+{
+    QMutexLocker lock(&m_mutex);
+    p.id = m_siguienteId++;
+    m_cola.append(p);
+    return guarda(error);
+}
+
+bool ColaPendientes::primero(bool auditoria, Pendiente* p) const
+{
+    QMutexLocker lock(&m_mutex);
+    for (const Pendiente& e : m_cola) {
+        if ((e.tipo == Pendiente::Comando) == auditoria) {
+            *p = e;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ColaPendientes::fijaTicket(quint64 id, qint64 ticket, QString* error)
+{
+    QMutexLocker lock(&m_mutex);
+    for (Pendiente& e : m_cola) {
+        if (e.id == id)
+            e.ticket = ticket;
+    }
+    return guarda(error);
+}
+
+bool ColaPendientes::quita(quint64 id, QString* error)
+{
+    QMutexLocker lock(&m_mutex);
+    m_cola.erase(std::remove_if(m_cola.begin(), m_cola.end(),
+                                [id](const Pendiente& e) { return e.id == id; }),
+                 m_cola.end());
+    return guarda(error);
+}
+
+int ColaPendientes::cantidad() const
+{
+    QMutexLocker lock(&m_mutex);
+    return int(m_cola.size());
+}
+
+// ------------------------------------------------------- EscrituraRegistro
+
+namespace EscrituraRegistro {
+
+namespace {
+
+QString seleccion(const QString& tabla, qint64 ticket)
+{
+    return QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2").arg(tabla).arg(ticket);
+}
+
+bool casiIgual(double a, double b)
+{
+    return std::fabs(a - b) < 1e-6 * std::max(1.0, std::fabs(a));
+}
+
+// The row of an earlier attempt of this entry, if that attempt committed.
+bool yaEscrito(CDatos& db, const Pendiente& p)
+{
+    return db.Existe_Registro() &&
+           casiIgual(db.Campo(QStringLiteral("TOTAL")).toDouble(), p.total) &&
+           casiIgual(db.Campo(QStringLiteral("PESO")).toDouble(), p.peso) &&
+           CDatos::aFecha(db.Campo(QStringLiteral("FECHA"))) == p.fecha &&
+           CDatos::aHora(db.Campo(QStringLiteral("HORA"))) == p.hora &&
+           db.Campo(QStringLiteral("OPERADOR")).toString() == p.operador;
+}
+
+// Marks the row of ticket t as a dispatch total when its TOTAL is above
+// pTotal, or takes the mark off. Nothing when there is no such row.
+bool marca(CDatos& db, qint64 t, double pTotal, const QDate& fecha, const QTime& hora,
+           bool quizaHecho)
+{
+    if (t < 1)
+        return true;
+    if (!db.AbreRegistro(seleccion(Programa::DataTbReporte, t)))
+        return false;
+    if (!db.Existe_Registro())
+        return true;
+    const double total = db.Campo(QStringLiteral("TOTAL")).toDouble();
+    const QString info = db.Campo(QStringLiteral("INFO")).toString();
+    const QString marcador = marcaTotal(fecha, hora);
+    if (total > pTotal) {
+        if (quizaHecho && info.endsWith(marcador))
+            return true;
+        return db.EditaRegistros(
+            {{QStringLiteral("OPCION1"), true}, {QStringLiteral("INFO"), info + marcador}});
+    }
+    return db.EditaRegistros({{QStringLiteral("OPCION1"), false}, {QStringLiteral("INFO"), QString()}});
+}
+
+qint64 ticketActual(CDatos& db, QString* error)
+{
+    if (!db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE  VARIABLE = 'Ticket'")
+                             .arg(Programa::DataTbGlobal))) {
+        *error = db.ultimoError();
+        return 0;
+    }
+    if (!db.Existe_Registro())
+        return 1;
+    bool ok = false;
+    const qint64 t = qint64(db.Campo(QStringLiteral("VALOR")).toString().trimmed().toDouble(&ok));
+    if (!ok || t < 1) {
+        *error = QStringLiteral("El valor de Ticket no es un número válido.");
+        return 0;
+    }
+    return t;
+}
+
+bool mismaBase()
+{
+    return Programa::DataCSGlobal.trimmed() == Programa::DataCSReporte.trimmed();
+}
+
+bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error)
+{
+    CDatos db;
+    auto falla = [&](const QString& e) {
+        *error = e.isEmpty() ? db.ultimoError() : e;
+        db.Deshace();
+        return false;
+    };
+    if (!db.AbrirBase(Programa::DataCSReporte))
+        return falla({});
+    const QString tabla = Programa::DataTbReporte;
+    if (p.ticket > 0) {
+        if (!db.AbreRegistro(seleccion(tabla, p.ticket)))
+            return falla({});
+        if (yaEscrito(db, p))
+            return true;
+    }
+    const bool misma = mismaBase();
+    qint64 t = 0;
+    if (!misma) {
+        // The counter lives elsewhere: it is taken on its own, once, and
+        // kept in the entry so that a retry reuses it.
+        t = p.ticket;
+        if (t == 0) {
+            CDatos g;
+            if (!g.AbrirBase(Programa::DataCSGlobal) || (t = g.TomaTicket(Programa::DataTbGlobal)) == 0)
+                return falla(g.ultimoError());
+            QString e;
+            if (!cola.fijaTicket(p.id, t, &e))
+                return falla(e);
+        }
+    }
+    if (!db.IniciaTransaccion())
+        return falla({});
+    if (misma && (t = db.TomaTicket(Programa::DataTbGlobal)) == 0)
+        return falla({});
+    if (!marca(db, t - 1, p.pTotal, p.fecha, p.hora, false))
+        return falla({});
+    if (!db.AbreRegistro(seleccion(tabla, t)))
+        return falla({});
+    QList<ParCampo> campos{{QStringLiteral("TICKET"), t}};
+    for (int i = 0; i < 6; ++i)
+        campos.append({QStringLiteral("AUX%1").arg(i + 1), p.aux.value(i).left(70)});
+    campos += {{QStringLiteral("TOTAL"), p.total},
+               {QStringLiteral("PESO"), p.peso},
+               {QStringLiteral("BACH"), p.bach},
+               {QStringLiteral("PRESET"), p.preset},
+               {QStringLiteral("FECHA"), p.fecha},
+               {QStringLiteral("HORA"), p.hora},
+               {QStringLiteral("INFO"), QString()},
+               {QStringLiteral("OPERADOR"), p.operador}};
+    if (!db.AgregaRegistros(campos))
+        return falla({});
+    if (misma) {
+        // Known before the commit, so that a crash after it cannot lead to
+        // a second insert of the same batch.
+        QString e;
+        if (!cola.fijaTicket(p.id, t, &e))
+            return falla(e);
+    }
+    if (!db.Confirma())
+        return falla({});
+    return true;
+}
+
+bool escribeCierre(ColaPendientes& cola, const Pendiente& p, QString* error)
+{
+    qint64 t = 0;
+    {
+        CDatos g;
+        if (!g.AbrirBase(Programa::DataCSGlobal)) {
+            *error = g.ultimoError();
+            return false;
+        }
+        if ((t = ticketActual(g, error)) == 0)
+            return false;
+    }
+    // An attempt that may have committed is known by its ticket, so that a
+    // retry does not append the marker a second time.
+    CDatos db;
+    QString e;
+    if (!db.AbrirBase(Programa::DataCSReporte) || !db.IniciaTransaccion() ||
+        !marca(db, t - 1, p.pTotal, p.fecha, p.hora, p.ticket == t - 1) ||
+        !cola.fijaTicket(p.id, t - 1, &e) || !db.Confirma()) {
+        *error = e.isEmpty() ? db.ultimoError() : e;
+        db.Deshace();
+        return false;
+    }
+    return true;
+}
+
+bool escribeComando(const Pendiente& p, QString* error)
+{
+    CDatos db;
+    const QString tabla = Schema::kTablaComandos;
+    const QString sql =
+        QStringLiteral("SELECT * FROM %1 WHERE FECHA = %2 AND HORA = %3 AND OPERADOR = %4 AND "
+                       "COMANDO = %5 AND VALORES = %6 AND RESULTADO = %7")
+            .arg(tabla, SqlDialect::texto(p.fecha.toString(Qt::ISODate)),
+                 SqlDialect::texto(p.hora.toString(QStringLiteral("HH:mm:ss"))),
+                 SqlDialect::texto(p.operador), SqlDialect::texto(p.comando),
+                 SqlDialect::texto(p.valores), SqlDialect::texto(p.resultado));
+    if (!db.AbrirBase(Programa::DataCSReporte) || !db.AbreRegistro(sql)) {
+        *error = db.ultimoError();
+        return false;
+    }
+    if (db.Existe_Registro())
+        return true;
+    if (!db.AgregaRegistros({{QStringLiteral("FECHA"), p.fecha},
+                             {QStringLiteral("HORA"), p.hora},
+                             {QStringLiteral("OPERADOR"), p.operador},
+                             {QStringLiteral("COMANDO"), p.comando},
+                             {QStringLiteral("VALORES"), p.valores},
+                             {QStringLiteral("RESULTADO"), p.resultado}})) {
+        *error = db.ultimoError();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString marcaTotal(const QDate& fecha, const QTime& hora)
+{
+    return QStringLiteral(" -> TOTAL <- (") + Diario::fecha(fecha) + QStringLiteral(" - ") +
+           Diario::hora(hora) + u')';
+}
+
+bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error)
+{
+    switch (p.tipo) {
+    case Pendiente::Lote:
+        return escribeLote(cola, p, error);
+    case Pendiente::Cierre:
+        return escribeCierre(cola, p, error);
+    case Pendiente::Comando:
+        return escribeComando(p, error);
+    }
+    return false;
+}
+
+} // namespace EscrituraRegistro
+
+// ------------------------------------------------------ TrabajadorRegistro
+
+namespace {
+QString describe(const Pendiente& p)
+{
+    const QString cuando = Diario::fecha(p.fecha) + u' ' + Diario::hora(p.hora);
+    switch (p.tipo) {
+    case Pendiente::Lote:
+        return QStringLiteral("No se pudo guardar el registro del %1 (Total %2, Peso %3).")
+            .arg(cuando, QString::number(p.total, 'g', 15), QString::number(p.peso, 'g', 15));
+    case Pendiente::Cierre:
+        return QStringLiteral("No se pudo marcar el total del cierre del %1.").arg(cuando);
+    case Pendiente::Comando:
+        return QStringLiteral("No se pudo registrar el comando %1 del %2.").arg(p.comando, cuando);
+    }
+    return {};
+}
+} // namespace
+
+void TrabajadorRegistro::ronda()
+{
+    const bool filas = escribeOrden(false);
+    const bool auditoria = escribeOrden(true);
+    Q_EMIT terminada(filas && auditoria);
+}
+
+bool TrabajadorRegistro::escribeOrden(bool auditoria)
+{
+    Pendiente p;
+    while (m_cola.primero(auditoria, &p)) {
+        QString e;
+        if (!EscrituraRegistro::escribe(m_cola, p, &e)) {
+            if (p.id != m_idFallido || e != m_errorFallido)
+                Q_EMIT fallo(describe(p), e);
+            m_idFallido = p.id;
+            m_errorFallido = e;
+            return false;
+        }
+        QString eq;
+        if (!m_cola.quita(p.id, &eq))
+            Q_EMIT fallo(QStringLiteral("No se pudo actualizar la cola de registros."), eq);
+        Q_EMIT escrito(p);
+    }
+    return true;
+}
+
+// -------------------------------------------------------------- Registrador
+
+Registrador::Registrador(const QString& directorio, QObject* parent)
+    : QObject(parent), m_cola(QDir(directorio).absoluteFilePath(kArchivo))
+{
+    qRegisterMetaType<Pendiente>();
+    m_cola.carga(&m_errorCarga);
+    m_hilo = new QThread;
+    m_hilo->setObjectName(QStringLiteral("Registros"));
+    m_trabajador = new TrabajadorRegistro(m_cola);
+    m_trabajador->moveToThread(m_hilo);
+    connect(m_hilo, &QThread::finished, m_trabajador, &QObject::deleteLater);
+    connect(m_trabajador, &TrabajadorRegistro::fallo, this, &Registrador::fallo);
+    connect(m_trabajador, &TrabajadorRegistro::escrito, this, [this](const Pendiente& p) {
+        Q_EMIT escrito(p);
+        Q_EMIT estado(pendientes());
+    });
+    connect(m_trabajador, &TrabajadorRegistro::terminada, this, [this](bool ok) {
+        m_ocupado = false;
+        m_fallaReciente = !ok;
+        if (!ok)
+            m_ultimoFallo.start();
+        Q_EMIT estado(pendientes());
+        if (ok)
+            reintenta(); // entries added during the round
+    });
+    m_hilo->start();
+}
+
+Registrador::~Registrador()
+{
+    m_hilo->quit();
+    m_hilo->wait();
+    delete m_hilo;
+}
+
+bool Registrador::agrega(const Pendiente& p, QString* error)
+{
+    const bool ok = m_cola.agrega(p, error);
+    Q_EMIT estado(pendientes());
+    reintenta();
+    return ok;
+}
+
+void Registrador::reintenta()
+{
+    if (m_ocupado || m_cola.cantidad() == 0)
+        return;
+    if (m_fallaReciente && m_ultimoFallo.isValid() && m_ultimoFallo.elapsed() < m_pausaMs)
+        return;
+    m_ocupado = true;
+    QMetaObject::invokeMethod(m_trabajador, &TrabajadorRegistro::ronda, Qt::QueuedConnection);
+}

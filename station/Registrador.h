@@ -1,0 +1,154 @@
+#pragma once
+
+#include <QDate>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+#include <QVector>
+#include <atomic>
+
+class QThread;
+
+// One database write the station owes: a batch row (with the marking of
+// the row before it), the marking at closing, or a command audit entry.
+struct Pendiente
+{
+    enum Tipo
+    {
+        Lote,
+        Cierre,
+        Comando
+    };
+
+    Tipo tipo = Lote;
+    quint64 id = 0;
+    // Ticket of an attempt that may have committed; checked before a retry.
+    qint64 ticket = 0;
+    QDate fecha;
+    QTime hora;
+    QString operador;
+    // Lote
+    QStringList aux;
+    double total = 0;
+    double peso = 0;
+    double bach = 0;
+    double preset = 0;
+    // Lote and Cierre: the accumulator the previous row's TOTAL is compared with.
+    double pTotal = 0;
+    // Comando
+    QString comando;
+    QString valores;
+    QString resultado;
+
+    QByteArray aJson() const;
+    static bool deJson(const QByteArray& linea, Pendiente* p);
+};
+
+// The writes not yet committed, in order, kept in a file of the program
+// directory (rewritten atomically on every change) so that they survive a
+// restart. Used from the window's thread and from the writer's thread.
+class ColaPendientes
+{
+public:
+    explicit ColaPendientes(const QString& archivo);
+
+    // Loads the file; false (and error) when it exists but cannot be read.
+    bool carga(QString* error = nullptr);
+    // Appends; false when the file could not be written (the entry is kept
+    // in memory and written with the next change).
+    bool agrega(Pendiente p, QString* error = nullptr);
+    // The first entry of the given kind (rows and markings, or audits).
+    bool primero(bool auditoria, Pendiente* p) const;
+    bool fijaTicket(quint64 id, qint64 ticket, QString* error = nullptr);
+    bool quita(quint64 id, QString* error = nullptr);
+    int cantidad() const;
+    QString archivo() const { return m_archivo; }
+
+private:
+    bool guarda(QString* error);
+
+    mutable QMutex m_mutex;
+    QString m_archivo;
+    QVector<Pendiente> m_cola;
+    quint64 m_siguienteId = 1;
+};
+
+// Database side of a unit of work on one entry.
+namespace EscrituraRegistro {
+// Writes one entry; true once it is committed (or found committed before).
+bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error);
+// The marker appended to INFO of a dispatch total.
+QString marcaTotal(const QDate& fecha, const QTime& hora);
+} // namespace EscrituraRegistro
+
+class TrabajadorRegistro;
+
+// Writes the station's rows on a thread of its own, so that a locked or
+// unreachable database never holds up the window. Entries are written in
+// order; one that fails stays first in the queue and is tried again by a
+// later reintenta(). Rows and audit entries are two separate orders, so a
+// failing audit never holds up the rows.
+class Registrador : public QObject
+{
+    Q_OBJECT
+public:
+    static inline const QString kArchivo = QStringLiteral("Pendientes.dat");
+
+    explicit Registrador(const QString& directorio, QObject* parent = nullptr);
+    ~Registrador() override;
+
+    bool agrega(const Pendiente& p, QString* error = nullptr);
+    // Starts a write round unless one runs or the last failure is recent.
+    void reintenta();
+    int pendientes() const { return m_cola.cantidad(); }
+    bool ocupado() const { return m_ocupado; }
+    // Minimum time between rounds after a failure.
+    void setPausaMs(int ms) { m_pausaMs = ms; }
+    QString errorCarga() const { return m_errorCarga; }
+
+Q_SIGNALS:
+    // An entry could not be written (first failure of each entry, and when
+    // the reason changes).
+    void fallo(const QString& descripcion, const QString& error);
+    void escrito(const Pendiente& p);
+    void estado(int pendientes);
+
+private:
+    void ronda();
+
+    ColaPendientes m_cola;
+    QThread* m_hilo = nullptr;
+    TrabajadorRegistro* m_trabajador = nullptr;
+    std::atomic<bool> m_ocupado{false};
+    bool m_fallaReciente = false;
+    QElapsedTimer m_ultimoFallo;
+    int m_pausaMs = 2000;
+    QString m_errorCarga;
+};
+
+class TrabajadorRegistro : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TrabajadorRegistro(ColaPendientes& cola) : m_cola(cola) {}
+
+public Q_SLOTS:
+    void ronda();
+
+Q_SIGNALS:
+    void fallo(const QString& descripcion, const QString& error);
+    void escrito(const Pendiente& p);
+    void terminada(bool ok);
+
+private:
+    bool escribeOrden(bool auditoria);
+
+    ColaPendientes& m_cola;
+    quint64 m_idFallido = 0;
+    QString m_errorFallido;
+};
+
+Q_DECLARE_METATYPE(Pendiente)

@@ -1,0 +1,624 @@
+// The station window offscreen against the simulated indicator over TCP on
+// loopback, recording into a real SQLite file.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QStatusBar>
+
+#include "Diario.h"
+#include "FrmDatos.h"
+#include "Tolva.h"
+#include "tst_station_comun.h"
+
+class TestStation : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { MessageBox::setScripted(true); }
+    void puertoQueNoAbre();
+    void lotesFilasYDiario();
+    void estadosLamparasYErrores();
+    void decimalesYPresetContinuo();
+    void comandosLlegan();
+    void programacionYReset();
+    void enlaceCaidoYRecuperado();
+    void cierreConIndicadorMudo();
+    void datosAuxiliares();
+    void puertoQueNoAbreDespuesDeLeer();
+};
+
+namespace {
+
+QString textoDe(BancoEstacion& b, const char* nombre)
+{
+    auto* l = b.control<QLabel>(QLatin1String(nombre));
+    return l ? l->text() : QStringLiteral("<sin %1>").arg(QLatin1String(nombre));
+}
+
+QColor colorDe(BancoEstacion& b, const QString& nombre)
+{
+    auto* l = b.control<Lampara>(nombre);
+    return l ? l->color() : QColor();
+}
+
+void serieInexistente()
+{
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Comunicacion_1"), QStringLiteral("0"));
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Comm_1"),
+                         QStringLiteral("/dev/tolvex-no-existe"));
+}
+
+} // namespace
+
+void TestStation::puertoQueNoAbre()
+{
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    serieInexistente();
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QVERIFY(b.principal().isVisible());
+    const auto cajas = MessageBox::mostrados();
+    QCOMPARE(cajas.size(), 1);
+    QCOMPARE(cajas[0].icono, MessageBox::Critico);
+    QCOMPARE(cajas[0].titulo, QStringLiteral("Error!!!"));
+    QCOMPARE(cajas[0].texto, QStringLiteral("Error de validacion Nº 0.\nNo se pudo abrir el puerto."));
+    const QStringList lineas = b.archivo(QStringLiteral("Datos.log")).split(QStringLiteral("\r\n"));
+    QCOMPARE(lineas.size(), 8);
+    QCOMPARE(lineas[0], QStringLiteral("******************* Nuevo Error *******************"));
+    QCOMPARE(lineas[1], QStringLiteral("Version 2.0.2"));
+    QCOMPARE(lineas[2], QStringLiteral("0"));
+    QVERIFY(lineas[3].startsWith(QStringLiteral("Fecha y Hora: ")));
+    QCOMPARE(lineas[4], QStringLiteral("No se pudo abrir el puerto."));
+    QCOMPARE(lineas[5], QStringLiteral("Rutina: Form_Load (Formulario frmPeso)"));
+    QCOMPARE(lineas[6], QString());
+    QCOMPARE(lineas[7], QString());
+    // The journal header is written only after the link opened.
+    QVERIFY(!QFile::exists(b.dir().file(QStringLiteral("Transac.dat"))));
+}
+
+void TestStation::lotesFilasYDiario()
+{
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    b.ind().setValor32(Indicador::kUlTotal, 5000);
+    const QStringList aux{QStringLiteral("Cliente Ñandú"), QStringLiteral("Camión AB 123"),
+                          QString(80, u'x'), QStringLiteral("4"), QString(), QStringLiteral("seis")};
+    QPointer<frmPeso> w = b.abre(aux);
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada() && w->isVisible(), 5000);
+    QVERIFY(!b.principal().isVisible());
+    QCOMPARE(w->windowTitle(), QStringLiteral("Pesar"));
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(textoDe(b, "Label_Total"), QStringLiteral("5000"));
+    QCOMPARE(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEncendida);
+    // The accumulator found at opening gives no row.
+    QVERIFY(b.filas().isEmpty());
+
+    b.ind().setValor32(Indicador::kUlTotal, 5250);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, 5000);
+    b.ind().setValor32(Indicador::kUlTotal, 5500);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
+
+    auto f = b.filas();
+    QCOMPARE(f[0].value("TICKET").toLongLong(), 1);
+    QCOMPARE(f[1].value("TICKET").toLongLong(), 2);
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(f[0].value(QStringLiteral("AUX%1").arg(i + 1)).toString(), aux[i].left(70));
+    QCOMPARE(f[0].value("TOTAL").toDouble(), 5250.0);
+    QCOMPARE(f[0].value("PESO").toDouble(), 250.0);
+    QCOMPARE(f[1].value("TOTAL").toDouble(), 5500.0);
+    QCOMPARE(f[1].value("PESO").toDouble(), 250.0);
+    QCOMPARE(f[0].value("BACH").toDouble(), 1000.0);
+    QCOMPARE(f[0].value("PRESET").toDouble(), 0.0);
+    QCOMPARE(CDatos::aFecha(f[0].value("FECHA")), QDate::currentDate());
+    QVERIFY(CDatos::aHora(f[0].value("HORA")).isValid());
+    QCOMPARE(f[0].value("OPERADOR").toString(), QStringLiteral("JUAN PÉREZ"));
+    // The row before a continuing batch is not a total.
+    QCOMPARE(f[0].value("OPCION1").toInt(), 0);
+    QCOMPARE(f[0].value("INFO").toString(), QString());
+    QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QString(), false, true),
+             QStringLiteral("3"));
+
+    // Closing: asked, then done by the next tick; the last row becomes a total.
+    MessageBox::limpiar();
+    MessageBox::setNextAnswer(QMessageBox::No);
+    QVERIFY(!w->close());
+    QVERIFY(b.esperaLecturas());
+    QVERIFY(w && w->isVisible());
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QCOMPARE(MessageBox::mostrados()[0].titulo, QStringLiteral("Salir"));
+    QCOMPARE(MessageBox::mostrados()[0].texto, QStringLiteral("Desea cerrar la ventana?"));
+    QCOMPARE(MessageBox::mostrados()[0].porDefecto, QMessageBox::No);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    QVERIFY(!w->close());
+    QVERIFY(w);
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QVERIFY(b.principal().isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
+    f = b.filas();
+    QCOMPARE(f[1].value("OPCION1").toInt(), 1);
+    QVERIFY(f[1].value("INFO").toString().startsWith(QStringLiteral(" -> TOTAL <- (")));
+    QCOMPARE(f[0].value("OPCION1").toInt(), 0);
+
+    // One journal line: header, two batches, closing bracket.
+    const QString diario = b.archivo(QStringLiteral("Transac.dat"));
+    QVERIFY(diario.endsWith(QStringLiteral("]\r\n")));
+    QCOMPARE(diario.count(QStringLiteral("\r\n")), 1);
+    QStringList campos = diario.chopped(3).split(u'*');
+    QCOMPARE(campos.size(), 11 + 8);
+    QCOMPARE(campos[0], u'[' + Diario::derecha(aux[0], 20));
+    QCOMPARE(campos[1], Diario::derecha(aux[1], 30));
+    QCOMPARE(campos[2], aux[2].left(70));
+    QCOMPARE(campos[4], QString(20, u' '));
+    QCOMPARE(campos[5], Diario::derecha(aux[5], 70));
+    QCOMPARE(campos[9], QStringLiteral("     0"));
+    QCOMPARE(campos[10], QStringLiteral("-Continuo-"));
+    QCOMPARE(campos[13], QStringLiteral("   250"));
+    QCOMPARE(campos[14], QStringLiteral("      5250"));
+    QCOMPARE(campos[17], QStringLiteral("   250"));
+    QCOMPARE(campos[18], QStringLiteral("      5500"));
+    QCOMPARE(Cp1252::encode(diario).count('\xD1'), 1); // Ñ as one byte
+
+    // Reopening and closing again without batches marks the same row twice;
+    // a batch continuing the accumulator after the next opening unmarks it.
+    w = b.abre(aux);
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    w->close();
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
+    QCOMPARE(b.filas()[1].value("INFO").toString().count(QStringLiteral("TOTAL")), 2);
+    w = b.abre(aux);
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    b.ind().setValor32(Indicador::kUlTotal, 5800);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 3, 5000);
+    f = b.filas();
+    QCOMPARE(f[1].value("OPCION1").toInt(), 0);
+    QCOMPARE(f[1].value("INFO").toString(), QString());
+    QCOMPARE(f[2].value("PESO").toDouble(), 300.0);
+
+    // Reset to 0 then a batch of 300: no row for the reset, the row before
+    // becomes a total.
+    b.ind().setValor32(Indicador::kUlTotal, 0);
+    QVERIFY(b.esperaLecturas());
+    b.ind().setValor32(Indicador::kUlTotal, 300);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 4, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
+    f = b.filas();
+    QCOMPARE(f[3].value("PESO").toDouble(), 300.0);
+    QCOMPARE(f[2].value("OPCION1").toInt(), 1);
+    // A drop straight from 5000 to 300 between two polls gives a negative batch.
+    b.ind().setValor32(Indicador::kUlTotal, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 5, 5000);
+    b.ind().setValor32(Indicador::kUlTotal, 300);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 6, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
+    f = b.filas();
+    QCOMPARE(f[5].value("PESO").toDouble(), -4700.0);
+    QCOMPARE(f[4].value("OPCION1").toInt(), 1);
+}
+
+void TestStation::estadosLamparasYErrores()
+{
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    auto* tolva = b.control<DibujoTolva>(QStringLiteral("Pic_Tolva"));
+    QVERIFY(tolva);
+    QCOMPARE(textoDe(b, "Lbl_Estado"), QStringLiteral("STD. BY"));
+    QCOMPARE(tolva->nivelActual(), 230);
+    QVERIFY(!b.control<QWidget>(QStringLiteral("Shp_Chorro1"))->isVisible());
+    QCOMPARE(colorDe(b, QStringLiteral("Shape_Salida_1")), Lampara::kEncendida);
+    QCOMPARE(colorDe(b, QStringLiteral("Shape_Salida_7")), Lampara::kApagada);
+    QCOMPARE(colorDe(b, QStringLiteral("Shape_Entrada_7")), Lampara::kEncendida);
+    QVERIFY(b.control<QWidget>(QStringLiteral("Cmd_Cero"))->isEnabled());
+    QVERIFY(b.control<QWidget>(QStringLiteral("Fra1"))->isVisible());
+    QCOMPARE(textoDe(b, "Lbl_Salida_6"), QStringLiteral("Test Weigth"));
+    QCOMPARE(textoDe(b, "Lbl_Entrada_5"), QStringLiteral("Arranque / Par."));
+
+    // Loading, coarse feed: 3 s at 200 kg/s give 600 kg of a 1000 kg batch.
+    b.ind().comando('V');
+    b.ind().avanza(3.0);
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(textoDe(b, "Lbl_Estado"), QStringLiteral("CARGA"));
+    QCOMPARE(textoDe(b, "Label_Peso"), QStringLiteral("600"));
+    QCOMPARE(tolva->nivelActual(), 230 - 42);
+    QVERIFY(b.control<QWidget>(QStringLiteral("Shp_Chorro1"))->isVisible());
+    QVERIFY(b.control<QWidget>(QStringLiteral("Shp_Chorro2"))->isVisible());
+    QCOMPARE(colorDe(b, QStringLiteral("Shape_Salida_2")), Lampara::kEncendida);
+    QCOMPARE(colorDe(b, QStringLiteral("Shape_Salida_1")), Lampara::kApagada);
+    QCOMPARE(colorDe(b, QStringLiteral("Shape_Salida_7")), Lampara::kEncendida);
+    QCOMPARE(colorDe(b, QStringLiteral("Shape_Entrada_2")), Lampara::kEncendida);
+    // Out of stand-by the stand-by commands are off and the reset unchecked.
+    QVERIFY(!b.control<QWidget>(QStringLiteral("Cmd_Cero"))->isEnabled());
+    QVERIFY(!b.control<QWidget>(QStringLiteral("Cmd_Test"))->isEnabled());
+    QVERIFY(!b.control<QWidget>(QStringLiteral("Cmd_ProgEdit"))->isEnabled());
+    QVERIFY(!b.control<QCheckBox>(QStringLiteral("Chk_Habilitar"))->isChecked());
+    QVERIFY(b.control<QWidget>(QStringLiteral("Cmd_Run"))->isEnabled());
+
+    // Weighing, past the fine cut: full hopper, streams hidden.
+    b.ind().avanza(7.0);
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(textoDe(b, "Lbl_Estado"), QStringLiteral("PESAJE"));
+    QCOMPARE(tolva->nivelActual(), 160);
+    QVERIFY(!b.control<QWidget>(QStringLiteral("Shp_Chorro1"))->isVisible());
+    QCOMPARE(colorDe(b, QStringLiteral("Shape_Salida_0")), Lampara::kEncendida);
+    b.ind().avanza(1.0);
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(textoDe(b, "Lbl_Estado"), QStringLiteral("DESCARGA"));
+    QCOMPARE(colorDe(b, QStringLiteral("Shape_Salida_4")), Lampara::kEncendida);
+    QCOMPARE(textoDe(b, "Label_Ciclos"), QStringLiteral("1"));
+    b.ind().avanza(2.3);
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(textoDe(b, "Lbl_Estado"), QStringLiteral("DESTARE"));
+    // The batch completed in discharge is recorded at the next poll in loading.
+    QVERIFY(b.filas().isEmpty());
+    b.ind().avanza(0.6);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, 5000);
+    QCOMPARE(textoDe(b, "Lbl_Estado"), QStringLiteral("CARGA"));
+    QCOMPARE(b.filas()[0].value("PESO").toDouble(), 1000.0);
+    b.ind().comando('X');
+
+    // Error codes in the first panel.
+    auto* panel = b.control<QLabel>(QStringLiteral("Panel1"));
+    b.ind().setRegistro(Indicador::kCError, 3);
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(panel->text(), QStringLiteral("ERROR 3 - PROGRAMA: Grueso > Fino"));
+    b.ind().setRegistro(Indicador::kCError, 7);
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(panel->text(), QStringLiteral("ERROR 7"));
+    b.ind().setRegistro(Indicador::kCError, 60);
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(panel->text(), QStringLiteral("ERROR 60 - Ciclo Lento"));
+    b.ind().setRegistro(Indicador::kCError, 0);
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(panel->text(), QString());
+
+    // A negative weight leaves the hopper empty; test weight fills it.
+    b.ind().setValor32(Indicador::kCFino, 0);
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(tolva->nivelActual(), 230);
+}
+
+void TestStation::decimalesYPresetContinuo()
+{
+    BancoEstacion b(2);
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    Programa::NivelActual = QStringLiteral("Operador");
+    b.ind().setValor32(Indicador::kUlTotal, 123450);
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(textoDe(b, "Label_Total"), QStringLiteral("1234.50"));
+    QCOMPARE(textoDe(b, "Label_Peso"), QStringLiteral("0.00"));
+    QCOMPARE(textoDe(b, "Lbl_ing_2"), QStringLiteral("1000.00"));
+    QVERIFY(!b.control<QWidget>(QStringLiteral("Fra1"))->isVisible());
+    QVERIFY(!b.control<QWidget>(QStringLiteral("Fra_Preset"))->isEnabled());
+    QVERIFY(!b.control<QWidget>(QStringLiteral("Label_Resto"))->isEnabled());
+    b.ind().programa(500, 900, 1000);
+    QVERIFY(b.esperaLecturas());
+    QVERIFY(b.control<QWidget>(QStringLiteral("Fra_Preset"))->isEnabled());
+    QCOMPARE(textoDe(b, "Label_Preset"), QStringLiteral("500.00"));
+    QCOMPARE(textoDe(b, "Label_Resto"), QStringLiteral("500.00"));
+    // A batch of 250.25 on 1234.50.
+    b.ind().setValor32(Indicador::kUlTotal, 148475);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, 5000);
+    QCOMPARE(b.filas()[0].value("PESO").toDouble(), 250.25);
+    QCOMPARE(b.filas()[0].value("TOTAL").toDouble(), 1484.75);
+    QCOMPARE(b.filas()[0].value("PRESET").toDouble(), 500.0);
+    Programa::NivelActual = QStringLiteral("Instalador");
+}
+
+void TestStation::comandosLlegan()
+{
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    MessageBox::limpiar();
+    auto click = [&](const char* nombre) { b.control<QPushButton>(QLatin1String(nombre))->click(); };
+
+    // Test weight: the indicator shows a tenth of its capacity.
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    click("Cmd_Test");
+    QCOMPARE(MessageBox::mostrados().last().titulo, QStringLiteral("Test Weigth"));
+    QCOMPARE(MessageBox::mostrados().last().texto, QStringLiteral("Desea activar el Test Weigth?"));
+    QCOMPARE(MessageBox::mostrados().last().porDefecto, QMessageBox::Yes);
+    QTRY_VERIFY_WITH_TIMEOUT(b.ind().registro(Indicador::kSalidas) & (1 << 6), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(textoDe(b, "Label_Peso"), QStringLiteral("5000"), 5000);
+    // No: nothing is sent.
+    const qint64 antes = b.sim().servidor().escrituras();
+    MessageBox::setNextAnswer(QMessageBox::No);
+    click("Cmd_Cero");
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(b.sim().servidor().escrituras(), antes);
+    // Start, then cancel.
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    click("Cmd_Run");
+    QCOMPARE(MessageBox::mostrados().last().texto,
+             QStringLiteral("Desea enviar un Arranque / Parada al equipo?"));
+    QTRY_VERIFY_WITH_TIMEOUT(b.ind().enMarcha(), 5000);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    click("Cmd_Cancel");
+    QCOMPARE(MessageBox::mostrados().last().titulo, QStringLiteral("Cancel"));
+    QTRY_VERIFY_WITH_TIMEOUT(!b.ind().enMarcha(), 5000);
+    // Cancel of the indicator's error from the status bar.
+    b.ind().setRegistro(Indicador::kCError, 50);
+    QVERIFY(b.esperaLecturas());
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    QTest::mouseClick(b.control<QLabel>(QStringLiteral("Panel1")), Qt::LeftButton);
+    QCOMPARE(MessageBox::mostrados().last().texto, QStringLiteral("Desea cancelar el Error?"));
+    QTRY_COMPARE_WITH_TIMEOUT(int(b.ind().registro(Indicador::kCError)), 0, 5000);
+    // Zero: with weight on the hopper it becomes the new zero.
+    b.ind().comando('V');
+    b.ind().avanza(1.0);
+    b.ind().comando('X');
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(textoDe(b, "Label_Peso"), QStringLiteral("200"));
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    click("Cmd_Cero");
+    QCOMPARE(MessageBox::mostrados().last().titulo, QStringLiteral("Toma de Cero"));
+    QTRY_COMPARE_WITH_TIMEOUT(textoDe(b, "Label_Peso"), QStringLiteral("0"), 5000);
+
+    // A fine cut of 0 refuses the start without sending anything.
+    b.ind().setValor32(Indicador::kCFino, 0);
+    QVERIFY(b.esperaLecturas());
+    const qint64 antes2 = b.sim().servidor().escrituras();
+    MessageBox::limpiar();
+    click("Cmd_Run");
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QCOMPARE(MessageBox::mostrados()[0].texto, QStringLiteral("Error en el valor de Bach"));
+    QCOMPARE(MessageBox::mostrados()[0].icono, MessageBox::Exclamacion);
+    QCOMPARE(b.sim().servidor().escrituras(), antes2);
+
+    // A write the indicator does not answer shows the failure box.
+    FallosSimulados mudo;
+    mudo.mudo = true;
+    b.sim().fallos(mudo);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    click("Cmd_Cancel");
+    QTRY_COMPARE_WITH_TIMEOUT(MessageBox::ultimoTexto(),
+                              QStringLiteral("No se pudo realizar la operación"), 10000);
+    b.sim().fallos({});
+
+    // Every command is in the audit table, with its result.
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas(QStringLiteral("Comandos"), QStringLiteral("ID")).size(), 6, 5000);
+    const auto c = b.filas(QStringLiteral("Comandos"), QStringLiteral("ID"));
+    QCOMPARE(c[0].value("COMANDO").toString(), QStringLiteral("W Test Weigth"));
+    QCOMPARE(c[0].value("RESULTADO").toString(), QStringLiteral("Aceptado"));
+    QCOMPARE(c[0].value("OPERADOR").toString(), QStringLiteral("JUAN PÉREZ"));
+    QCOMPARE(CDatos::aFecha(c[0].value("FECHA")), QDate::currentDate());
+    QCOMPARE(c[1].value("COMANDO").toString(), QStringLiteral("V Arranque / Parada"));
+    QCOMPARE(c[2].value("COMANDO").toString(), QStringLiteral("X Cancel"));
+    QCOMPARE(c[3].value("COMANDO").toString(), QStringLiteral("C Cancelar error"));
+    QCOMPARE(c[4].value("COMANDO").toString(), QStringLiteral("Z Cero"));
+    QCOMPARE(c[5].value("COMANDO").toString(), QStringLiteral("X Cancel"));
+    QCOMPARE(c[5].value("RESULTADO").toString(), QStringLiteral("No aceptado"));
+}
+
+void TestStation::programacionYReset()
+{
+    BancoEstacion b(1);
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    b.ind().setValor32(Indicador::kUlTotal, 50000); // 5000.0
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    MessageBox::limpiar();
+    auto* editar = b.control<QPushButton>(QStringLiteral("Cmd_ProgEdit"));
+    auto* programar = b.control<QPushButton>(QStringLiteral("Cmd_Prog"));
+    QLineEdit* txt[3];
+    for (int i = 0; i < 3; ++i)
+        txt[i] = b.control<QLineEdit>(QStringLiteral("Txt_dat_%1").arg(i));
+    QVERIFY(!txt[0]->isVisible() && !programar->isVisible());
+    editar->click();
+    QVERIFY(txt[0]->isVisible() && programar->isVisible() && !editar->isVisible());
+    QCOMPARE(txt[2]->text(), QStringLiteral("1000.0"));
+
+    // Key filter: digits and one separator, turned into ".".
+    txt[0]->clear();
+    QTest::keyClicks(txt[0], QStringLiteral("1a2,5.7x"));
+    QCOMPARE(txt[0]->text(), QStringLiteral("12.57"));
+    QTest::keyClick(txt[0], Qt::Key_Backspace);
+    QCOMPARE(txt[0]->text(), QStringLiteral("12.5"));
+    txt[1]->clear();
+    QTest::keyClicks(txt[1], QStringLiteral("80"));
+    txt[2]->clear();
+    QTest::keyClicks(txt[2], QStringLiteral("92.5"));
+
+    // Too large, or empty: a message, nothing sent.
+    const qint64 antes = b.sim().servidor().escrituras();
+    txt[1]->setText(QStringLiteral("999999999"));
+    programar->click();
+    QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("demasiado grande")));
+    txt[1]->clear();
+    programar->click();
+    QCOMPARE(MessageBox::ultimoTexto(), QStringLiteral("Ingrese un valor para Corte Grueso"));
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(b.sim().servidor().escrituras(), antes);
+    QVERIFY(txt[0]->isVisible());
+    QTest::keyClicks(txt[1], QStringLiteral("80"));
+
+    // Answered No: the edit stays open.
+    MessageBox::setNextAnswer(QMessageBox::No);
+    programar->click();
+    QCOMPARE(MessageBox::mostrados().last().titulo, QStringLiteral("Programación"));
+    QVERIFY(txt[0]->isVisible());
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    programar->click();
+    QVERIFY(!b.control<QWidget>(QStringLiteral("Fra_Arranque"))->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(b.control<QWidget>(QStringLiteral("Fra_Arranque"))->isEnabled(), 5000);
+    QCOMPARE(b.ind().valor32(Indicador::kDespacho), 125u);
+    QCOMPARE(b.ind().valor32(Indicador::kCGrueso), 800u);
+    QCOMPARE(b.ind().valor32(Indicador::kCFino), 925u);
+    QCOMPARE(b.ind().valor32(Indicador::kTotalF), 50125u);
+    QVERIFY(!txt[0]->isVisible() && editar->isVisible() && !programar->isVisible());
+
+    // Programming outside stand-by is refused.
+    b.ind().comando('V');
+    QVERIFY(b.esperaLecturas());
+    QVERIFY(!editar->isEnabled());
+    programar->click();
+    QCOMPARE(MessageBox::ultimoTexto(), QStringLiteral("El equipo no esta en Std. By"));
+    b.ind().comando('X');
+    QVERIFY(b.esperaLecturas());
+
+    // General reset: the check box enables it; four writes of zeros.
+    b.ind().setValor32(Indicador::kTotal, 777);
+    b.ind().setValor32(Indicador::kCCiclos, 9);
+    auto* chk = b.control<QCheckBox>(QStringLiteral("Chk_Habilitar"));
+    auto* reset = b.control<QPushButton>(QStringLiteral("Cmd_Reset"));
+    QVERIFY(!reset->isEnabled());
+    chk->setChecked(true);
+    QVERIFY(reset->isEnabled());
+    chk->setChecked(false);
+    QVERIFY(!reset->isEnabled());
+    chk->setChecked(true);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    reset->click();
+    QCOMPARE(MessageBox::mostrados().last().texto,
+             QStringLiteral("Desea Resetear el indicador y poner a Cero el Totalizador y el Preset?"));
+    QTRY_VERIFY_WITH_TIMEOUT(b.control<QWidget>(QStringLiteral("Fra_Arranque"))->isEnabled(), 5000);
+    QCOMPARE(b.ind().valor32(Indicador::kDespacho), 0u);
+    QCOMPARE(b.ind().valor32(Indicador::kUlTotal), 0u);
+    QCOMPARE(b.ind().valor32(Indicador::kCCiclos), 0u);
+    QCOMPARE(b.ind().valor32(Indicador::kTotal), 0u);
+    QVERIFY(b.esperaLecturas());
+    QCOMPARE(textoDe(b, "Label_Total"), QStringLiteral("0.0"));
+    // The reset to 0 gives no row.
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
+    QVERIFY(b.filas().isEmpty());
+    const auto c = b.filas(QStringLiteral("Comandos"), QStringLiteral("ID"));
+    QCOMPARE(c.size(), 2);
+    QCOMPARE(c[0].value("COMANDO").toString(), QStringLiteral("Programar"));
+    QCOMPARE(c[0].value("VALORES").toString(),
+             QStringLiteral("Despacho=125 CGrueso=800 CFino=925 TotalF=50125"));
+    QCOMPARE(c[1].value("COMANDO").toString(), QStringLiteral("Reset"));
+    QCOMPARE(c[1].value("RESULTADO").toString(), QStringLiteral("Aceptado"));
+}
+
+void TestStation::enlaceCaidoYRecuperado()
+{
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    FallosSimulados mudo;
+    mudo.mudo = true;
+    b.sim().fallos(mudo);
+    QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kFalla, 15000);
+    QCOMPARE(w->ultimosIntentos(), 6);
+    QCOMPARE(textoDe(b, "Panel1"), QStringLiteral("Error de conexion"));
+    QCOMPARE(textoDe(b, "Label_Total"), QStringLiteral("0"));
+    QVERIFY(w->ticksOmitidos() > 0); // ticks during the long poll were skipped
+    // The indicator comes back, and after a dropped connection too.
+    b.sim().fallos({});
+    QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEncendida, 15000);
+    QCOMPARE(textoDe(b, "Panel1"), QString());
+    b.sim().desconecta();
+    b.ind().setValor32(Indicador::kUlTotal, 100);
+    QTRY_COMPARE_WITH_TIMEOUT(textoDe(b, "Label_Total"), QStringLiteral("100"), 15000);
+    QCOMPARE(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEncendida);
+}
+
+void TestStation::cierreConIndicadorMudo()
+{
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    frmPeso::setAjusteEnlace([](ConfigEnlace& c) { c.esperaMs = 2000; });
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    FallosSimulados mudo;
+    mudo.mudo = true;
+    b.sim().fallos(mudo);
+    // A poll of six silent reads now takes 36 s; closing must not wait for it.
+    const qint64 omitidos = w->ticksOmitidos();
+    QTRY_VERIFY_WITH_TIMEOUT(w->ticksOmitidos() > omitidos + 2, 5000);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    QVERIFY(!w->close());
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QVERIFY(b.principal().isVisible());
+    QVERIFY(b.archivo(QStringLiteral("Transac.dat")).endsWith(QStringLiteral("]\r\n")));
+}
+
+void TestStation::datosAuxiliares()
+{
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    {
+        // Default captions; all six asked.
+        FrmDatos d;
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(d.findChild<QLabel*>(QStringLiteral("Lbl_Dato_%1").arg(i))->text(),
+                     QStringLiteral("Dato %1:").arg(i));
+            QVERIFY(!d.findChild<QLineEdit*>(QStringLiteral("Txt_Dato_%1").arg(i))->isHidden());
+        }
+        QCOMPARE(d.windowTitle(), QStringLiteral("Datos"));
+    }
+    // A blank caption hides its box and gives an empty value.
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato2"), QString());
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Lote:"));
+    QStringList v;
+    rellenaDatosAlAbrir({QStringLiteral("L-1"), QStringLiteral("b"), QStringLiteral("oculto")});
+    QVERIFY(FrmDatos::PideDatos(nullptr, &v));
+    QCOMPARE(v, (QStringList{QStringLiteral("L-1"), QStringLiteral("b"), QString(), QString(),
+                             QString(), QString()}));
+    // Enter moves to the next box.
+    {
+        FrmDatos d;
+        d.show();
+        auto* t0 = d.findChild<QLineEdit*>(QStringLiteral("Txt_Dato_0"));
+        t0->setFocus();
+        QTest::keyClick(t0, Qt::Key_Return);
+        QVERIFY(d.isVisible());
+        QVERIFY(!t0->hasFocus());
+    }
+    // Cancelled: six empty values, false, and the station closes at once.
+    rellenaDatosAlAbrir({QStringLiteral("x")}, false);
+    QVERIFY(!FrmDatos::PideDatos(nullptr, &v));
+    QCOMPARE(v, QStringList(6, QString()));
+    MessageBox::limpiar();
+    QPointer<frmPeso> w = b.abre({}, false);
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QVERIFY(MessageBox::mostrados().isEmpty());
+    // All captions blank: accepted without showing anything.
+    for (int i = 0; i < 6; ++i)
+        Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i), QStringLiteral("  "));
+    QVERIFY(FrmDatos::PideDatos(nullptr, &v));
+    QCOMPARE(v, QStringList(6, QString()));
+}
+
+void TestStation::puertoQueNoAbreDespuesDeLeer()
+{
+    // An earlier opening polled successfully: the number is now 422.
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    QCOMPARE(frmPeso::estado().NroError, 422);
+    serieInexistente();
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QCOMPARE(MessageBox::ultimoTexto(),
+             QStringLiteral("Error de validacion Nº 422.\nNo se pudo abrir el puerto."));
+    QCOMPARE(b.archivo(QStringLiteral("Datos.log")).split(QStringLiteral("\r\n"))[2],
+             QStringLiteral("422"));
+    // Invalid number settings are a data reference error.
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("rápido"));
+    w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QCOMPARE(MessageBox::ultimoTexto(),
+             QStringLiteral("Error de validacion Nº 422.\nLa referencia de datos es incorrecta."));
+    QCOMPARE(b.archivo(QStringLiteral("Datos.log")).count(QStringLiteral("Nuevo Error")), 2);
+}
+
+QTEST_MAIN(TestStation)
+#include "tst_station.moc"

@@ -1,0 +1,373 @@
+// The station's records without the window: the queue of pending writes on
+// a real SQLite file and on the PostgreSQL server, and the bytes of the
+// journal and the error log.
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include "CDatos.h"
+#include "Config.h"
+#include "Cp1252.h"
+#include "Diario.h"
+#include "Instalacion.h"
+#include "Programa.h"
+#include "Registrador.h"
+#include "Schema.h"
+#include "TestSupport.h"
+
+class TestStationRegistros : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void diarioYLog();
+    void pendientesSobrevivenYSiguenOrden();
+    void sinDuplicadosTrasCaida();
+    void marcasDeTotal();
+    void auditoriaNoDetieneFilas();
+    void postgres();
+};
+
+namespace {
+
+Pendiente lote(double total, double peso, const QTime& hora = QTime(10, 0, 0))
+{
+    Pendiente p;
+    p.tipo = Pendiente::Lote;
+    p.fecha = QDate(2026, 12, 5);
+    p.hora = hora;
+    p.operador = QStringLiteral("ANA");
+    p.aux = QStringList{QStringLiteral("a"), QStringLiteral("b"), QString(), QString(), QString(),
+                        QStringLiteral("f")};
+    p.total = total;
+    p.peso = peso;
+    p.bach = 250;
+    p.pTotal = total;
+    return p;
+}
+
+Pendiente cierre(const QTime& hora)
+{
+    Pendiente p;
+    p.tipo = Pendiente::Cierre;
+    p.fecha = QDate(2026, 12, 5);
+    p.hora = hora;
+    return p;
+}
+
+struct Fila
+{
+    qint64 ticket;
+    double total;
+    double peso;
+    int opcion1;
+    QString info;
+};
+
+QList<Fila> filas()
+{
+    QList<Fila> r;
+    CDatos db;
+    if (!db.AbrirBase(Programa::DataCSReporte) ||
+        !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 ORDER BY TICKET").arg(Programa::DataTbReporte)))
+        return r;
+    for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro())
+        r.append({db.Campo(QStringLiteral("TICKET")).toLongLong(),
+                  db.Campo(QStringLiteral("TOTAL")).toDouble(), db.Campo(QStringLiteral("PESO")).toDouble(),
+                  db.Campo(QStringLiteral("OPCION1")).toInt(), db.Campo(QStringLiteral("INFO")).toString()});
+    return r;
+}
+
+struct Programa_
+{
+    DirectorioDePrueba dir;
+    bool ok;
+    Programa_()
+    {
+        qputenv("TOLVEX_HOME", dir.path().toLocal8Bit());
+        Instalacion ins;
+        ins.directorio = dir.path();
+        ok = ins.ejecutar();
+        Programa::leeVariables();
+    }
+};
+
+bool vacia(Registrador& r)
+{
+    r.reintenta();
+    return r.pendientes() == 0 && !r.ocupado();
+}
+
+} // namespace
+
+void TestStationRegistros::diarioYLog()
+{
+    DirectorioDePrueba dir;
+    qputenv("TOLVEX_HOME", dir.path().toLocal8Bit());
+    const QDateTime t(QDate(2026, 12, 5), QTime(18, 30, 1));
+    const bool sinLocale = QLocale::system().language() == QLocale::C;
+    if (sinLocale) {
+        QCOMPARE(Diario::fecha(t.date()), QStringLiteral("05/12/2026"));
+        QCOMPARE(Diario::hora(t.time()), QStringLiteral("18:30:01"));
+        QCOMPARE(Diario::numero(12.5, 1), QStringLiteral("12,5"));
+    }
+    const QString f = Diario::fecha(t.date()), h = Diario::hora(t.time());
+    const QStringList aux{QStringLiteral("Año"), QString(40, u'b'), QStringLiteral("c"), QString(),
+                          QStringLiteral("e"), QStringLiteral("f")};
+    const QString cab = Diario::cabecera(aux, 100, 0, QStringLiteral("0"), 0, QStringLiteral("0"), t);
+    QCOMPARE(cab, u'[' + QStringLiteral("Año") + QString(17, u' ') + u'*' + QString(30, u'b') + u'*' +
+                      u'c' + QString(69, u' ') + u'*' + QString(20, u' ') + u'*' + u'e' +
+                      QString(19, u' ') + u'*' + u'f' + QString(69, u' ') + u'*' + f + u'*' + h +
+                      QStringLiteral("*   100*     0*-Continuo-"));
+    QCOMPARE(Diario::cabecera(aux, 0, 0, QStringLiteral("250"), 5000, QStringLiteral("5000"), t)
+                 .right(22),
+             QStringLiteral("*   250*      5000").prepend(QStringLiteral("     0")).right(22));
+    QCOMPARE(Diario::lote(250, 5250, 0, t), u'*' + f + u'*' + h + QStringLiteral("*   250*      5250"));
+    // A number wider than its field is written whole.
+    QCOMPARE(Diario::lote(1234567, 12345678901.0, 0, t),
+             u'*' + f + u'*' + h + QStringLiteral("*1234567*12345678901"));
+    QCOMPARE(Diario::lote(-4700, 300, 0, t), u'*' + f + u'*' + h + QStringLiteral("* -4700*       300"));
+
+    QVERIFY(Diario::agrega(Diario::kJournal, cab));
+    QVERIFY(Diario::agrega(Diario::kJournal, Diario::cierre()));
+    const QByteArray bytes = leeArchivo(dir.file(QStringLiteral("Transac.dat")));
+    QVERIFY(bytes.startsWith(QByteArray("[A\xF1o ")));
+    QVERIFY(bytes.endsWith("]\r\n"));
+    QCOMPARE(bytes.size(), cab.size() + 3);
+
+    const QString reg = Diario::registroError(0, QStringLiteral("No se pudo abrir el puerto."),
+                                              Diario::kRutinaCarga, t);
+    QCOMPARE(reg, QStringLiteral("******************* Nuevo Error *******************\r\nVersion 2.0.2\r\n0\r\n"
+                                 "Fecha y Hora: ") +
+                      f + u' ' + h +
+                      QStringLiteral("\r\nNo se pudo abrir el puerto.\r\n"
+                                     "Rutina: Form_Load (Formulario frmPeso)\r\n\r\n"));
+    // A file that cannot be written says so.
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Datos.log")));
+    QString e;
+    QVERIFY(!Diario::agrega(Diario::kLog, reg, &e));
+    QVERIFY(!e.isEmpty());
+    // The display rule: "." whatever the locale, rounded, no "-0".
+    QCOMPARE(Diario::muestra(1234.5, 2), QStringLiteral("1234.50"));
+    QCOMPARE(Diario::muestra(-0.2, 1), QStringLiteral("-0.2"));
+    QCOMPARE(Diario::muestra(-0.04, 1), QStringLiteral("0.0"));
+    QCOMPARE(Diario::muestra(5250, 0), QStringLiteral("5250"));
+}
+
+void TestStationRegistros::pendientesSobrevivenYSiguenOrden()
+{
+    Programa_ prog;
+    QVERIFY(prog.ok);
+    const QString base = prog.dir.file(QStringLiteral("data.db"));
+    const QString fuera = prog.dir.file(QStringLiteral("fuera.db"));
+    QVERIFY(QFile::rename(base, fuera)); // the database is gone
+    {
+        Registrador r(prog.dir.path());
+        r.setPausaMs(0);
+        QSignalSpy fallos(&r, &Registrador::fallo);
+        QVERIFY(r.agrega(lote(5250, 250, QTime(10, 0, 1))));
+        QVERIFY(r.agrega(lote(5500, 250, QTime(10, 0, 2))));
+        QVERIFY(r.agrega(lote(5800, 300, QTime(10, 0, 3))));
+        QTRY_VERIFY(!r.ocupado());
+        r.reintenta();
+        QTRY_VERIFY(!r.ocupado());
+        QCOMPARE(r.pendientes(), 3);
+        // One report for the first entry, however many tries.
+        QCOMPARE(fallos.size(), 1);
+        QVERIFY(fallos[0][0].toString().contains(QStringLiteral("5250")));
+        QVERIFY(fallos[0][1].toString().contains(QStringLiteral("data.db")));
+    }
+    const QByteArray cola = leeArchivo(prog.dir.file(Registrador::kArchivo));
+    QCOMPARE(cola.count('\n'), 3);
+    // A restart finds the entries and writes them in order once the
+    // database is back.
+    QVERIFY(QFile::rename(fuera, base));
+    Registrador r(prog.dir.path());
+    QCOMPARE(r.pendientes(), 3);
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    const auto f = filas();
+    QCOMPARE(f.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(f[i].ticket, i + 1);
+    QCOMPARE(f[0].total, 5250.0);
+    QCOMPARE(f[2].peso, 300.0);
+    QVERIFY(!QFile::exists(prog.dir.file(Registrador::kArchivo)));
+    QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QString(), false, true),
+             QStringLiteral("4"));
+
+    // A damaged line is reported and skipped; the others are kept.
+    QVERIFY(escribeArchivo(prog.dir.file(Registrador::kArchivo),
+                           lote(6000, 200).aJson() + "\n{roto\n" + lote(6100, 100).aJson() + "\n"));
+    Registrador r2(prog.dir.path());
+    QVERIFY(!r2.errorCarga().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r2), 5000);
+    QCOMPARE(filas().size(), 5);
+}
+
+void TestStationRegistros::sinDuplicadosTrasCaida()
+{
+    Programa_ prog;
+    QVERIFY(prog.ok);
+    Pendiente p = lote(5250, 250);
+    {
+        Registrador r(prog.dir.path());
+        QVERIFY(r.agrega(p));
+        QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    }
+    QCOMPARE(filas().size(), 1);
+    // The program stopped after the commit and before the entry left the
+    // file: the entry comes back with the ticket it got.
+    p.id = 7;
+    p.ticket = 1;
+    Pendiente otro = lote(5500, 250, QTime(10, 0, 9));
+    otro.id = 8;
+    otro.ticket = 2; // an attempt that was rolled back
+    QVERIFY(escribeArchivo(prog.dir.file(Registrador::kArchivo), p.aJson() + '\n' + otro.aJson() + '\n'));
+    Registrador r(prog.dir.path());
+    QCOMPARE(r.pendientes(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    const auto f = filas();
+    QCOMPARE(f.size(), 2);
+    QCOMPARE(f[1].ticket, 2);
+    QCOMPARE(f[1].total, 5500.0);
+}
+
+void TestStationRegistros::marcasDeTotal()
+{
+    Programa_ prog;
+    QVERIFY(prog.ok);
+    Registrador r(prog.dir.path());
+    // No Ticket setting yet: numbering starts at 1.
+    r.agrega(lote(5250, 250));
+    r.agrega(cierre(QTime(11, 0, 0)));
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    auto f = filas();
+    QCOMPARE(f[0].ticket, 1);
+    QCOMPARE(f[0].opcion1, 1);
+    QCOMPARE(f[0].info, EscrituraRegistro::marcaTotal(QDate(2026, 12, 5), QTime(11, 0, 0)));
+    // Closing again without batches appends a second marker, even within
+    // the same second.
+    r.agrega(cierre(QTime(11, 0, 0)));
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    QCOMPARE(filas()[0].info.count(QStringLiteral(" -> TOTAL <- (")), 2);
+    // A batch continuing the accumulator takes the mark off.
+    r.agrega(lote(5500, 250));
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    f = filas();
+    QCOMPARE(f[0].opcion1, 0);
+    QCOMPARE(f[0].info, QString());
+    // A drop of the accumulator marks the row before.
+    r.agrega(lote(300, -5200));
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    f = filas();
+    QCOMPARE(f.size(), 3);
+    QCOMPARE(f[1].opcion1, 1);
+    QCOMPARE(f[2].opcion1, 0);
+    // A deleted last row: the marking changes nothing.
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+        QVERIFY(db.Ejecuta(QStringLiteral("DELETE FROM Reporte WHERE TICKET = 3")));
+    }
+    r.agrega(cierre(QTime(12, 0, 0)));
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    QCOMPARE(filas().size(), 2);
+    QCOMPARE(filas()[1].info.count(QStringLiteral("TOTAL")), 1);
+}
+
+void TestStationRegistros::auditoriaNoDetieneFilas()
+{
+    Programa_ prog;
+    QVERIFY(prog.ok);
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+        QVERIFY(db.Ejecuta(QStringLiteral("DROP TABLE Comandos")));
+    }
+    Registrador r(prog.dir.path());
+    r.setPausaMs(0);
+    QSignalSpy fallos(&r, &Registrador::fallo);
+    Pendiente c;
+    c.tipo = Pendiente::Comando;
+    c.fecha = QDate::currentDate();
+    c.hora = QTime(9, 0, 0);
+    c.comando = QStringLiteral("Z Cero");
+    c.resultado = QStringLiteral("Aceptado");
+    r.agrega(c);
+    r.agrega(lote(100, 100));
+    QTRY_COMPARE_WITH_TIMEOUT(filas().size(), 1, 5000);
+    QTRY_VERIFY(!r.ocupado());
+    QCOMPARE(r.pendientes(), 1);
+    QCOMPARE(fallos.size(), 1);
+    QVERIFY(fallos[0][0].toString().contains(QStringLiteral("Z Cero")));
+    // Once the table exists the audit entry goes in, once.
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+        QVERIFY(Schema::crear(db, Programa::DataTbReporte, Programa::DataTbOperarios,
+                              Programa::DataTbGlobal, nullptr, nullptr));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    CDatos db;
+    QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+    QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM Comandos")));
+    QCOMPARE(db.filas(), 1);
+    QCOMPARE(db.Campo(QStringLiteral("COMANDO")).toString(), QStringLiteral("Z Cero"));
+}
+
+void TestStationRegistros::postgres()
+{
+    const QString pg = conexionPostgres();
+    if (pg.isEmpty())
+        QSKIP("TOLVEX_TEST_PG no está definida");
+    DirectorioDePrueba dir;
+    const QString sufijo = QString::number(QCoreApplication::applicationPid());
+    Programa::DataCSReporte = Programa::DataCSGlobal = Programa::DataCSOperarios = pg;
+    Programa::DataTbReporte = QStringLiteral("reporte_st_") + sufijo;
+    Programa::DataTbGlobal = QStringLiteral("global_st_") + sufijo;
+    Programa::DataTbOperarios = QStringLiteral("operarios_st_") + sufijo;
+    {
+        CDatos db;
+        QVERIFY2(db.AbrirBase(pg), qPrintable(db.ultimoError()));
+        QString e;
+        QVERIFY2(Schema::crear(db, Programa::DataTbReporte, Programa::DataTbOperarios,
+                               Programa::DataTbGlobal, nullptr, &e),
+                 qPrintable(e));
+    }
+    auto borra = qScopeGuard([&] {
+        CDatos db;
+        if (db.AbrirBase(pg)) {
+            for (const QString& t : {Programa::DataTbReporte, Programa::DataTbGlobal, Programa::DataTbOperarios})
+                db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
+        }
+    });
+    {
+        Registrador r(dir.path());
+        r.setPausaMs(0);
+        r.agrega(lote(5250, 250));
+        r.agrega(lote(5500, 250));
+        QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 10000);
+        // The server cannot be reached: the rows wait, in order.
+        Programa::DataCSReporte = Programa::DataCSGlobal =
+            QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;User=x;Password=x");
+        QSignalSpy fallos(&r, &Registrador::fallo);
+        r.agrega(lote(5750, 250));
+        r.agrega(cierre(QTime(13, 0, 0)));
+        QTRY_VERIFY_WITH_TIMEOUT(fallos.size() == 1 && !r.ocupado(), 15000);
+        QCOMPARE(r.pendientes(), 2);
+    }
+    Programa::DataCSReporte = Programa::DataCSGlobal = pg;
+    Registrador r(dir.path());
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 10000);
+    const auto f = filas();
+    QCOMPARE(f.size(), 3);
+    QCOMPARE(f[2].ticket, 3);
+    QCOMPARE(f[2].total, 5750.0);
+    QCOMPARE(f[1].opcion1, 0);
+    QCOMPARE(f[2].opcion1, 1);
+    QVERIFY(f[2].info.startsWith(QStringLiteral(" -> TOTAL <- (")));
+}
+
+QTEST_MAIN(TestStationRegistros)
+#include "tst_station_registros.moc"
