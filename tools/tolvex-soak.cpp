@@ -1,0 +1,469 @@
+// tolvex-soak: the real station window, offscreen, recording the batches of
+// a simulated indicator running faster than real time, optionally with link
+// faults and a database outage. Prints
+//   batches B rows R lost L duplicates D
+// and exits non-zero unless every batch became exactly one row.
+//
+// The simulator's clock is driven from here: after a batch completes, the
+// process is held in stand-by or loading until the station has polled the
+// new accumulator, so that no two batches can reach one row however long a
+// faulty poll takes (the station still counts such merges, and they fail
+// the run). B counts the batches completed after the station's first poll
+// (the accumulator found at opening gives no row by design).
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <sys/resource.h>
+
+#include "CDatos.h"
+#include "Config.h"
+#include "ConnectionString.h"
+#include "Indicador.h"
+#include "Instalacion.h"
+#include "MessageBox.h"
+#include "Programa.h"
+#include "Registrador.h"
+#include "SimuladorEnHilo.h"
+#include "frmPeso.h"
+
+namespace {
+
+QTextStream& err()
+{
+    static QTextStream s(stderr);
+    return s;
+}
+
+double cpuSegundos()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+bool esperaHasta(const std::function<bool()>& cond, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!cond()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+double percentil(QVector<double> v, double p)
+{
+    if (v.isEmpty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const auto i = qsizetype(std::ceil(p * double(v.size()))) - 1;
+    return v[std::clamp<qsizetype>(i, 0, v.size() - 1)];
+}
+
+// Makes the database unavailable and back.
+class Corte
+{
+public:
+    explicit Corte(const QString& conexion) : m_cs(ConnectionString::parse(conexion, QDir::currentPath())) {}
+    ~Corte() { fin(); }
+
+    bool inicio(QString* error)
+    {
+        if (m_cs.engine == ConnectionString::SQLite) {
+            // A writer holding the lock: every write waits and then fails
+            // with "database is locked".
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("corte"));
+            db.setDatabaseName(m_cs.path);
+            QSqlQuery q(db);
+            if (!db.open() || !q.exec(QStringLiteral("BEGIN EXCLUSIVE"))) {
+                *error = q.lastError().text();
+                return false;
+            }
+        } else {
+            // The database refuses new connections; open ones are ended.
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("corte"));
+            db.setHostName(m_cs.host);
+            db.setPort(m_cs.port);
+            db.setDatabaseName(QStringLiteral("postgres"));
+            db.setUserName(m_cs.user);
+            db.setPassword(m_cs.password);
+            QSqlQuery q(db);
+            if (!db.open() ||
+                !q.exec(QStringLiteral("ALTER DATABASE \"%1\" ALLOW_CONNECTIONS false").arg(m_cs.database)) ||
+                !q.exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                       "WHERE datname = '%1' AND pid <> pg_backend_pid()")
+                            .arg(m_cs.database))) {
+                *error = q.lastError().text() + db.lastError().text();
+                return false;
+            }
+        }
+        m_activo = true;
+        return true;
+    }
+
+    void fin()
+    {
+        if (!m_activo)
+            return;
+        m_activo = false;
+        {
+            QSqlDatabase db = QSqlDatabase::database(QStringLiteral("corte"));
+            QSqlQuery q(db);
+            if (m_cs.engine == ConnectionString::SQLite)
+                q.exec(QStringLiteral("ROLLBACK"));
+            else
+                q.exec(QStringLiteral("ALTER DATABASE \"%1\" ALLOW_CONNECTIONS true").arg(m_cs.database));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("corte"));
+    }
+    bool activo() const { return m_activo; }
+
+private:
+    ConnectionString m_cs;
+    bool m_activo = false;
+};
+
+int cpu(int segundos, int periodo, const QString& dir)
+{
+    // The simulator in a process of its own, so only the station is measured.
+    QProcess sim;
+    const QString exe = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("tolvex-sim"));
+    sim.start(exe, {QStringLiteral("--tcp"), QStringLiteral("0")});
+    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
+        err() << "tolvex-soak: no se pudo iniciar " << exe << "\n";
+        return 2;
+    }
+    const QString linea = QString::fromUtf8(sim.readLine()).trimmed();
+    const QString puerto = linea.section(u' ', 1);
+    Instalacion ins;
+    ins.directorio = dir;
+    ins.tcp = QStringLiteral("127.0.0.1:") + puerto;
+    ins.id = 1;
+    if (!ins.ejecutar()) {
+        err() << "tolvex-soak: " << ins.error << "\n";
+        return 2;
+    }
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QString::number(periodo));
+    for (int i = 0; i < 6; ++i)
+        Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i), QString());
+    Programa::leeVariables();
+    Registrador reg(dir);
+    QWidget principal;
+    auto* w = new frmPeso(&principal, &reg);
+    qint64 lecturas = 0;
+    QObject::connect(w, &frmPeso::lecturaProcesada, w, [&](const LecturaPeso&) { ++lecturas; });
+    w->inicia();
+    if (!esperaHasta([&] { return lecturas > 0; }, 10000)) {
+        err() << "tolvex-soak: la estación no leyó el indicador\n";
+        return 1;
+    }
+    // Keep the indicator cycling so that the display and the chart change.
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    if (auto* run = w->findChild<QPushButton*>(QStringLiteral("Cmd_Run")))
+        run->click();
+    const double c0 = cpuSegundos();
+    QElapsedTimer t;
+    t.start();
+    const qint64 l0 = lecturas;
+    esperaHasta([&] { return t.elapsed() >= segundos * 1000; }, segundos * 1000 + 1000);
+    const double c1 = cpuSegundos();
+    const double pared = double(t.elapsed()) / 1000.0;
+    QTextStream(stdout) << QStringLiteral("cpu %1% polls %2 seconds %3 period_ms %4\n")
+                               .arg((c1 - c0) / pared * 100, 0, 'f', 1)
+                               .arg(lecturas - l0)
+                               .arg(pared, 0, 'f', 1)
+                               .arg(periodo);
+    w->cierraYa();
+    sim.terminate();
+    sim.waitForFinished(3000);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tolvex-soak"));
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral("Prueba prolongada de la estación de pesaje."));
+    p.addHelpOption();
+    p.addOptions({
+        {QStringLiteral("minutes"), QStringLiteral("Duración (1)."), QStringLiteral("M"), QStringLiteral("1")},
+        {QStringLiteral("speed"), QStringLiteral("Velocidad del simulador (20)."), QStringLiteral("F"), QStringLiteral("20")},
+        {QStringLiteral("faults"), QStringLiteral("Descartes, CRC erróneos, respuestas tardías y cortes TCP.")},
+        {QStringLiteral("db-outage"), QStringLiteral("Base no disponible durante S segundos a mitad de la prueba."), QStringLiteral("S"), QStringLiteral("0")},
+        {QStringLiteral("postgres"), QStringLiteral("Base PostgreSQL en lugar de SQLite."), QStringLiteral("CONEXION")},
+        {QStringLiteral("keep"), QStringLiteral("Deja el directorio del programa en DIR."), QStringLiteral("DIR")},
+        {QStringLiteral("poll"), QStringLiteral("Período de encuesta en ms (100)."), QStringLiteral("MS"), QStringLiteral("100")},
+        {QStringLiteral("cpu"), QStringLiteral("Solo mide el uso de CPU de la estación abierta durante S segundos."), QStringLiteral("S")},
+    });
+    p.process(app);
+    bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
+    const double minutos = p.value(QStringLiteral("minutes")).toDouble(&ok1);
+    const double velocidad = p.value(QStringLiteral("speed")).toDouble(&ok2);
+    const double corte = p.value(QStringLiteral("db-outage")).toDouble(&ok3);
+    const int periodo = p.value(QStringLiteral("poll")).toInt(&ok4);
+    if (!ok1 || !ok2 || !ok3 || !ok4 || minutos <= 0 || velocidad <= 0 || velocidad > 200 || corte < 0 ||
+        periodo < 10) {
+        err() << "tolvex-soak: valores no válidos\n\n" << p.helpText();
+        return 2;
+    }
+    const bool fallas = p.isSet(QStringLiteral("faults"));
+
+    QTemporaryDir temporal;
+    QString dir = temporal.path();
+    if (p.isSet(QStringLiteral("keep"))) {
+        dir = QDir(p.value(QStringLiteral("keep"))).absolutePath();
+        if (!QDir().mkpath(dir)) {
+            err() << "tolvex-soak: no se pudo crear " << dir << "\n";
+            return 2;
+        }
+    }
+    QDir::setCurrent(dir);
+    qputenv("TOLVEX_HOME", dir.toLocal8Bit());
+    MessageBox::setScripted(true);
+    Programa::OperadorActual = QStringLiteral("SOAK");
+    Programa::NivelActual = QStringLiteral("Instalador");
+
+    if (p.isSet(QStringLiteral("cpu"))) {
+        bool ok = false;
+        const int s = p.value(QStringLiteral("cpu")).toInt(&ok);
+        if (!ok || s <= 0)
+            return 2;
+        return cpu(s, periodo, dir);
+    }
+
+    IndicadorSimulado::Parametros par;
+    par.semilla = 7;
+    SimuladorEnHilo sim(par);
+    if (!sim.ok()) {
+        err() << "tolvex-soak: el simulador no pudo escuchar\n";
+        return 2;
+    }
+    sim.indicador().setReloj(false);
+    Instalacion ins;
+    ins.directorio = dir;
+    ins.tcp = QStringLiteral("127.0.0.1:%1").arg(sim.puerto());
+    ins.id = 1;
+    ins.postgres = p.value(QStringLiteral("postgres"));
+    if (!ins.ejecutar()) {
+        err() << "tolvex-soak: " << ins.error << "\n";
+        return 2;
+    }
+    // A directory kept from an earlier run may point at another simulator.
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Host_1"), QStringLiteral("127.0.0.1"));
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Port_1"), QString::number(sim.puerto()));
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QString::number(periodo));
+    for (int i = 0; i < 6; ++i)
+        Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i), QString());
+    Programa::leeVariables();
+    if (fallas) {
+        FallosSimulados f;
+        f.descarte = 0.01;
+        f.corrupcion = 0.01;
+        f.tardia = 0.005;
+        f.tardiaMs = 450;
+        f.desconectaCada = 7;
+        sim.fallos(f);
+        // Shorter waits than an indicator needs keep a faulty soak moving.
+        frmPeso::setAjusteEnlace([](ConfigEnlace& c) {
+            c.esperaMs = 300;
+            c.silencioMs = 60;
+        });
+    }
+    const qint64 ticketInicial = [] {
+        const QString t = Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false, true);
+        return t.toLongLong();
+    }();
+
+    auto registrador = std::make_unique<Registrador>(dir);
+    registrador->setPausaMs(1000);
+    QWidget principal;
+    QPointer<frmPeso> w = new frmPeso(&principal, registrador.get());
+    LecturaPeso ultima;
+    qint64 lecturas = 0;
+    qint64 fallidas = 0;
+    QObject::connect(w, &frmPeso::lecturaProcesada, w, [&](const LecturaPeso& l) {
+        if (l.valida()) {
+            ultima = l;
+            ++lecturas;
+        } else {
+            ++fallidas;
+        }
+    });
+    qint64 fallosRegistro = 0;
+    QObject::connect(registrador.get(), &Registrador::fallo, &app,
+                     [&](const QString&, const QString&) { ++fallosRegistro; });
+    w->inicia();
+    if (!esperaHasta([&] { return lecturas > 0; }, 20000) || !w) {
+        err() << "tolvex-soak: la estación no leyó el indicador\n";
+        return 1;
+    }
+
+    IndicadorSimulado& ind = sim.indicador();
+    const double escala = 1.0; // decimals 0
+    const double total0 = ind.valor32(Indicador::kUlTotal) / escala;
+    const qint64 lotes0 = ind.lotes();
+    ind.comando('V');
+
+    // Latency: from the moment a new accumulator can be recorded (the
+    // process is back in stand-by or loading) to its committed row.
+    QHash<qint64, qint64> visible; // accumulator -> ns
+    QVector<double> latencias;
+    QElapsedTimer reloj;
+    reloj.start();
+    QObject::connect(registrador.get(), &Registrador::escrito, &app, [&](const Pendiente& e) {
+        if (e.tipo != Pendiente::Lote)
+            return;
+        const auto it = visible.find(qint64(std::llround(e.total)));
+        if (it != visible.end())
+            latencias.append(double(reloj.nsecsElapsed() - it.value()) / 1e6);
+    });
+
+    const qint64 duracionMs = qint64(minutos * 60000);
+    const qint64 corteDesde = corte > 0 ? (duracionMs - qint64(corte * 1000)) / 2 : -1;
+    Corte bd(Programa::DataCSReporte);
+    bool cortado = false;
+    bool esperando = false;
+    qint64 vistos = lotes0;
+    qint64 lecturasGate = 0;
+    qint64 ultimoPaso = reloj.elapsed();
+    bool terminando = false;
+
+    QTimer paso;
+    paso.setInterval(5);
+    QObject::connect(&paso, &QTimer::timeout, &app, [&] {
+        const qint64 ahora = reloj.elapsed();
+        if (corteDesde >= 0 && !cortado && ahora >= corteDesde) {
+            QString e;
+            if (!bd.inicio(&e))
+                err() << "tolvex-soak: no se pudo cortar la base: " << e << "\n";
+            cortado = true;
+        }
+        if (bd.activo() && ahora >= corteDesde + qint64(corte * 1000))
+            bd.fin();
+        double dt = double(ahora - ultimoPaso) / 1000.0 * velocidad;
+        ultimoPaso = ahora;
+        if (esperando) {
+            const int modo = ultima.Modo;
+            if (lecturas > lecturasGate && (modo == 0 || modo == 1) &&
+                std::llround(ultima.UlTotal) == qint64(ind.valor32(Indicador::kUlTotal)))
+                esperando = false;
+            else
+                return;
+        }
+        if (terminando && !ind.enMarcha())
+            return;
+        dt = std::min(dt, 0.5);
+        ind.avanza(std::round(dt * 100) / 100);
+        const int estado = ind.estado();
+        if (ind.lotes() > vistos && (estado == 0 || estado == 1)) {
+            vistos = ind.lotes();
+            esperando = true;
+            lecturasGate = lecturas;
+            visible.insert(qint64(ind.valor32(Indicador::kUlTotal)), reloj.nsecsElapsed());
+        }
+    });
+    paso.start();
+
+    esperaHasta([&] { return reloj.elapsed() >= duracionMs || !w; }, int(duracionMs + 5000));
+    // Stop at the end of the cycle in progress and let the station see it.
+    terminando = true;
+    ind.comando('V');
+    const bool quieto = esperaHasta([&] { return !ind.enMarcha() && !esperando; }, 120000);
+    paso.stop();
+    bd.fin();
+    const qint64 totalFinal = ind.valor32(Indicador::kUlTotal);
+    esperaHasta([&] { return std::llround(ultima.UlTotal) == totalFinal && lecturas > lecturasGate; }, 60000);
+    const bool escrito = esperaHasta(
+        [&] {
+            registrador->reintenta();
+            return registrador->pendientes() == 0 && !registrador->ocupado();
+        },
+        120000);
+    const qint64 fusionados = w ? w->lotesFusionados() : -1;
+    if (w)
+        w->cierraYa();
+    esperaHasta([&] { return registrador->pendientes() == 0 && !registrador->ocupado(); }, 60000);
+    const int pendientes = registrador->pendientes();
+    registrador.reset();
+
+    const qint64 B = ind.lotes() - lotes0;
+    QVector<qint64> tickets;
+    QSet<qint64> totales;
+    qint64 duplicados = 0;
+    double sumaPeso = 0;
+    {
+        CDatos db;
+        if (!db.AbrirBase(Programa::DataCSReporte) ||
+            !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET >= %2 ORDER BY TICKET")
+                                 .arg(Programa::DataTbReporte)
+                                 .arg(ticketInicial))) {
+            err() << "tolvex-soak: " << db.ultimoError() << "\n";
+            return 1;
+        }
+        for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro()) {
+            tickets.append(db.Campo(QStringLiteral("TICKET")).toLongLong());
+            const qint64 total = std::llround(db.Campo(QStringLiteral("TOTAL")).toDouble());
+            if (totales.contains(total))
+                ++duplicados;
+            totales.insert(total);
+            sumaPeso += db.Campo(QStringLiteral("PESO")).toDouble();
+        }
+    }
+    const qint64 R = tickets.size();
+    const qint64 perdidos = std::max<qint64>(0, B - (R - duplicados));
+    bool consecutivos = true;
+    for (qsizetype i = 0; i < tickets.size(); ++i)
+        consecutivos = consecutivos && tickets[i] == ticketInicial + i;
+    const double subida = double(totalFinal) - total0;
+    const bool sumaOk = std::fabs(sumaPeso - subida) < 1e-6;
+
+    QTextStream(stdout) << QStringLiteral("batches %1 rows %2 lost %3 duplicates %4\n")
+                               .arg(B)
+                               .arg(R)
+                               .arg(perdidos)
+                               .arg(duplicados);
+    err() << QStringLiteral("polls %1 failed %2 merged %3 db_failures %4 pending %5 tickets_consecutive %6 "
+                            "peso_sum %7 accumulator_rise %8 stopped %9 flushed %10\n")
+                 .arg(lecturas)
+                 .arg(fallidas)
+                 .arg(fusionados)
+                 .arg(fallosRegistro)
+                 .arg(pendientes)
+                 .arg(consecutivos ? QStringLiteral("yes") : QStringLiteral("no"))
+                 .arg(sumaPeso, 0, 'f', 0)
+                 .arg(subida, 0, 'f', 0)
+                 .arg(quieto ? QStringLiteral("yes") : QStringLiteral("no"))
+                 .arg(escrito ? QStringLiteral("yes") : QStringLiteral("no"));
+    err() << QStringLiteral("latency_ms median %1 p99 %2 n %3\n")
+                 .arg(percentil(latencias, 0.5), 0, 'f', 1)
+                 .arg(percentil(latencias, 0.99), 0, 'f', 1)
+                 .arg(latencias.size());
+    if (p.isSet(QStringLiteral("keep")))
+        err() << "tolvex-soak: directorio " << dir << "\n";
+    err().flush();
+    const bool bien = B > 0 && R == B && perdidos == 0 && duplicados == 0 && consecutivos && sumaOk &&
+                      fusionados == 0 && pendientes == 0;
+    return bien ? 0 : 1;
+}
