@@ -96,7 +96,11 @@ void Tendencia::agrega(double peso, double caudal)
 void Tendencia::sinDatos()
 {
     if (!m_muestras.isEmpty() && m_muestras.last().valida) {
-        m_muestras.append({double(m_reloj.elapsed()) / 1000.0, 0, 0, false});
+        // The last values up to now, then a drop to zero marks the gap.
+        const double t = double(m_reloj.elapsed()) / 1000.0;
+        const Muestra u = m_muestras.last();
+        m_muestras.append({t, u.peso, u.caudal, true});
+        m_muestras.append({t, 0, 0, false});
         m_cambios = true;
     }
 }
@@ -106,6 +110,13 @@ void Tendencia::limpia()
     m_muestras.clear();
     m_cambios = true;
     redibuja();
+}
+
+void Tendencia::setSegundos(int segundos)
+{
+    m_segundos = std::max(1, segundos);
+    m_ejeX->setRange(-m_segundos, 0);
+    m_cambios = true;
 }
 
 int Tendencia::puntos() const

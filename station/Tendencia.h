@@ -22,6 +22,8 @@ public:
     void sinDatos();
     void limpia();
     int puntos() const;
+    // Width of the window in seconds.
+    void setSegundos(int segundos);
 
 private:
     void redibuja();

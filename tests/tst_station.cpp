@@ -7,6 +7,7 @@
 
 #include "Diario.h"
 #include "FrmDatos.h"
+#include "Tendencia.h"
 #include "Tolva.h"
 #include "tst_station_comun.h"
 
@@ -26,6 +27,7 @@ private Q_SLOTS:
     void cierreConIndicadorMudo();
     void datosAuxiliares();
     void puertoQueNoAbreDespuesDeLeer();
+    void capturas();
 };
 
 namespace {
@@ -618,6 +620,50 @@ void TestStation::puertoQueNoAbreDespuesDeLeer()
     QCOMPARE(MessageBox::ultimoTexto(),
              QStringLiteral("Error de validacion Nº 422.\nLa referencia de datos es incorrecta."));
     QCOMPARE(b.archivo(QStringLiteral("Datos.log")).count(QStringLiteral("Nuevo Error")), 2);
+}
+
+void TestStation::capturas()
+{
+    // Screenshots for the documentation: TOLVEX_CAPTURAS=DIR.
+    const QString destino = qEnvironmentVariable("TOLVEX_CAPTURAS");
+    if (destino.isEmpty())
+        QSKIP("TOLVEX_CAPTURAS no está definida");
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    b.ind().setValor32(Indicador::kUlTotal, 12500);
+    b.ind().programa(20000, 900, 1000);
+    QPointer<frmPeso> w = b.abre({QStringLiteral("Cliente")});
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    w->resize(1360, 820);
+    auto foto = [&](const char* nombre) {
+        QVERIFY(b.esperaLecturas(3));
+        QTest::qWait(600); // the chart redraws twice a second
+        QVERIFY(w->grab().save(QDir(destino).absoluteFilePath(QLatin1String(nombre))));
+    };
+    // Two cycles for the trend, at three times real speed.
+    w->findChild<Tendencia*>()->setSegundos(10);
+    b.ind().comando('V');
+    for (int i = 0; i < 100; ++i) {
+        b.ind().avanza(0.3);
+        QTest::qWait(100);
+    }
+    b.ind().comando('X');
+    b.ind().avanza(0.1);
+    foto("station-standby.png");
+    b.ind().comando('V');
+    b.ind().avanza(5.5);
+    foto("station-loading.png");
+    b.ind().comando('X');
+    b.ind().setRegistro(Indicador::kCError, 3);
+    foto("station-error.png");
+    b.ind().setRegistro(Indicador::kCError, 0);
+    FallosSimulados mudo;
+    mudo.mudo = true;
+    b.sim().fallos(mudo);
+    QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kFalla, 15000);
+    QTest::qWait(600);
+    QVERIFY(w->grab().save(QDir(destino).absoluteFilePath(QStringLiteral("station-link-down.png"))));
+    b.sim().fallos({});
 }
 
 QTEST_MAIN(TestStation)
