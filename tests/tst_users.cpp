@@ -199,6 +199,8 @@ void TstUsers::login()
         QCOMPARE(Programa::TipoAcceso, 0);
         QCOMPARE(textosMostrados(), QStringList{frmLogin1::kIncorrecta});
         QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("Inicio de sesión"));
+        QCOMPARE(MessageBox::mostrados().first().icono, MessageBox::Ninguno);
+        QCOMPARE(MessageBox::mostrados().first().botones, QMessageBox::StandardButtons(QMessageBox::Ok));
     }
     // Nothing was changed by the attempt.
     QCOMPARE(operarios().size(), 4);

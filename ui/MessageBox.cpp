@@ -12,6 +12,8 @@ QList<MessageBox::Mostrado> g_shown;
 QMessageBox::Icon qtIcon(MessageBox::Icono icono)
 {
     switch (icono) {
+    case MessageBox::Ninguno:
+        return QMessageBox::NoIcon;
     case MessageBox::Informacion:
         return QMessageBox::Information;
     case MessageBox::Pregunta:

@@ -14,6 +14,7 @@ class MessageBox
 public:
     enum Icono
     {
+        Ninguno,
         Informacion,
         Pregunta,
         Exclamacion,

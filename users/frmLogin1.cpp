@@ -115,7 +115,7 @@ void frmLogin1::aceptar()
     const bool esP1 = !tecleada.isEmpty() && tecleada == p1;
     const bool esP2 = !tecleada.isEmpty() && tecleada == p2;
     if (!esP1 && !esP2) {
-        MessageBox::mostrar(this, MessageBox::Informacion, QStringLiteral("Inicio de sesión"),
+        MessageBox::mostrar(this, MessageBox::Ninguno, QStringLiteral("Inicio de sesión"),
                             kIncorrecta);
         txtPassword->setFocus();
         txtPassword->selectAll();
