@@ -1,6 +1,7 @@
 #include "Schema.h"
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include "CDatos.h"
 
@@ -38,6 +39,33 @@ Types typesFor(ConnectionString::Engine e)
 }
 
 } // namespace
+
+void aseguraIndicesReporte(const QSqlDatabase& db, const QString& tabla)
+{
+    const bool sqlite = db.driverName() == QStringLiteral("QSQLITE");
+    // SQLite keeps the ticket (the row id) in every index already.
+    const QString tail = sqlite ? QString() : QStringLiteral(", TICKET");
+    const QList<QPair<QString, QString>> indexes = {
+        {QStringLiteral("FECHA"), QStringLiteral("FECHA, HORA")},
+        {QStringLiteral("AUX1"), QStringLiteral("AUX1")},
+        {QStringLiteral("AUX2"), QStringLiteral("AUX2")},
+        {QStringLiteral("AUX3"), QStringLiteral("AUX3")},
+        {QStringLiteral("AUX4"), QStringLiteral("AUX4")},
+        {QStringLiteral("AUX5"), QStringLiteral("AUX5")},
+        {QStringLiteral("AUX6"), QStringLiteral("AUX6")},
+        {QStringLiteral("OPCION1"), QStringLiteral("OPCION1")},
+        {QStringLiteral("OPERADOR"), QStringLiteral("OPERADOR")},
+        {QStringLiteral("TOTAL"), QStringLiteral("TOTAL")},
+        {QStringLiteral("PESO"), QStringLiteral("PESO")},
+        {QStringLiteral("BACH"), QStringLiteral("BACH")},
+        {QStringLiteral("PRESET"), QStringLiteral("PRESET")},
+    };
+    for (const auto& [name, columns] : indexes) {
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS IX_%1_%2 ON %1 (%3%4)")
+                   .arg(tabla, name, columns, tail));
+    }
+}
 
 bool existeTabla(CDatos& db, const QString& tabla)
 {
@@ -77,12 +105,6 @@ bool crear(CDatos& db, const QString& reporte, const QString& operarios, const Q
               "RESULTADO %5)")
               .arg(kTablaComandos, t.serialKey, t.date, t.time, t.varchar(255))}},
     };
-    QStringList indexes;
-    for (const QString& f :
-         {QStringLiteral("FECHA"), QStringLiteral("AUX1"), QStringLiteral("AUX2"),
-          QStringLiteral("AUX3"), QStringLiteral("AUX4"), QStringLiteral("AUX5"),
-          QStringLiteral("AUX6"), QStringLiteral("OPCION1"), QStringLiteral("OPERADOR")})
-        indexes.append(QStringLiteral("CREATE INDEX IX_%1_%2 ON %1 (%2)").arg(reporte, f));
     const QString comandosIndex =
         QStringLiteral("CREATE INDEX IX_%1_FECHA ON %1 (FECHA, HORA)").arg(kTablaComandos);
 
@@ -95,8 +117,6 @@ bool crear(CDatos& db, const QString& reporte, const QString& operarios, const Q
             return false;
         }
         QStringList statements = table.statements;
-        if (table.name == reporte)
-            statements += indexes;
         if (table.name == kTablaComandos)
             statements += comandosIndex;
         bool ok = true;
@@ -116,6 +136,7 @@ bool crear(CDatos& db, const QString& reporte, const QString& operarios, const Q
         if (creadas)
             creadas->append(table.name);
     }
+    aseguraIndicesReporte(db.base(), reporte);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 
@@ -20,5 +21,12 @@ bool crear(CDatos& db, const QString& reporte, const QString& operarios, const Q
            QStringList* creadas, QString* error);
 
 bool existeTabla(CDatos& db, const QString& tabla);
+
+// Indexes of the reports table on what the reports screen sorts and filters
+// by, created when missing. On PostgreSQL each ends with TICKET, the last
+// sort key, so a sort over many equal values needs no full read. Failures
+// (a user without the right to create them) are not errors: the screens
+// still work, only slower.
+void aseguraIndicesReporte(const QSqlDatabase& db, const QString& tabla);
 
 } // namespace Schema

@@ -21,7 +21,7 @@
 
 #include "Config.h"
 #include "Exportacion.h"
-#include "IndicesReporte.h"
+#include "Schema.h"
 #include "Listado.h"
 #include "MessageBox.h"
 #include "ModeloReporte.h"
@@ -258,7 +258,7 @@ bool frmPLANILLA::carga()
     m_tabla = Programa::DataTbReporte;
     bool ok = !m_tabla.isEmpty() && m_datos.AbrirBase(Programa::DataCSReporte);
     if (ok)
-        IndicesReporte::asegura(m_datos.base(), m_tabla);
+        Schema::aseguraIndicesReporte(m_datos.base(), m_tabla);
     QString error;
     ok = ok && m_modelo->selecciona(m_datos.base(), m_datos.motor(), m_tabla, m_sel.filtro, m_sel.ordenCompleto(),
                                     m_sel.ordenCompleto(true), &error);

@@ -19,7 +19,6 @@
 #include "ConnectionString.h"
 #include "Exportacion.h"
 #include "Filtro.h"
-#include "IndicesReporte.h"
 #include "MessageBox.h"
 #include "ModeloReporte.h"
 #include "Programa.h"
@@ -121,7 +120,7 @@ bool llena(const Motor& m, qint64 filas)
         std::fprintf(stderr, "%s\n", qPrintable(q.lastError().text()));
         return false;
     }
-    IndicesReporte::asegura(db.base(), m.tabla);
+    Schema::aseguraIndicesReporte(db.base(), m.tabla);
     q.exec(sqlite ? QStringLiteral("ANALYZE") : QStringLiteral("ANALYZE ") + m.tabla);
     return true;
 }
