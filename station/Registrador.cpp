@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 #include <QSaveFile>
 #include <QThread>
+#include <QTimer>
 #include <cmath>
 
 #include "CDatos.h"
@@ -463,11 +464,15 @@ Registrador::Registrador(const QString& directorio, QObject* parent)
     connect(m_trabajador, &TrabajadorRegistro::terminada, this, [this](bool ok) {
         m_ocupado = false;
         m_fallaReciente = !ok;
-        if (!ok)
-            m_ultimoFallo.start();
         Q_EMIT estado(pendientes());
-        if (ok)
+        if (ok) {
             reintenta(); // entries added during the round
+            return;
+        }
+        // Retried on its own as well, so that rows left when the station
+        // closed are written while the program runs.
+        m_ultimoFallo.start();
+        QTimer::singleShot(m_pausaMs, this, &Registrador::reintenta);
     });
     m_hilo->start();
 }
