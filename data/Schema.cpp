@@ -65,6 +65,17 @@ void aseguraIndicesReporte(const QSqlDatabase& db, const QString& tabla)
         q.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS IX_%1_%2 ON %1 (%3%4)")
                    .arg(tabla, name, columns, tail));
     }
+    if (sqlite)
+        return;
+    // Text filters are case-insensitive patterns (ILIKE), which a B-tree
+    // cannot serve; trigram indexes can, where the server offers them.
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm")))
+        return;
+    for (int i = 1; i <= 6; ++i)
+        q.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS IXT_%1_AUX%2 ON %1 USING gin (AUX%2 gin_trgm_ops)")
+                   .arg(tabla)
+                   .arg(i));
 }
 
 bool existeTabla(CDatos& db, const QString& tabla)

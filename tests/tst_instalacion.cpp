@@ -230,6 +230,14 @@ void TstInstalacion::sharedPostgresDatabase()
     QVERIFY2(ra.code == 0, qPrintable(ra.err));
     QVERIFY(ra.out.contains(QStringLiteral("creado: tabla Reporte")));
     QVERIFY(!QFile::exists(a.path() + QStringLiteral("/data.db")));
+    {
+        // Text filters on the shared database have trigram indexes to use.
+        CDatos db;
+        QVERIFY(db.AbrirBase(conexionPostgres()));
+        QVERIFY(db.AbreRegistro(QStringLiteral(
+            "SELECT indexname FROM pg_indexes WHERE tablename = 'reporte' AND indexdef LIKE '%gin_trgm_ops%'")));
+        QCOMPARE(db.Cant_Registros(), 6L);
+    }
     // A second workstation finds the tables already there.
     const Resultado rb = corre(binario(QStringLiteral("tolvex-setup")),
                                {b.path(), QStringLiteral("--postgres"), conexionPostgres()});
