@@ -58,8 +58,9 @@ QByteArray sheetXml()
         rows += cell(QChar(u'A' + i) + QStringLiteral("7"), headings.at(i), kEstiloTitulo);
     rows += QStringLiteral("</row>");
     const QString xml = QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
-<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><cols><col min="1" max="3" width="12" customWidth="1"/><col min="4" max="9" width="18" customWidth="1"/><col min="10" max="10" width="14" customWidth="1"/></cols><sheetData>)") +
-                        rows + QStringLiteral("</sheetData></worksheet>");
+<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetPr><pageSetUpPr fitToPage="1"/></sheetPr><cols><col min="1" max="3" width="12" customWidth="1"/><col min="4" max="9" width="18" customWidth="1"/><col min="10" max="10" width="14" customWidth="1"/></cols><sheetData>)") +
+                        rows +
+                        QStringLiteral(R"(</sheetData><pageMargins left="0.5" right="0.5" top="0.75" bottom="0.75" header="0.3" footer="0.3"/><pageSetup orientation="landscape" fitToWidth="1" fitToHeight="0"/></worksheet>)");
     return xml.toUtf8();
 }
 
