@@ -211,6 +211,7 @@ void frmMain::carga()
     ocultaPorNivel();
     m_panel->setText(QStringLiteral("Nivel: ") + Programa::NivelActual + QStringLiteral(" (") +
                      Programa::OperadorActual + QStringLiteral(")"));
+    Estacion::iniciaRegistro();
 }
 
 void frmMain::ocultaPorNivel()

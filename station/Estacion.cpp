@@ -1,7 +1,11 @@
 #include "Estacion.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QPointer>
 
+#include "Diario.h"
 #include "Programa.h"
 #include "Registrador.h"
 #include "frmPeso.h"
@@ -27,6 +31,32 @@ void abrir(QWidget* ventanaPrincipal)
         g_registrador = new Registrador(Programa::directorio());
     g_ventana = new frmPeso(ventanaPrincipal, g_registrador);
     g_ventana->inicia();
+}
+
+void iniciaRegistro()
+{
+    if (g_registrador ||
+        !QFile::exists(QDir(Programa::directorio()).absoluteFilePath(Registrador::kArchivo)))
+        return;
+    g_registrador = new Registrador(Programa::directorio());
+    // Failures go to the error log; once the station is open, it logs them.
+    QObject::connect(g_registrador, &Registrador::fallo, g_registrador,
+                     [](const QString& d, const QString& e) {
+                         if (g_ventana)
+                             return;
+                         Diario::agrega(Diario::kLog,
+                                        Diario::registroError(
+                                            frmPeso::estado().NroError,
+                                            d + u' ' + QString(e).replace(u'\n', u' ').simplified(),
+                                            QStringLiteral("Rutina: saveReporte (Formulario frmPeso)"),
+                                            QDateTime::currentDateTime()));
+                     });
+    g_registrador->reintenta();
+}
+
+int pendientes()
+{
+    return g_registrador ? g_registrador->pendientes() : 0;
 }
 
 void cerrar()

@@ -10,6 +10,14 @@ namespace Estacion {
 // brings it to the front.
 void abrir(QWidget* ventanaPrincipal);
 
+// Starts the record writer at program start when rows were left pending by
+// an earlier run (stopped or failed before writing them), so that they are
+// written at once and not only when the station is next opened.
+void iniciaRegistro();
+
+// Rows and markings not yet written (0 when the writer has not started).
+int pendientes();
+
 // Closes the station and its link (the main window is closing).
 void cerrar();
 
