@@ -10,7 +10,15 @@
 // faulty poll takes (the station still counts such merges, and they fail
 // the run). B counts the batches completed after the station's first poll
 // (the accumulator found at opening gives no row by design).
+//
+// --puesto NAME makes it one workstation among several on a shared database:
+// NAME is typed as the first auxiliary datum, so its rows carry AUX1 = NAME
+// and the checks take only those rows (tickets are then shared, so they are
+// increasing but not consecutive). --lotes prints "lote TOTAL" on stdout
+// once each batch is safely queued, for a driver that kills this process.
 #include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
@@ -35,6 +43,7 @@
 #include "Programa.h"
 #include "Registrador.h"
 #include "SimuladorEnHilo.h"
+#include "SqlDialect.h"
 #include "frmPeso.h"
 
 namespace {
@@ -215,14 +224,19 @@ int main(int argc, char** argv)
         {QStringLiteral("keep"), QStringLiteral("Deja el directorio del programa en DIR."), QStringLiteral("DIR")},
         {QStringLiteral("poll"), QStringLiteral("Período de encuesta en ms (100)."), QStringLiteral("MS"), QStringLiteral("100")},
         {QStringLiteral("cpu"), QStringLiteral("Solo mide el uso de CPU de la estación abierta durante S segundos."), QStringLiteral("S")},
+        {QStringLiteral("puesto"), QStringLiteral("Una estación entre varias sobre la misma base; NOMBRE va en AUX1."), QStringLiteral("NOMBRE")},
+        {QStringLiteral("seed"), QStringLiteral("Semilla del simulador (7)."), QStringLiteral("N"), QStringLiteral("7")},
+        {QStringLiteral("lotes"), QStringLiteral("Escribe \"lote TOTAL\" por cada lote encolado.")},
     });
     p.process(app);
-    bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
+    bool ok1 = false, ok2 = false, ok3 = false, ok4 = false, ok5 = false;
     const double minutos = p.value(QStringLiteral("minutes")).toDouble(&ok1);
     const double velocidad = p.value(QStringLiteral("speed")).toDouble(&ok2);
     const double corte = p.value(QStringLiteral("db-outage")).toDouble(&ok3);
     const int periodo = p.value(QStringLiteral("poll")).toInt(&ok4);
-    if (!ok1 || !ok2 || !ok3 || !ok4 || minutos <= 0 || velocidad <= 0 || velocidad > 200 || corte < 0 ||
+    const quint32 semilla = p.value(QStringLiteral("seed")).toUInt(&ok5);
+    const QString puesto = p.value(QStringLiteral("puesto")).trimmed();
+    if (!ok1 || !ok2 || !ok3 || !ok4 || !ok5 || (p.isSet(QStringLiteral("puesto")) && puesto.isEmpty()) || minutos <= 0 || velocidad <= 0 || velocidad > 200 || corte < 0 ||
         periodo < 10) {
         err() << "tolvex-soak: valores no válidos\n\n" << p.helpText();
         return 2;
@@ -253,7 +267,7 @@ int main(int argc, char** argv)
     }
 
     IndicadorSimulado::Parametros par;
-    par.semilla = 7;
+    par.semilla = semilla;
     SimuladorEnHilo sim(par);
     if (!sim.ok()) {
         err() << "tolvex-soak: el simulador no pudo escuchar\n";
@@ -276,6 +290,8 @@ int main(int argc, char** argv)
     Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QString::number(periodo));
     for (int i = 0; i < 6; ++i)
         Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i), QString());
+    if (!puesto.isEmpty())
+        Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Puesto:"));
     Programa::leeVariables();
     if (fallas) {
         FallosSimulados f;
@@ -311,6 +327,29 @@ int main(int argc, char** argv)
             ++fallidas;
         }
     });
+    if (p.isSet(QStringLiteral("lotes"))) {
+        QObject::connect(w, &frmPeso::loteRegistrado, w, [](double total, double) {
+            QTextStream o(stdout);
+            o << "lote " << QString::number(total, 'f', 0) << '\n';
+            o.flush();
+        });
+    }
+    if (!puesto.isEmpty()) {
+        // Types the workstation's name into the auxiliary data dialog.
+        auto* datos = new QTimer(&app);
+        datos->setInterval(10);
+        QObject::connect(datos, &QTimer::timeout, datos, [datos, puesto] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!d || d->objectName() != u"FrmDatos")
+                return;
+            if (auto* e = d->findChild<QLineEdit*>(QStringLiteral("Txt_Dato_0")))
+                e->setText(puesto);
+            if (auto* ok = d->findChild<QPushButton*>(QStringLiteral("CmdOkDato")))
+                ok->click();
+            datos->deleteLater();
+        });
+        datos->start();
+    }
     qint64 fallosRegistro = 0;
     QObject::connect(registrador.get(), &Registrador::fallo, &app,
                      [&](const QString&, const QString&) { ++fallosRegistro; });
@@ -416,9 +455,12 @@ int main(int argc, char** argv)
     {
         CDatos db;
         if (!db.AbrirBase(Programa::DataCSReporte) ||
-            !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET >= %2 ORDER BY TICKET")
+            !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET >= %2%3 ORDER BY TICKET")
                                  .arg(Programa::DataTbReporte)
-                                 .arg(ticketInicial))) {
+                                 .arg(ticketInicial)
+                                 .arg(puesto.isEmpty() ? QString()
+                                                       : QStringLiteral(" AND AUX1 = ") +
+                                                             SqlDialect::texto(puesto)))) {
             err() << "tolvex-soak: " << db.ultimoError() << "\n";
             return 1;
         }
@@ -434,8 +476,12 @@ int main(int argc, char** argv)
     const qint64 R = tickets.size();
     const qint64 perdidos = std::max<qint64>(0, B - (R - duplicados));
     bool consecutivos = true;
-    for (qsizetype i = 0; i < tickets.size(); ++i)
-        consecutivos = consecutivos && tickets[i] == ticketInicial + i;
+    for (qsizetype i = 0; i < tickets.size(); ++i) {
+        if (puesto.isEmpty())
+            consecutivos = consecutivos && tickets[i] == ticketInicial + i;
+        else
+            consecutivos = consecutivos && (i == 0 || tickets[i] > tickets[i - 1]);
+    }
     const double subida = double(totalFinal) - total0;
     const bool sumaOk = std::fabs(sumaPeso - subida) < 1e-6;
 
