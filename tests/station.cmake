@@ -8,3 +8,7 @@ tolvex_test(tst_multipuesto SOURCES tst_multipuesto.cpp
     LIBS tolvex_reports tolvex_setup_lib TIMEOUT 240)
 target_include_directories(tst_multipuesto PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 add_dependencies(tst_multipuesto tolvex-soak)
+tolvex_test(tst_fiabilidad SOURCES tst_fiabilidad.cpp
+    LIBS tolvex_app tolvex_setup_lib TIMEOUT 240)
+target_include_directories(tst_fiabilidad PRIVATE ${CMAKE_SOURCE_DIR}/tools)
+add_dependencies(tst_fiabilidad tolvex-killtest)

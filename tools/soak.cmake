@@ -9,3 +9,8 @@ if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
     set_tests_properties(tolvex_soak_corto PROPERTIES
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 240)
 endif()
+
+# tolvex-killtest: the recording station killed with SIGKILL and started again.
+add_executable(tolvex-killtest tolvex-killtest.cpp)
+target_link_libraries(tolvex-killtest PRIVATE tolvex_app tolvex_setup_lib)
+add_dependencies(tolvex-killtest tolvex-soak)
