@@ -16,6 +16,7 @@ public:
     static inline const QColor kEncendida{0, 255, 0};
     static inline const QColor kApagada{192, 192, 192};
     static inline const QColor kFalla{255, 0, 0};
+    static inline const QColor kEspera{255, 190, 0};
 
     explicit Lampara(QWidget* parent = nullptr, int diametro = 18);
     void setColor(const QColor& c);

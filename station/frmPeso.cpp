@@ -410,6 +410,7 @@ void frmPeso::inicia()
     }
     if (g_ajusteEnlace)
         g_ajusteEnlace(*config);
+    m_esperaMs = config->esperaMs;
     m_enlace.abrir(*config);
 }
 
@@ -515,8 +516,18 @@ void frmPeso::actualizaPanelRegistros()
 
 void frmPeso::tick()
 {
-    if (!m_enlace.leer(6))
-        ++m_omitidos; // the previous poll is still running
+    if (m_enlace.leer(6)) {
+        m_lecturaDesde.start();
+        return;
+    }
+    ++m_omitidos; // the previous poll is still running
+    // The indicator has missed a reply: the values on screen are no longer
+    // live, and the six reads may take half a minute to end. Say so.
+    if (!m_sinRespuesta && m_lecturaDesde.isValid() && m_lecturaDesde.elapsed() > m_esperaMs + 500) {
+        m_sinRespuesta = true;
+        Shape_Estado->setColor(Lampara::kEspera);
+        m_panel[0]->setText(kSinRespuesta);
+    }
 }
 
 QString frmPeso::textoError(int codigo)
@@ -547,6 +558,7 @@ void frmPeso::alLeer(const LecturaPeso& l)
 {
     if (!m_iniciada || m_descargada)
         return;
+    m_sinRespuesta = false;
     if (!l.valida()) {
         Shape_Estado->setColor(Lampara::kFalla);
         m_panel[0]->setText(QStringLiteral("Error de conexion"));

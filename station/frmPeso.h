@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
 #include <optional>
@@ -30,6 +31,9 @@ class frmPeso : public QMainWindow
 {
     Q_OBJECT
 public:
+    static inline const QString kSinRespuesta =
+        QStringLiteral("Sin respuesta del indicador, reintentando...");
+
     // State kept for the program's life (across openings of the window).
     struct Estado
     {
@@ -138,6 +142,10 @@ private:
     qint64 m_fusionados = 0;
     qint64 m_omitidos = 0;
     int m_intentos = 0;
+    // A poll that outlasts one reply wait is shown as such until it ends.
+    QElapsedTimer m_lecturaDesde;
+    int m_esperaMs = 2000;
+    bool m_sinRespuesta = false;
     QStringList m_aux;
     QString m_errorDiario;
     int m_pendientes = 0;

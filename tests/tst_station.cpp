@@ -516,6 +516,10 @@ void TestStation::enlaceCaidoYRecuperado()
     FallosSimulados mudo;
     mudo.mudo = true;
     b.sim().fallos(mudo);
+    // While the six reads are still being tried the screen says the values
+    // are no longer live, then gives up with the red lamp.
+    QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEspera, 15000);
+    QCOMPARE(textoDe(b, "Panel1"), frmPeso::kSinRespuesta);
     QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kFalla, 15000);
     QCOMPARE(w->ultimosIntentos(), 6);
     QCOMPARE(textoDe(b, "Panel1"), QStringLiteral("Error de conexion"));
@@ -660,6 +664,10 @@ void TestStation::capturas()
     FallosSimulados mudo;
     mudo.mudo = true;
     b.sim().fallos(mudo);
+    // While the six reads are still being tried the screen says the values
+    // are no longer live, then gives up with the red lamp.
+    QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEspera, 15000);
+    QCOMPARE(textoDe(b, "Panel1"), frmPeso::kSinRespuesta);
     QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kFalla, 15000);
     QTest::qWait(600);
     QVERIFY(w->grab().save(QDir(destino).absoluteFilePath(QStringLiteral("station-link-down.png"))));
