@@ -68,7 +68,6 @@ frmComandos::frmComandos(const QString& conexion, QWidget* parent) : QDialog(par
     m_tabla->setModel(m_modelo);
     m_tabla->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_tabla->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_tabla->horizontalHeader()->setStretchLastSection(true);
     layout->addWidget(m_tabla, 1);
     connect(buscar, &QPushButton::clicked, this, [this] { consulta(m_desde->date(), m_hasta->date()); });
     resize(900, 480);
@@ -120,5 +119,9 @@ bool frmComandos::consulta(const QDate& desde, const QDate& hasta)
                                  QStringLiteral("Comando"), QStringLiteral("Valores"), QStringLiteral("Resultado")};
     for (int i = 0; i < titulos.size(); ++i)
         m_modelo->setHeaderData(i, Qt::Horizontal, titulos.at(i));
+    // The values of a programming are the longest text: that column takes
+    // the room left.
+    m_tabla->resizeColumnsToContents();
+    m_tabla->horizontalHeader()->setSectionResizeMode(4, QHeaderView::Stretch);
     return true;
 }

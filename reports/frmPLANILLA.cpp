@@ -475,12 +475,19 @@ void frmPLANILLA::exportar()
     if (!guardaInfo())
         return;
     m_barra->setValue(0);
+    // The progress panel makes room for itself; the window gets its size back.
+    const QSize antes = size();
+    auto ocultaCuadro = [this, antes] {
+        m_cuadro->hide();
+        if (!isMaximized() && !isFullScreen())
+            resize(antes);
+    };
     m_cuadro->show();
-    const QString filtro = QStringLiteral("Archivos Excel |*.xlsx");
+    const QString filtro = QStringLiteral("Archivos Excel (*.xlsx)");
     QString archivo = g_eligeArchivo ? g_eligeArchivo(this, carpetaInicial(), filtro)
                                      : eligeArchivoPorDefecto(this, carpetaInicial(), filtro);
     if (archivo.isEmpty()) {
-        m_cuadro->hide();
+        ocultaCuadro();
         return;
     }
     if (QFileInfo(archivo).suffix().isEmpty())
@@ -500,7 +507,7 @@ void frmPLANILLA::exportar()
                                              return true;
                                          });
     QApplication::restoreOverrideCursor();
-    m_cuadro->hide();
+    ocultaCuadro();
     if (!r.ok)
         MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("ERROR"),
                             QStringLiteral("No se pudo exportar los datos a formato Excel."));

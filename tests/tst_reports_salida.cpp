@@ -141,7 +141,7 @@ void TstReportsSalida::exporta()
     QCOMPARE(q.texto, QStringLiteral("¿Desea exportar los datos a formato Excel?"));
     QCOMPARE(q.titulo, QStringLiteral("ATENCION"));
     QCOMPARE(q.icono, MessageBox::Informacion);
-    QCOMPARE(filtro, QStringLiteral("Archivos Excel |*.xlsx"));
+    QCOMPARE(filtro, QStringLiteral("Archivos Excel (*.xlsx)"));
     QVERIFY(cuadroVisible);
     QVERIFY(QFileInfo(carpeta).isDir());
     QVERIFY(!b.findChild<QWidget*>(QStringLiteral("CUADRO"))->isVisibleTo(&b));
