@@ -47,7 +47,7 @@ Tendencia::Tendencia(QWidget* parent, int segundos) : QWidget(parent), m_segundo
 
     m_ejeX = new QValueAxis;
     m_ejeX->setRange(-m_segundos, 0);
-    m_ejeX->setTickCount(7);
+    m_ejeX->setTickCount(4);
     m_ejeX->setLabelFormat(QStringLiteral("%d s"));
     m_ejePeso = new QValueAxis;
     m_ejePeso->setRange(0, 1);
