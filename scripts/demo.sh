@@ -31,6 +31,7 @@ fi
 
 if [ -f "$DIR/Tolvex.inf" ]; then
     echo "Primer inicio: Tolvex pedirá definir las contraseñas maestras de Operario y Supervisor."
-    echo "Luego ingrese sin elegir operario con la contraseña de Supervisor."
+    echo "Luego ingrese sin elegir operario con la contraseña de Supervisor; el Reset general"
+    echo "de la estación pide un operario de nivel Superior o Instalador (menú Operarios)."
 fi
 "$DIR/tolvex"
