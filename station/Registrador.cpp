@@ -471,8 +471,10 @@ Registrador::Registrador(const QString& directorio, QObject* parent)
         }
         // Retried on its own as well, so that rows left when the station
         // closed are written while the program runs.
+        // A precise timer: a coarse one may fire before the pause has
+        // elapsed, and reintenta() would then drop the round for good.
         m_ultimoFallo.start();
-        QTimer::singleShot(m_pausaMs, this, &Registrador::reintenta);
+        QTimer::singleShot(m_pausaMs, Qt::PreciseTimer, this, &Registrador::reintenta);
     });
     m_hilo->start();
 }
