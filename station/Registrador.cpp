@@ -1,6 +1,7 @@
 #include "Registrador.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -79,12 +80,23 @@ bool Pendiente::deJson(const QByteArray& linea, Pendiente* p)
 
 // ----------------------------------------------------------- ColaPendientes
 
-ColaPendientes::ColaPendientes(const QString& archivo) : m_archivo(archivo) {}
+ColaPendientes::ColaPendientes(const QString& archivo)
+    : m_archivo(archivo), m_archivoUltimo(QFileInfo(archivo).dir().absoluteFilePath(kArchivoUltimo))
+{
+}
 
 bool ColaPendientes::carga(QString* error)
 {
     QMutexLocker lock(&m_mutex);
     m_cola.clear();
+    m_ultimo = -1;
+    QFile u(m_archivoUltimo);
+    if (u.open(QIODevice::ReadOnly)) {
+        bool ok = false;
+        const qint64 t = u.readAll().trimmed().toLongLong(&ok);
+        if (ok && t >= 0)
+            m_ultimo = t;
+    }
     QFile f(m_archivo);
     if (!f.exists())
         return true;
@@ -174,6 +186,27 @@ bool ColaPendientes::quita(quint64 id, QString* error)
                                 [id](const Pendiente& e) { return e.id == id; }),
                  m_cola.end());
     return guarda(error);
+}
+
+qint64 ColaPendientes::ultimo() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_ultimo;
+}
+
+bool ColaPendientes::fijaUltimo(qint64 ticket, QString* error)
+{
+    QMutexLocker lock(&m_mutex);
+    if (ticket == m_ultimo)
+        return true;
+    QSaveFile f(m_archivoUltimo);
+    if (!f.open(QIODevice::WriteOnly) || f.write(QByteArray::number(ticket) + "\r\n") < 0 || !f.commit()) {
+        if (error)
+            *error = QStringLiteral("No se pudo escribir %1: %2").arg(m_archivoUltimo, f.errorString());
+        return false;
+    }
+    m_ultimo = ticket;
+    return true;
 }
 
 int ColaPendientes::cantidad() const
@@ -269,9 +302,14 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error)
     if (p.ticket > 0) {
         if (!db.AbreRegistro(seleccion(tabla, p.ticket)))
             return falla({});
-        if (yaEscrito(db, p))
-            return true;
+        if (yaEscrito(db, p)) {
+            QString e;
+            return cola.fijaUltimo(p.ticket, &e) || falla(e);
+        }
     }
+    // The row before this one is this workstation's own last row: on a
+    // database shared by several workstations Ticket - 1 may be another's.
+    const qint64 propio = cola.ultimo();
     const bool misma = mismaBase();
     qint64 t = 0;
     if (!misma) {
@@ -291,7 +329,7 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error)
         return falla({});
     if (misma && (t = db.TomaTicket(Programa::DataTbGlobal)) == 0)
         return falla({});
-    if (!marca(db, t - 1, p.pTotal, p.fecha, p.hora, false))
+    if (!marca(db, propio >= 0 ? propio : t - 1, p.pTotal, p.fecha, p.hora, false))
         return falla({});
     if (!db.AbreRegistro(seleccion(tabla, t)))
         return falla({});
@@ -317,28 +355,37 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error)
     }
     if (!db.Confirma())
         return falla({});
+    QString e;
+    if (!cola.fijaUltimo(t, &e)) {
+        *error = e; // written; the next attempt finds it and records it
+        return false;
+    }
     return true;
 }
 
 bool escribeCierre(ColaPendientes& cola, const Pendiente& p, QString* error)
 {
-    qint64 t = 0;
-    {
+    // The last row of this workstation; Ticket - 1 only for a directory
+    // that does not keep it.
+    qint64 ultimo = cola.ultimo();
+    if (ultimo < 0) {
         CDatos g;
         if (!g.AbrirBase(Programa::DataCSGlobal)) {
             *error = g.ultimoError();
             return false;
         }
-        if ((t = ticketActual(g, error)) == 0)
+        const qint64 t = ticketActual(g, error);
+        if (t == 0)
             return false;
+        ultimo = t - 1;
     }
     // An attempt that may have committed is known by its ticket, so that a
     // retry does not append the marker a second time.
     CDatos db;
     QString e;
     if (!db.AbrirBase(Programa::DataCSReporte) || !db.IniciaTransaccion() ||
-        !marca(db, t - 1, p.pTotal, p.fecha, p.hora, p.ticket == t - 1) ||
-        !cola.fijaTicket(p.id, t - 1, &e) || !db.Confirma()) {
+        !marca(db, ultimo, p.pTotal, p.fecha, p.hora, p.ticket == ultimo) ||
+        !cola.fijaTicket(p.id, ultimo, &e) || !db.Confirma()) {
         *error = e.isEmpty() ? db.ultimoError() : e;
         db.Deshace();
         return false;

@@ -67,11 +67,20 @@ public:
     int cantidad() const;
     QString archivo() const { return m_archivo; }
 
+    // Ticket of the last row this workstation wrote, kept beside the queue:
+    // 0 when it has written none, -1 when unknown (no file: a directory
+    // prepared before it was kept).
+    qint64 ultimo() const;
+    bool fijaUltimo(qint64 ticket, QString* error = nullptr);
+    static inline const QString kArchivoUltimo = QStringLiteral("UltimoTicket.dat");
+
 private:
     bool guarda(QString* error);
 
     mutable QMutex m_mutex;
     QString m_archivo;
+    QString m_archivoUltimo;
+    qint64 m_ultimo = -1;
     QVector<Pendiente> m_cola;
     quint64 m_siguienteId = 1;
 };

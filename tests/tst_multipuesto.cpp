@@ -144,12 +144,22 @@ void TestMultipuesto::dosEstacionesUnaBase()
         QVERIFY2(db.AbrirBase(cs), qPrintable(db.ultimoError()));
         QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1 ORDER BY TICKET").arg(Schema::kTablaReporte)));
         QHash<QString, QVector<qint64>> porPuesto;
+        QHash<QString, QVector<qint64>> marcadas;
         qint64 esperado = 1;
         for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro()) {
             const qint64 t = db.Campo(QStringLiteral("TICKET")).toLongLong();
             QCOMPARE(t, esperado++);
-            porPuesto[db.Campo(QStringLiteral("AUX1")).toString()].append(t);
+            const QString puesto = db.Campo(QStringLiteral("AUX1")).toString();
+            porPuesto[puesto].append(t);
+            if (db.Campo(QStringLiteral("OPCION1")).toInt() != 0)
+                marcadas[puesto].append(t);
         }
+        // The accumulators only rise: the one dispatch total a workstation
+        // may mark is its own last row, when it closes; never the other's.
+        for (const QString& puesto : porPuesto.keys())
+            QVERIFY2(marcadas.value(puesto).isEmpty() ||
+                         marcadas.value(puesto) == QVector<qint64>{porPuesto[puesto].last()},
+                     qPrintable(puesto));
         QCOMPARE(esperado - 1, n);
         QCOMPARE(porPuesto.keys().size(), 2);
         QCOMPARE(porPuesto.value(a.nombre).size(), a.lotes);

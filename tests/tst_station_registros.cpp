@@ -25,6 +25,7 @@ private Q_SLOTS:
     void pendientesSobrevivenYSiguenOrden();
     void sinDuplicadosTrasCaida();
     void marcasDeTotal();
+    void cadaPuestoMarcaSusFilas();
     void auditoriaNoDetieneFilas();
     void postgres();
 };
@@ -274,6 +275,41 @@ void TestStationRegistros::marcasDeTotal()
     QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
     QCOMPARE(filas().size(), 2);
     QCOMPARE(filas()[1].info.count(QStringLiteral("TOTAL")), 1);
+}
+
+void TestStationRegistros::cadaPuestoMarcaSusFilas()
+{
+    // Two workstations recording into one database: each marks and unmarks
+    // only its own rows, although their tickets interleave.
+    Programa_ a;
+    QVERIFY(a.ok);
+    DirectorioDePrueba otro;
+    Instalacion ins;
+    ins.directorio = otro.path();
+    QVERIFY(ins.ejecutar());
+    QVERIFY(QFile::exists(otro.file(ColaPendientes::kArchivoUltimo)));
+    Registrador ra(a.dir.path());
+    Registrador rb(otro.path());
+    auto escribe = [](Registrador& r, const Pendiente& p) {
+        r.agrega(p);
+        return QTest::qWaitFor([&] { return vacia(r); }, 5000);
+    };
+    QVERIFY(escribe(ra, lote(1000, 1000)));          // 1: A
+    QVERIFY(escribe(rb, lote(2000, 2000)));          // 2: B
+    QVERIFY(escribe(ra, lote(500, -500)));           // 3: A, a drop: A's 1 is a total
+    QVERIFY(escribe(rb, lote(2250, 250)));           // 4: B continues: B's 2 stays plain
+    QVERIFY(escribe(rb, cierre(QTime(12, 0, 0))));  // B closes: its 4 is a total
+    const auto f = filas();
+    QCOMPARE(f.size(), 4);
+    QCOMPARE(f[0].opcion1, 1);
+    QCOMPARE(f[1].opcion1, 0);
+    QCOMPARE(f[2].opcion1, 0);
+    QCOMPARE(f[3].opcion1, 1);
+    QCOMPARE(f[3].info, EscrituraRegistro::marcaTotal(QDate(2026, 12, 5), QTime(12, 0, 0)));
+    // The last rows are remembered across a restart of the program.
+    ColaPendientes ca(QDir(a.dir.path()).absoluteFilePath(Registrador::kArchivo));
+    QVERIFY(ca.carga());
+    QCOMPARE(ca.ultimo(), qint64(3));
 }
 
 void TestStationRegistros::auditoriaNoDetieneFilas()

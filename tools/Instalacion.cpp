@@ -134,6 +134,17 @@ bool Instalacion::ejecutar()
         creados << QStringLiteral("Tolvex.inf");
     }
 
+    // A new workstation has written no row yet: its first batch marks no
+    // earlier row (on a shared database the previous ticket is another's).
+    const QString ultimo = dir.absoluteFilePath(QStringLiteral("UltimoTicket.dat"));
+    if (nuevoIni && !QFile::exists(ultimo)) {
+        QFile f(ultimo);
+        if (!f.open(QIODevice::WriteOnly) || f.write("0\r\n") < 0) {
+            error = QStringLiteral("No se pudo crear %1.").arg(ultimo);
+            return false;
+        }
+    }
+
     // Export template.
     const QString plantilla = dir.absoluteFilePath(XlsxPlantilla::kArchivo);
     if (QFile::exists(plantilla)) {
