@@ -517,11 +517,13 @@ Registrador::Registrador(const QString& directorio, QObject* parent)
             return;
         }
         // Retried on its own as well, so that rows left when the station
-        // closed are written while the program runs.
-        // A precise timer: a coarse one may fire before the pause has
-        // elapsed, and reintenta() would then drop the round for good.
+        // closed are written while the program runs. The timer ends the
+        // pause itself: however early it fires, its round is never dropped.
         m_ultimoFallo.start();
-        QTimer::singleShot(m_pausaMs, Qt::PreciseTimer, this, &Registrador::reintenta);
+        QTimer::singleShot(m_pausaMs, this, [this] {
+            m_fallaReciente = false;
+            reintenta();
+        });
     });
     m_hilo->start();
 }
