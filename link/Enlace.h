@@ -44,7 +44,8 @@ public:
     bool lecturaPendiente() const { return m_lecturaPendiente; }
 
 Q_SIGNALS:
-    void abierto(bool ok, const QString& mensaje);
+    // On failure mensaje is "No se pudo abrir el puerto." and detalle the cause.
+    void abierto(bool ok, const QString& mensaje, const QString& detalle);
     void lecturaLista(const LecturaPeso& lectura, int intentos);
     void escrituraLista(int tag, bool ok);
 

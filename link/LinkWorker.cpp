@@ -23,10 +23,10 @@ void LinkWorker::abrir(const ConfigEnlace& config)
     QString detalle;
     if (!m_transporte->abrir(&detalle)) {
         qCWarning(lcEnlace).noquote() << detalle;
-        Q_EMIT abierto(false, ConfigEnlace::mensajeError());
+        Q_EMIT abierto(false, ConfigEnlace::mensajeError(), detalle);
         return;
     }
-    Q_EMIT abierto(true, QString());
+    Q_EMIT abierto(true, QString(), QString());
 }
 
 void LinkWorker::leer(int maxIntentos)

@@ -28,7 +28,8 @@ public Q_SLOTS:
     void escribir(quint16 direccion, const QByteArray& cadena, int tag);
 
 Q_SIGNALS:
-    void abierto(bool ok, const QString& mensaje);
+    // mensaje is the text of the failure; detalle says why, for the installer.
+    void abierto(bool ok, const QString& mensaje, const QString& detalle);
     void lecturaLista(const LecturaPeso& lectura, int intentos);
     void escrituraLista(int tag, bool ok);
 

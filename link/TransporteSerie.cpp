@@ -24,6 +24,23 @@ QString TransporteSerie::textoAjustes() const
     return QString::number(m_baudios) + QStringLiteral(",n,8,1");
 }
 
+QString TransporteSerie::causa(const QString& dispositivo, QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("%1: el puerto no existe.").arg(dispositivo);
+    case QSerialPort::PermissionError:
+        return QStringLiteral("%1: permiso denegado (el usuario debe pertenecer al grupo dialout).")
+            .arg(dispositivo);
+    case QSerialPort::OpenError:
+        return QStringLiteral("%1: el puerto ya está abierto.").arg(dispositivo);
+    default:
+        return QStringLiteral("%1: el puerto no acepta la configuración (error %2).")
+            .arg(dispositivo)
+            .arg(int(error));
+    }
+}
+
 bool TransporteSerie::abrir(QString* error)
 {
     if (m_puerto && m_puerto->isOpen())
@@ -37,7 +54,7 @@ bool TransporteSerie::abrir(QString* error)
          m_puerto->setFlowControl(QSerialPort::NoFlowControl);
     if (!ok) {
         if (error)
-            *error = m_dispositivo + QStringLiteral(": ") + m_puerto->errorString();
+            *error = causa(m_dispositivo, m_puerto->error());
         m_puerto.reset();
         return false;
     }

@@ -2,10 +2,9 @@
 
 #include "Transporte.h"
 
+#include <QSerialPort>
 #include <QString>
 #include <memory>
-
-class QSerialPort;
 
 // RTU frames over a serial line: the baud rate, 8N1, no handshaking, RTS on.
 class TransporteSerie : public Transporte
@@ -22,6 +21,8 @@ public:
 
     // "19200,n,8,1"
     QString textoAjustes() const;
+    // Why a port did not open, in words an installer can act on.
+    static QString causa(const QString& dispositivo, QSerialPort::SerialPortError error);
 
 private:
     QString m_dispositivo;

@@ -23,7 +23,7 @@ bool TransporteTcp::abrir(QString* error)
 {
     if (m_host.trimmed().isEmpty() || m_puerto == 0) {
         if (error)
-            *error = QStringLiteral("host o puerto TCP no válido");
+            *error = QStringLiteral("El host o el puerto TCP no es válido.");
         return false;
     }
     if (!m_socket)

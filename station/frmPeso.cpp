@@ -414,12 +414,12 @@ void frmPeso::inicia()
     m_enlace.abrir(*config);
 }
 
-void frmPeso::alAbrir(bool ok, const QString& mensaje)
+void frmPeso::alAbrir(bool ok, const QString& mensaje, const QString& detalle)
 {
     if (m_descargada)
         return;
     if (!ok) {
-        errorManager(mensaje.isEmpty() ? ConfigEnlace::mensajeError() : mensaje);
+        errorManager(mensaje.isEmpty() ? ConfigEnlace::mensajeError() : mensaje, detalle);
         close();
         return;
     }
@@ -467,13 +467,13 @@ void frmPeso::alAbrir(bool ok, const QString& mensaje)
     Q_EMIT abierta();
 }
 
-void frmPeso::errorManager(const QString& msg)
+void frmPeso::errorManager(const QString& msg, const QString& detalle)
 {
     escribeLog(msg, Diario::kRutinaCarga);
-    MessageBox::mostrar(m_principal, MessageBox::Critico, QStringLiteral("Error!!!"),
-                        QStringLiteral("Error de validacion Nº %1.\n%2")
-                            .arg(estado().NroError)
-                            .arg(msg));
+    QString texto = QStringLiteral("Error de validacion Nº %1.\n%2").arg(estado().NroError).arg(msg);
+    if (!detalle.isEmpty())
+        texto += u'\n' + detalle;
+    MessageBox::mostrar(m_principal, MessageBox::Critico, QStringLiteral("Error!!!"), texto);
 }
 
 void frmPeso::escribeLog(const QString& msg, const QString& rutina)

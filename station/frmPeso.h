@@ -101,12 +101,14 @@ private:
     };
 
     void construye();
-    void alAbrir(bool ok, const QString& mensaje);
+    void alAbrir(bool ok, const QString& mensaje, const QString& detalle);
     void tick();
     void alLeer(const LecturaPeso& l);
     void guardardatos(const LecturaPeso& l);
     void descarga();
-    void errorManager(const QString& msg);
+    // Logs msg and shows it; detalle (the cause, for the installer) goes on
+    // the box only, so the log record keeps its fixed lines.
+    void errorManager(const QString& msg, const QString& detalle = QString());
     void escribeLog(const QString& msg, const QString& rutina);
     void escribeDiario(const QString& texto, const QString& rutina);
     void actualizaPanelRegistros();

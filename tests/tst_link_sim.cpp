@@ -394,6 +394,7 @@ void TstLinkSim::puertoInexistente()
     QVERIFY(abierto.wait());
     QCOMPARE(abierto.at(0).at(0).toBool(), false);
     QCOMPARE(abierto.at(0).at(1).toString(), QStringLiteral("No se pudo abrir el puerto."));
+    QCOMPARE(abierto.at(0).at(2).toString(), QStringLiteral("/dev/tolvex-no-existe: el puerto no existe."));
     // Jobs after a failed opening fail at once instead of waiting.
     QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
     enlace.comando('V', 7);
