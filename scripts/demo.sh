@@ -9,7 +9,8 @@ PREFIX="$ROOT/demo/install"
 DIR="$ROOT/demo/planta"
 
 "$ROOT/scripts/deps.sh"
-"$ROOT/scripts/build.sh" "$ROOT/build"
+# The programs only: the tests are built by scripts/test.sh.
+TOLVEX_TARGETS="tolvex tolvex-setup tolvex-sim tolvex-diag tolvex-report" "$ROOT/scripts/build.sh" "$ROOT/build"
 cmake --install "$ROOT/build" --prefix "$PREFIX" >/dev/null
 
 if [ -z "$DISPLAY" ] && [ -z "$WAYLAND_DISPLAY" ]; then
