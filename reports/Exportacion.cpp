@@ -262,6 +262,16 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
         r.error = QStringLiteral("La plantilla %1 no es un libro válido.").arg(plantilla);
         return r;
     }
+    // The finished copy takes the chosen name in one step.
+    const auto publica = [&]() {
+        if (std::rename(QFile::encodeName(copia.path()).constData(), QFile::encodeName(destino).constData()) != 0) {
+            r.error = QStringLiteral("No se pudo escribir %1.").arg(destino);
+            return r;
+        }
+        copia.conservar();
+        r.ok = true;
+        return r;
+    };
     const auto falla = [&](const QString& e) {
         zip_discard(z);
         r.error = e;
@@ -307,15 +317,9 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     if (r.filas == 0) {
         // Nothing selected: the file stays a plain copy of the template.
         zip_discard(z);
-        if (std::rename(QFile::encodeName(copia.path()).constData(), QFile::encodeName(destino).constData()) != 0) {
-            r.error = QStringLiteral("No se pudo escribir %1.").arg(destino);
-            return r;
-        }
-        copia.conservar();
-        r.ok = true;
-        return r;
+        return publica();
     }
-    if (seleccion.totales && r.filas > 0) {
+    if (seleccion.totales) {
         buffer += "<row r=\"";
         buffer += QByteArray::number(fila);
         buffer += "\">";
@@ -340,13 +344,7 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
         r.error = e;
         return r;
     }
-    if (std::rename(QFile::encodeName(copia.path()).constData(), QFile::encodeName(destino).constData()) != 0) {
-        r.error = QStringLiteral("No se pudo escribir %1.").arg(destino);
-        return r;
-    }
-    copia.conservar();
-    r.ok = true;
-    return r;
+    return publica();
 }
 
 } // namespace Exportacion
