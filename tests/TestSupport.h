@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -37,3 +38,46 @@ inline QString conexionPostgres()
 {
     return qEnvironmentVariable("TOLVEX_TEST_PG");
 }
+
+// A small real filesystem that fills up: a tmpfs mounted on a temporary
+// directory. Needs root (CI and the development machines run as root); where
+// it cannot be mounted, `ok()` is false and the caller skips or falls back to
+// the simulated faults of ArchivoAtomico.
+class DiscoLleno
+{
+public:
+    explicit DiscoLleno(int kib = 256)
+    {
+        if (!m_dir.isValid())
+            return;
+        QProcess p;
+        p.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                          QStringLiteral("size=%1k").arg(kib), QStringLiteral("tmpfs"),
+                                          m_dir.path()});
+        m_montado = p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+    ~DiscoLleno()
+    {
+        if (m_montado)
+            QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), m_dir.path()});
+    }
+    bool ok() const { return m_montado; }
+    QString path() const { return m_dir.path(); }
+    QString file(const QString& name) const { return QDir(m_dir.path()).absoluteFilePath(name); }
+    // Fills what is left with a ballast file; `libera()` removes it.
+    void llena()
+    {
+        QFile f(file(QStringLiteral(".lastre")));
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Append))
+            return;
+        const QByteArray bloque(4096, 'x');
+        while (f.write(bloque) == bloque.size() && f.flush()) {
+        }
+        f.close();
+    }
+    void libera() { QFile::remove(file(QStringLiteral(".lastre"))); }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_montado = false;
+};

@@ -1,0 +1,100 @@
+// Whole-or-nothing file replacement on a real full filesystem and with
+// faults injected at each stage.
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include "ArchivoAtomico.h"
+#include "TestSupport.h"
+
+using ArchivoAtomico::Etapa;
+
+class TstBase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { ArchivoAtomico::simulaFallo(Etapa::Ninguna); }
+    void replacesWholeAndKeepsMode();
+    void failureKeepsPreviousContent_data();
+    void failureKeepsPreviousContent();
+    void fullDiskKeepsPreviousContent();
+    void creaNeverReplaces();
+};
+
+void TstBase::replacesWholeAndKeepsMode()
+{
+    DirectorioDePrueba dir;
+    const QString f = dir.file(QStringLiteral("a.dat"));
+    QString error;
+    QVERIFY2(ArchivoAtomico::reemplaza(f, "uno", &error), qPrintable(error));
+    struct stat st {};
+    QCOMPARE(::stat(QFile::encodeName(f).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, mode_t(ArchivoAtomico::ModoPorDefecto));
+    QVERIFY(::chmod(QFile::encodeName(f).constData(), 0600) == 0);
+    QVERIFY(ArchivoAtomico::reemplaza(f, "dos", &error));
+    QCOMPARE(leeArchivo(f), QByteArray("dos"));
+    QCOMPARE(::stat(QFile::encodeName(f).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 0777, mode_t(0600));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("a.dat")});
+}
+
+void TstBase::failureKeepsPreviousContent_data()
+{
+    QTest::addColumn<int>("etapa");
+    QTest::addColumn<qint64>("bytes");
+    QTest::newRow("apertura") << int(Etapa::Apertura) << qint64(0);
+    QTest::newRow("escritura al empezar") << int(Etapa::Escritura) << qint64(0);
+    QTest::newRow("escritura a mitad") << int(Etapa::Escritura) << qint64(5);
+    QTest::newRow("sincronización") << int(Etapa::Sincronizacion) << qint64(0);
+    QTest::newRow("renombrado") << int(Etapa::Renombrado) << qint64(0);
+}
+
+void TstBase::failureKeepsPreviousContent()
+{
+    QFETCH(int, etapa);
+    QFETCH(qint64, bytes);
+    DirectorioDePrueba dir;
+    const QString f = dir.file(QStringLiteral("cola.dat"));
+    QVERIFY(ArchivoAtomico::reemplaza(f, "anterior"));
+    ArchivoAtomico::simulaFallo(Etapa(etapa), bytes, 1);
+    QString error;
+    QVERIFY(!ArchivoAtomico::reemplaza(f, "contenido nuevo y más largo", &error));
+    QVERIFY(error.contains(QStringLiteral("cola.dat")));
+    QCOMPARE(leeArchivo(f), QByteArray("anterior"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("cola.dat")});
+    // One fault only: the next replacement goes through.
+    QVERIFY(ArchivoAtomico::reemplaza(f, "nuevo", &error));
+    QCOMPARE(leeArchivo(f), QByteArray("nuevo"));
+}
+
+void TstBase::fullDiskKeepsPreviousContent()
+{
+    DiscoLleno disco;
+    if (!disco.ok())
+        QSKIP("no se puede montar un tmpfs aquí (hace falta root)");
+    const QString f = disco.file(QStringLiteral("Pendientes.dat"));
+    QVERIFY(ArchivoAtomico::reemplaza(f, QByteArray(1000, 'a')));
+    disco.llena();
+    QString error;
+    QVERIFY(!ArchivoAtomico::reemplaza(f, QByteArray(64 * 1024, 'b'), &error));
+    QVERIFY2(error.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))), qPrintable(error));
+    QCOMPARE(leeArchivo(f), QByteArray(1000, 'a'));
+    disco.libera();
+    QVERIFY(ArchivoAtomico::reemplaza(f, QByteArray(64 * 1024, 'b'), &error));
+    QCOMPARE(leeArchivo(f).size(), 64 * 1024);
+}
+
+void TstBase::creaNeverReplaces()
+{
+    DirectorioDePrueba dir;
+    const QString f = dir.file(QStringLiteral("Tolvex.ini"));
+    QVERIFY(ArchivoAtomico::crea(f, "primero"));
+    QString error;
+    QVERIFY(!ArchivoAtomico::crea(f, "segundo", &error));
+    QCOMPARE(leeArchivo(f), QByteArray("primero"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Tolvex.ini")});
+}
+
+QTEST_GUILESS_MAIN(TstBase)
+#include "tst_base.moc"
