@@ -34,15 +34,13 @@ bool fallaEn(Etapa etapa)
     return true;
 }
 
-QString textoErrno(int e)
-{
-    return QString::fromLocal8Bit(std::strerror(e));
-}
+thread_local int t_ultimoError = 0;
 
 bool falla(QString* error, const QString& ruta, const QString& que, int e)
 {
+    t_ultimoError = e;
     if (error)
-        *error = QStringLiteral("No se pudo escribir %1 (%2): %3").arg(ruta, que, textoErrno(e));
+        *error = QStringLiteral("No se pudo escribir %1 (%2): %3").arg(ruta, que, causa(e));
     return false;
 }
 
@@ -140,13 +138,33 @@ bool escribe(const QString& ruta, const QByteArray& contenido, QString* error, u
 
 } // namespace
 
+QString causa(int e)
+{
+    switch (e) {
+    case ENOSPC: return QStringLiteral("disco lleno");
+    case EDQUOT: return QStringLiteral("cuota de disco agotada");
+    case EROFS: return QStringLiteral("disco de sólo lectura");
+    case EACCES:
+    case EPERM: return QStringLiteral("sin permiso");
+    case EIO: return QStringLiteral("error de entrada/salida");
+    default: return QString::fromLocal8Bit(std::strerror(e));
+    }
+}
+
+int ultimoError()
+{
+    return t_ultimoError;
+}
+
 bool reemplaza(const QString& ruta, const QByteArray& contenido, QString* error, unsigned modoNuevo)
 {
+    t_ultimoError = 0;
     return escribe(ruta, contenido, error, modoNuevo, true);
 }
 
 bool crea(const QString& ruta, const QByteArray& contenido, QString* error, unsigned modoNuevo)
 {
+    t_ultimoError = 0;
     return escribe(ruta, contenido, error, modoNuevo, false);
 }
 

@@ -23,6 +23,11 @@ bool reemplaza(const QString& ruta, const QByteArray& contenido, QString* error 
 bool crea(const QString& ruta, const QByteArray& contenido, QString* error = nullptr,
           unsigned modoNuevo = ModoPorDefecto);
 
+// errno of the last failed call on this thread (0 after a success), and
+// a short Spanish reason for it ("disco lleno", "sin permiso"...).
+int ultimoError();
+QString causa(int error);
+
 // Test double: the next replacements fail at the given stage, once
 // `trasBytes` bytes have been written (Escritura) or outright (the others).
 // `veces` < 0 keeps failing until cleared with Etapa::Ninguna.

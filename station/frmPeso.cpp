@@ -86,6 +86,21 @@ void frmPeso::setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste)
     g_ajusteEnlace = std::move(ajuste);
 }
 
+bool frmPeso::preguntaSinGuardar(QWidget* parent, const Registrador* registrador)
+{
+    const int n = registrador ? registrador->sinGuardar() : 0;
+    if (n == 0)
+        return true;
+    return MessageBox::pregunta(
+        parent, MessageBox::Exclamacion, QStringLiteral("Registros sin guardar"),
+        QStringLiteral("Hay %1 registro(s) que no se pudieron guardar en disco (%2).\n"
+                       "Sólo están en memoria: si el programa se cierra, se perderán.\n"
+                       "Desea cerrar de todos modos?")
+            .arg(n)
+            .arg(registrador->causaSinGuardar()),
+        true);
+}
+
 frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador)
     : QMainWindow(nullptr), m_principal(ventanaPrincipal), m_registrador(registrador)
 {
@@ -501,6 +516,10 @@ void frmPeso::escribeDiario(const QString& texto, const QString& rutina)
 void frmPeso::actualizaPanelRegistros()
 {
     QStringList partes;
+    if (const int n = m_registrador ? m_registrador->sinGuardar() : 0)
+        partes << QStringLiteral("Registros sin guardar en disco: %1 (%2)")
+                      .arg(n)
+                      .arg(m_registrador->causaSinGuardar());
     if (m_pendientes > 0)
         partes << QStringLiteral("Registros pendientes: %1").arg(m_pendientes);
     if (!m_errorDiario.isEmpty())
@@ -671,6 +690,11 @@ void frmPeso::closeEvent(QCloseEvent* e)
     }
     if (!m_cerrar) {
         m_timer1.stop();
+        if (!preguntaSinGuardar(this, m_registrador)) {
+            e->ignore();
+            m_timer1.start();
+            return;
+        }
         if (MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Salir"),
                                  QStringLiteral("Desea cerrar la ventana?"), true)) {
             escribeDiario(Diario::cierre(), QStringLiteral("Rutina: closeTxt (Formulario frmPeso)"));

@@ -66,6 +66,9 @@ public:
     // Whole-state reads the last poll made.
     int ultimosIntentos() const { return m_intentos; }
 
+    // Asks before closing while rows are held only in memory; true to close.
+    static bool preguntaSinGuardar(QWidget* parent, const Registrador* registrador);
+
     // Forces the close without the question (the main window is closing).
     void cierraYa();
 
