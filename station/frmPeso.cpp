@@ -658,8 +658,6 @@ void frmPeso::guardardatos(const LecturaPeso& l)
     m_ciclosPrevios = l.CCiclos;
 
     const QDateTime ahora = QDateTime::currentDateTime();
-    escribeDiario(Diario::lote(s.PesoBatch, m_totalActual, m_decimales, ahora), kRutinaDiario);
-
     Pendiente p;
     p.tipo = Pendiente::Lote;
     p.fecha = ahora.date();
@@ -676,6 +674,9 @@ void frmPeso::guardardatos(const LecturaPeso& l)
         if (!m_registrador->agrega(p, &e))
             escribeLog(e, kRutinaRegistro);
     }
+    // The journal follows the queue: a batch the journal names is never
+    // one a kill could take from the queue.
+    escribeDiario(Diario::lote(s.PesoBatch, m_totalActual, m_decimales, ahora), kRutinaDiario);
     s.TotalAnterior = m_totalActual;
     Q_EMIT loteRegistrado(p.total, p.peso);
 }

@@ -121,6 +121,10 @@ void TestFiabilidad::matandoMientrasGraba()
     QVERIFY2(inicio.hasMatch(), qPrintable(salida));
     QVERIFY2(inicio.captured(1).toInt() > 0, qPrintable(salida));
     QCOMPARE(inicio.captured(2), QStringLiteral("yes"));
+    // Runs killed the moment a batch reached the journal: it was queued first.
+    const auto diario = QRegularExpression(QStringLiteral("journal_batches_without_row (\\d+)")).match(salida);
+    QVERIFY2(diario.hasMatch(), qPrintable(salida));
+    QCOMPARE(diario.captured(1).toInt(), 0);
 }
 
 QTEST_MAIN(TestFiabilidad)
