@@ -200,6 +200,18 @@ bool ColaPendientes::primero(bool auditoria, Pendiente* p) const
     return false;
 }
 
+bool ColaPendientes::ultimoLote(Pendiente* p) const
+{
+    QMutexLocker lock(&m_mutex);
+    for (auto it = m_cola.crbegin(); it != m_cola.crend(); ++it) {
+        if (it->tipo == Pendiente::Lote) {
+            *p = *it;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ColaPendientes::fijaTicket(quint64 id, qint64 ticket, QString* error)
 {
     QMutexLocker lock(&m_mutex);
@@ -576,6 +588,22 @@ bool Registrador::agrega(const Pendiente& p, QString* error)
     Q_EMIT estado(pendientes());
     reintenta();
     return ok;
+}
+
+std::optional<double> Registrador::ultimoTotal() const
+{
+    Pendiente p;
+    if (m_cola.ultimoLote(&p))
+        return p.total;
+    const qint64 t = m_cola.ultimo();
+    if (t < 1)
+        return std::nullopt;
+    CDatos db;
+    if (!db.AbrirBase(Programa::DataCSReporte) ||
+        !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2").arg(Programa::DataTbReporte).arg(t)) ||
+        !db.Existe_Registro())
+        return std::nullopt;
+    return db.Campo(QStringLiteral("TOTAL")).toDouble();
 }
 
 void Registrador::reintenta()

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QVector>
 #include <atomic>
+#include <optional>
 
 class QThread;
 
@@ -63,6 +64,8 @@ public:
     bool agrega(Pendiente p, QString* error = nullptr);
     // The first entry of the given kind (rows and markings, or audits).
     bool primero(bool auditoria, Pendiente* p) const;
+    // The last batch row still waiting, if any.
+    bool ultimoLote(Pendiente* p) const;
     bool fijaTicket(quint64 id, qint64 ticket, QString* error = nullptr);
     bool quita(quint64 id, QString* error = nullptr);
     int cantidad() const;
@@ -133,6 +136,10 @@ public:
     // Minimum time between rounds after a failure.
     void setPausaMs(int ms) { m_pausaMs = ms; }
     QString errorCarga() const { return m_errorCarga; }
+    // TOTAL of the last batch this workstation recorded: the last one still
+    // queued, or else the row of its last ticket. Nothing when it has
+    // recorded none or the row cannot be read.
+    std::optional<double> ultimoTotal() const;
 
 Q_SIGNALS:
     // An entry could not be written (first failure of each entry, and when

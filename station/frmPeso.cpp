@@ -648,6 +648,7 @@ void frmPeso::guardardatos(const LecturaPeso& l)
     if (s.TotalAnterior == -1) {
         s.TotalAnterior = m_totalActual;
         m_ciclosPrevios = l.CCiclos;
+        avisaAcumulador();
         return;
     }
     if (s.TotalAnterior == m_totalActual)
@@ -679,6 +680,31 @@ void frmPeso::guardardatos(const LecturaPeso& l)
     escribeDiario(Diario::lote(s.PesoBatch, m_totalActual, m_decimales, ahora), kRutinaDiario);
     s.TotalAnterior = m_totalActual;
     Q_EMIT loteRegistrado(p.total, p.peso);
+}
+
+// Batches while the station was closed give no row, but never pass unsaid.
+void frmPeso::avisaAcumulador()
+{
+    const auto ultimo = m_registrador ? m_registrador->ultimoTotal() : std::nullopt;
+    const double total = Diario::redondea(m_totalActual, m_decimales);
+    if (!ultimo || total <= *ultimo)
+        return;
+    const QString aviso = QStringLiteral("El acumulador aumentó %1 kg con la estación cerrada")
+                              .arg(Diario::muestra(total - *ultimo, m_decimales));
+    escribeLog(aviso + QStringLiteral(" (último TOTAL registrado %1, acumulador al abrir %2).")
+                           .arg(Diario::muestra(*ultimo, m_decimales), Diario::muestra(total, m_decimales)),
+               QStringLiteral("Rutina: guardardatos (Formulario frmPeso)"));
+    if (!m_aviso) {
+        m_aviso = new QLabel(this);
+        m_aviso->setObjectName(QStringLiteral("Lbl_Aviso"));
+        m_aviso->setFrameShape(QFrame::StyledPanel);
+        m_aviso->setFrameShadow(QFrame::Sunken);
+        m_aviso->setStyleSheet(QStringLiteral("background: #ffd54f; color: black; font-weight: bold;"));
+        m_aviso->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        sbStatusBar->insertPermanentWidget(0, m_aviso, 1);
+    }
+    m_aviso->setText(aviso);
+    m_aviso->setToolTip(aviso);
 }
 
 // ------------------------------------------------------------------ closing

@@ -114,6 +114,7 @@ private:
     void errorManager(const QString& msg, const QString& detalle = QString());
     void escribeLog(const QString& msg, const QString& rutina);
     void escribeDiario(const QString& texto, const QString& rutina);
+    void avisaAcumulador();
     void actualizaPanelRegistros();
 
     bool standBy() const;
@@ -189,4 +190,5 @@ private:
     Tendencia* m_tendencia;
     QStatusBar* sbStatusBar;
     QLabel* m_panel[4];
+    QLabel* m_aviso = nullptr;
 };

@@ -1,6 +1,7 @@
 // The station's records without the window: the queue of pending writes on
 // a real SQLite file and on the PostgreSQL server, and the bytes of the
 // journal and the error log.
+#include <QLabel>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -18,6 +19,7 @@
 #include "Schema.h"
 #include "TestSupport.h"
 #include "frmPeso.h"
+#include "tst_station_comun.h"
 
 class TestStationRegistros : public QObject
 {
@@ -34,6 +36,9 @@ private Q_SLOTS:
     void discoLlenoNoPierdeLaCola();
     void falloDeEscrituraConservaArchivos_data();
     void falloDeEscrituraConservaArchivos();
+    void panelConRegistrosSinGuardar();
+    void acumuladorConLaEstacionCerrada_data();
+    void acumuladorConLaEstacionCerrada();
     void postgres();
 };
 
@@ -468,6 +473,73 @@ void TestStationRegistros::falloDeEscrituraConservaArchivos()
     ColaPendientes otra(archivo);
     QVERIFY(otra.carga());
     QCOMPARE(otra.cantidad(), 2);
+}
+
+void TestStationRegistros::panelConRegistrosSinGuardar()
+{
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    QDir::setCurrent(b.dir().path());
+    QVERIFY(QFile::rename(b.dir().file(QStringLiteral("data.db")), b.dir().file(QStringLiteral("fuera.db"))));
+    b.ind().setValor32(Indicador::kUlTotal, 5000);
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Apertura);
+    b.ind().setValor32(Indicador::kUlTotal, 5250);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().sinGuardar(), 1, 5000);
+    auto* panel = w->findChild<QLabel*>(QStringLiteral("Panel4"));
+    QTRY_VERIFY(panel->text().startsWith(QStringLiteral("Registros sin guardar en disco: 1 (sin permiso)")));
+    QVERIFY(panel->styleSheet().contains(QStringLiteral("#c62828")));
+    // Closing asks first; No keeps the window open.
+    MessageBox::limpiar();
+    MessageBox::setNextAnswer(QMessageBox::No);
+    w->close();
+    QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("1 registro(s)")));
+    QVERIFY(w && !w->cerrarPedido());
+    // Writable again: saved, and the panel says so.
+    ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().sinGuardar(), 0, 5000);
+    QTRY_VERIFY(!panel->text().contains(QStringLiteral("sin guardar")));
+}
+
+void TestStationRegistros::acumuladorConLaEstacionCerrada_data()
+{
+    QTest::addColumn<quint32>("alAbrir");
+    QTest::addColumn<QString>("aviso");
+    QTest::newRow("aumentó") << quint32(5600) << QStringLiteral("El acumulador aumentó 350 kg con la estación cerrada");
+    QTest::newRow("igual") << quint32(5250) << QString();
+    QTest::newRow("puesto a cero") << quint32(300) << QString();
+}
+
+void TestStationRegistros::acumuladorConLaEstacionCerrada()
+{
+    QFETCH(quint32, alAbrir);
+    QFETCH(QString, aviso);
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    QDir::setCurrent(b.dir().path());
+    b.ind().setValor32(Indicador::kUlTotal, 5000);
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    QVERIFY(!w->findChild<QLabel*>(QStringLiteral("Lbl_Aviso")));
+    b.ind().setValor32(Indicador::kUlTotal, 5250);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, 5000);
+    w->cierraYa();
+    QTRY_VERIFY(!w);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
+
+    b.ind().setValor32(Indicador::kUlTotal, alAbrir);
+    w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    auto* etiqueta = w->findChild<QLabel*>(QStringLiteral("Lbl_Aviso"));
+    QCOMPARE(etiqueta ? etiqueta->text() : QString(), aviso);
+    QCOMPARE(leeArchivo(b.dir().file(QStringLiteral("Datos.log"))).contains("con la estaci\xF3n cerrada"),
+             !aviso.isEmpty());
+    // Nothing is recorded for it.
+    QCOMPARE(b.filas().size(), 1);
 }
 
 void TestStationRegistros::postgres()
