@@ -94,11 +94,8 @@ bool Instalacion::ejecutar()
         if (id >= 0)
             ini.setValue(g, QStringLiteral("ID_1"), QString::number(id) + u'.');
         const QString path = dir.absoluteFilePath(Config::kArchivo);
-        QString e;
-        if (!ini.save(path, &e)) {
-            error = QStringLiteral("No se pudo escribir %1: %2").arg(path, e);
+        if (!ini.save(path, &error))
             return false;
-        }
         creados << Config::kArchivo;
         nuevoIni = true;
     }
