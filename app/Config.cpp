@@ -76,8 +76,8 @@ bool guardaTabla(const QString& clave, const QString& valor, QString* error)
 // The settings file as last read, kept while the file on disk is the same
 // one: same inode, size, modification and change times. A replacement (ours
 // renames a new file in) or an edit by another program reads it again.
-// A file changed within the last seconds may change again without its
-// times moving (they tick coarsely): it is read again until it settles.
+// A file changed in the last moments may change again without its times
+// moving (they tick coarsely, a few ms): it is read again until it settles.
 struct Leido
 {
     QString path;
@@ -107,7 +107,11 @@ bool leeArchivo(const QString& path, IniFile* ini)
     if (g_leido.path != path || !g_leido.asentado || !mismoArchivo(g_leido.id, st)) {
         g_leido.path = path;
         g_leido.id = st;
-        g_leido.asentado = std::time(nullptr) - st.st_mtim.tv_sec >= 2;
+        struct timespec ahora {};
+        ::clock_gettime(CLOCK_REALTIME, &ahora);
+        const qint64 edadMs = (qint64(ahora.tv_sec) - st.st_mtim.tv_sec) * 1000 +
+                              (qint64(ahora.tv_nsec) - st.st_mtim.tv_nsec) / 1000000;
+        g_leido.asentado = edadMs >= 100;
         g_leido.ok = g_leido.ini.load(path);
     }
     *ini = g_leido.ini;
