@@ -491,6 +491,7 @@ void TestStationRegistros::panelConRegistrosSinGuardar()
     auto* panel = w->findChild<QLabel*>(QStringLiteral("Panel4"));
     QTRY_VERIFY(panel->text().startsWith(QStringLiteral("Registros sin guardar en disco: 1 (sin permiso)")));
     QVERIFY(panel->styleSheet().contains(QStringLiteral("#c62828")));
+    QVERIFY(leeArchivo(b.dir().file(QStringLiteral("Datos.log"))).contains("Pendientes.dat"));
     // Closing asks first; No keeps the window open.
     MessageBox::limpiar();
     MessageBox::setNextAnswer(QMessageBox::No);
