@@ -131,6 +131,7 @@ bool ColaPendientes::guarda(QString* error)
 {
     QString e;
     bool ok = true;
+    int codigo = 0;
     if (m_cola.isEmpty()) {
         if (QFile::exists(m_archivo) && !QFile::remove(m_archivo)) {
             e = QStringLiteral("No se pudo borrar %1").arg(m_archivo);
@@ -141,12 +142,12 @@ bool ColaPendientes::guarda(QString* error)
         for (const Pendiente& p : std::as_const(m_cola))
             contenido += p.aJson() + '\n';
         ok = ArchivoAtomico::reemplaza(m_archivo, contenido, &e);
+        codigo = ok ? 0 : ArchivoAtomico::ultimoError();
     }
     if (!ok) {
         // The file keeps its previous content; what it lacks stays in memory.
         m_alDia = false;
-        const int n = ArchivoAtomico::ultimoError();
-        m_causa = n != 0 ? ArchivoAtomico::causa(n) : e;
+        m_causa = codigo != 0 ? ArchivoAtomico::causa(codigo) : e;
         if (error)
             *error = e;
         return false;
