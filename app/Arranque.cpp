@@ -1,11 +1,14 @@
 #include "Arranque.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QTranslator>
+#include <sys/stat.h>
 
 #include "Config.h"
+#include "Diario.h"
 #include "Dialogos.h"
 #include "IniFile.h"
 #include "MessageBox.h"
@@ -13,9 +16,27 @@
 #include "frmLogin1.h"
 #include "frmLogin2.h"
 #include "frmMain.h"
+#include "frmPeso.h"
 #include "frmSplash.h"
 
 namespace Arranque {
+
+bool notaPermisos()
+{
+    const QString ini = IniFile::find(Programa::directorio(), Config::kArchivo);
+    struct stat st {};
+    if (ini.isEmpty() || ::stat(QFile::encodeName(ini).constData(), &st) != 0 || (st.st_mode & 0007) == 0)
+        return false;
+    const QString msg =
+        QStringLiteral("%1 puede ser leído por cualquier usuario de este equipo (permisos %2) y guarda las "
+                       "claves maestras y las conexiones. Deje el acceso sólo al dueño y al grupo: chmod o-rwx %1")
+            .arg(ini)
+            .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0'));
+    Diario::agrega(Diario::kLog, Diario::registroError(frmPeso::estado().NroError, msg,
+                                                       QStringLiteral("Rutina: Main (Arranque)"),
+                                                       QDateTime::currentDateTime()));
+    return true;
+}
 
 bool hayArchivoConfig()
 {
@@ -32,6 +53,7 @@ Resultado iniciar(frmMain& ventana)
                             QString::fromUtf8(kMensajeSinIni));
         return Resultado::SinConfig;
     }
+    notaPermisos();
 
     const QString marca = IniFile::find(Programa::directorio(), QStringLiteral("Tolvex.inf"));
     if (!marca.isEmpty()) {

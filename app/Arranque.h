@@ -19,6 +19,11 @@ enum class Resultado {
 // True when the settings file is in the program directory (any letter case).
 bool hayArchivoConfig();
 
+// Notes in the error log when the settings file (master passwords,
+// connection strings) can be read by users outside its owner and group.
+// True when it made a note.
+bool notaPermisos();
+
 // Everything up to the shown main window. Modal dialogs run through
 // Dialogos::ejecutar.
 Resultado iniciar(frmMain& ventana);

@@ -2,7 +2,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
 #include <cmath>
+#include <ctime>
+#include <sys/stat.h>
 
 #include "CDatos.h"
 #include "Cp1252.h"
@@ -69,6 +73,51 @@ bool guardaTabla(const QString& clave, const QString& valor, QString* error)
     return ok;
 }
 
+// The settings file as last read, kept while the file on disk is the same
+// one: same inode, size, modification and change times. A replacement (ours
+// renames a new file in) or an edit by another program reads it again.
+// A file changed in the last moments may change again without its times
+// moving (they tick coarsely, a few ms): it is read again until it settles.
+struct Leido
+{
+    QString path;
+    struct stat id {};
+    bool ok = false;
+    bool asentado = false;
+    IniFile ini;
+};
+
+QMutex g_mutexLeido;
+Leido g_leido;
+
+bool mismoArchivo(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// The parsed settings file at path; false when it cannot be read.
+bool leeArchivo(const QString& path, IniFile* ini)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    QMutexLocker lock(&g_mutexLeido);
+    if (g_leido.path != path || !g_leido.asentado || !mismoArchivo(g_leido.id, st)) {
+        g_leido.path = path;
+        g_leido.id = st;
+        struct timespec ahora {};
+        ::clock_gettime(CLOCK_REALTIME, &ahora);
+        const qint64 edadMs = (qint64(ahora.tv_sec) - st.st_mtim.tv_sec) * 1000 +
+                              (qint64(ahora.tv_nsec) - st.st_mtim.tv_nsec) / 1000000;
+        g_leido.asentado = edadMs >= 100;
+        g_leido.ok = g_leido.ini.load(path);
+    }
+    *ini = g_leido.ini;
+    return g_leido.ok;
+}
+
 } // namespace
 
 QString LeeConfig(const QString& seccion, const QString& clave, const QString& def, bool scrambled,
@@ -81,7 +130,7 @@ QString LeeConfig(const QString& seccion, const QString& clave, const QString& d
         result = def;
         const QString path = IniFile::find(QDir::currentPath(), kArchivo);
         IniFile ini;
-        if (!path.isEmpty() && ini.load(path)) {
+        if (!path.isEmpty() && leeArchivo(path, &ini)) {
             const QString stored = ini.value(seccion, clave);
             if (!stored.isEmpty())
                 result = stored.left(stored.size() - 1);

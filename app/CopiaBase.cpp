@@ -4,9 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QUuid>
-#include <filesystem>
-#include <system_error>
 
+#include "ArchivoAtomico.h"
 #include "CDatos.h"
 #include "ConnectionString.h"
 #include "SqlDialect.h"
@@ -52,19 +51,14 @@ bool copiar(const QString& origen, const QString& destino, QString* error)
     if (!db.Ejecuta(QStringLiteral("VACUUM INTO ") + SqlDialect::texto(temporal))) {
         *error = db.ultimoError();
         db.CerrarBase();
-        QFile::remove(temporal);
+        // SQLite may leave its journal of the unfinished copy beside it.
+        for (const char* resto : {"", "-journal", "-wal", "-shm"})
+            QFile::remove(temporal + QLatin1String(resto));
         return false;
     }
     db.CerrarBase();
-    std::error_code ec;
-    std::filesystem::rename(QFile::encodeName(temporal).toStdString(),
-                            QFile::encodeName(fd.absoluteFilePath()).toStdString(), ec);
-    if (ec) {
-        *error = QString::fromLocal8Bit(ec.message());
-        QFile::remove(temporal);
-        return false;
-    }
-    return true;
+    // Complete and on disk before it replaces an earlier copy.
+    return ArchivoAtomico::publica(temporal, fd.absoluteFilePath(), error);
 }
 
 } // namespace CopiaBase

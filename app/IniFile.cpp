@@ -2,14 +2,32 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <atomic>
 
+#include "ArchivoAtomico.h"
 #include "Cp1252.h"
+
+namespace {
+std::atomic<int> g_loads{0};
+
+QString indexKey(const QString& section, const QString& key)
+{
+    return section.toCaseFolded() + QChar(0) + key.toCaseFolded();
+}
+} // namespace
+
+int IniFile::loads()
+{
+    return g_loads.load();
+}
 
 bool IniFile::load(const QString& path, QString* error)
 {
     m_lines.clear();
+    m_index.clear();
+    m_indexed = false;
     m_utf8 = false;
+    ++g_loads;
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         if (error)
@@ -28,6 +46,7 @@ bool IniFile::load(const QString& path, QString* error)
     m_lines = text.split(u'\n');
     if (!m_lines.isEmpty() && m_lines.last().isEmpty())
         m_lines.removeLast();
+    buildIndex();
     return true;
 }
 
@@ -38,20 +57,9 @@ bool IniFile::save(const QString& path, QString* error) const
         text += line;
         text += QStringLiteral("\r\n");
     }
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = f.errorString();
-        return false;
-    }
     const QByteArray bytes =
         m_utf8 ? QByteArray("\xEF\xBB\xBF") + text.toUtf8() : Cp1252::encode(text);
-    if (f.write(bytes) != bytes.size() || !f.commit()) {
-        if (error)
-            *error = f.errorString();
-        return false;
-    }
-    return true;
+    return ArchivoAtomico::reemplaza(path, bytes, error);
 }
 
 bool IniFile::isHeader(const QString& line, QString* name)
@@ -78,28 +86,40 @@ bool IniFile::keyOf(const QString& line, QString* key, QString* value)
     return !key->isEmpty();
 }
 
-QString IniFile::value(const QString& section, const QString& key, bool* found) const
+void IniFile::buildIndex() const
 {
+    m_index.clear();
+    QString section, name, k, v;
     bool inSection = false;
-    QString name, k, v;
     for (const QString& line : m_lines) {
         if (isHeader(line, &name)) {
-            inSection = !name.isEmpty() && name.compare(section, Qt::CaseInsensitive) == 0;
+            inSection = !name.isEmpty();
+            section = name;
             continue;
         }
-        if (inSection && keyOf(line, &k, &v) && k.compare(key, Qt::CaseInsensitive) == 0) {
-            if (found)
-                *found = true;
-            return v;
+        if (inSection && keyOf(line, &k, &v)) {
+            const QString ik = indexKey(section, k);
+            if (!m_index.contains(ik))
+                m_index.insert(ik, v);
         }
     }
+    m_indexed = true;
+}
+
+QString IniFile::value(const QString& section, const QString& key, bool* found) const
+{
+    if (!m_indexed)
+        buildIndex();
+    const auto it = m_index.constFind(indexKey(section, key));
     if (found)
-        *found = false;
-    return {};
+        *found = it != m_index.cend();
+    return it != m_index.cend() ? *it : QString();
 }
 
 void IniFile::setValue(const QString& section, const QString& key, const QString& text)
 {
+    m_index.clear();
+    m_indexed = false;
     bool inMatch = false; // inside any section of that name
     bool inFirst = false; // inside the first one, where new keys go
     qsizetype insertAt = -1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -13,8 +14,8 @@ class IniFile
 public:
     // An unreadable or missing file gives an empty one and false.
     bool load(const QString& path, QString* error = nullptr);
-    // Written to a temporary file and renamed, so a failed write never leaves
-    // a torn file behind.
+    // Replaces the file whole or leaves it as it was (full disk, no
+    // permission...); false with the reason in the second case.
     bool save(const QString& path, QString* error = nullptr) const;
 
     // The text after "=", exactly as stored; found tells a missing key apart.
@@ -22,7 +23,15 @@ public:
     void setValue(const QString& section, const QString& key, const QString& text);
 
     QStringList lines() const { return m_lines; }
-    void setLines(const QStringList& lines) { m_lines = lines; }
+    void setLines(const QStringList& lines)
+    {
+        m_lines = lines;
+        m_index.clear();
+        m_indexed = false;
+    }
+
+    // Files read from disk by load() since the program started.
+    static int loads();
 
     // A file named "Tolvex.ini" in dir, whatever its letters' case; empty if none.
     static QString find(const QString& dir, const QString& name);
@@ -31,6 +40,13 @@ private:
     static bool isHeader(const QString& line, QString* name);
     static bool keyOf(const QString& line, QString* key, QString* value);
 
+    void buildIndex() const;
+
     QStringList m_lines;
     bool m_utf8 = false;
+    // First value of every section/key pair, case-folded: built when the
+    // file is read (and after a change, on the next lookup), so that a file
+    // is scanned once however many keys are read.
+    mutable QHash<QString, QString> m_index;
+    mutable bool m_indexed = false;
 };

@@ -360,6 +360,10 @@ void frmMain::guardaToolbar()
 
 void frmMain::closeEvent(QCloseEvent* ev)
 {
+    if (!Estacion::confirmaCierre(this)) {
+        ev->ignore();
+        return;
+    }
     if (!isMinimized()) {
         QSettings s;
         s.beginGroup(QStringLiteral("Settings"));

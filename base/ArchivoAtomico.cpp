@@ -34,15 +34,13 @@ bool fallaEn(Etapa etapa)
     return true;
 }
 
-QString textoErrno(int e)
-{
-    return QString::fromLocal8Bit(std::strerror(e));
-}
+thread_local int t_ultimoError = 0;
 
 bool falla(QString* error, const QString& ruta, const QString& que, int e)
 {
+    t_ultimoError = e;
     if (error)
-        *error = QStringLiteral("No se pudo escribir %1 (%2): %3").arg(ruta, que, textoErrno(e));
+        *error = QStringLiteral("No se pudo escribir %1 (%2): %3").arg(ruta, que, causa(e));
     return false;
 }
 
@@ -77,6 +75,17 @@ bool escribeTodo(int fd, const QByteArray& datos)
         return false;
     }
     return true;
+}
+
+// A rename is durable once the directory entry is on disk.
+void sincronizaDirectorio(const QString& ruta)
+{
+    const QByteArray dir = QFile::encodeName(QFileInfo(ruta).absolutePath());
+    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
 }
 
 bool escribe(const QString& ruta, const QByteArray& contenido, QString* error, unsigned modoNuevo,
@@ -128,25 +137,62 @@ bool escribe(const QString& ruta, const QByteArray& contenido, QString* error, u
         ::unlink(temporal.constData());
     if (e != 0)
         return falla(error, ruta, QStringLiteral("reemplazo"), e);
-    // The rename is durable once the directory entry is on disk.
-    const QByteArray dir = QFile::encodeName(QFileInfo(ruta).absolutePath());
-    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    sincronizaDirectorio(ruta);
     return true;
 }
 
 } // namespace
 
+QString causa(int e)
+{
+    switch (e) {
+    case ENOSPC: return QStringLiteral("disco lleno");
+    case EDQUOT: return QStringLiteral("cuota de disco agotada");
+    case EROFS: return QStringLiteral("disco de sólo lectura");
+    case EACCES:
+    case EPERM: return QStringLiteral("sin permiso");
+    case EIO: return QStringLiteral("error de entrada/salida");
+    default: return QString::fromLocal8Bit(std::strerror(e));
+    }
+}
+
+bool publica(const QString& temporal, const QString& ruta, QString* error)
+{
+    t_ultimoError = 0;
+    const QByteArray tmp = QFile::encodeName(temporal);
+    auto abandona = [&](const QString& que, int e) {
+        ::unlink(tmp.constData());
+        return falla(error, ruta, que, e);
+    };
+    const int fd = ::open(tmp.constData(), O_RDONLY);
+    if (fd < 0)
+        return abandona(QStringLiteral("apertura"), errno);
+    const int s = fallaEn(Etapa::Sincronizacion) ? EIO : (::fsync(fd) != 0 ? errno : 0);
+    ::close(fd);
+    if (s != 0)
+        return abandona(QStringLiteral("sincronización"), s);
+    if (fallaEn(Etapa::Renombrado))
+        return abandona(QStringLiteral("reemplazo"), EIO);
+    if (::rename(tmp.constData(), QFile::encodeName(ruta).constData()) != 0)
+        return abandona(QStringLiteral("reemplazo"), errno);
+    sincronizaDirectorio(ruta);
+    return true;
+}
+
+int ultimoError()
+{
+    return t_ultimoError;
+}
+
 bool reemplaza(const QString& ruta, const QByteArray& contenido, QString* error, unsigned modoNuevo)
 {
+    t_ultimoError = 0;
     return escribe(ruta, contenido, error, modoNuevo, true);
 }
 
 bool crea(const QString& ruta, const QByteArray& contenido, QString* error, unsigned modoNuevo)
 {
+    t_ultimoError = 0;
     return escribe(ruta, contenido, error, modoNuevo, false);
 }
 

@@ -23,6 +23,16 @@ bool reemplaza(const QString& ruta, const QByteArray& contenido, QString* error 
 bool crea(const QString& ruta, const QByteArray& contenido, QString* error = nullptr,
           unsigned modoNuevo = ModoPorDefecto);
 
+// Puts a complete file another writer made (`temporal`, beside `ruta`) in
+// place of `ruta`: synced, renamed over it, the directory synced. On
+// failure the temporary is removed and `ruta` keeps its previous content.
+bool publica(const QString& temporal, const QString& ruta, QString* error = nullptr);
+
+// errno of the last failed call on this thread (0 after a success), and
+// a short Spanish reason for it ("disco lleno", "sin permiso"...).
+int ultimoError();
+QString causa(int error);
+
 // Test double: the next replacements fail at the given stage, once
 // `trasBytes` bytes have been written (Escritura) or outright (the others).
 // `veces` < 0 keeps failing until cleared with Etapa::Ninguna.

@@ -59,6 +59,11 @@ int pendientes()
     return g_registrador ? g_registrador->pendientes() : 0;
 }
 
+bool confirmaCierre(QWidget* parent)
+{
+    return frmPeso::preguntaSinGuardar(parent, g_registrador);
+}
+
 void cerrar()
 {
     if (g_ventana)

@@ -17,6 +17,9 @@ void iniciaRegistro();
 
 // Rows and markings not yet written (0 when the writer has not started).
 int pendientes();
+// Asks before the program ends while rows are held only in memory; true
+// when it may end.
+bool confirmaCierre(QWidget* parent);
 
 // Closes the station and its link (the main window is closing).
 void cerrar();

@@ -7,11 +7,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
-#include <QSaveFile>
 #include <QThread>
 #include <QTimer>
 #include <cmath>
 
+#include "ArchivoAtomico.h"
 #include "CDatos.h"
 #include "Diario.h"
 #include "Programa.h"
@@ -89,6 +89,8 @@ bool ColaPendientes::carga(QString* error)
 {
     QMutexLocker lock(&m_mutex);
     m_cola.clear();
+    m_enArchivo.clear();
+    m_alDia = true;
     m_ultimo = -1;
     QFile u(m_archivoUltimo);
     if (u.open(QIODevice::ReadOnly)) {
@@ -118,6 +120,7 @@ bool ColaPendientes::carga(QString* error)
         // Ids only tell entries apart within this queue: renumbered on load.
         p.id = m_siguienteId++;
         m_cola.append(p);
+        m_enArchivo.insert(p.id);
     }
     if (malas > 0 && error)
         *error = QStringLiteral("%1 línea(s) ilegibles en %2").arg(malas).arg(m_archivo);
@@ -126,27 +129,56 @@ bool ColaPendientes::carga(QString* error)
 
 bool ColaPendientes::guarda(QString* error)
 {
-    QSaveFile f(m_archivo);
+    QString e;
+    bool ok = true;
+    int codigo = 0;
     if (m_cola.isEmpty()) {
         if (QFile::exists(m_archivo) && !QFile::remove(m_archivo)) {
-            if (error)
-                *error = QStringLiteral("No se pudo borrar %1").arg(m_archivo);
-            return false;
+            e = QStringLiteral("No se pudo borrar %1").arg(m_archivo);
+            ok = false;
         }
-        return true;
+    } else {
+        QByteArray contenido;
+        for (const Pendiente& p : std::as_const(m_cola))
+            contenido += p.aJson() + '\n';
+        ok = ArchivoAtomico::reemplaza(m_archivo, contenido, &e);
+        codigo = ok ? 0 : ArchivoAtomico::ultimoError();
     }
-    bool ok = f.open(QIODevice::WriteOnly);
-    for (const Pendiente& p : std::as_const(m_cola)) {
-        if (!ok)
-            break;
-        ok = f.write(p.aJson() + '\n') >= 0;
+    if (!ok) {
+        // The file keeps its previous content; what it lacks stays in memory.
+        m_alDia = false;
+        m_causa = codigo != 0 ? ArchivoAtomico::causa(codigo) : e;
+        if (error)
+            *error = e;
+        return false;
     }
-    if (ok && f.commit())
-        return true;
-    if (error)
-        *error = QStringLiteral("No se pudo escribir %1: %2").arg(m_archivo, f.errorString());
-    f.cancelWriting();
-    return false;
+    m_enArchivo.clear();
+    for (const Pendiente& p : std::as_const(m_cola))
+        m_enArchivo.insert(p.id);
+    m_alDia = true;
+    m_causa.clear();
+    return true;
+}
+
+bool ColaPendientes::guardaPendiente(QString* error)
+{
+    QMutexLocker lock(&m_mutex);
+    return m_alDia || guarda(error);
+}
+
+int ColaPendientes::sinGuardar() const
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_alDia)
+        return 0;
+    return int(std::count_if(m_cola.cbegin(), m_cola.cend(),
+                             [this](const Pendiente& p) { return !m_enArchivo.contains(p.id); }));
+}
+
+QString ColaPendientes::causaSinGuardar() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_causa;
 }
 
 bool ColaPendientes::agrega(Pendiente p, QString* error)
@@ -163,6 +195,18 @@ bool ColaPendientes::primero(bool auditoria, Pendiente* p) const
     for (const Pendiente& e : m_cola) {
         if ((e.tipo == Pendiente::Comando) == auditoria) {
             *p = e;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ColaPendientes::ultimoLote(Pendiente* p) const
+{
+    QMutexLocker lock(&m_mutex);
+    for (auto it = m_cola.crbegin(); it != m_cola.crend(); ++it) {
+        if (it->tipo == Pendiente::Lote) {
+            *p = *it;
             return true;
         }
     }
@@ -199,12 +243,8 @@ bool ColaPendientes::fijaUltimo(qint64 ticket, QString* error)
     QMutexLocker lock(&m_mutex);
     if (ticket == m_ultimo)
         return true;
-    QSaveFile f(m_archivoUltimo);
-    if (!f.open(QIODevice::WriteOnly) || f.write(QByteArray::number(ticket) + "\r\n") < 0 || !f.commit()) {
-        if (error)
-            *error = QStringLiteral("No se pudo escribir %1: %2").arg(m_archivoUltimo, f.errorString());
+    if (!ArchivoAtomico::reemplaza(m_archivoUltimo, QByteArray::number(ticket) + "\r\n", error))
         return false;
-    }
     m_ultimo = ticket;
     return true;
 }
@@ -466,6 +506,13 @@ QString describe(const Pendiente& p)
 
 void TrabajadorRegistro::ronda()
 {
+    // Entries only memory holds go to the file first, as soon as it can be
+    // written again.
+    const int antes = m_cola.sinGuardar();
+    QString eg;
+    if (!m_cola.guardaPendiente(&eg) && antes > 0 && eg != m_errorGuardado)
+        Q_EMIT fallo(QStringLiteral("%1 registro(s) sin guardar en %2.").arg(antes).arg(m_cola.archivo()), eg);
+    m_errorGuardado = eg;
     const bool filas = escribeOrden(false);
     const bool auditoria = escribeOrden(true);
     Q_EMIT terminada(filas && auditoria);
@@ -533,6 +580,7 @@ Registrador::~Registrador()
     m_hilo->quit();
     m_hilo->wait();
     delete m_hilo;
+    m_cola.guardaPendiente();
 }
 
 bool Registrador::agrega(const Pendiente& p, QString* error)
@@ -541,6 +589,22 @@ bool Registrador::agrega(const Pendiente& p, QString* error)
     Q_EMIT estado(pendientes());
     reintenta();
     return ok;
+}
+
+std::optional<double> Registrador::ultimoTotal() const
+{
+    Pendiente p;
+    if (m_cola.ultimoLote(&p))
+        return p.total;
+    const qint64 t = m_cola.ultimo();
+    if (t < 1)
+        return std::nullopt;
+    CDatos db;
+    if (!db.AbrirBase(Programa::DataCSReporte) ||
+        !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2").arg(Programa::DataTbReporte).arg(t)) ||
+        !db.Existe_Registro())
+        return std::nullopt;
+    return db.Campo(QStringLiteral("TOTAL")).toDouble();
 }
 
 void Registrador::reintenta()

@@ -7,8 +7,10 @@
 #include <QString>
 #include <QStringList>
 #include <QTime>
+#include <QSet>
 #include <QVector>
 #include <atomic>
+#include <optional>
 
 class QThread;
 
@@ -62,10 +64,19 @@ public:
     bool agrega(Pendiente p, QString* error = nullptr);
     // The first entry of the given kind (rows and markings, or audits).
     bool primero(bool auditoria, Pendiente* p) const;
+    // The last batch row still waiting, if any.
+    bool ultimoLote(Pendiente* p) const;
     bool fijaTicket(quint64 id, qint64 ticket, QString* error = nullptr);
     bool quita(quint64 id, QString* error = nullptr);
     int cantidad() const;
     QString archivo() const { return m_archivo; }
+    // Entries held only in memory: the file could not be written since they
+    // came (a kill now would lose them), and why ("disco lleno"...).
+    int sinGuardar() const;
+    QString causaSinGuardar() const;
+    // Writes the file again when it lags behind memory; true when it is
+    // (now) up to date.
+    bool guardaPendiente(QString* error = nullptr);
 
     // Ticket of the last row this workstation wrote, kept beside the queue:
     // 0 when it has written none, -1 when unknown (no file: a directory
@@ -83,6 +94,10 @@ private:
     qint64 m_ultimo = -1;
     QVector<Pendiente> m_cola;
     quint64 m_siguienteId = 1;
+    // Ids of the entries the file holds, and whether it matches m_cola.
+    QSet<quint64> m_enArchivo;
+    bool m_alDia = true;
+    QString m_causa;
 };
 
 // Database side of a unit of work on one entry.
@@ -113,10 +128,18 @@ public:
     // Starts a write round unless one runs or the last failure is recent.
     void reintenta();
     int pendientes() const { return m_cola.cantidad(); }
+    // Entries that would not survive a kill (the queue file could not be
+    // written), and why.
+    int sinGuardar() const { return m_cola.sinGuardar(); }
+    QString causaSinGuardar() const { return m_cola.causaSinGuardar(); }
     bool ocupado() const { return m_ocupado; }
     // Minimum time between rounds after a failure.
     void setPausaMs(int ms) { m_pausaMs = ms; }
     QString errorCarga() const { return m_errorCarga; }
+    // TOTAL of the last batch this workstation recorded: the last one still
+    // queued, or else the row of its last ticket. Nothing when it has
+    // recorded none or the row cannot be read.
+    std::optional<double> ultimoTotal() const;
 
 Q_SIGNALS:
     // An entry could not be written (first failure of each entry, and when
@@ -158,6 +181,7 @@ private:
     ColaPendientes& m_cola;
     quint64 m_idFallido = 0;
     QString m_errorFallido;
+    QString m_errorGuardado;
 };
 
 Q_DECLARE_METATYPE(Pendiente)

@@ -86,6 +86,21 @@ void frmPeso::setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste)
     g_ajusteEnlace = std::move(ajuste);
 }
 
+bool frmPeso::preguntaSinGuardar(QWidget* parent, const Registrador* registrador)
+{
+    const int n = registrador ? registrador->sinGuardar() : 0;
+    if (n == 0)
+        return true;
+    return MessageBox::pregunta(
+        parent, MessageBox::Exclamacion, QStringLiteral("Registros sin guardar"),
+        QStringLiteral("Hay %1 registro(s) que no se pudieron guardar en disco (%2).\n"
+                       "Sólo están en memoria: si el programa se cierra, se perderán.\n"
+                       "Desea cerrar de todos modos?")
+            .arg(n)
+            .arg(registrador->causaSinGuardar()),
+        true);
+}
+
 frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador)
     : QMainWindow(nullptr), m_principal(ventanaPrincipal), m_registrador(registrador)
 {
@@ -501,6 +516,10 @@ void frmPeso::escribeDiario(const QString& texto, const QString& rutina)
 void frmPeso::actualizaPanelRegistros()
 {
     QStringList partes;
+    if (const int n = m_registrador ? m_registrador->sinGuardar() : 0)
+        partes << QStringLiteral("Registros sin guardar en disco: %1 (%2)")
+                      .arg(n)
+                      .arg(m_registrador->causaSinGuardar());
     if (m_pendientes > 0)
         partes << QStringLiteral("Registros pendientes: %1").arg(m_pendientes);
     if (!m_errorDiario.isEmpty())
@@ -629,6 +648,7 @@ void frmPeso::guardardatos(const LecturaPeso& l)
     if (s.TotalAnterior == -1) {
         s.TotalAnterior = m_totalActual;
         m_ciclosPrevios = l.CCiclos;
+        avisaAcumulador();
         return;
     }
     if (s.TotalAnterior == m_totalActual)
@@ -639,8 +659,6 @@ void frmPeso::guardardatos(const LecturaPeso& l)
     m_ciclosPrevios = l.CCiclos;
 
     const QDateTime ahora = QDateTime::currentDateTime();
-    escribeDiario(Diario::lote(s.PesoBatch, m_totalActual, m_decimales, ahora), kRutinaDiario);
-
     Pendiente p;
     p.tipo = Pendiente::Lote;
     p.fecha = ahora.date();
@@ -657,8 +675,36 @@ void frmPeso::guardardatos(const LecturaPeso& l)
         if (!m_registrador->agrega(p, &e))
             escribeLog(e, kRutinaRegistro);
     }
+    // The journal follows the queue: a batch the journal names is never
+    // one a kill could take from the queue.
+    escribeDiario(Diario::lote(s.PesoBatch, m_totalActual, m_decimales, ahora), kRutinaDiario);
     s.TotalAnterior = m_totalActual;
     Q_EMIT loteRegistrado(p.total, p.peso);
+}
+
+// Batches while the station was closed give no row, but never pass unsaid.
+void frmPeso::avisaAcumulador()
+{
+    const auto ultimo = m_registrador ? m_registrador->ultimoTotal() : std::nullopt;
+    const double total = Diario::redondea(m_totalActual, m_decimales);
+    if (!ultimo || total <= *ultimo)
+        return;
+    const QString aviso = QStringLiteral("El acumulador aumentó %1 kg con la estación cerrada")
+                              .arg(Diario::muestra(total - *ultimo, m_decimales));
+    escribeLog(aviso + QStringLiteral(" (último TOTAL registrado %1, acumulador al abrir %2).")
+                           .arg(Diario::muestra(*ultimo, m_decimales), Diario::muestra(total, m_decimales)),
+               QStringLiteral("Rutina: guardardatos (Formulario frmPeso)"));
+    if (!m_aviso) {
+        m_aviso = new QLabel(this);
+        m_aviso->setObjectName(QStringLiteral("Lbl_Aviso"));
+        m_aviso->setFrameShape(QFrame::StyledPanel);
+        m_aviso->setFrameShadow(QFrame::Sunken);
+        m_aviso->setStyleSheet(QStringLiteral("background: #ffd54f; color: black; font-weight: bold;"));
+        m_aviso->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        sbStatusBar->insertPermanentWidget(0, m_aviso, 1);
+    }
+    m_aviso->setText(aviso);
+    m_aviso->setToolTip(aviso);
 }
 
 // ------------------------------------------------------------------ closing
@@ -671,6 +717,11 @@ void frmPeso::closeEvent(QCloseEvent* e)
     }
     if (!m_cerrar) {
         m_timer1.stop();
+        if (!preguntaSinGuardar(this, m_registrador)) {
+            e->ignore();
+            m_timer1.start();
+            return;
+        }
         if (MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Salir"),
                                  QStringLiteral("Desea cerrar la ventana?"), true)) {
             escribeDiario(Diario::cierre(), QStringLiteral("Rutina: closeTxt (Formulario frmPeso)"));

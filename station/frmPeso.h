@@ -66,6 +66,9 @@ public:
     // Whole-state reads the last poll made.
     int ultimosIntentos() const { return m_intentos; }
 
+    // Asks before closing while rows are held only in memory; true to close.
+    static bool preguntaSinGuardar(QWidget* parent, const Registrador* registrador);
+
     // Forces the close without the question (the main window is closing).
     void cierraYa();
 
@@ -111,6 +114,7 @@ private:
     void errorManager(const QString& msg, const QString& detalle = QString());
     void escribeLog(const QString& msg, const QString& rutina);
     void escribeDiario(const QString& texto, const QString& rutina);
+    void avisaAcumulador();
     void actualizaPanelRegistros();
 
     bool standBy() const;
@@ -186,4 +190,5 @@ private:
     Tendencia* m_tendencia;
     QStatusBar* sbStatusBar;
     QLabel* m_panel[4];
+    QLabel* m_aviso = nullptr;
 };

@@ -3,7 +3,8 @@ tolvex_test(tst_station SOURCES tst_station.cpp tst_station_comun.h
     LIBS tolvex_station tolvex_sim tolvex_setup_lib TIMEOUT 300)
 target_include_directories(tst_station PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 tolvex_test(tst_station_registros SOURCES tst_station_registros.cpp
-    LIBS tolvex_station tolvex_setup_lib TIMEOUT 120)
+    LIBS tolvex_station tolvex_sim tolvex_setup_lib TIMEOUT 120)
+target_include_directories(tst_station_registros PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 tolvex_test(tst_multipuesto SOURCES tst_multipuesto.cpp
     LIBS tolvex_reports tolvex_setup_lib TIMEOUT 240)
 target_include_directories(tst_multipuesto PRIVATE ${CMAKE_SOURCE_DIR}/tools)

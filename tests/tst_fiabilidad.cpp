@@ -4,9 +4,13 @@
 // short form.
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
+#include "ArchivoAtomico.h"
 #include "CDatos.h"
+#include "CopiaBase.h"
 #include "Config.h"
 #include "Estacion.h"
 #include "Instalacion.h"
@@ -22,8 +26,11 @@ class TestFiabilidad : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
+    void cleanup() { ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna); }
     void pendientesAlArrancar();
     void matandoMientrasGraba();
+    void copiaDeLaBaseEnteraOFalla_data();
+    void copiaDeLaBaseEnteraOFalla();
 
 private:
     QTemporaryDir m_config;
@@ -121,6 +128,78 @@ void TestFiabilidad::matandoMientrasGraba()
     QVERIFY2(inicio.hasMatch(), qPrintable(salida));
     QVERIFY2(inicio.captured(1).toInt() > 0, qPrintable(salida));
     QCOMPARE(inicio.captured(2), QStringLiteral("yes"));
+    // Runs killed the moment a batch reached the journal: it was queued first.
+    const auto diario = QRegularExpression(QStringLiteral("journal_batches_without_row (\\d+)")).match(salida);
+    QVERIFY2(diario.hasMatch(), qPrintable(salida));
+    QCOMPARE(diario.captured(1).toInt(), 0);
+}
+
+namespace {
+// Rows of the reports table in a copy, or -1 when it is not a sound database.
+int filasDeCopia(const QString& archivo)
+{
+    int n = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copia"));
+        db.setDatabaseName(archivo);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        QSqlQuery q(db);
+        if (db.open() && q.exec(QStringLiteral("PRAGMA integrity_check")) && q.next() &&
+            q.value(0).toString() == u"ok" && q.exec(QStringLiteral("SELECT COUNT(*) FROM Reporte")) && q.next())
+            n = q.value(0).toInt();
+        q = QSqlQuery();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("copia"));
+    return n;
+}
+} // namespace
+
+void TestFiabilidad::copiaDeLaBaseEnteraOFalla_data()
+{
+    QTest::addColumn<int>("etapa"); // Ninguna: a real full filesystem
+    QTest::newRow("tmpfs lleno") << int(ArchivoAtomico::Etapa::Ninguna);
+    QTest::newRow("falla al sincronizar") << int(ArchivoAtomico::Etapa::Sincronizacion);
+    QTest::newRow("falla al renombrar") << int(ArchivoAtomico::Etapa::Renombrado);
+}
+
+void TestFiabilidad::copiaDeLaBaseEnteraOFalla()
+{
+    QFETCH(int, etapa);
+    DiscoLleno disco(512);
+    QTemporaryDir otro;
+    if (etapa == int(ArchivoAtomico::Etapa::Ninguna) && !disco.ok())
+        QSKIP("no se puede montar un tmpfs aquí (hace falta root)");
+    DirectorioDePrueba dir;
+    Instalacion ins;
+    ins.directorio = dir.path();
+    QVERIFY2(ins.ejecutar(), qPrintable(ins.error));
+    const QString base = dir.file(QStringLiteral("data.db"));
+    auto agregaFilas = [&](int desde, int hasta) {
+        CDatos db;
+        return db.AbrirBase(ConnectionString::sqlite(base)) &&
+               db.Ejecuta(QStringLiteral("INSERT INTO Reporte (TICKET, AUX1, TOTAL, PESO) WITH RECURSIVE "
+                                         "n(i) AS (SELECT %1 UNION ALL SELECT i + 1 FROM n WHERE i < %2) "
+                                         "SELECT i, printf('%070d', i), i, 1 FROM n")
+                              .arg(desde)
+                              .arg(hasta));
+    };
+    QVERIFY(agregaFilas(1, 100));
+    const QString destino = (etapa == int(ArchivoAtomico::Etapa::Ninguna) ? disco.path() : otro.path()) +
+                            QStringLiteral("/copia.db");
+    QString error;
+    QVERIFY2(CopiaBase::copiar(base, destino, &error), qPrintable(error));
+    QCOMPARE(filasDeCopia(destino), 100);
+
+    // A copy that does not fit (or fails on its way to disk) leaves the
+    // earlier one as it was, and says so.
+    QVERIFY(agregaFilas(101, 20000));
+    ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa(etapa), 0, 1);
+    QVERIFY(!CopiaBase::copiar(base, destino, &error));
+    ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna);
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(filasDeCopia(destino), 100);
+    QCOMPARE(QDir(QFileInfo(destino).path()).entryList(QDir::Files | QDir::Hidden).join(u' '), QStringLiteral("copia.db"));
 }
 
 QTEST_MAIN(TestFiabilidad)

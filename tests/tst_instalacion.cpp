@@ -4,6 +4,7 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QtTest>
+#include <sys/stat.h>
 
 #include "Arranque.h"
 #include "CDatos.h"
@@ -75,6 +76,11 @@ private slots:
     void sharedPostgresDatabase();
     void startUpStopsWithoutSettingsFile();
     void startUpPassesWithSettingsFile();
+    void ownerAndGroupOnly();
+    void fullDiskNeverClaimsAFile_data();
+    void fullDiskNeverClaimsAFile();
+    void startUpNotesReadableSettings_data();
+    void startUpNotesReadableSettings();
 };
 
 void TstInstalacion::createsAReadyProgramDirectory()
@@ -298,6 +304,87 @@ void TstInstalacion::startUpPassesWithSettingsFile()
     Arranque::ejecutar();
     for (const auto& box : MessageBox::mostrados())
         QVERIFY2(!box.texto.startsWith(QStringLiteral("No se encuentra")), qPrintable(box.texto));
+}
+
+void TstInstalacion::ownerAndGroupOnly()
+{
+    QTemporaryDir tmp;
+    const QString dir = tmp.path() + QStringLiteral("/planta");
+    const mode_t previa = ::umask(022);
+    auto vuelve = qScopeGuard([previa] { ::umask(previa); });
+    Instalacion ins;
+    ins.directorio = dir;
+    ins.programa = QStringLiteral("/bin/true");
+    QVERIFY2(ins.ejecutar(), qPrintable(ins.error));
+    auto modo = [&](const QString& nombre) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(dir + u'/' + nombre).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    };
+    QCOMPARE(modo(QString()), 0750);
+    QCOMPARE(modo(QStringLiteral("tolvex")), 0750);
+    for (const char* f : {"Tolvex.ini", "data.db", "Tolvex.inf", "UltimoTicket.dat", "REPORTE.xlsx"})
+        QVERIFY2(modo(QLatin1String(f)) == 0640, f);
+}
+
+void TstInstalacion::fullDiskNeverClaimsAFile_data()
+{
+    QTest::addColumn<int>("libreKib");
+    QTest::newRow("lleno") << 0;
+    QTest::newRow("4 KiB libres") << 4;
+    QTest::newRow("12 KiB libres") << 12;
+    QTest::newRow("64 KiB libres") << 64;
+}
+
+void TstInstalacion::fullDiskNeverClaimsAFile()
+{
+    QFETCH(int, libreKib);
+    DiscoLleno disco(1024);
+    if (!disco.ok())
+        QSKIP("no se puede montar un tmpfs aquí (hace falta root)");
+    disco.llena();
+    QFile lastre(disco.file(QStringLiteral(".lastre")));
+    QVERIFY(lastre.resize(std::max<qint64>(0, lastre.size() - libreKib * 1024)));
+    const QString dir = disco.file(QStringLiteral("planta"));
+    const Resultado r = corre(binario(QStringLiteral("tolvex-setup")), {dir});
+    QVERIFY2(r.code == 1, qPrintable(r.out + r.err));
+    QVERIFY(r.err.contains(QStringLiteral("tolvex-setup: ")));
+    // Whatever it says it created is there, whole.
+    const QRegularExpression creado(QStringLiteral("^creado: (\\S+)$"), QRegularExpression::MultilineOption);
+    for (auto it = creado.globalMatch(r.out); it.hasNext();) {
+        const QString f = it.next().captured(1);
+        const QByteArray b = leeArchivo(dir + u'/' + f);
+        QVERIFY2(!b.isEmpty(), qPrintable(f));
+        if (f == u"Tolvex.ini")
+            QVERIFY(b.startsWith("[BaseDeDatos]\r\n") && b.endsWith("\r\n"));
+        if (f == u"Tolvex.inf")
+            QCOMPARE(b, QByteArray("Tolvex\r\n"));
+    }
+}
+
+void TstInstalacion::startUpNotesReadableSettings_data()
+{
+    QTest::addColumn<int>("modo");
+    QTest::addColumn<bool>("nota");
+    QTest::newRow("0644") << 0644 << true;
+    QTest::newRow("0604") << 0604 << true;
+    QTest::newRow("0640") << 0640 << false;
+    QTest::newRow("0600") << 0600 << false;
+}
+
+void TstInstalacion::startUpNotesReadableSettings()
+{
+    QFETCH(int, modo);
+    QFETCH(bool, nota);
+    QTemporaryDir programDir;
+    const QString ini = programDir.path() + QStringLiteral("/Tolvex.ini");
+    QVERIFY(escribeArchivo(ini, "[global]\r\n"));
+    QVERIFY(::chmod(QFile::encodeName(ini).constData(), mode_t(modo)) == 0);
+    qputenv("TOLVEX_HOME", programDir.path().toUtf8());
+    QCOMPARE(Arranque::notaPermisos(), nota);
+    const QByteArray log = leeArchivo(programDir.path() + QStringLiteral("/Datos.log"));
+    QCOMPARE(log.contains("chmod o-rwx"), nota);
+    if (nota)
+        QVERIFY(log.contains(QByteArray::number(modo, 8)));
 }
 
 QTEST_MAIN(TstInstalacion)

@@ -1,6 +1,7 @@
 // Settings store on real files: encoding, scrambling, case rules, bad input.
 #include <QtTest>
 
+#include "ArchivoAtomico.h"
 #include "Config.h"
 #include "Cp1252.h"
 #include "IniFile.h"
@@ -28,6 +29,9 @@ private slots:
     void badFilesNeverCrash();
     void numbersReadSafely();
     void failedWriteKeepsTheOldFile();
+    void fullDiskKeepsTheSettings_data();
+    void fullDiskKeepsTheSettings();
+    void fileParsedOncePerUse();
 };
 
 void TstSettings::codificaTexto_isItsOwnInverse()
@@ -258,6 +262,70 @@ void TstSettings::failedWriteKeepsTheOldFile()
                           false, false, &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(QFileInfo(dir.file(QStringLiteral("Tolvex.ini"))).isDir());
+}
+
+void TstSettings::fullDiskKeepsTheSettings_data()
+{
+    QTest::addColumn<bool>("discoReal");
+    QTest::newRow("tmpfs lleno") << true;
+    QTest::newRow("falla al sincronizar") << false;
+}
+
+void TstSettings::fullDiskKeepsTheSettings()
+{
+    QFETCH(bool, discoReal);
+    DiscoLleno disco;
+    DirectorioDePrueba dir;
+    if (discoReal && !disco.ok())
+        QSKIP("no se puede montar un tmpfs aquí (hace falta root)");
+    const QString carpeta = discoReal ? disco.path() : dir.path();
+    const QString previo = QDir::currentPath();
+    QDir::setCurrent(carpeta);
+    auto vuelve = qScopeGuard([&] {
+        QDir::setCurrent(previo);
+        ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna);
+    });
+    const QByteArray antes = "[BaseDeDatos]\r\nDataCSReporte=" + QByteArray(3000, 'k') +
+                             ".\r\n[global]\r\nTiempo=100.\r\n";
+    QVERIFY(escribeArchivo(QDir(carpeta).absoluteFilePath(kArchivo), antes));
+    if (discoReal)
+        disco.llena();
+    else
+        ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Sincronizacion);
+    QString error;
+    QVERIFY(!GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("250"), false,
+                          false, &error));
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(leeArchivo(QDir(carpeta).absoluteFilePath(kArchivo)), antes);
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QString()), QStringLiteral("100"));
+}
+
+void TstSettings::fileParsedOncePerUse()
+{
+    DirectorioDePrueba dir;
+    // A huge line another program left in the file does not make every key
+    // read it again.
+    QByteArray texto = "[global]\r\n; " + QByteArray(8 * 1024 * 1024, 'x') + "\r\n";
+    for (int i = 0; i < 40; ++i)
+        texto += "Dato" + QByteArray::number(i) + "=v" + QByteArray::number(i) + ".\r\n";
+    QVERIFY(escribeArchivo(dir.file(kArchivo), texto));
+    {
+        QFile f(dir.file(kArchivo));
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+    }
+    const int antes = IniFile::loads();
+    for (int i = 0; i < 40; ++i)
+        QCOMPARE(LeeConfig(QStringLiteral("GLOBAL"), QStringLiteral("dato%1").arg(i), QString()),
+                 QStringLiteral("v%1").arg(i));
+    QCOMPARE(IniFile::loads() - antes, 1);
+
+    // Changed on disk (ours or another program's, same size): read again.
+    QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato3"), QStringLiteral("w3")));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Dato3"), QString()), QStringLiteral("w3"));
+    texto.replace("Dato7=v7.", "Dato7=z7.");
+    QVERIFY(escribeArchivo(dir.file(kArchivo), texto));
+    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Dato7"), QString()), QStringLiteral("z7"));
 }
 
 QTEST_GUILESS_MAIN(TstSettings)

@@ -1,6 +1,7 @@
 // The station's records without the window: the queue of pending writes on
 // a real SQLite file and on the PostgreSQL server, and the bytes of the
 // journal and the error log.
+#include <QLabel>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -10,23 +11,34 @@
 #include "Config.h"
 #include "Cp1252.h"
 #include "Diario.h"
+#include "ArchivoAtomico.h"
 #include "Instalacion.h"
+#include "MessageBox.h"
 #include "Programa.h"
 #include "Registrador.h"
 #include "Schema.h"
 #include "TestSupport.h"
+#include "frmPeso.h"
+#include "tst_station_comun.h"
 
 class TestStationRegistros : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
+    void cleanup() { ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna); }
     void diarioYLog();
     void pendientesSobrevivenYSiguenOrden();
     void sinDuplicadosTrasCaida();
     void marcasDeTotal();
     void cadaPuestoMarcaSusFilas();
     void auditoriaNoDetieneFilas();
+    void discoLlenoNoPierdeLaCola();
+    void falloDeEscrituraConservaArchivos_data();
+    void falloDeEscrituraConservaArchivos();
+    void panelConRegistrosSinGuardar();
+    void acumuladorConLaEstacionCerrada_data();
+    void acumuladorConLaEstacionCerrada();
     void postgres();
 };
 
@@ -334,7 +346,7 @@ void TestStationRegistros::auditoriaNoDetieneFilas()
     r.agrega(lote(100, 100));
     QTRY_COMPARE_WITH_TIMEOUT(filas().size(), 1, 5000);
     QTRY_COMPARE(r.pendientes(), 1);
-    QCOMPARE(fallos.size(), 1);
+    QTRY_COMPARE(fallos.size(), 1);
     QVERIFY(fallos[0][0].toString().contains(QStringLiteral("Z Cero")));
     // Once the table exists the audit entry goes in, once.
     {
@@ -349,6 +361,186 @@ void TestStationRegistros::auditoriaNoDetieneFilas()
     QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM Comandos")));
     QCOMPARE(db.filas(), 1);
     QCOMPARE(db.Campo(QStringLiteral("COMANDO")).toString(), QStringLiteral("Z Cero"));
+}
+
+void TestStationRegistros::discoLlenoNoPierdeLaCola()
+{
+    DiscoLleno disco(4096);
+    if (!disco.ok())
+        QSKIP("no se puede montar un tmpfs aquí (hace falta root)");
+    const QString previo = QDir::currentPath();
+    QDir::setCurrent(disco.path());
+    auto vuelve = qScopeGuard([&] { QDir::setCurrent(previo); });
+    qputenv("TOLVEX_HOME", disco.path().toLocal8Bit());
+    Instalacion ins;
+    ins.directorio = disco.path();
+    QVERIFY2(ins.ejecutar(), qPrintable(ins.error));
+    Programa::leeVariables();
+    const QString base = disco.file(QStringLiteral("data.db"));
+    const QString fuera = disco.file(QStringLiteral("fuera.db"));
+    const QString archivo = disco.file(Registrador::kArchivo);
+    QVERIFY(QFile::rename(base, fuera)); // rows can only wait in the queue
+
+    // Killed on a full disk: what the file held before survives.
+    {
+        ColaPendientes c(archivo);
+        QVERIFY(c.agrega(lote(5250, 250, QTime(10, 0, 1))));
+        QVERIFY(c.agrega(lote(5500, 250, QTime(10, 0, 2))));
+        disco.llena();
+        QString e;
+        QVERIFY(!c.agrega(lote(5800, 300, QTime(10, 0, 3)), &e));
+        QVERIFY2(e.contains(QStringLiteral("disco lleno")), qPrintable(e));
+        QCOMPARE(c.cantidad(), 3);
+        QCOMPARE(c.sinGuardar(), 1);
+        QCOMPARE(leeArchivo(archivo).count('\n'), 2);
+    }
+    disco.libera();
+
+    // A running writer holds the rest in memory, says so, and saves them
+    // once the disk has room again.
+    {
+        Registrador r(disco.path());
+        r.setPausaMs(20);
+        QCOMPARE(r.pendientes(), 2);
+        disco.llena();
+        QVERIFY(!r.agrega(lote(5800, 300, QTime(10, 0, 3))));
+        QVERIFY(!r.agrega(lote(6000, 200, QTime(10, 0, 4))));
+        QCOMPARE(r.sinGuardar(), 2);
+        QCOMPARE(r.causaSinGuardar(), QStringLiteral("disco lleno"));
+        QCOMPARE(leeArchivo(archivo).count('\n'), 2);
+
+        // Closing asks first; No keeps the program open.
+        MessageBox::setScripted(true);
+        MessageBox::limpiar();
+        MessageBox::setNextAnswer(QMessageBox::No);
+        QVERIFY(!frmPeso::preguntaSinGuardar(nullptr, &r));
+        QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("2 registro(s)")));
+        QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("disco lleno")));
+
+        disco.libera();
+        QTRY_VERIFY_WITH_TIMEOUT(r.sinGuardar() == 0, 5000);
+        QCOMPARE(leeArchivo(archivo).count('\n'), 4);
+        MessageBox::limpiar();
+        QVERIFY(frmPeso::preguntaSinGuardar(nullptr, &r));
+        QVERIFY(MessageBox::mostrados().isEmpty());
+    }
+    // Killed now, restarted with the database back: every batch is a row.
+    QVERIFY2(QFile::rename(fuera, base), qPrintable(QDir(disco.path()).entryList().join(u' ')));
+    Registrador r(disco.path());
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    const auto f = filas();
+    QCOMPARE(f.size(), 4);
+    QCOMPARE(f[0].total, 5250.0);
+    QCOMPARE(f[3].total, 6000.0);
+    qunsetenv("TOLVEX_HOME");
+}
+
+void TestStationRegistros::falloDeEscrituraConservaArchivos_data()
+{
+    using ArchivoAtomico::Etapa;
+    QTest::addColumn<int>("etapa");
+    QTest::addColumn<qint64>("bytes");
+    QTest::newRow("apertura") << int(Etapa::Apertura) << qint64(0);
+    QTest::newRow("escritura") << int(Etapa::Escritura) << qint64(0);
+    QTest::newRow("escritura a mitad") << int(Etapa::Escritura) << qint64(2);
+    QTest::newRow("sincronización") << int(Etapa::Sincronizacion) << qint64(0);
+    QTest::newRow("renombrado") << int(Etapa::Renombrado) << qint64(0);
+}
+
+void TestStationRegistros::falloDeEscrituraConservaArchivos()
+{
+    QFETCH(int, etapa);
+    QFETCH(qint64, bytes);
+    DirectorioDePrueba dir;
+    const QString archivo = dir.file(Registrador::kArchivo);
+    const QString ultimo = dir.file(ColaPendientes::kArchivoUltimo);
+    ColaPendientes c(archivo);
+    QVERIFY(c.agrega(lote(5250, 250)));
+    QVERIFY(c.fijaUltimo(7));
+    const QByteArray antes = leeArchivo(archivo);
+
+    ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa(etapa), bytes, 2);
+    QVERIFY(!c.agrega(lote(5500, 250)));
+    QVERIFY(!c.fijaUltimo(8));
+    QCOMPARE(leeArchivo(archivo), antes);
+    QCOMPARE(leeArchivo(ultimo), QByteArray("7\r\n"));
+    QCOMPARE(c.ultimo(), qint64(7));
+    QCOMPARE(c.sinGuardar(), 1);
+    // Fault gone: the next change writes everything memory holds.
+    QVERIFY(c.guardaPendiente());
+    QCOMPARE(c.sinGuardar(), 0);
+    QCOMPARE(leeArchivo(archivo).count('\n'), 2);
+    ColaPendientes otra(archivo);
+    QVERIFY(otra.carga());
+    QCOMPARE(otra.cantidad(), 2);
+}
+
+void TestStationRegistros::panelConRegistrosSinGuardar()
+{
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    QDir::setCurrent(b.dir().path());
+    QVERIFY(QFile::rename(b.dir().file(QStringLiteral("data.db")), b.dir().file(QStringLiteral("fuera.db"))));
+    b.ind().setValor32(Indicador::kUlTotal, 5000);
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Apertura);
+    b.ind().setValor32(Indicador::kUlTotal, 5250);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().sinGuardar(), 1, 5000);
+    auto* panel = w->findChild<QLabel*>(QStringLiteral("Panel4"));
+    QTRY_VERIFY(panel->text().startsWith(QStringLiteral("Registros sin guardar en disco: 1 (sin permiso)")));
+    QVERIFY(panel->styleSheet().contains(QStringLiteral("#c62828")));
+    QVERIFY(leeArchivo(b.dir().file(QStringLiteral("Datos.log"))).contains("Pendientes.dat"));
+    // Closing asks first; No keeps the window open.
+    MessageBox::limpiar();
+    MessageBox::setNextAnswer(QMessageBox::No);
+    w->close();
+    QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("1 registro(s)")));
+    QVERIFY(w && !w->cerrarPedido());
+    // Writable again: saved, and the panel says so.
+    ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().sinGuardar(), 0, 5000);
+    QTRY_VERIFY(!panel->text().contains(QStringLiteral("sin guardar")));
+}
+
+void TestStationRegistros::acumuladorConLaEstacionCerrada_data()
+{
+    QTest::addColumn<quint32>("alAbrir");
+    QTest::addColumn<QString>("aviso");
+    QTest::newRow("aumentó") << quint32(5600) << QStringLiteral("El acumulador aumentó 350 kg con la estación cerrada");
+    QTest::newRow("igual") << quint32(5250) << QString();
+    QTest::newRow("puesto a cero") << quint32(300) << QString();
+}
+
+void TestStationRegistros::acumuladorConLaEstacionCerrada()
+{
+    QFETCH(quint32, alAbrir);
+    QFETCH(QString, aviso);
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    QDir::setCurrent(b.dir().path());
+    b.ind().setValor32(Indicador::kUlTotal, 5000);
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    QVERIFY(!w->findChild<QLabel*>(QStringLiteral("Lbl_Aviso")));
+    b.ind().setValor32(Indicador::kUlTotal, 5250);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, 5000);
+    w->cierraYa();
+    QTRY_VERIFY(!w);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
+
+    b.ind().setValor32(Indicador::kUlTotal, alAbrir);
+    w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    auto* etiqueta = w->findChild<QLabel*>(QStringLiteral("Lbl_Aviso"));
+    QCOMPARE(etiqueta ? etiqueta->text() : QString(), aviso);
+    QCOMPARE(leeArchivo(b.dir().file(QStringLiteral("Datos.log"))).contains("con la estaci\xF3n cerrada"),
+             !aviso.isEmpty());
+    // Nothing is recorded for it.
+    QCOMPARE(b.filas().size(), 1);
 }
 
 void TestStationRegistros::postgres()

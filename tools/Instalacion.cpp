@@ -2,8 +2,10 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <cerrno>
+#include <sys/stat.h>
 
+#include "ArchivoAtomico.h"
 #include "CDatos.h"
 #include "Config.h"
 #include "IniFile.h"
@@ -11,6 +13,9 @@
 #include "XlsxPlantilla.h"
 
 namespace {
+
+// The program directory and what runs from it: owner and group only.
+constexpr unsigned kModoDirectorio = 0750;
 
 QString scrambled(const QString& v)
 {
@@ -28,14 +33,17 @@ bool writeLauncher(const QString& path, const QString& programa, QString* error)
                        "cd \"$DIR\" || exit 1\n"
                        "TOLVEX_HOME=\"$DIR\" exec '%1' \"$@\"\n")
             .arg(quoted);
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(script.toUtf8()) < 0 || !f.commit()) {
-        *error = f.errorString();
-        return false;
-    }
-    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeGroup |
-                                    QFile::ExeOther);
-    return true;
+    return ArchivoAtomico::crea(path, script.toUtf8(), error, kModoDirectorio);
+}
+
+// Narrows a file another library created to owner and group.
+bool restringe(const QString& path, QString* error)
+{
+    if (::chmod(QFile::encodeName(path).constData(), ArchivoAtomico::ModoPorDefecto) == 0)
+        return true;
+    *error = QStringLiteral("No se pudieron fijar los permisos de %1: %2")
+                 .arg(path, ArchivoAtomico::causa(errno));
+    return false;
 }
 
 } // namespace
@@ -43,9 +51,12 @@ bool writeLauncher(const QString& path, const QString& programa, QString* error)
 bool Instalacion::ejecutar()
 {
     QDir dir(directorio);
-    if (!dir.exists() && !QDir().mkpath(directorio)) {
-        error = QStringLiteral("No se pudo crear el directorio %1.").arg(directorio);
-        return false;
+    if (!dir.exists()) {
+        if (!QDir().mkpath(directorio) ||
+            ::chmod(QFile::encodeName(directorio).constData(), kModoDirectorio) != 0) {
+            error = QStringLiteral("No se pudo crear el directorio %1.").arg(directorio);
+            return false;
+        }
     }
     const QString abs = dir.absolutePath();
     const QString conexion =
@@ -83,11 +94,8 @@ bool Instalacion::ejecutar()
         if (id >= 0)
             ini.setValue(g, QStringLiteral("ID_1"), QString::number(id) + u'.');
         const QString path = dir.absoluteFilePath(Config::kArchivo);
-        QString e;
-        if (!ini.save(path, &e)) {
-            error = QStringLiteral("No se pudo escribir %1: %2").arg(path, e);
+        if (!ini.save(path, &error))
             return false;
-        }
         creados << Config::kArchivo;
         nuevoIni = true;
     }
@@ -111,8 +119,12 @@ bool Instalacion::ejecutar()
         const QString nombre = cs.engine == ConnectionString::SQLite
                                    ? QFileInfo(cs.path).fileName()
                                    : QStringLiteral("base %1").arg(cs.database);
-        if (!existia && cs.engine == ConnectionString::SQLite)
+        if (!existia && cs.engine == ConnectionString::SQLite) {
+            db.CerrarBase();
+            if (!restringe(cs.path, &error))
+                return false;
             creados << nombre;
+        }
         for (const QString& t : tablas)
             creados << QStringLiteral("tabla %1").arg(t);
         if (tablas.isEmpty())
@@ -125,25 +137,16 @@ bool Instalacion::ejecutar()
     if (QFile::exists(marker)) {
         existentes << QStringLiteral("Tolvex.inf");
     } else if (nuevoIni) {
-        QFile f(marker);
-        if (!f.open(QIODevice::WriteOnly)) {
-            error = QStringLiteral("No se pudo crear %1.").arg(marker);
+        if (!ArchivoAtomico::crea(marker, "Tolvex\r\n", &error))
             return false;
-        }
-        f.write("Tolvex\r\n");
         creados << QStringLiteral("Tolvex.inf");
     }
 
     // A new workstation has written no row yet: its first batch marks no
     // earlier row (on a shared database the previous ticket is another's).
     const QString ultimo = dir.absoluteFilePath(QStringLiteral("UltimoTicket.dat"));
-    if (nuevoIni && !QFile::exists(ultimo)) {
-        QFile f(ultimo);
-        if (!f.open(QIODevice::WriteOnly) || f.write("0\r\n") < 0) {
-            error = QStringLiteral("No se pudo crear %1.").arg(ultimo);
-            return false;
-        }
-    }
+    if (nuevoIni && !QFile::exists(ultimo) && !ArchivoAtomico::crea(ultimo, "0\r\n", &error))
+        return false;
 
     // Export template.
     const QString plantilla = dir.absoluteFilePath(XlsxPlantilla::kArchivo);
@@ -155,6 +158,8 @@ bool Instalacion::ejecutar()
             error = QStringLiteral("No se pudo crear %1: %2").arg(plantilla, e);
             return false;
         }
+        if (!restringe(plantilla, &error))
+            return false;
         creados << XlsxPlantilla::kArchivo;
     }
 
@@ -163,11 +168,8 @@ bool Instalacion::ejecutar()
     if (QFile::exists(launcher)) {
         existentes << QStringLiteral("tolvex");
     } else if (!programa.isEmpty()) {
-        QString e;
-        if (!writeLauncher(launcher, programa, &e)) {
-            error = QStringLiteral("No se pudo crear %1: %2").arg(launcher, e);
+        if (!writeLauncher(launcher, programa, &error))
             return false;
-        }
         creados << QStringLiteral("tolvex");
     }
     return true;
