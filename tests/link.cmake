@@ -5,3 +5,4 @@ tolvex_test(tst_link_pymodbus SOURCES tst_link_pymodbus.cpp LIBS tolvex_link TIM
 target_compile_definitions(tst_link_pymodbus PRIVATE TOLVEX_TESTS_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
 tolvex_test(tst_link_tools SOURCES tst_link_tools.cpp LIBS tolvex_appcore TIMEOUT 180)
 add_dependencies(tst_link_tools tolvex-sim tolvex-diag)
+target_compile_definitions(tst_link_tools PRIVATE TOLVEX_TESTS_DIR="${CMAKE_CURRENT_SOURCE_DIR}")

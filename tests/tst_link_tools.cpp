@@ -5,6 +5,9 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <memory>
+#include <vector>
+
 namespace {
 
 QString programa(const char* nombre)
@@ -65,6 +68,36 @@ const QStringList kNombres = {"Peso", "Despacho", "CGrueso", "CFino", "Caudal", 
                               "CCiclos", "CError", "UlTotal", "UlBatch", "Modo", "SPFin",
                               "Total", "Salidas", "Entradas", "TotalF"};
 
+// The misbehaving peer of link_peer_rtu.py, with the fault given.
+class Par
+{
+public:
+    explicit Par(const QStringList& args)
+    {
+        m_p.start(QStringLiteral("/usr/bin/python3"),
+                  QStringList{QStringLiteral(TOLVEX_TESTS_DIR "/link_peer_rtu.py")} + args);
+        if (!m_p.waitForStarted())
+            return;
+        QDeadlineTimer limite(20000);
+        while (!m_p.canReadLine() && !limite.hasExpired() && m_p.state() == QProcess::Running)
+            m_p.waitForReadyRead(100);
+        m_puerto = QString::fromUtf8(m_p.readLine()).trimmed().section(u' ', 1);
+        if (m_puerto.isEmpty())
+            qWarning() << m_p.readAllStandardError();
+    }
+    ~Par()
+    {
+        m_p.kill();
+        m_p.waitForFinished();
+    }
+    QString destino() const { return QStringLiteral("127.0.0.1:") + m_puerto; }
+    bool listo() const { return !m_puerto.isEmpty(); }
+
+private:
+    QProcess m_p;
+    QString m_puerto;
+};
+
 QString valor(const QString& salida, const QString& nombre)
 {
     for (const QString& l : salida.split(u'\n'))
@@ -87,6 +120,7 @@ private Q_SLOTS:
     void argumentosMalos();
     void ajustesDeTolvexIni();
     void cuentaDeLotes();
+    void respuestasAjenas();
 };
 
 void TstLinkTools::leeYEscribeTcp()
@@ -225,6 +259,55 @@ void TstLinkTools::cuentaDeLotes()
     const QString fin = QString::fromUtf8(p.readAll()).trimmed();
     QVERIFY2(fin.startsWith(QLatin1String("lotes ")), qPrintable(fin));
     QVERIFY(fin.section(u' ', 1).toLongLong() >= lotes);
+}
+
+// Late replies and replies that answer something else: a read either fails or
+// shows exactly what a clean read of the same peer shows, never other values.
+void TstLinkTools::respuestasAjenas()
+{
+    const QStringList bloques = {"0", "14204", "14379", "14387", "14396"};
+    struct Caso
+    {
+        QStringList fallo;
+        std::unique_ptr<Par> par;
+        std::unique_ptr<QProcess> diag;
+    };
+    std::vector<Caso> casos;
+    casos.push_back({{"none", "0"}, {}, {}});
+    for (const QString& b : bloques) {
+        for (const char* f : {"id", "function", "count", "exception"})
+            casos.push_back({{QLatin1String(f), b}, {}, {}});
+        for (const char* demora : {"2.1", "4.4", "10"})
+            casos.push_back({{"late", b, QLatin1String(demora)}, {}, {}});
+    }
+    for (Caso& c : casos) { // all at once: the late ones take seconds each
+        c.par = std::make_unique<Par>(c.fallo);
+        QVERIFY2(c.par->listo(), qPrintable(c.fallo.join(u' ')));
+        c.diag = std::make_unique<QProcess>();
+        c.diag->start(programa("tolvex-diag"), {"--tcp", c.par->destino(), "--id", "1", "read"});
+    }
+    for (Caso& c : casos)
+        QVERIFY(c.diag->waitForFinished(120000));
+    const QString limpia = QString::fromUtf8(casos[0].diag->readAllStandardOutput());
+    QCOMPARE(casos[0].diag->exitCode(), 0);
+    QCOMPARE(valor(limpia, "Peso"), QString::number(3 | 10 << 16));
+    for (size_t i = 1; i < casos.size(); ++i) {
+        Caso& c = casos[i];
+        const QString nombre = c.fallo.join(u' ');
+        const QString out = QString::fromUtf8(c.diag->readAllStandardOutput());
+        const QString err = QString::fromUtf8(c.diag->readAllStandardError());
+        if (c.fallo[0] == QLatin1String("exception")) {
+            QVERIFY2(c.diag->exitCode() == 1 && out.isEmpty(), qPrintable(nombre));
+            QVERIFY2(err.contains(QStringLiteral("rechaza la petición, excepción 2")), qPrintable(err));
+        } else if (c.fallo[0] != QLatin1String("late")) {
+            // A retry after regaining step gets the real answer.
+            QVERIFY2(c.diag->exitCode() == 0, qPrintable(nombre + u' ' + err));
+        }
+        if (c.diag->exitCode() == 0)
+            QVERIFY2(out == limpia, qPrintable(nombre + u'\n' + out));
+        else
+            QVERIFY2(c.diag->exitCode() == 1 && out.isEmpty(), qPrintable(nombre));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstLinkTools)

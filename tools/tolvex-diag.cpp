@@ -261,7 +261,7 @@ int main(int argc, char** argv)
         indicador.LeePeso(l);
         if (!l.valida()) {
             err << "El indicador no responde ("
-                << Trama::textoFallo(indicador.ultimoFallo()) << ").\n";
+                << indicador.textoUltimoFallo() << ").\n";
             return 1;
         }
         for (const QString& s : lineas(l, config->decimales))
