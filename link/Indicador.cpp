@@ -51,13 +51,19 @@ QByteArray Indicador::RxD(quint8 id, quint16 direccion, quint8 cantidad)
         .datos;
 }
 
+// A write goes out at once even out of step (a stop must not wait for a
+// confirming read); then only an echo of the very request is taken.
 QByteArray Indicador::TxD(quint8 id, quint16 direccion, const QByteArray& valor)
 {
-    if (m_desfasado && !resincroniza())
-        return {};
     const QByteArray pedido = Trama::pedidoEscritura(id, direccion, valor);
+    const bool exacto = m_desfasado;
     return intercambia(pedido, Trama::kLargoEscritura,
-                       [&](const QByteArray& b) { return Trama::verificaEscritura(b, pedido); })
+                       [&](const QByteArray& b) {
+                           Trama::Resultado r = Trama::verificaEscritura(b, pedido);
+                           if (r.ok() && exacto && b != pedido)
+                               r = {{}, Trama::Fallo::Cuenta};
+                           return r;
+                       })
         .datos;
 }
 

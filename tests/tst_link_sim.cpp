@@ -146,6 +146,7 @@ private Q_SLOTS:
     void hostQueRechaza();
     void puertoInexistente();
     void indicadorMudo36s();
+    void comandoConDescartes();
     void procesoDeLotes();
     void erroresDePrograma();
     void comandosDelIndicador();
@@ -404,7 +405,8 @@ void TstLinkSim::puertoInexistente()
 
 // Six whole-state reads of a silent indicator with the real 2000 ms wait
 // (about 36 s): the caller's event loop keeps running all along, a second
-// poll is refused meanwhile, and a command waits its turn behind the poll.
+// poll is refused meanwhile, and a stop goes out right after the exchange in
+// progress, its failure reported long before the poll ends.
 void TstLinkSim::indicadorMudo36s()
 {
     Banco banco(false);
@@ -417,11 +419,14 @@ void TstLinkSim::indicadorMudo36s()
     Enlace enlace;
     QSignalSpy lista(&enlace, &Enlace::lecturaLista);
     QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
+    int lecturasAlFallar = -1;
+    connect(&enlace, &Enlace::escrituraLista, this, [&] { lecturasAlFallar = int(lista.size()); });
     enlace.abrir(c);
     int ticks = 0;
     int polls = 0;
     QVERIFY(enlace.leer());
-    enlace.comando('V', 1);
+    QTRY_COMPARE_WITH_TIMEOUT(banco.servidor().pedidos(), 2, 10000); // the second exchange waits
+    enlace.comando('X', 1);
     QTimer reloj;
     connect(&reloj, &QTimer::timeout, this, [&] {
         ++ticks;
@@ -431,17 +436,45 @@ void TstLinkSim::indicadorMudo36s()
     connect(&enlace, &Enlace::lecturaLista, &reloj, &QTimer::stop);
     reloj.start(100);
     QTRY_VERIFY_WITH_TIMEOUT(lista.size() == 1, 90000);
-    QVERIFY(escrita.isEmpty());
+    QCOMPARE(banco.servidor().ordenDeEscrituras(), (QList<qint64>{3, 4, 5}));
+    QCOMPARE(escrita.size(), 1);
+    QCOMPARE(escrita.at(0).at(1).toBool(), false);
+    QCOMPARE(lecturasAlFallar, 0);
     QCOMPARE(polls, 0);
     QVERIFY(!lista.at(0).at(0).value<LecturaPeso>().valida());
     QCOMPARE(lista.at(0).at(1).toInt(), 6);
-    // Each of the six reads ends at its first block: 3 tries each (the
-    // command's first try may already be on its way).
-    QVERIFY(banco.servidor().pedidos() == 18 || banco.servidor().pedidos() == 19);
+    // Each of the six reads ends at its first block after 3 tries.
+    QCOMPARE(banco.servidor().pedidos(), 18 + 3);
     QVERIFY2(ticks > 100, qPrintable(QString::number(ticks)));
-    QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), 1, 20000);
-    QCOMPARE(escrita.at(0).at(1).toBool(), false);
-    QCOMPARE(banco.servidor().pedidos(), 21);
+}
+
+// An indicator that drops most replies keeps polls long: every command still
+// goes out before the next exchange of the poll in progress.
+void TstLinkSim::comandoConDescartes()
+{
+    Banco banco(false, rapido(1));
+    FallosSimulados f;
+    f.descarte = 0.6;
+    banco.fallos(f);
+    Enlace enlace;
+    QSignalSpy lista(&enlace, &Enlace::lecturaLista);
+    QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
+    enlace.abrir(banco.config());
+    for (int i = 0; i < 5; ++i) {
+        QTRY_VERIFY_WITH_TIMEOUT(!enlace.lecturaPendiente(), 60000);
+        const qint64 antes = banco.servidor().pedidos();
+        QVERIFY(enlace.leer());
+        QTRY_VERIFY_WITH_TIMEOUT(banco.servidor().pedidos() > antes + 1, 10000);
+        const qint64 n0 = banco.servidor().pedidos();
+        enlace.comando('C', i);
+        QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), i + 1, 10000);
+        qint64 primera = 0;
+        for (qint64 k : banco.servidor().ordenDeEscrituras())
+            if (k > n0 && primera == 0)
+                primera = k;
+        QVERIFY2(primera > n0 && primera <= n0 + 2,
+                 qPrintable(QStringLiteral("%1 %2").arg(n0).arg(primera)));
+    }
 }
 
 void TstLinkSim::procesoDeLotes()

@@ -306,7 +306,7 @@ void TstLinkTrama::escribirRegistroPorRegistro()
     esclavo.regs.clear();
     esclavo.falla = [](const QByteArray& p) { return quint8(p[3]) == (14206 & 0xFF); };
     QVERIFY(ind.Escribir(14204, Trama::cadena32(0x00020001) + Trama::cadena32(7)).isEmpty());
-    QCOMPARE(t.pedidos().size(), 2 + 1 + 2 + 2); // two retries, each after a confirming read
+    QCOMPARE(t.pedidos().size(), 2 + 3);
     QCOMPARE(esclavo.regs.value(14204), quint16(1));
     QCOMPARE(esclavo.regs.value(14205), quint16(2));
     QVERIFY(!esclavo.regs.contains(14206));
