@@ -148,6 +148,8 @@ private Q_SLOTS:
     void indicadorMudo36s();
     void comandoConDescartes();
     void procesoDeLotes();
+    void ultimoLoteAlResto_data();
+    void ultimoLoteAlResto();
     void erroresDePrograma();
     void comandosDelIndicador();
 };
@@ -503,7 +505,7 @@ void TstLinkSim::procesoDeLotes()
         QVERIFY(l.valida());
         modos.insert(l.Modo);
         QVERIFY(l.Modo >= 0 && l.Modo <= 4);
-        QVERIFY(l.UlBatch == 0 || qAbs(l.UlBatch - 1000.0) <= 10.0);
+        QVERIFY(l.UlBatch == 0 || qAbs(l.UlBatch - 1000.0) <= 10.0 || l.Resto == 0);
     } while (sim.enMarcha() || modos.size() < 2);
     QVERIFY(!sim.enMarcha());
     QVERIFY(enlace.leer());
@@ -515,7 +517,7 @@ void TstLinkSim::procesoDeLotes()
     modos.insert(l.Modo);
     QCOMPARE(modos, (QSet<int>{0, 1, 2, 3, 4}));
     QCOMPARE(l.Salidas & 0x82, 0x02);
-    QVERIFY(l.UlTotal >= 20000.0 && l.UlTotal < 20000.0 + 1010.0);
+    QCOMPARE(l.UlTotal, 20000.0);
     QCOMPARE(qint64(l.CCiclos), sim.lotes());
     QVERIFY(l.CCiclos >= 19 && l.CCiclos <= 21);
     QCOMPARE(l.Total, l.UlTotal);
@@ -525,6 +527,35 @@ void TstLinkSim::procesoDeLotes()
     sim.comando('V');
     QCOMPARE(sim.registro(Indicador::kCError), quint16(5));
     QVERIFY(!sim.enMarcha());
+}
+
+void TstLinkSim::ultimoLoteAlResto_data()
+{
+    QTest::addColumn<double>("despacho");
+    QTest::addColumn<int>("decimales");
+    QTest::newRow("4000") << 4000.0 << 0;
+    QTest::newRow("4000 with 1 decimal") << 4000.0 << 1;
+    QTest::newRow("2500.5") << 2500.5 << 1;
+    QTest::newRow("below one batch") << 999.0 << 0;
+}
+
+// A dispatch delivers what was asked: the last batch is only the remainder.
+void TstLinkSim::ultimoLoteAlResto()
+{
+    QFETCH(double, despacho);
+    QFETCH(int, decimales);
+    IndicadorSimulado sim(rapido(1, decimales));
+    sim.setReloj(false);
+    sim.programa(despacho, 900, 1000);
+    sim.comando('V');
+    for (int i = 0; i < 20000 && sim.enMarcha(); ++i)
+        sim.avanza(0.5);
+    QVERIFY(!sim.enMarcha());
+    const double escala = std::pow(10.0, decimales);
+    QCOMPARE(sim.valor32(Indicador::kUlTotal) / escala, despacho);
+    const auto lotes = qint64(std::ceil(despacho / 1000));
+    QVERIFY(sim.lotes() == lotes || sim.lotes() == lotes + 1); // the spread may leave a sliver
+    QVERIFY(sim.valor32(Indicador::kUlBatch) / escala <= 1006);
 }
 
 void TstLinkSim::erroresDePrograma()
