@@ -3,6 +3,8 @@
 #include "TestSupport.h"
 
 #include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -121,6 +123,10 @@ private Q_SLOTS:
     void ajustesDeTolvexIni();
     void cuentaDeLotes();
     void respuestasAjenas();
+    void scan();
+    void simVelocidadMala_data();
+    void simVelocidadMala();
+    void demoConPuertoOcupado();
 };
 
 void TstLinkTools::leeYEscribeTcp()
@@ -179,6 +185,11 @@ void TstLinkTools::watch()
 void TstLinkTools::sinRespuesta()
 {
     Simulador sim({"--tcp", "0", "--silent"});
+    const Salida w = diag({"--tcp", sim.destino(), "--id", "1", "--timeout", "50", "watch", "--period",
+                           "0", "--count", "2"});
+    QCOMPARE(w.codigo, 1);
+    QVERIFY2(w.out.contains(QLatin1String("lecturas: 2  fallos: 2")), qPrintable(w.out));
+    QVERIFY2(w.err.contains(QLatin1String("2 de 2 lecturas fallaron")), qPrintable(w.err));
     Salida s = diag({"--tcp", sim.destino(), "--id", "1", "--timeout", "100", "read"});
     QCOMPARE(s.codigo, 1);
     QVERIFY(s.out.isEmpty());
@@ -186,7 +197,7 @@ void TstLinkTools::sinRespuesta()
     s = diag({"--tcp", sim.destino(), "--id", "1", "--timeout", "100", "command", "Z"});
     QCOMPARE(s.codigo, 1);
     QVERIFY(s.err.contains(QStringLiteral("No se pudo realizar la operación")));
-    s = diag({"--serial", "/dev/tolvex-no-existe", "read"});
+    s = diag({"--serial", "/dev/tolvex-no-existe", "--id", "1", "read"});
     QCOMPARE(s.codigo, 1);
     QVERIFY(s.err.contains(QLatin1String("No se pudo abrir el puerto.")));
 }
@@ -207,12 +218,22 @@ void TstLinkTools::argumentosMalos_data()
     QTest::newRow("address text") << QStringList{"write", "siete", "1"};
     QTest::newRow("unknown option") << QStringList{"--turbo", "read"};
     QTest::newRow("option without value") << QStringList{"read", "--period"};
+    QTest::newRow("tcp and serial") << QStringList{"--tcp", "127.0.0.1:1", "--serial", "/dev/null", "--id", "1", "read"};
+    QTest::newRow("serial and tcp") << QStringList{"--serial", "/dev/null", "--tcp", "127.0.0.1:1", "--id", "1", "scan"};
+    QTest::newRow("tcp without id") << QStringList{"--tcp", "127.0.0.1:1", "read"};
+    QTest::newRow("serial without id") << QStringList{"--serial", "/dev/null", "command", "X"};
+    QTest::newRow("no settings file, no link") << QStringList{"--id", "1", "read"};
+    QTest::newRow("ids reversed") << QStringList{"--tcp", "127.0.0.1:1", "--ids", "9-3", "scan"};
+    QTest::newRow("ids 0") << QStringList{"--tcp", "127.0.0.1:1", "--ids", "0-3", "scan"};
+    QTest::newRow("ids 248") << QStringList{"--tcp", "127.0.0.1:1", "--ids", "1-248", "scan"};
+    QTest::newRow("ids text") << QStringList{"--tcp", "127.0.0.1:1", "--ids", "todos", "scan"};
 }
 
 void TstLinkTools::argumentosMalos()
 {
     QFETCH(QStringList, args);
-    const Salida s = diag(args);
+    DirectorioDePrueba vacio; // no Tolvex.ini there
+    const Salida s = diag(args, vacio.path());
     QCOMPARE(s.codigo, 2);
     QVERIFY(s.err.contains(QLatin1String("uso: tolvex-diag")));
 }
@@ -308,6 +329,72 @@ void TstLinkTools::respuestasAjenas()
         else
             QVERIFY2(c.diag->exitCode() == 1 && out.isEmpty(), qPrintable(nombre));
     }
+}
+
+// Finding the indicator: only the id that answers is named, on TCP and on a
+// serial line (where the first speed that answers ends the search).
+void TstLinkTools::scan()
+{
+    Simulador tcp({"--tcp", "0", "--id", "7"});
+    Salida s = diag({"--tcp", tcp.destino(), "--ids", "1-12", "scan"});
+    QCOMPARE(s.codigo, 0);
+    QVERIFY2(s.out.contains(QLatin1String("Explorando ids 1 a 12 (12 pruebas, como mucho ")), qPrintable(s.out));
+    QCOMPARE(s.out.count(QLatin1String("Responde")), 1);
+    QVERIFY2(s.out.contains(QLatin1String("Responde el id 7.")), qPrintable(s.out));
+
+    s = diag({"--tcp", tcp.destino(), "--ids", "1-3", "scan"});
+    QCOMPARE(s.codigo, 1);
+    QVERIFY(s.err.contains(QStringLiteral("Ningún id respondió.")));
+
+    Simulador pty({"--pty", "--id", "3"});
+    s = diag({"--serial", pty.primera(), "--ids", "2-4", "scan"});
+    QCOMPARE(s.codigo, 0);
+    QVERIFY2(s.out.contains(QLatin1String("a 8 velocidades")), qPrintable(s.out));
+    QCOMPARE(s.out.count(QLatin1String("Responde")), 1);
+    QVERIFY2(s.out.contains(QLatin1String("Responde el id 3 a 19200 baudios.")), qPrintable(s.out));
+}
+
+void TstLinkTools::simVelocidadMala_data()
+{
+    QTest::addColumn<QString>("velocidad");
+    for (const char* v : {"nan", "inf", "-inf", "-1", "0", "1e9", "rapido"})
+        QTest::newRow(v) << QString::fromLatin1(v);
+}
+
+void TstLinkTools::simVelocidadMala()
+{
+    QFETCH(QString, velocidad);
+    QProcess p;
+    p.start(programa("tolvex-sim"), {"--tcp", "0", "--speed", velocidad});
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 2);
+    QVERIFY(p.readAllStandardError().contains("--speed espera"));
+    QVERIFY(p.readAllStandardOutput().isEmpty());
+}
+
+// The demo with its port taken by another program stops and says so; it
+// never prepares a program directory pointing at that program.
+void TstLinkTools::demoConPuertoOcupado()
+{
+    QTcpServer otro;
+    QVERIFY(otro.listen(QHostAddress::LocalHost, 0));
+    QTemporaryDir tmp;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TOLVEX_DEMO_PORT", QString::number(otro.serverPort()));
+    env.insert("TOLVEX_DEMO_PREFIX", qEnvironmentVariable("TOLVEX_BIN_DIR"));
+    env.insert("TOLVEX_DEMO_DIR", tmp.filePath("planta"));
+    env.insert("TOLVEX_DEMO_SKIP_BUILD", "1");
+    env.insert("DISPLAY", ":99");
+    p.setProcessEnvironment(env);
+    p.start("/bin/sh", {QStringLiteral(TOLVEX_TESTS_DIR "/../scripts/demo.sh")});
+    QVERIFY(p.waitForFinished(60000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY2(err.contains(QStringLiteral("no pudo escuchar en 127.0.0.1:%1").arg(otro.serverPort())),
+             qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String("TOLVEX_DEMO_PORT=")), qPrintable(err));
+    QVERIFY(!QFileInfo::exists(tmp.filePath("planta/Tolvex.ini")));
 }
 
 QTEST_GUILESS_MAIN(TstLinkTools)
