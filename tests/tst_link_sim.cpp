@@ -533,10 +533,10 @@ void TstLinkSim::ultimoLoteAlResto_data()
 {
     QTest::addColumn<double>("despacho");
     QTest::addColumn<int>("decimales");
-    QTest::newRow("4000") << 4000.0 << 0;
+    QTest::newRow("3500") << 3500.0 << 0;
     QTest::newRow("4000 with 1 decimal") << 4000.0 << 1;
     QTest::newRow("2500.5") << 2500.5 << 1;
-    QTest::newRow("below one batch") << 999.0 << 0;
+    QTest::newRow("below one batch") << 950.0 << 0;
 }
 
 // A dispatch delivers what was asked: the last batch is only the remainder.
