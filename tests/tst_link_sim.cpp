@@ -422,12 +422,17 @@ void TstLinkSim::indicadorMudo36s()
     QSignalSpy lista(&enlace, &Enlace::lecturaLista);
     QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
     int lecturasAlFallar = -1;
-    connect(&enlace, &Enlace::escrituraLista, this, [&] { lecturasAlFallar = int(lista.size()); });
+    QElapsedTimer desdeElComando;
+    connect(&enlace, &Enlace::escrituraLista, this, [&] {
+        lecturasAlFallar = int(lista.size());
+        qInfo("command failure reported after %lld ms", desdeElComando.elapsed());
+    });
     enlace.abrir(c);
     int ticks = 0;
     int polls = 0;
     QVERIFY(enlace.leer());
     QTRY_COMPARE_WITH_TIMEOUT(banco.servidor().pedidos(), 2, 10000); // the second exchange waits
+    desdeElComando.start();
     enlace.comando('X', 1);
     QTimer reloj;
     connect(&reloj, &QTimer::timeout, this, [&] {
@@ -445,6 +450,7 @@ void TstLinkSim::indicadorMudo36s()
     QCOMPARE(polls, 0);
     QVERIFY(!lista.at(0).at(0).value<LecturaPeso>().valida());
     QCOMPARE(lista.at(0).at(1).toInt(), 6);
+    qInfo("poll ended after %lld ms", desdeElComando.elapsed());
     // Each of the six reads ends at its first block after 3 tries.
     QCOMPARE(banco.servidor().pedidos(), 18 + 3);
     QVERIFY2(ticks > 100, qPrintable(QString::number(ticks)));

@@ -319,7 +319,7 @@ void TstLinkTools::respuestasAjenas()
         const QString err = QString::fromUtf8(c.diag->readAllStandardError());
         if (c.fallo[0] == QLatin1String("exception")) {
             QVERIFY2(c.diag->exitCode() == 1 && out.isEmpty(), qPrintable(nombre));
-            QVERIFY2(err.contains(QStringLiteral("rechaza la petición, excepción 2")), qPrintable(err));
+            QVERIFY2(err.contains(QStringLiteral("El indicador rechaza la petición (excepción 2).")), qPrintable(err));
         } else if (c.fallo[0] != QLatin1String("late")) {
             // A retry after regaining step gets the real answer.
             QVERIFY2(c.diag->exitCode() == 0, qPrintable(nombre + u' ' + err));
@@ -349,7 +349,7 @@ void TstLinkTools::scan()
     Simulador pty({"--pty", "--id", "3"});
     s = diag({"--serial", pty.primera(), "--ids", "2-4", "scan"});
     QCOMPARE(s.codigo, 0);
-    QVERIFY2(s.out.contains(QLatin1String("a 8 velocidades")), qPrintable(s.out));
+    QVERIFY2(s.out.contains(QLatin1String("a 6 velocidades")), qPrintable(s.out));
     QCOMPARE(s.out.count(QLatin1String("Responde")), 1);
     QVERIFY2(s.out.contains(QLatin1String("Responde el id 3 a 19200 baudios.")), qPrintable(s.out));
 }

@@ -45,8 +45,9 @@ const char* const kUso =
     "Sin --tcp ni --serial usa el enlace y el id de Tolvex.ini del directorio actual.\n"
     "Con --tcp o --serial, --id es obligatorio (el id 0 es difusión: nadie contesta por él).\n";
 
-// Speeds tried by scan on a serial line, the commonest first.
-constexpr int kVelocidades[] = {19200, 9600, 38400, 4800, 57600, 115200, 2400, 1200};
+// Speeds tried by scan on a serial line: those Tolvex can be set to
+// (1200 x 2^n) that serial drivers support, the commonest first.
+constexpr int kVelocidades[] = {19200, 9600, 38400, 4800, 2400, 1200};
 // Per-try wait of scan unless --timeout is given.
 constexpr int kEsperaScanMs = 150;
 
@@ -126,7 +127,9 @@ int explora(ConfigEnlace config, const std::vector<int>& velocidades, bool serie
         QString detalle;
         if (!t->abrir(&detalle)) {
             err << ConfigEnlace::mensajeError() << ' ' << detalle << '\n';
-            return 1;
+            if (velocidades.size() == 1)
+                return 1;
+            continue;
         }
         t->reconectar();
         for (int id = desde; id <= hasta && !g_interrumpido; ++id) {
@@ -357,8 +360,11 @@ int main(int argc, char** argv)
         LecturaPeso l;
         indicador.LeePeso(l);
         if (!l.valida()) {
-            err << "El indicador no responde ("
-                << indicador.textoUltimoFallo() << ").\n";
+            if (indicador.ultimoFallo() == Trama::Fallo::Excepcion)
+                err << "El indicador rechaza la petición (excepción " << indicador.ultimaExcepcion()
+                    << ").\n";
+            else
+                err << "El indicador no responde (" << indicador.textoUltimoFallo() << ").\n";
             return 1;
         }
         for (const QString& s : lineas(l, config->decimales))
