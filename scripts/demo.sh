@@ -26,6 +26,13 @@ if [ -z "$DISPLAY" ] && [ -z "$WAYLAND_DISPLAY" ]; then
     exit 1
 fi
 
+# An existing program directory keeps its settings: it must name this port.
+if [ -f "$DIR/Tolvex.ini" ] && ! grep -qi "^Port_1=$PORT\.\?\r\?$" "$DIR/Tolvex.ini"; then
+    ANTES="$(grep -i '^Port_1=' "$DIR/Tolvex.ini" | head -n 1 | sed 's/^[^=]*=//; s/\.\?\r\?$//')"
+    echo "$DIR ya está preparado para el puerto ${ANTES:-de otro enlace}, no para $PORT." >&2
+    echo "Use TOLVEX_DEMO_PORT=${ANTES:-PUERTO} o borre $DIR para prepararlo de nuevo." >&2
+    exit 1
+fi
 if [ ! -x "$PREFIX/bin/tolvex-sim" ]; then
     echo "No se encuentra el simulador $PREFIX/bin/tolvex-sim." >&2
     exit 1

@@ -7,7 +7,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -387,14 +389,38 @@ void TstLinkTools::demoConPuertoOcupado()
     env.insert("TOLVEX_DEMO_SKIP_BUILD", "1");
     env.insert("DISPLAY", ":99");
     p.setProcessEnvironment(env);
+    // Its own process group, so that nothing it started outlives a failure.
+    p.setChildProcessModifier([] { ::setsid(); });
+    auto termina = [&p] {
+        if (p.state() == QProcess::NotRunning)
+            return true;
+        ::kill(-pid_t(p.processId()), SIGKILL);
+        p.waitForFinished();
+        return false;
+    };
     p.start("/bin/sh", {QStringLiteral(TOLVEX_TESTS_DIR "/../scripts/demo.sh")});
-    QVERIFY(p.waitForFinished(60000));
+    p.waitForFinished(60000);
+    QVERIFY(termina());
     const QString err = QString::fromUtf8(p.readAllStandardError());
     QCOMPARE(p.exitCode(), 1);
     QVERIFY2(err.contains(QStringLiteral("no pudo escuchar en 127.0.0.1:%1").arg(otro.serverPort())),
              qPrintable(err));
     QVERIFY2(err.contains(QLatin1String("TOLVEX_DEMO_PORT=")), qPrintable(err));
     QVERIFY(!QFileInfo::exists(tmp.filePath("planta/Tolvex.ini")));
+
+    // A directory prepared for another port is not pointed at this one.
+    QProcess setup;
+    setup.start(programa("tolvex-setup"), {tmp.filePath("planta"), "--tcp", "127.0.0.1:15999", "--id", "1"});
+    QVERIFY(setup.waitForFinished(60000));
+    QCOMPARE(setup.exitCode(), 0);
+    otro.close();
+    p.start("/bin/sh", {QStringLiteral(TOLVEX_TESTS_DIR "/../scripts/demo.sh")});
+    p.waitForFinished(60000);
+    QVERIFY(termina());
+    const QString err2 = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY2(err2.contains(QStringLiteral("ya está preparado para el puerto 15999")), qPrintable(err2));
+    QVERIFY2(err2.contains(QLatin1String("TOLVEX_DEMO_PORT=15999")), qPrintable(err2));
 }
 
 QTEST_GUILESS_MAIN(TstLinkTools)
