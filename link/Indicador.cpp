@@ -31,15 +31,16 @@ Trama::Resultado Indicador::intercambia(
 // RTU frames carry no transaction number. After a failure the line is let
 // fall silent and a read of a count no other request uses is sent: the
 // indicator answers in order, so once its reply (and nothing else) has been
-// taken, any late reply to an abandoned request has already gone by.
+// taken, any late reply to an abandoned request has already gone by. An
+// indicator that refuses a one-register read has answered it all the same.
 bool Indicador::resincroniza()
 {
     const auto r = intercambia(
         Trama::pedidoLectura(m_id, kConfirma, kCantidadConfirma), Trama::largoLectura(kCantidadConfirma),
         [this](const QByteArray& b) { return Trama::verificaLectura(b, m_id, kCantidadConfirma); });
-    if (r.ok())
+    if (r.ok() || r.fallo == Trama::Fallo::Excepcion)
         m_desfasado = false;
-    return r.ok();
+    return !m_desfasado;
 }
 
 QByteArray Indicador::RxD(quint8 id, quint16 direccion, quint8 cantidad)

@@ -75,6 +75,7 @@ private Q_SLOTS:
     void cadenas();
     void fuzzVerificador();
     void leerPorBloques();
+    void confirmaConExcepcion();
     void escribirRegistroPorRegistro();
     void leePeso_data();
     void leePeso();
@@ -280,6 +281,23 @@ void TstLinkTrama::leerPorBloques()
     QCOMPARE(ind.Leer(14379, 3).size(), 6);
     QCOMPARE(t.pedidos(), (QList<QByteArray>{confirma, confirma, confirma,
                                              Trama::pedidoLectura(1, 14379, 3)}));
+    QVERIFY(!ind.desfasado());
+}
+
+// An indicator that refuses one-register reads still gets back in step.
+void TstLinkTrama::confirmaConExcepcion()
+{
+    Esclavo esclavo;
+    esclavo.regs[14380] = 0x1234;
+    int fallos = 1;
+    TransporteFalso t([&](const QByteArray& p) -> QByteArray {
+        if (quint8(p[5]) == 1)
+            return conCrc("018302");
+        return fallos-- > 0 ? QByteArray() : esclavo.responde(p);
+    });
+    Indicador ind(t, 1, 0);
+    QCOMPARE(ind.Leer(14379, 2), h("00003412"));
+    QCOMPARE(t.pedidos().size(), 3);
     QVERIFY(!ind.desfasado());
 }
 
