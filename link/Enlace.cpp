@@ -23,7 +23,8 @@ void Enlace::abrir(const ConfigEnlace& config)
     m_parada = std::make_shared<Parada>();
     m_hilo = new QThread;
     m_hilo->setObjectName(QStringLiteral("Enlace"));
-    m_worker = new LinkWorker(m_parada);
+    m_escrituras = std::make_shared<ColaEscrituras>();
+    m_worker = new LinkWorker(m_parada, m_escrituras);
     m_worker->moveToThread(m_hilo);
     connect(m_hilo, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(m_worker, &LinkWorker::abierto, this, &Enlace::abierto);
@@ -54,9 +55,10 @@ void Enlace::escribir(quint16 direccion, const QByteArray& cadena, int tag)
             this, [this, tag] { Q_EMIT escrituraLista(tag, false); }, Qt::QueuedConnection);
         return;
     }
-    QMetaObject::invokeMethod(m_worker, "escribir", Qt::QueuedConnection,
-                              Q_ARG(quint16, direccion), Q_ARG(QByteArray, cadena),
-                              Q_ARG(int, tag));
+    m_escrituras->pon({direccion, cadena, tag});
+    // Taken at once when the worker is idle; a poll in progress takes it
+    // before its next exchange.
+    QMetaObject::invokeMethod(m_worker, "atiendeEscrituras", Qt::QueuedConnection);
 }
 
 void Enlace::comando(char letra, int tag)

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <memory>
 
+class ColaEscrituras;
 class LinkWorker;
 class Parada;
 class QThread;
@@ -34,6 +35,7 @@ public:
     // queues nothing while another poll is queued or running.
     bool leer(int maxIntentos = 6);
     // Queues a write of a register string (one function-06 write per register).
+    // It goes out before the next exchange of a poll in progress.
     void escribir(quint16 direccion, const QByteArray& cadena, int tag = 0);
     // Queues a one-letter command to the command register.
     void comando(char letra, int tag = 0);
@@ -53,5 +55,6 @@ private:
     QThread* m_hilo = nullptr;
     LinkWorker* m_worker = nullptr;
     std::shared_ptr<Parada> m_parada;
+    std::shared_ptr<ColaEscrituras> m_escrituras;
     bool m_lecturaPendiente = false;
 };

@@ -10,32 +10,62 @@ Indicador::Indicador(Transporte& transporte, quint8 id, int decimales)
 {
 }
 
-QByteArray Indicador::RxD(quint8 id, quint16 direccion, quint8 cantidad)
+Trama::Resultado Indicador::intercambia(
+    const QByteArray& pedido, int largo,
+    const std::function<Trama::Resultado(const QByteArray&)>& verifica)
 {
     ++m_intercambios;
-    const QByteArray respuesta = m_transporte.intercambio(Trama::pedidoLectura(id, direccion, cantidad),
-                                                          Trama::largoLectura(cantidad));
-    const Trama::Resultado r = Trama::verificaLectura(respuesta, cantidad);
+    const Trama::Resultado r = verifica(m_transporte.intercambio(pedido, largo));
     m_ultimoFallo = r.fallo;
+    m_ultimaExcepcion = r.excepcion;
     if (!r.ok()) {
         ++m_fallidos;
+        // The indicator may still answer the request just abandoned: from
+        // now on no reply is trusted until the link is back in step.
+        m_desfasado = true;
         m_transporte.aquietar();
     }
-    return r.datos;
+    return r;
 }
 
+// RTU frames carry no transaction number. After a failure the line is let
+// fall silent and a read of a count no other request uses is sent: the
+// indicator answers in order, so once its reply (and nothing else) has been
+// taken, any late reply to an abandoned request has already gone by. An
+// indicator that refuses a one-register read has answered it all the same.
+bool Indicador::resincroniza()
+{
+    const auto r = intercambia(
+        Trama::pedidoLectura(m_id, kConfirma, kCantidadConfirma), Trama::largoLectura(kCantidadConfirma),
+        [this](const QByteArray& b) { return Trama::verificaLectura(b, m_id, kCantidadConfirma); });
+    if (r.ok() || r.fallo == Trama::Fallo::Excepcion)
+        m_desfasado = false;
+    return !m_desfasado;
+}
+
+QByteArray Indicador::RxD(quint8 id, quint16 direccion, quint8 cantidad)
+{
+    if (m_desfasado && !resincroniza())
+        return {};
+    return intercambia(Trama::pedidoLectura(id, direccion, cantidad), Trama::largoLectura(cantidad),
+                       [&](const QByteArray& b) { return Trama::verificaLectura(b, id, cantidad); })
+        .datos;
+}
+
+// A write goes out at once even out of step (a stop must not wait for a
+// confirming read); then only an echo of the very request is taken.
 QByteArray Indicador::TxD(quint8 id, quint16 direccion, const QByteArray& valor)
 {
-    ++m_intercambios;
-    const QByteArray respuesta =
-        m_transporte.intercambio(Trama::pedidoEscritura(id, direccion, valor), Trama::kLargoEscritura);
-    const Trama::Resultado r = Trama::verificaEscritura(respuesta);
-    m_ultimoFallo = r.fallo;
-    if (!r.ok()) {
-        ++m_fallidos;
-        m_transporte.aquietar();
-    }
-    return r.datos;
+    const QByteArray pedido = Trama::pedidoEscritura(id, direccion, valor);
+    const bool exacto = m_desfasado;
+    return intercambia(pedido, Trama::kLargoEscritura,
+                       [&](const QByteArray& b) {
+                           Trama::Resultado r = Trama::verificaEscritura(b, pedido);
+                           if (r.ok() && exacto && b != pedido)
+                               r = {{}, Trama::Fallo::Cuenta};
+                           return r;
+                       })
+        .datos;
 }
 
 QByteArray Indicador::Leer(quint16 direccion, int longitud)
@@ -48,8 +78,11 @@ QByteArray Indicador::Leer(quint16 direccion, int longitud)
         const auto dir = static_cast<quint16>(direccion + kBloque * i);
         const auto cantidad = static_cast<quint8>(i < n - 1 ? kBloque : longitud - kBloque * (n - 1));
         QByteArray bloque;
-        for (int t = 0; t < kIntentos && bloque.isEmpty(); ++t)
+        for (int t = 0; t < kIntentos && bloque.isEmpty(); ++t) {
+            if (m_antesDeLeer)
+                m_antesDeLeer();
             bloque = RxD(m_id, dir, cantidad);
+        }
         if (bloque.isEmpty())
             return {};
         resultado += bloque;

@@ -4,6 +4,7 @@
 #include "Trama.h"
 
 #include <QByteArray>
+#include <functional>
 
 class Transporte;
 
@@ -37,10 +38,18 @@ public:
 
     Indicador(Transporte& transporte, quint8 id, int decimales);
 
+    // Register read only to regain step after a failed exchange: no other
+    // request uses this count, so its reply cannot be mistaken for theirs.
+    static constexpr quint16 kConfirma = kPeso;
+    static constexpr quint8 kCantidadConfirma = 1;
+
     // One read exchange: the register string, or empty.
     QByteArray RxD(quint8 id, quint16 direccion, quint8 cantidad);
     // One write exchange: the echoed value as a one-register string, or empty.
     QByteArray TxD(quint8 id, quint16 direccion, const QByteArray& valor);
+
+    // Called before every exchange of a read; lets queued commands go first.
+    void setAntesDeLeer(std::function<void()> f) { m_antesDeLeer = std::move(f); }
 
     // All blocks or nothing.
     QByteArray Leer(quint16 direccion, int longitud);
@@ -56,18 +65,31 @@ public:
     quint8 id() const { return m_id; }
     int decimales() const { return m_decimales; }
     Trama::Fallo ultimoFallo() const { return m_ultimoFallo; }
+    int ultimaExcepcion() const { return m_ultimaExcepcion; }
+    QString textoUltimoFallo() const { return Trama::textoFallo(m_ultimoFallo, m_ultimaExcepcion); }
+    // True after a failed exchange until a confirming exchange has been
+    // answered: until then no reply is trusted.
+    bool desfasado() const { return m_desfasado; }
     // Exchanges attempted and failed since construction.
     qint64 intercambios() const { return m_intercambios; }
     qint64 fallidos() const { return m_fallidos; }
 
 private:
     double escala(quint32 bruto) const;
+    // Sends request and checks the reply; any failure leaves the link out of
+    // step and lets the line fall silent.
+    Trama::Resultado intercambia(const QByteArray& pedido, int largo,
+                                 const std::function<Trama::Resultado(const QByteArray&)>& verifica);
+    bool resincroniza();
 
     Transporte& m_transporte;
     quint8 m_id;
     int m_decimales;
     double m_divisor;
     Trama::Fallo m_ultimoFallo = Trama::Fallo::Ninguno;
+    int m_ultimaExcepcion = 0;
+    bool m_desfasado = false;
+    std::function<void()> m_antesDeLeer;
     qint64 m_intercambios = 0;
     qint64 m_fallidos = 0;
 };

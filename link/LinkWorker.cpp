@@ -6,7 +6,10 @@
 
 Q_LOGGING_CATEGORY(lcEnlace, "tolvex.link", QtWarningMsg)
 
-LinkWorker::LinkWorker(std::shared_ptr<Parada> parada) : m_parada(std::move(parada)) {}
+LinkWorker::LinkWorker(std::shared_ptr<Parada> parada, std::shared_ptr<ColaEscrituras> escrituras)
+    : m_parada(std::move(parada)), m_escrituras(std::move(escrituras))
+{
+}
 
 LinkWorker::~LinkWorker()
 {
@@ -20,6 +23,7 @@ void LinkWorker::abrir(const ConfigEnlace& config)
     m_transporte = config.creaTransporte();
     m_transporte->setParada(m_parada.get());
     m_indicador = std::make_unique<Indicador>(*m_transporte, config.id, config.decimales);
+    m_indicador->setAntesDeLeer([this] { atiendeEscrituras(); });
     QString detalle;
     if (!m_transporte->abrir(&detalle)) {
         qCWarning(lcEnlace).noquote() << detalle;
@@ -31,12 +35,22 @@ void LinkWorker::abrir(const ConfigEnlace& config)
 
 void LinkWorker::leer(int maxIntentos)
 {
+    atiendeEscrituras();
     LecturaPeso l = m_ultima;
     l.Peso = LecturaPeso::kSinRespuesta;
     int intentos = 0;
+    int repetidas = 0;
     while (m_indicador && !m_parada->pedida() && intentos < maxIntentos && !l.valida()) {
         ++intentos;
+        m_interrumpida = false;
         m_indicador->LeePeso(l);
+        // A read with writes in the middle mixes values from before and after
+        // them: read again (not counted as a try).
+        if (m_interrumpida && l.valida() && repetidas < maxIntentos) {
+            ++repetidas;
+            --intentos;
+            l.Peso = LecturaPeso::kSinRespuesta;
+        }
     }
     if (!l.valida())
         l.Peso = LecturaPeso::kSinRespuesta;
@@ -44,9 +58,13 @@ void LinkWorker::leer(int maxIntentos)
     Q_EMIT lecturaLista(l, intentos);
 }
 
-void LinkWorker::escribir(quint16 direccion, const QByteArray& cadena, int tag)
+void LinkWorker::atiendeEscrituras()
 {
-    const bool ok = m_indicador && !m_parada->pedida() &&
-                    !m_indicador->Escribir(direccion, cadena).isEmpty();
-    Q_EMIT escrituraLista(tag, ok);
+    ColaEscrituras::Escritura e;
+    while (m_escrituras->toma(e)) {
+        m_interrumpida = true;
+        const bool ok = m_indicador && !m_parada->pedida() &&
+                        !m_indicador->Escribir(e.direccion, e.cadena).isEmpty();
+        Q_EMIT escrituraLista(e.tag, ok);
+    }
 }

@@ -5,11 +5,45 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <deque>
 #include <memory>
+#include <mutex>
 
 class Indicador;
 class Parada;
 class Transporte;
+
+// Writes waiting for the worker. Filled from the window's thread and taken
+// by the worker between two exchanges, so a command never waits for a poll
+// to end.
+class ColaEscrituras
+{
+public:
+    struct Escritura
+    {
+        quint16 direccion = 0;
+        QByteArray cadena;
+        int tag = 0;
+    };
+    void pon(Escritura e)
+    {
+        std::lock_guard lock(m_mutex);
+        m_cola.push_back(std::move(e));
+    }
+    bool toma(Escritura& e)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_cola.empty())
+            return false;
+        e = std::move(m_cola.front());
+        m_cola.pop_front();
+        return true;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::deque<Escritura> m_cola;
+};
 
 // Owns the transport and runs the register algorithms as blocking code on
 // its own thread. Each slot is one job; the thread's queue keeps them in
@@ -18,14 +52,15 @@ class LinkWorker : public QObject
 {
     Q_OBJECT
 public:
-    explicit LinkWorker(std::shared_ptr<Parada> parada);
+    LinkWorker(std::shared_ptr<Parada> parada, std::shared_ptr<ColaEscrituras> escrituras);
     ~LinkWorker() override;
 
 public Q_SLOTS:
     void abrir(const ConfigEnlace& config);
     // Up to maxIntentos whole-state reads, until one succeeds.
     void leer(int maxIntentos);
-    void escribir(quint16 direccion, const QByteArray& cadena, int tag);
+    // Runs every write queued so far, in order.
+    void atiendeEscrituras();
 
 Q_SIGNALS:
     // mensaje is the text of the failure; detalle says why, for the installer.
@@ -35,6 +70,8 @@ Q_SIGNALS:
 
 private:
     std::shared_ptr<Parada> m_parada;
+    std::shared_ptr<ColaEscrituras> m_escrituras;
+    bool m_interrumpida = false; // writes went out in the middle of a read
     std::unique_ptr<Transporte> m_transporte;
     std::unique_ptr<Indicador> m_indicador;
     LecturaPeso m_ultima;

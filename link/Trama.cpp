@@ -78,7 +78,7 @@ QByteArray pedidoEscritura(quint8 id, quint16 direccion, QByteArrayView valor)
     return conCrc(QByteArray(t, sizeof t));
 }
 
-QString textoFallo(Fallo fallo)
+QString textoFallo(Fallo fallo, int excepcion)
 {
     switch (fallo) {
     case Fallo::Ninguno:
@@ -89,19 +89,69 @@ QString textoFallo(Fallo fallo)
         return QStringLiteral("longitud incorrecta");
     case Fallo::Crc:
         return QStringLiteral("CRC incorrecto");
+    case Fallo::Esclavo:
+        return QStringLiteral("responde otro esclavo");
+    case Fallo::Funcion:
+        return QStringLiteral("función incorrecta");
+    case Fallo::Cuenta:
+        return QStringLiteral("respuesta a otra petición");
+    case Fallo::Excepcion:
+        return QStringLiteral("el indicador rechaza la petición, excepción %1").arg(excepcion);
     }
     return {};
 }
 
-Resultado verificaLectura(QByteArrayView respuesta, int cantidad)
+bool completa(QByteArrayView recibido, int largo)
 {
-    if (respuesta.isEmpty())
-        return {{}, Fallo::SinRespuesta};
-    const int largo = largoLectura(cantidad);
-    if (respuesta.size() != largo)
-        return {{}, Fallo::Longitud};
-    if (!crcCorrecto(respuesta))
-        return {{}, Fallo::Crc};
+    if (recibido.size() >= largo)
+        return true;
+    return recibido.size() >= kLargoExcepcion && (static_cast<quint8>(recibido[1]) & 0x80) != 0;
+}
+
+namespace {
+
+// Checks shared by both replies; fills r.fallo and returns false on failure.
+bool encabezado(QByteArrayView respuesta, quint8 id, quint8 funcion, int largo, Resultado& r)
+{
+    if (respuesta.isEmpty()) {
+        r.fallo = Fallo::SinRespuesta;
+        return false;
+    }
+    const auto f = respuesta.size() > 1 ? static_cast<quint8>(respuesta[1]) : 0;
+    if (respuesta.size() == kLargoExcepcion && f == (funcion | 0x80) && crcCorrecto(respuesta) &&
+        static_cast<quint8>(respuesta[0]) == id) {
+        r.fallo = Fallo::Excepcion;
+        r.excepcion = static_cast<quint8>(respuesta[2]);
+        return false;
+    }
+    if (respuesta.size() != largo) {
+        r.fallo = Fallo::Longitud;
+        return false;
+    }
+    if (!crcCorrecto(respuesta)) {
+        r.fallo = Fallo::Crc;
+        return false;
+    }
+    if (static_cast<quint8>(respuesta[0]) != id) {
+        r.fallo = Fallo::Esclavo;
+        return false;
+    }
+    if (f != funcion) {
+        r.fallo = Fallo::Funcion;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Resultado verificaLectura(QByteArrayView respuesta, quint8 id, int cantidad)
+{
+    Resultado r;
+    if (!encabezado(respuesta, id, 0x03, largoLectura(cantidad), r))
+        return r;
+    if (static_cast<quint8>(respuesta[2]) != 2 * cantidad)
+        return {{}, Fallo::Cuenta};
     QByteArray datos(2 * cantidad, '\0');
     for (int i = 0; i < cantidad; ++i) {
         datos[2 * i] = respuesta[3 + 2 * i + 1];
@@ -110,14 +160,14 @@ Resultado verificaLectura(QByteArrayView respuesta, int cantidad)
     return {datos, Fallo::Ninguno};
 }
 
-Resultado verificaEscritura(QByteArrayView respuesta)
+Resultado verificaEscritura(QByteArrayView respuesta, QByteArrayView pedido)
 {
-    if (respuesta.isEmpty())
-        return {{}, Fallo::SinRespuesta};
-    if (respuesta.size() != kLargoEscritura)
-        return {{}, Fallo::Longitud};
-    if (!crcCorrecto(respuesta))
-        return {{}, Fallo::Crc};
+    Resultado r;
+    const auto id = pedido.isEmpty() ? quint8(0) : static_cast<quint8>(pedido[0]);
+    if (!encabezado(respuesta, id, 0x06, kLargoEscritura, r))
+        return r;
+    if (pedido.size() < 4 || respuesta.sliced(2, 2) != pedido.sliced(2, 2))
+        return {{}, Fallo::Cuenta};
     const char v[] = {respuesta[5], respuesta[4]};
     return {QByteArray(v, 2), Fallo::Ninguno};
 }

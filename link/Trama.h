@@ -25,20 +25,33 @@ QByteArray pedidoEscritura(quint8 id, quint16 direccion, QByteArrayView valor);
 constexpr int largoLectura(int cantidad) { return 5 + 2 * cantidad; }
 constexpr int kLargoEscritura = 8;
 
-enum class Fallo { Ninguno, SinRespuesta, Longitud, Crc };
-QString textoFallo(Fallo fallo);
+constexpr int kLargoExcepcion = 5;
+
+// Esclavo: another slave id; Funcion: another function code; Cuenta: a byte
+// count or an echoed address that does not answer the request; Excepcion: the
+// indicator refused the request (exception reply).
+enum class Fallo { Ninguno, SinRespuesta, Longitud, Crc, Esclavo, Funcion, Cuenta, Excepcion };
+// excepcion: the exception code, used when fallo is Excepcion.
+QString textoFallo(Fallo fallo, int excepcion = 0);
 
 struct Resultado
 {
     QByteArray datos; // register string; empty on failure
     Fallo fallo = Fallo::Ninguno;
+    int excepcion = 0; // exception code of a refusal
     bool ok() const { return fallo == Fallo::Ninguno; }
 };
 
-// Only length and CRC decide; id, function code and byte count are not compared.
-Resultado verificaLectura(QByteArrayView respuesta, int cantidad);
-// Returns the echoed value as a one-register string.
-Resultado verificaEscritura(QByteArrayView respuesta);
+// True once what has arrived is as long as the expected reply, or is as long
+// as an exception reply and says it is one: the wait can end.
+bool completa(QByteArrayView recibido, int largo);
+
+// A reply is taken only when it answers the request: the slave id, the
+// function code and the byte count must match, besides length and CRC.
+Resultado verificaLectura(QByteArrayView respuesta, quint8 id, int cantidad);
+// pedido: the write request; id, function and address of the echo must match
+// it. Returns the echoed value as a one-register string.
+Resultado verificaEscritura(QByteArrayView respuesta, QByteArrayView pedido);
 
 // Register-string helpers. posicion is a 0-based byte offset.
 quint32 valor32(QByteArrayView cadena, int posicion);

@@ -21,7 +21,7 @@ public:
     virtual void cerrar() = 0;
     virtual bool estaAbierto() const = 0;
     // Returns what arrived: exactly largo bytes when all is well; fewer on a
-    // time-out; more when surplus bytes came with the reply.
+    // time-out or an exception reply; more when surplus bytes came with it.
     virtual QByteArray intercambio(const QByteArray& pedido, int largo) = 0;
     // Lets the line fall silent: discards input until none has arrived for
     // the quiet period, so a late reply is never taken for the next answer.

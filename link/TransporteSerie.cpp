@@ -88,7 +88,8 @@ QByteArray TransporteSerie::intercambio(const QByteArray& pedido, int largo)
     qCDebug(Trama::lcWire).noquote() << "tx" << Trama::hex(pedido);
     m_puerto->write(pedido);
     m_puerto->waitForBytesWritten(int(std::min<qint64>(kTramoMs, limite.remainingTime())));
-    while (m_puerto->bytesAvailable() < largo && !detenido() && !limite.hasExpired()) {
+    while (!Trama::completa(m_puerto->peek(m_puerto->bytesAvailable()), largo) && !detenido() &&
+           !limite.hasExpired()) {
         const int tramo = int(std::min<qint64>(kTramoMs, limite.remainingTime()));
         if (m_puerto->bytesToWrite() > 0)
             m_puerto->waitForBytesWritten(tramo);

@@ -101,7 +101,7 @@ QByteArray TransporteTcp::intercambio(const QByteArray& pedido, int largo)
     }
     qCDebug(Trama::lcWire).noquote() << "tx" << Trama::hex(pedido);
     m_socket->write(pedido);
-    while (respuesta.size() < largo && !detenido() && !limite.hasExpired()) {
+    while (!Trama::completa(respuesta, largo) && !detenido() && !limite.hasExpired()) {
         const int tramo = int(std::min<qint64>(kTramoMs, limite.remainingTime()));
         if (m_socket->bytesAvailable() > 0 || m_socket->waitForReadyRead(tramo)) {
             respuesta += m_socket->readAll();

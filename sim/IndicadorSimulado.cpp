@@ -217,6 +217,11 @@ void IndicadorSimulado::paso(double dt)
             m_objetivo = std::max(unidad, fino + std::clamp(ruido(m_rng), -3 * m_p.dispersion * fino,
                                                             3 * m_p.dispersion * fino));
             m_objetivo = std::round(m_objetivo * m_escala) / m_escala;
+            // The last batch of a dispatch is cut to what remains of it.
+            const quint32 total = r32(Indicador::kUlTotal);
+            const quint32 totalF = r32(Indicador::kTotalF);
+            if (r32(Indicador::kDespacho) > 0 && totalF > total)
+                m_objetivo = std::min(m_objetivo, visible(totalF - total));
         }
         m_bruto += (m_bruto - m_cero < grueso ? m_p.gruesoPorSeg : m_p.finoPorSeg) * dt;
         if (m_bruto - m_cero >= m_objetivo) {

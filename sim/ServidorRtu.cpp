@@ -192,6 +192,10 @@ QByteArray ServidorRtu::responde(const QByteArray& pedido)
         r = pedido.left(2) + char(2 * valor) + m_indicador.leeRegistros(direccion, valor);
     } else if (funcion == 0x06) {
         ++m_escrituras;
+        {
+            std::lock_guard lock(m_mutexOrden);
+            m_ordenEscrituras.append(m_pedidos);
+        }
         m_indicador.escribeRegistro(direccion, valor);
         r = pedido.left(6);
     } else {

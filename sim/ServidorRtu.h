@@ -7,6 +7,7 @@
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <random>
 
 class IndicadorSimulado;
@@ -55,6 +56,12 @@ public:
     qint64 pedidos() const { return m_pedidos; }
     qint64 respuestas() const { return m_respuestas; }
     qint64 escrituras() const { return m_escrituras; }
+    // The place of every write among the requests received (1 = the first).
+    QList<qint64> ordenDeEscrituras() const
+    {
+        std::lock_guard lock(m_mutexOrden);
+        return m_ordenEscrituras;
+    }
 
     // The reply to one request frame, before faults; empty when the frame is
     // not for this slave.
@@ -87,4 +94,6 @@ private:
     std::atomic<qint64> m_pedidos{0};
     std::atomic<qint64> m_respuestas{0};
     std::atomic<qint64> m_escrituras{0};
+    mutable std::mutex m_mutexOrden;
+    QList<qint64> m_ordenEscrituras;
 };

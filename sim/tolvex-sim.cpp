@@ -10,6 +10,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <cmath>
 #include <csignal>
 #include <unistd.h>
 
@@ -85,8 +86,8 @@ int main(int argc, char** argv)
     const uint semilla = p.value(QStringLiteral("seed")).toUInt(&ok5);
     if (!ok1 || id < 1 || id > 247)
         return uso(QStringLiteral("--id espera un número de 1 a 247"));
-    if (!ok2 || velocidad <= 0 || velocidad > 100000)
-        return uso(QStringLiteral("--speed espera un factor mayor que 0"));
+    if (!ok2 || !std::isfinite(velocidad) || velocidad <= 0 || velocidad > 100000)
+        return uso(QStringLiteral("--speed espera un factor mayor que 0 y hasta 100000"));
     if (!ok3 || decimales < 0 || decimales > 6)
         return uso(QStringLiteral("--decimals espera un número de 0 a 6"));
     if (!ok4 || tardiaMs < 0)

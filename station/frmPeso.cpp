@@ -541,8 +541,10 @@ void frmPeso::tick()
     }
     ++m_omitidos; // the previous poll is still running
     // The indicator has missed a reply: the values on screen are no longer
-    // live, and the six reads may take half a minute to end. Say so.
-    if (!m_sinRespuesta && m_lecturaDesde.isValid() && m_lecturaDesde.elapsed() > m_esperaMs + 500) {
+    // live, and the six reads may take half a minute to end. Say so, unless
+    // the link is already known to be down: that stays red.
+    if (!m_sinRespuesta && !m_enlaceCaido && m_lecturaDesde.isValid() &&
+        m_lecturaDesde.elapsed() > m_esperaMs + 500) {
         m_sinRespuesta = true;
         Shape_Estado->setColor(Lampara::kEspera);
         m_panel[0]->setText(kSinRespuesta);
@@ -578,6 +580,7 @@ void frmPeso::alLeer(const LecturaPeso& l)
     if (!m_iniciada || m_descargada)
         return;
     m_sinRespuesta = false;
+    m_enlaceCaido = !l.valida();
     if (!l.valida()) {
         Shape_Estado->setColor(Lampara::kFalla);
         m_panel[0]->setText(QStringLiteral("Error de conexion"));

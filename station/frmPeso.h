@@ -152,6 +152,7 @@ private:
     QElapsedTimer m_lecturaDesde;
     int m_esperaMs = 2000;
     bool m_sinRespuesta = false;
+    bool m_enlaceCaido = false; // the last poll failed: red until a read succeeds
     QStringList m_aux;
     QString m_errorDiario;
     int m_pendientes = 0;

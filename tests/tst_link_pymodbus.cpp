@@ -128,7 +128,7 @@ void TstLinkPymodbus::tcp()
     while (r.size() < 9 && s.waitForReadyRead(3000))
         r += s.readAll();
     QCOMPARE(Trama::hex(r), Trama::hex(QByteArray::fromHex("01030400030 00A8A34")));
-    QCOMPARE(Trama::verificaLectura(r, 2).datos, QByteArray::fromHex("03000A00"));
+    QCOMPARE(Trama::verificaLectura(r, 1, 2).datos, QByteArray::fromHex("03000A00"));
     s.write(Trama::pedidoEscritura(1, 7, Trama::cadena16('Z')));
     r.clear();
     while (r.size() < 8 && s.waitForReadyRead(3000))

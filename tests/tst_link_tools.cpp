@@ -3,7 +3,14 @@
 #include "TestSupport.h"
 
 #include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -65,6 +72,36 @@ const QStringList kNombres = {"Peso", "Despacho", "CGrueso", "CFino", "Caudal", 
                               "CCiclos", "CError", "UlTotal", "UlBatch", "Modo", "SPFin",
                               "Total", "Salidas", "Entradas", "TotalF"};
 
+// The misbehaving peer of link_peer_rtu.py, with the fault given.
+class Par
+{
+public:
+    explicit Par(const QStringList& args)
+    {
+        m_p.start(QStringLiteral("/usr/bin/python3"),
+                  QStringList{QStringLiteral(TOLVEX_TESTS_DIR "/link_peer_rtu.py")} + args);
+        if (!m_p.waitForStarted())
+            return;
+        QDeadlineTimer limite(20000);
+        while (!m_p.canReadLine() && !limite.hasExpired() && m_p.state() == QProcess::Running)
+            m_p.waitForReadyRead(100);
+        m_puerto = QString::fromUtf8(m_p.readLine()).trimmed().section(u' ', 1);
+        if (m_puerto.isEmpty())
+            qWarning() << m_p.readAllStandardError();
+    }
+    ~Par()
+    {
+        m_p.kill();
+        m_p.waitForFinished();
+    }
+    QString destino() const { return QStringLiteral("127.0.0.1:") + m_puerto; }
+    bool listo() const { return !m_puerto.isEmpty(); }
+
+private:
+    QProcess m_p;
+    QString m_puerto;
+};
+
 QString valor(const QString& salida, const QString& nombre)
 {
     for (const QString& l : salida.split(u'\n'))
@@ -87,6 +124,11 @@ private Q_SLOTS:
     void argumentosMalos();
     void ajustesDeTolvexIni();
     void cuentaDeLotes();
+    void respuestasAjenas();
+    void scan();
+    void simVelocidadMala_data();
+    void simVelocidadMala();
+    void demoConPuertoOcupado();
 };
 
 void TstLinkTools::leeYEscribeTcp()
@@ -145,6 +187,11 @@ void TstLinkTools::watch()
 void TstLinkTools::sinRespuesta()
 {
     Simulador sim({"--tcp", "0", "--silent"});
+    const Salida w = diag({"--tcp", sim.destino(), "--id", "1", "--timeout", "50", "watch", "--period",
+                           "0", "--count", "2"});
+    QCOMPARE(w.codigo, 1);
+    QVERIFY2(w.out.contains(QLatin1String("lecturas: 2  fallos: 2")), qPrintable(w.out));
+    QVERIFY2(w.err.contains(QLatin1String("2 de 2 lecturas fallaron")), qPrintable(w.err));
     Salida s = diag({"--tcp", sim.destino(), "--id", "1", "--timeout", "100", "read"});
     QCOMPARE(s.codigo, 1);
     QVERIFY(s.out.isEmpty());
@@ -152,7 +199,7 @@ void TstLinkTools::sinRespuesta()
     s = diag({"--tcp", sim.destino(), "--id", "1", "--timeout", "100", "command", "Z"});
     QCOMPARE(s.codigo, 1);
     QVERIFY(s.err.contains(QStringLiteral("No se pudo realizar la operación")));
-    s = diag({"--serial", "/dev/tolvex-no-existe", "read"});
+    s = diag({"--serial", "/dev/tolvex-no-existe", "--id", "1", "read"});
     QCOMPARE(s.codigo, 1);
     QVERIFY(s.err.contains(QLatin1String("No se pudo abrir el puerto.")));
 }
@@ -173,12 +220,22 @@ void TstLinkTools::argumentosMalos_data()
     QTest::newRow("address text") << QStringList{"write", "siete", "1"};
     QTest::newRow("unknown option") << QStringList{"--turbo", "read"};
     QTest::newRow("option without value") << QStringList{"read", "--period"};
+    QTest::newRow("tcp and serial") << QStringList{"--tcp", "127.0.0.1:1", "--serial", "/dev/null", "--id", "1", "read"};
+    QTest::newRow("serial and tcp") << QStringList{"--serial", "/dev/null", "--tcp", "127.0.0.1:1", "--id", "1", "scan"};
+    QTest::newRow("tcp without id") << QStringList{"--tcp", "127.0.0.1:1", "read"};
+    QTest::newRow("serial without id") << QStringList{"--serial", "/dev/null", "command", "X"};
+    QTest::newRow("no settings file, no link") << QStringList{"--id", "1", "read"};
+    QTest::newRow("ids reversed") << QStringList{"--tcp", "127.0.0.1:1", "--ids", "9-3", "scan"};
+    QTest::newRow("ids 0") << QStringList{"--tcp", "127.0.0.1:1", "--ids", "0-3", "scan"};
+    QTest::newRow("ids 248") << QStringList{"--tcp", "127.0.0.1:1", "--ids", "1-248", "scan"};
+    QTest::newRow("ids text") << QStringList{"--tcp", "127.0.0.1:1", "--ids", "todos", "scan"};
 }
 
 void TstLinkTools::argumentosMalos()
 {
     QFETCH(QStringList, args);
-    const Salida s = diag(args);
+    DirectorioDePrueba vacio; // no Tolvex.ini there
+    const Salida s = diag(args, vacio.path());
     QCOMPARE(s.codigo, 2);
     QVERIFY(s.err.contains(QLatin1String("uso: tolvex-diag")));
 }
@@ -225,6 +282,145 @@ void TstLinkTools::cuentaDeLotes()
     const QString fin = QString::fromUtf8(p.readAll()).trimmed();
     QVERIFY2(fin.startsWith(QLatin1String("lotes ")), qPrintable(fin));
     QVERIFY(fin.section(u' ', 1).toLongLong() >= lotes);
+}
+
+// Late replies and replies that answer something else: a read either fails or
+// shows exactly what a clean read of the same peer shows, never other values.
+void TstLinkTools::respuestasAjenas()
+{
+    const QStringList bloques = {"0", "14204", "14379", "14387", "14396"};
+    struct Caso
+    {
+        QStringList fallo;
+        std::unique_ptr<Par> par;
+        std::unique_ptr<QProcess> diag;
+    };
+    std::vector<Caso> casos;
+    casos.push_back({{"none", "0"}, {}, {}});
+    for (const QString& b : bloques) {
+        for (const char* f : {"id", "function", "count", "exception"})
+            casos.push_back({{QLatin1String(f), b}, {}, {}});
+        for (const char* demora : {"2.1", "4.4", "10"})
+            casos.push_back({{"late", b, QLatin1String(demora)}, {}, {}});
+    }
+    for (Caso& c : casos) { // all at once: the late ones take seconds each
+        c.par = std::make_unique<Par>(c.fallo);
+        QVERIFY2(c.par->listo(), qPrintable(c.fallo.join(u' ')));
+        c.diag = std::make_unique<QProcess>();
+        c.diag->start(programa("tolvex-diag"), {"--tcp", c.par->destino(), "--id", "1", "read"});
+    }
+    for (Caso& c : casos)
+        QVERIFY(c.diag->waitForFinished(120000));
+    const QString limpia = QString::fromUtf8(casos[0].diag->readAllStandardOutput());
+    QCOMPARE(casos[0].diag->exitCode(), 0);
+    QCOMPARE(valor(limpia, "Peso"), QString::number(3 | 10 << 16));
+    for (size_t i = 1; i < casos.size(); ++i) {
+        Caso& c = casos[i];
+        const QString nombre = c.fallo.join(u' ');
+        const QString out = QString::fromUtf8(c.diag->readAllStandardOutput());
+        const QString err = QString::fromUtf8(c.diag->readAllStandardError());
+        if (c.fallo[0] == QLatin1String("exception")) {
+            QVERIFY2(c.diag->exitCode() == 1 && out.isEmpty(), qPrintable(nombre));
+            QVERIFY2(err.contains(QStringLiteral("El indicador rechaza la petición (excepción 2).")), qPrintable(err));
+        } else if (c.fallo[0] != QLatin1String("late")) {
+            // A retry after regaining step gets the real answer.
+            QVERIFY2(c.diag->exitCode() == 0, qPrintable(nombre + u' ' + err));
+        }
+        if (c.diag->exitCode() == 0)
+            QVERIFY2(out == limpia, qPrintable(nombre + u'\n' + out));
+        else
+            QVERIFY2(c.diag->exitCode() == 1 && out.isEmpty(), qPrintable(nombre));
+    }
+}
+
+// Finding the indicator: only the id that answers is named, on TCP and on a
+// serial line (where the first speed that answers ends the search).
+void TstLinkTools::scan()
+{
+    Simulador tcp({"--tcp", "0", "--id", "7"});
+    Salida s = diag({"--tcp", tcp.destino(), "--ids", "1-12", "scan"});
+    QCOMPARE(s.codigo, 0);
+    QVERIFY2(s.out.contains(QLatin1String("Explorando ids 1 a 12 (12 pruebas, como mucho ")), qPrintable(s.out));
+    QCOMPARE(s.out.count(QLatin1String("Responde")), 1);
+    QVERIFY2(s.out.contains(QLatin1String("Responde el id 7.")), qPrintable(s.out));
+
+    s = diag({"--tcp", tcp.destino(), "--ids", "1-3", "scan"});
+    QCOMPARE(s.codigo, 1);
+    QVERIFY(s.err.contains(QStringLiteral("Ningún id respondió.")));
+
+    Simulador pty({"--pty", "--id", "3"});
+    s = diag({"--serial", pty.primera(), "--ids", "2-4", "scan"});
+    QCOMPARE(s.codigo, 0);
+    QVERIFY2(s.out.contains(QLatin1String("a 6 velocidades")), qPrintable(s.out));
+    QCOMPARE(s.out.count(QLatin1String("Responde")), 1);
+    QVERIFY2(s.out.contains(QLatin1String("Responde el id 3 a 19200 baudios.")), qPrintable(s.out));
+}
+
+void TstLinkTools::simVelocidadMala_data()
+{
+    QTest::addColumn<QString>("velocidad");
+    for (const char* v : {"nan", "inf", "-inf", "-1", "0", "1e9", "rapido"})
+        QTest::newRow(v) << QString::fromLatin1(v);
+}
+
+void TstLinkTools::simVelocidadMala()
+{
+    QFETCH(QString, velocidad);
+    QProcess p;
+    p.start(programa("tolvex-sim"), {"--tcp", "0", "--speed", velocidad});
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 2);
+    QVERIFY(p.readAllStandardError().contains("--speed espera"));
+    QVERIFY(p.readAllStandardOutput().isEmpty());
+}
+
+// The demo with its port taken by another program stops and says so; it
+// never prepares a program directory pointing at that program.
+void TstLinkTools::demoConPuertoOcupado()
+{
+    QTcpServer otro;
+    QVERIFY(otro.listen(QHostAddress::LocalHost, 0));
+    QTemporaryDir tmp;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TOLVEX_DEMO_PORT", QString::number(otro.serverPort()));
+    env.insert("TOLVEX_DEMO_PREFIX", qEnvironmentVariable("TOLVEX_BIN_DIR"));
+    env.insert("TOLVEX_DEMO_DIR", tmp.filePath("planta"));
+    env.insert("TOLVEX_DEMO_SKIP_BUILD", "1");
+    env.insert("DISPLAY", ":99");
+    p.setProcessEnvironment(env);
+    // Its own process group, so that nothing it started outlives a failure.
+    p.setChildProcessModifier([] { ::setsid(); });
+    auto termina = [&p] {
+        if (p.state() == QProcess::NotRunning)
+            return true;
+        ::kill(-pid_t(p.processId()), SIGKILL);
+        p.waitForFinished();
+        return false;
+    };
+    p.start("/bin/sh", {QStringLiteral(TOLVEX_TESTS_DIR "/../scripts/demo.sh")});
+    p.waitForFinished(60000);
+    QVERIFY(termina());
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY2(err.contains(QStringLiteral("no pudo escuchar en 127.0.0.1:%1").arg(otro.serverPort())),
+             qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String("TOLVEX_DEMO_PORT=")), qPrintable(err));
+    QVERIFY(!QFileInfo::exists(tmp.filePath("planta/Tolvex.ini")));
+
+    // A directory prepared for another port is not pointed at this one.
+    QProcess setup;
+    setup.start(programa("tolvex-setup"), {tmp.filePath("planta"), "--tcp", "127.0.0.1:15999", "--id", "1"});
+    QVERIFY(setup.waitForFinished(60000));
+    QCOMPARE(setup.exitCode(), 0);
+    otro.close();
+    p.start("/bin/sh", {QStringLiteral(TOLVEX_TESTS_DIR "/../scripts/demo.sh")});
+    p.waitForFinished(60000);
+    QVERIFY(termina());
+    const QString err2 = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitCode(), 1);
+    QVERIFY2(err2.contains(QStringLiteral("ya está preparado para el puerto 15999")), qPrintable(err2));
+    QVERIFY2(err2.contains(QLatin1String("TOLVEX_DEMO_PORT=15999")), qPrintable(err2));
 }
 
 QTEST_GUILESS_MAIN(TstLinkTools)

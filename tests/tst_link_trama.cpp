@@ -20,6 +20,11 @@ QByteArray h(const char* hex)
     return QByteArray::fromHex(hex);
 }
 
+QByteArray conCrc(const char* hex)
+{
+    return h(hex) + Trama::crc16(h(hex));
+}
+
 // A register map answering functions 03 and 06, with a hook to fail chosen requests.
 struct Esclavo
 {
@@ -70,6 +75,7 @@ private Q_SLOTS:
     void cadenas();
     void fuzzVerificador();
     void leerPorBloques();
+    void confirmaConExcepcion();
     void escribirRegistroPorRegistro();
     void leePeso_data();
     void leePeso();
@@ -130,9 +136,17 @@ void TstLinkTrama::lectura_data()
     QTest::newRow("good") << buena << 2 << h("34127856") << int(Trama::Fallo::Ninguno);
     QTest::newRow("crc swapped") << h("010304123456780781") << 2 << QByteArray()
                                  << int(Trama::Fallo::Crc);
-    QTest::newRow("exception") << h("018302C0F1") << 2 << QByteArray() << int(Trama::Fallo::Longitud);
-    QTest::newRow("other slave id") << h("110304123456780000").left(7) + Trama::crc16(h("11030412345678"))
-                                    << 2 << h("34127856") << int(Trama::Fallo::Ninguno);
+    QTest::newRow("exception") << h("018302C0F1") << 2 << QByteArray() << int(Trama::Fallo::Excepcion);
+    QTest::newRow("exception of another function") << conCrc("018602") << 2 << QByteArray()
+                                                   << int(Trama::Fallo::Longitud);
+    QTest::newRow("exception of another slave") << conCrc("028302") << 2 << QByteArray()
+                                                << int(Trama::Fallo::Longitud);
+    QTest::newRow("other slave id") << conCrc("11030412345678") << 2 << QByteArray()
+                                    << int(Trama::Fallo::Esclavo);
+    QTest::newRow("other function") << conCrc("01040412345678") << 2 << QByteArray()
+                                    << int(Trama::Fallo::Funcion);
+    QTest::newRow("byte count of another request") << conCrc("01030612345678") << 2 << QByteArray()
+                                                   << int(Trama::Fallo::Cuenta);
     QTest::newRow("surplus byte") << buena + char(0) << 2 << QByteArray() << int(Trama::Fallo::Longitud);
     QTest::newRow("short") << buena.left(8) << 2 << QByteArray() << int(Trama::Fallo::Longitud);
     QTest::newRow("nothing") << QByteArray() << 2 << QByteArray() << int(Trama::Fallo::SinRespuesta);
@@ -146,8 +160,10 @@ void TstLinkTrama::lectura()
     QFETCH(int, cantidad);
     QFETCH(QByteArray, datos);
     QFETCH(int, fallo);
-    const auto r = Trama::verificaLectura(respuesta, cantidad);
+    const auto r = Trama::verificaLectura(respuesta, 1, cantidad);
     QCOMPARE(int(r.fallo), fallo);
+    if (r.fallo == Trama::Fallo::Excepcion)
+        QCOMPARE(r.excepcion, 2);
     QCOMPARE(r.datos, datos);
 }
 
@@ -160,13 +176,16 @@ void TstLinkTrama::escritura_data()
     QTest::newRow("bad crc") << h("01060007005AB831") << QByteArray();
     QTest::newRow("seven bytes") << h("01060007005AB8") << QByteArray();
     QTest::newRow("nine bytes") << h("01060007005AB83000") << QByteArray();
+    QTest::newRow("other slave id") << conCrc("02060007005A") << QByteArray();
+    QTest::newRow("other address") << conCrc("01060008005A") << QByteArray();
+    QTest::newRow("exception") << conCrc("018601") << QByteArray();
 }
 
 void TstLinkTrama::escritura()
 {
     QFETCH(QByteArray, respuesta);
     QFETCH(QByteArray, eco);
-    QCOMPARE(Trama::verificaEscritura(respuesta).datos, eco);
+    QCOMPARE(Trama::verificaEscritura(respuesta, Trama::pedidoEscritura(1, 7, h("5A00"))).datos, eco);
 }
 
 void TstLinkTrama::cadenas()
@@ -193,14 +212,18 @@ void TstLinkTrama::fuzzVerificador()
         QByteArray bytes(rng.bounded(0, 32), '\0');
         for (auto& b : bytes)
             b = char(rng.bounded(256));
-        if (caso % 4 == 0 && bytes.size() >= 2) // a plausible frame with a good CRC
+        if (caso % 4 == 0 && bytes.size() >= 5) { // a plausible frame with a good CRC
+            if (caso % 8 == 0)
+                bytes.replace(0, 3, QByteArray{"\x01\x03"} + char(bytes.size() - 5));
             bytes = bytes.left(bytes.size() - 2) + Trama::crc16(bytes.left(bytes.size() - 2));
-        const auto l = Trama::verificaLectura(bytes, cantidad);
-        const auto e = Trama::verificaEscritura(bytes);
+        }
+        const auto l = Trama::verificaLectura(bytes, 1, cantidad);
+        const auto e = Trama::verificaEscritura(bytes, Trama::pedidoEscritura(1, 7, h("5A00")));
         const bool crcBien = bytes.size() >= 2 && Trama::crc16(bytes.left(bytes.size() - 2)) == bytes.right(2);
         if (l.ok()) {
             ++aceptadas;
             QVERIFY(bytes.size() == Trama::largoLectura(cantidad) && crcBien);
+            QCOMPARE(bytes.left(3), (QByteArray{"\x01\x03"} + char(2 * cantidad)));
             QCOMPARE(l.datos.size(), 2 * cantidad);
         }
         if (e.ok())
@@ -212,13 +235,13 @@ void TstLinkTrama::fuzzVerificador()
     for (int i = 0; i < 8; ++i)
         esclavo.regs[quint16(100 + i)] = quint16(rng.generate());
     const QByteArray buena = esclavo.responde(Trama::pedidoLectura(1, 100, 8));
-    QVERIFY(Trama::verificaLectura(buena, 8).ok());
+    QVERIFY(Trama::verificaLectura(buena, 1, 8).ok());
     for (int n = 0; n < buena.size(); ++n)
-        QVERIFY(!Trama::verificaLectura(buena.left(n), 8).ok());
+        QVERIFY(!Trama::verificaLectura(buena.left(n), 1, 8).ok());
     for (int bit = 0; bit < 8 * buena.size(); ++bit) {
         QByteArray mala = buena;
         mala[bit / 8] = char(mala[bit / 8] ^ (1 << (bit % 8)));
-        QVERIFY2(!Trama::verificaLectura(mala, 8).ok(), qPrintable(QString::number(bit)));
+        QVERIFY2(!Trama::verificaLectura(mala, 1, 8).ok(), qPrintable(QString::number(bit)));
     }
 }
 
@@ -237,20 +260,45 @@ void TstLinkTrama::leerPorBloques()
     QCOMPARE(t.pedidos()[1], Trama::pedidoLectura(1, 14387, 3));
     QCOMPARE(s.mid(20, 2), h("0A0A"));
 
-    // The second block fails three times: nothing is returned, and the line
-    // is let fall silent after every failed try.
+    // The second block fails three times: nothing is returned, the line is
+    // let fall silent after every failed try, and each retry is preceded by
+    // a confirming read that puts the link back in step.
     t.limpia();
     esclavo.falla = [](const QByteArray& p) { return p == Trama::pedidoLectura(1, 14387, 3); };
     QVERIFY(ind.Leer(14379, 11).isEmpty());
-    QCOMPARE(t.pedidos().size(), 4);
+    const QByteArray confirma = Trama::pedidoLectura(1, Indicador::kConfirma, Indicador::kCantidadConfirma);
+    QCOMPARE(t.pedidos(), (QList<QByteArray>{Trama::pedidoLectura(1, 14379, 8),
+                                             Trama::pedidoLectura(1, 14387, 3), confirma,
+                                             Trama::pedidoLectura(1, 14387, 3), confirma,
+                                             Trama::pedidoLectura(1, 14387, 3)}));
     QCOMPARE(t.aquietados(), 3);
+    QVERIFY(ind.desfasado());
 
-    // A block answered on its third try is good.
+    // Out of step, the confirming read fails twice, then the block is good.
     t.limpia();
     int fallos = 2;
     esclavo.falla = [&](const QByteArray&) { return fallos-- > 0; };
     QCOMPARE(ind.Leer(14379, 3).size(), 6);
+    QCOMPARE(t.pedidos(), (QList<QByteArray>{confirma, confirma, confirma,
+                                             Trama::pedidoLectura(1, 14379, 3)}));
+    QVERIFY(!ind.desfasado());
+}
+
+// An indicator that refuses one-register reads still gets back in step.
+void TstLinkTrama::confirmaConExcepcion()
+{
+    Esclavo esclavo;
+    esclavo.regs[14380] = 0x1234;
+    int fallos = 1;
+    TransporteFalso t([&](const QByteArray& p) -> QByteArray {
+        if (quint8(p[5]) == 1)
+            return conCrc("018302");
+        return fallos-- > 0 ? QByteArray() : esclavo.responde(p);
+    });
+    Indicador ind(t, 1, 0);
+    QCOMPARE(ind.Leer(14379, 2), h("00003412"));
     QCOMPARE(t.pedidos().size(), 3);
+    QVERIFY(!ind.desfasado());
 }
 
 void TstLinkTrama::escribirRegistroPorRegistro()
@@ -359,7 +407,7 @@ void TstLinkTrama::leePesoFallaAMedias()
     QCOMPARE(l.Peso, -999999.0);
     QCOMPARE(l.Despacho, 11.0);
     QCOMPARE(l.Caudal, 22.0);
-    QCOMPARE(t.pedidos().size(), 1 + 3);
+    QCOMPARE(t.pedidos().size(), 1 + 1 + 2 + 2);
 
     // The third fails: the second's fields keep their new values.
     e.falla = [](const QByteArray& p) { return p == Trama::pedidoLectura(1, 14379, 8); };

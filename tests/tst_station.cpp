@@ -527,6 +527,19 @@ void TestStation::enlaceCaidoYRecuperado()
     QCOMPARE(textoDe(b, "Panel1"), QStringLiteral("Error de conexion"));
     QCOMPARE(textoDe(b, "Label_Total"), QStringLiteral("0"));
     QVERIFY(w->ticksOmitidos() > 0); // ticks during the long poll were skipped
+    // Once down, the link stays red through the next whole poll: never amber.
+    const qint64 desde = b.sim().servidor().pedidos();
+    QStringList vistos;
+    int muestras = 0;
+    while (b.sim().servidor().pedidos() < desde + 20) {
+        QTest::qWait(10);
+        ++muestras;
+        if (colorDe(b, QStringLiteral("Shape_Estado")) != Lampara::kFalla ||
+            textoDe(b, "Panel1") != QStringLiteral("Error de conexion"))
+            vistos << textoDe(b, "Panel1");
+    }
+    QVERIFY2(vistos.isEmpty(), qPrintable(QStringLiteral("%1 of %2: ").arg(vistos.size()).arg(muestras) +
+                                          vistos.join(u'|')));
     // The indicator comes back, and after a dropped connection too.
     b.sim().fallos({});
     QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEncendida, 15000);

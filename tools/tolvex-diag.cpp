@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTextStream>
 #include <QThread>
@@ -34,11 +35,21 @@ const char* const kUso =
     "ordenes:\n"
     "  read                       lee el estado completo (16 valores)\n"
     "  watch [--period MS] [--count N]\n"
-    "                             repite read y resume lecturas, fallos y tiempos\n"
+    "                             repite read y resume lecturas, fallos y tiempos;\n"
+    "                             termina con 1 si falló alguna lectura\n"
     "  command LETRA              escribe X, Z, V, W o C en el registro de comandos\n"
     "  write DIRECCION VALOR      escribe un registro de 16 bits\n"
     "  write32 DIRECCION VALOR    escribe un valor de 32 bits (palabra baja primero)\n"
-    "Sin --tcp ni --serial usa el enlace de Tolvex.ini del directorio actual.\n";
+    "  scan [--ids A-B]           busca el indicador: prueba los ids A a B (1-247) y, por\n"
+    "                             puerto serie sin --baud, las velocidades usuales\n"
+    "Sin --tcp ni --serial usa el enlace y el id de Tolvex.ini del directorio actual.\n"
+    "Con --tcp o --serial, --id es obligatorio (el id 0 es difusión: nadie contesta por él).\n";
+
+// Speeds tried by scan on a serial line: those Tolvex can be set to
+// (1200 x 2^n) that serial drivers support, the commonest first.
+constexpr int kVelocidades[] = {19200, 9600, 38400, 4800, 2400, 1200};
+// Per-try wait of scan unless --timeout is given.
+constexpr int kEsperaScanMs = 150;
 
 int uso(const QString& mensaje)
 {
@@ -95,6 +106,59 @@ double percentil(std::vector<double> v, double p)
     return v[std::min(i, v.size() - 1)];
 }
 
+// Tries every id (and speed) with a read of the weight; prints who answers.
+// Each try waits at most the reply wait, so the whole is bounded.
+int explora(ConfigEnlace config, const std::vector<int>& velocidades, bool serie, int desde, int hasta,
+            QTextStream& out, QTextStream& err)
+{
+    const qint64 intentos = qint64(velocidades.size()) * (hasta - desde + 1);
+    out << "Explorando ids " << desde << " a " << hasta;
+    if (serie)
+        out << " a " << velocidades.size() << (velocidades.size() == 1 ? " velocidad" : " velocidades");
+    out << " (" << intentos << " pruebas, como mucho "
+        << (intentos * (config.esperaMs + config.silencioMs) + 999) / 1000 << " s).\n";
+    out.flush();
+    int encontrados = 0;
+    for (int baudios : velocidades) {
+        if (g_interrumpido)
+            break;
+        config.baudios = baudios;
+        auto t = config.creaTransporte();
+        QString detalle;
+        if (!t->abrir(&detalle)) {
+            err << ConfigEnlace::mensajeError() << ' ' << detalle << '\n';
+            if (velocidades.size() == 1)
+                return 1;
+            continue;
+        }
+        t->reconectar();
+        for (int id = desde; id <= hasta && !g_interrumpido; ++id) {
+            const auto r = Trama::verificaLectura(
+                t->intercambio(Trama::pedidoLectura(quint8(id), Indicador::kPeso, 2), Trama::largoLectura(2)),
+                quint8(id), 2);
+            if (!r.ok() && r.fallo != Trama::Fallo::Excepcion) {
+                t->aquietar();
+                continue;
+            }
+            ++encontrados;
+            out << "Responde el id " << id;
+            if (serie)
+                out << " a " << baudios << " baudios";
+            if (!r.ok())
+                out << " (" << Trama::textoFallo(r.fallo, r.excepcion) << ")";
+            out << ".\n";
+            out.flush();
+        }
+        if (encontrados > 0)
+            break; // an indicator answers at one speed
+    }
+    if (encontrados == 0) {
+        err << "Ningún id respondió.\n";
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -113,6 +177,8 @@ int main(int argc, char** argv)
     int periodo = 1000;
     qint64 cuenta = 0;
     QStringList orden;
+    bool conTcp = false, conSerie = false, conBaudios = false, conEspera = false;
+    int idDesde = 1, idHasta = 247;
 
     for (int i = 0; i < args.size(); ++i) {
         const QString a = args[i];
@@ -127,6 +193,7 @@ int main(int argc, char** argv)
             const auto puerto = dos > 0 ? entero(v->mid(dos + 1), 1, 65535) : std::nullopt;
             if (!puerto)
                 return uso(QStringLiteral("--tcp espera HOST:PORT"));
+            conTcp = true;
             ConfigEnlace c;
             c.comunicacion = 1;
             c.host = v->left(dos);
@@ -137,6 +204,7 @@ int main(int argc, char** argv)
             const auto dev = v ? ConfigEnlace::dispositivoSerie(*v) : std::nullopt;
             if (!dev)
                 return uso(QStringLiteral("--serial espera un dispositivo"));
+            conSerie = true;
             ConfigEnlace c;
             c.comunicacion = 0;
             c.dispositivo = *dev;
@@ -147,6 +215,7 @@ int main(int argc, char** argv)
             if (!b)
                 return uso(QStringLiteral("--baud espera una velocidad"));
             baudios = int(*b);
+            conBaudios = true;
         } else if (a == QLatin1String("--id")) {
             const auto v = valor();
             const auto n = v ? entero(*v, 0, 255) : std::nullopt;
@@ -165,6 +234,7 @@ int main(int argc, char** argv)
             if (!n)
                 return uso(QStringLiteral("--timeout espera milisegundos"));
             esperaMs = int(*n);
+            conEspera = true;
         } else if (a == QLatin1String("--period")) {
             const auto v = valor();
             const auto n = v ? entero(*v, 0, 86400000) : std::nullopt;
@@ -177,6 +247,15 @@ int main(int argc, char** argv)
             if (!n)
                 return uso(QStringLiteral("--count espera un número"));
             cuenta = *n;
+        } else if (a == QLatin1String("--ids")) {
+            const auto v = valor();
+            const QStringList partes = v ? v->split(u'-') : QStringList();
+            const auto a1 = partes.size() == 2 ? entero(partes[0], 1, 247) : std::nullopt;
+            const auto b1 = partes.size() == 2 ? entero(partes[1], 1, 247) : std::nullopt;
+            if (!a1 || !b1 || *a1 > *b1)
+                return uso(QStringLiteral("--ids espera A-B, de 1 a 247"));
+            idDesde = int(*a1);
+            idHasta = int(*b1);
         } else if (a == QLatin1String("--trace")) {
             traza = true;
         } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
@@ -189,12 +268,19 @@ int main(int argc, char** argv)
         }
     }
 
+    if (conTcp && conSerie)
+        return uso(QStringLiteral("--tcp y --serial se excluyen"));
     if (orden.isEmpty())
         return uso(QStringLiteral("falta la orden"));
     const QString verbo = orden.takeFirst();
     std::optional<quint16> direccion;
     QByteArray dato;
-    if (verbo == QLatin1String("read") || verbo == QLatin1String("watch")) {
+    const bool scan = verbo == QLatin1String("scan");
+    if (!scan && config && !id)
+        return uso(QStringLiteral("falta --id (sin él se enviaría el id 0, que es difusión)"));
+    if (!scan && !config && !QFileInfo::exists(Config::rutaArchivo()))
+        return uso(QStringLiteral("no hay Tolvex.ini aquí: indique --tcp o --serial y --id"));
+    if (verbo == QLatin1String("read") || verbo == QLatin1String("watch") || scan) {
         if (!orden.isEmpty())
             return uso(QStringLiteral("argumentos de más"));
     } else if (verbo == QLatin1String("command")) {
@@ -231,12 +317,26 @@ int main(int argc, char** argv)
         config->id = *id;
     if (decimales)
         config->decimales = *decimales;
+    if (scan && !conEspera)
+        esperaMs = kEsperaScanMs;
     config->esperaMs = esperaMs;
     config->silencioMs = std::min(Transporte::kSilencioMs, esperaMs);
 
     if (traza) {
         QLoggingCategory::setFilterRules(QStringLiteral("tolvex.link.wire.debug=true"));
         qInstallMessageHandler(trazaAStderr);
+    }
+
+    std::signal(SIGINT, alInterrumpir);
+    std::signal(SIGTERM, alInterrumpir);
+    if (scan) {
+        const bool serie = !config->esTcp();
+        std::vector<int> velocidades;
+        if (serie && !conBaudios)
+            velocidades.assign(std::begin(kVelocidades), std::end(kVelocidades));
+        else
+            velocidades.push_back(config->baudios);
+        return explora(*config, velocidades, serie, idDesde, idHasta, out, err);
     }
 
     auto transporte = config->creaTransporte();
@@ -260,8 +360,11 @@ int main(int argc, char** argv)
         LecturaPeso l;
         indicador.LeePeso(l);
         if (!l.valida()) {
-            err << "El indicador no responde ("
-                << Trama::textoFallo(indicador.ultimoFallo()) << ").\n";
+            if (indicador.ultimoFallo() == Trama::Fallo::Excepcion)
+                err << "El indicador rechaza la petición (excepción " << indicador.ultimaExcepcion()
+                    << ").\n";
+            else
+                err << "El indicador no responde (" << indicador.textoUltimoFallo() << ").\n";
             return 1;
         }
         for (const QString& s : lineas(l, config->decimales))
@@ -269,8 +372,6 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    std::signal(SIGINT, alInterrumpir);
-    std::signal(SIGTERM, alInterrumpir);
     std::vector<double> tiempos;
     qint64 lecturas = 0, fallos = 0;
     LecturaPeso l;
@@ -303,5 +404,9 @@ int main(int argc, char** argv)
                .arg(percentil(tiempos, 0.5), 0, 'f', 2)
                .arg(percentil(tiempos, 0.99), 0, 'f', 2)
         << '\n';
+    if (fallos > 0) {
+        err << fallos << " de " << lecturas << " lecturas fallaron.\n";
+        return 1;
+    }
     return 0;
 }
