@@ -150,6 +150,40 @@ bool crea(const QString& ruta, const QByteArray& contenido, QString* error, unsi
     return escribe(ruta, contenido, error, modoNuevo, false);
 }
 
+bool publica(const QString& temporal, const QString& ruta, QString* error)
+{
+    const QByteArray origen = QFile::encodeName(temporal);
+    const QByteArray destino = QFile::encodeName(ruta);
+    auto abandona = [&](const QString& que, int e) {
+        ::unlink(origen.constData());
+        return falla(error, ruta, que, e);
+    };
+    const int fd = ::open(origen.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return abandona(QStringLiteral("apertura"), errno);
+    if (fallaEn(Etapa::Sincronizacion)) {
+        ::close(fd);
+        return abandona(QStringLiteral("sincronización"), EIO);
+    }
+    if (::fsync(fd) != 0) {
+        const int e = errno;
+        ::close(fd);
+        return abandona(QStringLiteral("sincronización"), e);
+    }
+    ::close(fd);
+    if (fallaEn(Etapa::Renombrado))
+        return abandona(QStringLiteral("reemplazo"), EIO);
+    if (::rename(origen.constData(), destino.constData()) != 0)
+        return abandona(QStringLiteral("reemplazo"), errno);
+    const QByteArray dir = QFile::encodeName(QFileInfo(ruta).absolutePath());
+    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
 void simulaFallo(Etapa etapa, qint64 trasBytes, int veces)
 {
     QMutexLocker lock(&g_mutexFallo);

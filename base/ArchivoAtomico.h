@@ -23,6 +23,11 @@ bool reemplaza(const QString& ruta, const QByteArray& contenido, QString* error 
 bool crea(const QString& ruta, const QByteArray& contenido, QString* error = nullptr,
           unsigned modoNuevo = ModoPorDefecto);
 
+// Publishes an already written and closed file `temporal` under `ruta`:
+// syncs it to disk, then renames it over `ruta` and syncs the directory. On
+// failure `temporal` is removed and `ruta` keeps its previous content.
+bool publica(const QString& temporal, const QString& ruta, QString* error = nullptr);
+
 // Test double: the next replacements fail at the given stage, once
 // `trasBytes` bytes have been written (Escritura) or outright (the others).
 // `veces` < 0 keeps failing until cleared with Etapa::Ninguna.

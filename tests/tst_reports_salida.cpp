@@ -81,6 +81,8 @@ private Q_SLOTS:
 
     void exporta_data();
     void exporta();
+    void plantillaAjena_data();
+    void plantillaAjena();
     void exportaVaciaYCancelada();
     void exportaSinPlantilla();
     void exportaCancelaEnCurso();
@@ -181,6 +183,93 @@ void TstReportsSalida::exporta()
     QCOMPARE(c.size(), 10 + 2 + esperadas.size() * 6 + (totales ? 2 : 0));
 }
 
+void TstReportsSalida::plantillaAjena_data()
+{
+    QTest::addColumn<QString>("escritor");
+    QTest::addColumn<int>("filas");
+    QTest::addColumn<int>("pie"); // row of the signature footer in the result
+    QTest::newRow("openpyxl, pie intacto") << QStringLiteral("openpyxl") << 5 << 30;
+    QTest::newRow("openpyxl, pie bajo los datos") << QStringLiteral("openpyxl") << 30 << 39;
+    QTest::newRow("LibreOffice, pie intacto") << QStringLiteral("libreoffice") << 22 << 30;
+    QTest::newRow("LibreOffice, pie bajo los datos") << QStringLiteral("libreoffice") << 23 << 32;
+}
+
+// Templates written by other programs, with their own style tables, fonts,
+// column formats, notes beside the data and a footer below it.
+void TstReportsSalida::plantillaAjena()
+{
+    QFETCH(QString, escritor);
+    QFETCH(int, filas);
+    QFETCH(int, pie);
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    const QString plantilla = inst.file(XlsxPlantilla::kArchivo);
+    QFile::remove(plantilla);
+    if (escritor == QStringLiteral("openpyxl")) {
+        QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                                   {QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py"), QStringLiteral("--plantilla"),
+                                    plantilla}),
+                 0);
+    } else {
+        QVERIFY(QFile::copy(QStringLiteral(TOLVEX_TESTS_DIR "/data/plantilla_libreoffice.xlsx"), plantilla));
+    }
+    QVERIFY(insertaFilas(filas));
+    const QString destino = inst.file(QStringLiteral("planta.xlsx"));
+    QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.path(), QStringLiteral("--xlsx"), destino}), 0);
+
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py"), destino});
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    const QJsonObject c = o.value(QStringLiteral("cells")).toObject();
+    const QJsonObject esFecha = o.value(QStringLiteral("dateFormats")).toObject();
+    const auto formato = [&c](const QString& ref) { return c.value(ref).toArray().at(2).toString(); };
+    QCOMPARE(o.value(QStringLiteral("sheets")).toVariant().toStringList(),
+             (QStringList{QStringLiteral("REPORTE"), QStringLiteral("Notas")}));
+
+    // Headings as the template has them: values, fonts, fills, merges.
+    QCOMPARE(celda(c, QStringLiteral("A1")), QStringLiteral("s:Molinos del Sur S.A."));
+    QVERIFY(c.value(QStringLiteral("A1")).toArray().at(3).toBool());
+    QCOMPARE(celda(c, QStringLiteral("H2")), QStringLiteral("d:2025-01-31"));
+    QCOMPARE(formato(QStringLiteral("H2")).remove(u'\\'), QStringLiteral("yyyy-mm-dd"));
+    QCOMPARE(celda(c, QStringLiteral("A7")), QStringLiteral("s:N° ticket"));
+    QCOMPARE(c.value(QStringLiteral("J7")).toArray().at(4).toString(), QStringLiteral("FFDDEBF7"));
+    QCOMPARE(o.value(QStringLiteral("widths")).toObject().value(QStringLiteral("D")).toDouble(), 24.0);
+    // The note beside the first data row stays.
+    QCOMPARE(celda(c, QStringLiteral("L8")), QStringLiteral("s:Observaciones: balanza verificada"));
+
+    for (int i = 1; i <= filas; ++i) {
+        const FilaPrueba f = FilaPrueba::de(i);
+        const QString r = QString::number(7 + i);
+        QCOMPARE(celda(c, u'A' + r), QStringLiteral("n:%1").arg(i));
+        // Dates and times are date cells with a date or time format; the
+        // template's own format of the column is kept.
+        QCOMPARE(celda(c, u'B' + r), QStringLiteral("d:") + f.fecha.toString(Qt::ISODate));
+        QVERIFY2(esFecha.value(u'B' + r).toBool(), qPrintable(formato(u'B' + r)));
+        QCOMPARE(formato(u'B' + r).toLower().remove(u'\\'), QStringLiteral("d-mmm-yy"));
+        QCOMPARE(celda(c, u'C' + r), QStringLiteral("t:") + f.hora.toString(QStringLiteral("HH:mm:ss")));
+        QVERIFY2(esFecha.value(u'C' + r).toBool(), qPrintable(formato(u'C' + r)));
+        QCOMPARE(celda(c, u'D' + r), QStringLiteral("s:") + f.aux1);
+        QCOMPARE(celda(c, u'J' + r), QStringLiteral("n:%1").arg(f.total));
+        QCOMPARE(formato(u'J' + r), QStringLiteral("#,##0.00"));
+    }
+    // The footer: in place while the data does not reach it, else moved
+    // below the data with one blank row between, with its merge.
+    const QString firma = QStringLiteral("s:Firma del responsable: ____________");
+    QCOMPARE(celda(c, QStringLiteral("A%1").arg(pie)), firma);
+    QCOMPARE(celda(c, QStringLiteral("A%1").arg(pie + 1)), QStringLiteral("s:Documento interno"));
+    QVERIFY(o.value(QStringLiteral("merged")).toVariant().toStringList().contains(QStringLiteral("A%1:D%1").arg(pie)));
+    QVERIFY(o.value(QStringLiteral("merged")).toVariant().toStringList().contains(QStringLiteral("A1:F1")));
+    if (pie != 30)
+        QCOMPARE(pie, filas + 7 + 2);
+    int firmas = 0;
+    for (auto it = c.begin(); it != c.end(); ++it)
+        firmas += celda(c, it.key()) == firma;
+    QCOMPARE(firmas, 1);
+    QCOMPARE(restosTemporales(inst.path()), QStringList());
+}
+
 void TstReportsSalida::exportaVaciaYCancelada()
 {
     InstalacionDePrueba inst;
@@ -241,6 +330,16 @@ void TstReportsSalida::exportaSinPlantilla()
         QVERIFY(!QFile::exists(destino));
         QCOMPARE(restosTemporales(inst.path()), QStringList());
     };
+    // A template whose style table is cut short.
+    const QString buena = inst.file(QStringLiteral("buena.xlsx"));
+    QVERIFY(QFile::rename(inst.file(XlsxPlantilla::kArchivo), buena));
+    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                               {QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py"), QStringLiteral("--rompe-estilos"),
+                                buena, inst.file(XlsxPlantilla::kArchivo)}),
+             0);
+    intenta();
+    QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.path(), QStringLiteral("--xlsx"), destino}), 1);
+    QVERIFY(!QFile::exists(destino));
     // A template that is not a workbook.
     QVERIFY(escribeArchivo(inst.file(XlsxPlantilla::kArchivo), "no es un libro"));
     intenta();
