@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QJsonObject>
 #include <QPrinter>
 #include <QPushButton>
@@ -88,6 +89,10 @@ private Q_SLOTS:
     void exportaCancelaEnCurso();
     void imprime();
     void cortesDelListado();
+    void tab_data();
+    void tab();
+    void discoLleno_data();
+    void discoLleno();
     void herramienta();
 };
 
@@ -125,6 +130,9 @@ void TstReportsSalida::exporta()
 
     frmPLANILLA b;
     QVERIFY(b.cargado());
+    b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b));
+    const QSize tamano = b.size();
     if (totales)
         b.findChild<QCheckBox*>(QStringLiteral("Chk_Total"))->setChecked(true);
     const QString destino = inst.file(QStringLiteral("salida.xlsx"));
@@ -149,6 +157,10 @@ void TstReportsSalida::exporta()
     QVERIFY(!b.findChild<QWidget*>(QStringLiteral("CUADRO"))->isVisibleTo(&b));
     QVERIFY(QFile::exists(destino));
     QCOMPARE(restosTemporales(inst.path()), QStringList());
+    // The window as it was, and a word in it on where the rows went.
+    QCOMPARE(b.size(), tamano);
+    QCOMPARE(b.findChild<QLabel*>(QStringLiteral("Lbl_Aviso"))->text(),
+             QStringLiteral("Exportados %1 registros a %2").arg(totales ? 3 : 5).arg(destino));
 
     QStringList hojas;
     const QJsonObject c = celdas(destino, &hojas);
@@ -391,12 +403,16 @@ void TstReportsSalida::imprime()
     b.findChild<QCheckBox*>(QStringLiteral("Chk_Total"))->setChecked(true);
     b.mover(1);
     const QString pdf = inst.file(QStringLiteral("listado.pdf"));
-    frmPLANILLA::setEligeImpresora([&](QWidget*, const std::function<void(QPrinter*)>& imprime) {
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        printer.setPageSize(QPageSize(QPageSize::A4));
-        imprime(&printer);
+    // What page setup chose reaches the listing: paper and margins.
+    QPrinter& impresora = Listado::impresora();
+    const QPageLayout anterior = impresora.pageLayout();
+    impresora.setPageSize(QPageSize(QPageSize::A3));
+    impresora.setPageMargins(QMarginsF(25, 20, 25, 20), QPageLayout::Millimeter);
+    frmPLANILLA::setEligeImpresora([&](QWidget*, QPrinter* printer, const std::function<void(QPrinter*)>& imprime) {
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        imprime(printer);
+        printer->setOutputFileName(QString());
         return true;
     });
     // Cancel: nothing printed.
@@ -413,6 +429,20 @@ void TstReportsSalida::imprime()
     b.findChild<QPushButton*>(QStringLiteral("cmd_Imprimir"))->click();
     QVERIFY(QFile::exists(pdf));
     QCOMPARE(b.posicion(), 1); // back on the record it was on
+    impresora.setPageLayout(anterior);
+    QProcess info;
+    info.start(QStringLiteral("pdfinfo"), {pdf});
+    QVERIFY(info.waitForFinished(60000));
+    const QString paginas = QString::fromUtf8(info.readAllStandardOutput());
+    QVERIFY2(paginas.contains(QStringLiteral("1191 x 842 pts (A3)")), qPrintable(paginas));
+    // The text starts at the left margin, 25 mm = 70.9 pt.
+    QProcess caja;
+    caja.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
+    QVERIFY(caja.waitForFinished(60000));
+    const auto x = QRegularExpression(QStringLiteral("xMin=\"([0-9.]+)\"[^>]*>Reporte"))
+                       .match(QString::fromUtf8(caja.readAllStandardOutput()));
+    QVERIFY(x.hasMatch());
+    QVERIFY2(std::abs(x.captured(1).toDouble() - 70.9 - 6.0) < 2.0, qPrintable(x.captured(1)));
     const QStringList lineas = pdfTexto(pdf).split(u'\n');
     const auto busca = [&lineas](const QString& inicio) {
         for (const QString& l : lineas)
@@ -480,6 +510,84 @@ void TstReportsSalida::cortesDelListado()
     // Without "Totales" no sum line.
     for (const auto& x : lineas)
         QVERIFY(!x.texto.contains(QStringLiteral("Total:")));
+}
+
+void TstReportsSalida::tab_data()
+{
+    QTest::addColumn<QString>("antes");
+    QTest::addColumn<int>("columna");
+    QTest::addColumn<QString>("despues");
+    QTest::newRow("vacía") << QString() << 3 << QStringLiteral("  x");
+    QTest::newRow("antes del tope") << QStringLiteral("ab") << 5 << QStringLiteral("ab  x");
+    QTest::newRow("una columna antes") << QStringLiteral("abcd") << 5 << QStringLiteral("abcdx");
+    QTest::newRow("sobre el tope") << QStringLiteral("abcde") << 5 << QStringLiteral("abcde x");
+}
+
+// Tab(n) moves to column n when the line is before it.
+void TstReportsSalida::tab()
+{
+    QFETCH(QString, antes);
+    QFETCH(int, columna);
+    QFETCH(QString, despues);
+    Listado::tab(antes, columna, QStringLiteral("x"));
+    QCOMPARE(antes, despues);
+}
+
+void TstReportsSalida::discoLleno_data()
+{
+    QTest::addColumn<QString>("salida");
+    QTest::addColumn<bool>("pantalla");
+    QTest::newRow("tolvex-report --xlsx") << QStringLiteral("xlsx") << false;
+    QTest::newRow("tolvex-report --pdf") << QStringLiteral("pdf") << false;
+    QTest::newRow("exportar en pantalla") << QStringLiteral("xlsx") << true;
+    QTest::newRow("imprimir a PDF en pantalla") << QStringLiteral("pdf") << true;
+}
+
+// On a full filesystem the export and the listing fail, and a file of the
+// chosen name keeps what it had.
+void TstReportsSalida::discoLleno()
+{
+    QFETCH(QString, salida);
+    QFETCH(bool, pantalla);
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    QVERIFY(insertaFilas(4000));
+    DiscoLleno disco(160);
+    if (!disco.ok())
+        QSKIP("hace falta root para montar un tmpfs");
+    const QString destino = disco.file(QStringLiteral("reporte.") + salida);
+    QVERIFY(escribeArchivo(destino, "anterior"));
+    // Room for the start of the file only.
+    QFile lastre(disco.file(QStringLiteral(".lastre")));
+    QVERIFY(lastre.open(QIODevice::WriteOnly));
+    QVERIFY(lastre.write(QByteArray(100 * 1024, 'x')) > 0 && lastre.flush());
+    lastre.close();
+    if (!pantalla) {
+        QString err;
+        QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.path(), u"--"_qs + salida, destino}, &err), 1);
+        QVERIFY(!err.isEmpty());
+    } else {
+        frmPLANILLA b;
+        QVERIFY(b.cargado());
+        frmPLANILLA::setEligeArchivo([&](QWidget*, const QString&, const QString&) { return destino; });
+        frmPLANILLA::setEligeImpresora([&](QWidget*, QPrinter* printer, const std::function<void(QPrinter*)>& imprime) {
+            printer->setOutputFormat(QPrinter::PdfFormat);
+            printer->setOutputFileName(destino);
+            imprime(printer);
+            printer->setOutputFileName(QString());
+            return true;
+        });
+        MessageBox::setNextAnswer(salida == QStringLiteral("pdf") ? QMessageBox::Ok : QMessageBox::Yes);
+        b.findChild<QPushButton*>(salida == QStringLiteral("pdf") ? QStringLiteral("cmd_Imprimir")
+                                                                  : QStringLiteral("Cmd_Exportar"))
+            ->click();
+        QCOMPARE(MessageBox::mostrados().size(), 2);
+        QCOMPARE(MessageBox::mostrados().at(1).icono, MessageBox::Critico);
+        QVERIFY(b.findChild<QLabel*>(QStringLiteral("Lbl_Aviso"))->text().isEmpty());
+    }
+    QCOMPARE(leeArchivo(destino), QByteArray("anterior"));
+    QCOMPARE(QDir(disco.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList{QStringLiteral(".lastre"), QStringLiteral("reporte.") + salida}));
 }
 
 void TstReportsSalida::herramienta()
