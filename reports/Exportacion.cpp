@@ -1022,7 +1022,14 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     zip_source_t* src = zip_source_file(z, QFile::encodeName(xml.fileName()).constData(), 0, -1);
     if (!src)
         return falla(QString::fromUtf8(zip_strerror(z)));
-    const zip_int64_t indice = zip_file_add(z, rutaHoja.toUtf8().constData(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
+    // Replaced in place, the entry would keep the strongest level whatever
+    // is asked; as a new entry it takes the level set below.
+    const zip_int64_t anterior = zip_name_locate(z, rutaHoja.toUtf8().constData(), 0);
+    if (anterior >= 0 && zip_delete(z, static_cast<zip_uint64_t>(anterior)) < 0) {
+        zip_source_free(src);
+        return falla(QString::fromUtf8(zip_strerror(z)));
+    }
+    const zip_int64_t indice = zip_file_add(z, rutaHoja.toUtf8().constData(), src, ZIP_FL_ENC_UTF_8);
     if (indice < 0) {
         zip_source_free(src);
         return falla(QString::fromUtf8(zip_strerror(z)));
