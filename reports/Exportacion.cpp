@@ -26,6 +26,8 @@ namespace Exportacion {
 namespace {
 
 constexpr int kColumnas = 10;
+// Rows of a worksheet.
+constexpr int kMaxFilas = 1048576;
 
 QString textoError(const QSqlError& e)
 {
@@ -437,7 +439,7 @@ struct Hoja
             QString atributos = m.captured(1);
             const QString rTexto = atributo(atributos, QStringLiteral("r"));
             const int r = rTexto.isNull() ? anterior + 1 : rTexto.toInt();
-            if (r <= anterior) {
+            if (r <= anterior || r > kMaxFilas) {
                 *error = hojaInvalida();
                 return false;
             }
@@ -541,15 +543,22 @@ struct Hoja
 class Escritor
 {
 public:
-    explicit Escritor(QByteArray& out) : m_out(out)
+    Escritor(QByteArray& out, const QString& prefijo) : m_out(out)
     {
+        const QByteArray p = prefijo.toUtf8();
+        m_c = "<" + p + "c r=\"";
+        m_v = "><" + p + "v>";
+        m_finV = "</" + p + "v></" + p + "c>";
+        m_texto = " t=\"inlineStr\"><" + p + "is><" + p + "t>";
+        m_textoEspacios = " t=\"inlineStr\"><" + p + "is><" + p + "t xml:space=\"preserve\">";
+        m_finTexto = "</" + p + "t></" + p + "is></" + p + "c>";
         for (int c = 1; c <= kColumnas; ++c)
             m_letras[c] = celda(1, c).chopped(1).toLatin1();
     }
 
     void empiezaCelda(int col, const QByteArray& fila, int estilo)
     {
-        m_out += "<c r=\"";
+        m_out += m_c;
         m_out += m_letras[col];
         m_out += fila;
         m_out += '"';
@@ -563,12 +572,12 @@ public:
     void numero(int col, const QByteArray& fila, double v, int estilo)
     {
         empiezaCelda(col, fila, estilo);
-        m_out += "><v>";
+        m_out += m_v;
         if (std::abs(v) < 1e15 && v == std::floor(v))
             m_out += QByteArray::number(static_cast<qint64>(v));
         else
             m_out += QByteArray::number(v, 'g', 15);
-        m_out += "</v></c>";
+        m_out += m_finV;
     }
 
     void texto(int col, const QByteArray& fila, const QString& t, int estilo)
@@ -577,10 +586,7 @@ public:
         const QByteArray u = t.toUtf8();
         const auto espacio = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
         // Readers drop leading and trailing blanks unless told to keep them.
-        if (espacio(u.front()) || espacio(u.back()))
-            m_out += " t=\"inlineStr\"><is><t xml:space=\"preserve\">";
-        else
-            m_out += " t=\"inlineStr\"><is><t>";
+        m_out += espacio(u.front()) || espacio(u.back()) ? m_textoEspacios : m_texto;
         for (const char ch : u) {
             switch (ch) {
             case '&': m_out += "&amp;"; break;
@@ -593,7 +599,7 @@ public:
                 m_out += ch;
             }
         }
-        m_out += "</t></is></c>";
+        m_out += m_finTexto;
     }
 
     void vacia(int col, const QByteArray& fila, int estilo)
@@ -605,6 +611,7 @@ public:
 private:
     QByteArray& m_out;
     QByteArray m_letras[kColumnas + 1];
+    QByteArray m_c, m_v, m_finV, m_texto, m_textoEspacios, m_finTexto;
 };
 
 int digitos(const QChar* s, int n)
@@ -882,7 +889,7 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     const int estiloFecha = estilos.para(estiloNuevo[2], true);
     const int estiloHora = estilos.para(estiloNuevo[3], false);
 
-    Escritor esc(buffer);
+    Escritor esc(buffer, hoja.p);
     const auto valor = [&](int c, const QByteArray& fila, const QVariant& v, int estilo, bool vaciaConEstilo) {
         const bool nulo = !v.isValid() || v.isNull();
         switch (tipo[c]) {
@@ -950,7 +957,12 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
                                           estiloNuevo[8], estiloNuevo[9], estiloNuevo[10]};
     const QByteArray finFila = "</" + hoja.p.toUtf8() + "row>";
     const QByteArray inicioFila = "<" + hoja.p.toUtf8() + "row r=\"";
+    const QString demasiadas = QStringLiteral("La selección no cabe en una hoja (%1 filas como máximo desde la fila %2).")
+                                   .arg(kMaxFilas - XlsxPlantilla::kPrimeraFila + 1)
+                                   .arg(XlsxPlantilla::kPrimeraFila);
     while (q.next()) {
+        if (fila > kMaxFilas)
+            return falla(demasiadas);
         const QByteArray numero = QByteArray::number(fila);
         for (int c = 1; c <= kColumnas; ++c)
             valores[c] = q.value(c - 1);
@@ -1001,6 +1013,8 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     const int ultima = fila - 1;
     const int desplazamiento =
         primeraConValor > 0 && ultima >= primeraConValor ? ultima + 2 - primeraConValor : 0;
+    if (ultima > kMaxFilas || (desplazamiento > 0 && hoja.filas.constLast().r + desplazamiento > kMaxFilas))
+        return falla(demasiadas);
     for (const FilaPlantilla& f : hoja.filas) {
         if (f.r <= ultima && filaPlantilla.contains(f.r))
             continue;

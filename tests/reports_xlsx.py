@@ -4,6 +4,7 @@
   reports_xlsx.py FILE             cells of sheet REPORTE as JSON
   reports_xlsx.py --plantilla FILE writes a plant's own template
   reports_xlsx.py --rompe-estilos FILE COPY  copy with a broken style table
+  reports_xlsx.py --variante NAME FILE COPY  the template as another writer puts it
 """
 import datetime
 import json
@@ -95,9 +96,37 @@ def rompe_estilos(origen, destino):
             zout.writestr(item, data)
 
 
+def variante(nombre, origen, destino):
+    """Rewrites a template the ways other writers do: a namespace prefix on
+    every element, rows and cells without positions, no style table."""
+    import re
+    import zipfile
+    with zipfile.ZipFile(origen) as zin, zipfile.ZipFile(destino, "w", zipfile.ZIP_DEFLATED) as zout:
+        for item in zin.infolist():
+            data = zin.read(item.filename).decode("utf-8")
+            hoja = item.filename == "xl/worksheets/sheet1.xml"
+            if nombre == "prefijo" and (hoja or item.filename == "xl/styles.xml"):
+                data = re.sub(r"<(/?)(?!\?)([A-Za-z])", r"<\1x:\2", data)
+                data = data.replace('xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"',
+                                    'xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"')
+            elif nombre == "sin-posiciones" and hoja:
+                # Positions left implicit on the rows above the data only.
+                data = re.sub(r'(<c) r="[A-Z]+[1-7]"', r"\1", data)
+            elif nombre == "sin-estilos":
+                if item.filename == "xl/styles.xml":
+                    continue
+                data = re.sub(r'<Relationship[^>]*styles[^>]*/>', "", data)
+                data = re.sub(r'<Override PartName="/xl/styles.xml"[^>]*/>', "", data)
+                if hoja:
+                    data = re.sub(r' (s|style)="\d+"', "", data)
+            zout.writestr(item, data)
+
+
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--plantilla":
         plantilla(sys.argv[2])
+    elif len(sys.argv) == 5 and sys.argv[1] == "--variante":
+        variante(sys.argv[2], sys.argv[3], sys.argv[4])
     elif len(sys.argv) == 4 and sys.argv[1] == "--rompe-estilos":
         rompe_estilos(sys.argv[2], sys.argv[3])
     else:

@@ -84,6 +84,8 @@ private Q_SLOTS:
     void exporta();
     void plantillaAjena_data();
     void plantillaAjena();
+    void plantillaVariante_data();
+    void plantillaVariante();
     void exportaVaciaYCancelada();
     void exportaSinPlantilla();
     void exportaCancelaEnCurso();
@@ -280,6 +282,53 @@ void TstReportsSalida::plantillaAjena()
         firmas += celda(c, it.key()) == firma;
     QCOMPARE(firmas, 1);
     QCOMPARE(restosTemporales(inst.path()), QStringList());
+}
+
+void TstReportsSalida::plantillaVariante_data()
+{
+    QTest::addColumn<QString>("variante");
+    QTest::newRow("prefijo de espacio de nombres") << QStringLiteral("prefijo");
+    QTest::newRow("celdas sin posición") << QStringLiteral("sin-posiciones");
+    QTest::newRow("sin tabla de estilos") << QStringLiteral("sin-estilos");
+}
+
+// The same template as other writers lay it out.
+void TstReportsSalida::plantillaVariante()
+{
+    QFETCH(QString, variante);
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    const QString base = inst.file(QStringLiteral("base.xlsx"));
+    const QString script = QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py");
+    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"), {script, QStringLiteral("--plantilla"), base}), 0);
+    QFile::remove(inst.file(XlsxPlantilla::kArchivo));
+    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                               {script, QStringLiteral("--variante"), variante, base, inst.file(XlsxPlantilla::kArchivo)}),
+             0);
+    QVERIFY(insertaFilas(30));
+    const QString destino = inst.file(QStringLiteral("planta.xlsx"));
+    QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.path(), QStringLiteral("--xlsx"), destino}), 0);
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {script, destino});
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    const QJsonObject c = o.value(QStringLiteral("cells")).toObject();
+    const QJsonObject esFecha = o.value(QStringLiteral("dateFormats")).toObject();
+    QCOMPARE(celda(c, QStringLiteral("A1")), QStringLiteral("s:Molinos del Sur S.A."));
+    QCOMPARE(celda(c, QStringLiteral("J7")), QStringLiteral("s:Kg"));
+    for (int i : {1, 30}) {
+        const FilaPrueba f = FilaPrueba::de(i);
+        const QString r = QString::number(7 + i);
+        QCOMPARE(celda(c, u'A' + r), QStringLiteral("n:%1").arg(i));
+        QCOMPARE(celda(c, u'B' + r), QStringLiteral("d:") + f.fecha.toString(Qt::ISODate));
+        QVERIFY(esFecha.value(u'B' + r).toBool());
+        QCOMPARE(celda(c, u'C' + r), QStringLiteral("t:") + f.hora.toString(QStringLiteral("HH:mm:ss")));
+        QVERIFY(esFecha.value(u'C' + r).toBool());
+        QCOMPARE(celda(c, u'J' + r), QStringLiteral("n:%1").arg(f.total));
+    }
+    QCOMPARE(celda(c, QStringLiteral("A39")), QStringLiteral("s:Firma del responsable: ____________"));
+    QCOMPARE(celda(c, QStringLiteral("L8")), QStringLiteral("s:Observaciones: balanza verificada"));
 }
 
 void TstReportsSalida::exportaVaciaYCancelada()
