@@ -834,8 +834,10 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     if (!rutas(z, XlsxPlantilla::kHoja, &rutaHoja, &rutaEstilos, &error))
         return falla(error);
     Hoja hoja;
+    // A part of the template that is not well-formed XML would make the
+    // copy unreadable: refused before anything is written.
     const QByteArray original = leeEntrada(z, rutaHoja, &error);
-    if (original.isEmpty() || !hoja.carga(QString::fromUtf8(original), &error))
+    if (original.isEmpty() || !bienFormado(original) || !hoja.carga(QString::fromUtf8(original), &error))
         return falla(error.isEmpty() ? hojaInvalida() : error);
     Estilos estilos;
     bool estilosNuevos = rutaEstilos.isEmpty();
@@ -843,7 +845,9 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
         bool existe = false;
         const QByteArray xml = leeEntrada(z, rutaEstilos, &error, &existe);
         estilosNuevos = !existe;
-        if (existe && (xml.isEmpty() || !estilos.carga(QString::fromUtf8(xml), &error)))
+        if (existe && !bienFormado(xml))
+            return falla(QStringLiteral("La tabla de estilos de la plantilla no es válida."));
+        if (existe && !estilos.carga(QString::fromUtf8(xml), &error))
             return falla(error);
     }
     if (estilosNuevos) {

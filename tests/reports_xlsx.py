@@ -3,7 +3,7 @@
 
   reports_xlsx.py FILE             cells of sheet REPORTE as JSON
   reports_xlsx.py --plantilla FILE writes a plant's own template
-  reports_xlsx.py --rompe-estilos FILE COPY  copy with a broken style table
+  reports_xlsx.py --rompe PART FILE COPY     copy with that part cut short
   reports_xlsx.py --variante NAME FILE COPY  the template as another writer puts it
 """
 import datetime
@@ -85,14 +85,14 @@ def plantilla(path):
     wb.save(path)
 
 
-def rompe_estilos(origen, destino):
-    """A copy whose style table is cut short."""
+def rompe(parte, origen, destino):
+    """A copy with one part missing its last 20 bytes."""
     import zipfile
     with zipfile.ZipFile(origen) as zin, zipfile.ZipFile(destino, "w") as zout:
         for item in zin.infolist():
             data = zin.read(item.filename)
-            if item.filename == "xl/styles.xml":
-                data = data[:len(data) // 2]
+            if item.filename == parte:
+                data = data[:-20]
             zout.writestr(item, data)
 
 
@@ -127,8 +127,8 @@ def main():
         plantilla(sys.argv[2])
     elif len(sys.argv) == 5 and sys.argv[1] == "--variante":
         variante(sys.argv[2], sys.argv[3], sys.argv[4])
-    elif len(sys.argv) == 4 and sys.argv[1] == "--rompe-estilos":
-        rompe_estilos(sys.argv[2], sys.argv[3])
+    elif len(sys.argv) == 5 and sys.argv[1] == "--rompe":
+        rompe(sys.argv[2], sys.argv[3], sys.argv[4])
     else:
         dump(sys.argv[1])
 
