@@ -25,6 +25,7 @@
 #include "frmCContrasenias.h"
 #include "frmOPERARIO.h"
 #include "frmOptions.h"
+#include "Listado.h"
 
 static void registraIconos()
 {
@@ -301,9 +302,8 @@ void frmMain::contrasenias()
 
 void frmMain::configurarPagina()
 {
-    if (!m_impresora)
-        m_impresora = std::make_unique<QPrinter>();
-    QPageSetupDialog d(m_impresora.get(), this);
+    // The listing prints on this same printer.
+    QPageSetupDialog d(&Listado::impresora(), this);
     Dialogos::ejecutar(d);
 }
 

@@ -59,5 +59,4 @@ private:
 
     QToolBar* tbToolBar;
     QLabel* m_panel;
-    std::unique_ptr<QPrinter> m_impresora;
 };

@@ -1,18 +1,21 @@
 #include "Listado.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPrinter>
 
+#include "ArchivoAtomico.h"
 #include "Config.h"
 #include "ModeloReporte.h"
 
 void Listado::tab(QString& linea, int columna, const QString& texto)
 {
     const int posicion = columna - 1;
-    if (linea.size() < posicion)
+    if (linea.size() <= posicion)
         linea += QString(posicion - linea.size(), u' ');
     else if (!linea.isEmpty())
         linea += u' ';
@@ -98,8 +101,6 @@ QVector<Listado::Linea> Listado::lineas(const ModeloReporte& m) const
 bool Listado::imprimir(QPrinter& printer, const QVector<Linea>& lineas, QString* error)
 {
     printer.setPageOrientation(QPageLayout::Landscape);
-    // 133 columns of Courier 10 need nearly the whole width of a landscape page.
-    printer.setPageMargins(QMarginsF(6, 8, 6, 8), QPageLayout::Millimeter);
     QPainter p;
     if (!p.begin(&printer)) {
         if (error)
@@ -136,4 +137,64 @@ bool Listado::imprimir(QPrinter& printer, const QVector<Linea>& lineas, QString*
         y += alto;
     }
     return p.end();
+}
+
+void Listado::preparaPagina(QPrinter& printer)
+{
+    printer.setPageOrientation(QPageLayout::Landscape);
+    // 133 columns of Courier 10 need nearly the whole width of a landscape page.
+    printer.setPageMargins(QMarginsF(6, 8, 6, 8), QPageLayout::Millimeter);
+}
+
+QPrinter& Listado::impresora()
+{
+    static QPrinter* printer = [] {
+        auto* p = new QPrinter(QPrinter::HighResolution);
+        preparaPagina(*p);
+        return p;
+    }();
+    return *printer;
+}
+
+bool Listado::pdfCompleto(const QString& archivo)
+{
+    QFile f(archivo);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray datos = f.readAll();
+    if (!datos.startsWith("%PDF-") || !datos.trimmed().endsWith("%%EOF"))
+        return false;
+    const qsizetype pos = datos.lastIndexOf("startxref");
+    if (pos < 0)
+        return false;
+    bool ok = false;
+    const qint64 xref = datos.mid(pos + 9, 24).trimmed().split('\n').value(0).trimmed().toLongLong(&ok);
+    return ok && xref > 0 && xref < pos && datos.mid(xref, 4) == "xref";
+}
+
+bool Listado::imprimirPdf(QPrinter& printer, const QString& destino, const QVector<Linea>& lineas, QString* error)
+{
+    const QFileInfo fi(destino);
+    const QString parcial = fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".part");
+    QFile::remove(parcial);
+    const QPrinter::OutputFormat formato = printer.outputFormat();
+    const QString nombre = printer.outputFileName();
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(parcial);
+    QString e;
+    bool ok = imprimir(printer, lineas, &e);
+    printer.setOutputFileName(nombre);
+    printer.setOutputFormat(formato);
+    // A write that failed on the way leaves a file whose end does not match.
+    if (ok && !pdfCompleto(parcial)) {
+        ok = false;
+        e = QStringLiteral("No se pudo escribir %1 completo (¿disco lleno?).").arg(destino);
+    }
+    if (!ok) {
+        QFile::remove(parcial);
+        if (error)
+            *error = e;
+        return false;
+    }
+    return ArchivoAtomico::publica(parcial, fi.absoluteFilePath(), error);
 }

@@ -32,6 +32,19 @@ public:
 
     // Prints the lines on printer (landscape, Courier 10), breaking pages.
     static bool imprimir(QPrinter& printer, const QVector<Linea>& lineas, QString* error);
+    // Prints into the PDF file destino, which is replaced whole or keeps
+    // what it had; the printer keeps its other settings.
+    static bool imprimirPdf(QPrinter& printer, const QString& destino, const QVector<Linea>& lineas,
+                            QString* error);
+    // True when the file is a whole PDF: header, trailer and a cross-reference
+    // table where the trailer says.
+    static bool pdfCompleto(const QString& archivo);
+
+    // The program's printer: page setup configures it, and the listing
+    // prints on it (preview, printer and PDF).
+    static QPrinter& impresora();
+    // Landscape with margins narrow enough for the 133 columns.
+    static void preparaPagina(QPrinter& printer);
 
     // Text placed at 1-based character column n (Tab(n)).
     static void tab(QString& linea, int columna, const QString& texto);

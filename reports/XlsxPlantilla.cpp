@@ -89,6 +89,11 @@ bool addEntry(zip_t* z, const char* name, const QByteArray& data, QString* error
 
 } // namespace
 
+QString estilosBasicos()
+{
+    return QString::fromUtf8(kStyles);
+}
+
 QString xmlEscape(const QString& text)
 {
     QString out;

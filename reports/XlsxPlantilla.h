@@ -20,6 +20,9 @@ constexpr int kEstiloNumero = 4;
 // Writes a new template (written whole to a temporary name, then renamed).
 bool crear(const QString& path, QString* error);
 
+// The style table of a new template.
+QString estilosBasicos();
+
 // Escapes text for an XML element or attribute.
 QString xmlEscape(const QString& text);
 

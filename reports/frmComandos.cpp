@@ -2,34 +2,53 @@
 
 #include <QDateEdit>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlQueryModel>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 #include "CDatos.h"
+#include "Config.h"
 #include "MessageBox.h"
 #include "ModeloReporte.h"
 #include "Schema.h"
 
 namespace {
-// Dates and times shown in the short formats, whatever the engine delivers.
+// Dates and times shown in the short formats, whatever the engine delivers;
+// commands and values as the station shows them.
 class ModeloComandos : public QSqlQueryModel
 {
 public:
-    using QSqlQueryModel::QSqlQueryModel;
+    explicit ModeloComandos(QObject* parent)
+        : QSqlQueryModel(parent),
+          m_decimales(std::clamp(
+              Config::LeeConfig(QStringLiteral("global"), QStringLiteral("Decimales_1"), QStringLiteral("0")).toInt(), 0,
+              4))
+    {
+    }
     QVariant data(const QModelIndex& index, int role) const override
     {
         if (role == Qt::DisplayRole && index.column() == 0)
             return FormatoCorto::fecha(CDatos::aFecha(QSqlQueryModel::data(index, role)));
         if (role == Qt::DisplayRole && index.column() == 1)
             return FormatoCorto::hora(CDatos::aHora(QSqlQueryModel::data(index, role)));
+        if (role == Qt::DisplayRole && index.column() == 3)
+            return frmComandos::nombreComando(QSqlQueryModel::data(index, role).toString());
+        if (role == Qt::DisplayRole && index.column() == 4)
+            return frmComandos::valoresLegibles(QSqlQueryModel::data(index, role).toString(), m_decimales);
         return QSqlQueryModel::data(index, role);
     }
+
+private:
+    int m_decimales;
 };
 
 QDateEdit* selector(const QString& nombre, const QDate& d, QWidget* parent)
@@ -41,6 +60,51 @@ QDateEdit* selector(const QString& nombre, const QDate& d, QWidget* parent)
     return e;
 }
 } // namespace
+
+QString frmComandos::nombreComando(const QString& codigo)
+{
+    // The titles of the station's confirmations.
+    static const QHash<QString, QString> nombres = {
+        {QStringLiteral("V Arranque / Parada"), QStringLiteral("Arranque / Parada")},
+        {QStringLiteral("Z Cero"), QStringLiteral("Toma de Cero")},
+        {QStringLiteral("X Cancel"), QStringLiteral("Cancel")},
+        {QStringLiteral("W Test Weigth"), QStringLiteral("Test Weigth")},
+        {QStringLiteral("C Cancelar error"), QStringLiteral("Cancelar error")},
+        {QStringLiteral("Programar"), QStringLiteral("Programación")},
+        {QStringLiteral("Reset"), QStringLiteral("Reset")},
+    };
+    const auto it = nombres.constFind(codigo.trimmed());
+    if (it != nombres.constEnd())
+        return *it;
+    // Another command letter: its name without the letter.
+    static const QRegularExpression reLetra(QStringLiteral("^[A-Z] (.+)$"));
+    const auto m = reLetra.match(codigo.trimmed());
+    return m.hasMatch() ? m.captured(1) : codigo;
+}
+
+QString frmComandos::valoresLegibles(const QString& valores, int decimales)
+{
+    static const QList<QPair<QString, QString>> campos = {
+        {QStringLiteral("Despacho"), QStringLiteral("Despacho (Preset)")},
+        {QStringLiteral("CGrueso"), QStringLiteral("Corte Grueso")},
+        {QStringLiteral("CFino"), QStringLiteral("Corte Fino (Batch)")},
+        {QStringLiteral("TotalF"), QStringLiteral("Fin del despacho")},
+    };
+    QStringList partes;
+    for (const QString& par : valores.split(u' ', Qt::SkipEmptyParts)) {
+        const qsizetype igual = par.indexOf(u'=');
+        bool ok = false;
+        const qint64 entero = igual > 0 ? par.mid(igual + 1).toLongLong(&ok) : 0;
+        QString nombre;
+        for (const auto& c : campos)
+            if (igual > 0 && c.first == par.left(igual))
+                nombre = c.second;
+        if (nombre.isEmpty() || !ok)
+            return valores; // not a programming: as it was recorded
+        partes << QStringLiteral("%1: %2 kg").arg(nombre, QString::number(entero / std::pow(10.0, decimales), 'f', decimales));
+    }
+    return partes.join(QStringLiteral(", "));
+}
 
 frmComandos::frmComandos(const QString& conexion, QWidget* parent) : QDialog(parent), m_conexion(conexion)
 {

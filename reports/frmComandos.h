@@ -19,6 +19,12 @@ public:
     // the table cannot be read.
     bool consulta(const QDate& desde, const QDate& hasta);
     QTableView* tabla() const { return m_tabla; }
+
+    // What the operator read on the station: the command's name for a
+    // stored code ("Z Cero"), and values with their units for a stored
+    // programming ("Despacho=4000 ...", in the indicator's whole units).
+    static QString nombreComando(const QString& codigo);
+    static QString valoresLegibles(const QString& valores, int decimales);
     QSqlQueryModel* modelo() const { return m_modelo; }
 
 private:

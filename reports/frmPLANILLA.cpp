@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPaintEngine>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProgressBar>
@@ -48,11 +49,9 @@ QString eligeArchivoPorDefecto(QWidget* parent, const QString& carpeta, const QS
     return dlg.selectedFiles().constFirst();
 }
 
-bool eligeImpresoraPorDefecto(QWidget* parent, const std::function<void(QPrinter*)>& imprime)
+bool eligeImpresoraPorDefecto(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& imprime)
 {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setPageOrientation(QPageLayout::Landscape);
-    QPrintPreviewDialog preview(&printer, parent);
+    QPrintPreviewDialog preview(printer, parent);
     preview.setWindowTitle(QStringLiteral("Imprimir"));
     QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, parent, imprime);
     preview.resize(1000, 700);
@@ -165,7 +164,11 @@ frmPLANILLA::frmPLANILLA(QWidget* parent) : QDialog(parent)
     m_chkTotal = new QCheckBox(QStringLiteral("Totales"), this);
     m_chkTotal->setObjectName(QStringLiteral("Chk_Total"));
     comandosFila->addWidget(m_chkTotal);
-    comandosFila->addStretch();
+    // Says how the last export ended, without a box to close.
+    m_aviso = new QLabel(this);
+    m_aviso->setObjectName(QStringLiteral("Lbl_Aviso"));
+    m_aviso->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    comandosFila->addWidget(m_aviso, 1);
     const auto boton = [this, comandosFila](const QString& nombre, const QString& texto, const QString& ayuda) {
         auto* b = new QPushButton(texto, this);
         b->setObjectName(nombre);
@@ -459,11 +462,22 @@ void frmPLANILLA::imprimir()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const QVector<Listado::Linea> lineas = listado.lineas(*m_modelo);
     QApplication::restoreOverrideCursor();
-    const auto imprime = [&lineas](QPrinter* printer) { Listado::imprimir(*printer, lineas, nullptr); };
+    const auto imprime = [this, &lineas](QPrinter* printer) {
+        // Printing to a file: the file is replaced whole or keeps what it had.
+        if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty() &&
+            printer->paintEngine() && printer->paintEngine()->type() == QPaintEngine::Pdf) {
+            QString error;
+            if (!Listado::imprimirPdf(*printer, printer->outputFileName(), lineas, &error))
+                MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("ERROR"),
+                                    QStringLiteral("No se pudo imprimir el reporte: ") + error);
+            return;
+        }
+        Listado::imprimir(*printer, lineas, nullptr);
+    };
     if (g_eligeImpresora)
-        g_eligeImpresora(this, imprime);
+        g_eligeImpresora(this, &Listado::impresora(), imprime);
     else
-        eligeImpresoraPorDefecto(this, imprime);
+        eligeImpresoraPorDefecto(this, &Listado::impresora(), imprime);
     mover(anterior);
 }
 
@@ -475,10 +489,13 @@ void frmPLANILLA::exportar()
     if (!guardaInfo())
         return;
     m_barra->setValue(0);
-    // The progress panel makes room for itself; the window gets its size back.
+    m_aviso->clear();
+    // The progress panel makes room for itself; the window gets its size
+    // back once the layout has let go of the panel.
     const QSize antes = size();
     auto ocultaCuadro = [this, antes] {
         m_cuadro->hide();
+        layout()->activate();
         if (!isMaximized() && !isFullScreen())
             resize(antes);
     };
@@ -508,9 +525,17 @@ void frmPLANILLA::exportar()
                                          });
     QApplication::restoreOverrideCursor();
     ocultaCuadro();
-    if (!r.ok)
+    if (!r.ok) {
         MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("ERROR"),
                             QStringLiteral("No se pudo exportar los datos a formato Excel."));
+        return;
+    }
+    const QString ruta = QDir::toNativeSeparators(QFileInfo(archivo).absoluteFilePath());
+    m_aviso->setText((r.filas == 1 ? QStringLiteral("Exportado 1 registro a %1")
+                                   : QStringLiteral("Exportados %2 registros a %1"))
+                         .arg(ruta)
+                         .arg(r.filas));
+    m_aviso->setToolTip(ruta);
 }
 
 void frmPLANILLA::comandos()

@@ -61,7 +61,9 @@ public:
     // Hooks for the file and printer choices (tests and scripted runs).
     using EligeArchivo = std::function<QString(QWidget* parent, const QString& carpeta, const QString& filtro)>;
     static void setEligeArchivo(EligeArchivo f);
-    using EligeImpresora = std::function<bool(QWidget* parent, const std::function<void(QPrinter*)>& imprime)>;
+    // Gets the program's printer (page setup's) and what paints the listing.
+    using EligeImpresora =
+        std::function<bool(QWidget* parent, QPrinter* printer, const std::function<void(QPrinter*)>& imprime)>;
     static void setEligeImpresora(EligeImpresora f);
 
     // Re-queries with a selection; false (with the message) when rejected.
@@ -107,4 +109,5 @@ private:
     QLabel* m_navegador = nullptr;
     QFrame* m_cuadro = nullptr;
     QProgressBar* m_barra = nullptr;
+    QLabel* m_aviso = nullptr;
 };

@@ -1,10 +1,18 @@
 #!/usr/bin/python3
-"""Dumps the cells of a workbook's sheet REPORTE as JSON, read with openpyxl."""
+"""Reads and writes workbooks with openpyxl, a writer other than ours.
+
+  reports_xlsx.py FILE             cells of sheet REPORTE as JSON
+  reports_xlsx.py --plantilla FILE writes a plant's own template
+  reports_xlsx.py --rompe PART FILE COPY     copy with that part cut short
+  reports_xlsx.py --variante NAME FILE COPY  the template as another writer puts it
+"""
 import datetime
 import json
 import sys
 
 import openpyxl
+from openpyxl.styles import Alignment, Border, Font, PatternFill, Side
+from openpyxl.styles.numbers import is_date_format
 
 
 def kind(v):
@@ -19,15 +27,110 @@ def kind(v):
     return "s", str(v)
 
 
-def main():
-    wb = openpyxl.load_workbook(sys.argv[1])
+def dump(path):
+    wb = openpyxl.load_workbook(path)
     ws = wb["REPORTE"]
     cells = {}
     for row in ws.iter_rows():
         for c in row:
             if c.value is not None:
-                cells[c.coordinate] = kind(c.value)
-    print(json.dumps({"sheets": wb.sheetnames, "cells": cells}))
+                k, v = kind(c.value)
+                cells[c.coordinate] = [k, v, c.number_format, bool(c.font and c.font.b),
+                                       c.fill.fgColor.rgb if c.fill and c.fill.fill_type == "solid" else ""]
+    widths = {k: d.width for k, d in ws.column_dimensions.items() if d.width}
+    print(json.dumps({"sheets": wb.sheetnames, "cells": cells,
+                      "merged": sorted(str(r) for r in ws.merged_cells.ranges),
+                      "widths": widths,
+                      "dateFormats": {c: is_date_format(v[2]) for c, v in cells.items()}}))
+
+
+def plantilla(path):
+    """A template as a plant makes it: its own fonts and fills, headings on
+    rows 1 to 7, column formats, notes beside the data and a signature
+    footer far below it."""
+    wb = openpyxl.Workbook()
+    ws = wb.active
+    ws.title = "REPORTE"
+    wb.create_sheet("Notas")["A1"] = "otra hoja"
+    ws["A1"] = "Molinos del Sur S.A."
+    ws["A1"].font = Font(name="Arial", size=16, bold=True, color="FF1F4E79")
+    ws["A2"] = "Planta 2 - Balanza de tolva"
+    ws.merge_cells("A1:F1")
+    ws["H2"] = datetime.date(2025, 1, 31)
+    ws["H2"].number_format = "yyyy-mm-dd"
+    heads = ["N° ticket", "Día", "Hora", "Cliente", "Camión", "Remito", "Producto", "Origen", "Destino", "Kg"]
+    fill = PatternFill("solid", fgColor="FFDDEBF7")
+    thin = Side(style="thin")
+    for i, h in enumerate(heads, start=1):
+        c = ws.cell(row=7, column=i, value=h)
+        c.font = Font(bold=True)
+        c.fill = fill
+        c.border = Border(bottom=thin)
+        c.alignment = Alignment(horizontal="center")
+    ws["L8"] = "Observaciones: balanza verificada"
+    ws["A30"] = "Firma del responsable: ____________"
+    ws["A30"].font = Font(italic=True)
+    ws.merge_cells("A30:D30")
+    ws["H30"] = "=SUM(J8:J29)"
+    ws["A31"] = "Documento interno"
+    for col, width in (("A", 11), ("B", 13), ("D", 24), ("J", 15)):
+        ws.column_dimensions[col].width = width
+    # Column formats: kilograms with thousands and two decimals, the day
+    # spelled as the plant likes it.
+    ws.column_dimensions["J"].number_format = "#,##0.00"
+    ws.column_dimensions["B"].number_format = "d-mmm-yy"
+    for r in range(8, 12):
+        ws.cell(row=r, column=10).number_format = "#,##0.00"
+        ws.cell(row=r, column=2).number_format = "d-mmm-yy"
+    wb.save(path)
+
+
+def rompe(parte, origen, destino):
+    """A copy with one part missing its last 20 bytes."""
+    import zipfile
+    with zipfile.ZipFile(origen) as zin, zipfile.ZipFile(destino, "w") as zout:
+        for item in zin.infolist():
+            data = zin.read(item.filename)
+            if item.filename == parte:
+                data = data[:-20]
+            zout.writestr(item, data)
+
+
+def variante(nombre, origen, destino):
+    """Rewrites a template the ways other writers do: a namespace prefix on
+    every element, rows and cells without positions, no style table."""
+    import re
+    import zipfile
+    with zipfile.ZipFile(origen) as zin, zipfile.ZipFile(destino, "w", zipfile.ZIP_DEFLATED) as zout:
+        for item in zin.infolist():
+            data = zin.read(item.filename).decode("utf-8")
+            hoja = item.filename == "xl/worksheets/sheet1.xml"
+            if nombre == "prefijo" and (hoja or item.filename == "xl/styles.xml"):
+                data = re.sub(r"<(/?)(?!\?)([A-Za-z])", r"<\1x:\2", data)
+                data = data.replace('xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"',
+                                    'xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"')
+            elif nombre == "sin-posiciones" and hoja:
+                # Positions left implicit on the rows above the data only.
+                data = re.sub(r'(<c) r="[A-Z]+[1-7]"', r"\1", data)
+            elif nombre == "sin-estilos":
+                if item.filename == "xl/styles.xml":
+                    continue
+                data = re.sub(r'<Relationship[^>]*styles[^>]*/>', "", data)
+                data = re.sub(r'<Override PartName="/xl/styles.xml"[^>]*/>', "", data)
+                if hoja:
+                    data = re.sub(r' (s|style)="\d+"', "", data)
+            zout.writestr(item, data)
+
+
+def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--plantilla":
+        plantilla(sys.argv[2])
+    elif len(sys.argv) == 5 and sys.argv[1] == "--variante":
+        variante(sys.argv[2], sys.argv[3], sys.argv[4])
+    elif len(sys.argv) == 5 and sys.argv[1] == "--rompe":
+        rompe(sys.argv[2], sys.argv[3], sys.argv[4])
+    else:
+        dump(sys.argv[1])
 
 
 if __name__ == "__main__":

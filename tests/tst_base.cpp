@@ -21,6 +21,8 @@ private slots:
     void failureKeepsPreviousContent();
     void fullDiskKeepsPreviousContent();
     void creaNeverReplaces();
+    void publicaWholeOrNothing_data();
+    void publicaWholeOrNothing();
 };
 
 void TstBase::replacesWholeAndKeepsMode()
@@ -96,6 +98,35 @@ void TstBase::creaNeverReplaces()
     QVERIFY(!ArchivoAtomico::crea(f, "segundo", &error));
     QCOMPARE(leeArchivo(f), QByteArray("primero"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Tolvex.ini")});
+}
+
+void TstBase::publicaWholeOrNothing_data()
+{
+    QTest::addColumn<int>("etapa");
+    QTest::newRow("sin fallo") << int(Etapa::Ninguna);
+    QTest::newRow("sincronización") << int(Etapa::Sincronizacion);
+    QTest::newRow("renombrado") << int(Etapa::Renombrado);
+}
+
+// A file written by someone else is published under the target's name, or
+// the target keeps what it had; the written file never stays behind.
+void TstBase::publicaWholeOrNothing()
+{
+    QFETCH(int, etapa);
+    DirectorioDePrueba dir;
+    const QString f = dir.file(QStringLiteral("listado.pdf"));
+    QVERIFY(ArchivoAtomico::reemplaza(f, "anterior"));
+    const QString escrito = dir.file(QStringLiteral(".listado.pdf.part"));
+    QFile w(escrito);
+    QVERIFY(w.open(QIODevice::WriteOnly) && w.write("nuevo") == 5);
+    w.close();
+    ArchivoAtomico::simulaFallo(Etapa(etapa), 0, 1);
+    QString error;
+    const bool ok = ArchivoAtomico::publica(escrito, f, &error);
+    QCOMPARE(ok, Etapa(etapa) == Etapa::Ninguna);
+    QCOMPARE(leeArchivo(f), ok ? QByteArray("nuevo") : QByteArray("anterior"));
+    QVERIFY(ok || error.contains(QStringLiteral("listado.pdf")));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("listado.pdf")});
 }
 
 QTEST_GUILESS_MAIN(TstBase)

@@ -524,13 +524,17 @@ void TstReportsBrowser::comandos()
         QVERIFY(db.AbrirBase(Programa::DataCSReporte));
         const QString sql = QStringLiteral("INSERT INTO Comandos (FECHA, HORA, OPERADOR, COMANDO, VALORES, RESULTADO) "
                                            "VALUES (?, ?, ?, ?, ?, ?)");
-        QVERIFY(db.Ejecuta(sql, {QDate(2024, 5, 1), QTime(9, 0), op, QStringLiteral("Cero"), QString(), QStringLiteral("OK")}));
+        // As the station records them: the command letter and its name,
+        // values in the indicator's whole units.
+        QVERIFY(db.Ejecuta(sql, {QDate(2024, 5, 1), QTime(9, 0), op, QStringLiteral("Z Cero"), QString(), QStringLiteral("OK")}));
         QVERIFY(db.Ejecuta(sql, {QDate(2024, 5, 3), QTime(8, 0), op, QStringLiteral("Programar"),
-                                 QStringLiteral("Corte grueso=100"), QStringLiteral("OK")}));
-        QVERIFY(db.Ejecuta(sql, {QDate(2024, 5, 3), QTime(17, 30), op, QStringLiteral("Marcha"), QString(),
+                                 QStringLiteral("Despacho=400000 CGrueso=90000 CFino=100050 TotalF=900200"),
+                                 QStringLiteral("OK")}));
+        QVERIFY(db.Ejecuta(sql, {QDate(2024, 5, 3), QTime(17, 30), op, QStringLiteral("V Arranque / Parada"), QString(),
                                  QStringLiteral("Sin respuesta")}));
         QVERIFY(db.Ejecuta(sql, {QDate(2024, 6, 1), QTime(7, 0), op, QStringLiteral("Reset"), QString(), QStringLiteral("OK")}));
     }
+    QVERIFY(Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Decimales_1"), QStringLiteral("2")));
     frmComandos w(Programa::DataCSReporte);
     QVERIFY(w.consulta(QDate(2024, 5, 1), QDate(2024, 5, 31)));
     QStringList vistos;
@@ -542,9 +546,12 @@ void TstReportsBrowser::comandos()
             fila << w.modelo()->index(i, c).data().toString();
         vistos << fila.join(u'|');
     }
-    QCOMPARE(vistos, (QStringList{QStringLiteral("03/05/2024|17:30:00|%1|Marcha||Sin respuesta").arg(op),
-                                  QStringLiteral("03/05/2024|08:00:00|%1|Programar|Corte grueso=100|OK").arg(op),
-                                  QStringLiteral("01/05/2024|09:00:00|%1|Cero||OK").arg(op)}));
+    QCOMPARE(vistos, (QStringList{QStringLiteral("03/05/2024|17:30:00|%1|Arranque / Parada||Sin respuesta").arg(op),
+                                  QStringLiteral("03/05/2024|08:00:00|%1|Programación|Despacho (Preset): 4000.00 kg, "
+                                                 "Corte Grueso: 900.00 kg, Corte Fino (Batch): 1000.50 kg, "
+                                                 "Fin del despacho: 9002.00 kg|OK")
+                                      .arg(op),
+                                  QStringLiteral("01/05/2024|09:00:00|%1|Toma de Cero||OK").arg(op)}));
     QCOMPARE(w.modelo()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Comando"));
     MessageBox::limpiar();
     QVERIFY(!w.consulta(QDate(2024, 6, 2), QDate(2024, 6, 1)));

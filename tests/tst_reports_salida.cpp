@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QJsonObject>
 #include <QPrinter>
 #include <QPushButton>
@@ -81,11 +82,19 @@ private Q_SLOTS:
 
     void exporta_data();
     void exporta();
+    void plantillaAjena_data();
+    void plantillaAjena();
+    void plantillaVariante_data();
+    void plantillaVariante();
     void exportaVaciaYCancelada();
     void exportaSinPlantilla();
     void exportaCancelaEnCurso();
     void imprime();
     void cortesDelListado();
+    void tab_data();
+    void tab();
+    void discoLleno_data();
+    void discoLleno();
     void herramienta();
 };
 
@@ -123,6 +132,9 @@ void TstReportsSalida::exporta()
 
     frmPLANILLA b;
     QVERIFY(b.cargado());
+    b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b));
+    const QSize tamano = b.size();
     if (totales)
         b.findChild<QCheckBox*>(QStringLiteral("Chk_Total"))->setChecked(true);
     const QString destino = inst.file(QStringLiteral("salida.xlsx"));
@@ -147,6 +159,10 @@ void TstReportsSalida::exporta()
     QVERIFY(!b.findChild<QWidget*>(QStringLiteral("CUADRO"))->isVisibleTo(&b));
     QVERIFY(QFile::exists(destino));
     QCOMPARE(restosTemporales(inst.path()), QStringList());
+    // The window as it was, and a word in it on where the rows went.
+    QCOMPARE(b.size(), tamano);
+    QCOMPARE(b.findChild<QLabel*>(QStringLiteral("Lbl_Aviso"))->text(),
+             QStringLiteral("Exportados %1 registros a %2").arg(totales ? 3 : 5).arg(destino));
 
     QStringList hojas;
     const QJsonObject c = celdas(destino, &hojas);
@@ -179,6 +195,140 @@ void TstReportsSalida::exporta()
     }
     // Headings, two titles, six filled cells a row, the sum.
     QCOMPARE(c.size(), 10 + 2 + esperadas.size() * 6 + (totales ? 2 : 0));
+}
+
+void TstReportsSalida::plantillaAjena_data()
+{
+    QTest::addColumn<QString>("escritor");
+    QTest::addColumn<int>("filas");
+    QTest::addColumn<int>("pie"); // row of the signature footer in the result
+    QTest::newRow("openpyxl, pie intacto") << QStringLiteral("openpyxl") << 5 << 30;
+    QTest::newRow("openpyxl, pie bajo los datos") << QStringLiteral("openpyxl") << 30 << 39;
+    QTest::newRow("LibreOffice, pie intacto") << QStringLiteral("libreoffice") << 22 << 30;
+    QTest::newRow("LibreOffice, pie bajo los datos") << QStringLiteral("libreoffice") << 23 << 32;
+}
+
+// Templates written by other programs, with their own style tables, fonts,
+// column formats, notes beside the data and a footer below it.
+void TstReportsSalida::plantillaAjena()
+{
+    QFETCH(QString, escritor);
+    QFETCH(int, filas);
+    QFETCH(int, pie);
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    const QString plantilla = inst.file(XlsxPlantilla::kArchivo);
+    QFile::remove(plantilla);
+    if (escritor == QStringLiteral("openpyxl")) {
+        QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                                   {QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py"), QStringLiteral("--plantilla"),
+                                    plantilla}),
+                 0);
+    } else {
+        QVERIFY(QFile::copy(QStringLiteral(TOLVEX_TESTS_DIR "/data/plantilla_libreoffice.xlsx"), plantilla));
+    }
+    QVERIFY(insertaFilas(filas));
+    const QString destino = inst.file(QStringLiteral("planta.xlsx"));
+    QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.path(), QStringLiteral("--xlsx"), destino}), 0);
+
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py"), destino});
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    const QJsonObject c = o.value(QStringLiteral("cells")).toObject();
+    const QJsonObject esFecha = o.value(QStringLiteral("dateFormats")).toObject();
+    const auto formato = [&c](const QString& ref) { return c.value(ref).toArray().at(2).toString(); };
+    QCOMPARE(o.value(QStringLiteral("sheets")).toVariant().toStringList(),
+             (QStringList{QStringLiteral("REPORTE"), QStringLiteral("Notas")}));
+
+    // Headings as the template has them: values, fonts, fills, merges.
+    QCOMPARE(celda(c, QStringLiteral("A1")), QStringLiteral("s:Molinos del Sur S.A."));
+    QVERIFY(c.value(QStringLiteral("A1")).toArray().at(3).toBool());
+    QCOMPARE(celda(c, QStringLiteral("H2")), QStringLiteral("d:2025-01-31"));
+    QCOMPARE(formato(QStringLiteral("H2")).remove(u'\\'), QStringLiteral("yyyy-mm-dd"));
+    QCOMPARE(celda(c, QStringLiteral("A7")), QStringLiteral("s:N° ticket"));
+    QCOMPARE(c.value(QStringLiteral("J7")).toArray().at(4).toString(), QStringLiteral("FFDDEBF7"));
+    QCOMPARE(o.value(QStringLiteral("widths")).toObject().value(QStringLiteral("D")).toDouble(), 24.0);
+    // The note beside the first data row stays.
+    QCOMPARE(celda(c, QStringLiteral("L8")), QStringLiteral("s:Observaciones: balanza verificada"));
+
+    for (int i = 1; i <= filas; ++i) {
+        const FilaPrueba f = FilaPrueba::de(i);
+        const QString r = QString::number(7 + i);
+        QCOMPARE(celda(c, u'A' + r), QStringLiteral("n:%1").arg(i));
+        // Dates and times are date cells with a date or time format; the
+        // template's own format of the column is kept.
+        QCOMPARE(celda(c, u'B' + r), QStringLiteral("d:") + f.fecha.toString(Qt::ISODate));
+        QVERIFY2(esFecha.value(u'B' + r).toBool(), qPrintable(formato(u'B' + r)));
+        QCOMPARE(formato(u'B' + r).toLower().remove(u'\\'), QStringLiteral("d-mmm-yy"));
+        QCOMPARE(celda(c, u'C' + r), QStringLiteral("t:") + f.hora.toString(QStringLiteral("HH:mm:ss")));
+        QVERIFY2(esFecha.value(u'C' + r).toBool(), qPrintable(formato(u'C' + r)));
+        QCOMPARE(celda(c, u'D' + r), QStringLiteral("s:") + f.aux1);
+        QCOMPARE(celda(c, u'J' + r), QStringLiteral("n:%1").arg(f.total));
+        QCOMPARE(formato(u'J' + r), QStringLiteral("#,##0.00"));
+    }
+    // The footer: in place while the data does not reach it, else moved
+    // below the data with one blank row between, with its merge.
+    const QString firma = QStringLiteral("s:Firma del responsable: ____________");
+    QCOMPARE(celda(c, QStringLiteral("A%1").arg(pie)), firma);
+    QCOMPARE(celda(c, QStringLiteral("A%1").arg(pie + 1)), QStringLiteral("s:Documento interno"));
+    QVERIFY(o.value(QStringLiteral("merged")).toVariant().toStringList().contains(QStringLiteral("A%1:D%1").arg(pie)));
+    QVERIFY(o.value(QStringLiteral("merged")).toVariant().toStringList().contains(QStringLiteral("A1:F1")));
+    if (pie != 30)
+        QCOMPARE(pie, filas + 7 + 2);
+    int firmas = 0;
+    for (auto it = c.begin(); it != c.end(); ++it)
+        firmas += celda(c, it.key()) == firma;
+    QCOMPARE(firmas, 1);
+    QCOMPARE(restosTemporales(inst.path()), QStringList());
+}
+
+void TstReportsSalida::plantillaVariante_data()
+{
+    QTest::addColumn<QString>("variante");
+    QTest::newRow("prefijo de espacio de nombres") << QStringLiteral("prefijo");
+    QTest::newRow("celdas sin posición") << QStringLiteral("sin-posiciones");
+    QTest::newRow("sin tabla de estilos") << QStringLiteral("sin-estilos");
+}
+
+// The same template as other writers lay it out.
+void TstReportsSalida::plantillaVariante()
+{
+    QFETCH(QString, variante);
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    const QString base = inst.file(QStringLiteral("base.xlsx"));
+    const QString script = QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py");
+    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"), {script, QStringLiteral("--plantilla"), base}), 0);
+    QFile::remove(inst.file(XlsxPlantilla::kArchivo));
+    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                               {script, QStringLiteral("--variante"), variante, base, inst.file(XlsxPlantilla::kArchivo)}),
+             0);
+    QVERIFY(insertaFilas(30));
+    const QString destino = inst.file(QStringLiteral("planta.xlsx"));
+    QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.path(), QStringLiteral("--xlsx"), destino}), 0);
+    QProcess p;
+    p.start(QStringLiteral("/usr/bin/python3"), {script, destino});
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+    const QJsonObject c = o.value(QStringLiteral("cells")).toObject();
+    const QJsonObject esFecha = o.value(QStringLiteral("dateFormats")).toObject();
+    QCOMPARE(celda(c, QStringLiteral("A1")), QStringLiteral("s:Molinos del Sur S.A."));
+    QCOMPARE(celda(c, QStringLiteral("J7")), QStringLiteral("s:Kg"));
+    for (int i : {1, 30}) {
+        const FilaPrueba f = FilaPrueba::de(i);
+        const QString r = QString::number(7 + i);
+        QCOMPARE(celda(c, u'A' + r), QStringLiteral("n:%1").arg(i));
+        QCOMPARE(celda(c, u'B' + r), QStringLiteral("d:") + f.fecha.toString(Qt::ISODate));
+        QVERIFY(esFecha.value(u'B' + r).toBool());
+        QCOMPARE(celda(c, u'C' + r), QStringLiteral("t:") + f.hora.toString(QStringLiteral("HH:mm:ss")));
+        QVERIFY(esFecha.value(u'C' + r).toBool());
+        QCOMPARE(celda(c, u'J' + r), QStringLiteral("n:%1").arg(f.total));
+    }
+    QCOMPARE(celda(c, QStringLiteral("A39")), QStringLiteral("s:Firma del responsable: ____________"));
+    QCOMPARE(celda(c, QStringLiteral("L8")), QStringLiteral("s:Observaciones: balanza verificada"));
 }
 
 void TstReportsSalida::exportaVaciaYCancelada()
@@ -241,6 +391,19 @@ void TstReportsSalida::exportaSinPlantilla()
         QVERIFY(!QFile::exists(destino));
         QCOMPARE(restosTemporales(inst.path()), QStringList());
     };
+    // A template with its style table or its sheet cut short.
+    const QString buena = inst.file(QStringLiteral("buena.xlsx"));
+    QVERIFY(QFile::rename(inst.file(XlsxPlantilla::kArchivo), buena));
+    for (const QString& parte : {QStringLiteral("xl/styles.xml"), QString::fromLatin1(XlsxPlantilla::kHojaXml)}) {
+        QFile::remove(inst.file(XlsxPlantilla::kArchivo));
+        QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                                   {QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py"), QStringLiteral("--rompe"), parte,
+                                    buena, inst.file(XlsxPlantilla::kArchivo)}),
+                 0);
+        intenta();
+        QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.path(), QStringLiteral("--xlsx"), destino}), 1);
+        QVERIFY(!QFile::exists(destino));
+    }
     // A template that is not a workbook.
     QVERIFY(escribeArchivo(inst.file(XlsxPlantilla::kArchivo), "no es un libro"));
     intenta();
@@ -292,12 +455,16 @@ void TstReportsSalida::imprime()
     b.findChild<QCheckBox*>(QStringLiteral("Chk_Total"))->setChecked(true);
     b.mover(1);
     const QString pdf = inst.file(QStringLiteral("listado.pdf"));
-    frmPLANILLA::setEligeImpresora([&](QWidget*, const std::function<void(QPrinter*)>& imprime) {
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdf);
-        printer.setPageSize(QPageSize(QPageSize::A4));
-        imprime(&printer);
+    // What page setup chose reaches the listing: paper and margins.
+    QPrinter& impresora = Listado::impresora();
+    const QPageLayout anterior = impresora.pageLayout();
+    impresora.setPageSize(QPageSize(QPageSize::A3));
+    impresora.setPageMargins(QMarginsF(25, 20, 25, 20), QPageLayout::Millimeter);
+    frmPLANILLA::setEligeImpresora([&](QWidget*, QPrinter* printer, const std::function<void(QPrinter*)>& imprime) {
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        imprime(printer);
+        printer->setOutputFileName(QString());
         return true;
     });
     // Cancel: nothing printed.
@@ -314,6 +481,20 @@ void TstReportsSalida::imprime()
     b.findChild<QPushButton*>(QStringLiteral("cmd_Imprimir"))->click();
     QVERIFY(QFile::exists(pdf));
     QCOMPARE(b.posicion(), 1); // back on the record it was on
+    impresora.setPageLayout(anterior);
+    QProcess info;
+    info.start(QStringLiteral("pdfinfo"), {pdf});
+    QVERIFY(info.waitForFinished(60000));
+    const QString paginas = QString::fromUtf8(info.readAllStandardOutput());
+    QVERIFY2(paginas.contains(QStringLiteral("1191 x 842 pts (A3)")), qPrintable(paginas));
+    // The text starts at the left margin, 25 mm = 70.9 pt.
+    QProcess caja;
+    caja.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
+    QVERIFY(caja.waitForFinished(60000));
+    const auto x = QRegularExpression(QStringLiteral("xMin=\"([0-9.]+)\"[^>]*>Reporte"))
+                       .match(QString::fromUtf8(caja.readAllStandardOutput()));
+    QVERIFY(x.hasMatch());
+    QVERIFY2(std::abs(x.captured(1).toDouble() - 70.9 - 6.0) < 2.0, qPrintable(x.captured(1)));
     const QStringList lineas = pdfTexto(pdf).split(u'\n');
     const auto busca = [&lineas](const QString& inicio) {
         for (const QString& l : lineas)
@@ -381,6 +562,84 @@ void TstReportsSalida::cortesDelListado()
     // Without "Totales" no sum line.
     for (const auto& x : lineas)
         QVERIFY(!x.texto.contains(QStringLiteral("Total:")));
+}
+
+void TstReportsSalida::tab_data()
+{
+    QTest::addColumn<QString>("antes");
+    QTest::addColumn<int>("columna");
+    QTest::addColumn<QString>("despues");
+    QTest::newRow("vacía") << QString() << 3 << QStringLiteral("  x");
+    QTest::newRow("antes del tope") << QStringLiteral("ab") << 5 << QStringLiteral("ab  x");
+    QTest::newRow("una columna antes") << QStringLiteral("abcd") << 5 << QStringLiteral("abcdx");
+    QTest::newRow("sobre el tope") << QStringLiteral("abcde") << 5 << QStringLiteral("abcde x");
+}
+
+// Tab(n) moves to column n when the line is before it.
+void TstReportsSalida::tab()
+{
+    QFETCH(QString, antes);
+    QFETCH(int, columna);
+    QFETCH(QString, despues);
+    Listado::tab(antes, columna, QStringLiteral("x"));
+    QCOMPARE(antes, despues);
+}
+
+void TstReportsSalida::discoLleno_data()
+{
+    QTest::addColumn<QString>("salida");
+    QTest::addColumn<bool>("pantalla");
+    QTest::newRow("tolvex-report --xlsx") << QStringLiteral("xlsx") << false;
+    QTest::newRow("tolvex-report --pdf") << QStringLiteral("pdf") << false;
+    QTest::newRow("exportar en pantalla") << QStringLiteral("xlsx") << true;
+    QTest::newRow("imprimir a PDF en pantalla") << QStringLiteral("pdf") << true;
+}
+
+// On a full filesystem the export and the listing fail, and a file of the
+// chosen name keeps what it had.
+void TstReportsSalida::discoLleno()
+{
+    QFETCH(QString, salida);
+    QFETCH(bool, pantalla);
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    QVERIFY(insertaFilas(4000));
+    DiscoLleno disco(160);
+    if (!disco.ok())
+        QSKIP("hace falta root para montar un tmpfs");
+    const QString destino = disco.file(QStringLiteral("reporte.") + salida);
+    QVERIFY(escribeArchivo(destino, "anterior"));
+    // Room for the start of the file only.
+    QFile lastre(disco.file(QStringLiteral(".lastre")));
+    QVERIFY(lastre.open(QIODevice::WriteOnly));
+    QVERIFY(lastre.write(QByteArray(100 * 1024, 'x')) > 0 && lastre.flush());
+    lastre.close();
+    if (!pantalla) {
+        QString err;
+        QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.path(), u"--"_qs + salida, destino}, &err), 1);
+        QVERIFY(!err.isEmpty());
+    } else {
+        frmPLANILLA b;
+        QVERIFY(b.cargado());
+        frmPLANILLA::setEligeArchivo([&](QWidget*, const QString&, const QString&) { return destino; });
+        frmPLANILLA::setEligeImpresora([&](QWidget*, QPrinter* printer, const std::function<void(QPrinter*)>& imprime) {
+            printer->setOutputFormat(QPrinter::PdfFormat);
+            printer->setOutputFileName(destino);
+            imprime(printer);
+            printer->setOutputFileName(QString());
+            return true;
+        });
+        MessageBox::setNextAnswer(salida == QStringLiteral("pdf") ? QMessageBox::Ok : QMessageBox::Yes);
+        b.findChild<QPushButton*>(salida == QStringLiteral("pdf") ? QStringLiteral("cmd_Imprimir")
+                                                                  : QStringLiteral("Cmd_Exportar"))
+            ->click();
+        QCOMPARE(MessageBox::mostrados().size(), 2);
+        QCOMPARE(MessageBox::mostrados().at(1).icono, MessageBox::Critico);
+        QVERIFY(b.findChild<QLabel*>(QStringLiteral("Lbl_Aviso"))->text().isEmpty());
+    }
+    QCOMPARE(leeArchivo(destino), QByteArray("anterior"));
+    QCOMPARE(QDir(disco.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList{QStringLiteral(".lastre"), QStringLiteral("reporte.") + salida}));
 }
 
 void TstReportsSalida::herramienta()

@@ -100,22 +100,11 @@ int listado(const Filtros::Seleccion& sel, bool filtrado, const QString& destino
         err(QStringLiteral("No se pudo leer la base de datos: ") + modelo.ultimoError());
         return kFallo;
     }
-    const QFileInfo fi(destino);
-    const QString parcial = fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".part");
-    {
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(parcial);
-        printer.setPageSize(QPageSize(QPageSize::A4));
-        if (!Listado::imprimir(printer, lineas, &error)) {
-            QFile::remove(parcial);
-            err(QStringLiteral("No se pudo escribir %1: %2").arg(destino, error));
-            return kFallo;
-        }
-    }
-    if (std::rename(QFile::encodeName(parcial).constData(), QFile::encodeName(fi.absoluteFilePath()).constData()) != 0) {
-        QFile::remove(parcial);
-        err(QStringLiteral("No se pudo escribir %1.").arg(destino));
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    Listado::preparaPagina(printer);
+    if (!Listado::imprimirPdf(printer, destino, lineas, &error)) {
+        err(QStringLiteral("No se pudo escribir %1: %2").arg(destino, error));
         return kFallo;
     }
     return kExito;
