@@ -121,6 +121,8 @@ private slots:
     void operarioAgregar();
     void operarioRechazos();
     void operarioEliminar();
+    void operarioEliminarNiveles_data();
+    void operarioEliminarNiveles();
     void operarioNivel();
     void operarioSinBase();
 
@@ -583,6 +585,48 @@ void TstUsers::operarioEliminar()
     f.cmdDelete->click();
     QVERIFY(operarios().isEmpty());
     QCOMPARE(f.Data1->text(), QStringLiteral("Operario: 0/0"));
+}
+
+void TstUsers::operarioEliminarNiveles_data()
+{
+    QTest::addColumn<int>("fila");
+    QTest::addColumn<QString>("queda"); // current operator afterwards
+    QTest::newRow("primera") << 0 << QStringLiteral("Ciro");
+    QTest::newRow("del medio") << 1 << QStringLiteral("Ciro");
+    QTest::newRow("penultima") << 2 << QStringLiteral("Beto");
+    QTest::newRow("ultima") << 3 << QStringLiteral("Beto");
+}
+
+// Deleting one row leaves every other row as it was, whatever its level.
+void TstUsers::operarioEliminarNiveles()
+{
+    QFETCH(int, fila);
+    QFETCH(QString, queda);
+    Planta p;
+    const QStringList nombres{"Ana", "Beto", "Ciro", "Dora"};
+    const QStringList niveles{"Operador", "Superior", "Gerencia", "Instalador"};
+    for (int i = 0; i < nombres.size(); ++i)
+        QVERIFY(agregaOperario(nombres[i], nombres[i].toLower(), niveles[i]));
+    auto esperado = operarios();
+    esperado.remove(nombres[fila]);
+
+    frmOPERARIO f;
+    f.show();
+    f.mover(fila);
+    QCOMPARE(f.txt_Dato[0]->text(), nombres[fila]);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    f.cmdDelete->click();
+    QCOMPARE(operarios(), esperado);
+    QCOMPARE(f.Data1->text(), QStringLiteral("Operario: 2/3"));
+    QCOMPARE(f.txt_Dato[0]->text(), queda);
+    QCOMPARE(f.txt_Dato[2]->text(), esperado.value(queda).second);
+
+    // Browsing every row and closing writes nothing either.
+    for (QToolButton* b : {f.cmdPrimero, f.cmdSiguiente, f.cmdSiguiente, f.cmdUltimo, f.cmdAnterior})
+        b->click();
+    f.accept();
+    QCOMPARE(operarios(), esperado);
+    QVERIFY(MessageBox::mostrados().size() == 1);
 }
 
 void TstUsers::operarioNivel()

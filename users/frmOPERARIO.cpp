@@ -281,6 +281,9 @@ void frmOPERARIO::eliminar()
             return;
         }
         db.CerrarBase();
+        // The deleted row is gone: nothing is current until the move below,
+        // so no level shown for it can reach the row that takes its place.
+        m_pos = -1;
         QString error;
         if (!recarga(&error)) {
             MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"), kErrorDatos);
