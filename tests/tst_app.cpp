@@ -1,4 +1,5 @@
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -28,6 +29,7 @@
 #include "frmMain.h"
 #include "frmOptions.h"
 #include "frmSplash.h"
+#include "tst_station_comun.h"
 
 namespace {
 
@@ -130,6 +132,10 @@ private slots:
     void opcionesClaves();
 
     void splash();
+
+    void estacionTamanio_data();
+    void estacionTamanio();
+    void estacionCamposPrograma();
 
 private:
     QTemporaryDir m_config;
@@ -715,6 +721,70 @@ void TstApp::splash()
     QCOMPARE(s.lblProductName->text(), QStringLiteral("Tolvex"));
     QCOMPARE(s.lblCompanyProduct->text(), QStringLiteral("Marbo SRL"));
     QCOMPARE(s.windowTitle(), QStringLiteral("Tolvex"));
+}
+
+void TstApp::estacionTamanio_data()
+{
+    QTest::addColumn<QString>("nivel");
+    for (const char* n : {"Operador", "Superior", "Instalador", ""})
+        QTest::newRow(*n ? n : "maestra") << QString::fromLatin1(n);
+}
+
+// The station fits a 1024x768 screen less a desktop panel and the window's
+// frame, whatever the level shows.
+void TstApp::estacionTamanio()
+{
+    QFETCH(QString, nivel);
+    BancoEstacion b;
+    QVERIFY(b.instalado());
+    Programa::NivelActual = nivel;
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY(w && w->isVisible());
+    const QSize m = w->minimumSizeHint().expandedTo(w->minimumSize());
+    QVERIFY2(m.width() <= 1000 && m.height() <= 680, qPrintable(QStringLiteral("%1x%2").arg(m.width()).arg(m.height())));
+    w->resize(m);
+    QTRY_COMPARE(w->size(), m);
+    auto* reset = b.control<QPushButton>(QStringLiteral("Cmd_Reset"));
+    QCOMPARE(reset->isVisible(), nivel == u"Superior" || nivel == u"Instalador");
+    QVERIFY(b.control<QStatusBar>(QStringLiteral("sbStatusBar"))->isVisible());
+}
+
+// The programming fields take digits and one decimal separator, however they
+// arrive, and leave the editing keys alone.
+void TstApp::estacionCamposPrograma()
+{
+    BancoEstacion b;
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY(w && w->isVisible());
+    b.control<QPushButton>(QStringLiteral("Cmd_ProgEdit"))->click();
+    auto* t = b.control<QLineEdit>(QStringLiteral("Txt_dat_0"));
+    QVERIFY(t->isVisible());
+    t->clear();
+    QTest::keyClicks(t, QStringLiteral("123"));
+    QTest::keyClick(t, Qt::Key_Left);
+    QTest::keyClick(t, Qt::Key_Left);
+    QTest::keyClicks(t, QStringLiteral("9"));
+    QTest::keyClick(t, Qt::Key_Home);
+    QTest::keyClicks(t, QStringLiteral("7"));
+    QTest::keyClick(t, Qt::Key_Delete);
+    QCOMPARE(t->text(), QStringLiteral("7923"));
+    QTest::keyClicks(t, QStringLiteral("x-e ,5.1"));
+    QCOMPARE(t->text(), QStringLiteral("7.51923"));
+    QTest::keyClick(t, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(t, QStringLiteral("4"));
+    QCOMPARE(t->text(), QStringLiteral("4"));
+    QTest::keyClick(t, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(t->text(), QStringLiteral("7.51923"));
+
+    t->clear();
+    for (const char* pegado : {"12ab", "1e5", "٣", "1.2.3"}) {
+        QGuiApplication::clipboard()->setText(QString::fromUtf8(pegado));
+        t->paste();
+        QCOMPARE(t->text(), QString());
+    }
+    QGuiApplication::clipboard()->setText(QStringLiteral("2500,5"));
+    t->paste();
+    QCOMPARE(t->text(), QStringLiteral("2500.5"));
 }
 
 QTEST_MAIN(TstApp)
