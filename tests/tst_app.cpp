@@ -707,6 +707,18 @@ void TstApp::opcionesClaves()
              QStringLiteral("/dev/ttyUSB7"));
     QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass2"), QString(), true),
              QStringLiteral("s2"));
+    // A character Tolvex.ini cannot hold is refused, and nothing is written.
+    for (QLineEdit* e : {f.txtPassword3, f.txtPassword4})
+        e->setText(QStringLiteral("Ωmega"));
+    MessageBox::limpiar();
+    f.Aceptado = false;
+    f.show();
+    f.cmdOK->click();
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("«Ω»")));
+    QVERIFY(!f.Aceptado);
+    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), QString(), true),
+             QStringLiteral("o1"));
     // The login takes the new master password.
     frmLogin1 l;
     l.txtPassword->setText(QStringLiteral("S2"));

@@ -128,6 +128,10 @@ private slots:
 
     void cambioContrasenia();
     void cambioSinFila();
+
+    void clavesNoGuardables_data();
+    void clavesNoGuardables();
+    void clavesGuardadasAntes();
 };
 
 void TstUsers::login_data()
@@ -735,6 +739,96 @@ void TstUsers::cambioSinFila()
     QVERIFY(!g.cargado());
     QCOMPARE(textosMostrados(), QStringList{QStringLiteral("La referencia de datos es incorrecta.")});
     QTRY_VERIFY(!g.isVisible());
+}
+
+void TstUsers::clavesNoGuardables_data()
+{
+    QTest::addColumn<QString>("clave");
+    QTest::addColumn<QString>("fuera");
+    QTest::newRow("griega") << QStringLiteral("Ωmega") << QStringLiteral("«Ω»");
+    QTest::newRow("cirílico") << QStringLiteral("пароль1") << QStringLiteral("«п»");
+    QTest::newRow("fuera del plano básico") << QStringLiteral("año😀") << QStringLiteral("«😀»");
+}
+
+// A password the settings file's code page cannot hold is refused wherever
+// a password is set, with the character named, and nothing is stored.
+void TstUsers::clavesNoGuardables()
+{
+    QFETCH(QString, clave);
+    QFETCH(QString, fuera);
+    Planta p;
+    QVERIFY(agregaOperario(QStringLiteral("Ana"), QStringLiteral("vieja"), QStringLiteral("Operador")));
+    const auto antes = operarios();
+    auto rechazada = [&] {
+        const QStringList t = textosMostrados();
+        return t.size() == 1 && t.first().contains(fuera) && t.first().contains(QStringLiteral("Tolvex.ini"));
+    };
+
+    frmOPERARIO o;
+    o.show();
+    o.cmdAgregar->click();
+    o.txt_Dato[0]->setText(QStringLiteral("Beto"));
+    o.txt_Dato[1]->setText(clave);
+    o.cmdAgregar->click();
+    QVERIFY2(rechazada(), qPrintable(textosMostrados().join(u'|')));
+    QVERIFY(o.agregando());
+    QCOMPARE(operarios(), antes);
+
+    MessageBox::limpiar();
+    Programa::OperadorActual = QStringLiteral("Ana");
+    frmCContrasenias c;
+    c.show();
+    c.txtCAnterior->setText(QStringLiteral("vieja"));
+    c.txtCNueva->setText(clave);
+    c.txtCCNueva->setText(clave);
+    c.cmdAceptar->click();
+    QVERIFY(rechazada());
+    QVERIFY(c.isVisible() && !c.cambiada());
+    QCOMPARE(operarios(), antes);
+
+    for (int par = 0; par < 2; ++par) {
+        MessageBox::limpiar();
+        frmLogin2 f;
+        f.show();
+        f.cmdOK->click();
+        f.txtPassword1->setText(par ? QStringLiteral("s") : clave);
+        f.txtPassword2->setText(par ? QStringLiteral("s") : clave);
+        f.txtPassword3->setText(par ? clave : QStringLiteral("o"));
+        f.txtPassword4->setText(par ? clave : QStringLiteral("o"));
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        f.cmdOK->click();
+        QVERIFY(rechazada()); // refused before the question
+        QVERIFY(!f.Aceptado && f.isVisible());
+        QVERIFY(!leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))).contains("Pass"));
+    }
+}
+
+// Passwords stored before the check, their odd characters already lost,
+// still let their owners in: the typed text is taken as it would be stored.
+void TstUsers::clavesGuardadasAntes()
+{
+    Planta p;
+    p.maestras(QStringLiteral("Ωmega"), kPass2);
+    QVERIFY(agregaOperario(QStringLiteral("Ana"), QStringLiteral("αβ1"), QStringLiteral("Superior")));
+    frmLogin1 l;
+    QVERIFY(ingresa(l, QString(), QStringLiteral("Ωmega")));
+    QCOMPARE(Programa::TipoAcceso, 1);
+    l.Aceptado = false;
+    QVERIFY(ingresa(l, QStringLiteral("Ana"), QStringLiteral("αβ1")));
+    QCOMPARE(Programa::NivelActual, QStringLiteral("Superior"));
+    QCOMPARE(Programa::TipoAcceso, 2);
+
+    Programa::OperadorActual = QStringLiteral("Ana");
+    MessageBox::limpiar();
+    frmCContrasenias c;
+    c.show();
+    c.txtCAnterior->setText(QStringLiteral("αβ1"));
+    c.txtCNueva->setText(QStringLiteral("Ñandú"));
+    c.txtCCNueva->setText(QStringLiteral("Ñandú"));
+    c.cmdAceptar->click();
+    QVERIFY(c.cambiada());
+    l.Aceptado = false;
+    QVERIFY(ingresa(l, QStringLiteral("Ana"), QStringLiteral("ñANDÚ")));
 }
 
 QTEST_MAIN(TstUsers)

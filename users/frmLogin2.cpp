@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "Claves.h"
 #include "Config.h"
 #include "MessageBox.h"
 
@@ -155,6 +156,8 @@ void frmLogin2::continuar()
         return;
     }
     if (!cmdOK->isEnabled())
+        return;
+    if (!Claves::aceptables(this, {txtPassword1->text(), txtPassword3->text()}, QStringLiteral("Atencion")))
         return;
     if (!MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Atencion"), kPregunta))
         return;

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "CDatos.h"
+#include "Claves.h"
 #include "Config.h"
 #include "MessageBox.h"
 #include "Niveles.h"
@@ -218,6 +219,8 @@ bool frmOPERARIO::guardaNuevo()
         return rechaza(QStringLiteral("Ingrese el nombre del operario."));
     if (clave.isEmpty())
         return rechaza(QStringLiteral("Ingrese la contraseña del operario."));
+    if (!Claves::motivoRechazo(clave).isEmpty())
+        return rechaza(Claves::motivoRechazo(clave));
     for (const Fila& f : std::as_const(m_filas)) {
         if (f.operador.trimmed().compare(nombre.trimmed(), Qt::CaseInsensitive) == 0)
             return rechaza(QStringLiteral("Ya existe un operario con el nombre %1.").arg(f.operador));
