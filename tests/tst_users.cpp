@@ -363,12 +363,16 @@ void TstUsers::primeraVez()
     QCOMPARE(f.Label2->text(), QStringLiteral("Bienvenido a ") + QApplication::applicationName());
     QVERIFY(!f.enPasoClaves());
     QVERIFY(f.Frame1->isEnabled() && !f.Frame2->isEnabled() && !f.Frame3->isEnabled());
+    // The welcome names this program and is never drawn greyed out.
+    QVERIFY(f.Label3->text().startsWith(QStringLiteral("Antes de correr Tolvex por primera vez,")));
+    QVERIFY(f.Label2->isEnabled() && f.Label3->isEnabled());
     QVERIFY(f.cmdOK->isEnabled());
 
     // Name step with empty boxes writes two empty values.
     f.cmdOK->click();
     QVERIFY(f.enPasoClaves());
     QVERIFY(!f.Frame1->isEnabled() && f.Frame2->isEnabled() && f.Frame3->isEnabled());
+    QVERIFY(f.Label2->isEnabled() && f.Label3->isEnabled());
     QCOMPARE(Config::LeeConfig(QStringLiteral("global"), QStringLiteral("Usuario"), QStringLiteral("def")), QString());
     QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Organización"), QStringLiteral("def")), QString());
     QVERIFY(!f.cmdOK->isEnabled());
@@ -700,7 +704,7 @@ void TstUsers::cambioContrasenia()
     QCOMPARE(operarios().value(QStringLiteral("O'Brien")).first, Config::CodificaTexto(QStringLiteral("Vieja")));
 
     QCOMPARE(intenta("Vieja", "Ñu'é", "Ñu'é"), QStringLiteral("La contraseña se ha cambiado exitosamente."));
-    QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("NUVRA"));
+    QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("Tolvex"));
     QVERIFY(f.cambiada());
     QVERIFY(!f.isVisible());
 

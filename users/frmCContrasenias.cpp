@@ -111,7 +111,7 @@ void frmCContrasenias::aceptar()
         return error(QStringLiteral("No se pudo cambiar la contraseña"));
     db.CerrarBase();
     m_cambiada = true;
-    MessageBox::mostrar(this, MessageBox::Informacion, QStringLiteral("NUVRA"),
+    MessageBox::mostrar(this, MessageBox::Informacion, QStringLiteral("Tolvex"),
                         QStringLiteral("La contraseña se ha cambiado exitosamente."));
     accept();
 }

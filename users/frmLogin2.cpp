@@ -38,7 +38,7 @@ frmLogin2::frmLogin2(QWidget* parent) : QDialog(parent)
     f.setPointSizeF(f.pointSizeF() * 1.3);
     Label2->setFont(f);
     Label3 = new QLabel(QStringLiteral(
-        "Antes de correr Nuvra por primera vez, es necesario definir dos claves de ingreso: "
+        "Antes de correr Tolvex por primera vez, es necesario definir dos claves de ingreso: "
         "una contraseña para Supervisor y una contraseña para Operario."), this);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setWordWrap(true);
@@ -106,14 +106,14 @@ frmLogin2::frmLogin2(QWidget* parent) : QDialog(parent)
 
 bool frmLogin2::enPasoClaves() const
 {
-    return Label2->isEnabled();
+    return m_pasoClaves;
 }
 
 void frmLogin2::pasoNombre()
 {
+    // The welcome stays readable in both steps: it is the first thing read.
+    m_pasoClaves = false;
     Frame1->setEnabled(true);
-    Label2->setEnabled(false);
-    Label3->setEnabled(false);
     Frame2->setEnabled(false);
     Frame3->setEnabled(false);
     cmdOK->setEnabled(true);
@@ -122,9 +122,8 @@ void frmLogin2::pasoNombre()
 
 void frmLogin2::pasoClaves()
 {
+    m_pasoClaves = true;
     Frame1->setEnabled(false);
-    Label2->setEnabled(true);
-    Label3->setEnabled(true);
     Frame2->setEnabled(true);
     Frame3->setEnabled(true);
     revisaClaves();
