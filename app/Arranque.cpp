@@ -2,8 +2,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QLibraryInfo>
-#include <QTranslator>
 
 #include "Config.h"
 #include "Dialogos.h"
@@ -62,9 +60,7 @@ Resultado iniciar(frmMain& ventana)
 int ejecutar()
 {
     // The platform's own texts (Sí/No, Aceptar/Cancelar) in Spanish.
-    QTranslator qt;
-    if (qt.load(QStringLiteral("qtbase_es"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&qt);
+    MessageBox::cargaTraduccionQt();
 
     frmMain ventana;
     const Resultado r = iniciar(ventana);

@@ -1,4 +1,9 @@
 #include <QAction>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPageSetupDialog>
+#include <QPrinter>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
@@ -136,6 +141,7 @@ private slots:
     void estacionTamanio_data();
     void estacionTamanio();
     void estacionCamposPrograma();
+    void dialogosEnCastellano();
 
 private:
     QTemporaryDir m_config;
@@ -797,6 +803,47 @@ void TstApp::estacionCamposPrograma()
     QGuiApplication::clipboard()->setText(QStringLiteral("2500,5"));
     t->paste();
     QCOMPARE(t->text(), QStringLiteral("2500.5"));
+}
+
+// Message boxes show Spanish buttons with or without Qt's translation; the
+// platform's file and page-setup dialogs take that translation.
+void TstApp::dialogosEnCastellano()
+{
+    MessageBox::setScripted(false);
+    auto botones = [](QMessageBox::StandardButtons b) {
+        QStringList textos;
+        QTimer::singleShot(0, [&textos] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            for (QAbstractButton* b : box->buttons())
+                textos << b->text().remove(u'&');
+            box->buttons().constFirst()->click();
+        });
+        MessageBox::mostrar(nullptr, MessageBox::Pregunta, QStringLiteral("T"), QStringLiteral("?"), b);
+        textos.sort();
+        return textos;
+    };
+    const QStringList siNo = botones(QMessageBox::Yes | QMessageBox::No);
+    const QStringList aceptar = botones(QMessageBox::Ok | QMessageBox::Cancel);
+    const QStringList guardar = botones(QMessageBox::Save | QMessageBox::Close | QMessageBox::Retry);
+    MessageBox::setScripted(true);
+    QCOMPARE(siNo, QStringList({"No", "Sí"}));
+    QCOMPARE(aceptar, QStringList({"Aceptar", "Cancelar"}));
+    QCOMPARE(guardar, QStringList({"Cerrar", "Guardar", "Reintentar"}));
+
+    if (!MessageBox::cargaTraduccionQt())
+        QSKIP("Qt's Spanish translation (qt6-translations-l10n) is not installed");
+    QFileDialog f(nullptr, QString(), QString(), QStringLiteral("Libros (*.xlsx)"));
+    f.setOption(QFileDialog::DontUseNativeDialog);
+    f.setAcceptMode(QFileDialog::AcceptSave);
+    auto* caja = f.findChild<QDialogButtonBox*>();
+    QVERIFY(caja);
+    QCOMPARE(caja->button(QDialogButtonBox::Save)->text().remove(u'&'), QStringLiteral("Guardar"));
+    QCOMPARE(caja->button(QDialogButtonBox::Cancel)->text().remove(u'&'), QStringLiteral("Cancelar"));
+    QPrinter impresora;
+    QPageSetupDialog pagina(&impresora);
+    QCOMPARE(pagina.windowTitle(), QStringLiteral("Configuración de página"));
 }
 
 QTEST_MAIN(TstApp)
