@@ -1,4 +1,7 @@
 #include <QAction>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -19,6 +22,7 @@
 #include <QToolBar>
 #include <QtTest>
 #include <functional>
+#include <unistd.h>
 
 #include "Arranque.h"
 #include "CDatos.h"
@@ -142,6 +146,8 @@ private slots:
     void estacionTamanio();
     void estacionCamposPrograma();
     void dialogosEnCastellano();
+    void reportesSoloLectura_data();
+    void reportesSoloLectura();
 
 private:
     QTemporaryDir m_config;
@@ -844,6 +850,95 @@ void TstApp::dialogosEnCastellano()
     QPrinter impresora;
     QPageSetupDialog pagina(&impresora);
     QCOMPARE(pagina.windowTitle(), QStringLiteral("Configuración de página"));
+}
+
+void TstApp::reportesSoloLectura_data()
+{
+    QTest::addColumn<int>("caso");
+    QTest::addColumn<bool>("legible");
+    QTest::newRow("cerrada") << 0 << true;
+    QTest::newRow("escritor abierto") << 1 << true;
+    QTest::newRow("diario sin memoria compartida") << 2 << false;
+}
+
+// A program directory this user cannot write (a plant's shared install):
+// the reports still read the database, or say why not and what to do.
+void TstApp::reportesSoloLectura()
+{
+    QFETCH(int, caso);
+    QFETCH(bool, legible);
+    Planta p;
+    QVERIFY(p.ok);
+    const QString sql = QStringLiteral("INSERT INTO %1 (TICKET, AUX1, TOTAL, PESO, BACH, PRESET, FECHA, HORA, "
+                                       "OPERADOR) VALUES (?, ?, 100, 50, 50, 1000, ?, ?, 'juan')")
+                            .arg(Programa::DataTbReporte);
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+        for (int i = 1; i <= 3; ++i)
+            QVERIFY(db.Ejecuta(sql, {i, QStringLiteral("Cliente-%1").arg(i), QDate(2026, 3, 1), QTime(8, i)}));
+    }
+    // A workstation still writing: its last row only in the journal beside the file.
+    CDatos escritor;
+    QString dir = p.dir.path();
+    QTemporaryDir copia;
+    if (caso > 0) {
+        QVERIFY(escritor.AbrirBase(Programa::DataCSReporte));
+        QVERIFY(escritor.Ejecuta(QStringLiteral("PRAGMA wal_autocheckpoint=0")));
+        QVERIFY(escritor.Ejecuta(sql, {4, QStringLiteral("Pendiente-WAL"), QDate(2026, 3, 1), QTime(9, 0)}));
+        QVERIFY(QFileInfo(p.dir.file(QStringLiteral("data.db-wal"))).size() > 0);
+    }
+    if (caso == 2) {
+        // Copied as it stood: the journal without its shared-memory file.
+        dir = copia.path();
+        for (const char* n : {"Tolvex.ini", "REPORTE.xlsx", "data.db", "data.db-wal"})
+            QVERIFY(QFile::copy(p.dir.file(QLatin1String(n)), copia.filePath(QLatin1String(n))));
+    }
+    const QStringList antes = QDir(dir).entryList(QDir::Files);
+    QTemporaryDir salida;
+    QFile::setPermissions(salida.path(), QFileDevice::Permissions(0x7777));
+    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                   QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    const auto restaura = qScopeGuard([&] { QFile::setPermissions(dir, QFileDevice::Permissions(0x7700)); });
+
+    // Root ignores permission bits: the program then runs as another user.
+    QString programa = qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-report");
+    QStringList args{QStringLiteral("--dir"), dir, QStringLiteral("--pdf"), salida.filePath(QStringLiteral("l.pdf"))};
+    if (::geteuid() == 0) {
+        args = QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), programa} + args;
+        programa = QStringLiteral("runuser");
+    }
+    QProcess r;
+    r.start(programa, args);
+    QVERIFY(r.waitForFinished(60000));
+    const QString error = QString::fromLocal8Bit(r.readAllStandardError());
+    QCOMPARE(QDir(dir).entryList(QDir::Files), antes);
+    if (!legible) {
+        QCOMPARE(r.exitCode(), 1);
+        QVERIFY2(error.contains(QStringLiteral("data.db-wal")) && error.contains(QStringLiteral("permiso de escritura")),
+                 qPrintable(error));
+        QVERIFY(!QFile::exists(salida.filePath(QStringLiteral("l.pdf"))));
+        return;
+    }
+    QVERIFY2(r.exitCode() == 0, qPrintable(error));
+    QProcess t;
+    t.start(QStringLiteral("pdftotext"), {salida.filePath(QStringLiteral("l.pdf")), QStringLiteral("-")});
+    QVERIFY(t.waitForFinished(60000));
+    const QString texto = QString::fromUtf8(t.readAllStandardOutput());
+    QVERIFY2(texto.contains(QStringLiteral("Cliente-3")), qPrintable(texto));
+    QCOMPARE(texto.contains(QStringLiteral("Pendiente-WAL")), caso == 1);
+
+    if (caso == 0 && ::geteuid() != 0) {
+        // The data layer itself: reads, and a write is refused, not lost silently.
+        CDatos db;
+        QVERIFY2(db.AbrirBase(ConnectionString::sqlite(QDir(dir).filePath(QStringLiteral("data.db")))),
+                 qPrintable(db.ultimoError()));
+        QVERIFY(db.soloLectura());
+        QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM ") + Programa::DataTbReporte));
+        QCOMPARE(db.filas(), 3);
+        QVERIFY(!db.Ejecuta(sql, {9, QStringLiteral("x"), QDate(2026, 3, 1), QTime(9, 0)}));
+        QVERIFY(!db.ultimoError().isEmpty());
+    }
 }
 
 QTEST_MAIN(TstApp)
