@@ -1,4 +1,6 @@
 #include <QAction>
+#include <QDesktopServices>
+#include <QImage>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -115,6 +117,16 @@ QStringList clavesDe(const QByteArray& ini)
 
 } // namespace
 
+// Stands in for the desktop's viewer: records what it was asked to open.
+class VisorDePrueba : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> abiertas;
+public Q_SLOTS:
+    void abre(const QUrl& u) { abiertas << u; }
+};
+
 class TstApp : public QObject
 {
     Q_OBJECT
@@ -146,6 +158,7 @@ private slots:
     void estacionTamanio();
     void estacionCamposPrograma();
     void dialogosEnCastellano();
+    void ayudaAbreManual();
     void reportesSoloLectura_data();
     void reportesSoloLectura();
 
@@ -398,8 +411,11 @@ void TstApp::ayudaYAcercaDe()
     Guion g;
     frmMain v;
     v.carga();
+    // Without the guide installed, the message.
+    frmMain::setRutaManual(p.dir.file(QStringLiteral("no-instalado/manual.html")));
     v.botonToolbar(QStringLiteral("acerca"));
     v.accion(QStringLiteral("mnuHelpSearch"))->trigger();
+    frmMain::setRutaManual(QString());
     QCOMPARE(MessageBox::mostrados().size(), 2);
     for (const auto& m : MessageBox::mostrados()) {
         QCOMPARE(m.texto, frmMain::kMensajeAyuda);
@@ -939,6 +955,35 @@ void TstApp::reportesSoloLectura()
         QVERIFY(!db.Ejecuta(sql, {9, QStringLiteral("x"), QDate(2026, 3, 1), QTime(9, 0)}));
         QVERIFY(!db.ultimoError().isEmpty());
     }
+}
+
+// The guide built beside the programs opens in the desktop's viewer from the
+// menu and from the "?" button; its pictures and links are all there.
+void TstApp::ayudaAbreManual()
+{
+    const QString manual = QDir::cleanPath(frmMain::rutaManual());
+    QVERIFY2(QFileInfo(manual).isFile(), qPrintable(manual));
+    const QString html = QString::fromUtf8(leeArchivo(manual));
+    QVERIFY(html.contains(QStringLiteral("<h2 id=\"4-la-estación-de-pesaje\">")));
+    static const QRegularExpression img(QStringLiteral("<img[^>]* src=\"([^\"]+)\""));
+    int imagenes = 0;
+    for (const auto& m : img.globalMatch(html)) {
+        QVERIFY2(QImage(QFileInfo(manual).dir().filePath(m.captured(1))).width() > 0, qPrintable(m.captured(1)));
+        ++imagenes;
+    }
+    QVERIFY(imagenes >= 10);
+
+    VisorDePrueba visor;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &visor, "abre");
+    const auto quita = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); });
+    Planta p;
+    frmMain v;
+    v.carga();
+    v.botonToolbar(QStringLiteral("acerca"));
+    v.accion(QStringLiteral("mnuHelpContents"))->trigger();
+    QVERIFY(MessageBox::mostrados().isEmpty());
+    QCOMPARE(visor.abiertas, QList<QUrl>({QUrl::fromLocalFile(manual), QUrl::fromLocalFile(manual)}));
+    v.close();
 }
 
 QTEST_MAIN(TstApp)
