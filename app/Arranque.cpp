@@ -1,6 +1,7 @@
 #include "Arranque.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 
 #include "Config.h"
@@ -11,6 +12,7 @@
 #include "frmLogin1.h"
 #include "frmLogin2.h"
 #include "frmMain.h"
+#include "frmPreparar.h"
 #include "frmSplash.h"
 
 namespace Arranque {
@@ -57,8 +59,28 @@ Resultado iniciar(frmMain& ventana)
     return Resultado::Continuar;
 }
 
+bool preparaDirectorio(const QString& directorio)
+{
+    if (IniFile::find(directorio, Config::kArchivo).isEmpty()) {
+        frmPreparar d(directorio);
+        Dialogos::ejecutar(d);
+        if (d.result() != QDialog::Accepted) {
+            MessageBox::mostrar(nullptr, MessageBox::Informacion, QStringLiteral("Tolvex"),
+                                frmPreparar::mensajeSinDirectorio(directorio));
+            return false;
+        }
+    }
+    qputenv("TOLVEX_HOME", QFile::encodeName(QDir(directorio).absolutePath()));
+    return QDir::setCurrent(directorio);
+}
+
 int ejecutar()
 {
+    const QStringList args = QCoreApplication::arguments();
+    const qsizetype i = args.indexOf(QStringLiteral("--preparar"));
+    if (i > 0 && i + 1 < args.size() && !preparaDirectorio(args.at(i + 1)))
+        return 1;
+
     // The platform's own texts (Sí/No, Aceptar/Cancelar) in Spanish.
     MessageBox::cargaTraduccionQt();
 

@@ -38,6 +38,7 @@
 #include "frmLogin1.h"
 #include "frmLogin2.h"
 #include "frmMain.h"
+#include "frmPreparar.h"
 #include "frmOptions.h"
 #include "frmSplash.h"
 #include "tst_station_comun.h"
@@ -159,6 +160,7 @@ private slots:
     void estacionCamposPrograma();
     void dialogosEnCastellano();
     void ayudaAbreManual();
+    void cuentaNueva();
     void reportesSoloLectura_data();
     void reportesSoloLectura();
 
@@ -984,6 +986,67 @@ void TstApp::ayudaAbreManual()
     QVERIFY(MessageBox::mostrados().isEmpty());
     QCOMPARE(visor.abiertas, QList<QUrl>({QUrl::fromLocalFile(manual), QUrl::fromLocalFile(manual)}));
     v.close();
+}
+
+// A fresh account: the menu entry's launcher hands the missing directory to
+// Tolvex, which offers to prepare it with the indicator's connection, or says
+// where it goes and which command prepares it.
+void TstApp::cuentaNueva()
+{
+    QTemporaryDir casa;
+    const QString dir = casa.filePath(QStringLiteral("Tolvex"));
+    QTemporaryDir bin;
+    QVERIFY(QFile::copy(QStringLiteral(TOLVEX_SOURCE_DIR "/resources/tolvex-inicio"), bin.filePath(QStringLiteral("tolvex-inicio"))));
+    QVERIFY(escribeArchivo(bin.filePath(QStringLiteral("tolvex")), "#!/bin/sh\necho \"$PWD|$TOLVEX_HOME|$*\"\n"));
+    QFile::setPermissions(bin.filePath(QStringLiteral("tolvex")), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    auto lanza = [&] {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), casa.path());
+        env.remove(QStringLiteral("TOLVEX_HOME"));
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(casa.path());
+        p.start(QStringLiteral("sh"), {bin.filePath(QStringLiteral("tolvex-inicio"))});
+        p.waitForFinished(10000);
+        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    };
+    QCOMPARE(lanza(), QStringLiteral("%1||--preparar %2").arg(casa.path(), dir));
+
+    Guion g;
+    Programa::leeVariables();
+    // Declined: nothing is created, and the message names the folder and the command.
+    g.pasos << [](QDialog& d) { dynamic_cast<frmPreparar&>(d).cmdSalir->click(); };
+    MessageBox::limpiar();
+    QVERIFY(!Arranque::preparaDirectorio(dir));
+    QVERIFY(!QFileInfo::exists(dir));
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QVERIFY(MessageBox::ultimoTexto().contains(dir));
+    QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("tolvex-setup ") + dir));
+
+    // Accepted: a connection without a port is refused first, then corrected.
+    g.pasos << [](QDialog& d) {
+        auto& f = dynamic_cast<frmPreparar&>(d);
+        f.txtTCP->setText(QStringLiteral("indicador.planta"));
+        f.cmdPreparar->click();
+        QVERIFY(f.isVisible());
+        f.txtTCP->setText(QStringLiteral("10.1.2.3:5020"));
+        f.spnId->setValue(7);
+        f.cmdPreparar->click();
+    };
+    MessageBox::limpiar();
+    const QString antes = QDir::currentPath();
+    QVERIFY(Arranque::preparaDirectorio(dir));
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QCOMPARE(QDir::currentPath(), QDir(dir).canonicalPath());
+    QCOMPARE(qEnvironmentVariable("TOLVEX_HOME"), dir);
+    QVERIFY(Arranque::hayArchivoConfig());
+    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Host_1"), QString()), QStringLiteral("10.1.2.3"));
+    QCOMPARE(Config::LeeEntero(QStringLiteral("Global"), QStringLiteral("ID_1"), 0), 7);
+    QVERIFY(QFileInfo::exists(QDir(dir).filePath(QStringLiteral("Tolvex.inf")))); // the first run comes next
+    QDir::setCurrent(antes);
+
+    // Prepared: the launcher starts Tolvex there, as before.
+    QCOMPARE(lanza(), QStringLiteral("%1|%1|").arg(dir));
 }
 
 QTEST_MAIN(TstApp)
