@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -213,6 +214,9 @@ void frmPeso::construye()
         (*destino)->setStyleSheet(estiloDisplay(24, "#7fd7ff"));
         auto* l = new QVBoxLayout(g);
         l->addWidget(*destino);
+        // Side by side these frames are narrow: never narrower than their title.
+        g->setMinimumWidth(QFontMetrics(QFont(QStringLiteral("DejaVu Sans"), 11, QFont::Bold))
+                               .horizontalAdvance(titulo) + 24);
         if (marcoDestino)
             *marcoDestino = g;
         return g;

@@ -161,6 +161,7 @@ private slots:
     void dialogosEnCastellano();
     void ayudaAbreManual();
     void cuentaNueva();
+    void capturas();
     void reportesSoloLectura_data();
     void reportesSoloLectura();
 
@@ -1047,6 +1048,37 @@ void TstApp::cuentaNueva()
 
     // Prepared: the launcher starts Tolvex there, as before.
     QCOMPARE(lanza(), QStringLiteral("%1|%1|").arg(dir));
+}
+
+void TstApp::capturas()
+{
+    // Screenshots for the documentation: TOLVEX_CAPTURAS=DIR.
+    const QString destino = qEnvironmentVariable("TOLVEX_CAPTURAS");
+    if (destino.isEmpty())
+        QSKIP("TOLVEX_CAPTURAS no está definida");
+    {
+        Planta p;
+        frmLogin2 f;
+        f.txtUserName->setText(QStringLiteral("Planta Norte"));
+        f.show();
+        QTest::qWait(200);
+        QVERIFY(f.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("app-primera-vez-bienvenida.png"))));
+    }
+    BancoEstacion b;
+    QVERIFY(b.instalado());
+    Programa::NivelActual = QStringLiteral("Superior");
+    b.ind().programa(20000, 900, 1000);
+    QPointer<frmPeso> w = b.abre({QStringLiteral("Cliente")});
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    // A 1024x768 screen less a 32-pixel panel and the window's title bar.
+    w->resize(1024, 768 - 32 - 30);
+    b.ind().comando('V');
+    b.ind().avanza(5.5);
+    QVERIFY(b.esperaLecturas(3));
+    QTest::qWait(600);
+    QCOMPARE(w->size(), QSize(1024, 706));
+    QVERIFY(w->grab().save(QDir(destino).absoluteFilePath(QStringLiteral("station-1024x768.png"))));
+    b.ind().comando('X');
 }
 
 QTEST_MAIN(TstApp)
