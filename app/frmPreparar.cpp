@@ -91,9 +91,10 @@ void frmPreparar::preparar()
         static const QRegularExpression hostPuerto(QStringLiteral("^[^\\s:]+:(\\d{1,5})$"));
         const auto m = hostPuerto.match(txtTCP->text().trimmed());
         if (!m.hasMatch() || m.captured(1).toInt() < 1 || m.captured(1).toInt() > 65535) {
-            MessageBox::mostrar(this, MessageBox::Exclamacion, windowTitle(),
-                                QStringLiteral("Escriba la dirección del indicador como HOST:PUERTO, "
-                                               "por ejemplo 192.168.0.10:502."));
+            MessageBox::mostrar(
+                this, MessageBox::Exclamacion, windowTitle(),
+                QStringLiteral("Escriba la dirección del indicador como HOST:PUERTO, "
+                               "por ejemplo 192.168.0.10:502."));
             return;
         }
         ins.tcp = txtTCP->text().trimmed();
