@@ -335,10 +335,11 @@ void frmMain::ayuda()
         return;
     }
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(manual)))
-        MessageBox::mostrar(this, MessageBox::Informacion, windowTitle(),
-                            QStringLiteral("No se pudo abrir el manual del operador: no hay un visor "
-                                           "de páginas web en este escritorio. El manual está en %1")
-                                .arg(manual));
+        MessageBox::mostrar(
+            this, MessageBox::Informacion, windowTitle(),
+            QStringLiteral("No se pudo abrir el manual del operador: no hay un visor "
+                           "de páginas web en este escritorio. El manual está en %1")
+                .arg(manual));
 }
 
 void frmMain::acercaDe()

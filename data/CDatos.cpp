@@ -156,23 +156,27 @@ bool CDatos::AbrirBase(const QString& nombreBase, bool crear)
                 return fail(QStringLiteral("No se pudo abrir la base de datos: %1").arg(e));
             const QString wal = m_cs.path + QStringLiteral("-wal");
             QString e2;
-            if (abreSqlite(m_cs.path, QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=15000"), &e2)) {
+            if (abreSqlite(m_cs.path,
+                           QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=15000"),
+                           &e2)) {
                 m_soloLectura = true;
             } else if (QFileInfo(wal).size() > 0) {
-                return fail(QStringLiteral(
-                                "No se puede leer %1: el directorio %2 es de solo lectura y la base "
-                                "tiene cambios aún no consolidados en %3. Abra Tolvex una vez con "
-                                "permiso de escritura en ese directorio, o copie el directorio a uno "
-                                "con permiso de escritura, y vuelva a intentarlo.")
-                                .arg(m_cs.path, dir, QFileInfo(wal).fileName()));
+                return fail(
+                    QStringLiteral(
+                        "No se puede leer %1: el directorio %2 es de solo lectura y la base "
+                        "tiene cambios aún no consolidados en %3. Abra Tolvex una vez con "
+                        "permiso de escritura en ese directorio, o copie el directorio a uno "
+                        "con permiso de escritura, y vuelva a intentarlo.")
+                        .arg(m_cs.path, dir, QFileInfo(wal).fileName()));
             } else if (abreSqlite(QUrl::fromLocalFile(m_cs.path).toString(QUrl::FullyEncoded) +
                                       QStringLiteral("?immutable=1"),
                                   QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY"), &e2)) {
                 // Nothing is being written to it: no journal beside it.
                 m_soloLectura = true;
             } else {
-                return fail(QStringLiteral("No se pudo abrir la base de datos de solo lectura %1: %2")
-                                .arg(m_cs.path, e2));
+                return fail(
+                    QStringLiteral("No se pudo abrir la base de datos de solo lectura %1: %2")
+                        .arg(m_cs.path, e2));
             }
         }
         if (!m_soloLectura) {

@@ -325,7 +325,8 @@ void frmOptions::aceptar()
 {
     if (!cmdOK->isEnabled())
         return;
-    if (!Claves::aceptables(this, {txtPassword3->text(), txtPassword1->text()}, QStringLiteral("Atencion")))
+    if (!Claves::aceptables(this, {txtPassword3->text(), txtPassword1->text()},
+                            QStringLiteral("Atencion")))
         return;
     const QString p1 = Config::LeeConfig(G, QStringLiteral("Pass1"), QString(), true);
     const QString p2 = Config::LeeConfig(G, QStringLiteral("Pass2"), QString(), true);

@@ -3,8 +3,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLibraryInfo>
-#include <QTranslator>
 #include <QQueue>
+#include <QTranslator>
 #include <cstdio>
 
 namespace {
@@ -76,14 +76,22 @@ void MessageBox::enCastellano(QMessageBox& box)
 {
     // Spanish even where Qt's own translation is not installed.
     static const QList<QPair<QMessageBox::StandardButton, const char*>> textos = {
-        {QMessageBox::Ok, "Aceptar"},       {QMessageBox::Cancel, "Cancelar"},
-        {QMessageBox::Yes, "Sí"},           {QMessageBox::No, "No"},
-        {QMessageBox::YesToAll, "Sí a todo"}, {QMessageBox::NoToAll, "No a todo"},
-        {QMessageBox::Save, "Guardar"},     {QMessageBox::Discard, "Descartar"},
-        {QMessageBox::Close, "Cerrar"},     {QMessageBox::Abort, "Anular"},
-        {QMessageBox::Retry, "Reintentar"}, {QMessageBox::Ignore, "Ignorar"},
-        {QMessageBox::Help, "Ayuda"},       {QMessageBox::Open, "Abrir"},
-        {QMessageBox::Apply, "Aplicar"},    {QMessageBox::Reset, "Restablecer"},
+        {QMessageBox::Ok, "Aceptar"},
+        {QMessageBox::Cancel, "Cancelar"},
+        {QMessageBox::Yes, "Sí"},
+        {QMessageBox::No, "No"},
+        {QMessageBox::YesToAll, "Sí a todo"},
+        {QMessageBox::NoToAll, "No a todo"},
+        {QMessageBox::Save, "Guardar"},
+        {QMessageBox::Discard, "Descartar"},
+        {QMessageBox::Close, "Cerrar"},
+        {QMessageBox::Abort, "Anular"},
+        {QMessageBox::Retry, "Reintentar"},
+        {QMessageBox::Ignore, "Ignorar"},
+        {QMessageBox::Help, "Ayuda"},
+        {QMessageBox::Open, "Abrir"},
+        {QMessageBox::Apply, "Aplicar"},
+        {QMessageBox::Reset, "Restablecer"},
     };
     for (const auto& [boton, texto] : textos) {
         if (QAbstractButton* b = box.button(boton))

@@ -37,9 +37,11 @@ frmLogin2::frmLogin2(QWidget* parent) : QDialog(parent)
     f.setBold(true);
     f.setPointSizeF(f.pointSizeF() * 1.3);
     Label2->setFont(f);
-    Label3 = new QLabel(QStringLiteral(
-        "Antes de correr Tolvex por primera vez, es necesario definir dos claves de ingreso: "
-        "una contraseña para Supervisor y una contraseña para Operario."), this);
+    Label3 = new QLabel(
+        QStringLiteral(
+            "Antes de correr Tolvex por primera vez, es necesario definir dos claves de ingreso: "
+            "una contraseña para Supervisor y una contraseña para Operario."),
+        this);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setWordWrap(true);
 
@@ -156,7 +158,8 @@ void frmLogin2::continuar()
     }
     if (!cmdOK->isEnabled())
         return;
-    if (!Claves::aceptables(this, {txtPassword1->text(), txtPassword3->text()}, QStringLiteral("Atencion")))
+    if (!Claves::aceptables(this, {txtPassword1->text(), txtPassword3->text()},
+                            QStringLiteral("Atencion")))
         return;
     if (!MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Atencion"), kPregunta))
         return;
