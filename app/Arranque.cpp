@@ -2,9 +2,8 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
-#include <QLibraryInfo>
-#include <QTranslator>
 #include <sys/stat.h>
 
 #include "Config.h"
@@ -17,6 +16,7 @@
 #include "frmLogin2.h"
 #include "frmMain.h"
 #include "frmPeso.h"
+#include "frmPreparar.h"
 #include "frmSplash.h"
 
 namespace Arranque {
@@ -81,12 +81,30 @@ Resultado iniciar(frmMain& ventana)
     return Resultado::Continuar;
 }
 
+bool preparaDirectorio(const QString& directorio)
+{
+    if (IniFile::find(directorio, Config::kArchivo).isEmpty()) {
+        frmPreparar d(directorio);
+        Dialogos::ejecutar(d);
+        if (d.result() != QDialog::Accepted) {
+            MessageBox::mostrar(nullptr, MessageBox::Informacion, QStringLiteral("Tolvex"),
+                                frmPreparar::mensajeSinDirectorio(directorio));
+            return false;
+        }
+    }
+    qputenv("TOLVEX_HOME", QFile::encodeName(QDir(directorio).absolutePath()));
+    return QDir::setCurrent(directorio);
+}
+
 int ejecutar()
 {
+    const QStringList args = QCoreApplication::arguments();
+    const qsizetype i = args.indexOf(QStringLiteral("--preparar"));
+    if (i > 0 && i + 1 < args.size() && !preparaDirectorio(args.at(i + 1)))
+        return 1;
+
     // The platform's own texts (Sí/No, Aceptar/Cancelar) in Spanish.
-    QTranslator qt;
-    if (qt.load(QStringLiteral("qtbase_es"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&qt);
+    MessageBox::cargaTraduccionQt();
 
     frmMain ventana;
     const Resultado r = iniciar(ventana);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class frmMain;
 
 // The program's entry sequence: settings, the start-up check of the settings
@@ -27,6 +29,11 @@ bool notaPermisos();
 // Everything up to the shown main window. Modal dialogs run through
 // Dialogos::ejecutar.
 Resultado iniciar(frmMain& ventana);
+
+// Started by the menu entry with "--preparar DIR": when DIR holds no
+// settings file, offers to prepare it. True when DIR is ready; the program
+// then runs there. False after telling where it goes and how to prepare it.
+bool preparaDirectorio(const QString& directorio);
 
 // iniciar, then the main window's event loop. Returns the exit code.
 int ejecutar();

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -13,6 +14,7 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QUrl>
 
 #include "CopiaBase.h"
 #include "Dialogos.h"
@@ -307,9 +309,37 @@ void frmMain::configurarPagina()
     Dialogos::ejecutar(d);
 }
 
+namespace {
+QString g_rutaManual;
+}
+
+void frmMain::setRutaManual(const QString& ruta)
+{
+    g_rutaManual = ruta;
+}
+
+QString frmMain::rutaManual()
+{
+    if (!g_rutaManual.isEmpty())
+        return g_rutaManual;
+    // Installed beside the programs: PREFIX/bin and PREFIX/share/doc/tolvex.
+    return QDir(QCoreApplication::applicationDirPath())
+        .absoluteFilePath(QStringLiteral("../share/doc/tolvex/manual.html"));
+}
+
 void frmMain::ayuda()
 {
-    MessageBox::mostrar(this, MessageBox::Informacion, windowTitle(), kMensajeAyuda);
+    const QString manual = QDir::cleanPath(rutaManual());
+    if (!QFileInfo(manual).isFile()) {
+        MessageBox::mostrar(this, MessageBox::Informacion, windowTitle(), kMensajeAyuda);
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(manual)))
+        MessageBox::mostrar(
+            this, MessageBox::Informacion, windowTitle(),
+            QStringLiteral("No se pudo abrir el manual del operador: no hay un visor "
+                           "de páginas web en este escritorio. El manual está en %1")
+                .arg(manual));
 }
 
 void frmMain::acercaDe()

@@ -45,6 +45,11 @@ public:
     static void cargaIconos();
 
     static constexpr int kTwipsPorPixel = 15;
+    // The operator's guide Ayuda opens; tests point it elsewhere (an empty
+    // text restores the installed one).
+    static QString rutaManual();
+    static void setRutaManual(const QString& ruta);
+
     inline static const QString kMensajeAyuda = QStringLiteral(
         "Imposible mostrar los contenidos de la Ayuda. No hay una Ayuda asociada con este proyecto.");
 

@@ -9,6 +9,7 @@
 #include <QSqlField>
 #include <QSqlIndex>
 #include <QSqlQuery>
+#include <QUrl>
 #include <cstdio>
 
 #include "MessageBox.h"
@@ -83,6 +84,31 @@ QString CDatos::formatoFecha()
     return g_fechaFrm;
 }
 
+bool CDatos::abreSqlite(const QString& nombre, const QString& opciones, QString* error)
+{
+    CerrarBase();
+    m_connName = nextConnectionName();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connName);
+        db.setDatabaseName(nombre);
+        db.setConnectOptions(opciones);
+        bool ok = db.open();
+        if (!ok) {
+            *error = sqlErrorText(db.lastError());
+        } else {
+            // Reading the schema tells a damaged or foreign file at once.
+            QSqlQuery q(db);
+            ok = q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+            if (!ok)
+                *error = sqlErrorText(q.lastError());
+        }
+        if (ok)
+            return true;
+    }
+    CerrarBase();
+    return false;
+}
+
 bool CDatos::fail(const QString& error)
 {
     m_error = error;
@@ -108,7 +134,7 @@ bool CDatos::AbrirBase(const QString& nombreBase, bool crear)
     if (!m_cs.isValid())
         return fail(m_cs.error);
 
-    m_connName = nextConnectionName();
+    m_soloLectura = false;
     if (m_cs.engine == ConnectionString::SQLite) {
         QFileInfo fi(m_cs.path);
         if (!crear && !fi.exists()) {
@@ -121,26 +147,45 @@ bool CDatos::AbrirBase(const QString& nombreBase, bool crear)
             CerrarBase();
             return fail(QStringLiteral("%1 no es un archivo de base de datos.").arg(path));
         }
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connName);
-        db.setDatabaseName(m_cs.path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
-        if (!db.open()) {
-            const QString e = sqlErrorText(db.lastError());
-            CerrarBase();
-            return fail(QStringLiteral("No se pudo abrir la base de datos: %1").arg(e));
+        QString e;
+        if (!abreSqlite(m_cs.path, QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"), &e)) {
+            // Even a reader of a WAL file writes its shared-memory file
+            // beside it; where that cannot be done, the file is read as it is.
+            const QString dir = fi.absolutePath();
+            if (QFileInfo(dir).isWritable() && fi.isWritable())
+                return fail(QStringLiteral("No se pudo abrir la base de datos: %1").arg(e));
+            const QString wal = m_cs.path + QStringLiteral("-wal");
+            QString e2;
+            if (abreSqlite(m_cs.path,
+                           QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=15000"),
+                           &e2)) {
+                m_soloLectura = true;
+            } else if (QFileInfo(wal).size() > 0) {
+                return fail(
+                    QStringLiteral(
+                        "No se puede leer %1: el directorio %2 es de solo lectura y la base "
+                        "tiene cambios aún no consolidados en %3. Abra Tolvex una vez con "
+                        "permiso de escritura en ese directorio, o copie el directorio a uno "
+                        "con permiso de escritura, y vuelva a intentarlo.")
+                        .arg(m_cs.path, dir, QFileInfo(wal).fileName()));
+            } else if (abreSqlite(QUrl::fromLocalFile(m_cs.path).toString(QUrl::FullyEncoded) +
+                                      QStringLiteral("?immutable=1"),
+                                  QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY"), &e2)) {
+                // Nothing is being written to it: no journal beside it.
+                m_soloLectura = true;
+            } else {
+                return fail(
+                    QStringLiteral("No se pudo abrir la base de datos de solo lectura %1: %2")
+                        .arg(m_cs.path, e2));
+            }
         }
-        QSqlQuery q(db);
-        // Reading the schema tells a damaged or foreign file at once.
-        if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-            const QString e = sqlErrorText(q.lastError());
-            q = QSqlQuery();
-            db = QSqlDatabase();
-            CerrarBase();
-            return fail(QStringLiteral("No se pudo abrir la base de datos: %1").arg(e));
+        if (!m_soloLectura) {
+            QSqlQuery q(base());
+            q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+            q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
         }
-        q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
     } else {
+        m_connName = nextConnectionName();
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connName);
         db.setHostName(m_cs.host);
         db.setPort(m_cs.port);

@@ -82,6 +82,9 @@ public:
     QSqlDatabase base() const;
     QString nombreConexion() const { return m_connName; }
     QString ultimoError() const { return m_error; }
+    // The SQLite file was opened for reading only: its directory or the file
+    // cannot be written by this user.
+    bool soloLectura() const { return m_soloLectura; }
     QStringList avisos() const { return m_warnings; }
 
     // Value conversions for what the engines deliver differently.
@@ -90,6 +93,8 @@ public:
 
 private:
     bool fail(const QString& error);
+    // Opens m_connName on a SQLite file (or URI) and reads its schema.
+    bool abreSqlite(const QString& nombre, const QString& opciones, QString* error);
     QVariant paraMotor(const QVariant& v) const;
     bool escribeRegistro(const QSqlRecord& nuevo, const QSqlRecord& original, bool insertar);
     QString condicionClave(const QSqlRecord& original, QVariantList& valores) const;
@@ -105,6 +110,7 @@ private:
     bool m_adding = false;
     bool m_registroAbierto = false;
     bool m_inTransaction = false;
+    bool m_soloLectura = false;
     QString m_error;
     QStringList m_warnings;
 };

@@ -5,6 +5,7 @@ set -e
 PKGS="build-essential cmake pkg-config libgl-dev
 qt6-base-dev qt6-qpa-plugins libqt6opengl6-dev qt6-serialport-dev qt6-charts-dev
 libqt6sql6-sqlite libqt6sql6-psql fonts-dejavu-core fonts-liberation
+qt6-translations-l10n python3-markdown
 libzip-dev
 postgresql sqlite3 socat python3 python3-pymodbus python3-openpyxl poppler-utils
 xvfb xauth libxlsxwriter-dev"

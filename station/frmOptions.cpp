@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "Claves.h"
 #include "Config.h"
 #include "MessageBox.h"
 
@@ -323,6 +324,9 @@ void frmOptions::revisaClaves()
 void frmOptions::aceptar()
 {
     if (!cmdOK->isEnabled())
+        return;
+    if (!Claves::aceptables(this, {txtPassword3->text(), txtPassword1->text()},
+                            QStringLiteral("Atencion")))
         return;
     const QString p1 = Config::LeeConfig(G, QStringLiteral("Pass1"), QString(), true);
     const QString p2 = Config::LeeConfig(G, QStringLiteral("Pass2"), QString(), true);

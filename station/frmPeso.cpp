@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QValidator>
 #include <QVBoxLayout>
 
 #include "Config.h"
@@ -72,6 +74,25 @@ QPushButton* boton(const char* nombre, const QString& texto)
     b->setFocusPolicy(Qt::StrongFocus);
     return b;
 }
+
+// Digits and one decimal separator, whether typed or pasted; a comma becomes
+// a point. Editing keys are left to the field.
+class ValidadorPrograma : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString& texto, int&) const override
+    {
+        texto.replace(u',', u'.');
+        if (texto.count(u'.') > 1)
+            return Invalid;
+        for (QChar c : std::as_const(texto)) {
+            if (c != u'.' && (c < u'0' || c > u'9'))
+                return Invalid;
+        }
+        return Acceptable;
+    }
+};
 
 } // namespace
 
@@ -208,6 +229,9 @@ void frmPeso::construye()
         (*destino)->setStyleSheet(estiloDisplay(24, "#7fd7ff"));
         auto* l = new QVBoxLayout(g);
         l->addWidget(*destino);
+        // Side by side these frames are narrow: never narrower than their title.
+        g->setMinimumWidth(QFontMetrics(QFont(QStringLiteral("DejaVu Sans"), 11, QFont::Bold))
+                               .horizontalAdvance(titulo) + 24);
         if (marcoDestino)
             *marcoDestino = g;
         return g;
@@ -243,7 +267,7 @@ void frmPeso::construye()
             Txt_dat[i]->setObjectName(QStringLiteral("Txt_dat_%1").arg(i));
             Txt_dat[i]->setAlignment(Qt::AlignRight);
             Txt_dat[i]->setMaximumWidth(130);
-            Txt_dat[i]->installEventFilter(this);
+            Txt_dat[i]->setValidator(new ValidadorPrograma(Txt_dat[i]));
             Txt_dat[i]->hide();
             g->addWidget(Txt_dat[i], i, 2);
             g->addWidget(etiqueta(QStringLiteral("Lbl_KgIng_%1").arg(i), QStringLiteral("kg")), i, 3);
@@ -278,6 +302,7 @@ void frmPeso::construye()
             " stop:1 #d63a2b); color: white; }"
             "QPushButton:disabled { color: #9aa3ab; background: #e0e3e6; }"));
         Fra1 = marco("Fra1", QString());
+        Fra1->setStyleSheet(QStringLiteral("QGroupBox { margin-top: 2px; }")); // no title
         Cmd_Reset = boton("Cmd_Reset", QStringLiteral("Reset"));
         Cmd_Reset->setEnabled(false);
         Chk_Habilitar = new QCheckBox(QStringLiteral("Habilitar Borrado General"));
@@ -286,11 +311,12 @@ void frmPeso::construye()
         l1->addWidget(Chk_Habilitar, 1);
         l1->addWidget(Cmd_Reset);
         auto* g = new QGridLayout(Fra_Arranque);
+        // Three columns keep the reset beside Test Weigth, not below it.
         g->addWidget(Cmd_Run, 0, 0);
         g->addWidget(Cmd_Cero, 0, 1);
-        g->addWidget(Cmd_Cancel, 1, 0);
-        g->addWidget(Cmd_Test, 1, 1);
-        g->addWidget(Fra1, 2, 0, 1, 2);
+        g->addWidget(Cmd_Cancel, 0, 2);
+        g->addWidget(Cmd_Test, 1, 0);
+        g->addWidget(Fra1, 1, 1, 1, 2);
     }
 
     // Outputs and inputs.
@@ -324,10 +350,11 @@ void frmPeso::construye()
     izquierda->addWidget(fraPeso);
     izquierda->addWidget(fraTotal);
     auto* fila = new QGridLayout;
+    // One row, so that the column fits a 768-line screen.
     fila->addWidget(Fra_Preset, 0, 0);
     fila->addWidget(Fra_Resto, 0, 1);
-    fila->addWidget(fraCiclos, 1, 0);
-    fila->addWidget(fraCaudal, 1, 1);
+    fila->addWidget(fraCiclos, 0, 2);
+    fila->addWidget(fraCaudal, 0, 3);
     izquierda->addLayout(fila);
     izquierda->addWidget(fraDatos);
     izquierda->addWidget(Fra_Arranque);
@@ -988,23 +1015,6 @@ bool frmPeso::eventFilter(QObject* o, QEvent* e)
                 }
                 return true;
             }
-        }
-    }
-    if (e->type() == QEvent::KeyPress) {
-        for (QLineEdit* t : Txt_dat) {
-            if (o != t)
-                continue;
-            auto* k = static_cast<QKeyEvent*>(e);
-            if (k->key() == Qt::Key_Backspace || k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab)
-                return false;
-            const QString s = k->text();
-            if (s.size() == 1 && s.at(0).isDigit() && s.at(0).unicode() < 128)
-                return false;
-            if (s == u"." || s == u",") {
-                if (!t->text().contains(u'.') && !t->text().contains(u','))
-                    t->insert(QStringLiteral("."));
-            }
-            return true;
         }
     }
     return QMainWindow::eventFilter(o, e);

@@ -32,11 +32,18 @@ inline bool escribeArchivo(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-// Connection string of the PostgreSQL server the test script started, or
-// empty when the tests run without one.
+// Connection string of the PostgreSQL server the test script or the ctest
+// fixture started, or empty when the tests run without one (TOLVEX_TEST_PG
+// set but empty says so explicitly).
 inline QString conexionPostgres()
 {
-    return qEnvironmentVariable("TOLVEX_TEST_PG");
+    const QString cs = qEnvironmentVariable("TOLVEX_TEST_PG");
+    if (!cs.isEmpty() || qEnvironmentVariableIsSet("TOLVEX_TEST_PG"))
+        return cs;
+    // The server ctest's fixture started (tests/pg-fixture.sh), if any.
+    return QString::fromUtf8(leeArchivo(qEnvironmentVariable("TOLVEX_BIN_DIR") +
+                                        QStringLiteral("/pg-fixture.conexion")))
+        .trimmed();
 }
 
 // A small real filesystem that fills up: a tmpfs mounted on a temporary

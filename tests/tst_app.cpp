@@ -1,4 +1,15 @@
 #include <QAction>
+#include <QDesktopServices>
+#include <QImage>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPageSetupDialog>
+#include <QPrinter>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,6 +24,7 @@
 #include <QToolBar>
 #include <QtTest>
 #include <functional>
+#include <unistd.h>
 
 #include "Arranque.h"
 #include "CDatos.h"
@@ -26,8 +38,10 @@
 #include "frmLogin1.h"
 #include "frmLogin2.h"
 #include "frmMain.h"
+#include "frmPreparar.h"
 #include "frmOptions.h"
 #include "frmSplash.h"
+#include "tst_station_comun.h"
 
 namespace {
 
@@ -104,6 +118,16 @@ QStringList clavesDe(const QByteArray& ini)
 
 } // namespace
 
+// Stands in for the desktop's viewer: records what it was asked to open.
+class VisorDePrueba : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> abiertas;
+public Q_SLOTS:
+    void abre(const QUrl& u) { abiertas << u; }
+};
+
 class TstApp : public QObject
 {
     Q_OBJECT
@@ -130,6 +154,16 @@ private slots:
     void opcionesClaves();
 
     void splash();
+
+    void estacionTamanio_data();
+    void estacionTamanio();
+    void estacionCamposPrograma();
+    void dialogosEnCastellano();
+    void ayudaAbreManual();
+    void cuentaNueva();
+    void capturas();
+    void reportesSoloLectura_data();
+    void reportesSoloLectura();
 
 private:
     QTemporaryDir m_config;
@@ -380,8 +414,11 @@ void TstApp::ayudaYAcercaDe()
     Guion g;
     frmMain v;
     v.carga();
+    // Without the guide installed, the message.
+    frmMain::setRutaManual(p.dir.file(QStringLiteral("no-instalado/manual.html")));
     v.botonToolbar(QStringLiteral("acerca"));
     v.accion(QStringLiteral("mnuHelpSearch"))->trigger();
+    frmMain::setRutaManual(QString());
     QCOMPARE(MessageBox::mostrados().size(), 2);
     for (const auto& m : MessageBox::mostrados()) {
         QCOMPARE(m.texto, frmMain::kMensajeAyuda);
@@ -701,6 +738,18 @@ void TstApp::opcionesClaves()
              QStringLiteral("/dev/ttyUSB7"));
     QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass2"), QString(), true),
              QStringLiteral("s2"));
+    // A character Tolvex.ini cannot hold is refused, and nothing is written.
+    for (QLineEdit* e : {f.txtPassword3, f.txtPassword4})
+        e->setText(QStringLiteral("Ωmega"));
+    MessageBox::limpiar();
+    f.Aceptado = false;
+    f.show();
+    f.cmdOK->click();
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("«Ω»")));
+    QVERIFY(!f.Aceptado);
+    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), QString(), true),
+             QStringLiteral("o1"));
     // The login takes the new master password.
     frmLogin1 l;
     l.txtPassword->setText(QStringLiteral("S2"));
@@ -715,6 +764,321 @@ void TstApp::splash()
     QCOMPARE(s.lblProductName->text(), QStringLiteral("Tolvex"));
     QCOMPARE(s.lblCompanyProduct->text(), QStringLiteral("Marbo SRL"));
     QCOMPARE(s.windowTitle(), QStringLiteral("Tolvex"));
+}
+
+void TstApp::estacionTamanio_data()
+{
+    QTest::addColumn<QString>("nivel");
+    for (const char* n : {"Operador", "Superior", "Instalador", ""})
+        QTest::newRow(*n ? n : "maestra") << QString::fromLatin1(n);
+}
+
+// The station fits a 1024x768 screen less a desktop panel and the window's
+// frame, whatever the level shows.
+void TstApp::estacionTamanio()
+{
+    QFETCH(QString, nivel);
+    BancoEstacion b;
+    QVERIFY(b.instalado());
+    Programa::NivelActual = nivel;
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY(w && w->isVisible());
+    const QSize m = w->minimumSizeHint().expandedTo(w->minimumSize());
+    QVERIFY2(m.width() <= 1000 && m.height() <= 680, qPrintable(QStringLiteral("%1x%2").arg(m.width()).arg(m.height())));
+    w->resize(m);
+    QTRY_COMPARE(w->size(), m);
+    auto* reset = b.control<QPushButton>(QStringLiteral("Cmd_Reset"));
+    QCOMPARE(reset->isVisible(), nivel == u"Superior" || nivel == u"Instalador");
+    QVERIFY(b.control<QStatusBar>(QStringLiteral("sbStatusBar"))->isVisible());
+}
+
+// The programming fields take digits and one decimal separator, however they
+// arrive, and leave the editing keys alone.
+void TstApp::estacionCamposPrograma()
+{
+    BancoEstacion b;
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY(w && w->isVisible());
+    b.control<QPushButton>(QStringLiteral("Cmd_ProgEdit"))->click();
+    auto* t = b.control<QLineEdit>(QStringLiteral("Txt_dat_0"));
+    QVERIFY(t->isVisible());
+    t->clear();
+    QTest::keyClicks(t, QStringLiteral("123"));
+    QTest::keyClick(t, Qt::Key_Left);
+    QTest::keyClick(t, Qt::Key_Left);
+    QTest::keyClicks(t, QStringLiteral("9"));
+    QTest::keyClick(t, Qt::Key_Home);
+    QTest::keyClicks(t, QStringLiteral("7"));
+    QTest::keyClick(t, Qt::Key_Delete);
+    QCOMPARE(t->text(), QStringLiteral("7923"));
+    QTest::keyClicks(t, QStringLiteral("x-e ,5.1"));
+    QCOMPARE(t->text(), QStringLiteral("7.51923"));
+    QTest::keyClick(t, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(t, QStringLiteral("4"));
+    QCOMPARE(t->text(), QStringLiteral("4"));
+    QTest::keyClick(t, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(t->text(), QStringLiteral("7.51923"));
+
+    t->clear();
+    for (const char* pegado : {"12ab", "1e5", "٣", "1.2.3"}) {
+        QGuiApplication::clipboard()->setText(QString::fromUtf8(pegado));
+        t->paste();
+        QCOMPARE(t->text(), QString());
+    }
+    QGuiApplication::clipboard()->setText(QStringLiteral("2500,5"));
+    t->paste();
+    QCOMPARE(t->text(), QStringLiteral("2500.5"));
+}
+
+// Message boxes show Spanish buttons with or without Qt's translation; the
+// platform's file and page-setup dialogs take that translation.
+void TstApp::dialogosEnCastellano()
+{
+    MessageBox::setScripted(false);
+    auto botones = [](QMessageBox::StandardButtons b) {
+        QStringList textos;
+        QTimer::singleShot(0, [&textos] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            for (QAbstractButton* b : box->buttons())
+                textos << b->text().remove(u'&');
+            box->buttons().constFirst()->click();
+        });
+        MessageBox::mostrar(nullptr, MessageBox::Pregunta, QStringLiteral("T"), QStringLiteral("?"), b);
+        textos.sort();
+        return textos;
+    };
+    const QStringList siNo = botones(QMessageBox::Yes | QMessageBox::No);
+    const QStringList aceptar = botones(QMessageBox::Ok | QMessageBox::Cancel);
+    const QStringList guardar = botones(QMessageBox::Save | QMessageBox::Close | QMessageBox::Retry);
+    MessageBox::setScripted(true);
+    QCOMPARE(siNo, QStringList({"No", "Sí"}));
+    QCOMPARE(aceptar, QStringList({"Aceptar", "Cancelar"}));
+    QCOMPARE(guardar, QStringList({"Cerrar", "Guardar", "Reintentar"}));
+
+    if (!MessageBox::cargaTraduccionQt())
+        QSKIP("Qt's Spanish translation (qt6-translations-l10n) is not installed");
+    QFileDialog f(nullptr, QString(), QString(), QStringLiteral("Libros (*.xlsx)"));
+    f.setOption(QFileDialog::DontUseNativeDialog);
+    f.setAcceptMode(QFileDialog::AcceptSave);
+    auto* caja = f.findChild<QDialogButtonBox*>();
+    QVERIFY(caja);
+    QCOMPARE(caja->button(QDialogButtonBox::Save)->text().remove(u'&'), QStringLiteral("Guardar"));
+    QCOMPARE(caja->button(QDialogButtonBox::Cancel)->text().remove(u'&'), QStringLiteral("Cancelar"));
+    QPrinter impresora;
+    QPageSetupDialog pagina(&impresora);
+    QCOMPARE(pagina.windowTitle(), QStringLiteral("Configuración de página"));
+}
+
+void TstApp::reportesSoloLectura_data()
+{
+    QTest::addColumn<int>("caso");
+    QTest::addColumn<bool>("legible");
+    QTest::newRow("cerrada") << 0 << true;
+    QTest::newRow("escritor abierto") << 1 << true;
+    QTest::newRow("diario sin memoria compartida") << 2 << false;
+}
+
+// A program directory this user cannot write (a plant's shared install):
+// the reports still read the database, or say why not and what to do.
+void TstApp::reportesSoloLectura()
+{
+    QFETCH(int, caso);
+    QFETCH(bool, legible);
+    Planta p;
+    QVERIFY(p.ok);
+    const QString sql = QStringLiteral("INSERT INTO %1 (TICKET, AUX1, TOTAL, PESO, BACH, PRESET, FECHA, HORA, "
+                                       "OPERADOR) VALUES (?, ?, 100, 50, 50, 1000, ?, ?, 'juan')")
+                            .arg(Programa::DataTbReporte);
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+        for (int i = 1; i <= 3; ++i)
+            QVERIFY(db.Ejecuta(sql, {i, QStringLiteral("Cliente-%1").arg(i), QDate(2026, 3, 1), QTime(8, i)}));
+    }
+    // A workstation still writing: its last row only in the journal beside the file.
+    CDatos escritor;
+    QString dir = p.dir.path();
+    QTemporaryDir copia;
+    if (caso > 0) {
+        QVERIFY(escritor.AbrirBase(Programa::DataCSReporte));
+        QVERIFY(escritor.Ejecuta(QStringLiteral("PRAGMA wal_autocheckpoint=0")));
+        QVERIFY(escritor.Ejecuta(sql, {4, QStringLiteral("Pendiente-WAL"), QDate(2026, 3, 1), QTime(9, 0)}));
+        QVERIFY(QFileInfo(p.dir.file(QStringLiteral("data.db-wal"))).size() > 0);
+    }
+    if (caso == 2) {
+        // Copied as it stood: the journal without its shared-memory file.
+        dir = copia.path();
+        for (const char* n : {"Tolvex.ini", "REPORTE.xlsx", "data.db", "data.db-wal"})
+            QVERIFY(QFile::copy(p.dir.file(QLatin1String(n)), copia.filePath(QLatin1String(n))));
+    }
+    const QStringList antes = QDir(dir).entryList(QDir::Files);
+    QTemporaryDir salida;
+    QFile::setPermissions(salida.path(), QFileDevice::Permissions(0x7777));
+    QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                   QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    const auto restaura = qScopeGuard([&] { QFile::setPermissions(dir, QFileDevice::Permissions(0x7700)); });
+
+    // Root ignores permission bits: the program then runs as another user.
+    QString programa = qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-report");
+    QStringList args{QStringLiteral("--dir"), dir, QStringLiteral("--pdf"), salida.filePath(QStringLiteral("l.pdf"))};
+    if (::geteuid() == 0) {
+        args = QStringList{QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), programa} + args;
+        programa = QStringLiteral("runuser");
+    }
+    QProcess r;
+    r.start(programa, args);
+    QVERIFY(r.waitForFinished(60000));
+    const QString error = QString::fromLocal8Bit(r.readAllStandardError());
+    QCOMPARE(QDir(dir).entryList(QDir::Files), antes);
+    if (!legible) {
+        QCOMPARE(r.exitCode(), 1);
+        QVERIFY2(error.contains(QStringLiteral("data.db-wal")) && error.contains(QStringLiteral("permiso de escritura")),
+                 qPrintable(error));
+        QVERIFY(!QFile::exists(salida.filePath(QStringLiteral("l.pdf"))));
+        return;
+    }
+    QVERIFY2(r.exitCode() == 0, qPrintable(error));
+    QProcess t;
+    t.start(QStringLiteral("pdftotext"), {salida.filePath(QStringLiteral("l.pdf")), QStringLiteral("-")});
+    QVERIFY(t.waitForFinished(60000));
+    const QString texto = QString::fromUtf8(t.readAllStandardOutput());
+    QVERIFY2(texto.contains(QStringLiteral("Cliente-3")), qPrintable(texto));
+    QCOMPARE(texto.contains(QStringLiteral("Pendiente-WAL")), caso == 1);
+
+    if (caso == 0 && ::geteuid() != 0) {
+        // The data layer itself: reads, and a write is refused, not lost silently.
+        CDatos db;
+        QVERIFY2(db.AbrirBase(ConnectionString::sqlite(QDir(dir).filePath(QStringLiteral("data.db")))),
+                 qPrintable(db.ultimoError()));
+        QVERIFY(db.soloLectura());
+        QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM ") + Programa::DataTbReporte));
+        QCOMPARE(db.filas(), 3);
+        QVERIFY(!db.Ejecuta(sql, {9, QStringLiteral("x"), QDate(2026, 3, 1), QTime(9, 0)}));
+        QVERIFY(!db.ultimoError().isEmpty());
+    }
+}
+
+// The guide built beside the programs opens in the desktop's viewer from the
+// menu and from the "?" button; its pictures and links are all there.
+void TstApp::ayudaAbreManual()
+{
+    const QString manual = QDir::cleanPath(frmMain::rutaManual());
+    QVERIFY2(QFileInfo(manual).isFile(), qPrintable(manual));
+    const QString html = QString::fromUtf8(leeArchivo(manual));
+    QVERIFY(html.contains(QStringLiteral("<h2 id=\"4-la-estación-de-pesaje\">")));
+    static const QRegularExpression img(QStringLiteral("<img[^>]* src=\"([^\"]+)\""));
+    int imagenes = 0;
+    for (const auto& m : img.globalMatch(html)) {
+        QVERIFY2(QImage(QFileInfo(manual).dir().filePath(m.captured(1))).width() > 0, qPrintable(m.captured(1)));
+        ++imagenes;
+    }
+    QVERIFY(imagenes >= 10);
+
+    VisorDePrueba visor;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &visor, "abre");
+    const auto quita = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); });
+    Planta p;
+    frmMain v;
+    v.carga();
+    v.botonToolbar(QStringLiteral("acerca"));
+    v.accion(QStringLiteral("mnuHelpContents"))->trigger();
+    QVERIFY(MessageBox::mostrados().isEmpty());
+    QCOMPARE(visor.abiertas, QList<QUrl>({QUrl::fromLocalFile(manual), QUrl::fromLocalFile(manual)}));
+    v.close();
+}
+
+// A fresh account: the menu entry's launcher hands the missing directory to
+// Tolvex, which offers to prepare it with the indicator's connection, or says
+// where it goes and which command prepares it.
+void TstApp::cuentaNueva()
+{
+    QTemporaryDir casa;
+    const QString dir = casa.filePath(QStringLiteral("Tolvex"));
+    QTemporaryDir bin;
+    QVERIFY(QFile::copy(QStringLiteral(TOLVEX_SOURCE_DIR "/resources/tolvex-inicio"), bin.filePath(QStringLiteral("tolvex-inicio"))));
+    QVERIFY(escribeArchivo(bin.filePath(QStringLiteral("tolvex")), "#!/bin/sh\necho \"$PWD|$TOLVEX_HOME|$*\"\n"));
+    QFile::setPermissions(bin.filePath(QStringLiteral("tolvex")), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    auto lanza = [&] {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), casa.path());
+        env.remove(QStringLiteral("TOLVEX_HOME"));
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(casa.path());
+        p.start(QStringLiteral("sh"), {bin.filePath(QStringLiteral("tolvex-inicio"))});
+        p.waitForFinished(10000);
+        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    };
+    QCOMPARE(lanza(), QStringLiteral("%1||--preparar %2").arg(casa.path(), dir));
+
+    Guion g;
+    Programa::leeVariables();
+    // Declined: nothing is created, and the message names the folder and the command.
+    g.pasos << [](QDialog& d) { dynamic_cast<frmPreparar&>(d).cmdSalir->click(); };
+    MessageBox::limpiar();
+    QVERIFY(!Arranque::preparaDirectorio(dir));
+    QVERIFY(!QFileInfo::exists(dir));
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QVERIFY(MessageBox::ultimoTexto().contains(dir));
+    QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("tolvex-setup ") + dir));
+
+    // Accepted: a connection without a port is refused first, then corrected.
+    g.pasos << [](QDialog& d) {
+        auto& f = dynamic_cast<frmPreparar&>(d);
+        f.txtTCP->setText(QStringLiteral("indicador.planta"));
+        f.cmdPreparar->click();
+        QVERIFY(f.isVisible());
+        f.txtTCP->setText(QStringLiteral("10.1.2.3:5020"));
+        f.spnId->setValue(7);
+        f.cmdPreparar->click();
+    };
+    MessageBox::limpiar();
+    const QString antes = QDir::currentPath();
+    QVERIFY(Arranque::preparaDirectorio(dir));
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QCOMPARE(QDir::currentPath(), QDir(dir).canonicalPath());
+    QCOMPARE(qEnvironmentVariable("TOLVEX_HOME"), dir);
+    QVERIFY(Arranque::hayArchivoConfig());
+    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Host_1"), QString()), QStringLiteral("10.1.2.3"));
+    QCOMPARE(Config::LeeEntero(QStringLiteral("Global"), QStringLiteral("ID_1"), 0), 7);
+    QVERIFY(QFileInfo::exists(QDir(dir).filePath(QStringLiteral("Tolvex.inf")))); // the first run comes next
+    QDir::setCurrent(antes);
+
+    // Prepared: the launcher starts Tolvex there, as before.
+    QCOMPARE(lanza(), QStringLiteral("%1|%1|").arg(dir));
+}
+
+void TstApp::capturas()
+{
+    // Screenshots for the documentation: TOLVEX_CAPTURAS=DIR.
+    const QString destino = qEnvironmentVariable("TOLVEX_CAPTURAS");
+    if (destino.isEmpty())
+        QSKIP("TOLVEX_CAPTURAS no está definida");
+    {
+        Planta p;
+        frmLogin2 f;
+        f.txtUserName->setText(QStringLiteral("Planta Norte"));
+        f.show();
+        QTest::qWait(200);
+        QVERIFY(f.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("app-primera-vez-bienvenida.png"))));
+    }
+    BancoEstacion b;
+    QVERIFY(b.instalado());
+    Programa::NivelActual = QStringLiteral("Superior");
+    b.ind().programa(20000, 900, 1000);
+    QPointer<frmPeso> w = b.abre({QStringLiteral("Cliente")});
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    // A 1024x768 screen less a 32-pixel panel and the window's title bar.
+    w->resize(1024, 768 - 32 - 30);
+    b.ind().comando('V');
+    b.ind().avanza(5.5);
+    QVERIFY(b.esperaLecturas(3));
+    QTest::qWait(600);
+    QCOMPARE(w->size(), QSize(1024, 706));
+    QVERIFY(w->grab().save(QDir(destino).absoluteFilePath(QStringLiteral("station-1024x768.png"))));
+    b.ind().comando('X');
 }
 
 QTEST_MAIN(TstApp)

@@ -129,11 +129,13 @@ void TstDatos::init()
     CDatos::setFormatoFecha(QStringLiteral("DD/MM/YYYY"));
     MessageBox::limpiar();
     m_cs.clear();
-    if (QTest::currentDataTag() && QByteArray(QTest::currentDataTag()) == "postgresql" &&
-        conexionPostgres().isEmpty())
-        QSKIP("TOLVEX_TEST_PG not set: no PostgreSQL server for this run");
-    if (QTest::currentDataTag())
-        m_cs = preparaBase(QString::fromLatin1(QTest::currentDataTag()), m_dir->path());
+    // Only the engine rows get a database; other data rows need none.
+    const QByteArray motor = QTest::currentDataTag();
+    if (motor != "sqlite" && motor != "postgresql")
+        return;
+    if (motor == "postgresql" && conexionPostgres().isEmpty())
+        QSKIP("TOLVEX_TEST_PG not set: no PostgreSQL server for this run (scripts/test.sh starts one)");
+    m_cs = preparaBase(QString::fromLatin1(motor), m_dir->path());
 }
 
 void TstDatos::cleanup()

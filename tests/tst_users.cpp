@@ -121,11 +121,17 @@ private slots:
     void operarioAgregar();
     void operarioRechazos();
     void operarioEliminar();
+    void operarioEliminarNiveles_data();
+    void operarioEliminarNiveles();
     void operarioNivel();
     void operarioSinBase();
 
     void cambioContrasenia();
     void cambioSinFila();
+
+    void clavesNoGuardables_data();
+    void clavesNoGuardables();
+    void clavesGuardadasAntes();
 };
 
 void TstUsers::login_data()
@@ -357,12 +363,16 @@ void TstUsers::primeraVez()
     QCOMPARE(f.Label2->text(), QStringLiteral("Bienvenido a ") + QApplication::applicationName());
     QVERIFY(!f.enPasoClaves());
     QVERIFY(f.Frame1->isEnabled() && !f.Frame2->isEnabled() && !f.Frame3->isEnabled());
+    // The welcome names this program and is never drawn greyed out.
+    QVERIFY(f.Label3->text().startsWith(QStringLiteral("Antes de correr Tolvex por primera vez,")));
+    QVERIFY(f.Label2->isEnabled() && f.Label3->isEnabled());
     QVERIFY(f.cmdOK->isEnabled());
 
     // Name step with empty boxes writes two empty values.
     f.cmdOK->click();
     QVERIFY(f.enPasoClaves());
     QVERIFY(!f.Frame1->isEnabled() && f.Frame2->isEnabled() && f.Frame3->isEnabled());
+    QVERIFY(f.Label2->isEnabled() && f.Label3->isEnabled());
     QCOMPARE(Config::LeeConfig(QStringLiteral("global"), QStringLiteral("Usuario"), QStringLiteral("def")), QString());
     QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Organización"), QStringLiteral("def")), QString());
     QVERIFY(!f.cmdOK->isEnabled());
@@ -585,6 +595,48 @@ void TstUsers::operarioEliminar()
     QCOMPARE(f.Data1->text(), QStringLiteral("Operario: 0/0"));
 }
 
+void TstUsers::operarioEliminarNiveles_data()
+{
+    QTest::addColumn<int>("fila");
+    QTest::addColumn<QString>("queda"); // current operator afterwards
+    QTest::newRow("primera") << 0 << QStringLiteral("Ciro");
+    QTest::newRow("del medio") << 1 << QStringLiteral("Ciro");
+    QTest::newRow("penultima") << 2 << QStringLiteral("Beto");
+    QTest::newRow("ultima") << 3 << QStringLiteral("Beto");
+}
+
+// Deleting one row leaves every other row as it was, whatever its level.
+void TstUsers::operarioEliminarNiveles()
+{
+    QFETCH(int, fila);
+    QFETCH(QString, queda);
+    Planta p;
+    const QStringList nombres{"Ana", "Beto", "Ciro", "Dora"};
+    const QStringList niveles{"Operador", "Superior", "Gerencia", "Instalador"};
+    for (int i = 0; i < nombres.size(); ++i)
+        QVERIFY(agregaOperario(nombres[i], nombres[i].toLower(), niveles[i]));
+    auto esperado = operarios();
+    esperado.remove(nombres[fila]);
+
+    frmOPERARIO f;
+    f.show();
+    f.mover(fila);
+    QCOMPARE(f.txt_Dato[0]->text(), nombres[fila]);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    f.cmdDelete->click();
+    QCOMPARE(operarios(), esperado);
+    QCOMPARE(f.Data1->text(), QStringLiteral("Operario: 2/3"));
+    QCOMPARE(f.txt_Dato[0]->text(), queda);
+    QCOMPARE(f.txt_Dato[2]->text(), esperado.value(queda).second);
+
+    // Browsing every row and closing writes nothing either.
+    for (QToolButton* b : {f.cmdPrimero, f.cmdSiguiente, f.cmdSiguiente, f.cmdUltimo, f.cmdAnterior})
+        b->click();
+    f.accept();
+    QCOMPARE(operarios(), esperado);
+    QVERIFY(MessageBox::mostrados().size() == 1);
+}
+
 void TstUsers::operarioNivel()
 {
     Planta p;
@@ -652,7 +704,7 @@ void TstUsers::cambioContrasenia()
     QCOMPARE(operarios().value(QStringLiteral("O'Brien")).first, Config::CodificaTexto(QStringLiteral("Vieja")));
 
     QCOMPARE(intenta("Vieja", "Ñu'é", "Ñu'é"), QStringLiteral("La contraseña se ha cambiado exitosamente."));
-    QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("NUVRA"));
+    QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("Tolvex"));
     QVERIFY(f.cambiada());
     QVERIFY(!f.isVisible());
 
@@ -691,6 +743,96 @@ void TstUsers::cambioSinFila()
     QVERIFY(!g.cargado());
     QCOMPARE(textosMostrados(), QStringList{QStringLiteral("La referencia de datos es incorrecta.")});
     QTRY_VERIFY(!g.isVisible());
+}
+
+void TstUsers::clavesNoGuardables_data()
+{
+    QTest::addColumn<QString>("clave");
+    QTest::addColumn<QString>("fuera");
+    QTest::newRow("griega") << QStringLiteral("Ωmega") << QStringLiteral("«Ω»");
+    QTest::newRow("cirílico") << QStringLiteral("пароль1") << QStringLiteral("«п»");
+    QTest::newRow("fuera del plano básico") << QStringLiteral("año😀") << QStringLiteral("«😀»");
+}
+
+// A password the settings file's code page cannot hold is refused wherever
+// a password is set, with the character named, and nothing is stored.
+void TstUsers::clavesNoGuardables()
+{
+    QFETCH(QString, clave);
+    QFETCH(QString, fuera);
+    Planta p;
+    QVERIFY(agregaOperario(QStringLiteral("Ana"), QStringLiteral("vieja"), QStringLiteral("Operador")));
+    const auto antes = operarios();
+    auto rechazada = [&] {
+        const QStringList t = textosMostrados();
+        return t.size() == 1 && t.first().contains(fuera) && t.first().contains(QStringLiteral("Tolvex.ini"));
+    };
+
+    frmOPERARIO o;
+    o.show();
+    o.cmdAgregar->click();
+    o.txt_Dato[0]->setText(QStringLiteral("Beto"));
+    o.txt_Dato[1]->setText(clave);
+    o.cmdAgregar->click();
+    QVERIFY2(rechazada(), qPrintable(textosMostrados().join(u'|')));
+    QVERIFY(o.agregando());
+    QCOMPARE(operarios(), antes);
+
+    MessageBox::limpiar();
+    Programa::OperadorActual = QStringLiteral("Ana");
+    frmCContrasenias c;
+    c.show();
+    c.txtCAnterior->setText(QStringLiteral("vieja"));
+    c.txtCNueva->setText(clave);
+    c.txtCCNueva->setText(clave);
+    c.cmdAceptar->click();
+    QVERIFY(rechazada());
+    QVERIFY(c.isVisible() && !c.cambiada());
+    QCOMPARE(operarios(), antes);
+
+    for (int par = 0; par < 2; ++par) {
+        MessageBox::limpiar();
+        frmLogin2 f;
+        f.show();
+        f.cmdOK->click();
+        f.txtPassword1->setText(par ? QStringLiteral("s") : clave);
+        f.txtPassword2->setText(par ? QStringLiteral("s") : clave);
+        f.txtPassword3->setText(par ? clave : QStringLiteral("o"));
+        f.txtPassword4->setText(par ? clave : QStringLiteral("o"));
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        f.cmdOK->click();
+        QVERIFY(rechazada()); // refused before the question
+        QVERIFY(!f.Aceptado && f.isVisible());
+        QVERIFY(!leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))).contains("Pass"));
+    }
+}
+
+// Passwords stored before the check, their odd characters already lost,
+// still let their owners in: the typed text is taken as it would be stored.
+void TstUsers::clavesGuardadasAntes()
+{
+    Planta p;
+    p.maestras(QStringLiteral("Ωmega"), kPass2);
+    QVERIFY(agregaOperario(QStringLiteral("Ana"), QStringLiteral("αβ1"), QStringLiteral("Superior")));
+    frmLogin1 l;
+    QVERIFY(ingresa(l, QString(), QStringLiteral("Ωmega")));
+    QCOMPARE(Programa::TipoAcceso, 1);
+    l.Aceptado = false;
+    QVERIFY(ingresa(l, QStringLiteral("Ana"), QStringLiteral("αβ1")));
+    QCOMPARE(Programa::NivelActual, QStringLiteral("Superior"));
+    QCOMPARE(Programa::TipoAcceso, 2);
+
+    Programa::OperadorActual = QStringLiteral("Ana");
+    MessageBox::limpiar();
+    frmCContrasenias c;
+    c.show();
+    c.txtCAnterior->setText(QStringLiteral("αβ1"));
+    c.txtCNueva->setText(QStringLiteral("Ñandú"));
+    c.txtCCNueva->setText(QStringLiteral("Ñandú"));
+    c.cmdAceptar->click();
+    QVERIFY(c.cambiada());
+    l.Aceptado = false;
+    QVERIFY(ingresa(l, QStringLiteral("Ana"), QStringLiteral("ñANDÚ")));
 }
 
 QTEST_MAIN(TstUsers)

@@ -1,7 +1,10 @@
 #include "MessageBox.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QQueue>
+#include <QTranslator>
 #include <cstdio>
 
 namespace {
@@ -56,6 +59,7 @@ QMessageBox::StandardButton MessageBox::mostrar(QWidget* parent, Icono icono, co
         return fallback(botones, porDefecto);
     }
     QMessageBox box(qtIcon(icono), titulo, texto, botones, parent);
+    enCastellano(box);
     if (porDefecto != QMessageBox::NoButton)
         box.setDefaultButton(porDefecto);
     return static_cast<QMessageBox::StandardButton>(box.exec());
@@ -66,6 +70,50 @@ bool MessageBox::pregunta(QWidget* parent, Icono icono, const QString& titulo, c
 {
     return mostrar(parent, icono, titulo, texto, QMessageBox::Yes | QMessageBox::No,
                    noPorDefecto ? QMessageBox::No : QMessageBox::Yes) == QMessageBox::Yes;
+}
+
+void MessageBox::enCastellano(QMessageBox& box)
+{
+    // Spanish even where Qt's own translation is not installed.
+    static const QList<QPair<QMessageBox::StandardButton, const char*>> textos = {
+        {QMessageBox::Ok, "Aceptar"},
+        {QMessageBox::Cancel, "Cancelar"},
+        {QMessageBox::Yes, "Sí"},
+        {QMessageBox::No, "No"},
+        {QMessageBox::YesToAll, "Sí a todo"},
+        {QMessageBox::NoToAll, "No a todo"},
+        {QMessageBox::Save, "Guardar"},
+        {QMessageBox::Discard, "Descartar"},
+        {QMessageBox::Close, "Cerrar"},
+        {QMessageBox::Abort, "Anular"},
+        {QMessageBox::Retry, "Reintentar"},
+        {QMessageBox::Ignore, "Ignorar"},
+        {QMessageBox::Help, "Ayuda"},
+        {QMessageBox::Open, "Abrir"},
+        {QMessageBox::Apply, "Aplicar"},
+        {QMessageBox::Reset, "Restablecer"},
+    };
+    for (const auto& [boton, texto] : textos) {
+        if (QAbstractButton* b = box.button(boton))
+            b->setText(QString::fromUtf8(texto));
+    }
+}
+
+bool MessageBox::cargaTraduccionQt()
+{
+    // Installed once for the program's life: file, print and page-setup
+    // dialogs are Qt's own.
+    static QTranslator* qt = nullptr;
+    if (qt)
+        return true;
+    auto* t = new QTranslator(QCoreApplication::instance());
+    if (!t->load(QStringLiteral("qtbase_es"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete t;
+        return false;
+    }
+    QCoreApplication::installTranslator(t);
+    qt = t;
+    return true;
 }
 
 void MessageBox::setScripted(bool on)

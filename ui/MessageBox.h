@@ -39,6 +39,12 @@ public:
     static bool pregunta(QWidget* parent, Icono icono, const QString& titulo, const QString& texto,
                          bool noPorDefecto = true);
 
+    // Spanish texts on a box's standard buttons.
+    static void enCastellano(QMessageBox& box);
+    // Installs Qt's Spanish translation (package qt6-translations-l10n) for
+    // the platform's dialogs; false when it is not installed.
+    static bool cargaTraduccionQt();
+
     static void setScripted(bool on);
     static bool scripted();
     static void setNextAnswer(QMessageBox::StandardButton answer);

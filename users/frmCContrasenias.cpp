@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "CDatos.h"
+#include "Claves.h"
 #include "Config.h"
 #include "MessageBox.h"
 #include "Programa.h"
@@ -88,12 +89,14 @@ void frmCContrasenias::aceptar()
     auto error = [this](const QString& texto) {
         MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("ERROR"), texto);
     };
-    if (txtCAnterior->text() != ClaveAnterior)
+    if (Claves::comoSeGuarda(txtCAnterior->text()) != ClaveAnterior)
         return error(QStringLiteral("La clave anterior no es valida."));
     if (txtCNueva->text().isEmpty() || txtCCNueva->text().isEmpty())
         return error(QStringLiteral("No ha ingresado nuevas claves."));
     if (txtCNueva->text() != txtCCNueva->text())
         return error(QStringLiteral("Las claves nuevas sin diferentes."));
+    if (!Claves::motivoRechazo(txtCNueva->text()).isEmpty())
+        return error(Claves::motivoRechazo(txtCNueva->text()));
 
     CDatos db;
     if (!db.AbrirBase(Programa::DataCSOperarios) || !db.AbreRegistro(consulta()))
@@ -108,7 +111,7 @@ void frmCContrasenias::aceptar()
         return error(QStringLiteral("No se pudo cambiar la contraseña"));
     db.CerrarBase();
     m_cambiada = true;
-    MessageBox::mostrar(this, MessageBox::Informacion, QStringLiteral("NUVRA"),
+    MessageBox::mostrar(this, MessageBox::Informacion, QStringLiteral("Tolvex"),
                         QStringLiteral("La contraseña se ha cambiado exitosamente."));
     accept();
 }

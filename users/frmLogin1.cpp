@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "CDatos.h"
+#include "Claves.h"
 #include "Config.h"
 #include "MessageBox.h"
 #include "Niveles.h"
@@ -111,7 +112,8 @@ void frmLogin1::aceptar()
         operador = nombre;
     }
 
-    const QString tecleada = txtPassword->text().toUpper();
+    // Typed text passes through the code page the passwords are kept in.
+    const QString tecleada = Claves::comoSeGuarda(txtPassword->text()).toUpper();
     const bool esP1 = !tecleada.isEmpty() && tecleada == p1;
     const bool esP2 = !tecleada.isEmpty() && tecleada == p2;
     if (!esP1 && !esP2) {

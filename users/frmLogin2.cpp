@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "Claves.h"
 #include "Config.h"
 #include "MessageBox.h"
 
@@ -36,9 +37,11 @@ frmLogin2::frmLogin2(QWidget* parent) : QDialog(parent)
     f.setBold(true);
     f.setPointSizeF(f.pointSizeF() * 1.3);
     Label2->setFont(f);
-    Label3 = new QLabel(QStringLiteral(
-        "Antes de correr Nuvra por primera vez, es necesario definir dos claves de ingreso: "
-        "una contraseña para Supervisor y una contraseña para Operario."), this);
+    Label3 = new QLabel(
+        QStringLiteral(
+            "Antes de correr Tolvex por primera vez, es necesario definir dos claves de ingreso: "
+            "una contraseña para Supervisor y una contraseña para Operario."),
+        this);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setWordWrap(true);
 
@@ -105,14 +108,14 @@ frmLogin2::frmLogin2(QWidget* parent) : QDialog(parent)
 
 bool frmLogin2::enPasoClaves() const
 {
-    return Label2->isEnabled();
+    return m_pasoClaves;
 }
 
 void frmLogin2::pasoNombre()
 {
+    // The welcome stays readable in both steps: it is the first thing read.
+    m_pasoClaves = false;
     Frame1->setEnabled(true);
-    Label2->setEnabled(false);
-    Label3->setEnabled(false);
     Frame2->setEnabled(false);
     Frame3->setEnabled(false);
     cmdOK->setEnabled(true);
@@ -121,9 +124,8 @@ void frmLogin2::pasoNombre()
 
 void frmLogin2::pasoClaves()
 {
+    m_pasoClaves = true;
     Frame1->setEnabled(false);
-    Label2->setEnabled(true);
-    Label3->setEnabled(true);
     Frame2->setEnabled(true);
     Frame3->setEnabled(true);
     revisaClaves();
@@ -155,6 +157,9 @@ void frmLogin2::continuar()
         return;
     }
     if (!cmdOK->isEnabled())
+        return;
+    if (!Claves::aceptables(this, {txtPassword1->text(), txtPassword3->text()},
+                            QStringLiteral("Atencion")))
         return;
     if (!MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Atencion"), kPregunta))
         return;

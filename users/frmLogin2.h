@@ -44,4 +44,6 @@ private:
     void revisaClaves();
     void continuar();
     void salir();
+
+    bool m_pasoClaves = false;
 };

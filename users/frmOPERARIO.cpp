@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "CDatos.h"
+#include "Claves.h"
 #include "Config.h"
 #include "MessageBox.h"
 #include "Niveles.h"
@@ -218,6 +219,8 @@ bool frmOPERARIO::guardaNuevo()
         return rechaza(QStringLiteral("Ingrese el nombre del operario."));
     if (clave.isEmpty())
         return rechaza(QStringLiteral("Ingrese la contraseña del operario."));
+    if (!Claves::motivoRechazo(clave).isEmpty())
+        return rechaza(Claves::motivoRechazo(clave));
     for (const Fila& f : std::as_const(m_filas)) {
         if (f.operador.trimmed().compare(nombre.trimmed(), Qt::CaseInsensitive) == 0)
             return rechaza(QStringLiteral("Ya existe un operario con el nombre %1.").arg(f.operador));
@@ -281,6 +284,9 @@ void frmOPERARIO::eliminar()
             return;
         }
         db.CerrarBase();
+        // The deleted row is gone: nothing is current until the move below,
+        // so no level shown for it can reach the row that takes its place.
+        m_pos = -1;
         QString error;
         if (!recarga(&error)) {
             MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"), kErrorDatos);
