@@ -215,6 +215,35 @@ int ColaPendientes::cantidad() const
     return int(m_cola.size());
 }
 
+// ------------------------------------------------------ ConexionesRegistro
+
+ConexionesRegistro::ConexionesRegistro() = default;
+ConexionesRegistro::~ConexionesRegistro() = default;
+
+CDatos* ConexionesRegistro::abre(int cual, const QString& cs, QString* error)
+{
+    std::unique_ptr<CDatos>& db = m_db[cual];
+    if (db && m_cs[cual] == cs && db->abierta()) {
+        // A file is not dropped under a program; a server connection may be.
+        m_reusada = m_reusada || db->motor() == ConnectionString::PostgreSQL;
+        return db.get();
+    }
+    db = std::make_unique<CDatos>();
+    m_cs[cual] = cs;
+    if (!db->AbrirBase(cs)) {
+        *error = db->ultimoError();
+        db.reset();
+        return nullptr;
+    }
+    return db.get();
+}
+
+void ConexionesRegistro::cierra()
+{
+    m_db[0].reset();
+    m_db[1].reset();
+}
+
 // ------------------------------------------------------- EscrituraRegistro
 
 namespace EscrituraRegistro {
@@ -288,16 +317,17 @@ bool mismaBase()
     return Programa::DataCSGlobal.trimmed() == Programa::DataCSReporte.trimmed();
 }
 
-bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error)
+bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c)
 {
-    CDatos db;
+    CDatos* base = c.abre(0, Programa::DataCSReporte, error);
+    if (!base)
+        return false;
+    CDatos& db = *base;
     auto falla = [&](const QString& e) {
         *error = e.isEmpty() ? db.ultimoError() : e;
         db.Deshace();
         return false;
     };
-    if (!db.AbrirBase(Programa::DataCSReporte))
-        return falla({});
     const QString tabla = Programa::DataTbReporte;
     if (p.ticket > 0) {
         if (!db.AbreRegistro(seleccion(tabla, p.ticket)))
@@ -317,10 +347,10 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error)
         // kept in the entry so that a retry reuses it.
         t = p.ticket;
         if (t == 0) {
-            CDatos g;
-            if (!g.AbrirBase(Programa::DataCSGlobal) || (t = g.TomaTicket(Programa::DataTbGlobal)) == 0)
-                return falla(g.ultimoError());
             QString e;
+            CDatos* g = c.abre(1, Programa::DataCSGlobal, &e);
+            if (!g || (t = g->TomaTicket(Programa::DataTbGlobal)) == 0)
+                return falla(g ? g->ultimoError() : e);
             if (!cola.fijaTicket(p.id, t, &e))
                 return falla(e);
         }
@@ -363,27 +393,28 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error)
     return true;
 }
 
-bool escribeCierre(ColaPendientes& cola, const Pendiente& p, QString* error)
+bool escribeCierre(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c)
 {
     // The last row of this workstation; Ticket - 1 only for a directory
     // that does not keep it.
     qint64 ultimo = cola.ultimo();
     if (ultimo < 0) {
-        CDatos g;
-        if (!g.AbrirBase(Programa::DataCSGlobal)) {
-            *error = g.ultimoError();
+        CDatos* g = c.abre(1, Programa::DataCSGlobal, error);
+        if (!g)
             return false;
-        }
-        const qint64 t = ticketActual(g, error);
+        const qint64 t = ticketActual(*g, error);
         if (t == 0)
             return false;
         ultimo = t - 1;
     }
     // An attempt that may have committed is known by its ticket, so that a
     // retry does not append the marker a second time.
-    CDatos db;
+    CDatos* base = c.abre(0, Programa::DataCSReporte, error);
+    if (!base)
+        return false;
+    CDatos& db = *base;
     QString e;
-    if (!db.AbrirBase(Programa::DataCSReporte) || !db.IniciaTransaccion() ||
+    if (!db.IniciaTransaccion() ||
         !marca(db, ultimo, p.pTotal, p.fecha, p.hora, p.ticket == ultimo) ||
         !cola.fijaTicket(p.id, ultimo, &e) || !db.Confirma()) {
         *error = e.isEmpty() ? db.ultimoError() : e;
@@ -393,9 +424,8 @@ bool escribeCierre(ColaPendientes& cola, const Pendiente& p, QString* error)
     return true;
 }
 
-bool escribeComando(const Pendiente& p, QString* error)
+bool escribeComando(const Pendiente& p, QString* error, ConexionesRegistro& c)
 {
-    CDatos db;
     const QString tabla = Schema::kTablaComandos;
     const QString sql =
         QStringLiteral("SELECT * FROM %1 WHERE FECHA = %2 AND HORA = %3 AND OPERADOR = %4 AND "
@@ -404,7 +434,11 @@ bool escribeComando(const Pendiente& p, QString* error)
                  SqlDialect::texto(p.hora.toString(QStringLiteral("HH:mm:ss"))),
                  SqlDialect::texto(p.operador), SqlDialect::texto(p.comando),
                  SqlDialect::texto(p.valores), SqlDialect::texto(p.resultado));
-    if (!db.AbrirBase(Programa::DataCSReporte) || !db.AbreRegistro(sql)) {
+    CDatos* base = c.abre(0, Programa::DataCSReporte, error);
+    if (!base)
+        return false;
+    CDatos& db = *base;
+    if (!db.AbreRegistro(sql)) {
         *error = db.ultimoError();
         return false;
     }
@@ -432,15 +466,28 @@ QString marcaTotal(const QDate& fecha, const QTime& hora)
 
 bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error)
 {
+    ConexionesRegistro c;
+    return escribe(cola, p, error, c);
+}
+
+bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c)
+{
+    c.nuevaEntrada();
+    bool ok = false;
     switch (p.tipo) {
     case Pendiente::Lote:
-        return escribeLote(cola, p, error);
+        ok = escribeLote(cola, p, error, c);
+        break;
     case Pendiente::Cierre:
-        return escribeCierre(cola, p, error);
+        ok = escribeCierre(cola, p, error, c);
+        break;
     case Pendiente::Comando:
-        return escribeComando(p, error);
+        ok = escribeComando(p, error, c);
+        break;
     }
-    return false;
+    if (!ok)
+        c.cierra();
+    return ok;
 }
 
 } // namespace EscrituraRegistro
@@ -476,7 +523,13 @@ bool TrabajadorRegistro::escribeOrden(bool auditoria)
     Pendiente p;
     while (m_cola.primero(auditoria, &p)) {
         QString e;
-        if (!EscrituraRegistro::escribe(m_cola, p, &e)) {
+        bool ok = EscrituraRegistro::escribe(m_cola, p, &e, m_conexiones);
+        // A connection kept since an earlier entry may have been dropped by
+        // the server meanwhile: one more attempt at once on a new one (the
+        // entry is read again, as the failed attempt may have noted its ticket).
+        if (!ok && m_conexiones.reusada() && m_cola.primero(auditoria, &p))
+            ok = EscrituraRegistro::escribe(m_cola, p, &e, m_conexiones);
+        if (!ok) {
             if (p.id != m_idFallido || e != m_errorFallido)
                 Q_EMIT fallo(describe(p), e);
             m_idFallido = p.id;
