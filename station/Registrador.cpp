@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cmath>
+#include <sys/stat.h>
 
 #include "CDatos.h"
 #include "Diario.h"
@@ -220,10 +221,29 @@ int ColaPendientes::cantidad() const
 ConexionesRegistro::ConexionesRegistro() = default;
 ConexionesRegistro::~ConexionesRegistro() = default;
 
+namespace {
+// The identity of a SQLite file (device and inode), 0 for a server or a
+// file that cannot be read.
+quint64 identidad(const CDatos& db, const QString& cs)
+{
+    if (db.motor() != ConnectionString::SQLite)
+        return 0;
+    struct stat st;
+    const QByteArray ruta = QFile::encodeName(ConnectionString::parse(cs, CDatos::directorioBase()).path);
+    if (::stat(ruta.constData(), &st) != 0)
+        return 0;
+    return (quint64(st.st_dev) << 40) ^ quint64(st.st_ino);
+}
+} // namespace
+
 CDatos* ConexionesRegistro::abre(int cual, const QString& cs, QString* error)
 {
     std::unique_ptr<CDatos>& db = m_db[cual];
-    if (db && m_cs[cual] == cs && db->abierta()) {
+    // A file replaced (a copy restored, say) or removed since it was opened
+    // is opened again: rows must not go to the file no one else sees.
+    if (db && m_cs[cual] == cs && db->abierta() &&
+        (db->motor() != ConnectionString::SQLite ||
+         (m_id[cual] != 0 && identidad(*db, cs) == m_id[cual]))) {
         // A file is not dropped under a program; a server connection may be.
         m_reusada = m_reusada || db->motor() == ConnectionString::PostgreSQL;
         return db.get();
@@ -235,6 +255,7 @@ CDatos* ConexionesRegistro::abre(int cual, const QString& cs, QString* error)
         db.reset();
         return nullptr;
     }
+    m_id[cual] = identidad(*db, cs);
     return db.get();
 }
 

@@ -107,6 +107,7 @@ public:
 private:
     std::unique_ptr<CDatos> m_db[2];
     QString m_cs[2];
+    quint64 m_id[2] = {};
     bool m_reusada = false;
 };
 
