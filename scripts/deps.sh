@@ -7,7 +7,7 @@ qt6-base-dev qt6-qpa-plugins libqt6opengl6-dev qt6-serialport-dev qt6-charts-dev
 libqt6sql6-sqlite libqt6sql6-psql fonts-dejavu-core fonts-liberation
 libzip-dev
 postgresql sqlite3 socat python3 python3-pymodbus python3-openpyxl poppler-utils
-xvfb xauth libxlsxwriter-dev"
+xvfb xauth libxlsxwriter-dev libsqlite3-dev libpq-dev linux-perf"
 missing=""
 for p in $PKGS; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
