@@ -174,7 +174,8 @@ bool ModeloReporte::selecciona(const QSqlDatabase& db, ConnectionString::Engine 
     m_tabla = tabla;
     m_filtro = filtro;
     m_motor = motor;
-    if (!prueba.exec(sql(orden, 1, 0))) {
+    // The first page doubles as the check, and is kept.
+    if (!prueba.exec(sql(orden, kPagina, 0))) {
         m_tabla = anterior[0];
         m_filtro = anterior[1];
         m_motor = motorAnterior;
@@ -195,6 +196,18 @@ bool ModeloReporte::selecciona(const QSqlDatabase& db, ConnectionString::Engine 
     m_paginas.clear();
     m_usadas.clear();
     m_error.clear();
+    if (filas > 0) {
+        QVector<QVariantList> primera;
+        while (primera.size() < std::min(kPagina, filas) && prueba.next()) {
+            QVariantList f;
+            f.reserve(NumColumnas);
+            for (int c = 0; c < NumColumnas; ++c)
+                f.append(prueba.value(c));
+            primera.append(std::move(f));
+        }
+        m_paginas.insert(0, std::move(primera));
+        m_usadas.append(0);
+    }
     endResetModel();
     return true;
 }
