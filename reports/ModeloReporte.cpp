@@ -185,6 +185,7 @@ bool ModeloReporte::selecciona(const QSqlDatabase& db, ConnectionString::Engine 
         return false;
     }
     beginResetModel();
+    m_preparadas.clear();
     m_db = db;
     m_orden = orden;
     m_ordenInverso = ordenInverso;
@@ -286,6 +287,7 @@ const QVector<QVariantList>* ModeloReporte::pagina(int numero) const
     }
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
+    QSqlQuery* consulta = &q;
     const QString& orden = haciaAtras ? m_ordenInverso : m_orden;
     QString s;
     if (borde) {
@@ -300,32 +302,46 @@ const QVector<QVariantList>* ModeloReporte::pagina(int numero) const
                                            mayor ? QStringLiteral(">") : QStringLiteral("<"),
                                            marcas.join(QStringLiteral(", ")));
         s = sql(orden, cantidad, salto, condicion);
-        q.prepare(s);
-        for (const Clave& c : m_claves) {
-            const QVariant& v = borde->at(c.columna);
+        // A walk runs the same statement page after page: prepared once.
+        auto it = m_preparadas.find(s);
+        if (it == m_preparadas.end() && !s.isEmpty()) {
+            if (m_preparadas.size() >= 8)
+                m_preparadas.clear();
+            QSqlQuery p(m_db);
+            p.setForwardOnly(true);
+            if (p.prepare(s))
+                it = m_preparadas.insert(s, std::move(p));
+            else
+                q.prepare(s); // fails again below, with the reason
+        }
+        if (it != m_preparadas.end())
+            consulta = &it.value();
+        for (int i = 0; i < m_claves.size(); ++i) {
+            const QVariant& v = borde->at(m_claves.at(i).columna);
             // Bound as text where the driver would round a double.
             if (m_motor == ConnectionString::PostgreSQL && v.metaType().id() == QMetaType::Double)
-                q.addBindValue(QString::number(v.toDouble(), 'g', 17));
+                consulta->bindValue(i, QString::number(v.toDouble(), 'g', 17));
             else
-                q.addBindValue(v);
+                consulta->bindValue(i, v);
         }
     } else {
         s = sql(orden, cantidad, salto);
     }
-    if (s.isEmpty() || !(borde ? q.exec() : q.exec(s))) {
+    if (s.isEmpty() || !(borde ? consulta->exec() : q.exec(s))) {
         m_error = s.isEmpty() ? QStringLiteral("El filtro no admite la lectura por páginas.")
-                              : textoError(q.lastError());
+                              : textoError(consulta->lastError());
         return nullptr;
     }
     QVector<QVariantList> filas;
     filas.reserve(cantidad);
-    while (q.next()) {
+    while (consulta->next()) {
         QVariantList f;
         f.reserve(NumColumnas);
         for (int c = 0; c < NumColumnas; ++c)
-            f.append(q.value(c));
+            f.append(consulta->value(c));
         filas.append(std::move(f));
     }
+    consulta->finish();
     if (haciaAtras)
         std::reverse(filas.begin(), filas.end());
     if (m_usadas.size() >= kPaginasEnMemoria)

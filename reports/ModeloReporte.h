@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
@@ -82,6 +83,7 @@ private:
     // Whether the key columns hold no NULL (asked once per selection):
     // engines place NULLs differently and a key comparison skips them.
     mutable int m_sinNulos = -1;
+    mutable QHash<QString, QSqlQuery> m_preparadas;
     mutable QHash<int, QVector<QVariantList>> m_paginas;
     mutable QList<int> m_usadas; // most recent last
     mutable QString m_error;
