@@ -184,6 +184,17 @@ bool ModeloReporte::selecciona(const QSqlDatabase& db, ConnectionString::Engine 
             *error = m_error;
         return false;
     }
+    // Read before anything else runs on the connection: a server driver
+    // that fetches row by row drops the rest of a result then.
+    QVector<QVariantList> primera;
+    while (primera.size() < std::min(kPagina, filas) && prueba.next()) {
+        QVariantList f;
+        f.reserve(NumColumnas);
+        for (int c = 0; c < NumColumnas; ++c)
+            f.append(prueba.value(c));
+        primera.append(std::move(f));
+    }
+    prueba.finish();
     beginResetModel();
     m_preparadas.clear();
     m_db = db;
@@ -198,14 +209,6 @@ bool ModeloReporte::selecciona(const QSqlDatabase& db, ConnectionString::Engine 
     m_usadas.clear();
     m_error.clear();
     if (filas > 0) {
-        QVector<QVariantList> primera;
-        while (primera.size() < std::min(kPagina, filas) && prueba.next()) {
-            QVariantList f;
-            f.reserve(NumColumnas);
-            for (int c = 0; c < NumColumnas; ++c)
-                f.append(prueba.value(c));
-            primera.append(std::move(f));
-        }
         m_paginas.insert(0, std::move(primera));
         m_usadas.append(0);
     }

@@ -562,8 +562,9 @@ void TstReportsBrowser::recorre()
         esperado << db.Campo(QStringLiteral("TICKET")).toLongLong();
     QVERIFY(esperado.size() > 2 * ModeloReporte::kPagina);
 
+    // One model for every walk, as the screen keeps it across selections.
+    ModeloReporte m;
     const auto recorrido = [&](bool haciaAtras) {
-        ModeloReporte m;
         QString error;
         const bool ok = m.selecciona(db.base(), db.motor(), tabla, filtro, sel.ordenCompleto(),
                                      sel.ordenCompleto(true), &error);
@@ -582,7 +583,6 @@ void TstReportsBrowser::recorre()
 
     // Another workstation adds a row that sorts last after the first page
     // was read: the following pages neither repeat nor skip a row.
-    ModeloReporte m;
     QVERIFY(m.selecciona(db.base(), db.motor(), tabla, filtro, sel.ordenCompleto(), sel.ordenCompleto(true), nullptr));
     QCOMPARE(m.valor(0, ModeloReporte::TICKET).toLongLong(), esperado.first());
     CDatos otro;
