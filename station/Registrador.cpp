@@ -577,7 +577,9 @@ Registrador::Registrador(const QString& directorio, QObject* parent)
     m_trabajador = new TrabajadorRegistro(m_cola);
     m_trabajador->moveToThread(m_hilo);
     connect(m_hilo, &QThread::finished, m_trabajador, &QObject::deleteLater);
-    connect(m_trabajador, &TrabajadorRegistro::fallo, this, &Registrador::fallo);
+    // Told at the moment of the failure, from the writer's thread; receivers
+    // in the window's thread still get it queued.
+    connect(m_trabajador, &TrabajadorRegistro::fallo, this, &Registrador::fallo, Qt::DirectConnection);
     connect(m_trabajador, &TrabajadorRegistro::escrito, this, [this](const Pendiente& p) {
         Q_EMIT escrito(p);
         Q_EMIT estado(pendientes());
