@@ -211,6 +211,8 @@ void CDatos::CerrarBase()
         return;
     if (m_inTransaction)
         Deshace();
+    m_preparadas.clear();
+    m_estructuras.clear();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connName, false);
         if (db.isOpen())
@@ -236,10 +238,37 @@ bool CDatos::AbreRegistro(const QString& consultaSQL)
         m_rows.append(q.record());
     m_table = SqlDialect::tablaDe(consultaSQL);
     if (!m_table.isEmpty()) {
-        m_tableRecord = db.record(m_table);
-        const QSqlIndex pk = db.primaryIndex(m_table);
-        for (int i = 0; i < pk.count(); ++i)
-            m_primaryKey.append(pk.fieldName(i));
+        const QString clave = m_table.toLower();
+        if (m_cs.engine == ConnectionString::SQLite) {
+            // Any change of any table's layout, by whichever program.
+            QSqlQuery v(db);
+            const qint64 version =
+                v.exec(QStringLiteral("PRAGMA schema_version")) && v.next() ? v.value(0).toLongLong() : -1;
+            if (version != m_versionEsquema || version < 0)
+                m_estructuras.clear();
+            m_versionEsquema = version;
+        }
+        auto it = m_estructuras.constFind(clave);
+        // A column the statement returns and the kept layout lacks: another
+        // program changed the table.
+        const QSqlRecord leido = q.record();
+        for (int i = 0; it != m_estructuras.constEnd() && i < leido.count(); ++i) {
+            if (!it->registro.isEmpty() && !it->registro.contains(leido.fieldName(i)))
+                it = m_estructuras.constEnd();
+        }
+        if (it == m_estructuras.constEnd()) {
+            Estructura e;
+            e.registro = db.record(m_table);
+            const QSqlIndex pk = db.primaryIndex(m_table);
+            for (int i = 0; i < pk.count(); ++i)
+                e.clave.append(pk.fieldName(i));
+            m_estructuras.insert(clave, e);
+            m_tableRecord = e.registro;
+            m_primaryKey = e.clave;
+        } else {
+            m_tableRecord = it->registro;
+            m_primaryKey = it->clave;
+        }
     }
     if (m_tableRecord.isEmpty())
         m_tableRecord = q.record();
@@ -524,27 +553,46 @@ bool CDatos::Eliminar_Registro()
     return true;
 }
 
+QSqlQuery* CDatos::preparada(const QString& sql)
+{
+    auto it = m_preparadas.find(sql);
+    if (it != m_preparadas.end())
+        return &it.value();
+    if (m_preparadas.size() >= 32)
+        m_preparadas.clear();
+    QSqlQuery q(base());
+    if (!q.prepare(sql)) {
+        fail(sqlErrorText(q.lastError()));
+        return nullptr;
+    }
+    return &m_preparadas.insert(sql, q).value();
+}
+
 bool CDatos::Ejecuta(const QString& sql, const QVariantList& valores, int* filasAfectadas)
 {
     if (!abierta())
         return fail(QStringLiteral("No hay conexión con la base de datos."));
-    QSqlQuery q(base());
     const QString adapted = SqlDialect::adaptar(sql, m_cs.engine, g_fechaFrm);
     // Statements without values run directly: PostgreSQL prepares only DML.
     if (valores.isEmpty()) {
+        QSqlQuery q(base());
         if (!q.exec(adapted))
             return fail(sqlErrorText(q.lastError()));
-    } else {
-        if (!q.prepare(adapted))
-            return fail(sqlErrorText(q.lastError()));
-        for (const QVariant& v : valores)
-            q.addBindValue(paraMotor(v));
-        if (!q.exec())
-            return fail(sqlErrorText(q.lastError()));
+        if (filasAfectadas)
+            *filasAfectadas = q.numRowsAffected();
+        return true;
     }
-    if (filasAfectadas)
-        *filasAfectadas = q.numRowsAffected();
-    return true;
+    QSqlQuery* q = preparada(adapted);
+    if (!q)
+        return false;
+    for (int i = 0; i < valores.size(); ++i)
+        q->bindValue(i, paraMotor(valores.at(i)));
+    const bool ok = q->exec();
+    if (ok && filasAfectadas)
+        *filasAfectadas = q->numRowsAffected();
+    const QString e = ok ? QString() : sqlErrorText(q->lastError());
+    q->finish();
+    return ok || fail(e);
 }
 
 bool CDatos::IniciaTransaccion()
@@ -591,23 +639,25 @@ qint64 CDatos::TomaTicket(const QString& tablaGlobal)
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (own && !IniciaTransaccion())
             return 0;
-        QSqlQuery q(base());
         const QString lock =
             m_cs.engine == ConnectionString::PostgreSQL ? QStringLiteral(" FOR UPDATE") : QString();
-        q.prepare(
-            QStringLiteral("SELECT VALOR FROM %1 WHERE VARIABLE = ?%2").arg(tablaGlobal, lock));
-        q.addBindValue(QStringLiteral("Ticket"));
-        if (!q.exec()) {
-            fail(sqlErrorText(q.lastError()));
+        QSqlQuery* q =
+            preparada(QStringLiteral("SELECT VALOR FROM %1 WHERE VARIABLE = ?%2").arg(tablaGlobal, lock));
+        if (q)
+            q->bindValue(0, QStringLiteral("Ticket"));
+        if (!q || !q->exec()) {
+            if (q)
+                fail(sqlErrorText(q->lastError()));
             if (own)
                 Deshace();
             return 0;
         }
         qint64 ticket = 1;
-        const bool exists = q.next();
+        const bool exists = q->next();
+        const QString text = exists ? q->value(0).toString().trimmed() : QString();
+        q->finish();
         if (exists) {
             bool ok = false;
-            const QString text = q.value(0).toString().trimmed();
             ticket = text.toLongLong(&ok);
             if (!ok) {
                 const double d = text.toDouble(&ok);
@@ -615,7 +665,6 @@ qint64 CDatos::TomaTicket(const QString& tablaGlobal)
                 ticket = ok ? static_cast<qint64>(d) : 0;
             }
             if (!ok || ticket < 1) {
-                q = QSqlQuery();
                 fail(QStringLiteral("El valor de Ticket en %1 no es un número válido: «%2».")
                          .arg(tablaGlobal, text));
                 if (own)
@@ -623,7 +672,6 @@ qint64 CDatos::TomaTicket(const QString& tablaGlobal)
                 return 0;
             }
         }
-        q = QSqlQuery();
         const QString next = QString::number(ticket + 1);
         const bool written =
             exists

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QSqlRecord>
 #include <QString>
 #include <QVariant>
@@ -98,6 +100,7 @@ private:
     QVariant paraMotor(const QVariant& v) const;
     bool escribeRegistro(const QSqlRecord& nuevo, const QSqlRecord& original, bool insertar);
     QString condicionClave(const QSqlRecord& original, QVariantList& valores) const;
+    QSqlQuery* preparada(const QString& sql);
 
     QString m_connName;
     ConnectionString m_cs;
@@ -113,4 +116,15 @@ private:
     bool m_soloLectura = false;
     QString m_error;
     QStringList m_warnings;
+    // Kept while the connection is open, so that a connection used for many
+    // units of work prepares each statement and reads each table's layout
+    // once (layouts read again when the table changed).
+    QHash<QString, QSqlQuery> m_preparadas;
+    struct Estructura
+    {
+        QSqlRecord registro;
+        QStringList clave;
+    };
+    QHash<QString, Estructura> m_estructuras;
+    qint64 m_versionEsquema = -1;
 };

@@ -91,13 +91,64 @@ int ModeloReporte::columna(const QString& nombre)
 
 ModeloReporte::ModeloReporte(QObject* parent) : QAbstractTableModel(parent) {}
 
-QString ModeloReporte::sql(const QString& orden, int limite, int desplazamiento) const
+QString ModeloReporte::sql(const QString& orden, int limite, int desplazamiento,
+                          const QString& condicion) const
 {
-    const QString s = QStringLiteral("SELECT %1 FROM %2%3 ORDER BY %4 LIMIT %5 OFFSET %6")
-                          .arg(nombresColumnas().join(QStringLiteral(", ")), m_tabla, m_filtro, orden)
-                          .arg(limite)
-                          .arg(desplazamiento);
+    QString donde = m_filtro;
+    if (!condicion.isEmpty()) {
+        const QString f = m_filtro.trimmed();
+        if (f.isEmpty())
+            donde = QStringLiteral(" WHERE ") + condicion;
+        else if (f.startsWith(QStringLiteral("WHERE "), Qt::CaseInsensitive))
+            donde = QStringLiteral(" WHERE (") + f.mid(6) + QStringLiteral(") AND ") + condicion;
+        else
+            return {};
+    }
+    QString s = QStringLiteral("SELECT %1 FROM %2%3 ORDER BY %4 LIMIT %5")
+                    .arg(nombresColumnas().join(QStringLiteral(", ")), m_tabla, donde, orden)
+                    .arg(limite);
+    if (desplazamiento > 0)
+        s += QStringLiteral(" OFFSET %1").arg(desplazamiento);
     return SqlDialect::adaptar(s, m_motor, CDatos::formatoFecha());
+}
+
+QVector<ModeloReporte::Clave> ModeloReporte::claves(const QString& orden)
+{
+    QVector<Clave> r;
+    for (const QString& parte : orden.split(u',')) {
+        const QStringList p = parte.simplified().split(u' ');
+        const int c = columna(p.value(0));
+        const QString dir = p.value(1).toUpper();
+        if (c < 0 || p.size() > 2 || (p.size() == 2 && dir != u"ASC" && dir != u"DESC"))
+            return {};
+        const bool desc = dir == u"DESC";
+        if (!r.isEmpty() && r.first().descendente != desc)
+            return {};
+        r.append({c, desc});
+    }
+    if (r.isEmpty() || r.last().columna != TICKET)
+        return {};
+    return r;
+}
+
+bool ModeloReporte::sinNulos() const
+{
+    if (m_sinNulos < 0) {
+        m_sinNulos = 1;
+        for (const Clave& k : m_claves) {
+            if (k.columna == TICKET)
+                continue;
+            QSqlQuery q(m_db);
+            q.setForwardOnly(true);
+            const QString c = nombresColumnas().at(k.columna);
+            if (!q.exec(QStringLiteral("SELECT 1 FROM %1 WHERE %2 IS NULL LIMIT 1").arg(m_tabla, c)) ||
+                q.next()) {
+                m_sinNulos = 0;
+                break;
+            }
+        }
+    }
+    return m_sinNulos == 1;
 }
 
 bool ModeloReporte::selecciona(const QSqlDatabase& db, ConnectionString::Engine motor, const QString& tabla,
@@ -123,7 +174,8 @@ bool ModeloReporte::selecciona(const QSqlDatabase& db, ConnectionString::Engine 
     m_tabla = tabla;
     m_filtro = filtro;
     m_motor = motor;
-    if (!prueba.exec(sql(orden, 1, 0))) {
+    // The first page doubles as the check, and is kept.
+    if (!prueba.exec(sql(orden, kPagina, 0))) {
         m_tabla = anterior[0];
         m_filtro = anterior[1];
         m_motor = motorAnterior;
@@ -132,14 +184,34 @@ bool ModeloReporte::selecciona(const QSqlDatabase& db, ConnectionString::Engine 
             *error = m_error;
         return false;
     }
+    // Read before anything else runs on the connection: a server driver
+    // that fetches row by row drops the rest of a result then.
+    QVector<QVariantList> primera;
+    while (primera.size() < std::min(kPagina, filas) && prueba.next()) {
+        QVariantList f;
+        f.reserve(NumColumnas);
+        for (int c = 0; c < NumColumnas; ++c)
+            f.append(prueba.value(c));
+        primera.append(std::move(f));
+    }
+    prueba.finish();
     beginResetModel();
+    m_preparadas.clear();
     m_db = db;
     m_orden = orden;
     m_ordenInverso = ordenInverso;
+    m_claves = claves(orden);
+    if (claves(ordenInverso).size() != m_claves.size())
+        m_claves.clear();
+    m_sinNulos = -1;
     m_filas = filas;
     m_paginas.clear();
     m_usadas.clear();
     m_error.clear();
+    if (filas > 0) {
+        m_paginas.insert(0, std::move(primera));
+        m_usadas.append(0);
+    }
     endResetModel();
     return true;
 }
@@ -151,6 +223,7 @@ bool ModeloReporte::refresca(QString* error)
 
 void ModeloReporte::olvida()
 {
+    m_sinNulos = -1;
     m_paginas.clear();
     m_usadas.clear();
     if (m_filas > 0)
@@ -179,26 +252,100 @@ const QVector<QVariantList>* ModeloReporte::pagina(int numero) const
     if (inicio >= m_filas || !m_db.isOpen())
         return nullptr;
     const int cantidad = std::min(kPagina, m_filas - inicio);
-    // Read from the nearer end of the ordering.
-    const bool desdeElFinal = inicio > m_filas / 2;
+    // The nearest known place: either end of the ordering, or the edge of a
+    // page already read (the page's rows are counted from there with the
+    // rows of the pages in between).
+    int salto = inicio;
+    bool haciaAtras = false;
+    const QVariantList* borde = nullptr;
+    if (m_filas - inicio - cantidad < salto) {
+        salto = m_filas - inicio - cantidad;
+        haciaAtras = true;
+    }
+    if (!m_claves.isEmpty() && salto > 0) {
+        int mejor = salto;
+        const QVariantList* b = nullptr;
+        bool atras = false;
+        for (auto it = m_paginas.cbegin(); it != m_paginas.cend(); ++it) {
+            const int k = it.key();
+            const QVector<QVariantList>& f = it.value();
+            if (k < numero && f.size() == kPagina && inicio - (k + 1) * kPagina < mejor) {
+                mejor = inicio - (k + 1) * kPagina;
+                b = &f.last();
+                atras = false;
+            } else if (k > numero && !f.isEmpty() && k * kPagina - inicio - cantidad < mejor) {
+                mejor = k * kPagina - inicio - cantidad;
+                b = &f.first();
+                atras = true;
+            }
+        }
+        bool conNulo = false;
+        for (const Clave& c : m_claves)
+            conNulo = conNulo || (b && b->at(c.columna).isNull());
+        if (b && !conNulo && sinNulos()) {
+            salto = mejor;
+            borde = b;
+            haciaAtras = atras;
+        }
+    }
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    const QString s = desdeElFinal ? sql(m_ordenInverso, cantidad, m_filas - inicio - cantidad)
-                                   : sql(m_orden, cantidad, inicio);
-    if (!q.exec(s)) {
-        m_error = textoError(q.lastError());
+    QSqlQuery* consulta = &q;
+    const QString& orden = haciaAtras ? m_ordenInverso : m_orden;
+    QString s;
+    if (borde) {
+        QStringList columnas, marcas;
+        for (const Clave& c : m_claves) {
+            columnas << nombresColumnas().at(c.columna);
+            marcas << QStringLiteral("?");
+        }
+        const bool mayor = haciaAtras == m_claves.first().descendente;
+        const QString condicion = QStringLiteral("(%1) %2 (%3)")
+                                      .arg(columnas.join(QStringLiteral(", ")),
+                                           mayor ? QStringLiteral(">") : QStringLiteral("<"),
+                                           marcas.join(QStringLiteral(", ")));
+        s = sql(orden, cantidad, salto, condicion);
+        // A walk runs the same statement page after page: prepared once.
+        auto it = m_preparadas.find(s);
+        if (it == m_preparadas.end() && !s.isEmpty()) {
+            if (m_preparadas.size() >= 8)
+                m_preparadas.clear();
+            QSqlQuery p(m_db);
+            p.setForwardOnly(true);
+            if (p.prepare(s))
+                it = m_preparadas.insert(s, std::move(p));
+            else
+                q.prepare(s); // fails again below, with the reason
+        }
+        if (it != m_preparadas.end())
+            consulta = &it.value();
+        for (int i = 0; i < m_claves.size(); ++i) {
+            const QVariant& v = borde->at(m_claves.at(i).columna);
+            // Bound as text where the driver would round a double.
+            if (m_motor == ConnectionString::PostgreSQL && v.metaType().id() == QMetaType::Double)
+                consulta->bindValue(i, QString::number(v.toDouble(), 'g', 17));
+            else
+                consulta->bindValue(i, v);
+        }
+    } else {
+        s = sql(orden, cantidad, salto);
+    }
+    if (s.isEmpty() || !(borde ? consulta->exec() : q.exec(s))) {
+        m_error = s.isEmpty() ? QStringLiteral("El filtro no admite la lectura por páginas.")
+                              : textoError(consulta->lastError());
         return nullptr;
     }
     QVector<QVariantList> filas;
     filas.reserve(cantidad);
-    while (q.next()) {
+    while (consulta->next()) {
         QVariantList f;
         f.reserve(NumColumnas);
         for (int c = 0; c < NumColumnas; ++c)
-            f.append(q.value(c));
+            f.append(consulta->value(c));
         filas.append(std::move(f));
     }
-    if (desdeElFinal)
+    consulta->finish();
+    if (haciaAtras)
         std::reverse(filas.begin(), filas.end());
     if (m_usadas.size() >= kPaginasEnMemoria)
         m_paginas.remove(m_usadas.takeFirst());

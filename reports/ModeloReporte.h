@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
@@ -13,9 +14,11 @@
 #include "ConnectionString.h"
 
 // The reports table as a model that fetches rows in pages on demand: the
-// row count comes from COUNT(*), and a page is read with LIMIT/OFFSET from
-// whichever end of the ordering is nearer, so the first and the last rows of
-// a million-row set cost the same.
+// row count comes from COUNT(*). A page is read from the nearest known place
+// of the ordering: right after (or before) a page already read, found by the
+// sort key and ticket of that page's edge, or else from whichever end of the
+// ordering is nearer, so walking a million-row set costs one ordered scan and
+// the first and the last rows cost the same.
 class ModeloReporte : public QAbstractTableModel
 {
     Q_OBJECT
@@ -57,13 +60,30 @@ public:
     static constexpr int kPagina = 200;
 
 private:
+    // One key of the ordering: a column and its direction.
+    struct Clave
+    {
+        int columna;
+        bool descendente;
+    };
+
     const QVector<QVariantList>* pagina(int numero) const;
-    QString sql(const QString& orden, int limite, int desplazamiento) const;
+    QString sql(const QString& orden, int limite, int desplazamiento,
+                const QString& condicion = {}) const;
+    static QVector<Clave> claves(const QString& orden);
+    bool sinNulos() const;
 
     QSqlDatabase m_db;
     ConnectionString::Engine m_motor = ConnectionString::SQLite;
     QString m_tabla, m_filtro, m_orden, m_ordenInverso;
     int m_filas = 0;
+    // Keys of m_orden when it can be walked from a row's key (same direction
+    // throughout, ticket last); empty otherwise.
+    QVector<Clave> m_claves;
+    // Whether the key columns hold no NULL (asked once per selection):
+    // engines place NULLs differently and a key comparison skips them.
+    mutable int m_sinNulos = -1;
+    mutable QHash<QString, QSqlQuery> m_preparadas;
     mutable QHash<int, QVector<QVariantList>> m_paginas;
     mutable QList<int> m_usadas; // most recent last
     mutable QString m_error;

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cmath>
+#include <sys/stat.h>
 
 #include "ArchivoAtomico.h"
 #include "CDatos.h"
@@ -255,6 +256,55 @@ int ColaPendientes::cantidad() const
     return int(m_cola.size());
 }
 
+// ------------------------------------------------------ ConexionesRegistro
+
+ConexionesRegistro::ConexionesRegistro() = default;
+ConexionesRegistro::~ConexionesRegistro() = default;
+
+namespace {
+// The identity of a SQLite file (device and inode), 0 for a server or a
+// file that cannot be read.
+quint64 identidad(const CDatos& db, const QString& cs)
+{
+    if (db.motor() != ConnectionString::SQLite)
+        return 0;
+    struct stat st;
+    const QByteArray ruta = QFile::encodeName(ConnectionString::parse(cs, CDatos::directorioBase()).path);
+    if (::stat(ruta.constData(), &st) != 0)
+        return 0;
+    return (quint64(st.st_dev) << 40) ^ quint64(st.st_ino);
+}
+} // namespace
+
+CDatos* ConexionesRegistro::abre(int cual, const QString& cs, QString* error)
+{
+    std::unique_ptr<CDatos>& db = m_db[cual];
+    // A file replaced (a copy restored, say) or removed since it was opened
+    // is opened again: rows must not go to the file no one else sees.
+    if (db && m_cs[cual] == cs && db->abierta() &&
+        (db->motor() != ConnectionString::SQLite ||
+         (m_id[cual] != 0 && identidad(*db, cs) == m_id[cual]))) {
+        // A file is not dropped under a program; a server connection may be.
+        m_reusada = m_reusada || db->motor() == ConnectionString::PostgreSQL;
+        return db.get();
+    }
+    db = std::make_unique<CDatos>();
+    m_cs[cual] = cs;
+    if (!db->AbrirBase(cs)) {
+        *error = db->ultimoError();
+        db.reset();
+        return nullptr;
+    }
+    m_id[cual] = identidad(*db, cs);
+    return db.get();
+}
+
+void ConexionesRegistro::cierra()
+{
+    m_db[0].reset();
+    m_db[1].reset();
+}
+
 // ------------------------------------------------------- EscrituraRegistro
 
 namespace EscrituraRegistro {
@@ -328,16 +378,17 @@ bool mismaBase()
     return Programa::DataCSGlobal.trimmed() == Programa::DataCSReporte.trimmed();
 }
 
-bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error)
+bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c)
 {
-    CDatos db;
+    CDatos* base = c.abre(0, Programa::DataCSReporte, error);
+    if (!base)
+        return false;
+    CDatos& db = *base;
     auto falla = [&](const QString& e) {
         *error = e.isEmpty() ? db.ultimoError() : e;
         db.Deshace();
         return false;
     };
-    if (!db.AbrirBase(Programa::DataCSReporte))
-        return falla({});
     const QString tabla = Programa::DataTbReporte;
     if (p.ticket > 0) {
         if (!db.AbreRegistro(seleccion(tabla, p.ticket)))
@@ -357,10 +408,10 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error)
         // kept in the entry so that a retry reuses it.
         t = p.ticket;
         if (t == 0) {
-            CDatos g;
-            if (!g.AbrirBase(Programa::DataCSGlobal) || (t = g.TomaTicket(Programa::DataTbGlobal)) == 0)
-                return falla(g.ultimoError());
             QString e;
+            CDatos* g = c.abre(1, Programa::DataCSGlobal, &e);
+            if (!g || (t = g->TomaTicket(Programa::DataTbGlobal)) == 0)
+                return falla(g ? g->ultimoError() : e);
             if (!cola.fijaTicket(p.id, t, &e))
                 return falla(e);
         }
@@ -403,27 +454,28 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error)
     return true;
 }
 
-bool escribeCierre(ColaPendientes& cola, const Pendiente& p, QString* error)
+bool escribeCierre(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c)
 {
     // The last row of this workstation; Ticket - 1 only for a directory
     // that does not keep it.
     qint64 ultimo = cola.ultimo();
     if (ultimo < 0) {
-        CDatos g;
-        if (!g.AbrirBase(Programa::DataCSGlobal)) {
-            *error = g.ultimoError();
+        CDatos* g = c.abre(1, Programa::DataCSGlobal, error);
+        if (!g)
             return false;
-        }
-        const qint64 t = ticketActual(g, error);
+        const qint64 t = ticketActual(*g, error);
         if (t == 0)
             return false;
         ultimo = t - 1;
     }
     // An attempt that may have committed is known by its ticket, so that a
     // retry does not append the marker a second time.
-    CDatos db;
+    CDatos* base = c.abre(0, Programa::DataCSReporte, error);
+    if (!base)
+        return false;
+    CDatos& db = *base;
     QString e;
-    if (!db.AbrirBase(Programa::DataCSReporte) || !db.IniciaTransaccion() ||
+    if (!db.IniciaTransaccion() ||
         !marca(db, ultimo, p.pTotal, p.fecha, p.hora, p.ticket == ultimo) ||
         !cola.fijaTicket(p.id, ultimo, &e) || !db.Confirma()) {
         *error = e.isEmpty() ? db.ultimoError() : e;
@@ -433,9 +485,8 @@ bool escribeCierre(ColaPendientes& cola, const Pendiente& p, QString* error)
     return true;
 }
 
-bool escribeComando(const Pendiente& p, QString* error)
+bool escribeComando(const Pendiente& p, QString* error, ConexionesRegistro& c)
 {
-    CDatos db;
     const QString tabla = Schema::kTablaComandos;
     const QString sql =
         QStringLiteral("SELECT * FROM %1 WHERE FECHA = %2 AND HORA = %3 AND OPERADOR = %4 AND "
@@ -444,7 +495,11 @@ bool escribeComando(const Pendiente& p, QString* error)
                  SqlDialect::texto(p.hora.toString(QStringLiteral("HH:mm:ss"))),
                  SqlDialect::texto(p.operador), SqlDialect::texto(p.comando),
                  SqlDialect::texto(p.valores), SqlDialect::texto(p.resultado));
-    if (!db.AbrirBase(Programa::DataCSReporte) || !db.AbreRegistro(sql)) {
+    CDatos* base = c.abre(0, Programa::DataCSReporte, error);
+    if (!base)
+        return false;
+    CDatos& db = *base;
+    if (!db.AbreRegistro(sql)) {
         *error = db.ultimoError();
         return false;
     }
@@ -472,15 +527,28 @@ QString marcaTotal(const QDate& fecha, const QTime& hora)
 
 bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error)
 {
+    ConexionesRegistro c;
+    return escribe(cola, p, error, c);
+}
+
+bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c)
+{
+    c.nuevaEntrada();
+    bool ok = false;
     switch (p.tipo) {
     case Pendiente::Lote:
-        return escribeLote(cola, p, error);
+        ok = escribeLote(cola, p, error, c);
+        break;
     case Pendiente::Cierre:
-        return escribeCierre(cola, p, error);
+        ok = escribeCierre(cola, p, error, c);
+        break;
     case Pendiente::Comando:
-        return escribeComando(p, error);
+        ok = escribeComando(p, error, c);
+        break;
     }
-    return false;
+    if (!ok)
+        c.cierra();
+    return ok;
 }
 
 } // namespace EscrituraRegistro
@@ -523,7 +591,13 @@ bool TrabajadorRegistro::escribeOrden(bool auditoria)
     Pendiente p;
     while (m_cola.primero(auditoria, &p)) {
         QString e;
-        if (!EscrituraRegistro::escribe(m_cola, p, &e)) {
+        bool ok = EscrituraRegistro::escribe(m_cola, p, &e, m_conexiones);
+        // A connection kept since an earlier entry may have been dropped by
+        // the server meanwhile: one more attempt at once on a new one (the
+        // entry is read again, as the failed attempt may have noted its ticket).
+        if (!ok && m_conexiones.reusada() && m_cola.primero(auditoria, &p))
+            ok = EscrituraRegistro::escribe(m_cola, p, &e, m_conexiones);
+        if (!ok) {
             if (p.id != m_idFallido || e != m_errorFallido)
                 Q_EMIT fallo(describe(p), e);
             m_idFallido = p.id;
@@ -550,7 +624,9 @@ Registrador::Registrador(const QString& directorio, QObject* parent)
     m_trabajador = new TrabajadorRegistro(m_cola);
     m_trabajador->moveToThread(m_hilo);
     connect(m_hilo, &QThread::finished, m_trabajador, &QObject::deleteLater);
-    connect(m_trabajador, &TrabajadorRegistro::fallo, this, &Registrador::fallo);
+    // Told at the moment of the failure, from the writer's thread; receivers
+    // in the window's thread still get it queued.
+    connect(m_trabajador, &TrabajadorRegistro::fallo, this, &Registrador::fallo, Qt::DirectConnection);
     connect(m_trabajador, &TrabajadorRegistro::escrito, this, [this](const Pendiente& p) {
         Q_EMIT escrito(p);
         Q_EMIT estado(pendientes());

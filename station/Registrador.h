@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QVector>
 #include <atomic>
+#include <memory>
 #include <optional>
 
 class QThread;
@@ -100,10 +101,36 @@ private:
     QString m_causa;
 };
 
+class CDatos;
+
+// The connections a writer keeps open from one entry to the next (the rows'
+// database and, when it is another, the one holding the ticket counter).
+// Closed after any failure, so the next attempt connects afresh.
+class ConexionesRegistro
+{
+public:
+    ConexionesRegistro();
+    ~ConexionesRegistro();
+    // The open connection to cs in slot cual (0 or 1); nullptr and error
+    // when it cannot be opened.
+    CDatos* abre(int cual, const QString& cs, QString* error);
+    void cierra();
+    // Whether the entry used a server connection opened before it.
+    bool reusada() const { return m_reusada; }
+    void nuevaEntrada() { m_reusada = false; }
+
+private:
+    std::unique_ptr<CDatos> m_db[2];
+    QString m_cs[2];
+    quint64 m_id[2] = {};
+    bool m_reusada = false;
+};
+
 // Database side of a unit of work on one entry.
 namespace EscrituraRegistro {
 // Writes one entry; true once it is committed (or found committed before).
 bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error);
+bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c);
 // The marker appended to INFO of a dispatch total.
 QString marcaTotal(const QDate& fecha, const QTime& hora);
 } // namespace EscrituraRegistro
@@ -179,6 +206,7 @@ private:
     bool escribeOrden(bool auditoria);
 
     ColaPendientes& m_cola;
+    ConexionesRegistro m_conexiones;
     quint64 m_idFallido = 0;
     QString m_errorFallido;
     QString m_errorGuardado;

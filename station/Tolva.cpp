@@ -87,10 +87,14 @@ int DibujoTolva::nivel(double peso, double fino)
 
 void DibujoTolva::setNivel(int top)
 {
-    if (top == m_nivel->y())
+    const int antes = m_nivel->y();
+    if (top == antes)
         return;
+    // Moving the shape repaints what it uncovers; the drawing itself only
+    // changes where the cone fills or empties.
     m_nivel->setGeometry(66, top, 168, std::max(1, kFondo - top));
-    update();
+    if ((top < kVacia) != (antes < kVacia))
+        update(QRect(58, kFondo, 185, 264 - kFondo + 2));
 }
 
 int DibujoTolva::nivelActual() const
@@ -101,8 +105,9 @@ int DibujoTolva::nivelActual() const
 void DibujoTolva::setEstado(int modo)
 {
     static const int pic[5] = {0, 1, 2, 3, 0};
-    if (modo < 0 || modo > 4)
+    if (modo < 0 || modo > 4 || modo == m_modo)
         return;
+    m_modo = modo;
     m_pic->setPixmap(picPasos(pic[modo]));
     m_estado->setText(modo == 4 ? QStringLiteral("DESTARE") : tagPasos(pic[modo]));
     setDescarga(modo == 3);

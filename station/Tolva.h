@@ -70,4 +70,5 @@ private:
     QLabel* m_pic;
     QLabel* m_estado;
     bool m_descarga = false;
+    int m_modo = -1;
 };

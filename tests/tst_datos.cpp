@@ -97,6 +97,8 @@ private slots:
     void badTicketValueIsRefused();
 
     void badDatabasesFailCleanly();
+    void longLivedConnection_data() { engines(); }
+    void longLivedConnection();
     void dialectRewrites_data();
     void dialectRewrites();
     void compaction();
@@ -436,6 +438,37 @@ void TstDatos::badDatabasesFailCleanly()
     QCOMPARE(db.Cant_Registros(), 0L);
     QVERIFY(!db.Eliminar_Registro());
     QCOMPARE(db.TomaTicket(QStringLiteral("Global")), qint64(0));
+}
+
+// One connection serving many units of work: the statements and table
+// layouts it keeps follow the table when this or another program changes it.
+void TstDatos::longLivedConnection()
+{
+    CDatos db;
+    QVERIFY(db.AbrirBase(m_cs));
+    for (int i = 1; i <= 3; ++i) {
+        QCOMPARE(db.TomaTicket(Schema::kTablaGlobal), qint64(i));
+        agregaFila(db, i, QStringLiteral("c%1").arg(i), i * 10.0, QDate(2026, 1, i));
+    }
+    QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1 ORDER BY TICKET").arg(kR)));
+    for (int i = 1; i <= 3; ++i, db.SiguienteRegistro()) {
+        QCOMPARE(db.Campo(QStringLiteral("AUX1")).toString(), QStringLiteral("c%1").arg(i));
+        QCOMPARE(db.Campo(QStringLiteral("TOTAL")).toDouble(), i * 10.0);
+    }
+    CDatos otro;
+    QVERIFY(otro.AbrirBase(m_cs));
+    for (int i : {1, 2}) {
+        CDatos& quien = i == 1 ? db : otro;
+        const QString campo = QStringLiteral("EXTRA%1").arg(i);
+        QVERIFY(quien.Ejecuta(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT").arg(kR, campo)));
+        QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = 0").arg(kR)));
+        QVERIFY(db.AgregaRegistros({{QStringLiteral("TICKET"), 3 + i}, {campo, QStringLiteral("v")}}));
+        QCOMPARE(db.avisos(), QStringList());
+        CDatos lector;
+        QVERIFY(lector.AbrirBase(m_cs));
+        QVERIFY(lector.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2").arg(kR).arg(3 + i)));
+        QCOMPARE(lector.Campo(campo).toString(), QStringLiteral("v"));
+    }
 }
 
 void TstDatos::dialectRewrites_data()

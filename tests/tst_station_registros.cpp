@@ -40,6 +40,8 @@ private Q_SLOTS:
     void acumuladorConLaEstacionCerrada_data();
     void acumuladorConLaEstacionCerrada();
     void postgres();
+    void conexionSostenida_data();
+    void conexionSostenida();
 };
 
 namespace {
@@ -597,6 +599,67 @@ void TestStationRegistros::postgres()
     QCOMPARE(f[1].opcion1, 0);
     QCOMPARE(f[2].opcion1, 1);
     QVERIFY(f[2].info.startsWith(QStringLiteral(" -> TOTAL <- (")));
+}
+
+void TestStationRegistros::conexionSostenida_data()
+{
+    QTest::addColumn<bool>("servidor");
+    QTest::newRow("sqlite: archivo nuevo en su lugar") << false;
+    QTest::newRow("postgresql: conexión cortada") << true;
+}
+
+// The writer keeps its connection from one entry to the next. A database
+// file put in place of the one it opened, or a connection the server
+// dropped, is opened again before the next entry, which is written at once.
+void TestStationRegistros::conexionSostenida()
+{
+    QFETCH(bool, servidor);
+    const QString pg = conexionPostgres();
+    if (servidor && pg.isEmpty())
+        QSKIP("TOLVEX_TEST_PG no está definida");
+    Programa_ prog;
+    QVERIFY(prog.ok);
+    if (servidor) {
+        const QString sufijo = QStringLiteral("_cs") + QString::number(QCoreApplication::applicationPid());
+        Programa::DataCSReporte = Programa::DataCSGlobal = pg;
+        Programa::DataTbReporte = QStringLiteral("reporte") + sufijo;
+        Programa::DataTbGlobal = QStringLiteral("global") + sufijo;
+    }
+    const auto crea = [] {
+        CDatos db;
+        return db.AbrirBase(Programa::DataCSReporte, true) &&
+               Schema::crear(db, Programa::DataTbReporte, Programa::DataTbOperarios, Programa::DataTbGlobal,
+                             nullptr, nullptr);
+    };
+    auto borra = qScopeGuard([&] {
+        CDatos db;
+        if (servidor && db.AbrirBase(pg))
+            for (const QString& t : {Programa::DataTbReporte, Programa::DataTbGlobal})
+                db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
+    });
+    QVERIFY(!servidor || crea());
+    Registrador r(prog.dir.path());
+    QSignalSpy fallos(&r, &Registrador::fallo);
+    r.agrega(lote(5250, 250));
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 10000);
+    CDatos db;
+    if (servidor) {
+        QVERIFY(db.AbrirBase(pg));
+        QVERIFY(db.Ejecuta(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                                          "datname = current_database() AND pid <> pg_backend_pid() AND "
+                                          "backend_type = 'client backend'")));
+    } else {
+        const QString f = ConnectionString::parse(Programa::DataCSReporte, CDatos::directorioBase()).path;
+        for (const QString& s : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(f + s);
+        QVERIFY(crea());
+    }
+    r.agrega(lote(5500, 250, QTime(10, 0, 9)));
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 10000);
+    QCOMPARE(fallos.size(), 0);
+    const auto f = filas();
+    QCOMPARE(f.size(), servidor ? 2 : 1);
+    QCOMPARE(f.last().total, 5500.0);
 }
 
 QTEST_MAIN(TestStationRegistros)

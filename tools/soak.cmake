@@ -2,7 +2,7 @@
 add_executable(tolvex-soak tolvex-soak.cpp SimuladorEnHilo.h)
 target_link_libraries(tolvex-soak PRIVATE tolvex_station tolvex_sim tolvex_setup_lib)
 target_include_directories(tolvex-soak PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-add_dependencies(tolvex-soak tolvex-sim)
+add_dependencies(tolvex-soak tolvex-sim tolvex-diag)
 if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
     add_test(NAME tolvex_soak_corto
         COMMAND tolvex-soak --minutes 0.75 --speed 30 --faults --db-outage 20)
