@@ -1071,6 +1071,28 @@ void TstApp::capturas()
         QTest::qWait(200);
         QVERIFY(f.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("app-primera-vez-bienvenida.png"))));
     }
+    {
+        // The two steps of the first run as the guide describes them.
+        Planta p;
+        frmLogin2 f;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        f.txtUserName->setText(QStringLiteral("Juan Perez"));
+        f.txtPassword->setText(QStringLiteral("Planta Norte"));
+        QTest::qWait(200);
+        QVERIFY(!f.enPasoClaves());
+        QVERIFY(f.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-primera-vez-nombre.png"))));
+        f.cmdOK->click();
+        QVERIFY(f.enPasoClaves());
+        QVERIFY(!f.cmdOK->isEnabled());
+        f.txtPassword1->setText(QStringLiteral("norte"));
+        f.txtPassword2->setText(QStringLiteral("norte"));
+        f.txtPassword3->setText(QStringLiteral("pesa"));
+        f.txtPassword4->setText(QStringLiteral("pesa"));
+        QVERIFY(f.cmdOK->isEnabled());
+        QTest::qWait(200);
+        QVERIFY(f.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-primera-vez-claves.png"))));
+    }
     BancoEstacion b;
     QVERIFY(b.instalado());
     Programa::NivelActual = QStringLiteral("Superior");
