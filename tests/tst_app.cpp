@@ -1093,6 +1093,33 @@ void TstApp::capturas()
         QTest::qWait(200);
         QVERIFY(f.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-primera-vez-claves.png"))));
     }
+    {
+        // The main window as the master password and as a Superior see it.
+        Planta p;
+        QVERIFY(p.ok);
+        const QList<std::pair<QString, QString>> ingresos = {
+            {QString(), QStringLiteral("manual-principal-maestro.png")},
+            {QStringLiteral("Superior"), QStringLiteral("manual-principal-superior.png")}};
+        for (const auto& [nivel, archivo] : ingresos) {
+            Programa::NivelActual = nivel;
+            Programa::OperadorActual = nivel.isEmpty() ? QStringLiteral("Maestro") : QStringLiteral("Ana Gomez");
+            frmMain v;
+            v.carga();
+            v.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&v));
+            QTest::qWait(200);
+            QVERIFY(v.grab().save(QDir(destino).absoluteFilePath(archivo)));
+            v.close();
+        }
+        QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Usuario"), QStringLiteral("Juan Perez")));
+        QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Organización"),
+                                     QStringLiteral("Planta Norte")));
+        frmAbout a;
+        a.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&a));
+        QTest::qWait(200);
+        QVERIFY(a.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-acerca.png"))));
+    }
     BancoEstacion b;
     QVERIFY(b.instalado());
     Programa::NivelActual = QStringLiteral("Superior");
