@@ -650,8 +650,21 @@ void TestStation::capturasManual(const QString& destino)
 {
     BancoEstacion b;
     QVERIFY2(b.instalado(), qPrintable(b.error()));
+    const QStringList nombres = {"Patente:", "Cliente:", "Producto:", "Destino:", "Remito:", "Observ.:"};
+    const QStringList datos = {"AB 123 CD", "Cereales del Sur", "Maiz", "Puerto", "R-0046", ""};
+    for (int i = 0; i < 6; ++i)
+        Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i), nombres[i]);
+    {
+        FrmDatos d;
+        for (int i = 0; i < 6; ++i)
+            d.findChild<QLineEdit*>(QStringLiteral("Txt_Dato_%1").arg(i))->setText(datos[i]);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QTest::qWait(200);
+        QVERIFY(d.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-datos.png"))));
+    }
     b.ind().programa(0, 900, 1000);
-    QPointer<frmPeso> w = b.abre({QStringLiteral("AB 123 CD"), QStringLiteral("Cliente")});
+    QPointer<frmPeso> w = b.abre(datos);
     QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
     const QSize natural = w->size();
     auto guarda = [&](QWidget* x, const char* nombre) {
@@ -678,7 +691,7 @@ void TestStation::capturasManual(const QString& destino)
 
     // Continuous work: the dispatch frames are grey.
     b.ind().comando('V');
-    marcha(30, 3);
+    marcha(15, 3); // few cycles: two digits do not fit the Ciclos frame
     marcha(0, 1);
     marcha(3);
     guarda(w, "manual-estacion-carga.png");
