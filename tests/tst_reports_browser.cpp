@@ -650,6 +650,32 @@ void TstReportsBrowser::capturasManual()
     b.mover(14);
     QVERIFY(b.grab().save(destino + QStringLiteral("/manual-reportes.png")));
 
+    // The three filter dialogs, filled in as the guide's examples.
+    const QList<std::tuple<int, const char*, QStringList>> dialogos = {
+        {Filtros::Texto, "/manual-filtro-texto.png", {"TxtDato", "Ma*"}},
+        {Filtros::Numero, "/manual-filtro-ticket.png", {"TxtNumero_0", "5", "TxtNumero_1", "9"}},
+        {Filtros::Fecha, "/manual-filtro-fecha.png", {}}};
+    for (const auto& [tipo, archivo, campos] : dialogos) {
+        frmFiltro f(tipo, &b);
+        for (int i = 0; i + 1 < campos.size(); i += 2) {
+            auto* e = f.findChild<QLineEdit*>(campos[i]);
+            QVERIFY2(e, qPrintable(campos[i]));
+            e->setText(campos[i + 1]);
+        }
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        QVERIFY(f.grab().save(destino + QLatin1String(archivo)));
+        f.close();
+    }
+    alAbrirse<frmDataGrid>([&](frmDataGrid* g) {
+        QTest::qWait(50);
+        g->grab().save(destino + QStringLiteral("/manual-cuadricula.png"));
+        g->accept();
+    });
+    QFile::remove(destino + QStringLiteral("/manual-cuadricula.png"));
+    b.findChild<QPushButton*>(QStringLiteral("cmdGrid"))->click();
+    QVERIFY(QFile::exists(destino + QStringLiteral("/manual-cuadricula.png")));
+
     textoEnDialogo(QStringLiteral("Ma*"));
     dobleClic(b, QStringLiteral("Lbl_Dato_9"));
     rangoEnDialogo(QStringLiteral("5"), QStringLiteral("9"));
