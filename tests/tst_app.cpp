@@ -1119,6 +1119,31 @@ void TstApp::capturas()
         QVERIFY(QTest::qWaitForWindowExposed(&a));
         QTest::qWait(200);
         QVERIFY(a.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-acerca.png"))));
+
+        // Options, one picture per tab.
+        const QStringList nombres = {"Patente:", "Cliente:", "Producto:", "Destino:", "Remito:", "Observ.:"};
+        for (int i = 0; i < 6; ++i)
+            Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i), nombres[i]);
+        // The indicator on Ethernet, as the simulator is reached.
+        const QList<std::pair<const char*, const char*>> enlace = {
+            {"Comunicacion_1", "1"}, {"Host_1", "127.0.0.1"}, {"Port_1", "15020"}, {"ID_1", "1"}};
+        for (const auto& [clave, valor] : enlace)
+            QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QLatin1String(clave), QLatin1String(valor)));
+        frmOptions o;
+        o.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&o));
+        const QStringList pestanas = {"comunicacion", "datos", "seguridad"};
+        QCOMPARE(o.SSTab1->count(), pestanas.size());
+        o.txtPassword1->setText(QStringLiteral("norte"));
+        o.txtPassword2->setText(QStringLiteral("norte"));
+        o.txtPassword3->setText(QStringLiteral("pesa"));
+        o.txtPassword4->setText(QStringLiteral("pesa"));
+        for (int i = 0; i < pestanas.size(); ++i) {
+            o.SSTab1->setCurrentIndex(i);
+            QTest::qWait(100);
+            QVERIFY(o.grab().save(
+                QDir(destino).absoluteFilePath(QStringLiteral("manual-opciones-%1.png").arg(pestanas[i]))));
+        }
     }
     BancoEstacion b;
     QVERIFY(b.instalado());
