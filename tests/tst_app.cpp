@@ -1120,6 +1120,25 @@ void TstApp::capturas()
         QTest::qWait(200);
         QVERIFY(a.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-acerca.png"))));
 
+        // The sign-in with a named operator chosen.
+        {
+            CDatos db;
+            QVERIFY(db.AbrirBase(Programa::DataCSOperarios));
+            QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO %1 (OPERADOR) VALUES ('Ana Gomez')")
+                                   .arg(Programa::DataTbOperarios)));
+        }
+        frmLogin1 l;
+        const int ana = l.DBCombo_Operarrio->findText(QStringLiteral("Ana Gomez"));
+        QVERIFY(ana > 0);
+        l.DBCombo_Operarrio->setCurrentIndex(ana);
+        l.txtPassword->setText(QStringLiteral("pesa"));
+        l.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&l));
+        QTest::qWait(200);
+        l.txtPassword->deselect();
+        QVERIFY(l.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-login.png"))));
+        l.close();
+
         // Options, one picture per tab.
         const QStringList nombres = {"Patente:", "Cliente:", "Producto:", "Destino:", "Remito:", "Observ.:"};
         for (int i = 0; i < 6; ++i)
