@@ -37,6 +37,7 @@
 #include "Programa.h"
 #include "TestSupport.h"
 #include "frmAbout.h"
+#include "frmCContrasenias.h"
 #include "frmLogin1.h"
 #include "frmLogin2.h"
 #include "frmMain.h"
@@ -1138,6 +1139,19 @@ void TstApp::capturas()
         l.txtPassword->deselect();
         QVERIFY(l.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-login.png"))));
         l.close();
+
+        // Ana changes her own password.
+        Programa::OperadorActual = QStringLiteral("Ana Gomez");
+        frmCContrasenias c;
+        QVERIFY(c.cargado());
+        c.txtCAnterior->setText(QStringLiteral("pesa"));
+        c.txtCNueva->setText(QStringLiteral("sur7"));
+        c.txtCCNueva->setText(QStringLiteral("sur7"));
+        c.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&c));
+        QTest::qWait(200);
+        QVERIFY(c.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-cambio-clave.png"))));
+        c.close();
 
         // Options, one picture per tab.
         const QStringList nombres = {"Patente:", "Cliente:", "Producto:", "Destino:", "Remito:", "Observ.:"};
