@@ -11,6 +11,7 @@
 #include <QPrinter>
 #include <QClipboard>
 #include <QComboBox>
+#include <QPainter>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,6 +39,7 @@
 #include "TestSupport.h"
 #include "frmAbout.h"
 #include "frmCContrasenias.h"
+#include "frmOPERARIO.h"
 #include "frmLogin1.h"
 #include "frmLogin2.h"
 #include "frmMain.h"
@@ -1093,6 +1095,35 @@ void TstApp::capturas()
         QVERIFY(f.cmdOK->isEnabled());
         QTest::qWait(200);
         QVERIFY(f.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-primera-vez-claves.png"))));
+    }
+    {
+        // Adding the first operator (top) and the list afterwards (bottom).
+        Planta p;
+        QVERIFY(p.ok);
+        frmOPERARIO o;
+        QVERIFY(o.cargado());
+        o.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&o));
+        o.cmdAgregar->click();
+        QVERIFY(o.agregando());
+        o.txt_Dato[0]->setText(QStringLiteral("Ana Gomez"));
+        o.txt_Dato[1]->setText(QStringLiteral("pesa"));
+        o.ListaJerarquias->setCurrentText(QStringLiteral("Superior"));
+        QTest::qWait(200);
+        const QPixmap arriba = o.grab();
+        o.cmdAgregar->click();
+        QVERIFY(!o.agregando());
+        QCOMPARE(o.cantidad(), 1);
+        QTest::qWait(200);
+        const QPixmap abajo = o.grab();
+        QImage ambas(std::max(arriba.width(), abajo.width()), arriba.height() + abajo.height(),
+                     QImage::Format_RGB32);
+        ambas.fill(o.palette().window().color());
+        QPainter pintor(&ambas);
+        pintor.drawPixmap(0, 0, arriba);
+        pintor.drawPixmap(0, arriba.height(), abajo);
+        pintor.end();
+        QVERIFY(ambas.save(QDir(destino).absoluteFilePath(QStringLiteral("manual-operarios.png"))));
     }
     {
         // The main window as the master password and as a Superior see it.
