@@ -222,11 +222,16 @@ void frmPeso::construye()
     }
 
     auto pequeno = [](const char* nombreMarco, const QString& titulo, const QString& nombre,
-                      QLabel** destino, QGroupBox** marcoDestino) {
+                      QLabel** destino, QGroupBox** marcoDestino, int digitos) {
         auto* g = marco(nombreMarco, titulo);
         *destino = etiqueta(nombre, QStringLiteral("0"));
         (*destino)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         (*destino)->setStyleSheet(estiloDisplay(24, "#7fd7ff"));
+        // Room for the digits a value usually takes, whatever the title's width.
+        QFont f(QStringLiteral("DejaVu Sans Mono"));
+        f.setPixelSize(24);
+        f.setBold(true);
+        (*destino)->setMinimumWidth(QFontMetrics(f).horizontalAdvance(QString(digitos, u'0')) + 24);
         auto* l = new QVBoxLayout(g);
         l->addWidget(*destino);
         // Side by side these frames are narrow: never narrower than their title.
@@ -239,13 +244,13 @@ void frmPeso::construye()
     QGroupBox* fraCiclos = nullptr;
     QGroupBox* fraCaudal = nullptr;
     pequeno("Fra_Preset", QStringLiteral("Despacho [kg]"), QStringLiteral("Label_Preset"),
-            &Label_Preset, &Fra_Preset);
+            &Label_Preset, &Fra_Preset, 5);
     pequeno("Fra_Resto", QStringLiteral("Resto [kg]"), QStringLiteral("Label_Resto"), &Label_Resto,
-            &Fra_Resto);
+            &Fra_Resto, 5);
     pequeno("Fra_Ciclos", QStringLiteral("Ciclos"), QStringLiteral("Label_Ciclos"), &Label_Ciclos,
-            &fraCiclos);
+            &fraCiclos, 4);
     pequeno("Fra_Caudal", QStringLiteral("Caudal [tn/h]"), QStringLiteral("Label_Caudal"),
-            &Label_Caudal, &fraCaudal);
+            &Label_Caudal, &fraCaudal, 4);
 
     // Batch program.
     auto* fraDatos = marco("Fra_Datos", QStringLiteral("Programa"));

@@ -795,6 +795,15 @@ void TstApp::estacionTamanio()
     auto* reset = b.control<QPushButton>(QStringLiteral("Cmd_Reset"));
     QCOMPARE(reset->isVisible(), nivel == u"Superior" || nivel == u"Instalador");
     QVERIFY(b.control<QStatusBar>(QStringLiteral("sbStatusBar"))->isVisible());
+    // At that size the small displays still show the values a shift reaches whole.
+    for (const auto& [nombre, valor] : {std::pair{"Label_Preset", "20000"}, std::pair{"Label_Resto", "19000"},
+                                        std::pair{"Label_Ciclos", "1234"}, std::pair{"Label_Caudal", "1250"}}) {
+        auto* l = b.control<QLabel>(QLatin1String(nombre));
+        l->setText(QLatin1String(valor));
+        const int texto = l->fontMetrics().horizontalAdvance(l->text());
+        QVERIFY2(texto <= l->contentsRect().width(),
+                 qPrintable(QStringLiteral("%1: %2 > %3").arg(QLatin1String(nombre)).arg(texto).arg(l->contentsRect().width())));
+    }
 }
 
 // The programming fields take digits and one decimal separator, however they
