@@ -61,7 +61,8 @@ QByteArray IndicadorSimulado::leeRegistros(quint16 direccion, int cantidad)
     QMutexLocker lock(&m_mutex);
     QByteArray out;
     for (int i = 0; i < cantidad; ++i) {
-        const quint16 v = m_regs[quint16(direccion + i)];
+        const quint16 d = quint16(direccion + i);
+        const quint16 v = m_unaVez.contains(d) ? m_unaVez.take(d) : m_regs[d];
         out += char(v >> 8);
         out += char(v & 0xFF);
     }
@@ -84,6 +85,12 @@ quint16 IndicadorSimulado::registro(quint16 direccion)
 {
     QMutexLocker lock(&m_mutex);
     return m_regs[direccion];
+}
+
+void IndicadorSimulado::devuelveUnaVez(quint16 direccion, quint16 valor)
+{
+    QMutexLocker lock(&m_mutex);
+    m_unaVez.insert(direccion, valor);
 }
 
 void IndicadorSimulado::setRegistro(quint16 direccion, quint16 valor)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QMutex>
@@ -39,6 +41,9 @@ public:
     // Direct access for tests; does not run commands.
     quint16 registro(quint16 direccion);
     void setRegistro(quint16 direccion, quint16 valor);
+    // The next read that covers `direccion` answers `valor` there, as an
+    // indicator does when a value changes between two requests of one read.
+    void devuelveUnaVez(quint16 direccion, quint16 valor);
     quint32 valor32(quint16 direccion);
     void setValor32(quint16 direccion, quint32 valor);
     // Program in display units: preset, coarse and fine cut; TotalF = preset + accumulator.
@@ -76,6 +81,7 @@ private:
     Parametros m_p;
     double m_escala;
     std::array<quint16, 65536> m_regs{};
+    QHash<quint16, quint16> m_unaVez;
     std::mt19937 m_rng;
     QElapsedTimer m_reloj;
     bool m_relojEnMarcha = true;

@@ -106,6 +106,15 @@ void TestStation::lotesFilasYDiario()
     QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, 5000);
     b.ind().setValor32(Indicador::kUlTotal, 5500);
     QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 2, 5000);
+    // One reading whose accumulator pairs words from two moments (its two
+    // registers come in two requests): never a row.
+    const std::pair<quint16, quint16> rasgadas[] = {
+        {Indicador::kUlTotal + 1, 1}, {Indicador::kUlTotal + 1, 0x8000}, {Indicador::kUlTotal, 0}};
+    for (const auto& [registro, valor] : rasgadas) {
+        b.ind().devuelveUnaVez(registro, valor);
+        QVERIFY(b.esperaLecturas(4));
+    }
+    QCOMPARE(b.filas().size(), 2);
     QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
 
     auto f = b.filas();
