@@ -152,8 +152,20 @@ void Indicador::LeePeso(LecturaPeso& l)
     l.Resto = escala(valor32(s, 4));
     l.CCiclos = valor32(s, 8);
     l.CError = byteEn(s, 12);
-    l.UlTotal = escala(valor32(s, 14));
+    quint32 total = valor32(s, 14);
     l.UlBatch = escala(valor32(s, 18));
+    // The accumulator's low word ends this block's first request and its high
+    // word starts the second, so a batch completing between the two pairs
+    // words from two moments. A new accumulator is read again in one request.
+    if (!m_ultimoTotal || total != *m_ultimoTotal) {
+        s = Leer(kUlTotal, 2);
+        if (s.isEmpty()) {
+            l.Peso = LecturaPeso::kSinRespuesta;
+            return;
+        }
+        total = valor32(s, 0);
+    }
+    l.UlTotal = escala(total);
 
     s = Leer(kModo, 8);
     if (s.isEmpty()) {
@@ -166,4 +178,5 @@ void Indicador::LeePeso(LecturaPeso& l)
     l.Salidas = byteEn(s, 8);
     l.Entradas = byteEn(s, 10);
     l.TotalF = escala(valor32(s, 12));
+    m_ultimoTotal = total;
 }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <functional>
+#include <optional>
 
 class Transporte;
 
@@ -90,6 +91,7 @@ private:
     int m_ultimaExcepcion = 0;
     bool m_desfasado = false;
     std::function<void()> m_antesDeLeer;
+    std::optional<quint32> m_ultimoTotal; // raw accumulator of the last whole reading
     qint64 m_intercambios = 0;
     qint64 m_fallidos = 0;
 };

@@ -489,7 +489,6 @@ void frmPeso::alAbrir(bool ok, const QString& mensaje, const QString& detalle)
     m_formato = m_decimales == 0 ? QStringLiteral("#####0")
                                  : QStringLiteral("#####0.") + QString(m_decimales, u'0');
     estado().TotalAnterior = -1;
-    m_totalPorConfirmar.reset();
     escribeDiario(Diario::cabecera(m_aux, estado().DecimoFino, m_decimales, Lbl_ing[2]->text(),
                                    KValNumero(Lbl_ing[0]->text()).value_or(0), Lbl_ing[0]->text(),
                                    QDateTime::currentDateTime()),
@@ -679,16 +678,6 @@ bool frmPeso::standBy() const
 void frmPeso::guardardatos(const LecturaPeso& l)
 {
     Estado& s = estado();
-    // The accumulator's two registers travel in two requests, so one reading
-    // may pair a word from before a batch with one from after it. A new value
-    // counts once the next reading confirms it.
-    if (m_totalActual != s.TotalAnterior) {
-        if (m_totalPorConfirmar != m_totalActual) {
-            m_totalPorConfirmar = m_totalActual;
-            return;
-        }
-    }
-    m_totalPorConfirmar.reset();
     if (m_totalActual == 0)
         s.TotalAnterior = 0;
     if (s.TotalAnterior == -1) {

@@ -145,7 +145,6 @@ private:
     double m_pesoActual = 0;
     double m_totalActual = 0;
     std::optional<quint32> m_ciclosPrevios;
-    std::optional<double> m_totalPorConfirmar;
     qint64 m_fusionados = 0;
     qint64 m_omitidos = 0;
     int m_intentos = 0;

@@ -368,7 +368,9 @@ void TstLinkTrama::leePeso()
     Indicador ind(t, 1, decimales);
     LecturaPeso l;
     ind.LeePeso(l);
-    QCOMPARE(t.pedidos().size(), 5);
+    // Five requests, and the first accumulator read again in one request.
+    QCOMPARE(t.pedidos().size(), 6);
+    QCOMPARE(t.pedidos().at(4), Trama::pedidoLectura(1, 14386, 2));
     QVERIFY(l.valida());
     QCOMPARE(l.Peso, peso);
     const double d = std::pow(10.0, decimales);
@@ -387,6 +389,24 @@ void TstLinkTrama::leePeso()
     QCOMPARE(l.Salidas, 0x82);
     QCOMPARE(l.Entradas, 0xA0);
     QCOMPARE(l.TotalF, 6000 / d);
+
+    // The same accumulator again: the five requests alone.
+    t.limpia();
+    ind.LeePeso(l);
+    QCOMPARE(t.pedidos().size(), 5);
+    // A batch ends between the block's two requests (low word 0xFFFF before,
+    // high word 1 after): the reading carries the accumulator read whole.
+    e.set32(14386, 0x0000FFFFu);
+    ind.LeePeso(l);
+    t.limpia();
+    t.setRespuesta([&](const QByteArray& p) {
+        const QByteArray r = e.responde(p);
+        if (p == Trama::pedidoLectura(1, 14379, 8))
+            e.set32(14386, 0x000103E7u);
+        return r;
+    });
+    ind.LeePeso(l);
+    QCOMPARE(l.UlTotal, 0x000103E7u / d);
 }
 
 void TstLinkTrama::leePesoFallaAMedias()
