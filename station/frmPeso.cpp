@@ -226,17 +226,20 @@ void frmPeso::construye()
         auto* g = marco(nombreMarco, titulo);
         *destino = etiqueta(nombre, QStringLiteral("0"));
         (*destino)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        (*destino)->setStyleSheet(estiloDisplay(24, "#7fd7ff"));
+        (*destino)->setStyleSheet(estiloDisplay(24, "#7fd7ff").replace(QStringLiteral("padding: 2px 10px"),
+                                                                       QStringLiteral("padding: 2px 6px")));
         // Room for the digits a value usually takes, whatever the title's width.
         QFont f(QStringLiteral("DejaVu Sans Mono"));
         f.setPixelSize(24);
         f.setBold(true);
-        (*destino)->setMinimumWidth(QFontMetrics(f).horizontalAdvance(QString(digitos, u'0')) + 24);
+        (*destino)->setMinimumWidth(QFontMetrics(f).horizontalAdvance(QString(digitos, u'0')) + 16);
         auto* l = new QVBoxLayout(g);
+        l->setContentsMargins(6, l->contentsMargins().top(), 6, l->contentsMargins().bottom());
         l->addWidget(*destino);
         // Side by side these frames are narrow: never narrower than their title.
-        g->setMinimumWidth(QFontMetrics(QFont(QStringLiteral("DejaVu Sans"), 11, QFont::Bold))
-                               .horizontalAdvance(titulo) + 24);
+        g->setMinimumWidth(std::max(QFontMetrics(QFont(QStringLiteral("DejaVu Sans"), 11, QFont::Bold))
+                                        .horizontalAdvance(titulo) + 24,
+                                    g->minimumSizeHint().width()));
         if (marcoDestino)
             *marcoDestino = g;
         return g;
@@ -356,6 +359,7 @@ void frmPeso::construye()
     izquierda->addWidget(fraTotal);
     auto* fila = new QGridLayout;
     // One row, so that the column fits a 768-line screen.
+    fila->setHorizontalSpacing(4);
     fila->addWidget(Fra_Preset, 0, 0);
     fila->addWidget(Fra_Resto, 0, 1);
     fila->addWidget(fraCiclos, 0, 2);

@@ -803,6 +803,7 @@ void TstApp::estacionTamanio()
         const int texto = l->fontMetrics().horizontalAdvance(l->text());
         QVERIFY2(texto <= l->contentsRect().width(),
                  qPrintable(QStringLiteral("%1: %2 > %3").arg(QLatin1String(nombre)).arg(texto).arg(l->contentsRect().width())));
+        QVERIFY2(l->geometry().right() < l->parentWidget()->width(), nombre);
     }
 }
 
