@@ -176,7 +176,11 @@ void TstLinkSim::lecturaYEscritura()
     ind.LeePeso(l);
     QVERIFY(l.valida());
     Banco::compruebaValores(l);
-    QCOMPARE(ind.intercambios(), 5);
+    // Five requests, and the first accumulator again in one request.
+    QCOMPARE(ind.intercambios(), 6);
+    ind.LeePeso(l);
+    QVERIFY(l.valida());
+    QCOMPARE(ind.intercambios(), 11);
 
     // Stale bytes left on the line before an exchange are discarded.
     QCOMPARE(ind.Escribir(Indicador::kTotalF, Trama::cadena32(-2)), Trama::cadena32(-2));
