@@ -156,14 +156,18 @@ void Indicador::LeePeso(LecturaPeso& l)
     l.UlBatch = escala(valor32(s, 18));
     // The accumulator's low word ends this block's first request and its high
     // word starts the second, so a batch completing between the two pairs
-    // words from two moments. A new accumulator is read again in one request.
+    // words from two moments. A new accumulator is read again in one request,
+    // with the cycle count and last batch of the same moment.
     if (!m_ultimoTotal || total != *m_ultimoTotal) {
-        s = Leer(kUlTotal, 2);
+        s = Leer(kCCiclos, 7);
         if (s.isEmpty()) {
             l.Peso = LecturaPeso::kSinRespuesta;
             return;
         }
-        total = valor32(s, 0);
+        l.CCiclos = valor32(s, 0);
+        l.CError = byteEn(s, 4);
+        total = valor32(s, 6);
+        l.UlBatch = escala(valor32(s, 10));
     }
     l.UlTotal = escala(total);
 

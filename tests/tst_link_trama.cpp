@@ -370,7 +370,7 @@ void TstLinkTrama::leePeso()
     ind.LeePeso(l);
     // Five requests, and the first accumulator read again in one request.
     QCOMPARE(t.pedidos().size(), 6);
-    QCOMPARE(t.pedidos().at(4), Trama::pedidoLectura(1, 14386, 2));
+    QCOMPARE(t.pedidos().at(4), Trama::pedidoLectura(1, 14383, 7));
     QVERIFY(l.valida());
     QCOMPARE(l.Peso, peso);
     const double d = std::pow(10.0, decimales);
@@ -401,12 +401,15 @@ void TstLinkTrama::leePeso()
     t.limpia();
     t.setRespuesta([&](const QByteArray& p) {
         const QByteArray r = e.responde(p);
-        if (p == Trama::pedidoLectura(1, 14379, 8))
+        if (p == Trama::pedidoLectura(1, 14379, 8)) {
             e.set32(14386, 0x000103E7u);
+            e.set32(14383, 4000000001u);
+        }
         return r;
     });
     ind.LeePeso(l);
     QCOMPARE(l.UlTotal, 0x000103E7u / d);
+    QCOMPARE(l.CCiclos, 4000000001u); // the count of the same moment
 }
 
 void TstLinkTrama::leePesoFallaAMedias()
