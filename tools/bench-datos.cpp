@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "CDatos.h"
+#include "ConexionPiso.h"
 #include "Programa.h"
 #include "Registrador.h"
 #include "Schema.h"
@@ -164,11 +165,7 @@ class PisoPostgres : public Piso
 public:
     explicit PisoPostgres(const ConnectionString& cs)
     {
-        const QByteArray info = QStringLiteral("host=%1 port=%2 dbname=%3 user=%4 password=%5")
-                                    .arg(cs.host)
-                                    .arg(cs.port)
-                                    .arg(cs.database, cs.user, cs.password)
-                                    .toUtf8();
+        const QByteArray info = conninfoLibpq(cs);
         m_c = PQconnectdb(info.constData());
         for (int i = 0; i < 6; ++i) {
             PGresult* r = PQprepare(m_c, QByteArray::number(i).constData(), sentencia(i, true).constData(),

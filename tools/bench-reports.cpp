@@ -20,6 +20,7 @@
 #include <xlsxwriter.h>
 
 #include "CDatos.h"
+#include "ConexionPiso.h"
 #include "ConnectionString.h"
 #include "Exportacion.h"
 #include "Filtro.h"
@@ -429,11 +430,7 @@ int main(int argc, char** argv)
         if (sqlite) {
             sqlite3_open_v2(QFile::encodeName(m.cs.path).constData(), &m.piso->lite, SQLITE_OPEN_READWRITE, nullptr);
         } else {
-            const QByteArray info = QStringLiteral("host=%1 port=%2 dbname=%3 user=%4 password=%5")
-                                        .arg(m.cs.host)
-                                        .arg(m.cs.port)
-                                        .arg(m.cs.database, m.cs.user, m.cs.password)
-                                        .toUtf8();
+            const QByteArray info = conninfoLibpq(m.cs);
             m.piso->pg = PQconnectdb(info.constData());
             if (PQstatus(m.piso->pg) != CONNECTION_OK) {
                 std::fprintf(stderr, "%s\n", PQerrorMessage(m.piso->pg));
