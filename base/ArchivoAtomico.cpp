@@ -23,12 +23,17 @@ struct Fallo {
 QMutex g_mutexFallo;
 Fallo g_fallo;
 
-// Returns true when the simulated fault fires at `etapa`.
-bool fallaEn(Etapa etapa)
+// Returns true when the simulated fault fires at `etapa`. A write fault
+// fires only on a write of more than its byte count, given in *trasBytes.
+bool fallaEn(Etapa etapa, qint64 largo = 0, qint64* trasBytes = nullptr)
 {
     QMutexLocker lock(&g_mutexFallo);
     if (g_fallo.etapa != etapa || g_fallo.veces == 0)
         return false;
+    if (etapa == Etapa::Escritura && g_fallo.trasBytes >= largo)
+        return false;
+    if (trasBytes)
+        *trasBytes = g_fallo.trasBytes;
     if (g_fallo.veces > 0 && --g_fallo.veces == 0)
         g_fallo.etapa = Etapa::Ninguna;
     return true;
@@ -50,14 +55,7 @@ bool falla(QString* error, const QString& ruta, const QString& que, int e)
 bool escribeTodo(int fd, const QByteArray& datos)
 {
     qint64 limite = datos.size();
-    {
-        QMutexLocker lock(&g_mutexFallo);
-        if (g_fallo.etapa == Etapa::Escritura && g_fallo.veces != 0 && g_fallo.trasBytes < limite) {
-            limite = g_fallo.trasBytes;
-            if (g_fallo.veces > 0 && --g_fallo.veces == 0)
-                g_fallo.etapa = Etapa::Ninguna;
-        }
-    }
+    fallaEn(Etapa::Escritura, limite, &limite);
     const char* p = datos.constData();
     qint64 resta = limite;
     while (resta > 0) {
