@@ -12,7 +12,6 @@
 #include <QUrl>
 #include <cstdio>
 
-#include "MessageBox.h"
 #include "SqlDialect.h"
 
 namespace {
@@ -726,17 +725,6 @@ QTime CDatos::aHora(const QVariant& v)
             return t;
     }
     return {};
-}
-
-bool CDatos::CompactaryReparar(const QString& baseOri)
-{
-    QString error;
-    if (CompactaryReparar(baseOri, &error))
-        return true;
-    MessageBox::mostrar(nullptr, MessageBox::Exclamacion,
-                        QStringLiteral("Error al compactar la base de datos"),
-                        QStringLiteral("Error al compactar la base de datos:\r\n") + error);
-    return false;
 }
 
 bool CDatos::CompactaryReparar(const QString& baseOri, QString* error)

@@ -48,7 +48,7 @@ public:
     bool Eliminar_Registro();
     bool Existe_Registro() const;
     // Compacts a SQLite file through the engine; shows the error box and
-    // leaves the file untouched on failure.
+    // leaves the file untouched on failure (defined with the boxes, in ui/).
     static bool CompactaryReparar(const QString& baseOri);
     static bool CompactaryReparar(const QString& baseOri, QString* error);
 
