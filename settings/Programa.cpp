@@ -1,6 +1,5 @@
 #include "Programa.h"
 
-#include <QCoreApplication>
 #include <QDir>
 
 #include "CDatos.h"
@@ -10,10 +9,7 @@ namespace Programa {
 
 QString directorio()
 {
-    const QString env = qEnvironmentVariable("TOLVEX_HOME");
-    if (!env.isEmpty())
-        return QDir(env).absolutePath();
-    return QCoreApplication::applicationDirPath();
+    return Contexto::programa().directorio();
 }
 
 void leeVariables()

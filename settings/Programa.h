@@ -3,26 +3,29 @@
 #include <QDate>
 #include <QString>
 
+#include "Contexto.h"
+
 class QWidget;
 
-// Values every part of the program reads: where the three tables live, how
-// dates are written into statements, and who signed in.
+// The program-wide values of the window's session, and the start-up steps
+// that fill them.
 namespace Programa {
 
-inline QString DataCSOperarios;
-inline QString DataTbOperarios;
-inline QString DataCSReporte;
-inline QString DataTbReporte;
-inline QString DataCSGlobal;
-inline QString DataTbGlobal;
-inline QString Fecha_Frm = QStringLiteral("DD/MM/YYYY");
-inline QString Fecha_Chr = QStringLiteral("#");
-inline QString Fecha_Msk = QStringLiteral("##/##/####");
-inline QDate Fec_Defecto;
+// The window's session (Contexto::programa()) under its usual names.
+inline QString& DataCSOperarios = Contexto::programa().DataCSOperarios;
+inline QString& DataTbOperarios = Contexto::programa().DataTbOperarios;
+inline QString& DataCSReporte = Contexto::programa().DataCSReporte;
+inline QString& DataTbReporte = Contexto::programa().DataTbReporte;
+inline QString& DataCSGlobal = Contexto::programa().DataCSGlobal;
+inline QString& DataTbGlobal = Contexto::programa().DataTbGlobal;
+inline QString& Fecha_Frm = Contexto::programa().Fecha_Frm;
+inline QString& Fecha_Chr = Contexto::programa().Fecha_Chr;
+inline QString& Fecha_Msk = Contexto::programa().Fecha_Msk;
+inline QDate& Fec_Defecto = Contexto::programa().Fec_Defecto;
 
-inline QString OperadorActual;
-inline QString NivelActual;
-inline int TipoAcceso = 0;
+inline QString& OperadorActual = Contexto::programa().OperadorActual;
+inline QString& NivelActual = Contexto::programa().NivelActual;
+inline int& TipoAcceso = Contexto::programa().TipoAcceso;
 
 inline QWidget* VentanaPrincipal = nullptr;
 
