@@ -64,6 +64,11 @@ bool confirmaCierre(QWidget* parent)
     return frmPeso::preguntaSinGuardar(parent, g_registrador);
 }
 
+EstacionPesaje* actual()
+{
+    return g_ventana ? g_ventana->estacion() : nullptr;
+}
+
 void cerrar()
 {
     if (g_ventana)

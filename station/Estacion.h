@@ -1,5 +1,6 @@
 #pragma once
 
+class EstacionPesaje;
 class QWidget;
 
 // Entry point of the weighing station, as the main window opens it.
@@ -20,6 +21,9 @@ int pendientes();
 // Asks before the program ends while rows are held only in memory; true
 // when it may end.
 bool confirmaCierre(QWidget* parent);
+
+// The open station (its state and signals), or null.
+EstacionPesaje* actual();
 
 // Closes the station and its link (the main window is closing).
 void cerrar();

@@ -28,6 +28,7 @@ EstadoEstacion EstadoEstacion::desde(const LecturaPeso& l, int decimales, const 
     e.CError = l.CError;
     e.textoError = textoDeError(l.CError);
     e.standBy = (e.Salidas >> 1) & 1;
+    e.cargando = l.Modo == 1;
     return e;
 }
 

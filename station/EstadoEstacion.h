@@ -30,6 +30,8 @@ struct EstadoEstacion
     int CError = 0;
     QString textoError;      // "ERROR n - ..." or empty
     bool standBy = false;    // output lamp 1: the indicator takes commands
+    bool cargando = false;   // the reading's mode is 1 (material falling in)
+    QString aviso;           // the accumulator rose while the station was closed
 
     // The state a valid reading gives, on top of the previous one (a mode
     // outside 0..4 keeps the previous caption).

@@ -16,25 +16,15 @@
 #include <QValidator>
 #include <QVBoxLayout>
 
-#include "Config.h"
-#include "Conversiones.h"
 #include "Diario.h"
 #include "FrmDatos.h"
-#include "Indicador.h"
 #include "MessageBox.h"
-#include "Programa.h"
+#include "Contexto.h"
 #include "Registrador.h"
 #include "Tendencia.h"
 #include "Tolva.h"
 
 namespace {
-
-std::function<void(ConfigEnlace&)> g_ajusteEnlace;
-
-const QString kRutinaRegistro = QStringLiteral("Rutina: saveReporte (Formulario frmPeso)");
-const QString kRutinaDiario = QStringLiteral("Rutina: saveTxt (Formulario frmPeso)");
-const QString kFallo = QStringLiteral("No se pudo realizar la operación");
-const QString kNoStandBy = QStringLiteral("El equipo no esta en Std. By");
 
 const char* const kSalidas[8] = {"Hold",       "Stand By", "Carga Grueso", "Carga Fino",
                                  "Descarga",   "Alarma",   "Test Weigth",  "Run"};
@@ -96,17 +86,6 @@ public:
 
 } // namespace
 
-frmPeso::Estado& frmPeso::estado()
-{
-    static Estado e;
-    return e;
-}
-
-void frmPeso::setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste)
-{
-    g_ajusteEnlace = std::move(ajuste);
-}
-
 bool frmPeso::preguntaSinGuardar(QWidget* parent, const Registrador* registrador)
 {
     const int n = registrador ? registrador->sinGuardar() : 0;
@@ -123,38 +102,34 @@ bool frmPeso::preguntaSinGuardar(QWidget* parent, const Registrador* registrador
 }
 
 frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador)
-    : QMainWindow(nullptr), m_principal(ventanaPrincipal), m_registrador(registrador)
+    : frmPeso(ventanaPrincipal, registrador, Contexto::programa())
+{
+}
+
+frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Contexto& contexto)
+    : QMainWindow(nullptr), m_principal(ventanaPrincipal), m_registrador(registrador),
+      m_contexto(contexto), m_estacion(new EstacionPesaje(contexto, registrador, this))
 {
     setObjectName(QStringLiteral("frmPeso"));
     setWindowTitle(QStringLiteral("Pesar"));
     construye();
-    m_timer1.setObjectName(QStringLiteral("Timer1"));
-    connect(&m_timer1, &QTimer::timeout, this, &frmPeso::tick);
-    connect(&m_enlace, &Enlace::abierto, this, &frmPeso::alAbrir);
-    connect(&m_enlace, &Enlace::lecturaLista, this,
-            [this](const LecturaPeso& l, int intentos) {
-                m_intentos = intentos;
-                alLeer(l);
-            });
-    connect(&m_enlace, &Enlace::escrituraLista, this, &frmPeso::alEscribir);
-    m_plazoCierre.setSingleShot(true);
-    connect(&m_plazoCierre, &QTimer::timeout, this, [this] {
-        // A silent indicator must not hold the close for a whole poll.
-        if (m_cerrar && !m_descargada)
-            close();
+    connect(m_estacion, &EstacionPesaje::abierta, this, &frmPeso::alAbrir);
+    connect(m_estacion, &EstacionPesaje::fallo, this, [this](const QString& texto) {
+        MessageBox::mostrar(m_principal, MessageBox::Critico, QStringLiteral("Error!!!"), texto);
+        close();
     });
-    if (m_registrador) {
-        connect(m_registrador, &Registrador::estado, this, [this](int n) {
-            m_pendientes = n;
-            actualizaPanelRegistros();
-        });
-        connect(m_registrador, &Registrador::fallo, this,
-                [this](const QString& d, const QString& e) {
-                    escribeLog(d + u' ' + QString(e).replace(u'\n', u' ').simplified(),
-                               kRutinaRegistro);
-                });
-        m_pendientes = m_registrador->pendientes();
-    }
+    connect(m_estacion, &EstacionPesaje::estadoCambiado, this, &frmPeso::muestra);
+    connect(m_estacion, &EstacionPesaje::lecturaProcesada, this, &frmPeso::lecturaProcesada);
+    connect(m_estacion, &EstacionPesaje::loteRegistrado, this, &frmPeso::loteRegistrado);
+    connect(m_estacion, &EstacionPesaje::sinRespuesta, this, [this] {
+        Shape_Estado->setColor(Lampara::kEspera);
+        m_panel[0]->setText(kSinRespuesta);
+    });
+    connect(m_estacion, &EstacionPesaje::registrosCambiados, this, &frmPeso::actualizaPanelRegistros);
+    connect(m_estacion, &EstacionPesaje::operacionTerminada, this, &frmPeso::alTerminar);
+    connect(m_estacion, &EstacionPesaje::escrituraFallida, this,
+            [this] { error(EstacionPesaje::kFallo); });
+    connect(m_estacion, &EstacionPesaje::listoParaCerrar, this, [this] { close(); });
     m_reloj.setInterval(1000);
     auto fechaHora = [this] {
         const QDateTime ahora = QDateTime::currentDateTime();
@@ -167,10 +142,7 @@ frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador)
     actualizaPanelRegistros();
 }
 
-frmPeso::~frmPeso()
-{
-    m_enlace.cerrar();
-}
+frmPeso::~frmPeso() = default;
 
 void frmPeso::construye()
 {
@@ -410,10 +382,8 @@ void frmPeso::construye()
     sbStatusBar->addPermanentWidget(m_panel[2]);
 
     connect(Cmd_Run, &QPushButton::clicked, this, [this] {
-        const auto bach = KValNumero(Lbl_ing[2]->text());
-        if (!bach || *bach == 0) {
-            MessageBox::mostrar(this, MessageBox::Exclamacion, QStringLiteral("Error"),
-                                QStringLiteral("Error en el valor de Bach"));
+        if (const QString e = m_estacion->compruebaArranque(); !e.isEmpty()) {
+            error(e);
             return;
         }
         comandoLetra('V', QStringLiteral("Arranque / Parada"),
@@ -444,66 +414,25 @@ void frmPeso::construye()
 
 void frmPeso::inicia()
 {
-    m_cerrar = true;
     QStringList aux;
     if (!FrmDatos::PideDatos(m_principal, &aux)) {
         close();
         return;
     }
-    m_aux = aux;
     Label_Peso->setText(QStringLiteral("Error !   "));
-    QString error;
-    auto config = ConfigEnlace::lee(&error);
-    if (!config) {
-        errorManager(ConfigEnlace::mensajeError());
-        close();
-        return;
-    }
-    if (g_ajusteEnlace)
-        g_ajusteEnlace(*config);
-    m_esperaMs = config->esperaMs;
-    m_enlace.abrir(*config);
+    m_estacion->abre(aux);
 }
 
-void frmPeso::alAbrir(bool ok, const QString& mensaje, const QString& detalle)
+void frmPeso::alAbrir()
 {
-    if (m_descargada)
-        return;
-    if (!ok) {
-        errorManager(mensaje.isEmpty() ? ConfigEnlace::mensajeError() : mensaje, detalle);
-        close();
-        return;
-    }
     for (int k = 0; k < 8; ++k) {
         Shape_Entrada[k]->setColor(Lampara::kApagada);
         Shape_Salida[k]->setColor(Lampara::kApagada);
     }
-    m_modo = 0;
     m_tolva->setEstado(0);
     m_tolva->setChorro(false);
-
-    const auto decimales = ConfigEnlace::leeDecimales();
-    const auto tiempo = Config::LeeEntero(QStringLiteral("global"), QStringLiteral("Tiempo"), 100);
-    if (!decimales || !tiempo || *tiempo <= 0) {
-        errorManager(QStringLiteral("La referencia de datos es incorrecta."));
-        close();
-        return;
-    }
-    m_decimales = *decimales;
-    m_formato = m_decimales == 0 ? QStringLiteral("#####0")
-                                 : QStringLiteral("#####0.") + QString(m_decimales, u'0');
-    estado().TotalAnterior = -1;
-    escribeDiario(Diario::cabecera(m_aux, estado().DecimoFino, m_decimales, Lbl_ing[2]->text(),
-                                   KValNumero(Lbl_ing[0]->text()).value_or(0), Lbl_ing[0]->text(),
-                                   QDateTime::currentDateTime()),
-                  QStringLiteral("Rutina: openTxt (Formulario frmPeso)"));
-
-    m_cerrar = false;
-    m_iniciada = true;
-    m_timer1.setInterval(*tiempo);
-    m_timer1.start();
     m_panel[0]->setText(QStringLiteral("Conectando..."));
-    const QString nivel = Programa::NivelActual;
+    const QString nivel = m_contexto.NivelActual;
     Fra1->setVisible(nivel == u"Instalador" || nivel == u"Superior");
 
     adjustSize();
@@ -518,48 +447,9 @@ void frmPeso::alAbrir(bool ok, const QString& mensaje, const QString& detalle)
     Q_EMIT abierta();
 }
 
-void frmPeso::errorManager(const QString& msg, const QString& detalle)
-{
-    escribeLog(msg, Diario::kRutinaCarga);
-    QString texto = QStringLiteral("Error de validacion Nº %1.\n%2").arg(estado().NroError).arg(msg);
-    if (!detalle.isEmpty())
-        texto += u'\n' + detalle;
-    MessageBox::mostrar(m_principal, MessageBox::Critico, QStringLiteral("Error!!!"), texto);
-}
-
-void frmPeso::escribeLog(const QString& msg, const QString& rutina)
-{
-    QString e;
-    if (!Diario::agrega(Diario::kLog,
-                        Diario::registroError(estado().NroError, msg, rutina,
-                                              QDateTime::currentDateTime()),
-                        &e)) {
-        m_errorDiario = QStringLiteral("Error al escribir Datos.log");
-        actualizaPanelRegistros();
-    }
-}
-
-void frmPeso::escribeDiario(const QString& texto, const QString& rutina)
-{
-    QString e;
-    if (Diario::agrega(Diario::kJournal, texto, &e))
-        return;
-    m_errorDiario = QStringLiteral("Error al escribir Transac.dat");
-    actualizaPanelRegistros();
-    escribeLog(QStringLiteral("No se pudo escribir Transac.dat: ") + e, rutina);
-}
-
 void frmPeso::actualizaPanelRegistros()
 {
-    QStringList partes;
-    if (const int n = m_registrador ? m_registrador->sinGuardar() : 0)
-        partes << QStringLiteral("Registros sin guardar en disco: %1 (%2)")
-                      .arg(n)
-                      .arg(m_registrador->causaSinGuardar());
-    if (m_pendientes > 0)
-        partes << QStringLiteral("Registros pendientes: %1").arg(m_pendientes);
-    if (!m_errorDiario.isEmpty())
-        partes << m_errorDiario;
+    const QStringList partes = m_estacion->avisosRegistro();
     m_panel[3]->setText(partes.join(QStringLiteral(" - ")));
     m_panel[3]->setStyleSheet(partes.isEmpty()
                                   ? QString()
@@ -567,183 +457,58 @@ void frmPeso::actualizaPanelRegistros()
     m_panel[3]->setVisible(!partes.isEmpty());
 }
 
-// ------------------------------------------------------------------ polling
+// ------------------------------------------------------------------ showing
 
-void frmPeso::tick()
+void frmPeso::muestra(const EstadoEstacion& e)
 {
-    if (m_enlace.leer(6)) {
-        m_lecturaDesde.start();
-        return;
-    }
-    ++m_omitidos; // the previous poll is still running
-    // The indicator has missed a reply: the values on screen are no longer
-    // live, and the six reads may take half a minute to end. Say so, unless
-    // the link is already known to be down: that stays red.
-    if (!m_sinRespuesta && !m_enlaceCaido && m_lecturaDesde.isValid() &&
-        m_lecturaDesde.elapsed() > m_esperaMs + 500) {
-        m_sinRespuesta = true;
-        Shape_Estado->setColor(Lampara::kEspera);
-        m_panel[0]->setText(kSinRespuesta);
-    }
-}
-
-QString frmPeso::textoError(int codigo)
-{
-    if (codigo == 0)
-        return {};
-    QString sufijo;
-    switch (codigo) {
-    case 1: sufijo = QStringLiteral(" - PROGRAMA: Fino > Cap Max"); break;
-    case 2: sufijo = QStringLiteral(" - PROGRAMA: Grueso > Cap Max"); break;
-    case 3: sufijo = QStringLiteral(" - PROGRAMA: Grueso > Fino"); break;
-    case 4: sufijo = QStringLiteral(" - PROGRAMA: Fino < Banda Cero"); break;
-    case 5: sufijo = QStringLiteral(" - PROGRAMA: Ya despachado"); break;
-    case 10:
-    case 40: sufijo = QStringLiteral(" - Compuerta de Descarga Abierta"); break;
-    case 11:
-    case 20:
-    case 30: sufijo = QStringLiteral(" - Compuerta de Carga Abierta"); break;
-    case 31: sufijo = QStringLiteral(" - Compuerta de Descarga Cerrada"); break;
-    case 50: sufijo = QStringLiteral(" - Falla Tension auxiliar"); break;
-    case 60: sufijo = QStringLiteral(" - Ciclo Lento"); break;
-    default: break;
-    }
-    return QStringLiteral("ERROR %1").arg(codigo) + sufijo;
-}
-
-void frmPeso::alLeer(const LecturaPeso& l)
-{
-    if (!m_iniciada || m_descargada)
-        return;
-    m_sinRespuesta = false;
-    m_enlaceCaido = !l.valida();
-    if (!l.valida()) {
+    if (!e.conectado) {
         Shape_Estado->setColor(Lampara::kFalla);
         m_panel[0]->setText(QStringLiteral("Error de conexion"));
         m_tendencia->sinDatos();
-    } else {
-        Shape_Estado->setColor(Lampara::kEncendida);
-        estado().NroError = 422;
-        const int d = m_decimales;
-        Label_Peso->setText(Diario::muestra(l.Peso, d));
-        Label_Total->setText(Diario::muestra(l.UlTotal, d));
-        Label_Caudal->setText(Diario::muestra(l.Caudal, d));
-        Label_Ciclos->setText(QString::number(l.CCiclos));
-        Label_Preset->setText(Diario::muestra(l.Despacho, d));
-        Label_Resto->setText(Diario::muestra(l.Resto, d));
-        const bool conPreset = l.Despacho != 0;
-        for (QWidget* w : {static_cast<QWidget*>(Label_Preset), static_cast<QWidget*>(Fra_Preset),
-                           static_cast<QWidget*>(Label_Resto), static_cast<QWidget*>(Fra_Resto)})
-            w->setEnabled(conPreset);
-        Lbl_ing[0]->setText(Diario::muestra(l.Despacho, d));
-        Lbl_ing[1]->setText(Diario::muestra(l.CGrueso, d));
-        Lbl_ing[2]->setText(Diario::muestra(l.CFino, d));
+        return;
+    }
+    Shape_Estado->setColor(Lampara::kEncendida);
+    Label_Peso->setText(e.muestra(e.Peso));
+    Label_Total->setText(e.muestra(e.Acumulado));
+    Label_Caudal->setText(e.muestra(e.Caudal));
+    Label_Ciclos->setText(QString::number(e.CCiclos));
+    Label_Preset->setText(e.muestra(e.Despacho));
+    Label_Resto->setText(e.muestra(e.Resto));
+    const bool conPreset = e.Despacho != 0;
+    for (QWidget* w : {static_cast<QWidget*>(Label_Preset), static_cast<QWidget*>(Fra_Preset),
+                       static_cast<QWidget*>(Label_Resto), static_cast<QWidget*>(Fra_Resto)})
+        w->setEnabled(conPreset);
+    Lbl_ing[0]->setText(e.muestra(e.Despacho));
+    Lbl_ing[1]->setText(e.muestra(e.CGrueso));
+    Lbl_ing[2]->setText(e.muestra(e.CFino));
+    m_tolva->setNivel(DibujoTolva::nivel(e.Peso, e.CFino));
+    for (int k = 0; k < 8; ++k) {
+        Shape_Entrada[k]->setColor((e.Entradas >> k) & 1 ? Lampara::kEncendida : Lampara::kApagada);
+        Shape_Salida[k]->setColor((e.Salidas >> k) & 1 ? Lampara::kEncendida : Lampara::kApagada);
+    }
+    m_tolva->setEstado(e.Modo);
+    m_tolva->setChorro(e.cargando);
 
-        m_pesoActual = l.Peso;
-        m_totalActual = l.UlTotal;
-        estado().DecimoFino = 0.1 * l.CFino;
-        m_tolva->setNivel(DibujoTolva::nivel(m_pesoActual, l.CFino));
-
-        for (int k = 0; k < 8; ++k) {
-            Shape_Entrada[k]->setColor((l.Entradas >> k) & 1 ? Lampara::kEncendida : Lampara::kApagada);
-            Shape_Salida[k]->setColor((l.Salidas >> k) & 1 ? Lampara::kEncendida : Lampara::kApagada);
+    for (QWidget* w : {static_cast<QWidget*>(Cmd_Cero), static_cast<QWidget*>(Cmd_Test),
+                       static_cast<QWidget*>(Cmd_ProgEdit), static_cast<QWidget*>(Chk_Habilitar)})
+        w->setEnabled(e.standBy);
+    if (!e.standBy)
+        Chk_Habilitar->setChecked(false);
+    m_panel[0]->setText(e.textoError);
+    m_tendencia->agrega(e.Peso, e.Caudal);
+    if (!e.aviso.isEmpty()) {
+        if (!m_aviso) {
+            m_aviso = new QLabel(this);
+            m_aviso->setObjectName(QStringLiteral("Lbl_Aviso"));
+            m_aviso->setFrameShape(QFrame::StyledPanel);
+            m_aviso->setFrameShadow(QFrame::Sunken);
+            m_aviso->setStyleSheet(QStringLiteral("background: #ffd54f; color: black; font-weight: bold;"));
+            m_aviso->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+            sbStatusBar->insertPermanentWidget(0, m_aviso, 1);
         }
-        if (l.Modo == 0 || l.Modo == 1)
-            guardardatos(l);
-        if (l.Modo >= 0 && l.Modo <= 4) {
-            m_modo = l.Modo;
-            m_tolva->setEstado(l.Modo);
-        }
-        m_tolva->setChorro(l.Modo == 1);
-
-        const bool sb = standBy();
-        for (QWidget* w : {static_cast<QWidget*>(Cmd_Cero), static_cast<QWidget*>(Cmd_Test),
-                           static_cast<QWidget*>(Cmd_ProgEdit), static_cast<QWidget*>(Chk_Habilitar)})
-            w->setEnabled(sb);
-        if (!sb)
-            Chk_Habilitar->setChecked(false);
-        m_panel[0]->setText(textoError(l.CError));
-        m_tendencia->agrega(l.Peso, l.Caudal);
+        m_aviso->setText(e.aviso);
+        m_aviso->setToolTip(e.aviso);
     }
-    if (m_registrador)
-        m_registrador->reintenta();
-    Q_EMIT lecturaProcesada(l);
-    if (m_cerrar) {
-        m_timer1.stop();
-        close();
-    }
-}
-
-bool frmPeso::standBy() const
-{
-    return Shape_Salida[1]->color() == Lampara::kEncendida;
-}
-
-void frmPeso::guardardatos(const LecturaPeso& l)
-{
-    Estado& s = estado();
-    if (m_totalActual == 0)
-        s.TotalAnterior = 0;
-    if (s.TotalAnterior == -1) {
-        s.TotalAnterior = m_totalActual;
-        m_ciclosPrevios = l.CCiclos;
-        avisaAcumulador();
-        return;
-    }
-    if (s.TotalAnterior == m_totalActual)
-        return;
-    s.PesoBatch = m_totalActual - s.TotalAnterior;
-    if (m_ciclosPrevios && l.CCiclos > *m_ciclosPrevios + 1 && m_totalActual > s.TotalAnterior)
-        m_fusionados += l.CCiclos - *m_ciclosPrevios - 1;
-    m_ciclosPrevios = l.CCiclos;
-
-    const QDateTime ahora = QDateTime::currentDateTime();
-    Pendiente p;
-    p.tipo = Pendiente::Lote;
-    p.fecha = ahora.date();
-    p.hora = QTime(ahora.time().hour(), ahora.time().minute(), ahora.time().second());
-    p.operador = Programa::OperadorActual;
-    p.aux = m_aux;
-    p.total = Diario::redondea(m_totalActual, m_decimales);
-    p.peso = Diario::redondea(s.PesoBatch, m_decimales);
-    p.bach = KValNumero(Lbl_ing[2]->text()).value_or(0);
-    p.preset = KValNumero(Lbl_ing[0]->text()).value_or(0);
-    p.pTotal = p.total;
-    if (m_registrador) {
-        QString e;
-        if (!m_registrador->agrega(p, &e))
-            escribeLog(e, kRutinaRegistro);
-    }
-    // The journal follows the queue: a batch the journal names is never
-    // one a kill could take from the queue.
-    escribeDiario(Diario::lote(s.PesoBatch, m_totalActual, m_decimales, ahora), kRutinaDiario);
-    s.TotalAnterior = m_totalActual;
-    Q_EMIT loteRegistrado(p.total, p.peso);
-}
-
-// Batches while the station was closed give no row, but never pass unsaid.
-void frmPeso::avisaAcumulador()
-{
-    const auto ultimo = m_registrador ? m_registrador->ultimoTotal() : std::nullopt;
-    const double total = Diario::redondea(m_totalActual, m_decimales);
-    if (!ultimo || total <= *ultimo)
-        return;
-    const QString aviso = QStringLiteral("El acumulador aumentó %1 kg con la estación cerrada")
-                              .arg(Diario::muestra(total - *ultimo, m_decimales));
-    escribeLog(aviso + QStringLiteral(" (último TOTAL registrado %1, acumulador al abrir %2).")
-                           .arg(Diario::muestra(*ultimo, m_decimales), Diario::muestra(total, m_decimales)),
-               QStringLiteral("Rutina: guardardatos (Formulario frmPeso)"));
-    if (!m_aviso) {
-        m_aviso = new QLabel(this);
-        m_aviso->setObjectName(QStringLiteral("Lbl_Aviso"));
-        m_aviso->setFrameShape(QFrame::StyledPanel);
-        m_aviso->setFrameShadow(QFrame::Sunken);
-        m_aviso->setStyleSheet(QStringLiteral("background: #ffd54f; color: black; font-weight: bold;"));
-        m_aviso->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        sbStatusBar->insertPermanentWidget(0, m_aviso, 1);
-    }
-    m_aviso->setText(aviso);
-    m_aviso->setToolTip(aviso);
 }
 
 // ------------------------------------------------------------------ closing
@@ -754,21 +519,18 @@ void frmPeso::closeEvent(QCloseEvent* e)
         e->accept();
         return;
     }
-    if (!m_cerrar) {
-        m_timer1.stop();
+    if (!m_estacion->cerrarPedido()) {
+        m_estacion->pausa();
         if (!preguntaSinGuardar(this, m_registrador)) {
             e->ignore();
-            m_timer1.start();
+            m_estacion->reanuda();
             return;
         }
         if (MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Salir"),
-                                 QStringLiteral("Desea cerrar la ventana?"), true)) {
-            escribeDiario(Diario::cierre(), QStringLiteral("Rutina: closeTxt (Formulario frmPeso)"));
-            m_cerrar = true;
-            m_plazoCierre.start(std::max(1000, 3 * m_timer1.interval()));
-        }
+                                 QStringLiteral("Desea cerrar la ventana?"), true))
+            m_estacion->pideCierre();
         e->ignore();
-        m_timer1.start();
+        m_estacion->reanuda();
         return;
     }
     descarga();
@@ -777,7 +539,7 @@ void frmPeso::closeEvent(QCloseEvent* e)
 
 void frmPeso::cierraYa()
 {
-    m_cerrar = true;
+    m_estacion->cierra();
     close();
     descarga();
 }
@@ -787,21 +549,7 @@ void frmPeso::descarga()
     if (m_descargada)
         return;
     m_descargada = true;
-    m_timer1.stop();
-    m_plazoCierre.stop();
-    m_enlace.cerrar();
-    if (m_registrador) {
-        Pendiente p;
-        p.tipo = Pendiente::Cierre;
-        const QDateTime ahora = QDateTime::currentDateTime();
-        p.fecha = ahora.date();
-        p.hora = QTime(ahora.time().hour(), ahora.time().minute(), ahora.time().second());
-        p.operador = Programa::OperadorActual;
-        p.pTotal = 0;
-        QString e;
-        if (!m_registrador->agrega(p, &e))
-            escribeLog(e, kRutinaRegistro);
-    }
+    m_estacion->cierra();
     if (m_principal)
         m_principal->show();
     Q_EMIT cerrada();
@@ -810,76 +558,26 @@ void frmPeso::descarga()
 
 // ----------------------------------------------------------------- commands
 
-int frmPeso::nuevaOperacion(const Operacion& op)
+void frmPeso::error(const QString& texto)
 {
-    const int id = m_siguienteOperacion++;
-    m_operaciones.insert(id, op);
-    return id;
-}
-
-int frmPeso::envia(quint16 direccion, const QByteArray& datos, int operacion)
-{
-    const int tag = m_siguienteTag++;
-    m_tagOperacion.insert(tag, operacion);
-    m_enlace.escribir(direccion, datos, tag);
-    return tag;
+    MessageBox::mostrar(this, MessageBox::Exclamacion, QStringLiteral("Error"), texto);
 }
 
 void frmPeso::comandoLetra(char letra, const QString& titulo, const QString& pregunta,
                            const QString& nombre)
 {
-    if (!MessageBox::pregunta(this, MessageBox::Pregunta, titulo, pregunta, false))
-        return;
-    Operacion op;
-    op.comando = QString(QLatin1Char(letra)) + u' ' + nombre;
-    const QDateTime ahora = QDateTime::currentDateTime();
-    op.fecha = ahora.date();
-    op.hora = QTime(ahora.time().hour(), ahora.time().minute(), ahora.time().second());
-    envia(Indicador::kComando, QByteArray(1, letra), nuevaOperacion(op));
+    if (MessageBox::pregunta(this, MessageBox::Pregunta, titulo, pregunta, false))
+        m_estacion->comando(letra, nombre);
 }
 
-void frmPeso::fallaOperacion()
+void frmPeso::alTerminar(int operacion, bool)
 {
-    MessageBox::mostrar(this, MessageBox::Exclamacion, QStringLiteral("Error"), kFallo);
-}
-
-void frmPeso::alEscribir(int tag, bool ok)
-{
-    const auto it = m_tagOperacion.find(tag);
-    if (it == m_tagOperacion.end())
-        return;
-    const int id = it.value();
-    m_tagOperacion.erase(it);
-    auto op = m_operaciones.find(id);
-    if (op == m_operaciones.end())
-        return;
-    op->ok = op->ok && ok;
-    const bool ultimo = --op->pendientes == 0;
-    const Operacion copia = *op;
-    if (ultimo)
-        m_operaciones.erase(op);
-    if (ultimo) {
-        // Audit first: the failure box below may hold this handler.
-        if (m_registrador) {
-            Pendiente p;
-            p.tipo = Pendiente::Comando;
-            p.fecha = copia.fecha;
-            p.hora = copia.hora;
-            p.operador = Programa::OperadorActual;
-            p.comando = copia.comando;
-            p.valores = copia.valores;
-            p.resultado = copia.ok ? QStringLiteral("Aceptado") : QStringLiteral("No aceptado");
-            QString e;
-            if (!m_registrador->agrega(p, &e))
-                escribeLog(e, kRutinaRegistro);
-        }
-        if (copia.liberaArranque)
-            Fra_Arranque->setEnabled(true);
-        if (copia.terminaEdicion)
-            cancelarEdicion();
+    if (m_liberanArranque.remove(operacion))
+        Fra_Arranque->setEnabled(true);
+    if (operacion == m_programacion) {
+        m_programacion = 0;
+        cancelarEdicion();
     }
-    if (!ok)
-        fallaOperacion();
 }
 
 void frmPeso::editar()
@@ -904,88 +602,30 @@ void frmPeso::cancelarEdicion()
     Cmd_ProgCancel->hide();
 }
 
-std::optional<qint64> frmPeso::valorEntero(const QString& texto, int decimales)
-{
-    if (Ktxt(texto).isEmpty())
-        return std::nullopt;
-    const auto v = KValNumero(texto);
-    if (!v)
-        return std::nullopt;
-    return KInt(Ktxt(QString::number(*v, 'f', decimales)), decimales);
-}
-
-QByteArray frmPeso::cuatroBytes(quint32 v)
-{
-    QByteArray b;
-    for (int i = 0; i < 4; ++i)
-        b.append(char((v >> (8 * i)) & 0xFF));
-    return b;
-}
-
-bool frmPeso::valida(QLineEdit* campo, const QString& nombre, quint32* valor)
-{
-    const auto v = valorEntero(campo->text(), m_decimales);
-    QString msg;
-    if (!v)
-        msg = QStringLiteral("Ingrese un valor para %1").arg(nombre);
-    else if (*v < 0 || *v > 0xFFFFFFFFLL)
-        msg = QStringLiteral("El valor de %1 es demasiado grande para el equipo (máximo %2 kg)")
-                  .arg(nombre, Diario::muestra(double(0xFFFFFFFFLL) / std::pow(10.0, m_decimales),
-                                               m_decimales));
-    if (!msg.isEmpty()) {
-        MessageBox::mostrar(this, MessageBox::Exclamacion, QStringLiteral("Error"), msg);
-        campo->setFocus();
-        return false;
-    }
-    *valor = quint32(*v);
-    return true;
-}
-
 void frmPeso::programar()
 {
-    if (!standBy()) {
-        MessageBox::mostrar(this, MessageBox::Exclamacion, QStringLiteral("Error"), kNoStandBy);
-        return;
-    }
-    quint32 p = 0, g = 0, f = 0;
-    if (!valida(Txt_dat[0], QStringLiteral("Despacho (Preset)"), &p) ||
-        !valida(Txt_dat[1], QStringLiteral("Corte Grueso"), &g) ||
-        !valida(Txt_dat[2], QStringLiteral("Corte Fino (Batch)"), &f))
-        return;
-    const auto t = valorEntero(Label_Total->text(), m_decimales);
-    const qint64 fin = qint64(p) + t.value_or(0);
-    if (!t || fin < 0 || fin > 0xFFFFFFFFLL) {
-        MessageBox::mostrar(this, MessageBox::Exclamacion, QStringLiteral("Error"),
-                            QStringLiteral("El fin del despacho (Preset + Acumulador) no cabe en "
-                                           "el equipo"));
+    const QString textos[3] = {Txt_dat[0]->text(), Txt_dat[1]->text(), Txt_dat[2]->text()};
+    QString mensaje;
+    int campo = -1;
+    const auto p = m_estacion->compruebaProgramacion(textos, &mensaje, &campo);
+    if (!p) {
+        error(mensaje);
+        if (campo >= 0)
+            Txt_dat[campo]->setFocus();
         return;
     }
     if (!MessageBox::pregunta(this, MessageBox::Pregunta, QStringLiteral("Programación"),
                               QStringLiteral("Desea programar Bach y Preset?"), false))
         return;
     Fra_Arranque->setEnabled(false);
-    Operacion op;
-    op.comando = QStringLiteral("Programar");
-    op.valores = QStringLiteral("Despacho=%1 CGrueso=%2 CFino=%3 TotalF=%4")
-                     .arg(p)
-                     .arg(g)
-                     .arg(f)
-                     .arg(fin);
-    const QDateTime ahora = QDateTime::currentDateTime();
-    op.fecha = ahora.date();
-    op.hora = QTime(ahora.time().hour(), ahora.time().minute(), ahora.time().second());
-    op.pendientes = 2;
-    op.liberaArranque = true;
-    op.terminaEdicion = true;
-    const int id = nuevaOperacion(op);
-    envia(Indicador::kDespacho, cuatroBytes(p) + cuatroBytes(g) + cuatroBytes(f), id);
-    envia(Indicador::kTotalF, cuatroBytes(quint32(fin)), id);
+    m_programacion = m_estacion->programa(*p);
+    m_liberanArranque.insert(m_programacion);
 }
 
 void frmPeso::reset()
 {
-    if (!standBy()) {
-        MessageBox::mostrar(this, MessageBox::Exclamacion, QStringLiteral("Error"), kNoStandBy);
+    if (const QString e = m_estacion->compruebaReset(); !e.isEmpty()) {
+        error(e);
         return;
     }
     if (!MessageBox::pregunta(
@@ -994,18 +634,7 @@ void frmPeso::reset()
             false))
         return;
     Fra_Arranque->setEnabled(false);
-    Operacion op;
-    op.comando = QStringLiteral("Reset");
-    const QDateTime ahora = QDateTime::currentDateTime();
-    op.fecha = ahora.date();
-    op.hora = QTime(ahora.time().hour(), ahora.time().minute(), ahora.time().second());
-    op.pendientes = 4;
-    op.liberaArranque = true;
-    const int id = nuevaOperacion(op);
-    envia(Indicador::kDespacho, QByteArray(4, '\0'), id);
-    envia(Indicador::kResto, QByteArray(8, '\0'), id);
-    envia(Indicador::kUlTotal, QByteArray(4, '\0'), id);
-    envia(Indicador::kTotal, QByteArray(8, '\0'), id);
+    m_liberanArranque.insert(m_estacion->reset());
 }
 
 bool frmPeso::eventFilter(QObject* o, QEvent* e)
@@ -1014,14 +643,8 @@ bool frmPeso::eventFilter(QObject* o, QEvent* e)
         for (QLabel* p : m_panel) {
             if (o == p) {
                 if (MessageBox::pregunta(this, MessageBox::Pregunta, QStringLiteral("Error"),
-                                         QStringLiteral("Desea cancelar el Error?"), false)) {
-                    Operacion op;
-                    op.comando = QStringLiteral("C Cancelar error");
-                    const QDateTime ahora = QDateTime::currentDateTime();
-                    op.fecha = ahora.date();
-                    op.hora = QTime(ahora.time().hour(), ahora.time().minute(), ahora.time().second());
-                    envia(Indicador::kComando, QByteArray(1, 'C'), nuevaOperacion(op));
-                }
+                                         QStringLiteral("Desea cancelar el Error?"), false))
+                    m_estacion->comando('C', QStringLiteral("Cancelar error"));
                 return true;
             }
         }

@@ -1,17 +1,15 @@
 #pragma once
 
-#include <QDateTime>
-#include <QHash>
+#include <QSet>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
-#include <optional>
 
 #include "ConfigEnlace.h"
 #include "Enlace.h"
+#include "EstacionPesaje.h"
 #include "LecturaPeso.h"
 
 class DibujoTolva;
@@ -25,58 +23,46 @@ class QStatusBar;
 class Registrador;
 class Tendencia;
 
-// The weighing station: polls the indicator on Timer1, shows its state,
-// sends the operator's commands and records every batch it completes.
+// The weighing station's window: builds the controls, renders the state the
+// station (EstacionPesaje) gives it, and turns clicks and the operator's
+// answers into calls on the station.
 class frmPeso : public QMainWindow
 {
     Q_OBJECT
 public:
-    static inline const QString kSinRespuesta =
-        QStringLiteral("Sin respuesta del indicador, reintentando...");
+    static inline const QString& kSinRespuesta = EstacionPesaje::kSinRespuesta;
 
-    // State kept for the program's life (across openings of the window).
-    struct Estado
-    {
-        qint32 NroError = 0;
-        double DecimoFino = 0;
-        double TotalAnterior = -1;
-        double PesoBatch = 0;
-    };
-    static Estado& estado();
+    using Estado = EstacionPesaje::Memoria;
+    static Estado& estado() { return EstacionPesaje::memoria(); }
 
+    // The window's session (Contexto::programa()), or the one given.
     frmPeso(QWidget* ventanaPrincipal, Registrador* registrador);
+    frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Contexto& contexto);
     ~frmPeso() override;
 
     // The opening sequence: auxiliary data, link, display, journal, timer.
     // The window shows itself once the link is open; any failure closes it.
     void inicia();
 
-    // Changes to the link settings read from the settings file (tests and
-    // the soak program use it to shorten the waits).
-    static void setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste);
+    static void setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste)
+    {
+        EstacionPesaje::setAjusteEnlace(std::move(ajuste));
+    }
 
-    bool iniciada() const { return m_iniciada; }
-    bool cerrarPedido() const { return m_cerrar; }
-    QTimer* timer1() { return &m_timer1; }
-    int decimales() const { return m_decimales; }
-    // Batches that reached one row together (the accumulator rose by more
-    // than one cycle between two polls in stand-by or loading).
-    qint64 lotesFusionados() const { return m_fusionados; }
-    qint64 ticksOmitidos() const { return m_omitidos; }
-    // Whole-state reads the last poll made.
-    int ultimosIntentos() const { return m_intentos; }
+    EstacionPesaje* estacion() { return m_estacion; }
+    bool iniciada() const { return m_estacion->iniciada(); }
+    bool cerrarPedido() const { return m_estacion->cerrarPedido(); }
+    QTimer* timer1() { return m_estacion->timer1(); }
+    int decimales() const { return m_estacion->decimales(); }
+    qint64 lotesFusionados() const { return m_estacion->lotesFusionados(); }
+    qint64 ticksOmitidos() const { return m_estacion->ticksOmitidos(); }
+    int ultimosIntentos() const { return m_estacion->ultimosIntentos(); }
 
     // Asks before closing while rows are held only in memory; true to close.
     static bool preguntaSinGuardar(QWidget* parent, const Registrador* registrador);
 
     // Forces the close without the question (the main window is closing).
     void cierraYa();
-
-    // Integer value of a shown weight in the indicator's units.
-    static std::optional<qint64> valorEntero(const QString& texto, int decimales);
-    // Four bytes of a value, least significant first.
-    static QByteArray cuatroBytes(quint32 v);
-    static QString textoError(int codigo);
 
 Q_SIGNALS:
     void abierta();
@@ -91,76 +77,31 @@ protected:
     bool eventFilter(QObject* o, QEvent* e) override;
 
 private:
-    struct Operacion
-    {
-        QString comando;
-        QString valores;
-        QDate fecha;
-        QTime hora;
-        int pendientes = 1;
-        bool ok = true;
-        bool liberaArranque = false;
-        bool terminaEdicion = false;
-    };
-
     void construye();
-    void alAbrir(bool ok, const QString& mensaje, const QString& detalle);
-    void tick();
-    void alLeer(const LecturaPeso& l);
-    void guardardatos(const LecturaPeso& l);
+    void alAbrir();
+    void muestra(const EstadoEstacion& e);
     void descarga();
-    // Logs msg and shows it; detalle (the cause, for the installer) goes on
-    // the box only, so the log record keeps its fixed lines.
-    void errorManager(const QString& msg, const QString& detalle = QString());
-    void escribeLog(const QString& msg, const QString& rutina);
-    void escribeDiario(const QString& texto, const QString& rutina);
-    void avisaAcumulador();
     void actualizaPanelRegistros();
 
-    bool standBy() const;
     void comandoLetra(char letra, const QString& titulo, const QString& pregunta,
                       const QString& nombre);
-    int envia(quint16 direccion, const QByteArray& datos, int operacion);
-    int nuevaOperacion(const Operacion& op);
-    void alEscribir(int tag, bool ok);
+    void alTerminar(int operacion, bool ok);
     void editar();
     void cancelarEdicion();
     void programar();
     void reset();
-    void fallaOperacion();
-    bool valida(QLineEdit* campo, const QString& nombre, quint32* valor);
+    void error(const QString& texto);
 
     QWidget* m_principal;
     Registrador* m_registrador;
-    Enlace m_enlace;
-    QTimer m_timer1;
+    const Contexto& m_contexto;
+    EstacionPesaje* m_estacion;
     QTimer m_reloj;
-    QTimer m_plazoCierre;
-    bool m_cerrar = true;
-    bool m_iniciada = false;
     bool m_descargada = false;
-    int m_modo = 0;
-    int m_decimales = 0;
-    QString m_formato;
-    double m_pesoActual = 0;
-    double m_totalActual = 0;
-    std::optional<quint32> m_ciclosPrevios;
-    qint64 m_fusionados = 0;
-    qint64 m_omitidos = 0;
-    int m_intentos = 0;
-    // A poll that outlasts one reply wait is shown as such until it ends.
-    QElapsedTimer m_lecturaDesde;
-    int m_esperaMs = 2000;
-    bool m_sinRespuesta = false;
-    bool m_enlaceCaido = false; // the last poll failed: red until a read succeeds
-    QStringList m_aux;
-    QString m_errorDiario;
-    int m_pendientes = 0;
-
-    QHash<int, int> m_tagOperacion;
-    QHash<int, Operacion> m_operaciones;
-    int m_siguienteTag = 1;
-    int m_siguienteOperacion = 1;
+    // Operations that disabled the run commands, and the programming that
+    // ends the editing when it comes back.
+    QSet<int> m_liberanArranque;
+    int m_programacion = 0;
 
     // Controls.
     QLabel* Label_Peso;

@@ -13,3 +13,10 @@ tolvex_test(tst_fiabilidad SOURCES tst_fiabilidad.cpp
     LIBS tolvex_app tolvex_setup_lib TIMEOUT 240)
 target_include_directories(tst_fiabilidad PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 add_dependencies(tst_fiabilidad tolvex-killtest)
+# The station's state and decisions without a window: no display platform,
+# no widgets linked.
+add_executable(tst_station_nucleo tst_station_nucleo.cpp)
+target_link_libraries(tst_station_nucleo PRIVATE Qt6::Test tolvex_stationcore tolvex_sim)
+target_include_directories(tst_station_nucleo PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tools)
+add_test(NAME tst_station_nucleo COMMAND tst_station_nucleo)
+set_tests_properties(tst_station_nucleo PROPERTIES TIMEOUT 120)

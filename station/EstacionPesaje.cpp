@@ -1,0 +1,452 @@
+#include "EstacionPesaje.h"
+
+#include <cmath>
+
+#include "Config.h"
+#include "Contexto.h"
+#include "Conversiones.h"
+#include "Diario.h"
+#include "Indicador.h"
+#include "Registrador.h"
+
+namespace {
+
+std::function<void(ConfigEnlace&)> g_ajusteEnlace;
+
+const QString kRutinaRegistro = QStringLiteral("Rutina: saveReporte (Formulario frmPeso)");
+const QString kRutinaDiario = QStringLiteral("Rutina: saveTxt (Formulario frmPeso)");
+
+QTime aSegundos(const QTime& t)
+{
+    return QTime(t.hour(), t.minute(), t.second());
+}
+
+} // namespace
+
+EstacionPesaje::Memoria& EstacionPesaje::memoria()
+{
+    static Memoria m;
+    return m;
+}
+
+void EstacionPesaje::setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste)
+{
+    g_ajusteEnlace = std::move(ajuste);
+}
+
+EstacionPesaje::EstacionPesaje(const Contexto& contexto, Registrador* registrador, QObject* parent)
+    : QObject(parent), m_contexto(contexto), m_registrador(registrador)
+{
+    m_timer1.setObjectName(QStringLiteral("Timer1"));
+    connect(&m_timer1, &QTimer::timeout, this, &EstacionPesaje::tick);
+    connect(&m_enlace, &Enlace::abierto, this, &EstacionPesaje::alAbrir);
+    connect(&m_enlace, &Enlace::lecturaLista, this, [this](const LecturaPeso& l, int intentos) {
+        m_intentos = intentos;
+        alLeer(l);
+    });
+    connect(&m_enlace, &Enlace::escrituraLista, this, &EstacionPesaje::alEscribir);
+    m_plazoCierre.setSingleShot(true);
+    connect(&m_plazoCierre, &QTimer::timeout, this, [this] {
+        // A silent indicator must not hold the close for a whole poll.
+        if (m_cerrar && !m_descargada)
+            Q_EMIT listoParaCerrar();
+    });
+    if (m_registrador) {
+        connect(m_registrador, &Registrador::estado, this, [this](int n) {
+            m_pendientes = n;
+            Q_EMIT registrosCambiados();
+        });
+        connect(m_registrador, &Registrador::fallo, this, [this](const QString& d, const QString& e) {
+            escribeLog(d + u' ' + QString(e).replace(u'\n', u' ').simplified(), kRutinaRegistro);
+        });
+        m_pendientes = m_registrador->pendientes();
+    }
+}
+
+EstacionPesaje::~EstacionPesaje()
+{
+    m_enlace.cerrar();
+}
+
+// ------------------------------------------------------------------ opening
+
+void EstacionPesaje::abre(const QStringList& aux)
+{
+    m_cerrar = true;
+    m_aux = aux;
+    QString error;
+    auto config = ConfigEnlace::lee(&error);
+    if (!config) {
+        errorManager(ConfigEnlace::mensajeError());
+        return;
+    }
+    if (g_ajusteEnlace)
+        g_ajusteEnlace(*config);
+    m_esperaMs = config->esperaMs;
+    m_enlace.abrir(*config);
+}
+
+void EstacionPesaje::alAbrir(bool ok, const QString& mensaje, const QString& detalle)
+{
+    if (m_descargada)
+        return;
+    if (!ok) {
+        errorManager(mensaje.isEmpty() ? ConfigEnlace::mensajeError() : mensaje, detalle);
+        return;
+    }
+    const auto decimales = ConfigEnlace::leeDecimales();
+    const auto tiempo = Config::LeeEntero(QStringLiteral("global"), QStringLiteral("Tiempo"), 100);
+    if (!decimales || !tiempo || *tiempo <= 0) {
+        errorManager(QStringLiteral("La referencia de datos es incorrecta."));
+        return;
+    }
+    m_decimales = *decimales;
+    m_estado = EstadoEstacion();
+    m_estado.abierta = true;
+    m_estado.decimales = m_decimales;
+    memoria().TotalAnterior = -1;
+    // Nothing has been read yet: the programmed batch and preset show as 0.
+    escribeDiario(Diario::cabecera(m_aux, memoria().DecimoFino, m_decimales, QStringLiteral("0"), 0,
+                                   QStringLiteral("0"), QDateTime::currentDateTime()),
+                  QStringLiteral("Rutina: openTxt (Formulario frmPeso)"));
+    m_cerrar = false;
+    m_iniciada = true;
+    m_timer1.setInterval(*tiempo);
+    m_timer1.start();
+    Q_EMIT abierta();
+}
+
+void EstacionPesaje::errorManager(const QString& msg, const QString& detalle)
+{
+    escribeLog(msg, Diario::kRutinaCarga);
+    QString texto = QStringLiteral("Error de validacion Nº %1.\n%2").arg(memoria().NroError).arg(msg);
+    if (!detalle.isEmpty())
+        texto += u'\n' + detalle;
+    Q_EMIT fallo(texto);
+}
+
+void EstacionPesaje::escribeLog(const QString& msg, const QString& rutina)
+{
+    QString e;
+    if (!Diario::agrega(Diario::kLog,
+                        Diario::registroError(memoria().NroError, msg, rutina, QDateTime::currentDateTime()),
+                        &e)) {
+        m_errorDiario = QStringLiteral("Error al escribir Datos.log");
+        Q_EMIT registrosCambiados();
+    }
+}
+
+void EstacionPesaje::escribeDiario(const QString& texto, const QString& rutina)
+{
+    QString e;
+    if (Diario::agrega(Diario::kJournal, texto, &e))
+        return;
+    m_errorDiario = QStringLiteral("Error al escribir Transac.dat");
+    Q_EMIT registrosCambiados();
+    escribeLog(QStringLiteral("No se pudo escribir Transac.dat: ") + e, rutina);
+}
+
+QStringList EstacionPesaje::avisosRegistro() const
+{
+    QStringList partes;
+    if (const int n = m_registrador ? m_registrador->sinGuardar() : 0)
+        partes << QStringLiteral("Registros sin guardar en disco: %1 (%2)")
+                      .arg(n)
+                      .arg(m_registrador->causaSinGuardar());
+    if (m_pendientes > 0)
+        partes << QStringLiteral("Registros pendientes: %1").arg(m_pendientes);
+    if (!m_errorDiario.isEmpty())
+        partes << m_errorDiario;
+    return partes;
+}
+
+// ------------------------------------------------------------------ polling
+
+void EstacionPesaje::tick()
+{
+    if (m_enlace.leer(6)) {
+        m_lecturaDesde.start();
+        return;
+    }
+    ++m_omitidos; // the previous poll is still running
+    // The indicator has missed a reply: the values shown are no longer
+    // live, and the six reads may take half a minute to end. Say so, unless
+    // the link is already known to be down: that stays red.
+    if (!m_sinRespuesta && !m_enlaceCaido && m_lecturaDesde.isValid() &&
+        m_lecturaDesde.elapsed() > m_esperaMs + 500) {
+        m_sinRespuesta = true;
+        Q_EMIT sinRespuesta();
+    }
+}
+
+void EstacionPesaje::alLeer(const LecturaPeso& l)
+{
+    if (!m_iniciada || m_descargada)
+        return;
+    m_sinRespuesta = false;
+    m_enlaceCaido = !l.valida();
+    m_estado = EstadoEstacion::desde(l, m_decimales, m_estado);
+    if (l.valida()) {
+        memoria().NroError = 422;
+        memoria().DecimoFino = 0.1 * l.CFino;
+        if (l.Modo == 0 || l.Modo == 1)
+            guardardatos(l);
+    }
+    if (m_registrador)
+        m_registrador->reintenta();
+    Q_EMIT estadoCambiado(m_estado);
+    Q_EMIT lecturaProcesada(l);
+    if (m_cerrar) {
+        m_timer1.stop();
+        Q_EMIT listoParaCerrar();
+    }
+}
+
+void EstacionPesaje::guardardatos(const LecturaPeso& l)
+{
+    Memoria& s = memoria();
+    const double total = m_estado.Acumulado;
+    if (total == 0)
+        s.TotalAnterior = 0;
+    if (s.TotalAnterior == -1) {
+        s.TotalAnterior = total;
+        m_ciclosPrevios = l.CCiclos;
+        avisaAcumulador();
+        return;
+    }
+    if (s.TotalAnterior == total)
+        return;
+    s.PesoBatch = total - s.TotalAnterior;
+    if (m_ciclosPrevios && l.CCiclos > *m_ciclosPrevios + 1 && total > s.TotalAnterior)
+        m_fusionados += l.CCiclos - *m_ciclosPrevios - 1;
+    m_ciclosPrevios = l.CCiclos;
+
+    const QDateTime ahora = QDateTime::currentDateTime();
+    Pendiente p;
+    p.tipo = Pendiente::Lote;
+    p.fecha = ahora.date();
+    p.hora = aSegundos(ahora.time());
+    p.operador = m_contexto.OperadorActual;
+    p.aux = m_aux;
+    p.total = Diario::redondea(total, m_decimales);
+    p.peso = Diario::redondea(s.PesoBatch, m_decimales);
+    // Batch and preset as the station shows them.
+    p.bach = KValNumero(m_estado.muestra(m_estado.CFino)).value_or(0);
+    p.preset = KValNumero(m_estado.muestra(m_estado.Despacho)).value_or(0);
+    p.pTotal = p.total;
+    encola(p);
+    // The journal follows the queue: a batch the journal names is never
+    // one a kill could take from the queue.
+    escribeDiario(Diario::lote(s.PesoBatch, total, m_decimales, ahora), kRutinaDiario);
+    s.TotalAnterior = total;
+    Q_EMIT loteRegistrado(p.total, p.peso);
+}
+
+void EstacionPesaje::encola(const Pendiente& p)
+{
+    if (!m_registrador)
+        return;
+    QString e;
+    if (!m_registrador->agrega(p, &e))
+        escribeLog(e, kRutinaRegistro);
+}
+
+// Batches while the station was closed give no row, but never pass unsaid.
+void EstacionPesaje::avisaAcumulador()
+{
+    const auto ultimo = m_registrador ? m_registrador->ultimoTotal() : std::nullopt;
+    const double total = Diario::redondea(m_estado.Acumulado, m_decimales);
+    if (!ultimo || total <= *ultimo)
+        return;
+    const QString aviso = QStringLiteral("El acumulador aumentó %1 kg con la estación cerrada")
+                              .arg(Diario::muestra(total - *ultimo, m_decimales));
+    escribeLog(aviso + QStringLiteral(" (último TOTAL registrado %1, acumulador al abrir %2).")
+                           .arg(Diario::muestra(*ultimo, m_decimales), Diario::muestra(total, m_decimales)),
+               QStringLiteral("Rutina: guardardatos (Formulario frmPeso)"));
+    m_estado.aviso = aviso;
+}
+
+// ------------------------------------------------------------------ closing
+
+void EstacionPesaje::pideCierre()
+{
+    escribeDiario(Diario::cierre(), QStringLiteral("Rutina: closeTxt (Formulario frmPeso)"));
+    m_cerrar = true;
+    m_plazoCierre.start(std::max(1000, 3 * m_timer1.interval()));
+}
+
+void EstacionPesaje::cierra()
+{
+    if (m_descargada)
+        return;
+    m_descargada = true;
+    m_cerrar = true;
+    m_timer1.stop();
+    m_plazoCierre.stop();
+    m_enlace.cerrar();
+    m_estado.abierta = false;
+    if (m_registrador) {
+        Pendiente p;
+        p.tipo = Pendiente::Cierre;
+        const QDateTime ahora = QDateTime::currentDateTime();
+        p.fecha = ahora.date();
+        p.hora = aSegundos(ahora.time());
+        p.operador = m_contexto.OperadorActual;
+        p.pTotal = 0;
+        encola(p);
+    }
+    Q_EMIT cerrada();
+}
+
+// ----------------------------------------------------------------- commands
+
+int EstacionPesaje::nuevaOperacion(const QString& comando, const QString& valores, int pendientes)
+{
+    Operacion op;
+    op.comando = comando;
+    op.valores = valores;
+    const QDateTime ahora = QDateTime::currentDateTime();
+    op.fecha = ahora.date();
+    op.hora = aSegundos(ahora.time());
+    op.pendientes = pendientes;
+    const int id = m_siguienteOperacion++;
+    m_operaciones.insert(id, op);
+    return id;
+}
+
+void EstacionPesaje::envia(quint16 direccion, const QByteArray& datos, int operacion)
+{
+    const int tag = m_siguienteTag++;
+    m_tagOperacion.insert(tag, operacion);
+    m_enlace.escribir(direccion, datos, tag);
+}
+
+void EstacionPesaje::alEscribir(int tag, bool ok)
+{
+    const auto it = m_tagOperacion.find(tag);
+    if (it == m_tagOperacion.end())
+        return;
+    const int id = it.value();
+    m_tagOperacion.erase(it);
+    auto op = m_operaciones.find(id);
+    if (op == m_operaciones.end())
+        return;
+    op->ok = op->ok && ok;
+    const bool ultimo = --op->pendientes == 0;
+    const Operacion copia = *op;
+    if (ultimo) {
+        m_operaciones.erase(op);
+        // Audit first: a view's failure box may hold this handler.
+        if (m_registrador) {
+            Pendiente p;
+            p.tipo = Pendiente::Comando;
+            p.fecha = copia.fecha;
+            p.hora = copia.hora;
+            p.operador = m_contexto.OperadorActual;
+            p.comando = copia.comando;
+            p.valores = copia.valores;
+            p.resultado = copia.ok ? QStringLiteral("Aceptado") : QStringLiteral("No aceptado");
+            encola(p);
+        }
+        Q_EMIT operacionTerminada(id, copia.ok);
+    }
+    if (!ok)
+        Q_EMIT escrituraFallida();
+}
+
+QString EstacionPesaje::compruebaArranque() const
+{
+    const auto bach = KValNumero(m_estado.muestra(m_estado.CFino));
+    if (!bach || *bach == 0)
+        return QStringLiteral("Error en el valor de Bach");
+    return {};
+}
+
+int EstacionPesaje::comando(char letra, const QString& nombre)
+{
+    const int id = nuevaOperacion(QString(QLatin1Char(letra)) + u' ' + nombre);
+    envia(Indicador::kComando, QByteArray(1, letra), id);
+    return id;
+}
+
+std::optional<qint64> EstacionPesaje::valorEntero(const QString& texto, int decimales)
+{
+    if (Ktxt(texto).isEmpty())
+        return std::nullopt;
+    const auto v = KValNumero(texto);
+    if (!v)
+        return std::nullopt;
+    return KInt(Ktxt(QString::number(*v, 'f', decimales)), decimales);
+}
+
+QByteArray EstacionPesaje::cuatroBytes(quint32 v)
+{
+    QByteArray b;
+    for (int i = 0; i < 4; ++i)
+        b.append(char((v >> (8 * i)) & 0xFF));
+    return b;
+}
+
+std::optional<EstacionPesaje::Programacion>
+EstacionPesaje::compruebaProgramacion(const QString (&textos)[3], QString* error, int* campo) const
+{
+    *campo = -1;
+    if (!m_estado.standBy) {
+        *error = kNoStandBy;
+        return std::nullopt;
+    }
+    static const char* const nombres[3] = {"Despacho (Preset)", "Corte Grueso", "Corte Fino (Batch)"};
+    quint32 valores[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        const auto v = valorEntero(textos[i], m_decimales);
+        const QString nombre = QString::fromUtf8(nombres[i]);
+        if (!v)
+            *error = QStringLiteral("Ingrese un valor para %1").arg(nombre);
+        else if (*v < 0 || *v > 0xFFFFFFFFLL)
+            *error = QStringLiteral("El valor de %1 es demasiado grande para el equipo (máximo %2 kg)")
+                         .arg(nombre, Diario::muestra(double(0xFFFFFFFFLL) / std::pow(10.0, m_decimales),
+                                                      m_decimales));
+        if (!v || *v < 0 || *v > 0xFFFFFFFFLL) {
+            *campo = i;
+            return std::nullopt;
+        }
+        valores[i] = quint32(*v);
+    }
+    // The dispatch ends at the accumulator as shown plus the preset.
+    const auto t = valorEntero(m_estado.muestra(m_estado.Acumulado), m_decimales);
+    const qint64 fin = qint64(valores[0]) + t.value_or(0);
+    if (!t || fin < 0 || fin > 0xFFFFFFFFLL) {
+        *error = QStringLiteral("El fin del despacho (Preset + Acumulador) no cabe en el equipo");
+        return std::nullopt;
+    }
+    return Programacion{valores[0], valores[1], valores[2], fin};
+}
+
+int EstacionPesaje::programa(const Programacion& p)
+{
+    const int id = nuevaOperacion(QStringLiteral("Programar"),
+                                  QStringLiteral("Despacho=%1 CGrueso=%2 CFino=%3 TotalF=%4")
+                                      .arg(p.despacho)
+                                      .arg(p.grueso)
+                                      .arg(p.fino)
+                                      .arg(p.fin),
+                                  2);
+    envia(Indicador::kDespacho, cuatroBytes(p.despacho) + cuatroBytes(p.grueso) + cuatroBytes(p.fino), id);
+    envia(Indicador::kTotalF, cuatroBytes(quint32(p.fin)), id);
+    return id;
+}
+
+QString EstacionPesaje::compruebaReset() const
+{
+    return m_estado.standBy ? QString() : kNoStandBy;
+}
+
+int EstacionPesaje::reset()
+{
+    const int id = nuevaOperacion(QStringLiteral("Reset"), QString(), 4);
+    envia(Indicador::kDespacho, QByteArray(4, '\0'), id);
+    envia(Indicador::kResto, QByteArray(8, '\0'), id);
+    envia(Indicador::kUlTotal, QByteArray(4, '\0'), id);
+    envia(Indicador::kTotal, QByteArray(8, '\0'), id);
+    return id;
+}

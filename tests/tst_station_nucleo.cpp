@@ -1,0 +1,347 @@
+// The station without a window and without a display: EstacionPesaje
+// against the simulated indicator over TCP on loopback, recording into a
+// real SQLite file, with a session of its own (not the program's).
+#include <QSignalSpy>
+#include <QSqlRecord>
+
+#include "CDatos.h"
+#include "Config.h"
+#include "ConnectionString.h"
+#include "Contexto.h"
+#include "EstacionPesaje.h"
+#include "Indicador.h"
+#include "Programa.h"
+#include "Registrador.h"
+#include "Schema.h"
+#include "SimuladorEnHilo.h"
+#include "TestSupport.h"
+
+namespace {
+
+class Banco
+{
+public:
+    explicit Banco(int decimales = 0) : m_sim(parametros(decimales))
+    {
+        qputenv("TOLVEX_HOME", m_dir.path().toLocal8Bit());
+        const QString g = QStringLiteral("global");
+        Config::GuardaConfig(g, QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
+        Config::GuardaConfig(g, QStringLiteral("Host_1"), QStringLiteral("127.0.0.1"));
+        Config::GuardaConfig(g, QStringLiteral("Port_1"), QString::number(m_sim.puerto()));
+        Config::GuardaConfig(g, QStringLiteral("ID_1"), QStringLiteral("1"));
+        Config::GuardaConfig(g, QStringLiteral("Tiempo"), QStringLiteral("40"));
+        Config::GuardaConfig(g, QStringLiteral("Decimales_1"), QString::number(decimales));
+        const QString cs = ConnectionString::sqlite(m_dir.file(QStringLiteral("data.db")));
+        Programa::DataCSReporte = Programa::DataCSGlobal = cs;
+        Programa::DataTbReporte = Schema::kTablaReporte;
+        Programa::DataTbGlobal = Schema::kTablaGlobal;
+        CDatos db;
+        m_ok = db.AbrirBase(cs, true) &&
+               Schema::crear(db, Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal,
+                             nullptr, nullptr);
+        // The program's session signs nothing here: the station's own does.
+        Programa::OperadorActual = QStringLiteral("OTRA SESIÓN");
+        m_contexto.OperadorActual = QStringLiteral("ANA PÉREZ");
+        m_sim.indicador().setReloj(false);
+        EstacionPesaje::setAjusteEnlace([](ConfigEnlace& c) {
+            c.esperaMs = 150;
+            c.silencioMs = 30;
+        });
+        m_registrador = std::make_unique<Registrador>(m_dir.path());
+        m_registrador->setPausaMs(100);
+    }
+    ~Banco()
+    {
+        m_estacion.reset();
+        m_registrador.reset();
+        EstacionPesaje::setAjusteEnlace({});
+    }
+
+    static IndicadorSimulado::Parametros parametros(int decimales)
+    {
+        IndicadorSimulado::Parametros p;
+        p.decimales = decimales;
+        p.dispersion = 0;
+        return p;
+    }
+
+    // A new opening of the station; true once it polls.
+    bool abre()
+    {
+        if (m_estacion)
+            m_estacion->cierra();
+        m_estacion = std::make_unique<EstacionPesaje>(m_contexto, m_registrador.get());
+        QObject::connect(m_estacion.get(), &EstacionPesaje::estadoCambiado, m_estacion.get(),
+                         [this] { ++m_lecturas; });
+        m_estacion->abre({QStringLiteral("Cliente")});
+        return m_ok && QTest::qWaitFor([this] { return m_estacion->iniciada(); }, 5000) && lee();
+    }
+    // Waits for polls that started after this call.
+    bool lee(int n = 2)
+    {
+        const int objetivo = m_lecturas + n;
+        return QTest::qWaitFor([&] { return m_lecturas >= objetivo; }, 5000);
+    }
+    bool acumula(quint32 total)
+    {
+        ind().setValor32(Indicador::kUlTotal, total);
+        return lee();
+    }
+    bool escrito()
+    {
+        return QTest::qWaitFor([this] { return m_registrador->pendientes() == 0; }, 5000);
+    }
+    QList<QSqlRecord> filas(const QString& tabla = Schema::kTablaReporte,
+                            const QString& orden = QStringLiteral("TICKET"))
+    {
+        QList<QSqlRecord> r;
+        CDatos db;
+        if (db.AbrirBase(Programa::DataCSReporte) &&
+            db.AbreRegistro(QStringLiteral("SELECT * FROM %1 ORDER BY %2").arg(tabla, orden)))
+            for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro())
+                r.append(db.registroActual());
+        return r;
+    }
+    QList<int> marcas()
+    {
+        QList<int> m;
+        for (const auto& f : filas())
+            m << f.value("OPCION1").toInt();
+        return m;
+    }
+
+    DirectorioDePrueba m_dir;
+    SimuladorEnHilo m_sim;
+    Contexto m_contexto;
+    std::unique_ptr<Registrador> m_registrador;
+    std::unique_ptr<EstacionPesaje> m_estacion;
+    int m_lecturas = 0;
+    bool m_ok = false;
+
+    IndicadorSimulado& ind() { return m_sim.indicador(); }
+    EstacionPesaje& e() { return *m_estacion; }
+};
+
+LecturaPeso lectura(int modo, int salidas, int error)
+{
+    LecturaPeso l;
+    l.Peso = 12.345;
+    l.UlTotal = 5000;
+    l.CFino = 100;
+    l.Modo = modo;
+    l.Salidas = salidas;
+    l.CError = error;
+    return l;
+}
+
+} // namespace
+
+class TstStationNucleo : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void sinPantalla();
+    void estadoDeUnaLectura_data();
+    void estadoDeUnaLectura();
+    void lotesYTotalesDeDespacho();
+    void lotesFusionadosYAviso();
+    void comandosYCondiciones();
+};
+
+void TstStationNucleo::sinPantalla()
+{
+    // No display platform and no widgets: a plain core application.
+    QVERIFY(!QCoreApplication::instance()->inherits("QGuiApplication"));
+}
+
+void TstStationNucleo::estadoDeUnaLectura_data()
+{
+    QTest::addColumn<int>("modo");
+    QTest::addColumn<int>("salidas");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("textoModo");
+    QTest::addColumn<QString>("textoError");
+    QTest::addColumn<bool>("standBy");
+    QTest::addColumn<bool>("cargando");
+    QTest::newRow("std by") << 0 << 0x102 << 0 << "STD. BY" << "" << true << false;
+    QTest::newRow("carga") << 1 << 0x0C << 3 << "CARGA" << "ERROR 3 - PROGRAMA: Grueso > Fino" << false << true;
+    QTest::newRow("destare") << 4 << 0x01 << 60 << "DESTARE" << "ERROR 60 - Ciclo Lento" << false << false;
+    QTest::newRow("modo raro") << 7 << 0x02 << 7 << "PESAJE" << "ERROR 7" << true << false;
+}
+
+void TstStationNucleo::estadoDeUnaLectura()
+{
+    QFETCH(int, modo);
+    QFETCH(int, salidas);
+    QFETCH(int, error);
+    QFETCH(QString, textoModo);
+    QFETCH(QString, textoError);
+    QFETCH(bool, standBy);
+    QFETCH(bool, cargando);
+    EstadoEstacion previo;
+    previo.Modo = 2;
+    previo.textoModo = EstadoEstacion::textoDeModo(2);
+    const auto e = EstadoEstacion::desde(lectura(modo, salidas, error), 2, previo);
+    QVERIFY(e.conectado);
+    QCOMPARE(e.textoModo, textoModo);
+    QCOMPARE(e.textoError, textoError);
+    QCOMPARE(e.standBy, standBy);
+    QCOMPARE(e.cargando, cargando);
+    QCOMPARE(e.Salidas, salidas & 0xFF);
+    QCOMPARE(e.muestra(e.Peso), QStringLiteral("12.35"));
+    // An unanswered poll keeps what was shown, as not live.
+    LecturaPeso muda;
+    muda.Peso = LecturaPeso::kSinRespuesta;
+    const auto m = EstadoEstacion::desde(muda, 2, e);
+    QVERIFY(!m.conectado);
+    QCOMPARE(m.Peso, e.Peso);
+    QCOMPARE(m.standBy, e.standBy);
+}
+
+void TstStationNucleo::lotesYTotalesDeDespacho()
+{
+    Banco b;
+    b.ind().setValor32(Indicador::kUlTotal, 5000);
+    QVERIFY(b.abre());
+    QSignalSpy lotes(&b.e(), &EstacionPesaje::loteRegistrado);
+    // The accumulator found at opening gives no row; a reset to 0 neither.
+    for (quint32 t : {5000u, 5250u, 5500u, 0u, 5500u, 0u, 300u})
+        QVERIFY(b.acumula(t));
+    QVERIFY(b.escrito());
+    QCOMPARE(lotes.size(), 4);
+    auto f = b.filas();
+    QCOMPARE(f.size(), 4);
+    const double pesos[] = {250, 250, 5500, 300};
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(f[i].value("PESO").toDouble(), pesos[i]);
+    QCOMPARE(f[3].value("TOTAL").toDouble(), 300.0);
+    QCOMPARE(f[0].value("OPERADOR").toString(), QStringLiteral("ANA PÉREZ"));
+    QCOMPARE(f[0].value("AUX1").toString(), QStringLiteral("Cliente"));
+    QCOMPARE(f[0].value("BACH").toDouble(), 1000.0);
+    // A row is a dispatch total only when the accumulator fell below its
+    // TOTAL: equal to it (5500 again after a reset) is a continuation.
+    QCOMPARE(b.marcas(), QList<int>({0, 0, 1, 0}));
+
+    // Closing: asked for, carried out after the poll in progress; the last
+    // row becomes a total and the journal line is closed.
+    QSignalSpy listo(&b.e(), &EstacionPesaje::listoParaCerrar);
+    b.e().pideCierre();
+    QVERIFY(listo.wait(5000));
+    b.e().cierra();
+    QVERIFY(b.escrito());
+    QCOMPARE(b.marcas(), QList<int>({0, 0, 1, 1}));
+    const QByteArray diario = leeArchivo(b.m_dir.file(QStringLiteral("Transac.dat")));
+    QVERIFY(diario.endsWith("]\r\n"));
+    QCOMPARE(diario.count("\r\n"), 1);
+}
+
+void TstStationNucleo::lotesFusionadosYAviso()
+{
+    Banco b;
+    b.ind().setValor32(Indicador::kUlTotal, 1000);
+    QVERIFY(b.abre());
+    // Three cycles ended between two polls: one row, two batches merged.
+    b.ind().setValor32(Indicador::kCCiclos, b.ind().valor32(Indicador::kCCiclos) + 3);
+    QVERIFY(b.acumula(1600));
+    QCOMPARE(b.e().lotesFusionados(), 2);
+    QVERIFY(b.escrito());
+    QCOMPARE(b.filas().size(), 1);
+    // Reopened on the last TOTAL: nothing to say.
+    QVERIFY(b.abre());
+    QCOMPARE(b.e().estado().aviso, QString());
+    // Reopened above it: said, logged, and no row for it.
+    b.e().cierra();
+    QVERIFY(b.escrito());
+    b.ind().setValor32(Indicador::kUlTotal, 1850);
+    QVERIFY(b.abre());
+    QCOMPARE(b.e().estado().aviso, QStringLiteral("El acumulador aumentó 250 kg con la estación cerrada"));
+    QVERIFY(QString::fromLatin1(leeArchivo(b.m_dir.file(QStringLiteral("Datos.log"))))
+                .contains(QStringLiteral("registrado 1600, acumulador al abrir 1850")));
+    QVERIFY(b.escrito());
+    QCOMPARE(b.filas().size(), 1);
+}
+
+void TstStationNucleo::comandosYCondiciones()
+{
+    Banco b(1);
+    b.ind().setValor32(Indicador::kUlTotal, 50000);
+    QVERIFY(b.abre());
+    QSignalSpy fin(&b.e(), &EstacionPesaje::operacionTerminada);
+    QSignalSpy fallida(&b.e(), &EstacionPesaje::escrituraFallida);
+    QCOMPARE(b.e().compruebaArranque(), QString());
+    b.ind().setValor32(Indicador::kCFino, 0);
+    QVERIFY(b.lee());
+    QCOMPARE(b.e().compruebaArranque(), QStringLiteral("Error en el valor de Bach"));
+
+    // The programming's checks, in order: each value, then its end.
+    const struct
+    {
+        QString textos[3];
+        QString error;
+        int campo;
+    } malos[] = {
+        {{"abc", "1", "1"}, "Ingrese un valor para Despacho (Preset)", 0},
+        {{"12.5", "", "92.5"}, "Ingrese un valor para Corte Grueso", 1},
+        {{"1", "1", "429496729.6"},
+         "El valor de Corte Fino (Batch) es demasiado grande para el equipo (máximo 429496729.5 kg)", 2},
+        {{"429491729.6", "1", "1"}, "El fin del despacho (Preset + Acumulador) no cabe en el equipo", -1},
+    };
+    for (const auto& m : malos) {
+        QString error;
+        int campo = 9;
+        QVERIFY(!b.e().compruebaProgramacion(m.textos, &error, &campo));
+        QCOMPARE(error, m.error);
+        QCOMPARE(campo, m.campo);
+    }
+    QString error;
+    int campo = 9;
+    const QString buenos[3] = {"12.5", "80", "92.5"};
+    const auto p = b.e().compruebaProgramacion(buenos, &error, &campo);
+    QVERIFY2(p, qPrintable(error));
+    QCOMPARE(p->fin, 50125);
+    const int id = b.e().programa(*p);
+    QVERIFY(fin.wait(5000));
+    QCOMPARE(fin.last(), QVariantList({id, true}));
+    QCOMPARE(b.ind().valor32(Indicador::kDespacho), 125u);
+    QCOMPARE(b.ind().valor32(Indicador::kCGrueso), 800u);
+    QCOMPARE(b.ind().valor32(Indicador::kCFino), 925u);
+    QCOMPARE(b.ind().valor32(Indicador::kTotalF), 50125u);
+
+    // Out of stand-by (the indicator's output, whatever is shown) nothing
+    // that programs or clears goes.
+    b.ind().comando('V');
+    QVERIFY(b.lee());
+    QVERIFY(!b.e().estado().standBy);
+    QCOMPARE(b.e().compruebaReset(), EstacionPesaje::kNoStandBy);
+    QVERIFY(!b.e().compruebaProgramacion(buenos, &error, &campo));
+    QCOMPARE(error, EstacionPesaje::kNoStandBy);
+    QCOMPARE(campo, -1);
+    b.ind().comando('X');
+    QVERIFY(b.lee());
+    QCOMPARE(b.e().compruebaReset(), QString());
+    b.e().reset();
+    QVERIFY(fin.wait(5000));
+    QCOMPARE(b.ind().valor32(Indicador::kUlTotal), 0u);
+    QCOMPARE(b.ind().valor32(Indicador::kDespacho), 0u);
+
+    // A write the indicator does not answer: failed, audited as such.
+    FallosSimulados mudo;
+    mudo.mudo = true;
+    b.m_sim.fallos(mudo);
+    b.e().comando('Z', QStringLiteral("Cero"));
+    QVERIFY(fin.wait(10000));
+    QCOMPARE(fin.last().at(1).toBool(), false);
+    QCOMPARE(fallida.size(), 1);
+    b.m_sim.fallos(FallosSimulados());
+    QVERIFY(b.escrito());
+    const auto c = b.filas(Schema::kTablaComandos, QStringLiteral("ID"));
+    QCOMPARE(c.size(), 3);
+    QCOMPARE(c[0].value("VALORES").toString(), QStringLiteral("Despacho=125 CGrueso=800 CFino=925 TotalF=50125"));
+    QCOMPARE(c[0].value("OPERADOR").toString(), QStringLiteral("ANA PÉREZ"));
+    QCOMPARE(c[1].value("COMANDO").toString(), QStringLiteral("Reset"));
+    QCOMPARE(c[2].value("COMANDO").toString(), QStringLiteral("Z Cero"));
+    QCOMPARE(c[2].value("RESULTADO").toString(), QStringLiteral("No aceptado"));
+}
+
+QTEST_GUILESS_MAIN(TstStationNucleo)
+#include "tst_station_nucleo.moc"
