@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Checks the layers: no folder includes a header of a folder above it, and
+the floors without widgets include no Qt Widgets header.
+
+    scripts/capas.py [ROOT]
+
+Exits 1 and lists every offending include. Tests are not checked.
+"""
+import os
+import re
+import sys
+
+# Each layer and the layers it may include directly; what those may include
+# it may include too. The station is two layers: its core (the files of
+# tolvex_stationcore) and its windows.
+CAPAS = {
+    "base": [],
+    "data": [],
+    "ui": ["data"],
+    "settings": ["base", "data"],
+    "link": ["settings"],
+    "sim": ["link"],
+    "users": ["settings", "ui"],
+    "station-core": ["link", "settings"],
+    "reports": ["settings", "ui"],
+    "setup": ["reports"],
+    "station": ["station-core", "users", "ui"],
+    "app": ["station", "reports", "users", "setup"],
+    "tools": ["app", "sim"],
+}
+# Layers that link Qt Core (and non-GUI modules) only.
+SIN_WIDGETS = {"base", "data", "settings", "link", "sim", "station-core"}
+CARPETAS = ["base", "data", "ui", "settings", "link", "sim", "users", "station", "reports",
+            "app", "tools"]
+
+
+def permitidas(capa, memo={}):
+    if capa not in memo:
+        s = set(CAPAS[capa])
+        for c in CAPAS[capa]:
+            s |= permitidas(c)
+        memo[capa] = s
+    return memo[capa]
+
+
+def archivos_de_biblioteca(cmake, biblioteca):
+    texto = open(cmake, encoding="utf-8").read()
+    m = re.search(r"add_library\(\s*%s\s+STATIC(.*?)\)" % re.escape(biblioteca), texto, re.S)
+    return set(m.group(1).split()) if m else set()
+
+
+def main():
+    raiz = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
+                           os.path.join(os.path.dirname(__file__), ".."))
+    nucleo = archivos_de_biblioteca(os.path.join(raiz, "station", "CMakeLists.txt"),
+                                    "tolvex_stationcore")
+    setup = archivos_de_biblioteca(os.path.join(raiz, "tools", "CMakeLists.txt"),
+                                   "tolvex_setup_lib")
+    if not nucleo or not setup:
+        print("capas: no se encuentran las bibliotecas tolvex_stationcore / tolvex_setup_lib")
+        return 1
+
+    def capa(carpeta, nombre):
+        if carpeta == "station" and nombre in nucleo:
+            return "station-core"
+        if carpeta == "tools" and nombre in setup:
+            return "setup"
+        return carpeta
+
+    fuentes = []
+    donde = {}
+    for carpeta in CARPETAS:
+        for nombre in sorted(os.listdir(os.path.join(raiz, carpeta))):
+            if nombre.endswith((".h", ".cpp")):
+                fuentes.append((carpeta, nombre))
+                if nombre.endswith(".h"):
+                    donde[nombre] = capa(carpeta, nombre)
+
+    widgets = set()
+    for d in ("/usr/include/x86_64-linux-gnu/qt6/QtWidgets", "/usr/include/qt6/QtWidgets"):
+        if os.path.isdir(d):
+            widgets |= set(os.listdir(d))
+    widgets.add("QtWidgets")
+
+    errores = []
+    for carpeta, nombre in fuentes:
+        propia = capa(carpeta, nombre)
+        ruta = os.path.join(carpeta, nombre)
+        with open(os.path.join(raiz, ruta), encoding="utf-8") as f:
+            for n, linea in enumerate(f, 1):
+                m = re.match(r'\s*#\s*include\s+([<"])([^>"]+)[>"]', linea)
+                if not m:
+                    continue
+                base = os.path.basename(m.group(2))
+                if m.group(1) == '"':
+                    otra = donde.get(base)
+                    if otra and otra != propia and otra not in permitidas(propia):
+                        errores.append("%s:%d: %s (%s) incluye %s (%s)" %
+                                       (ruta, n, nombre, propia, base, otra))
+                elif propia in SIN_WIDGETS and (base in widgets or
+                                                m.group(2).startswith("QtWidgets/")):
+                    errores.append("%s:%d: %s (%s) incluye Qt Widgets: %s" %
+                                   (ruta, n, nombre, propia, m.group(2)))
+    for e in errores:
+        print(e)
+    print("capas: %d archivos, %d inclusiones fuera de su capa" % (len(fuentes), len(errores)))
+    return 1 if errores else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
