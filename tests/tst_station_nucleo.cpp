@@ -209,6 +209,7 @@ void TstStationNucleo::lotesYTotalesDeDespacho()
         QVERIFY(b.acumula(t));
     QVERIFY(b.escrito());
     QCOMPARE(lotes.size(), 4);
+    QCOMPARE(b.e().lotesFusionados(), 0);
     auto f = b.filas();
     QCOMPARE(f.size(), 4);
     const double pesos[] = {250, 250, 5500, 300};
@@ -240,7 +241,11 @@ void TstStationNucleo::lotesFusionadosYAviso()
     Banco b;
     b.ind().setValor32(Indicador::kUlTotal, 1000);
     QVERIFY(b.abre());
-    // Three cycles ended between two polls: one row, two batches merged.
+    // While loading, three cycles ended between two polls: one row, two
+    // batches merged.
+    b.ind().comando('V');
+    QVERIFY(b.lee());
+    QCOMPARE(b.e().estado().textoModo, QStringLiteral("CARGA"));
     b.ind().setValor32(Indicador::kCCiclos, b.ind().valor32(Indicador::kCCiclos) + 3);
     QVERIFY(b.acumula(1600));
     QCOMPARE(b.e().lotesFusionados(), 2);
