@@ -196,26 +196,6 @@ void TestStation::lotesFilasYDiario()
     QCOMPARE(f[1].value("OPCION1").toInt(), 0);
     QCOMPARE(f[1].value("INFO").toString(), QString());
     QCOMPARE(f[2].value("PESO").toDouble(), 300.0);
-
-    // Reset to 0 then a batch of 300: no row for the reset, the row before
-    // becomes a total.
-    b.ind().setValor32(Indicador::kUlTotal, 0);
-    QVERIFY(b.esperaLecturas());
-    b.ind().setValor32(Indicador::kUlTotal, 300);
-    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 4, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
-    f = b.filas();
-    QCOMPARE(f[3].value("PESO").toDouble(), 300.0);
-    QCOMPARE(f[2].value("OPCION1").toInt(), 1);
-    // A drop straight from 5000 to 300 between two polls gives a negative batch.
-    b.ind().setValor32(Indicador::kUlTotal, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 5, 5000);
-    b.ind().setValor32(Indicador::kUlTotal, 300);
-    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 6, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
-    f = b.filas();
-    QCOMPARE(f[5].value("PESO").toDouble(), -4700.0);
-    QCOMPARE(f[4].value("OPCION1").toInt(), 1);
 }
 
 void TestStation::estadosLamparasYErrores()
@@ -448,19 +428,6 @@ void TestStation::programacionYReset()
     QTest::keyClicks(txt[1], QStringLiteral("80"));
     txt[2]->clear();
     QTest::keyClicks(txt[2], QStringLiteral("92.5"));
-
-    // Too large, or empty: a message, nothing sent.
-    const qint64 antes = b.sim().servidor().escrituras();
-    txt[1]->setText(QStringLiteral("999999999"));
-    programar->click();
-    QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("demasiado grande")));
-    txt[1]->clear();
-    programar->click();
-    QCOMPARE(MessageBox::ultimoTexto(), QStringLiteral("Ingrese un valor para Corte Grueso"));
-    QVERIFY(b.esperaLecturas());
-    QCOMPARE(b.sim().servidor().escrituras(), antes);
-    QVERIFY(txt[0]->isVisible());
-    QTest::keyClicks(txt[1], QStringLiteral("80"));
 
     // Answered No: the edit stays open.
     MessageBox::setNextAnswer(QMessageBox::No);
