@@ -12,13 +12,12 @@
 #include "Claves.h"
 #include "Config.h"
 #include "MessageBox.h"
-#include "Programa.h"
 #include "SqlDialect.h"
 
-frmCContrasenias::frmCContrasenias(QWidget* parent) : QDialog(parent)
+frmCContrasenias::frmCContrasenias(QWidget* parent, Contexto& contexto) : QDialog(parent), m_contexto(contexto)
 {
     setObjectName(QStringLiteral("frmCContrasenias"));
-    setWindowTitle(QStringLiteral("Cambiar Contraseña del Usuario: ") + Programa::OperadorActual);
+    setWindowTitle(QStringLiteral("Cambiar Contraseña del Usuario: ") + m_contexto.OperadorActual);
 
     auto caja = [this](const char* nombre) {
         auto* e = new QLineEdit(this);
@@ -54,7 +53,7 @@ frmCContrasenias::frmCContrasenias(QWidget* parent) : QDialog(parent)
     connect(cmdCancelar, &QPushButton::clicked, this, &QDialog::reject);
 
     CDatos db;
-    m_cargado = db.AbrirBase(Programa::DataCSOperarios) && db.AbreRegistro(consulta());
+    m_cargado = db.AbrirBase(m_contexto.DataCSOperarios) && db.AbreRegistro(consulta());
     if (!m_cargado) {
         MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"),
                             QStringLiteral("La referencia de datos es incorrecta."));
@@ -68,8 +67,8 @@ frmCContrasenias::frmCContrasenias(QWidget* parent) : QDialog(parent)
 
 QString frmCContrasenias::consulta() const
 {
-    return QStringLiteral("SELECT * FROM ") + Programa::DataTbOperarios +
-           QStringLiteral(" WHERE OPERADOR = ") + SqlDialect::texto(Programa::OperadorActual);
+    return QStringLiteral("SELECT * FROM ") + m_contexto.DataTbOperarios +
+           QStringLiteral(" WHERE OPERADOR = ") + SqlDialect::texto(m_contexto.OperadorActual);
 }
 
 bool frmCContrasenias::eventFilter(QObject* obj, QEvent* ev)
@@ -99,12 +98,12 @@ void frmCContrasenias::aceptar()
         return error(Claves::motivoRechazo(txtCNueva->text()));
 
     CDatos db;
-    if (!db.AbrirBase(Programa::DataCSOperarios) || !db.AbreRegistro(consulta()))
+    if (!db.AbrirBase(m_contexto.DataCSOperarios) || !db.AbreRegistro(consulta()))
         return error(QStringLiteral("No se pudo cambiar la contraseña"));
     if (!db.Existe_Registro()) {
         // The operator was deleted meanwhile: there is nothing to change.
         return error(QStringLiteral("No se cambió la contraseña: el operario ") +
-                     Programa::OperadorActual + QStringLiteral(" no existe en la base de datos."));
+                     m_contexto.OperadorActual + QStringLiteral(" no existe en la base de datos."));
     }
     if (!db.SetCampo(QStringLiteral("PASSWORD"), Config::CodificaTexto(txtCCNueva->text())) ||
         !db.Actualiza())

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include "Contexto.h"
+
 class QLineEdit;
 class QPushButton;
 
@@ -10,7 +12,8 @@ class frmCContrasenias : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmCContrasenias(QWidget* parent = nullptr);
+    // Works for the session given (the window's by default).
+    explicit frmCContrasenias(QWidget* parent = nullptr, Contexto& contexto = Contexto::programa());
 
     // False when the stored password could not be read; the form then
     // closes itself after the message.
@@ -28,6 +31,7 @@ protected:
     bool eventFilter(QObject* obj, QEvent* ev) override;
 
 private:
+    Contexto& m_contexto;
     void aceptar();
     QString consulta() const;
 

@@ -13,7 +13,6 @@
 #include "Config.h"
 #include "MessageBox.h"
 #include "Niveles.h"
-#include "Programa.h"
 #include "SqlDialect.h"
 
 namespace {
@@ -28,7 +27,7 @@ QString clave(const QString& nombre)
 
 } // namespace
 
-frmLogin1::frmLogin1(QWidget* parent) : QDialog(parent)
+frmLogin1::frmLogin1(QWidget* parent, Contexto& contexto) : QDialog(parent), m_contexto(contexto)
 {
     setObjectName(QStringLiteral("frmLogin1"));
     setWindowTitle(QStringLiteral("Inicio de sesión"));
@@ -77,8 +76,8 @@ frmLogin1::frmLogin1(QWidget* parent) : QDialog(parent)
 bool frmLogin1::cargaOperarios()
 {
     CDatos db;
-    if (!db.AbrirBase(Programa::DataCSOperarios) ||
-        !db.AbreRegistro(QStringLiteral("SELECT OPERADOR FROM ") + Programa::DataTbOperarios +
+    if (!db.AbrirBase(m_contexto.DataCSOperarios) ||
+        !db.AbreRegistro(QStringLiteral("SELECT OPERADOR FROM ") + m_contexto.DataTbOperarios +
                          QStringLiteral(" ORDER BY OPERADOR ")))
         return false;
     for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro())
@@ -96,8 +95,8 @@ void frmLogin1::aceptar()
     const QString nombre = DBCombo_Operarrio->currentText();
     if (!nombre.isEmpty()) {
         CDatos db;
-        if (!db.AbrirBase(Programa::DataCSOperarios) ||
-            !db.AbreRegistro(QStringLiteral("SELECT * FROM ") + Programa::DataTbOperarios +
+        if (!db.AbrirBase(m_contexto.DataCSOperarios) ||
+            !db.AbreRegistro(QStringLiteral("SELECT * FROM ") + m_contexto.DataTbOperarios +
                              QStringLiteral(" WHERE OPERADOR = ") + SqlDialect::texto(nombre))) {
             // Without the operator's row the password cannot be checked.
             MessageBox::mostrar(this, MessageBox::Exclamacion, QApplication::applicationName(),
@@ -123,9 +122,9 @@ void frmLogin1::aceptar()
         txtPassword->selectAll();
         return;
     }
-    Programa::OperadorActual = operador;
-    Programa::NivelActual = nivel;
-    Programa::TipoAcceso = esP2 ? 2 : 1;
+    m_contexto.OperadorActual = operador;
+    m_contexto.NivelActual = nivel;
+    m_contexto.TipoAcceso = esP2 ? 2 : 1;
     Aceptado = true;
     hide();
 }

@@ -2,18 +2,21 @@
 
 #include <QDialog>
 
+#include "Contexto.h"
+
 class QComboBox;
 class QLineEdit;
 class QPushButton;
 
 // Sign-in: an operator from the operators table and a password, or a master
-// password alone. On success sets Programa::OperadorActual, NivelActual and
+// password alone. On success sets the session's OperadorActual, NivelActual and
 // TipoAcceso and hides itself with Aceptado true.
 class frmLogin1 : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmLogin1(QWidget* parent = nullptr);
+    // Works for the session given (the window's by default).
+    explicit frmLogin1(QWidget* parent = nullptr, Contexto& contexto = Contexto::programa());
 
     bool Aceptado = false;
 
@@ -28,6 +31,7 @@ public:
         QStringLiteral("Contraseña incorrecta. Vuelva a intentarlo");
 
 private:
+    Contexto& m_contexto;
     bool cargaOperarios();
     void aceptar();
     void cancelar();

@@ -16,7 +16,6 @@
 #include "Config.h"
 #include "MessageBox.h"
 #include "Niveles.h"
-#include "Programa.h"
 #include "SqlDialect.h"
 
 namespace {
@@ -37,7 +36,7 @@ void fondo(QWidget* w, const QColor& c)
 
 } // namespace
 
-frmOPERARIO::frmOPERARIO(QWidget* parent) : QDialog(parent)
+frmOPERARIO::frmOPERARIO(QWidget* parent, Contexto& contexto) : QDialog(parent), m_contexto(contexto)
 {
     setObjectName(QStringLiteral("frmOPERARIO"));
     setWindowTitle(QStringLiteral("Operario"));
@@ -141,8 +140,8 @@ bool frmOPERARIO::agregando() const
 bool frmOPERARIO::recarga(QString* error)
 {
     CDatos db;
-    if (!db.AbrirBase(Programa::DataCSOperarios) ||
-        !db.AbreRegistro(QStringLiteral("SELECT * FROM ") + Programa::DataTbOperarios +
+    if (!db.AbrirBase(m_contexto.DataCSOperarios) ||
+        !db.AbreRegistro(QStringLiteral("SELECT * FROM ") + m_contexto.DataTbOperarios +
                          QStringLiteral(" ORDER BY OPERADOR ASC"))) {
         *error = db.ultimoError();
         return false;
@@ -228,8 +227,8 @@ bool frmOPERARIO::guardaNuevo()
 
     CDatos db;
     const QString nivel = ListaJerarquias->currentText();
-    const bool ok = db.AbrirBase(Programa::DataCSOperarios) &&
-                    db.AbreRegistro(QStringLiteral("SELECT * FROM ") + Programa::DataTbOperarios +
+    const bool ok = db.AbrirBase(m_contexto.DataCSOperarios) &&
+                    db.AbreRegistro(QStringLiteral("SELECT * FROM ") + m_contexto.DataTbOperarios +
                                     condicion(nombre)) &&
                     !db.Existe_Registro() &&
                     db.AgregaRegistros({{QStringLiteral("OPERADOR"), nombre},
@@ -276,8 +275,8 @@ void frmOPERARIO::eliminar()
                                        QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
     if (r == QMessageBox::Ok) {
         CDatos db;
-        if (!db.AbrirBase(Programa::DataCSOperarios) ||
-            !db.Ejecuta(QStringLiteral("DELETE FROM ") + Programa::DataTbOperarios +
+        if (!db.AbrirBase(m_contexto.DataCSOperarios) ||
+            !db.Ejecuta(QStringLiteral("DELETE FROM ") + m_contexto.DataTbOperarios +
                         QStringLiteral(" WHERE OPERADOR = ?"), {nombre})) {
             MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"),
                                 QStringLiteral("No se pudo eliminar el operario: ") + db.ultimoError());
@@ -322,8 +321,8 @@ void frmOPERARIO::cambiaNivel()
         return;
     }
     CDatos db;
-    if (!db.AbrirBase(Programa::DataCSOperarios) ||
-        !db.Ejecuta(QStringLiteral("UPDATE ") + Programa::DataTbOperarios +
+    if (!db.AbrirBase(m_contexto.DataCSOperarios) ||
+        !db.Ejecuta(QStringLiteral("UPDATE ") + m_contexto.DataTbOperarios +
                         QStringLiteral(" SET JERARQUIA = ? WHERE OPERADOR = ?"),
                     {nuevo, f.operador})) {
         MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"),

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include "Contexto.h"
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -17,7 +19,8 @@ class frmOPERARIO : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmOPERARIO(QWidget* parent = nullptr);
+    // Works for the session given (the window's by default).
+    explicit frmOPERARIO(QWidget* parent = nullptr, Contexto& contexto = Contexto::programa());
 
     // False when the table could not be read; the form then closes itself
     // after the message (the caller need not show it).
@@ -43,6 +46,7 @@ public:
     void done(int r) override;
 
 private:
+    Contexto& m_contexto;
     struct Fila
     {
         QString operador;
