@@ -15,7 +15,25 @@ namespace Estacion {
 namespace {
 QPointer<frmPeso> g_ventana;
 Registrador* g_registrador = nullptr;
+Publica g_publica;
+std::function<void()> g_cerrada;
 } // namespace
+
+void alimenta(frmPeso* w, Publica publica, std::function<void()> cerrada)
+{
+    auto previo = std::make_shared<EstadoEstacion>();
+    QObject::connect(w, &frmPeso::lecturaProcesada, w, [w, previo, publica](const LecturaPeso& l) {
+        *previo = EstadoEstacion::desde(l, w->decimales(), *previo);
+        publica(*previo);
+    });
+    QObject::connect(w, &frmPeso::cerrada, w, cerrada);
+}
+
+void observa(Publica publica, std::function<void()> cerrada)
+{
+    g_publica = std::move(publica);
+    g_cerrada = std::move(cerrada);
+}
 
 void abrir(QWidget* ventanaPrincipal)
 {
@@ -30,6 +48,8 @@ void abrir(QWidget* ventanaPrincipal)
     if (!g_registrador)
         g_registrador = new Registrador(Programa::directorio());
     g_ventana = new frmPeso(ventanaPrincipal, g_registrador);
+    if (g_publica)
+        alimenta(g_ventana, g_publica, g_cerrada);
     g_ventana->inicia();
 }
 
