@@ -52,8 +52,13 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q)
 
     const QString fDesde = valor("fechaDesde"), fHasta = valor("fechaHasta");
     if (!fDesde.isEmpty() || !fHasta.isEmpty()) {
-        const QDate d1 = QDate::fromString(fDesde.isEmpty() ? fHasta : fDesde, Qt::ISODate);
-        const QDate d2 = QDate::fromString(fHasta.isEmpty() ? fDesde : fHasta, Qt::ISODate);
+        // Qt's ISO reading ignores what follows the date: the whole text must be one.
+        static const QRegularExpression iso(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+        const auto fecha = [](const QString& t) {
+            return iso.match(t).hasMatch() ? QDate::fromString(t, Qt::ISODate) : QDate();
+        };
+        const QDate d1 = fecha(fDesde.isEmpty() ? fHasta : fDesde);
+        const QDate d2 = fecha(fHasta.isEmpty() ? fDesde : fHasta);
         if (!d1.isValid() || !d2.isValid()) {
             p.error = QStringLiteral("Fecha no válida: use AAAA-MM-DD.");
             return p;

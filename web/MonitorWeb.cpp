@@ -114,8 +114,15 @@ QUrlQuery formulario(const QByteArray& cuerpo)
 
 } // namespace
 
+static void iniciaRecursos()
+{
+    // The pages live in this static library's resources.
+    Q_INIT_RESOURCE(web);
+}
+
 MonitorWeb::MonitorWeb(QObject* parent) : QObject(parent)
 {
+    iniciaRecursos();
     m_vigia.setInterval(500);
     connect(&m_vigia, &QTimer::timeout, this, &MonitorWeb::vigila);
 }

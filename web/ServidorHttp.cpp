@@ -33,7 +33,7 @@ private:
             m_s->readAll();
             return;
         }
-        if (m_libre)
+        if (m_libre || !m_s->isOpen())
             return;
         const qint64 hay = m_s->bytesAvailable();
         if (hay <= m_yaVistos)
