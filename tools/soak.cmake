@@ -14,3 +14,8 @@ endif()
 add_executable(tolvex-killtest tolvex-killtest.cpp)
 target_link_libraries(tolvex-killtest PRIVATE tolvex_app tolvex_setup_lib)
 add_dependencies(tolvex-killtest tolvex-soak)
+
+# tolvex-bench-web: N live pages of the web monitor against tolvex-soak --web.
+find_package(Qt6 6.4 REQUIRED COMPONENTS WebSockets)
+add_executable(tolvex-bench-web ${CMAKE_CURRENT_LIST_DIR}/tolvex-bench-web.cpp)
+target_link_libraries(tolvex-bench-web PRIVATE Qt6::Network Qt6::WebSockets)

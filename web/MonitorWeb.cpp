@@ -192,7 +192,8 @@ bool MonitorWeb::inicia(const ConfigWeb& config, QString* error)
         {"Cache-Control", "no-store"},
         {"X-Content-Type-Options", "nosniff"},
         {"X-Frame-Options", "DENY"},
-        {"Referrer-Policy", "no-referrer"},
+        // Not no-referrer: browsers then send "Origin: null" on our own forms.
+        {"Referrer-Policy", "same-origin"},
         {"Content-Security-Policy",
          "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
          "connect-src 'self'; form-action 'self'; frame-ancestors 'none'; base-uri 'none'"},

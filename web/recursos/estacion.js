@@ -79,8 +79,10 @@
       const g = c.getContext('2d');
       g.clearRect(0, 0, w, h);
       const izq = 56, abajo = 20;
+      // The last five minutes, or less while less has been seen (one minute at least).
       const fin = puntos.length ? puntos[puntos.length - 1][0] : Date.now();
-      const ini = fin - VENTANA_MS;
+      const ini = Math.max(fin - VENTANA_MS, Math.min(puntos.length ? puntos[0][0] : fin, fin - 60000));
+      const ancho = fin - ini;
       let max = 1, min = 0;
       for (const p of puntos) { if (p[1] > max) max = p[1]; if (p[1] < min) min = p[1]; }
       max = max * 1.05;
@@ -90,17 +92,19 @@
         g.beginPath(); g.moveTo(izq, y + 0.5); g.lineTo(w, y + 0.5); g.stroke();
         g.fillText(Math.round(max - (max - min) * i / 4), 4, Math.min(h - abajo - 2, y + 12));
       }
-      for (let m = 0; m <= 5; ++m) {
-        const x = izq + (w - izq) * m / 5;
-        g.fillText(m === 5 ? 'ahora' : '-' + (5 - m) + ' min', Math.min(x, w - 36), h - 5);
+      for (let m = 0; m <= 4; ++m) {
+        const x = izq + (w - izq) * m / 4;
+        const t = new Date(ini + ancho * m / 4).toLocaleTimeString('es', { hour12: false });
+        g.fillText(t, Math.max(izq, Math.min(x - 24, w - 52)), h - 5);
       }
       g.strokeStyle = document.body.classList.contains('viejo') ? '#9aa5ad' : '#0b5cad';
       g.lineWidth = 2;
       g.beginPath();
       puntos.forEach((p, i) => {
-        const x = izq + (w - izq) * (p[0] - ini) / VENTANA_MS;
+        if (p[0] < ini) return;
+        const x = izq + (w - izq) * (p[0] - ini) / ancho;
         const y = (h - abajo) * (1 - (p[1] - min) / (max - min || 1));
-        if (i === 0) g.moveTo(x, y); else g.lineTo(x, y);
+        if (i === 0 || puntos[i - 1][0] < ini) g.moveTo(x, y); else g.lineTo(x, y);
       });
       g.stroke();
     });

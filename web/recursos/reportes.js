@@ -74,7 +74,7 @@
 
   async function hoy(pagina) {
     try {
-      const r = await pide('/api/hoy?filas=20&pagina=' + pagina);
+      const r = await pide('/api/hoy?filas=10&pagina=' + pagina);
       const t = r.totales;
       $('hoy-totales').textContent = 'Lotes: ' + t.cantidad + ' - Peso total: ' + numero(t.pesoTotal) +
         ' kg - Despachos cerrados: ' + t.despachos +
