@@ -129,6 +129,11 @@ MonitorWeb::MonitorWeb(QObject* parent) : QObject(parent)
 
 MonitorWeb::~MonitorWeb()
 {
+    // An export still running finishes before its results go away.
+    for (const QPointer<QThread>& h : std::as_const(m_exportaciones)) {
+        if (h)
+            h->wait();
+    }
     for (const ClienteWs& c : std::as_const(m_clientes)) {
         if (c.ws) {
             c.ws->abort();
@@ -553,6 +558,8 @@ void MonitorWeb::descarga(const QHttpServerRequest& req, QTcpSocket* s, const QS
     QThread* hilo = QThread::create([resultado, sel, plantilla, destino] {
         *resultado = Exportacion::exportar(Programa::DataCSReporte, Programa::DataTbReporte, sel, plantilla, destino);
     });
+    m_exportaciones.removeAll(nullptr);
+    m_exportaciones.append(hilo);
     connect(hilo, &QThread::finished, this, [hilo, resultado, entrega, p = QPointer<QTcpSocket>(s)] {
         hilo->deleteLater();
         if (p)

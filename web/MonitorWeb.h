@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QThread>
 #include <QTimer>
 #include <memory>
 
@@ -15,6 +16,7 @@
 
 class QHttpServerRequest;
 class QTcpSocket;
+
 class QWebSocket;
 class ServidorHttp;
 class ConsultaReportes;
@@ -86,6 +88,7 @@ private:
     Frenos m_frenos;
     QList<ClienteWs> m_clientes;
     QTimer m_vigia;
+    QList<QPointer<QThread>> m_exportaciones;
 
     EstadoEstacion m_ultimo;
     bool m_vigente = false;

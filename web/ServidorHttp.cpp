@@ -23,6 +23,7 @@ public:
         // After the parser's own slot, which is connected once this returns.
         QTimer::singleShot(0, this, [this] {
             connect(m_s, &QTcpSocket::readyRead, this, &Guardia::despues);
+            m_despues = true;
         });
     }
 
@@ -35,6 +36,10 @@ private:
         }
         if (m_libre || !m_s->isOpen())
             return;
+        // Until the slot after the parser's is in place, what was seen is
+        // taken as read: the parser reads all there is on every call.
+        if (!m_despues)
+            m_yaVistos = 0;
         const qint64 hay = m_s->bytesAvailable();
         if (hay <= m_yaVistos)
             return;
@@ -129,6 +134,7 @@ private:
     QByteArray m_cabecera;
     bool m_rechazado = false;
     bool m_libre = false;
+    bool m_despues = false;
 };
 
 } // namespace
