@@ -521,6 +521,20 @@ private Q_SLOTS:
         QVERIFY(QString::fromLatin1(leeArchivo(m_inst->file(Diario::kLog))).contains(error));
     }
 
+    void instalacionEscribePuerto()
+    {
+        // Written into the settings file that is already there.
+        Instalacion inst;
+        inst.directorio = m_inst->path();
+        inst.web = 8123;
+        QVERIFY2(inst.ejecutar(), qPrintable(inst.error));
+        const ConfigWeb c = ConfigWeb::lee();
+        QVERIFY(c.activo && c.error.isEmpty());
+        QCOMPARE(c.puerto, quint16(8123));
+        QCOMPARE(c.direccion, QHostAddress(QHostAddress::LocalHost));
+        QVERIFY(!Programa::DataCSReporte.isEmpty());
+    }
+
     void https()
     {
         const QString cert = m_inst->file(QStringLiteral("web.pem")), clave = m_inst->file(QStringLiteral("web.key"));

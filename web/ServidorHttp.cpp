@@ -20,6 +20,15 @@ public:
         : QObject(s), m_s(s), m_maxCabecera(maxCabecera), m_maxCuerpo(maxCuerpo)
     {
         connect(s, &QTcpSocket::readyRead, this, &Guardia::antes);
+        // A connection that sends nothing for long is closed: idle keep-alive
+        // connections would otherwise pile up.
+        m_quieto.setSingleShot(true);
+        m_quieto.setInterval(kQuietoMs);
+        connect(&m_quieto, &QTimer::timeout, this, [this] {
+            if (!m_libre)
+                m_s->disconnectFromHost();
+        });
+        m_quieto.start();
         // After the parser's own slot, which is connected once this returns.
         QTimer::singleShot(0, this, [this] {
             connect(m_s, &QTcpSocket::readyRead, this, &Guardia::despues);
@@ -30,6 +39,7 @@ public:
 private:
     void antes()
     {
+        m_quieto.start();
         if (m_rechazado) {
             m_s->readAll();
             return;
@@ -135,6 +145,8 @@ private:
     bool m_rechazado = false;
     bool m_libre = false;
     bool m_despues = false;
+    QTimer m_quieto;
+    static constexpr int kQuietoMs = 120000;
 };
 
 } // namespace
