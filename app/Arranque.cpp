@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -98,8 +99,17 @@ std::unique_ptr<MonitorWeb> iniciaMonitor()
         std::fprintf(stderr, "tolvex: %s\n", error.toLocal8Bit().constData());
         return nullptr;
     }
-    MonitorWeb* m = monitor.get();
-    Estacion::observa([m](const EstadoEstacion& e) { m->publica(e); }, [m] { m->estacionCerrada(); });
+    // A window that outlives the monitor (closing at exit) finds it gone.
+    const QPointer<MonitorWeb> m = monitor.get();
+    Estacion::observa(
+        [m](const EstadoEstacion& e) {
+            if (m)
+                m->publica(e);
+        },
+        [m] {
+            if (m)
+                m->estacionCerrada();
+        });
     return monitor;
 }
 

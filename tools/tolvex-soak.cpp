@@ -175,8 +175,17 @@ std::unique_ptr<MonitorWeb> sirveWeb(const QString& puerto, QString clave, frmPe
         err() << "tolvex-soak: " << error << "\n";
         return nullptr;
     }
-    MonitorWeb* m = web.get();
-    Estacion::alimenta(w, [m](const EstadoEstacion& e) { m->publica(e); }, [m] { m->estacionCerrada(); });
+    const QPointer<MonitorWeb> m = web.get();
+    Estacion::alimenta(
+        w,
+        [m](const EstadoEstacion& e) {
+            if (m)
+                m->publica(e);
+        },
+        [m] {
+            if (m)
+                m->estacionCerrada();
+        });
     QTextStream o(stdout);
     o << "web http://127.0.0.1:" << web->puerto() << "/ clave " << clave << '\n';
     o.flush();
