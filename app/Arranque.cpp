@@ -4,13 +4,17 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
+#include <cstdio>
 #include <sys/stat.h>
 
 #include "Config.h"
 #include "Diario.h"
+#include "Estacion.h"
 #include "Dialogos.h"
 #include "IniFile.h"
 #include "MessageBox.h"
+#include "MonitorWeb.h"
 #include "Programa.h"
 #include "frmLogin1.h"
 #include "frmLogin2.h"
@@ -81,6 +85,34 @@ Resultado iniciar(frmMain& ventana)
     return Resultado::Continuar;
 }
 
+std::unique_ptr<MonitorWeb> iniciaMonitor()
+{
+    const ConfigWeb config = ConfigWeb::lee();
+    if (!config.activo)
+        return nullptr;
+    auto monitor = std::make_unique<MonitorWeb>();
+    QString error;
+    if (!monitor->inicia(config, &error)) {
+        // The program goes on without the monitor; the installer reads why here.
+        Diario::agrega(Diario::kLog, Diario::registroError(0, error, QStringLiteral("Rutina: iniciaMonitor (Arranque)"),
+                                                           QDateTime::currentDateTime()));
+        std::fprintf(stderr, "tolvex: %s\n", error.toLocal8Bit().constData());
+        return nullptr;
+    }
+    // A window that outlives the monitor (closing at exit) finds it gone.
+    const QPointer<MonitorWeb> m = monitor.get();
+    Estacion::observa(
+        [m](const EstadoEstacion& e) {
+            if (m)
+                m->publica(e);
+        },
+        [m] {
+            if (m)
+                m->estacionCerrada();
+        });
+    return monitor;
+}
+
 bool preparaDirectorio(const QString& directorio)
 {
     if (IniFile::find(directorio, Config::kArchivo).isEmpty()) {
@@ -109,8 +141,11 @@ int ejecutar()
     frmMain ventana;
     const Resultado r = iniciar(ventana);
     int rc = 0;
-    if (r == Resultado::Continuar)
+    if (r == Resultado::Continuar) {
+        const std::unique_ptr<MonitorWeb> monitor = iniciaMonitor();
         rc = QApplication::exec();
+        Estacion::observa({}, {});
+    }
     else if (r == Resultado::SinConfig)
         rc = 1;
     Programa::VentanaPrincipal = nullptr;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 class frmMain;
+class MonitorWeb;
 
 // The program's entry sequence: settings, the start-up check of the settings
 // file, first-run definition, sign-in, splash and main window.
@@ -34,6 +36,11 @@ Resultado iniciar(frmMain& ventana);
 // settings file, offers to prepare it. True when DIR is ready; the program
 // then runs there. False after telling where it goes and how to prepare it.
 bool preparaDirectorio(const QString& directorio);
+
+// Starts the web monitor when the settings file asks for it ([Web] Puerto)
+// and feeds it the station. Bad settings go to the error log and stderr; the
+// program then runs without it (nullptr).
+std::unique_ptr<MonitorWeb> iniciaMonitor();
 
 // iniciar, then the main window's event loop. Returns the exit code.
 int ejecutar();

@@ -25,13 +25,14 @@ CAPAS = {
     "reports": ["settings", "ui"],
     "setup": ["reports"],
     "station": ["station-core", "users", "ui"],
-    "app": ["station", "reports", "users", "setup"],
+    "web": ["station-core", "users", "reports"],
+    "app": ["station", "reports", "users", "setup", "web"],
     "tools": ["app", "sim"],
 }
 # Layers that link Qt Core (and non-GUI modules) only.
-SIN_WIDGETS = {"base", "data", "settings", "link", "sim", "station-core"}
+SIN_WIDGETS = {"base", "data", "settings", "link", "sim", "station-core", "web"}
 CARPETAS = ["base", "data", "ui", "settings", "link", "sim", "users", "station", "reports",
-            "app", "tools"]
+            "web", "app", "tools"]
 
 
 def permitidas(capa, memo={}):

@@ -6,6 +6,7 @@
 #include <QPointer>
 
 #include "Diario.h"
+#include "EstacionPesaje.h"
 #include "Programa.h"
 #include "Registrador.h"
 #include "frmPeso.h"
@@ -15,7 +16,21 @@ namespace Estacion {
 namespace {
 QPointer<frmPeso> g_ventana;
 Registrador* g_registrador = nullptr;
+Publica g_publica;
+std::function<void()> g_cerrada;
 } // namespace
+
+void alimenta(frmPeso* w, Publica publica, std::function<void()> cerrada)
+{
+    QObject::connect(w->estacion(), &EstacionPesaje::estadoCambiado, w, std::move(publica));
+    QObject::connect(w, &frmPeso::cerrada, w, std::move(cerrada));
+}
+
+void observa(Publica publica, std::function<void()> cerrada)
+{
+    g_publica = std::move(publica);
+    g_cerrada = std::move(cerrada);
+}
 
 void abrir(QWidget* ventanaPrincipal)
 {
@@ -30,6 +45,8 @@ void abrir(QWidget* ventanaPrincipal)
     if (!g_registrador)
         g_registrador = new Registrador(Programa::directorio());
     g_ventana = new frmPeso(ventanaPrincipal, g_registrador);
+    if (g_publica)
+        alimenta(g_ventana, g_publica, g_cerrada);
     g_ventana->inicia();
 }
 

@@ -172,5 +172,18 @@ bool Instalacion::ejecutar()
             return false;
         creados << QStringLiteral("tolvex");
     }
+
+    // The web monitor's port: asked for explicitly, so written into an
+    // existing settings file too ([Web] only; Direccion stays as it is).
+    if (web > 0) {
+        const QString path = IniFile::find(abs, Config::kArchivo);
+        IniFile ini;
+        if (!ini.load(path, &error))
+            return false;
+        ini.setValue(QStringLiteral("Web"), QStringLiteral("Puerto"), QString::number(web) + u'.');
+        if (!ini.save(path, &error))
+            return false;
+        creados << QStringLiteral("%1 [Web] Puerto=%2").arg(Config::kArchivo).arg(web);
+    }
     return true;
 }

@@ -14,6 +14,7 @@ struct Instalacion
     QString tcp;   // "HOST:PORT"
     QString serie; // port number or device path
     int id = -1;
+    int web = 0; // port of the web monitor written into [Web] (0: none)
 
     QStringList creados;
     QStringList existentes;

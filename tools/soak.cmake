@@ -1,6 +1,6 @@
 # tolvex-soak: the station window recording a fast simulated indicator.
 add_executable(tolvex-soak tolvex-soak.cpp SimuladorEnHilo.h)
-target_link_libraries(tolvex-soak PRIVATE tolvex_station tolvex_sim tolvex_setup_lib)
+target_link_libraries(tolvex-soak PRIVATE tolvex_station tolvex_sim tolvex_setup_lib tolvex_web)
 target_include_directories(tolvex-soak PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 add_dependencies(tolvex-soak tolvex-sim tolvex-diag)
 if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
@@ -14,3 +14,8 @@ endif()
 add_executable(tolvex-killtest tolvex-killtest.cpp)
 target_link_libraries(tolvex-killtest PRIVATE tolvex_app tolvex_setup_lib)
 add_dependencies(tolvex-killtest tolvex-soak)
+
+# tolvex-bench-web: N live pages of the web monitor against tolvex-soak --web.
+find_package(Qt6 6.4 REQUIRED COMPONENTS WebSockets)
+add_executable(tolvex-bench-web ${CMAKE_CURRENT_LIST_DIR}/tolvex-bench-web.cpp)
+target_link_libraries(tolvex-bench-web PRIVATE Qt6::Network Qt6::WebSockets)

@@ -1,4 +1,4 @@
-// tolvex-setup DIR [--postgres "CONNECTION"] [--tcp HOST:PORT | --serial PORT] [--id N]
+// tolvex-setup DIR [--postgres "CONNECTION"] [--tcp HOST:PORT | --serial PORT] [--id N] [--web PORT]
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -16,12 +16,14 @@ int usage(const char* why)
         stderr,
         "uso: tolvex-setup DIRECTORIO [--postgres \"CONEXION\"] [--tcp HOST:PUERTO | --serial "
         "PUERTO]"
-        " [--id N]\n"
+        " [--id N] [--web PUERTO]\n"
         "  Prepara un directorio de programa de Tolvex: Tolvex.ini, base de datos, Tolvex.inf,\n"
         "  REPORTE.xlsx y el lanzador 'tolvex'. Nunca reemplaza lo que ya existe.\n"
         "  --postgres  base compartida, p. ej. \"Driver=PostgreSQL;Host=srv;Port=5432;"
         "Database=tolvex;User=tolvex;Password=...\"\n"
-        "  --tcp, --serial, --id  enlace con el indicador (sólo en un Tolvex.ini nuevo)\n");
+        "  --tcp, --serial, --id  enlace con el indicador (sólo en un Tolvex.ini nuevo)\n"
+        "  --web       puerto del monitor web ([Web] Puerto en Tolvex.ini; escucha en 127.0.0.1\n"
+        "              salvo que [Web] Direccion diga otra cosa)\n");
     return 2;
 }
 
@@ -64,6 +66,13 @@ int main(int argc, char** argv)
                 inst.id = v.toInt(&ok);
             if (!ok || inst.id < 0 || inst.id > 255)
                 return usage("--id necesita un número de 0 a 255");
+        } else if (a == u"--web") {
+            QString v;
+            bool ok = false;
+            if (next(&v))
+                inst.web = v.toInt(&ok);
+            if (!ok || inst.web < 1 || inst.web > 65535)
+                return usage("--web necesita un puerto de 1 a 65535");
         } else if (a.startsWith(u"--")) {
             return usage("opción desconocida");
         } else if (inst.directorio.isEmpty()) {

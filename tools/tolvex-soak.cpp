@@ -24,6 +24,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -37,10 +38,13 @@
 
 #include "CDatos.h"
 #include "Config.h"
+#include "ConfigWeb.h"
 #include "ConnectionString.h"
+#include "Estacion.h"
 #include "Indicador.h"
 #include "Instalacion.h"
 #include "MessageBox.h"
+#include "MonitorWeb.h"
 #include "Programa.h"
 #include "Registrador.h"
 #include "SimuladorEnHilo.h"
@@ -149,7 +153,46 @@ private:
     bool m_activo = false;
 };
 
-int cpu(int segundos, int periodo, const QString& dir)
+// The web monitor for the soak's station on 127.0.0.1 (port 0: any free
+// one); the master password is clave, or a random one. Prints
+// "web http://127.0.0.1:PORT/ clave CLAVE" on stdout.
+std::unique_ptr<MonitorWeb> sirveWeb(const QString& puerto, QString clave, frmPeso* w)
+{
+    if (clave.isEmpty()) {
+        for (int i = 0; i < 12; ++i)
+            clave += QChar(u'a' + QRandomGenerator::system()->bounded(26));
+    }
+    Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Pass2"), clave, true);
+    ConfigWeb c;
+    if (puerto.trimmed() == u"0") {
+        c.activo = true;
+    } else {
+        c = ConfigWeb::desde(puerto, QStringLiteral("127.0.0.1"), {}, {}, {}, {});
+    }
+    auto web = std::make_unique<MonitorWeb>();
+    QString error;
+    if (!web->inicia(c, &error)) {
+        err() << "tolvex-soak: " << error << "\n";
+        return nullptr;
+    }
+    const QPointer<MonitorWeb> m = web.get();
+    Estacion::alimenta(
+        w,
+        [m](const EstadoEstacion& e) {
+            if (m)
+                m->publica(e);
+        },
+        [m] {
+            if (m)
+                m->estacionCerrada();
+        });
+    QTextStream o(stdout);
+    o << "web http://127.0.0.1:" << web->puerto() << "/ clave " << clave << '\n';
+    o.flush();
+    return web;
+}
+
+int cpu(int segundos, int periodo, const QString& dir, const QString& web, const QString& clave)
 {
     // The simulator in a process of its own, so only the station is measured.
     QProcess sim;
@@ -178,6 +221,9 @@ int cpu(int segundos, int periodo, const QString& dir)
     auto* w = new frmPeso(&principal, &reg);
     qint64 lecturas = 0;
     QObject::connect(w, &frmPeso::lecturaProcesada, w, [&](const LecturaPeso&) { ++lecturas; });
+    std::unique_ptr<MonitorWeb> monitor;
+    if (!web.isEmpty() && !(monitor = sirveWeb(web, clave, w)))
+        return 2;
     w->inicia();
     if (!esperaHasta([&] { return lecturas > 0; }, 10000)) {
         err() << "tolvex-soak: la estación no leyó el indicador\n";
@@ -266,6 +312,9 @@ int main(int argc, char** argv)
         {QStringLiteral("puesto"), QStringLiteral("Una estación entre varias sobre la misma base; NOMBRE va en AUX1."), QStringLiteral("NOMBRE")},
         {QStringLiteral("seed"), QStringLiteral("Semilla del simulador (7)."), QStringLiteral("N"), QStringLiteral("7")},
         {QStringLiteral("lotes"), QStringLiteral("Escribe \"lote TOTAL\" por cada lote encolado.")},
+        {QStringLiteral("web"), QStringLiteral("Sirve el monitor web de la estación en 127.0.0.1:PUERTO (0: uno libre)."), QStringLiteral("PUERTO")},
+        {QStringLiteral("web-clave"), QStringLiteral("Contraseña maestra para el monitor web (por defecto, una al azar)."), QStringLiteral("CLAVE")},
+        {QStringLiteral("web-espera"), QStringLiteral("Con --web: sigue sirviendo S segundos tras cerrar la estación (0)."), QStringLiteral("S"), QStringLiteral("0")},
     });
     p.process(app);
     bool ok1 = false, ok2 = false, ok3 = false, ok4 = false, ok5 = false;
@@ -302,7 +351,7 @@ int main(int argc, char** argv)
         const int s = p.value(QStringLiteral("cpu")).toInt(&ok);
         if (!ok || s <= 0)
             return 2;
-        return cpu(s, periodo, dir);
+        return cpu(s, periodo, dir, p.value(QStringLiteral("web")), p.value(QStringLiteral("web-clave")));
     }
 
     IndicadorSimulado::Parametros par;
@@ -392,6 +441,10 @@ int main(int argc, char** argv)
     qint64 fallosRegistro = 0;
     QObject::connect(registrador.get(), &Registrador::fallo, &app,
                      [&](const QString&, const QString&) { ++fallosRegistro; });
+    std::unique_ptr<MonitorWeb> monitor;
+    if (p.isSet(QStringLiteral("web")) &&
+        !(monitor = sirveWeb(p.value(QStringLiteral("web")), p.value(QStringLiteral("web-clave")), w)))
+        return 2;
     w->inicia();
     if (!esperaHasta([&] { return lecturas > 0; }, 20000) || !w) {
         err() << "tolvex-soak: la estación no leyó el indicador\n";
@@ -550,5 +603,11 @@ int main(int argc, char** argv)
     err().flush();
     const bool bien = B > 0 && R == B && perdidos == 0 && duplicados == 0 && consecutivos && sumaOk &&
                       fusionados == 0 && pendientes == 0;
+    if (monitor) {
+        // The pages already show the station closed; the reports stay readable.
+        const double espera = p.value(QStringLiteral("web-espera")).toDouble();
+        if (espera > 0)
+            esperaHasta([] { return false; }, int(espera * 1000));
+    }
     return bien ? 0 : 1;
 }

@@ -8,24 +8,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "CDatos.h"
-#include "Claves.h"
-#include "Config.h"
+#include "Acceso.h"
 #include "MessageBox.h"
 #include "Niveles.h"
-#include "SqlDialect.h"
-
-namespace {
-
-// A master password as the settings file keeps it, in upper case. A missing
-// one is empty, and an empty password matches nothing.
-QString clave(const QString& nombre)
-{
-    return Config::CodificaTexto(Config::LeeConfig(QStringLiteral("Global"), nombre, QString()))
-        .toUpper();
-}
-
-} // namespace
 
 frmLogin1::frmLogin1(QWidget* parent, Contexto& contexto) : QDialog(parent), m_contexto(contexto)
 {
@@ -75,56 +60,30 @@ frmLogin1::frmLogin1(QWidget* parent, Contexto& contexto) : QDialog(parent), m_c
 
 bool frmLogin1::cargaOperarios()
 {
-    CDatos db;
-    if (!db.AbrirBase(m_contexto.DataCSOperarios) ||
-        !db.AbreRegistro(QStringLiteral("SELECT OPERADOR FROM ") + m_contexto.DataTbOperarios +
-                         QStringLiteral(" ORDER BY OPERADOR ")))
-        return false;
-    for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro())
-        DBCombo_Operarrio->addItem(db.Campo(QStringLiteral("OPERADOR")).toString());
-    return true;
+    QStringList nombres;
+    const bool ok = Acceso::operarios(m_contexto, &nombres);
+    DBCombo_Operarrio->addItems(nombres);
+    return ok;
 }
 
 void frmLogin1::aceptar()
 {
-    const QString p1 = clave(QStringLiteral("Pass1"));
-    QString p2 = clave(QStringLiteral("Pass2"));
-    QString operador = QStringLiteral("Maestro");
-    QString nivel; // a master password alone leaves no level
-
-    const QString nombre = DBCombo_Operarrio->currentText();
-    if (!nombre.isEmpty()) {
-        CDatos db;
-        if (!db.AbrirBase(m_contexto.DataCSOperarios) ||
-            !db.AbreRegistro(QStringLiteral("SELECT * FROM ") + m_contexto.DataTbOperarios +
-                             QStringLiteral(" WHERE OPERADOR = ") + SqlDialect::texto(nombre))) {
-            // Without the operator's row the password cannot be checked.
-            MessageBox::mostrar(this, MessageBox::Exclamacion, QApplication::applicationName(),
-                                kSinConexion);
-            return;
-        }
-        if (db.Existe_Registro()) {
-            // The operator's own password takes the supervisors' place.
-            p2 = Config::CodificaTexto(db.Campo(QStringLiteral("PASSWORD")).toString()).toUpper();
-            nivel = db.Campo(QStringLiteral("JERARQUIA")).toString();
-        }
-        operador = nombre;
+    const Acceso::Resultado r = Acceso::verifica(m_contexto, DBCombo_Operarrio->currentText(), txtPassword->text());
+    if (r.sinBase) {
+        MessageBox::mostrar(this, MessageBox::Exclamacion, QApplication::applicationName(),
+                            kSinConexion);
+        return;
     }
-
-    // Typed text passes through the code page the passwords are kept in.
-    const QString tecleada = Claves::comoSeGuarda(txtPassword->text()).toUpper();
-    const bool esP1 = !tecleada.isEmpty() && tecleada == p1;
-    const bool esP2 = !tecleada.isEmpty() && tecleada == p2;
-    if (!esP1 && !esP2) {
+    if (!r.aceptado) {
         MessageBox::mostrar(this, MessageBox::Ninguno, QStringLiteral("Inicio de sesión"),
                             kIncorrecta);
         txtPassword->setFocus();
         txtPassword->selectAll();
         return;
     }
-    m_contexto.OperadorActual = operador;
-    m_contexto.NivelActual = nivel;
-    m_contexto.TipoAcceso = esP2 ? 2 : 1;
+    m_contexto.OperadorActual = r.operador;
+    m_contexto.NivelActual = r.nivel;
+    m_contexto.TipoAcceso = r.tipoAcceso;
     Aceptado = true;
     hide();
 }

@@ -1,0 +1,8 @@
+# Tests of the web monitor: real TCP, real WebSockets, real databases.
+tolvex_test(tst_web SOURCES tst_web.cpp ReportesPrueba.h LIBS tolvex_web tolvex_app tolvex_setup_lib TIMEOUT 300)
+# The monitor in headless Chromium against tolvex-soak --web; skipped (77)
+# only when Chromium, chromium-driver or a Python module is missing.
+find_program(TOLVEX_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
+add_test(NAME web_navegador COMMAND ${TOLVEX_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/web_navegador.py
+    $<TARGET_FILE:tolvex-soak>)
+set_tests_properties(web_navegador PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" SKIP_RETURN_CODE 77 TIMEOUT 400)

@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""The web monitor in a real browser.
+
+Headless Chromium (chromium-driver + python3-selenium) against tolvex-soak
+--web: signs in (a wrong password first), watches the live weight change
+while the simulated indicator runs, sees the page go stale when the station
+closes, filters the batches and downloads the export, which openpyxl reads.
+With TOLVEX_CAPTURAS=DIR it saves a screenshot of each page there.
+
+    web_navegador.py PATH/TO/tolvex-soak
+Exit 77 (skipped) only when Chromium, its driver or a Python module is missing.
+"""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SALTAR = 77
+
+
+def saltar(motivo):
+    print('SKIP: ' + motivo)
+    sys.exit(SALTAR)
+
+
+CHROMIUM = shutil.which('chromium')
+DRIVER = shutil.which('chromedriver') or '/usr/bin/chromedriver'
+if not CHROMIUM or not os.path.exists(DRIVER):
+    saltar('chromium o chromium-driver no están instalados')
+try:
+    import openpyxl
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+except ImportError as e:
+    saltar('falta un módulo de Python: %s' % e)
+
+CAPTURAS = os.environ.get('TOLVEX_CAPTURAS', '')
+
+
+def captura(d, nombre, ancho=1024, alto=768):
+    if not CAPTURAS:
+        return
+    d.set_window_size(ancho, alto)
+    time.sleep(0.5)
+    d.save_screenshot(os.path.join(CAPTURAS, nombre))
+    d.set_window_size(1024, 768)
+
+
+def espera(d, cond, segundos, que):
+    try:
+        return WebDriverWait(d, segundos, poll_frequency=0.1).until(lambda _: cond())
+    except Exception:
+        raise AssertionError('no ocurrió: ' + que)
+
+
+def texto(d, id_):
+    return d.find_element(By.ID, id_).text
+
+
+def main():
+    soak = sys.argv[1]
+    tmp = tempfile.mkdtemp(prefix='tolvex-web-')
+    descargas = os.path.join(tmp, 'descargas')
+    os.makedirs(descargas)
+    err = open(os.path.join(tmp, 'soak.err'), 'w')
+    proc = subprocess.Popen([soak, '--minutes', '0.75', '--speed', '20', '--web', '0', '--web-clave', 'monitor',
+                             '--web-espera', '300', '--keep', os.path.join(tmp, 'programa')],
+                            stdout=subprocess.PIPE, stderr=err, text=True,
+                            env=dict(os.environ, QT_QPA_PLATFORM='offscreen'))
+    d = None
+    try:
+        linea = proc.stdout.readline().split()
+        assert linea[:1] == ['web'], 'tolvex-soak no sirvió el monitor: %r' % linea
+        base = linea[1]
+        op = webdriver.ChromeOptions()
+        op.binary_location = CHROMIUM
+        for a in ('--headless=new', '--no-sandbox', '--disable-gpu', '--window-size=1024,768', '--lang=es'):
+            op.add_argument(a)
+        op.add_experimental_option('prefs', {'download.default_directory': descargas,
+                                             'download.prompt_for_download': False})
+        d = webdriver.Chrome(service=Service(DRIVER), options=op)
+        d.execute_cdp_cmd('Page.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': descargas})
+
+        # Without a session the station page leads to the sign-in.
+        d.get(base + 'estacion')
+        espera(d, lambda: d.current_url.endswith('/ingreso'), 10, 'redirección al ingreso')
+        captura(d, 'manual-web-ingreso.png')
+        d.find_element(By.ID, 'clave').send_keys('equivocada')
+        d.find_element(By.ID, 'ingresar').click()
+        espera(d, lambda: 'Contraseña incorrecta' in d.find_element(By.TAG_NAME, 'body').text, 15,
+               'aviso de contraseña incorrecta')
+        assert '/ingreso' in d.current_url
+        captura(d, 'manual-web-ingreso-error.png')
+        time.sleep(1.2)  # the address's wait after one failure
+        d.find_element(By.ID, 'clave').send_keys('monitor')
+        d.find_element(By.ID, 'ingresar').click()
+        espera(d, lambda: d.current_url.endswith('/estacion'), 15, 'ingreso con la contraseña maestra')
+
+        # Live: the weight changes while the indicator runs, pushed by the server.
+        espera(d, lambda: texto(d, 'vigencia') == 'En línea', 20, 'estado en línea')
+        vistos = set()
+        fin = time.time() + 20
+        while time.time() < fin and len(vistos) < 3:
+            vistos.add(texto(d, 'peso'))
+            time.sleep(0.2)
+        assert len(vistos) >= 3, 'el peso no cambió: %r' % vistos
+        assert len(d.find_elements(By.CSS_SELECTOR, '#salidas .lampara')) == 8
+        assert len(d.find_elements(By.CSS_SELECTOR, '#entradas .lampara')) == 8
+        time.sleep(3)
+        captura(d, 'manual-web-estacion.png')
+        captura(d, 'manual-web-estacion-telefono.png', 390, 844)
+
+        # The station closes at the end of the run: the page says so at once.
+        espera(d, lambda: texto(d, 'vigencia') == 'Estación cerrada', 180, 'estación cerrada')
+        assert 'viejo' in d.find_element(By.TAG_NAME, 'body').get_attribute('class')
+        captura(d, 'manual-web-estacion-cerrada.png')
+
+        # Batches: today's rows, then a ticket range.
+        d.get(base + 'reportes')
+        espera(d, lambda: len(d.find_elements(By.CSS_SELECTOR, '#hoy tbody tr')) > 0, 20, 'lotes de hoy')
+        d.find_element(By.ID, 'ticketDesde').send_keys('2')
+        d.find_element(By.ID, 'ticketHasta').send_keys('5')
+        d.find_element(By.ID, 'filtrar').click()
+        espera(d, lambda: '4 registros' in texto(d, 'sel-resumen'), 20, 'filtro de tickets 2 a 5')
+        tickets = [f.find_elements(By.TAG_NAME, 'td')[0].text
+                   for f in d.find_elements(By.CSS_SELECTOR, '#seleccion tbody tr')]
+        assert tickets == ['2', '3', '4', '5'], tickets
+        d.execute_script('window.scrollTo(0, 0)')
+        captura(d, 'manual-web-reportes.png')
+        captura(d, 'manual-web-reportes-telefono.png', 390, 844)
+
+        d.find_element(By.ID, 'xlsx').click()
+        espera(d, lambda: [f for f in glob.glob(os.path.join(descargas, '*.xlsx'))], 60, 'descarga del xlsx')
+        archivo = glob.glob(os.path.join(descargas, '*.xlsx'))[0]
+        espera(d, lambda: not glob.glob(os.path.join(descargas, '*.crdownload')), 30, 'descarga completa')
+        hoja = openpyxl.load_workbook(archivo)['REPORTE']
+        leidos = [hoja.cell(row=r, column=1).value for r in range(8, 12)]
+        assert [int(float(t)) for t in leidos] == [2, 3, 4, 5], leidos
+        assert hoja.cell(row=12, column=1).value in (None, ''), 'filas de más en el xlsx'
+        print('web_navegador: bien (pesos vistos %d, xlsx %s)' % (len(vistos), os.path.basename(archivo)))
+        return 0
+    finally:
+        if d:
+            d.quit()
+        proc.terminate()
+        try:
+            proc.wait(20)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+        err.close()
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == '__main__':
+    sys.exit(main())

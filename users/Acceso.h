@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+struct Contexto;
+
+// The sign-in check: an operator's name (empty for a master password alone)
+// and a typed password against the operators table and the two master
+// passwords of the settings file. No window: the sign-in dialog and the web
+// monitor both ask here.
+namespace Acceso {
+
+struct Resultado
+{
+    bool aceptado = false;
+    bool sinBase = false; // the operator's row could not be read
+    QString operador;     // the name, or "Maestro" without one
+    QString nivel;        // the operator's level; empty for a master sign-in
+    int tipoAcceso = 0;   // 1 operators' master, 2 supervisors' master or own password
+};
+
+// The tables and settings are those of the session given.
+Resultado verifica(const Contexto& contexto, const QString& nombre, const QString& tecleada);
+
+// The operators' names in the table's order; false when the table cannot be read.
+bool operarios(const Contexto& contexto, QStringList* nombres);
+
+} // namespace Acceso

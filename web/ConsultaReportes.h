@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QString>
+#include <QUrlQuery>
+#include <memory>
+
+#include "CDatos.h"
+#include "Filtro.h"
+
+class ModeloReporte;
+
+// The reports screen's selection taken from a request's query, and what the
+// monitor reads with it: pages of rows, totals, the printed listing.
+// Every value goes through the filter dialog's own criteria, so a quote or a
+// piece of SQL in a value is only ever a value.
+class ConsultaReportes
+{
+public:
+    // Query parameters (all optional):
+    //   aux1..aux6     text pattern of that datum, "*" as wildcard
+    //   ticketDesde, ticketHasta
+    //   fechaDesde, fechaHasta   YYYY-MM-DD
+    //   totales=1      total records only, with their sum
+    //   orden          TICKET, TOTAL, PESO, BACH, PRESET, FECHA, AUX1..AUX6, OPERADOR
+    //   pagina (from 0), filas (1 to 500, 50 by default)
+    struct Peticion
+    {
+        Filtros::Seleccion sel;
+        bool filtrado = false; // a filter besides the totals switch
+        int pagina = 0;
+        int filas = 50;
+        QString error; // empty when the query is valid
+    };
+    static Peticion lee(const QUrlQuery& q);
+    // Today's rows, in ticket order.
+    static Peticion hoy();
+
+    ConsultaReportes();
+    ~ConsultaReportes();
+
+    // {"cantidad", "pagina", "filas": [{...}], "descripcion", "titulo"}
+    bool filas(const Peticion& p, QJsonObject* out, QString* error);
+    // {"cantidad", "pesoTotal", "despachos", "sumaTotales" (totals only), "ultimoTicket", "ultimoTotal"}
+    bool totales(const Peticion& p, QJsonObject* out, QString* error);
+    // The printed listing of the selection as a PDF (needs the GUI application).
+    bool listadoPdf(const Peticion& p, const QString& destino, qint64* lineas, QString* error);
+
+    static QJsonObject filaJson(const QVariantList& fila);
+
+private:
+    bool abre(QString* error);
+    ModeloReporte* modelo(const Peticion& p, QString* error);
+
+    CDatos m_datos;
+    std::unique_ptr<ModeloReporte> m_modelo;
+    QString m_clave;
+    QElapsedTimer m_edad;
+};

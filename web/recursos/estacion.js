@@ -1,0 +1,133 @@
+'use strict';
+// The live station: states pushed by the server over a WebSocket; the page
+// never asks for them. The trend is drawn here on the canvas.
+(function () {
+  const SALIDAS = ['Hold', 'Stand By', 'Carga Grueso', 'Carga Fino', 'Descarga', 'Alarma', 'Test Weigth', 'Run'];
+  const ENTRADAS = ['Sensor Desc. 1', 'Sensor Desc. 2', 'Sensor Carga. 1', 'Sensor Carga. 2', 'Hold',
+    'Arranque / Par.', 'By Pass', 'Tension Auxiliar'];
+  const VENTANA_MS = 5 * 60 * 1000;
+  const $ = (id) => document.getElementById(id);
+  let puntos = [];
+  let ultimo = null;
+
+  function lamparas(id, nombres) {
+    const ul = $(id);
+    nombres.forEach((n, k) => {
+      const li = document.createElement('li');
+      const l = document.createElement('span');
+      l.className = 'lampara';
+      l.id = id + '-' + k;
+      li.appendChild(l);
+      li.appendChild(document.createTextNode(n));
+      ul.appendChild(li);
+    });
+  }
+  lamparas('salidas', SALIDAS);
+  lamparas('entradas', ENTRADAS);
+
+  function fijo(v, d) { return Number(v).toFixed(d); }
+
+  function vigencia(vivo, texto) {
+    const v = $('vigencia');
+    v.className = 'vigencia ' + (vivo ? 'vivo' : 'viejo');
+    v.textContent = texto;
+    document.body.classList.toggle('viejo', !vivo);
+  }
+
+  function muestra(e) {
+    ultimo = e;
+    const d = e.decimales || 0;
+    $('peso').textContent = e.textos ? e.textos.peso : fijo(e.peso, d);
+    $('acumulado').textContent = e.textos ? e.textos.acumulado : fijo(e.acumulado, d);
+    $('despacho').textContent = e.textos ? e.textos.despacho : fijo(e.despacho, d);
+    $('resto').textContent = e.textos ? e.textos.resto : fijo(e.resto, d);
+    $('caudal').textContent = fijo(e.caudal, 2);
+    $('ciclos').textContent = String(e.ciclos);
+    $('grueso').textContent = fijo(e.corteGrueso, d);
+    $('fino').textContent = fijo(e.corteFino, d);
+    $('estado').textContent = e.textoModo || '-';
+    $('error').textContent = e.textoError || '';
+    for (let k = 0; k < 8; ++k) {
+      $('salidas-' + k).classList.toggle('on', !!e.salidas[k]);
+      $('entradas-' + k).classList.toggle('on', !!e.entradas[k]);
+    }
+    if (e.instante) {
+      const t = new Date(e.instante);
+      $('actualizado').textContent = 'Lectura: ' + t.toLocaleTimeString('es');
+    }
+    if (e.vigente) vigencia(true, 'En línea');
+    else vigencia(false, e.motivo || 'Sin datos');
+  }
+
+  function agrega(e) {
+    if (!e.vigente || !e.instante) return;
+    const t = Date.parse(e.instante);
+    puntos.push([t, e.peso]);
+    const desde = t - VENTANA_MS;
+    while (puntos.length && puntos[0][0] < desde) puntos.shift();
+  }
+
+  let pendiente = false;
+  function dibuja() {
+    if (pendiente) return;
+    pendiente = true;
+    requestAnimationFrame(() => {
+      pendiente = false;
+      const c = $('grafico');
+      const w = c.clientWidth, h = c.clientHeight;
+      if (c.width !== w || c.height !== h) { c.width = w; c.height = h; }
+      const g = c.getContext('2d');
+      g.clearRect(0, 0, w, h);
+      const izq = 56, abajo = 20;
+      // The last five minutes, or less while less has been seen (one minute at least).
+      const fin = puntos.length ? puntos[puntos.length - 1][0] : Date.now();
+      const ini = Math.max(fin - VENTANA_MS, Math.min(puntos.length ? puntos[0][0] : fin, fin - 60000));
+      const ancho = fin - ini;
+      let max = 1, min = 0;
+      for (const p of puntos) { if (p[1] > max) max = p[1]; if (p[1] < min) min = p[1]; }
+      max = max * 1.05;
+      g.strokeStyle = '#d4dbe2'; g.fillStyle = '#4a5a6a'; g.font = '11px sans-serif';
+      for (let i = 0; i <= 4; ++i) {
+        const y = (h - abajo) * i / 4;
+        g.beginPath(); g.moveTo(izq, y + 0.5); g.lineTo(w, y + 0.5); g.stroke();
+        g.fillText(Math.round(max - (max - min) * i / 4), 4, Math.min(h - abajo - 2, y + 12));
+      }
+      for (let m = 0; m <= 4; ++m) {
+        const x = izq + (w - izq) * m / 4;
+        const t = new Date(ini + ancho * m / 4).toLocaleTimeString('es', { hour12: false });
+        g.fillText(t, Math.max(izq, Math.min(x - 24, w - 52)), h - 5);
+      }
+      g.strokeStyle = document.body.classList.contains('viejo') ? '#9aa5ad' : '#0b5cad';
+      g.lineWidth = 2;
+      g.beginPath();
+      puntos.forEach((p, i) => {
+        if (p[0] < ini) return;
+        const x = izq + (w - izq) * (p[0] - ini) / ancho;
+        const y = (h - abajo) * (1 - (p[1] - min) / (max - min || 1));
+        if (i === 0 || puntos[i - 1][0] < ini) g.moveTo(x, y); else g.lineTo(x, y);
+      });
+      g.stroke();
+    });
+  }
+  window.addEventListener('resize', dibuja);
+
+  function conecta() {
+    const ws = new WebSocket((location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + '/ws/estado');
+    ws.onmessage = (ev) => {
+      let m;
+      try { m = JSON.parse(ev.data); } catch (e) { return; }
+      if (m.tendencia) puntos = m.tendencia.slice();
+      else if (m.estado) agrega(m.estado);
+      if (m.estado) muestra(m.estado);
+      dibuja();
+    };
+    ws.onclose = (ev) => {
+      if (ev.code === 4001 || ev.code === 1008) { location.href = '/ingreso'; return; }
+      vigencia(false, 'Sin conexión con el servidor');
+      dibuja();
+      setTimeout(conecta, 2000);
+    };
+  }
+  conecta();
+  dibuja();
+})();
