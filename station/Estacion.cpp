@@ -17,7 +17,7 @@ QPointer<frmPeso> g_ventana;
 Registrador* g_registrador = nullptr;
 } // namespace
 
-void abrir(QWidget* ventanaPrincipal)
+void abrir(QWidget* ventanaPrincipal, const Contexto& contexto)
 {
     if (g_ventana) {
         g_ventana->show();
@@ -29,7 +29,7 @@ void abrir(QWidget* ventanaPrincipal)
     // closes keep being written while the program runs.
     if (!g_registrador)
         g_registrador = new Registrador(Programa::directorio());
-    g_ventana = new frmPeso(ventanaPrincipal, g_registrador);
+    g_ventana = new frmPeso(ventanaPrincipal, g_registrador, contexto);
     g_ventana->inicia();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Contexto.h"
+
 class EstacionPesaje;
 class QWidget;
 
@@ -9,7 +11,9 @@ namespace Estacion {
 // Opens the station window (modeless); the main window hides meanwhile and
 // is shown again when the station closes. Opening it again while it is open
 // brings it to the front.
-void abrir(QWidget* ventanaPrincipal);
+// The station works for the session given (rows and audits are signed by
+// its operator; the session must outlive the station).
+void abrir(QWidget* ventanaPrincipal, const Contexto& contexto = Contexto::programa());
 
 // Starts the record writer at program start when rows were left pending by
 // an earlier run (stopped or failed before writing them), so that they are
