@@ -32,7 +32,7 @@ void observa(Publica publica, std::function<void()> cerrada)
     g_cerrada = std::move(cerrada);
 }
 
-void abrir(QWidget* ventanaPrincipal)
+void abrir(QWidget* ventanaPrincipal, const Contexto& contexto)
 {
     if (g_ventana) {
         g_ventana->show();
@@ -44,7 +44,7 @@ void abrir(QWidget* ventanaPrincipal)
     // closes keep being written while the program runs.
     if (!g_registrador)
         g_registrador = new Registrador(Programa::directorio());
-    g_ventana = new frmPeso(ventanaPrincipal, g_registrador);
+    g_ventana = new frmPeso(ventanaPrincipal, g_registrador, contexto);
     if (g_publica)
         alimenta(g_ventana, g_publica, g_cerrada);
     g_ventana->inicia();

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "Contexto.h"
 #include "EstadoEstacion.h"
 
 class EstacionPesaje;
@@ -14,7 +15,9 @@ namespace Estacion {
 // Opens the station window (modeless); the main window hides meanwhile and
 // is shown again when the station closes. Opening it again while it is open
 // brings it to the front.
-void abrir(QWidget* ventanaPrincipal);
+// The station works for the session given (rows and audits are signed by
+// its operator; the session must outlive the station).
+void abrir(QWidget* ventanaPrincipal, const Contexto& contexto = Contexto::programa());
 
 // Starts the record writer at program start when rows were left pending by
 // an earlier run (stopped or failed before writing them), so that they are

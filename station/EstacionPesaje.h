@@ -47,7 +47,8 @@ public:
     // the soak program use it to shorten the waits).
     static void setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste);
 
-    // The operator of contexto signs the rows and audits.
+    // The operator of contexto signs the rows and audits; contexto is kept
+    // by reference and must outlive the station.
     EstacionPesaje(const Contexto& contexto, Registrador* registrador, QObject* parent = nullptr);
     ~EstacionPesaje() override;
 
