@@ -625,7 +625,9 @@ QJsonObject MonitorWeb::json(const EstadoEstacion& e, bool vigente, const QStrin
                      {QStringLiteral("acumulado"), e.muestra(e.Acumulado)},
                      {QStringLiteral("despacho"), e.muestra(e.Despacho)},
                      {QStringLiteral("resto"), e.muestra(e.Resto)},
-                     {QStringLiteral("caudal"), QString::number(e.Caudal, 'f', 2)}}},
+                     {QStringLiteral("caudal"), e.muestra(e.Caudal)},
+                     {QStringLiteral("grueso"), e.muestra(e.CGrueso)},
+                     {QStringLiteral("fino"), e.muestra(e.CFino)}}},
     };
 }
 

@@ -41,10 +41,10 @@
     $('acumulado').textContent = e.textos ? e.textos.acumulado : fijo(e.acumulado, d);
     $('despacho').textContent = e.textos ? e.textos.despacho : fijo(e.despacho, d);
     $('resto').textContent = e.textos ? e.textos.resto : fijo(e.resto, d);
-    $('caudal').textContent = fijo(e.caudal, 2);
+    $('caudal').textContent = e.textos ? e.textos.caudal : fijo(e.caudal, d);
     $('ciclos').textContent = String(e.ciclos);
-    $('grueso').textContent = fijo(e.corteGrueso, d);
-    $('fino').textContent = fijo(e.corteFino, d);
+    $('grueso').textContent = e.textos ? e.textos.grueso : fijo(e.corteGrueso, d);
+    $('fino').textContent = e.textos ? e.textos.fino : fijo(e.corteFino, d);
     $('estado').textContent = e.textoModo || '-';
     $('error').textContent = e.textoError || '';
     for (let k = 0; k < 8; ++k) {

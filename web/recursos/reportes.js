@@ -16,7 +16,7 @@
   for (const [v, t] of ORDENES) $('orden').add(new Option(t, v));
 
   const numero = (v) => (v === null || v === undefined) ? '' :
-    Number(v).toLocaleString('es', { maximumFractionDigits: 3 });
+    Number(v).toLocaleString('es', { maximumFractionDigits: 3, useGrouping: false });
   const fecha = (v) => v ? v.split('-').reverse().join('/') : '';
 
   function cabecera(tabla) {
