@@ -7,7 +7,6 @@
 
 #include "Listado.h"
 #include "ModeloReporte.h"
-#include "Programa.h"
 
 namespace {
 
@@ -22,10 +21,10 @@ QString titulo(bool filtrado)
 
 } // namespace
 
-ConsultaReportes::ConsultaReportes() = default;
+ConsultaReportes::ConsultaReportes(const Contexto& contexto) : m_contexto(contexto) {}
 ConsultaReportes::~ConsultaReportes() = default;
 
-ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q)
+ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q) const
 {
     Peticion p;
     const auto valor = [&q](const char* clave) {
@@ -63,7 +62,7 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q)
             p.error = QStringLiteral("Fecha no válida: use AAAA-MM-DD.");
             return p;
         }
-        const auto c = Filtros::fecha(d1, d2, Programa::Fecha_Frm, Programa::Fecha_Chr);
+        const auto c = Filtros::fecha(d1, d2, m_contexto.Fecha_Frm, m_contexto.Fecha_Chr);
         if (!c) {
             p.error = QStringLiteral("Error en el rango de fechas");
             return p;
@@ -124,7 +123,7 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q)
     return p;
 }
 
-ConsultaReportes::Peticion ConsultaReportes::hoy()
+ConsultaReportes::Peticion ConsultaReportes::hoy() const
 {
     QUrlQuery q;
     const QString d = QDate::currentDate().toString(Qt::ISODate);
@@ -137,7 +136,7 @@ bool ConsultaReportes::abre(QString* error)
 {
     if (m_datos.abierta())
         return true;
-    if (!m_datos.AbrirBase(Programa::DataCSReporte)) {
+    if (!m_datos.AbrirBase(m_contexto.DataCSReporte)) {
         *error = m_datos.ultimoError();
         return false;
     }
@@ -152,7 +151,7 @@ ModeloReporte* ConsultaReportes::modelo(const Peticion& p, QString* error)
     if (m_modelo && clave == m_clave && m_edad.elapsed() < kVigenciaMs)
         return m_modelo.get();
     auto m = std::make_unique<ModeloReporte>();
-    if (!m->selecciona(m_datos.base(), m_datos.motor(), Programa::DataTbReporte, p.sel.filtro,
+    if (!m->selecciona(m_datos.base(), m_datos.motor(), m_contexto.DataTbReporte, p.sel.filtro,
                        p.sel.ordenCompleto(), p.sel.ordenCompleto(true), error)) {
         // The connection may have gone: the next request opens it again.
         m_modelo.reset();
@@ -229,11 +228,11 @@ bool ConsultaReportes::filas(const Peticion& p, QJsonObject* out, QString* error
 bool ConsultaReportes::totales(const Peticion& p, QJsonObject* out, QString* error)
 {
     CDatos db;
-    if (!db.AbrirBase(Programa::DataCSReporte) ||
+    if (!db.AbrirBase(m_contexto.DataCSReporte) ||
         !db.AbreRegistro(QStringLiteral("SELECT COUNT(*) AS N, SUM(PESO) AS P, SUM(TOTAL) AS T, "
                                         "SUM(CASE WHEN OPCION1 <> 0 THEN 1 ELSE 0 END) AS D, "
                                         "MAX(TICKET) AS U FROM ") +
-                         Programa::DataTbReporte + p.sel.filtro)) {
+                         m_contexto.DataTbReporte + p.sel.filtro)) {
         *error = db.ultimoError();
         return false;
     }
@@ -248,7 +247,7 @@ bool ConsultaReportes::totales(const Peticion& p, QJsonObject* out, QString* err
     out->insert(QStringLiteral("ultimoTicket"), u.isNull() ? QJsonValue() : QJsonValue(u.toDouble()));
     db.CierraRegistro();
     if (!u.isNull()) {
-        if (!db.AbreRegistro(QStringLiteral("SELECT TOTAL FROM ") + Programa::DataTbReporte +
+        if (!db.AbreRegistro(QStringLiteral("SELECT TOTAL FROM ") + m_contexto.DataTbReporte +
                              QStringLiteral(" WHERE TICKET = ") + QString::number(u.toLongLong()))) {
             *error = db.ultimoError();
             return false;
@@ -263,12 +262,12 @@ bool ConsultaReportes::totales(const Peticion& p, QJsonObject* out, QString* err
 bool ConsultaReportes::listadoPdf(const Peticion& p, const QString& destino, qint64* lineas, QString* error)
 {
     CDatos datos;
-    if (!datos.AbrirBase(Programa::DataCSReporte)) {
+    if (!datos.AbrirBase(m_contexto.DataCSReporte)) {
         *error = datos.ultimoError();
         return false;
     }
     ModeloReporte modelo;
-    if (!modelo.selecciona(datos.base(), datos.motor(), Programa::DataTbReporte, p.sel.filtro,
+    if (!modelo.selecciona(datos.base(), datos.motor(), m_contexto.DataTbReporte, p.sel.filtro,
                            p.sel.ordenCompleto(), p.sel.ordenCompleto(true), error))
         return false;
     Listado l;

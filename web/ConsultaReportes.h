@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "CDatos.h"
+#include "Contexto.h"
 #include "Filtro.h"
 
 class ModeloReporte;
@@ -33,11 +34,12 @@ public:
         int filas = 50;
         QString error; // empty when the query is valid
     };
-    static Peticion lee(const QUrlQuery& q);
+    Peticion lee(const QUrlQuery& q) const;
     // Today's rows, in ticket order.
-    static Peticion hoy();
+    Peticion hoy() const;
 
-    ConsultaReportes();
+    // Works on the tables and date settings of the session given (copied).
+    explicit ConsultaReportes(const Contexto& contexto);
     ~ConsultaReportes();
 
     // {"cantidad", "pagina", "filas": [{...}], "descripcion", "titulo"}
@@ -53,6 +55,7 @@ private:
     bool abre(QString* error);
     ModeloReporte* modelo(const Peticion& p, QString* error);
 
+    const Contexto m_contexto;
     CDatos m_datos;
     std::unique_ptr<ModeloReporte> m_modelo;
     QString m_clave;

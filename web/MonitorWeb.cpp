@@ -23,7 +23,6 @@
 #include "Diario.h"
 #include "Exportacion.h"
 #include "Listado.h"
-#include "Programa.h"
 #include "Schema.h"
 #include "ServidorHttp.h"
 #include "XlsxPlantilla.h"
@@ -120,7 +119,7 @@ static void iniciaRecursos()
     Q_INIT_RESOURCE(web);
 }
 
-MonitorWeb::MonitorWeb(QObject* parent) : QObject(parent)
+MonitorWeb::MonitorWeb(const Contexto& contexto, QObject* parent) : QObject(parent), m_contexto(contexto)
 {
     iniciaRecursos();
     m_vigia.setInterval(500);
@@ -206,7 +205,7 @@ bool MonitorWeb::inicia(const ConfigWeb& config, QString* error)
     if (config.tls())
         comunes.append(qMakePair(QByteArray("Strict-Transport-Security"), QByteArray("max-age=31536000")));
     ServidorHttp::setCabecerasComunes(comunes);
-    m_consulta = std::make_unique<ConsultaReportes>();
+    m_consulta = std::make_unique<ConsultaReportes>(m_contexto);
     m_vigia.start();
     return true;
 }
@@ -398,7 +397,7 @@ void MonitorWeb::ingreso(const QHttpServerRequest& req, QTcpSocket* s)
                      .arg((espera + 999) / 1000));
         return;
     }
-    const Acceso::Resultado r = Acceso::verifica(Contexto::programa(), nombre, clave);
+    const Acceso::Resultado r = Acceso::verifica(m_contexto, nombre, clave);
     if (r.sinBase) {
         audita(quien, QStringLiteral("Ingreso web"), valores, QStringLiteral("Rechazado: sin base de datos"));
         responde(s, 503, QStringLiteral("No hay conexión con la base de datos."));
@@ -466,16 +465,16 @@ void MonitorWeb::api(const QHttpServerRequest& req, QTcpSocket* s, const QString
     }
     ConsultaReportes::Peticion p;
     if (ruta == u"/api/hoy") {
-        p = ConsultaReportes::hoy();
+        p = m_consulta->hoy();
         QUrlQuery q = req.query();
         q.removeAllQueryItems(QStringLiteral("fechaDesde"));
         q.removeAllQueryItems(QStringLiteral("fechaHasta"));
-        const ConsultaReportes::Peticion paginas = ConsultaReportes::lee(q);
+        const ConsultaReportes::Peticion paginas = m_consulta->lee(q);
         p.pagina = paginas.pagina;
         p.filas = paginas.filas;
         p.error = paginas.error;
     } else {
-        p = ConsultaReportes::lee(req.query());
+        p = m_consulta->lee(req.query());
     }
     if (!p.error.isEmpty()) {
         ServidorHttp::responde(s, 400, kJson, errorJson(p.error));
@@ -509,7 +508,7 @@ void MonitorWeb::descarga(const QHttpServerRequest& req, QTcpSocket* s, const QS
         ServidorHttp::responde(s, 404, kJson, errorJson(QStringLiteral("No encontrado.")));
         return;
     }
-    const ConsultaReportes::Peticion p = ConsultaReportes::lee(req.query());
+    const ConsultaReportes::Peticion p = m_consulta->lee(req.query());
     if (!p.error.isEmpty()) {
         ServidorHttp::responde(s, 400, kJson, errorJson(p.error));
         return;
@@ -551,12 +550,13 @@ void MonitorWeb::descarga(const QHttpServerRequest& req, QTcpSocket* s, const QS
     }
     // The export reads and writes on its own connection, off the window thread.
     auto resultado = std::make_shared<Exportacion::Resultado>();
-    const QString plantilla = QDir(CDatos::directorioBase().isEmpty() ? Programa::directorio()
+    const QString plantilla = QDir(CDatos::directorioBase().isEmpty() ? m_contexto.directorio()
                                                                       : CDatos::directorioBase())
                                   .absoluteFilePath(XlsxPlantilla::kArchivo);
     const Filtros::Seleccion sel = p.sel;
-    QThread* hilo = QThread::create([resultado, sel, plantilla, destino] {
-        *resultado = Exportacion::exportar(Programa::DataCSReporte, Programa::DataTbReporte, sel, plantilla, destino);
+    QThread* hilo = QThread::create([resultado, sel, plantilla, destino, cs = m_contexto.DataCSReporte,
+                                     tabla = m_contexto.DataTbReporte] {
+        *resultado = Exportacion::exportar(cs, tabla, sel, plantilla, destino);
     });
     m_exportaciones.removeAll(nullptr);
     m_exportaciones.append(hilo);
@@ -573,7 +573,7 @@ void MonitorWeb::audita(const QString& operador, const QString& comando, const Q
 {
     const QDateTime ahora = QDateTime::currentDateTime();
     CDatos db;
-    if (db.AbrirBase(Programa::DataCSReporte) &&
+    if (db.AbrirBase(m_contexto.DataCSReporte) &&
         db.AbreRegistro(QStringLiteral("SELECT * FROM ") + Schema::kTablaComandos + QStringLiteral(" WHERE 1 = 0")) &&
         db.AgregaRegistros({{QStringLiteral("FECHA"), ahora.date()},
                             {QStringLiteral("HORA"), ahora.time()},

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "ConfigWeb.h"
+#include "Contexto.h"
 #include "EstadoEstacion.h"
 #include "Sesiones.h"
 
@@ -28,7 +29,9 @@ class MonitorWeb : public QObject
 {
     Q_OBJECT
 public:
-    explicit MonitorWeb(QObject* parent = nullptr);
+    // The browsers' sessions read the tables, dates and directory of the
+    // session given (copied); each browser signs in on its own.
+    explicit MonitorWeb(const Contexto& contexto = Contexto::programa(), QObject* parent = nullptr);
     ~MonitorWeb() override;
 
     // Listens as configured; false with a message when it cannot (the
@@ -54,6 +57,7 @@ public:
     void atiende(const QHttpServerRequest& req, QTcpSocket* socket);
 
 private:
+    const Contexto m_contexto;
     struct ClienteWs
     {
         QPointer<QWebSocket> ws;
