@@ -43,7 +43,7 @@ void abrir(QWidget* ventanaPrincipal, const Contexto& contexto)
     // The writer outlives the window: rows still pending when the station
     // closes keep being written while the program runs.
     if (!g_registrador)
-        g_registrador = new Registrador(Programa::directorio());
+        g_registrador = new Registrador(contexto.directorio(), contexto);
     g_ventana = new frmPeso(ventanaPrincipal, g_registrador, contexto);
     if (g_publica)
         alimenta(g_ventana, g_publica, g_cerrada);

@@ -15,7 +15,7 @@
 #include "ArchivoAtomico.h"
 #include "CDatos.h"
 #include "Diario.h"
-#include "Programa.h"
+#include "Contexto.h"
 #include "Schema.h"
 #include "SqlDialect.h"
 
@@ -258,7 +258,7 @@ int ColaPendientes::cantidad() const
 
 // ------------------------------------------------------ ConexionesRegistro
 
-ConexionesRegistro::ConexionesRegistro() = default;
+ConexionesRegistro::ConexionesRegistro(const Contexto& contexto) : m_contexto(contexto) {}
 ConexionesRegistro::~ConexionesRegistro() = default;
 
 namespace {
@@ -334,12 +334,12 @@ bool yaEscrito(CDatos& db, const Pendiente& p)
 
 // Marks the row of ticket t as a dispatch total when its TOTAL is above
 // pTotal, or takes the mark off. Nothing when there is no such row.
-bool marca(CDatos& db, qint64 t, double pTotal, const QDate& fecha, const QTime& hora,
+bool marca(CDatos& db, const Contexto& x, qint64 t, double pTotal, const QDate& fecha, const QTime& hora,
            bool quizaHecho)
 {
     if (t < 1)
         return true;
-    if (!db.AbreRegistro(seleccion(Programa::DataTbReporte, t)))
+    if (!db.AbreRegistro(seleccion(x.DataTbReporte, t)))
         return false;
     if (!db.Existe_Registro())
         return true;
@@ -355,10 +355,10 @@ bool marca(CDatos& db, qint64 t, double pTotal, const QDate& fecha, const QTime&
     return db.EditaRegistros({{QStringLiteral("OPCION1"), false}, {QStringLiteral("INFO"), QString()}});
 }
 
-qint64 ticketActual(CDatos& db, QString* error)
+qint64 ticketActual(CDatos& db, const Contexto& x, QString* error)
 {
     if (!db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE  VARIABLE = 'Ticket'")
-                             .arg(Programa::DataTbGlobal))) {
+                             .arg(x.DataTbGlobal))) {
         *error = db.ultimoError();
         return 0;
     }
@@ -373,14 +373,14 @@ qint64 ticketActual(CDatos& db, QString* error)
     return t;
 }
 
-bool mismaBase()
+bool mismaBase(const Contexto& x)
 {
-    return Programa::DataCSGlobal.trimmed() == Programa::DataCSReporte.trimmed();
+    return x.DataCSGlobal.trimmed() == x.DataCSReporte.trimmed();
 }
 
 bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c)
 {
-    CDatos* base = c.abre(0, Programa::DataCSReporte, error);
+    CDatos* base = c.abre(0, c.contexto().DataCSReporte, error);
     if (!base)
         return false;
     CDatos& db = *base;
@@ -389,7 +389,7 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
         db.Deshace();
         return false;
     };
-    const QString tabla = Programa::DataTbReporte;
+    const QString tabla = c.contexto().DataTbReporte;
     if (p.ticket > 0) {
         if (!db.AbreRegistro(seleccion(tabla, p.ticket)))
             return falla({});
@@ -401,7 +401,7 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
     // The row before this one is this workstation's own last row: on a
     // database shared by several workstations Ticket - 1 may be another's.
     const qint64 propio = cola.ultimo();
-    const bool misma = mismaBase();
+    const bool misma = mismaBase(c.contexto());
     qint64 t = 0;
     if (!misma) {
         // The counter lives elsewhere: it is taken on its own, once, and
@@ -409,8 +409,8 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
         t = p.ticket;
         if (t == 0) {
             QString e;
-            CDatos* g = c.abre(1, Programa::DataCSGlobal, &e);
-            if (!g || (t = g->TomaTicket(Programa::DataTbGlobal)) == 0)
+            CDatos* g = c.abre(1, c.contexto().DataCSGlobal, &e);
+            if (!g || (t = g->TomaTicket(c.contexto().DataTbGlobal)) == 0)
                 return falla(g ? g->ultimoError() : e);
             if (!cola.fijaTicket(p.id, t, &e))
                 return falla(e);
@@ -418,9 +418,9 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
     }
     if (!db.IniciaTransaccion())
         return falla({});
-    if (misma && (t = db.TomaTicket(Programa::DataTbGlobal)) == 0)
+    if (misma && (t = db.TomaTicket(c.contexto().DataTbGlobal)) == 0)
         return falla({});
-    if (!marca(db, propio >= 0 ? propio : t - 1, p.pTotal, p.fecha, p.hora, false))
+    if (!marca(db, c.contexto(), propio >= 0 ? propio : t - 1, p.pTotal, p.fecha, p.hora, false))
         return falla({});
     if (!db.AbreRegistro(seleccion(tabla, t)))
         return falla({});
@@ -460,23 +460,23 @@ bool escribeCierre(ColaPendientes& cola, const Pendiente& p, QString* error, Con
     // that does not keep it.
     qint64 ultimo = cola.ultimo();
     if (ultimo < 0) {
-        CDatos* g = c.abre(1, Programa::DataCSGlobal, error);
+        CDatos* g = c.abre(1, c.contexto().DataCSGlobal, error);
         if (!g)
             return false;
-        const qint64 t = ticketActual(*g, error);
+        const qint64 t = ticketActual(*g, c.contexto(), error);
         if (t == 0)
             return false;
         ultimo = t - 1;
     }
     // An attempt that may have committed is known by its ticket, so that a
     // retry does not append the marker a second time.
-    CDatos* base = c.abre(0, Programa::DataCSReporte, error);
+    CDatos* base = c.abre(0, c.contexto().DataCSReporte, error);
     if (!base)
         return false;
     CDatos& db = *base;
     QString e;
     if (!db.IniciaTransaccion() ||
-        !marca(db, ultimo, p.pTotal, p.fecha, p.hora, p.ticket == ultimo) ||
+        !marca(db, c.contexto(), ultimo, p.pTotal, p.fecha, p.hora, p.ticket == ultimo) ||
         !cola.fijaTicket(p.id, ultimo, &e) || !db.Confirma()) {
         *error = e.isEmpty() ? db.ultimoError() : e;
         db.Deshace();
@@ -495,7 +495,7 @@ bool escribeComando(const Pendiente& p, QString* error, ConexionesRegistro& c)
                  SqlDialect::texto(p.hora.toString(QStringLiteral("HH:mm:ss"))),
                  SqlDialect::texto(p.operador), SqlDialect::texto(p.comando),
                  SqlDialect::texto(p.valores), SqlDialect::texto(p.resultado));
-    CDatos* base = c.abre(0, Programa::DataCSReporte, error);
+    CDatos* base = c.abre(0, c.contexto().DataCSReporte, error);
     if (!base)
         return false;
     CDatos& db = *base;
@@ -614,14 +614,14 @@ bool TrabajadorRegistro::escribeOrden(bool auditoria)
 
 // -------------------------------------------------------------- Registrador
 
-Registrador::Registrador(const QString& directorio, QObject* parent)
-    : QObject(parent), m_cola(QDir(directorio).absoluteFilePath(kArchivo))
+Registrador::Registrador(const QString& directorio, const Contexto& contexto, QObject* parent)
+    : QObject(parent), m_cola(QDir(directorio).absoluteFilePath(kArchivo)), m_contexto(contexto)
 {
     qRegisterMetaType<Pendiente>();
     m_cola.carga(&m_errorCarga);
     m_hilo = new QThread;
     m_hilo->setObjectName(QStringLiteral("Registros"));
-    m_trabajador = new TrabajadorRegistro(m_cola);
+    m_trabajador = new TrabajadorRegistro(m_cola, contexto);
     m_trabajador->moveToThread(m_hilo);
     connect(m_hilo, &QThread::finished, m_trabajador, &QObject::deleteLater);
     // Told at the moment of the failure, from the writer's thread; receivers
@@ -676,8 +676,8 @@ std::optional<double> Registrador::ultimoTotal() const
     if (t < 1)
         return std::nullopt;
     CDatos db;
-    if (!db.AbrirBase(Programa::DataCSReporte) ||
-        !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2").arg(Programa::DataTbReporte).arg(t)) ||
+    if (!db.AbrirBase(m_contexto.DataCSReporte) ||
+        !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2").arg(m_contexto.DataTbReporte).arg(t)) ||
         !db.Existe_Registro())
         return std::nullopt;
     return db.Campo(QStringLiteral("TOTAL")).toDouble();

@@ -13,6 +13,8 @@
 #include <memory>
 #include <optional>
 
+#include "Contexto.h"
+
 class QThread;
 
 // One database write the station owes: a batch row (with the marking of
@@ -109,7 +111,8 @@ class CDatos;
 class ConexionesRegistro
 {
 public:
-    ConexionesRegistro();
+    // The tables are those of the session given, which outlives the writer.
+    explicit ConexionesRegistro(const Contexto& contexto = Contexto::programa());
     ~ConexionesRegistro();
     // The open connection to cs in slot cual (0 or 1); nullptr and error
     // when it cannot be opened.
@@ -118,8 +121,10 @@ public:
     // Whether the entry used a server connection opened before it.
     bool reusada() const { return m_reusada; }
     void nuevaEntrada() { m_reusada = false; }
+    const Contexto& contexto() const { return m_contexto; }
 
 private:
+    const Contexto& m_contexto;
     std::unique_ptr<CDatos> m_db[2];
     QString m_cs[2];
     quint64 m_id[2] = {};
@@ -148,7 +153,8 @@ class Registrador : public QObject
 public:
     static inline const QString kArchivo = QStringLiteral("Pendientes.dat");
 
-    explicit Registrador(const QString& directorio, QObject* parent = nullptr);
+    explicit Registrador(const QString& directorio, const Contexto& contexto = Contexto::programa(),
+                         QObject* parent = nullptr);
     ~Registrador() override;
 
     bool agrega(const Pendiente& p, QString* error = nullptr);
@@ -179,6 +185,7 @@ private:
     void ronda();
 
     ColaPendientes m_cola;
+    const Contexto& m_contexto;
     QThread* m_hilo = nullptr;
     TrabajadorRegistro* m_trabajador = nullptr;
     std::atomic<bool> m_ocupado{false};
@@ -192,7 +199,10 @@ class TrabajadorRegistro : public QObject
 {
     Q_OBJECT
 public:
-    explicit TrabajadorRegistro(ColaPendientes& cola) : m_cola(cola) {}
+    TrabajadorRegistro(ColaPendientes& cola, const Contexto& contexto)
+        : m_cola(cola), m_conexiones(contexto)
+    {
+    }
 
 public Q_SLOTS:
     void ronda();
