@@ -281,17 +281,15 @@ void TstSettings::fullDiskKeepsTheSettings()
     const QString carpeta = discoReal ? disco.path() : dir.path();
     const QString previo = QDir::currentPath();
     QDir::setCurrent(carpeta);
-    auto vuelve = qScopeGuard([&] {
-        QDir::setCurrent(previo);
-        ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna);
-    });
+    auto vuelve = qScopeGuard([&] { QDir::setCurrent(previo); });
     const QByteArray antes = "[BaseDeDatos]\r\nDataCSReporte=" + QByteArray(3000, 'k') +
                              ".\r\n[global]\r\nTiempo=100.\r\n";
     QVERIFY(escribeArchivo(QDir(carpeta).absoluteFilePath(kArchivo), antes));
+    std::optional<FalloDeEscritura> fallo;
     if (discoReal)
         disco.llena();
     else
-        ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Sincronizacion);
+        fallo.emplace(ArchivoAtomico::Etapa::Sincronizacion);
     QString error;
     QVERIFY(!GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("250"), false,
                           false, &error));
