@@ -98,7 +98,8 @@ def main():
     ap.add_argument("--carpeta", nargs="*", default=[])
     ap.add_argument("--umbral", type=float, default=90.0)
     ap.add_argument("--limite", type=int, default=300, help="segundos por corrida de pruebas")
-    ap.add_argument("--trabajo", default="/tmp/tolvex-mutantes")
+    # One scratch copy per work tree: two trees sampling at once never share it.
+    ap.add_argument("--trabajo", default="/tmp/tolvex-mutantes-" + os.path.basename(RAIZ))
     args = ap.parse_args()
 
     rutas = [args.lista] if args.lista else sorted(glob.glob(os.path.join(RAIZ, "tests", "mutantes", "*.json")))
@@ -153,13 +154,14 @@ def main():
         return ejecuta(["ctest", "-R", patron, "--timeout", str(args.limite), "-j", "2"],
                        build, limite=args.limite * 3, env=env)
 
-    # Every area used must build and pass unmutated, or a failure proves nothing.
+    # The whole tree builds unmutated (ctest names a test's program only once
+    # it exists), and every area used passes, or a failure proves nothing.
+    cod, salida = construye()
+    if cod != 0:
+        print(salida[-4000:])
+        print("el árbol sin mutar no compila")
+        return 2
     for patron in OrderedDict((m["pruebas"], 1) for m in lista):
-        cod, salida = construye(patron)
-        if cod != 0:
-            print(salida[-4000:])
-            print("el árbol sin mutar no compila")
-            return 2
         cod, salida = prueba(patron)
         if cod != 0:
             print(salida[-4000:])
