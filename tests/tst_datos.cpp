@@ -431,6 +431,8 @@ void TstDatos::badDatabasesFailCleanly()
     QVERIFY(
         !db.AbrirBase(QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;User=y")));
     QVERIFY(!db.AbrirBase(QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=abc;Database=x")));
+    QVERIFY(!db.AbrirBase(QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=70000;Database=x")));
+    QCOMPARE(db.ultimoError(), QStringLiteral("El puerto de la cadena de conexión no es válido."));
     // Nothing open: every later use fails with a reason instead of crashing.
     QVERIFY(!db.AbreRegistro(QStringLiteral("SELECT 1")));
     QVERIFY(!db.AgregaRegistros({{QStringLiteral("A"), 1}}));

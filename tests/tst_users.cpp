@@ -551,7 +551,8 @@ void TstUsers::operarioRechazos()
     QCOMPARE(f.txt_Dato[1]->maxLength(), 15);
     // Corrected, it is stored.
     QVERIFY(intenta(QStringLiteral("Ana María"), QStringLiteral("x")).isEmpty());
-    QCOMPARE(operarios().size(), 2);
+    QVERIFY(intenta(QStringLiteral("D'Angelo"), QStringLiteral("x")).isEmpty());
+    QCOMPARE(operarios().size(), 3);
 }
 
 void TstUsers::operarioEliminar()
