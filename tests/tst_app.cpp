@@ -535,13 +535,16 @@ void TstApp::copiaBase()
     v.copiarBase();
     QCOMPARE(MessageBox::mostrados().size(), 1);
     QVERIFY(MessageBox::mostrados().first().texto.startsWith(QStringLiteral("No se pudo copiar la base de datos")));
-    // The database itself as the destination.
-    MessageBox::limpiar();
-    destino = p.dir.file(QStringLiteral("data.db"));
-    const QByteArray antes = leeArchivo(destino);
-    v.copiarBase();
-    QCOMPARE(MessageBox::mostrados().size(), 1);
-    QCOMPARE(leeArchivo(destino), antes);
+    // The database itself as the destination, by its name or through a link.
+    const QByteArray antes = leeArchivo(p.dir.file(QStringLiteral("data.db")));
+    QVERIFY(QFile::link(p.dir.file(QStringLiteral("data.db")), p.dir.file(QStringLiteral("enlace.db"))));
+    for (const char* nombre : {"data.db", "enlace.db"}) {
+        MessageBox::limpiar();
+        destino = p.dir.file(QString::fromLatin1(nombre));
+        v.copiarBase();
+        QCOMPARE(MessageBox::ultimoTexto(), QStringLiteral("No se pudo copiar la base de datos: El destino es la misma base de datos."));
+        QCOMPARE(leeArchivo(p.dir.file(QStringLiteral("data.db"))), antes);
+    }
 }
 
 void TstApp::copiaRechazada()
@@ -565,6 +568,8 @@ void TstApp::copiaRechazada()
     MessageBox::limpiar();
     v.copiarBase();
     QCOMPARE(MessageBox::mostrados().size(), 1);
+    QCOMPARE(MessageBox::ultimoTexto(), QStringLiteral("La copia sólo está disponible para la base de datos local "
+                                                       "data.db; la base de datos de esta planta está en un servidor."));
     QCOMPARE(elegidos, 0);
 
     // Working directory other than the program's: message, then the end.
