@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "ArchivoAtomico.h"
+
 // A temporary directory made the working directory for the life of the object.
 class DirectorioDePrueba
 {
@@ -87,4 +89,19 @@ public:
 private:
     QTemporaryDir m_dir;
     bool m_montado = false;
+};
+
+// The failing file-write double: while it lives, the next `veces` whole-file
+// writes (settings, journal, copies, exports) fail at `etapa`, a write once
+// `trasBytes` bytes have gone out; cleared when it goes, whatever the outcome.
+class FalloDeEscritura
+{
+public:
+    explicit FalloDeEscritura(ArchivoAtomico::Etapa etapa, qint64 trasBytes = 0, int veces = -1)
+    {
+        ArchivoAtomico::simulaFallo(etapa, trasBytes, veces);
+    }
+    ~FalloDeEscritura() { ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna); }
+    FalloDeEscritura(const FalloDeEscritura&) = delete;
+    FalloDeEscritura& operator=(const FalloDeEscritura&) = delete;
 };

@@ -36,6 +36,7 @@
 #include "Instalacion.h"
 #include "MessageBox.h"
 #include "Programa.h"
+#include "PlantaPrueba.h"
 #include "TestSupport.h"
 #include "frmAbout.h"
 #include "frmCContrasenias.h"
@@ -52,28 +53,6 @@ namespace {
 
 const QString kPass1 = QStringLiteral("Op1");
 const QString kPass2 = QStringLiteral("Sup2");
-
-struct Planta
-{
-    DirectorioDePrueba dir;
-    bool ok = false;
-
-    explicit Planta(bool instalar = true)
-    {
-        qputenv("TOLVEX_HOME", dir.path().toLocal8Bit());
-        if (instalar) {
-            Instalacion inst;
-            inst.directorio = dir.path();
-            ok = inst.ejecutar();
-        }
-        Programa::leeVariables();
-        Programa::OperadorActual.clear();
-        Programa::NivelActual.clear();
-        Programa::TipoAcceso = 0;
-        MessageBox::limpiar();
-    }
-    QString marca() const { return dir.file(QStringLiteral("Tolvex.inf")); }
-};
 
 // Drives the modal dialogs in turn: each step gets the dialog that was
 // opened; the names of the dialogs are recorded.
@@ -535,13 +514,16 @@ void TstApp::copiaBase()
     v.copiarBase();
     QCOMPARE(MessageBox::mostrados().size(), 1);
     QVERIFY(MessageBox::mostrados().first().texto.startsWith(QStringLiteral("No se pudo copiar la base de datos")));
-    // The database itself as the destination.
-    MessageBox::limpiar();
-    destino = p.dir.file(QStringLiteral("data.db"));
-    const QByteArray antes = leeArchivo(destino);
-    v.copiarBase();
-    QCOMPARE(MessageBox::mostrados().size(), 1);
-    QCOMPARE(leeArchivo(destino), antes);
+    // The database itself as the destination, by its name or through a link.
+    const QByteArray antes = leeArchivo(p.dir.file(QStringLiteral("data.db")));
+    QVERIFY(QFile::link(p.dir.file(QStringLiteral("data.db")), p.dir.file(QStringLiteral("enlace.db"))));
+    for (const char* nombre : {"data.db", "enlace.db"}) {
+        MessageBox::limpiar();
+        destino = p.dir.file(QString::fromLatin1(nombre));
+        v.copiarBase();
+        QCOMPARE(MessageBox::ultimoTexto(), QStringLiteral("No se pudo copiar la base de datos: El destino es la misma base de datos."));
+        QCOMPARE(leeArchivo(p.dir.file(QStringLiteral("data.db"))), antes);
+    }
 }
 
 void TstApp::copiaRechazada()
@@ -565,6 +547,8 @@ void TstApp::copiaRechazada()
     MessageBox::limpiar();
     v.copiarBase();
     QCOMPARE(MessageBox::mostrados().size(), 1);
+    QCOMPARE(MessageBox::ultimoTexto(), QStringLiteral("La copia sólo está disponible para la base de datos local "
+                                                       "data.db; la base de datos de esta planta está en un servidor."));
     QCOMPARE(elegidos, 0);
 
     // Working directory other than the program's: message, then the end.
@@ -719,8 +703,7 @@ void TstApp::opcionesClaves()
     QVERIFY(escribeArchivo(p.dir.file(QStringLiteral("Tolvex.ini")),
                            leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))) +
                                "[Global]\r\nComm_1=/dev/ttyUSB7.\r\nBaudios_1=99.\r\nTiempo=abc.\r\n"));
-    QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), QStringLiteral("o1"), true));
-    QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Pass2"), QStringLiteral("s1"), true));
+    p.maestras(QStringLiteral("o1"), QStringLiteral("s1"));
     frmOptions f;
     f.show();
     // A device path is kept; values out of range fall back to the defaults.

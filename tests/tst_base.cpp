@@ -15,7 +15,6 @@ class TstBase : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { ArchivoAtomico::simulaFallo(Etapa::Ninguna); }
     void replacesWholeAndKeepsMode();
     void failureKeepsPreviousContent_data();
     void failureKeepsPreviousContent();
@@ -60,7 +59,7 @@ void TstBase::failureKeepsPreviousContent()
     DirectorioDePrueba dir;
     const QString f = dir.file(QStringLiteral("cola.dat"));
     QVERIFY(ArchivoAtomico::reemplaza(f, "anterior"));
-    ArchivoAtomico::simulaFallo(Etapa(etapa), bytes, 1);
+    const FalloDeEscritura fallo(Etapa(etapa), bytes, 1);
     QString error;
     QVERIFY(!ArchivoAtomico::reemplaza(f, "contenido nuevo y más largo", &error));
     QVERIFY(error.contains(QStringLiteral("cola.dat")));
@@ -120,7 +119,7 @@ void TstBase::publicaWholeOrNothing()
     QFile w(escrito);
     QVERIFY(w.open(QIODevice::WriteOnly) && w.write("nuevo") == 5);
     w.close();
-    ArchivoAtomico::simulaFallo(Etapa(etapa), 0, 1);
+    const FalloDeEscritura fallo(Etapa(etapa), 0, 1);
     QString error;
     const bool ok = ArchivoAtomico::publica(escrito, f, &error);
     QCOMPARE(ok, Etapa(etapa) == Etapa::Ninguna);

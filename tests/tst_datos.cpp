@@ -431,6 +431,8 @@ void TstDatos::badDatabasesFailCleanly()
     QVERIFY(
         !db.AbrirBase(QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;User=y")));
     QVERIFY(!db.AbrirBase(QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=abc;Database=x")));
+    QVERIFY(!db.AbrirBase(QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=70000;Database=x")));
+    QCOMPARE(db.ultimoError(), QStringLiteral("El puerto de la cadena de conexión no es válido."));
     // Nothing open: every later use fails with a reason instead of crashing.
     QVERIFY(!db.AbreRegistro(QStringLiteral("SELECT 1")));
     QVERIFY(!db.AgregaRegistros({{QStringLiteral("A"), 1}}));
@@ -476,25 +478,30 @@ void TstDatos::dialectRewrites_data()
     QTest::addColumn<QString>("sql");
     QTest::addColumn<bool>("postgres");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("patron");
     QTest::newRow("hash dates") << "WHERE FECHA BETWEEN #01/02/2026# AND #5/2/2026#" << false
-                                << "WHERE FECHA BETWEEN '2026-02-01' AND '2026-02-05'";
+                                << "WHERE FECHA BETWEEN '2026-02-01' AND '2026-02-05'" << QString();
     QTest::newRow("quoted dates after between")
         << "WHERE FECHA BETWEEN '01/02/2026' AND '05/02/2026'" << false
-        << "WHERE FECHA BETWEEN '2026-02-01' AND '2026-02-05'";
+        << "WHERE FECHA BETWEEN '2026-02-01' AND '2026-02-05'" << QString();
     QTest::newRow("text that looks like a date is kept")
-        << "WHERE AUX1 Like '01/02/2026'" << false << "WHERE AUX1 Like '01/02/2026'";
+        << "WHERE AUX1 Like '01/02/2026'" << false << "WHERE AUX1 Like '01/02/2026'" << QString();
     QTest::newRow("numeric between then text")
         << "WHERE TICKET Between 1 And 5 AND AUX1 = '01/02/2026'" << false
-        << "WHERE TICKET Between 1 And 5 AND AUX1 = '01/02/2026'";
+        << "WHERE TICKET Between 1 And 5 AND AUX1 = '01/02/2026'" << QString();
     QTest::newRow("like on postgres") << "WHERE AUX1 Like 'a%' AND AUX2 LIKE 'b'" << true
-                                      << "WHERE AUX1 ILIKE 'a%' AND AUX2 ILIKE 'b'";
+                                      << "WHERE AUX1 ILIKE 'a%' AND AUX2 ILIKE 'b'" << QString();
     QTest::newRow("keywords inside strings untouched")
         << "WHERE AUX1 = 'like #1/1/2020# between'" << true
-        << "WHERE AUX1 = 'like #1/1/2020# between'";
+        << "WHERE AUX1 = 'like #1/1/2020# between'" << QString();
     QTest::newRow("hash that is not a date becomes text")
-        << "WHERE AUX1 = #x'y#" << false << "WHERE AUX1 = 'x''y'";
+        << "WHERE AUX1 = #x'y#" << false << "WHERE AUX1 = 'x''y'" << QString();
     QTest::newRow("unterminated quote kept as is")
-        << "WHERE AUX1 = 'abc" << false << "WHERE AUX1 = 'abc";
+        << "WHERE AUX1 = 'abc" << false << "WHERE AUX1 = 'abc" << QString();
+    // A plant's pattern in lower case: its "mm" is the month, not minutes.
+    QTest::newRow("lower-case pattern") << "WHERE FECHA BETWEEN '31/01/2026' AND '01/02/2026'" << true
+                                        << "WHERE FECHA BETWEEN '2026-01-31' AND '2026-02-01'"
+                                        << "dd/mm/yyyy";
 }
 
 void TstDatos::dialectRewrites()
@@ -502,9 +509,9 @@ void TstDatos::dialectRewrites()
     QFETCH(QString, sql);
     QFETCH(bool, postgres);
     QFETCH(QString, expected);
-    QCOMPARE(SqlDialect::adaptar(sql,
-                                 postgres ? ConnectionString::PostgreSQL : ConnectionString::SQLite,
-                                 QStringLiteral("DD/MM/YYYY")),
+    QFETCH(QString, patron);
+    QCOMPARE(SqlDialect::adaptar(sql, postgres ? ConnectionString::PostgreSQL : ConnectionString::SQLite,
+                                 patron.isEmpty() ? QStringLiteral("DD/MM/YYYY") : patron),
              expected);
 }
 

@@ -26,7 +26,6 @@ class TestFiabilidad : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void cleanup() { ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna); }
     void pendientesAlArrancar();
     void matandoMientrasGraba();
     void copiaDeLaBaseEnteraOFalla_data();
@@ -194,9 +193,10 @@ void TestFiabilidad::copiaDeLaBaseEnteraOFalla()
     // A copy that does not fit (or fails on its way to disk) leaves the
     // earlier one as it was, and says so.
     QVERIFY(agregaFilas(101, 20000));
-    ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa(etapa), 0, 1);
-    QVERIFY(!CopiaBase::copiar(base, destino, &error));
-    ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna);
+    {
+        const FalloDeEscritura fallo(ArchivoAtomico::Etapa(etapa), 0, 1);
+        QVERIFY(!CopiaBase::copiar(base, destino, &error));
+    }
     QVERIFY(!error.isEmpty());
     QCOMPARE(filasDeCopia(destino), 100);
     QCOMPARE(QDir(QFileInfo(destino).path()).entryList(QDir::Files | QDir::Hidden).join(u' '), QStringLiteral("copia.db"));

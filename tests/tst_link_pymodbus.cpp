@@ -61,7 +61,7 @@ private:
 void TstLinkPymodbus::initTestCase()
 {
     if (!QFile::exists(kPython) || !hayPymodbus())
-        QSKIP("python3-pymodbus is not installed");
+        QSKIP("pymodbus cannot be imported (python3-pymodbus, python3-serial)");
 }
 
 void TstLinkPymodbus::compruebaIndicador(Transporte& t)

@@ -194,6 +194,17 @@ void TstLinkSim::lecturaYEscritura()
     // Requests addressed to 0 are answered too; other ids are not.
     QVERIFY(!ind.RxD(0, 14204, 2).isEmpty());
     QVERIFY(ind.RxD(9, 14204, 2).isEmpty());
+
+    // Noise on the line: a request with a bad CRC gets no answer, and the
+    // good one after it is answered.
+    QByteArray malo = Trama::pedidoLectura(1, 0, 2);
+    malo[7] = char(malo[7] ^ 0x01);
+    QVERIFY(t->intercambio(malo, Trama::largoLectura(2)).isEmpty());
+    QVERIFY(Trama::verificaLectura(t->intercambio(Trama::pedidoLectura(1, 0, 2), Trama::largoLectura(2)), 1, 2).ok());
+    // A read of no register is refused, as an indicator refuses it.
+    const auto cero = Trama::verificaLectura(t->intercambio(Trama::pedidoLectura(1, 0, 0), Trama::largoLectura(0)), 1, 0);
+    QCOMPARE(cero.fallo, Trama::Fallo::Excepcion);
+    QCOMPARE(cero.excepcion, 3);
 }
 
 void TstLinkSim::fallos_data()

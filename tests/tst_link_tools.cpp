@@ -347,6 +347,16 @@ void TstLinkTools::scan()
     s = diag({"--tcp", tcp.destino(), "--ids", "1-3", "scan"});
     QCOMPARE(s.codigo, 1);
     QVERIFY(s.err.contains(QStringLiteral("Ningún id respondió.")));
+    s = diag({"--tcp", tcp.destino(), "--ids", "7-7", "scan"});
+    QVERIFY2(s.codigo == 0 && s.out.contains(QLatin1String("Responde el id 7.")), qPrintable(s.out + s.err));
+
+    // An indicator that refuses the read has answered all the same.
+    Par rechaza({"exception", "0"});
+    QVERIFY(rechaza.listo());
+    s = diag({"--tcp", rechaza.destino(), "--ids", "1-1", "scan"});
+    QCOMPARE(s.codigo, 0);
+    QVERIFY2(s.out.contains(QStringLiteral("Responde el id 1 (el indicador rechaza la petición, excepción 2).")),
+             qPrintable(s.out));
 
     Simulador pty({"--pty", "--id", "3"});
     s = diag({"--serial", pty.primera(), "--ids", "2-4", "scan"});

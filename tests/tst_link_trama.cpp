@@ -479,6 +479,10 @@ void TstLinkTrama::ktxtKint()
     QCOMPARE(KInt(QStringLiteral("1.15"), 2), std::optional<qint64>(115));
     QCOMPARE(KInt(QStringLiteral("12.5"), 1), std::optional<qint64>(125));
     QCOMPARE(KInt(QStringLiteral("125"), 0), std::optional<qint64>(125));
+    // The floor is taken, not the nearest: a value is never sent one unit up.
+    QCOMPARE(KInt(QStringLiteral("2.675"), 2), std::optional<qint64>(267));
+    QCOMPARE(KInt(QStringLiteral("-1.4"), 0), std::optional<qint64>(-2));
+    QCOMPARE(KInt(QStringLiteral("9.99"), 1), std::optional<qint64>(99));
     QCOMPARE(KInt(QStringLiteral(""), 0), std::nullopt);
     QCOMPARE(KInt(QStringLiteral("abc"), 2), std::nullopt);
     QCOMPARE(KInt(QVariant(3.75), 2), std::optional<qint64>(375));

@@ -84,8 +84,6 @@ private Q_SLOTS:
     void exporta();
     void plantillaAjena_data();
     void plantillaAjena();
-    void plantillaVariante_data();
-    void plantillaVariante();
     void exportaVaciaYCancelada();
     void exportaSinPlantilla();
     void exportaCancelaEnCurso();
@@ -202,10 +200,14 @@ void TstReportsSalida::plantillaAjena_data()
     QTest::addColumn<QString>("escritor");
     QTest::addColumn<int>("filas");
     QTest::addColumn<int>("pie"); // row of the signature footer in the result
-    QTest::newRow("openpyxl, pie intacto") << QStringLiteral("openpyxl") << 5 << 30;
-    QTest::newRow("openpyxl, pie bajo los datos") << QStringLiteral("openpyxl") << 30 << 39;
-    QTest::newRow("LibreOffice, pie intacto") << QStringLiteral("libreoffice") << 22 << 30;
-    QTest::newRow("LibreOffice, pie bajo los datos") << QStringLiteral("libreoffice") << 23 << 32;
+    QTest::addColumn<QString>("variante"); // the openpyxl template as another writer lays it out
+    QTest::newRow("openpyxl, pie intacto") << QStringLiteral("openpyxl") << 5 << 30 << QString();
+    QTest::newRow("openpyxl, pie bajo los datos") << QStringLiteral("openpyxl") << 30 << 39 << QString();
+    QTest::newRow("LibreOffice, pie intacto") << QStringLiteral("libreoffice") << 22 << 30 << QString();
+    QTest::newRow("LibreOffice, pie bajo los datos") << QStringLiteral("libreoffice") << 23 << 32 << QString();
+    QTest::newRow("prefijo de espacio de nombres") << QStringLiteral("openpyxl") << 30 << 39 << "prefijo";
+    QTest::newRow("celdas sin posición") << QStringLiteral("openpyxl") << 30 << 39 << "sin-posiciones";
+    QTest::newRow("sin tabla de estilos") << QStringLiteral("openpyxl") << 30 << 39 << "sin-estilos";
 }
 
 // Templates written by other programs, with their own style tables, fonts,
@@ -215,15 +217,20 @@ void TstReportsSalida::plantillaAjena()
     QFETCH(QString, escritor);
     QFETCH(int, filas);
     QFETCH(int, pie);
+    QFETCH(QString, variante);
     InstalacionDePrueba inst;
     QVERIFY(inst.ok());
     const QString plantilla = inst.file(XlsxPlantilla::kArchivo);
+    const QString script = QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py");
+    const QString base = variante.isEmpty() ? plantilla : inst.file(QStringLiteral("base.xlsx"));
+    const bool estilos = variante != QStringLiteral("sin-estilos");
     QFile::remove(plantilla);
     if (escritor == QStringLiteral("openpyxl")) {
-        QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
-                                   {QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py"), QStringLiteral("--plantilla"),
-                                    plantilla}),
-                 0);
+        QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"), {script, QStringLiteral("--plantilla"), base}), 0);
+        if (!variante.isEmpty())
+            QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                                       {script, QStringLiteral("--variante"), variante, base, plantilla}),
+                     0);
     } else {
         QVERIFY(QFile::copy(QStringLiteral(TOLVEX_TESTS_DIR "/data/plantilla_libreoffice.xlsx"), plantilla));
     }
@@ -244,12 +251,17 @@ void TstReportsSalida::plantillaAjena()
 
     // Headings as the template has them: values, fonts, fills, merges.
     QCOMPARE(celda(c, QStringLiteral("A1")), QStringLiteral("s:Molinos del Sur S.A."));
-    QVERIFY(c.value(QStringLiteral("A1")).toArray().at(3).toBool());
-    QCOMPARE(celda(c, QStringLiteral("H2")), QStringLiteral("d:2025-01-31"));
-    QCOMPARE(formato(QStringLiteral("H2")).remove(u'\\'), QStringLiteral("yyyy-mm-dd"));
     QCOMPARE(celda(c, QStringLiteral("A7")), QStringLiteral("s:N° ticket"));
-    QCOMPARE(c.value(QStringLiteral("J7")).toArray().at(4).toString(), QStringLiteral("FFDDEBF7"));
     QCOMPARE(o.value(QStringLiteral("widths")).toObject().value(QStringLiteral("D")).toDouble(), 24.0);
+    if (estilos) {
+        QVERIFY(c.value(QStringLiteral("A1")).toArray().at(3).toBool());
+        QCOMPARE(c.value(QStringLiteral("J7")).toArray().at(4).toString(), QStringLiteral("FFDDEBF7"));
+    }
+    // Without positions the template's H2 follows A2 and so is B2 there.
+    if (estilos && variante != QStringLiteral("sin-posiciones")) {
+        QCOMPARE(celda(c, QStringLiteral("H2")), QStringLiteral("d:2025-01-31"));
+        QCOMPARE(formato(QStringLiteral("H2")).remove(u'\\'), QStringLiteral("yyyy-mm-dd"));
+    }
     // The note beside the first data row stays.
     QCOMPARE(celda(c, QStringLiteral("L8")), QStringLiteral("s:Observaciones: balanza verificada"));
 
@@ -261,12 +273,14 @@ void TstReportsSalida::plantillaAjena()
         // template's own format of the column is kept.
         QCOMPARE(celda(c, u'B' + r), QStringLiteral("d:") + f.fecha.toString(Qt::ISODate));
         QVERIFY2(esFecha.value(u'B' + r).toBool(), qPrintable(formato(u'B' + r)));
-        QCOMPARE(formato(u'B' + r).toLower().remove(u'\\'), QStringLiteral("d-mmm-yy"));
+        if (estilos)
+            QCOMPARE(formato(u'B' + r).toLower().remove(u'\\'), QStringLiteral("d-mmm-yy"));
         QCOMPARE(celda(c, u'C' + r), QStringLiteral("t:") + f.hora.toString(QStringLiteral("HH:mm:ss")));
         QVERIFY2(esFecha.value(u'C' + r).toBool(), qPrintable(formato(u'C' + r)));
         QCOMPARE(celda(c, u'D' + r), QStringLiteral("s:") + f.aux1);
         QCOMPARE(celda(c, u'J' + r), QStringLiteral("n:%1").arg(f.total));
-        QCOMPARE(formato(u'J' + r), QStringLiteral("#,##0.00"));
+        if (estilos)
+            QCOMPARE(formato(u'J' + r), QStringLiteral("#,##0.00"));
     }
     // The footer: in place while the data does not reach it, else moved
     // below the data with one blank row between, with its merge.
@@ -282,53 +296,6 @@ void TstReportsSalida::plantillaAjena()
         firmas += celda(c, it.key()) == firma;
     QCOMPARE(firmas, 1);
     QCOMPARE(restosTemporales(inst.path()), QStringList());
-}
-
-void TstReportsSalida::plantillaVariante_data()
-{
-    QTest::addColumn<QString>("variante");
-    QTest::newRow("prefijo de espacio de nombres") << QStringLiteral("prefijo");
-    QTest::newRow("celdas sin posición") << QStringLiteral("sin-posiciones");
-    QTest::newRow("sin tabla de estilos") << QStringLiteral("sin-estilos");
-}
-
-// The same template as other writers lay it out.
-void TstReportsSalida::plantillaVariante()
-{
-    QFETCH(QString, variante);
-    InstalacionDePrueba inst;
-    QVERIFY(inst.ok());
-    const QString base = inst.file(QStringLiteral("base.xlsx"));
-    const QString script = QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py");
-    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"), {script, QStringLiteral("--plantilla"), base}), 0);
-    QFile::remove(inst.file(XlsxPlantilla::kArchivo));
-    QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
-                               {script, QStringLiteral("--variante"), variante, base, inst.file(XlsxPlantilla::kArchivo)}),
-             0);
-    QVERIFY(insertaFilas(30));
-    const QString destino = inst.file(QStringLiteral("planta.xlsx"));
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.path(), QStringLiteral("--xlsx"), destino}), 0);
-    QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"), {script, destino});
-    QVERIFY(p.waitForFinished(60000));
-    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-    const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-    const QJsonObject c = o.value(QStringLiteral("cells")).toObject();
-    const QJsonObject esFecha = o.value(QStringLiteral("dateFormats")).toObject();
-    QCOMPARE(celda(c, QStringLiteral("A1")), QStringLiteral("s:Molinos del Sur S.A."));
-    QCOMPARE(celda(c, QStringLiteral("J7")), QStringLiteral("s:Kg"));
-    for (int i : {1, 30}) {
-        const FilaPrueba f = FilaPrueba::de(i);
-        const QString r = QString::number(7 + i);
-        QCOMPARE(celda(c, u'A' + r), QStringLiteral("n:%1").arg(i));
-        QCOMPARE(celda(c, u'B' + r), QStringLiteral("d:") + f.fecha.toString(Qt::ISODate));
-        QVERIFY(esFecha.value(u'B' + r).toBool());
-        QCOMPARE(celda(c, u'C' + r), QStringLiteral("t:") + f.hora.toString(QStringLiteral("HH:mm:ss")));
-        QVERIFY(esFecha.value(u'C' + r).toBool());
-        QCOMPARE(celda(c, u'J' + r), QStringLiteral("n:%1").arg(f.total));
-    }
-    QCOMPARE(celda(c, QStringLiteral("A39")), QStringLiteral("s:Firma del responsable: ____________"));
-    QCOMPARE(celda(c, QStringLiteral("L8")), QStringLiteral("s:Observaciones: balanza verificada"));
 }
 
 void TstReportsSalida::exportaVaciaYCancelada()

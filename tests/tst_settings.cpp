@@ -25,6 +25,7 @@ private slots:
     void scrambledDefaultComesBackScrambled();
     void writePreservesOtherLinesCommentsAndOrder();
     void windows1252AccentsOnDisk();
+    void utf8FileStaysUtf8();
     void badFilesNeverCrash_data();
     void badFilesNeverCrash();
     void numbersReadSafely();
@@ -202,6 +203,15 @@ void TstSettings::windows1252AccentsOnDisk()
              QStringLiteral("Molienda Ñandú"));
 }
 
+void TstSettings::utf8FileStaysUtf8()
+{
+    DirectorioDePrueba dir;
+    QVERIFY(escribeArchivo(dir.file(kArchivo), "\xEF\xBB\xBF[global]\r\nDato0=Ca\xC3\xB1" "a.\r\n"));
+    QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato1"), QStringLiteral("Año")));
+    QCOMPARE(leeArchivo(dir.file(kArchivo)),
+             QByteArray("\xEF\xBB\xBF[global]\r\nDato0=Ca\xC3\xB1" "a.\r\nDato1=A\xC3\xB1o.\r\n"));
+}
+
 void TstSettings::badFilesNeverCrash_data()
 {
     QTest::addColumn<QByteArray>("content");
@@ -218,6 +228,8 @@ void TstSettings::badFilesNeverCrash_data()
     QTest::newRow("UTF-8 BOM") << QByteArray("\xEF\xBB\xBF[global]\r\nTiempo=300.\r\n") << "300";
     QTest::newRow("empty file") << QByteArray() << "100";
     QTest::newRow("no line end at all") << QByteArray("[global]\r\nTiempo=300.") << "300";
+    QTest::newRow("key twice: the first counts") << QByteArray("[global]\r\nTiempo=300.\r\nTIEMPO=400.\r\n")
+                                                 << "300";
 }
 
 void TstSettings::badFilesNeverCrash()
@@ -240,13 +252,14 @@ void TstSettings::numbersReadSafely()
 {
     DirectorioDePrueba dir;
     QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")),
-                           "[global]\r\nTiempo= 250 .\r\nID_1=abc.\r\nPort_1=99999999999.\r\n"));
+                           "[global]\r\nTiempo= 250 .\r\nID_1=abc.\r\nPort_1=99999999999.\r\nEspera=2.6.\r\n"));
     QCOMPARE(LeeEntero(QStringLiteral("global"), QStringLiteral("Tiempo"), 100),
              std::optional<int>(250));
     QCOMPARE(LeeEntero(QStringLiteral("global"), QStringLiteral("Baudios_1"), 4),
              std::optional<int>(4));
     QVERIFY(!LeeEntero(QStringLiteral("global"), QStringLiteral("ID_1"), 0).has_value());
     QVERIFY(!LeeEntero(QStringLiteral("global"), QStringLiteral("Port_1"), 3000).has_value());
+    QCOMPARE(LeeEntero(QStringLiteral("global"), QStringLiteral("Espera"), 0), std::optional<int>(3));
 }
 
 void TstSettings::failedWriteKeepsTheOldFile()
@@ -281,17 +294,15 @@ void TstSettings::fullDiskKeepsTheSettings()
     const QString carpeta = discoReal ? disco.path() : dir.path();
     const QString previo = QDir::currentPath();
     QDir::setCurrent(carpeta);
-    auto vuelve = qScopeGuard([&] {
-        QDir::setCurrent(previo);
-        ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna);
-    });
+    auto vuelve = qScopeGuard([&] { QDir::setCurrent(previo); });
     const QByteArray antes = "[BaseDeDatos]\r\nDataCSReporte=" + QByteArray(3000, 'k') +
                              ".\r\n[global]\r\nTiempo=100.\r\n";
     QVERIFY(escribeArchivo(QDir(carpeta).absoluteFilePath(kArchivo), antes));
+    std::optional<FalloDeEscritura> fallo;
     if (discoReal)
         disco.llena();
     else
-        ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Sincronizacion);
+        fallo.emplace(ArchivoAtomico::Etapa::Sincronizacion);
     QString error;
     QVERIFY(!GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("250"), false,
                           false, &error));
