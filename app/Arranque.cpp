@@ -99,17 +99,12 @@ std::unique_ptr<MonitorWeb> iniciaMonitor()
         std::fprintf(stderr, "tolvex: %s\n", error.toLocal8Bit().constData());
         return nullptr;
     }
-    // A window that outlives the monitor (closing at exit) finds it gone.
+    // A station that outlives the monitor (closing at exit) finds it gone.
     const QPointer<MonitorWeb> m = monitor.get();
-    Estacion::observa(
-        [m](const EstadoEstacion& e) {
-            if (m)
-                m->publica(e);
-        },
-        [m] {
-            if (m)
-                m->estacionCerrada();
-        });
+    Estacion::observa([m](EstacionPesaje* e) {
+        if (m)
+            m->sigue(e);
+    });
     return monitor;
 }
 
@@ -144,7 +139,7 @@ int ejecutar()
     if (r == Resultado::Continuar) {
         const std::unique_ptr<MonitorWeb> monitor = iniciaMonitor();
         rc = QApplication::exec();
-        Estacion::observa({}, {});
+        Estacion::observa({});
     }
     else if (r == Resultado::SinConfig)
         rc = 1;

@@ -16,20 +16,12 @@ namespace Estacion {
 namespace {
 QPointer<frmPeso> g_ventana;
 Registrador* g_registrador = nullptr;
-Publica g_publica;
-std::function<void()> g_cerrada;
+std::function<void(EstacionPesaje*)> g_alAbrir;
 } // namespace
 
-void alimenta(frmPeso* w, Publica publica, std::function<void()> cerrada)
+void observa(std::function<void(EstacionPesaje*)> alAbrir)
 {
-    QObject::connect(w->estacion(), &EstacionPesaje::estadoCambiado, w, std::move(publica));
-    QObject::connect(w, &frmPeso::cerrada, w, std::move(cerrada));
-}
-
-void observa(Publica publica, std::function<void()> cerrada)
-{
-    g_publica = std::move(publica);
-    g_cerrada = std::move(cerrada);
+    g_alAbrir = std::move(alAbrir);
 }
 
 void abrir(QWidget* ventanaPrincipal, const Contexto& contexto)
@@ -45,8 +37,8 @@ void abrir(QWidget* ventanaPrincipal, const Contexto& contexto)
     if (!g_registrador)
         g_registrador = new Registrador(contexto.directorio(), contexto);
     g_ventana = new frmPeso(ventanaPrincipal, g_registrador, contexto);
-    if (g_publica)
-        alimenta(g_ventana, g_publica, g_cerrada);
+    if (g_alAbrir)
+        g_alAbrir(g_ventana->estacion());
     g_ventana->inicia();
 }
 

@@ -3,11 +3,9 @@
 #include <functional>
 
 #include "Contexto.h"
-#include "EstadoEstacion.h"
 
 class EstacionPesaje;
 class QWidget;
-class frmPeso;
 
 // Entry point of the weighing station, as the main window opens it.
 namespace Estacion {
@@ -36,11 +34,8 @@ EstacionPesaje* actual();
 // Closes the station and its link (the main window is closing).
 void cerrar();
 
-// A viewer of the station (the web monitor): publica gets the state after
-// every poll, cerrada when the window closes. Windows opened from now on feed it.
-using Publica = std::function<void(const EstadoEstacion&)>;
-void observa(Publica publica, std::function<void()> cerrada);
-// Feeds a viewer from the window w.
-void alimenta(frmPeso* w, Publica publica, std::function<void()> cerrada);
+// A viewer of the station (the web monitor): alAbrir gets every station
+// opened from now on; an empty function stops it.
+void observa(std::function<void(EstacionPesaje*)> alAbrir);
 
 } // namespace Estacion

@@ -40,7 +40,6 @@
 #include "Config.h"
 #include "ConfigWeb.h"
 #include "ConnectionString.h"
-#include "Estacion.h"
 #include "Indicador.h"
 #include "Instalacion.h"
 #include "MessageBox.h"
@@ -175,17 +174,7 @@ std::unique_ptr<MonitorWeb> sirveWeb(const QString& puerto, QString clave, frmPe
         err() << "tolvex-soak: " << error << "\n";
         return nullptr;
     }
-    const QPointer<MonitorWeb> m = web.get();
-    Estacion::alimenta(
-        w,
-        [m](const EstadoEstacion& e) {
-            if (m)
-                m->publica(e);
-        },
-        [m] {
-            if (m)
-                m->estacionCerrada();
-        });
+    web->sigue(w->estacion());
     QTextStream o(stdout);
     o << "web http://127.0.0.1:" << web->puerto() << "/ clave " << clave << '\n';
     o.flush();

@@ -21,6 +21,7 @@
 #include "CDatos.h"
 #include "ConsultaReportes.h"
 #include "Diario.h"
+#include "EstacionPesaje.h"
 #include "Exportacion.h"
 #include "Listado.h"
 #include "Schema.h"
@@ -670,6 +671,12 @@ void MonitorWeb::estacionCerrada()
     m_motivo = QStringLiteral("Estación cerrada");
     m_ultimaMs = -1;
     difunde(estadoActual(false));
+}
+
+void MonitorWeb::sigue(EstacionPesaje* estacion)
+{
+    connect(estacion, &EstacionPesaje::estadoCambiado, this, &MonitorWeb::publica);
+    connect(estacion, &EstacionPesaje::cerrada, this, &MonitorWeb::estacionCerrada);
 }
 
 void MonitorWeb::vigila()

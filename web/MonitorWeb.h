@@ -13,6 +13,8 @@
 #include "ConfigWeb.h"
 #include "Contexto.h"
 #include "EstadoEstacion.h"
+
+class EstacionPesaje;
 #include "Sesiones.h"
 
 class QHttpServerRequest;
@@ -49,6 +51,8 @@ public:
     void publica(const EstadoEstacion& e);
     // The station window closed: pages show it at once.
     void estacionCerrada();
+    // Follows a station: its every state and its close, for as long as both live.
+    void sigue(EstacionPesaje* estacion);
 
     // The state as the pages and the API receive it.
     static QJsonObject json(const EstadoEstacion& e, bool vigente, const QString& motivo);
