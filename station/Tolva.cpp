@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "EstadoEstacion.h"
+
 Lampara::Lampara(QWidget* parent, int diametro) : QWidget(parent), m_diametro(diametro)
 {
     setFixedSize(diametro, diametro);
@@ -109,7 +111,7 @@ void DibujoTolva::setEstado(int modo)
         return;
     m_modo = modo;
     m_pic->setPixmap(picPasos(pic[modo]));
-    m_estado->setText(modo == 4 ? QStringLiteral("DESTARE") : tagPasos(pic[modo]));
+    m_estado->setText(EstadoEstacion::textoDeModo(modo));
     setDescarga(modo == 3);
 }
 
@@ -129,8 +131,7 @@ void DibujoTolva::setDescarga(bool abierta)
 
 QString DibujoTolva::tagPasos(int i)
 {
-    static const char* tags[4] = {"STD. BY", "CARGA", "PESAJE", "DESCARGA"};
-    return QLatin1String(tags[std::clamp(i, 0, 3)]);
+    return EstadoEstacion::textoDeModo(std::clamp(i, 0, 3));
 }
 
 QPixmap DibujoTolva::picPasos(int i)
