@@ -661,7 +661,7 @@ void MonitorWeb::publica(const EstadoEstacion& e)
         while (!m_tendencia.isEmpty() && m_tendencia.constFirst().ms < ms - kTendenciaMs)
             m_tendencia.removeFirst();
     }
-    difunde(estadoActual(false));
+    difundeEstado();
 }
 
 void MonitorWeb::estacionCerrada()
@@ -670,7 +670,7 @@ void MonitorWeb::estacionCerrada()
     m_vigente = false;
     m_motivo = QStringLiteral("Estación cerrada");
     m_ultimaMs = -1;
-    difunde(estadoActual(false));
+    difundeEstado();
 }
 
 void MonitorWeb::sigue(EstacionPesaje* estacion)
@@ -693,13 +693,16 @@ void MonitorWeb::vigila()
     if (m_vigente && m_ultimaMs >= 0 && monotono() - m_ultimaMs > limite) {
         m_vigente = false;
         m_motivo = QStringLiteral("Sin respuesta del indicador");
-        difunde(estadoActual(false));
+        difundeEstado();
     }
 }
 
-void MonitorWeb::difunde(const QByteArray& mensaje)
+void MonitorWeb::difundeEstado()
 {
-    const QString texto = QString::fromUtf8(mensaje);
+    // Nothing to build on the station's poll while no page is open.
+    if (m_clientes.isEmpty())
+        return;
+    const QString texto = QString::fromUtf8(estadoActual(false));
     for (qsizetype i = m_clientes.size() - 1; i >= 0; --i) {
         QWebSocket* ws = m_clientes.at(i).ws;
         if (!ws) {

@@ -69,7 +69,7 @@ private:
     };
 
     void nuevoWebSocket();
-    void difunde(const QByteArray& mensaje);
+    void difundeEstado();
     void vigila();
     QByteArray estadoActual(bool conTendencia) const;
 
