@@ -9,6 +9,10 @@
 
 using namespace Config;
 
+namespace {
+const QString g = QStringLiteral("global");
+}
+
 class TstSettings : public QObject
 {
     Q_OBJECT
@@ -20,8 +24,6 @@ private slots:
     void valueEncoding_data();
     void valueEncoding();
     void sectionsAndKeysIgnoreCase();
-    void fileNameIgnoresCase();
-    void missingFileGivesDefaultsAndWriteCreatesIt();
     void scrambledDefaultComesBackScrambled();
     void writePreservesOtherLinesCommentsAndOrder();
     void windows1252AccentsOnDisk();
@@ -56,8 +58,7 @@ void TstSettings::everyPrintableCharacterSurvivesTheFile()
     QStringList values;
     QString all;
     for (int code = 0x20; code <= 0xFF; ++code) {
-        if (code == 0x7F || code == 0x81 || code == 0x8D || code == 0x8F || code == 0x90 ||
-            code == 0x9D)
+        if (code == 0x7F || code == 0x81 || code == 0x8D || code == 0x8F || code == 0x90 || code == 0x9D)
             continue;
         const QString c(Cp1252::character(static_cast<quint8>(code)));
         values << c;
@@ -65,13 +66,10 @@ void TstSettings::everyPrintableCharacterSurvivesTheFile()
     }
     values << all << QStringLiteral("  blancos al final  ");
     for (int i = 0; i < values.size(); ++i)
-        QVERIFY(
-            GuardaConfig(QStringLiteral("Global"), QStringLiteral("K%1").arg(i), values[i], true));
+        QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("K%1").arg(i), values[i], true));
     for (int i = 0; i < values.size(); ++i) {
-        const QString back =
-            LeeConfig(QStringLiteral("global"), QStringLiteral("K%1").arg(i), QString(), true);
-        QVERIFY2(back == values[i],
-                 qPrintable(QStringLiteral("value %1 came back as %2").arg(values[i], back)));
+        const QString back = LeeConfig(g, QStringLiteral("K%1").arg(i), QString(), true);
+        QVERIFY2(back == values[i], qPrintable(QStringLiteral("value %1 came back as %2").arg(values[i], back)));
     }
     // The file holds scrambled text, never the plain one, and one line per key.
     const QByteArray raw = leeArchivo(rutaArchivo());
@@ -94,22 +92,14 @@ void TstSettings::valueEncoding_data()
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("def");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("stored value") << QByteArray("Tiempo=200.") << "100"
-                                  << "200";
-    QTest::newRow("empty value is empty, not default") << QByteArray("Tiempo=.") << "100"
-                                                       << "";
-    QTest::newRow("nothing stored gives default") << QByteArray("Tiempo=") << "100"
-                                                  << "100";
-    QTest::newRow("hand typed without dot loses a character") << QByteArray("Tiempo=200") << "100"
-                                                              << "20";
-    QTest::newRow("trailing blanks kept") << QByteArray("Tiempo=ab  .") << "x"
-                                          << "ab  ";
-    QTest::newRow("missing key gives default") << QByteArray("Otra=1.") << "100"
-                                               << "100";
-    QTest::newRow("blanks around key") << QByteArray("  Tiempo  =300.") << "100"
-                                       << "300";
-    QTest::newRow("equals sign in value") << QByteArray("Tiempo=a=b.") << ""
-                                          << "a=b";
+    QTest::newRow("stored value") << QByteArray("Tiempo=200.") << "100" << "200";
+    QTest::newRow("empty value is empty, not default") << QByteArray("Tiempo=.") << "100" << "";
+    QTest::newRow("nothing stored gives default") << QByteArray("Tiempo=") << "100" << "100";
+    QTest::newRow("hand typed without dot loses a character") << QByteArray("Tiempo=200") << "100" << "20";
+    QTest::newRow("trailing blanks kept") << QByteArray("Tiempo=ab  .") << "x" << "ab  ";
+    QTest::newRow("missing key gives default") << QByteArray("Otra=1.") << "100" << "100";
+    QTest::newRow("blanks around key") << QByteArray("  Tiempo  =300.") << "100" << "300";
+    QTest::newRow("equals sign in value") << QByteArray("Tiempo=a=b.") << "" << "a=b";
 }
 
 void TstSettings::valueEncoding()
@@ -119,7 +109,7 @@ void TstSettings::valueEncoding()
     QFETCH(QString, expected);
     DirectorioDePrueba dir;
     QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")), "[global]\r\n" + line + "\r\n"));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), def), expected);
+    QCOMPARE(LeeConfig(g, QStringLiteral("Tiempo"), def), expected);
 }
 
 void TstSettings::sectionsAndKeysIgnoreCase()
@@ -127,48 +117,18 @@ void TstSettings::sectionsAndKeysIgnoreCase()
     DirectorioDePrueba dir;
     QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("ID_1"), QStringLiteral("7")));
     QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("id_1"), QStringLiteral("9")));
-    QCOMPARE(LeeConfig(QStringLiteral("GLOBAL"), QStringLiteral("Id_1"), QStringLiteral("0")),
-             QStringLiteral("9"));
+    QCOMPARE(LeeConfig(QStringLiteral("GLOBAL"), QStringLiteral("Id_1"), QStringLiteral("0")), QStringLiteral("9"));
     const QByteArray raw = leeArchivo(rutaArchivo());
     // One section, one key: the second write updated the first line.
     QCOMPARE(raw, QByteArray("[global]\r\nID_1=9.\r\n"));
-}
-
-void TstSettings::fileNameIgnoresCase()
-{
-    DirectorioDePrueba dir;
-    QVERIFY(escribeArchivo(dir.file(QStringLiteral("TOLVEX.INI")), "[Global]\r\nTiempo=500.\r\n"));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")),
-             QStringLiteral("500"));
-    QVERIFY(
-        GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("600")));
-    // Written back into the same file, not a second one.
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("TOLVEX.INI")});
-}
-
-void TstSettings::missingFileGivesDefaultsAndWriteCreatesIt()
-{
-    DirectorioDePrueba dir;
-    QCOMPARE(
-        LeeConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Dato 0:")),
-        QStringLiteral("Dato 0:"));
-    QVERIFY(
-        GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Cliente")));
-    QVERIFY(QFile::exists(dir.file(QStringLiteral("Tolvex.ini"))));
-    QCOMPARE(
-        LeeConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Dato 0:")),
-        QStringLiteral("Cliente"));
 }
 
 void TstSettings::scrambledDefaultComesBackScrambled()
 {
     DirectorioDePrueba dir;
     const QString plain = QStringLiteral("abc");
-    QCOMPARE(LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), plain, true),
-             CodificaTexto(plain));
-    QCOMPARE(
-        LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), CodificaTexto(plain), true),
-        plain);
+    QCOMPARE(LeeConfig(g, QStringLiteral("Pass1"), plain, true), CodificaTexto(plain));
+    QCOMPARE(LeeConfig(g, QStringLiteral("Pass1"), CodificaTexto(plain), true), plain);
 }
 
 void TstSettings::writePreservesOtherLinesCommentsAndOrder()
@@ -192,60 +152,55 @@ void TstSettings::writePreservesOtherLinesCommentsAndOrder()
 void TstSettings::windows1252AccentsOnDisk()
 {
     DirectorioDePrueba dir;
-    QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("Organización"),
-                         QStringLiteral("Molienda Ñandú")));
+    QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("Organización"), QStringLiteral("Molienda Ñandú")));
     const QByteArray raw = leeArchivo(dir.file(QStringLiteral("Tolvex.ini")));
     QVERIFY(raw.contains("Organizaci\xF3n=Molienda \xD1\x61nd\xFA."));
     // Keys match regardless of case, accented letters included.
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("ORGANIZACIÓN"), QString()),
-             QStringLiteral("Molienda Ñandú"));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Organización"), QString()),
-             QStringLiteral("Molienda Ñandú"));
+    QCOMPARE(LeeConfig(g, QStringLiteral("ORGANIZACIÓN"), QString()), QStringLiteral("Molienda Ñandú"));
 }
 
 void TstSettings::utf8FileStaysUtf8()
 {
     DirectorioDePrueba dir;
     QVERIFY(escribeArchivo(dir.file(kArchivo), "\xEF\xBB\xBF[global]\r\nDato0=Ca\xC3\xB1" "a.\r\n"));
-    QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato1"), QStringLiteral("Año")));
-    QCOMPARE(leeArchivo(dir.file(kArchivo)),
-             QByteArray("\xEF\xBB\xBF[global]\r\nDato0=Ca\xC3\xB1" "a.\r\nDato1=A\xC3\xB1o.\r\n"));
+    QVERIFY(GuardaConfig(g, QStringLiteral("Dato1"), QStringLiteral("Año")));
+    QCOMPARE(leeArchivo(dir.file(kArchivo)), QByteArray("\xEF\xBB\xBF[global]\r\nDato0=Ca\xC3\xB1" "a.\r\nDato1=A\xC3\xB1o.\r\n"));
 }
 
 void TstSettings::badFilesNeverCrash_data()
 {
-    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content"); // null: no file at all
     QTest::addColumn<QString>("expected");
-    QTest::newRow("garbage lines")
-        << QByteArray("\x01\x02garbage\r\n====\r\n[global]\r\nnonsense\r\nTiempo=300.\r\n")
-        << "300";
-    QTest::newRow("header without bracket hides its keys")
-        << QByteArray("[global\r\nTiempo=300.\r\n") << "100";
-    QTest::newRow("keys before any section") << QByteArray("Tiempo=300.\r\n[global]\r\n") << "100";
-    QTest::newRow("LF only line ends") << QByteArray("[global]\nTiempo=300.\n") << "300";
-    QTest::newRow("NUL bytes") << QByteArray("[global]\r\nTiempo=3\0000.\r\n", 23)
-                               << QString::fromLatin1("3\0000", 3);
-    QTest::newRow("UTF-8 BOM") << QByteArray("\xEF\xBB\xBF[global]\r\nTiempo=300.\r\n") << "300";
-    QTest::newRow("empty file") << QByteArray() << "100";
-    QTest::newRow("no line end at all") << QByteArray("[global]\r\nTiempo=300.") << "300";
-    QTest::newRow("key twice: the first counts") << QByteArray("[global]\r\nTiempo=300.\r\nTIEMPO=400.\r\n")
-                                                 << "300";
+    auto fila = [](const char* nombre, const QByteArray& c, const QString& e, const char* file = "Tolvex.ini") {
+        QTest::newRow(nombre) << QString::fromLatin1(file) << c << e;
+    };
+    fila("no file", QByteArray(), "100");
+    fila("file name in capitals", "[Global]\r\nTiempo=500.\r\n", "500", "TOLVEX.INI");
+    fila("garbage lines", "\x01\x02garbage\r\n====\r\n[global]\r\nnonsense\r\nTiempo=300.\r\n", "300");
+    fila("header without bracket hides its keys", "[global\r\nTiempo=300.\r\n", "100");
+    fila("keys before any section", "Tiempo=300.\r\n[global]\r\n", "100");
+    fila("LF only line ends", "[global]\nTiempo=300.\n", "300");
+    fila("NUL bytes", QByteArray("[global]\r\nTiempo=3\0000.\r\n", 23), QString::fromLatin1("3\0000", 3));
+    fila("UTF-8 BOM", "\xEF\xBB\xBF[global]\r\nTiempo=300.\r\n", "300");
+    fila("empty file", "", "100");
+    fila("no line end at all", "[global]\r\nTiempo=300.", "300");
+    fila("key twice: the first counts", "[global]\r\nTiempo=300.\r\nTIEMPO=400.\r\n", "300");
 }
 
 void TstSettings::badFilesNeverCrash()
 {
+    QFETCH(QString, file);
     QFETCH(QByteArray, content);
     QFETCH(QString, expected);
     DirectorioDePrueba dir;
-    QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")), content));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")),
-             expected);
-    // A write into a damaged file keeps what was there and adds the key.
-    QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("Otra"), QStringLiteral("1")));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Otra"), QString()),
-             QStringLiteral("1"));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")),
-             expected);
+    QVERIFY(content.isNull() || escribeArchivo(dir.file(file), content));
+    QCOMPARE(LeeConfig(g, QStringLiteral("Tiempo"), QStringLiteral("100")), expected);
+    // A write keeps what was there and adds the key, into that same file.
+    QVERIFY(GuardaConfig(g, QStringLiteral("Otra"), QStringLiteral("1")));
+    QCOMPARE(LeeConfig(g, QStringLiteral("Otra"), QString()), QStringLiteral("1"));
+    QCOMPARE(LeeConfig(g, QStringLiteral("Tiempo"), QStringLiteral("100")), expected);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{file});
 }
 
 void TstSettings::numbersReadSafely()
@@ -253,13 +208,11 @@ void TstSettings::numbersReadSafely()
     DirectorioDePrueba dir;
     QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")),
                            "[global]\r\nTiempo= 250 .\r\nID_1=abc.\r\nPort_1=99999999999.\r\nEspera=2.6.\r\n"));
-    QCOMPARE(LeeEntero(QStringLiteral("global"), QStringLiteral("Tiempo"), 100),
-             std::optional<int>(250));
-    QCOMPARE(LeeEntero(QStringLiteral("global"), QStringLiteral("Baudios_1"), 4),
-             std::optional<int>(4));
-    QVERIFY(!LeeEntero(QStringLiteral("global"), QStringLiteral("ID_1"), 0).has_value());
-    QVERIFY(!LeeEntero(QStringLiteral("global"), QStringLiteral("Port_1"), 3000).has_value());
-    QCOMPARE(LeeEntero(QStringLiteral("global"), QStringLiteral("Espera"), 0), std::optional<int>(3));
+    // Blanks trimmed, a missing key its default, garbage and overflow no number, decimals rounded.
+    QCOMPARE(QList<std::optional<int>>({LeeEntero(g, QStringLiteral("Tiempo"), 100), LeeEntero(g, QStringLiteral("Baudios_1"), 4),
+                                        LeeEntero(g, QStringLiteral("ID_1"), 0), LeeEntero(g, QStringLiteral("Port_1"), 3000),
+                                        LeeEntero(g, QStringLiteral("Espera"), 0)}),
+             QList<std::optional<int>>({250, 4, std::nullopt, std::nullopt, 3}));
 }
 
 void TstSettings::failedWriteKeepsTheOldFile()
@@ -268,11 +221,9 @@ void TstSettings::failedWriteKeepsTheOldFile()
     // A settings "file" that is a directory: reads give defaults, writes fail
     // with a reason, nothing crashes.
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Tolvex.ini")));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100")),
-             QStringLiteral("100"));
+    QCOMPARE(LeeConfig(g, QStringLiteral("Tiempo"), QStringLiteral("100")), QStringLiteral("100"));
     QString error;
-    QVERIFY(!GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("300"),
-                          false, false, &error));
+    QVERIFY(!GuardaConfig(g, QStringLiteral("Tiempo"), QStringLiteral("300"), false, false, &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(QFileInfo(dir.file(QStringLiteral("Tolvex.ini"))).isDir());
 }
@@ -304,11 +255,10 @@ void TstSettings::fullDiskKeepsTheSettings()
     else
         fallo.emplace(ArchivoAtomico::Etapa::Sincronizacion);
     QString error;
-    QVERIFY(!GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("250"), false,
-                          false, &error));
+    QVERIFY(!GuardaConfig(g, QStringLiteral("Tiempo"), QStringLiteral("250"), false, false, &error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(leeArchivo(QDir(carpeta).absoluteFilePath(kArchivo)), antes);
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QString()), QStringLiteral("100"));
+    QCOMPARE(LeeConfig(g, QStringLiteral("Tiempo"), QString()), QStringLiteral("100"));
 }
 
 void TstSettings::fileParsedOncePerUse()
@@ -327,16 +277,15 @@ void TstSettings::fileParsedOncePerUse()
     }
     const int antes = IniFile::loads();
     for (int i = 0; i < 40; ++i)
-        QCOMPARE(LeeConfig(QStringLiteral("GLOBAL"), QStringLiteral("dato%1").arg(i), QString()),
-                 QStringLiteral("v%1").arg(i));
+        QCOMPARE(LeeConfig(QStringLiteral("GLOBAL"), QStringLiteral("dato%1").arg(i), QString()), QStringLiteral("v%1").arg(i));
     QCOMPARE(IniFile::loads() - antes, 1);
 
     // Changed on disk (ours or another program's, same size): read again.
-    QVERIFY(GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato3"), QStringLiteral("w3")));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Dato3"), QString()), QStringLiteral("w3"));
+    QVERIFY(GuardaConfig(g, QStringLiteral("Dato3"), QStringLiteral("w3")));
+    QCOMPARE(LeeConfig(g, QStringLiteral("Dato3"), QString()), QStringLiteral("w3"));
     texto.replace("Dato7=v7.", "Dato7=z7.");
     QVERIFY(escribeArchivo(dir.file(kArchivo), texto));
-    QCOMPARE(LeeConfig(QStringLiteral("global"), QStringLiteral("Dato7"), QString()), QStringLiteral("z7"));
+    QCOMPARE(LeeConfig(g, QStringLiteral("Dato7"), QString()), QStringLiteral("z7"));
 }
 
 QTEST_GUILESS_MAIN(TstSettings)
