@@ -6,6 +6,16 @@
 #include "Programa.h"
 #include "TestSupport.h"
 
+// The program's per-user settings in a directory of the test's own; message
+// boxes answered by script.
+inline void preparaPrograma(const QTemporaryDir& config)
+{
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QCoreApplication::setOrganizationName(QStringLiteral("Tolvex"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tolvex"));
+    MessageBox::setScripted(true);
+}
+
 // A program directory as the installation leaves it (or empty), made the
 // working directory and TOLVEX_HOME, its settings loaded, nobody signed in.
 struct Planta

@@ -100,7 +100,7 @@ class TstApp : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
+    void initTestCase() { preparaPrograma(m_config); }
     void cleanup();
 
     void arranqueSinConfig();
@@ -133,15 +133,6 @@ private slots:
 private:
     QTemporaryDir m_config;
 };
-
-void TstApp::initTestCase()
-{
-    // The per-user settings of this run live in a directory of its own.
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    QCoreApplication::setOrganizationName(QStringLiteral("Tolvex"));
-    QCoreApplication::setApplicationName(QStringLiteral("Tolvex"));
-    MessageBox::setScripted(true);
-}
 
 void TstApp::cleanup()
 {

@@ -11,21 +11,17 @@
 #include "ArchivoAtomico.h"
 #include "CDatos.h"
 #include "CopiaBase.h"
-#include "Config.h"
 #include "Estacion.h"
-#include "Instalacion.h"
-#include "MessageBox.h"
-#include "Programa.h"
+#include "PlantaPrueba.h"
 #include "Registrador.h"
 #include "Schema.h"
-#include "TestSupport.h"
 #include "frmMain.h"
 
 class TestFiabilidad : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase() { preparaPrograma(m_config); }
     void pendientesAlArrancar();
     void matandoMientrasGraba();
     void copiaDeLaBaseEnteraOFalla_data();
@@ -35,22 +31,11 @@ private:
     QTemporaryDir m_config;
 };
 
-void TestFiabilidad::initTestCase()
-{
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    QCoreApplication::setOrganizationName(QStringLiteral("Tolvex"));
-    QCoreApplication::setApplicationName(QStringLiteral("Tolvex"));
-    MessageBox::setScripted(true);
-}
-
 void TestFiabilidad::pendientesAlArrancar()
 {
-    DirectorioDePrueba dir;
-    qputenv("TOLVEX_HOME", dir.path().toLocal8Bit());
-    Instalacion ins;
-    ins.directorio = dir.path();
-    QVERIFY2(ins.ejecutar(), qPrintable(ins.error));
-    Programa::leeVariables();
+    Planta p;
+    QVERIFY(p.ok);
+    const DirectorioDePrueba& dir = p.dir;
     Programa::OperadorActual = QStringLiteral("Ana");
     Programa::NivelActual = QStringLiteral("Operador");
 
@@ -59,14 +44,14 @@ void TestFiabilidad::pendientesAlArrancar()
     {
         ColaPendientes c(cola);
         for (const auto& [total, peso] : {std::pair{5100.0, 100.0}, std::pair{5350.0, 250.0}}) {
-            Pendiente p;
-            p.fecha = QDate(2026, 3, 2);
-            p.hora = QTime(10, 0, int(peso) / 10);
-            p.operador = QStringLiteral("Ana");
-            p.aux = QStringList{QStringLiteral("L-7"), {}, {}, {}, {}, {}};
-            p.total = p.pTotal = total;
-            p.peso = peso;
-            QVERIFY(c.agrega(p));
+            Pendiente l;
+            l.fecha = QDate(2026, 3, 2);
+            l.hora = QTime(10, 0, int(peso) / 10);
+            l.operador = QStringLiteral("Ana");
+            l.aux = QStringList{QStringLiteral("L-7"), {}, {}, {}, {}, {}};
+            l.total = l.pTotal = total;
+            l.peso = peso;
+            QVERIFY(c.agrega(l));
         }
     }
     QVERIFY(QFile::rename(dir.file(QStringLiteral("data.db")), dir.file(QStringLiteral("aparte.db"))));
@@ -87,14 +72,14 @@ void TestFiabilidad::pendientesAlArrancar()
         CDatos db;
         QVERIFY(db.AbrirBase(Programa::DataCSReporte));
         QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1 ORDER BY TICKET").arg(Programa::DataTbReporte)));
-        QVERIFY(db.PrimerRegistro());
-        QCOMPARE(db.Campo(QStringLiteral("TICKET")).toInt(), 1);
-        QCOMPARE(db.Campo(QStringLiteral("PESO")).toDouble(), 100.0);
-        QCOMPARE(db.Campo(QStringLiteral("AUX1")).toString(), QStringLiteral("L-7"));
-        QVERIFY(db.SiguienteRegistro());
-        QCOMPARE(db.Campo(QStringLiteral("TICKET")).toInt(), 2);
-        QCOMPARE(db.Campo(QStringLiteral("TOTAL")).toDouble(), 5350.0);
-        QVERIFY(!db.SiguienteRegistro());
+        QStringList filas;
+        for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro()) {
+            QStringList f;
+            for (const char* c : {"TICKET", "PESO", "TOTAL", "AUX1"})
+                f << db.Campo(QLatin1String(c)).toString();
+            filas << f.join(u' ');
+        }
+        QCOMPARE(filas, QStringList({"1 100 5100 L-7", "2 250 5350 L-7"}));
     }
     QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QString(), false, true), QStringLiteral("3"));
     Estacion::cerrar();
@@ -169,11 +154,9 @@ void TestFiabilidad::copiaDeLaBaseEnteraOFalla()
     QTemporaryDir otro;
     if (etapa == int(ArchivoAtomico::Etapa::Ninguna) && !disco.ok())
         QSKIP("no se puede montar un tmpfs aquí (hace falta root)");
-    DirectorioDePrueba dir;
-    Instalacion ins;
-    ins.directorio = dir.path();
-    QVERIFY2(ins.ejecutar(), qPrintable(ins.error));
-    const QString base = dir.file(QStringLiteral("data.db"));
+    Planta p;
+    QVERIFY(p.ok);
+    const QString base = p.dir.file(QStringLiteral("data.db"));
     auto agregaFilas = [&](int desde, int hasta) {
         CDatos db;
         return db.AbrirBase(ConnectionString::sqlite(base)) &&

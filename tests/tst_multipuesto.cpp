@@ -8,21 +8,18 @@
 #include <QtTest>
 
 #include "CDatos.h"
-#include "Config.h"
 #include "ConnectionString.h"
 #include "Filtro.h"
-#include "Instalacion.h"
-#include "MessageBox.h"
 #include "ModeloReporte.h"
-#include "Programa.h"
+#include "PlantaPrueba.h"
 #include "Schema.h"
-#include "TestSupport.h"
 #include "frmPLANILLA.h"
 
 namespace {
 
 struct Puesto
 {
+    Puesto(const QString& n, const QString& f, const QStringList& e) : nombre(n), fechaChr(f), extra(e) {}
     QString nombre;
     QString fechaChr;
     QStringList extra;
@@ -57,20 +54,12 @@ class TestMultipuesto : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase() { preparaPrograma(m_config); }
     void dosEstacionesUnaBase();
 
 private:
     QTemporaryDir m_config;
 };
-
-void TestMultipuesto::initTestCase()
-{
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    QCoreApplication::setOrganizationName(QStringLiteral("Tolvex"));
-    QCoreApplication::setApplicationName(QStringLiteral("Tolvex"));
-    MessageBox::setScripted(true);
-}
 
 void TestMultipuesto::dosEstacionesUnaBase()
 {
@@ -93,13 +82,8 @@ void TestMultipuesto::dosEstacionesUnaBase()
     });
     const QString cs = conBase(pg, base);
 
-    Puesto a, b;
-    a.nombre = QStringLiteral("Puesto A");
-    a.fechaChr = QStringLiteral("#");
-    a.extra = {QStringLiteral("--seed"), QStringLiteral("7")};
-    b.nombre = QStringLiteral("Terminal B");
-    b.fechaChr = QStringLiteral("'");
-    b.extra = {QStringLiteral("--seed"), QStringLiteral("11"), QStringLiteral("--faults")};
+    Puesto a(QStringLiteral("Puesto A"), QStringLiteral("#"), {QStringLiteral("--seed"), QStringLiteral("7")});
+    Puesto b(QStringLiteral("Terminal B"), QStringLiteral("'"), {QStringLiteral("--seed"), QStringLiteral("11"), QStringLiteral("--faults")});
     for (Puesto* p : {&a, &b}) {
         Instalacion ins;
         ins.directorio = p->dir.path();
@@ -191,21 +175,17 @@ void TestMultipuesto::dosEstacionesUnaBase()
             ++vistos[f.modelo()->texto(i, ModeloReporte::AUX1)];
         QCOMPARE(vistos.value(a.nombre), int(a.lotes));
         QCOMPARE(vistos.value(b.nombre), int(b.lotes));
-        const QDate hoy = QDate::currentDate();
-        const auto fecha = Filtros::fecha(hoy.addDays(-1), hoy.addDays(1), Programa::Fecha_Frm, Programa::Fecha_Chr);
-        QVERIFY(fecha);
-        Filtros::Seleccion s;
-        s.aplicaFiltro(Filtros::condicion(QStringLiteral("FECHA"), *fecha), fecha->descripcion,
-                       QStringLiteral("Fecha"), false);
-        QVERIFY2(f.aplicaSeleccion(s), qPrintable(s.sentencia(Schema::kTablaReporte)));
-        QCOMPARE(f.cantidad(), int(n));
-        // Outside the dates: nothing.
-        const auto antes = Filtros::fecha(hoy.addDays(-30), hoy.addDays(-20), Programa::Fecha_Frm, Programa::Fecha_Chr);
-        Filtros::Seleccion s2;
-        s2.aplicaFiltro(Filtros::condicion(QStringLiteral("FECHA"), *antes), antes->descripcion,
-                        QStringLiteral("Fecha"), false);
-        QVERIFY(f.aplicaSeleccion(s2));
-        QCOMPARE(f.cantidad(), 0);
+        // Rows shown between two days from today; outside the dates, none.
+        auto entre = [&f](int desde, int hasta) {
+            const QDate hoy = QDate::currentDate();
+            const auto fecha = Filtros::fecha(hoy.addDays(desde), hoy.addDays(hasta), Programa::Fecha_Frm, Programa::Fecha_Chr);
+            Filtros::Seleccion s;
+            if (fecha)
+                s.aplicaFiltro(Filtros::condicion(QStringLiteral("FECHA"), *fecha), fecha->descripcion, QStringLiteral("Fecha"), false);
+            return fecha && f.aplicaSeleccion(s) ? f.cantidad() : -1;
+        };
+        QCOMPARE(entre(-1, 1), int(n));
+        QCOMPARE(entre(-30, -20), 0);
     }
     qunsetenv("TOLVEX_HOME");
 }
