@@ -110,10 +110,8 @@ private slots:
     void ubicacion();
 
     void copiaBase();
-    void copiaRechazada();
 
-    void opcionesDefectos();
-    void opcionesGuarda();
+    void opciones();
     void opcionesClaves();
 
     void estacionTamanio_data();
@@ -457,37 +455,27 @@ void TstApp::copiaBase()
         QCOMPARE(MessageBox::ultimoTexto(), QStringLiteral("No se pudo copiar la base de datos: El destino es la misma base de datos."));
         QCOMPARE(leeArchivo(p.dir.file(QStringLiteral("data.db"))), antes);
     }
-}
 
-void TstApp::copiaRechazada()
-{
-    Planta p;
-    Programa::TipoAcceso = 2;
-    frmMain v;
-    v.carga();
-    int elegidos = 0;
-    v.eligeDestino = [&](const QString&) {
-        ++elegidos;
-        return QString();
-    };
+    // Refused before a destination is asked: a network terminal, a server database.
+    inicial.clear();
     Programa::Fecha_Chr = QStringLiteral("'");
+    MessageBox::limpiar();
     v.copiarBase();
-    QCOMPARE(MessageBox::ultimoTexto(), QStringLiteral("La utilidad no está disponible para una terminal en red."));
+    QCOMPARE(unMensaje(), QStringLiteral("La utilidad no está disponible para una terminal en red."));
     QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("Atención!"));
     Programa::Fecha_Chr = QStringLiteral("#");
-
     Programa::DataCSReporte = QStringLiteral("Driver=PostgreSQL;Host=srv;Database=tolvex;User=u");
     MessageBox::limpiar();
     v.copiarBase();
     QCOMPARE(unMensaje(), QStringLiteral("La copia sólo está disponible para la base de datos local data.db; la base "
                                          "de datos de esta planta está en un servidor."));
-    QCOMPARE(elegidos, 0);
+    QVERIFY(inicial.isEmpty());
 
     // Working directory other than the program's: message, then the end.
     Programa::leeVariables();
+    v.carga();
     DirectorioDePrueba otro;
-    QString destino = otro.file(QStringLiteral("copia.db"));
-    v.eligeDestino = [&](const QString&) { return destino; };
+    destino = otro.file(QStringLiteral("copia.db"));
     MessageBox::limpiar();
     v.copiarBase();
     QVERIFY(QFile::exists(destino));
@@ -496,7 +484,7 @@ void TstApp::copiaRechazada()
     QVERIFY(!v.isVisible());
 }
 
-void TstApp::opcionesDefectos()
+void TstApp::opciones()
 {
     Planta p;
     frmOptions f;
@@ -531,13 +519,9 @@ void TstApp::opcionesDefectos()
     f.vsc_tiempo->setValue(250);
     QCOMPARE(f.vsc_tiempo->value(), 300);
     QCOMPARE(f.Lbl_tiempo->text(), QStringLiteral("300"));
-}
 
-void TstApp::opcionesGuarda()
-{
-    Planta p;
-    frmOptions f;
-    f.show();
+    // Everything changed and saved.
+    f.SSTab1->setCurrentIndex(0);
     f.HScrollId0->setValue(7);
     f.HScroll_DB->setValue(2);
     f.ListaPuerto->setCurrentText(QStringLiteral("Com3"));
