@@ -70,17 +70,6 @@ bool ventanasVisibles()
     return std::any_of(v.cbegin(), v.cend(), [](QWidget* w) { return w->isVisible(); });
 }
 
-QStringList clavesDe(const QByteArray& ini)
-{
-    QStringList r;
-    for (const QByteArray& l : ini.split('\n')) {
-        const int eq = l.indexOf('=');
-        if (eq > 0)
-            r << QString::fromLatin1(l.left(eq));
-    }
-    return r;
-}
-
 } // namespace
 
 // Stands in for the desktop's viewer: records what it was asked to open.
@@ -564,7 +553,10 @@ void TstApp::opciones()
     QVERIFY(f.Aceptado);
     QVERIFY(!f.isVisible());
 
-    const QStringList claves = clavesDe(leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))));
+    QStringList claves;
+    static const QRegularExpression clave(QStringLiteral("^([^=\r\n]+)="), QRegularExpression::MultilineOption);
+    for (const auto& m : clave.globalMatch(QString::fromLatin1(leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))))))
+        claves << m.captured(1);
     const QStringList orden = {"ID_1", "Decimales_1", "Comm_1", "Baudios_1", "Comunicacion_1", "Host_1", "Port_1",
                                "Tiempo", "Dato0", "Dato1", "Dato2", "Dato3", "Dato4", "Dato5", "Pass1", "Pass2"};
     QCOMPARE(claves.mid(claves.indexOf(QStringLiteral("ID_1"))), orden);
