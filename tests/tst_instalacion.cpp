@@ -73,8 +73,7 @@ private slots:
     void cleanup() { qunsetenv("TOLVEX_HOME"); }
 
     void createsAReadyProgramDirectory();
-    void secondRunChangesNothing();
-    void neverReplacesAnExistingDatabase();
+    void laterRunsKeepWhatIsThere();
     void badArgumentsGiveUsage_data();
     void badArgumentsGiveUsage();
     void launcherRunsInItsDirectory();
@@ -132,7 +131,7 @@ void TstInstalacion::createsAReadyProgramDirectory()
     QCOMPARE(z.out.trimmed(), QStringLiteral("Ticket Total 7"));
 }
 
-void TstInstalacion::secondRunChangesNothing()
+void TstInstalacion::laterRunsKeepWhatIsThere()
 {
     QTemporaryDir tmp;
     QVERIFY(setup({tmp.path()}).code == 0);
@@ -142,12 +141,8 @@ void TstInstalacion::secondRunChangesNothing()
     QVERIFY(!r.out.contains(QStringLiteral("creado:")));
     QVERIFY(r.out.contains(QStringLiteral("existente, sin cambios: Tolvex.ini")));
     QCOMPARE(huella(tmp.path()), before);
-}
 
-void TstInstalacion::neverReplacesAnExistingDatabase()
-{
-    QTemporaryDir tmp;
-    QVERIFY(setup({tmp.path()}).code == 0);
+    // An existing database is never replaced: only what it lacks is added.
     {
         CDatos db;
         QVERIFY(db.AbrirBase(ConnectionString::sqlite(tmp.path() + QStringLiteral("/data.db"))));
@@ -158,9 +153,9 @@ void TstInstalacion::neverReplacesAnExistingDatabase()
     QFile::remove(tmp.path() + QStringLiteral("/Tolvex.inf"));
     QVERIFY(escribeArchivo(tmp.path() + QStringLiteral("/tolvex.INI"), "[global]\r\nTiempo=200.\r\n"));
     QFile::remove(tmp.path() + QStringLiteral("/Tolvex.ini"));
-    const Resultado r = setup({tmp.path()});
-    QVERIFY2(r.code == 0, qPrintable(r.err));
-    QVERIFY(r.out.contains(QStringLiteral("creado: tabla Comandos")));
+    const Resultado r2 = setup({tmp.path()});
+    QVERIFY2(r2.code == 0, qPrintable(r2.err));
+    QVERIFY(r2.out.contains(QStringLiteral("creado: tabla Comandos")));
     QCOMPARE(leeArchivo(tmp.path() + QStringLiteral("/tolvex.INI")), QByteArray("[global]\r\nTiempo=200.\r\n"));
     QVERIFY(!QFile::exists(tmp.path() + QStringLiteral("/Tolvex.inf")));
     CDatos db;
