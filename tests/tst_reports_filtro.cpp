@@ -77,38 +77,20 @@ private Q_SLOTS:
         QCOMPARE(desde, desdeQueda);
     }
 
-    void fecha_data()
-    {
-        QTest::addColumn<QDate>("hasta");
-        QTest::addColumn<QString>("formato");
-        QTest::addColumn<QString>("marca");
-        QTest::addColumn<QString>("criterio"); // empty: refused
-        QTest::addColumn<QString>("descripcion");
-        const QDate d(2024, 3, 1);
-        QTest::newRow("rango") << d.addDays(14) << "DD/MM/YYYY" << "#" << "BETWEEN #01/03/2024# AND #15/03/2024#"
-                               << " entre 01/03/2024 y 15/03/2024";
-        QTest::newRow("un día") << d << "DD/MM/YYYY" << "#" << "BETWEEN #01/03/2024# AND #01/03/2024#"
-                                << " = 01/03/2024";
-        QTest::newRow("comillas") << d.addDays(1) << "DD/MM/YYYY" << "'" << "BETWEEN '01/03/2024' AND '02/03/2024'"
-                                  << " entre 01/03/2024 y 02/03/2024";
-        QTest::newRow("ISO") << d.addDays(1) << "YYYY-MM-DD" << "#" << "BETWEEN #2024-03-01# AND #2024-03-02#"
-                             << " entre 2024-03-01 y 2024-03-02";
-        QTest::newRow("al revés") << d.addDays(-1) << "DD/MM/YYYY" << "#" << "" << "";
-    }
     void fecha()
     {
-        QFETCH(QDate, hasta);
-        QFETCH(QString, formato);
-        QFETCH(QString, marca);
-        QFETCH(QString, criterio);
-        QFETCH(QString, descripcion);
-        const auto c = Filtros::fecha(QDate(2024, 3, 1), hasta, formato, marca);
-        QCOMPARE(bool(c), !criterio.isEmpty());
-        if (c) {
-            QCOMPARE(c->criterio, criterio);
-            QCOMPARE(c->descripcion, descripcion);
-            QCOMPARE(Filtros::condicion(u"FECHA"_s, *c), u"(FECHA "_s + criterio + u')');
-        }
+        const auto fecha = [](int desde, int hasta, const QString& formato = u"DD/MM/YYYY"_s,
+                              const QString& marca = u"#"_s) {
+            return Filtros::fecha(QDate(2024, 3, desde), QDate(2024, 3, hasta), formato, marca);
+        };
+        const Criterio c = fecha(1, 15).value_or(Criterio());
+        QCOMPARE(Filtros::condicion(u"FECHA"_s, c), u"(FECHA BETWEEN #01/03/2024# AND #15/03/2024#)"_s);
+        QCOMPARE(c.descripcion, u" entre 01/03/2024 y 15/03/2024"_s);
+        QCOMPARE(fecha(9, 9).value_or(Criterio()).descripcion, u" = 09/03/2024"_s);
+        QCOMPARE(fecha(1, 2, u"DD/MM/YYYY"_s, u"'"_s).value_or(Criterio()).criterio,
+                 u"BETWEEN '01/03/2024' AND '02/03/2024'"_s);
+        QCOMPARE(fecha(1, 2, u"YYYY-MM-DD"_s).value_or(Criterio()).criterio, u"BETWEEN #2024-03-01# AND #2024-03-02#"_s);
+        QVERIFY(!fecha(2, 1));
         QCOMPARE(Filtros::condicion(u"FECHA"_s, {}), QString());
     }
 
@@ -189,30 +171,22 @@ private Q_SLOTS:
         QCOMPARE(dlg.descripcion(), u" entre 01/03/2024 y 15/03/2024"_s);
     }
 
-    // Each frame's Cancelar, and Esc: no result.
-    void cancelar_data()
-    {
-        QTest::addColumn<int>("tipo");
-        QTest::addColumn<QString>("boton"); // empty: Esc
-        QTest::newRow("texto") << int(Texto) << "CmdCancelDato";
-        QTest::newRow("número") << int(Numero) << "CmdCancelNumero";
-        QTest::newRow("fecha") << int(Fecha) << "CmdCancelFecha";
-        QTest::newRow("Esc") << int(Texto) << "";
-    }
+    // Each frame's Cancelar, then Esc: no result.
     void cancelar()
     {
-        QFETCH(int, tipo);
-        QFETCH(QString, boton);
-        frmFiltro dlg(tipo);
-        dlg.show();
-        if (auto* t = dlg.findChild<QLineEdit*>(u"TxtDato"_s))
-            t->setText(u"algo"_s);
-        if (boton.isEmpty())
-            QTest::keyClick(&dlg, Qt::Key_Escape);
-        else
-            QTest::mouseClick(dlg.findChild<QPushButton*>(boton), Qt::LeftButton);
-        QVERIFY(!dlg.aceptado() && !dlg.isVisible());
-        QCOMPARE(dlg.criterio() + dlg.descripcion(), QString());
+        const QList<std::pair<int, const char*>> casos{
+            {Texto, "CmdCancelDato"}, {Numero, "CmdCancelNumero"}, {Fecha, "CmdCancelFecha"}, {Texto, nullptr}};
+        for (const auto& [tipo, boton] : casos) {
+            frmFiltro dlg(tipo);
+            dlg.show();
+            dlg.findChild<QLineEdit*>(u"TxtDato"_s)->setText(u"algo"_s);
+            if (boton)
+                QTest::mouseClick(dlg.findChild<QPushButton*>(QString::fromLatin1(boton)), Qt::LeftButton);
+            else
+                QTest::keyClick(&dlg, Qt::Key_Escape);
+            QVERIFY(!dlg.aceptado() && !dlg.isVisible());
+            QCOMPARE(dlg.criterio() + dlg.descripcion(), QString());
+        }
     }
 };
 
