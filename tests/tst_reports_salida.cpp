@@ -52,12 +52,18 @@ QString celda(const QJsonObject& c, const QString& ref)
     return a.at(0).toString() + u':' + (v.isDouble() ? QString::number(v.toDouble(), 'g', 15) : v.toString());
 }
 
-QString pdfTexto(const QString& pdf)
+// What a program (pdftotext, pdfinfo) writes on its standard output.
+QString salidaDe(const QString& programa, const QStringList& args)
 {
     QProcess p;
-    p.start(u"pdftotext"_s, {u"-layout"_s, pdf, u"-"_s});
+    p.start(programa, args);
     p.waitForFinished(60000);
     return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QString pdfTexto(const QString& pdf)
+{
+    return salidaDe(u"pdftotext"_s, {u"-layout"_s, pdf, u"-"_s});
 }
 
 int ejecuta(const QStringList& args, QString* stderrText = nullptr)
@@ -428,19 +434,12 @@ void TstReportsSalida::imprime()
     QVERIFY(QFile::exists(pdf));
     QCOMPARE(b.posicion(), 1); // back on the record it was on
     impresora.setPageLayout(anterior);
-    QProcess info;
-    info.start(u"pdfinfo"_s, {pdf});
-    QVERIFY(info.waitForFinished(60000));
-    const QString paginas = QString::fromUtf8(info.readAllStandardOutput());
+    const QString paginas = salidaDe(u"pdfinfo"_s, {pdf});
     QVERIFY2(paginas.contains(u"1191 x 842 pts (A3)"_s), qPrintable(paginas));
     // The text starts at the left margin, 25 mm = 70.9 pt.
-    QProcess bbox;
-    bbox.start(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s});
-    QVERIFY(bbox.waitForFinished(60000));
     const auto x = QRegularExpression(u"xMin=\"([0-9.]+)\"[^>]*>Reporte"_s)
-                       .match(QString::fromUtf8(bbox.readAllStandardOutput()));
-    QVERIFY(x.hasMatch());
-    QVERIFY2(std::abs(x.captured(1).toDouble() - 70.9 - 6.0) < 2.0, qPrintable(x.captured(1)));
+                       .match(salidaDe(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s}));
+    QVERIFY2(x.hasMatch() && std::abs(x.captured(1).toDouble() - 70.9 - 6.0) < 2.0, qPrintable(x.captured(1)));
     const QStringList lineas = pdfTexto(pdf).split(u'\n');
     const auto busca = [&lineas](const QString& inicio) {
         for (const QString& l : lineas)
