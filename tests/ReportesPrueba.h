@@ -34,8 +34,7 @@ public:
             Programa::DataTbReporte = m_tabla;
             CDatos db;
             m_ok = m_ok && db.AbrirBase(postgres) &&
-                   Schema::crear(db, m_tabla, u"ope_"_s + m_tabla, u"glo_"_s + m_tabla,
-                                 nullptr, nullptr);
+                   Schema::crear(db, m_tabla, u"ope_"_s + m_tabla, u"glo_"_s + m_tabla, nullptr, nullptr);
         }
     }
     ~InstalacionDePrueba()
@@ -59,8 +58,7 @@ private:
 
 inline const QStringList& clientesDePrueba()
 {
-    static const QStringList c = {u"Acme"_s, u"abeto"_s, u"O'Brien"_s,
-                                  u"Zeta <&> SA"_s, u"abrojo"_s};
+    static const QStringList c = {u"Acme"_s, u"abeto"_s, u"O'Brien"_s, u"Zeta <&> SA"_s, u"abrojo"_s};
     return c;
 }
 

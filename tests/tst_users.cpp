@@ -47,9 +47,8 @@ bool agregaOperario(const QString& nombre, const QString& clave, const QString& 
 {
     CDatos db;
     return db.AbrirBase(Programa::DataCSOperarios) && db.AbreRegistro(u"SELECT * FROM "_s + Programa::DataTbOperarios) &&
-           db.AgregaRegistros({{u"OPERADOR"_s, nombre},
-                               {u"PASSWORD"_s, Config::CodificaTexto(clave)},
-                               {u"JERARQUIA"_s, nivel}});
+           db.AgregaRegistros(
+               {{u"OPERADOR"_s, nombre}, {u"PASSWORD"_s, Config::CodificaTexto(clave)}, {u"JERARQUIA"_s, nivel}});
 }
 
 QMap<QString, QPair<QString, QString>> operarios()
