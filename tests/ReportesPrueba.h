@@ -9,9 +9,12 @@
 
 #include "CDatos.h"
 #include "Instalacion.h"
+#include "MessageBox.h"
 #include "Programa.h"
 #include "Schema.h"
 #include "TestSupport.h"
+
+using namespace Qt::StringLiterals;
 
 // A program directory with settings, template and a reports table, as
 // tolvex-setup prepares it; on PostgreSQL the reports table gets a name of
@@ -26,13 +29,12 @@ public:
         m_ok = inst.ejecutar();
         Programa::leeVariables();
         if (!postgres.isEmpty()) {
-            m_tabla = QStringLiteral("rep_") + QUuid::createUuid().toString(QUuid::Id128).left(12);
+            m_tabla = u"rep_"_s + QUuid::createUuid().toString(QUuid::Id128).left(12);
             Programa::DataCSReporte = postgres;
             Programa::DataTbReporte = m_tabla;
             CDatos db;
             m_ok = m_ok && db.AbrirBase(postgres) &&
-                   Schema::crear(db, m_tabla, QStringLiteral("ope_") + m_tabla, QStringLiteral("glo_") + m_tabla,
-                                 nullptr, nullptr);
+                   Schema::crear(db, m_tabla, u"ope_"_s + m_tabla, u"glo_"_s + m_tabla, nullptr, nullptr);
         }
     }
     ~InstalacionDePrueba()
@@ -40,8 +42,8 @@ public:
         if (!m_tabla.isEmpty()) {
             CDatos db;
             if (db.AbrirBase(Programa::DataCSReporte))
-                for (const QString& t : {m_tabla, QStringLiteral("ope_") + m_tabla, QStringLiteral("glo_") + m_tabla})
-                    db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
+                for (const QString& t : {m_tabla, u"ope_"_s + m_tabla, u"glo_"_s + m_tabla})
+                    db.Ejecuta(u"DROP TABLE IF EXISTS "_s + t);
         }
     }
     bool ok() const { return m_ok; }
@@ -56,8 +58,7 @@ private:
 
 inline const QStringList& clientesDePrueba()
 {
-    static const QStringList c = {QStringLiteral("Acme"), QStringLiteral("abeto"), QStringLiteral("O'Brien"),
-                                  QStringLiteral("Zeta <&> SA"), QStringLiteral("abrojo")};
+    static const QStringList c = {u"Acme"_s, u"abeto"_s, u"O'Brien"_s, u"Zeta <&> SA"_s, u"abrojo"_s};
     return c;
 }
 
@@ -75,7 +76,7 @@ struct FilaPrueba
     {
         return {i,
                 clientesDePrueba().at(i % 5),
-                QStringLiteral("Camión %1").arg(i % 7),
+                u"Camión %1"_s.arg(i % 7),
                 (i * 37) % 1000 + 0.5,
                 250,
                 QDate(2024, 3, 1).addDays(i / 20),
@@ -127,3 +128,28 @@ void alAbrirse(std::function<void(T*)> accion)
     });
     timer->start();
 }
+
+// A shown box in one line: icon, title, text, buttons, default button.
+inline QString caja(const MessageBox::Mostrado& m)
+{
+    return QStringList{QString::number(m.icono), m.titulo, m.texto, QString::number(m.botones.toInt()),
+                       QString::number(m.porDefecto)}
+        .join(u'|');
+}
+
+inline QString cajas()
+{
+    QStringList l;
+    for (const auto& m : MessageBox::mostrados())
+        l << caja(m);
+    return l.join(u'\n');
+}
+
+// A test's fixture on the engine of its "postgres" row (empty: SQLite), or
+// the row skipped when no PostgreSQL server was given.
+#define INSTALACION_DEL_MOTOR(inst)                                                                \
+    QFETCH(QString, postgres);                                                                     \
+    if (!postgres.isEmpty() && (postgres = conexionPostgres()).isEmpty())                          \
+        QSKIP("TOLVEX_TEST_PG no está definido");                                                  \
+    InstalacionDePrueba inst(postgres);                                                            \
+    QVERIFY(inst.ok())

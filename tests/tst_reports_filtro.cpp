@@ -9,6 +9,8 @@
 #include "Programa.h"
 #include "frmFiltro.h"
 
+using namespace Qt::StringLiterals;
+
 using namespace Filtros;
 
 class TstReportsFiltro : public QObject
@@ -19,8 +21,8 @@ private Q_SLOTS:
     void init()
     {
         MessageBox::limpiar();
-        Programa::Fecha_Frm = QStringLiteral("DD/MM/YYYY");
-        Programa::Fecha_Chr = QStringLiteral("#");
+        Programa::Fecha_Frm = u"DD/MM/YYYY"_s;
+        Programa::Fecha_Chr = u"#"_s;
     }
 
     void texto_data()
@@ -77,28 +79,19 @@ private Q_SLOTS:
 
     void fecha()
     {
-        const auto c = Filtros::fecha(QDate(2024, 3, 1), QDate(2024, 3, 15), QStringLiteral("DD/MM/YYYY"),
-                                      QStringLiteral("#"));
-        QVERIFY(c);
-        QCOMPARE(Filtros::condicion(QStringLiteral("FECHA"), *c),
-                 QStringLiteral("(FECHA BETWEEN #01/03/2024# AND #15/03/2024#)"));
-        QCOMPARE(c->descripcion, QStringLiteral(" entre 01/03/2024 y 15/03/2024"));
-
-        const auto igual = Filtros::fecha(QDate(2024, 3, 9), QDate(2024, 3, 9), QStringLiteral("DD/MM/YYYY"),
-                                          QStringLiteral("#"));
-        QCOMPARE(igual->descripcion, QStringLiteral(" = 09/03/2024"));
-
-        const auto comillas = Filtros::fecha(QDate(2024, 3, 1), QDate(2024, 3, 2), QStringLiteral("DD/MM/YYYY"),
-                                             QStringLiteral("'"));
-        QCOMPARE(comillas->criterio, QStringLiteral("BETWEEN '01/03/2024' AND '02/03/2024'"));
-
-        const auto iso = Filtros::fecha(QDate(2024, 3, 1), QDate(2024, 3, 2), QStringLiteral("YYYY-MM-DD"),
-                                        QStringLiteral("#"));
-        QCOMPARE(iso->criterio, QStringLiteral("BETWEEN #2024-03-01# AND #2024-03-02#"));
-
-        QVERIFY(!Filtros::fecha(QDate(2024, 3, 2), QDate(2024, 3, 1), QStringLiteral("DD/MM/YYYY"),
-                                QStringLiteral("#")));
-        QCOMPARE(Filtros::condicion(QStringLiteral("FECHA"), {}), QString());
+        const auto fecha = [](int desde, int hasta, const QString& formato = u"DD/MM/YYYY"_s,
+                              const QString& marca = u"#"_s) {
+            return Filtros::fecha(QDate(2024, 3, desde), QDate(2024, 3, hasta), formato, marca);
+        };
+        const Criterio c = fecha(1, 15).value_or(Criterio());
+        QCOMPARE(Filtros::condicion(u"FECHA"_s, c), u"(FECHA BETWEEN #01/03/2024# AND #15/03/2024#)"_s);
+        QCOMPARE(c.descripcion, u" entre 01/03/2024 y 15/03/2024"_s);
+        QCOMPARE(fecha(9, 9).value_or(Criterio()).descripcion, u" = 09/03/2024"_s);
+        QCOMPARE(fecha(1, 2, u"DD/MM/YYYY"_s, u"'"_s).value_or(Criterio()).criterio,
+                 u"BETWEEN '01/03/2024' AND '02/03/2024'"_s);
+        QCOMPARE(fecha(1, 2, u"YYYY-MM-DD"_s).value_or(Criterio()).criterio, u"BETWEEN #2024-03-01# AND #2024-03-02#"_s);
+        QVERIFY(!fecha(2, 1));
+        QCOMPARE(Filtros::condicion(u"FECHA"_s, {}), QString());
     }
 
     // What the browser's filters do not reach: Shift with no filter yet, and
@@ -106,105 +99,94 @@ private Q_SLOTS:
     void seleccion()
     {
         Seleccion vacia;
-        vacia.aplicaFiltro(QStringLiteral("(AUX2 Like 'x')"), QStringLiteral(" = x"), QStringLiteral("Dato 1"), true);
-        QCOMPARE(vacia.filtro, QStringLiteral(" WHERE (AUX2 Like 'x')"));
-        QCOMPARE(vacia.descFiltro, QStringLiteral(" (Dato 1 = x)"));
+        vacia.aplicaFiltro(u"(AUX2 Like 'x')"_s, u" = x"_s, u"Dato 1"_s, true);
+        QCOMPARE(vacia.filtro, u" WHERE (AUX2 Like 'x')"_s);
+        QCOMPARE(vacia.descFiltro, u" (Dato 1 = x)"_s);
 
         Seleccion f;
-        f.campoOrden = QStringLiteral("FECHA, HORA");
-        QCOMPARE(f.ordenCompleto(), QStringLiteral("FECHA ASC, HORA ASC, TICKET ASC"));
-        QCOMPARE(f.ordenCompleto(true), QStringLiteral("FECHA DESC, HORA DESC, TICKET DESC"));
-        QCOMPARE(Seleccion().ordenCompleto(), QStringLiteral("TICKET ASC"));
+        f.campoOrden = u"FECHA, HORA"_s;
+        QCOMPARE(f.ordenCompleto(), u"FECHA ASC, HORA ASC, TICKET ASC"_s);
+        QCOMPARE(f.ordenCompleto(true), u"FECHA DESC, HORA DESC, TICKET DESC"_s);
+        QCOMPARE(Seleccion().ordenCompleto(), u"TICKET ASC"_s);
     }
 
+    // Each kind of filter shows its own frame only; dates start at today.
     void dialogoMarcos()
     {
         for (int tipo : {Texto, Numero, Fecha}) {
             frmFiltro dlg(tipo);
-            QCOMPARE(dlg.windowTitle(), QStringLiteral("Filtro de datos"));
             const int activo = tipo == Texto ? 0 : tipo == Numero ? 1 : 2;
             for (int i = 0; i < 3; ++i) {
-                auto* f = dlg.findChild<QFrame*>(QStringLiteral("FrmTipo_%1").arg(i));
+                auto* f = dlg.findChild<QFrame*>(u"FrmTipo_%1"_s.arg(i));
                 QVERIFY(f);
                 QCOMPARE(f->isVisibleTo(&dlg), i == activo);
                 QCOMPARE(f->isEnabled(), i == activo);
             }
         }
         frmFiltro fecha(Fecha);
-        QCOMPARE(fecha.findChild<QDateEdit*>(QStringLiteral("Fecha1"))->date(), QDate::currentDate());
-        QCOMPARE(fecha.findChild<QDateEdit*>(QStringLiteral("Fecha2"))->date(), QDate::currentDate());
+        QCOMPARE(fecha.findChild<QDateEdit*>(u"Fecha1"_s)->date(), QDate::currentDate());
+        QCOMPARE(fecha.findChild<QDateEdit*>(u"Fecha2"_s)->date(), QDate::currentDate());
     }
 
-    void dialogoTextoConEnter()
+    // The dialog's answer: Enter on the text, letters in the number boxes
+    // replaced by what was read, a reversed date range refused.
+    void dialogo()
     {
-        frmFiltro dlg(Texto);
-        dlg.show();
-        auto* txt = dlg.findChild<QLineEdit*>(QStringLiteral("TxtDato"));
-        QTest::keyClicks(txt, QStringLiteral("ab*"));
-        QTest::keyClick(txt, Qt::Key_Return);
-        QVERIFY(dlg.aceptado());
-        QCOMPARE(dlg.result(), int(QDialog::Accepted));
-        QCOMPARE(dlg.criterio(), QStringLiteral("Like 'ab%'"));
-        QCOMPARE(dlg.descripcion(), QStringLiteral(" = ab*"));
-    }
+        frmFiltro texto(Texto);
+        texto.show();
+        QTest::keyClicks(texto.findChild<QLineEdit*>(u"TxtDato"_s), u"ab*"_s);
+        QTest::keyClick(texto.findChild<QLineEdit*>(u"TxtDato"_s), Qt::Key_Return);
+        QVERIFY(texto.aceptado());
+        QCOMPARE(texto.result(), int(QDialog::Accepted));
+        QCOMPARE(texto.criterio() + u'|' + texto.descripcion(), u"Like 'ab%'| = ab*"_s);
 
-    void dialogoNumeroActualizaCajas()
-    {
-        frmFiltro dlg(Numero);
-        dlg.show();
-        dlg.findChild<QLineEdit*>(QStringLiteral("TxtNumero_0"))->setText(QStringLiteral("abc"));
-        dlg.findChild<QLineEdit*>(QStringLiteral("TxtNumero_1"))->setText(QStringLiteral("5"));
-        QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("CmdOkNumero")), Qt::LeftButton);
-        QCOMPARE(dlg.criterio(), QStringLiteral("Between 0 And 5"));
-        QCOMPARE(dlg.findChild<QLineEdit*>(QStringLiteral("TxtNumero_0"))->text(), QStringLiteral("0"));
-    }
+        frmFiltro numero(Numero);
+        numero.show();
+        numero.findChild<QLineEdit*>(u"TxtNumero_0"_s)->setText(u"abc"_s);
+        numero.findChild<QLineEdit*>(u"TxtNumero_1"_s)->setText(u"5"_s);
+        QTest::mouseClick(numero.findChild<QPushButton*>(u"CmdOkNumero"_s), Qt::LeftButton);
+        QCOMPARE(numero.criterio(), u"Between 0 And 5"_s);
+        QCOMPARE(numero.findChild<QLineEdit*>(u"TxtNumero_0"_s)->text(), u"0"_s);
 
-    void dialogoFechas()
-    {
         frmFiltro dlg(Fecha);
         dlg.show();
-        dlg.findChild<QDateEdit*>(QStringLiteral("Fecha1"))->setDate(QDate(2024, 3, 15));
-        dlg.findChild<QDateEdit*>(QStringLiteral("Fecha2"))->setDate(QDate(2024, 3, 1));
-        QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("CmdOkFecha")), Qt::LeftButton);
+        const auto fechas = [&dlg](const QDate& d1, const QDate& d2) {
+            dlg.findChild<QDateEdit*>(u"Fecha1"_s)->setDate(d1);
+            dlg.findChild<QDateEdit*>(u"Fecha2"_s)->setDate(d2);
+            QTest::mouseClick(dlg.findChild<QPushButton*>(u"CmdOkFecha"_s), Qt::LeftButton);
+        };
+        fechas(QDate(2024, 3, 15), QDate(2024, 3, 1));
         // Reversed: the message, and the dialog stays open without a result.
         QCOMPARE(MessageBox::mostrados().size(), 1);
-        QCOMPARE(MessageBox::mostrados().at(0).texto, QStringLiteral("Error en el rango de fechas"));
-        QCOMPARE(MessageBox::mostrados().at(0).titulo, QStringLiteral("Error"));
-        QCOMPARE(MessageBox::mostrados().at(0).icono, MessageBox::Critico);
-        QVERIFY(dlg.isVisible());
-        QVERIFY(!dlg.aceptado());
+        const MessageBox::Mostrado m = MessageBox::mostrados().at(0);
+        QCOMPARE(m.texto + u'|' + m.titulo, u"Error en el rango de fechas|Error"_s);
+        QCOMPARE(m.icono, MessageBox::Critico);
+        QVERIFY(dlg.isVisible() && !dlg.aceptado());
         QCOMPARE(dlg.criterio(), QString());
 
-        Programa::Fecha_Chr = QStringLiteral("'");
-        dlg.findChild<QDateEdit*>(QStringLiteral("Fecha1"))->setDate(QDate(2024, 3, 1));
-        dlg.findChild<QDateEdit*>(QStringLiteral("Fecha2"))->setDate(QDate(2024, 3, 15));
-        QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral("CmdOkFecha")), Qt::LeftButton);
+        Programa::Fecha_Chr = u"'"_s;
+        fechas(QDate(2024, 3, 1), QDate(2024, 3, 15));
         QVERIFY(dlg.aceptado());
-        QCOMPARE(dlg.criterio(), QStringLiteral("BETWEEN '01/03/2024' AND '15/03/2024'"));
-        QCOMPARE(dlg.descripcion(), QStringLiteral(" entre 01/03/2024 y 15/03/2024"));
+        QCOMPARE(dlg.criterio(), u"BETWEEN '01/03/2024' AND '15/03/2024'"_s);
+        QCOMPARE(dlg.descripcion(), u" entre 01/03/2024 y 15/03/2024"_s);
     }
 
+    // Each frame's Cancelar, then Esc: no result.
     void cancelar()
     {
-        for (const char* boton : {"CmdCancelDato", "CmdCancelNumero", "CmdCancelFecha"}) {
-            const int tipo = QByteArray(boton).contains("Dato") ? Texto : QByteArray(boton).contains("Numero") ? Numero : Fecha;
+        const QList<std::pair<int, const char*>> casos{
+            {Texto, "CmdCancelDato"}, {Numero, "CmdCancelNumero"}, {Fecha, "CmdCancelFecha"}, {Texto, nullptr}};
+        for (const auto& [tipo, boton] : casos) {
             frmFiltro dlg(tipo);
             dlg.show();
-            if (auto* t = dlg.findChild<QLineEdit*>(QStringLiteral("TxtDato")))
-                t->setText(QStringLiteral("algo"));
-            QTest::mouseClick(dlg.findChild<QPushButton*>(QString::fromLatin1(boton)), Qt::LeftButton);
-            QVERIFY(!dlg.aceptado());
-            QCOMPARE(dlg.criterio(), QString());
-            QCOMPARE(dlg.descripcion(), QString());
-            QVERIFY(!dlg.isVisible());
+            dlg.findChild<QLineEdit*>(u"TxtDato"_s)->setText(u"algo"_s);
+            if (boton)
+                QTest::mouseClick(dlg.findChild<QPushButton*>(QString::fromLatin1(boton)), Qt::LeftButton);
+            else
+                QTest::keyClick(&dlg, Qt::Key_Escape);
+            QVERIFY(!dlg.aceptado() && !dlg.isVisible());
+            QCOMPARE(dlg.criterio() + dlg.descripcion(), QString());
         }
-        // Esc
-        frmFiltro dlg(Texto);
-        dlg.show();
-        dlg.findChild<QLineEdit*>(QStringLiteral("TxtDato"))->setText(QStringLiteral("algo"));
-        QTest::keyClick(&dlg, Qt::Key_Escape);
-        QVERIFY(!dlg.isVisible());
-        QCOMPARE(dlg.criterio(), QString());
     }
 };
 

@@ -17,20 +17,30 @@
 
 namespace {
 
-// Cells of sheet REPORTE as openpyxl reads them: "A8" -> [kind, value].
-QJsonObject celdas(const QString& archivo, QStringList* hojas = nullptr)
+// Runs reports_xlsx.py, which reads and writes workbooks with openpyxl.
+bool openpyxl(const QStringList& args, QByteArray* salida = nullptr)
 {
     QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py"), archivo});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+    p.start(u"/usr/bin/python3"_s, QStringList{QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py")} + args);
+    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!ok)
         qWarning() << p.readAllStandardError();
-        return {};
-    }
-    const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-    if (hojas)
-        for (const auto& h : o.value(QStringLiteral("sheets")).toArray())
-            *hojas << h.toString();
-    return o.value(QStringLiteral("cells")).toObject();
+    if (salida)
+        *salida = p.readAllStandardOutput();
+    return ok;
+}
+
+// The workbook as openpyxl reads it: sheets, merges, widths and the cells of
+// sheet REPORTE, "A8" -> [kind, value, format, bold, fill].
+QJsonObject libro(const QString& archivo)
+{
+    QByteArray json;
+    return openpyxl({archivo}, &json) ? QJsonDocument::fromJson(json).object() : QJsonObject();
+}
+
+QJsonObject celdas(const QString& archivo)
+{
+    return libro(archivo).value(u"cells"_s).toObject();
 }
 
 QString celda(const QJsonObject& c, const QString& ref)
@@ -42,18 +52,24 @@ QString celda(const QJsonObject& c, const QString& ref)
     return a.at(0).toString() + u':' + (v.isDouble() ? QString::number(v.toDouble(), 'g', 15) : v.toString());
 }
 
-QString pdfTexto(const QString& pdf)
+// What a program (pdftotext, pdfinfo) writes on its standard output.
+QString salidaDe(const QString& programa, const QStringList& args)
 {
     QProcess p;
-    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    p.start(programa, args);
     p.waitForFinished(60000);
     return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QString pdfTexto(const QString& pdf)
+{
+    return salidaDe(u"pdftotext"_s, {u"-layout"_s, pdf, u"-"_s});
 }
 
 int ejecuta(const QStringList& args, QString* stderrText = nullptr)
 {
     QProcess p;
-    p.start(qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-report"), args);
+    p.start(qEnvironmentVariable("TOLVEX_BIN_DIR") + u"/bin/tolvex-report"_s, args);
     if (!p.waitForFinished(120000))
         return -1;
     if (stderrText)
@@ -63,7 +79,40 @@ int ejecuta(const QStringList& args, QString* stderrText = nullptr)
 
 QStringList restosTemporales(const QString& dir)
 {
-    return QDir(dir).entryList({QStringLiteral(".*part"), QStringLiteral(".hoja*")}, QDir::Files | QDir::Hidden);
+    return QDir(dir).entryList({u".*part"_s, u".hoja*"_s}, QDir::Files | QDir::Hidden);
+}
+
+// Five rows, the first, third and fifth totals of 100, 250 and 50.
+QList<FilaPrueba> cincoFilas()
+{
+    QList<FilaPrueba> filas;
+    const double tot[5] = {100, 77, 250, 12.25, 50};
+    for (int i = 0; i < 5; ++i) {
+        filas << FilaPrueba::de(i + 1);
+        filas.last().total = tot[i];
+        filas.last().opcion1 = i % 2 == 0;
+    }
+    return filas;
+}
+
+// The print dialog answered with a PDF file as the printer.
+void imprimeEn(const QString& pdf)
+{
+    frmPLANILLA::setEligeImpresora([pdf](QWidget*, QPrinter* printer, const std::function<void(QPrinter*)>& imprime) {
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        imprime(printer);
+        printer->setOutputFileName(QString());
+        return true;
+    });
+}
+
+// Presses the browser's button after answering its question.
+void pulsa(frmPLANILLA& b, const QString& boton, QMessageBox::StandardButton respuesta)
+{
+    MessageBox::limpiar();
+    MessageBox::setNextAnswer(respuesta);
+    b.findChild<QPushButton*>(boton)->click();
 }
 
 } // namespace
@@ -102,30 +151,15 @@ void TstReportsSalida::exporta_data()
     QTest::addColumn<bool>("totales");
     QTest::newRow("sqlite") << QString() << false;
     QTest::newRow("sqlite totales") << QString() << true;
-    QTest::newRow("postgresql totales") << QStringLiteral("pg") << true;
+    QTest::newRow("postgresql totales") << u"pg"_s << true;
 }
 
 void TstReportsSalida::exporta()
 {
-    QFETCH(QString, postgres);
     QFETCH(bool, totales);
-    if (!postgres.isEmpty()) {
-        postgres = conexionPostgres();
-        if (postgres.isEmpty())
-            QSKIP("TOLVEX_TEST_PG no está definido");
-    }
-    InstalacionDePrueba inst(postgres);
-    QVERIFY(inst.ok());
-    // Three total records of 100, 250 and 50 among plain ones.
-    QList<FilaPrueba> filas;
-    const double tot[5] = {100, 77, 250, 12.25, 50};
-    for (int i = 0; i < 5; ++i) {
-        FilaPrueba f = FilaPrueba::de(i + 1);
-        f.total = tot[i];
-        f.opcion1 = i % 2 == 0;
-        filas << f;
-    }
-    filas[1].aux1 = QStringLiteral("Zeta <&> \"SA\" 'x' ñandú");
+    INSTALACION_DEL_MOTOR(inst);
+    QList<FilaPrueba> filas = cincoFilas();
+    filas[1].aux1 = u"Zeta <&> \"SA\" 'x' ñandú"_s;
     QVERIFY(insertaFilas(0, filas));
 
     frmPLANILLA b;
@@ -134,65 +168,56 @@ void TstReportsSalida::exporta()
     QVERIFY(QTest::qWaitForWindowExposed(&b));
     const QSize tamano = b.size();
     if (totales)
-        b.findChild<QCheckBox*>(QStringLiteral("Chk_Total"))->setChecked(true);
-    const QString destino = inst.file(QStringLiteral("salida.xlsx"));
+        b.findChild<QCheckBox*>(u"Chk_Total"_s)->setChecked(true);
+    const QString destino = inst.file(u"salida.xlsx"_s);
     QString carpeta, filtro;
     bool cuadroVisible = false;
+    auto* cuadro = b.findChild<QWidget*>(u"CUADRO"_s);
     frmPLANILLA::setEligeArchivo([&](QWidget*, const QString& c, const QString& f) {
         carpeta = c;
         filtro = f;
-        cuadroVisible = b.findChild<QWidget*>(QStringLiteral("CUADRO"))->isVisibleTo(&b);
+        cuadroVisible = cuadro->isVisibleTo(&b);
         return destino;
     });
-    MessageBox::setNextAnswer(QMessageBox::Yes);
-    b.findChild<QPushButton*>(QStringLiteral("Cmd_Exportar"))->click();
-    QCOMPARE(MessageBox::mostrados().size(), 1);
-    const auto q = MessageBox::mostrados().at(0);
-    QCOMPARE(q.texto, QStringLiteral("¿Desea exportar los datos a formato Excel?"));
-    QCOMPARE(q.titulo, QStringLiteral("ATENCION"));
-    QCOMPARE(q.icono, MessageBox::Informacion);
-    QCOMPARE(filtro, QStringLiteral("Archivos Excel (*.xlsx)"));
-    QVERIFY(cuadroVisible);
-    QVERIFY(QFileInfo(carpeta).isDir());
-    QVERIFY(!b.findChild<QWidget*>(QStringLiteral("CUADRO"))->isVisibleTo(&b));
+    pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
+    QCOMPARE(cajas(), caja({MessageBox::Informacion, u"ATENCION"_s, u"¿Desea exportar los datos a formato Excel?"_s,
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes}));
+    QCOMPARE(filtro, u"Archivos Excel (*.xlsx)"_s);
+    QVERIFY(cuadroVisible && QFileInfo(carpeta).isDir());
+    QVERIFY(!cuadro->isVisibleTo(&b));
     QVERIFY(QFile::exists(destino));
     QCOMPARE(restosTemporales(inst.path()), QStringList());
     // The window as it was, and a word in it on where the rows went.
     QCOMPARE(b.size(), tamano);
-    QCOMPARE(b.findChild<QLabel*>(QStringLiteral("Lbl_Aviso"))->text(),
-             QStringLiteral("Exportados %1 registros a %2").arg(totales ? 3 : 5).arg(destino));
+    QCOMPARE(b.findChild<QLabel*>(u"Lbl_Aviso"_s)->text(),
+             u"Exportados %1 registros a %2"_s.arg(totales ? 3 : 5).arg(destino));
 
-    QStringList hojas;
-    const QJsonObject c = celdas(destino, &hojas);
-    QCOMPARE(hojas, QStringList{QStringLiteral("REPORTE")});
+    const QJsonObject o = libro(destino), c = o.value(u"cells"_s).toObject();
+    QCOMPARE(o.value(u"sheets"_s).toVariant().toStringList(), QStringList{u"REPORTE"_s});
     // Headings of the template stay.
-    QCOMPARE(celda(c, QStringLiteral("A7")), QStringLiteral("s:Ticket"));
-    QCOMPARE(celda(c, QStringLiteral("J7")), QStringLiteral("s:Total"));
-    QList<int> esperadas;
-    for (int i = 0; i < 5; ++i)
-        if (!totales || filas[i].opcion1)
-            esperadas << i;
+    QCOMPARE(celda(c, u"A7"_s), u"s:Ticket"_s);
+    QCOMPARE(celda(c, u"J7"_s), u"s:Total"_s);
     int fila = 8;
-    for (int i : esperadas) {
-        const FilaPrueba& f = filas[i];
-        const QString r = QString::number(fila);
-        QCOMPARE(celda(c, u'A' + r), QStringLiteral("n:%1").arg(f.ticket));
-        QCOMPARE(celda(c, u'B' + r), QStringLiteral("d:") + f.fecha.toString(Qt::ISODate));
-        QCOMPARE(celda(c, u'C' + r), QStringLiteral("t:") + f.hora.toString(QStringLiteral("HH:mm:ss")));
-        QCOMPARE(celda(c, u'D' + r), QStringLiteral("s:") + f.aux1);
-        QCOMPARE(celda(c, u'E' + r), QStringLiteral("s:") + f.aux2);
+    for (const FilaPrueba& f : filas) {
+        if (totales && !f.opcion1)
+            continue;
+        const QString r = QString::number(fila++);
+        QCOMPARE(celda(c, u'A' + r), u"n:%1"_s.arg(f.ticket));
+        QCOMPARE(celda(c, u'B' + r), u"d:"_s + f.fecha.toString(Qt::ISODate));
+        QCOMPARE(celda(c, u'C' + r), u"t:"_s + f.hora.toString(u"HH:mm:ss"_s));
+        QCOMPARE(celda(c, u'D' + r), u"s:"_s + f.aux1);
+        QCOMPARE(celda(c, u'E' + r), u"s:"_s + f.aux2);
         QCOMPARE(celda(c, u'F' + r), QString()); // empty AUX3
-        QCOMPARE(celda(c, u'J' + r), QStringLiteral("n:%1").arg(f.total));
+        QCOMPARE(celda(c, u'J' + r), u"n:%1"_s.arg(f.total));
         QCOMPARE(celda(c, u'K' + r), QString());
-        ++fila;
     }
+    QCOMPARE(fila, totales ? 11 : 13);
     if (totales) {
-        QCOMPARE(fila, 11);
-        QCOMPARE(celda(c, QStringLiteral("I11")), QStringLiteral("s:Total:"));
-        QCOMPARE(celda(c, QStringLiteral("J11")), QStringLiteral("n:400"));
+        QCOMPARE(celda(c, u"I11"_s), u"s:Total:"_s);
+        QCOMPARE(celda(c, u"J11"_s), u"n:400"_s);
     }
     // Headings, two titles, six filled cells a row, the sum.
-    QCOMPARE(c.size(), 10 + 2 + esperadas.size() * 6 + (totales ? 2 : 0));
+    QCOMPARE(c.size(), 10 + 2 + (fila - 8) * 6 + (totales ? 2 : 0));
 }
 
 void TstReportsSalida::plantillaAjena_data()
@@ -201,13 +226,13 @@ void TstReportsSalida::plantillaAjena_data()
     QTest::addColumn<int>("filas");
     QTest::addColumn<int>("pie"); // row of the signature footer in the result
     QTest::addColumn<QString>("variante"); // the openpyxl template as another writer lays it out
-    QTest::newRow("openpyxl, pie intacto") << QStringLiteral("openpyxl") << 5 << 30 << QString();
-    QTest::newRow("openpyxl, pie bajo los datos") << QStringLiteral("openpyxl") << 30 << 39 << QString();
-    QTest::newRow("LibreOffice, pie intacto") << QStringLiteral("libreoffice") << 22 << 30 << QString();
-    QTest::newRow("LibreOffice, pie bajo los datos") << QStringLiteral("libreoffice") << 23 << 32 << QString();
-    QTest::newRow("prefijo de espacio de nombres") << QStringLiteral("openpyxl") << 30 << 39 << "prefijo";
-    QTest::newRow("celdas sin posición") << QStringLiteral("openpyxl") << 30 << 39 << "sin-posiciones";
-    QTest::newRow("sin tabla de estilos") << QStringLiteral("openpyxl") << 30 << 39 << "sin-estilos";
+    QTest::newRow("openpyxl, pie intacto") << u"openpyxl"_s << 5 << 30 << QString();
+    QTest::newRow("openpyxl, pie bajo los datos") << u"openpyxl"_s << 30 << 39 << QString();
+    QTest::newRow("LibreOffice, pie intacto") << u"libreoffice"_s << 22 << 30 << QString();
+    QTest::newRow("LibreOffice, pie bajo los datos") << u"libreoffice"_s << 23 << 32 << QString();
+    QTest::newRow("prefijo de espacio de nombres") << u"openpyxl"_s << 30 << 39 << "prefijo";
+    QTest::newRow("celdas sin posición") << u"openpyxl"_s << 30 << 39 << "sin-posiciones";
+    QTest::newRow("sin tabla de estilos") << u"openpyxl"_s << 30 << 39 << "sin-estilos";
 }
 
 // Templates written by other programs, with their own style tables, fonts,
@@ -221,74 +246,65 @@ void TstReportsSalida::plantillaAjena()
     InstalacionDePrueba inst;
     QVERIFY(inst.ok());
     const QString plantilla = inst.file(XlsxPlantilla::kArchivo);
-    const QString script = QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py");
-    const QString base = variante.isEmpty() ? plantilla : inst.file(QStringLiteral("base.xlsx"));
-    const bool estilos = variante != QStringLiteral("sin-estilos");
+    const QString base = variante.isEmpty() ? plantilla : inst.file(u"base.xlsx"_s);
+    const bool estilos = variante != u"sin-estilos"_s;
     QFile::remove(plantilla);
-    if (escritor == QStringLiteral("openpyxl")) {
-        QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"), {script, QStringLiteral("--plantilla"), base}), 0);
-        if (!variante.isEmpty())
-            QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
-                                       {script, QStringLiteral("--variante"), variante, base, plantilla}),
-                     0);
+    if (escritor == u"openpyxl"_s) {
+        QVERIFY(openpyxl({u"--plantilla"_s, base}));
+        QVERIFY(variante.isEmpty() || openpyxl({u"--variante"_s, variante, base, plantilla}));
     } else {
         QVERIFY(QFile::copy(QStringLiteral(TOLVEX_TESTS_DIR "/data/plantilla_libreoffice.xlsx"), plantilla));
     }
     QVERIFY(insertaFilas(filas));
-    const QString destino = inst.file(QStringLiteral("planta.xlsx"));
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.path(), QStringLiteral("--xlsx"), destino}), 0);
+    const QString destino = inst.file(u"planta.xlsx"_s);
+    QCOMPARE(ejecuta({u"--dir"_s, inst.path(), u"--xlsx"_s, destino}), 0);
 
-    QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py"), destino});
-    QVERIFY(p.waitForFinished(60000));
-    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-    const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-    const QJsonObject c = o.value(QStringLiteral("cells")).toObject();
-    const QJsonObject esFecha = o.value(QStringLiteral("dateFormats")).toObject();
+    const QJsonObject o = libro(destino);
+    const QJsonObject c = o.value(u"cells"_s).toObject();
+    const QJsonObject esFecha = o.value(u"dateFormats"_s).toObject();
     const auto formato = [&c](const QString& ref) { return c.value(ref).toArray().at(2).toString(); };
-    QCOMPARE(o.value(QStringLiteral("sheets")).toVariant().toStringList(),
-             (QStringList{QStringLiteral("REPORTE"), QStringLiteral("Notas")}));
+    QCOMPARE(o.value(u"sheets"_s).toVariant().toStringList(), (QStringList{u"REPORTE"_s, u"Notas"_s}));
 
     // Headings as the template has them: values, fonts, fills, merges.
-    QCOMPARE(celda(c, QStringLiteral("A1")), QStringLiteral("s:Molinos del Sur S.A."));
-    QCOMPARE(celda(c, QStringLiteral("A7")), QStringLiteral("s:N° ticket"));
-    QCOMPARE(o.value(QStringLiteral("widths")).toObject().value(QStringLiteral("D")).toDouble(), 24.0);
+    QCOMPARE(celda(c, u"A1"_s), u"s:Molinos del Sur S.A."_s);
+    QCOMPARE(celda(c, u"A7"_s), u"s:N° ticket"_s);
+    QCOMPARE(o.value(u"widths"_s).toObject().value(u"D"_s).toDouble(), 24.0);
     if (estilos) {
-        QVERIFY(c.value(QStringLiteral("A1")).toArray().at(3).toBool());
-        QCOMPARE(c.value(QStringLiteral("J7")).toArray().at(4).toString(), QStringLiteral("FFDDEBF7"));
+        QVERIFY(c.value(u"A1"_s).toArray().at(3).toBool());
+        QCOMPARE(c.value(u"J7"_s).toArray().at(4).toString(), u"FFDDEBF7"_s);
     }
     // Without positions the template's H2 follows A2 and so is B2 there.
-    if (estilos && variante != QStringLiteral("sin-posiciones")) {
-        QCOMPARE(celda(c, QStringLiteral("H2")), QStringLiteral("d:2025-01-31"));
-        QCOMPARE(formato(QStringLiteral("H2")).remove(u'\\'), QStringLiteral("yyyy-mm-dd"));
+    if (estilos && variante != u"sin-posiciones"_s) {
+        QCOMPARE(celda(c, u"H2"_s), u"d:2025-01-31"_s);
+        QCOMPARE(formato(u"H2"_s).remove(u'\\'), u"yyyy-mm-dd"_s);
     }
     // The note beside the first data row stays.
-    QCOMPARE(celda(c, QStringLiteral("L8")), QStringLiteral("s:Observaciones: balanza verificada"));
+    QCOMPARE(celda(c, u"L8"_s), u"s:Observaciones: balanza verificada"_s);
 
     for (int i = 1; i <= filas; ++i) {
         const FilaPrueba f = FilaPrueba::de(i);
         const QString r = QString::number(7 + i);
-        QCOMPARE(celda(c, u'A' + r), QStringLiteral("n:%1").arg(i));
+        QCOMPARE(celda(c, u'A' + r), u"n:%1"_s.arg(i));
         // Dates and times are date cells with a date or time format; the
         // template's own format of the column is kept.
-        QCOMPARE(celda(c, u'B' + r), QStringLiteral("d:") + f.fecha.toString(Qt::ISODate));
+        QCOMPARE(celda(c, u'B' + r), u"d:"_s + f.fecha.toString(Qt::ISODate));
         QVERIFY2(esFecha.value(u'B' + r).toBool(), qPrintable(formato(u'B' + r)));
         if (estilos)
-            QCOMPARE(formato(u'B' + r).toLower().remove(u'\\'), QStringLiteral("d-mmm-yy"));
-        QCOMPARE(celda(c, u'C' + r), QStringLiteral("t:") + f.hora.toString(QStringLiteral("HH:mm:ss")));
+            QCOMPARE(formato(u'B' + r).toLower().remove(u'\\'), u"d-mmm-yy"_s);
+        QCOMPARE(celda(c, u'C' + r), u"t:"_s + f.hora.toString(u"HH:mm:ss"_s));
         QVERIFY2(esFecha.value(u'C' + r).toBool(), qPrintable(formato(u'C' + r)));
-        QCOMPARE(celda(c, u'D' + r), QStringLiteral("s:") + f.aux1);
-        QCOMPARE(celda(c, u'J' + r), QStringLiteral("n:%1").arg(f.total));
+        QCOMPARE(celda(c, u'D' + r), u"s:"_s + f.aux1);
+        QCOMPARE(celda(c, u'J' + r), u"n:%1"_s.arg(f.total));
         if (estilos)
-            QCOMPARE(formato(u'J' + r), QStringLiteral("#,##0.00"));
+            QCOMPARE(formato(u'J' + r), u"#,##0.00"_s);
     }
     // The footer: in place while the data does not reach it, else moved
     // below the data with one blank row between, with its merge.
-    const QString firma = QStringLiteral("s:Firma del responsable: ____________");
-    QCOMPARE(celda(c, QStringLiteral("A%1").arg(pie)), firma);
-    QCOMPARE(celda(c, QStringLiteral("A%1").arg(pie + 1)), QStringLiteral("s:Documento interno"));
-    QVERIFY(o.value(QStringLiteral("merged")).toVariant().toStringList().contains(QStringLiteral("A%1:D%1").arg(pie)));
-    QVERIFY(o.value(QStringLiteral("merged")).toVariant().toStringList().contains(QStringLiteral("A1:F1")));
+    const QString firma = u"s:Firma del responsable: ____________"_s;
+    QCOMPARE(celda(c, u"A%1"_s.arg(pie)), firma);
+    QCOMPARE(celda(c, u"A%1"_s.arg(pie + 1)), u"s:Documento interno"_s);
+    const QStringList unidas = o.value(u"merged"_s).toVariant().toStringList();
+    QVERIFY(unidas.contains(u"A%1:D%1"_s.arg(pie)) && unidas.contains(u"A1:F1"_s));
     if (pie != 30)
         QCOMPARE(pie, filas + 7 + 2);
     int firmas = 0;
@@ -304,7 +320,7 @@ void TstReportsSalida::exportaVaciaYCancelada()
     QVERIFY(inst.ok());
     QVERIFY(insertaFilas(10));
     frmPLANILLA b;
-    const QString destino = inst.file(QStringLiteral("vacia.xlsx"));
+    const QString destino = inst.file(u"vacia.xlsx"_s);
 
     // No to the question: no dialog at all.
     bool pedido = false;
@@ -312,22 +328,19 @@ void TstReportsSalida::exportaVaciaYCancelada()
         pedido = true;
         return QString();
     });
-    MessageBox::setNextAnswer(QMessageBox::No);
-    b.findChild<QPushButton*>(QStringLiteral("Cmd_Exportar"))->click();
+    pulsa(b, u"Cmd_Exportar"_s, QMessageBox::No);
     QVERIFY(!pedido);
 
     // Cancelled dialog: no file, no message.
-    MessageBox::limpiar();
-    MessageBox::setNextAnswer(QMessageBox::Yes);
-    b.findChild<QPushButton*>(QStringLiteral("Cmd_Exportar"))->click();
+    pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
     QVERIFY(pedido);
     QCOMPARE(MessageBox::mostrados().size(), 1);
-    QVERIFY(!b.findChild<QWidget*>(QStringLiteral("CUADRO"))->isVisibleTo(&b));
-    QCOMPARE(QDir(inst.path()).entryList({QStringLiteral("*.xlsx")}), QStringList{XlsxPlantilla::kArchivo});
+    QVERIFY(!b.findChild<QWidget*>(u"CUADRO"_s)->isVisibleTo(&b));
+    QCOMPARE(QDir(inst.path()).entryList({u"*.xlsx"_s}), QStringList{XlsxPlantilla::kArchivo});
 
     // Empty selection: a plain copy of the template.
     Filtros::Seleccion s;
-    s.aplicaFiltro(QStringLiteral("(AUX1 Like 'nadie')"), QStringLiteral(" = nadie"), QStringLiteral("Dato 0"), false);
+    s.aplicaFiltro(u"(AUX1 Like 'nadie')"_s, u" = nadie"_s, u"Dato 0"_s, false);
     const auto r = Exportacion::exportar(Programa::DataCSReporte, Programa::DataTbReporte, s,
                                          inst.file(XlsxPlantilla::kArchivo), destino);
     QVERIFY2(r.ok, qPrintable(r.error));
@@ -342,33 +355,27 @@ void TstReportsSalida::exportaSinPlantilla()
     QVERIFY(inst.ok());
     QVERIFY(insertaFilas(10));
     frmPLANILLA b;
-    const QString destino = inst.file(QStringLiteral("sin.xlsx"));
+    const QString destino = inst.file(u"sin.xlsx"_s);
     frmPLANILLA::setEligeArchivo([&](QWidget*, const QString&, const QString&) { return destino; });
 
     const auto intenta = [&] {
-        MessageBox::limpiar();
-        MessageBox::setNextAnswer(QMessageBox::Yes);
-        b.findChild<QPushButton*>(QStringLiteral("Cmd_Exportar"))->click();
+        pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
         QCOMPARE(MessageBox::mostrados().size(), 2);
-        const auto m = MessageBox::mostrados().at(1);
-        QCOMPARE(m.texto, QStringLiteral("No se pudo exportar los datos a formato Excel."));
-        QCOMPARE(m.titulo, QStringLiteral("ERROR"));
-        QCOMPARE(m.icono, MessageBox::Critico);
-        QVERIFY(!b.findChild<QWidget*>(QStringLiteral("CUADRO"))->isVisibleTo(&b));
+        QCOMPARE(caja(MessageBox::mostrados().at(1)),
+                 caja({MessageBox::Critico, u"ERROR"_s, u"No se pudo exportar los datos a formato Excel."_s,
+                       QMessageBox::Ok, QMessageBox::NoButton}));
+        QVERIFY(!b.findChild<QWidget*>(u"CUADRO"_s)->isVisibleTo(&b));
         QVERIFY(!QFile::exists(destino));
         QCOMPARE(restosTemporales(inst.path()), QStringList());
     };
     // A template with its style table or its sheet cut short.
-    const QString buena = inst.file(QStringLiteral("buena.xlsx"));
+    const QString buena = inst.file(u"buena.xlsx"_s);
     QVERIFY(QFile::rename(inst.file(XlsxPlantilla::kArchivo), buena));
-    for (const QString& parte : {QStringLiteral("xl/styles.xml"), QString::fromLatin1(XlsxPlantilla::kHojaXml)}) {
+    for (const QString& parte : {u"xl/styles.xml"_s, QString::fromLatin1(XlsxPlantilla::kHojaXml)}) {
         QFile::remove(inst.file(XlsxPlantilla::kArchivo));
-        QCOMPARE(QProcess::execute(QStringLiteral("/usr/bin/python3"),
-                                   {QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py"), QStringLiteral("--rompe"), parte,
-                                    buena, inst.file(XlsxPlantilla::kArchivo)}),
-                 0);
+        QVERIFY(openpyxl({u"--rompe"_s, parte, buena, inst.file(XlsxPlantilla::kArchivo)}));
         intenta();
-        QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.path(), QStringLiteral("--xlsx"), destino}), 1);
+        QCOMPARE(ejecuta({u"--dir"_s, inst.path(), u"--xlsx"_s, destino}), 1);
         QVERIFY(!QFile::exists(destino));
     }
     // A template that is not a workbook.
@@ -379,9 +386,7 @@ void TstReportsSalida::exportaSinPlantilla()
     intenta();
     // An existing file of that name is kept when the export fails.
     QVERIFY(escribeArchivo(destino, "anterior"));
-    MessageBox::limpiar();
-    MessageBox::setNextAnswer(QMessageBox::Yes);
-    b.findChild<QPushButton*>(QStringLiteral("Cmd_Exportar"))->click();
+    pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
     QCOMPARE(leeArchivo(destino), QByteArray("anterior"));
 }
 
@@ -390,15 +395,14 @@ void TstReportsSalida::exportaCancelaEnCurso()
     InstalacionDePrueba inst;
     QVERIFY(inst.ok());
     QVERIFY(insertaFilas(200));
-    const QString destino = inst.file(QStringLiteral("cortado.xlsx"));
+    const QString destino = inst.file(u"cortado.xlsx"_s);
     qint64 total = -1;
     const auto r = Exportacion::exportar(Programa::DataCSReporte, Programa::DataTbReporte, Filtros::Seleccion(),
                                          inst.file(XlsxPlantilla::kArchivo), destino, [&](qint64 hecho, qint64 t) {
                                              total = t;
                                              return hecho < 150;
                                          });
-    QVERIFY(!r.ok);
-    QVERIFY(r.cancelado);
+    QVERIFY(!r.ok && r.cancelado);
     QCOMPARE(total, 200);
     QVERIFY(!QFile::exists(destino));
     QCOMPARE(restosTemporales(inst.path()), QStringList());
@@ -408,60 +412,34 @@ void TstReportsSalida::imprime()
 {
     InstalacionDePrueba inst;
     QVERIFY(inst.ok());
-    QVERIFY(Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Cliente:")));
-    QList<FilaPrueba> filas;
-    const double tot[5] = {100, 77, 250, 12.25, 50};
-    for (int i = 0; i < 5; ++i) {
-        FilaPrueba f = FilaPrueba::de(i + 1);
-        f.total = tot[i];
-        f.opcion1 = i % 2 == 0;
-        filas << f;
-    }
-    QVERIFY(insertaFilas(0, filas));
+    QVERIFY(Config::GuardaConfig(u"global"_s, u"Dato0"_s, u"Cliente:"_s));
+    QVERIFY(insertaFilas(0, cincoFilas()));
     frmPLANILLA b;
-    b.findChild<QCheckBox*>(QStringLiteral("Chk_Total"))->setChecked(true);
+    b.findChild<QCheckBox*>(u"Chk_Total"_s)->setChecked(true);
     b.mover(1);
-    const QString pdf = inst.file(QStringLiteral("listado.pdf"));
+    const QString pdf = inst.file(u"listado.pdf"_s);
     // What page setup chose reaches the listing: paper and margins.
     QPrinter& impresora = Listado::impresora();
     const QPageLayout anterior = impresora.pageLayout();
     impresora.setPageSize(QPageSize(QPageSize::A3));
     impresora.setPageMargins(QMarginsF(25, 20, 25, 20), QPageLayout::Millimeter);
-    frmPLANILLA::setEligeImpresora([&](QWidget*, QPrinter* printer, const std::function<void(QPrinter*)>& imprime) {
-        printer->setOutputFormat(QPrinter::PdfFormat);
-        printer->setOutputFileName(pdf);
-        imprime(printer);
-        printer->setOutputFileName(QString());
-        return true;
-    });
+    imprimeEn(pdf);
     // Cancel: nothing printed.
-    MessageBox::setNextAnswer(QMessageBox::Cancel);
-    b.findChild<QPushButton*>(QStringLiteral("cmd_Imprimir"))->click();
+    pulsa(b, u"cmd_Imprimir"_s, QMessageBox::Cancel);
     QVERIFY(!QFile::exists(pdf));
-    const auto q = MessageBox::mostrados().at(0);
-    QCOMPARE(q.texto, QStringLiteral("Desea imprimir un reporte? "));
-    QCOMPARE(q.titulo, QStringLiteral("Atencion"));
-    QCOMPARE(q.icono, MessageBox::Informacion);
-    QCOMPARE(q.porDefecto, QMessageBox::Cancel);
+    QCOMPARE(cajas(), caja({MessageBox::Informacion, u"Atencion"_s, u"Desea imprimir un reporte? "_s,
+                            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel}));
 
-    MessageBox::setNextAnswer(QMessageBox::Ok);
-    b.findChild<QPushButton*>(QStringLiteral("cmd_Imprimir"))->click();
+    pulsa(b, u"cmd_Imprimir"_s, QMessageBox::Ok);
     QVERIFY(QFile::exists(pdf));
     QCOMPARE(b.posicion(), 1); // back on the record it was on
     impresora.setPageLayout(anterior);
-    QProcess info;
-    info.start(QStringLiteral("pdfinfo"), {pdf});
-    QVERIFY(info.waitForFinished(60000));
-    const QString paginas = QString::fromUtf8(info.readAllStandardOutput());
-    QVERIFY2(paginas.contains(QStringLiteral("1191 x 842 pts (A3)")), qPrintable(paginas));
+    const QString paginas = salidaDe(u"pdfinfo"_s, {pdf});
+    QVERIFY2(paginas.contains(u"1191 x 842 pts (A3)"_s), qPrintable(paginas));
     // The text starts at the left margin, 25 mm = 70.9 pt.
-    QProcess caja;
-    caja.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), pdf, QStringLiteral("-")});
-    QVERIFY(caja.waitForFinished(60000));
-    const auto x = QRegularExpression(QStringLiteral("xMin=\"([0-9.]+)\"[^>]*>Reporte"))
-                       .match(QString::fromUtf8(caja.readAllStandardOutput()));
-    QVERIFY(x.hasMatch());
-    QVERIFY2(std::abs(x.captured(1).toDouble() - 70.9 - 6.0) < 2.0, qPrintable(x.captured(1)));
+    const auto x = QRegularExpression(u"xMin=\"([0-9.]+)\"[^>]*>Reporte"_s)
+                       .match(salidaDe(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s}));
+    QVERIFY2(x.hasMatch() && std::abs(x.captured(1).toDouble() - 70.9 - 6.0) < 2.0, qPrintable(x.captured(1)));
     const QStringList lineas = pdfTexto(pdf).split(u'\n');
     const auto busca = [&lineas](const QString& inicio) {
         for (const QString& l : lineas)
@@ -469,21 +447,20 @@ void TstReportsSalida::imprime()
                 return l;
         return QString();
     };
-    QVERIFY(!busca(QStringLiteral("Reporte Parcial de Pesadas realizadas")).isEmpty() ||
-            !busca(QStringLiteral("Reporte General de Pesadas realizadas")).isEmpty());
-    const QString cabecera = busca(QStringLiteral("Ticket"));
-    QVERIFY2(cabecera.contains(QRegularExpression(QStringLiteral(
-                 "Ticket\\s+Fecha\\s+Hora\\s+Cliente:\\s+Dato 1:\\s+Dato 2:\\s+Dato 3:\\s+Dato 4:\\s+Dato 5:\\s+Total"))),
+    QVERIFY(!busca(u"Reporte Parcial de Pesadas realizadas"_s).isEmpty() ||
+            !busca(u"Reporte General de Pesadas realizadas"_s).isEmpty());
+    const QString cabecera = busca(u"Ticket"_s);
+    QVERIFY2(cabecera.contains(QRegularExpression(
+                 u"Ticket\\s+Fecha\\s+Hora\\s+Cliente:\\s+Dato 1:\\s+Dato 2:\\s+Dato 3:\\s+Dato 4:\\s+Dato 5:\\s+Total"_s)),
              qPrintable(cabecera));
-    const QString hoy = QDate::currentDate().toString(QStringLiteral("dd/MM/yyyy"));
-    QVERIFY(!busca(hoy + QStringLiteral(" - ")).isEmpty());
+    const QString hoy = QDate::currentDate().toString(u"dd/MM/yyyy"_s);
+    QVERIFY(!busca(hoy + u" - "_s).isEmpty());
     // Three total rows and the sum 400; ticket 2 is not a total.
-    const QString f1 = busca(QStringLiteral("1 01/03/2024 06:01"));
-    QVERIFY2(f1.contains(QRegularExpression(QStringLiteral("^\\s*1 01/03/2024 06:01\\s+abeto\\s+Camión 1\\s+100$"))),
-             qPrintable(f1));
-    QVERIFY(!busca(QStringLiteral("3 01/03/2024")).isEmpty());
-    QVERIFY(busca(QStringLiteral("2 01/03/2024")).isEmpty());
-    QVERIFY(busca(QStringLiteral("Total:")).contains(QRegularExpression(QStringLiteral("Total:\\s+400$"))));
+    const QString f1 = busca(u"1 01/03/2024 06:01"_s);
+    QVERIFY2(f1.contains(QRegularExpression(u"^\\s*1 01/03/2024 06:01\\s+abeto\\s+Camión 1\\s+100$"_s)), qPrintable(f1));
+    QVERIFY(!busca(u"3 01/03/2024"_s).isEmpty());
+    QVERIFY(busca(u"2 01/03/2024"_s).isEmpty());
+    QVERIFY(busca(u"Total:"_s).contains(QRegularExpression(u"Total:\\s+400$"_s)));
 }
 
 void TstReportsSalida::cortesDelListado()
@@ -492,7 +469,7 @@ void TstReportsSalida::cortesDelListado()
     QVERIFY(inst.ok());
     FilaPrueba f = FilaPrueba::de(1);
     f.ticket = 1234567890;
-    f.aux1 = QStringLiteral("ABCDEFGHIJKLMNOPQRST");
+    f.aux1 = u"ABCDEFGHIJKLMNOPQRST"_s;
     f.total = 98765.5;
     QVERIFY(insertaFilas(0, {f}));
     CDatos db;
@@ -504,31 +481,31 @@ void TstReportsSalida::cortesDelListado()
     const QString l = Listado::lineaRegistro(m, 0);
     // Columns: ticket's last 8 characters, date at 10, time's first 5 at
     // 21, AUX1 cut to 15 at 28, total right-aligned in 10 at 124.
-    QCOMPARE(l.left(8), QStringLiteral("34567890"));
-    QCOMPARE(l.mid(9, 10), QStringLiteral("01/03/2024"));
-    QCOMPARE(l.mid(20, 5), QStringLiteral("06:01"));
-    QCOMPARE(l.mid(27, 16), QStringLiteral("ABCDEFGHIJKLMNO "));
-    QCOMPARE(l.mid(43, 8), QStringLiteral("Camión 1"));
-    QCOMPARE(l.mid(123), QStringLiteral("   98765.5"));
+    QCOMPARE(l.left(8), u"34567890"_s);
+    QCOMPARE(l.mid(9, 10), u"01/03/2024"_s);
+    QCOMPARE(l.mid(20, 5), u"06:01"_s);
+    QCOMPARE(l.mid(27, 16), u"ABCDEFGHIJKLMNO "_s);
+    QCOMPARE(l.mid(43, 8), u"Camión 1"_s);
+    QCOMPARE(l.mid(123), u"   98765.5"_s);
 
     Listado listado;
-    listado.titulo = QStringLiteral("Reporte General de Pesadas realizadas");
+    listado.titulo = u"Reporte General de Pesadas realizadas"_s;
     listado.captions = Listado::captionsAuxiliares();
     listado.momento = QDateTime(QDate(2026, 12, 5), QTime(18, 30, 1));
-    listado.descFiltro = QStringLiteral(" (Ticket entre 1 y 2)");
+    listado.descFiltro = u" (Ticket entre 1 y 2)"_s;
     const auto lineas = listado.lineas(m);
     QCOMPARE(lineas.at(1).tipo, Listado::Linea::Regla);
-    QCOMPARE(lineas.at(3).texto, QStringLiteral(" Reporte General de Pesadas realizadas"));
+    QCOMPARE(lineas.at(3).texto, u" Reporte General de Pesadas realizadas"_s);
     QCOMPARE(lineas.at(5).tipo, Listado::Linea::Regla);
-    QCOMPARE(lineas.at(7).texto, QStringLiteral("  05/12/2026 - 18:30:01   (Ticket entre 1 y 2)"));
+    QCOMPARE(lineas.at(7).texto, u"  05/12/2026 - 18:30:01   (Ticket entre 1 y 2)"_s);
     QVERIFY(lineas.at(9).subrayado);
-    QCOMPARE(lineas.at(9).texto.indexOf(QStringLiteral("Fecha")), 11);
-    QCOMPARE(lineas.at(9).texto.indexOf(QStringLiteral("Dato 0:")), 31);
-    QCOMPARE(lineas.at(9).texto.indexOf(QStringLiteral("Total")), 127);
+    QCOMPARE(lineas.at(9).texto.indexOf(u"Fecha"_s), 11);
+    QCOMPARE(lineas.at(9).texto.indexOf(u"Dato 0:"_s), 31);
+    QCOMPARE(lineas.at(9).texto.indexOf(u"Total"_s), 127);
     QCOMPARE(lineas.at(10).texto, l);
     // Without "Totales" no sum line.
     for (const auto& x : lineas)
-        QVERIFY(!x.texto.contains(QStringLiteral("Total:")));
+        QVERIFY(!x.texto.contains(u"Total:"_s));
 }
 
 void TstReportsSalida::tab_data()
@@ -536,10 +513,10 @@ void TstReportsSalida::tab_data()
     QTest::addColumn<QString>("antes");
     QTest::addColumn<int>("columna");
     QTest::addColumn<QString>("despues");
-    QTest::newRow("vacía") << QString() << 3 << QStringLiteral("  x");
-    QTest::newRow("antes del tope") << QStringLiteral("ab") << 5 << QStringLiteral("ab  x");
-    QTest::newRow("una columna antes") << QStringLiteral("abcd") << 5 << QStringLiteral("abcdx");
-    QTest::newRow("sobre el tope") << QStringLiteral("abcde") << 5 << QStringLiteral("abcde x");
+    QTest::newRow("vacía") << QString() << 3 << u"  x"_s;
+    QTest::newRow("antes del tope") << u"ab"_s << 5 << u"ab  x"_s;
+    QTest::newRow("una columna antes") << u"abcd"_s << 5 << u"abcdx"_s;
+    QTest::newRow("sobre el tope") << u"abcde"_s << 5 << u"abcde x"_s;
 }
 
 // Tab(n) moves to column n when the line is before it.
@@ -548,7 +525,7 @@ void TstReportsSalida::tab()
     QFETCH(QString, antes);
     QFETCH(int, columna);
     QFETCH(QString, despues);
-    Listado::tab(antes, columna, QStringLiteral("x"));
+    Listado::tab(antes, columna, u"x"_s);
     QCOMPARE(antes, despues);
 }
 
@@ -556,10 +533,10 @@ void TstReportsSalida::discoLleno_data()
 {
     QTest::addColumn<QString>("salida");
     QTest::addColumn<bool>("pantalla");
-    QTest::newRow("tolvex-report --xlsx") << QStringLiteral("xlsx") << false;
-    QTest::newRow("tolvex-report --pdf") << QStringLiteral("pdf") << false;
-    QTest::newRow("exportar en pantalla") << QStringLiteral("xlsx") << true;
-    QTest::newRow("imprimir a PDF en pantalla") << QStringLiteral("pdf") << true;
+    QTest::newRow("tolvex-report --xlsx") << u"xlsx"_s << false;
+    QTest::newRow("tolvex-report --pdf") << u"pdf"_s << false;
+    QTest::newRow("exportar en pantalla") << u"xlsx"_s << true;
+    QTest::newRow("imprimir a PDF en pantalla") << u"pdf"_s << true;
 }
 
 // On a full filesystem the export and the listing fail, and a file of the
@@ -574,39 +551,30 @@ void TstReportsSalida::discoLleno()
     DiscoLleno disco(160);
     if (!disco.ok())
         QSKIP("hace falta root para montar un tmpfs");
-    const QString destino = disco.file(QStringLiteral("reporte.") + salida);
+    const QString destino = disco.file(u"reporte."_s + salida);
     QVERIFY(escribeArchivo(destino, "anterior"));
     // Room for the start of the file only.
-    QFile lastre(disco.file(QStringLiteral(".lastre")));
-    QVERIFY(lastre.open(QIODevice::WriteOnly));
-    QVERIFY(lastre.write(QByteArray(100 * 1024, 'x')) > 0 && lastre.flush());
-    lastre.close();
+    QVERIFY(escribeArchivo(disco.file(u".lastre"_s), QByteArray(100 * 1024, 'x')));
     if (!pantalla) {
         QString err;
-        QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.path(), u"--"_qs + salida, destino}, &err), 1);
+        QCOMPARE(ejecuta({u"--dir"_s, inst.path(), u"--"_s + salida, destino}, &err), 1);
         QVERIFY(!err.isEmpty());
     } else {
         frmPLANILLA b;
         QVERIFY(b.cargado());
         frmPLANILLA::setEligeArchivo([&](QWidget*, const QString&, const QString&) { return destino; });
-        frmPLANILLA::setEligeImpresora([&](QWidget*, QPrinter* printer, const std::function<void(QPrinter*)>& imprime) {
-            printer->setOutputFormat(QPrinter::PdfFormat);
-            printer->setOutputFileName(destino);
-            imprime(printer);
-            printer->setOutputFileName(QString());
-            return true;
-        });
-        MessageBox::setNextAnswer(salida == QStringLiteral("pdf") ? QMessageBox::Ok : QMessageBox::Yes);
-        b.findChild<QPushButton*>(salida == QStringLiteral("pdf") ? QStringLiteral("cmd_Imprimir")
-                                                                  : QStringLiteral("Cmd_Exportar"))
-            ->click();
+        imprimeEn(destino);
+        if (salida == u"pdf"_s)
+            pulsa(b, u"cmd_Imprimir"_s, QMessageBox::Ok);
+        else
+            pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
         QCOMPARE(MessageBox::mostrados().size(), 2);
         QCOMPARE(MessageBox::mostrados().at(1).icono, MessageBox::Critico);
-        QVERIFY(b.findChild<QLabel*>(QStringLiteral("Lbl_Aviso"))->text().isEmpty());
+        QVERIFY(b.findChild<QLabel*>(u"Lbl_Aviso"_s)->text().isEmpty());
     }
     QCOMPARE(leeArchivo(destino), QByteArray("anterior"));
     QCOMPARE(QDir(disco.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
-             (QStringList{QStringLiteral(".lastre"), QStringLiteral("reporte.") + salida}));
+             (QStringList{u".lastre"_s, u"reporte."_s + salida}));
 }
 
 void TstReportsSalida::herramienta()
@@ -614,69 +582,61 @@ void TstReportsSalida::herramienta()
     InstalacionDePrueba inst;
     QVERIFY(inst.ok());
     QVERIFY(insertaFilas(60));
-    const QString xlsx = inst.file(QStringLiteral("diario.xlsx"));
-    const QString dir = inst.path();
-    QString err;
+    const QString xlsx = inst.file(u"diario.xlsx"_s), pdf = inst.file(u"diario.pdf"_s);
+    const auto enDir = [&inst](const QStringList& args, QString* err = nullptr) {
+        return ejecuta(QStringList{u"--dir"_s, inst.path()} + args, err);
+    };
 
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), dir, QStringLiteral("--ticket"), QStringLiteral("10-30"),
-                      QStringLiteral("--aux"), QStringLiteral("1=ac*"), QStringLiteral("--totals"),
-                      QStringLiteral("--xlsx"), xlsx}, &err), 0);
+    QCOMPARE(enDir({u"--ticket"_s, u"10-30"_s, u"--aux"_s, u"1=ac*"_s, u"--totals"_s, u"--xlsx"_s, xlsx}), 0);
     // Every fifth ticket is a total of customer "Acme".
     const QJsonObject c = celdas(xlsx);
     QStringList tickets;
-    for (int r = 8; c.contains(QStringLiteral("A%1").arg(r)); ++r)
-        tickets << celda(c, QStringLiteral("A%1").arg(r));
-    QCOMPARE(tickets, (QStringList{QStringLiteral("n:10"), QStringLiteral("n:15"), QStringLiteral("n:20"),
-                                   QStringLiteral("n:25"), QStringLiteral("n:30")}));
+    for (int r = 8; c.contains(u"A%1"_s.arg(r)); ++r)
+        tickets << celda(c, u"A%1"_s.arg(r));
+    QCOMPARE(tickets, (QStringList{u"n:10"_s, u"n:15"_s, u"n:20"_s, u"n:25"_s, u"n:30"_s}));
     double suma = 0;
     for (int i = 10; i <= 30; i += 5)
         suma += FilaPrueba::de(i).total;
-    QCOMPARE(celda(c, QStringLiteral("I13")), QStringLiteral("s:Total:"));
-    QCOMPARE(celda(c, QStringLiteral("J13")), QStringLiteral("n:%1").arg(suma));
+    QCOMPARE(celda(c, u"I13"_s), u"s:Total:"_s);
+    QCOMPARE(celda(c, u"J13"_s), u"n:%1"_s.arg(suma));
 
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), dir, QStringLiteral("--date"), QStringLiteral("02/03/2024-02/03/2024"),
-                      QStringLiteral("--xlsx"), xlsx}), 0);
+    QCOMPARE(enDir({u"--date"_s, u"02/03/2024-02/03/2024"_s, u"--xlsx"_s, xlsx}), 0);
     const QJsonObject d = celdas(xlsx);
-    QCOMPARE(celda(d, QStringLiteral("A8")), QStringLiteral("n:20"));
-    QCOMPARE(celda(d, QStringLiteral("A27")), QStringLiteral("n:39"));
-    QCOMPARE(celda(d, QStringLiteral("A28")), QString());
+    QCOMPARE(celda(d, u"A8"_s), u"n:20"_s);
+    QCOMPARE(celda(d, u"A27"_s), u"n:39"_s);
+    QCOMPARE(celda(d, u"A28"_s), QString());
 
-    const QString pdf = inst.file(QStringLiteral("diario.pdf"));
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), dir, QStringLiteral("--aux"), QStringLiteral("2=Camión 3"),
-                      QStringLiteral("--pdf"), pdf}), 0);
+    QCOMPARE(enDir({u"--aux"_s, u"2=Camión 3"_s, u"--pdf"_s, pdf}), 0);
     const QString texto = pdfTexto(pdf);
-    QVERIFY(texto.contains(QStringLiteral("Reporte Parcial de Pesadas realizadas")));
-    QVERIFY(texto.contains(QStringLiteral("(Dato 1 = Camión 3)")));
+    QVERIFY(texto.contains(u"Reporte Parcial de Pesadas realizadas"_s));
+    QVERIFY(texto.contains(u"(Dato 1 = Camión 3)"_s));
     // Tickets 3, 10, ... 59 and the filter's description.
-    QCOMPARE(texto.count(QStringLiteral("Camión 3")), 9 + 1);
+    QCOMPARE(texto.count(u"Camión 3"_s), 9 + 1);
 
     // Bad arguments: 2.
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), dir}), 2);
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), dir, QStringLiteral("--xlsx"), xlsx, QStringLiteral("--pdf"), pdf}), 2);
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), dir, QStringLiteral("--ticket"), QStringLiteral("a-b"),
-                      QStringLiteral("--xlsx"), xlsx}), 2);
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), dir, QStringLiteral("--date"), QStringLiteral("31/02/2024-01/03/2024"),
-                      QStringLiteral("--xlsx"), xlsx}), 2);
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), dir, QStringLiteral("--date"), QStringLiteral("05/03/2024-01/03/2024"),
-                      QStringLiteral("--xlsx"), xlsx}), 2);
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), dir, QStringLiteral("--aux"), QStringLiteral("7=x"),
-                      QStringLiteral("--xlsx"), xlsx}), 2);
-    QCOMPARE(ejecuta({QStringLiteral("--bogus"), QStringLiteral("--xlsx"), xlsx}), 2);
+    for (const QStringList& malos : QList<QStringList>{{},
+                                                       {u"--xlsx"_s, xlsx, u"--pdf"_s, pdf},
+                                                       {u"--ticket"_s, u"a-b"_s, u"--xlsx"_s, xlsx},
+                                                       {u"--date"_s, u"31/02/2024-01/03/2024"_s, u"--xlsx"_s, xlsx},
+                                                       {u"--date"_s, u"05/03/2024-01/03/2024"_s, u"--xlsx"_s, xlsx},
+                                                       {u"--aux"_s, u"7=x"_s, u"--xlsx"_s, xlsx}})
+        QVERIFY2(enDir(malos) == 2, qPrintable(malos.join(u' ')));
+    QCOMPARE(ejecuta({u"--bogus"_s, u"--xlsx"_s, xlsx}), 2);
 
     // Missing template or database: 1, with a message, no file left.
-    const QString otro = inst.file(QStringLiteral("otro.xlsx"));
-    QVERIFY(QFile::rename(inst.file(XlsxPlantilla::kArchivo), inst.file(QStringLiteral("guardada.xlsx"))));
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), dir, QStringLiteral("--xlsx"), otro}, &err), 1);
-    QVERIFY(err.contains(QStringLiteral("REPORTE.xlsx")));
+    QString err;
+    const QString otro = inst.file(u"otro.xlsx"_s), otroPdf = inst.file(u"o.pdf"_s);
+    QVERIFY(QFile::rename(inst.file(XlsxPlantilla::kArchivo), inst.file(u"guardada.xlsx"_s)));
+    QCOMPARE(enDir({u"--xlsx"_s, otro}, &err), 1);
+    QVERIFY(err.contains(u"REPORTE.xlsx"_s));
     QVERIFY(!QFile::exists(otro));
-    QVERIFY(QFile::rename(inst.file(QStringLiteral("guardada.xlsx")), inst.file(XlsxPlantilla::kArchivo)));
-    QVERIFY(QFile::rename(inst.file(QStringLiteral("data.db")), inst.file(QStringLiteral("guardada.db"))));
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), dir, QStringLiteral("--xlsx"), otro}, &err), 1);
+    QVERIFY(QFile::rename(inst.file(u"guardada.xlsx"_s), inst.file(XlsxPlantilla::kArchivo)));
+    QVERIFY(QFile::rename(inst.file(u"data.db"_s), inst.file(u"guardada.db"_s)));
+    QCOMPARE(enDir({u"--xlsx"_s, otro}, &err), 1);
     QVERIFY(!err.isEmpty());
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), dir, QStringLiteral("--pdf"), inst.file(QStringLiteral("o.pdf"))}), 1);
-    QVERIFY(!QFile::exists(otro));
-    QVERIFY(!QFile::exists(inst.file(QStringLiteral("o.pdf"))));
-    QCOMPARE(ejecuta({QStringLiteral("--dir"), inst.file(QStringLiteral("nada")), QStringLiteral("--xlsx"), otro}), 1);
+    QCOMPARE(enDir({u"--pdf"_s, otroPdf}), 1);
+    QVERIFY(!QFile::exists(otro) && !QFile::exists(otroPdf));
+    QCOMPARE(ejecuta({u"--dir"_s, inst.file(u"nada"_s), u"--xlsx"_s, otro}), 1);
     QCOMPARE(restosTemporales(inst.path()), QStringList());
 }
 

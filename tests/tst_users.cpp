@@ -20,45 +20,57 @@
 #include "frmLogin2.h"
 #include "frmOPERARIO.h"
 
+using namespace Qt::StringLiterals;
+
+// A shown box in one line: icon, title, text, buttons, default button.
+static QString caja(const MessageBox::Mostrado& m)
+{
+    return QStringList{QString::number(m.icono), m.titulo, m.texto, QString::number(m.botones.toInt()),
+                       QString::number(m.porDefecto)}
+        .join(u'|');
+}
+
+static QString cajas()
+{
+    QStringList l;
+    for (const auto& m : MessageBox::mostrados())
+        l << caja(m);
+    return l.join(u'\n');
+}
+
 namespace {
 
-const QString kPass1 = QStringLiteral("operario1");
-const QString kPass2 = QStringLiteral("Supervisor2");
+const QString kPass1 = u"operario1"_s;
+const QString kPass2 = u"Supervisor2"_s;
 
 bool agregaOperario(const QString& nombre, const QString& clave, const QString& nivel)
 {
     CDatos db;
-    return db.AbrirBase(Programa::DataCSOperarios) && db.AbreRegistro(QStringLiteral("SELECT * FROM ") + Programa::DataTbOperarios) &&
-           db.AgregaRegistros({{QStringLiteral("OPERADOR"), nombre},
-                               {QStringLiteral("PASSWORD"), Config::CodificaTexto(clave)},
-                               {QStringLiteral("JERARQUIA"), nivel}});
+    return db.AbrirBase(Programa::DataCSOperarios) && db.AbreRegistro(u"SELECT * FROM "_s + Programa::DataTbOperarios) &&
+           db.AgregaRegistros(
+               {{u"OPERADOR"_s, nombre}, {u"PASSWORD"_s, Config::CodificaTexto(clave)}, {u"JERARQUIA"_s, nivel}});
 }
 
 QMap<QString, QPair<QString, QString>> operarios()
 {
     QMap<QString, QPair<QString, QString>> m;
     CDatos db;
-    if (!db.AbrirBase(Programa::DataCSOperarios) ||
-        !db.AbreRegistro(QStringLiteral("SELECT * FROM ") + Programa::DataTbOperarios))
+    if (!db.AbrirBase(Programa::DataCSOperarios) || !db.AbreRegistro(u"SELECT * FROM "_s + Programa::DataTbOperarios))
         return m;
     for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro())
-        m.insert(db.Campo(QStringLiteral("OPERADOR")).toString(),
-                 {db.Campo(QStringLiteral("PASSWORD")).toString(),
-                  db.Campo(QStringLiteral("JERARQUIA")).toString()});
+        m.insert(db.Campo(u"OPERADOR"_s).toString(),
+                 {db.Campo(u"PASSWORD"_s).toString(), db.Campo(u"JERARQUIA"_s).toString()});
     return m;
-}
-
-void elige(frmLogin1& f, const QString& nombre)
-{
-    const int i = f.DBCombo_Operarrio->findText(nombre);
-    QVERIFY2(i >= 0, qPrintable(nombre));
-    f.DBCombo_Operarrio->setCurrentIndex(i);
 }
 
 // Signs in through the dialog; true when it accepted.
 bool ingresa(frmLogin1& f, const QString& nombre, const QString& clave)
 {
-    elige(f, nombre);
+    f.Aceptado = false;
+    const int i = f.DBCombo_Operarrio->findText(nombre);
+    if (i < 0)
+        QTest::qFail(qPrintable(u"no está en la lista: "_s + nombre), __FILE__, __LINE__);
+    f.DBCombo_Operarrio->setCurrentIndex(i);
     f.txtPassword->setText(clave);
     f.cmdOK->click();
     return f.Aceptado;
@@ -70,6 +82,51 @@ QStringList textosMostrados()
     for (const auto& m : MessageBox::mostrados())
         t << m.texto;
     return t;
+}
+
+// Adds an operator through the form; the boxes shown.
+QStringList agrega(frmOPERARIO& f, const QString& nombre, const QString& clave)
+{
+    MessageBox::limpiar();
+    if (!f.agregando())
+        f.cmdAgregar->click();
+    f.txt_Dato[0]->setText(nombre);
+    f.txt_Dato[1]->setText(clave);
+    f.cmdAgregar->click();
+    return textosMostrados();
+}
+
+// Accepts the password change form; the first text shown, if any.
+QString cambia(frmCContrasenias& f, const QString& anterior, const QString& nueva, const QString& otra)
+{
+    MessageBox::limpiar();
+    f.txtCAnterior->setText(anterior);
+    f.txtCNueva->setText(nueva);
+    f.txtCCNueva->setText(otra);
+    f.cmdAceptar->click();
+    return MessageBox::mostrados().isEmpty() ? QString() : MessageBox::mostrados().first().texto;
+}
+
+void claves(frmLogin2& f, const QString& s1, const QString& s2, const QString& o1, const QString& o2)
+{
+    f.txtPassword1->setText(s1);
+    f.txtPassword2->setText(s2);
+    f.txtPassword3->setText(o1);
+    f.txtPassword4->setText(o2);
+}
+
+// Who is signed in: "operator|level|access type".
+QString sesion()
+{
+    return QStringList{Programa::OperadorActual, Programa::NivelActual, QString::number(Programa::TipoAcceso)}.join(u'|');
+}
+
+QStringList elementos(const QComboBox* c)
+{
+    QStringList l;
+    for (int i = 0; i < c->count(); ++i)
+        l << c->itemText(i);
+    return l;
 }
 
 } // namespace
@@ -112,76 +169,56 @@ void TstUsers::login_data()
 {
     QTest::addColumn<QString>("nombre");
     QTest::addColumn<QString>("clave");
-    QTest::addColumn<bool>("aceptado");
-    QTest::addColumn<QString>("operador");
-    QTest::addColumn<QString>("nivel");
-    QTest::addColumn<int>("tipo");
+    QTest::addColumn<QString>("quien"); // as sesion() puts it; empty when refused
 
-    const QString m = QStringLiteral("Maestro");
-    QTest::newRow("maestra operarios") << "" << kPass1 << true << m << "" << 1;
-    QTest::newRow("maestra supervisores, mayúsculas") << "" << kPass2.toUpper() << true << m << "" << 2;
-    QTest::newRow("maestra en minúsculas") << "" << kPass1.toLower() << true << m << "" << 1;
-    QTest::newRow("sin operario, incorrecta") << "" << "nada" << false << "" << "" << 0;
-    QTest::newRow("sin operario, vacía") << "" << "" << false << "" << "" << 0;
-    QTest::newRow("con espacio no se recorta") << "" << kPass1 + u' ' << false << "" << "" << 0;
-    QTest::newRow("propia en mayúsculas") << "Gerente" << "CLAVE" << true << "Gerente" << "Gerencia" << 2;
-    QTest::newRow("maestra supervisores no vale para operario") << "Gerente" << kPass2 << false << "" << "" << 0;
-    QTest::newRow("maestra operarios con operario") << "Gerente" << kPass1 << true << "Gerente" << "Gerencia" << 1;
-    QTest::newRow("comilla y eñe") << "O'Brien" << "ÑANDÚ'X" << true << "O'Brien" << "Operador" << 2;
-    QTest::newRow("truco de comillas en la clave") << "O'Brien" << "' OR '1'='1" << false << "" << "" << 0;
-    QTest::newRow("truco de comillas, otra forma") << "Gerente" << "x' OR OPERADOR<>'" << false << "" << "" << 0;
-    QTest::newRow("acentos sin distinguir mayúsculas") << "José" << "árbol" << true << "José" << "Superior" << 2;
-    QTest::newRow("acento distinto no vale") << "José" << "arbol" << false << "" << "" << 0;
-    QTest::newRow("nombre con truco, sin fila") << "x' OR '1'='1" << "clave" << false << "" << "" << 0;
-    QTest::newRow("nombre con truco, maestra") << "x' OR '1'='1" << kPass1 << true << "x' OR '1'='1" << "" << 1;
-    QTest::newRow("clave vacía de operario sin clave") << "Vacío" << "" << false << "" << "" << 0;
+    QTest::newRow("maestra operarios") << "" << kPass1 << "Maestro||1";
+    QTest::newRow("maestra supervisores, mayúsculas") << "" << kPass2.toUpper() << "Maestro||2";
+    QTest::newRow("maestra en minúsculas") << "" << kPass1.toLower() << "Maestro||1";
+    QTest::newRow("sin operario, incorrecta") << "" << "nada" << "";
+    QTest::newRow("sin operario, vacía") << "" << "" << "";
+    QTest::newRow("con espacio no se recorta") << "" << kPass1 + u' ' << "";
+    QTest::newRow("propia en mayúsculas") << "Gerente" << "CLAVE" << "Gerente|Gerencia|2";
+    QTest::newRow("maestra supervisores no vale para operario") << "Gerente" << kPass2 << "";
+    QTest::newRow("maestra operarios con operario") << "Gerente" << kPass1 << "Gerente|Gerencia|1";
+    QTest::newRow("comilla y eñe") << "O'Brien" << "ÑANDÚ'X" << "O'Brien|Operador|2";
+    QTest::newRow("truco de comillas en la clave") << "O'Brien" << "' OR '1'='1" << "";
+    QTest::newRow("truco de comillas, otra forma") << "Gerente" << "x' OR OPERADOR<>'" << "";
+    QTest::newRow("acentos sin distinguir mayúsculas") << "José" << "árbol" << "José|Superior|2";
+    QTest::newRow("acento distinto no vale") << "José" << "arbol" << "";
+    QTest::newRow("nombre con truco, sin fila") << "x' OR '1'='1" << "clave" << "";
+    QTest::newRow("nombre con truco, maestra") << "x' OR '1'='1" << kPass1 << "x' OR '1'='1||1";
+    QTest::newRow("clave vacía de operario sin clave") << "Vacío" << "" << "";
 }
 
 void TstUsers::login()
 {
     QFETCH(QString, nombre);
     QFETCH(QString, clave);
-    QFETCH(bool, aceptado);
-    QFETCH(QString, operador);
-    QFETCH(QString, nivel);
-    QFETCH(int, tipo);
+    QFETCH(QString, quien);
 
     Planta p;
     QVERIFY(p.ok);
     p.maestras(kPass1, kPass2);
-    QVERIFY(agregaOperario(QStringLiteral("Gerente"), QStringLiteral("clave"), QStringLiteral("Gerencia")));
-    QVERIFY(agregaOperario(QStringLiteral("O'Brien"), QStringLiteral("ñandú'x"), QStringLiteral("Operador")));
-    QVERIFY(agregaOperario(QStringLiteral("José"), QStringLiteral("Árbol"), QStringLiteral("Superior")));
-    QVERIFY(agregaOperario(QStringLiteral("Vacío"), QString(), QStringLiteral("Instalador")));
+    QVERIFY(agregaOperario(u"Gerente"_s, u"clave"_s, u"Gerencia"_s));
+    QVERIFY(agregaOperario(u"O'Brien"_s, u"ñandú'x"_s, u"Operador"_s));
+    QVERIFY(agregaOperario(u"José"_s, u"Árbol"_s, u"Superior"_s));
+    QVERIFY(agregaOperario(u"Vacío"_s, QString(), u"Instalador"_s));
 
     frmLogin1 f;
     QVERIFY(MessageBox::mostrados().isEmpty());
     // The list: a blank entry, then the operators in name order.
-    QStringList lista;
-    for (int i = 0; i < f.DBCombo_Operarrio->count(); ++i)
-        lista << f.DBCombo_Operarrio->itemText(i);
-    QCOMPARE(lista, QStringList({"", "Gerente", "José", "O'Brien", "Vacío"}));
+    QCOMPARE(elementos(f.DBCombo_Operarrio), QStringList({"", "Gerente", "José", "O'Brien", "Vacío"}));
     QCOMPARE(f.txtPassword->echoMode(), QLineEdit::Password);
 
     if (nombre.contains(u'\'') && f.DBCombo_Operarrio->findText(nombre) < 0)
         f.DBCombo_Operarrio->addItem(nombre); // a name the list could hold
     f.show();
-    QCOMPARE(ingresa(f, nombre, clave), aceptado);
-    QCOMPARE(f.isVisible(), !aceptado);
-    if (aceptado) {
-        QCOMPARE(Programa::OperadorActual, operador);
-        QCOMPARE(Programa::NivelActual, nivel);
-        QCOMPARE(Programa::TipoAcceso, tipo);
-        QVERIFY(MessageBox::mostrados().isEmpty());
-    } else {
-        QCOMPARE(Programa::OperadorActual, QString());
-        QCOMPARE(Programa::NivelActual, QString());
-        QCOMPARE(Programa::TipoAcceso, 0);
-        QCOMPARE(textosMostrados(), QStringList{frmLogin1::kIncorrecta});
-        QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("Inicio de sesión"));
-        QCOMPARE(MessageBox::mostrados().first().icono, MessageBox::Ninguno);
-        QCOMPARE(MessageBox::mostrados().first().botones, QMessageBox::StandardButtons(QMessageBox::Ok));
-    }
+    QCOMPARE(ingresa(f, nombre, clave), !quien.isEmpty());
+    QCOMPARE(f.isVisible(), quien.isEmpty());
+    QCOMPARE(sesion(), quien.isEmpty() ? u"||0"_s : quien);
+    QCOMPARE(cajas(), quien.isEmpty() ? caja({MessageBox::Ninguno, u"Inicio de sesión"_s, frmLogin1::kIncorrecta,
+                                              QMessageBox::Ok, QMessageBox::NoButton})
+                                      : QString());
     // Nothing was changed by the attempt.
     QCOMPARE(operarios().size(), 4);
 }
@@ -189,11 +226,10 @@ void TstUsers::login()
 void TstUsers::loginMaestrasIguales()
 {
     Planta p;
-    p.maestras(QStringLiteral("igual"), QStringLiteral("IGUAL"));
+    p.maestras(u"igual"_s, u"IGUAL"_s);
     frmLogin1 f;
-    QVERIFY(ingresa(f, QString(), QStringLiteral("Igual")));
-    QCOMPARE(Programa::TipoAcceso, 2);
-    QCOMPARE(Programa::OperadorActual, QStringLiteral("Maestro"));
+    QVERIFY(ingresa(f, QString(), u"Igual"_s));
+    QCOMPARE(sesion(), u"Maestro||2"_s);
 }
 
 void TstUsers::loginSinMaestras()
@@ -201,15 +237,14 @@ void TstUsers::loginSinMaestras()
     // A first run never done: no master password exists, and no built-in
     // one takes its place.
     Planta p;
-    QVERIFY(agregaOperario(QStringLiteral("Ana"), QStringLiteral("ana1"), QStringLiteral("Operador")));
+    QVERIFY(agregaOperario(u"Ana"_s, u"ana1"_s, u"Operador"_s));
     frmLogin1 f;
-    for (const QString& intento : {QString(), QStringLiteral("abc"), QStringLiteral("..."),
-                                   QStringLiteral("   ")}) {
+    for (const QString& intento : {QString(), u"abc"_s, u"..."_s, u"   "_s}) {
         QVERIFY(!ingresa(f, QString(), intento));
-        QVERIFY(!ingresa(f, QStringLiteral("Ana"), intento));
+        QVERIFY(!ingresa(f, u"Ana"_s, intento));
     }
     QCOMPARE(MessageBox::mostrados().size(), 8);
-    QVERIFY(ingresa(f, QStringLiteral("Ana"), QStringLiteral("ANA1")));
+    QVERIFY(ingresa(f, u"Ana"_s, u"ANA1"_s));
     QCOMPARE(Programa::TipoAcceso, 2);
 }
 
@@ -217,22 +252,21 @@ void TstUsers::loginSinBase()
 {
     Planta p;
     p.maestras(kPass1, kPass2);
-    QVERIFY(QFile::remove(p.dir.file(QStringLiteral("data.db"))));
+    QVERIFY(QFile::remove(p.dir.file(u"data.db"_s)));
+    const QString aviso = caja({MessageBox::Exclamacion, QApplication::applicationName(), frmLogin1::kSinConexion,
+                                QMessageBox::Ok, QMessageBox::NoButton});
     frmLogin1 f;
-    QCOMPARE(textosMostrados(), QStringList{frmLogin1::kSinConexion});
-    QCOMPARE(MessageBox::mostrados().first().icono, MessageBox::Exclamacion);
-    QCOMPARE(MessageBox::mostrados().first().titulo, QApplication::applicationName());
+    QCOMPARE(cajas(), aviso);
     QCOMPARE(f.DBCombo_Operarrio->count(), 1);
-    QVERIFY(!ingresa(f, QString(), QStringLiteral("otra")));
+    QVERIFY(!ingresa(f, QString(), u"otra"_s));
     QVERIFY(ingresa(f, QString(), kPass2));
-    QCOMPARE(Programa::OperadorActual, QStringLiteral("Maestro"));
-    QCOMPARE(Programa::TipoAcceso, 2);
+    QCOMPARE(sesion(), u"Maestro||2"_s);
 
     // An empty section BaseDeDatos behaves the same.
     Programa::DataCSOperarios.clear();
     MessageBox::limpiar();
     frmLogin1 g;
-    QCOMPARE(textosMostrados(), QStringList{frmLogin1::kSinConexion});
+    QCOMPARE(cajas(), aviso);
     QVERIFY(ingresa(g, QString(), kPass1));
 }
 
@@ -240,23 +274,22 @@ void TstUsers::loginFallaAlVerificar()
 {
     Planta p;
     p.maestras(kPass1, kPass2);
-    QVERIFY(agregaOperario(QStringLiteral("Ana"), QStringLiteral("ana1"), QStringLiteral("Instalador")));
+    QVERIFY(agregaOperario(u"Ana"_s, u"ana1"_s, u"Instalador"_s));
     frmLogin1 f;
     f.show();
     // The database goes away between the list and the check.
-    QVERIFY(QFile::rename(p.dir.file(QStringLiteral("data.db")), p.dir.file(QStringLiteral("otra.db"))));
-    for (const QString& clave : {QStringLiteral("ana1"), kPass1, kPass2}) {
+    QVERIFY(QFile::rename(p.dir.file(u"data.db"_s), p.dir.file(u"otra.db"_s)));
+    for (const QString& clave : {u"ana1"_s, kPass1, kPass2}) {
         MessageBox::limpiar();
-        QVERIFY(!ingresa(f, QStringLiteral("Ana"), clave));
+        QVERIFY(!ingresa(f, u"Ana"_s, clave));
         QVERIFY(f.isVisible());
         QCOMPARE(textosMostrados(), QStringList{frmLogin1::kSinConexion});
     }
-    QCOMPARE(Programa::OperadorActual, QString());
-    QCOMPARE(Programa::TipoAcceso, 0);
+    QCOMPARE(sesion(), u"||0"_s);
     // A table that cannot be read is a fault as well.
-    QVERIFY(QFile::rename(p.dir.file(QStringLiteral("otra.db")), p.dir.file(QStringLiteral("data.db"))));
-    Programa::DataTbOperarios = QStringLiteral("NoExiste");
-    QVERIFY(!ingresa(f, QStringLiteral("Ana"), QStringLiteral("ana1")));
+    QVERIFY(QFile::rename(p.dir.file(u"otra.db"_s), p.dir.file(u"data.db"_s)));
+    Programa::DataTbOperarios = u"NoExiste"_s;
+    QVERIFY(!ingresa(f, u"Ana"_s, u"ana1"_s));
     // Without an operator the master passwords still work.
     QVERIFY(ingresa(f, QString(), kPass1));
     QCOMPARE(Programa::NivelActual, QString());
@@ -266,17 +299,16 @@ void TstUsers::loginReintento()
 {
     Planta p;
     p.maestras(kPass1, kPass2);
-    QVERIFY(agregaOperario(QStringLiteral("Gerente"), QStringLiteral("clave"), QStringLiteral("Gerencia")));
+    QVERIFY(agregaOperario(u"Gerente"_s, u"clave"_s, u"Gerencia"_s));
     frmLogin1 f;
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
-    QVERIFY(!ingresa(f, QStringLiteral("Gerente"), QStringLiteral("mala")));
-    QCOMPARE(f.txtPassword->selectedText(), QStringLiteral("mala"));
+    QVERIFY(!ingresa(f, u"Gerente"_s, u"mala"_s));
+    QCOMPARE(f.txtPassword->selectedText(), u"mala"_s);
     QVERIFY(f.txtPassword->hasFocus());
     // The failed operator's level must not stick to a master sign-in.
     QVERIFY(ingresa(f, QString(), kPass2));
-    QCOMPARE(Programa::NivelActual, QString());
-    QCOMPARE(Programa::OperadorActual, QStringLiteral("Maestro"));
+    QCOMPARE(sesion(), u"Maestro||2"_s);
 
     // Cancelar: no sign-in, no message.
     Programa::OperadorActual.clear();
@@ -285,9 +317,8 @@ void TstUsers::loginReintento()
     g.show();
     g.txtPassword->setText(kPass1);
     g.cmdCancel->click();
-    QVERIFY(!g.Aceptado);
-    QVERIFY(!g.isVisible());
-    QVERIFY(MessageBox::mostrados().isEmpty());
+    QVERIFY(!g.Aceptado && !g.isVisible());
+    QCOMPARE(cajas(), QString());
     QCOMPARE(Programa::OperadorActual, QString());
 }
 
@@ -298,34 +329,34 @@ void TstUsers::loginPostgres()
         QSKIP("TOLVEX_TEST_PG no está definida");
     Planta p;
     p.maestras(kPass1, kPass2);
-    const QString rep = QStringLiteral("rep_tst_users"), ope = QStringLiteral("ope_tst_users"),
-                  glo = QStringLiteral("glo_tst_users");
+    const QStringList tablas{u"rep_tst_users"_s, u"ope_tst_users"_s, u"glo_tst_users"_s};
+    const auto borra = [&](CDatos& db) {
+        for (const QString& t : tablas)
+            db.Ejecuta(u"DROP TABLE IF EXISTS "_s + t);
+    };
     {
         CDatos db;
         QVERIFY2(db.AbrirBase(pg), qPrintable(db.ultimoError()));
-        for (const QString& t : {rep, ope, glo})
-            db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
+        borra(db);
         QString e;
-        QVERIFY2(Schema::crear(db, rep, ope, glo, nullptr, &e), qPrintable(e));
+        QVERIFY2(Schema::crear(db, tablas[0], tablas[1], tablas[2], nullptr, &e), qPrintable(e));
     }
     Programa::DataCSOperarios = pg;
-    Programa::DataTbOperarios = ope;
-    QVERIFY(agregaOperario(QStringLiteral("D'Alessio"), QStringLiteral("Ñu'"), QStringLiteral("Instalador")));
-    QVERIFY(agregaOperario(QStringLiteral("d'alessio"), QStringLiteral("otra"), QStringLiteral("Operador")));
+    Programa::DataTbOperarios = tablas[1];
+    QVERIFY(agregaOperario(u"D'Alessio"_s, u"Ñu'"_s, u"Instalador"_s));
+    QVERIFY(agregaOperario(u"d'alessio"_s, u"otra"_s, u"Operador"_s));
     {
         frmLogin1 f;
         QVERIFY(MessageBox::mostrados().isEmpty());
         QCOMPARE(f.DBCombo_Operarrio->count(), 3);
-        QVERIFY(!ingresa(f, QStringLiteral("D'Alessio"), QStringLiteral("otra")));
-        QVERIFY(!ingresa(f, QStringLiteral("D'Alessio"), QStringLiteral("' OR ''='")));
-        QVERIFY(ingresa(f, QStringLiteral("D'Alessio"), QStringLiteral("ñU'")));
-        QCOMPARE(Programa::NivelActual, QStringLiteral("Instalador"));
-        QCOMPARE(Programa::TipoAcceso, 2);
+        QVERIFY(!ingresa(f, u"D'Alessio"_s, u"otra"_s));
+        QVERIFY(!ingresa(f, u"D'Alessio"_s, u"' OR ''='"_s));
+        QVERIFY(ingresa(f, u"D'Alessio"_s, u"ñU'"_s));
+        QCOMPARE(sesion(), u"D'Alessio|Instalador|2"_s);
     }
     CDatos db;
     QVERIFY(db.AbrirBase(pg));
-    for (const QString& t : {rep, ope, glo})
-        db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
+    borra(db);
 }
 
 void TstUsers::primeraVez()
@@ -333,69 +364,56 @@ void TstUsers::primeraVez()
     Planta p;
     frmLogin2 f;
     f.show();
-    QCOMPARE(f.windowTitle(), QStringLiteral("Primera vez"));
-    QCOMPARE(f.Label2->text(), QStringLiteral("Bienvenido a ") + QApplication::applicationName());
     QVERIFY(!f.enPasoClaves());
     QVERIFY(f.Frame1->isEnabled() && !f.Frame2->isEnabled() && !f.Frame3->isEnabled());
     // The welcome names this program and is never drawn greyed out.
-    QVERIFY(f.Label3->text().startsWith(QStringLiteral("Antes de correr Tolvex por primera vez,")));
-    QVERIFY(f.Label2->isEnabled() && f.Label3->isEnabled());
-    QVERIFY(f.cmdOK->isEnabled());
+    QVERIFY(f.Label3->text().startsWith(u"Antes de correr Tolvex por primera vez,"_s));
+    QVERIFY(f.Label2->isEnabled() && f.Label3->isEnabled() && f.cmdOK->isEnabled());
 
     // Name step with empty boxes writes two empty values.
     f.cmdOK->click();
     QVERIFY(f.enPasoClaves());
     QVERIFY(!f.Frame1->isEnabled() && f.Frame2->isEnabled() && f.Frame3->isEnabled());
     QVERIFY(f.Label2->isEnabled() && f.Label3->isEnabled());
-    QCOMPARE(Config::LeeConfig(QStringLiteral("global"), QStringLiteral("Usuario"), QStringLiteral("def")), QString());
-    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Organización"), QStringLiteral("def")), QString());
+    QCOMPARE(Config::LeeConfig(u"global"_s, u"Usuario"_s, u"def"_s), QString());
+    QCOMPARE(Config::LeeConfig(u"Global"_s, u"Organización"_s, u"def"_s), QString());
     QVERIFY(!f.cmdOK->isEnabled());
 
     // Enable rule: both pairs equal (letter case counts) and both non-empty.
-    f.txtPassword1->setText(QStringLiteral("Sup'é"));
-    f.txtPassword2->setText(QStringLiteral("Sup'é"));
+    claves(f, u"Sup'é"_s, u"Sup'é"_s, {}, {});
     QVERIFY(!f.cmdOK->isEnabled());
-    f.txtPassword3->setText(QStringLiteral("opé"));
-    f.txtPassword4->setText(QStringLiteral("OPÉ"));
+    claves(f, u"Sup'é"_s, u"Sup'é"_s, u"opé"_s, u"OPÉ"_s);
     QVERIFY(!f.cmdOK->isEnabled());
-    f.txtPassword4->setText(QStringLiteral("opé"));
+    f.txtPassword4->setText(u"opé"_s);
     QVERIFY(f.cmdOK->isEnabled());
     f.txtPassword2->clear();
     QVERIFY(!f.cmdOK->isEnabled());
-    f.txtPassword2->setText(QStringLiteral("Sup'é"));
+    f.txtPassword2->setText(u"Sup'é"_s);
     for (auto* e : {f.txtPassword1, f.txtPassword2, f.txtPassword3, f.txtPassword4})
         QCOMPARE(e->echoMode(), QLineEdit::Password);
 
     // No: stays in the password step, nothing written.
     MessageBox::setNextAnswer(QMessageBox::No);
     f.cmdOK->click();
-    QVERIFY(f.isVisible());
-    QVERIFY(!f.Aceptado);
-    QVERIFY(f.enPasoClaves());
-    QCOMPARE(MessageBox::mostrados().size(), 1);
-    const auto q = MessageBox::mostrados().first();
-    QCOMPARE(q.texto, frmLogin2::kPregunta);
-    QCOMPARE(q.titulo, QStringLiteral("Atencion"));
-    QCOMPARE(q.icono, MessageBox::Informacion);
-    QCOMPARE(q.porDefecto, QMessageBox::No);
-    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), QStringLiteral("-")), QStringLiteral("-"));
+    QVERIFY(f.isVisible() && !f.Aceptado && f.enPasoClaves());
+    QCOMPARE(cajas(), caja({MessageBox::Informacion, u"Atencion"_s, frmLogin2::kPregunta,
+                            QMessageBox::Yes | QMessageBox::No, QMessageBox::No}));
+    QCOMPARE(Config::LeeConfig(u"Global"_s, u"Pass1"_s, u"-"_s), u"-"_s);
 
     // Yes: both stored scrambled, byte by byte in the file.
     MessageBox::setNextAnswer(QMessageBox::Yes);
     f.cmdOK->click();
-    QVERIFY(f.Aceptado);
-    QVERIFY(!f.isVisible());
-    const QByteArray ini = leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini")));
+    QVERIFY(f.Aceptado && !f.isVisible());
+    const QByteArray ini = leeArchivo(p.dir.file(u"Tolvex.ini"_s));
     QByteArray esperado1 = "Pass1=";
     for (char c : QByteArray("op\xe9"))
         esperado1 += char(quint8(c) ^ Config::kClave);
     QVERIFY2(ini.contains(esperado1 + ".\r\n"), ini.constData());
-    QCOMPARE(Config::LeeConfig(QStringLiteral("Global"), QStringLiteral("Pass2"), QString(), true),
-             QStringLiteral("Sup'é"));
+    QCOMPARE(Config::LeeConfig(u"Global"_s, u"Pass2"_s, QString(), true), u"Sup'é"_s);
 
     // The login then takes them in any letter case.
     frmLogin1 l;
-    QVERIFY(ingresa(l, QString(), QStringLiteral("SUP'É")));
+    QVERIFY(ingresa(l, QString(), u"SUP'É"_s));
     QCOMPARE(Programa::TipoAcceso, 2);
 }
 
@@ -405,127 +423,101 @@ void TstUsers::primeraVezSalir()
         Planta p;
         frmLogin2 f;
         f.show();
-        f.txtUserName->setText(QStringLiteral("Planta Ñandú"));
+        f.txtUserName->setText(u"Planta Ñandú"_s);
         f.cmdCancel->click();
-        QVERIFY(!f.Aceptado);
-        QVERIFY(!f.isVisible());
-        QVERIFY(!leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))).contains("Usuario"));
+        QVERIFY(!f.Aceptado && !f.isVisible());
+        QVERIFY(!leeArchivo(p.dir.file(u"Tolvex.ini"_s)).contains("Usuario"));
     }
     Planta p;
     frmLogin2 f;
     f.show();
-    f.txtUserName->setText(QStringLiteral("Planta Ñandú"));
-    f.txtPassword->setText(QStringLiteral("Molinos S.A."));
+    f.txtUserName->setText(u"Planta Ñandú"_s);
+    f.txtPassword->setText(u"Molinos S.A."_s);
     f.cmdOK->click();
-    f.txtPassword1->setText(QStringLiteral("a"));
-    f.txtPassword2->setText(QStringLiteral("a"));
+    claves(f, u"a"_s, u"a"_s, {}, {});
     f.cmdCancel->click();
     QVERIFY(!f.Aceptado);
     // Name and organisation were written in the first step; no password.
-    QCOMPARE(Config::LeeConfig(QStringLiteral("global"), QStringLiteral("Usuario"), QString()), QStringLiteral("Planta Ñandú"));
-    QCOMPARE(Config::LeeConfig(QStringLiteral("global"), QStringLiteral("Organización"), QString()), QStringLiteral("Molinos S.A."));
-    QVERIFY(!leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))).contains("Pass"));
+    QCOMPARE(Config::LeeConfig(u"global"_s, u"Usuario"_s, QString()), u"Planta Ñandú"_s);
+    QCOMPARE(Config::LeeConfig(u"global"_s, u"Organización"_s, QString()), u"Molinos S.A."_s);
+    QVERIFY(!leeArchivo(p.dir.file(u"Tolvex.ini"_s)).contains("Pass"));
 }
 
 void TstUsers::operarioAgregar()
 {
     Planta p;
-    QVERIFY(agregaOperario(QStringLiteral("Zulema"), QStringLiteral("z"), QStringLiteral("Operador")));
+    QVERIFY(agregaOperario(u"Zulema"_s, u"z"_s, u"Operador"_s));
     frmOPERARIO f;
     f.show();
     QVERIFY(f.cargado());
-    QCOMPARE(f.Data1->text(), QStringLiteral("Operario: 1/1"));
-    QVERIFY(f.txt_Dato[0]->isReadOnly() && f.txt_Dato[1]->isReadOnly());
-    QVERIFY(!f.txt_Dato[2]->isReadOnly());
+    QCOMPARE(f.Data1->text(), u"Operario: 1/1"_s);
+    QVERIFY(f.txt_Dato[0]->isReadOnly() && f.txt_Dato[1]->isReadOnly() && !f.txt_Dato[2]->isReadOnly());
     QVERIFY(!f.ListaJerarquias->isVisible());
 
     f.cmdAgregar->click();
     QVERIFY(f.agregando());
-    QCOMPARE(f.cmdAgregar->text(), QStringLiteral("Actualizar"));
-    QVERIFY(!f.cmdDelete->isEnabled());
-    QVERIFY(f.ListaJerarquias->isVisible());
-    QVERIFY(!f.txt_Dato[2]->isVisible());
-    QCOMPARE(f.ListaJerarquias->currentText(), QStringLiteral("Operador"));
-    QStringList niveles;
-    for (int i = 0; i < f.ListaJerarquias->count(); ++i)
-        niveles << f.ListaJerarquias->itemText(i);
-    QCOMPARE(niveles, QStringList({"Operador", "Superior", "Gerencia", "Instalador"}));
+    QCOMPARE(f.cmdAgregar->text(), u"Actualizar"_s);
+    QVERIFY(!f.cmdDelete->isEnabled() && f.ListaJerarquias->isVisible() && !f.txt_Dato[2]->isVisible());
+    QCOMPARE(f.ListaJerarquias->currentText(), u"Operador"_s);
+    QCOMPARE(elementos(f.ListaJerarquias), QStringList({"Operador", "Superior", "Gerencia", "Instalador"}));
     QCOMPARE(f.txt_Dato[1]->text(), QString());
     QVERIFY(!f.txt_Dato[0]->isReadOnly());
     QCOMPARE(f.txt_Dato[0]->palette().color(QPalette::Base), QColor(255, 255, 192));
 
-    f.txt_Dato[0]->setText(QStringLiteral("Ñoño O'Hara"));
-    f.txt_Dato[1]->setText(QStringLiteral("ab'c"));
-    f.ListaJerarquias->setCurrentText(QStringLiteral("Gerencia"));
-    f.cmdAgregar->click();
+    f.ListaJerarquias->setCurrentText(u"Gerencia"_s);
+    QCOMPARE(agrega(f, u"Ñoño O'Hara"_s, u"ab'c"_s), QStringList());
     QVERIFY(!f.agregando());
-    QCOMPARE(f.cmdAgregar->text(), QStringLiteral("Ag&regar"));
+    QCOMPARE(f.cmdAgregar->text(), u"Ag&regar"_s);
     QVERIFY(f.cmdDelete->isEnabled());
-    QVERIFY(MessageBox::mostrados().isEmpty());
     // The new row is current (the engine sorts "Ñ" after "Z").
-    QCOMPARE(f.Data1->text(), QStringLiteral("Operario: 2/2"));
-    QCOMPARE(f.txt_Dato[0]->text(), QStringLiteral("Ñoño O'Hara"));
+    QCOMPARE(f.Data1->text(), u"Operario: 2/2"_s);
+    QCOMPARE(f.txt_Dato[0]->text(), u"Ñoño O'Hara"_s);
     // The password box holds the stored text, never the clear one.
-    QVERIFY(f.txt_Dato[1]->text() != QStringLiteral("ab'c"));
+    QVERIFY(f.txt_Dato[1]->text() != u"ab'c"_s);
     QCOMPARE(f.txt_Dato[1]->echoMode(), QLineEdit::Password);
 
-    const auto m = operarios();
-    QCOMPARE(m.value(QStringLiteral("Ñoño O'Hara")).second, QStringLiteral("Gerencia"));
-    const QString guardada = m.value(QStringLiteral("Ñoño O'Hara")).first;
-    QCOMPARE(guardada.size(), 4);
-    const QString clara = QStringLiteral("ab'c");
-    for (int i = 0; i < 4; ++i)
-        QCOMPARE(guardada.at(i).unicode(), ushort(clara.at(i).unicode() ^ Config::kClave));
+    QString cifrada = u"ab'c"_s;
+    for (QChar& c : cifrada)
+        c = QChar(c.unicode() ^ Config::kClave);
+    QCOMPARE(operarios().value(u"Ñoño O'Hara"_s), qMakePair(cifrada, u"Gerencia"_s));
 
     // Adding without touching the chooser stores "Operador".
-    f.cmdAgregar->click();
-    f.txt_Dato[0]->setText(QStringLiteral("Beto"));
-    f.txt_Dato[1]->setText(QStringLiteral("b"));
-    f.cmdAgregar->click();
-    QCOMPARE(operarios().value(QStringLiteral("Beto")).second, QStringLiteral("Operador"));
-    QCOMPARE(f.Data1->text(), QStringLiteral("Operario: 1/3"));
+    agrega(f, u"Beto"_s, u"b"_s);
+    QCOMPARE(operarios().value(u"Beto"_s).second, u"Operador"_s);
+    QCOMPARE(f.Data1->text(), u"Operario: 1/3"_s);
     f.cmdUltimo->click();
-    QCOMPARE(f.Data1->text(), QStringLiteral("Operario: 3/3"));
-    QCOMPARE(f.txt_Dato[0]->text(), QStringLiteral("Ñoño O'Hara"));
+    QCOMPARE(f.Data1->text(), u"Operario: 3/3"_s);
+    QCOMPARE(f.txt_Dato[0]->text(), u"Ñoño O'Hara"_s);
     f.cmdAnterior->click();
-    QCOMPARE(f.txt_Dato[0]->text(), QStringLiteral("Zulema"));
+    QCOMPARE(f.txt_Dato[0]->text(), u"Zulema"_s);
 
     // The new operators are listed by the login and can sign in.
     p.maestras(kPass1, kPass2);
     frmLogin1 l;
     QCOMPARE(l.DBCombo_Operarrio->count(), 4);
-    QVERIFY(ingresa(l, QStringLiteral("Ñoño O'Hara"), QStringLiteral("AB'C")));
-    QCOMPARE(Programa::NivelActual, QStringLiteral("Gerencia"));
+    QVERIFY(ingresa(l, u"Ñoño O'Hara"_s, u"AB'C"_s));
+    QCOMPARE(Programa::NivelActual, u"Gerencia"_s);
 }
 
 void TstUsers::operarioRechazos()
 {
     Planta p;
-    QVERIFY(agregaOperario(QStringLiteral("Ana"), QStringLiteral("a"), QStringLiteral("Superior")));
+    QVERIFY(agregaOperario(u"Ana"_s, u"a"_s, u"Superior"_s));
     frmOPERARIO f;
     f.show();
     const auto antes = operarios();
-    auto intenta = [&](const QString& nombre, const QString& clave) {
-        MessageBox::limpiar();
-        if (!f.agregando())
-            f.cmdAgregar->click();
-        f.txt_Dato[0]->setText(nombre);
-        f.txt_Dato[1]->setText(clave);
-        f.cmdAgregar->click();
-        return MessageBox::mostrados();
-    };
-    QCOMPARE(intenta(QString(), QStringLiteral("x")).first().texto, QStringLiteral("Ingrese el nombre del operario."));
+    QCOMPARE(agrega(f, QString(), u"x"_s), QStringList{u"Ingrese el nombre del operario."_s});
     QVERIFY(f.agregando()); // still adding: the typed values can be corrected
-    QCOMPARE(intenta(QStringLiteral("   "), QStringLiteral("x")).size(), 1);
-    QCOMPARE(intenta(QStringLiteral("Pepe"), QString()).first().texto, QStringLiteral("Ingrese la contraseña del operario."));
-    QCOMPARE(intenta(QStringLiteral("Ana"), QStringLiteral("x")).first().texto, QStringLiteral("Ya existe un operario con el nombre Ana."));
-    QCOMPARE(intenta(QStringLiteral("ANA "), QStringLiteral("x")).size(), 1);
+    QCOMPARE(agrega(f, u"   "_s, u"x"_s).size(), 1);
+    QCOMPARE(agrega(f, u"Pepe"_s, QString()), QStringList{u"Ingrese la contraseña del operario."_s});
+    QCOMPARE(agrega(f, u"Ana"_s, u"x"_s), QStringList{u"Ya existe un operario con el nombre Ana."_s});
+    QCOMPARE(agrega(f, u"ANA "_s, u"x"_s).size(), 1);
     QCOMPARE(operarios(), antes);
     QCOMPARE(f.txt_Dato[0]->maxLength(), 30);
     QCOMPARE(f.txt_Dato[1]->maxLength(), 15);
     // Corrected, it is stored.
-    QVERIFY(intenta(QStringLiteral("Ana María"), QStringLiteral("x")).isEmpty());
-    QVERIFY(intenta(QStringLiteral("D'Angelo"), QStringLiteral("x")).isEmpty());
+    QCOMPARE(agrega(f, u"Ana María"_s, u"x"_s), QStringList());
+    QCOMPARE(agrega(f, u"D'Angelo"_s, u"x"_s), QStringList());
     QCOMPARE(operarios().size(), 3);
 }
 
@@ -533,51 +525,46 @@ void TstUsers::operarioEliminar()
 {
     Planta p;
     for (const char* n : {"Ana", "Beto", "Ciro"})
-        QVERIFY(agregaOperario(QString::fromLatin1(n), QStringLiteral("x"), QStringLiteral("Operador")));
+        QVERIFY(agregaOperario(QString::fromLatin1(n), u"x"_s, u"Operador"_s));
     frmOPERARIO f;
     f.show();
     f.mover(2);
-    QCOMPARE(f.txt_Dato[0]->text(), QStringLiteral("Ciro"));
+    QCOMPARE(f.txt_Dato[0]->text(), u"Ciro"_s);
 
-    MessageBox::setNextAnswer(QMessageBox::Cancel);
-    f.cmdDelete->click();
-    const auto q = MessageBox::mostrados().first();
-    QCOMPARE(q.texto, QStringLiteral("Desea eliminar el operario Ciro ? "));
-    QCOMPARE(q.titulo, QStringLiteral("Atencion"));
-    QCOMPARE(q.icono, MessageBox::Critico);
-    QCOMPARE(q.porDefecto, QMessageBox::Cancel);
-    QCOMPARE(q.botones, QMessageBox::Ok | QMessageBox::Cancel);
+    const auto elimina = [&f](QMessageBox::StandardButton respuesta) {
+        MessageBox::setNextAnswer(respuesta);
+        f.cmdDelete->click();
+    };
+    elimina(QMessageBox::Cancel);
+    QCOMPARE(cajas(), caja({MessageBox::Critico, u"Atencion"_s, u"Desea eliminar el operario Ciro ? "_s,
+                            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel}));
     QCOMPARE(operarios().size(), 3);
 
-    MessageBox::setNextAnswer(QMessageBox::Ok);
-    f.cmdDelete->click();
+    elimina(QMessageBox::Ok);
     QCOMPARE(operarios().keys(), QStringList({"Ana", "Beto"}));
-    QCOMPARE(f.Data1->text(), QStringLiteral("Operario: 2/2"));
-    QCOMPARE(f.txt_Dato[0]->text(), QStringLiteral("Beto"));
-
-    MessageBox::setNextAnswer(QMessageBox::Ok);
-    f.cmdDelete->click();
+    QCOMPARE(f.Data1->text(), u"Operario: 2/2"_s);
+    QCOMPARE(f.txt_Dato[0]->text(), u"Beto"_s);
+    elimina(QMessageBox::Ok);
     QCOMPARE(operarios().keys(), QStringList({"Ana"}));
-    QCOMPARE(f.Data1->text(), QStringLiteral("Operario: 0/1")); // after the end
+    QCOMPARE(f.Data1->text(), u"Operario: 0/1"_s); // after the end
 
     // After the end nothing is current, so nothing is deleted.
-    f.cmdDelete->click();
+    elimina(QMessageBox::Ok);
     QCOMPARE(operarios().size(), 1);
     f.cmdPrimero->click();
-    MessageBox::setNextAnswer(QMessageBox::Ok);
-    f.cmdDelete->click();
+    elimina(QMessageBox::Ok);
     QVERIFY(operarios().isEmpty());
-    QCOMPARE(f.Data1->text(), QStringLiteral("Operario: 0/0"));
+    QCOMPARE(f.Data1->text(), u"Operario: 0/0"_s);
 }
 
 void TstUsers::operarioEliminarNiveles_data()
 {
     QTest::addColumn<int>("fila");
     QTest::addColumn<QString>("queda"); // current operator afterwards
-    QTest::newRow("primera") << 0 << QStringLiteral("Ciro");
-    QTest::newRow("del medio") << 1 << QStringLiteral("Ciro");
-    QTest::newRow("penultima") << 2 << QStringLiteral("Beto");
-    QTest::newRow("ultima") << 3 << QStringLiteral("Beto");
+    QTest::newRow("primera") << 0 << u"Ciro"_s;
+    QTest::newRow("del medio") << 1 << u"Ciro"_s;
+    QTest::newRow("penultima") << 2 << u"Beto"_s;
+    QTest::newRow("ultima") << 3 << u"Beto"_s;
 }
 
 // Deleting one row leaves every other row as it was, whatever its level.
@@ -600,7 +587,7 @@ void TstUsers::operarioEliminarNiveles()
     MessageBox::setNextAnswer(QMessageBox::Ok);
     f.cmdDelete->click();
     QCOMPARE(operarios(), esperado);
-    QCOMPARE(f.Data1->text(), QStringLiteral("Operario: 2/3"));
+    QCOMPARE(f.Data1->text(), u"Operario: 2/3"_s);
     QCOMPARE(f.txt_Dato[0]->text(), queda);
     QCOMPARE(f.txt_Dato[2]->text(), esperado.value(queda).second);
 
@@ -615,118 +602,105 @@ void TstUsers::operarioEliminarNiveles()
 void TstUsers::operarioNivel()
 {
     Planta p;
-    QVERIFY(agregaOperario(QStringLiteral("Ana"), QStringLiteral("x"), QStringLiteral("Operador")));
-    QVERIFY(agregaOperario(QStringLiteral("Beto"), QStringLiteral("x"), QStringLiteral("Operador")));
+    QVERIFY(agregaOperario(u"Ana"_s, u"x"_s, u"Operador"_s));
+    QVERIFY(agregaOperario(u"Beto"_s, u"x"_s, u"Operador"_s));
     frmOPERARIO f;
     f.show();
-    f.txt_Dato[2]->setText(QStringLiteral("Jefe"));
+    f.txt_Dato[2]->setText(u"Jefe"_s);
     f.cmdSiguiente->click();
     QCOMPARE(MessageBox::mostrados().size(), 1);
-    QCOMPARE(operarios().value(QStringLiteral("Ana")).second, QStringLiteral("Operador"));
+    QCOMPARE(operarios().value(u"Ana"_s).second, u"Operador"_s);
     f.cmdPrimero->click();
-    QCOMPARE(f.txt_Dato[2]->text(), QStringLiteral("Operador"));
+    QCOMPARE(f.txt_Dato[2]->text(), u"Operador"_s);
     // Letter case counts: levels are compared by their exact names.
-    f.txt_Dato[2]->setText(QStringLiteral("gerencia"));
+    f.txt_Dato[2]->setText(u"gerencia"_s);
     emit f.txt_Dato[2]->editingFinished();
-    QCOMPARE(operarios().value(QStringLiteral("Ana")).second, QStringLiteral("Operador"));
-    f.txt_Dato[2]->setText(QStringLiteral("Gerencia"));
+    QCOMPARE(operarios().value(u"Ana"_s).second, u"Operador"_s);
+    f.txt_Dato[2]->setText(u"Gerencia"_s);
     f.cmdSiguiente->click();
-    QCOMPARE(operarios().value(QStringLiteral("Ana")).second, QStringLiteral("Gerencia"));
-    QCOMPARE(operarios().value(QStringLiteral("Beto")).second, QStringLiteral("Operador"));
-    f.txt_Dato[2]->setText(QStringLiteral("Instalador"));
+    QCOMPARE(operarios().value(u"Ana"_s).second, u"Gerencia"_s);
+    QCOMPARE(operarios().value(u"Beto"_s).second, u"Operador"_s);
+    f.txt_Dato[2]->setText(u"Instalador"_s);
     f.accept();
-    QCOMPARE(operarios().value(QStringLiteral("Beto")).second, QStringLiteral("Instalador"));
+    QCOMPARE(operarios().value(u"Beto"_s).second, u"Instalador"_s);
 }
 
+// No database when the operators' form or the password form opens: reported,
+// and the form closes.
 void TstUsers::operarioSinBase()
 {
     Planta p;
-    QVERIFY(QFile::remove(p.dir.file(QStringLiteral("data.db"))));
+    QVERIFY(QFile::remove(p.dir.file(u"data.db"_s)));
+    const QString aviso = caja({MessageBox::Critico, u"Error"_s, u"La referencia de datos es incorrecta."_s,
+                                QMessageBox::Ok, QMessageBox::NoButton});
     frmOPERARIO f;
     f.show();
     QVERIFY(!f.cargado());
-    QCOMPARE(textosMostrados(), QStringList{frmOPERARIO::kErrorDatos});
-    QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("Error"));
+    QCOMPARE(cajas(), aviso);
     QTRY_VERIFY(!f.isVisible());
+
+    MessageBox::limpiar();
+    Programa::OperadorActual = u"Ana"_s;
+    frmCContrasenias g;
+    g.show();
+    QVERIFY(!g.cargado());
+    QCOMPARE(cajas(), aviso);
+    QTRY_VERIFY(!g.isVisible());
 }
 
 void TstUsers::cambioContrasenia()
 {
     Planta p;
-    QVERIFY(agregaOperario(QStringLiteral("O'Brien"), QStringLiteral("Vieja"), QStringLiteral("Operador")));
-    Programa::OperadorActual = QStringLiteral("O'Brien");
+    QVERIFY(agregaOperario(u"O'Brien"_s, u"Vieja"_s, u"Operador"_s));
+    Programa::OperadorActual = u"O'Brien"_s;
     frmCContrasenias f;
     f.show();
     QVERIFY(f.cargado());
-    QCOMPARE(f.windowTitle(), QStringLiteral("Cambiar Contraseña del Usuario: O'Brien"));
-    auto intenta = [&](const QString& a, const QString& n, const QString& c) {
-        MessageBox::limpiar();
-        f.txtCAnterior->setText(a);
-        f.txtCNueva->setText(n);
-        f.txtCCNueva->setText(c);
-        f.cmdAceptar->click();
-        return MessageBox::mostrados().isEmpty() ? QString() : MessageBox::mostrados().first().texto;
-    };
+    QCOMPARE(f.windowTitle(), u"Cambiar Contraseña del Usuario: O'Brien"_s);
     // The checks, in their order.
-    QCOMPARE(intenta("VIEJA", "", "x"), QStringLiteral("La clave anterior no es valida."));
-    QCOMPARE(intenta("Vieja", "", ""), QStringLiteral("No ha ingresado nuevas claves."));
-    QCOMPARE(intenta("Vieja", "nueva", ""), QStringLiteral("No ha ingresado nuevas claves."));
-    QCOMPARE(intenta("Vieja", "Nueva", "nueva"), QStringLiteral("Las claves nuevas sin diferentes."));
-    QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("ERROR"));
-    QCOMPARE(MessageBox::mostrados().first().icono, MessageBox::Critico);
-    QVERIFY(f.isVisible());
-    QVERIFY(!f.cambiada());
-    QCOMPARE(operarios().value(QStringLiteral("O'Brien")).first, Config::CodificaTexto(QStringLiteral("Vieja")));
+    QCOMPARE(cambia(f, "VIEJA", "", "x"), u"La clave anterior no es valida."_s);
+    QCOMPARE(cambia(f, "Vieja", "", ""), u"No ha ingresado nuevas claves."_s);
+    QCOMPARE(cambia(f, "Vieja", "nueva", ""), u"No ha ingresado nuevas claves."_s);
+    QCOMPARE(cambia(f, "Vieja", "Nueva", "nueva"), u"Las claves nuevas sin diferentes."_s);
+    QCOMPARE(cajas(), caja({MessageBox::Critico, u"ERROR"_s, u"Las claves nuevas sin diferentes."_s,
+                            QMessageBox::Ok, QMessageBox::NoButton}));
+    QVERIFY(f.isVisible() && !f.cambiada());
+    QCOMPARE(operarios().value(u"O'Brien"_s).first, Config::CodificaTexto(u"Vieja"_s));
 
-    QCOMPARE(intenta("Vieja", "Ñu'é", "Ñu'é"), QStringLiteral("La contraseña se ha cambiado exitosamente."));
-    QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("Tolvex"));
-    QVERIFY(f.cambiada());
-    QVERIFY(!f.isVisible());
+    QCOMPARE(cambia(f, "Vieja", "Ñu'é", "Ñu'é"), u"La contraseña se ha cambiado exitosamente."_s);
+    QCOMPARE(MessageBox::mostrados().first().titulo, u"Tolvex"_s);
+    QVERIFY(f.cambiada() && !f.isVisible());
 
     frmLogin1 l;
-    QVERIFY(!ingresa(l, QStringLiteral("O'Brien"), QStringLiteral("Vieja")));
-    QVERIFY(ingresa(l, QStringLiteral("O'Brien"), QStringLiteral("ñU'É")));
+    QVERIFY(!ingresa(l, u"O'Brien"_s, u"Vieja"_s));
+    QVERIFY(ingresa(l, u"O'Brien"_s, u"ñU'É"_s));
 }
 
 void TstUsers::cambioSinFila()
 {
     Planta p;
-    QVERIFY(agregaOperario(QStringLiteral("Ana"), QStringLiteral("a"), QStringLiteral("Operador")));
-    Programa::OperadorActual = QStringLiteral("Ana");
+    QVERIFY(agregaOperario(u"Ana"_s, u"a"_s, u"Operador"_s));
+    Programa::OperadorActual = u"Ana"_s;
     frmCContrasenias f;
     f.show();
     {
         CDatos db;
         QVERIFY(db.AbrirBase(Programa::DataCSOperarios));
-        QVERIFY(db.Ejecuta(QStringLiteral("DELETE FROM ") + Programa::DataTbOperarios));
+        QVERIFY(db.Ejecuta(u"DELETE FROM "_s + Programa::DataTbOperarios));
     }
-    f.txtCAnterior->setText(QStringLiteral("a"));
-    f.txtCNueva->setText(QStringLiteral("b"));
-    f.txtCCNueva->setText(QStringLiteral("b"));
-    f.cmdAceptar->click();
-    QCOMPARE(textosMostrados(),
-             QStringList{QStringLiteral("No se cambió la contraseña: el operario Ana no existe en la base de datos.")});
-    QVERIFY(!f.cambiada());
-    QVERIFY(f.isVisible());
+    QCOMPARE(cambia(f, "a", "b", "b"), u"No se cambió la contraseña: el operario Ana no existe en la base de datos."_s);
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QVERIFY(!f.cambiada() && f.isVisible());
     QVERIFY(operarios().isEmpty());
-
-    // No database at all when it opens: reported, and the form closes.
-    QVERIFY(QFile::remove(p.dir.file(QStringLiteral("data.db"))));
-    MessageBox::limpiar();
-    frmCContrasenias g;
-    g.show();
-    QVERIFY(!g.cargado());
-    QCOMPARE(textosMostrados(), QStringList{QStringLiteral("La referencia de datos es incorrecta.")});
-    QTRY_VERIFY(!g.isVisible());
 }
 
 void TstUsers::clavesNoGuardables_data()
 {
     QTest::addColumn<QString>("clave");
     QTest::addColumn<QString>("fuera");
-    QTest::newRow("griega") << QStringLiteral("Ωmega") << QStringLiteral("«Ω»");
-    QTest::newRow("cirílico") << QStringLiteral("пароль1") << QStringLiteral("«п»");
-    QTest::newRow("fuera del plano básico") << QStringLiteral("año😀") << QStringLiteral("«😀»");
+    QTest::newRow("griega") << u"Ωmega"_s << u"«Ω»"_s;
+    QTest::newRow("cirílico") << u"пароль1"_s << u"«п»"_s;
+    QTest::newRow("fuera del plano básico") << u"año😀"_s << u"«😀»"_s;
 }
 
 // A password the settings file's code page cannot hold is refused wherever
@@ -736,31 +710,24 @@ void TstUsers::clavesNoGuardables()
     QFETCH(QString, clave);
     QFETCH(QString, fuera);
     Planta p;
-    QVERIFY(agregaOperario(QStringLiteral("Ana"), QStringLiteral("vieja"), QStringLiteral("Operador")));
+    QVERIFY(agregaOperario(u"Ana"_s, u"vieja"_s, u"Operador"_s));
     const auto antes = operarios();
     auto rechazada = [&] {
         const QStringList t = textosMostrados();
-        return t.size() == 1 && t.first().contains(fuera) && t.first().contains(QStringLiteral("Tolvex.ini"));
+        return t.size() == 1 && t.first().contains(fuera) && t.first().contains(u"Tolvex.ini"_s);
     };
 
     frmOPERARIO o;
     o.show();
-    o.cmdAgregar->click();
-    o.txt_Dato[0]->setText(QStringLiteral("Beto"));
-    o.txt_Dato[1]->setText(clave);
-    o.cmdAgregar->click();
+    agrega(o, u"Beto"_s, clave);
     QVERIFY2(rechazada(), qPrintable(textosMostrados().join(u'|')));
     QVERIFY(o.agregando());
     QCOMPARE(operarios(), antes);
 
-    MessageBox::limpiar();
-    Programa::OperadorActual = QStringLiteral("Ana");
+    Programa::OperadorActual = u"Ana"_s;
     frmCContrasenias c;
     c.show();
-    c.txtCAnterior->setText(QStringLiteral("vieja"));
-    c.txtCNueva->setText(clave);
-    c.txtCCNueva->setText(clave);
-    c.cmdAceptar->click();
+    cambia(c, u"vieja"_s, clave, clave);
     QVERIFY(rechazada());
     QVERIFY(c.isVisible() && !c.cambiada());
     QCOMPARE(operarios(), antes);
@@ -770,15 +737,13 @@ void TstUsers::clavesNoGuardables()
         frmLogin2 f;
         f.show();
         f.cmdOK->click();
-        f.txtPassword1->setText(par ? QStringLiteral("s") : clave);
-        f.txtPassword2->setText(par ? QStringLiteral("s") : clave);
-        f.txtPassword3->setText(par ? clave : QStringLiteral("o"));
-        f.txtPassword4->setText(par ? clave : QStringLiteral("o"));
+        const QString s = par ? u"s"_s : clave, op = par ? clave : u"o"_s;
+        claves(f, s, s, op, op);
         MessageBox::setNextAnswer(QMessageBox::Yes);
         f.cmdOK->click();
         QVERIFY(rechazada()); // refused before the question
         QVERIFY(!f.Aceptado && f.isVisible());
-        QVERIFY(!leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))).contains("Pass"));
+        QVERIFY(!leeArchivo(p.dir.file(u"Tolvex.ini"_s)).contains("Pass"));
     }
 }
 
@@ -787,27 +752,19 @@ void TstUsers::clavesNoGuardables()
 void TstUsers::clavesGuardadasAntes()
 {
     Planta p;
-    p.maestras(QStringLiteral("Ωmega"), kPass2);
-    QVERIFY(agregaOperario(QStringLiteral("Ana"), QStringLiteral("αβ1"), QStringLiteral("Superior")));
+    p.maestras(u"Ωmega"_s, kPass2);
+    QVERIFY(agregaOperario(u"Ana"_s, u"αβ1"_s, u"Superior"_s));
     frmLogin1 l;
-    QVERIFY(ingresa(l, QString(), QStringLiteral("Ωmega")));
+    QVERIFY(ingresa(l, QString(), u"Ωmega"_s));
     QCOMPARE(Programa::TipoAcceso, 1);
-    l.Aceptado = false;
-    QVERIFY(ingresa(l, QStringLiteral("Ana"), QStringLiteral("αβ1")));
-    QCOMPARE(Programa::NivelActual, QStringLiteral("Superior"));
-    QCOMPARE(Programa::TipoAcceso, 2);
+    QVERIFY(ingresa(l, u"Ana"_s, u"αβ1"_s));
+    QCOMPARE(sesion(), u"Ana|Superior|2"_s);
 
-    Programa::OperadorActual = QStringLiteral("Ana");
-    MessageBox::limpiar();
     frmCContrasenias c;
     c.show();
-    c.txtCAnterior->setText(QStringLiteral("αβ1"));
-    c.txtCNueva->setText(QStringLiteral("Ñandú"));
-    c.txtCCNueva->setText(QStringLiteral("Ñandú"));
-    c.cmdAceptar->click();
+    cambia(c, u"αβ1"_s, u"Ñandú"_s, u"Ñandú"_s);
     QVERIFY(c.cambiada());
-    l.Aceptado = false;
-    QVERIFY(ingresa(l, QStringLiteral("Ana"), QStringLiteral("ñANDÚ")));
+    QVERIFY(ingresa(l, u"Ana"_s, u"ñANDÚ"_s));
 }
 
 QTEST_MAIN(TstUsers)
