@@ -10,7 +10,7 @@
 #include "Config.h"
 #include "MessageBox.h"
 #include "ModeloReporte.h"
-#include "ReportesPrueba.h"
+#include "NavegadorPrueba.h"
 #include "frmComandos.h"
 #include "frmDataGrid.h"
 #include "frmFiltro.h"
@@ -22,44 +22,6 @@ constexpr int kFilas = 300;
 QString valor(frmPLANILLA& b, int indice)
 {
     return b.findChild<QLabel*>(u"Lbl_Dato_%1"_s.arg(indice))->text();
-}
-
-void dobleClic(frmPLANILLA& b, const QString& nombre, Qt::KeyboardModifiers m = {})
-{
-    auto* w = b.findChild<QWidget*>(nombre);
-    QVERIFY2(w, qPrintable(nombre));
-    QTest::mouseDClick(w, Qt::LeftButton, m);
-}
-
-void textoEnDialogo(const QString& texto)
-{
-    alAbrirse<frmFiltro>([texto](frmFiltro* d) {
-        d->findChild<QLineEdit*>(u"TxtDato"_s)->setText(texto);
-        QTest::mouseClick(d->findChild<QPushButton*>(u"CmdOkDato"_s), Qt::LeftButton);
-    });
-}
-
-void rangoEnDialogo(const QString& desde, const QString& hasta)
-{
-    alAbrirse<frmFiltro>([desde, hasta](frmFiltro* d) {
-        d->findChild<QLineEdit*>(u"TxtNumero_0"_s)->setText(desde);
-        d->findChild<QLineEdit*>(u"TxtNumero_1"_s)->setText(hasta);
-        QTest::mouseClick(d->findChild<QPushButton*>(u"CmdOkNumero"_s), Qt::LeftButton);
-    });
-}
-
-void fechasEnDialogo(const QDate& d1, const QDate& d2)
-{
-    alAbrirse<frmFiltro>([d1, d2](frmFiltro* d) {
-        d->findChild<QDateEdit*>(u"Fecha1"_s)->setDate(d1);
-        d->findChild<QDateEdit*>(u"Fecha2"_s)->setDate(d2);
-        QTest::mouseClick(d->findChild<QPushButton*>(u"CmdOkFecha"_s), Qt::LeftButton);
-    });
-}
-
-void cancelaDialogo()
-{
-    alAbrirse<frmFiltro>([](frmFiltro* d) { d->reject(); });
 }
 
 int cuenta(const QString& condicion)
@@ -103,8 +65,6 @@ private Q_SLOTS:
     void recorre_data();
     void comandos();
     void comandos_data() { datosMotor(); }
-    void capturas();
-    void capturasManual();
 
 private:
     void datosMotor()
@@ -560,133 +520,6 @@ void TstReportsBrowser::comandos()
     QCOMPARE(MessageBox::ultimoTexto(), u"Error en el rango de fechas"_s);
     if (!postgres.isEmpty())
         db.Ejecuta(u"DELETE FROM Comandos WHERE OPERADOR = ?"_s, {op});
-}
-
-// Pictures of the screens for the documentation, when TOLVEX_CAPTURAS names
-// a directory.
-void TstReportsBrowser::capturas()
-{
-    const QString destino = qEnvironmentVariable("TOLVEX_CAPTURAS");
-    if (destino.isEmpty())
-        QSKIP("TOLVEX_CAPTURAS no está definido");
-    InstalacionDePrueba inst;
-    QVERIFY(inst.ok());
-    QVERIFY(Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Cliente:")));
-    QVERIFY(Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato1"), QStringLiteral("Camión:")));
-    QVERIFY(insertaFilas(kFilas));
-    Programa::NivelActual = QStringLiteral("Instalador");
-    frmPLANILLA b;
-    b.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&b));
-    QTest::keyClick(&b, Qt::Key_E, Qt::ControlModifier);
-    textoEnDialogo(QStringLiteral("ab*"));
-    dobleClic(b, QStringLiteral("Lbl_Dato_7"));
-    b.mover(3);
-    QVERIFY(b.grab().save(destino + QStringLiteral("/reports-browser.png")));
-
-    frmFiltro f(Filtros::Fecha, &b);
-    f.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f));
-    QVERIFY(f.grab().save(destino + QStringLiteral("/reports-filter-date.png")));
-    f.close();
-    frmFiltro t(Filtros::Texto, &b);
-    t.show();
-    t.findChild<QLineEdit*>(QStringLiteral("TxtDato"))->setText(QStringLiteral("ab*"));
-    QVERIFY(QTest::qWaitForWindowExposed(&t));
-    QVERIFY(t.grab().save(destino + QStringLiteral("/reports-filter-text.png")));
-    t.close();
-
-    alAbrirse<frmDataGrid>([&](frmDataGrid* g) {
-        QTest::qWait(50);
-        g->grab().save(destino + QStringLiteral("/reports-grid.png"));
-        g->accept();
-    });
-    b.findChild<QPushButton*>(QStringLiteral("cmdGrid"))->click();
-    QVERIFY(QFile::exists(destino + QStringLiteral("/reports-grid.png")));
-}
-
-// The guide's pictures: three dispatches of five batches weighed today.
-void TstReportsBrowser::capturasManual()
-{
-    const QString destino = qEnvironmentVariable("TOLVEX_CAPTURAS");
-    if (destino.isEmpty())
-        QSKIP("TOLVEX_CAPTURAS no está definido");
-    InstalacionDePrueba inst;
-    QVERIFY(inst.ok());
-    const QStringList nombres = {"Patente:", "Cliente:", "Producto:", "Destino:", "Remito:", "Observ.:"};
-    for (int i = 0; i < 6; ++i)
-        QVERIFY(Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i), nombres[i]));
-    const QStringList productos = {"Maiz", "Trigo", "Mani"};
-    {
-        CDatos db;
-        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
-        const QDate hoy = QDate::currentDate();
-        double total = 0;
-        for (int i = 1; i <= 15; ++i) {
-            const double peso = 1000 + i % 3;
-            total += peso;
-            const QTime hora = QTime(8, 0).addSecs(i * 47);
-            const bool cierra = i % 5 == 0;
-            const QString nota = cierra ? QStringLiteral("-> TOTAL <- (%1 - %2)")
-                                              .arg(hoy.toString(QStringLiteral("dd/MM/yyyy")),
-                                                   hora.addSecs(9).toString(QStringLiteral("HH:mm:ss")))
-                                        : QString();
-            QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO %1 (TICKET, AUX1, AUX2, AUX3, AUX4, AUX5, AUX6, TOTAL, "
-                                              "PESO, BACH, PRESET, FECHA, HORA, INFO, OPERADOR, OPCION1) VALUES "
-                                              "(?, 'AB 123 CD', 'Cereales del Sur', ?, 'Puerto', ?, '', ?, ?, "
-                                              "1000, 5000, ?, ?, ?, 'Ana Gomez', ?)")
-                                   .arg(Programa::DataTbReporte),
-                               {i, productos[(i - 1) / 5], QStringLiteral("R-%1").arg(40 + (i - 1) / 5, 4, 10,
-                                                                                     QLatin1Char('0')),
-                                total, peso, hoy, hora, nota, cierra ? 1 : 0}));
-        }
-    }
-    frmPLANILLA b;
-    b.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&b));
-    QCOMPARE(b.cantidad(), 15);
-    b.mover(14);
-    QVERIFY(b.grab().save(destino + QStringLiteral("/manual-reportes.png")));
-
-    // The three filter dialogs, filled in as the guide's examples.
-    const QList<std::tuple<int, const char*, QStringList>> dialogos = {
-        {Filtros::Texto, "/manual-filtro-texto.png", {"TxtDato", "Ma*"}},
-        {Filtros::Numero, "/manual-filtro-ticket.png", {"TxtNumero_0", "5", "TxtNumero_1", "9"}},
-        {Filtros::Fecha, "/manual-filtro-fecha.png", {}}};
-    for (const auto& [tipo, archivo, campos] : dialogos) {
-        frmFiltro f(tipo, &b);
-        for (int i = 0; i + 1 < campos.size(); i += 2) {
-            auto* e = f.findChild<QLineEdit*>(campos[i]);
-            QVERIFY2(e, qPrintable(campos[i]));
-            e->setText(campos[i + 1]);
-        }
-        f.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&f));
-        QVERIFY(f.grab().save(destino + QLatin1String(archivo)));
-        f.close();
-    }
-    alAbrirse<frmDataGrid>([&](frmDataGrid* g) {
-        QTest::qWait(50);
-        g->grab().save(destino + QStringLiteral("/manual-cuadricula.png"));
-        g->accept();
-    });
-    QFile::remove(destino + QStringLiteral("/manual-cuadricula.png"));
-    b.findChild<QPushButton*>(QStringLiteral("cmdGrid"))->click();
-    QVERIFY(QFile::exists(destino + QStringLiteral("/manual-cuadricula.png")));
-
-    textoEnDialogo(QStringLiteral("Ma*"));
-    dobleClic(b, QStringLiteral("Lbl_Dato_9"));
-    rangoEnDialogo(QStringLiteral("5"), QStringLiteral("9"));
-    dobleClic(b, QStringLiteral("Lbl_Dato_0"), Qt::ShiftModifier);
-    QCOMPARE(b.seleccion().descFiltro, QStringLiteral(" (Producto = Ma*) y (Ticket entre 5 y 9)"));
-    QCOMPARE(b.cantidad(), 1); // the first dispatch was maize, the third peanuts
-    QVERIFY(b.grab().save(destino + QStringLiteral("/manual-filtro-combinado.png")));
-
-    cancelaDialogo();
-    dobleClic(b, QStringLiteral("Lbl_Dato_0"));
-    b.findChild<QCheckBox*>(QStringLiteral("Chk_Total"))->setChecked(true);
-    QCOMPARE(b.cantidad(), 3);
-    QVERIFY(b.grab().save(destino + QStringLiteral("/manual-totales.png")));
 }
 
 QTEST_MAIN(TstReportsBrowser)
