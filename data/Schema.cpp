@@ -1,5 +1,6 @@
 #include "Schema.h"
 
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -60,12 +61,38 @@ void aseguraIndicesReporte(const QSqlDatabase& db, const QString& tabla)
         {QStringLiteral("BACH"), QStringLiteral("BACH")},
         {QStringLiteral("PRESET"), QStringLiteral("PRESET")},
     };
-    for (const auto& [name, columns] : indexes) {
+    // The names already there, read once: opening a screen on a table that
+    // has them all costs one statement, not one per index.
+    QSet<QString> hay;
+    {
         QSqlQuery q(db);
-        q.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS IX_%1_%2 ON %1 (%3%4)")
-                   .arg(tabla, name, columns, tail));
+        q.setForwardOnly(true);
+        if (sqlite) {
+            q.prepare(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ? COLLATE NOCASE"));
+        } else {
+            q.prepare(QStringLiteral("SELECT indexname FROM pg_indexes WHERE tablename = lower(?) "
+                                     "AND schemaname = ANY (current_schemas(false))"));
+        }
+        q.addBindValue(tabla);
+        if (q.exec()) {
+            while (q.next())
+                hay.insert(q.value(0).toString().toUpper());
+        }
+    }
+    const auto falta = [&](const QString& nombre) { return !hay.contains(nombre.toUpper()); };
+    for (const auto& [name, columns] : indexes) {
+        const QString nombre = QStringLiteral("IX_%1_%2").arg(tabla, name);
+        if (!falta(nombre))
+            continue;
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 (%3%4)").arg(nombre, tabla, columns, tail));
     }
     if (sqlite)
+        return;
+    bool todos = true;
+    for (int i = 1; i <= 6; ++i)
+        todos = todos && !falta(QStringLiteral("IXT_%1_AUX%2").arg(tabla).arg(i));
+    if (todos)
         return;
     // Text filters are case-insensitive patterns (ILIKE), which a B-tree
     // cannot serve; trigram indexes can, where the server offers them.

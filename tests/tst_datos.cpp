@@ -104,6 +104,8 @@ private slots:
     void compaction();
     void compactionFailureLeavesFileUntouched();
     void sqliteRunsInWalWithFullSync();
+    void reportIndexesCompleted_data() { engines(); }
+    void reportIndexesCompleted();
 
 private:
     void engines();
@@ -574,6 +576,33 @@ void TstDatos::sqliteRunsInWalWithFullSync()
     QCOMPARE(db.Campo(QStringLiteral("synchronous")).toInt(), 2);
     QVERIFY(db.AbreRegistro(QStringLiteral("PRAGMA busy_timeout")));
     QVERIFY(db.Campo(QStringLiteral("timeout")).toInt() >= 10000);
+}
+
+// A report table another program made, with one of the browser's indexes:
+// the others are added, once, whatever the case the table's name is given in.
+void TstDatos::reportIndexesCompleted()
+{
+    CDatos db;
+    QVERIFY(db.AbrirBase(m_cs));
+    const bool sqlite = db.motor() == ConnectionString::SQLite;
+    const QString cuenta = sqlite ? QStringLiteral("SELECT COUNT(*) AS N FROM sqlite_master WHERE type = 'index' AND "
+                                                   "tbl_name = '%1' AND upper(name) LIKE 'IX%'")
+                                        .arg(kR)
+                                  : QStringLiteral("SELECT COUNT(*) AS N FROM pg_indexes WHERE tablename = lower('%1') "
+                                                   "AND upper(indexname) LIKE 'IX%'")
+                                        .arg(kR);
+    const auto indices = [&] {
+        return db.AbreRegistro(cuenta) ? db.Campo(QStringLiteral("N")).toInt() : -1;
+    };
+    const int todos = indices();
+    QVERIFY(todos >= 13);
+    for (const char* i : {"FECHA", "AUX1", "AUX6", "OPERADOR", "TOTAL", "PRESET"})
+        QVERIFY(db.Ejecuta(QStringLiteral("DROP INDEX IX_%1_%2").arg(kR, QString::fromLatin1(i))));
+    QCOMPARE(indices(), todos - 6);
+    Schema::aseguraIndicesReporte(db.base(), kR.toLower());
+    QCOMPARE(indices(), todos);
+    Schema::aseguraIndicesReporte(db.base(), kR);
+    QCOMPARE(indices(), todos);
 }
 
 // Child mode: take N tickets from the database named and print them.

@@ -16,6 +16,7 @@
 #include "Diario.h"
 #include "IniFile.h"
 #include "MonitorWeb.h"
+#include "Reloj.h"
 #include "ReportesPrueba.h"
 #include "SqlDialect.h"
 
@@ -147,6 +148,20 @@ class TstWeb : public QObject
         return r.estado == 303 ? cookieDe(r) : QByteArray();
     }
 
+    // A live page: a WebSocket on /ws/estado collecting what it is sent.
+    std::unique_ptr<QWebSocket> abreWs(const QByteArray& cookie, QStringList* recibidos, int* cierre)
+    {
+        auto* ws = new QWebSocket;
+        QObject::connect(ws, &QWebSocket::textMessageReceived, ws,
+                         [recibidos](const QString& m) { recibidos->append(m); });
+        QObject::connect(ws, &QWebSocket::disconnected, ws, [ws, cierre] { *cierre = ws->closeCode(); });
+        QNetworkRequest req(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws/estado").arg(m_puerto)));
+        if (!cookie.isEmpty())
+            req.setRawHeader("Cookie", cookie);
+        ws->open(req);
+        return std::unique_ptr<QWebSocket>(ws);
+    }
+
 private Q_SLOTS:
     void init() { prepara(); }
     void cleanup()
@@ -244,20 +259,40 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(lento.bytesAvailable() > 0, 10000);
         QVERIFY(lento.readAll().startsWith("HTTP/1.1 401"));
         QCOMPARE(auditorias(QStringLiteral("Ingreso web"), QStringLiteral("Rechazado: en espera")), 1);
-        // Each failure waits longer than the one before.
-        QVERIFY(Frenos::demora(2) > Frenos::demora(1) && Frenos::demora(1) > 0);
+        // A second failure doubles the wait, up to a ceiling.
+        QTcpSocket otro;
+        otro.connectToHost(QHostAddress::LocalHost, m_puerto);
+        QVERIFY(otro.waitForConnected(5000));
+        otro.write(post(QStringLiteral("/ingreso"), form(QString(), QStringLiteral("mal"))));
+        QTRY_COMPARE_WITH_TIMEOUT(auditorias(QStringLiteral("Ingreso web"), QStringLiteral("Rechazado: contraseña")), 2,
+                                  10000);
+        Reloj::adelanta(1500);
+        QCOMPARE(pide(m_puerto, post(QStringLiteral("/ingreso"), form(QString(), QStringLiteral("super")))).estado, 429);
+        Reloj::adelanta(600);
+        QCOMPARE(pide(m_puerto, post(QStringLiteral("/ingreso"), form(QString(), QStringLiteral("super")))).estado, 303);
         QCOMPARE(Frenos::demora(50), Frenos::demora(7));
     }
 
     void sesionVence()
     {
-        Sesiones s(1);
-        const QByteArray id = s.crea(QStringLiteral("ana"), QStringLiteral("Gerencia"), 2);
-        QTest::qWait(20);
-        QVERIFY(!s.busca(id));
-        Sesiones larga(60000);
-        const QByteArray otra = larga.crea(QStringLiteral("ana"), QStringLiteral("Gerencia"), 2);
-        QVERIFY(larga.busca(otra) && !larga.busca(otra.left(63) + 'x') && !larga.busca({}));
+        // 30 minutes without a request end a session; each request renews it.
+        const QByteArray c = ingresa(QStringLiteral("ana"), QStringLiteral("Clave1"));
+        QStringList recibidos;
+        int cierre = -1;
+        const auto ws = abreWs(c, &recibidos, &cierre);
+        QTRY_COMPARE_WITH_TIMEOUT(recibidos.size(), 1, 10000);
+        const QString hoy = QStringLiteral("/api/pesadas?filas=5");
+        const qint64 antes = jsonDe(pide(m_puerto, get(hoy, c))).value(QStringLiteral("cantidad")).toInteger();
+        QVERIFY(insertaFilas(0, {FilaPrueba::de(500)}));
+        Reloj::adelanta(29 * 60000);
+        // The selection read a moment ago is read again once it is 5 s old.
+        QCOMPARE(jsonDe(pide(m_puerto, get(hoy, c))).value(QStringLiteral("cantidad")).toInteger(), antes + 1);
+        Reloj::adelanta(29 * 60000);
+        QCOMPARE(pide(m_puerto, get(QStringLiteral("/api/sesion"), c)).estado, 200);
+        QCOMPARE(cierre, -1);
+        Reloj::adelanta(30 * 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(cierre, 4001, 10000);
+        QCOMPARE(pide(m_puerto, get(QStringLiteral("/api/sesion"), c)).estado, 401);
     }
 
     void nivelesYReportes_data()
@@ -417,21 +452,10 @@ private Q_SLOTS:
     void enVivo()
     {
         const QByteArray c = ingresa(QStringLiteral("luis"), QStringLiteral("op"));
-        const auto abre = [this](const QByteArray& cookie, QStringList* recibidos, int* cierre) {
-            auto* ws = new QWebSocket;
-            QObject::connect(ws, &QWebSocket::textMessageReceived, ws,
-                             [recibidos](const QString& m) { recibidos->append(m); });
-            QObject::connect(ws, &QWebSocket::disconnected, ws, [ws, cierre] { *cierre = ws->closeCode(); });
-            QNetworkRequest req(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws/estado").arg(m_puerto)));
-            if (!cookie.isEmpty())
-                req.setRawHeader("Cookie", cookie);
-            ws->open(req);
-            return std::unique_ptr<QWebSocket>(ws);
-        };
         QStringList sinSesion, conSesion;
         int cierreSin = -1, cierreCon = -1;
-        const auto w1 = abre("tolvex_sesion=" + QByteArray(64, '0'), &sinSesion, &cierreSin);
-        const auto w2 = abre(c, &conSesion, &cierreCon);
+        const auto w1 = abreWs("tolvex_sesion=" + QByteArray(64, '0'), &sinSesion, &cierreSin);
+        const auto w2 = abreWs(c, &conSesion, &cierreCon);
         QTRY_COMPARE_WITH_TIMEOUT(cierreSin, int(QWebSocketProtocol::CloseCodePolicyViolated), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(conSesion.size(), 1, 10000);
         LecturaPeso l;
@@ -467,10 +491,31 @@ private Q_SLOTS:
         // A page opened now gets the trend of the last minutes.
         QStringList tarde;
         int cierreTarde = -1;
-        const auto w3 = abre(c, &tarde, &cierreTarde);
+        const auto w3 = abreWs(c, &tarde, &cierreTarde);
         QTRY_COMPARE_WITH_TIMEOUT(tarde.size(), 1, 10000);
         QCOMPARE(QJsonDocument::fromJson(tarde.first().toUtf8()).object().value(QStringLiteral("tendencia")).toArray().size(),
                  1);
+    }
+
+    void lecturaVieja()
+    {
+        // An open station whose polls stop coming: after 3 s the page says so.
+        QStringList r;
+        int cierre = -1;
+        const auto ws = abreWs(ingresa(QStringLiteral("luis"), QStringLiteral("op")), &r, &cierre);
+        QTRY_COMPARE_WITH_TIMEOUT(r.size(), 1, 10000);
+        LecturaPeso l;
+        l.Peso = 10;
+        m_web->publica(EstadoEstacion::desde(l, 0, {}));
+        QTRY_COMPARE_WITH_TIMEOUT(r.size(), 2, 10000);
+        Reloj::adelanta(1000);
+        QTest::qWait(1100); // two rounds of the monitor's watch, under 3 s in all
+        QCOMPARE(r.size(), 2);
+        Reloj::adelanta(2000);
+        QTRY_COMPARE_WITH_TIMEOUT(r.size(), 3, 10000);
+        const QJsonObject m = QJsonDocument::fromJson(r.last().toUtf8()).object().value(QStringLiteral("estado")).toObject();
+        QVERIFY(!m.value(QStringLiteral("vigente")).toBool());
+        QCOMPARE(m.value(QStringLiteral("motivo")).toString(), QStringLiteral("Sin respuesta del indicador"));
     }
 
     void soloDondeSeConfigura()

@@ -7,6 +7,7 @@
 
 #include "Listado.h"
 #include "ModeloReporte.h"
+#include "Reloj.h"
 
 namespace {
 
@@ -148,7 +149,7 @@ ModeloReporte* ConsultaReportes::modelo(const Peticion& p, QString* error)
     if (!abre(error))
         return nullptr;
     const QString clave = p.sel.filtro + u'|' + p.sel.ordenCompleto();
-    if (m_modelo && clave == m_clave && m_edad.elapsed() < kVigenciaMs)
+    if (m_modelo && clave == m_clave && Reloj::ms() - m_desde < kVigenciaMs)
         return m_modelo.get();
     auto m = std::make_unique<ModeloReporte>();
     if (!m->selecciona(m_datos.base(), m_datos.motor(), m_contexto.DataTbReporte, p.sel.filtro,
@@ -160,7 +161,7 @@ ModeloReporte* ConsultaReportes::modelo(const Peticion& p, QString* error)
     }
     m_modelo = std::move(m);
     m_clave = clave;
-    m_edad.start();
+    m_desde = Reloj::ms();
     return m_modelo.get();
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QString>
 #include <QUrlQuery>
@@ -59,5 +58,5 @@ private:
     CDatos m_datos;
     std::unique_ptr<ModeloReporte> m_modelo;
     QString m_clave;
-    QElapsedTimer m_edad;
+    qint64 m_desde = 0; // Reloj::ms() when m_modelo was built
 };

@@ -24,6 +24,7 @@
 #include "EstacionPesaje.h"
 #include "Exportacion.h"
 #include "Listado.h"
+#include "Reloj.h"
 #include "Schema.h"
 #include "ServidorHttp.h"
 #include "XlsxPlantilla.h"
@@ -39,16 +40,6 @@ const QString kIncorrecta = QStringLiteral("Contraseña incorrecta. Vuelva a int
 constexpr qint64 kSinLecturasMs = 3000;
 // A page that cannot keep up is dropped rather than buffered without end.
 constexpr qint64 kMaxPendienteWs = 4 * 1024 * 1024;
-
-qint64 monotono()
-{
-    static QElapsedTimer reloj = [] {
-        QElapsedTimer r;
-        r.start();
-        return r;
-    }();
-    return reloj.elapsed();
-}
 
 // Listens like Base, and puts the size guard on every connection before the
 // HTTP server takes it.
@@ -647,7 +638,7 @@ QByteArray MonitorWeb::estadoActual(bool conTendencia) const
 
 void MonitorWeb::publica(const EstadoEstacion& e)
 {
-    const qint64 ahora = monotono();
+    const qint64 ahora = Reloj::ms();
     if (m_ultimaMs >= 0 && e.abierta)
         m_periodoMs = ahora - m_ultimaMs;
     m_ultimo = e;
@@ -690,7 +681,7 @@ void MonitorWeb::vigila()
     }
     // The station is open but no poll has come back: the values are old.
     const qint64 limite = std::max<qint64>(kSinLecturasMs, 3 * m_periodoMs);
-    if (m_vigente && m_ultimaMs >= 0 && monotono() - m_ultimaMs > limite) {
+    if (m_vigente && m_ultimaMs >= 0 && Reloj::ms() - m_ultimaMs > limite) {
         m_vigente = false;
         m_motivo = QStringLiteral("Sin respuesta del indicador");
         difundeEstado();

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "Niveles.h"
+#include "Reloj.h"
 
 QByteArray Sesiones::crea(const QString& operador, const QString& nivel, int tipoAcceso)
 {
@@ -14,7 +15,7 @@ QByteArray Sesiones::crea(const QString& operador, const QString& nivel, int tip
     s.operador = operador;
     s.nivel = nivel;
     s.tipoAcceso = tipoAcceso;
-    s.ultimoUso.start();
+    s.ultimoUso = Reloj::ms();
     m_sesiones.insert(id, s);
     return id;
 }
@@ -24,12 +25,12 @@ const Sesiones::Sesion* Sesiones::busca(const QByteArray& id, bool toca)
     const auto it = m_sesiones.find(id);
     if (id.isEmpty() || it == m_sesiones.end())
         return nullptr;
-    if (it->ultimoUso.elapsed() >= m_inactividadMs) {
+    if (Reloj::ms() - it->ultimoUso >= m_inactividadMs) {
         m_sesiones.erase(it);
         return nullptr;
     }
     if (toca)
-        it->ultimoUso.start();
+        it->ultimoUso = Reloj::ms();
     return &*it;
 }
 
@@ -42,7 +43,7 @@ QList<QByteArray> Sesiones::purga()
 {
     QList<QByteArray> vencidas;
     for (auto it = m_sesiones.begin(); it != m_sesiones.end();) {
-        if (it->ultimoUso.elapsed() >= m_inactividadMs) {
+        if (Reloj::ms() - it->ultimoUso >= m_inactividadMs) {
             vencidas << it.key();
             it = m_sesiones.erase(it);
         } else {
@@ -57,16 +58,6 @@ bool Sesiones::veReportes(const QString& nivel)
     return nivel.isEmpty() || nivel == Niveles::kGerencia || nivel == Niveles::kInstalador;
 }
 
-qint64 Frenos::ahora()
-{
-    static QElapsedTimer reloj = [] {
-        QElapsedTimer r;
-        r.start();
-        return r;
-    }();
-    return reloj.elapsed();
-}
-
 qint64 Frenos::demora(int fallos)
 {
     if (fallos <= 0)
@@ -77,21 +68,21 @@ qint64 Frenos::demora(int fallos)
 qint64 Frenos::espera(const QHostAddress& desde) const
 {
     const auto it = m_estados.constFind(desde.toString());
-    return it == m_estados.constEnd() ? 0 : std::max<qint64>(0, it->libreDesde - ahora());
+    return it == m_estados.constEnd() ? 0 : std::max<qint64>(0, it->libreDesde - Reloj::ms());
 }
 
 qint64 Frenos::falla(const QHostAddress& desde)
 {
     // A bounded table: addresses quiet for long are forgotten first.
     if (m_estados.size() > 10000) {
-        const qint64 t = ahora();
+        const qint64 t = Reloj::ms();
         for (auto it = m_estados.begin(); it != m_estados.end();)
             it = t - it->libreDesde > 600000 ? m_estados.erase(it) : std::next(it);
     }
     Estado& e = m_estados[desde.toString()];
     ++e.fallos;
     const qint64 d = demora(e.fallos);
-    e.libreDesde = ahora() + d;
+    e.libreDesde = Reloj::ms() + d;
     return d;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QString>
@@ -16,7 +15,7 @@ public:
         QString operador;
         QString nivel;
         int tipoAcceso = 0;
-        QElapsedTimer ultimoUso;
+        qint64 ultimoUso = 0; // Reloj::ms()
     };
 
     explicit Sesiones(qint64 inactividadMs) : m_inactividadMs(inactividadMs) {}
@@ -58,8 +57,7 @@ private:
     struct Estado
     {
         int fallos = 0;
-        qint64 libreDesde = 0; // ms of the monotonic clock
+        qint64 libreDesde = 0; // Reloj::ms()
     };
-    static qint64 ahora();
     QHash<QString, Estado> m_estados;
 };
