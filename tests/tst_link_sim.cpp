@@ -73,45 +73,27 @@ public:
         c.silencioMs = kSilencio;
         return c;
     }
-    std::unique_ptr<Transporte> transporte() const
-    {
-        auto t = config().creaTransporte();
-        return t;
-    }
+    std::unique_ptr<Transporte> transporte() const { return config().creaTransporte(); }
 
     // Distinct values in every field, with the process clock stopped.
     void cargaValores()
     {
-        auto& s = m_indicador;
-        s.setReloj(false);
-        s.setValor32(Indicador::kPeso, quint32(-125));
-        s.setValor32(Indicador::kDespacho, 50000);
-        s.setValor32(Indicador::kCGrueso, 900);
-        s.setValor32(Indicador::kCFino, 1000);
-        s.setValor32(Indicador::kCaudal, 321);
-        s.setValor32(Indicador::kResto, 4321);
-        s.setValor32(Indicador::kCCiclos, 77);
-        s.setRegistro(Indicador::kCError, 0);
-        s.setValor32(Indicador::kUlTotal, 0x80000001u);
-        s.setValor32(Indicador::kUlBatch, 1002);
-        s.setValor32(Indicador::kTotal, 99999);
-        s.setValor32(Indicador::kTotalF, 123456);
+        m_indicador.setReloj(false);
+        m_indicador.setRegistro(Indicador::kCError, 0);
+        const std::pair<quint16, quint32> valores[] = {
+            {Indicador::kPeso, quint32(-125)}, {Indicador::kDespacho, 50000}, {Indicador::kCGrueso, 900},
+            {Indicador::kCFino, 1000}, {Indicador::kCaudal, 321}, {Indicador::kResto, 4321},
+            {Indicador::kCCiclos, 77}, {Indicador::kUlTotal, 0x80000001u}, {Indicador::kUlBatch, 1002},
+            {Indicador::kTotal, 99999}, {Indicador::kTotalF, 123456}};
+        for (const auto& [registro, valor] : valores)
+            m_indicador.setValor32(registro, valor);
     }
     static void compruebaValores(const LecturaPeso& l)
     {
-        QCOMPARE(l.Peso, -12.5);
-        QCOMPARE(l.Despacho, 5000.0);
-        QCOMPARE(l.CGrueso, 90.0);
-        QCOMPARE(l.CFino, 100.0);
-        QCOMPARE(l.Caudal, 32.1);
-        QCOMPARE(l.Resto, 432.1);
-        QCOMPARE(l.CCiclos, 77u);
-        QCOMPARE(l.UlTotal, 214748364.9);
-        QCOMPARE(l.UlBatch, 100.2);
-        QCOMPARE(l.Total, 9999.9);
-        QCOMPARE(l.TotalF, 12345.6);
-        QCOMPARE(l.Modo, 0);
-        QCOMPARE(l.Salidas, 2);
+        QCOMPARE((QList<double>{l.Peso, l.Despacho, l.CGrueso, l.CFino, l.Caudal, l.Resto, l.UlTotal, l.UlBatch,
+                                l.Total, l.TotalF}),
+                 (QList<double>{-12.5, 5000, 90, 100, 32.1, 432.1, 214748364.9, 100.2, 9999.9, 12345.6}));
+        QCOMPARE((QList<qint64>{l.CCiclos, l.Modo, l.Salidas}), (QList<qint64>{77, 0, 2}));
     }
 
 private:
@@ -185,11 +167,11 @@ void TstLinkSim::lecturaYEscritura()
     // Stale bytes left on the line before an exchange are discarded.
     QCOMPARE(ind.Escribir(Indicador::kTotalF, Trama::cadena32(-2)), Trama::cadena32(-2));
     QCOMPARE(banco.indicador().valor32(Indicador::kTotalF), 0xFFFFFFFEu);
-    QCOMPARE(ind.Escribir(14204, Trama::cadena32(10) + Trama::cadena32(5) + Trama::cadena32(9)).size(), 12);
-    QCOMPARE(banco.indicador().valor32(14204), 10u);
-    QCOMPARE(banco.indicador().valor32(14206), 5u);
-    QCOMPARE(banco.indicador().valor32(14208), 9u);
-    QCOMPARE(ind.Leer(14204, 6), Trama::cadena32(10) + Trama::cadena32(5) + Trama::cadena32(9));
+    const QByteArray tres = Trama::cadena32(10) + Trama::cadena32(5) + Trama::cadena32(9);
+    QCOMPARE(ind.Escribir(14204, tres), tres);
+    QCOMPARE((QList<quint32>{banco.indicador().valor32(14204), banco.indicador().valor32(14206),
+                             banco.indicador().valor32(14208)}), (QList<quint32>{10, 5, 9}));
+    QCOMPARE(ind.Leer(14204, 6), tres);
 
     // Requests addressed to 0 are answered too; other ids are not.
     QVERIFY(!ind.RxD(0, 14204, 2).isEmpty());
@@ -302,9 +284,7 @@ void TstLinkSim::desconexionPeriodica()
 {
     Banco banco(false);
     banco.cargaValores();
-    FallosSimulados f;
-    f.desconectaCada = 0.3;
-    banco.fallos(f);
+    banco.fallos({.desconectaCada = 0.3});
     Enlace enlace;
     QSignalSpy lista(&enlace, &Enlace::lecturaLista);
     enlace.abrir(banco.config());
@@ -358,9 +338,7 @@ void TstLinkSim::enlaceColaYComandos()
 void TstLinkSim::cierreDuranteEspera()
 {
     Banco banco(false);
-    FallosSimulados f;
-    f.mudo = true;
-    banco.fallos(f);
+    banco.fallos({.mudo = true});
     ConfigEnlace c = banco.config();
     c.esperaMs = 2000;
     auto enlace = std::make_unique<Enlace>();
@@ -385,12 +363,8 @@ void TstLinkSim::hostQueRechaza()
         QVERIFY(s.listen(QHostAddress::LocalHost, 0));
         libre = s.serverPort();
     }
-    ConfigEnlace c;
-    c.comunicacion = 1;
-    c.host = QStringLiteral("127.0.0.1");
-    c.puerto = libre;
-    c.esperaMs = 100;
-    c.silencioMs = 50;
+    ConfigEnlace c{.comunicacion = 1, .host = QStringLiteral("127.0.0.1"), .puerto = libre, .esperaMs = 100,
+                   .silencioMs = 50};
     Enlace enlace;
     QSignalSpy abierto(&enlace, &Enlace::abierto);
     QSignalSpy lista(&enlace, &Enlace::lecturaLista);
@@ -427,9 +401,7 @@ void TstLinkSim::puertoInexistente()
 void TstLinkSim::indicadorMudo36s()
 {
     Banco banco(false);
-    FallosSimulados f;
-    f.mudo = true;
-    banco.fallos(f);
+    banco.fallos({.mudo = true});
     ConfigEnlace c = banco.config();
     c.esperaMs = 2000;
     c.silencioMs = 250;
@@ -476,9 +448,7 @@ void TstLinkSim::indicadorMudo36s()
 void TstLinkSim::comandoConDescartes()
 {
     Banco banco(false, rapido(1));
-    FallosSimulados f;
-    f.descarte = 0.6;
-    banco.fallos(f);
+    banco.fallos({.descarte = 0.6});
     Enlace enlace;
     QSignalSpy lista(&enlace, &Enlace::lecturaLista);
     QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
