@@ -113,6 +113,8 @@ IndicadorSimulado::Parametros rapido(double velocidad, int decimales = 0)
 
 } // namespace
 
+Q_DECLARE_METATYPE(FallosSimulados)
+
 class TstLinkSim : public QObject
 {
     Q_OBJECT
@@ -192,15 +194,16 @@ void TstLinkSim::lecturaYEscritura()
 void TstLinkSim::fallos_data()
 {
     QTest::addColumn<bool>("pty");
-    QTest::addColumn<QString>("modo");
-    for (bool pty : {false, true}) {
-        const char* n = pty ? "pty" : "tcp";
-        for (const char* modo : {"drop", "corrupt", "late", "surplus", "split"}) {
-            if (pty && QByteArray(modo) == "split")
-                continue;
-            QTest::newRow(QByteArray(n).append(' ').append(modo).constData()) << pty << QString::fromLatin1(modo);
-        }
-    }
+    QTest::addColumn<FallosSimulados>("f");
+    const std::pair<const char*, FallosSimulados> modos[] = {{"drop", {.descarte = 0.3}},
+                                                             {"corrupt", {.corrupcion = 0.3}},
+                                                             {"late", {.tardia = 0.3}},
+                                                             {"surplus", {.sobrante = true}},
+                                                             {"split", {.partida = true}}};
+    for (bool pty : {false, true})
+        for (const auto& [modo, f] : modos)
+            if (!pty || !f.partida)
+                QTest::addRow("%s %s", pty ? "pty" : "tcp", modo) << pty << f;
 }
 
 // Whatever the fault, a read that is reported good holds exactly the
@@ -209,20 +212,9 @@ void TstLinkSim::fallos_data()
 void TstLinkSim::fallos()
 {
     QFETCH(bool, pty);
-    QFETCH(QString, modo);
+    QFETCH(FallosSimulados, f);
     Banco banco(pty, rapido(1, 1));
     banco.cargaValores();
-    FallosSimulados f;
-    if (modo == QLatin1String("drop"))
-        f.descarte = 0.3;
-    else if (modo == QLatin1String("corrupt"))
-        f.corrupcion = 0.3;
-    else if (modo == QLatin1String("late"))
-        f.tardia = 0.3;
-    else if (modo == QLatin1String("surplus"))
-        f.sobrante = true;
-    else
-        f.partida = true;
     f.tardiaMs = kEspera + kSilencio / 2;
     banco.fallos(f);
     auto t = banco.transporte();
