@@ -374,8 +374,10 @@ void TstLinkTrama::leePeso()
 
     // The same accumulator again: the five requests alone.
     t.limpia();
+    l.CError = 0;
     ind.LeePeso(l);
     QCOMPARE(t.pedidos().size(), 5);
+    QCOMPARE(l.CError, 3); // now from the block's own byte
     // A batch ends between the block's two requests (low word 0xFFFF before,
     // high word 1 after): the reading carries the accumulator read whole.
     e.set32(14386, 0x0000FFFFu);
