@@ -33,26 +33,21 @@ public:
         m_servidor = new ServidorRtu(m_indicador, id);
         m_servidor->moveToThread(&m_hilo);
         m_hilo.start();
-        QMetaObject::invokeMethod(
-            m_servidor, [&] { m_ok = pty ? m_servidor->abrePty() : m_servidor->escuchaTcp(0); },
-            Qt::BlockingQueuedConnection);
+        enHilo([&] { m_ok = pty ? m_servidor->abrePty() : m_servidor->escuchaTcp(0); });
     }
     ~Banco()
     {
-        QMetaObject::invokeMethod(m_servidor, [&] { delete m_servidor; }, Qt::BlockingQueuedConnection);
+        enHilo([&] { delete m_servidor; });
         m_hilo.quit();
         m_hilo.wait();
     }
     bool ok() const { return m_ok; }
-    void fallos(const FallosSimulados& f)
+    void fallos(const FallosSimulados& f) { enHilo([&] { m_servidor->setFallos(f); }); }
+    void desconecta() { enHilo([&] { m_servidor->desconectaClientes(); }); }
+    template <typename F>
+    void enHilo(F f)
     {
-        QMetaObject::invokeMethod(m_servidor, [&] { m_servidor->setFallos(f); },
-                                  Qt::BlockingQueuedConnection);
-    }
-    void desconecta()
-    {
-        QMetaObject::invokeMethod(m_servidor, [&] { m_servidor->desconectaClientes(); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(m_servidor, f, Qt::BlockingQueuedConnection);
     }
     ServidorRtu& servidor() { return *m_servidor; }
     IndicadorSimulado& indicador() { return m_indicador; }
@@ -105,10 +100,7 @@ private:
 
 IndicadorSimulado::Parametros rapido(double velocidad, int decimales = 0)
 {
-    IndicadorSimulado::Parametros p;
-    p.velocidad = velocidad;
-    p.decimales = decimales;
-    return p;
+    return {.decimales = decimales, .velocidad = velocidad};
 }
 
 } // namespace

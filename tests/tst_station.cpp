@@ -339,9 +339,7 @@ void TestStation::comandosLlegan()
     QCOMPARE(b.sim().servidor().escrituras(), antes2);
 
     // A write the indicator does not answer shows the failure box.
-    FallosSimulados mudo;
-    mudo.mudo = true;
-    b.sim().fallos(mudo);
+    b.sim().fallos({.mudo = true});
     MessageBox::setNextAnswer(QMessageBox::Yes);
     click("Cmd_Cancel");
     QTRY_COMPARE_WITH_TIMEOUT(MessageBox::ultimoTexto(),
@@ -442,9 +440,7 @@ void TestStation::enlaceCaidoYRecuperado()
     BancoEstacion b;
     QPointer<frmPeso> w = b.abreListo();
     QVERIFY2(w, qPrintable(b.error()));
-    FallosSimulados mudo;
-    mudo.mudo = true;
-    b.sim().fallos(mudo);
+    b.sim().fallos({.mudo = true});
     // While the six reads are still being tried the screen says the values
     // are no longer live, then gives up with the red lamp.
     QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEspera, 15000);
@@ -483,9 +479,7 @@ void TestStation::cierreConIndicadorMudo()
     frmPeso::setAjusteEnlace([](ConfigEnlace& c) { c.esperaMs = 2000; });
     QPointer<frmPeso> w = b.abreListo();
     QVERIFY2(w, qPrintable(b.error()));
-    FallosSimulados mudo;
-    mudo.mudo = true;
-    b.sim().fallos(mudo);
+    b.sim().fallos({.mudo = true});
     // A poll of six silent reads now takes 36 s; closing must not wait for it.
     const qint64 omitidos = w->ticksOmitidos();
     QTRY_VERIFY_WITH_TIMEOUT(w->ticksOmitidos() > omitidos + 2, 5000);

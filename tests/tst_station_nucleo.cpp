@@ -320,9 +320,7 @@ void TstStationNucleo::comandosYCondiciones()
     QCOMPARE(b.ind().valor32(Indicador::kDespacho), 0u);
 
     // A write the indicator does not answer: failed, audited as such.
-    FallosSimulados mudo;
-    mudo.mudo = true;
-    b.m_sim.fallos(mudo);
+    b.m_sim.fallos({.mudo = true});
     b.e().comando('Z', QStringLiteral("Cero"));
     QVERIFY(fin.wait(10000));
     QCOMPARE(fin.last().at(1).toBool(), false);
