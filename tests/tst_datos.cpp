@@ -155,49 +155,27 @@ void TstDatos::statementForms()
     agregaFila(db, 2, QStringLiteral("cliente sur"), 250, QDate(2026, 2, 1));
     agregaFila(db, 3, QStringLiteral("Otro"), 500, QDate(2026, 2, 5), 1);
 
-    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 WHERE TICKET = 2").arg(kR)),
-             QStringList{"2"});
-    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 ORDER BY TOTAL ASC").arg(kR)),
-             (QStringList{"2", "3", "1"}));
-    QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 WHERE (OPCION1 <> 0) ORDER BY TICKET ASC")
-                             .arg(kR)),
-             (QStringList{"1", "3"}));
-    // Like with % matches regardless of letter case, as on the original engine.
-    QCOMPARE(tickets(db, QStringLiteral(
-                             "SELECT * FROM %1 WHERE AUX1 Like 'cliente%' ORDER BY TICKET ASC")
-                             .arg(kR)),
-             (QStringList{"1", "2"}));
-    QCOMPARE(tickets(db, QStringLiteral(
-                             "SELECT * FROM %1 WHERE TICKET Between 2 And 3 ORDER BY TICKET ASC")
-                             .arg(kR)),
-             (QStringList{"2", "3"}));
-    QCOMPARE(tickets(db, QStringLiteral(
-                             "SELECT * FROM %1 WHERE FECHA BETWEEN #01/02/2026# AND #05/02/2026# "
-                             "ORDER BY TICKET ASC")
-                             .arg(kR)),
-             (QStringList{"2", "3"}));
-    QCOMPARE(
-        tickets(db, QStringLiteral(
-                        "SELECT * FROM %1 WHERE (OPCION1 <> 0) AND FECHA BETWEEN #31/01/2026# AND "
-                        "#01/02/2026# ORDER BY TICKET ASC")
-                        .arg(kR)),
-        QStringList{"1"});
-    // A network terminal writes its dates between another delimiter.
-    QCOMPARE(tickets(db, QStringLiteral(
-                             "SELECT * FROM %1 WHERE FECHA BETWEEN '01/02/2026' AND '05/02/2026' "
-                             "ORDER BY TICKET ASC")
-                             .arg(kR)),
-             (QStringList{"2", "3"}));
+    // Like with % matches regardless of letter case, as on the original engine;
+    // a network terminal writes its dates between quotes instead of #.
+    const std::pair<const char*, QStringList> consultas[] = {
+        {"WHERE TICKET = 2", {"2"}},
+        {"ORDER BY TOTAL ASC", {"2", "3", "1"}},
+        {"WHERE (OPCION1 <> 0) ORDER BY TICKET ASC", {"1", "3"}},
+        {"WHERE AUX1 Like 'cliente%' ORDER BY TICKET ASC", {"1", "2"}},
+        {"WHERE TICKET Between 2 And 3 ORDER BY TICKET ASC", {"2", "3"}},
+        {"WHERE FECHA BETWEEN #01/02/2026# AND #05/02/2026# ORDER BY TICKET ASC", {"2", "3"}},
+        {"WHERE (OPCION1 <> 0) AND FECHA BETWEEN #31/01/2026# AND #01/02/2026# ORDER BY TICKET ASC", {"1"}},
+        {"WHERE FECHA BETWEEN '01/02/2026' AND '05/02/2026' ORDER BY TICKET ASC", {"2", "3"}},
+    };
+    for (const auto& [resto, esperados] : consultas)
+        QCOMPARE(tickets(db, QStringLiteral("SELECT * FROM %1 %2").arg(kR, QLatin1String(resto))), esperados);
 
     QVERIFY(db.AbreRegistro(
         QStringLiteral("SELECT * FROM %1 WHERE  VARIABLE = 'Ticket'").arg(Schema::kTablaGlobal)));
     QVERIFY(!db.Existe_Registro());
-    QVERIFY(db.AbreRegistro(
-        QStringLiteral("SELECT OPERADOR FROM %1 ORDER BY OPERADOR ").arg(Schema::kTablaOperarios)));
-    QVERIFY(db.AbreRegistro(
-        QStringLiteral("SELECT * FROM %1 ORDER BY OPERADOR ASC").arg(Schema::kTablaOperarios)));
-    QVERIFY(db.AbreRegistro(
-        QStringLiteral("SELECT * FROM %1 WHERE OPERADOR = 'x'").arg(Schema::kTablaOperarios)));
+    for (const char* sql : {"SELECT OPERADOR FROM %1 ORDER BY OPERADOR ", "SELECT * FROM %1 ORDER BY OPERADOR ASC",
+                            "SELECT * FROM %1 WHERE OPERADOR = 'x'"})
+        QVERIFY2(db.AbreRegistro(QString::fromLatin1(sql).arg(Schema::kTablaOperarios)), sql);
 
     // A rejected statement says why and leaves no open record set.
     QVERIFY(!db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE NOPE = 1").arg(kR)));
@@ -331,37 +309,32 @@ void TstDatos::settingsTableBranch()
 {
     Programa::DataCSGlobal = m_cs;
     Programa::DataTbGlobal = Schema::kTablaGlobal;
+    const auto lee = [](const char* clave, const char* porDefecto, QString* error = nullptr) {
+        return Config::LeeConfig(QString(), QLatin1String(clave), QLatin1String(porDefecto), false, true, error);
+    };
+    const auto guarda = [](const QString& seccion, const char* clave, const char* valor) {
+        return Config::GuardaConfig(seccion, QLatin1String(clave), QLatin1String(valor), false, true);
+    };
     QString error;
-    QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false,
-                               true, &error),
-             QStringLiteral("1"));
+    QCOMPARE(lee("Ticket", "1", &error), QStringLiteral("1"));
     QVERIFY(error.isEmpty());
-    QVERIFY(Config::GuardaConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("2"), false,
-                                 true));
-    QVERIFY(Config::GuardaConfig(QStringLiteral("cualquiera"), QStringLiteral("Ticket"),
-                                 QStringLiteral("3"), false, true));
-    QCOMPARE(
-        Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false, true),
-        QStringLiteral("3"));
+    QVERIFY(guarda(QString(), "Ticket", "2"));
+    QVERIFY(guarda(QStringLiteral("cualquiera"), "Ticket", "3"));
+    QCOMPARE(lee("Ticket", "1"), QStringLiteral("3"));
     CDatos db;
     QVERIFY(db.AbrirBase(m_cs));
     QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1").arg(Schema::kTablaGlobal)));
     QCOMPARE(db.Cant_Registros(), 1L);
     QCOMPARE(db.Campo(QStringLiteral("DESCRIPCION")).toString(), QStringLiteral("-"));
     // A key with a quote is looked up safely.
-    QVERIFY(
-        Config::GuardaConfig(QString(), QStringLiteral("a'b"), QStringLiteral("x"), false, true));
-    QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("a'b"), QString(), false, true),
-             QStringLiteral("x"));
+    QVERIFY(guarda(QString(), "a'b", "x"));
+    QCOMPARE(lee("a'b", ""), QStringLiteral("x"));
 
     // No database: the default comes back and the caller is told.
     Programa::DataCSGlobal = ConnectionString::sqlite(m_dir->file(QStringLiteral("nope.db")));
-    QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false,
-                               true, &error),
-             QStringLiteral("1"));
+    QCOMPARE(lee("Ticket", "1", &error), QStringLiteral("1"));
     QVERIFY(error.contains(QStringLiteral("nope.db")));
-    QVERIFY(!Config::GuardaConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("5"), false,
-                                  true));
+    QVERIFY(!guarda(QString(), "Ticket", "5"));
     QVERIFY(!QFile::exists(m_dir->file(QStringLiteral("nope.db"))));
 }
 
@@ -404,10 +377,8 @@ void TstDatos::badTicketValueIsRefused()
 {
     CDatos db;
     QVERIFY(db.AbrirBase(m_cs));
-    QVERIFY(db.Ejecuta(
-        QStringLiteral(
-            "INSERT INTO %1 (VARIABLE, VALOR, DESCRIPCION) VALUES ('Ticket', 'abc', '-')")
-            .arg(Schema::kTablaGlobal)));
+    QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO %1 (VARIABLE, VALOR, DESCRIPCION) VALUES ('Ticket', 'abc', '-')")
+                           .arg(Schema::kTablaGlobal)));
     QCOMPARE(db.TomaTicket(Schema::kTablaGlobal), qint64(0));
     QVERIFY(db.ultimoError().contains(QStringLiteral("abc")));
     QVERIFY(db.Ejecuta(QStringLiteral("UPDATE %1 SET VALOR = '41' WHERE VARIABLE = 'Ticket'")

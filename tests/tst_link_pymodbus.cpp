@@ -77,15 +77,11 @@ void TstLinkPymodbus::compruebaIndicador(Transporte& t)
     }
     QVERIFY(l.valida());
     auto v32 = [](int r) { return quint32(valorDe(r)) | quint32(valorDe(r + 1)) << 16; };
-    QCOMPARE(l.Peso, Indicador::pesoConSigno(v32(0), 0));
-    QCOMPARE(l.Despacho, double(v32(14204)));
-    QCOMPARE(l.CFino, double(v32(14208)));
-    QCOMPARE(l.CCiclos, v32(14383));
-    QCOMPARE(l.CError, valorDe(14385) & 0xFF);
-    QCOMPARE(l.UlTotal, double(v32(14386)));
-    QCOMPARE(l.Modo, valorDe(14396) & 0xFF);
-    QCOMPARE(l.Entradas, valorDe(14401) & 0xFF);
-    QCOMPARE(l.TotalF, double(v32(14402)));
+    QCOMPARE((QList<double>{l.Peso, l.Despacho, l.CFino, l.UlTotal, l.TotalF}),
+             (QList<double>{Indicador::pesoConSigno(v32(0), 0), double(v32(14204)), double(v32(14208)),
+                            double(v32(14386)), double(v32(14402))}));
+    QCOMPARE((QList<qint64>{l.CCiclos, l.CError, l.Modo, l.Entradas}),
+             (QList<qint64>{v32(14383), valorDe(14385) & 0xFF, valorDe(14396) & 0xFF, valorDe(14401) & 0xFF}));
 
     QByteArray esperada;
     for (int r = 14379; r < 14390; ++r)
@@ -123,17 +119,18 @@ void TstLinkPymodbus::tcp()
             return s.waitForConnected(500);
         }(),
         20000);
-    s.write(QByteArray::fromHex("010300000002C40B"));
-    QByteArray r;
-    while (r.size() < 9 && s.waitForReadyRead(3000))
-        r += s.readAll();
+    auto intercambio = [&s](const QByteArray& pedido, int largo) {
+        s.write(pedido);
+        QByteArray r;
+        while (r.size() < largo && s.waitForReadyRead(3000))
+            r += s.readAll();
+        return r;
+    };
+    const QByteArray r = intercambio(QByteArray::fromHex("010300000002C40B"), 9);
     QCOMPARE(Trama::hex(r), Trama::hex(QByteArray::fromHex("01030400030 00A8A34")));
     QCOMPARE(Trama::verificaLectura(r, 1, 2).datos, QByteArray::fromHex("03000A00"));
-    s.write(Trama::pedidoEscritura(1, 7, Trama::cadena16('Z')));
-    r.clear();
-    while (r.size() < 8 && s.waitForReadyRead(3000))
-        r += s.readAll();
-    QCOMPARE(Trama::hex(r), QStringLiteral("01 06 00 07 00 5A B8 30"));
+    QCOMPARE(Trama::hex(intercambio(Trama::pedidoEscritura(1, 7, Trama::cadena16('Z')), 8)),
+             QStringLiteral("01 06 00 07 00 5A B8 30"));
     s.abort();
 
     TransporteTcp t(QStringLiteral("127.0.0.1"), puerto);

@@ -33,26 +33,21 @@ public:
         m_servidor = new ServidorRtu(m_indicador, id);
         m_servidor->moveToThread(&m_hilo);
         m_hilo.start();
-        QMetaObject::invokeMethod(
-            m_servidor, [&] { m_ok = pty ? m_servidor->abrePty() : m_servidor->escuchaTcp(0); },
-            Qt::BlockingQueuedConnection);
+        enHilo([&] { m_ok = pty ? m_servidor->abrePty() : m_servidor->escuchaTcp(0); });
     }
     ~Banco()
     {
-        QMetaObject::invokeMethod(m_servidor, [&] { delete m_servidor; }, Qt::BlockingQueuedConnection);
+        enHilo([&] { delete m_servidor; });
         m_hilo.quit();
         m_hilo.wait();
     }
     bool ok() const { return m_ok; }
-    void fallos(const FallosSimulados& f)
+    void fallos(const FallosSimulados& f) { enHilo([&] { m_servidor->setFallos(f); }); }
+    void desconecta() { enHilo([&] { m_servidor->desconectaClientes(); }); }
+    template <typename F>
+    void enHilo(F f)
     {
-        QMetaObject::invokeMethod(m_servidor, [&] { m_servidor->setFallos(f); },
-                                  Qt::BlockingQueuedConnection);
-    }
-    void desconecta()
-    {
-        QMetaObject::invokeMethod(m_servidor, [&] { m_servidor->desconectaClientes(); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(m_servidor, f, Qt::BlockingQueuedConnection);
     }
     ServidorRtu& servidor() { return *m_servidor; }
     IndicadorSimulado& indicador() { return m_indicador; }
@@ -73,45 +68,27 @@ public:
         c.silencioMs = kSilencio;
         return c;
     }
-    std::unique_ptr<Transporte> transporte() const
-    {
-        auto t = config().creaTransporte();
-        return t;
-    }
+    std::unique_ptr<Transporte> transporte() const { return config().creaTransporte(); }
 
     // Distinct values in every field, with the process clock stopped.
     void cargaValores()
     {
-        auto& s = m_indicador;
-        s.setReloj(false);
-        s.setValor32(Indicador::kPeso, quint32(-125));
-        s.setValor32(Indicador::kDespacho, 50000);
-        s.setValor32(Indicador::kCGrueso, 900);
-        s.setValor32(Indicador::kCFino, 1000);
-        s.setValor32(Indicador::kCaudal, 321);
-        s.setValor32(Indicador::kResto, 4321);
-        s.setValor32(Indicador::kCCiclos, 77);
-        s.setRegistro(Indicador::kCError, 0);
-        s.setValor32(Indicador::kUlTotal, 0x80000001u);
-        s.setValor32(Indicador::kUlBatch, 1002);
-        s.setValor32(Indicador::kTotal, 99999);
-        s.setValor32(Indicador::kTotalF, 123456);
+        m_indicador.setReloj(false);
+        m_indicador.setRegistro(Indicador::kCError, 0);
+        const std::pair<quint16, quint32> valores[] = {
+            {Indicador::kPeso, quint32(-125)}, {Indicador::kDespacho, 50000}, {Indicador::kCGrueso, 900},
+            {Indicador::kCFino, 1000}, {Indicador::kCaudal, 321}, {Indicador::kResto, 4321},
+            {Indicador::kCCiclos, 77}, {Indicador::kUlTotal, 0x80000001u}, {Indicador::kUlBatch, 1002},
+            {Indicador::kTotal, 99999}, {Indicador::kTotalF, 123456}};
+        for (const auto& [registro, valor] : valores)
+            m_indicador.setValor32(registro, valor);
     }
     static void compruebaValores(const LecturaPeso& l)
     {
-        QCOMPARE(l.Peso, -12.5);
-        QCOMPARE(l.Despacho, 5000.0);
-        QCOMPARE(l.CGrueso, 90.0);
-        QCOMPARE(l.CFino, 100.0);
-        QCOMPARE(l.Caudal, 32.1);
-        QCOMPARE(l.Resto, 432.1);
-        QCOMPARE(l.CCiclos, 77u);
-        QCOMPARE(l.UlTotal, 214748364.9);
-        QCOMPARE(l.UlBatch, 100.2);
-        QCOMPARE(l.Total, 9999.9);
-        QCOMPARE(l.TotalF, 12345.6);
-        QCOMPARE(l.Modo, 0);
-        QCOMPARE(l.Salidas, 2);
+        QCOMPARE((QList<double>{l.Peso, l.Despacho, l.CGrueso, l.CFino, l.Caudal, l.Resto, l.UlTotal, l.UlBatch,
+                                l.Total, l.TotalF}),
+                 (QList<double>{-12.5, 5000, 90, 100, 32.1, 432.1, 214748364.9, 100.2, 9999.9, 12345.6}));
+        QCOMPARE((QList<qint64>{l.CCiclos, l.Modo, l.Salidas}), (QList<qint64>{77, 0, 2}));
     }
 
 private:
@@ -123,13 +100,12 @@ private:
 
 IndicadorSimulado::Parametros rapido(double velocidad, int decimales = 0)
 {
-    IndicadorSimulado::Parametros p;
-    p.velocidad = velocidad;
-    p.decimales = decimales;
-    return p;
+    return {.decimales = decimales, .velocidad = velocidad};
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(FallosSimulados)
 
 class TstLinkSim : public QObject
 {
@@ -185,11 +161,11 @@ void TstLinkSim::lecturaYEscritura()
     // Stale bytes left on the line before an exchange are discarded.
     QCOMPARE(ind.Escribir(Indicador::kTotalF, Trama::cadena32(-2)), Trama::cadena32(-2));
     QCOMPARE(banco.indicador().valor32(Indicador::kTotalF), 0xFFFFFFFEu);
-    QCOMPARE(ind.Escribir(14204, Trama::cadena32(10) + Trama::cadena32(5) + Trama::cadena32(9)).size(), 12);
-    QCOMPARE(banco.indicador().valor32(14204), 10u);
-    QCOMPARE(banco.indicador().valor32(14206), 5u);
-    QCOMPARE(banco.indicador().valor32(14208), 9u);
-    QCOMPARE(ind.Leer(14204, 6), Trama::cadena32(10) + Trama::cadena32(5) + Trama::cadena32(9));
+    const QByteArray tres = Trama::cadena32(10) + Trama::cadena32(5) + Trama::cadena32(9);
+    QCOMPARE(ind.Escribir(14204, tres), tres);
+    QCOMPARE((QList<quint32>{banco.indicador().valor32(14204), banco.indicador().valor32(14206),
+                             banco.indicador().valor32(14208)}), (QList<quint32>{10, 5, 9}));
+    QCOMPARE(ind.Leer(14204, 6), tres);
 
     // Requests addressed to 0 are answered too; other ids are not.
     QVERIFY(!ind.RxD(0, 14204, 2).isEmpty());
@@ -210,15 +186,16 @@ void TstLinkSim::lecturaYEscritura()
 void TstLinkSim::fallos_data()
 {
     QTest::addColumn<bool>("pty");
-    QTest::addColumn<QString>("modo");
-    for (bool pty : {false, true}) {
-        const char* n = pty ? "pty" : "tcp";
-        for (const char* modo : {"drop", "corrupt", "late", "surplus", "split"}) {
-            if (pty && QByteArray(modo) == "split")
-                continue;
-            QTest::newRow(QByteArray(n).append(' ').append(modo).constData()) << pty << QString::fromLatin1(modo);
-        }
-    }
+    QTest::addColumn<FallosSimulados>("f");
+    const std::pair<const char*, FallosSimulados> modos[] = {{"drop", {.descarte = 0.3}},
+                                                             {"corrupt", {.corrupcion = 0.3}},
+                                                             {"late", {.tardia = 0.3}},
+                                                             {"surplus", {.sobrante = true}},
+                                                             {"split", {.partida = true}}};
+    for (bool pty : {false, true})
+        for (const auto& [modo, f] : modos)
+            if (!pty || !f.partida)
+                QTest::addRow("%s %s", pty ? "pty" : "tcp", modo) << pty << f;
 }
 
 // Whatever the fault, a read that is reported good holds exactly the
@@ -227,20 +204,9 @@ void TstLinkSim::fallos_data()
 void TstLinkSim::fallos()
 {
     QFETCH(bool, pty);
-    QFETCH(QString, modo);
+    QFETCH(FallosSimulados, f);
     Banco banco(pty, rapido(1, 1));
     banco.cargaValores();
-    FallosSimulados f;
-    if (modo == QLatin1String("drop"))
-        f.descarte = 0.3;
-    else if (modo == QLatin1String("corrupt"))
-        f.corrupcion = 0.3;
-    else if (modo == QLatin1String("late"))
-        f.tardia = 0.3;
-    else if (modo == QLatin1String("surplus"))
-        f.sobrante = true;
-    else
-        f.partida = true;
     f.tardiaMs = kEspera + kSilencio / 2;
     banco.fallos(f);
     auto t = banco.transporte();
@@ -302,9 +268,7 @@ void TstLinkSim::desconexionPeriodica()
 {
     Banco banco(false);
     banco.cargaValores();
-    FallosSimulados f;
-    f.desconectaCada = 0.3;
-    banco.fallos(f);
+    banco.fallos({.desconectaCada = 0.3});
     Enlace enlace;
     QSignalSpy lista(&enlace, &Enlace::lecturaLista);
     enlace.abrir(banco.config());
@@ -358,9 +322,7 @@ void TstLinkSim::enlaceColaYComandos()
 void TstLinkSim::cierreDuranteEspera()
 {
     Banco banco(false);
-    FallosSimulados f;
-    f.mudo = true;
-    banco.fallos(f);
+    banco.fallos({.mudo = true});
     ConfigEnlace c = banco.config();
     c.esperaMs = 2000;
     auto enlace = std::make_unique<Enlace>();
@@ -385,12 +347,8 @@ void TstLinkSim::hostQueRechaza()
         QVERIFY(s.listen(QHostAddress::LocalHost, 0));
         libre = s.serverPort();
     }
-    ConfigEnlace c;
-    c.comunicacion = 1;
-    c.host = QStringLiteral("127.0.0.1");
-    c.puerto = libre;
-    c.esperaMs = 100;
-    c.silencioMs = 50;
+    ConfigEnlace c{.comunicacion = 1, .host = QStringLiteral("127.0.0.1"), .puerto = libre, .esperaMs = 100,
+                   .silencioMs = 50};
     Enlace enlace;
     QSignalSpy abierto(&enlace, &Enlace::abierto);
     QSignalSpy lista(&enlace, &Enlace::lecturaLista);
@@ -427,9 +385,7 @@ void TstLinkSim::puertoInexistente()
 void TstLinkSim::indicadorMudo36s()
 {
     Banco banco(false);
-    FallosSimulados f;
-    f.mudo = true;
-    banco.fallos(f);
+    banco.fallos({.mudo = true});
     ConfigEnlace c = banco.config();
     c.esperaMs = 2000;
     c.silencioMs = 250;
@@ -476,9 +432,7 @@ void TstLinkSim::indicadorMudo36s()
 void TstLinkSim::comandoConDescartes()
 {
     Banco banco(false, rapido(1));
-    FallosSimulados f;
-    f.descarte = 0.6;
-    banco.fallos(f);
+    banco.fallos({.descarte = 0.6});
     Enlace enlace;
     QSignalSpy lista(&enlace, &Enlace::lecturaLista);
     QSignalSpy escrita(&enlace, &Enlace::escrituraLista);

@@ -44,23 +44,29 @@ Salida diag(const QStringList& args, const QString& dir = {})
     return s;
 }
 
-// A tolvex-sim process; its first line says where it listens.
-class Simulador
+// A helper program whose first line says where it listens.
+class Proceso
 {
 public:
-    explicit Simulador(const QStringList& args)
+    Proceso(const QString& programa, const QStringList& args)
     {
-        m_p.start(programa("tolvex-sim"), args);
-        if (m_p.waitForStarted() && m_p.waitForReadyRead(10000))
-            m_primera = QString::fromUtf8(m_p.readLine()).trimmed();
+        m_p.start(programa, args);
+        QDeadlineTimer limite(20000);
+        if (m_p.waitForStarted())
+            while (!m_p.canReadLine() && !limite.hasExpired() && m_p.state() == QProcess::Running)
+                m_p.waitForReadyRead(100);
+        m_primera = QString::fromUtf8(m_p.readLine()).trimmed();
+        if (m_primera.isEmpty())
+            qWarning() << m_p.readAllStandardError();
     }
-    ~Simulador()
+    ~Proceso()
     {
         m_p.kill();
         m_p.waitForFinished();
     }
     QString primera() const { return m_primera; }
     QString destino() const { return QStringLiteral("127.0.0.1:") + m_primera.section(u' ', 1); }
+    bool listo() const { return !m_primera.isEmpty(); }
     QProcess& proceso() { return m_p; }
 
 private:
@@ -68,39 +74,22 @@ private:
     QString m_primera;
 };
 
+// tolvex-sim, and the misbehaving peer of link_peer_rtu.py with the fault given.
+struct Simulador : Proceso
+{
+    explicit Simulador(const QStringList& args) : Proceso(programa("tolvex-sim"), args) {}
+};
+struct Par : Proceso
+{
+    explicit Par(const QStringList& args)
+        : Proceso(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral(TOLVEX_TESTS_DIR "/link_peer_rtu.py")} + args)
+    {
+    }
+};
+
 const QStringList kNombres = {"Peso", "Despacho", "CGrueso", "CFino", "Caudal", "Resto",
                               "CCiclos", "CError", "UlTotal", "UlBatch", "Modo", "SPFin",
                               "Total", "Salidas", "Entradas", "TotalF"};
-
-// The misbehaving peer of link_peer_rtu.py, with the fault given.
-class Par
-{
-public:
-    explicit Par(const QStringList& args)
-    {
-        m_p.start(QStringLiteral("/usr/bin/python3"),
-                  QStringList{QStringLiteral(TOLVEX_TESTS_DIR "/link_peer_rtu.py")} + args);
-        if (!m_p.waitForStarted())
-            return;
-        QDeadlineTimer limite(20000);
-        while (!m_p.canReadLine() && !limite.hasExpired() && m_p.state() == QProcess::Running)
-            m_p.waitForReadyRead(100);
-        m_puerto = QString::fromUtf8(m_p.readLine()).trimmed().section(u' ', 1);
-        if (m_puerto.isEmpty())
-            qWarning() << m_p.readAllStandardError();
-    }
-    ~Par()
-    {
-        m_p.kill();
-        m_p.waitForFinished();
-    }
-    QString destino() const { return QStringLiteral("127.0.0.1:") + m_puerto; }
-    bool listo() const { return !m_puerto.isEmpty(); }
-
-private:
-    QProcess m_p;
-    QString m_puerto;
-};
 
 QString valor(const QString& salida, const QString& nombre)
 {
@@ -245,11 +234,9 @@ void TstLinkTools::ajustesDeTolvexIni()
     Simulador sim({"--tcp", "0", "--id", "5"});
     DirectorioDePrueba dir;
     const QString g = QStringLiteral("global");
-    Config::GuardaConfig(g, QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
-    Config::GuardaConfig(g, QStringLiteral("Host_1"), QStringLiteral("127.0.0.1"));
-    Config::GuardaConfig(g, QStringLiteral("Port_1"), sim.primera().section(u' ', 1));
-    Config::GuardaConfig(g, QStringLiteral("ID_1"), QStringLiteral("5"));
-    Config::GuardaConfig(g, QStringLiteral("Decimales_1"), QStringLiteral("2"));
+    for (const auto& [clave, valor] : {std::pair<const char*, QString>{"Comunicacion_1", "1"}, {"Host_1", "127.0.0.1"},
+                                       {"Port_1", sim.primera().section(u' ', 1)}, {"ID_1", "5"}, {"Decimales_1", "2"}})
+        Config::GuardaConfig(g, QLatin1String(clave), valor);
     Salida s = diag({"read"}, dir.path());
     QCOMPARE(s.codigo, 0);
     QCOMPARE(valor(s.out, "CFino"), QStringLiteral("10.00"));
@@ -401,17 +388,17 @@ void TstLinkTools::demoConPuertoOcupado()
     p.setProcessEnvironment(env);
     // Its own process group, so that nothing it started outlives a failure.
     p.setChildProcessModifier([] { ::setsid(); });
-    auto termina = [&p] {
+    // The demo's error output once it has stopped on its own, or nothing.
+    auto demo = [&p]() -> std::optional<QString> {
+        p.start("/bin/sh", {QStringLiteral(TOLVEX_TESTS_DIR "/../scripts/demo.sh")});
+        p.waitForFinished(60000);
         if (p.state() == QProcess::NotRunning)
-            return true;
+            return QString::fromUtf8(p.readAllStandardError());
         ::kill(-pid_t(p.processId()), SIGKILL);
         p.waitForFinished();
-        return false;
+        return std::nullopt;
     };
-    p.start("/bin/sh", {QStringLiteral(TOLVEX_TESTS_DIR "/../scripts/demo.sh")});
-    p.waitForFinished(60000);
-    QVERIFY(termina());
-    const QString err = QString::fromUtf8(p.readAllStandardError());
+    const QString err = demo().value_or(QStringLiteral("<sin terminar>"));
     QCOMPARE(p.exitCode(), 1);
     QVERIFY2(err.contains(QStringLiteral("no pudo escuchar en 127.0.0.1:%1").arg(otro.serverPort())),
              qPrintable(err));
@@ -424,10 +411,7 @@ void TstLinkTools::demoConPuertoOcupado()
     QVERIFY(setup.waitForFinished(60000));
     QCOMPARE(setup.exitCode(), 0);
     otro.close();
-    p.start("/bin/sh", {QStringLiteral(TOLVEX_TESTS_DIR "/../scripts/demo.sh")});
-    p.waitForFinished(60000);
-    QVERIFY(termina());
-    const QString err2 = QString::fromUtf8(p.readAllStandardError());
+    const QString err2 = demo().value_or(QStringLiteral("<sin terminar>"));
     QCOMPARE(p.exitCode(), 1);
     QVERIFY2(err2.contains(QStringLiteral("ya está preparado para el puerto 15999")), qPrintable(err2));
     QVERIFY2(err2.contains(QLatin1String("TOLVEX_DEMO_PORT=15999")), qPrintable(err2));

@@ -348,22 +348,15 @@ void TstLinkTrama::leePeso()
     QFETCH(int, decimales);
     QFETCH(double, peso);
     Esclavo e;
-    e.set32(0, bruto);
-    e.set32(14204, 5000);
-    e.set32(14206, 900);
-    e.set32(14208, 1000);
-    e.set32(14379, 123);
-    e.set32(14381, 456);
-    e.set32(14383, 4000000000u);
+    for (const auto& [r, v] : {std::pair<quint16, quint32>{0, bruto}, {14204, 5000}, {14206, 900}, {14208, 1000},
+                               {14379, 123}, {14381, 456}, {14383, 4000000000u}, {14386, 0x80000000u}, {14388, 1001},
+                               {14398, 77}, {14402, 6000}})
+        e.set32(r, v);
     e.regs[14385] = 0x1203; // only the low byte counts
-    e.set32(14386, 0x80000000u);
-    e.set32(14388, 1001);
     e.regs[14396] = 0xFF01;
     e.regs[14397] = 2;
-    e.set32(14398, 77);
     e.regs[14400] = 0x0182;
     e.regs[14401] = 0x00A0;
-    e.set32(14402, 6000);
     TransporteFalso t([&](const QByteArray& p) { return e.responde(p); });
     Indicador ind(t, 1, decimales);
     LecturaPeso l;
@@ -374,26 +367,17 @@ void TstLinkTrama::leePeso()
     QVERIFY(l.valida());
     QCOMPARE(l.Peso, peso);
     const double d = std::pow(10.0, decimales);
-    QCOMPARE(l.Despacho, 5000 / d);
-    QCOMPARE(l.CGrueso, 900 / d);
-    QCOMPARE(l.CFino, 1000 / d);
-    QCOMPARE(l.Caudal, 123 / d);
-    QCOMPARE(l.Resto, 456 / d);
-    QCOMPARE(l.CCiclos, 4000000000u);
-    QCOMPARE(l.CError, 3);
-    QCOMPARE(l.UlTotal, 2147483648.0 / d);
-    QCOMPARE(l.UlBatch, 1001 / d);
-    QCOMPARE(l.Modo, 1);
-    QCOMPARE(l.SPFin, 2);
-    QCOMPARE(l.Total, 77 / d);
-    QCOMPARE(l.Salidas, 0x82);
-    QCOMPARE(l.Entradas, 0xA0);
-    QCOMPARE(l.TotalF, 6000 / d);
+    QCOMPARE((QList<double>{l.Despacho, l.CGrueso, l.CFino, l.Caudal, l.Resto, l.UlTotal, l.UlBatch, l.Total, l.TotalF}),
+             (QList<double>{5000 / d, 900 / d, 1000 / d, 123 / d, 456 / d, 2147483648.0 / d, 1001 / d, 77 / d, 6000 / d}));
+    QCOMPARE((QList<qint64>{l.CCiclos, l.CError, l.Modo, l.SPFin, l.Salidas, l.Entradas}),
+             (QList<qint64>{4000000000, 3, 1, 2, 0x82, 0xA0}));
 
     // The same accumulator again: the five requests alone.
     t.limpia();
+    l.CError = 0;
     ind.LeePeso(l);
     QCOMPARE(t.pedidos().size(), 5);
+    QCOMPARE(l.CError, 3); // now from the block's own byte
     // A batch ends between the block's two requests (low word 0xFFFF before,
     // high word 1 after): the reading carries the accumulator read whole.
     e.set32(14386, 0x0000FFFFu);

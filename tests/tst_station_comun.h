@@ -44,6 +44,31 @@ inline void rellenaDatosAlAbrir(const QStringList& valores, bool aceptar = true)
     t->start();
 }
 
+// The named fields of a row as numbers, or of rows as text.
+inline QList<double> numeros(const QSqlRecord& r, const QStringList& campos)
+{
+    QList<double> v;
+    for (const QString& c : campos)
+        v << r.value(c).toDouble();
+    return v;
+}
+inline QStringList columna(const QList<QSqlRecord>& filas, const char* campo)
+{
+    QStringList v;
+    for (const QSqlRecord& r : filas)
+        v << r.value(QLatin1String(campo)).toString();
+    return v;
+}
+
+// 32-bit values of the simulated indicator's registers.
+inline QList<quint32> valores32(IndicadorSimulado& s, std::initializer_list<quint16> registros)
+{
+    QList<quint32> v;
+    for (quint16 r : registros)
+        v << s.valor32(r);
+    return v;
+}
+
 class BancoEstacion
 {
 public:
@@ -115,6 +140,20 @@ public:
                              ++m_lecturas;
                          });
         m_ventana->inicia();
+        return m_ventana;
+    }
+
+    // Opens the station and waits for its first polls; null, with the cause
+    // in error(), when it does not get that far.
+    frmPeso* abreListo(const QStringList& aux = {})
+    {
+        if (!m_instalado)
+            return nullptr;
+        abre(aux);
+        if (!QTest::qWaitFor([this] { return m_ventana && m_ventana->iniciada(); }, 5000) || !esperaLecturas()) {
+            m_error = QStringLiteral("la estación no llegó a leer");
+            return nullptr;
+        }
         return m_ventana;
     }
 

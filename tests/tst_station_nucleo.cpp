@@ -24,13 +24,10 @@ public:
     explicit Banco(int decimales = 0) : m_sim(parametros(decimales))
     {
         qputenv("TOLVEX_HOME", m_dir.path().toLocal8Bit());
-        const QString g = QStringLiteral("global");
-        Config::GuardaConfig(g, QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
-        Config::GuardaConfig(g, QStringLiteral("Host_1"), QStringLiteral("127.0.0.1"));
-        Config::GuardaConfig(g, QStringLiteral("Port_1"), QString::number(m_sim.puerto()));
-        Config::GuardaConfig(g, QStringLiteral("ID_1"), QStringLiteral("1"));
-        Config::GuardaConfig(g, QStringLiteral("Tiempo"), QStringLiteral("40"));
-        Config::GuardaConfig(g, QStringLiteral("Decimales_1"), QString::number(decimales));
+        for (const auto& [clave, valor] : {std::pair<const char*, QString>{"Comunicacion_1", "1"}, {"Host_1", "127.0.0.1"},
+                                           {"Port_1", QString::number(m_sim.puerto())}, {"ID_1", "1"},
+                                           {"Tiempo", "40"}, {"Decimales_1", QString::number(decimales)}})
+            Config::GuardaConfig(QStringLiteral("global"), QLatin1String(clave), valor);
         const QString cs = ConnectionString::sqlite(m_dir.file(QStringLiteral("data.db")));
         Programa::DataCSReporte = Programa::DataCSGlobal = cs;
         Programa::DataTbReporte = Schema::kTablaReporte;
@@ -140,19 +137,12 @@ class TstStationNucleo : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void sinPantalla();
     void estadoDeUnaLectura_data();
     void estadoDeUnaLectura();
     void lotesYTotalesDeDespacho();
     void lotesFusionadosYAviso();
     void comandosYCondiciones();
 };
-
-void TstStationNucleo::sinPantalla()
-{
-    // No display platform and no widgets: a plain core application.
-    QVERIFY(!QCoreApplication::instance()->inherits("QGuiApplication"));
-}
 
 void TstStationNucleo::estadoDeUnaLectura_data()
 {
@@ -308,10 +298,9 @@ void TstStationNucleo::comandosYCondiciones()
     const int id = b.e().programa(*p);
     QVERIFY(fin.wait(5000));
     QCOMPARE(fin.last(), QVariantList({id, true}));
-    QCOMPARE(b.ind().valor32(Indicador::kDespacho), 125u);
-    QCOMPARE(b.ind().valor32(Indicador::kCGrueso), 800u);
-    QCOMPARE(b.ind().valor32(Indicador::kCFino), 925u);
-    QCOMPARE(b.ind().valor32(Indicador::kTotalF), 50125u);
+    QCOMPARE((QList<quint32>{b.ind().valor32(Indicador::kDespacho), b.ind().valor32(Indicador::kCGrueso),
+                             b.ind().valor32(Indicador::kCFino), b.ind().valor32(Indicador::kTotalF)}),
+             (QList<quint32>{125, 800, 925, 50125}));
 
     // Out of stand-by (the indicator's output, whatever is shown) nothing
     // that programs or clears goes.
@@ -331,9 +320,7 @@ void TstStationNucleo::comandosYCondiciones()
     QCOMPARE(b.ind().valor32(Indicador::kDespacho), 0u);
 
     // A write the indicator does not answer: failed, audited as such.
-    FallosSimulados mudo;
-    mudo.mudo = true;
-    b.m_sim.fallos(mudo);
+    b.m_sim.fallos({.mudo = true});
     b.e().comando('Z', QStringLiteral("Cero"));
     QVERIFY(fin.wait(10000));
     QCOMPARE(fin.last().at(1).toBool(), false);

@@ -114,6 +114,36 @@ bool vacia(Registrador& r)
     return r.pendientes() == 0 && !r.ocupado();
 }
 
+bool escribe(Registrador& r, const Pendiente& p)
+{
+    r.agrega(p);
+    return QTest::qWaitFor([&] { return vacia(r); }, 5000);
+}
+
+// This run's own tables on the server, dropped when the returned guard ends.
+auto tablasPropias(const QString& pg, const QString& sufijo)
+{
+    Programa::DataCSReporte = Programa::DataCSGlobal = Programa::DataCSOperarios = pg;
+    Programa::DataTbReporte = QStringLiteral("reporte") + sufijo;
+    Programa::DataTbGlobal = QStringLiteral("global") + sufijo;
+    Programa::DataTbOperarios = QStringLiteral("operarios") + sufijo;
+    return qScopeGuard([pg, tablas = QStringList{Programa::DataTbReporte, Programa::DataTbGlobal,
+                                                 Programa::DataTbOperarios}] {
+        CDatos db;
+        if (db.AbrirBase(pg))
+            for (const QString& t : tablas)
+                db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
+    });
+}
+
+bool creaTablas(QString* error = nullptr)
+{
+    CDatos db;
+    return db.AbrirBase(Programa::DataCSReporte, true) &&
+           Schema::crear(db, Programa::DataTbReporte, Programa::DataTbOperarios, Programa::DataTbGlobal, nullptr,
+                         error);
+}
+
 } // namespace
 
 void TestStationRegistros::diarioYLog()
@@ -255,26 +285,22 @@ void TestStationRegistros::marcasDeTotal()
     Registrador r(prog.dir.path());
     // No Ticket setting yet: numbering starts at 1.
     r.agrega(lote(5250, 250));
-    r.agrega(cierre(QTime(11, 0, 0)));
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    QVERIFY(escribe(r, cierre(QTime(11, 0, 0))));
     auto f = filas();
     QCOMPARE(f[0].ticket, 1);
     QCOMPARE(f[0].opcion1, 1);
     QCOMPARE(f[0].info, EscrituraRegistro::marcaTotal(QDate(2026, 12, 5), QTime(11, 0, 0)));
     // Closing again without batches appends a second marker, even within
     // the same second.
-    r.agrega(cierre(QTime(11, 0, 0)));
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    QVERIFY(escribe(r, cierre(QTime(11, 0, 0))));
     QCOMPARE(filas()[0].info.count(QStringLiteral(" -> TOTAL <- (")), 2);
     // A batch continuing the accumulator takes the mark off.
-    r.agrega(lote(5500, 250));
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    QVERIFY(escribe(r, lote(5500, 250)));
     f = filas();
     QCOMPARE(f[0].opcion1, 0);
     QCOMPARE(f[0].info, QString());
     // A drop of the accumulator marks the row before.
-    r.agrega(lote(300, -5200));
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    QVERIFY(escribe(r, lote(300, -5200)));
     f = filas();
     QCOMPARE(f.size(), 3);
     QCOMPARE(f[1].opcion1, 1);
@@ -285,8 +311,7 @@ void TestStationRegistros::marcasDeTotal()
         QVERIFY(db.AbrirBase(Programa::DataCSReporte));
         QVERIFY(db.Ejecuta(QStringLiteral("DELETE FROM Reporte WHERE TICKET = 3")));
     }
-    r.agrega(cierre(QTime(12, 0, 0)));
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    QVERIFY(escribe(r, cierre(QTime(12, 0, 0))));
     QCOMPARE(filas().size(), 2);
     QCOMPARE(filas()[1].info.count(QStringLiteral("TOTAL")), 1);
 }
@@ -304,10 +329,6 @@ void TestStationRegistros::cadaPuestoMarcaSusFilas()
     QVERIFY(QFile::exists(otro.file(ColaPendientes::kArchivoUltimo)));
     Registrador ra(a.dir.path());
     Registrador rb(otro.path());
-    auto escribe = [](Registrador& r, const Pendiente& p) {
-        r.agrega(p);
-        return QTest::qWaitFor([&] { return vacia(r); }, 5000);
-    };
     QVERIFY(escribe(ra, lote(1000, 1000)));          // 1: A
     QVERIFY(escribe(rb, lote(2000, 2000)));          // 2: B
     QVERIFY(escribe(ra, lote(500, -500)));           // 3: A, a drop: A's 1 is a total
@@ -351,12 +372,7 @@ void TestStationRegistros::auditoriaNoDetieneFilas()
     QTRY_COMPARE(fallos.size(), 1);
     QVERIFY(fallos[0][0].toString().contains(QStringLiteral("Z Cero")));
     // Once the table exists the audit entry goes in, once.
-    {
-        CDatos db;
-        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
-        QVERIFY(Schema::crear(db, Programa::DataTbReporte, Programa::DataTbOperarios,
-                              Programa::DataTbGlobal, nullptr, nullptr));
-    }
+    QVERIFY(creaTablas());
     QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
     CDatos db;
     QVERIFY(db.AbrirBase(Programa::DataCSReporte));
@@ -480,13 +496,11 @@ void TestStationRegistros::falloDeEscrituraConservaArchivos()
 void TestStationRegistros::panelConRegistrosSinGuardar()
 {
     BancoEstacion b;
-    QVERIFY2(b.instalado(), qPrintable(b.error()));
     QDir::setCurrent(b.dir().path());
     QVERIFY(QFile::rename(b.dir().file(QStringLiteral("data.db")), b.dir().file(QStringLiteral("fuera.db"))));
     b.ind().setValor32(Indicador::kUlTotal, 5000);
-    QPointer<frmPeso> w = b.abre();
-    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
-    QVERIFY(b.esperaLecturas());
+    QPointer<frmPeso> w = b.abreListo();
+    QVERIFY2(w, qPrintable(b.error()));
     ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Apertura);
     b.ind().setValor32(Indicador::kUlTotal, 5250);
     QTRY_COMPARE_WITH_TIMEOUT(b.registrador().sinGuardar(), 1, 5000);
@@ -520,12 +534,10 @@ void TestStationRegistros::acumuladorConLaEstacionCerrada()
     QFETCH(quint32, alAbrir);
     QFETCH(QString, aviso);
     BancoEstacion b;
-    QVERIFY2(b.instalado(), qPrintable(b.error()));
     QDir::setCurrent(b.dir().path());
     b.ind().setValor32(Indicador::kUlTotal, 5000);
-    QPointer<frmPeso> w = b.abre();
-    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
-    QVERIFY(b.esperaLecturas());
+    QPointer<frmPeso> w = b.abreListo();
+    QVERIFY2(w, qPrintable(b.error()));
     QVERIFY(!w->findChild<QLabel*>(QStringLiteral("Lbl_Aviso")));
     b.ind().setValor32(Indicador::kUlTotal, 5250);
     QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, 5000);
@@ -534,9 +546,8 @@ void TestStationRegistros::acumuladorConLaEstacionCerrada()
     QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
 
     b.ind().setValor32(Indicador::kUlTotal, alAbrir);
-    w = b.abre();
-    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
-    QVERIFY(b.esperaLecturas());
+    w = b.abreListo();
+    QVERIFY(w);
     auto* etiqueta = w->findChild<QLabel*>(QStringLiteral("Lbl_Aviso"));
     QCOMPARE(etiqueta ? etiqueta->text() : QString(), aviso);
     QCOMPARE(leeArchivo(b.dir().file(QStringLiteral("Datos.log"))).contains("con la estaci\xF3n cerrada"),
@@ -551,26 +562,9 @@ void TestStationRegistros::postgres()
     if (pg.isEmpty())
         QSKIP("TOLVEX_TEST_PG no está definida");
     DirectorioDePrueba dir;
-    const QString sufijo = QString::number(QCoreApplication::applicationPid());
-    Programa::DataCSReporte = Programa::DataCSGlobal = Programa::DataCSOperarios = pg;
-    Programa::DataTbReporte = QStringLiteral("reporte_st_") + sufijo;
-    Programa::DataTbGlobal = QStringLiteral("global_st_") + sufijo;
-    Programa::DataTbOperarios = QStringLiteral("operarios_st_") + sufijo;
-    {
-        CDatos db;
-        QVERIFY2(db.AbrirBase(pg), qPrintable(db.ultimoError()));
-        QString e;
-        QVERIFY2(Schema::crear(db, Programa::DataTbReporte, Programa::DataTbOperarios,
-                               Programa::DataTbGlobal, nullptr, &e),
-                 qPrintable(e));
-    }
-    auto borra = qScopeGuard([&] {
-        CDatos db;
-        if (db.AbrirBase(pg)) {
-            for (const QString& t : {Programa::DataTbReporte, Programa::DataTbGlobal, Programa::DataTbOperarios})
-                db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
-        }
-    });
+    auto borra = tablasPropias(pg, QStringLiteral("_st") + QString::number(QCoreApplication::applicationPid()));
+    QString e;
+    QVERIFY2(creaTablas(&e), qPrintable(e));
     {
         Registrador r(dir.path());
         r.setPausaMs(50);
@@ -619,25 +613,11 @@ void TestStationRegistros::conexionSostenida()
         QSKIP("TOLVEX_TEST_PG no está definida");
     Programa_ prog;
     QVERIFY(prog.ok);
+    std::optional<decltype(tablasPropias(pg, {}))> borra;
     if (servidor) {
-        const QString sufijo = QStringLiteral("_cs") + QString::number(QCoreApplication::applicationPid());
-        Programa::DataCSReporte = Programa::DataCSGlobal = pg;
-        Programa::DataTbReporte = QStringLiteral("reporte") + sufijo;
-        Programa::DataTbGlobal = QStringLiteral("global") + sufijo;
+        borra.emplace(tablasPropias(pg, QStringLiteral("_cs") + QString::number(QCoreApplication::applicationPid())));
+        QVERIFY(creaTablas());
     }
-    const auto crea = [] {
-        CDatos db;
-        return db.AbrirBase(Programa::DataCSReporte, true) &&
-               Schema::crear(db, Programa::DataTbReporte, Programa::DataTbOperarios, Programa::DataTbGlobal,
-                             nullptr, nullptr);
-    };
-    auto borra = qScopeGuard([&] {
-        CDatos db;
-        if (servidor && db.AbrirBase(pg))
-            for (const QString& t : {Programa::DataTbReporte, Programa::DataTbGlobal})
-                db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
-    });
-    QVERIFY(!servidor || crea());
     Registrador r(prog.dir.path());
     QSignalSpy fallos(&r, &Registrador::fallo);
     r.agrega(lote(5250, 250));
@@ -652,7 +632,7 @@ void TestStationRegistros::conexionSostenida()
         const QString f = ConnectionString::parse(Programa::DataCSReporte, CDatos::directorioBase()).path;
         for (const QString& s : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
             QFile::remove(f + s);
-        QVERIFY(crea());
+        QVERIFY(creaTablas());
     }
     r.agrega(lote(5500, 250, QTime(10, 0, 9)));
     QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 10000);
