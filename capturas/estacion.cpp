@@ -11,18 +11,6 @@
 
 namespace {
 
-QString textoDe(BancoEstacion& b, const char* nombre)
-{
-    auto* l = b.control<QLabel>(QLatin1String(nombre));
-    return l ? l->text() : QStringLiteral("<sin %1>").arg(QLatin1String(nombre));
-}
-
-QColor colorDe(BancoEstacion& b, const QString& nombre)
-{
-    auto* l = b.control<Lampara>(nombre);
-    return l ? l->color() : QColor();
-}
-
 class CapturasEstacion : public QObject
 {
     Q_OBJECT

@@ -5,6 +5,7 @@
 // window, and reading back the database and the text files.
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include "Registrador.h"
 #include "SimuladorEnHilo.h"
 #include "TestSupport.h"
+#include "Tolva.h"
 #include "frmPeso.h"
 
 // Answers the auxiliary data dialog the next time it opens.
@@ -203,3 +205,16 @@ private:
     bool m_instalado = false;
     QString m_error;
 };
+
+// A display's text and a lamp's colour, by object name.
+inline QString textoDe(BancoEstacion& b, const char* nombre)
+{
+    auto* l = b.control<QLabel>(QLatin1String(nombre));
+    return l ? l->text() : QStringLiteral("<sin %1>").arg(QLatin1String(nombre));
+}
+
+inline QColor colorDe(BancoEstacion& b, const QString& nombre)
+{
+    auto* l = b.control<Lampara>(nombre);
+    return l ? l->color() : QColor();
+}
