@@ -21,9 +21,18 @@ void Lampara::setColor(const QColor& c)
     update();
 }
 
+void Lampara::setFondo(const QColor& fondo)
+{
+    m_fondo = fondo;
+    setAttribute(Qt::WA_OpaquePaintEvent, fondo.isValid());
+    update();
+}
+
 void Lampara::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
+    if (m_fondo.isValid())
+        p.fillRect(rect(), m_fondo);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
     QRadialGradient g(r.center() - QPointF(r.width() / 5, r.height() / 5), r.width() * 0.7);
@@ -54,6 +63,8 @@ QFrame* forma(QWidget* parent, const char* nombre, const QColor& color)
 DibujoTolva::DibujoTolva(QWidget* parent) : QWidget(parent)
 {
     setFixedSize(300, 376);
+    // paintEvent fills the whole drawing: the frame beneath is not repainted.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     m_nivel = forma(this, "Shp_Peso", kMaterial);
     m_chorro1 = forma(this, "Shp_Chorro1", kMaterial);
     m_chorro2 = forma(this, "Shp_Chorro2", kMaterial.darker(115));

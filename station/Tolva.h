@@ -21,6 +21,9 @@ public:
     explicit Lampara(QWidget* parent = nullptr, int diametro = 18);
     void setColor(const QColor& c);
     QColor color() const { return m_color; }
+    // Colour of what lies under the lamp: painted opaque, the widget
+    // beneath is not repainted when the lamp changes.
+    void setFondo(const QColor& fondo);
     QSize sizeHint() const override { return {m_diametro, m_diametro}; }
 
 protected:
@@ -28,6 +31,7 @@ protected:
 
 private:
     QColor m_color = kApagada;
+    QColor m_fondo;
     int m_diametro;
 };
 
