@@ -68,10 +68,11 @@ Tendencia::Tendencia(QWidget* parent, int segundos) : QWidget(parent), m_segundo
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
     m_reloj.start();
-    // Redraws come with the samples; the timer keeps the time axis moving
-    // while none arrive.
+    // Redraws come with the samples; the timer, restarted at each one and
+    // longer than their spacing, keeps the time axis moving while none
+    // arrive.
     m_redibujo = new QTimer(this);
-    m_redibujo->setInterval(int(kRedibujo * 1000));
+    m_redibujo->setInterval(int(2 * kRedibujo * 1000));
     connect(m_redibujo, &QTimer::timeout, this, &Tendencia::redibuja);
     m_redibujo->start();
 }

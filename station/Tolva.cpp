@@ -121,7 +121,10 @@ void DibujoTolva::setEstado(int modo)
     if (modo < 0 || modo > 4 || modo == m_modo)
         return;
     m_modo = modo;
-    m_pic->setPixmap(picPasos(pic[modo]));
+    QPixmap& pm = m_pasos[pic[modo]];
+    if (pm.isNull())
+        pm = picPasos(pic[modo]);
+    m_pic->setPixmap(pm);
     m_estado->setText(EstadoEstacion::textoDeModo(modo));
     setDescarga(modo == 3);
 }

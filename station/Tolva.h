@@ -73,6 +73,7 @@ private:
     QFrame* m_chorro2;
     QLabel* m_pic;
     QLabel* m_estado;
+    QPixmap m_pasos[4];
     bool m_descarga = false;
     int m_modo = -1;
 };

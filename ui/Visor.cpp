@@ -1,5 +1,6 @@
 #include "Visor.h"
 
+#include <QFontInfo>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QStyle>
@@ -16,6 +17,7 @@ int Visor::anchoPara(const QString& texto) const
     // them in its size hint; measured again when the font or style changes.
     if (m_margen < 0) {
         ensurePolished();
+        m_fijo = QFontInfo(font()).fixedPitch();
         const QMargins c = contentsMargins();
         m_margen = c.left() + c.right() + 2 * margin();
         int sangria = indent();
@@ -41,10 +43,12 @@ void Visor::muestra(const QString& texto)
 {
     if (texto == text())
         return;
-    if (m_fijado) {
+    // In a fixed-pitch font a text no longer than one that fitted fits.
+    if (m_fijado && (texto.size() > m_cabe || !m_fijo)) {
         const int ancho = anchoPara(texto);
         if (ancho > width())
             setFixedWidth(ancho);
+        m_cabe = std::max(m_cabe, int(texto.size()));
     }
     setText(texto);
 }
@@ -68,8 +72,11 @@ bool Visor::event(QEvent* e)
 
 void Visor::changeEvent(QEvent* e)
 {
-    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange)
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) {
         m_margen = -1;
+        m_cabe = 0;
+        m_caja = QPixmap();
+    }
     QLabel::changeEvent(e);
     if (e->type() == QEvent::StyleChange && m_fondo.isValid())
         setAttribute(Qt::WA_OpaquePaintEvent);
@@ -77,15 +84,46 @@ void Visor::changeEvent(QEvent* e)
 
 void Visor::paintEvent(QPaintEvent* e)
 {
-    if (m_fondo.isValid()) {
-        // What the window would have drawn before the label: the colour
-        // beneath, then the label's styled box.
-        QPainter p(this);
-        p.setClipRegion(e->region());
-        p.fillRect(rect(), m_fondo);
+    if (!m_fondo.isValid()) {
+        QLabel::paintEvent(e);
+        return;
+    }
+    // The box (what lies beneath, the styled background and the frame) is
+    // drawn once for each size and state, the text over it at each change.
+    const qreal dpr = devicePixelRatioF();
+    if (m_caja.isNull() || m_caja.deviceIndependentSize() != QSizeF(size()) || m_caja.devicePixelRatio() != dpr
+        || m_cajaActiva != isEnabled()) {
+        m_caja = QPixmap(size() * dpr);
+        m_caja.setDevicePixelRatio(dpr);
+        m_caja.fill(m_fondo);
+        QPainter c(&m_caja);
         QStyleOption opt;
         opt.initFrom(this);
-        style()->drawPrimitive(QStyle::PE_Widget, &opt, &p, this);
+        style()->drawPrimitive(QStyle::PE_Widget, &opt, &c, this);
+        drawFrame(&c);
+        m_cajaActiva = isEnabled();
     }
-    QLabel::paintEvent(e);
+    QPainter p(this);
+    p.drawPixmap(0, 0, m_caja);
+    // The text where QLabel puts it.
+    const int m = margin();
+    QRect cr = contentsRect().adjusted(m, m, -m, -m);
+    int sangria = indent();
+    if (sangria < 0 && frameWidth() > 0)
+        sangria = fontMetrics().horizontalAdvance(u'x') / 2 - m;
+    const int alineacion = QStyle::visualAlignment(layoutDirection(), alignment());
+    if (sangria > 0) {
+        if (alineacion & Qt::AlignLeft)
+            cr.setLeft(cr.left() + sangria);
+        if (alineacion & Qt::AlignRight)
+            cr.setRight(cr.right() - sangria);
+        if (alineacion & Qt::AlignTop)
+            cr.setTop(cr.top() + sangria);
+        if (alineacion & Qt::AlignBottom)
+            cr.setBottom(cr.bottom() - sangria);
+    }
+    QStyleOption opt;
+    opt.initFrom(this);
+    style()->drawItemText(&p, cr, alineacion | Qt::TextHideMnemonic, opt.palette, isEnabled(), text(),
+                          foregroundRole());
 }

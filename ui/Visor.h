@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QLabel>
+#include <QPixmap>
 
 // A label for a value that changes several times a second. Its size is
 // fixed, so a new text repaints the label alone instead of laying out the
@@ -32,6 +33,11 @@ private:
     int anchoPara(const QString& texto) const;
 
     QColor m_fondo;
+    QPixmap m_caja;
+    bool m_cajaActiva = true;
     mutable int m_margen = -1;
+    mutable bool m_fijo = false;
+    // Length of the longest text shown whole since the size was fixed.
+    int m_cabe = 0;
     bool m_fijado = false;
 };
