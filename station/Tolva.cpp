@@ -203,7 +203,25 @@ QPixmap DibujoTolva::picPasos(int i)
 
 void DibujoTolva::paintEvent(QPaintEvent*)
 {
+    // The drawing changes only with the gate and with the cone filling or
+    // emptying: kept as a picture, a moving level costs a copy.
+    const bool lleno = m_nivel->y() < kVacia;
+    const qreal dpr = devicePixelRatioF();
+    if (m_dibujo.isNull() || m_dibujo.devicePixelRatio() != dpr || m_dibujoDescarga != m_descarga
+        || m_dibujoLleno != lleno) {
+        m_dibujo = QPixmap(size() * dpr);
+        m_dibujo.setDevicePixelRatio(dpr);
+        QPainter d(&m_dibujo);
+        dibuja(d, lleno);
+        m_dibujoDescarga = m_descarga;
+        m_dibujoLleno = lleno;
+    }
     QPainter p(this);
+    p.drawPixmap(0, 0, m_dibujo);
+}
+
+void DibujoTolva::dibuja(QPainter& p, bool lleno) const
+{
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(rect(), QColor(228, 232, 236));
 
@@ -234,7 +252,7 @@ void DibujoTolva::paintEvent(QPaintEvent*)
     cono.lineTo(170, 262);
     cono.lineTo(130, 262);
     cono.closeSubpath();
-    p.setBrush(m_nivel->y() < kVacia ? kMaterial : QColor(245, 247, 249));
+    p.setBrush(lleno ? kMaterial : QColor(245, 247, 249));
     p.drawPath(cono);
 
     // Full and empty marks.

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QLabel;
+class QPainter;
 
 // A round lamp.
 class Lampara : public QWidget
@@ -68,12 +69,17 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    void dibuja(QPainter& p, bool lleno) const;
+
     QFrame* m_nivel;
     QFrame* m_chorro1;
     QFrame* m_chorro2;
     QLabel* m_pic;
     QLabel* m_estado;
     QPixmap m_pasos[4];
+    QPixmap m_dibujo;
+    bool m_dibujoDescarga = false;
+    bool m_dibujoLleno = false;
     bool m_descarga = false;
     int m_modo = -1;
 };

@@ -9,6 +9,8 @@
 
 Visor::Visor(const QString& texto, QWidget* parent) : QLabel(texto, parent)
 {
+    // Figures: no look for markup in every new text.
+    setTextFormat(Qt::PlainText);
 }
 
 int Visor::anchoPara(const QString& texto) const
