@@ -3,7 +3,7 @@
 # Only what is missing is installed; needs root (or sudo).
 set -e
 PKGS="build-essential cmake pkg-config libgl-dev
-qt6-base-dev qt6-qpa-plugins libqt6opengl6-dev qt6-serialport-dev qt6-charts-dev
+qt6-base-dev qt6-qpa-plugins libqt6opengl6-dev qt6-serialport-dev
 libqt6sql6-sqlite libqt6sql6-psql fonts-dejavu-core fonts-liberation
 qt6-translations-l10n python3-markdown
 libzip-dev

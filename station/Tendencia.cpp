@@ -1,11 +1,9 @@
 #include "Tendencia.h"
 
-#include <QChart>
-#include <QChartView>
-#include <QLineSeries>
+#include <QEvent>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QTimer>
-#include <QVBoxLayout>
-#include <QValueAxis>
 #include <algorithm>
 #include <cmath>
 
@@ -13,6 +11,30 @@ namespace {
 // Below this spacing a sample replaces the last one's slot: ten a second is
 // more than the chart can show in its width.
 constexpr double kPaso = 0.2;
+// Seconds between redraws of the lines.
+constexpr double kRedibujo = 0.5;
+constexpr int kMarcasX = 4;
+constexpr int kMarcasY = 5;
+constexpr int kMargen = 4;
+constexpr int kMarca = 5; // tick length outside the axes
+
+const QColor kColorPeso(30, 120, 220);
+const QColor kColorCaudal(230, 120, 20);
+const QColor kColorGrilla(224, 224, 224);
+const QColor kColorEje(140, 140, 140);
+const QColor kColorTexto(48, 48, 48);
+
+const QString& nombrePeso()
+{
+    static const QString n = QStringLiteral("Peso [kg]");
+    return n;
+}
+
+const QString& nombreCaudal()
+{
+    static const QString n = QStringLiteral("Caudal [tn/h]");
+    return n;
+}
 
 double techo(double v)
 {
@@ -25,63 +47,39 @@ double techo(double v)
     }
     return 10 * e;
 }
+
+QString rotuloY(double v)
+{
+    return QString::asprintf("%g", v);
+}
+
+QString rotuloX(double v)
+{
+    return QString::asprintf("%d s", int(v));
+}
 } // namespace
 
 Tendencia::Tendencia(QWidget* parent, int segundos) : QWidget(parent), m_segundos(segundos)
 {
     setObjectName(QStringLiteral("Chart_Tendencia"));
-    m_chart = new QChart;
-    m_chart->setMargins(QMargins(4, 4, 4, 4));
-    m_chart->setBackgroundRoundness(0);
-    m_chart->legend()->setAlignment(Qt::AlignTop);
-    m_chart->setAnimationOptions(QChart::NoAnimation);
-
-    m_peso = new QLineSeries;
-    m_peso->setName(QStringLiteral("Peso [kg]"));
-    m_peso->setPen(QPen(QColor(30, 120, 220), 2));
-    m_caudal = new QLineSeries;
-    m_caudal->setName(QStringLiteral("Caudal [tn/h]"));
-    m_caudal->setPen(QPen(QColor(230, 120, 20), 2));
-    m_chart->addSeries(m_peso);
-    m_chart->addSeries(m_caudal);
-
-    m_ejeX = new QValueAxis;
-    m_ejeX->setRange(-m_segundos, 0);
-    m_ejeX->setTickCount(4);
-    m_ejeX->setLabelFormat(QStringLiteral("%d s"));
-    m_ejePeso = new QValueAxis;
-    m_ejePeso->setRange(0, 1);
-    m_ejePeso->setLabelFormat(QStringLiteral("%g"));
-    m_ejePeso->setLinePenColor(QColor(30, 120, 220));
-    m_ejeCaudal = new QValueAxis;
-    m_ejeCaudal->setRange(0, 1);
-    m_ejeCaudal->setLabelFormat(QStringLiteral("%g"));
-    m_ejeCaudal->setLinePenColor(QColor(230, 120, 20));
-    m_chart->addAxis(m_ejeX, Qt::AlignBottom);
-    m_chart->addAxis(m_ejePeso, Qt::AlignLeft);
-    m_chart->addAxis(m_ejeCaudal, Qt::AlignRight);
-    m_peso->attachAxis(m_ejeX);
-    m_peso->attachAxis(m_ejePeso);
-    m_caudal->attachAxis(m_ejeX);
-    m_caudal->attachAxis(m_ejeCaudal);
-
-    m_vista = new QChartView(m_chart, this);
-    m_vista->setRenderHint(QPainter::Antialiasing);
-    m_vista->setMinimumHeight(180);
-    auto* l = new QVBoxLayout(this);
-    l->setContentsMargins(0, 0, 0, 0);
-    l->addWidget(m_vista);
+    // paintEvent covers the whole widget: the frame beneath is not repainted.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumHeight(180);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
     m_reloj.start();
+    // Redraws come with the samples; the timer, restarted at each one and
+    // longer than their spacing, keeps the time axis moving while none
+    // arrive.
     m_redibujo = new QTimer(this);
-    m_redibujo->setInterval(500);
+    m_redibujo->setInterval(int(2 * kRedibujo * 1000));
     connect(m_redibujo, &QTimer::timeout, this, &Tendencia::redibuja);
     m_redibujo->start();
 }
 
 void Tendencia::agrega(double peso, double caudal)
 {
-    const double t = double(m_reloj.elapsed()) / 1000.0;
+    const double t = segundos();
     if (!m_muestras.isEmpty() && m_muestras.last().valida && t - m_ultimaMuestra < kPaso) {
         Muestra& m = m_muestras.last();
         m.peso = peso;
@@ -91,13 +89,17 @@ void Tendencia::agrega(double peso, double caudal)
         m_ultimaMuestra = t;
     }
     m_cambios = true;
+    if (t - m_ultimoRedibujo >= kRedibujo) {
+        redibuja();
+        m_redibujo->start();
+    }
 }
 
 void Tendencia::sinDatos()
 {
     if (!m_muestras.isEmpty() && m_muestras.last().valida) {
-        // The last values up to now, then a drop to zero marks the gap.
-        const double t = double(m_reloj.elapsed()) / 1000.0;
+        // The lines reach the last values up to now, then stop.
+        const double t = segundos();
         const Muestra u = m_muestras.last();
         m_muestras.append({t, u.peso, u.caudal, true});
         m_muestras.append({t, 0, 0, false});
@@ -115,18 +117,15 @@ void Tendencia::limpia()
 void Tendencia::setSegundos(int segundos)
 {
     m_segundos = std::max(1, segundos);
-    m_ejeX->setRange(-m_segundos, 0);
+    m_fondo = QPixmap();
     m_cambios = true;
-}
-
-int Tendencia::puntos() const
-{
-    return m_peso->count();
+    update();
 }
 
 void Tendencia::redibuja()
 {
-    const double ahora = double(m_reloj.elapsed()) / 1000.0;
+    const double ahora = segundos();
+    m_ultimoRedibujo = ahora;
     const double desde = ahora - m_segundos;
     const auto primero = std::find_if(m_muestras.begin(), m_muestras.end(),
                                       [desde](const Muestra& m) { return m.t >= desde; });
@@ -134,24 +133,156 @@ void Tendencia::redibuja()
     if (!m_cambios && m_muestras.isEmpty())
         return;
     m_cambios = false;
-    QList<QPointF> peso, caudal;
-    peso.reserve(m_muestras.size());
-    caudal.reserve(m_muestras.size());
+
     double maxPeso = 0, maxCaudal = 0;
     for (const Muestra& m : std::as_const(m_muestras)) {
+        if (m.valida) {
+            maxPeso = std::max(maxPeso, m.peso);
+            maxCaudal = std::max(maxCaudal, m.caudal);
+        }
+    }
+    const double topePeso = techo(maxPeso * 1.1);
+    const double topeCaudal = techo(maxCaudal * 1.1);
+    if (topePeso != m_topePeso || topeCaudal != m_topeCaudal) {
+        m_topePeso = topePeso;
+        m_topeCaudal = topeCaudal;
+        m_fondo = QPixmap();
+    }
+    if (m_fondo.isNull())
+        dibujaFondo();
+
+    m_peso.clear();
+    m_caudal.clear();
+    m_puntos = 0;
+    const QRectF& a = m_area;
+    const double escalaX = a.width() / m_segundos;
+    bool corte = true;
+    for (const Muestra& m : std::as_const(m_muestras)) {
         if (!m.valida) {
-            // QLineSeries has no gaps: drop the line to zero while down.
-            peso.append({m.t - ahora, 0});
-            caudal.append({m.t - ahora, 0});
+            corte = true;
             continue;
         }
-        peso.append({m.t - ahora, m.peso});
-        caudal.append({m.t - ahora, m.caudal});
-        maxPeso = std::max(maxPeso, m.peso);
-        maxCaudal = std::max(maxCaudal, m.caudal);
+        if (corte) {
+            m_peso.append(QPolygonF());
+            m_caudal.append(QPolygonF());
+            corte = false;
+        }
+        const double x = a.right() - (ahora - m.t) * escalaX;
+        m_peso.last().append({x, a.bottom() - m.peso / m_topePeso * a.height()});
+        m_caudal.last().append({x, a.bottom() - m.caudal / m_topeCaudal * a.height()});
+        ++m_puntos;
     }
-    m_peso->replace(peso);
-    m_caudal->replace(caudal);
-    m_ejePeso->setRange(0, techo(maxPeso * 1.1));
-    m_ejeCaudal->setRange(0, techo(maxCaudal * 1.1));
+    update();
+}
+
+void Tendencia::dibujaFondo()
+{
+    const qreal dpr = devicePixelRatioF();
+    m_fondo = QPixmap(size() * dpr);
+    m_fondo.setDevicePixelRatio(dpr);
+    m_fondo.fill(Qt::white);
+    QPainter p(&m_fondo);
+    p.setFont(font());
+    const QFontMetrics fm(font());
+    const int alto = fm.height();
+
+    // Legend: a square of each line's colour and its name, centred on top.
+    const int cuadro = std::max(8, fm.ascent() * 2 / 3);
+    const int anchoPeso = cuadro + 4 + fm.horizontalAdvance(nombrePeso());
+    const int anchoLeyenda = anchoPeso + 16 + cuadro + 4 + fm.horizontalAdvance(nombreCaudal());
+    int x = (width() - anchoLeyenda) / 2;
+    const int yLeyenda = kMargen + alto / 2;
+    auto entrada = [&](const QColor& c, const QString& nombre) {
+        p.setPen(c.darker(130));
+        p.setBrush(c);
+        p.drawRect(QRect(x, yLeyenda + (alto - cuadro) / 2, cuadro - 1, cuadro - 1));
+        p.setPen(kColorTexto);
+        p.drawText(QRect(x + cuadro + 4, yLeyenda, width(), alto), Qt::AlignLeft | Qt::AlignVCenter, nombre);
+        x += cuadro + 4 + fm.horizontalAdvance(nombre) + 16;
+    };
+    entrada(kColorPeso, nombrePeso());
+    entrada(kColorCaudal, nombreCaudal());
+
+    // Plot area: room for the widest label of each axis.
+    int izq = 0, der = 0;
+    for (int i = 0; i < kMarcasY; ++i) {
+        izq = std::max(izq, fm.horizontalAdvance(rotuloY(m_topePeso * i / (kMarcasY - 1))));
+        der = std::max(der, fm.horizontalAdvance(rotuloY(m_topeCaudal * i / (kMarcasY - 1))));
+    }
+    const int margenX = fm.horizontalAdvance(rotuloX(-m_segundos)) / 2;
+    const double arriba = yLeyenda + alto * 2.0;
+    const double izquierda = kMargen + std::max(izq + kMarca + 4, margenX);
+    const double derecha = width() - kMargen - std::max(der + kMarca + 4, margenX);
+    const double abajo = height() - kMargen - alto - kMarca - 2;
+    m_area = QRectF(QPointF(izquierda, arriba), QPointF(derecha, abajo)).normalized();
+    const QRectF& a = m_area;
+
+    // Grid and ticks, with their labels.
+    for (int i = 0; i < kMarcasY; ++i) {
+        const double y = std::round(a.bottom() - a.height() * i / (kMarcasY - 1)) + 0.5;
+        p.setPen(kColorGrilla);
+        p.drawLine(QPointF(a.left(), y), QPointF(a.right(), y));
+        p.setPen(kColorPeso);
+        p.drawLine(QPointF(a.left() - kMarca, y), QPointF(a.left(), y));
+        p.setPen(kColorCaudal);
+        p.drawLine(QPointF(a.right(), y), QPointF(a.right() + kMarca, y));
+        p.setPen(kColorTexto);
+        p.drawText(QRectF(kMargen, y - alto / 2.0, a.left() - kMarca - 4 - kMargen, alto),
+                   Qt::AlignRight | Qt::AlignVCenter, rotuloY(m_topePeso * i / (kMarcasY - 1)));
+        p.drawText(QRectF(a.right() + kMarca + 4, y - alto / 2.0, width(), alto),
+                   Qt::AlignLeft | Qt::AlignVCenter, rotuloY(m_topeCaudal * i / (kMarcasY - 1)));
+    }
+    for (int i = 0; i < kMarcasX; ++i) {
+        const double x = std::round(a.left() + a.width() * i / (kMarcasX - 1)) + 0.5;
+        p.setPen(kColorGrilla);
+        p.drawLine(QPointF(x, a.top()), QPointF(x, a.bottom()));
+        p.setPen(kColorEje);
+        p.drawLine(QPointF(x, a.bottom()), QPointF(x, a.bottom() + kMarca));
+        p.setPen(kColorTexto);
+        const double s = -m_segundos + double(m_segundos) * i / (kMarcasX - 1);
+        p.drawText(QRectF(x - 100, a.bottom() + kMarca + 1, 200, alto), Qt::AlignHCenter | Qt::AlignTop,
+                   rotuloX(s));
+    }
+    // Axes: bottom, weight on the left, flow on the right.
+    p.setPen(kColorEje);
+    p.drawLine(QPointF(a.left(), a.bottom() + 0.5), QPointF(a.right(), a.bottom() + 0.5));
+    p.setPen(kColorPeso);
+    p.drawLine(QPointF(a.left() + 0.5, a.top()), QPointF(a.left() + 0.5, a.bottom()));
+    p.setPen(kColorCaudal);
+    p.drawLine(QPointF(a.right() + 0.5, a.top()), QPointF(a.right() + 0.5, a.bottom()));
+}
+
+void Tendencia::paintEvent(QPaintEvent*)
+{
+    if (m_fondo.isNull()) {
+        dibujaFondo();
+        m_cambios = true;
+        // The lines follow at once, in the plot area just laid out.
+        QTimer::singleShot(0, this, &Tendencia::redibuja);
+    }
+    QPainter p(this);
+    p.drawPixmap(0, 0, m_fondo);
+    p.setClipRect(m_area.adjusted(-1, -1, 1, 1));
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(kColorPeso, 2));
+    for (const QPolygonF& l : std::as_const(m_peso))
+        p.drawPolyline(l);
+    p.setPen(QPen(kColorCaudal, 2));
+    for (const QPolygonF& l : std::as_const(m_caudal))
+        p.drawPolyline(l);
+}
+
+void Tendencia::resizeEvent(QResizeEvent* e)
+{
+    m_fondo = QPixmap();
+    m_peso.clear();
+    m_caudal.clear();
+    QWidget::resizeEvent(e);
+}
+
+void Tendencia::changeEvent(QEvent* e)
+{
+    if (e->type() == QEvent::FontChange)
+        m_fondo = QPixmap();
+    QWidget::changeEvent(e);
 }

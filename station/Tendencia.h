@@ -1,16 +1,17 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QPixmap>
+#include <QPolygonF>
+#include <QVector>
 #include <QWidget>
 
-class QChart;
-class QChartView;
-class QLineSeries;
 class QTimer;
-class QValueAxis;
 
-// Weight and flow of the last minutes. Samples are taken from every poll but
-// the chart is redrawn only twice a second, so a poll costs a few stores.
+// Weight and flow of the last minutes: weight on the left axis, flow on the
+// right one, seconds before now along the bottom. Samples are taken from
+// every poll but the lines are redrawn only twice a second; grid, axes and
+// legend are drawn once and again only when a range or the size changes.
 class Tendencia : public QWidget
 {
     Q_OBJECT
@@ -21,12 +22,23 @@ public:
     // Gap in the lines while the link is down.
     void sinDatos();
     void limpia();
-    int puntos() const;
+    // Points drawn at the last redraw.
+    int puntos() const { return m_puntos; }
     // Width of the window in seconds.
     void setSegundos(int segundos);
 
+    QSize sizeHint() const override { return {300, 180}; }
+    QSize minimumSizeHint() const override { return {200, 180}; }
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void changeEvent(QEvent* e) override;
+
 private:
     void redibuja();
+    void dibujaFondo();
+    double segundos() const { return double(m_reloj.elapsed()) / 1000.0; }
 
     struct Muestra
     {
@@ -38,14 +50,19 @@ private:
     QVector<Muestra> m_muestras;
     QElapsedTimer m_reloj;
     QTimer* m_redibujo;
-    QChart* m_chart;
-    QChartView* m_vista;
-    QLineSeries* m_peso;
-    QLineSeries* m_caudal;
-    QValueAxis* m_ejeX;
-    QValueAxis* m_ejePeso;
-    QValueAxis* m_ejeCaudal;
     int m_segundos;
     double m_ultimaMuestra = -1;
+    double m_ultimoRedibujo = -1;
     bool m_cambios = false;
+
+    // Tops of the weight and flow axes.
+    double m_topePeso = 1;
+    double m_topeCaudal = 1;
+    // Grid, axes and legend at the widget's size; the plot area inside it.
+    QPixmap m_fondo;
+    QRectF m_area;
+    // The lines in widget coordinates, one polyline per run without gaps.
+    QVector<QPolygonF> m_peso;
+    QVector<QPolygonF> m_caudal;
+    int m_puntos = 0;
 };

@@ -21,9 +21,18 @@ void Lampara::setColor(const QColor& c)
     update();
 }
 
+void Lampara::setFondo(const QColor& fondo)
+{
+    m_fondo = fondo;
+    setAttribute(Qt::WA_OpaquePaintEvent, fondo.isValid());
+    update();
+}
+
 void Lampara::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
+    if (m_fondo.isValid())
+        p.fillRect(rect(), m_fondo);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
     QRadialGradient g(r.center() - QPointF(r.width() / 5, r.height() / 5), r.width() * 0.7);
@@ -54,6 +63,8 @@ QFrame* forma(QWidget* parent, const char* nombre, const QColor& color)
 DibujoTolva::DibujoTolva(QWidget* parent) : QWidget(parent)
 {
     setFixedSize(300, 376);
+    // paintEvent fills the whole drawing: the frame beneath is not repainted.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     m_nivel = forma(this, "Shp_Peso", kMaterial);
     m_chorro1 = forma(this, "Shp_Chorro1", kMaterial);
     m_chorro2 = forma(this, "Shp_Chorro2", kMaterial.darker(115));
@@ -110,7 +121,10 @@ void DibujoTolva::setEstado(int modo)
     if (modo < 0 || modo > 4 || modo == m_modo)
         return;
     m_modo = modo;
-    m_pic->setPixmap(picPasos(pic[modo]));
+    QPixmap& pm = m_pasos[pic[modo]];
+    if (pm.isNull())
+        pm = picPasos(pic[modo]);
+    m_pic->setPixmap(pm);
     m_estado->setText(EstadoEstacion::textoDeModo(modo));
     setDescarga(modo == 3);
 }
@@ -189,7 +203,25 @@ QPixmap DibujoTolva::picPasos(int i)
 
 void DibujoTolva::paintEvent(QPaintEvent*)
 {
+    // The drawing changes only with the gate and with the cone filling or
+    // emptying: kept as a picture, a moving level costs a copy.
+    const bool lleno = m_nivel->y() < kVacia;
+    const qreal dpr = devicePixelRatioF();
+    if (m_dibujo.isNull() || m_dibujo.devicePixelRatio() != dpr || m_dibujoDescarga != m_descarga
+        || m_dibujoLleno != lleno) {
+        m_dibujo = QPixmap(size() * dpr);
+        m_dibujo.setDevicePixelRatio(dpr);
+        QPainter d(&m_dibujo);
+        dibuja(d, lleno);
+        m_dibujoDescarga = m_descarga;
+        m_dibujoLleno = lleno;
+    }
     QPainter p(this);
+    p.drawPixmap(0, 0, m_dibujo);
+}
+
+void DibujoTolva::dibuja(QPainter& p, bool lleno) const
+{
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(rect(), QColor(228, 232, 236));
 
@@ -220,7 +252,7 @@ void DibujoTolva::paintEvent(QPaintEvent*)
     cono.lineTo(170, 262);
     cono.lineTo(130, 262);
     cono.closeSubpath();
-    p.setBrush(m_nivel->y() < kVacia ? kMaterial : QColor(245, 247, 249));
+    p.setBrush(lleno ? kMaterial : QColor(245, 247, 249));
     p.drawPath(cono);
 
     // Full and empty marks.

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QLabel;
+class QPainter;
 
 // A round lamp.
 class Lampara : public QWidget
@@ -21,6 +22,9 @@ public:
     explicit Lampara(QWidget* parent = nullptr, int diametro = 18);
     void setColor(const QColor& c);
     QColor color() const { return m_color; }
+    // Colour of what lies under the lamp: painted opaque, the widget
+    // beneath is not repainted when the lamp changes.
+    void setFondo(const QColor& fondo);
     QSize sizeHint() const override { return {m_diametro, m_diametro}; }
 
 protected:
@@ -28,6 +32,7 @@ protected:
 
 private:
     QColor m_color = kApagada;
+    QColor m_fondo;
     int m_diametro;
 };
 
@@ -64,11 +69,17 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    void dibuja(QPainter& p, bool lleno) const;
+
     QFrame* m_nivel;
     QFrame* m_chorro1;
     QFrame* m_chorro2;
     QLabel* m_pic;
     QLabel* m_estado;
+    QPixmap m_pasos[4];
+    QPixmap m_dibujo;
+    bool m_dibujoDescarga = false;
+    bool m_dibujoLleno = false;
     bool m_descarga = false;
     int m_modo = -1;
 };

@@ -23,6 +23,7 @@
 #include "Registrador.h"
 #include "Tendencia.h"
 #include "Tolva.h"
+#include "Visor.h"
 
 namespace {
 
@@ -31,6 +32,11 @@ const char* const kSalidas[8] = {"Hold",       "Stand By", "Carga Grueso", "Carg
 const char* const kEntradas[8] = {"Sensor Desc. 1", "Sensor Desc. 2",  "Sensor Carga. 1",
                                   "Sensor Carga. 2", "Hold",           "Arranque / Par.",
                                   "By Pass",        "Tension Auxiliar"};
+
+// Backgrounds of the window and of its frames; the displays paint them
+// under their rounded boxes.
+const QColor kFondoVentana(0xd9, 0xdd, 0xe2);
+const QColor kFondoMarco(0xec, 0xef, 0xf2);
 
 QString estiloDisplay(int px, const char* color)
 {
@@ -54,6 +60,14 @@ QLabel* etiqueta(const QString& nombre, const QString& texto)
     auto* l = new QLabel(texto);
     l->setObjectName(nombre);
     return l;
+}
+
+// A display whose text changes with every reading.
+Visor* visor(const QString& nombre, const QString& texto)
+{
+    auto* v = new Visor(texto);
+    v->setObjectName(nombre);
+    return v;
 }
 
 QPushButton* boton(const char* nombre, const QString& texto)
@@ -133,8 +147,8 @@ frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Cont
     m_reloj.setInterval(1000);
     auto fechaHora = [this] {
         const QDateTime ahora = QDateTime::currentDateTime();
-        m_panel[1]->setText(Diario::fecha(ahora.date()));
-        m_panel[2]->setText(Diario::hora(ahora.time()));
+        m_panel[1]->muestra(Diario::fecha(ahora.date()));
+        m_panel[2]->muestra(Diario::hora(ahora.time()));
     };
     connect(&m_reloj, &QTimer::timeout, this, fechaHora);
     fechaHora();
@@ -150,9 +164,9 @@ void frmPeso::construye()
     central->setObjectName(QStringLiteral("Fondo"));
     setCentralWidget(central);
     setStyleSheet(QStringLiteral(
-        "QMainWindow, #Fondo { background: #d9dde2; }"
+        "QMainWindow, #Fondo { background: %1; }"
         "QGroupBox { font: bold 11pt 'DejaVu Sans'; color: #1d2a38; border: 1px solid #8a939c;"
-        " border-radius: 5px; margin-top: 12px; background: #eceff2; }"
+        " border-radius: 5px; margin-top: 12px; background: %2; }"
         "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }"
         "QGroupBox:disabled { color: #8a939c; }"
         "QPushButton { font: bold 10pt 'DejaVu Sans'; background: qlineargradient(x1:0,y1:0,x2:0,y2:1,"
@@ -163,15 +177,18 @@ void frmPeso::construye()
         "QLineEdit { font: bold 13pt 'DejaVu Sans Mono'; background: #fffbe0;"
         " border: 2px solid #c99a00; padding: 2px 4px; }"
         "QLabel { font: 10pt 'DejaVu Sans'; }"
-        "QStatusBar QLabel { font: 10pt 'DejaVu Sans'; padding: 2px 6px; }"));
+        "QStatusBar QLabel { font: 10pt 'DejaVu Sans'; padding: 2px 6px; }")
+                      .arg(kFondoVentana.name(), kFondoMarco.name()));
 
     // Weight and accumulator.
     auto* fraPeso = marco("Fra_Peso", QStringLiteral("Peso"));
-    Label_Peso = etiqueta(QStringLiteral("Label_Peso"), QStringLiteral("Error !   "));
+    Label_Peso = visor(QStringLiteral("Label_Peso"), QStringLiteral("Error !   "));
     Label_Peso->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Label_Peso->setStyleSheet(estiloDisplay(56, "#3dff6e"));
     Label_Peso->setMinimumWidth(340);
+    Label_Peso->setFondo(kFondoMarco);
     Shape_Estado = new Lampara(nullptr, 26);
+    Shape_Estado->setFondo(kFondoMarco);
     Shape_Estado->setObjectName(QStringLiteral("Shape_Estado"));
     {
         auto* l = new QHBoxLayout(fraPeso);
@@ -182,9 +199,10 @@ void frmPeso::construye()
         l->addWidget(kg, 0, Qt::AlignBottom);
     }
     auto* fraTotal = marco("Fra_Total", QStringLiteral("Acumulador"));
-    Label_Total = etiqueta(QStringLiteral("Label_Total"), QStringLiteral("0"));
+    Label_Total = visor(QStringLiteral("Label_Total"), QStringLiteral("0"));
     Label_Total->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Label_Total->setStyleSheet(estiloDisplay(34, "#ffc83d"));
+    Label_Total->setFondo(kFondoMarco);
     {
         auto* l = new QHBoxLayout(fraTotal);
         l->addWidget(Label_Total, 1);
@@ -194,12 +212,13 @@ void frmPeso::construye()
     }
 
     auto pequeno = [](const char* nombreMarco, const QString& titulo, const QString& nombre,
-                      QLabel** destino, QGroupBox** marcoDestino, int digitos) {
+                      Visor** destino, QGroupBox** marcoDestino, int digitos) {
         auto* g = marco(nombreMarco, titulo);
-        *destino = etiqueta(nombre, QStringLiteral("0"));
+        *destino = visor(nombre, QStringLiteral("0"));
         (*destino)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         (*destino)->setStyleSheet(estiloDisplay(24, "#7fd7ff").replace(QStringLiteral("padding: 2px 10px"),
                                                                        QStringLiteral("padding: 2px 6px")));
+        (*destino)->setFondo(kFondoMarco);
         // Room for the digits a value usually takes, whatever the title's width.
         QFont f(QStringLiteral("DejaVu Sans Mono"));
         f.setPixelSize(24);
@@ -307,6 +326,7 @@ void frmPeso::construye()
         l->setVerticalSpacing(6);
         for (int k = 0; k < 8; ++k) {
             destino[k] = new Lampara;
+            destino[k]->setFondo(kFondoMarco);
             destino[k]->setObjectName(QStringLiteral("%1_%2").arg(QLatin1String(prefijoLampara)).arg(k));
             l->addWidget(destino[k], k, 0);
             l->addWidget(etiqueta(QStringLiteral("%1_%2").arg(QLatin1String(prefijoEtiqueta)).arg(k),
@@ -370,11 +390,13 @@ void frmPeso::construye()
     sbStatusBar->setSizeGripEnabled(false);
     setStatusBar(sbStatusBar);
     for (int i = 0; i < 4; ++i) {
-        m_panel[i] = etiqueta(QStringLiteral("Panel%1").arg(i + 1), QString());
+        m_panel[i] = visor(QStringLiteral("Panel%1").arg(i + 1), QString());
         m_panel[i]->setFrameShape(QFrame::StyledPanel);
         m_panel[i]->setFrameShadow(QFrame::Sunken);
         m_panel[i]->installEventFilter(this);
     }
+    m_panel[1]->setFondo(kFondoVentana);
+    m_panel[2]->setFondo(kFondoVentana);
     m_panel[0]->setStyleSheet(QStringLiteral("font: bold 11pt 'DejaVu Sans'; color: #b00000;"));
     sbStatusBar->addWidget(m_panel[0], 1);
     sbStatusBar->addPermanentWidget(m_panel[3]);
@@ -442,6 +464,16 @@ void frmPeso::alAbrir()
         move(r.topLeft());
     }
     show();
+    // Laid out now: the displays and the clock keep this size (or grow for
+    // a wider text), so a new reading does not lay out the window again.
+    for (Visor* v : {Label_Peso, Label_Total, Label_Preset, Label_Resto, Label_Ciclos, Label_Caudal}) {
+        v->fija();
+        // The frame's own minimum (its title's width) would now hold it
+        // narrower than a grown display; the display's width holds it instead.
+        v->parentWidget()->setMinimumWidth(0);
+    }
+    m_panel[1]->fija();
+    m_panel[2]->fija();
     if (m_principal)
         m_principal->hide();
     Q_EMIT abierta();
@@ -468,12 +500,12 @@ void frmPeso::muestra(const EstadoEstacion& e)
         return;
     }
     Shape_Estado->setColor(Lampara::kEncendida);
-    Label_Peso->setText(e.muestra(e.Peso));
-    Label_Total->setText(e.muestra(e.Acumulado));
-    Label_Caudal->setText(e.muestra(e.Caudal));
-    Label_Ciclos->setText(QString::number(e.CCiclos));
-    Label_Preset->setText(e.muestra(e.Despacho));
-    Label_Resto->setText(e.muestra(e.Resto));
+    Label_Peso->muestra(e.muestra(e.Peso));
+    Label_Total->muestra(e.muestra(e.Acumulado));
+    Label_Caudal->muestra(e.muestra(e.Caudal));
+    Label_Ciclos->muestra(QString::number(e.CCiclos));
+    Label_Preset->muestra(e.muestra(e.Despacho));
+    Label_Resto->muestra(e.muestra(e.Resto));
     const bool conPreset = e.Despacho != 0;
     for (QWidget* w : {static_cast<QWidget*>(Label_Preset), static_cast<QWidget*>(Fra_Preset),
                        static_cast<QWidget*>(Label_Resto), static_cast<QWidget*>(Fra_Resto)})

@@ -22,6 +22,7 @@ class QPushButton;
 class QStatusBar;
 class Registrador;
 class Tendencia;
+class Visor;
 
 // The weighing station's window: builds the controls, renders the state the
 // station (EstacionPesaje) gives it, and turns clicks and the operator's
@@ -104,12 +105,12 @@ private:
     int m_programacion = 0;
 
     // Controls.
-    QLabel* Label_Peso;
-    QLabel* Label_Total;
-    QLabel* Label_Preset;
-    QLabel* Label_Resto;
-    QLabel* Label_Ciclos;
-    QLabel* Label_Caudal;
+    Visor* Label_Peso;
+    Visor* Label_Total;
+    Visor* Label_Preset;
+    Visor* Label_Resto;
+    Visor* Label_Ciclos;
+    Visor* Label_Caudal;
     QGroupBox* Fra_Preset;
     QGroupBox* Fra_Resto;
     QGroupBox* Fra_Arranque;
@@ -131,6 +132,6 @@ private:
     DibujoTolva* m_tolva;
     Tendencia* m_tendencia;
     QStatusBar* sbStatusBar;
-    QLabel* m_panel[4];
+    Visor* m_panel[4];
     QLabel* m_aviso = nullptr;
 };

@@ -27,6 +27,7 @@ private Q_SLOTS:
     void cierreConIndicadorMudo();
     void datosAuxiliares();
     void puertoQueNoAbreDespuesDeLeer();
+    void lecturaMasAnchaSeVeEntera();
 };
 
 namespace {
@@ -541,6 +542,45 @@ void TestStation::puertoQueNoAbreDespuesDeLeer()
     QCOMPARE(MessageBox::ultimoTexto(),
              QStringLiteral("Error de validacion Nº 422.\nLa referencia de datos es incorrecta."));
     QCOMPARE(b.archivo(QStringLiteral("Datos.log")).count(QStringLiteral("Nuevo Error")), 2);
+}
+
+// The displays keep their size between readings; the widest values the
+// indicator's registers can hold must still show whole.
+void TestStation::lecturaMasAnchaSeVeEntera()
+{
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    QPointer<frmPeso> w = b.abre();
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QVERIFY(b.esperaLecturas());
+    const QSize antes = w->size();
+    b.ind().setValor32(Indicador::kPeso, 0x80000000u);
+    for (quint16 r : {Indicador::kDespacho, Indicador::kResto, Indicador::kCaudal, Indicador::kCCiclos,
+                      Indicador::kUlTotal})
+        b.ind().setValor32(r, 0xffffffffu);
+    QVERIFY(b.esperaLecturas(3));
+    QTest::qWait(50); // the layout's own pass
+    const std::pair<const char*, const char*> visores[] = {
+        {"Label_Peso", "-2147483648"},  {"Label_Total", "4294967295"}, {"Label_Preset", "4294967295"},
+        {"Label_Resto", "4294967295"}, {"Label_Caudal", "4294967295"}, {"Label_Ciclos", "4294967295"}};
+    for (const auto& [nombre, texto] : visores) {
+        auto* l = b.control<QLabel>(QLatin1String(nombre));
+        QVERIFY(l);
+        QCOMPARE(l->text(), QLatin1String(texto));
+        // Qt's own measure of the text with the same style.
+        QLabel medida(QLatin1String(texto), l->parentWidget());
+        medida.setStyleSheet(l->styleSheet());
+        medida.setAlignment(l->alignment());
+        medida.ensurePolished();
+        QVERIFY2(l->width() >= medida.sizeHint().width(),
+                 qPrintable(QStringLiteral("%1: %2 < %3").arg(QLatin1String(nombre)).arg(l->width())
+                                .arg(medida.sizeHint().width())));
+        // Whole inside its frame, and the frame inside the window.
+        QVERIFY2(l->parentWidget()->contentsRect().contains(l->geometry()), nombre);
+        const QRect marco(l->parentWidget()->mapTo(w, QPoint(0, 0)), l->parentWidget()->size());
+        QVERIFY2(w->rect().contains(marco), nombre);
+    }
+    QVERIFY(w->width() > antes.width());
 }
 
 QTEST_MAIN(TestStation)
