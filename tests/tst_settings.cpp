@@ -82,7 +82,6 @@ void TstSettings::valueEncoding_data()
     QTest::newRow("nothing stored gives default") << QByteArray("Tiempo=") << "100" << "100";
     QTest::newRow("hand typed without dot loses a character") << QByteArray("Tiempo=200") << "100" << "20";
     QTest::newRow("trailing blanks kept") << QByteArray("Tiempo=ab  .") << "x" << "ab  ";
-    QTest::newRow("missing key gives default") << QByteArray("Otra=1.") << "100" << "100";
     QTest::newRow("blanks around key") << QByteArray("  Tiempo  =300.") << "100" << "300";
     QTest::newRow("equals sign in value") << QByteArray("Tiempo=a=b.") << "" << "a=b";
 }
