@@ -16,21 +16,19 @@ inline void preparaPrograma(const QTemporaryDir& config)
     MessageBox::setScripted(true);
 }
 
-// A program directory as the installation leaves it (or empty), made the
+// A program directory as the installation leaves it, made the
 // working directory and TOLVEX_HOME, its settings loaded, nobody signed in.
 struct Planta
 {
     DirectorioDePrueba dir;
     bool ok = false;
 
-    explicit Planta(bool instalar = true)
+    Planta()
     {
         qputenv("TOLVEX_HOME", dir.path().toLocal8Bit());
-        if (instalar) {
-            Instalacion inst;
-            inst.directorio = dir.path();
-            ok = inst.ejecutar();
-        }
+        Instalacion inst;
+        inst.directorio = dir.path();
+        ok = inst.ejecutar();
         Programa::leeVariables();
         Programa::OperadorActual.clear();
         Programa::NivelActual.clear();

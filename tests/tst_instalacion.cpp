@@ -114,12 +114,6 @@ void TstInstalacion::createsAReadyProgramDirectory()
     QVERIFY2(db.AbrirBase(Programa::DataCSReporte), qPrintable(db.ultimoError()));
     for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, Schema::kTablaComandos})
         QVERIFY2(Schema::existeTabla(db, t), qPrintable(t));
-    QVERIFY(db.AbreRegistro(QStringLiteral("PRAGMA index_list(Reporte)")));
-    QStringList indexes;
-    for (bool ok = db.PrimerRegistro(); ok; ok = db.SiguienteRegistro())
-        indexes << db.Campo(QStringLiteral("name")).toString();
-    for (const char* f : {"FECHA", "AUX1", "AUX6", "OPCION1", "OPERADOR"})
-        QVERIFY2(indexes.contains(QStringLiteral("IX_Reporte_") + QLatin1String(f)), f);
 
     // The template is a spreadsheet package with the worksheet's headings.
     const Resultado z = corre(QStringLiteral("/usr/bin/python3"),
