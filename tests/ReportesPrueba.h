@@ -56,12 +56,6 @@ private:
     bool m_ok = false;
 };
 
-inline const QStringList& clientesDePrueba()
-{
-    static const QStringList c = {u"Acme"_s, u"abeto"_s, u"O'Brien"_s, u"Zeta <&> SA"_s, u"abrojo"_s};
-    return c;
-}
-
 // Row i (1-based) of the test data: ticket i, one of five customers, two
 // days per 40 rows, every fifth row a total.
 struct FilaPrueba
@@ -74,8 +68,9 @@ struct FilaPrueba
     bool opcion1;
     static FilaPrueba de(int i)
     {
+        static const QStringList clientes = {u"Acme"_s, u"abeto"_s, u"O'Brien"_s, u"Zeta <&> SA"_s, u"abrojo"_s};
         return {i,
-                clientesDePrueba().at(i % 5),
+                clientes.at(i % 5),
                 u"Camión %1"_s.arg(i % 7),
                 (i * 37) % 1000 + 0.5,
                 250,

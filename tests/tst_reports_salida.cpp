@@ -133,9 +133,7 @@ private Q_SLOTS:
     void exporta();
     void plantillaAjena_data();
     void plantillaAjena();
-    void exportaVaciaYCancelada();
-    void exportaSinPlantilla();
-    void exportaCancelaEnCurso();
+    void exportaFallida();
     void imprime();
     void cortesDelListado();
     void tab_data();
@@ -194,29 +192,23 @@ void TstReportsSalida::exporta()
 
     const QJsonObject o = libro(destino), c = o.value(u"cells"_s).toObject();
     QCOMPARE(o.value(u"sheets"_s).toVariant().toStringList(), QStringList{u"REPORTE"_s});
-    // Headings of the template stay.
-    QCOMPARE(celda(c, u"A7"_s), u"s:Ticket"_s);
-    QCOMPARE(celda(c, u"J7"_s), u"s:Total"_s);
     int fila = 8;
     for (const FilaPrueba& f : filas) {
         if (totales && !f.opcion1)
             continue;
         const QString r = QString::number(fila++);
         QCOMPARE(celda(c, u'A' + r), u"n:%1"_s.arg(f.ticket));
-        QCOMPARE(celda(c, u'B' + r), u"d:"_s + f.fecha.toString(Qt::ISODate));
-        QCOMPARE(celda(c, u'C' + r), u"t:"_s + f.hora.toString(u"HH:mm:ss"_s));
         QCOMPARE(celda(c, u'D' + r), u"s:"_s + f.aux1);
         QCOMPARE(celda(c, u'E' + r), u"s:"_s + f.aux2);
-        QCOMPARE(celda(c, u'F' + r), QString()); // empty AUX3
         QCOMPARE(celda(c, u'J' + r), u"n:%1"_s.arg(f.total));
-        QCOMPARE(celda(c, u'K' + r), QString());
     }
     QCOMPARE(fila, totales ? 11 : 13);
     if (totales) {
         QCOMPARE(celda(c, u"I11"_s), u"s:Total:"_s);
         QCOMPARE(celda(c, u"J11"_s), u"n:400"_s);
     }
-    // Headings, two titles, six filled cells a row, the sum.
+    // The template's headings and two titles, six filled cells a row (their
+    // dates and times as plantillaAjena checks them), the sum.
     QCOMPARE(c.size(), 10 + 2 + (fila - 8) * 6 + (totales ? 2 : 0));
 }
 
@@ -314,11 +306,12 @@ void TstReportsSalida::plantillaAjena()
     QCOMPARE(restosTemporales(inst.path()), QStringList());
 }
 
-void TstReportsSalida::exportaVaciaYCancelada()
+// Exports refused, cancelled, empty or failing: no file and no leftovers.
+void TstReportsSalida::exportaFallida()
 {
     InstalacionDePrueba inst;
     QVERIFY(inst.ok());
-    QVERIFY(insertaFilas(10));
+    QVERIFY(insertaFilas(200));
     frmPLANILLA b;
     const QString destino = inst.file(u"vacia.xlsx"_s);
 
@@ -346,16 +339,20 @@ void TstReportsSalida::exportaVaciaYCancelada()
     QVERIFY2(r.ok, qPrintable(r.error));
     QCOMPARE(r.filas, 0);
     QCOMPARE(leeArchivo(destino), leeArchivo(inst.file(XlsxPlantilla::kArchivo)));
-    QCOMPARE(restosTemporales(inst.path()), QStringList());
-}
+    QVERIFY(QFile::remove(destino));
 
-void TstReportsSalida::exportaSinPlantilla()
-{
-    InstalacionDePrueba inst;
-    QVERIFY(inst.ok());
-    QVERIFY(insertaFilas(10));
-    frmPLANILLA b;
-    const QString destino = inst.file(u"sin.xlsx"_s);
+    // Cancelled by the progress callback part way.
+    qint64 total = -1;
+    const auto c = Exportacion::exportar(Programa::DataCSReporte, Programa::DataTbReporte, Filtros::Seleccion(),
+                                         inst.file(XlsxPlantilla::kArchivo), destino, [&](qint64 hecho, qint64 t) {
+                                             total = t;
+                                             return hecho < 150;
+                                         });
+    QVERIFY(!c.ok && c.cancelado);
+    QCOMPARE(total, 200);
+    QVERIFY(!QFile::exists(destino));
+    QCOMPARE(restosTemporales(inst.path()), QStringList());
+
     frmPLANILLA::setEligeArchivo([&](QWidget*, const QString&, const QString&) { return destino; });
 
     const auto intenta = [&] {
@@ -388,24 +385,6 @@ void TstReportsSalida::exportaSinPlantilla()
     QVERIFY(escribeArchivo(destino, "anterior"));
     pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
     QCOMPARE(leeArchivo(destino), QByteArray("anterior"));
-}
-
-void TstReportsSalida::exportaCancelaEnCurso()
-{
-    InstalacionDePrueba inst;
-    QVERIFY(inst.ok());
-    QVERIFY(insertaFilas(200));
-    const QString destino = inst.file(u"cortado.xlsx"_s);
-    qint64 total = -1;
-    const auto r = Exportacion::exportar(Programa::DataCSReporte, Programa::DataTbReporte, Filtros::Seleccion(),
-                                         inst.file(XlsxPlantilla::kArchivo), destino, [&](qint64 hecho, qint64 t) {
-                                             total = t;
-                                             return hecho < 150;
-                                         });
-    QVERIFY(!r.ok && r.cancelado);
-    QCOMPARE(total, 200);
-    QVERIFY(!QFile::exists(destino));
-    QCOMPARE(restosTemporales(inst.path()), QStringList());
 }
 
 void TstReportsSalida::imprime()
@@ -447,8 +426,8 @@ void TstReportsSalida::imprime()
                 return l;
         return QString();
     };
-    QVERIFY(!busca(u"Reporte Parcial de Pesadas realizadas"_s).isEmpty() ||
-            !busca(u"Reporte General de Pesadas realizadas"_s).isEmpty());
+    // Ticking "Totales" leaves the caption, and so the title, as it was.
+    QVERIFY(!busca(u"Reporte General de Pesadas realizadas"_s).isEmpty());
     const QString cabecera = busca(u"Ticket"_s);
     QVERIFY2(cabecera.contains(QRegularExpression(
                  u"Ticket\\s+Fecha\\s+Hora\\s+Cliente:\\s+Dato 1:\\s+Dato 2:\\s+Dato 3:\\s+Dato 4:\\s+Dato 5:\\s+Total"_s)),
@@ -619,9 +598,9 @@ void TstReportsSalida::herramienta()
                                                        {u"--ticket"_s, u"a-b"_s, u"--xlsx"_s, xlsx},
                                                        {u"--date"_s, u"31/02/2024-01/03/2024"_s, u"--xlsx"_s, xlsx},
                                                        {u"--date"_s, u"05/03/2024-01/03/2024"_s, u"--xlsx"_s, xlsx},
-                                                       {u"--aux"_s, u"7=x"_s, u"--xlsx"_s, xlsx}})
+                                                       {u"--aux"_s, u"7=x"_s, u"--xlsx"_s, xlsx},
+                                                       {u"--bogus"_s, u"--xlsx"_s, xlsx}})
         QVERIFY2(enDir(malos) == 2, qPrintable(malos.join(u' ')));
-    QCOMPARE(ejecuta({u"--bogus"_s, u"--xlsx"_s, xlsx}), 2);
 
     // Missing template or database: 1, with a message, no file left.
     QString err;
