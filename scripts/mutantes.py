@@ -62,7 +62,10 @@ def sincroniza_arbol(destino):
         except OSError:
             pass
         os.makedirs(os.path.dirname(dst), exist_ok=True)
-        shutil.copy2(origen, dst)
+        # A fresh time, not the source's: a file left mutated by a run that
+        # was stopped is newer than its source, and keeping the source's
+        # older time would leave the mutant's object in the build.
+        shutil.copy(origen, dst)
 
 
 def carga_archivo(ruta):
