@@ -7,7 +7,6 @@
 #include "ServidorRtu.h"
 #include "Trama.h"
 #include "TransporteSerie.h"
-#include "TransporteTcp.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -115,7 +114,6 @@ private Q_SLOTS:
     void lecturaYEscritura();
     void fallos_data();
     void fallos();
-    void reconexion();
     void desconexionPeriodica();
     void enlaceColaYComandos();
     void cierreDuranteEspera();
@@ -236,32 +234,6 @@ void TstLinkSim::fallos()
     const QByteArray v = Trama::cadena32(0x00030004);
     if (!ind.Escribir(Indicador::kTotalF, v).isEmpty())
         QCOMPARE(banco.indicador().valor32(Indicador::kTotalF), 0x00030004u);
-}
-
-void TstLinkSim::reconexion()
-{
-    Banco banco(false);
-    banco.cargaValores();
-    auto t = banco.transporte();
-    QVERIFY(t->abrir(nullptr));
-    Indicador ind(*t, 1, 1);
-    LecturaPeso l;
-    ind.LeePeso(l);
-    QVERIFY(l.valida());
-    QVERIFY(static_cast<TransporteTcp*>(t.get())->conectado());
-
-    banco.desconecta();
-    // Up to six whole-state reads, as a poll does: the reconnection step of
-    // the next one brings the connection back.
-    int intentos = 0;
-    l.Peso = LecturaPeso::kSinRespuesta;
-    while (intentos < 6 && !l.valida()) {
-        ++intentos;
-        ind.LeePeso(l);
-    }
-    QVERIFY(l.valida());
-    Banco::compruebaValores(l);
-    QVERIFY(static_cast<TransporteTcp*>(t.get())->conectado());
 }
 
 void TstLinkSim::desconexionPeriodica()

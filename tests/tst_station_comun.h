@@ -62,6 +62,20 @@ inline QStringList columna(const QList<QSqlRecord>& filas, const char* campo)
     return v;
 }
 
+// The rows of a table of the program's database, in the order given.
+inline QList<QSqlRecord> filasDe(const QString& tabla = Programa::DataTbReporte,
+                                 const QString& orden = QStringLiteral("TICKET"))
+{
+    QList<QSqlRecord> r;
+    CDatos db;
+    if (!db.AbrirBase(Programa::DataCSReporte) ||
+        !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 ORDER BY %2").arg(tabla, orden)))
+        return r;
+    for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro())
+        r.append(db.registroActual());
+    return r;
+}
+
 // 32-bit values of the simulated indicator's registers.
 inline QList<quint32> valores32(IndicadorSimulado& s, std::initializer_list<quint16> registros)
 {
@@ -179,14 +193,7 @@ public:
     QList<QSqlRecord> filas(const QString& tabla = Programa::DataTbReporte,
                             const QString& orden = QStringLiteral("TICKET"))
     {
-        QList<QSqlRecord> r;
-        CDatos db;
-        if (!db.AbrirBase(Programa::DataCSReporte) ||
-            !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 ORDER BY %2").arg(tabla, orden)))
-            return r;
-        for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro())
-            r.append(db.registroActual());
-        return r;
+        return filasDe(tabla, orden);
     }
 
     QString archivo(const QString& nombre) const
