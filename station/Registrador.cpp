@@ -27,6 +27,8 @@ QByteArray Pendiente::aJson() const
     o[QStringLiteral("tipo")] = int(tipo);
     o[QStringLiteral("id")] = QString::number(id);
     o[QStringLiteral("ticket")] = QString::number(ticket);
+    if (desde >= 0)
+        o[QStringLiteral("desde")] = QString::number(desde);
     o[QStringLiteral("fecha")] = fecha.toString(Qt::ISODate);
     o[QStringLiteral("hora")] = hora.toString(QStringLiteral("HH:mm:ss"));
     o[QStringLiteral("operador")] = operador;
@@ -64,6 +66,11 @@ bool Pendiente::deJson(const QByteArray& linea, Pendiente* p)
     r.hora = QTime::fromString(o.value(QStringLiteral("hora")).toString(), QStringLiteral("HH:mm:ss"));
     if (!ok1 || !ok2 || !r.fecha.isValid() || !r.hora.isValid())
         return false;
+    if (o.contains(QStringLiteral("desde"))) {
+        r.desde = o.value(QStringLiteral("desde")).toString().toLongLong(&ok1);
+        if (!ok1 || r.desde < 0)
+            return false;
+    }
     r.operador = o.value(QStringLiteral("operador")).toString();
     r.comando = o.value(QStringLiteral("comando")).toString();
     r.valores = o.value(QStringLiteral("valores")).toString();
@@ -92,6 +99,7 @@ bool ColaPendientes::carga(QString* error)
     m_cola.clear();
     m_enArchivo.clear();
     m_alDia = true;
+    m_atrasado = false;
     m_ultimo = -1;
     QFile u(m_archivoUltimo);
     if (u.open(QIODevice::ReadOnly)) {
@@ -100,6 +108,7 @@ bool ColaPendientes::carga(QString* error)
         if (ok && t >= 0)
             m_ultimo = t;
     }
+    m_ultimoGuardado = m_ultimo;
     QFile f(m_archivo);
     if (!f.exists())
         return true;
@@ -120,6 +129,8 @@ bool ColaPendientes::carga(QString* error)
         }
         // Ids only tell entries apart within this queue: renumbered on load.
         p.id = m_siguienteId++;
+        p.quiza = p.desde >= 0;
+        m_ultimo = std::max(m_ultimo, p.desde);
         m_cola.append(p);
         m_enArchivo.insert(p.id);
     }
@@ -134,14 +145,25 @@ bool ColaPendientes::guarda(QString* error)
     bool ok = true;
     int codigo = 0;
     if (m_cola.isEmpty()) {
-        if (QFile::exists(m_archivo) && !QFile::remove(m_archivo)) {
+        // The last ticket, which the entries carried, is kept first.
+        if (m_ultimo >= 0 && m_ultimo != m_ultimoGuardado) {
+            ok = ArchivoAtomico::reemplaza(m_archivoUltimo, QByteArray::number(m_ultimo) + "\r\n", &e);
+            codigo = ok ? 0 : ArchivoAtomico::ultimoError();
+            if (ok)
+                m_ultimoGuardado = m_ultimo;
+        }
+        if (ok && QFile::exists(m_archivo) && !QFile::remove(m_archivo)) {
             e = QStringLiteral("No se pudo borrar %1").arg(m_archivo);
             ok = false;
         }
     } else {
+        // Every entry still to be written comes after the last row written
+        // (rows in queue order; audits never look for theirs this way).
         QByteArray contenido;
-        for (const Pendiente& p : std::as_const(m_cola))
+        for (Pendiente& p : m_cola) {
+            p.desde = std::max(p.desde, m_ultimo);
             contenido += p.aJson() + '\n';
+        }
         ok = ArchivoAtomico::reemplaza(m_archivo, contenido, &e);
         codigo = ok ? 0 : ArchivoAtomico::ultimoError();
     }
@@ -157,6 +179,7 @@ bool ColaPendientes::guarda(QString* error)
     for (const Pendiente& p : std::as_const(m_cola))
         m_enArchivo.insert(p.id);
     m_alDia = true;
+    m_atrasado = false;
     m_causa.clear();
     return true;
 }
@@ -165,6 +188,12 @@ bool ColaPendientes::guardaPendiente(QString* error)
 {
     QMutexLocker lock(&m_mutex);
     return m_alDia || guarda(error);
+}
+
+bool ColaPendientes::asienta(QString* error)
+{
+    QMutexLocker lock(&m_mutex);
+    return (m_alDia && !m_atrasado) || guarda(error);
 }
 
 int ColaPendientes::sinGuardar() const
@@ -224,13 +253,22 @@ bool ColaPendientes::fijaTicket(quint64 id, qint64 ticket, QString* error)
     return guarda(error);
 }
 
-bool ColaPendientes::quita(quint64 id, QString* error)
+void ColaPendientes::intento(quint64 id)
+{
+    QMutexLocker lock(&m_mutex);
+    for (Pendiente& e : m_cola) {
+        if (e.id == id)
+            e.quiza = true;
+    }
+}
+
+void ColaPendientes::quita(quint64 id)
 {
     QMutexLocker lock(&m_mutex);
     m_cola.erase(std::remove_if(m_cola.begin(), m_cola.end(),
                                 [id](const Pendiente& e) { return e.id == id; }),
                  m_cola.end());
-    return guarda(error);
+    m_atrasado = true;
 }
 
 qint64 ColaPendientes::ultimo() const
@@ -239,15 +277,10 @@ qint64 ColaPendientes::ultimo() const
     return m_ultimo;
 }
 
-bool ColaPendientes::fijaUltimo(qint64 ticket, QString* error)
+void ColaPendientes::fijaUltimo(qint64 ticket)
 {
     QMutexLocker lock(&m_mutex);
-    if (ticket == m_ultimo)
-        return true;
-    if (!ArchivoAtomico::reemplaza(m_archivoUltimo, QByteArray::number(ticket) + "\r\n", error))
-        return false;
     m_ultimo = ticket;
-    return true;
 }
 
 int ColaPendientes::cantidad() const
@@ -321,7 +354,7 @@ bool casiIgual(double a, double b)
     return std::fabs(a - b) < 1e-6 * std::max(1.0, std::fabs(a));
 }
 
-// The row of an earlier attempt of this entry, if that attempt committed.
+// Whether the current row is that of an earlier attempt of this entry.
 bool yaEscrito(CDatos& db, const Pendiente& p)
 {
     return db.Existe_Registro() &&
@@ -353,6 +386,21 @@ bool marca(CDatos& db, const Contexto& x, qint64 t, double pTotal, const QDate& 
             {{QStringLiteral("OPCION1"), true}, {QStringLiteral("INFO"), info + marcador}});
     }
     return db.EditaRegistros({{QStringLiteral("OPCION1"), false}, {QStringLiteral("INFO"), QString()}});
+}
+
+// The ticket of a row an earlier attempt of this entry committed after
+// p.desde, 0 when there is none, -1 when the table cannot be read. An
+// accumulator reading of the same second, operator and weight is the same
+// batch: a new batch needs the accumulator to change.
+qint64 buscaEscrito(CDatos& db, const QString& tabla, const Pendiente& p)
+{
+    if (!db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET > %2 ORDER BY TICKET").arg(tabla).arg(p.desde)))
+        return -1;
+    for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro()) {
+        if (yaEscrito(db, p))
+            return db.Campo(QStringLiteral("TICKET")).toLongLong();
+    }
+    return 0;
 }
 
 qint64 ticketActual(CDatos& db, const Contexto& x, QString* error)
@@ -390,18 +438,29 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
         return false;
     };
     const QString tabla = c.contexto().DataTbReporte;
+    const bool misma = mismaBase(c.contexto());
+    // An entry that knows which ticket its row follows is found by its
+    // content after a crash; otherwise its ticket is noted before the commit.
+    const bool porContenido = misma && p.desde >= 0;
     if (p.ticket > 0) {
         if (!db.AbreRegistro(seleccion(tabla, p.ticket)))
             return falla({});
         if (yaEscrito(db, p)) {
-            QString e;
-            return cola.fijaUltimo(p.ticket, &e) || falla(e);
+            cola.fijaUltimo(p.ticket);
+            return true;
+        }
+    } else if (porContenido && p.quiza) {
+        const qint64 hecho = buscaEscrito(db, tabla, p);
+        if (hecho < 0)
+            return falla({});
+        if (hecho > 0) {
+            cola.fijaUltimo(hecho);
+            return true;
         }
     }
     // The row before this one is this workstation's own last row: on a
     // database shared by several workstations Ticket - 1 may be another's.
     const qint64 propio = cola.ultimo();
-    const bool misma = mismaBase(c.contexto());
     qint64 t = 0;
     if (!misma) {
         // The counter lives elsewhere: it is taken on its own, once, and
@@ -416,6 +475,7 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
                 return falla(e);
         }
     }
+    cola.intento(p.id);
     if (!db.IniciaTransaccion())
         return falla({});
     if (misma && (t = db.TomaTicket(c.contexto().DataTbGlobal)) == 0)
@@ -437,7 +497,7 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
                {QStringLiteral("OPERADOR"), p.operador}};
     if (!db.AgregaRegistros(campos))
         return falla({});
-    if (misma) {
+    if (misma && !porContenido) {
         // Known before the commit, so that a crash after it cannot lead to
         // a second insert of the same batch.
         QString e;
@@ -446,11 +506,7 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
     }
     if (!db.Confirma())
         return falla({});
-    QString e;
-    if (!cola.fijaUltimo(t, &e)) {
-        *error = e; // written; the next attempt finds it and records it
-        return false;
-    }
+    cola.fijaUltimo(t);
     return true;
 }
 
@@ -583,6 +639,9 @@ void TrabajadorRegistro::ronda()
     m_errorGuardado = eg;
     const bool filas = escribeOrden(false);
     const bool auditoria = escribeOrden(true);
+    QString ea;
+    if (filas && auditoria && !m_cola.asienta(&ea))
+        Q_EMIT fallo(QStringLiteral("No se pudo actualizar la cola de registros."), ea);
     Q_EMIT terminada(filas && auditoria);
 }
 
@@ -604,9 +663,7 @@ bool TrabajadorRegistro::escribeOrden(bool auditoria)
             m_errorFallido = e;
             return false;
         }
-        QString eq;
-        if (!m_cola.quita(p.id, &eq))
-            Q_EMIT fallo(QStringLiteral("No se pudo actualizar la cola de registros."), eq);
+        m_cola.quita(p.id);
         Q_EMIT escrito(p);
     }
     return true;
@@ -656,7 +713,7 @@ Registrador::~Registrador()
     m_hilo->quit();
     m_hilo->wait();
     delete m_hilo;
-    m_cola.guardaPendiente();
+    m_cola.asienta();
 }
 
 bool Registrador::agrega(const Pendiente& p, QString* error)

@@ -32,6 +32,13 @@ struct Pendiente
     quint64 id = 0;
     // Ticket of an attempt that may have committed; checked before a retry.
     qint64 ticket = 0;
+    // A ticket the entry's row is known to follow: this workstation's last
+    // one when the entry was written to the queue file; -1 when unknown.
+    qint64 desde = -1;
+    // An earlier attempt may have committed without noting its ticket: its
+    // row is looked for after `desde` before a new one is inserted. Not kept
+    // in the file: every entry read from it is such an entry.
+    bool quiza = false;
     QDate fecha;
     QTime hora;
     QString operador;
@@ -53,8 +60,11 @@ struct Pendiente
 };
 
 // The writes not yet committed, in order, kept in a file of the program
-// directory (rewritten atomically on every change) so that they survive a
-// restart. Used from the window's thread and from the writer's thread.
+// directory (rewritten atomically whenever an entry comes) so that they
+// survive a restart. An entry written is taken off in memory only: the file
+// catches up with the next entry or when the writer has nothing left (see
+// asienta()), and an entry read again from it is first looked for in the
+// database. Used from the window's thread and from the writer's thread.
 class ColaPendientes
 {
 public:
@@ -69,8 +79,17 @@ public:
     bool primero(bool auditoria, Pendiente* p) const;
     // The last batch row still waiting, if any.
     bool ultimoLote(Pendiente* p) const;
+    // Notes the ticket of an attempt before its commit (synced).
     bool fijaTicket(quint64 id, qint64 ticket, QString* error = nullptr);
-    bool quita(quint64 id, QString* error = nullptr);
+    // The entry is about to be attempted: a retry looks for its row first.
+    void intento(quint64 id);
+    // Takes a written entry off (in memory).
+    void quita(quint64 id);
+    // Brings the files up to date with memory once the writer has caught
+    // up: with entries left, the queue file is written again; with none, the
+    // last ticket is kept in its own file (synced) and then the queue file is
+    // removed. False (and the files as they were) when that fails.
+    bool asienta(QString* error = nullptr);
     int cantidad() const;
     QString archivo() const { return m_archivo; }
     // Entries held only in memory: the file could not be written since they
@@ -81,11 +100,12 @@ public:
     // (now) up to date.
     bool guardaPendiente(QString* error = nullptr);
 
-    // Ticket of the last row this workstation wrote, kept beside the queue:
-    // 0 when it has written none, -1 when unknown (no file: a directory
-    // prepared before it was kept).
+    // Ticket of the last row this workstation wrote: 0 when it has written
+    // none, -1 when unknown (a directory prepared before it was kept). Kept
+    // in the queue file's entries (their `desde`) while it has any, and in
+    // its own file once it has none.
     qint64 ultimo() const;
-    bool fijaUltimo(qint64 ticket, QString* error = nullptr);
+    void fijaUltimo(qint64 ticket);
     static inline const QString kArchivoUltimo = QStringLiteral("UltimoTicket.dat");
 
 private:
@@ -95,6 +115,9 @@ private:
     QString m_archivo;
     QString m_archivoUltimo;
     qint64 m_ultimo = -1;
+    qint64 m_ultimoGuardado = -1;
+    // Entries written but still in the file.
+    bool m_atrasado = false;
     QVector<Pendiente> m_cola;
     quint64 m_siguienteId = 1;
     // Ids of the entries the file holds, and whether it matches m_cola.

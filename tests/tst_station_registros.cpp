@@ -250,10 +250,27 @@ void TestStationRegistros::sinDuplicadosTrasCaida()
     Registrador r(prog.dir.path());
     QCOMPARE(r.pendientes(), 2);
     QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
-    const auto f = filasDe();
+    auto f = filasDe();
     QCOMPARE(f.size(), 2);
     QCOMPARE(f[1].value("TICKET").toLongLong(), 2);
     QCOMPARE(f[1].value("TOTAL").toDouble(), 5500.0);
+
+    // Stopped after the commit of an entry that did not note its ticket:
+    // its row, after the ticket it follows, is found by what it holds; the
+    // next entry, the same but for its accumulator, is a new row.
+    otro.ticket = 0;
+    otro.desde = 1;
+    Pendiente siguiente = lote(5750, 250, QTime(10, 0, 9));
+    siguiente.desde = 1;
+    QVERIFY(escribeArchivo(prog.dir.file(Registrador::kArchivo), otro.aJson() + '\n' + siguiente.aJson() + '\n'));
+    Registrador r2(prog.dir.path());
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r2), 5000);
+    f = filasDe();
+    QCOMPARE(f.size(), 3);
+    QCOMPARE(f[2].value("TOTAL").toDouble(), 5750.0);
+    // Once nothing is left the last ticket has its own file and the queue none.
+    QTRY_VERIFY(!QFile::exists(prog.dir.file(Registrador::kArchivo)));
+    QCOMPARE(leeArchivo(prog.dir.file(ColaPendientes::kArchivoUltimo)), QByteArray("3\r\n"));
 }
 
 void TestStationRegistros::marcasDeTotal()
@@ -430,24 +447,50 @@ void TestStationRegistros::falloDeEscrituraConservaArchivos()
     const QString archivo = dir.file(Registrador::kArchivo);
     const QString ultimo = dir.file(ColaPendientes::kArchivoUltimo);
     ColaPendientes c(archivo);
+    const auto vaciaCola = [&c](qint64 ultimoTicket) {
+        c.fijaUltimo(ultimoTicket);
+        for (Pendiente p; c.primero(false, &p);)
+            c.quita(p.id);
+    };
+    QVERIFY(c.agrega(lote(5000, 250)));
+    vaciaCola(7);
+    QVERIFY(c.asienta());
+    QVERIFY(!QFile::exists(archivo));
     QVERIFY(c.agrega(lote(5250, 250)));
-    QVERIFY(c.fijaUltimo(7));
     const QByteArray antes = leeArchivo(archivo);
 
     ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa(etapa), bytes, 2);
     QVERIFY(!c.agrega(lote(5500, 250)));
-    QVERIFY(!c.fijaUltimo(8));
     QCOMPARE(leeArchivo(archivo), antes);
-    QCOMPARE(leeArchivo(ultimo), QByteArray("7\r\n"));
-    QCOMPARE(c.ultimo(), qint64(7));
     QCOMPARE(c.sinGuardar(), 1);
     // Fault gone: the next change writes everything memory holds.
+    ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna);
     QVERIFY(c.guardaPendiente());
     QCOMPARE(c.sinGuardar(), 0);
-    QCOMPARE(leeArchivo(archivo).count('\n'), 2);
+    const QByteArray dos = leeArchivo(archivo);
+    QCOMPARE(dos.count('\n'), 2);
     ColaPendientes otra(archivo);
     QVERIFY(otra.carga());
     QCOMPARE(otra.cantidad(), 2);
+    QCOMPARE(otra.ultimo(), qint64(7));
+
+    // Both written, but the last ticket cannot be kept: the queue file,
+    // whose entries tell the ticket they follow, stays as it was.
+    vaciaCola(9);
+    ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa(etapa), bytes, 1);
+    QVERIFY(!c.asienta());
+    QCOMPARE(leeArchivo(archivo), dos);
+    QCOMPARE(leeArchivo(ultimo), QByteArray("7\r\n"));
+    // The next entry carries it.
+    QVERIFY(c.agrega(lote(5750, 250)));
+    ColaPendientes tercera(archivo);
+    QVERIFY(tercera.carga());
+    QCOMPARE(tercera.cantidad(), 1);
+    QCOMPARE(tercera.ultimo(), qint64(9));
+    vaciaCola(10);
+    QVERIFY(c.asienta());
+    QVERIFY(!QFile::exists(archivo));
+    QCOMPARE(leeArchivo(ultimo), QByteArray("10\r\n"));
 }
 
 void TestStationRegistros::panelConRegistrosSinGuardar()
