@@ -6,7 +6,7 @@ EstadoEstacion EstadoEstacion::desde(const LecturaPeso& l, int decimales, const 
 {
     EstadoEstacion e = previo;
     e.abierta = true;
-    e.instante = QDateTime::currentDateTime();
+    e.instante = QDateTime::currentDateTimeUtc(); // no time zone work at every poll
     e.decimales = decimales;
     e.conectado = l.valida();
     if (!e.conectado)

@@ -132,7 +132,12 @@ frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Cont
         MessageBox::mostrar(m_principal, MessageBox::Critico, QStringLiteral("Error!!!"), texto);
         close();
     });
-    connect(m_estacion, &EstacionPesaje::estadoCambiado, this, &frmPeso::muestra);
+    connect(m_estacion, &EstacionPesaje::estadoCambiado, this, [this](const EstadoEstacion& e) {
+        muestra(e);
+        // Painted now, in the same pass of the event loop as the reading,
+        // instead of in one more pass woken for it.
+        QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
+    });
     connect(m_estacion, &EstacionPesaje::lecturaProcesada, this, &frmPeso::lecturaProcesada);
     connect(m_estacion, &EstacionPesaje::loteRegistrado, this, &frmPeso::loteRegistrado);
     connect(m_estacion, &EstacionPesaje::sinRespuesta, this, [this] {

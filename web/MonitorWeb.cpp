@@ -595,7 +595,7 @@ QJsonObject MonitorWeb::json(const EstadoEstacion& e, bool vigente, const QStrin
         {QStringLiteral("conectado"), e.conectado},
         {QStringLiteral("vigente"), vigente},
         {QStringLiteral("motivo"), motivo},
-        {QStringLiteral("instante"), e.instante.isValid() ? e.instante.toString(Qt::ISODateWithMs) : QString()},
+        {QStringLiteral("instante"), e.instante.isValid() ? e.instante.toLocalTime().toString(Qt::ISODateWithMs) : QString()},
         {QStringLiteral("decimales"), e.decimales},
         {QStringLiteral("peso"), e.Peso},
         {QStringLiteral("acumulado"), e.Acumulado},
