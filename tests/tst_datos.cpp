@@ -80,26 +80,22 @@ private slots:
 
     void statementForms_data() { engines(); }
     void statementForms();
-    void countsFieldsAndDates_data() { engines(); }
-    void countsFieldsAndDates();
+    void readEditDelete_data() { engines(); }
+    void readEditDelete();
     void addRecord_data() { engines(); }
     void addRecord();
-    void editDeleteAndOptimisticLocking_data() { engines(); }
-    void editDeleteAndOptimisticLocking();
     void settingsTableBranch_data() { engines(); }
     void settingsTableBranch();
     void ticketsFromTwoProgramsNeverCollide_data() { engines(); }
     void ticketsFromTwoProgramsNeverCollide();
 
     void badDatabasesFailCleanly();
-    void longLivedConnection_data() { engines(); }
-    void longLivedConnection();
+    void reportTableChangedByOthers_data() { engines(); }
+    void reportTableChangedByOthers();
     void dialectRewrites_data();
     void dialectRewrites();
     void compactionAndSqlitePragmas();
     void compactionFailureLeavesFileUntouched();
-    void reportIndexesCompleted_data() { engines(); }
-    void reportIndexesCompleted();
 
 private:
     void engines();
@@ -177,7 +173,7 @@ void TstDatos::statementForms()
     QVERIFY(!db.Existe_Registro());
 }
 
-void TstDatos::countsFieldsAndDates()
+void TstDatos::readEditDelete()
 {
     CDatos db;
     QVERIFY(db.AbrirBase(m_cs));
@@ -193,6 +189,28 @@ void TstDatos::countsFieldsAndDates()
     QCOMPARE(db.Campo(u"TICKET"_s).toInt(), 1);
     // Field names are found regardless of case (PostgreSQL folds them).
     QCOMPARE(db.Campo(u"total"_s).toDouble(), 100.0);
+
+    // An edit changes only the fields named.
+    QVERIFY(db.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = 2"_s.arg(kR)));
+    QVERIFY(db.EditaRegistros({{u"INFO"_s, u" -> TOTAL <-"_s}, {u"OPCION1"_s, 1}}));
+    QVERIFY(db.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = 2"_s.arg(kR)));
+    QCOMPARE(db.Campo(u"INFO"_s).toString(), u" -> TOTAL <-"_s);
+    QCOMPARE(db.Campo(u"OPCION1"_s).toInt(), 1);
+    QCOMPARE(db.Campo(u"TOTAL"_s).toDouble(), 200.0);
+
+    // Two units of work on the same row: the second writer learns it lost.
+    CDatos other;
+    QVERIFY(other.AbrirBase(m_cs));
+    QVERIFY(other.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = 3"_s.arg(kR)));
+    QVERIFY(db.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = 3"_s.arg(kR)));
+    QVERIFY(db.Eliminar_Registro());
+    QVERIFY(!other.SetCampo(u"NOPE"_s, 1));
+    QVERIFY(other.SetCampo(u"INFO"_s, u"tarde"_s));
+    QVERIFY(!other.Actualiza());
+    QVERIFY(other.ultimoError().contains(u"otro usuario"_s));
+
+    QCOMPARE(tickets(db, u"SELECT * FROM %1 ORDER BY TICKET ASC"_s.arg(kR)),
+             (QStringList{"1", "2"}));
 
     // Dates and times come back as written; accumulators of millions keep
     // their decimals.
@@ -253,35 +271,6 @@ void TstDatos::addRecord()
     QVERIFY(db.AbreRegistro(u"SELECT * FROM %1 WHERE OPERADOR Like %2"_s.arg(
         Schema::kTablaOperarios, SqlDialect::texto(u"o'b%"_s))));
     QCOMPARE(db.Cant_Registros(), 1L);
-}
-
-void TstDatos::editDeleteAndOptimisticLocking()
-{
-    CDatos db;
-    QVERIFY(db.AbrirBase(m_cs));
-    for (int t = 1; t <= 3; ++t)
-        agregaFila(db, t, u"a"_s, t, QDate(2026, 1, 1));
-
-    QVERIFY(db.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = 2"_s.arg(kR)));
-    QVERIFY(db.EditaRegistros({{u"INFO"_s, u" -> TOTAL <-"_s}, {u"OPCION1"_s, 1}}));
-    QVERIFY(db.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = 2"_s.arg(kR)));
-    QCOMPARE(db.Campo(u"INFO"_s).toString(), u" -> TOTAL <-"_s);
-    QCOMPARE(db.Campo(u"OPCION1"_s).toInt(), 1);
-    QCOMPARE(db.Campo(u"TOTAL"_s).toDouble(), 2.0);
-
-    // Two units of work on the same row: the second writer learns it lost.
-    CDatos other;
-    QVERIFY(other.AbrirBase(m_cs));
-    QVERIFY(other.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = 3"_s.arg(kR)));
-    QVERIFY(db.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = 3"_s.arg(kR)));
-    QVERIFY(db.Eliminar_Registro());
-    QVERIFY(!other.SetCampo(u"NOPE"_s, 1));
-    QVERIFY(other.SetCampo(u"INFO"_s, u"tarde"_s));
-    QVERIFY(!other.Actualiza());
-    QVERIFY(other.ultimoError().contains(u"otro usuario"_s));
-
-    QCOMPARE(tickets(db, u"SELECT * FROM %1 ORDER BY TICKET ASC"_s.arg(kR)),
-             (QStringList{"1", "2"}));
 }
 
 void TstDatos::settingsTableBranch()
@@ -389,7 +378,7 @@ void TstDatos::badDatabasesFailCleanly()
 
 // One connection serving many units of work: the statements and table
 // layouts it keeps follow the table when this or another program changes it.
-void TstDatos::longLivedConnection()
+void TstDatos::reportTableChangedByOthers()
 {
     CDatos db;
     QVERIFY(db.AbrirBase(m_cs));
@@ -416,6 +405,26 @@ void TstDatos::longLivedConnection()
         QVERIFY(lector.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = %2"_s.arg(kR).arg(3 + i)));
         QCOMPARE(lector.Campo(campo).toString(), u"v"_s);
     }
+
+    // The table as another program made it, with one of the browser's
+    // indexes: the others are added, once, whatever the case its name is in.
+    const QString cuenta =
+        (db.motor() == ConnectionString::SQLite
+             ? u"SELECT COUNT(*) AS N FROM sqlite_master WHERE type = 'index' AND "
+               "tbl_name = '%1' AND upper(name) LIKE 'IX%'"_s
+             : u"SELECT COUNT(*) AS N FROM pg_indexes WHERE tablename = lower('%1') "
+               "AND upper(indexname) LIKE 'IX%'"_s)
+            .arg(kR);
+    const auto indices = [&] { return db.AbreRegistro(cuenta) ? db.Campo(u"N"_s).toInt() : -1; };
+    const int todos = indices();
+    QVERIFY(todos >= 13);
+    for (const char* i : {"FECHA", "AUX1", "AUX6", "OPERADOR", "TOTAL", "PRESET"})
+        QVERIFY(db.Ejecuta(u"DROP INDEX IX_%1_%2"_s.arg(kR, QString::fromLatin1(i))));
+    QCOMPARE(indices(), todos - 6);
+    Schema::aseguraIndicesReporte(db.base(), kR.toLower());
+    QCOMPARE(indices(), todos);
+    Schema::aseguraIndicesReporte(db.base(), kR);
+    QCOMPARE(indices(), todos);
 }
 
 void TstDatos::dialectRewrites_data()
@@ -511,31 +520,6 @@ void TstDatos::compactionFailureLeavesFileUntouched()
     QVERIFY(shown.texto.startsWith(u"Error al compactar la base de datos:\r\n"_s));
     QCOMPARE(QDir(dir.path()).entryList({u"DBT_*"_s}, QDir::Files), QStringList());
     QVERIFY(!CDatos::CompactaryReparar(dir.file(u"noexiste.db"_s)));
-}
-
-// A report table another program made, with one of the browser's indexes:
-// the others are added, once, whatever the case the table's name is given in.
-void TstDatos::reportIndexesCompleted()
-{
-    CDatos db;
-    QVERIFY(db.AbrirBase(m_cs));
-    const bool sqlite = db.motor() == ConnectionString::SQLite;
-    const QString cuenta = sqlite ? QStringLiteral("SELECT COUNT(*) AS N FROM sqlite_master WHERE type = 'index' AND "
-                                                   "tbl_name = '%1' AND upper(name) LIKE 'IX%'")
-                                        .arg(kR)
-                                  : QStringLiteral("SELECT COUNT(*) AS N FROM pg_indexes WHERE tablename = lower('%1') "
-                                                   "AND upper(indexname) LIKE 'IX%'")
-                                        .arg(kR);
-    const auto indices = [&] { return db.AbreRegistro(cuenta) ? db.Campo(u"N"_s).toInt() : -1; };
-    const int todos = indices();
-    QVERIFY(todos >= 13);
-    for (const char* i : {"FECHA", "AUX1", "AUX6", "OPERADOR", "TOTAL", "PRESET"})
-        QVERIFY(db.Ejecuta(u"DROP INDEX IX_%1_%2"_s.arg(kR, QString::fromLatin1(i))));
-    QCOMPARE(indices(), todos - 6);
-    Schema::aseguraIndicesReporte(db.base(), kR.toLower());
-    QCOMPARE(indices(), todos);
-    Schema::aseguraIndicesReporte(db.base(), kR);
-    QCOMPARE(indices(), todos);
 }
 
 // Child mode: take N tickets from the database named and print them.
