@@ -121,7 +121,7 @@ private slots:
     void login_data();
     void login();
     void loginSinMaestras();
-    void loginSinBase();
+    void sinBase();
     void loginFallaAlVerificarYReintento();
     void loginPostgres();
 
@@ -132,7 +132,6 @@ private slots:
     void operarioNivelYEliminar();
     void operarioEliminarNiveles_data();
     void operarioEliminarNiveles();
-    void operarioSinBase();
 
     void cambioContrasenia();
 
@@ -218,7 +217,9 @@ void TstUsers::loginSinMaestras()
     QCOMPARE(sesion(), u"Maestro||2"_s);
 }
 
-void TstUsers::loginSinBase()
+// No database: the sign-in takes only the master passwords; the operators'
+// form and the password form report it and close.
+void TstUsers::sinBase()
 {
     Planta p;
     p.maestras(kPass1, kPass2);
@@ -232,7 +233,23 @@ void TstUsers::loginSinBase()
     QVERIFY(ingresa(f, QString(), kPass2));
     QCOMPARE(sesion(), u"Maestro||2"_s);
 
-    // An empty section BaseDeDatos behaves the same.
+    MessageBox::limpiar();
+    const QString error = caja({MessageBox::Critico, u"Error"_s, u"La referencia de datos es incorrecta."_s,
+                                QMessageBox::Ok, QMessageBox::NoButton});
+    frmOPERARIO o;
+    o.show();
+    QVERIFY(!o.cargado());
+    QCOMPARE(cajas(), error);
+    QTRY_VERIFY(!o.isVisible());
+    MessageBox::limpiar();
+    Programa::OperadorActual = u"Ana"_s;
+    frmCContrasenias c;
+    c.show();
+    QVERIFY(!c.cargado());
+    QCOMPARE(cajas(), error);
+    QTRY_VERIFY(!c.isVisible());
+
+    // An empty section BaseDeDatos behaves the same at sign-in.
     Programa::DataCSOperarios.clear();
     MessageBox::limpiar();
     frmLogin1 g;
@@ -529,29 +546,6 @@ void TstUsers::operarioEliminarNiveles()
     f.accept();
     QCOMPARE(operarios(), esperado);
     QVERIFY(MessageBox::mostrados().size() == 1);
-}
-
-// No database when the operators' form or the password form opens: reported,
-// and the form closes.
-void TstUsers::operarioSinBase()
-{
-    Planta p;
-    QVERIFY(QFile::remove(p.dir.file(u"data.db"_s)));
-    const QString aviso = caja({MessageBox::Critico, u"Error"_s, u"La referencia de datos es incorrecta."_s,
-                                QMessageBox::Ok, QMessageBox::NoButton});
-    frmOPERARIO f;
-    f.show();
-    QVERIFY(!f.cargado());
-    QCOMPARE(cajas(), aviso);
-    QTRY_VERIFY(!f.isVisible());
-
-    MessageBox::limpiar();
-    Programa::OperadorActual = u"Ana"_s;
-    frmCContrasenias g;
-    g.show();
-    QVERIFY(!g.cargado());
-    QCOMPARE(cajas(), aviso);
-    QTRY_VERIFY(!g.isVisible());
 }
 
 void TstUsers::cambioContrasenia()
