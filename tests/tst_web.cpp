@@ -491,7 +491,7 @@ private Q_SLOTS:
         QCOMPARE(m.value(u"motivo"_s).toString(), u"Sin respuesta del indicador"_s);
     }
 
-    void soloDondeSeConfigura()
+    void dondeSeConfigura()
     {
         // Bound to 127.0.0.1: another loopback address finds nobody.
         QTcpSocket s;
@@ -503,6 +503,15 @@ private Q_SLOTS:
         QString error;
         QVERIFY(!otro.inicia(c, &error));
         QVERIFY2(error.contains(QString::number(m_puerto)), qPrintable(error));
+        // The installation writes the port into the settings file that is already there.
+        Instalacion inst;
+        inst.directorio = m_inst->path();
+        inst.web = 8123;
+        QVERIFY2(inst.ejecutar(), qPrintable(inst.error));
+        const ConfigWeb l = ConfigWeb::lee();
+        QCOMPARE(std::tuple(l.activo, l.error, l.puerto, l.direccion),
+                 std::tuple(true, QString(), quint16(8123), QHostAddress(QHostAddress::LocalHost)));
+        QVERIFY(!Programa::DataCSReporte.isEmpty());
     }
 
     void configuracion_data()
@@ -537,20 +546,6 @@ private Q_SLOTS:
         // The program goes on without the monitor and says why in its error log.
         QVERIFY(!Arranque::iniciaMonitor());
         QVERIFY(QString::fromLatin1(leeArchivo(m_inst->file(Diario::kLog))).contains(error));
-    }
-
-    void instalacionEscribePuerto()
-    {
-        // Written into the settings file that is already there.
-        Instalacion inst;
-        inst.directorio = m_inst->path();
-        inst.web = 8123;
-        QVERIFY2(inst.ejecutar(), qPrintable(inst.error));
-        const ConfigWeb c = ConfigWeb::lee();
-        QVERIFY(c.activo && c.error.isEmpty());
-        QCOMPARE(c.puerto, quint16(8123));
-        QCOMPARE(c.direccion, QHostAddress(QHostAddress::LocalHost));
-        QVERIFY(!Programa::DataCSReporte.isEmpty());
     }
 
     void https()
