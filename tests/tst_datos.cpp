@@ -320,10 +320,7 @@ void TstDatos::ticketsFromTwoProgramsNeverCollide()
     for (QProcess* p : programs) {
         QVERIFY(p->waitForFinished(120000));
         QCOMPARE(p->exitCode(), 0);
-        const auto lines = p->readAllStandardOutput().split('\n');
-        for (const QByteArray& l : lines) {
-            if (l.isEmpty())
-                continue;
+        for (const QByteArray& l : p->readAllStandardOutput().trimmed().split('\n')) {
             const qint64 t = l.toLongLong();
             QVERIFY2(!seen.contains(t), qPrintable(u"ticket %1 taken twice"_s.arg(t)));
             seen.insert(t);
