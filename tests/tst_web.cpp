@@ -148,6 +148,7 @@ class TstWeb : public QObject
         return r.estado == 303 ? cookieDe(r) : QByteArray();
     }
 
+    // One request to the monitor under test.
     Respuesta pide(const QByteArray& crudo) const { return ::pide(m_puerto, crudo); }
 
     // A live page: a WebSocket on /ws/estado, what it was sent and its close code.
