@@ -11,8 +11,6 @@
 #include "Instalacion.h"
 #include "MessageBox.h"
 #include "Programa.h"
-#include "Schema.h"
-#include "SqlDialect.h"
 #include "PlantaPrueba.h"
 #include "ReportesPrueba.h"
 #include "TestSupport.h"
@@ -122,22 +120,18 @@ private slots:
 
     void login_data();
     void login();
-    void loginMaestrasIguales();
     void loginSinMaestras();
-    void loginSinBase();
-    void loginFallaAlVerificar();
-    void loginReintento();
+    void sinBase();
+    void loginFallaAlVerificarYReintento();
     void loginPostgres();
 
     void primeraVez();
     void primeraVezSalir();
 
     void operarioAgregar();
-    void operarioEliminar();
+    void operarioNivelYEliminar();
     void operarioEliminarNiveles_data();
     void operarioEliminarNiveles();
-    void operarioNivel();
-    void operarioSinBase();
 
     void cambioContrasenia();
 
@@ -201,15 +195,6 @@ void TstUsers::login()
     QCOMPARE(operarios().size(), 4);
 }
 
-void TstUsers::loginMaestrasIguales()
-{
-    Planta p;
-    p.maestras(u"igual"_s, u"IGUAL"_s);
-    frmLogin1 f;
-    QVERIFY(ingresa(f, QString(), u"Igual"_s));
-    QCOMPARE(sesion(), u"Maestro||2"_s);
-}
-
 void TstUsers::loginSinMaestras()
 {
     // A first run never done: no master password exists, and no built-in
@@ -224,9 +209,17 @@ void TstUsers::loginSinMaestras()
     QCOMPARE(MessageBox::mostrados().size(), 8);
     QVERIFY(ingresa(f, u"Ana"_s, u"ANA1"_s));
     QCOMPARE(Programa::TipoAcceso, 2);
+
+    // Two master passwords that differ only in case: the supervisors' wins.
+    p.maestras(u"igual"_s, u"IGUAL"_s);
+    frmLogin1 g;
+    QVERIFY(ingresa(g, QString(), u"Igual"_s));
+    QCOMPARE(sesion(), u"Maestro||2"_s);
 }
 
-void TstUsers::loginSinBase()
+// No database: the sign-in takes only the master passwords; the operators'
+// form and the password form report it and close.
+void TstUsers::sinBase()
 {
     Planta p;
     p.maestras(kPass1, kPass2);
@@ -240,7 +233,23 @@ void TstUsers::loginSinBase()
     QVERIFY(ingresa(f, QString(), kPass2));
     QCOMPARE(sesion(), u"Maestro||2"_s);
 
-    // An empty section BaseDeDatos behaves the same.
+    MessageBox::limpiar();
+    const QString error = caja({MessageBox::Critico, u"Error"_s, u"La referencia de datos es incorrecta."_s,
+                                QMessageBox::Ok, QMessageBox::NoButton});
+    frmOPERARIO o;
+    o.show();
+    QVERIFY(!o.cargado());
+    QCOMPARE(cajas(), error);
+    QTRY_VERIFY(!o.isVisible());
+    MessageBox::limpiar();
+    Programa::OperadorActual = u"Ana"_s;
+    frmCContrasenias c;
+    c.show();
+    QVERIFY(!c.cargado());
+    QCOMPARE(cajas(), error);
+    QTRY_VERIFY(!c.isVisible());
+
+    // An empty section BaseDeDatos behaves the same at sign-in.
     Programa::DataCSOperarios.clear();
     MessageBox::limpiar();
     frmLogin1 g;
@@ -248,11 +257,12 @@ void TstUsers::loginSinBase()
     QVERIFY(ingresa(g, QString(), kPass1));
 }
 
-void TstUsers::loginFallaAlVerificar()
+void TstUsers::loginFallaAlVerificarYReintento()
 {
     Planta p;
     p.maestras(kPass1, kPass2);
     QVERIFY(agregaOperario(u"Ana"_s, u"ana1"_s, u"Instalador"_s));
+    const QString tabla = Programa::DataTbOperarios;
     frmLogin1 f;
     f.show();
     // The database goes away between the list and the check.
@@ -271,20 +281,15 @@ void TstUsers::loginFallaAlVerificar()
     // Without an operator the master passwords still work.
     QVERIFY(ingresa(f, QString(), kPass1));
     QCOMPARE(Programa::NivelActual, QString());
-}
 
-void TstUsers::loginReintento()
-{
-    Planta p;
-    p.maestras(kPass1, kPass2);
-    QVERIFY(agregaOperario(u"Gerente"_s, u"clave"_s, u"Gerencia"_s));
-    frmLogin1 f;
-    f.show();
+    // A wrong password is selected for retyping, and the failed operator's
+    // level must not stick to a master sign-in.
+    Programa::DataTbOperarios = tabla;
+    f.show(); // hidden by the sign-in
     QVERIFY(QTest::qWaitForWindowExposed(&f));
-    QVERIFY(!ingresa(f, u"Gerente"_s, u"mala"_s));
+    QVERIFY(!ingresa(f, u"Ana"_s, u"mala"_s));
     QCOMPARE(f.txtPassword->selectedText(), u"mala"_s);
     QVERIFY(f.txtPassword->hasFocus());
-    // The failed operator's level must not stick to a master sign-in.
     QVERIFY(ingresa(f, QString(), kPass2));
     QCOMPARE(sesion(), u"Maestro||2"_s);
 
@@ -307,34 +312,19 @@ void TstUsers::loginPostgres()
         QSKIP("TOLVEX_TEST_PG no está definida");
     Planta p;
     p.maestras(kPass1, kPass2);
-    const QStringList tablas{u"rep_tst_users"_s, u"ope_tst_users"_s, u"glo_tst_users"_s};
-    const auto borra = [&](CDatos& db) {
-        for (const QString& t : tablas)
-            db.Ejecuta(u"DROP TABLE IF EXISTS "_s + t);
-    };
-    {
-        CDatos db;
-        QVERIFY2(db.AbrirBase(pg), qPrintable(db.ultimoError()));
-        borra(db);
-        QString e;
-        QVERIFY2(Schema::crear(db, tablas[0], tablas[1], tablas[2], nullptr, &e), qPrintable(e));
-    }
+    InstalacionDePrueba tablas(pg); // tables of their own, dropped at the end
+    QVERIFY(tablas.ok());
     Programa::DataCSOperarios = pg;
-    Programa::DataTbOperarios = tablas[1];
+    Programa::DataTbOperarios = u"ope_"_s + Programa::DataTbReporte;
     QVERIFY(agregaOperario(u"D'Alessio"_s, u"Ñu'"_s, u"Instalador"_s));
     QVERIFY(agregaOperario(u"d'alessio"_s, u"otra"_s, u"Operador"_s));
-    {
-        frmLogin1 f;
-        QVERIFY(MessageBox::mostrados().isEmpty());
-        QCOMPARE(f.DBCombo_Operarrio->count(), 3);
-        QVERIFY(!ingresa(f, u"D'Alessio"_s, u"otra"_s));
-        QVERIFY(!ingresa(f, u"D'Alessio"_s, u"' OR ''='"_s));
-        QVERIFY(ingresa(f, u"D'Alessio"_s, u"ñU'"_s));
-        QCOMPARE(sesion(), u"D'Alessio|Instalador|2"_s);
-    }
-    CDatos db;
-    QVERIFY(db.AbrirBase(pg));
-    borra(db);
+    frmLogin1 f;
+    QVERIFY(MessageBox::mostrados().isEmpty());
+    QCOMPARE(f.DBCombo_Operarrio->count(), 3);
+    QVERIFY(!ingresa(f, u"D'Alessio"_s, u"otra"_s));
+    QVERIFY(!ingresa(f, u"D'Alessio"_s, u"' OR ''='"_s));
+    QVERIFY(ingresa(f, u"D'Alessio"_s, u"ñU'"_s));
+    QCOMPARE(sesion(), u"D'Alessio|Instalador|2"_s);
 }
 
 void TstUsers::primeraVez()
@@ -459,11 +449,34 @@ void TstUsers::operarioAgregar()
     QCOMPARE(operarios().size(), 5);
 }
 
-void TstUsers::operarioEliminar()
+void TstUsers::operarioNivelYEliminar()
 {
     Planta p;
     for (const char* n : {"Ana", "Beto", "Ciro"})
         QVERIFY(agregaOperario(QString::fromLatin1(n), u"x"_s, u"Operador"_s));
+    {
+        // A level is stored when leaving the row, only when it is one of the
+        // four; letter case counts.
+        frmOPERARIO f;
+        f.show();
+        f.txt_Dato[2]->setText(u"Jefe"_s);
+        f.cmdSiguiente->click();
+        QCOMPARE(MessageBox::mostrados().size(), 1);
+        QCOMPARE(operarios().value(u"Ana"_s).second, u"Operador"_s);
+        f.cmdPrimero->click();
+        QCOMPARE(f.txt_Dato[2]->text(), u"Operador"_s);
+        f.txt_Dato[2]->setText(u"gerencia"_s);
+        emit f.txt_Dato[2]->editingFinished();
+        QCOMPARE(operarios().value(u"Ana"_s).second, u"Operador"_s);
+        f.txt_Dato[2]->setText(u"Gerencia"_s);
+        f.cmdSiguiente->click();
+        QCOMPARE(operarios().value(u"Ana"_s).second, u"Gerencia"_s);
+        QCOMPARE(operarios().value(u"Beto"_s).second, u"Operador"_s);
+        f.txt_Dato[2]->setText(u"Instalador"_s);
+        f.accept();
+        QCOMPARE(operarios().value(u"Beto"_s).second, u"Instalador"_s);
+    }
+    MessageBox::limpiar();
     frmOPERARIO f;
     f.show();
     f.mover(2);
@@ -533,55 +546,6 @@ void TstUsers::operarioEliminarNiveles()
     f.accept();
     QCOMPARE(operarios(), esperado);
     QVERIFY(MessageBox::mostrados().size() == 1);
-}
-
-void TstUsers::operarioNivel()
-{
-    Planta p;
-    QVERIFY(agregaOperario(u"Ana"_s, u"x"_s, u"Operador"_s));
-    QVERIFY(agregaOperario(u"Beto"_s, u"x"_s, u"Operador"_s));
-    frmOPERARIO f;
-    f.show();
-    f.txt_Dato[2]->setText(u"Jefe"_s);
-    f.cmdSiguiente->click();
-    QCOMPARE(MessageBox::mostrados().size(), 1);
-    QCOMPARE(operarios().value(u"Ana"_s).second, u"Operador"_s);
-    f.cmdPrimero->click();
-    QCOMPARE(f.txt_Dato[2]->text(), u"Operador"_s);
-    // Letter case counts: levels are compared by their exact names.
-    f.txt_Dato[2]->setText(u"gerencia"_s);
-    emit f.txt_Dato[2]->editingFinished();
-    QCOMPARE(operarios().value(u"Ana"_s).second, u"Operador"_s);
-    f.txt_Dato[2]->setText(u"Gerencia"_s);
-    f.cmdSiguiente->click();
-    QCOMPARE(operarios().value(u"Ana"_s).second, u"Gerencia"_s);
-    QCOMPARE(operarios().value(u"Beto"_s).second, u"Operador"_s);
-    f.txt_Dato[2]->setText(u"Instalador"_s);
-    f.accept();
-    QCOMPARE(operarios().value(u"Beto"_s).second, u"Instalador"_s);
-}
-
-// No database when the operators' form or the password form opens: reported,
-// and the form closes.
-void TstUsers::operarioSinBase()
-{
-    Planta p;
-    QVERIFY(QFile::remove(p.dir.file(u"data.db"_s)));
-    const QString aviso = caja({MessageBox::Critico, u"Error"_s, u"La referencia de datos es incorrecta."_s,
-                                QMessageBox::Ok, QMessageBox::NoButton});
-    frmOPERARIO f;
-    f.show();
-    QVERIFY(!f.cargado());
-    QCOMPARE(cajas(), aviso);
-    QTRY_VERIFY(!f.isVisible());
-
-    MessageBox::limpiar();
-    Programa::OperadorActual = u"Ana"_s;
-    frmCContrasenias g;
-    g.show();
-    QVERIFY(!g.cargado());
-    QCOMPARE(cajas(), aviso);
-    QTRY_VERIFY(!g.isVisible());
 }
 
 void TstUsers::cambioContrasenia()
