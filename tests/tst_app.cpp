@@ -91,7 +91,6 @@ private slots:
 
     void arranqueNombreEnMayusculas();
     void arranquePrimeraVez();
-    void arranqueSalir();
 
     void niveles_data();
     void niveles();
@@ -135,52 +134,9 @@ void TstApp::arranqueNombreEnMayusculas()
     QVERIFY(!ventanasVisibles());
 }
 
+// The first run: left unfinished it comes back; completed, it stores the
+// passwords and the next starts go straight to the login.
 void TstApp::arranquePrimeraVez()
-{
-    Planta p;
-    Guion g;
-    g.pasos << [](QDialog& d) {
-        auto& f = dynamic_cast<frmLogin2&>(d);
-        f.txtUserName->setText(QStringLiteral("Ana Núñez"));
-        f.txtPassword->setText(QStringLiteral("Molinos O'Higgins"));
-        f.cmdOK->click();
-        f.txtPassword1->setText(kPass2);
-        f.txtPassword2->setText(kPass2);
-        f.txtPassword3->setText(kPass1);
-        f.txtPassword4->setText(kPass1);
-        MessageBox::setNextAnswer(QMessageBox::Yes);
-        f.cmdOK->click();
-    };
-    g.pasos << [](QDialog& d) { ingresaMaestra(d, kPass1.toLower()); };
-    frmMain v;
-    QCOMPARE(Arranque::iniciar(v), Arranque::Resultado::Continuar);
-    QCOMPARE(g.abiertos, QStringList({"frmLogin2", "frmLogin1"}));
-    QVERIFY(!QFile::exists(p.marca()));
-    QVERIFY(v.isVisible());
-    QCOMPARE(v.findChild<QLabel*>(QStringLiteral("sbPanel1"))->text(), QStringLiteral("Nivel:  (Maestro)"));
-    QCOMPARE(Programa::TipoAcceso, 1);
-    // Only the main window is left: the dialogs and the splash are gone.
-    for (QWidget* w : QApplication::topLevelWidgets())
-        QVERIFY2(!w->isVisible() || w == &v, qPrintable(w->objectName()));
-    v.close();
-    QVERIFY(!ventanasVisibles());
-
-    // The About box shows what the first run stored.
-    frmAbout a;
-    QCOMPARE(a.lblUsuario->text(), QStringLiteral("Ana Núñez"));
-    QCOMPARE(a.lblOrganizacion->text(), QStringLiteral("Molinos O'Higgins"));
-
-    // The next start goes straight to the login.
-    Guion g2;
-    g2.pasos << [](QDialog& d) { ingresaMaestra(d, kPass2); };
-    frmMain w;
-    QCOMPARE(Arranque::iniciar(w), Arranque::Resultado::Continuar);
-    QCOMPARE(g2.abiertos, QStringList({"frmLogin1"}));
-    QCOMPARE(Programa::TipoAcceso, 2);
-    w.close();
-}
-
-void TstApp::arranqueSalir()
 {
     Planta p;
     Guion g;
@@ -200,13 +156,51 @@ void TstApp::arranqueSalir()
     }
     QCOMPARE(g.abiertos, QStringList({"frmLogin2", "frmLogin2"}));
 
-    // After the first run, the login cancelled: nobody signed in, the end.
-    QVERIFY(QFile::remove(p.marca()));
-    QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), kPass1, true));
-    g.pasos << [](QDialog& d) { dynamic_cast<frmLogin1&>(d).cmdCancel->click(); };
+    g.pasos << [](QDialog& d) {
+        auto& f = dynamic_cast<frmLogin2&>(d);
+        f.txtUserName->setText(QStringLiteral("Ana Núñez"));
+        f.txtPassword->setText(QStringLiteral("Molinos O'Higgins"));
+        f.cmdOK->click();
+        f.txtPassword1->setText(kPass2);
+        f.txtPassword2->setText(kPass2);
+        f.txtPassword3->setText(kPass1);
+        f.txtPassword4->setText(kPass1);
+        MessageBox::setNextAnswer(QMessageBox::Yes);
+        f.cmdOK->click();
+    } << [](QDialog& d) { ingresaMaestra(d, kPass1.toLower()); };
     frmMain v;
-    QCOMPARE(Arranque::iniciar(v), Arranque::Resultado::SinIngreso);
-    QCOMPARE(g.abiertos.last(), QStringLiteral("frmLogin1"));
+    QCOMPARE(Arranque::iniciar(v), Arranque::Resultado::Continuar);
+    QCOMPARE(g.abiertos.mid(2), QStringList({"frmLogin2", "frmLogin1"}));
+    QVERIFY(!QFile::exists(p.marca()));
+    QVERIFY(v.isVisible());
+    QCOMPARE(v.findChild<QLabel*>(QStringLiteral("sbPanel1"))->text(), QStringLiteral("Nivel:  (Maestro)"));
+    QCOMPARE(Programa::TipoAcceso, 1);
+    // Only the main window is left: the dialogs and the splash are gone.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        QVERIFY2(!w->isVisible() || w == &v, qPrintable(w->objectName()));
+    v.close();
+    QVERIFY(!ventanasVisibles());
+
+    // The About box shows what the first run stored.
+    frmAbout a;
+    QCOMPARE(a.lblUsuario->text(), QStringLiteral("Ana Núñez"));
+    QCOMPARE(a.lblOrganizacion->text(), QStringLiteral("Molinos O'Higgins"));
+
+    // The next start goes straight to the login.
+    g.pasos << [](QDialog& d) { ingresaMaestra(d, kPass2); };
+    frmMain w;
+    QCOMPARE(Arranque::iniciar(w), Arranque::Resultado::Continuar);
+    QCOMPARE(g.abiertos.mid(4), QStringList({"frmLogin1"}));
+    QCOMPARE(Programa::TipoAcceso, 2);
+    w.close();
+
+    // The login cancelled: nobody signed in, the end.
+    g.pasos << [](QDialog& d) { dynamic_cast<frmLogin1&>(d).cmdCancel->click(); };
+    MessageBox::limpiar();
+    Programa::OperadorActual.clear();
+    frmMain x;
+    QCOMPARE(Arranque::iniciar(x), Arranque::Resultado::SinIngreso);
+    QCOMPARE(g.abiertos.mid(5), QStringList({"frmLogin1"}));
     QVERIFY(MessageBox::mostrados().isEmpty());
     QCOMPARE(Programa::OperadorActual, QString());
     QVERIFY(!ventanasVisibles());
@@ -391,6 +385,11 @@ void TstApp::copiaBase()
         inicial = i;
         return destino;
     };
+    auto copia = [&v] {
+        MessageBox::limpiar();
+        v.copiarBase();
+        return unMensaje();
+    };
     Programa::TipoAcceso = 1;
     v.copiarBase();
     QVERIFY(inicial.isEmpty());
@@ -398,9 +397,8 @@ void TstApp::copiaBase()
 
     Programa::TipoAcceso = 2;
     QVERIFY(escribeArchivo(destino, "basura que se reemplaza"));
-    v.copiarBase();
+    QCOMPARE(copia(), QStringLiteral("0 mensajes"));
     QCOMPARE(inicial, p.dir.file(QStringLiteral("data.db")));
-    QVERIFY(MessageBox::mostrados().isEmpty());
     QVERIFY(abierta.Deshace());
     {
         CDatos c;
@@ -413,37 +411,29 @@ void TstApp::copiaBase()
 
     // Cancelled: nothing, silently.
     destino.clear();
-    v.copiarBase();
-    QVERIFY(MessageBox::mostrados().isEmpty());
+    QCOMPARE(copia(), QStringLiteral("0 mensajes"));
 
     // A destination that cannot be written is reported.
     destino = p.dir.file(QStringLiteral("no/existe/copia.db"));
-    v.copiarBase();
-    QVERIFY(unMensaje().startsWith(QStringLiteral("No se pudo copiar la base de datos")));
+    QVERIFY(copia().startsWith(QStringLiteral("No se pudo copiar la base de datos")));
     // The database itself as the destination, by its name or through a link.
     const QByteArray antes = leeArchivo(p.dir.file(QStringLiteral("data.db")));
     QVERIFY(QFile::link(p.dir.file(QStringLiteral("data.db")), p.dir.file(QStringLiteral("enlace.db"))));
     for (const char* nombre : {"data.db", "enlace.db"}) {
-        MessageBox::limpiar();
         destino = p.dir.file(QString::fromLatin1(nombre));
-        v.copiarBase();
-        QCOMPARE(MessageBox::ultimoTexto(), QStringLiteral("No se pudo copiar la base de datos: El destino es la misma base de datos."));
+        QCOMPARE(copia(), QStringLiteral("No se pudo copiar la base de datos: El destino es la misma base de datos."));
         QCOMPARE(leeArchivo(p.dir.file(QStringLiteral("data.db"))), antes);
     }
 
     // Refused before a destination is asked: a network terminal, a server database.
     inicial.clear();
     Programa::Fecha_Chr = QStringLiteral("'");
-    MessageBox::limpiar();
-    v.copiarBase();
-    QCOMPARE(unMensaje(), QStringLiteral("La utilidad no está disponible para una terminal en red."));
+    QCOMPARE(copia(), QStringLiteral("La utilidad no está disponible para una terminal en red."));
     QCOMPARE(MessageBox::mostrados().first().titulo, QStringLiteral("Atención!"));
     Programa::Fecha_Chr = QStringLiteral("#");
     Programa::DataCSReporte = QStringLiteral("Driver=PostgreSQL;Host=srv;Database=tolvex;User=u");
-    MessageBox::limpiar();
-    v.copiarBase();
-    QCOMPARE(unMensaje(), QStringLiteral("La copia sólo está disponible para la base de datos local data.db; la base "
-                                         "de datos de esta planta está en un servidor."));
+    QCOMPARE(copia(), QStringLiteral("La copia sólo está disponible para la base de datos local data.db; la base "
+                                     "de datos de esta planta está en un servidor."));
     QVERIFY(inicial.isEmpty());
 
     // Working directory other than the program's: message, then the end.
@@ -451,17 +441,25 @@ void TstApp::copiaBase()
     v.carga();
     DirectorioDePrueba otro;
     destino = otro.file(QStringLiteral("copia.db"));
-    MessageBox::limpiar();
-    v.copiarBase();
-    QVERIFY(QFile::exists(destino));
-    QVERIFY(unMensaje().startsWith(QStringLiteral("No se encuentra data.db o la ruta de trabajo no es correcta.\n")));
+    QVERIFY(copia().startsWith(QStringLiteral("No se encuentra data.db o la ruta de trabajo no es correcta.\n")));
     QVERIFY(MessageBox::ultimoTexto().contains(QFileInfo(otro.path()).canonicalFilePath().toUpper()));
+    QVERIFY(QFile::exists(destino));
     QVERIFY(!v.isVisible());
 }
 
 void TstApp::opciones()
 {
     Planta p;
+    // Aceptar on the dialog shown again, `si` questions answered Yes; the one message shown.
+    auto acepta = [](frmOptions& f, int si) {
+        f.Aceptado = false;
+        f.show();
+        MessageBox::limpiar();
+        for (int i = 0; i < si; ++i)
+            MessageBox::setNextAnswer(QMessageBox::Yes);
+        f.cmdOK->click();
+        return unMensaje();
+    };
     frmOptions f;
     f.show();
     // The values the station uses for a link never configured.
@@ -497,27 +495,20 @@ void TstApp::opciones()
     f.txtPassword1->setText(QStringLiteral("sup"));
     f.txtPassword2->setText(QStringLiteral("sup"));
     QVERIFY(f.cmdOK->isEnabled());
-    f.cmdOK->click();
     // The default answer is No: nothing saved, the dialog stays, the
     // second question is not reached.
-    QCOMPARE(unMensaje(), frmOptions::kPreguntaOperario);
+    QCOMPARE(acepta(f, 0), frmOptions::kPreguntaOperario);
     QCOMPARE(MessageBox::mostrados().at(0).porDefecto, QMessageBox::No);
     QCOMPARE(MessageBox::mostrados().at(0).titulo, QStringLiteral("Atencion"));
     QVERIFY(f.isVisible());
     QVERIFY(!leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))).contains("ID_1"));
 
-    MessageBox::limpiar();
-    MessageBox::setNextAnswer(QMessageBox::Yes);
-    f.cmdOK->click();
-    QCOMPARE(MessageBox::mostrados().size(), 2);
+    QCOMPARE(acepta(f, 1), QStringLiteral("2 mensajes"));
     QCOMPARE(MessageBox::mostrados().at(1).texto, frmOptions::kPreguntaSupervisor);
     QVERIFY(f.isVisible());
     QVERIFY(!leeArchivo(p.dir.file(QStringLiteral("Tolvex.ini"))).contains("ID_1"));
 
-    MessageBox::limpiar();
-    MessageBox::setNextAnswer(QMessageBox::Yes);
-    MessageBox::setNextAnswer(QMessageBox::Yes);
-    f.cmdOK->click();
+    acepta(f, 2);
     QVERIFY(f.Aceptado);
     QVERIFY(!f.isVisible());
 
@@ -555,22 +546,15 @@ void TstApp::opciones()
     h.txtPassword1->setText(QStringLiteral("s2"));
     QVERIFY(!h.cmdOK->isEnabled());
     h.txtPassword2->setText(QStringLiteral("s2"));
-    MessageBox::limpiar();
-    MessageBox::setNextAnswer(QMessageBox::Yes);
-    h.cmdOK->click();
-    QCOMPARE(unMensaje(), frmOptions::kPreguntaSupervisor);
+    QCOMPARE(acepta(h, 1), frmOptions::kPreguntaSupervisor);
     QVERIFY(h.Aceptado);
     QCOMPARE(Config::LeeConfig(g, QStringLiteral("Comm_1"), QString()), QStringLiteral("/dev/ttyUSB7"));
     QCOMPARE(Config::LeeConfig(g, QStringLiteral("Pass2"), QString(), true), QStringLiteral("s2"));
 
     // Only the port changed: nothing asked, everything stored again.
-    h.Aceptado = false;
-    h.show();
     h.optSerie->click();
     h.ListaPuerto->setCurrentText(QStringLiteral("Com8"));
-    MessageBox::limpiar();
-    h.cmdOK->click();
-    QVERIFY(MessageBox::mostrados().isEmpty());
+    QCOMPARE(acepta(h, 0), QStringLiteral("0 mensajes"));
     QVERIFY(h.Aceptado);
     QCOMPARE(Config::LeeEntero(g, QStringLiteral("Comm_1"), 2), 8);
     QCOMPARE(Config::LeeEntero(g, QStringLiteral("Comunicacion_1"), 1), 0);
@@ -578,10 +562,7 @@ void TstApp::opciones()
     // A character Tolvex.ini cannot hold is refused, and nothing is written.
     for (QLineEdit* e : {h.txtPassword3, h.txtPassword4})
         e->setText(QStringLiteral("Ωmega"));
-    h.Aceptado = false;
-    h.show();
-    h.cmdOK->click();
-    QVERIFY(unMensaje().contains(QStringLiteral("«Ω»")));
+    QVERIFY(acepta(h, 0).contains(QStringLiteral("«Ω»")));
     QVERIFY(!h.Aceptado);
     QCOMPARE(Config::LeeConfig(g, QStringLiteral("Pass1"), QString(), true), QStringLiteral("op"));
     // The login takes the new master password.
