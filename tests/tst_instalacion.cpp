@@ -73,19 +73,18 @@ private slots:
     void cleanup() { qunsetenv("TOLVEX_HOME"); }
 
     void createsAReadyProgramDirectory();
-    void laterRunsKeepWhatIsThere();
     void badArgumentsGiveUsage_data();
     void badArgumentsGiveUsage();
-    void launcherRunsInItsDirectory();
+    void launcherAndModes();
     void sharedPostgresDatabase();
     void startUpStopsWithoutSettingsFile();
-    void ownerAndGroupOnly();
     void fullDiskNeverClaimsAFile_data();
     void fullDiskNeverClaimsAFile();
     void startUpNotesReadableSettings_data();
     void startUpNotesReadableSettings();
 };
 
+// A ready program directory; later runs keep what is there.
 void TstInstalacion::createsAReadyProgramDirectory()
 {
     QTemporaryDir tmp;
@@ -96,24 +95,26 @@ void TstInstalacion::createsAReadyProgramDirectory()
         QVERIFY2(QFile::exists(dir + u'/' + QLatin1String(f)), f);
     QVERIFY(r.out.contains(QStringLiteral("creado: Tolvex.ini")));
 
-    // The settings read back through the store as the program reads them.
-    DirectorioDePrueba keep;
-    QDir::setCurrent(dir);
-    Programa::leeVariables();
-    QCOMPARE(QStringList({Programa::DataTbReporte, Programa::DataTbOperarios, Programa::DataTbGlobal}),
-             QStringList({Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal}));
-    QCOMPARE(Programa::DataCSReporte, QStringLiteral("Driver=SQLite;Data Source=data.db"));
-    QStringList enlace;
-    for (const char* k : {"Host_1", "Port_1", "ID_1"})
-        enlace << Config::LeeConfig(QStringLiteral("Global"), QLatin1String(k), QString());
-    QCOMPARE(enlace, QStringList({"127.0.0.1", "5020", "3"}));
-    // Connection strings are stored scrambled, never in clear.
-    QVERIFY(!leeArchivo(dir + QStringLiteral("/Tolvex.ini")).contains("SQLite"));
+    {
+        // The settings read back through the store as the program reads them.
+        DirectorioDePrueba keep;
+        QDir::setCurrent(dir);
+        Programa::leeVariables();
+        QCOMPARE(QStringList({Programa::DataTbReporte, Programa::DataTbOperarios, Programa::DataTbGlobal}),
+                 QStringList({Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal}));
+        QCOMPARE(Programa::DataCSReporte, QStringLiteral("Driver=SQLite;Data Source=data.db"));
+        QStringList enlace;
+        for (const char* k : {"Host_1", "Port_1", "ID_1"})
+            enlace << Config::LeeConfig(QStringLiteral("Global"), QLatin1String(k), QString());
+        QCOMPARE(enlace, QStringList({"127.0.0.1", "5020", "3"}));
+        // Connection strings are stored scrambled, never in clear.
+        QVERIFY(!leeArchivo(dir + QStringLiteral("/Tolvex.ini")).contains("SQLite"));
 
-    CDatos db;
-    QVERIFY2(db.AbrirBase(Programa::DataCSReporte), qPrintable(db.ultimoError()));
-    for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, Schema::kTablaComandos})
-        QVERIFY2(Schema::existeTabla(db, t), qPrintable(t));
+        CDatos db;
+        QVERIFY2(db.AbrirBase(Programa::DataCSReporte), qPrintable(db.ultimoError()));
+        for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, Schema::kTablaComandos})
+            QVERIFY2(Schema::existeTabla(db, t), qPrintable(t));
+    }
 
     // The template is a spreadsheet package with the worksheet's headings.
     const Resultado z = corre(QStringLiteral("/usr/bin/python3"),
@@ -123,37 +124,33 @@ void TstInstalacion::createsAReadyProgramDirectory()
                                dir + QStringLiteral("/REPORTE.xlsx")});
     QVERIFY2(z.code == 0, qPrintable(z.err));
     QCOMPARE(z.out.trimmed(), QStringLiteral("Ticket Total 7"));
-}
 
-void TstInstalacion::laterRunsKeepWhatIsThere()
-{
-    QTemporaryDir tmp;
-    QVERIFY(setup({tmp.path()}).code == 0);
-    const auto before = huella(tmp.path());
-    const Resultado r = setup({tmp.path()});
-    QCOMPARE(r.code, 0);
-    QVERIFY(!r.out.contains(QStringLiteral("creado:")));
-    QVERIFY(r.out.contains(QStringLiteral("existente, sin cambios: Tolvex.ini")));
-    QCOMPARE(huella(tmp.path()), before);
+    // Run again: nothing changes.
+    const auto before = huella(dir);
+    const Resultado r1 = setup({dir});
+    QCOMPARE(r1.code, 0);
+    QVERIFY(!r1.out.contains(QStringLiteral("creado:")));
+    QVERIFY(r1.out.contains(QStringLiteral("existente, sin cambios: Tolvex.ini")));
+    QCOMPARE(huella(dir), before);
 
     // An existing database is never replaced: only what it lacks is added.
     {
         CDatos db;
-        QVERIFY(db.AbrirBase(ConnectionString::sqlite(tmp.path() + QStringLiteral("/data.db"))));
+        QVERIFY(db.AbrirBase(ConnectionString::sqlite(dir + QStringLiteral("/data.db"))));
         QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO Reporte (TICKET, AUX1) VALUES (1, 'guardado')")));
         QVERIFY(db.Ejecuta(QStringLiteral("DROP TABLE Comandos")));
     }
     // A settings file the plant edited by hand is left alone too.
-    QFile::remove(tmp.path() + QStringLiteral("/Tolvex.inf"));
-    QVERIFY(escribeArchivo(tmp.path() + QStringLiteral("/tolvex.INI"), "[global]\r\nTiempo=200.\r\n"));
-    QFile::remove(tmp.path() + QStringLiteral("/Tolvex.ini"));
-    const Resultado r2 = setup({tmp.path()});
+    QFile::remove(dir + QStringLiteral("/Tolvex.inf"));
+    QVERIFY(escribeArchivo(dir + QStringLiteral("/tolvex.INI"), "[global]\r\nTiempo=200.\r\n"));
+    QFile::remove(dir + QStringLiteral("/Tolvex.ini"));
+    const Resultado r2 = setup({dir});
     QVERIFY2(r2.code == 0, qPrintable(r2.err));
     QVERIFY(r2.out.contains(QStringLiteral("creado: tabla Comandos")));
-    QCOMPARE(leeArchivo(tmp.path() + QStringLiteral("/tolvex.INI")), QByteArray("[global]\r\nTiempo=200.\r\n"));
-    QVERIFY(!QFile::exists(tmp.path() + QStringLiteral("/Tolvex.inf")));
+    QCOMPARE(leeArchivo(dir + QStringLiteral("/tolvex.INI")), QByteArray("[global]\r\nTiempo=200.\r\n"));
+    QVERIFY(!QFile::exists(dir + QStringLiteral("/Tolvex.inf")));
     CDatos db;
-    QVERIFY(db.AbrirBase(ConnectionString::sqlite(tmp.path() + QStringLiteral("/data.db"))));
+    QVERIFY(db.AbrirBase(ConnectionString::sqlite(dir + QStringLiteral("/data.db"))));
     QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM Reporte")));
     QCOMPARE(db.Campo(QStringLiteral("AUX1")).toString(), QStringLiteral("guardado"));
 }
@@ -178,13 +175,17 @@ void TstInstalacion::badArgumentsGiveUsage()
     QVERIFY(!QFile::exists(QStringLiteral("/tmp/x/Tolvex.ini")));
 }
 
-void TstInstalacion::launcherRunsInItsDirectory()
+// The launcher starts the program in its directory; the directory and what
+// it holds are for owner and group only, whatever the umask lets through.
+void TstInstalacion::launcherAndModes()
 {
     QTemporaryDir tmp;
     // A stand-in program that reports where and how it was started.
     const QString fake = tmp.path() + QStringLiteral("/fake's prog");
     QVERIFY(escribeArchivo(fake, "#!/bin/sh\necho \"$(pwd)|$TOLVEX_HOME|$*\"\n"));
     QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const mode_t previa = ::umask(022);
+    auto vuelve = qScopeGuard([previa] { ::umask(previa); });
     Instalacion inst;
     inst.directorio = tmp.path() + QStringLiteral("/dir");
     inst.programa = fake;
@@ -193,6 +194,15 @@ void TstInstalacion::launcherRunsInItsDirectory()
     QCOMPARE(r.code, 0);
     const QString real = QFileInfo(inst.directorio).canonicalFilePath();
     QCOMPARE(r.out.trimmed(), real + u'|' + real + QStringLiteral("|a b"));
+
+    auto modo = [&](const QString& nombre) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(inst.directorio + u'/' + nombre).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    };
+    QCOMPARE(modo(QString()), 0750);
+    QCOMPARE(modo(QStringLiteral("tolvex")), 0750);
+    for (const char* f : {"Tolvex.ini", "data.db", "Tolvex.inf", "UltimoTicket.dat", "REPORTE.xlsx"})
+        QVERIFY2(modo(QLatin1String(f)) == 0640, f);
 }
 
 void TstInstalacion::sharedPostgresDatabase()
@@ -251,26 +261,6 @@ void TstInstalacion::startUpStopsWithoutSettingsFile()
     QCOMPARE(box.botones, QMessageBox::StandardButtons(QMessageBox::Ok));
     const auto ventanas = QApplication::topLevelWidgets();
     QVERIFY(std::none_of(ventanas.cbegin(), ventanas.cend(), [](QWidget* w) { return w->isVisible(); }));
-}
-
-void TstInstalacion::ownerAndGroupOnly()
-{
-    QTemporaryDir tmp;
-    const QString dir = tmp.path() + QStringLiteral("/planta");
-    const mode_t previa = ::umask(022);
-    auto vuelve = qScopeGuard([previa] { ::umask(previa); });
-    Instalacion ins;
-    ins.directorio = dir;
-    ins.programa = QStringLiteral("/bin/true");
-    QVERIFY2(ins.ejecutar(), qPrintable(ins.error));
-    auto modo = [&](const QString& nombre) {
-        struct stat st {};
-        return ::stat(QFile::encodeName(dir + u'/' + nombre).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-    };
-    QCOMPARE(modo(QString()), 0750);
-    QCOMPARE(modo(QStringLiteral("tolvex")), 0750);
-    for (const char* f : {"Tolvex.ini", "data.db", "Tolvex.inf", "UltimoTicket.dat", "REPORTE.xlsx"})
-        QVERIFY2(modo(QLatin1String(f)) == 0640, f);
 }
 
 void TstInstalacion::fullDiskNeverClaimsAFile_data()
