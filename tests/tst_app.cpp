@@ -89,7 +89,6 @@ private slots:
     void initTestCase() { preparaPrograma(m_config); }
     void cleanup();
 
-    void arranqueNombreEnMayusculas();
     void arranquePrimeraVez();
 
     void niveles_data();
@@ -117,28 +116,25 @@ void TstApp::cleanup()
         w->hide();
 }
 
-// The settings file in the program directory only, its name in any case:
-// start-up passes the check, every setting is its default.
-void TstApp::arranqueNombreEnMayusculas()
-{
-    Planta p;
-    QVERIFY(QFile::rename(p.dir.file(QStringLiteral("Tolvex.ini")), p.dir.file(QStringLiteral("TOLVEX.ini"))));
-    DirectorioDePrueba trabajo;
-    Guion g;
-    g.pasos << [](QDialog& d) { dynamic_cast<frmLogin2&>(d).cmdCancel->click(); };
-    frmMain v;
-    QCOMPARE(Arranque::iniciar(v), Arranque::Resultado::PrimeraVezSalir);
-    QVERIFY(MessageBox::mostrados().isEmpty());
-    QCOMPARE(Programa::DataTbOperarios, QString());
-    QVERIFY(!ventanasVisibles());
-}
-
-// The first run: left unfinished it comes back; completed, it stores the
-// passwords and the next starts go straight to the login.
+// The first run, the settings file named in capitals: left unfinished it
+// comes back; completed, it stores the passwords and the next starts go
+// straight to the login.
 void TstApp::arranquePrimeraVez()
 {
     Planta p;
     Guion g;
+    {
+        // The settings file in the program directory only, its name in any
+        // case: start-up passes the check, every setting is its default.
+        QVERIFY(QFile::rename(p.dir.file(QStringLiteral("Tolvex.ini")), p.dir.file(QStringLiteral("TOLVEX.ini"))));
+        DirectorioDePrueba trabajo;
+        g.pasos << [](QDialog& d) { dynamic_cast<frmLogin2&>(d).cmdCancel->click(); };
+        frmMain v;
+        QCOMPARE(Arranque::iniciar(v), Arranque::Resultado::PrimeraVezSalir);
+        QVERIFY(MessageBox::mostrados().isEmpty());
+        QCOMPARE(Programa::DataTbOperarios, QString());
+        QVERIFY(!ventanasVisibles());
+    }
     // Salir in the password step, or the dialog closed any other way: the
     // marker stays, the login never comes.
     g.pasos << [](QDialog& d) {
@@ -153,7 +149,7 @@ void TstApp::arranquePrimeraVez()
         QVERIFY(QFile::exists(p.marca()));
         QVERIFY(!ventanasVisibles());
     }
-    QCOMPARE(g.abiertos, QStringList({"frmLogin2", "frmLogin2"}));
+    QCOMPARE(g.abiertos, QStringList({"frmLogin2", "frmLogin2", "frmLogin2"}));
 
     g.pasos << [](QDialog& d) {
         auto& f = dynamic_cast<frmLogin2&>(d);
@@ -169,7 +165,7 @@ void TstApp::arranquePrimeraVez()
     } << [](QDialog& d) { ingresaMaestra(d, kPass1.toLower()); };
     frmMain v;
     QCOMPARE(Arranque::iniciar(v), Arranque::Resultado::Continuar);
-    QCOMPARE(g.abiertos.mid(2), QStringList({"frmLogin2", "frmLogin1"}));
+    QCOMPARE(g.abiertos.mid(3), QStringList({"frmLogin2", "frmLogin1"}));
     QVERIFY(!QFile::exists(p.marca()));
     QVERIFY(v.isVisible());
     QCOMPARE(v.findChild<QLabel*>(QStringLiteral("sbPanel1"))->text(), QStringLiteral("Nivel:  (Maestro)"));
@@ -189,7 +185,7 @@ void TstApp::arranquePrimeraVez()
     g.pasos << [](QDialog& d) { ingresaMaestra(d, kPass2); };
     frmMain w;
     QCOMPARE(Arranque::iniciar(w), Arranque::Resultado::Continuar);
-    QCOMPARE(g.abiertos.mid(4), QStringList({"frmLogin1"}));
+    QCOMPARE(g.abiertos.mid(5), QStringList({"frmLogin1"}));
     QCOMPARE(Programa::TipoAcceso, 2);
     w.close();
 
@@ -199,7 +195,7 @@ void TstApp::arranquePrimeraVez()
     Programa::OperadorActual.clear();
     frmMain x;
     QCOMPARE(Arranque::iniciar(x), Arranque::Resultado::SinIngreso);
-    QCOMPARE(g.abiertos.mid(5), QStringList({"frmLogin1"}));
+    QCOMPARE(g.abiertos.mid(6), QStringList({"frmLogin1"}));
     QVERIFY(MessageBox::mostrados().isEmpty());
     QCOMPARE(Programa::OperadorActual, QString());
     QVERIFY(!ventanasVisibles());
