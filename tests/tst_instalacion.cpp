@@ -209,25 +209,19 @@ void TstInstalacion::sharedPostgresDatabase()
 {
     if (conexionPostgres().isEmpty())
         QSKIP("TOLVEX_TEST_PG not set");
-    {
-        CDatos db;
-        QVERIFY(db.AbrirBase(conexionPostgres()));
-        for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, Schema::kTablaComandos})
-            db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
-    }
+    CDatos db;
+    QVERIFY(db.AbrirBase(conexionPostgres()));
+    for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, Schema::kTablaComandos})
+        db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
     QTemporaryDir a, b;
     const Resultado ra = setup({a.path(), QStringLiteral("--postgres"), conexionPostgres()});
     QVERIFY2(ra.code == 0, qPrintable(ra.err));
     QVERIFY(ra.out.contains(QStringLiteral("creado: tabla Reporte")));
     QVERIFY(!QFile::exists(a.path() + QStringLiteral("/data.db")));
-    {
-        // Text filters on the shared database have trigram indexes to use.
-        CDatos db;
-        QVERIFY(db.AbrirBase(conexionPostgres()));
-        QVERIFY(db.AbreRegistro(QStringLiteral(
-            "SELECT indexname FROM pg_indexes WHERE tablename = 'reporte' AND indexdef LIKE '%gin_trgm_ops%'")));
-        QCOMPARE(db.Cant_Registros(), 6L);
-    }
+    // Text filters on the shared database have trigram indexes to use.
+    QVERIFY(db.AbreRegistro(QStringLiteral(
+        "SELECT indexname FROM pg_indexes WHERE tablename = 'reporte' AND indexdef LIKE '%gin_trgm_ops%'")));
+    QCOMPARE(db.Cant_Registros(), 6L);
     // A second workstation finds the tables already there.
     const Resultado rb = setup({b.path(), QStringLiteral("--postgres"), conexionPostgres()});
     QVERIFY2(rb.code == 0, qPrintable(rb.err));
