@@ -18,11 +18,6 @@
 
 namespace {
 
-QString binario(const QString& name)
-{
-    return qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/") + name;
-}
-
 // Name, size and content hash of every file below dir.
 QMap<QString, QByteArray> huella(const QString& dir)
 {
@@ -36,29 +31,9 @@ QMap<QString, QByteArray> huella(const QString& dir)
     return out;
 }
 
-struct Resultado
+SalidaProceso setup(const QStringList& args)
 {
-    int code;
-    QString out;
-    QString err;
-};
-
-Resultado corre(const QString& program, const QStringList& args, const QString& cwd = QString())
-{
-    QProcess p;
-    if (!cwd.isEmpty())
-        p.setWorkingDirectory(cwd);
-    p.start(program, args);
-    if (!p.waitForFinished(60000))
-        return {-1, {}, QStringLiteral("timeout")};
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
-Resultado setup(const QStringList& args)
-{
-    return corre(binario(QStringLiteral("tolvex-setup")), args);
+    return correProceso(qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-setup"), args);
 }
 
 } // namespace
@@ -89,7 +64,7 @@ void TstInstalacion::createsAReadyProgramDirectory()
 {
     QTemporaryDir tmp;
     const QString dir = tmp.path() + QStringLiteral("/planta uno");
-    const Resultado r = setup({dir, QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:5020"), QStringLiteral("--id"), QStringLiteral("3")});
+    const auto r = setup({dir, QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:5020"), QStringLiteral("--id"), QStringLiteral("3")});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     for (const char* f : {"Tolvex.ini", "data.db", "Tolvex.inf", "REPORTE.xlsx", "tolvex"})
         QVERIFY2(QFile::exists(dir + u'/' + QLatin1String(f)), f);
@@ -117,17 +92,17 @@ void TstInstalacion::createsAReadyProgramDirectory()
     }
 
     // The template is a spreadsheet package with the worksheet's headings.
-    const Resultado z = corre(QStringLiteral("/usr/bin/python3"),
-                              {QStringLiteral("-c"),
-                               QStringLiteral("import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1])['REPORTE']; "
-                                              "print(ws.cell(7,1).value, ws.cell(7,10).value, ws.max_row)"),
-                               dir + QStringLiteral("/REPORTE.xlsx")});
+    const auto z = correProceso(QStringLiteral("/usr/bin/python3"),
+                                {QStringLiteral("-c"),
+                                 QStringLiteral("import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1])['REPORTE']; "
+                                                "print(ws.cell(7,1).value, ws.cell(7,10).value, ws.max_row)"),
+                                 dir + QStringLiteral("/REPORTE.xlsx")});
     QVERIFY2(z.code == 0, qPrintable(z.err));
     QCOMPARE(z.out.trimmed(), QStringLiteral("Ticket Total 7"));
 
     // Run again: nothing changes.
     const auto before = huella(dir);
-    const Resultado r1 = setup({dir});
+    const auto r1 = setup({dir});
     QCOMPARE(r1.code, 0);
     QVERIFY(!r1.out.contains(QStringLiteral("creado:")));
     QVERIFY(r1.out.contains(QStringLiteral("existente, sin cambios: Tolvex.ini")));
@@ -144,7 +119,7 @@ void TstInstalacion::createsAReadyProgramDirectory()
     QFile::remove(dir + QStringLiteral("/Tolvex.inf"));
     QVERIFY(escribeArchivo(dir + QStringLiteral("/tolvex.INI"), "[global]\r\nTiempo=200.\r\n"));
     QFile::remove(dir + QStringLiteral("/Tolvex.ini"));
-    const Resultado r2 = setup({dir});
+    const auto r2 = setup({dir});
     QVERIFY2(r2.code == 0, qPrintable(r2.err));
     QVERIFY(r2.out.contains(QStringLiteral("creado: tabla Comandos")));
     QCOMPARE(leeArchivo(dir + QStringLiteral("/tolvex.INI")), QByteArray("[global]\r\nTiempo=200.\r\n"));
@@ -169,7 +144,7 @@ void TstInstalacion::badArgumentsGiveUsage_data()
 void TstInstalacion::badArgumentsGiveUsage()
 {
     QFETCH(QStringList, args);
-    const Resultado r = setup(args);
+    const auto r = setup(args);
     QCOMPARE(r.code, 2);
     QVERIFY(r.err.contains(QStringLiteral("uso: tolvex-setup")));
     QVERIFY(!QFile::exists(QStringLiteral("/tmp/x/Tolvex.ini")));
@@ -190,7 +165,7 @@ void TstInstalacion::launcherAndModes()
     inst.directorio = tmp.path() + QStringLiteral("/dir");
     inst.programa = fake;
     QVERIFY2(inst.ejecutar(), qPrintable(inst.error));
-    const Resultado r = corre(inst.directorio + QStringLiteral("/tolvex"), {QStringLiteral("a b")}, QDir::tempPath());
+    const auto r = correProceso(inst.directorio + QStringLiteral("/tolvex"), {QStringLiteral("a b")}, QDir::tempPath());
     QCOMPARE(r.code, 0);
     const QString real = QFileInfo(inst.directorio).canonicalFilePath();
     QCOMPARE(r.out.trimmed(), real + u'|' + real + QStringLiteral("|a b"));
@@ -214,7 +189,7 @@ void TstInstalacion::sharedPostgresDatabase()
     for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, Schema::kTablaComandos})
         db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
     QTemporaryDir a, b;
-    const Resultado ra = setup({a.path(), QStringLiteral("--postgres"), conexionPostgres()});
+    const auto ra = setup({a.path(), QStringLiteral("--postgres"), conexionPostgres()});
     QVERIFY2(ra.code == 0, qPrintable(ra.err));
     QVERIFY(ra.out.contains(QStringLiteral("creado: tabla Reporte")));
     QVERIFY(!QFile::exists(a.path() + QStringLiteral("/data.db")));
@@ -223,7 +198,7 @@ void TstInstalacion::sharedPostgresDatabase()
         "SELECT indexname FROM pg_indexes WHERE tablename = 'reporte' AND indexdef LIKE '%gin_trgm_ops%'")));
     QCOMPARE(db.Cant_Registros(), 6L);
     // A second workstation finds the tables already there.
-    const Resultado rb = setup({b.path(), QStringLiteral("--postgres"), conexionPostgres()});
+    const auto rb = setup({b.path(), QStringLiteral("--postgres"), conexionPostgres()});
     QVERIFY2(rb.code == 0, qPrintable(rb.err));
     QVERIFY(!rb.out.contains(QStringLiteral("creado: tabla")));
     DirectorioDePrueba keep;
@@ -232,7 +207,7 @@ void TstInstalacion::sharedPostgresDatabase()
     QCOMPARE(Programa::DataCSGlobal, conexionPostgres());
     // A database that cannot be reached is a clear failure, exit 1.
     QTemporaryDir c;
-    const Resultado rc = setup({c.path(), QStringLiteral("--postgres"),
+    const auto rc = setup({c.path(), QStringLiteral("--postgres"),
                                 QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;User=y")});
     QCOMPARE(rc.code, 1);
     QVERIFY(rc.err.contains(QStringLiteral("No se pudo abrir la base de datos")));
@@ -276,7 +251,7 @@ void TstInstalacion::fullDiskNeverClaimsAFile()
     QFile lastre(disco.file(QStringLiteral(".lastre")));
     QVERIFY(lastre.resize(std::max<qint64>(0, lastre.size() - libreKib * 1024)));
     const QString dir = disco.file(QStringLiteral("planta"));
-    const Resultado r = setup({dir});
+    const auto r = setup({dir});
     QVERIFY2(r.code == 1, qPrintable(r.out + r.err));
     QVERIFY(r.err.contains(QStringLiteral("tolvex-setup: ")));
     // Whatever it says it created is there, whole.
