@@ -35,7 +35,7 @@ inline bool escribeArchivo(const QString& path, const QByteArray& bytes)
 }
 
 // What a program run to its end said: exit code (-1 not finished in time,
-// -2 crashed), standard output and standard error.
+// -2 crashed), standard output and standard error. An empty `env` is ours.
 struct SalidaProceso
 {
     int code;
@@ -43,11 +43,14 @@ struct SalidaProceso
     QString err;
 };
 
-inline SalidaProceso correProceso(const QString& program, const QStringList& args, const QString& cwd = QString())
+inline SalidaProceso correProceso(const QString& program, const QStringList& args, const QString& cwd = QString(),
+                                  const QProcessEnvironment& env = {})
 {
     QProcess p;
     if (!cwd.isEmpty())
         p.setWorkingDirectory(cwd);
+    if (!env.isEmpty())
+        p.setProcessEnvironment(env);
     p.start(program, args);
     if (!p.waitForFinished(60000))
         return {-1, {}, QStringLiteral("timeout")};

@@ -231,10 +231,9 @@ void TstApp::niveles()
     Programa::OperadorActual = QStringLiteral("Lía");
     frmMain v;
     v.carga();
-    const QStringList menus = {"mnuCopiarBase", "mnuFilePageSetup", "mnuFileExit", "pesar", "operarios",
-                               "mnuContrasenias", "mnuViewDataPLANILLA", "mnuViewToolbar",
-                               "mnuViewStatusBar", "mnuViewOptions", "mnuHelpContents",
-                               "mnuHelpSearch", "mnuHelpAbout"};
+    const QStringList menus = {"mnuCopiarBase", "mnuFilePageSetup", "mnuFileExit", "pesar", "operarios", "mnuContrasenias",
+                               "mnuViewDataPLANILLA", "mnuViewToolbar", "mnuViewStatusBar", "mnuViewOptions",
+                               "mnuHelpContents", "mnuHelpSearch", "mnuHelpAbout"};
     for (const QString& m : menus) {
         QAction* a = v.accion(m);
         QVERIFY2(a, qPrintable(m));
@@ -749,16 +748,12 @@ void TstApp::cuentaNueva()
     QVERIFY(QFile::copy(QStringLiteral(TOLVEX_SOURCE_DIR "/resources/tolvex-inicio"), bin.filePath(QStringLiteral("tolvex-inicio"))));
     QVERIFY(escribeArchivo(bin.filePath(QStringLiteral("tolvex")), "#!/bin/sh\necho \"$PWD|$TOLVEX_HOME|$*\"\n"));
     QFile::setPermissions(bin.filePath(QStringLiteral("tolvex")), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), casa.path());
+    env.remove(QStringLiteral("TOLVEX_HOME"));
     auto lanza = [&] {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), casa.path());
-        env.remove(QStringLiteral("TOLVEX_HOME"));
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(casa.path());
-        p.start(QStringLiteral("sh"), {bin.filePath(QStringLiteral("tolvex-inicio"))});
-        p.waitForFinished(10000);
-        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+        const auto r = correProceso(QStringLiteral("sh"), {bin.filePath(QStringLiteral("tolvex-inicio"))}, casa.path(), env);
+        return r.out.trimmed();
     };
     QCOMPARE(lanza(), QStringLiteral("%1||--preparar %2").arg(casa.path(), dir));
 

@@ -109,12 +109,10 @@ void TstInstalacion::createsAReadyProgramDirectory()
     QCOMPARE(huella(dir), before);
 
     // An existing database is never replaced: only what it lacks is added.
-    {
-        CDatos db;
-        QVERIFY(db.AbrirBase(ConnectionString::sqlite(dir + QStringLiteral("/data.db"))));
-        QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO Reporte (TICKET, AUX1) VALUES (1, 'guardado')")));
-        QVERIFY(db.Ejecuta(QStringLiteral("DROP TABLE Comandos")));
-    }
+    CDatos db;
+    QVERIFY(db.AbrirBase(ConnectionString::sqlite(dir + QStringLiteral("/data.db"))));
+    QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO Reporte (TICKET, AUX1) VALUES (1, 'guardado')")));
+    QVERIFY(db.Ejecuta(QStringLiteral("DROP TABLE Comandos")));
     // A settings file the plant edited by hand is left alone too.
     QFile::remove(dir + QStringLiteral("/Tolvex.inf"));
     QVERIFY(escribeArchivo(dir + QStringLiteral("/tolvex.INI"), "[global]\r\nTiempo=200.\r\n"));
@@ -124,8 +122,6 @@ void TstInstalacion::createsAReadyProgramDirectory()
     QVERIFY(r2.out.contains(QStringLiteral("creado: tabla Comandos")));
     QCOMPARE(leeArchivo(dir + QStringLiteral("/tolvex.INI")), QByteArray("[global]\r\nTiempo=200.\r\n"));
     QVERIFY(!QFile::exists(dir + QStringLiteral("/Tolvex.inf")));
-    CDatos db;
-    QVERIFY(db.AbrirBase(ConnectionString::sqlite(dir + QStringLiteral("/data.db"))));
     QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM Reporte")));
     QCOMPARE(db.Campo(QStringLiteral("AUX1")).toString(), QStringLiteral("guardado"));
 }

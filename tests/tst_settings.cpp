@@ -182,9 +182,7 @@ void TstSettings::fullDiskKeepsTheSettings()
     if (discoReal && !disco.ok())
         QSKIP("no se puede montar un tmpfs aquí (hace falta root)");
     const QString carpeta = discoReal ? disco.path() : dir.path();
-    const QString previo = QDir::currentPath();
-    QDir::setCurrent(carpeta);
-    auto vuelve = qScopeGuard([&] { QDir::setCurrent(previo); });
+    QDir::setCurrent(carpeta); // back to the start when `dir` goes, before the unmount
     const QByteArray antes = "[BaseDeDatos]\r\nDataCSReporte=" + QByteArray(3000, 'k') +
                              ".\r\n[global]\r\nTiempo=100.\r\n";
     QVERIFY(escribeArchivo(QDir(carpeta).absoluteFilePath(kArchivo), antes));
