@@ -220,10 +220,9 @@ void TstInstalacion::startUpStopsWithoutSettingsFile()
     QCOMPARE(Arranque::ejecutar(), 1);
     QCOMPARE(MessageBox::mostrados().size(), 1);
     const auto box = MessageBox::mostrados().first();
-    QCOMPARE(box.texto, QStringLiteral("No se encuentra tolvex.ini o la ruta de trabajo no es correcta.\n\n"));
-    QCOMPARE(box.titulo, QStringLiteral("Error"));
-    QCOMPARE(box.icono, MessageBox::Critico);
-    QCOMPARE(box.botones, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(QStringList({box.titulo, box.texto}),
+             QStringList({"Error", "No se encuentra tolvex.ini o la ruta de trabajo no es correcta.\n\n"}));
+    QCOMPARE(std::pair(box.icono, box.botones), std::pair(MessageBox::Critico, QMessageBox::StandardButtons(QMessageBox::Ok)));
     const auto ventanas = QApplication::topLevelWidgets();
     QVERIFY(std::none_of(ventanas.cbegin(), ventanas.cend(), [](QWidget* w) { return w->isVisible(); }));
 }
