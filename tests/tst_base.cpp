@@ -15,7 +15,7 @@ class TstBase : public QObject
     Q_OBJECT
 
 private slots:
-    void replacesWholeKeepsModeCreaNever();
+    void replaceKeepsModeCreateNeverReplaces();
     void failureKeepsPreviousContent_data();
     void failureKeepsPreviousContent();
     void fullDiskKeepsPreviousContent();
@@ -23,7 +23,7 @@ private slots:
     void publicaWholeOrNothing();
 };
 
-void TstBase::replacesWholeKeepsModeCreaNever()
+void TstBase::replaceKeepsModeCreateNeverReplaces()
 {
     DirectorioDePrueba dir;
     const QString f = dir.file(QStringLiteral("a.dat"));
