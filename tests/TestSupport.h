@@ -34,6 +34,31 @@ inline bool escribeArchivo(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+// What a program run to its end said: exit code (-1 not finished in time,
+// -2 crashed), standard output and standard error. An empty `env` is ours.
+struct SalidaProceso
+{
+    int code;
+    QString out;
+    QString err;
+};
+
+inline SalidaProceso correProceso(const QString& program, const QStringList& args, const QString& cwd = QString(),
+                                  const QProcessEnvironment& env = {})
+{
+    QProcess p;
+    if (!cwd.isEmpty())
+        p.setWorkingDirectory(cwd);
+    if (!env.isEmpty())
+        p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(60000))
+        return {-1, {}, QStringLiteral("timeout")};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
 // Connection string of the PostgreSQL server the test script or the ctest
 // fixture started, or empty when the tests run without one (TOLVEX_TEST_PG
 // set but empty says so explicitly).

@@ -15,16 +15,15 @@ class TstBase : public QObject
     Q_OBJECT
 
 private slots:
-    void replacesWholeAndKeepsMode();
+    void replaceKeepsModeCreateNeverReplaces();
     void failureKeepsPreviousContent_data();
     void failureKeepsPreviousContent();
     void fullDiskKeepsPreviousContent();
-    void creaNeverReplaces();
     void publicaWholeOrNothing_data();
     void publicaWholeOrNothing();
 };
 
-void TstBase::replacesWholeAndKeepsMode()
+void TstBase::replaceKeepsModeCreateNeverReplaces()
 {
     DirectorioDePrueba dir;
     const QString f = dir.file(QStringLiteral("a.dat"));
@@ -38,7 +37,13 @@ void TstBase::replacesWholeAndKeepsMode()
     QCOMPARE(leeArchivo(f), QByteArray("dos"));
     QCOMPARE(::stat(QFile::encodeName(f).constData(), &st), 0);
     QCOMPARE(st.st_mode & 0777, mode_t(0600));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("a.dat")});
+
+    // Creating never replaces what is there.
+    const QString ini = dir.file(QStringLiteral("Tolvex.ini"));
+    QVERIFY(ArchivoAtomico::crea(ini, "primero"));
+    QVERIFY(!ArchivoAtomico::crea(ini, "segundo", &error));
+    QCOMPARE(leeArchivo(ini), QByteArray("primero"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"a.dat", "Tolvex.ini"}));
 }
 
 void TstBase::failureKeepsPreviousContent_data()
@@ -88,17 +93,6 @@ void TstBase::fullDiskKeepsPreviousContent()
     QCOMPARE(leeArchivo(f).size(), 64 * 1024);
 }
 
-void TstBase::creaNeverReplaces()
-{
-    DirectorioDePrueba dir;
-    const QString f = dir.file(QStringLiteral("Tolvex.ini"));
-    QVERIFY(ArchivoAtomico::crea(f, "primero"));
-    QString error;
-    QVERIFY(!ArchivoAtomico::crea(f, "segundo", &error));
-    QCOMPARE(leeArchivo(f), QByteArray("primero"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("Tolvex.ini")});
-}
-
 void TstBase::publicaWholeOrNothing_data()
 {
     QTest::addColumn<int>("etapa");
@@ -116,9 +110,7 @@ void TstBase::publicaWholeOrNothing()
     const QString f = dir.file(QStringLiteral("listado.pdf"));
     QVERIFY(ArchivoAtomico::reemplaza(f, "anterior"));
     const QString escrito = dir.file(QStringLiteral(".listado.pdf.part"));
-    QFile w(escrito);
-    QVERIFY(w.open(QIODevice::WriteOnly) && w.write("nuevo") == 5);
-    w.close();
+    QVERIFY(escribeArchivo(escrito, "nuevo"));
     const FalloDeEscritura fallo(Etapa(etapa), 0, 1);
     QString error;
     const bool ok = ArchivoAtomico::publica(escrito, f, &error);

@@ -18,11 +18,6 @@
 
 namespace {
 
-QString binario(const QString& name)
-{
-    return qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/") + name;
-}
-
 // Name, size and content hash of every file below dir.
 QMap<QString, QByteArray> huella(const QString& dir)
 {
@@ -36,29 +31,9 @@ QMap<QString, QByteArray> huella(const QString& dir)
     return out;
 }
 
-struct Resultado
+SalidaProceso setup(const QStringList& args)
 {
-    int code;
-    QString out;
-    QString err;
-};
-
-Resultado corre(const QString& program, const QStringList& args, const QString& cwd = QString())
-{
-    QProcess p;
-    if (!cwd.isEmpty())
-        p.setWorkingDirectory(cwd);
-    p.start(program, args);
-    if (!p.waitForFinished(60000))
-        return {-1, {}, QStringLiteral("timeout")};
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
-Resultado setup(const QStringList& args)
-{
-    return corre(binario(QStringLiteral("tolvex-setup")), args);
+    return correProceso(qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-setup"), args);
 }
 
 } // namespace
@@ -73,87 +48,80 @@ private slots:
     void cleanup() { qunsetenv("TOLVEX_HOME"); }
 
     void createsAReadyProgramDirectory();
-    void laterRunsKeepWhatIsThere();
     void badArgumentsGiveUsage_data();
     void badArgumentsGiveUsage();
-    void launcherRunsInItsDirectory();
+    void launcherAndModes();
     void sharedPostgresDatabase();
     void startUpStopsWithoutSettingsFile();
-    void ownerAndGroupOnly();
     void fullDiskNeverClaimsAFile_data();
     void fullDiskNeverClaimsAFile();
     void startUpNotesReadableSettings_data();
     void startUpNotesReadableSettings();
 };
 
+// A ready program directory; later runs keep what is there.
 void TstInstalacion::createsAReadyProgramDirectory()
 {
     QTemporaryDir tmp;
     const QString dir = tmp.path() + QStringLiteral("/planta uno");
-    const Resultado r = setup({dir, QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:5020"), QStringLiteral("--id"), QStringLiteral("3")});
+    const auto r = setup({dir, QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:5020"), QStringLiteral("--id"), QStringLiteral("3")});
     QVERIFY2(r.code == 0, qPrintable(r.err));
     for (const char* f : {"Tolvex.ini", "data.db", "Tolvex.inf", "REPORTE.xlsx", "tolvex"})
         QVERIFY2(QFile::exists(dir + u'/' + QLatin1String(f)), f);
     QVERIFY(r.out.contains(QStringLiteral("creado: Tolvex.ini")));
 
-    // The settings read back through the store as the program reads them.
-    DirectorioDePrueba keep;
-    QDir::setCurrent(dir);
-    Programa::leeVariables();
-    QCOMPARE(QStringList({Programa::DataTbReporte, Programa::DataTbOperarios, Programa::DataTbGlobal}),
-             QStringList({Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal}));
-    QCOMPARE(Programa::DataCSReporte, QStringLiteral("Driver=SQLite;Data Source=data.db"));
-    QStringList enlace;
-    for (const char* k : {"Host_1", "Port_1", "ID_1"})
-        enlace << Config::LeeConfig(QStringLiteral("Global"), QLatin1String(k), QString());
-    QCOMPARE(enlace, QStringList({"127.0.0.1", "5020", "3"}));
-    // Connection strings are stored scrambled, never in clear.
-    QVERIFY(!leeArchivo(dir + QStringLiteral("/Tolvex.ini")).contains("SQLite"));
+    {
+        // The settings read back through the store as the program reads them.
+        DirectorioDePrueba keep;
+        QDir::setCurrent(dir);
+        Programa::leeVariables();
+        QCOMPARE(QStringList({Programa::DataTbReporte, Programa::DataTbOperarios, Programa::DataTbGlobal}),
+                 QStringList({Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal}));
+        QCOMPARE(Programa::DataCSReporte, QStringLiteral("Driver=SQLite;Data Source=data.db"));
+        QStringList enlace;
+        for (const char* k : {"Host_1", "Port_1", "ID_1"})
+            enlace << Config::LeeConfig(QStringLiteral("Global"), QLatin1String(k), QString());
+        QCOMPARE(enlace, QStringList({"127.0.0.1", "5020", "3"}));
+        // Connection strings are stored scrambled, never in clear.
+        QVERIFY(!leeArchivo(dir + QStringLiteral("/Tolvex.ini")).contains("SQLite"));
 
-    CDatos db;
-    QVERIFY2(db.AbrirBase(Programa::DataCSReporte), qPrintable(db.ultimoError()));
-    for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, Schema::kTablaComandos})
-        QVERIFY2(Schema::existeTabla(db, t), qPrintable(t));
+        CDatos db;
+        QVERIFY2(db.AbrirBase(Programa::DataCSReporte), qPrintable(db.ultimoError()));
+        for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, Schema::kTablaComandos})
+            QVERIFY2(Schema::existeTabla(db, t), qPrintable(t));
+    }
 
     // The template is a spreadsheet package with the worksheet's headings.
-    const Resultado z = corre(QStringLiteral("/usr/bin/python3"),
-                              {QStringLiteral("-c"),
-                               QStringLiteral("import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1])['REPORTE']; "
-                                              "print(ws.cell(7,1).value, ws.cell(7,10).value, ws.max_row)"),
-                               dir + QStringLiteral("/REPORTE.xlsx")});
+    const auto z = correProceso(QStringLiteral("/usr/bin/python3"),
+                                {QStringLiteral("-c"),
+                                 QStringLiteral("import openpyxl,sys; ws=openpyxl.load_workbook(sys.argv[1])['REPORTE']; "
+                                                "print(ws.cell(7,1).value, ws.cell(7,10).value, ws.max_row)"),
+                                 dir + QStringLiteral("/REPORTE.xlsx")});
     QVERIFY2(z.code == 0, qPrintable(z.err));
     QCOMPARE(z.out.trimmed(), QStringLiteral("Ticket Total 7"));
-}
 
-void TstInstalacion::laterRunsKeepWhatIsThere()
-{
-    QTemporaryDir tmp;
-    QVERIFY(setup({tmp.path()}).code == 0);
-    const auto before = huella(tmp.path());
-    const Resultado r = setup({tmp.path()});
-    QCOMPARE(r.code, 0);
-    QVERIFY(!r.out.contains(QStringLiteral("creado:")));
-    QVERIFY(r.out.contains(QStringLiteral("existente, sin cambios: Tolvex.ini")));
-    QCOMPARE(huella(tmp.path()), before);
+    // Run again: nothing changes.
+    const auto before = huella(dir);
+    const auto r1 = setup({dir});
+    QCOMPARE(r1.code, 0);
+    QVERIFY(!r1.out.contains(QStringLiteral("creado:")));
+    QVERIFY(r1.out.contains(QStringLiteral("existente, sin cambios: Tolvex.ini")));
+    QCOMPARE(huella(dir), before);
 
     // An existing database is never replaced: only what it lacks is added.
-    {
-        CDatos db;
-        QVERIFY(db.AbrirBase(ConnectionString::sqlite(tmp.path() + QStringLiteral("/data.db"))));
-        QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO Reporte (TICKET, AUX1) VALUES (1, 'guardado')")));
-        QVERIFY(db.Ejecuta(QStringLiteral("DROP TABLE Comandos")));
-    }
+    CDatos db;
+    QVERIFY(db.AbrirBase(ConnectionString::sqlite(dir + QStringLiteral("/data.db"))));
+    QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO Reporte (TICKET, AUX1) VALUES (1, 'guardado')")));
+    QVERIFY(db.Ejecuta(QStringLiteral("DROP TABLE Comandos")));
     // A settings file the plant edited by hand is left alone too.
-    QFile::remove(tmp.path() + QStringLiteral("/Tolvex.inf"));
-    QVERIFY(escribeArchivo(tmp.path() + QStringLiteral("/tolvex.INI"), "[global]\r\nTiempo=200.\r\n"));
-    QFile::remove(tmp.path() + QStringLiteral("/Tolvex.ini"));
-    const Resultado r2 = setup({tmp.path()});
+    QFile::remove(dir + QStringLiteral("/Tolvex.inf"));
+    QVERIFY(escribeArchivo(dir + QStringLiteral("/tolvex.INI"), "[global]\r\nTiempo=200.\r\n"));
+    QFile::remove(dir + QStringLiteral("/Tolvex.ini"));
+    const auto r2 = setup({dir});
     QVERIFY2(r2.code == 0, qPrintable(r2.err));
     QVERIFY(r2.out.contains(QStringLiteral("creado: tabla Comandos")));
-    QCOMPARE(leeArchivo(tmp.path() + QStringLiteral("/tolvex.INI")), QByteArray("[global]\r\nTiempo=200.\r\n"));
-    QVERIFY(!QFile::exists(tmp.path() + QStringLiteral("/Tolvex.inf")));
-    CDatos db;
-    QVERIFY(db.AbrirBase(ConnectionString::sqlite(tmp.path() + QStringLiteral("/data.db"))));
+    QCOMPARE(leeArchivo(dir + QStringLiteral("/tolvex.INI")), QByteArray("[global]\r\nTiempo=200.\r\n"));
+    QVERIFY(!QFile::exists(dir + QStringLiteral("/Tolvex.inf")));
     QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM Reporte")));
     QCOMPARE(db.Campo(QStringLiteral("AUX1")).toString(), QStringLiteral("guardado"));
 }
@@ -172,54 +140,61 @@ void TstInstalacion::badArgumentsGiveUsage_data()
 void TstInstalacion::badArgumentsGiveUsage()
 {
     QFETCH(QStringList, args);
-    const Resultado r = setup(args);
+    const auto r = setup(args);
     QCOMPARE(r.code, 2);
     QVERIFY(r.err.contains(QStringLiteral("uso: tolvex-setup")));
     QVERIFY(!QFile::exists(QStringLiteral("/tmp/x/Tolvex.ini")));
 }
 
-void TstInstalacion::launcherRunsInItsDirectory()
+// The launcher starts the program in its directory; the directory and what
+// it holds are for owner and group only, whatever the umask lets through.
+void TstInstalacion::launcherAndModes()
 {
     QTemporaryDir tmp;
     // A stand-in program that reports where and how it was started.
     const QString fake = tmp.path() + QStringLiteral("/fake's prog");
     QVERIFY(escribeArchivo(fake, "#!/bin/sh\necho \"$(pwd)|$TOLVEX_HOME|$*\"\n"));
     QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const mode_t previa = ::umask(022);
+    auto vuelve = qScopeGuard([previa] { ::umask(previa); });
     Instalacion inst;
     inst.directorio = tmp.path() + QStringLiteral("/dir");
     inst.programa = fake;
     QVERIFY2(inst.ejecutar(), qPrintable(inst.error));
-    const Resultado r = corre(inst.directorio + QStringLiteral("/tolvex"), {QStringLiteral("a b")}, QDir::tempPath());
+    const auto r = correProceso(inst.directorio + QStringLiteral("/tolvex"), {QStringLiteral("a b")}, QDir::tempPath());
     QCOMPARE(r.code, 0);
     const QString real = QFileInfo(inst.directorio).canonicalFilePath();
     QCOMPARE(r.out.trimmed(), real + u'|' + real + QStringLiteral("|a b"));
+
+    auto modo = [&](const QString& nombre) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(inst.directorio + u'/' + nombre).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    };
+    QCOMPARE(modo(QString()), 0750);
+    QCOMPARE(modo(QStringLiteral("tolvex")), 0750);
+    for (const char* f : {"Tolvex.ini", "data.db", "Tolvex.inf", "UltimoTicket.dat", "REPORTE.xlsx"})
+        QVERIFY2(modo(QLatin1String(f)) == 0640, f);
 }
 
 void TstInstalacion::sharedPostgresDatabase()
 {
     if (conexionPostgres().isEmpty())
         QSKIP("TOLVEX_TEST_PG not set");
-    {
-        CDatos db;
-        QVERIFY(db.AbrirBase(conexionPostgres()));
-        for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, Schema::kTablaComandos})
-            db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
-    }
+    CDatos db;
+    QVERIFY(db.AbrirBase(conexionPostgres()));
+    for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, Schema::kTablaComandos})
+        db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
     QTemporaryDir a, b;
-    const Resultado ra = setup({a.path(), QStringLiteral("--postgres"), conexionPostgres()});
+    const auto ra = setup({a.path(), QStringLiteral("--postgres"), conexionPostgres()});
     QVERIFY2(ra.code == 0, qPrintable(ra.err));
     QVERIFY(ra.out.contains(QStringLiteral("creado: tabla Reporte")));
     QVERIFY(!QFile::exists(a.path() + QStringLiteral("/data.db")));
-    {
-        // Text filters on the shared database have trigram indexes to use.
-        CDatos db;
-        QVERIFY(db.AbrirBase(conexionPostgres()));
-        QVERIFY(db.AbreRegistro(QStringLiteral(
-            "SELECT indexname FROM pg_indexes WHERE tablename = 'reporte' AND indexdef LIKE '%gin_trgm_ops%'")));
-        QCOMPARE(db.Cant_Registros(), 6L);
-    }
+    // Text filters on the shared database have trigram indexes to use.
+    QVERIFY(db.AbreRegistro(QStringLiteral(
+        "SELECT indexname FROM pg_indexes WHERE tablename = 'reporte' AND indexdef LIKE '%gin_trgm_ops%'")));
+    QCOMPARE(db.Cant_Registros(), 6L);
     // A second workstation finds the tables already there.
-    const Resultado rb = setup({b.path(), QStringLiteral("--postgres"), conexionPostgres()});
+    const auto rb = setup({b.path(), QStringLiteral("--postgres"), conexionPostgres()});
     QVERIFY2(rb.code == 0, qPrintable(rb.err));
     QVERIFY(!rb.out.contains(QStringLiteral("creado: tabla")));
     DirectorioDePrueba keep;
@@ -228,7 +203,7 @@ void TstInstalacion::sharedPostgresDatabase()
     QCOMPARE(Programa::DataCSGlobal, conexionPostgres());
     // A database that cannot be reached is a clear failure, exit 1.
     QTemporaryDir c;
-    const Resultado rc = setup({c.path(), QStringLiteral("--postgres"),
+    const auto rc = setup({c.path(), QStringLiteral("--postgres"),
                                 QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;User=y")});
     QCOMPARE(rc.code, 1);
     QVERIFY(rc.err.contains(QStringLiteral("No se pudo abrir la base de datos")));
@@ -245,32 +220,11 @@ void TstInstalacion::startUpStopsWithoutSettingsFile()
     QCOMPARE(Arranque::ejecutar(), 1);
     QCOMPARE(MessageBox::mostrados().size(), 1);
     const auto box = MessageBox::mostrados().first();
-    QCOMPARE(box.texto, QStringLiteral("No se encuentra tolvex.ini o la ruta de trabajo no es correcta.\n\n"));
-    QCOMPARE(box.titulo, QStringLiteral("Error"));
-    QCOMPARE(box.icono, MessageBox::Critico);
-    QCOMPARE(box.botones, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(QStringList({box.titulo, box.texto}),
+             QStringList({"Error", "No se encuentra tolvex.ini o la ruta de trabajo no es correcta.\n\n"}));
+    QCOMPARE(std::pair(box.icono, box.botones), std::pair(MessageBox::Critico, QMessageBox::StandardButtons(QMessageBox::Ok)));
     const auto ventanas = QApplication::topLevelWidgets();
     QVERIFY(std::none_of(ventanas.cbegin(), ventanas.cend(), [](QWidget* w) { return w->isVisible(); }));
-}
-
-void TstInstalacion::ownerAndGroupOnly()
-{
-    QTemporaryDir tmp;
-    const QString dir = tmp.path() + QStringLiteral("/planta");
-    const mode_t previa = ::umask(022);
-    auto vuelve = qScopeGuard([previa] { ::umask(previa); });
-    Instalacion ins;
-    ins.directorio = dir;
-    ins.programa = QStringLiteral("/bin/true");
-    QVERIFY2(ins.ejecutar(), qPrintable(ins.error));
-    auto modo = [&](const QString& nombre) {
-        struct stat st {};
-        return ::stat(QFile::encodeName(dir + u'/' + nombre).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-    };
-    QCOMPARE(modo(QString()), 0750);
-    QCOMPARE(modo(QStringLiteral("tolvex")), 0750);
-    for (const char* f : {"Tolvex.ini", "data.db", "Tolvex.inf", "UltimoTicket.dat", "REPORTE.xlsx"})
-        QVERIFY2(modo(QLatin1String(f)) == 0640, f);
 }
 
 void TstInstalacion::fullDiskNeverClaimsAFile_data()
@@ -292,7 +246,7 @@ void TstInstalacion::fullDiskNeverClaimsAFile()
     QFile lastre(disco.file(QStringLiteral(".lastre")));
     QVERIFY(lastre.resize(std::max<qint64>(0, lastre.size() - libreKib * 1024)));
     const QString dir = disco.file(QStringLiteral("planta"));
-    const Resultado r = setup({dir});
+    const auto r = setup({dir});
     QVERIFY2(r.code == 1, qPrintable(r.out + r.err));
     QVERIFY(r.err.contains(QStringLiteral("tolvex-setup: ")));
     // Whatever it says it created is there, whole.

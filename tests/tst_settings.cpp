@@ -19,15 +19,9 @@ class TstSettings : public QObject
 
 private slots:
     void everyPrintableCharacterSurvivesTheFile();
-    void cp1252_roundTripsEveryByte();
-    void valueEncoding_data();
-    void valueEncoding();
-    void scrambledDefaultComesBackScrambled();
-    void writePreservesOtherLinesCommentsAndOrder();
-    void windows1252AccentsOnDisk();
-    void utf8FileStaysUtf8();
-    void badFilesNeverCrash_data();
-    void badFilesNeverCrash();
+    void writeKeepsTheFileAndItsEncoding();
+    void valuesFromAnyFile_data();
+    void valuesFromAnyFile();
     void numbersReadSafely();
     void failedWriteKeepsTheOldFile();
     void fullDiskKeepsTheSettings_data();
@@ -37,6 +31,14 @@ private slots:
 
 void TstSettings::everyPrintableCharacterSurvivesTheFile()
 {
+    // The code page itself: every byte round-trips, what it cannot hold is "?".
+    QByteArray bytes;
+    for (int i = 0; i < 256; ++i)
+        bytes.append(static_cast<char>(i));
+    QCOMPARE(Cp1252::encode(Cp1252::decode(bytes)), bytes);
+    QCOMPARE(Cp1252::decode("\x80\xF1"), QStringLiteral("€ñ"));
+    QCOMPARE(Cp1252::encode(QStringLiteral("中")), QByteArray("?"));
+
     DirectorioDePrueba dir;
     // Every printable Windows-1252 character, each alone (so each is the first
     // and the last character of a value) and all together.
@@ -60,51 +62,13 @@ void TstSettings::everyPrintableCharacterSurvivesTheFile()
     const QByteArray raw = leeArchivo(rutaArchivo());
     QVERIFY(!raw.contains(Cp1252::encode(all)));
     QCOMPARE(raw.count("\r\n"), values.size() + 1);
-}
-
-void TstSettings::cp1252_roundTripsEveryByte()
-{
-    QByteArray bytes;
-    for (int i = 0; i < 256; ++i)
-        bytes.append(static_cast<char>(i));
-    QCOMPARE(Cp1252::encode(Cp1252::decode(bytes)), bytes);
-    QCOMPARE(Cp1252::decode("\x80\xF1"), QStringLiteral("€ñ"));
-    QCOMPARE(Cp1252::encode(QStringLiteral("中")), QByteArray("?"));
-}
-
-void TstSettings::valueEncoding_data()
-{
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<QString>("def");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("stored value") << QByteArray("Tiempo=200.") << "100" << "200";
-    QTest::newRow("empty value is empty, not default") << QByteArray("Tiempo=.") << "100" << "";
-    QTest::newRow("nothing stored gives default") << QByteArray("Tiempo=") << "100" << "100";
-    QTest::newRow("hand typed without dot loses a character") << QByteArray("Tiempo=200") << "100" << "20";
-    QTest::newRow("trailing blanks kept") << QByteArray("Tiempo=ab  .") << "x" << "ab  ";
-    QTest::newRow("blanks around key") << QByteArray("  Tiempo  =300.") << "100" << "300";
-    QTest::newRow("equals sign in value") << QByteArray("Tiempo=a=b.") << "" << "a=b";
-}
-
-void TstSettings::valueEncoding()
-{
-    QFETCH(QByteArray, line);
-    QFETCH(QString, def);
-    QFETCH(QString, expected);
-    DirectorioDePrueba dir;
-    QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")), "[global]\r\n" + line + "\r\n"));
-    QCOMPARE(LeeConfig(g, QStringLiteral("Tiempo"), def), expected);
-}
-
-void TstSettings::scrambledDefaultComesBackScrambled()
-{
-    DirectorioDePrueba dir;
+    // A default given for a scrambled key comes back scrambled.
     const QString plain = QStringLiteral("abc");
     QCOMPARE(LeeConfig(g, QStringLiteral("Pass1"), plain, true), CodificaTexto(plain));
     QCOMPARE(LeeConfig(g, QStringLiteral("Pass1"), CodificaTexto(plain), true), plain);
 }
 
-void TstSettings::writePreservesOtherLinesCommentsAndOrder()
+void TstSettings::writeKeepsTheFileAndItsEncoding()
 {
     DirectorioDePrueba dir;
     const QByteArray before = "; configurado por el instalador\r\n"
@@ -120,26 +84,22 @@ void TstSettings::writePreservesOtherLinesCommentsAndOrder()
                              "[global]\r\nZeta=1.\r\nAlfa=20.\r\n; nota\r\nNueva=3.\r\n\r\n"
                              "[Otra]\r\nK=v.\r\n\r\n[Seccion]\r\nK=.\r\n";
     QCOMPARE(leeArchivo(dir.file(QStringLiteral("Tolvex.ini"))), after);
-}
 
-void TstSettings::windows1252AccentsOnDisk()
-{
-    DirectorioDePrueba dir;
+    // A new file is Windows-1252; keys match regardless of case, accented letters included.
+    QVERIFY(QFile::remove(dir.file(kArchivo)));
     QVERIFY(GuardaConfig(QStringLiteral("Global"), QStringLiteral("Organización"), QStringLiteral("Molienda Ñandú")));
     QCOMPARE(leeArchivo(dir.file(QStringLiteral("Tolvex.ini"))), QByteArray("[Global]\r\nOrganizaci\xF3n=Molienda \xD1\x61nd\xFA.\r\n"));
-    // Keys match regardless of case, accented letters included.
     QCOMPARE(LeeConfig(g, QStringLiteral("ORGANIZACIÓN"), QString()), QStringLiteral("Molienda Ñandú"));
-}
 
-void TstSettings::utf8FileStaysUtf8()
-{
-    DirectorioDePrueba dir;
+    // A UTF-8 file stays UTF-8.
     QVERIFY(escribeArchivo(dir.file(kArchivo), "\xEF\xBB\xBF[global]\r\nDato0=Ca\xC3\xB1" "a.\r\n"));
     QVERIFY(GuardaConfig(g, QStringLiteral("Dato1"), QStringLiteral("Año")));
     QCOMPARE(leeArchivo(dir.file(kArchivo)), QByteArray("\xEF\xBB\xBF[global]\r\nDato0=Ca\xC3\xB1" "a.\r\nDato1=A\xC3\xB1o.\r\n"));
 }
 
-void TstSettings::badFilesNeverCrash_data()
+// Values as stored, and files that hands and other programs left: read
+// safely, never a crash.
+void TstSettings::valuesFromAnyFile_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("content"); // null: no file at all
@@ -147,6 +107,13 @@ void TstSettings::badFilesNeverCrash_data()
     auto fila = [](const char* nombre, const QByteArray& c, const QString& e, const char* file = "Tolvex.ini") {
         QTest::newRow(nombre) << QString::fromLatin1(file) << c << e;
     };
+    fila("stored value", "[global]\r\nTiempo=200.\r\n", "200");
+    fila("empty value is empty, not default", "[global]\r\nTiempo=.\r\n", "");
+    fila("nothing stored gives default", "[global]\r\nTiempo=\r\n", "100");
+    fila("hand typed without dot loses a character", "[global]\r\nTiempo=200\r\n", "20");
+    fila("trailing blanks kept", "[global]\r\nTiempo=ab  .\r\n", "ab  ");
+    fila("blanks around key", "[global]\r\n  Tiempo  =300.\r\n", "300");
+    fila("equals sign in value", "[global]\r\nTiempo=a=b.\r\n", "a=b");
     fila("no file", QByteArray(), "100");
     fila("file name in capitals", "[Global]\r\nTiempo=500.\r\n", "500", "TOLVEX.INI");
     fila("garbage lines", "\x01\x02garbage\r\n====\r\n[global]\r\nnonsense\r\nTiempo=300.\r\n", "300");
@@ -160,7 +127,7 @@ void TstSettings::badFilesNeverCrash_data()
     fila("key twice: the first counts", "[global]\r\nTiempo=300.\r\nTIEMPO=400.\r\n", "300");
 }
 
-void TstSettings::badFilesNeverCrash()
+void TstSettings::valuesFromAnyFile()
 {
     QFETCH(QString, file);
     QFETCH(QByteArray, content);
@@ -215,9 +182,7 @@ void TstSettings::fullDiskKeepsTheSettings()
     if (discoReal && !disco.ok())
         QSKIP("no se puede montar un tmpfs aquí (hace falta root)");
     const QString carpeta = discoReal ? disco.path() : dir.path();
-    const QString previo = QDir::currentPath();
-    QDir::setCurrent(carpeta);
-    auto vuelve = qScopeGuard([&] { QDir::setCurrent(previo); });
+    QDir::setCurrent(carpeta); // back to the start when `dir` goes, before the unmount
     const QByteArray antes = "[BaseDeDatos]\r\nDataCSReporte=" + QByteArray(3000, 'k') +
                              ".\r\n[global]\r\nTiempo=100.\r\n";
     QVERIFY(escribeArchivo(QDir(carpeta).absoluteFilePath(kArchivo), antes));
