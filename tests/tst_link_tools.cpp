@@ -106,8 +106,6 @@ class TstLinkTools : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void leeYEscribeTcp();
-    void serie();
-    void watch();
     void sinRespuesta();
     void argumentosMalos_data();
     void argumentosMalos();
@@ -146,24 +144,9 @@ void TstLinkTools::leeYEscribeTcp()
     QCOMPARE(diag(base + QStringList{"command", "V"}).codigo, 0);
     s = diag(base + QStringList{"read"});
     QCOMPARE(valor(s.out, "Modo"), QStringLiteral("1"));
-}
 
-void TstLinkTools::serie()
-{
-    Simulador sim({"--pty", "--id", "3"});
-    QVERIFY2(sim.primera().startsWith(QLatin1String("/dev/")), qPrintable(sim.primera()));
-    Salida s = diag({"--serial", sim.primera(), "--baud", "9600", "--id", "3", "read"});
-    QCOMPARE(s.codigo, 0);
-    QCOMPARE(valor(s.out, "CGrueso"), QStringLiteral("900"));
-    QCOMPARE(diag({"--serial", sim.primera(), "--id", "3", "command", "w"}).codigo, 0);
-    QCOMPARE(valor(diag({"--serial", sim.primera(), "--id", "3", "read"}).out, "Salidas"),
-             QString::number(0x02 | 0x40));
-}
-
-void TstLinkTools::watch()
-{
-    Simulador sim({"--tcp", "0"});
-    const Salida s = diag({"--tcp", sim.destino(), "--id", "1", "watch", "--period", "20", "--count", "3"});
+    // Watching: three readings, then the summary.
+    s = diag(base + QStringList{"watch", "--period", "20", "--count", "3"});
     QCOMPARE(s.codigo, 0);
     const QStringList bloques = s.out.trimmed().split(QStringLiteral("\n\n"));
     QCOMPARE(bloques.size(), 4);
@@ -346,11 +329,20 @@ void TstLinkTools::scan()
              qPrintable(s.out));
 
     Simulador pty({"--pty", "--id", "3"});
+    QVERIFY2(pty.primera().startsWith(QLatin1String("/dev/")), qPrintable(pty.primera()));
     s = diag({"--serial", pty.primera(), "--ids", "2-4", "scan"});
     QCOMPARE(s.codigo, 0);
     QVERIFY2(s.out.contains(QLatin1String("a 6 velocidades")), qPrintable(s.out));
     QCOMPARE(s.out.count(QLatin1String("Responde")), 1);
     QVERIFY2(s.out.contains(QLatin1String("Responde el id 3 a 19200 baudios.")), qPrintable(s.out));
+
+    // The id found, read and commanded over that serial line.
+    s = diag({"--serial", pty.primera(), "--baud", "9600", "--id", "3", "read"});
+    QCOMPARE(s.codigo, 0);
+    QCOMPARE(valor(s.out, "CGrueso"), QStringLiteral("900"));
+    QCOMPARE(diag({"--serial", pty.primera(), "--id", "3", "command", "w"}).codigo, 0);
+    QCOMPARE(valor(diag({"--serial", pty.primera(), "--id", "3", "read"}).out, "Salidas"),
+             QString::number(0x02 | 0x40));
 }
 
 void TstLinkTools::simVelocidadMala_data()
