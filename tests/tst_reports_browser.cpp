@@ -57,9 +57,7 @@ private Q_SLOTS:
     void filtra_data() { datosMotor(); }
     void elimina();
     void elimina_data() { datosMotor(); }
-    void anota();
     void sentenciaRechazada();
-    void grilla();
     void recorre();
     void recorre_data();
     void comandos();
@@ -111,6 +109,7 @@ void TstReportsBrowser::abre()
     auto* del = b.findChild<QPushButton*>(u"cmdDelete"_s);
     auto* info = b.findChild<QLineEdit*>(u"txt_Dato_0"_s);
     b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b));
     QVERIFY(!del->isVisible());
     Programa::NivelActual = u"Gerencia"_s;
     QTest::keyClick(info, Qt::Key_E, Qt::ControlModifier);
@@ -126,6 +125,55 @@ void TstReportsBrowser::abre()
     QVERIFY(b.shiftPulsado());
     QTest::keyRelease(&b, Qt::Key_Shift, Qt::NoModifier);
     QVERIFY(!b.shiftPulsado());
+
+    // The grid opens on the browser's record, and the browser follows it.
+    dobleClic(b, u"lbl_campo_7"_s);
+    b.mover(7);
+    const QString ticket = valor(b, 0);
+    QStringList visto;
+    alAbrirse<frmDataGrid>([&](frmDataGrid* g) {
+        visto << g->windowTitle() << QString::number(g->grilla()->model()->rowCount()) << g->textoNavegador();
+        QCOMPARE(g->grilla()->currentIndex().row(), 7);
+        QCOMPARE(g->grilla()->model()->index(7, 0).data().toString(), ticket);
+        g->grilla()->setCurrentIndex(g->grilla()->model()->index(kFilas - 2, 0));
+        visto << g->textoNavegador();
+        g->accept();
+    });
+    b.findChild<QPushButton*>(u"cmdGrid"_s)->click();
+    QCOMPARE(visto, (QStringList{u"Tabla de Reporte General de Pesadas realizadas"_s, QString::number(kFilas),
+                                 u"Dato: 8/%1"_s.arg(kFilas), u"Dato: %1/%2"_s.arg(kFilas - 1).arg(kFilas)}));
+    QCOMPARE(b.posicion(), kFilas - 2);
+    QCOMPARE(b.textoNavegador(), u"Reporte: %1/%2  "_s.arg(kFilas - 1).arg(kFilas));
+
+    // A note on the third record, editable after a double click.
+    b.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&b));
+    b.mover(2);
+    const QString anotado = valor(b, 0);
+    const auto nota = [&anotado] {
+        return consultaValor(u"SELECT INFO FROM Reporte WHERE TICKET = %1"_s.arg(anotado)).toString();
+    };
+    const QColor fondo = b.palette().color(QPalette::Window);
+    QTest::mouseDClick(info, Qt::LeftButton);
+    QVERIFY(!info->isReadOnly());
+    QCOMPARE(info->palette().color(QPalette::Base), QColor(255, 255, 192));
+    info->setFocus();
+    info->selectAll();
+    QTest::keyClicks(info, u"revisar 'balanza'"_s);
+    b.findChild<QCheckBox*>(u"Chk_Total"_s)->setFocus();
+    QVERIFY(info->isReadOnly());
+    QCOMPARE(info->palette().color(QPalette::Base), fondo);
+    // Written when moving on.
+    QCOMPARE(nota(), QString());
+    b.mover(3);
+    QCOMPARE(nota(), u"revisar 'balanza'"_s);
+    QCOMPARE(consultaValor(u"SELECT COUNT(*) FROM Reporte WHERE INFO <> ''"_s).toInt(), 1);
+    b.mover(2);
+    QCOMPARE(info->text(), u"revisar 'balanza'"_s);
+    // And when the screen closes.
+    info->setText(u"cerrado"_s);
+    b.close();
+    QCOMPARE(nota(), u"cerrado"_s);
 }
 
 void TstReportsBrowser::ordena()
@@ -297,40 +345,6 @@ void TstReportsBrowser::elimina()
     QCOMPARE(valor(b, 0), u"6"_s);
 }
 
-void TstReportsBrowser::anota()
-{
-    InstalacionDePrueba inst;
-    QVERIFY(inst.ok());
-    QVERIFY(insertaFilas(20));
-    frmPLANILLA b;
-    b.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&b));
-    const auto nota = [] { return consultaValor(u"SELECT INFO FROM Reporte WHERE TICKET = 3"_s).toString(); };
-    auto* info = b.findChild<QLineEdit*>(u"txt_Dato_0"_s);
-    const QColor fondo = b.palette().color(QPalette::Window);
-    b.mover(2);
-    QTest::mouseDClick(info, Qt::LeftButton);
-    QVERIFY(!info->isReadOnly());
-    QCOMPARE(info->palette().color(QPalette::Base), QColor(255, 255, 192));
-    info->setFocus();
-    info->selectAll();
-    QTest::keyClicks(info, u"revisar 'balanza'"_s);
-    b.findChild<QCheckBox*>(u"Chk_Total"_s)->setFocus();
-    QVERIFY(info->isReadOnly());
-    QCOMPARE(info->palette().color(QPalette::Base), fondo);
-    // Written when moving on.
-    QCOMPARE(nota(), QString());
-    b.mover(3);
-    QCOMPARE(nota(), u"revisar 'balanza'"_s);
-    QCOMPARE(consultaValor(u"SELECT COUNT(*) FROM Reporte WHERE INFO <> ''"_s).toInt(), 1);
-    b.mover(2);
-    QCOMPARE(info->text(), u"revisar 'balanza'"_s);
-    // And when the screen closes.
-    info->setText(u"cerrado"_s);
-    b.close();
-    QCOMPARE(nota(), u"cerrado"_s);
-}
-
 // A statement the database refuses (the table renamed away) and a database
 // that cannot be opened: the error box, and the browser as it was.
 void TstReportsBrowser::sentenciaRechazada()
@@ -367,32 +381,6 @@ void TstReportsBrowser::sentenciaRechazada()
     QVERIFY(!c.cargado());
     QCOMPARE(cajas(), error);
     QVERIFY(!QFile::exists(inst.file(u"no-existe.db"_s)));
-}
-
-void TstReportsBrowser::grilla()
-{
-    InstalacionDePrueba inst;
-    QVERIFY(inst.ok());
-    QVERIFY(insertaFilas(kFilas));
-    frmPLANILLA b;
-    dobleClic(b, u"lbl_campo_7"_s);
-    b.mover(7);
-    const QString ticket = valor(b, 0);
-    QStringList visto;
-    alAbrirse<frmDataGrid>([&](frmDataGrid* g) {
-        visto << g->windowTitle() << QString::number(g->grilla()->model()->rowCount()) << g->textoNavegador();
-        QCOMPARE(g->grilla()->currentIndex().row(), 7);
-        QCOMPARE(g->grilla()->model()->index(7, 0).data().toString(), ticket);
-        g->grilla()->setCurrentIndex(g->grilla()->model()->index(kFilas - 2, 0));
-        visto << g->textoNavegador();
-        g->accept();
-    });
-    b.findChild<QPushButton*>(u"cmdGrid"_s)->click();
-    QCOMPARE(visto, (QStringList{u"Tabla de Reporte General de Pesadas realizadas"_s, QString::number(kFilas),
-                                 u"Dato: 8/%1"_s.arg(kFilas), u"Dato: %1/%2"_s.arg(kFilas - 1).arg(kFilas)}));
-    // The browser follows the grid.
-    QCOMPARE(b.posicion(), kFilas - 2);
-    QCOMPARE(b.textoNavegador(), u"Reporte: %1/%2  "_s.arg(kFilas - 1).arg(kFilas));
 }
 
 void TstReportsBrowser::recorre_data()
