@@ -197,16 +197,12 @@ void TstReportsSalida::exporta()
         if (totales && !f.opcion1)
             continue;
         const QString r = QString::number(fila++);
-        QCOMPARE(celda(c, u'A' + r), u"n:%1"_s.arg(f.ticket));
-        QCOMPARE(celda(c, u'D' + r), u"s:"_s + f.aux1);
-        QCOMPARE(celda(c, u'E' + r), u"s:"_s + f.aux2);
-        QCOMPARE(celda(c, u'J' + r), u"n:%1"_s.arg(f.total));
+        QCOMPARE((QStringList{celda(c, u'A' + r), celda(c, u'D' + r), celda(c, u'E' + r), celda(c, u'J' + r)}),
+                 (QStringList{u"n:%1"_s.arg(f.ticket), u"s:"_s + f.aux1, u"s:"_s + f.aux2, u"n:%1"_s.arg(f.total)}));
     }
     QCOMPARE(fila, totales ? 11 : 13);
-    if (totales) {
-        QCOMPARE(celda(c, u"I11"_s), u"s:Total:"_s);
-        QCOMPARE(celda(c, u"J11"_s), u"n:400"_s);
-    }
+    if (totales)
+        QCOMPARE((QStringList{celda(c, u"I11"_s), celda(c, u"J11"_s)}), (QStringList{u"s:Total:"_s, u"n:400"_s}));
     // The template's headings and two titles, six filled cells a row (their
     // dates and times as plantillaAjena checks them), the sum.
     QCOMPARE(c.size(), 10 + 2 + (fila - 8) * 6 + (totales ? 2 : 0));
@@ -460,12 +456,9 @@ void TstReportsSalida::cortesDelListado()
     const QString l = Listado::lineaRegistro(m, 0);
     // Columns: ticket's last 8 characters, date at 10, time's first 5 at
     // 21, AUX1 cut to 15 at 28, total right-aligned in 10 at 124.
-    QCOMPARE(l.left(8), u"34567890"_s);
-    QCOMPARE(l.mid(9, 10), u"01/03/2024"_s);
-    QCOMPARE(l.mid(20, 5), u"06:01"_s);
-    QCOMPARE(l.mid(27, 16), u"ABCDEFGHIJKLMNO "_s);
-    QCOMPARE(l.mid(43, 8), u"Camión 1"_s);
-    QCOMPARE(l.mid(123), u"   98765.5"_s);
+    QCOMPARE((QStringList{l.left(8), l.mid(9, 10), l.mid(20, 5), l.mid(27, 16), l.mid(43, 8), l.mid(123)}),
+             (QStringList{u"34567890"_s, u"01/03/2024"_s, u"06:01"_s, u"ABCDEFGHIJKLMNO "_s, u"Camión 1"_s,
+                          u"   98765.5"_s}));
 
     Listado listado;
     listado.titulo = u"Reporte General de Pesadas realizadas"_s;
@@ -576,14 +569,12 @@ void TstReportsSalida::herramienta()
     double suma = 0;
     for (int i = 10; i <= 30; i += 5)
         suma += FilaPrueba::de(i).total;
-    QCOMPARE(celda(c, u"I13"_s), u"s:Total:"_s);
-    QCOMPARE(celda(c, u"J13"_s), u"n:%1"_s.arg(suma));
+    QCOMPARE((QStringList{celda(c, u"I13"_s), celda(c, u"J13"_s)}), (QStringList{u"s:Total:"_s, u"n:%1"_s.arg(suma)}));
 
     QCOMPARE(enDir({u"--date"_s, u"02/03/2024-02/03/2024"_s, u"--xlsx"_s, xlsx}), 0);
     const QJsonObject d = celdas(xlsx);
-    QCOMPARE(celda(d, u"A8"_s), u"n:20"_s);
-    QCOMPARE(celda(d, u"A27"_s), u"n:39"_s);
-    QCOMPARE(celda(d, u"A28"_s), QString());
+    QCOMPARE((QStringList{celda(d, u"A8"_s), celda(d, u"A27"_s), celda(d, u"A28"_s)}),
+             (QStringList{u"n:20"_s, u"n:39"_s, QString()}));
 
     QCOMPARE(enDir({u"--aux"_s, u"2=Camión 3"_s, u"--pdf"_s, pdf}), 0);
     const QString texto = pdfTexto(pdf);
