@@ -51,13 +51,8 @@ private Q_SLOTS:
     }
 
     void abre();
-    void ordena();
-    void ordena_data() { datosMotor(); }
-    void filtra();
-    void filtra_data() { datosMotor(); }
-    void elimina();
-    void elimina_data() { datosMotor(); }
-    void sentenciaRechazada();
+    void ordenaFiltraYElimina();
+    void ordenaFiltraYElimina_data() { datosMotor(); }
     void recorre();
     void recorre_data();
     void comandos();
@@ -174,9 +169,43 @@ void TstReportsBrowser::abre()
     info->setText(u"cerrado"_s);
     b.close();
     QCOMPARE(nota(), u"cerrado"_s);
+
+    // A statement the database refuses (the table renamed away) and a
+    // database that cannot be opened: the error box, and the browser as it was.
+    MessageBox::limpiar();
+    const QString error = caja({MessageBox::Critico, u"Error"_s, u"La referencia de datos es incorrecta."_s,
+                                QMessageBox::Ok, QMessageBox::NoButton});
+    frmPLANILLA r;
+    textoEnDialogo(u"Acme"_s);
+    dobleClic(r, u"Lbl_Dato_7"_s);
+    r.mover(3);
+    const QString antes = r.sentencia(), sel = seleccion(r);
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+        QVERIFY(db.Ejecuta(u"ALTER TABLE Reporte RENAME TO Otra"_s));
+    }
+    dobleClic(r, u"lbl_campo_0"_s);
+    QCOMPARE(cajas(), error);
+    QCOMPARE(r.sentencia(), antes);
+    QCOMPARE(seleccion(r), sel);
+    QCOMPARE(r.posicion(), 3);
+
+    r.findChild<QCheckBox*>(u"Chk_Total"_s)->setChecked(true);
+    QVERIFY(!r.findChild<QCheckBox*>(u"Chk_Total"_s)->isChecked());
+    QCOMPARE(r.sentencia(), antes);
+    QCOMPARE(MessageBox::mostrados().size(), 2);
+
+    MessageBox::limpiar();
+    Programa::DataCSReporte = u"Driver=SQLite;Data Source=no-existe.db"_s;
+    frmPLANILLA c;
+    QVERIFY(!c.cargado());
+    QCOMPARE(cajas(), error);
+    QVERIFY(!QFile::exists(inst.file(u"no-existe.db"_s)));
 }
 
-void TstReportsBrowser::ordena()
+// One browser on each engine sorted, filtered, then its first records deleted.
+void TstReportsBrowser::ordenaFiltraYElimina()
 {
     INSTALACION_DEL_MOTOR(inst);
     QVERIFY(insertaFilas(kFilas));
@@ -229,15 +258,7 @@ void TstReportsBrowser::ordena()
         QCOMPARE(b.sentencia(), antes);
     }
     QVERIFY(MessageBox::mostrados().isEmpty());
-}
 
-void TstReportsBrowser::filtra()
-{
-    INSTALACION_DEL_MOTOR(inst);
-    QVERIFY(insertaFilas(kFilas));
-    frmPLANILLA b;
-    QVERIFY(b.cargado());
-    const QString tabla = Programa::DataTbReporte;
     const auto filtra = [&b](const QString& campo, Qt::KeyboardModifiers m = {}) {
         dobleClic(b, campo, m);
         return seleccion(b);
@@ -309,14 +330,9 @@ void TstReportsBrowser::filtra()
     QCOMPARE(b.cantidad(), cuenta(u"WHERE OPCION1 <> 0 AND AUX1 = 'Acme'"_s));
     cancelaDialogo();
     QCOMPARE(filtra(u"Lbl_Dato_7"_s), u"Parcial| WHERE (OPCION1 <> 0) ||AUX1|%1"_s.arg(kFilas / 5));
-}
 
-void TstReportsBrowser::elimina()
-{
-    INSTALACION_DEL_MOTOR(inst);
-    QVERIFY(insertaFilas(kFilas));
-    frmPLANILLA b;
-    QVERIFY(b.cargado());
+    // Deleting.
+    MessageBox::limpiar();
     auto* del = b.findChild<QPushButton*>(u"cmdDelete"_s);
 
     // First press on a filtered, sorted set only shows all records by ticket.
@@ -343,44 +359,6 @@ void TstReportsBrowser::elimina()
     QCOMPARE(b.cantidad(), kFilas - 5);
     QCOMPARE(b.posicion(), 0);
     QCOMPARE(valor(b, 0), u"6"_s);
-}
-
-// A statement the database refuses (the table renamed away) and a database
-// that cannot be opened: the error box, and the browser as it was.
-void TstReportsBrowser::sentenciaRechazada()
-{
-    InstalacionDePrueba inst;
-    QVERIFY(inst.ok());
-    QVERIFY(insertaFilas(50));
-    const QString error = caja({MessageBox::Critico, u"Error"_s, u"La referencia de datos es incorrecta."_s,
-                                QMessageBox::Ok, QMessageBox::NoButton});
-    frmPLANILLA b;
-    textoEnDialogo(u"Acme"_s);
-    dobleClic(b, u"Lbl_Dato_7"_s);
-    b.mover(3);
-    const QString antes = b.sentencia(), sel = seleccion(b);
-    {
-        CDatos db;
-        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
-        QVERIFY(db.Ejecuta(u"ALTER TABLE Reporte RENAME TO Otra"_s));
-    }
-    dobleClic(b, u"lbl_campo_0"_s);
-    QCOMPARE(cajas(), error);
-    QCOMPARE(b.sentencia(), antes);
-    QCOMPARE(seleccion(b), sel);
-    QCOMPARE(b.posicion(), 3);
-
-    b.findChild<QCheckBox*>(u"Chk_Total"_s)->setChecked(true);
-    QVERIFY(!b.findChild<QCheckBox*>(u"Chk_Total"_s)->isChecked());
-    QCOMPARE(b.sentencia(), antes);
-    QCOMPARE(MessageBox::mostrados().size(), 2);
-
-    MessageBox::limpiar();
-    Programa::DataCSReporte = u"Driver=SQLite;Data Source=no-existe.db"_s;
-    frmPLANILLA c;
-    QVERIFY(!c.cargado());
-    QCOMPARE(cajas(), error);
-    QVERIFY(!QFile::exists(inst.file(u"no-existe.db"_s)));
 }
 
 void TstReportsBrowser::recorre_data()
