@@ -109,7 +109,6 @@ private Q_SLOTS:
     void sinRespuesta();
     void argumentosMalos_data();
     void argumentosMalos();
-    void ajustesDeTolvexIni();
     void cuentaDeLotes();
     void respuestasAjenas();
     void scan();
@@ -212,24 +211,6 @@ void TstLinkTools::argumentosMalos()
     QVERIFY(s.err.contains(QLatin1String("uso: tolvex-diag")));
 }
 
-void TstLinkTools::ajustesDeTolvexIni()
-{
-    Simulador sim({"--tcp", "0", "--id", "5"});
-    DirectorioDePrueba dir;
-    const QString g = QStringLiteral("global");
-    for (const auto& [clave, valor] : {std::pair<const char*, QString>{"Comunicacion_1", "1"}, {"Host_1", "127.0.0.1"},
-                                       {"Port_1", sim.primera().section(u' ', 1)}, {"ID_1", "5"}, {"Decimales_1", "2"}})
-        Config::GuardaConfig(g, QLatin1String(clave), valor);
-    Salida s = diag({"read"}, dir.path());
-    QCOMPARE(s.codigo, 0);
-    QCOMPARE(valor(s.out, "CFino"), QStringLiteral("10.00"));
-
-    Config::GuardaConfig(g, QStringLiteral("Port_1"), QStringLiteral("tres mil"));
-    s = diag({"read"}, dir.path());
-    QCOMPARE(s.codigo, 1);
-    QVERIFY2(s.err.contains(QLatin1String("No se pudo abrir el puerto.")), qPrintable(s.err));
-}
-
 void TstLinkTools::cuentaDeLotes()
 {
     Simulador sim({"--tcp", "0", "--speed", "2000"});
@@ -304,7 +285,8 @@ void TstLinkTools::respuestasAjenas()
 }
 
 // Finding the indicator: only the id that answers is named, on TCP and on a
-// serial line (where the first speed that answers ends the search).
+// serial line (where the first speed that answers ends the search); then
+// reading it by that id.
 void TstLinkTools::scan()
 {
     Simulador tcp({"--tcp", "0", "--id", "7"});
@@ -319,6 +301,21 @@ void TstLinkTools::scan()
     QVERIFY(s.err.contains(QStringLiteral("Ningún id respondió.")));
     s = diag({"--tcp", tcp.destino(), "--ids", "7-7", "scan"});
     QVERIFY2(s.codigo == 0 && s.out.contains(QLatin1String("Responde el id 7.")), qPrintable(s.out + s.err));
+
+    // The id found, named in a program directory's Tolvex.ini: read with no
+    // link arguments; a port that is not a number refused.
+    DirectorioDePrueba dir;
+    const QString g = QStringLiteral("global");
+    for (const auto& [clave, valor] : {std::pair<const char*, QString>{"Comunicacion_1", "1"}, {"Host_1", "127.0.0.1"},
+                                       {"Port_1", tcp.primera().section(u' ', 1)}, {"ID_1", "7"}, {"Decimales_1", "2"}})
+        Config::GuardaConfig(g, QLatin1String(clave), valor);
+    s = diag({"read"}, dir.path());
+    QCOMPARE(s.codigo, 0);
+    QCOMPARE(valor(s.out, "CFino"), QStringLiteral("10.00"));
+    Config::GuardaConfig(g, QStringLiteral("Port_1"), QStringLiteral("tres mil"));
+    s = diag({"read"}, dir.path());
+    QCOMPARE(s.codigo, 1);
+    QVERIFY2(s.err.contains(QLatin1String("No se pudo abrir el puerto.")), qPrintable(s.err));
 
     // An indicator that refuses the read has answered all the same.
     Par rechaza({"exception", "0"});
