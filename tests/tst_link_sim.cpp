@@ -114,11 +114,9 @@ private Q_SLOTS:
     void lecturaYEscritura();
     void fallos_data();
     void fallos();
-    void desconexionPeriodica();
     void enlaceColaYComandos();
     void sinIndicador();
     void indicadorMudo36s();
-    void comandoConDescartes();
     void procesoDeLotes();
     void ultimoLoteAlResto_data();
     void ultimoLoteAlResto();
@@ -233,9 +231,66 @@ void TstLinkSim::fallos()
         QCOMPARE(banco.indicador().valor32(Indicador::kTotalF), 0x00030004u);
 }
 
-void TstLinkSim::desconexionPeriodica()
+// One simulator on TCP: the link's queue and its commands; commands while
+// most replies are dropped; readings while the connection keeps dropping.
+void TstLinkSim::enlaceColaYComandos()
 {
-    Banco banco(false);
+    Banco banco(false, rapido(1));
+    {
+        Enlace enlace;
+        QSignalSpy abierto(&enlace, &Enlace::abierto);
+        QSignalSpy lista(&enlace, &Enlace::lecturaLista);
+        QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
+        enlace.abrir(banco.config());
+        QVERIFY(abierto.wait());
+        QCOMPARE(abierto.at(0).at(0).toBool(), true);
+
+        // A poll asked for while one is queued is skipped, not stacked.
+        QVERIFY(enlace.leer());
+        QVERIFY(!enlace.leer());
+        const qint64 antes = banco.servidor().escrituras();
+        for (int i = 0; i < 20; ++i)
+            enlace.comando('C', i);
+        enlace.escribir(Indicador::kDespacho, Trama::cadena32(777), 100);
+        QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), 21, 20000);
+        QCOMPARE(lista.size(), 1);
+        QCOMPARE(lista.at(0).at(1).toInt(), 1);
+        QVERIFY(lista.at(0).at(0).value<LecturaPeso>().valida());
+        for (int i = 0; i < 21; ++i) {
+            QCOMPARE(escrita.at(i).at(0).toInt(), i < 20 ? i : 100);
+            QVERIFY(escrita.at(i).at(1).toBool());
+        }
+        // Each command written exactly once; the 32-bit value in two writes.
+        QCOMPARE(banco.servidor().escrituras() - antes, 22);
+        QCOMPARE(banco.indicador().valor32(Indicador::kDespacho), 777u);
+        QVERIFY(enlace.leer());
+        QVERIFY(lista.wait());
+        QCOMPARE(lista.at(1).at(0).value<LecturaPeso>().Despacho, 77.7);
+    }
+    // Polls kept long by the drops: every command still goes out before the
+    // next exchange of the poll in progress.
+    banco.fallos({.descarte = 0.6});
+    {
+        Enlace enlace;
+        QSignalSpy lista(&enlace, &Enlace::lecturaLista);
+        QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
+        enlace.abrir(banco.config());
+        for (int i = 0; i < 5; ++i) {
+            QTRY_VERIFY_WITH_TIMEOUT(!enlace.lecturaPendiente(), 60000);
+            const qint64 antes = banco.servidor().pedidos();
+            QVERIFY(enlace.leer());
+            QTRY_VERIFY_WITH_TIMEOUT(banco.servidor().pedidos() > antes + 1, 10000);
+            const qint64 n0 = banco.servidor().pedidos();
+            enlace.comando('C', i);
+            QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), i + 1, 10000);
+            qint64 primera = 0;
+            for (qint64 k : banco.servidor().ordenDeEscrituras())
+                if (k > n0 && primera == 0)
+                    primera = k;
+            QVERIFY2(primera > n0 && primera <= n0 + 2, qPrintable(QStringLiteral("%1 %2").arg(n0).arg(primera)));
+        }
+    }
+    // Connections dropped every 0.3 s: most readings come, all with the values.
     banco.cargaValores();
     banco.fallos({.desconectaCada = 0.3});
     Enlace enlace;
@@ -252,40 +307,6 @@ void TstLinkSim::desconexionPeriodica()
         }
     }
     QVERIFY(buenas >= 10);
-}
-
-void TstLinkSim::enlaceColaYComandos()
-{
-    Banco banco(false, rapido(1));
-    Enlace enlace;
-    QSignalSpy abierto(&enlace, &Enlace::abierto);
-    QSignalSpy lista(&enlace, &Enlace::lecturaLista);
-    QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
-    enlace.abrir(banco.config());
-    QVERIFY(abierto.wait());
-    QCOMPARE(abierto.at(0).at(0).toBool(), true);
-
-    // A poll asked for while one is queued is skipped, not stacked.
-    QVERIFY(enlace.leer());
-    QVERIFY(!enlace.leer());
-    const qint64 antes = banco.servidor().escrituras();
-    for (int i = 0; i < 20; ++i)
-        enlace.comando('C', i);
-    enlace.escribir(Indicador::kDespacho, Trama::cadena32(777), 100);
-    QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), 21, 20000);
-    QCOMPARE(lista.size(), 1);
-    QCOMPARE(lista.at(0).at(1).toInt(), 1);
-    QVERIFY(lista.at(0).at(0).value<LecturaPeso>().valida());
-    for (int i = 0; i < 21; ++i) {
-        QCOMPARE(escrita.at(i).at(0).toInt(), i < 20 ? i : 100);
-        QVERIFY(escrita.at(i).at(1).toBool());
-    }
-    // Each command written exactly once; the 32-bit value in two writes.
-    QCOMPARE(banco.servidor().escrituras() - antes, 22);
-    QCOMPARE(banco.indicador().valor32(Indicador::kDespacho), 777u);
-    QVERIFY(enlace.leer());
-    QVERIFY(lista.wait());
-    QCOMPARE(lista.at(1).at(0).value<LecturaPeso>().Despacho, 77.7);
 }
 
 // Nobody to talk to: a host that refuses the connection, a serial port that
@@ -388,33 +409,6 @@ void TstLinkSim::indicadorMudo36s()
     // Each of the six reads ends at its first block after 3 tries.
     QCOMPARE(banco.servidor().pedidos(), 1 + 18 + 3);
     QVERIFY2(ticks > 100, qPrintable(QString::number(ticks)));
-}
-
-// An indicator that drops most replies keeps polls long: every command still
-// goes out before the next exchange of the poll in progress.
-void TstLinkSim::comandoConDescartes()
-{
-    Banco banco(false, rapido(1));
-    banco.fallos({.descarte = 0.6});
-    Enlace enlace;
-    QSignalSpy lista(&enlace, &Enlace::lecturaLista);
-    QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
-    enlace.abrir(banco.config());
-    for (int i = 0; i < 5; ++i) {
-        QTRY_VERIFY_WITH_TIMEOUT(!enlace.lecturaPendiente(), 60000);
-        const qint64 antes = banco.servidor().pedidos();
-        QVERIFY(enlace.leer());
-        QTRY_VERIFY_WITH_TIMEOUT(banco.servidor().pedidos() > antes + 1, 10000);
-        const qint64 n0 = banco.servidor().pedidos();
-        enlace.comando('C', i);
-        QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), i + 1, 10000);
-        qint64 primera = 0;
-        for (qint64 k : banco.servidor().ordenDeEscrituras())
-            if (k > n0 && primera == 0)
-                primera = k;
-        QVERIFY2(primera > n0 && primera <= n0 + 2,
-                 qPrintable(QStringLiteral("%1 %2").arg(n0).arg(primera)));
-    }
 }
 
 void TstLinkSim::procesoDeLotes()
