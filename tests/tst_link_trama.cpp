@@ -74,9 +74,8 @@ private Q_SLOTS:
     void escritura();
     void cadenas();
     void fuzzVerificador();
-    void leerPorBloques();
+    void leerPorBloquesEscribirPorRegistro();
     void confirmaConExcepcion();
-    void escribirRegistroPorRegistro();
     void leePeso_data();
     void leePeso();
     void leePesoFallaAMedias();
@@ -244,7 +243,7 @@ void TstLinkTrama::fuzzVerificador()
     }
 }
 
-void TstLinkTrama::leerPorBloques()
+void TstLinkTrama::leerPorBloquesEscribirPorRegistro()
 {
     Esclavo esclavo;
     for (int i = 0; i < 11; ++i)
@@ -280,31 +279,9 @@ void TstLinkTrama::leerPorBloques()
     QCOMPARE(t.pedidos(), (QList<QByteArray>{confirma, confirma, confirma,
                                              Trama::pedidoLectura(1, 14379, 3)}));
     QVERIFY(!ind.desfasado());
-}
 
-// An indicator that refuses one-register reads still gets back in step.
-void TstLinkTrama::confirmaConExcepcion()
-{
-    Esclavo esclavo;
-    esclavo.regs[14380] = 0x1234;
-    int fallos = 1;
-    TransporteFalso t([&](const QByteArray& p) -> QByteArray {
-        if (quint8(p[5]) == 1)
-            return conCrc("018302");
-        return fallos-- > 0 ? QByteArray() : esclavo.responde(p);
-    });
-    Indicador ind(t, 1, 0);
-    QCOMPARE(ind.Leer(14379, 2), h("00003412"));
-    QCOMPARE(t.pedidos().size(), 3);
-    QVERIFY(!ind.desfasado());
-}
-
-void TstLinkTrama::escribirRegistroPorRegistro()
-{
-    Esclavo esclavo;
-    TransporteFalso t([&](const QByteArray& p) { return esclavo.responde(p); });
-    Indicador ind(t, 1, 0);
-
+    // Writes, one register at a time.
+    t.limpia();
     QCOMPARE(ind.Escribir(7, "Z"), h("5A00"));
     QCOMPARE(t.pedidos(), QList<QByteArray>{h("01060007005AB830")});
 
@@ -325,6 +302,23 @@ void TstLinkTrama::escribirRegistroPorRegistro()
     QVERIFY(ind.Escribir(14204, Trama::cadena32(0x00020001) + Trama::cadena32(7)).isEmpty());
     QCOMPARE(t.pedidos().size(), 2 + 3);
     QCOMPARE(esclavo.regs, (QHash<quint16, quint16>{{14204, 1}, {14205, 2}}));
+}
+
+// An indicator that refuses one-register reads still gets back in step.
+void TstLinkTrama::confirmaConExcepcion()
+{
+    Esclavo esclavo;
+    esclavo.regs[14380] = 0x1234;
+    int fallos = 1;
+    TransporteFalso t([&](const QByteArray& p) -> QByteArray {
+        if (quint8(p[5]) == 1)
+            return conCrc("018302");
+        return fallos-- > 0 ? QByteArray() : esclavo.responde(p);
+    });
+    Indicador ind(t, 1, 0);
+    QCOMPARE(ind.Leer(14379, 2), h("00003412"));
+    QCOMPARE(t.pedidos().size(), 3);
+    QVERIFY(!ind.desfasado());
 }
 
 void TstLinkTrama::leePeso_data()
