@@ -55,8 +55,6 @@ private Q_SLOTS:
     void ordenaFiltraYElimina_data() { datosMotor(); }
     void recorre();
     void recorre_data();
-    void comandos();
-    void comandos_data() { datosMotor(); }
 
 private:
     void datosMotor()
@@ -204,7 +202,8 @@ void TstReportsBrowser::abre()
     QVERIFY(!QFile::exists(inst.file(u"no-existe.db"_s)));
 }
 
-// One browser on each engine sorted, filtered, then its first records deleted.
+// One browser on each engine sorted, filtered, then its first records
+// deleted; then the commands window on that database.
 void TstReportsBrowser::ordenaFiltraYElimina()
 {
     INSTALACION_DEL_MOTOR(inst);
@@ -359,6 +358,44 @@ void TstReportsBrowser::ordenaFiltraYElimina()
     QCOMPARE(b.cantidad(), kFilas - 5);
     QCOMPARE(b.posicion(), 0);
     QCOMPARE(valor(b, 0), u"6"_s);
+
+    // The commands window on the same database. Comandos is one shared table
+    // on a server: keep to our own operator.
+    const QString op = u"op_"_s + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    CDatos db;
+    QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+    // As the station records them: the command letter and its name,
+    // values in the indicator's whole units.
+    for (const QVariantList& f : QList<QVariantList>{
+             {QDate(2024, 5, 1), QTime(9, 0), op, u"Z Cero"_s, QString(), u"OK"_s},
+             {QDate(2024, 5, 3), QTime(8, 0), op, u"Programar"_s,
+              u"Despacho=400000 CGrueso=90000 CFino=100050 TotalF=900200"_s, u"OK"_s},
+             {QDate(2024, 5, 3), QTime(17, 30), op, u"V Arranque / Parada"_s, QString(), u"Sin respuesta"_s},
+             {QDate(2024, 6, 1), QTime(7, 0), op, u"Reset"_s, QString(), u"OK"_s}})
+        QVERIFY(db.Ejecuta(u"INSERT INTO Comandos (FECHA, HORA, OPERADOR, COMANDO, VALORES, RESULTADO) "
+                           u"VALUES (?, ?, ?, ?, ?, ?)"_s,
+                           f));
+    QVERIFY(Config::GuardaConfig(u"global"_s, u"Decimales_1"_s, u"2"_s));
+    frmComandos w(Programa::DataCSReporte);
+    QVERIFY(w.consulta(QDate(2024, 5, 1), QDate(2024, 5, 31)));
+    QStringList filas;
+    for (int i = 0; i < w.modelo()->rowCount(); ++i) {
+        QStringList fila;
+        for (int c = 0; c < 6; ++c)
+            fila << w.modelo()->index(i, c).data().toString();
+        if (fila[2] == op)
+            filas << fila.join(u'|');
+    }
+    QCOMPARE(filas, (QStringList{u"03/05/2024|17:30:00|%1|Arranque / Parada||Sin respuesta"_s.arg(op),
+                                 u"03/05/2024|08:00:00|%1|Programación|Despacho (Preset): 4000.00 kg, "
+                                 u"Corte Grueso: 900.00 kg, Corte Fino (Batch): 1000.50 kg, "
+                                 u"Fin del despacho: 9002.00 kg|OK"_s.arg(op),
+                                 u"01/05/2024|09:00:00|%1|Toma de Cero||OK"_s.arg(op)}));
+    MessageBox::limpiar();
+    QVERIFY(!w.consulta(QDate(2024, 6, 2), QDate(2024, 6, 1)));
+    QCOMPARE(MessageBox::ultimoTexto(), u"Error en el rango de fechas"_s);
+    if (!postgres.isEmpty())
+        db.Ejecuta(u"DELETE FROM Comandos WHERE OPERADOR = ?"_s, {op});
 }
 
 void TstReportsBrowser::recorre_data()
@@ -434,46 +471,6 @@ void TstReportsBrowser::recorre()
                          {QDate(2100, 1, 1), QTime(23, 0)}));
     for (int i = ModeloReporte::kPagina; i < 2 * ModeloReporte::kPagina; ++i)
         QCOMPARE(m.valor(i, ModeloReporte::TICKET).toLongLong(), esperado.at(i));
-}
-
-void TstReportsBrowser::comandos()
-{
-    INSTALACION_DEL_MOTOR(inst);
-    // Comandos is one shared table on a server: keep to our own operator.
-    const QString op = u"op_"_s + QUuid::createUuid().toString(QUuid::Id128).left(8);
-    CDatos db;
-    QVERIFY(db.AbrirBase(Programa::DataCSReporte));
-    // As the station records them: the command letter and its name,
-    // values in the indicator's whole units.
-    for (const QVariantList& f : QList<QVariantList>{
-             {QDate(2024, 5, 1), QTime(9, 0), op, u"Z Cero"_s, QString(), u"OK"_s},
-             {QDate(2024, 5, 3), QTime(8, 0), op, u"Programar"_s,
-              u"Despacho=400000 CGrueso=90000 CFino=100050 TotalF=900200"_s, u"OK"_s},
-             {QDate(2024, 5, 3), QTime(17, 30), op, u"V Arranque / Parada"_s, QString(), u"Sin respuesta"_s},
-             {QDate(2024, 6, 1), QTime(7, 0), op, u"Reset"_s, QString(), u"OK"_s}})
-        QVERIFY(db.Ejecuta(u"INSERT INTO Comandos (FECHA, HORA, OPERADOR, COMANDO, VALORES, RESULTADO) "
-                           u"VALUES (?, ?, ?, ?, ?, ?)"_s, f));
-    QVERIFY(Config::GuardaConfig(u"global"_s, u"Decimales_1"_s, u"2"_s));
-    frmComandos w(Programa::DataCSReporte);
-    QVERIFY(w.consulta(QDate(2024, 5, 1), QDate(2024, 5, 31)));
-    QStringList vistos;
-    for (int i = 0; i < w.modelo()->rowCount(); ++i) {
-        QStringList fila;
-        for (int c = 0; c < 6; ++c)
-            fila << w.modelo()->index(i, c).data().toString();
-        if (fila[2] == op)
-            vistos << fila.join(u'|');
-    }
-    QCOMPARE(vistos, (QStringList{u"03/05/2024|17:30:00|%1|Arranque / Parada||Sin respuesta"_s.arg(op),
-                                  u"03/05/2024|08:00:00|%1|Programación|Despacho (Preset): 4000.00 kg, "
-                                  u"Corte Grueso: 900.00 kg, Corte Fino (Batch): 1000.50 kg, "
-                                  u"Fin del despacho: 9002.00 kg|OK"_s.arg(op),
-                                  u"01/05/2024|09:00:00|%1|Toma de Cero||OK"_s.arg(op)}));
-    MessageBox::limpiar();
-    QVERIFY(!w.consulta(QDate(2024, 6, 2), QDate(2024, 6, 1)));
-    QCOMPARE(MessageBox::ultimoTexto(), u"Error en el rango de fechas"_s);
-    if (!postgres.isEmpty())
-        db.Ejecuta(u"DELETE FROM Comandos WHERE OPERADOR = ?"_s, {op});
 }
 
 QTEST_MAIN(TstReportsBrowser)
