@@ -89,11 +89,8 @@ inline bool insertaFilas(int n, const QList<FilaPrueba>& extra = {})
                                        "BACH, PRESET, FECHA, HORA, INFO, OPERADOR, OPCION1) "
                                        "VALUES (?, ?, ?, '', '', '', '', ?, ?, 50, 1000, ?, ?, '', 'juan', ?)")
                             .arg(Programa::DataTbReporte);
-    QList<FilaPrueba> filas;
-    for (int i = 1; i <= n; ++i)
-        filas << FilaPrueba::de(i);
-    filas += extra;
-    for (const FilaPrueba& f : filas) {
+    for (qsizetype i = 1; i <= n + extra.size(); ++i) {
+        const FilaPrueba f = i <= n ? FilaPrueba::de(int(i)) : extra.at(i - n - 1);
         if (!db.Ejecuta(sql, {f.ticket, f.aux1, f.aux2, f.total, f.peso, f.fecha, f.hora, f.opcion1 ? 1 : 0}))
             return false;
     }

@@ -106,12 +106,9 @@ class TstLinkTools : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void leeYEscribeTcp();
-    void serie();
-    void watch();
     void sinRespuesta();
     void argumentosMalos_data();
     void argumentosMalos();
-    void ajustesDeTolvexIni();
     void cuentaDeLotes();
     void respuestasAjenas();
     void scan();
@@ -146,24 +143,9 @@ void TstLinkTools::leeYEscribeTcp()
     QCOMPARE(diag(base + QStringList{"command", "V"}).codigo, 0);
     s = diag(base + QStringList{"read"});
     QCOMPARE(valor(s.out, "Modo"), QStringLiteral("1"));
-}
 
-void TstLinkTools::serie()
-{
-    Simulador sim({"--pty", "--id", "3"});
-    QVERIFY2(sim.primera().startsWith(QLatin1String("/dev/")), qPrintable(sim.primera()));
-    Salida s = diag({"--serial", sim.primera(), "--baud", "9600", "--id", "3", "read"});
-    QCOMPARE(s.codigo, 0);
-    QCOMPARE(valor(s.out, "CGrueso"), QStringLiteral("900"));
-    QCOMPARE(diag({"--serial", sim.primera(), "--id", "3", "command", "w"}).codigo, 0);
-    QCOMPARE(valor(diag({"--serial", sim.primera(), "--id", "3", "read"}).out, "Salidas"),
-             QString::number(0x02 | 0x40));
-}
-
-void TstLinkTools::watch()
-{
-    Simulador sim({"--tcp", "0"});
-    const Salida s = diag({"--tcp", sim.destino(), "--id", "1", "watch", "--period", "20", "--count", "3"});
+    // Watching: three readings, then the summary.
+    s = diag(base + QStringList{"watch", "--period", "20", "--count", "3"});
     QCOMPARE(s.codigo, 0);
     const QStringList bloques = s.out.trimmed().split(QStringLiteral("\n\n"));
     QCOMPARE(bloques.size(), 4);
@@ -227,24 +209,6 @@ void TstLinkTools::argumentosMalos()
     const Salida s = diag(args, vacio.path());
     QCOMPARE(s.codigo, 2);
     QVERIFY(s.err.contains(QLatin1String("uso: tolvex-diag")));
-}
-
-void TstLinkTools::ajustesDeTolvexIni()
-{
-    Simulador sim({"--tcp", "0", "--id", "5"});
-    DirectorioDePrueba dir;
-    const QString g = QStringLiteral("global");
-    for (const auto& [clave, valor] : {std::pair<const char*, QString>{"Comunicacion_1", "1"}, {"Host_1", "127.0.0.1"},
-                                       {"Port_1", sim.primera().section(u' ', 1)}, {"ID_1", "5"}, {"Decimales_1", "2"}})
-        Config::GuardaConfig(g, QLatin1String(clave), valor);
-    Salida s = diag({"read"}, dir.path());
-    QCOMPARE(s.codigo, 0);
-    QCOMPARE(valor(s.out, "CFino"), QStringLiteral("10.00"));
-
-    Config::GuardaConfig(g, QStringLiteral("Port_1"), QStringLiteral("tres mil"));
-    s = diag({"read"}, dir.path());
-    QCOMPARE(s.codigo, 1);
-    QVERIFY2(s.err.contains(QLatin1String("No se pudo abrir el puerto.")), qPrintable(s.err));
 }
 
 void TstLinkTools::cuentaDeLotes()
@@ -321,7 +285,8 @@ void TstLinkTools::respuestasAjenas()
 }
 
 // Finding the indicator: only the id that answers is named, on TCP and on a
-// serial line (where the first speed that answers ends the search).
+// serial line (where the first speed that answers ends the search); then
+// reading it by that id.
 void TstLinkTools::scan()
 {
     Simulador tcp({"--tcp", "0", "--id", "7"});
@@ -337,6 +302,21 @@ void TstLinkTools::scan()
     s = diag({"--tcp", tcp.destino(), "--ids", "7-7", "scan"});
     QVERIFY2(s.codigo == 0 && s.out.contains(QLatin1String("Responde el id 7.")), qPrintable(s.out + s.err));
 
+    // The id found, named in a program directory's Tolvex.ini: read with no
+    // link arguments; a port that is not a number refused.
+    DirectorioDePrueba dir;
+    const QString g = QStringLiteral("global");
+    for (const auto& [clave, valor] : {std::pair<const char*, QString>{"Comunicacion_1", "1"}, {"Host_1", "127.0.0.1"},
+                                       {"Port_1", tcp.primera().section(u' ', 1)}, {"ID_1", "7"}, {"Decimales_1", "2"}})
+        Config::GuardaConfig(g, QLatin1String(clave), valor);
+    s = diag({"read"}, dir.path());
+    QCOMPARE(s.codigo, 0);
+    QCOMPARE(valor(s.out, "CFino"), QStringLiteral("10.00"));
+    Config::GuardaConfig(g, QStringLiteral("Port_1"), QStringLiteral("tres mil"));
+    s = diag({"read"}, dir.path());
+    QCOMPARE(s.codigo, 1);
+    QVERIFY2(s.err.contains(QLatin1String("No se pudo abrir el puerto.")), qPrintable(s.err));
+
     // An indicator that refuses the read has answered all the same.
     Par rechaza({"exception", "0"});
     QVERIFY(rechaza.listo());
@@ -346,11 +326,20 @@ void TstLinkTools::scan()
              qPrintable(s.out));
 
     Simulador pty({"--pty", "--id", "3"});
+    QVERIFY2(pty.primera().startsWith(QLatin1String("/dev/")), qPrintable(pty.primera()));
     s = diag({"--serial", pty.primera(), "--ids", "2-4", "scan"});
     QCOMPARE(s.codigo, 0);
     QVERIFY2(s.out.contains(QLatin1String("a 6 velocidades")), qPrintable(s.out));
     QCOMPARE(s.out.count(QLatin1String("Responde")), 1);
     QVERIFY2(s.out.contains(QLatin1String("Responde el id 3 a 19200 baudios.")), qPrintable(s.out));
+
+    // The id found, read and commanded over that serial line.
+    s = diag({"--serial", pty.primera(), "--baud", "9600", "--id", "3", "read"});
+    QCOMPARE(s.codigo, 0);
+    QCOMPARE(valor(s.out, "CGrueso"), QStringLiteral("900"));
+    QCOMPARE(diag({"--serial", pty.primera(), "--id", "3", "command", "w"}).codigo, 0);
+    QCOMPARE(valor(diag({"--serial", pty.primera(), "--id", "3", "read"}).out, "Salidas"),
+             QString::number(0x02 | 0x40));
 }
 
 void TstLinkTools::simVelocidadMala_data()

@@ -74,9 +74,8 @@ private Q_SLOTS:
     void escritura();
     void cadenas();
     void fuzzVerificador();
-    void leerPorBloques();
+    void leerPorBloquesEscribirPorRegistro();
     void confirmaConExcepcion();
-    void escribirRegistroPorRegistro();
     void leePeso_data();
     void leePeso();
     void leePesoFallaAMedias();
@@ -190,15 +189,14 @@ void TstLinkTrama::escritura()
 
 void TstLinkTrama::cadenas()
 {
-    QCOMPARE(Trama::cadena32(0x12345678), h("78563412"));
-    QCOMPARE(Trama::cadena32(-1), h("FFFFFFFF"));
-    QCOMPARE(Trama::cadena32(-2), h("FEFFFFFF"));
-    QCOMPARE(Trama::cadena32(125), h("7D000000"));
-    QCOMPARE(Trama::cadena16(0x005A), h("5A00"));
-    QCOMPARE(Trama::valor32(h("0000000078563412"), 4), 0x12345678u);
-    QCOMPARE(Trama::valor32(h("00000080"), 0), 0x80000000u);
+    QCOMPARE(
+        (QList<QByteArray>{Trama::cadena32(0x12345678), Trama::cadena32(-1), Trama::cadena32(-2),
+                           Trama::cadena32(125), Trama::cadena16(0x005A)}),
+        (QList<QByteArray>{h("78563412"), h("FFFFFFFF"), h("FEFFFFFF"), h("7D000000"), h("5A00")}));
     // Reading past the end gives zero bytes, never a crash.
-    QCOMPARE(Trama::valor32(h("01"), 0), 1u);
+    QCOMPARE((QList<quint32>{Trama::valor32(h("0000000078563412"), 4),
+                             Trama::valor32(h("00000080"), 0), Trama::valor32(h("01"), 0)}),
+             (QList<quint32>{0x12345678u, 0x80000000u, 1u}));
 }
 
 // Random bytes, truncations and bit flips of good replies: the checker never
@@ -245,7 +243,7 @@ void TstLinkTrama::fuzzVerificador()
     }
 }
 
-void TstLinkTrama::leerPorBloques()
+void TstLinkTrama::leerPorBloquesEscribirPorRegistro()
 {
     Esclavo esclavo;
     for (int i = 0; i < 11; ++i)
@@ -255,9 +253,8 @@ void TstLinkTrama::leerPorBloques()
 
     const QByteArray s = ind.Leer(14379, 11);
     QCOMPARE(s.size(), 22);
-    QCOMPARE(t.pedidos().size(), 2);
-    QCOMPARE(t.pedidos()[0], Trama::pedidoLectura(1, 14379, 8));
-    QCOMPARE(t.pedidos()[1], Trama::pedidoLectura(1, 14387, 3));
+    QCOMPARE(t.pedidos(), (QList<QByteArray>{Trama::pedidoLectura(1, 14379, 8),
+                                             Trama::pedidoLectura(1, 14387, 3)}));
     QCOMPARE(s.mid(20, 2), h("0A0A"));
 
     // The second block fails three times: nothing is returned, the line is
@@ -282,6 +279,29 @@ void TstLinkTrama::leerPorBloques()
     QCOMPARE(t.pedidos(), (QList<QByteArray>{confirma, confirma, confirma,
                                              Trama::pedidoLectura(1, 14379, 3)}));
     QVERIFY(!ind.desfasado());
+
+    // Writes, one register at a time.
+    t.limpia();
+    QCOMPARE(ind.Escribir(7, "Z"), h("5A00"));
+    QCOMPARE(t.pedidos(), QList<QByteArray>{h("01060007005AB830")});
+
+    t.limpia();
+    const QByteArray doce = Trama::cadena32(1000) + Trama::cadena32(900) + Trama::cadena32(1000);
+    QCOMPARE(ind.Escribir(14204, doce), doce);
+    QList<QByteArray> seis;
+    for (int i = 0; i < 6; ++i)
+        seis << Trama::pedidoEscritura(1, quint16(14204 + i), doce.mid(2 * i, 2));
+    QCOMPARE(t.pedidos(), seis);
+    QCOMPARE((QList<quint16>{esclavo.regs.value(14204), esclavo.regs.value(14206)}),
+             (QList<quint16>{1000, 900}));
+
+    // The third register fails three times: empty result, the first two stay written.
+    t.limpia();
+    esclavo.regs.clear();
+    esclavo.falla = [](const QByteArray& p) { return quint8(p[3]) == (14206 & 0xFF); };
+    QVERIFY(ind.Escribir(14204, Trama::cadena32(0x00020001) + Trama::cadena32(7)).isEmpty());
+    QCOMPARE(t.pedidos().size(), 2 + 3);
+    QCOMPARE(esclavo.regs, (QHash<quint16, quint16>{{14204, 1}, {14205, 2}}));
 }
 
 // An indicator that refuses one-register reads still gets back in step.
@@ -299,36 +319,6 @@ void TstLinkTrama::confirmaConExcepcion()
     QCOMPARE(ind.Leer(14379, 2), h("00003412"));
     QCOMPARE(t.pedidos().size(), 3);
     QVERIFY(!ind.desfasado());
-}
-
-void TstLinkTrama::escribirRegistroPorRegistro()
-{
-    Esclavo esclavo;
-    TransporteFalso t([&](const QByteArray& p) { return esclavo.responde(p); });
-    Indicador ind(t, 1, 0);
-
-    QCOMPARE(ind.Escribir(7, "Z"), h("5A00"));
-    QCOMPARE(t.pedidos(), QList<QByteArray>{h("01060007005AB830")});
-
-    t.limpia();
-    const QByteArray doce = Trama::cadena32(1000) + Trama::cadena32(900) + Trama::cadena32(1000);
-    QCOMPARE(ind.Escribir(14204, doce), doce);
-    QCOMPARE(t.pedidos().size(), 6);
-    for (int i = 0; i < 6; ++i)
-        QCOMPARE(t.pedidos()[i], Trama::pedidoEscritura(1, quint16(14204 + i), doce.mid(2 * i, 2)));
-    QCOMPARE(esclavo.regs.value(14204), quint16(1000));
-    QCOMPARE(esclavo.regs.value(14206), quint16(900));
-
-    // The third register fails three times: empty result, the first two stay written.
-    t.limpia();
-    esclavo.regs.clear();
-    esclavo.falla = [](const QByteArray& p) { return quint8(p[3]) == (14206 & 0xFF); };
-    QVERIFY(ind.Escribir(14204, Trama::cadena32(0x00020001) + Trama::cadena32(7)).isEmpty());
-    QCOMPARE(t.pedidos().size(), 2 + 3);
-    QCOMPARE(esclavo.regs.value(14204), quint16(1));
-    QCOMPARE(esclavo.regs.value(14205), quint16(2));
-    QVERIFY(!esclavo.regs.contains(14206));
-    QVERIFY(!esclavo.regs.contains(14207));
 }
 
 void TstLinkTrama::leePeso_data()
@@ -411,17 +401,14 @@ void TstLinkTrama::leePesoFallaAMedias()
     l.Despacho = 11;
     l.Caudal = 22;
     ind.LeePeso(l);
-    QCOMPARE(l.Peso, -999999.0);
-    QCOMPARE(l.Despacho, 11.0);
-    QCOMPARE(l.Caudal, 22.0);
+    QCOMPARE((QList<double>{l.Peso, l.Despacho, l.Caudal}), (QList<double>{-999999.0, 11, 22}));
     QCOMPARE(t.pedidos().size(), 1 + 1 + 2 + 2);
 
     // The third fails: the second's fields keep their new values.
     e.falla = [](const QByteArray& p) { return p == Trama::pedidoLectura(1, 14379, 8); };
     ind.LeePeso(l);
     QVERIFY(!l.valida());
-    QCOMPARE(l.Despacho, 5000.0);
-    QCOMPARE(l.Caudal, 22.0);
+    QCOMPARE((QList<double>{l.Despacho, l.Caudal}), (QList<double>{5000, 22}));
 }
 
 void TstLinkTrama::kval_data()
@@ -455,21 +442,17 @@ void TstLinkTrama::kval()
 
 void TstLinkTrama::ktxtKint()
 {
-    QCOMPARE(Ktxt(QStringLiteral("1,250 kg")), QStringLiteral("1.250"));
-    QCOMPARE(Ktxt(QStringLiteral("abc")), QString());
-    QCOMPARE(Ktxt(QStringLiteral("-3.5")), QStringLiteral("-3.5"));
-    QCOMPARE(KInt(QStringLiteral("-1.5"), 0), std::optional<qint64>(-2));
-    QCOMPARE(KInt(QStringLiteral("12.5"), 2), std::optional<qint64>(1250));
-    QCOMPARE(KInt(QStringLiteral("1.15"), 2), std::optional<qint64>(115));
-    QCOMPARE(KInt(QStringLiteral("12.5"), 1), std::optional<qint64>(125));
-    QCOMPARE(KInt(QStringLiteral("125"), 0), std::optional<qint64>(125));
-    // The floor is taken, not the nearest: a value is never sent one unit up.
-    QCOMPARE(KInt(QStringLiteral("2.675"), 2), std::optional<qint64>(267));
-    QCOMPARE(KInt(QStringLiteral("-1.4"), 0), std::optional<qint64>(-2));
-    QCOMPARE(KInt(QStringLiteral("9.99"), 1), std::optional<qint64>(99));
-    QCOMPARE(KInt(QStringLiteral(""), 0), std::nullopt);
-    QCOMPARE(KInt(QStringLiteral("abc"), 2), std::nullopt);
-    QCOMPARE(KInt(QVariant(3.75), 2), std::optional<qint64>(375));
+    QCOMPARE((QStringList{Ktxt(QStringLiteral("1,250 kg")), Ktxt(QStringLiteral("abc")),
+                          Ktxt(QStringLiteral("-3.5"))}),
+             (QStringList{QStringLiteral("1.250"), QString(), QStringLiteral("-3.5")}));
+    // Value, decimals, integer sent. The floor is taken, not the nearest: a
+    // value is never sent one unit up.
+    const std::tuple<QVariant, int, std::optional<qint64>> casos[] = {
+        {"-1.5", 0, -2},       {"12.5", 2, 1250},        {"1.15", 2, 115}, {"12.5", 1, 125},
+        {"125", 0, 125},       {"2.675", 2, 267},        {"-1.4", 0, -2},  {"9.99", 1, 99},
+        {"", 0, std::nullopt}, {"abc", 2, std::nullopt}, {3.75, 2, 375}};
+    for (const auto& [valor, decimales, entero] : casos)
+        QVERIFY2(KInt(valor, decimales) == entero, qPrintable(valor.toString()));
 }
 
 void TstLinkTrama::configEnlace_data()

@@ -51,19 +51,10 @@ private Q_SLOTS:
     }
 
     void abre();
-    void ordena();
-    void ordena_data() { datosMotor(); }
-    void filtra();
-    void filtra_data() { datosMotor(); }
-    void elimina();
-    void elimina_data() { datosMotor(); }
-    void anota();
-    void sentenciaRechazada();
-    void grilla();
+    void ordenaFiltraYElimina();
+    void ordenaFiltraYElimina_data() { datosMotor(); }
     void recorre();
     void recorre_data();
-    void comandos();
-    void comandos_data() { datosMotor(); }
 
 private:
     void datosMotor()
@@ -111,6 +102,7 @@ void TstReportsBrowser::abre()
     auto* del = b.findChild<QPushButton*>(u"cmdDelete"_s);
     auto* info = b.findChild<QLineEdit*>(u"txt_Dato_0"_s);
     b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b));
     QVERIFY(!del->isVisible());
     Programa::NivelActual = u"Gerencia"_s;
     QTest::keyClick(info, Qt::Key_E, Qt::ControlModifier);
@@ -126,9 +118,93 @@ void TstReportsBrowser::abre()
     QVERIFY(b.shiftPulsado());
     QTest::keyRelease(&b, Qt::Key_Shift, Qt::NoModifier);
     QVERIFY(!b.shiftPulsado());
+
+    // The grid opens on the browser's record, and the browser follows it.
+    dobleClic(b, u"lbl_campo_7"_s);
+    b.mover(7);
+    const QString ticket = valor(b, 0);
+    QStringList visto;
+    alAbrirse<frmDataGrid>([&](frmDataGrid* g) {
+        visto << g->windowTitle() << QString::number(g->grilla()->model()->rowCount()) << g->textoNavegador();
+        QCOMPARE(g->grilla()->currentIndex().row(), 7);
+        QCOMPARE(g->grilla()->model()->index(7, 0).data().toString(), ticket);
+        g->grilla()->setCurrentIndex(g->grilla()->model()->index(kFilas - 2, 0));
+        visto << g->textoNavegador();
+        g->accept();
+    });
+    b.findChild<QPushButton*>(u"cmdGrid"_s)->click();
+    QCOMPARE(visto, (QStringList{u"Tabla de Reporte General de Pesadas realizadas"_s, QString::number(kFilas),
+                                 u"Dato: 8/%1"_s.arg(kFilas), u"Dato: %1/%2"_s.arg(kFilas - 1).arg(kFilas)}));
+    QCOMPARE(b.posicion(), kFilas - 2);
+    QCOMPARE(b.textoNavegador(), u"Reporte: %1/%2  "_s.arg(kFilas - 1).arg(kFilas));
+
+    // A note on the third record, editable after a double click.
+    b.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&b));
+    b.mover(2);
+    const QString anotado = valor(b, 0);
+    const auto nota = [&anotado] {
+        return consultaValor(u"SELECT INFO FROM Reporte WHERE TICKET = %1"_s.arg(anotado)).toString();
+    };
+    const QColor fondo = b.palette().color(QPalette::Window);
+    QTest::mouseDClick(info, Qt::LeftButton);
+    QVERIFY(!info->isReadOnly());
+    QCOMPARE(info->palette().color(QPalette::Base), QColor(255, 255, 192));
+    info->setFocus();
+    info->selectAll();
+    QTest::keyClicks(info, u"revisar 'balanza'"_s);
+    b.findChild<QCheckBox*>(u"Chk_Total"_s)->setFocus();
+    QVERIFY(info->isReadOnly());
+    QCOMPARE(info->palette().color(QPalette::Base), fondo);
+    // Written when moving on.
+    QCOMPARE(nota(), QString());
+    b.mover(3);
+    QCOMPARE(nota(), u"revisar 'balanza'"_s);
+    QCOMPARE(consultaValor(u"SELECT COUNT(*) FROM Reporte WHERE INFO <> ''"_s).toInt(), 1);
+    b.mover(2);
+    QCOMPARE(info->text(), u"revisar 'balanza'"_s);
+    // And when the screen closes.
+    info->setText(u"cerrado"_s);
+    b.close();
+    QCOMPARE(nota(), u"cerrado"_s);
+
+    // A statement the database refuses (the table renamed away) and a
+    // database that cannot be opened: the error box, and the browser as it was.
+    MessageBox::limpiar();
+    const QString error = caja({MessageBox::Critico, u"Error"_s, u"La referencia de datos es incorrecta."_s,
+                                QMessageBox::Ok, QMessageBox::NoButton});
+    frmPLANILLA r;
+    textoEnDialogo(u"Acme"_s);
+    dobleClic(r, u"Lbl_Dato_7"_s);
+    r.mover(3);
+    const QString antes = r.sentencia(), sel = seleccion(r);
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+        QVERIFY(db.Ejecuta(u"ALTER TABLE Reporte RENAME TO Otra"_s));
+    }
+    dobleClic(r, u"lbl_campo_0"_s);
+    QCOMPARE(cajas(), error);
+    QCOMPARE(r.sentencia(), antes);
+    QCOMPARE(seleccion(r), sel);
+    QCOMPARE(r.posicion(), 3);
+
+    r.findChild<QCheckBox*>(u"Chk_Total"_s)->setChecked(true);
+    QVERIFY(!r.findChild<QCheckBox*>(u"Chk_Total"_s)->isChecked());
+    QCOMPARE(r.sentencia(), antes);
+    QCOMPARE(MessageBox::mostrados().size(), 2);
+
+    MessageBox::limpiar();
+    Programa::DataCSReporte = u"Driver=SQLite;Data Source=no-existe.db"_s;
+    frmPLANILLA c;
+    QVERIFY(!c.cargado());
+    QCOMPARE(cajas(), error);
+    QVERIFY(!QFile::exists(inst.file(u"no-existe.db"_s)));
 }
 
-void TstReportsBrowser::ordena()
+// One browser on each engine sorted, filtered, then its first records
+// deleted; then the commands window on that database.
+void TstReportsBrowser::ordenaFiltraYElimina()
 {
     INSTALACION_DEL_MOTOR(inst);
     QVERIFY(insertaFilas(kFilas));
@@ -181,15 +257,7 @@ void TstReportsBrowser::ordena()
         QCOMPARE(b.sentencia(), antes);
     }
     QVERIFY(MessageBox::mostrados().isEmpty());
-}
 
-void TstReportsBrowser::filtra()
-{
-    INSTALACION_DEL_MOTOR(inst);
-    QVERIFY(insertaFilas(kFilas));
-    frmPLANILLA b;
-    QVERIFY(b.cargado());
-    const QString tabla = Programa::DataTbReporte;
     const auto filtra = [&b](const QString& campo, Qt::KeyboardModifiers m = {}) {
         dobleClic(b, campo, m);
         return seleccion(b);
@@ -261,14 +329,9 @@ void TstReportsBrowser::filtra()
     QCOMPARE(b.cantidad(), cuenta(u"WHERE OPCION1 <> 0 AND AUX1 = 'Acme'"_s));
     cancelaDialogo();
     QCOMPARE(filtra(u"Lbl_Dato_7"_s), u"Parcial| WHERE (OPCION1 <> 0) ||AUX1|%1"_s.arg(kFilas / 5));
-}
 
-void TstReportsBrowser::elimina()
-{
-    INSTALACION_DEL_MOTOR(inst);
-    QVERIFY(insertaFilas(kFilas));
-    frmPLANILLA b;
-    QVERIFY(b.cargado());
+    // Deleting.
+    MessageBox::limpiar();
     auto* del = b.findChild<QPushButton*>(u"cmdDelete"_s);
 
     // First press on a filtered, sorted set only shows all records by ticket.
@@ -295,104 +358,44 @@ void TstReportsBrowser::elimina()
     QCOMPARE(b.cantidad(), kFilas - 5);
     QCOMPARE(b.posicion(), 0);
     QCOMPARE(valor(b, 0), u"6"_s);
-}
 
-void TstReportsBrowser::anota()
-{
-    InstalacionDePrueba inst;
-    QVERIFY(inst.ok());
-    QVERIFY(insertaFilas(20));
-    frmPLANILLA b;
-    b.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&b));
-    const auto nota = [] { return consultaValor(u"SELECT INFO FROM Reporte WHERE TICKET = 3"_s).toString(); };
-    auto* info = b.findChild<QLineEdit*>(u"txt_Dato_0"_s);
-    const QColor fondo = b.palette().color(QPalette::Window);
-    b.mover(2);
-    QTest::mouseDClick(info, Qt::LeftButton);
-    QVERIFY(!info->isReadOnly());
-    QCOMPARE(info->palette().color(QPalette::Base), QColor(255, 255, 192));
-    info->setFocus();
-    info->selectAll();
-    QTest::keyClicks(info, u"revisar 'balanza'"_s);
-    b.findChild<QCheckBox*>(u"Chk_Total"_s)->setFocus();
-    QVERIFY(info->isReadOnly());
-    QCOMPARE(info->palette().color(QPalette::Base), fondo);
-    // Written when moving on.
-    QCOMPARE(nota(), QString());
-    b.mover(3);
-    QCOMPARE(nota(), u"revisar 'balanza'"_s);
-    QCOMPARE(consultaValor(u"SELECT COUNT(*) FROM Reporte WHERE INFO <> ''"_s).toInt(), 1);
-    b.mover(2);
-    QCOMPARE(info->text(), u"revisar 'balanza'"_s);
-    // And when the screen closes.
-    info->setText(u"cerrado"_s);
-    b.close();
-    QCOMPARE(nota(), u"cerrado"_s);
-}
-
-// A statement the database refuses (the table renamed away) and a database
-// that cannot be opened: the error box, and the browser as it was.
-void TstReportsBrowser::sentenciaRechazada()
-{
-    InstalacionDePrueba inst;
-    QVERIFY(inst.ok());
-    QVERIFY(insertaFilas(50));
-    const QString error = caja({MessageBox::Critico, u"Error"_s, u"La referencia de datos es incorrecta."_s,
-                                QMessageBox::Ok, QMessageBox::NoButton});
-    frmPLANILLA b;
-    textoEnDialogo(u"Acme"_s);
-    dobleClic(b, u"Lbl_Dato_7"_s);
-    b.mover(3);
-    const QString antes = b.sentencia(), sel = seleccion(b);
-    {
-        CDatos db;
-        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
-        QVERIFY(db.Ejecuta(u"ALTER TABLE Reporte RENAME TO Otra"_s));
+    // The commands window on the same database. Comandos is one shared table
+    // on a server: keep to our own operator.
+    const QString op = u"op_"_s + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    CDatos db;
+    QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+    // As the station records them: the command letter and its name,
+    // values in the indicator's whole units.
+    for (const QVariantList& f : QList<QVariantList>{
+             {QDate(2024, 5, 1), QTime(9, 0), op, u"Z Cero"_s, QString(), u"OK"_s},
+             {QDate(2024, 5, 3), QTime(8, 0), op, u"Programar"_s,
+              u"Despacho=400000 CGrueso=90000 CFino=100050 TotalF=900200"_s, u"OK"_s},
+             {QDate(2024, 5, 3), QTime(17, 30), op, u"V Arranque / Parada"_s, QString(), u"Sin respuesta"_s},
+             {QDate(2024, 6, 1), QTime(7, 0), op, u"Reset"_s, QString(), u"OK"_s}})
+        QVERIFY(db.Ejecuta(u"INSERT INTO Comandos (FECHA, HORA, OPERADOR, COMANDO, VALORES, RESULTADO) "
+                           u"VALUES (?, ?, ?, ?, ?, ?)"_s,
+                           f));
+    QVERIFY(Config::GuardaConfig(u"global"_s, u"Decimales_1"_s, u"2"_s));
+    frmComandos w(Programa::DataCSReporte);
+    QVERIFY(w.consulta(QDate(2024, 5, 1), QDate(2024, 5, 31)));
+    QStringList filas;
+    for (int i = 0; i < w.modelo()->rowCount(); ++i) {
+        QStringList fila;
+        for (int c = 0; c < 6; ++c)
+            fila << w.modelo()->index(i, c).data().toString();
+        if (fila[2] == op)
+            filas << fila.join(u'|');
     }
-    dobleClic(b, u"lbl_campo_0"_s);
-    QCOMPARE(cajas(), error);
-    QCOMPARE(b.sentencia(), antes);
-    QCOMPARE(seleccion(b), sel);
-    QCOMPARE(b.posicion(), 3);
-
-    b.findChild<QCheckBox*>(u"Chk_Total"_s)->setChecked(true);
-    QVERIFY(!b.findChild<QCheckBox*>(u"Chk_Total"_s)->isChecked());
-    QCOMPARE(b.sentencia(), antes);
-    QCOMPARE(MessageBox::mostrados().size(), 2);
-
+    QCOMPARE(filas, (QStringList{u"03/05/2024|17:30:00|%1|Arranque / Parada||Sin respuesta"_s.arg(op),
+                                 u"03/05/2024|08:00:00|%1|Programación|Despacho (Preset): 4000.00 kg, "
+                                 u"Corte Grueso: 900.00 kg, Corte Fino (Batch): 1000.50 kg, "
+                                 u"Fin del despacho: 9002.00 kg|OK"_s.arg(op),
+                                 u"01/05/2024|09:00:00|%1|Toma de Cero||OK"_s.arg(op)}));
     MessageBox::limpiar();
-    Programa::DataCSReporte = u"Driver=SQLite;Data Source=no-existe.db"_s;
-    frmPLANILLA c;
-    QVERIFY(!c.cargado());
-    QCOMPARE(cajas(), error);
-    QVERIFY(!QFile::exists(inst.file(u"no-existe.db"_s)));
-}
-
-void TstReportsBrowser::grilla()
-{
-    InstalacionDePrueba inst;
-    QVERIFY(inst.ok());
-    QVERIFY(insertaFilas(kFilas));
-    frmPLANILLA b;
-    dobleClic(b, u"lbl_campo_7"_s);
-    b.mover(7);
-    const QString ticket = valor(b, 0);
-    QStringList visto;
-    alAbrirse<frmDataGrid>([&](frmDataGrid* g) {
-        visto << g->windowTitle() << QString::number(g->grilla()->model()->rowCount()) << g->textoNavegador();
-        QCOMPARE(g->grilla()->currentIndex().row(), 7);
-        QCOMPARE(g->grilla()->model()->index(7, 0).data().toString(), ticket);
-        g->grilla()->setCurrentIndex(g->grilla()->model()->index(kFilas - 2, 0));
-        visto << g->textoNavegador();
-        g->accept();
-    });
-    b.findChild<QPushButton*>(u"cmdGrid"_s)->click();
-    QCOMPARE(visto, (QStringList{u"Tabla de Reporte General de Pesadas realizadas"_s, QString::number(kFilas),
-                                 u"Dato: 8/%1"_s.arg(kFilas), u"Dato: %1/%2"_s.arg(kFilas - 1).arg(kFilas)}));
-    // The browser follows the grid.
-    QCOMPARE(b.posicion(), kFilas - 2);
-    QCOMPARE(b.textoNavegador(), u"Reporte: %1/%2  "_s.arg(kFilas - 1).arg(kFilas));
+    QVERIFY(!w.consulta(QDate(2024, 6, 2), QDate(2024, 6, 1)));
+    QCOMPARE(MessageBox::ultimoTexto(), u"Error en el rango de fechas"_s);
+    if (!postgres.isEmpty())
+        db.Ejecuta(u"DELETE FROM Comandos WHERE OPERADOR = ?"_s, {op});
 }
 
 void TstReportsBrowser::recorre_data()
@@ -468,46 +471,6 @@ void TstReportsBrowser::recorre()
                          {QDate(2100, 1, 1), QTime(23, 0)}));
     for (int i = ModeloReporte::kPagina; i < 2 * ModeloReporte::kPagina; ++i)
         QCOMPARE(m.valor(i, ModeloReporte::TICKET).toLongLong(), esperado.at(i));
-}
-
-void TstReportsBrowser::comandos()
-{
-    INSTALACION_DEL_MOTOR(inst);
-    // Comandos is one shared table on a server: keep to our own operator.
-    const QString op = u"op_"_s + QUuid::createUuid().toString(QUuid::Id128).left(8);
-    CDatos db;
-    QVERIFY(db.AbrirBase(Programa::DataCSReporte));
-    // As the station records them: the command letter and its name,
-    // values in the indicator's whole units.
-    for (const QVariantList& f : QList<QVariantList>{
-             {QDate(2024, 5, 1), QTime(9, 0), op, u"Z Cero"_s, QString(), u"OK"_s},
-             {QDate(2024, 5, 3), QTime(8, 0), op, u"Programar"_s,
-              u"Despacho=400000 CGrueso=90000 CFino=100050 TotalF=900200"_s, u"OK"_s},
-             {QDate(2024, 5, 3), QTime(17, 30), op, u"V Arranque / Parada"_s, QString(), u"Sin respuesta"_s},
-             {QDate(2024, 6, 1), QTime(7, 0), op, u"Reset"_s, QString(), u"OK"_s}})
-        QVERIFY(db.Ejecuta(u"INSERT INTO Comandos (FECHA, HORA, OPERADOR, COMANDO, VALORES, RESULTADO) "
-                           u"VALUES (?, ?, ?, ?, ?, ?)"_s, f));
-    QVERIFY(Config::GuardaConfig(u"global"_s, u"Decimales_1"_s, u"2"_s));
-    frmComandos w(Programa::DataCSReporte);
-    QVERIFY(w.consulta(QDate(2024, 5, 1), QDate(2024, 5, 31)));
-    QStringList vistos;
-    for (int i = 0; i < w.modelo()->rowCount(); ++i) {
-        QStringList fila;
-        for (int c = 0; c < 6; ++c)
-            fila << w.modelo()->index(i, c).data().toString();
-        if (fila[2] == op)
-            vistos << fila.join(u'|');
-    }
-    QCOMPARE(vistos, (QStringList{u"03/05/2024|17:30:00|%1|Arranque / Parada||Sin respuesta"_s.arg(op),
-                                  u"03/05/2024|08:00:00|%1|Programación|Despacho (Preset): 4000.00 kg, "
-                                  u"Corte Grueso: 900.00 kg, Corte Fino (Batch): 1000.50 kg, "
-                                  u"Fin del despacho: 9002.00 kg|OK"_s.arg(op),
-                                  u"01/05/2024|09:00:00|%1|Toma de Cero||OK"_s.arg(op)}));
-    MessageBox::limpiar();
-    QVERIFY(!w.consulta(QDate(2024, 6, 2), QDate(2024, 6, 1)));
-    QCOMPARE(MessageBox::ultimoTexto(), u"Error en el rango de fechas"_s);
-    if (!postgres.isEmpty())
-        db.Ejecuta(u"DELETE FROM Comandos WHERE OPERADOR = ?"_s, {op});
 }
 
 QTEST_MAIN(TstReportsBrowser)

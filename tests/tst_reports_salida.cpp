@@ -129,12 +129,11 @@ private Q_SLOTS:
         frmPLANILLA::setEligeImpresora({});
     }
 
-    void exporta_data();
-    void exporta();
+    void exportaEImprime_data();
+    void exportaEImprime();
     void plantillaAjena_data();
     void plantillaAjena();
     void exportaFallida();
-    void imprime();
     void cortesDelListado();
     void tab_data();
     void tab();
@@ -143,7 +142,7 @@ private Q_SLOTS:
     void herramienta();
 };
 
-void TstReportsSalida::exporta_data()
+void TstReportsSalida::exportaEImprime_data()
 {
     QTest::addColumn<QString>("postgres");
     QTest::addColumn<bool>("totales");
@@ -152,10 +151,12 @@ void TstReportsSalida::exporta_data()
     QTest::newRow("postgresql totales") << u"pg"_s << true;
 }
 
-void TstReportsSalida::exporta()
+// The five rows exported, and with "Totales" ticked also printed.
+void TstReportsSalida::exportaEImprime()
 {
     QFETCH(bool, totales);
     INSTALACION_DEL_MOTOR(inst);
+    QVERIFY(Config::GuardaConfig(u"global"_s, u"Dato0"_s, u"Cliente:"_s));
     QList<FilaPrueba> filas = cincoFilas();
     filas[1].aux1 = u"Zeta <&> \"SA\" 'x' ñandú"_s;
     QVERIFY(insertaFilas(0, filas));
@@ -197,19 +198,64 @@ void TstReportsSalida::exporta()
         if (totales && !f.opcion1)
             continue;
         const QString r = QString::number(fila++);
-        QCOMPARE(celda(c, u'A' + r), u"n:%1"_s.arg(f.ticket));
-        QCOMPARE(celda(c, u'D' + r), u"s:"_s + f.aux1);
-        QCOMPARE(celda(c, u'E' + r), u"s:"_s + f.aux2);
-        QCOMPARE(celda(c, u'J' + r), u"n:%1"_s.arg(f.total));
+        QCOMPARE((QStringList{celda(c, u'A' + r), celda(c, u'D' + r), celda(c, u'E' + r), celda(c, u'J' + r)}),
+                 (QStringList{u"n:%1"_s.arg(f.ticket), u"s:"_s + f.aux1, u"s:"_s + f.aux2, u"n:%1"_s.arg(f.total)}));
     }
     QCOMPARE(fila, totales ? 11 : 13);
-    if (totales) {
-        QCOMPARE(celda(c, u"I11"_s), u"s:Total:"_s);
-        QCOMPARE(celda(c, u"J11"_s), u"n:400"_s);
-    }
+    if (totales)
+        QCOMPARE((QStringList{celda(c, u"I11"_s), celda(c, u"J11"_s)}), (QStringList{u"s:Total:"_s, u"n:400"_s}));
     // The template's headings and two titles, six filled cells a row (their
     // dates and times as plantillaAjena checks them), the sum.
     QCOMPARE(c.size(), 10 + 2 + (fila - 8) * 6 + (totales ? 2 : 0));
+    if (!totales)
+        return;
+
+    // Printing the totals.
+    b.mover(1);
+    const QString pdf = inst.file(u"listado.pdf"_s);
+    // What page setup chose reaches the listing: paper and margins.
+    QPrinter& impresora = Listado::impresora();
+    const QPageLayout anterior = impresora.pageLayout();
+    impresora.setPageSize(QPageSize(QPageSize::A3));
+    impresora.setPageMargins(QMarginsF(25, 20, 25, 20), QPageLayout::Millimeter);
+    imprimeEn(pdf);
+    // Cancel: nothing printed.
+    pulsa(b, u"cmd_Imprimir"_s, QMessageBox::Cancel);
+    QVERIFY(!QFile::exists(pdf));
+    QCOMPARE(cajas(), caja({MessageBox::Informacion, u"Atencion"_s, u"Desea imprimir un reporte? "_s,
+                            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel}));
+
+    pulsa(b, u"cmd_Imprimir"_s, QMessageBox::Ok);
+    QVERIFY(QFile::exists(pdf));
+    QCOMPARE(b.posicion(), 1); // back on the record it was on
+    impresora.setPageLayout(anterior);
+    const QString paginas = salidaDe(u"pdfinfo"_s, {pdf});
+    QVERIFY2(paginas.contains(u"1191 x 842 pts (A3)"_s), qPrintable(paginas));
+    // The text starts at the left margin, 25 mm = 70.9 pt.
+    const auto x = QRegularExpression(u"xMin=\"([0-9.]+)\"[^>]*>Reporte"_s)
+                       .match(salidaDe(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s}));
+    QVERIFY2(x.hasMatch() && std::abs(x.captured(1).toDouble() - 70.9 - 6.0) < 2.0, qPrintable(x.captured(1)));
+    const QStringList lineas = pdfTexto(pdf).split(u'\n');
+    const auto busca = [&lineas](const QString& inicio) {
+        for (const QString& l : lineas)
+            if (l.trimmed().startsWith(inicio))
+                return l;
+        return QString();
+    };
+    // Ticking "Totales" leaves the caption, and so the title, as it was.
+    QVERIFY(!busca(u"Reporte General de Pesadas realizadas"_s).isEmpty());
+    const QString cabecera = busca(u"Ticket"_s);
+    QVERIFY2(cabecera.contains(QRegularExpression(
+                 u"Ticket\\s+Fecha\\s+Hora\\s+Cliente:\\s+Dato 1:\\s+Dato 2:\\s+Dato 3:\\s+Dato 4:\\s+Dato 5:\\s+Total"_s)),
+             qPrintable(cabecera));
+    const QString hoy = QDate::currentDate().toString(u"dd/MM/yyyy"_s);
+    QVERIFY(!busca(hoy + u" - "_s).isEmpty());
+    // Three total rows and the sum 400; ticket 2 is not a total.
+    const QString f1 = busca(u"1 01/03/2024 06:01"_s);
+    QVERIFY2(f1.contains(QRegularExpression(u"^\\s*1 01/03/2024 06:01\\s+abeto\\s+Camión 1\\s+100$"_s)), qPrintable(f1));
+    QVERIFY(!busca(u"3 01/03/2024"_s).isEmpty());
+    QVERIFY(busca(u"2 01/03/2024"_s).isEmpty());
+    QVERIFY(busca(u"Total:"_s).contains(QRegularExpression(u"Total:\\s+400$"_s)));
 }
 
 void TstReportsSalida::plantillaAjena_data()
@@ -387,61 +433,6 @@ void TstReportsSalida::exportaFallida()
     QCOMPARE(leeArchivo(destino), QByteArray("anterior"));
 }
 
-void TstReportsSalida::imprime()
-{
-    InstalacionDePrueba inst;
-    QVERIFY(inst.ok());
-    QVERIFY(Config::GuardaConfig(u"global"_s, u"Dato0"_s, u"Cliente:"_s));
-    QVERIFY(insertaFilas(0, cincoFilas()));
-    frmPLANILLA b;
-    b.findChild<QCheckBox*>(u"Chk_Total"_s)->setChecked(true);
-    b.mover(1);
-    const QString pdf = inst.file(u"listado.pdf"_s);
-    // What page setup chose reaches the listing: paper and margins.
-    QPrinter& impresora = Listado::impresora();
-    const QPageLayout anterior = impresora.pageLayout();
-    impresora.setPageSize(QPageSize(QPageSize::A3));
-    impresora.setPageMargins(QMarginsF(25, 20, 25, 20), QPageLayout::Millimeter);
-    imprimeEn(pdf);
-    // Cancel: nothing printed.
-    pulsa(b, u"cmd_Imprimir"_s, QMessageBox::Cancel);
-    QVERIFY(!QFile::exists(pdf));
-    QCOMPARE(cajas(), caja({MessageBox::Informacion, u"Atencion"_s, u"Desea imprimir un reporte? "_s,
-                            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel}));
-
-    pulsa(b, u"cmd_Imprimir"_s, QMessageBox::Ok);
-    QVERIFY(QFile::exists(pdf));
-    QCOMPARE(b.posicion(), 1); // back on the record it was on
-    impresora.setPageLayout(anterior);
-    const QString paginas = salidaDe(u"pdfinfo"_s, {pdf});
-    QVERIFY2(paginas.contains(u"1191 x 842 pts (A3)"_s), qPrintable(paginas));
-    // The text starts at the left margin, 25 mm = 70.9 pt.
-    const auto x = QRegularExpression(u"xMin=\"([0-9.]+)\"[^>]*>Reporte"_s)
-                       .match(salidaDe(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s}));
-    QVERIFY2(x.hasMatch() && std::abs(x.captured(1).toDouble() - 70.9 - 6.0) < 2.0, qPrintable(x.captured(1)));
-    const QStringList lineas = pdfTexto(pdf).split(u'\n');
-    const auto busca = [&lineas](const QString& inicio) {
-        for (const QString& l : lineas)
-            if (l.trimmed().startsWith(inicio))
-                return l;
-        return QString();
-    };
-    // Ticking "Totales" leaves the caption, and so the title, as it was.
-    QVERIFY(!busca(u"Reporte General de Pesadas realizadas"_s).isEmpty());
-    const QString cabecera = busca(u"Ticket"_s);
-    QVERIFY2(cabecera.contains(QRegularExpression(
-                 u"Ticket\\s+Fecha\\s+Hora\\s+Cliente:\\s+Dato 1:\\s+Dato 2:\\s+Dato 3:\\s+Dato 4:\\s+Dato 5:\\s+Total"_s)),
-             qPrintable(cabecera));
-    const QString hoy = QDate::currentDate().toString(u"dd/MM/yyyy"_s);
-    QVERIFY(!busca(hoy + u" - "_s).isEmpty());
-    // Three total rows and the sum 400; ticket 2 is not a total.
-    const QString f1 = busca(u"1 01/03/2024 06:01"_s);
-    QVERIFY2(f1.contains(QRegularExpression(u"^\\s*1 01/03/2024 06:01\\s+abeto\\s+Camión 1\\s+100$"_s)), qPrintable(f1));
-    QVERIFY(!busca(u"3 01/03/2024"_s).isEmpty());
-    QVERIFY(busca(u"2 01/03/2024"_s).isEmpty());
-    QVERIFY(busca(u"Total:"_s).contains(QRegularExpression(u"Total:\\s+400$"_s)));
-}
-
 void TstReportsSalida::cortesDelListado()
 {
     InstalacionDePrueba inst;
@@ -460,12 +451,9 @@ void TstReportsSalida::cortesDelListado()
     const QString l = Listado::lineaRegistro(m, 0);
     // Columns: ticket's last 8 characters, date at 10, time's first 5 at
     // 21, AUX1 cut to 15 at 28, total right-aligned in 10 at 124.
-    QCOMPARE(l.left(8), u"34567890"_s);
-    QCOMPARE(l.mid(9, 10), u"01/03/2024"_s);
-    QCOMPARE(l.mid(20, 5), u"06:01"_s);
-    QCOMPARE(l.mid(27, 16), u"ABCDEFGHIJKLMNO "_s);
-    QCOMPARE(l.mid(43, 8), u"Camión 1"_s);
-    QCOMPARE(l.mid(123), u"   98765.5"_s);
+    QCOMPARE((QStringList{l.left(8), l.mid(9, 10), l.mid(20, 5), l.mid(27, 16), l.mid(43, 8), l.mid(123)}),
+             (QStringList{u"34567890"_s, u"01/03/2024"_s, u"06:01"_s, u"ABCDEFGHIJKLMNO "_s, u"Camión 1"_s,
+                          u"   98765.5"_s}));
 
     Listado listado;
     listado.titulo = u"Reporte General de Pesadas realizadas"_s;
@@ -576,14 +564,12 @@ void TstReportsSalida::herramienta()
     double suma = 0;
     for (int i = 10; i <= 30; i += 5)
         suma += FilaPrueba::de(i).total;
-    QCOMPARE(celda(c, u"I13"_s), u"s:Total:"_s);
-    QCOMPARE(celda(c, u"J13"_s), u"n:%1"_s.arg(suma));
+    QCOMPARE((QStringList{celda(c, u"I13"_s), celda(c, u"J13"_s)}), (QStringList{u"s:Total:"_s, u"n:%1"_s.arg(suma)}));
 
     QCOMPARE(enDir({u"--date"_s, u"02/03/2024-02/03/2024"_s, u"--xlsx"_s, xlsx}), 0);
     const QJsonObject d = celdas(xlsx);
-    QCOMPARE(celda(d, u"A8"_s), u"n:20"_s);
-    QCOMPARE(celda(d, u"A27"_s), u"n:39"_s);
-    QCOMPARE(celda(d, u"A28"_s), QString());
+    QCOMPARE((QStringList{celda(d, u"A8"_s), celda(d, u"A27"_s), celda(d, u"A28"_s)}),
+             (QStringList{u"n:20"_s, u"n:39"_s, QString()}));
 
     QCOMPARE(enDir({u"--aux"_s, u"2=Camión 3"_s, u"--pdf"_s, pdf}), 0);
     const QString texto = pdfTexto(pdf);
