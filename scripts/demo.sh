@@ -27,8 +27,9 @@ if [ -z "$DISPLAY" ] && [ -z "$WAYLAND_DISPLAY" ]; then
 fi
 
 # An existing program directory keeps its settings: it must name this port.
-if [ -f "$DIR/Tolvex.ini" ] && ! grep -qi "^Port_1=$PORT\.\?\r\?$" "$DIR/Tolvex.ini"; then
-    ANTES="$(grep -i '^Port_1=' "$DIR/Tolvex.ini" | head -n 1 | sed 's/^[^=]*=//; s/\.\?\r\?$//')"
+# The settings file has CRLF line ends, which grep's patterns cannot name.
+if [ -f "$DIR/Tolvex.ini" ] && ! tr -d '\r' <"$DIR/Tolvex.ini" | grep -qi "^Port_1=$PORT\.\?$"; then
+    ANTES="$(tr -d '\r' <"$DIR/Tolvex.ini" | grep -i '^Port_1=' | head -n 1 | sed 's/^[^=]*=//; s/\.\?$//')"
     echo "$DIR ya está preparado para el puerto ${ANTES:-de otro enlace}, no para $PORT." >&2
     echo "Use TOLVEX_DEMO_PORT=${ANTES:-PUERTO} o borre $DIR para prepararlo de nuevo." >&2
     exit 1
