@@ -388,13 +388,13 @@ bool marca(CDatos& db, const Contexto& x, qint64 t, double pTotal, const QDate& 
     return db.EditaRegistros({{QStringLiteral("OPCION1"), false}, {QStringLiteral("INFO"), QString()}});
 }
 
-// The ticket of a row an earlier attempt of this entry committed after
-// p.desde, 0 when there is none, -1 when the table cannot be read. An
-// accumulator reading of the same second, operator and weight is the same
-// batch: a new batch needs the accumulator to change.
-qint64 buscaEscrito(CDatos& db, const QString& tabla, const Pendiente& p)
+// The ticket of the row an earlier attempt of this entry committed, among
+// those the condition selects; 0 when there is none, -1 when the table
+// cannot be read. An accumulator reading of the same second, operator and
+// weight is the same batch: a new batch needs the accumulator to change.
+qint64 buscaEscrito(CDatos& db, const QString& tabla, const QString& condicion, const Pendiente& p)
 {
-    if (!db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET > %2 ORDER BY TICKET").arg(tabla).arg(p.desde)))
+    if (!db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE %2 ORDER BY TICKET").arg(tabla, condicion)))
         return -1;
     for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro()) {
         if (yaEscrito(db, p))
@@ -442,15 +442,15 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
     // An entry that knows which ticket its row follows is found by its
     // content after a crash; otherwise its ticket is noted before the commit.
     const bool porContenido = misma && p.desde >= 0;
-    if (p.ticket > 0) {
-        if (!db.AbreRegistro(seleccion(tabla, p.ticket)))
-            return falla({});
-        if (yaEscrito(db, p)) {
-            cola.fijaUltimo(p.ticket);
-            return true;
-        }
-    } else if (porContenido && p.quiza) {
-        const qint64 hecho = buscaEscrito(db, tabla, p);
+    // An earlier attempt that may have committed: at its noted ticket, or
+    // after the ticket its row follows.
+    QString condicion;
+    if (p.ticket > 0)
+        condicion = QStringLiteral("TICKET = %1").arg(p.ticket);
+    else if (porContenido && p.quiza)
+        condicion = QStringLiteral("TICKET > %1").arg(p.desde);
+    if (!condicion.isEmpty()) {
+        const qint64 hecho = buscaEscrito(db, tabla, condicion, p);
         if (hecho < 0)
             return falla({});
         if (hecho > 0) {
