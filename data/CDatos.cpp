@@ -221,38 +221,58 @@ void CDatos::CerrarBase()
     m_connName.clear();
 }
 
-bool CDatos::AbreRegistro(const QString& consultaSQL)
+bool CDatos::AbreRegistro(const QString& consultaSQL, const QVariantList& valores)
 {
     CierraRegistro();
     if (!abierta())
         return fail(m_error.isEmpty() ? QStringLiteral("No hay conexión con la base de datos.")
                                       : m_error);
     QSqlDatabase db = base();
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
     const QString sql = SqlDialect::adaptar(consultaSQL, m_cs.engine, g_fechaFrm);
-    if (!q.exec(sql))
-        return fail(sqlErrorText(q.lastError()));
-    while (q.next())
-        m_rows.append(q.record());
-    m_table = SqlDialect::tablaDe(consultaSQL);
+    QSqlQuery suelta(db);
+    QSqlQuery* q = &suelta;
+    if (valores.isEmpty()) {
+        suelta.setForwardOnly(true);
+        if (!suelta.exec(sql))
+            return fail(sqlErrorText(suelta.lastError()));
+    } else if (!(q = ejecutaPreparada(sql, valores, true))) {
+        return false;
+    }
+    // The fields once (a driver may look each one up again per call), then
+    // each row's values into a copy.
+    const QSqlRecord leido = q->record();
+    while (q->next()) {
+        QSqlRecord fila = leido;
+        for (int i = 0; i < fila.count(); ++i)
+            fila.setValue(i, q->value(i));
+        m_rows.append(fila);
+    }
+    // A statement kept prepared must not hold the file's read lock.
+    q->finish();
+    if (consultaSQL != m_ultimaConsulta) {
+        m_ultimaConsulta = consultaSQL;
+        m_ultimaTabla = SqlDialect::tablaDe(consultaSQL);
+    }
+    m_table = m_ultimaTabla;
     if (!m_table.isEmpty()) {
         const QString clave = m_table.toLower();
         if (m_cs.engine == ConnectionString::SQLite) {
             // Any change of any table's layout, by whichever program.
-            QSqlQuery v(db);
-            const qint64 version =
-                v.exec(QStringLiteral("PRAGMA schema_version")) && v.next() ? v.value(0).toLongLong() : -1;
+            QSqlQuery* v = ejecutaPreparada(QStringLiteral("PRAGMA schema_version"), {}, true);
+            const qint64 version = v && v->next() ? v->value(0).toLongLong() : -1;
+            if (v)
+                v->finish();
             if (version != m_versionEsquema || version < 0)
                 m_estructuras.clear();
             m_versionEsquema = version;
         }
         auto it = m_estructuras.constFind(clave);
         // A column the statement returns and the kept layout lacks: another
-        // program changed the table.
-        const QSqlRecord leido = q.record();
+        // program changed the table. SELECT * returns them in their order.
         for (int i = 0; it != m_estructuras.constEnd() && i < leido.count(); ++i) {
-            if (!it->registro.isEmpty() && !it->registro.contains(leido.fieldName(i)))
+            const QSqlRecord& r = it->registro;
+            const QString n = leido.fieldName(i);
+            if (!r.isEmpty() && !(i < r.count() && r.fieldName(i) == n) && !r.contains(n))
                 it = m_estructuras.constEnd();
         }
         if (it == m_estructuras.constEnd()) {
@@ -270,7 +290,7 @@ bool CDatos::AbreRegistro(const QString& consultaSQL)
         }
     }
     if (m_tableRecord.isEmpty())
-        m_tableRecord = q.record();
+        m_tableRecord = leido;
     m_pos = m_rows.isEmpty() ? -1 : 0;
     m_registroAbierto = true;
     return true;
@@ -560,11 +580,32 @@ QSqlQuery* CDatos::preparada(const QString& sql)
     if (m_preparadas.size() >= 32)
         m_preparadas.clear();
     QSqlQuery q(base());
+    q.setForwardOnly(true);
     if (!q.prepare(sql)) {
         fail(sqlErrorText(q.lastError()));
         return nullptr;
     }
     return &m_preparadas.insert(sql, q).value();
+}
+
+QSqlQuery* CDatos::ejecutaPreparada(const QString& sql, const QVariantList& valores, bool repetible)
+{
+    for (int intento = 0;; ++intento) {
+        QSqlQuery* q = preparada(sql);
+        if (!q)
+            return nullptr;
+        for (int i = 0; i < valores.size(); ++i)
+            q->bindValue(i, paraMotor(valores.at(i)));
+        if (q->exec())
+            return q;
+        // A kept statement the server no longer takes as it is (a table
+        // changed under it) is prepared again, by this call when nothing
+        // can have been half done, else by the next.
+        fail(sqlErrorText(q->lastError()));
+        m_preparadas.remove(sql);
+        if (!repetible || intento > 0 || m_inTransaction)
+            return nullptr;
+    }
 }
 
 bool CDatos::Ejecuta(const QString& sql, const QVariantList& valores, int* filasAfectadas)
@@ -581,17 +622,13 @@ bool CDatos::Ejecuta(const QString& sql, const QVariantList& valores, int* filas
             *filasAfectadas = q.numRowsAffected();
         return true;
     }
-    QSqlQuery* q = preparada(adapted);
+    QSqlQuery* q = ejecutaPreparada(adapted, valores, false);
     if (!q)
         return false;
-    for (int i = 0; i < valores.size(); ++i)
-        q->bindValue(i, paraMotor(valores.at(i)));
-    const bool ok = q->exec();
-    if (ok && filasAfectadas)
+    if (filasAfectadas)
         *filasAfectadas = q->numRowsAffected();
-    const QString e = ok ? QString() : sqlErrorText(q->lastError());
     q->finish();
-    return ok || fail(e);
+    return true;
 }
 
 bool CDatos::IniciaTransaccion()
@@ -600,23 +637,33 @@ bool CDatos::IniciaTransaccion()
         return true;
     if (!abierta())
         return fail(QStringLiteral("No hay conexión con la base de datos."));
-    QSqlQuery q(base());
-    const QString begin = m_cs.engine == ConnectionString::SQLite
-                              ? QStringLiteral("BEGIN IMMEDIATE")
-                              : QStringLiteral("BEGIN");
-    if (!q.exec(begin))
-        return fail(sqlErrorText(q.lastError()));
+    if (!control(m_cs.engine == ConnectionString::SQLite ? QStringLiteral("BEGIN IMMEDIATE")
+                                                          : QStringLiteral("BEGIN")))
+        return false;
     m_inTransaction = true;
     return true;
+}
+
+bool CDatos::control(const QString& sql)
+{
+    // SQLite keeps them prepared like any statement; PostgreSQL cannot
+    // prepare them.
+    if (m_cs.engine == ConnectionString::SQLite) {
+        QSqlQuery* q = ejecutaPreparada(sql, {}, false);
+        if (q)
+            q->finish();
+        return q != nullptr;
+    }
+    QSqlQuery q(base());
+    return q.exec(sql) || fail(sqlErrorText(q.lastError()));
 }
 
 bool CDatos::Confirma()
 {
     if (!m_inTransaction)
         return true;
-    QSqlQuery q(base());
-    if (!q.exec(QStringLiteral("COMMIT")))
-        return fail(sqlErrorText(q.lastError()));
+    if (!control(QStringLiteral("COMMIT")))
+        return false;
     m_inTransaction = false;
     return true;
 }
@@ -626,10 +673,7 @@ bool CDatos::Deshace()
     if (!m_inTransaction)
         return true;
     m_inTransaction = false;
-    QSqlQuery q(base());
-    if (!q.exec(QStringLiteral("ROLLBACK")))
-        return fail(sqlErrorText(q.lastError()));
-    return true;
+    return control(QStringLiteral("ROLLBACK"));
 }
 
 qint64 CDatos::TomaTicket(const QString& tablaGlobal)
@@ -640,13 +684,10 @@ qint64 CDatos::TomaTicket(const QString& tablaGlobal)
             return 0;
         const QString lock =
             m_cs.engine == ConnectionString::PostgreSQL ? QStringLiteral(" FOR UPDATE") : QString();
-        QSqlQuery* q =
-            preparada(QStringLiteral("SELECT VALOR FROM %1 WHERE VARIABLE = ?%2").arg(tablaGlobal, lock));
-        if (q)
-            q->bindValue(0, QStringLiteral("Ticket"));
-        if (!q || !q->exec()) {
-            if (q)
-                fail(sqlErrorText(q->lastError()));
+        QSqlQuery* q = ejecutaPreparada(
+            QStringLiteral("SELECT VALOR FROM %1 WHERE VARIABLE = ?%2").arg(tablaGlobal, lock),
+            {QStringLiteral("Ticket")}, false);
+        if (!q) {
             if (own)
                 Deshace();
             return 0;

@@ -35,8 +35,10 @@ public:
 
     // Opens the connection. A SQLite file must exist unless crear is true.
     bool AbrirBase(const QString& nombreBase, bool crear = false);
-    // Opens the record set on a SELECT; the rows are fetched at once.
-    bool AbreRegistro(const QString& consultaSQL);
+    // Opens the record set on a SELECT; the rows are fetched at once. With
+    // values, the statement's "?" take them and it is prepared once per
+    // connection.
+    bool AbreRegistro(const QString& consultaSQL, const QVariantList& valores = {});
     // Appends one record in a transaction of its own (or the open one).
     // Pairs with an empty name are skipped, as are fields the table does not
     // have; a value the field cannot take fails the whole record.
@@ -101,6 +103,12 @@ private:
     bool escribeRegistro(const QSqlRecord& nuevo, const QSqlRecord& original, bool insertar);
     QString condicionClave(const QSqlRecord& original, QVariantList& valores) const;
     QSqlQuery* preparada(const QString& sql);
+    // Runs a kept statement with its values; nullptr (and the error) when
+    // it fails. repetible: a statement that changes nothing, tried again
+    // once outside a transaction when the server refused the kept one.
+    QSqlQuery* ejecutaPreparada(const QString& sql, const QVariantList& valores, bool repetible);
+    // BEGIN, COMMIT, ROLLBACK.
+    bool control(const QString& sql);
 
     QString m_connName;
     ConnectionString m_cs;
@@ -127,4 +135,7 @@ private:
     };
     QHash<QString, Estructura> m_estructuras;
     qint64 m_versionEsquema = -1;
+    // The table of the last statement opened (most are opened again and again).
+    QString m_ultimaConsulta;
+    QString m_ultimaTabla;
 };

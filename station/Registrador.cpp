@@ -344,9 +344,10 @@ namespace EscrituraRegistro {
 
 namespace {
 
-QString seleccion(const QString& tabla, qint64 ticket)
+// The row of one ticket, through a statement prepared once per connection.
+bool abreTicket(CDatos& db, const QString& tabla, qint64 ticket)
 {
-    return QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2").arg(tabla).arg(ticket);
+    return db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = ?").arg(tabla), {ticket});
 }
 
 bool casiIgual(double a, double b)
@@ -372,7 +373,7 @@ bool marca(CDatos& db, const Contexto& x, qint64 t, double pTotal, const QDate& 
 {
     if (t < 1)
         return true;
-    if (!db.AbreRegistro(seleccion(x.DataTbReporte, t)))
+    if (!abreTicket(db, x.DataTbReporte, t))
         return false;
     if (!db.Existe_Registro())
         return true;
@@ -482,7 +483,7 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
         return falla({});
     if (!marca(db, c.contexto(), propio >= 0 ? propio : t - 1, p.pTotal, p.fecha, p.hora, false))
         return falla({});
-    if (!db.AbreRegistro(seleccion(tabla, t)))
+    if (!abreTicket(db, tabla, t))
         return falla({});
     QList<ParCampo> campos{{QStringLiteral("TICKET"), t}};
     for (int i = 0; i < 6; ++i)

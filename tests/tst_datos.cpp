@@ -394,7 +394,10 @@ void TstDatos::reportTableChangedByOthers()
         CDatos& quien = i == 1 ? db : otro;
         const QString campo = u"EXTRA%1"_s.arg(i);
         QVERIFY(quien.Ejecuta(u"ALTER TABLE %1 ADD COLUMN %2 TEXT"_s.arg(kR, campo)));
+        // Once as written, once through the statement kept prepared.
         QVERIFY(db.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = 0"_s.arg(kR)));
+        QVERIFY2(db.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = ?"_s.arg(kR), {0}),
+                 qPrintable(db.ultimoError()));
         QVERIFY(db.AgregaRegistros({{u"TICKET"_s, 3 + i}, {campo, u"v"_s}}));
         QCOMPARE(db.avisos(), QStringList());
         CDatos lector;
