@@ -48,6 +48,13 @@ bool Enlace::leer(int maxIntentos)
     return true;
 }
 
+void Enlace::sondea(int periodoMs, int maxIntentos)
+{
+    if (m_worker)
+        QMetaObject::invokeMethod(m_worker, "sondea", Qt::QueuedConnection, Q_ARG(int, periodoMs),
+                                  Q_ARG(int, maxIntentos));
+}
+
 void Enlace::escribir(quint16 direccion, const QByteArray& cadena, int tag)
 {
     if (!m_worker) {

@@ -17,7 +17,8 @@ class QThread;
 // come back as signals.
 //
 //   Enlace e;  connect(...);  e.abrir(*ConfigEnlace::lee());
-//   on each tick: e.leer();                    -> lecturaLista(l, intentos)
+//   one poll:     e.leer();                    -> lecturaLista(l, intentos)
+//   polling:      e.sondea(100);               -> lecturaLista(...) each tick
 //   commands:     e.comando('V', tag);         -> escrituraLista(tag, ok)
 //   programming:  e.escribir(14204, bytes, tag) ...
 //   e.cerrar();   (also done by the destructor; returns promptly even while
@@ -34,6 +35,10 @@ public:
     // Queues a poll of up to maxIntentos whole-state reads. Returns false and
     // queues nothing while another poll is queued or running.
     bool leer(int maxIntentos = 6);
+    // Polls every periodoMs on the worker's own timer, so that this thread
+    // wakes once per reading (lecturaLista); 0 stops. A tick that comes while
+    // a poll still runs is dropped.
+    void sondea(int periodoMs, int maxIntentos = 6);
     // Queues a write of a register string (one function-06 write per register).
     // It goes out before the next exchange of a poll in progress.
     void escribir(quint16 direccion, const QByteArray& cadena, int tag = 0);

@@ -58,6 +58,22 @@ void LinkWorker::leer(int maxIntentos)
     Q_EMIT lecturaLista(l, intentos);
 }
 
+void LinkWorker::sondea(int periodoMs, int maxIntentos)
+{
+    if (!m_timer1) {
+        m_timer1 = new QTimer(this);
+        m_timer1->setObjectName(QStringLiteral("Timer1"));
+        connect(m_timer1, &QTimer::timeout, this, [this] { leer(m_intentosSondeo); });
+    }
+    m_intentosSondeo = maxIntentos;
+    if (periodoMs <= 0) {
+        m_timer1->stop();
+        return;
+    }
+    m_timer1->setInterval(periodoMs);
+    m_timer1->start();
+}
+
 void LinkWorker::atiendeEscrituras()
 {
     ColaEscrituras::Escritura e;

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QTimer>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -61,6 +62,10 @@ public Q_SLOTS:
     void leer(int maxIntentos);
     // Runs every write queued so far, in order.
     void atiendeEscrituras();
+    // A poll of maxIntentos every periodoMs on this thread's own timer
+    // ("Timer1"); 0 stops it. A tick that comes while a poll still runs is
+    // dropped.
+    void sondea(int periodoMs, int maxIntentos);
 
 Q_SIGNALS:
     // mensaje is the text of the failure; detalle says why, for the installer.
@@ -75,4 +80,6 @@ private:
     std::unique_ptr<Transporte> m_transporte;
     std::unique_ptr<Indicador> m_indicador;
     LecturaPeso m_ultima;
+    QTimer* m_timer1 = nullptr;
+    int m_intentosSondeo = 6;
 };

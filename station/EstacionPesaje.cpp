@@ -37,8 +37,7 @@ void EstacionPesaje::setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste)
 EstacionPesaje::EstacionPesaje(const Contexto& contexto, Registrador* registrador, QObject* parent)
     : QObject(parent), m_contexto(contexto), m_registrador(registrador)
 {
-    m_timer1.setObjectName(QStringLiteral("Timer1"));
-    connect(&m_timer1, &QTimer::timeout, this, &EstacionPesaje::tick);
+    connect(&m_vigia, &QTimer::timeout, this, &EstacionPesaje::lecturaTarde);
     connect(&m_enlace, &Enlace::abierto, this, &EstacionPesaje::alAbrir);
     connect(&m_enlace, &Enlace::lecturaLista, this, [this](const LecturaPeso& l, int intentos) {
         m_intentos = intentos;
@@ -111,8 +110,8 @@ void EstacionPesaje::alAbrir(bool ok, const QString& mensaje, const QString& det
                   QStringLiteral("Rutina: openTxt (Formulario frmPeso)"));
     m_cerrar = false;
     m_iniciada = true;
-    m_timer1.setInterval(*tiempo);
-    m_timer1.start();
+    m_periodo = *tiempo;
+    reanuda();
     Q_EMIT abierta();
 }
 
@@ -162,18 +161,37 @@ QStringList EstacionPesaje::avisosRegistro() const
 
 // ------------------------------------------------------------------ polling
 
-void EstacionPesaje::tick()
+void EstacionPesaje::pausa()
 {
-    if (m_enlace.leer(6)) {
-        m_lecturaDesde.start();
-        return;
-    }
-    ++m_omitidos; // the previous poll is still running
+    m_sondeando = false;
+    m_vigia.stop();
+    m_enlace.sondea(0);
+}
+
+void EstacionPesaje::reanuda()
+{
+    if (m_periodo <= 0 || m_descargada)
+        return; // not polling yet, or no more
+    m_sondeando = true;
+    m_enlace.sondea(m_periodo, 6);
+    vigila();
+}
+
+void EstacionPesaje::vigila()
+{
+    m_ultimaLectura.start();
+    // Half a period of slack: a reading on time never wakes this timer.
+    m_vigia.start(m_periodo + m_periodo / 2);
+}
+
+void EstacionPesaje::lecturaTarde()
+{
+    ++m_omitidos; // a period passed while the poll still runs
+    m_vigia.start(m_periodo);
     // The indicator has missed a reply: the values shown are no longer
     // live, and the six reads may take half a minute to end. Say so, unless
     // the link is already known to be down: that stays red.
-    if (!m_sinRespuesta && !m_enlaceCaido && m_lecturaDesde.isValid() &&
-        m_lecturaDesde.elapsed() > m_esperaMs + 500) {
+    if (!m_sinRespuesta && !m_enlaceCaido && m_ultimaLectura.elapsed() > m_periodo + m_esperaMs + 500) {
         m_sinRespuesta = true;
         Q_EMIT sinRespuesta();
     }
@@ -183,6 +201,8 @@ void EstacionPesaje::alLeer(const LecturaPeso& l)
 {
     if (!m_iniciada || m_descargada)
         return;
+    if (m_sondeando)
+        vigila();
     m_sinRespuesta = false;
     m_enlaceCaido = !l.valida();
     m_estado = EstadoEstacion::desde(l, m_decimales, m_estado);
@@ -197,7 +217,7 @@ void EstacionPesaje::alLeer(const LecturaPeso& l)
     Q_EMIT estadoCambiado(m_estado);
     Q_EMIT lecturaProcesada(l);
     if (m_cerrar) {
-        m_timer1.stop();
+        pausa();
         Q_EMIT listoParaCerrar();
     }
 }
@@ -272,7 +292,7 @@ void EstacionPesaje::pideCierre()
 {
     escribeDiario(Diario::cierre(), QStringLiteral("Rutina: closeTxt (Formulario frmPeso)"));
     m_cerrar = true;
-    m_plazoCierre.start(std::max(1000, 3 * m_timer1.interval()));
+    m_plazoCierre.start(std::max(1000, 3 * m_periodo));
 }
 
 void EstacionPesaje::cierra()
@@ -281,7 +301,7 @@ void EstacionPesaje::cierra()
         return;
     m_descargada = true;
     m_cerrar = true;
-    m_timer1.stop();
+    pausa();
     m_plazoCierre.stop();
     m_enlace.cerrar();
     m_estado.abierta = false;

@@ -19,7 +19,8 @@ struct Contexto;
 class Registrador;
 struct Pendiente;
 
-// The weighing station without its window: polls the indicator on Timer1,
+// The weighing station without its window: polls the indicator (the link's
+// own thread runs Timer1, so this one wakes once per reading),
 // turns every reading into an EstadoEstacion, records every batch it
 // completes, checks the operator's commands and sends them, and writes the
 // journal and the error log. It never asks the operator anything: a view
@@ -60,19 +61,19 @@ public:
     bool iniciada() const { return m_iniciada; }
     bool cerrarPedido() const { return m_cerrar; }
     bool descargada() const { return m_descargada; }
-    QTimer* timer1() { return &m_timer1; }
     int decimales() const { return m_decimales; }
     Registrador* registrador() const { return m_registrador; }
     // Batches that reached one row together (the accumulator rose by more
     // than one cycle between two polls in stand-by or loading).
     qint64 lotesFusionados() const { return m_fusionados; }
+    // Polling periods that passed without a reading (a poll still running).
     qint64 ticksOmitidos() const { return m_omitidos; }
     // Whole-state reads the last poll made.
     int ultimosIntentos() const { return m_intentos; }
 
     // Stops polling while the operator answers a question, and resumes.
-    void pausa() { m_timer1.stop(); }
-    void reanuda() { m_timer1.start(); }
+    void pausa();
+    void reanuda();
     // The operator confirmed the close: the journal says so, and the station
     // closes after the poll in progress (listoParaCerrar()), or after three
     // ticks when the indicator is silent.
@@ -141,7 +142,9 @@ private:
     };
 
     void alAbrir(bool ok, const QString& mensaje, const QString& detalle);
-    void tick();
+    // A reading came: the watch starts again from it.
+    void vigila();
+    void lecturaTarde();
     void alLeer(const LecturaPeso& l);
     void guardardatos(const LecturaPeso& l);
     void avisaAcumulador();
@@ -156,7 +159,11 @@ private:
     const Contexto& m_contexto;
     Registrador* m_registrador;
     Enlace m_enlace;
-    QTimer m_timer1;
+    // Fires only when a reading is late: counts the missed periods and
+    // tells a poll that outlasts one reply wait.
+    QTimer m_vigia;
+    int m_periodo = 0;
+    bool m_sondeando = false;
     QTimer m_plazoCierre;
     EstadoEstacion m_estado;
     bool m_cerrar = true;
@@ -168,7 +175,7 @@ private:
     qint64 m_omitidos = 0;
     int m_intentos = 0;
     // A poll that outlasts one reply wait is shown as such until it ends.
-    QElapsedTimer m_lecturaDesde;
+    QElapsedTimer m_ultimaLectura;
     int m_esperaMs = 2000;
     bool m_sinRespuesta = false;
     bool m_enlaceCaido = false; // the last poll failed: red until a read succeeds

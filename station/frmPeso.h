@@ -53,7 +53,6 @@ public:
     EstacionPesaje* estacion() { return m_estacion; }
     bool iniciada() const { return m_estacion->iniciada(); }
     bool cerrarPedido() const { return m_estacion->cerrarPedido(); }
-    QTimer* timer1() { return m_estacion->timer1(); }
     int decimales() const { return m_estacion->decimales(); }
     qint64 lotesFusionados() const { return m_estacion->lotesFusionados(); }
     qint64 ticksOmitidos() const { return m_estacion->ticksOmitidos(); }

@@ -398,6 +398,14 @@ void TestStation::enlaceCaidoYRecuperado()
     BancoEstacion b;
     QPointer<frmPeso> w = b.abreListo();
     QVERIFY2(w, qPrintable(b.error()));
+    // Readings on time are not counted as missed periods.
+    const qint64 pedidos = b.sim().servidor().pedidos();
+    const qint64 omitidos = w->ticksOmitidos();
+    QTest::qWait(1200);
+    const qint64 polls = b.sim().servidor().pedidos() - pedidos;
+    QVERIFY2(polls >= 5 && w->ticksOmitidos() - omitidos < polls / 2,
+             qPrintable(QStringLiteral("%1 polls, %2 missed").arg(polls).arg(w->ticksOmitidos() - omitidos)));
+    QCOMPARE(textoDe(b, "Panel1"), QString());
     b.sim().fallos({.mudo = true});
     // While the six reads are still being tried the screen says the values
     // are no longer live, then gives up with the red lamp.

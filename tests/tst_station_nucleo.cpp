@@ -213,6 +213,15 @@ void TstStationNucleo::lotesYTotalesDeDespacho()
     // TOTAL: equal to it (5500 again after a reset) is a continuation.
     QCOMPARE(b.marcas(), QList<int>({0, 0, 1, 0, 1, 0}));
 
+    // While the operator is asked something the indicator is not polled.
+    b.e().pausa();
+    QTest::qWait(150); // a poll already under way ends
+    const int antes = b.m_lecturas;
+    QTest::qWait(400);
+    QCOMPARE(b.m_lecturas, antes);
+    b.e().reanuda();
+    QVERIFY(b.lee());
+
     // Closing: asked for, carried out after the poll in progress; the last
     // row becomes a total.
     QSignalSpy listo(&b.e(), &EstacionPesaje::listoParaCerrar);
