@@ -1,6 +1,7 @@
 #include "Visor.h"
 
 #include <QFontInfo>
+#include <QGlyphRun>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QStyle>
@@ -78,6 +79,7 @@ void Visor::changeEvent(QEvent* e)
         m_margen = -1;
         m_cabe = 0;
         m_caja = QPixmap();
+        m_glifos = QRawFont();
     }
     QLabel::changeEvent(e);
     if (e->type() == QEvent::StyleChange && m_fondo.isValid())
@@ -124,8 +126,48 @@ void Visor::paintEvent(QPaintEvent* e)
         if (alineacion & Qt::AlignBottom)
             cr.setBottom(cr.bottom() - sangria);
     }
+    if (dibujaGlifos(p, cr, alineacion))
+        return;
     QStyleOption opt;
     opt.initFrom(this);
     style()->drawItemText(&p, cr, alineacion | Qt::TextHideMnemonic, opt.palette, isEnabled(), text(),
                           foregroundRole());
+}
+
+bool Visor::dibujaGlifos(QPainter& p, const QRect& cr, int alineacion)
+{
+    const QString t = text();
+    if (t.isEmpty() || t.contains(u'\n') || t.contains(u'&'))
+        return false;
+    if (!m_glifos.isValid())
+        m_glifos = QRawFont::fromFont(font());
+    const QList<quint32> glifos = m_glifos.glyphIndexesForString(t);
+    if (glifos.size() != t.size() || glifos.contains(0u))
+        return false; // a character from another font, or a surrogate pair
+    QList<QPointF> posiciones = m_glifos.advancesForGlyphIndexes(glifos);
+    qreal ancho = 0;
+    for (QPointF& a : posiciones) {
+        const qreal avance = a.x();
+        a = QPointF(ancho, 0);
+        ancho += avance;
+    }
+    // Placed as QLabel places a line of text.
+    qreal x = cr.left();
+    if (alineacion & Qt::AlignRight)
+        x = cr.left() + cr.width() - ancho;
+    else if (alineacion & Qt::AlignHCenter)
+        x = cr.left() + (cr.width() - ancho) / 2;
+    const qreal alto = m_glifos.ascent() + m_glifos.descent();
+    qreal y = cr.top();
+    if (alineacion & Qt::AlignBottom)
+        y = cr.top() + cr.height() - alto;
+    else if (alineacion & Qt::AlignVCenter)
+        y = cr.top() + (cr.height() - alto) / 2;
+    QGlyphRun linea;
+    linea.setRawFont(m_glifos);
+    linea.setGlyphIndexes(glifos);
+    linea.setPositions(posiciones);
+    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
+    p.drawGlyphRun(QPointF(x, y + m_glifos.ascent()), linea);
+    return true;
 }

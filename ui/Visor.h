@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QLabel>
 #include <QPixmap>
+#include <QRawFont>
 
 // A label for a value that changes several times a second. Its size is
 // fixed, so a new text repaints the label alone instead of laying out the
@@ -10,6 +11,8 @@
 // does not fit, and the window makes room for it. Given the colour of what
 // lies under it, it paints that colour under its own box and is opaque, so
 // the widget beneath is not repainted.
+class QPainter;
+
 class Visor : public QLabel
 {
     Q_OBJECT
@@ -31,9 +34,13 @@ protected:
 
 private:
     int anchoPara(const QString& texto) const;
+    // Draws a one-line text whose every character the font itself has, from
+    // its glyphs and advances, without shaping it again; false otherwise.
+    bool dibujaGlifos(QPainter& p, const QRect& cr, int alineacion);
 
     QColor m_fondo;
     QPixmap m_caja;
+    QRawFont m_glifos;
     bool m_cajaActiva = true;
     mutable int m_margen = -1;
     mutable bool m_fijo = false;
