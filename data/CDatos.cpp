@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QUrl>
 #include <cstdio>
+#include <optional>
 
 #include "SqlDialect.h"
 
@@ -229,12 +230,13 @@ bool CDatos::AbreRegistro(const QString& consultaSQL, const QVariantList& valore
                                       : m_error);
     QSqlDatabase db = base();
     const QString sql = SqlDialect::adaptar(consultaSQL, m_cs.engine, g_fechaFrm);
-    QSqlQuery suelta(db);
-    QSqlQuery* q = &suelta;
+    std::optional<QSqlQuery> suelta;
+    QSqlQuery* q = nullptr;
     if (valores.isEmpty()) {
-        suelta.setForwardOnly(true);
-        if (!suelta.exec(sql))
-            return fail(sqlErrorText(suelta.lastError()));
+        q = &suelta.emplace(db);
+        q->setForwardOnly(true);
+        if (!q->exec(sql))
+            return fail(sqlErrorText(q->lastError()));
     } else if (!(q = ejecutaPreparada(sql, valores, true))) {
         return false;
     }
@@ -654,8 +656,7 @@ bool CDatos::control(const QString& sql)
             q->finish();
         return q != nullptr;
     }
-    QSqlQuery q(base());
-    return q.exec(sql) || fail(sqlErrorText(q.lastError()));
+    return Ejecuta(sql);
 }
 
 bool CDatos::Confirma()
