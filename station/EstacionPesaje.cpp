@@ -163,7 +163,6 @@ QStringList EstacionPesaje::avisosRegistro() const
 
 void EstacionPesaje::pausa()
 {
-    m_sondeando = false;
     m_vigia.stop();
     m_enlace.sondea(0);
 }
@@ -172,7 +171,6 @@ void EstacionPesaje::reanuda()
 {
     if (m_periodo <= 0 || m_descargada)
         return; // not polling yet, or no more
-    m_sondeando = true;
     m_enlace.sondea(m_periodo, 6);
     vigila();
 }
@@ -201,7 +199,7 @@ void EstacionPesaje::alLeer(const LecturaPeso& l)
 {
     if (!m_iniciada || m_descargada)
         return;
-    if (m_sondeando)
+    if (m_vigia.isActive()) // polling, not paused
         vigila();
     m_sinRespuesta = false;
     m_enlaceCaido = !l.valida();

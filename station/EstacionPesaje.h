@@ -142,7 +142,7 @@ private:
     };
 
     void alAbrir(bool ok, const QString& mensaje, const QString& detalle);
-    // A reading came: the watch starts again from it.
+    // The watch starts again from now: a reading came, or polling resumed.
     void vigila();
     void lecturaTarde();
     void alLeer(const LecturaPeso& l);
@@ -159,11 +159,10 @@ private:
     const Contexto& m_contexto;
     Registrador* m_registrador;
     Enlace m_enlace;
-    // Fires only when a reading is late: counts the missed periods and
-    // tells a poll that outlasts one reply wait.
+    // Runs while polling and fires only when a reading is late: counts the
+    // missed periods and tells a poll that outlasts one reply wait.
     QTimer m_vigia;
     int m_periodo = 0;
-    bool m_sondeando = false;
     QTimer m_plazoCierre;
     EstadoEstacion m_estado;
     bool m_cerrar = true;
