@@ -126,15 +126,15 @@ void Visor::paintEvent(QPaintEvent* e)
         if (alineacion & Qt::AlignBottom)
             cr.setBottom(cr.bottom() - sangria);
     }
-    if (dibujaGlifos(p, cr, alineacion))
-        return;
     QStyleOption opt;
     opt.initFrom(this);
+    if (dibujaGlifos(p, cr, alineacion, opt.palette))
+        return;
     style()->drawItemText(&p, cr, alineacion | Qt::TextHideMnemonic, opt.palette, isEnabled(), text(),
                           foregroundRole());
 }
 
-bool Visor::dibujaGlifos(QPainter& p, const QRect& cr, int alineacion)
+bool Visor::dibujaGlifos(QPainter& p, const QRect& cr, int alineacion, const QPalette& paleta)
 {
     const QString t = text();
     if (t.isEmpty() || t.contains(u'\n') || t.contains(u'&'))
@@ -167,7 +167,9 @@ bool Visor::dibujaGlifos(QPainter& p, const QRect& cr, int alineacion)
     linea.setRawFont(m_glifos);
     linea.setGlyphIndexes(glifos);
     linea.setPositions(posiciones);
-    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
+    // The pen the style's drawItemText takes: the option's palette is in
+    // the widget's colour group (disabled, inactive window).
+    p.setPen(QPen(paleta.brush(foregroundRole()), p.pen().widthF()));
     p.drawGlyphRun(QPointF(x, y + m_glifos.ascent()), linea);
     return true;
 }

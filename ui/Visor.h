@@ -5,14 +5,14 @@
 #include <QPixmap>
 #include <QRawFont>
 
+class QPainter;
+
 // A label for a value that changes several times a second. Its size is
 // fixed, so a new text repaints the label alone instead of laying out the
 // window again; the size grows (and stays grown) when a text arrives that
 // does not fit, and the window makes room for it. Given the colour of what
 // lies under it, it paints that colour under its own box and is opaque, so
 // the widget beneath is not repainted.
-class QPainter;
-
 class Visor : public QLabel
 {
     Q_OBJECT
@@ -36,7 +36,7 @@ private:
     int anchoPara(const QString& texto) const;
     // Draws a one-line text whose every character the font itself has, from
     // its glyphs and advances, without shaping it again; false otherwise.
-    bool dibujaGlifos(QPainter& p, const QRect& cr, int alineacion);
+    bool dibujaGlifos(QPainter& p, const QRect& cr, int alineacion, const QPalette& paleta);
 
     QColor m_fondo;
     QPixmap m_caja;
