@@ -17,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
 SALTAR = 77
 
@@ -33,6 +34,8 @@ if not CHROMIUM or not os.path.exists(DRIVER):
 try:
     import openpyxl
     from selenium import webdriver
+    from selenium.common.exceptions import (NoSuchElementException, StaleElementReferenceException,
+                                            TimeoutException)
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
@@ -51,15 +54,56 @@ def captura(d, nombre, ancho=1024, alto=768):
     d.set_window_size(1024, 768)
 
 
-def espera(d, cond, segundos, que):
+def espera(d, cond, segundos, que, visto=None):
+    """Waits until cond() returns something true and returns it. The page may
+    navigate or redraw under a wait: cond finds its elements again at every
+    poll, and an element gone stale or not there yet only means "not yet".
+    Limits are generous (a loaded machine is slow); the wait ends as soon as
+    the condition holds. visto() says what there was instead, on failure."""
     try:
-        return WebDriverWait(d, segundos, poll_frequency=0.1).until(lambda _: cond())
-    except Exception:
-        raise AssertionError('no ocurrió: ' + que)
+        return WebDriverWait(d, segundos, poll_frequency=0.1,
+                             ignored_exceptions=(NoSuchElementException, StaleElementReferenceException)
+                             ).until(lambda _: cond())
+    except TimeoutException:
+        try:
+            hubo = ' (hay %r)' % (visto(),) if visto else ''
+        except (NoSuchElementException, StaleElementReferenceException):
+            hubo = ''
+        raise AssertionError('no ocurrió en %d s: %s%s' % (segundos, que, hubo)) from None
 
 
 def texto(d, id_):
     return d.find_element(By.ID, id_).text
+
+
+def navega(d, accion, segundos=120):
+    """Does accion (a click that loads another page) and waits until the page
+    it was on has gone, so that what is read next is the new page."""
+    viejo = d.find_element(By.TAG_NAME, 'html')
+    accion()
+
+    def ido():
+        try:
+            viejo.tag_name
+            return False
+        except StaleElementReferenceException:
+            return True
+    espera(d, ido, segundos, 'otra página tras ' + d.current_url)
+
+
+def ingresa(d, clave):
+    """Signs in with a master password. Told to wait (the address's wait
+    after a wrong password), it tries again once that wait has passed."""
+    for _ in range(30):
+        d.find_element(By.ID, 'clave').send_keys(clave)
+        navega(d, d.find_element(By.ID, 'ingresar').click)
+        dice = espera(d, lambda: 'dentro' if d.current_url.endswith('/estacion') else texto(d, 'mensaje'), 120,
+                      'respuesta al ingreso')
+        if dice == 'dentro':
+            return
+        assert 'Demasiados' in dice, dice
+        time.sleep(1)  # the wait the page names, in whole seconds
+    raise AssertionError('no se pudo ingresar: ' + texto(d, 'mensaje'))
 
 
 def main():
@@ -68,9 +112,11 @@ def main():
     descargas = os.path.join(tmp, 'descargas')
     os.makedirs(descargas)
     err = open(os.path.join(tmp, 'soak.err'), 'w')
-    proc = subprocess.Popen([soak, '--minutes', '0.75', '--speed', '20', '--web', '0', '--web-clave', 'monitor',
-                             '--web-espera', '300', '--keep', os.path.join(tmp, 'programa')],
-                            stdout=subprocess.PIPE, stderr=err, text=True,
+    # The station runs until this test says (a line on its input), however
+    # long the browser takes to start and sign in on a loaded machine.
+    proc = subprocess.Popen([soak, '--minutes', '10', '--stop-on-input', '--speed', '20', '--web', '0',
+                             '--web-clave', 'monitor', '--web-espera', '600', '--keep', os.path.join(tmp, 'programa')],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err, text=True,
                             env=dict(os.environ, QT_QPA_PLATFORM='offscreen'))
     d = None
     try:
@@ -88,57 +134,70 @@ def main():
 
         # Without a session the station page leads to the sign-in.
         d.get(base + 'estacion')
-        espera(d, lambda: d.current_url.endswith('/ingreso'), 10, 'redirección al ingreso')
+        espera(d, lambda: d.current_url.endswith('/ingreso'), 120, 'redirección al ingreso')
         captura(d, 'manual-web-ingreso.png')
         d.find_element(By.ID, 'clave').send_keys('equivocada')
-        d.find_element(By.ID, 'ingresar').click()
-        espera(d, lambda: 'Contraseña incorrecta' in d.find_element(By.TAG_NAME, 'body').text, 15,
-               'aviso de contraseña incorrecta')
+        # The answer to a wrong password comes late, on purpose: the old page
+        # stays until then.
+        navega(d, d.find_element(By.ID, 'ingresar').click)
+        espera(d, lambda: 'Contraseña incorrecta' in texto(d, 'mensaje'), 120, 'aviso de contraseña incorrecta',
+               lambda: d.find_element(By.TAG_NAME, 'body').text)
         assert '/ingreso' in d.current_url
         captura(d, 'manual-web-ingreso-error.png')
-        time.sleep(1.2)  # the address's wait after one failure
-        d.find_element(By.ID, 'clave').send_keys('monitor')
-        d.find_element(By.ID, 'ingresar').click()
-        espera(d, lambda: d.current_url.endswith('/estacion'), 15, 'ingreso con la contraseña maestra')
+        ingresa(d, 'monitor')
 
         # Live: the weight changes while the indicator runs, pushed by the server.
-        espera(d, lambda: texto(d, 'vigencia') == 'En línea', 20, 'estado en línea')
+        espera(d, lambda: texto(d, 'vigencia') == 'En línea', 120, 'estado en línea', lambda: texto(d, 'vigencia'))
         vistos = set()
-        fin = time.time() + 20
-        while time.time() < fin and len(vistos) < 3:
+
+        def pesos_distintos():
             vistos.add(texto(d, 'peso'))
-            time.sleep(0.2)
-        assert len(vistos) >= 3, 'el peso no cambió: %r' % vistos
+            return len(vistos) >= 3
+        espera(d, pesos_distintos, 120, 'el peso cambia', lambda: vistos)
         assert len(d.find_elements(By.CSS_SELECTOR, '#salidas .lampara')) == 8
         assert len(d.find_elements(By.CSS_SELECTOR, '#entradas .lampara')) == 8
-        time.sleep(3)
+        if CAPTURAS:
+            time.sleep(3)  # a few seconds of trend in the picture
         captura(d, 'manual-web-estacion.png')
         captura(d, 'manual-web-estacion-telefono.png', 390, 844)
 
-        # The station closes at the end of the run: the page says so at once.
-        espera(d, lambda: texto(d, 'vigencia') == 'Estación cerrada', 180, 'estación cerrada')
+        # The station closes: the page says so at once.
+        proc.stdin.write('fin\n')
+        proc.stdin.flush()
+        espera(d, lambda: texto(d, 'vigencia') == 'Estación cerrada', 300, 'estación cerrada',
+               lambda: texto(d, 'vigencia'))
         assert 'viejo' in d.find_element(By.TAG_NAME, 'body').get_attribute('class')
         captura(d, 'manual-web-estacion-cerrada.png')
 
         # Batches: today's rows, then a ticket range.
         d.get(base + 'reportes')
-        espera(d, lambda: len(d.find_elements(By.CSS_SELECTOR, '#hoy tbody tr')) > 0, 20, 'lotes de hoy')
+        espera(d, lambda: len(d.find_elements(By.CSS_SELECTOR, '#hoy tbody tr')) > 0, 120, 'lotes de hoy')
         d.find_element(By.ID, 'ticketDesde').send_keys('2')
         d.find_element(By.ID, 'ticketHasta').send_keys('5')
         d.find_element(By.ID, 'filtrar').click()
-        espera(d, lambda: '4 registros' in texto(d, 'sel-resumen'), 20, 'filtro de tickets 2 a 5')
-        tickets = [f.find_elements(By.TAG_NAME, 'td')[0].text
-                   for f in d.find_elements(By.CSS_SELECTOR, '#seleccion tbody tr')]
-        assert tickets == ['2', '3', '4', '5'], tickets
+
+        def tickets():
+            return [f.find_elements(By.TAG_NAME, 'td')[0].text
+                    for f in d.find_elements(By.CSS_SELECTOR, '#seleccion tbody tr')]
+        espera(d, lambda: '4 registros' in texto(d, 'sel-resumen') and tickets() == ['2', '3', '4', '5'], 120,
+               'filtro de tickets 2 a 5', lambda: (texto(d, 'sel-resumen'), tickets()))
         d.execute_script('window.scrollTo(0, 0)')
         captura(d, 'manual-web-reportes.png')
         captura(d, 'manual-web-reportes-telefono.png', 390, 844)
 
         d.find_element(By.ID, 'xlsx').click()
-        espera(d, lambda: [f for f in glob.glob(os.path.join(descargas, '*.xlsx'))], 60, 'descarga del xlsx')
-        archivo = glob.glob(os.path.join(descargas, '*.xlsx'))[0]
-        espera(d, lambda: not glob.glob(os.path.join(descargas, '*.crdownload')), 30, 'descarga completa')
-        hoja = openpyxl.load_workbook(archivo)['REPORTE']
+
+        def descargado():
+            # Chromium writes a .crdownload and renames it when complete.
+            archivos = glob.glob(os.path.join(descargas, '*.xlsx'))
+            if len(archivos) != 1 or glob.glob(os.path.join(descargas, '*.crdownload')):
+                return None
+            try:
+                return archivos[0], openpyxl.load_workbook(archivos[0])
+            except (zipfile.BadZipFile, OSError, EOFError):
+                return None
+        archivo, libro = espera(d, descargado, 180, 'descarga del xlsx', lambda: os.listdir(descargas))
+        hoja = libro['REPORTE']
         leidos = [hoja.cell(row=r, column=1).value for r in range(8, 12)]
         assert [int(float(t)) for t in leidos] == [2, 3, 4, 5], leidos
         assert hoja.cell(row=12, column=1).value in (None, ''), 'filas de más en el xlsx'
