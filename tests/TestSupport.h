@@ -8,6 +8,12 @@
 
 #include "ArchivoAtomico.h"
 
+// How long a test waits for what is bound to happen (a reading, a row, a
+// window closing, a reply). Long, because a loaded machine is slow; a wait on
+// a condition ends as soon as the condition holds. (A QTRY_ that fails goes
+// on for twice as long again to say whether more time would have helped.)
+constexpr int kEspera = 30000;
+
 // A temporary directory made the working directory for the life of the object.
 class DirectorioDePrueba
 {
@@ -52,7 +58,7 @@ inline SalidaProceso correProceso(const QString& program, const QStringList& arg
     if (!env.isEmpty())
         p.setProcessEnvironment(env);
     p.start(program, args);
-    if (!p.waitForFinished(60000))
+    if (!p.waitForFinished(4 * kEspera))
         return {-1, {}, QStringLiteral("timeout")};
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
             QString::fromUtf8(p.readAllStandardOutput()),

@@ -560,11 +560,11 @@ void TstApp::estacionTamanio()
     QVERIFY(b.instalado());
     Programa::NivelActual = nivel;
     QPointer<frmPeso> w = b.abre();
-    QTRY_VERIFY(w && w->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->isVisible(), kEspera);
     const QSize m = w->minimumSizeHint().expandedTo(w->minimumSize());
     QVERIFY2(m.width() <= 1000 && m.height() <= 680, qPrintable(QStringLiteral("%1x%2").arg(m.width()).arg(m.height())));
     w->resize(m);
-    QTRY_COMPARE(w->size(), m);
+    QTRY_COMPARE_WITH_TIMEOUT(w->size(), m, kEspera);
     auto* reset = b.control<QPushButton>(QStringLiteral("Cmd_Reset"));
     QCOMPARE(reset->isVisible(), nivel == u"Superior" || nivel == u"Instalador");
     QVERIFY(b.control<QStatusBar>(QStringLiteral("sbStatusBar"))->isVisible());

@@ -60,14 +60,13 @@ void TestFiabilidad::pendientesAlArrancar()
     v.carga();
     // The writer runs from the start: its failure reaches the error log.
     QTRY_VERIFY_WITH_TIMEOUT(leeArchivo(dir.file(QStringLiteral("Datos.log")))
-                                 .contains("No se pudo guardar el registro"),
-                             10000);
+                                 .contains("No se pudo guardar el registro"), kEspera);
     QCOMPARE(Estacion::pendientes(), 2);
     QVERIFY(QFile::exists(cola));
 
     // Back in place: both rows written, in order, by the retry on its own.
     QVERIFY(QFile::rename(dir.file(QStringLiteral("aparte.db")), dir.file(QStringLiteral("data.db"))));
-    QTRY_VERIFY_WITH_TIMEOUT(Estacion::pendientes() == 0 && !QFile::exists(cola), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(Estacion::pendientes() == 0 && !QFile::exists(cola), kEspera);
     {
         CDatos db;
         QVERIFY(db.AbrirBase(Programa::DataCSReporte));

@@ -5,6 +5,7 @@
 #include "Indicador.h"
 #include "IndicadorSimulado.h"
 #include "ServidorRtu.h"
+#include "TestSupport.h"
 #include "Trama.h"
 #include "TransporteSerie.h"
 
@@ -18,7 +19,7 @@
 namespace {
 
 // Short waits keep the fault tests quick; one test uses the real 2000 ms.
-constexpr int kEspera = 200;
+constexpr int kRespuesta = 200;
 constexpr int kSilencio = 100;
 
 // The simulator on its own thread, so that blocking link code in the test
@@ -63,7 +64,7 @@ public:
         }
         c.id = 1;
         c.decimales = 1;
-        c.esperaMs = kEspera;
+        c.esperaMs = kRespuesta;
         c.silencioMs = kSilencio;
         return c;
     }
@@ -200,7 +201,7 @@ void TstLinkSim::fallos()
     QFETCH(FallosSimulados, f);
     Banco banco(pty, rapido(1, 1));
     banco.cargaValores();
-    f.tardiaMs = kEspera + kSilencio / 2;
+    f.tardiaMs = kRespuesta + kSilencio / 2;
     banco.fallos(f);
     auto t = banco.transporte();
     QVERIFY(t->abrir(nullptr));
@@ -242,7 +243,7 @@ void TstLinkSim::enlaceColaYComandos()
         QSignalSpy lista(&enlace, &Enlace::lecturaLista);
         QSignalSpy escrita(&enlace, &Enlace::escrituraLista);
         enlace.abrir(banco.config());
-        QVERIFY(abierto.wait());
+        QVERIFY(abierto.wait(kEspera));
         QCOMPARE(abierto.at(0).at(0).toBool(), true);
 
         // A poll asked for while one is queued is skipped, not stacked.
@@ -252,7 +253,7 @@ void TstLinkSim::enlaceColaYComandos()
         for (int i = 0; i < 20; ++i)
             enlace.comando('C', i);
         enlace.escribir(Indicador::kDespacho, Trama::cadena32(777), 100);
-        QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), 21, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), 21, kEspera);
         QCOMPARE(lista.size(), 1);
         QCOMPARE(lista.at(0).at(1).toInt(), 1);
         QVERIFY(lista.at(0).at(0).value<LecturaPeso>().valida());
@@ -264,7 +265,7 @@ void TstLinkSim::enlaceColaYComandos()
         QCOMPARE(banco.servidor().escrituras() - antes, 22);
         QCOMPARE(banco.indicador().valor32(Indicador::kDespacho), 777u);
         QVERIFY(enlace.leer());
-        QVERIFY(lista.wait());
+        QVERIFY(lista.wait(kEspera));
         QCOMPARE(lista.at(1).at(0).value<LecturaPeso>().Despacho, 77.7);
     }
     // Polls kept long by the drops: every command still goes out before the
@@ -279,10 +280,10 @@ void TstLinkSim::enlaceColaYComandos()
             QTRY_VERIFY_WITH_TIMEOUT(!enlace.lecturaPendiente(), 60000);
             const qint64 antes = banco.servidor().pedidos();
             QVERIFY(enlace.leer());
-            QTRY_VERIFY_WITH_TIMEOUT(banco.servidor().pedidos() > antes + 1, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(banco.servidor().pedidos() > antes + 1, kEspera);
             const qint64 n0 = banco.servidor().pedidos();
             enlace.comando('C', i);
-            QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), i + 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), i + 1, kEspera);
             qint64 primera = 0;
             for (qint64 k : banco.servidor().ordenDeEscrituras())
                 if (k > n0 && primera == 0)
@@ -326,7 +327,7 @@ void TstLinkSim::sinIndicador()
     QSignalSpy lista(&enlace, &Enlace::lecturaLista);
     enlace.abrir(c);
     QVERIFY(enlace.leer(2));
-    QVERIFY(lista.wait(20000));
+    QVERIFY(lista.wait(kEspera));
     QCOMPARE(abierto.at(0).at(0).toBool(), true); // the station still loads
     QVERIFY(!lista.at(0).at(0).value<LecturaPeso>().valida());
     QCOMPARE(lista.at(0).at(1).toInt(), 2);
@@ -336,14 +337,14 @@ void TstLinkSim::sinIndicador()
     Enlace sinPuerto;
     QSignalSpy fallido(&sinPuerto, &Enlace::abierto);
     sinPuerto.abrir(serie);
-    QVERIFY(fallido.wait());
+    QVERIFY(fallido.wait(kEspera));
     QCOMPARE(fallido.at(0).at(0).toBool(), false);
     QCOMPARE(fallido.at(0).at(1).toString(), QStringLiteral("No se pudo abrir el puerto."));
     QCOMPARE(fallido.at(0).at(2).toString(), QStringLiteral("/dev/tolvex-no-existe: el puerto no existe."));
     // Jobs after a failed opening fail at once instead of waiting.
     QSignalSpy escrita(&sinPuerto, &Enlace::escrituraLista);
     sinPuerto.comando('V', 7);
-    QVERIFY(escrita.wait());
+    QVERIFY(escrita.wait(kEspera));
     QCOMPARE(escrita.at(0).at(1).toBool(), false);
 }
 
@@ -364,7 +365,7 @@ void TstLinkSim::indicadorMudo36s()
         QSignalSpy leida(&cerrado, &Enlace::lecturaLista);
         cerrado.abrir(c);
         QVERIFY(cerrado.leer());
-        QTRY_COMPARE(banco.servidor().pedidos(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(banco.servidor().pedidos(), 1, kEspera);
         cerrado.cerrar();
         // The stop cut the first wait short: no retry was sent, no result came.
         QCOMPARE(banco.servidor().pedidos(), 1);
@@ -386,7 +387,7 @@ void TstLinkSim::indicadorMudo36s()
     int ticks = 0;
     int polls = 0;
     QVERIFY(enlace.leer());
-    QTRY_COMPARE_WITH_TIMEOUT(banco.servidor().pedidos(), 1 + 2, 10000); // the second exchange waits
+    QTRY_COMPARE_WITH_TIMEOUT(banco.servidor().pedidos(), 1 + 2, kEspera); // the second exchange waits
     desdeElComando.start();
     enlace.comando('X', 1);
     QTimer reloj;
@@ -424,7 +425,7 @@ void TstLinkSim::procesoDeLotes()
                                               Trama::cadena32(10000), 1);
     enlace.escribir(Indicador::kTotalF, Trama::cadena32(200000), 2);
     enlace.comando('V', 3);
-    QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), 3, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), 3, kEspera);
     for (const auto& e : escrita)
         QVERIFY(e.at(1).toBool());
 
@@ -432,7 +433,7 @@ void TstLinkSim::procesoDeLotes()
     LecturaPeso l;
     do {
         QVERIFY(enlace.leer());
-        QVERIFY(lista.wait(20000));
+        QVERIFY(lista.wait(kEspera));
         l = lista.takeLast().at(0).value<LecturaPeso>();
         QVERIFY(l.valida());
         modos.insert(l.Modo);
@@ -444,7 +445,7 @@ void TstLinkSim::procesoDeLotes()
     } while (sim.enMarcha() || modos.size() < 2);
     QVERIFY(!sim.enMarcha());
     QVERIFY(enlace.leer());
-    QVERIFY(lista.wait());
+    QVERIFY(lista.wait(kEspera));
     l = lista.takeLast().at(0).value<LecturaPeso>();
     // Stopped in stand-by once the accumulator reached TotalF. (A slow run
     // may not have read stand-by before this read.)

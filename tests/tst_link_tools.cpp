@@ -51,7 +51,7 @@ public:
     Proceso(const QString& programa, const QStringList& args)
     {
         m_p.start(programa, args);
-        QDeadlineTimer limite(20000);
+        QDeadlineTimer limite(kEspera);
         if (m_p.waitForStarted())
             while (!m_p.canReadLine() && !limite.hasExpired() && m_p.state() == QProcess::Running)
                 m_p.waitForReadyRead(100);
@@ -229,7 +229,7 @@ void TstLinkTools::cuentaDeLotes()
     const Salida s = diag({"--tcp", sim.destino(), "--id", "1", "read"});
     QVERIFY(valor(s.out, "CCiclos").toLongLong() >= lotes);
     p.terminate();
-    QVERIFY(p.waitForFinished(10000));
+    QVERIFY(p.waitForFinished(kEspera));
     const QString fin = QString::fromUtf8(p.readAll()).trimmed();
     QVERIFY2(fin.startsWith(QLatin1String("lotes ")), qPrintable(fin));
     QVERIFY(fin.section(u' ', 1).toLongLong() >= lotes);
@@ -354,7 +354,7 @@ void TstLinkTools::simVelocidadMala()
     QFETCH(QString, velocidad);
     QProcess p;
     p.start(programa("tolvex-sim"), {"--tcp", "0", "--speed", velocidad});
-    QVERIFY(p.waitForFinished(10000));
+    QVERIFY(p.waitForFinished(kEspera));
     QCOMPARE(p.exitCode(), 2);
     QVERIFY(p.readAllStandardError().contains("--speed espera"));
     QVERIFY(p.readAllStandardOutput().isEmpty());

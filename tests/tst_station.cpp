@@ -47,7 +47,7 @@ void TestStation::puertoQueNoAbre()
     QVERIFY2(b.instalado(), qPrintable(b.error()));
     serieInexistente();
     QPointer<frmPeso> w = b.abre();
-    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), kEspera);
     QVERIFY(b.principal().isVisible());
     const auto cajas = MessageBox::mostrados();
     QCOMPARE(cajas.size(), 1);
@@ -80,9 +80,9 @@ void TestStation::lotesFilasYDiario()
     QVERIFY(b.filas().isEmpty());
 
     b.ind().setValor32(Indicador::kUlTotal, 5250);
-    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, kEspera);
     b.ind().setValor32(Indicador::kUlTotal, 5500);
-    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 2, kEspera);
     // One reading whose accumulator pairs words from two moments (its two
     // registers come in two requests): never a row.
     const std::pair<quint16, quint16> rasgadas[] = {
@@ -92,7 +92,7 @@ void TestStation::lotesFilasYDiario()
         QVERIFY(b.esperaLecturas(4));
     }
     QCOMPARE(b.filas().size(), 2);
-    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, kEspera);
 
     auto f = b.filas();
     for (int i = 0; i < 6; ++i)
@@ -121,9 +121,9 @@ void TestStation::lotesFilasYDiario()
     MessageBox::setNextAnswer(QMessageBox::Yes);
     QVERIFY(!w->close());
     QVERIFY(w);
-    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), kEspera);
     QVERIFY(b.principal().isVisible());
-    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, kEspera);
     f = b.filas();
     QCOMPARE(f[1].value("OPCION1").toInt(), 1);
     QVERIFY(f[1].value("INFO").toString().startsWith(QStringLiteral(" -> TOTAL <- (")));
@@ -195,7 +195,7 @@ void TestStation::estadosLamparasYErrores()
     // The batch completed in discharge is recorded at the next poll in loading.
     QVERIFY(b.filas().isEmpty());
     b.ind().avanza(0.6);
-    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, kEspera);
     QCOMPARE(textoDe(b, "Lbl_Estado"), QStringLiteral("CARGA"));
     QCOMPARE(b.filas()[0].value("PESO").toDouble(), 1000.0);
     b.ind().comando('X');
@@ -235,7 +235,7 @@ void TestStation::decimalesYPresetContinuo()
     QCOMPARE(textoDe(b, "Label_Resto"), QStringLiteral("500.00"));
     // A batch of 250.25 on 1234.50.
     b.ind().setValor32(Indicador::kUlTotal, 148475);
-    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, kEspera);
     QCOMPARE(numeros(b.filas()[0], {"PESO", "TOTAL", "PRESET"}), (QList<double>{250.25, 1484.75, 500}));
     Programa::NivelActual = QStringLiteral("Instalador");
 }
@@ -254,8 +254,8 @@ void TestStation::comandosLlegan()
     QCOMPARE(MessageBox::mostrados().last().titulo, QStringLiteral("Test Weigth"));
     QCOMPARE(MessageBox::mostrados().last().texto, QStringLiteral("Desea activar el Test Weigth?"));
     QCOMPARE(MessageBox::mostrados().last().porDefecto, QMessageBox::Yes);
-    QTRY_VERIFY_WITH_TIMEOUT(b.ind().registro(Indicador::kSalidas) & (1 << 6), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(textoDe(b, "Label_Peso"), QStringLiteral("5000"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(b.ind().registro(Indicador::kSalidas) & (1 << 6), kEspera);
+    QTRY_COMPARE_WITH_TIMEOUT(textoDe(b, "Label_Peso"), QStringLiteral("5000"), kEspera);
     // No: nothing is sent.
     const qint64 antes = b.sim().servidor().escrituras();
     MessageBox::setNextAnswer(QMessageBox::No);
@@ -267,18 +267,18 @@ void TestStation::comandosLlegan()
     click("Cmd_Run");
     QCOMPARE(MessageBox::mostrados().last().texto,
              QStringLiteral("Desea enviar un Arranque / Parada al equipo?"));
-    QTRY_VERIFY_WITH_TIMEOUT(b.ind().enMarcha(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(b.ind().enMarcha(), kEspera);
     MessageBox::setNextAnswer(QMessageBox::Yes);
     click("Cmd_Cancel");
     QCOMPARE(MessageBox::mostrados().last().titulo, QStringLiteral("Cancel"));
-    QTRY_VERIFY_WITH_TIMEOUT(!b.ind().enMarcha(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!b.ind().enMarcha(), kEspera);
     // Cancel of the indicator's error from the status bar.
     b.ind().setRegistro(Indicador::kCError, 50);
     QVERIFY(b.esperaLecturas());
     MessageBox::setNextAnswer(QMessageBox::Yes);
     QTest::mouseClick(b.control<QLabel>(QStringLiteral("Panel1")), Qt::LeftButton);
     QCOMPARE(MessageBox::mostrados().last().texto, QStringLiteral("Desea cancelar el Error?"));
-    QTRY_COMPARE_WITH_TIMEOUT(int(b.ind().registro(Indicador::kCError)), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(int(b.ind().registro(Indicador::kCError)), 0, kEspera);
     // Zero: with weight on the hopper it becomes the new zero.
     b.ind().comando('V');
     b.ind().avanza(1.0);
@@ -288,7 +288,7 @@ void TestStation::comandosLlegan()
     MessageBox::setNextAnswer(QMessageBox::Yes);
     click("Cmd_Cero");
     QCOMPARE(MessageBox::mostrados().last().titulo, QStringLiteral("Toma de Cero"));
-    QTRY_COMPARE_WITH_TIMEOUT(textoDe(b, "Label_Peso"), QStringLiteral("0"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(textoDe(b, "Label_Peso"), QStringLiteral("0"), kEspera);
 
     // A fine cut of 0 refuses the start without sending anything.
     b.ind().setValor32(Indicador::kCFino, 0);
@@ -306,11 +306,11 @@ void TestStation::comandosLlegan()
     MessageBox::setNextAnswer(QMessageBox::Yes);
     click("Cmd_Cancel");
     QTRY_COMPARE_WITH_TIMEOUT(MessageBox::ultimoTexto(),
-                              QStringLiteral("No se pudo realizar la operación"), 10000);
+                              QStringLiteral("No se pudo realizar la operación"), kEspera);
     b.sim().fallos({});
 
     // Every command is in the audit table, with its result.
-    QTRY_COMPARE_WITH_TIMEOUT(b.filas(QStringLiteral("Comandos"), QStringLiteral("ID")).size(), 6, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas(QStringLiteral("Comandos"), QStringLiteral("ID")).size(), 6, kEspera);
     const auto c = b.filas(QStringLiteral("Comandos"), QStringLiteral("ID"));
     QCOMPARE(columna(c, "COMANDO"), (QStringList{"W Test Weigth", "V Arranque / Parada", "X Cancel",
                                                   "C Cancelar error", "Z Cero", "X Cancel"}));
@@ -351,7 +351,7 @@ void TestStation::programacionYReset()
     MessageBox::setNextAnswer(QMessageBox::Yes);
     programar->click();
     QVERIFY(!b.control<QWidget>(QStringLiteral("Fra_Arranque"))->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(b.control<QWidget>(QStringLiteral("Fra_Arranque"))->isEnabled(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(b.control<QWidget>(QStringLiteral("Fra_Arranque"))->isEnabled(), kEspera);
     QCOMPARE(valores32(b.ind(), {Indicador::kDespacho, Indicador::kCGrueso, Indicador::kCFino, Indicador::kTotalF}),
              (QList<quint32>{125, 800, 925, 50125}));
     QVERIFY(!txt[0]->isVisible() && editar->isVisible() && !programar->isVisible());
@@ -380,13 +380,13 @@ void TestStation::programacionYReset()
     reset->click();
     QCOMPARE(MessageBox::mostrados().last().texto,
              QStringLiteral("Desea Resetear el indicador y poner a Cero el Totalizador y el Preset?"));
-    QTRY_VERIFY_WITH_TIMEOUT(b.control<QWidget>(QStringLiteral("Fra_Arranque"))->isEnabled(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(b.control<QWidget>(QStringLiteral("Fra_Arranque"))->isEnabled(), kEspera);
     QCOMPARE(valores32(b.ind(), {Indicador::kDespacho, Indicador::kUlTotal, Indicador::kCCiclos, Indicador::kTotal}),
              QList<quint32>(4, 0));
     QVERIFY(b.esperaLecturas());
     QCOMPARE(textoDe(b, "Label_Total"), QStringLiteral("0.0"));
     // The reset to 0 gives no row.
-    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, kEspera);
     QVERIFY(b.filas().isEmpty());
     const auto c = b.filas(QStringLiteral("Comandos"), QStringLiteral("ID"));
     QCOMPARE(columna(c, "COMANDO"), (QStringList{"Programar", "Reset"}));
@@ -409,9 +409,9 @@ void TestStation::enlaceCaidoYRecuperado()
     b.sim().fallos({.mudo = true});
     // While the six reads are still being tried the screen says the values
     // are no longer live, then gives up with the red lamp.
-    QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEspera, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEspera, kEspera);
     QCOMPARE(textoDe(b, "Panel1"), frmPeso::kSinRespuesta);
-    QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kFalla, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kFalla, kEspera);
     QCOMPARE(w->ultimosIntentos(), 6);
     QCOMPARE(textoDe(b, "Panel1"), QStringLiteral("Error de conexion"));
     QCOMPARE(textoDe(b, "Label_Total"), QStringLiteral("0"));
@@ -431,11 +431,11 @@ void TestStation::enlaceCaidoYRecuperado()
                                           vistos.join(u'|')));
     // The indicator comes back, and after a dropped connection too.
     b.sim().fallos({});
-    QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEncendida, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEncendida, kEspera);
     QCOMPARE(textoDe(b, "Panel1"), QString());
     b.sim().desconecta();
     b.ind().setValor32(Indicador::kUlTotal, 100);
-    QTRY_COMPARE_WITH_TIMEOUT(textoDe(b, "Label_Total"), QStringLiteral("100"), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(textoDe(b, "Label_Total"), QStringLiteral("100"), kEspera);
     QCOMPARE(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEncendida);
 }
 
@@ -448,10 +448,10 @@ void TestStation::cierreConIndicadorMudo()
     b.sim().fallos({.mudo = true});
     // A poll of six silent reads now takes 36 s; closing must not wait for it.
     const qint64 omitidos = w->ticksOmitidos();
-    QTRY_VERIFY_WITH_TIMEOUT(w->ticksOmitidos() > omitidos + 2, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(w->ticksOmitidos() > omitidos + 2, kEspera);
     MessageBox::setNextAnswer(QMessageBox::Yes);
     QVERIFY(!w->close());
-    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), kEspera);
     QVERIFY(b.principal().isVisible());
     QVERIFY(b.archivo(QStringLiteral("Transac.dat")).endsWith(QStringLiteral("]\r\n")));
 }
@@ -493,7 +493,7 @@ void TestStation::datosAuxiliares()
     QCOMPARE(v, QStringList(6, QString()));
     MessageBox::limpiar();
     QPointer<frmPeso> w = b.abre({}, false);
-    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), kEspera);
     QVERIFY(MessageBox::mostrados().isEmpty());
     // All captions blank: accepted without showing anything.
     for (int i = 0; i < 6; ++i)
@@ -510,7 +510,7 @@ void TestStation::puertoQueNoAbreDespuesDeLeer()
     QCOMPARE(frmPeso::estado().NroError, 422);
     serieInexistente();
     QPointer<frmPeso> w = b.abre();
-    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), kEspera);
     QVERIFY(MessageBox::ultimoTexto().startsWith(
         QStringLiteral("Error de validacion Nº 422.\nNo se pudo abrir el puerto.\n")));
     QCOMPARE(b.archivo(QStringLiteral("Datos.log")).split(QStringLiteral("\r\n"))[2],
@@ -519,7 +519,7 @@ void TestStation::puertoQueNoAbreDespuesDeLeer()
     Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
     Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("rápido"));
     w = b.abre();
-    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), kEspera);
     QCOMPARE(MessageBox::ultimoTexto(),
              QStringLiteral("Error de validacion Nº 422.\nLa referencia de datos es incorrecta."));
     QCOMPARE(b.archivo(QStringLiteral("Datos.log")).count(QStringLiteral("Nuevo Error")), 2);
@@ -532,7 +532,7 @@ void TestStation::lecturaMasAnchaSeVeEntera()
     BancoEstacion b;
     QVERIFY2(b.instalado(), qPrintable(b.error()));
     QPointer<frmPeso> w = b.abre();
-    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(w && w->iniciada(), kEspera);
     QVERIFY(b.esperaLecturas());
     const QSize antes = w->size();
     b.ind().setValor32(Indicador::kPeso, 0x80000000u);

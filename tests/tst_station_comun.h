@@ -166,7 +166,7 @@ public:
         if (!m_instalado)
             return nullptr;
         abre(aux);
-        if (!QTest::qWaitFor([this] { return m_ventana && m_ventana->iniciada(); }, 5000) || !esperaLecturas()) {
+        if (!QTest::qWaitFor([this] { return m_ventana && m_ventana->iniciada(); }, kEspera) || !esperaLecturas()) {
             m_error = QStringLiteral("la estación no llegó a leer");
             return nullptr;
         }
@@ -174,7 +174,7 @@ public:
     }
 
     // Waits until a poll that started after this call has been shown.
-    bool esperaLecturas(int n = 2, int ms = 5000)
+    bool esperaLecturas(int n = 2, int ms = kEspera)
     {
         const int objetivo = m_lecturas + n;
         QElapsedTimer t;

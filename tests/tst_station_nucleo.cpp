@@ -71,13 +71,13 @@ public:
         QObject::connect(m_estacion.get(), &EstacionPesaje::estadoCambiado, m_estacion.get(),
                          [this] { ++m_lecturas; });
         m_estacion->abre({QStringLiteral("Cliente")});
-        return m_ok && QTest::qWaitFor([this] { return m_estacion->iniciada(); }, 5000) && lee();
+        return m_ok && QTest::qWaitFor([this] { return m_estacion->iniciada(); }, kEspera) && lee();
     }
     // Waits for polls that started after this call.
     bool lee(int n = 2)
     {
         const int objetivo = m_lecturas + n;
-        return QTest::qWaitFor([&] { return m_lecturas >= objetivo; }, 5000);
+        return QTest::qWaitFor([&] { return m_lecturas >= objetivo; }, kEspera);
     }
     bool acumula(quint32 total)
     {
@@ -86,7 +86,7 @@ public:
     }
     bool escrito()
     {
-        return QTest::qWaitFor([this] { return m_registrador->pendientes() == 0; }, 5000);
+        return QTest::qWaitFor([this] { return m_registrador->pendientes() == 0; }, kEspera);
     }
     QList<QSqlRecord> filas(const QString& tabla = Schema::kTablaReporte,
                             const QString& orden = QStringLiteral("TICKET"))
@@ -226,7 +226,7 @@ void TstStationNucleo::lotesYTotalesDeDespacho()
     // row becomes a total.
     QSignalSpy listo(&b.e(), &EstacionPesaje::listoParaCerrar);
     b.e().pideCierre();
-    QVERIFY(listo.wait(5000));
+    QVERIFY(listo.wait(kEspera));
     b.e().cierra();
     QVERIFY(b.escrito());
     QCOMPARE(b.marcas(), QList<int>({0, 0, 1, 0, 1, 1}));
@@ -301,7 +301,7 @@ void TstStationNucleo::comandosYCondiciones()
     QVERIFY2(p, qPrintable(error));
     QCOMPARE(p->fin, 50125);
     const int id = b.e().programa(*p);
-    QVERIFY(fin.wait(5000));
+    QVERIFY(fin.wait(kEspera));
     QCOMPARE(fin.last(), QVariantList({id, true}));
     QCOMPARE((QList<quint32>{b.ind().valor32(Indicador::kDespacho), b.ind().valor32(Indicador::kCGrueso),
                              b.ind().valor32(Indicador::kCFino), b.ind().valor32(Indicador::kTotalF)}),
@@ -320,14 +320,14 @@ void TstStationNucleo::comandosYCondiciones()
     QVERIFY(b.lee());
     QCOMPARE(b.e().compruebaReset(), QString());
     b.e().reset();
-    QVERIFY(fin.wait(5000));
+    QVERIFY(fin.wait(kEspera));
     QCOMPARE(b.ind().valor32(Indicador::kUlTotal), 0u);
     QCOMPARE(b.ind().valor32(Indicador::kDespacho), 0u);
 
     // A write the indicator does not answer: failed, audited as such.
     b.m_sim.fallos({.mudo = true});
     b.e().comando('Z', QStringLiteral("Cero"));
-    QVERIFY(fin.wait(10000));
+    QVERIFY(fin.wait(kEspera));
     QCOMPARE(fin.last().at(1).toBool(), false);
     QCOMPARE(fallida.size(), 1);
     b.m_sim.fallos(FallosSimulados());

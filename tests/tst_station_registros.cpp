@@ -103,7 +103,7 @@ bool vacia(Registrador& r)
 bool escribe(Registrador& r, const Pendiente& p)
 {
     r.agrega(p);
-    return QTest::qWaitFor([&] { return vacia(r); }, 5000);
+    return QTest::qWaitFor([&] { return vacia(r); }, kEspera);
 }
 
 // This run's own tables on the server, dropped when the returned guard ends.
@@ -200,7 +200,7 @@ void TestStationRegistros::pendientesSobrevivenYSiguenOrden()
         QVERIFY(r.agrega(lote(5500, 250, QTime(10, 0, 2))));
         QVERIFY(r.agrega(lote(5800, 300, QTime(10, 0, 3))));
         // Several rounds retry on their own.
-        QTRY_VERIFY(estados.size() >= 10);
+        QTRY_VERIFY_WITH_TIMEOUT(estados.size() >= 10, kEspera);
         QCOMPARE(r.pendientes(), 3);
         // One report for the first entry, however many tries.
         QCOMPARE(fallos.size(), 1);
@@ -214,7 +214,7 @@ void TestStationRegistros::pendientesSobrevivenYSiguenOrden()
     QVERIFY(QFile::rename(fuera, base));
     Registrador r(prog.dir.path());
     QCOMPARE(r.pendientes(), 3);
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), kEspera);
     const auto f = filasDe();
     QCOMPARE(f.size(), 3);
     QCOMPARE(f[2].value("TOTAL").toDouble(), 5800.0);
@@ -224,7 +224,7 @@ void TestStationRegistros::pendientesSobrevivenYSiguenOrden()
                            lote(6000, 200).aJson() + "\n{roto\n" + lote(6100, 100).aJson() + "\n"));
     Registrador r2(prog.dir.path());
     QVERIFY(!r2.errorCarga().isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r2), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r2), kEspera);
     QCOMPARE(filasDe().size(), 5);
 }
 
@@ -236,7 +236,7 @@ void TestStationRegistros::sinDuplicadosTrasCaida()
     {
         Registrador r(prog.dir.path());
         QVERIFY(r.agrega(p));
-        QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(vacia(r), kEspera);
     }
     QCOMPARE(filasDe().size(), 1);
     // The program stopped after the commit and before the entry left the
@@ -249,7 +249,7 @@ void TestStationRegistros::sinDuplicadosTrasCaida()
     QVERIFY(escribeArchivo(prog.dir.file(Registrador::kArchivo), p.aJson() + '\n' + otro.aJson() + '\n'));
     Registrador r(prog.dir.path());
     QCOMPARE(r.pendientes(), 2);
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), kEspera);
     auto f = filasDe();
     QCOMPARE(f.size(), 2);
     QCOMPARE(f[1].value("TICKET").toLongLong(), 2);
@@ -264,12 +264,12 @@ void TestStationRegistros::sinDuplicadosTrasCaida()
     siguiente.desde = 1;
     QVERIFY(escribeArchivo(prog.dir.file(Registrador::kArchivo), otro.aJson() + '\n' + siguiente.aJson() + '\n'));
     Registrador r2(prog.dir.path());
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r2), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r2), kEspera);
     f = filasDe();
     QCOMPARE(f.size(), 3);
     QCOMPARE(f[2].value("TOTAL").toDouble(), 5750.0);
     // Once nothing is left the last ticket has its own file and the queue none.
-    QTRY_VERIFY(!QFile::exists(prog.dir.file(Registrador::kArchivo)));
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(prog.dir.file(Registrador::kArchivo)), kEspera);
     QCOMPARE(leeArchivo(prog.dir.file(ColaPendientes::kArchivoUltimo)), QByteArray("3\r\n"));
 }
 
@@ -355,13 +355,13 @@ void TestStationRegistros::auditoriaNoDetieneFilas()
     c.resultado = QStringLiteral("Aceptado");
     r.agrega(c);
     r.agrega(lote(100, 100));
-    QTRY_COMPARE_WITH_TIMEOUT(filasDe().size(), 1, 5000);
-    QTRY_COMPARE(r.pendientes(), 1);
-    QTRY_COMPARE(fallos.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(filasDe().size(), 1, kEspera);
+    QTRY_COMPARE_WITH_TIMEOUT(r.pendientes(), 1, kEspera);
+    QTRY_COMPARE_WITH_TIMEOUT(fallos.size(), 1, kEspera);
     QVERIFY(fallos[0][0].toString().contains(QStringLiteral("Z Cero")));
     // Once the table exists the audit entry goes in, once.
     QVERIFY(creaTablas());
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), kEspera);
     CDatos db;
     QVERIFY(db.AbrirBase(Programa::DataCSReporte));
     QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM Comandos")));
@@ -410,7 +410,7 @@ void TestStationRegistros::discoLlenoNoPierdeLaCola()
         QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("disco lleno")));
 
         disco.libera();
-        QTRY_VERIFY_WITH_TIMEOUT(r.sinGuardar() == 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(r.sinGuardar() == 0, kEspera);
         QCOMPARE(leeArchivo(archivo).count('\n'), 4);
         MessageBox::limpiar();
         QVERIFY(frmPeso::preguntaSinGuardar(nullptr, &r));
@@ -419,7 +419,7 @@ void TestStationRegistros::discoLlenoNoPierdeLaCola()
     // Killed now, restarted with the database back: every batch is a row.
     QVERIFY2(QFile::rename(fuera, base), qPrintable(QDir(disco.path()).entryList().join(u' ')));
     Registrador r(disco.path());
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), kEspera);
     const auto f = filasDe();
     QCOMPARE(f.size(), 4);
     QCOMPARE(f[0].value("TOTAL").toDouble(), 5250.0);
@@ -503,9 +503,10 @@ void TestStationRegistros::panelConRegistrosSinGuardar()
     QVERIFY2(w, qPrintable(b.error()));
     ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Apertura);
     b.ind().setValor32(Indicador::kUlTotal, 5250);
-    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().sinGuardar(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().sinGuardar(), 1, kEspera);
     auto* panel = w->findChild<QLabel*>(QStringLiteral("Panel4"));
-    QTRY_VERIFY(panel->text().startsWith(QStringLiteral("Registros sin guardar en disco: 1 (sin permiso)")));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        panel->text().startsWith(QStringLiteral("Registros sin guardar en disco: 1 (sin permiso)")), kEspera);
     QVERIFY(panel->styleSheet().contains(QStringLiteral("#c62828")));
     QVERIFY(leeArchivo(b.dir().file(QStringLiteral("Datos.log"))).contains("Pendientes.dat"));
     // Closing asks first; No keeps the window open.
@@ -516,8 +517,8 @@ void TestStationRegistros::panelConRegistrosSinGuardar()
     QVERIFY(w && !w->cerrarPedido());
     // Writable again: saved, and the panel says so.
     ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna);
-    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().sinGuardar(), 0, 5000);
-    QTRY_VERIFY(!panel->text().contains(QStringLiteral("sin guardar")));
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().sinGuardar(), 0, kEspera);
+    QTRY_VERIFY_WITH_TIMEOUT(!panel->text().contains(QStringLiteral("sin guardar")), kEspera);
 }
 
 void TestStationRegistros::acumuladorConLaEstacionCerrada_data()
@@ -540,10 +541,10 @@ void TestStationRegistros::acumuladorConLaEstacionCerrada()
     QVERIFY2(w, qPrintable(b.error()));
     QVERIFY(!w->findChild<QLabel*>(QStringLiteral("Lbl_Aviso")));
     b.ind().setValor32(Indicador::kUlTotal, 5250);
-    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, kEspera);
     w->cierraYa();
-    QTRY_VERIFY(!w);
-    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w, kEspera);
+    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, kEspera);
 
     b.ind().setValor32(Indicador::kUlTotal, alAbrir);
     w = b.abreListo();
@@ -568,7 +569,7 @@ void TestStationRegistros::postgres()
         r.setPausaMs(50);
         r.agrega(lote(5250, 250));
         r.agrega(lote(5500, 250));
-        QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(vacia(r), kEspera);
         // The server cannot be reached: the rows wait, in order.
         Programa::DataCSReporte = Programa::DataCSGlobal =
             QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=1;Database=x;User=x;Password=x");
@@ -577,13 +578,13 @@ void TestStationRegistros::postgres()
         r.agrega(lote(5750, 250));
         r.agrega(cierre(QTime(13, 0, 0)));
         // Further rounds fail without a new report.
-        QTRY_VERIFY_WITH_TIMEOUT(estados.size() >= 6, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(estados.size() >= 6, kEspera);
         QCOMPARE(fallos.size(), 1);
         QCOMPARE(r.pendientes(), 2);
     }
     Programa::DataCSReporte = Programa::DataCSGlobal = pg;
     Registrador r(dir.path());
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), kEspera);
     const auto f = filasDe();
     QCOMPARE(f.size(), 3);
     QCOMPARE(f[2].value("TICKET").toLongLong(), 3);
@@ -618,7 +619,7 @@ void TestStationRegistros::conexionSostenida()
     Registrador r(prog.dir.path());
     QSignalSpy fallos(&r, &Registrador::fallo);
     r.agrega(lote(5250, 250));
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), kEspera);
     CDatos db;
     if (servidor) {
         QVERIFY(db.AbrirBase(pg));
@@ -632,7 +633,7 @@ void TestStationRegistros::conexionSostenida()
         QVERIFY(creaTablas());
     }
     r.agrega(lote(5500, 250, QTime(10, 0, 9)));
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), kEspera);
     QCOMPARE(fallos.size(), 0);
     const auto f = filasDe();
     QCOMPARE(f.size(), servidor ? 2 : 1);

@@ -240,14 +240,14 @@ void TstUsers::sinBase()
     o.show();
     QVERIFY(!o.cargado());
     QCOMPARE(cajas(), error);
-    QTRY_VERIFY(!o.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!o.isVisible(), kEspera);
     MessageBox::limpiar();
     Programa::OperadorActual = u"Ana"_s;
     frmCContrasenias c;
     c.show();
     QVERIFY(!c.cargado());
     QCOMPARE(cajas(), error);
-    QTRY_VERIFY(!c.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!c.isVisible(), kEspera);
 
     // An empty section BaseDeDatos behaves the same at sign-in.
     Programa::DataCSOperarios.clear();

@@ -261,9 +261,9 @@ private Q_SLOTS:
         // timer; the failure is audited at once.
         const auto equivocada = [this](QTcpSocket& s, int fallos) {
             s.connectToHost(QHostAddress::LocalHost, m_puerto);
-            return s.waitForConnected(5000) && s.write(post(u"/ingreso"_s, form(QString(), u"mal"_s))) > 0 &&
+            return s.waitForConnected(kEspera) && s.write(post(u"/ingreso"_s, form(QString(), u"mal"_s))) > 0 &&
                    QTest::qWaitFor([&] { return auditorias(u"Ingreso web"_s, u"Rechazado: contraseña"_s) == fallos; },
-                                   10000);
+                                   kEspera);
         };
         QTcpSocket lento;
         QVERIFY(equivocada(lento, 1));
@@ -274,7 +274,7 @@ private Q_SLOTS:
         QCOMPARE(r.estado, 429);
         QVERIFY(!r.cab.contains("set-cookie"));
         QCOMPARE(lento.bytesAvailable(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(lento.bytesAvailable() > 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(lento.bytesAvailable() > 0, kEspera);
         QVERIFY(lento.readAll().startsWith("HTTP/1.1 401"));
         QCOMPARE(auditorias(u"Ingreso web"_s, u"Rechazado: en espera"_s), 1);
         // A second failure doubles the wait, up to a ceiling.
@@ -292,7 +292,7 @@ private Q_SLOTS:
         // 30 minutes without a request end a session; each request renews it.
         const QByteArray c = ingresa(u"ana"_s, u"Clave1"_s);
         const auto ws = abreWs(c);
-        QTRY_COMPARE_WITH_TIMEOUT(ws->recibidos.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ws->recibidos.size(), 1, kEspera);
         const QString hoy = u"/api/pesadas?filas=5"_s;
         const qint64 antes = jsonDe(pide(get(hoy, c))).value(u"cantidad"_s).toInteger();
         QVERIFY(insertaFilas(0, {FilaPrueba::de(500)}));
@@ -303,7 +303,7 @@ private Q_SLOTS:
         QCOMPARE(pide(get(u"/api/sesion"_s, c)).estado, 200);
         QCOMPARE(ws->cierre, -1);
         Reloj::adelanta(30 * 60000);
-        QTRY_COMPARE_WITH_TIMEOUT(ws->cierre, 4001, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ws->cierre, 4001, kEspera);
         QCOMPARE(pide(get(u"/api/sesion"_s, c)).estado, 401);
     }
 
@@ -447,13 +447,13 @@ private Q_SLOTS:
         const QByteArray c = ingresa(u"luis"_s, u"op"_s);
         const auto sinSesion = abreWs("tolvex_sesion=" + QByteArray(64, '0'));
         const auto conSesion = abreWs(c);
-        QTRY_COMPARE_WITH_TIMEOUT(sinSesion->cierre, int(QWebSocketProtocol::CloseCodePolicyViolated), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(conSesion->recibidos.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sinSesion->cierre, int(QWebSocketProtocol::CloseCodePolicyViolated), kEspera);
+        QTRY_COMPARE_WITH_TIMEOUT(conSesion->recibidos.size(), 1, kEspera);
         const LecturaPeso l{.Peso = 1234, .CError = 60, .UlTotal = 5000, .Modo = 2, .Salidas = 0b10, .Entradas = 0x80};
         const EstadoEstacion e = EstadoEstacion::desde(l, 0, {});
         QVERIFY(e.conectado);
         m_web->publica(e);
-        QTRY_COMPARE_WITH_TIMEOUT(conSesion->recibidos.size(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(conSesion->recibidos.size(), 2, kEspera);
         const QJsonObject m = estadoDe(conSesion->recibidos.last());
         QCOMPARE((QVariantList{m[u"peso"_s].toDouble(), m[u"textoModo"_s].toString(), m[u"textoError"_s].toString(),
                                m[u"salidas"_s].toArray().at(1).toBool(), m[u"entradas"_s].toArray().at(7).toBool(),
@@ -462,7 +462,7 @@ private Q_SLOTS:
         // A failed poll and a closed station are shown at once.
         m_web->publica(EstadoEstacion::desde(LecturaPeso{.Peso = LecturaPeso::kSinRespuesta}, 0, e));
         m_web->estacionCerrada();
-        QTRY_COMPARE_WITH_TIMEOUT(conSesion->recibidos.size(), 4, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(conSesion->recibidos.size(), 4, kEspera);
         const QJsonObject fallida = estadoDe(conSesion->recibidos.at(2));
         QVERIFY(!fallida[u"vigente"_s].toBool());
         QCOMPARE(fallida[u"peso"_s].toDouble(), 1234.0);
@@ -470,7 +470,7 @@ private Q_SLOTS:
         QVERIFY(sinSesion->recibidos.isEmpty());
         // A page opened now gets the trend of the last minutes.
         const auto tarde = abreWs(c);
-        QTRY_COMPARE_WITH_TIMEOUT(tarde->recibidos.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(tarde->recibidos.size(), 1, kEspera);
         const QJsonObject primero = QJsonDocument::fromJson(tarde->recibidos.first().toUtf8()).object();
         QCOMPARE(primero.value(u"tendencia"_s).toArray().size(), 1);
     }
@@ -479,14 +479,14 @@ private Q_SLOTS:
     {
         // An open station whose polls stop coming: after 3 s the page says so.
         const auto ws = abreWs(ingresa(u"luis"_s, u"op"_s));
-        QTRY_COMPARE_WITH_TIMEOUT(ws->recibidos.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ws->recibidos.size(), 1, kEspera);
         m_web->publica(EstadoEstacion::desde(LecturaPeso{.Peso = 10}, 0, {}));
-        QTRY_COMPARE_WITH_TIMEOUT(ws->recibidos.size(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ws->recibidos.size(), 2, kEspera);
         Reloj::adelanta(1000);
         QTest::qWait(1100); // two rounds of the monitor's watch, under 3 s in all
         QCOMPARE(ws->recibidos.size(), 2);
         Reloj::adelanta(2000);
-        QTRY_COMPARE_WITH_TIMEOUT(ws->recibidos.size(), 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ws->recibidos.size(), 3, kEspera);
         const QJsonObject m = estadoDe(ws->recibidos.last());
         QVERIFY(!m.value(u"vigente"_s).toBool());
         QCOMPARE(m.value(u"motivo"_s).toString(), u"Sin respuesta del indicador"_s);
@@ -565,10 +565,10 @@ private Q_SLOTS:
         QSslSocket s;
         s.setPeerVerifyMode(QSslSocket::VerifyNone);
         s.connectToHostEncrypted(u"127.0.0.1"_s, m_web->puerto());
-        QTRY_VERIFY_WITH_TIMEOUT(s.isEncrypted(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.isEncrypted(), kEspera);
         s.write(post(u"/ingreso"_s, form(QString(), u"super"_s)));
         QByteArray buf;
-        QTRY_VERIFY_WITH_TIMEOUT((buf += s.readAll()).contains("\r\n\r\n"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT((buf += s.readAll()).contains("\r\n\r\n"), kEspera);
         QVERIFY(buf.startsWith("HTTP/1.1 303"));
         QVERIFY(buf.contains("; Secure") && buf.contains("Strict-Transport-Security"));
         // Plain HTTP on the TLS port gets nothing.
