@@ -3,13 +3,33 @@
 
 Holding register i holds (i * 7 + 3) & 0xFFFF; slave id 1.
 usage: link_pymodbus_slave.py --tcp PORT | --serial DEVICE
+Once it serves it prints one line, "tcp PORT" (PORT 0: a free one, the one
+it took) or "serial DEVICE", so that a test never talks to it too early.
 """
+import asyncio
 import sys
 
 from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                 ModbusSlaveContext)
-from pymodbus.server import StartSerialServer, StartTcpServer
+from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer
 from pymodbus.transaction import ModbusRtuFramer
+
+
+async def sirve(contexto, modo, donde):
+    if modo == "--tcp":
+        servidor = ModbusTcpServer(contexto, ModbusRtuFramer, None, ("127.0.0.1", int(donde)))
+        tarea = asyncio.ensure_future(servidor.serve_forever())
+        await servidor.serving
+        print("tcp", servidor.server.sockets[0].getsockname()[1], flush=True)
+        await tarea
+    else:
+        servidor = ModbusSerialServer(contexto, ModbusRtuFramer, port=donde, baudrate=19200, bytesize=8,
+                                      parity="N", stopbits=1, timeout=0.05)
+        await servidor.start()
+        if servidor.transport is None:
+            raise SystemExit("no se pudo abrir " + donde)
+        print("serial", donde, flush=True)
+        await servidor.serve_forever()
 
 
 def main():
@@ -20,12 +40,7 @@ def main():
     bloque = ModbusSequentialDataBlock(0, valores)
     esclavo = ModbusSlaveContext(hr=bloque, zero_mode=True)
     contexto = ModbusServerContext(slaves={1: esclavo}, single=False)
-    if sys.argv[1] == "--tcp":
-        StartTcpServer(context=contexto, address=("127.0.0.1", int(sys.argv[2])),
-                       framer=ModbusRtuFramer)
-    else:
-        StartSerialServer(context=contexto, port=sys.argv[2], framer=ModbusRtuFramer,
-                          baudrate=19200, bytesize=8, parity="N", stopbits=1, timeout=0.05)
+    asyncio.run(sirve(contexto, sys.argv[1], sys.argv[2]))
     return 0
 
 

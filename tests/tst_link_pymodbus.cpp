@@ -6,9 +6,9 @@
 #include "TransporteSerie.h"
 #include "TransporteTcp.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -30,7 +30,18 @@ bool hayPymodbus()
 {
     QProcess p;
     p.start(kPython, {QStringLiteral("-c"), QStringLiteral("import pymodbus.server")});
-    return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return p.waitForFinished(kEspera) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// Starts the slave and waits for the line that says it serves (and where).
+QString arranca(QProcess& esclavo, const QStringList& args)
+{
+    esclavo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    esclavo.start(kPython, QStringList{script()} + args);
+    QDeadlineTimer limite(kEspera);
+    while (!esclavo.canReadLine() && esclavo.state() != QProcess::NotRunning && !limite.hasExpired())
+        esclavo.waitForReadyRead(100);
+    return QString::fromUtf8(esclavo.readLine()).trimmed();
 }
 
 void detiene(QProcess& p)
@@ -99,30 +110,19 @@ void TstLinkPymodbus::compruebaIndicador(Transporte& t)
 
 void TstLinkPymodbus::tcp()
 {
-    quint16 puerto = 0;
-    {
-        QTcpServer s;
-        QVERIFY(s.listen(QHostAddress::LocalHost, 0));
-        puerto = s.serverPort();
-    }
     QProcess esclavo;
-    esclavo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    esclavo.start(kPython, {script(), QStringLiteral("--tcp"), QString::number(puerto)});
-    QVERIFY(esclavo.waitForStarted());
+    const QString sirve = arranca(esclavo, {QStringLiteral("--tcp"), QStringLiteral("0")});
+    QVERIFY2(sirve.startsWith(u"tcp "), qPrintable(sirve));
+    const quint16 puerto = sirve.section(u' ', 1).toUShort();
 
     // pymodbus's own reply frame, byte for byte, to our request.
     QTcpSocket s;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            s.abort();
-            s.connectToHost(QHostAddress::LocalHost, puerto);
-            return s.waitForConnected(500);
-        }(),
-        20000);
+    s.connectToHost(QHostAddress::LocalHost, puerto);
+    QVERIFY(s.waitForConnected(kEspera));
     auto intercambio = [&s](const QByteArray& pedido, int largo) {
         s.write(pedido);
         QByteArray r;
-        while (r.size() < largo && s.waitForReadyRead(3000))
+        while (r.size() < largo && s.waitForReadyRead(kEspera))
             r += s.readAll();
         return r;
     };
@@ -151,12 +151,11 @@ void TstLinkPymodbus::pty()
     QProcess par;
     par.start(socat, {QStringLiteral("pty,raw,echo=0,link=") + a, QStringLiteral("pty,raw,echo=0,link=") + b});
     QVERIFY(par.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(a) && QFile::exists(b), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(a) && QFile::exists(b), kEspera);
 
     QProcess esclavo;
-    esclavo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    esclavo.start(kPython, {script(), QStringLiteral("--serial"), a});
-    QVERIFY(esclavo.waitForStarted());
+    const QString sirve = arranca(esclavo, {QStringLiteral("--serial"), a});
+    QVERIFY2(sirve.startsWith(u"serial "), qPrintable(sirve));
 
     TransporteSerie t(b, 19200);
     t.setEspera(1000);
