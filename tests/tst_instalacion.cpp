@@ -130,20 +130,21 @@ void TstInstalacion::badArgumentsGiveUsage_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("none") << QStringList();
-    QTest::newRow("unknown option") << QStringList{"/tmp/x", "--nada"};
-    QTest::newRow("two directories") << QStringList{"/tmp/x", "/tmp/y"};
-    QTest::newRow("postgres without value") << QStringList{"/tmp/x", "--postgres"};
-    QTest::newRow("bad tcp") << QStringList{"/tmp/x", "--tcp", "host"};
-    QTest::newRow("bad id") << QStringList{"/tmp/x", "--id", "300"};
+    QTest::newRow("unknown option") << QStringList{"x", "--nada"};
+    QTest::newRow("two directories") << QStringList{"x", "y"};
+    QTest::newRow("postgres without value") << QStringList{"x", "--postgres"};
+    QTest::newRow("bad tcp") << QStringList{"x", "--tcp", "host"};
+    QTest::newRow("bad id") << QStringList{"x", "--id", "300"};
 }
 
 void TstInstalacion::badArgumentsGiveUsage()
 {
     QFETCH(QStringList, args);
+    DirectorioDePrueba aqui; // x and y are taken from here
     const auto r = setup(args);
     QCOMPARE(r.code, 2);
     QVERIFY(r.err.contains(QStringLiteral("uso: tolvex-setup")));
-    QVERIFY(!QFile::exists(QStringLiteral("/tmp/x/Tolvex.ini")));
+    QVERIFY(!QFile::exists(aqui.file(QStringLiteral("x"))));
 }
 
 // The launcher starts the program in its directory; the directory and what
