@@ -16,10 +16,9 @@ fi
 "$ROOT/scripts/build.sh" "$BUILD" $OPTS
 
 PGDIR="$(mktemp -d /tmp/tolvex-pg.XXXXXX)"
-PGPORT=$(( 20000 + $$ % 20000 ))
 cleanup() { "$ROOT/scripts/pg.sh" stop "$PGDIR"; }
 trap cleanup EXIT INT TERM
-TOLVEX_TEST_PG="$("$ROOT/scripts/pg.sh" start "$PGDIR" "$PGPORT")"
+TOLVEX_TEST_PG="$("$ROOT/scripts/pg.sh" start "$PGDIR" 0)"
 export TOLVEX_TEST_PG
 export QT_QPA_PLATFORM=offscreen
 cd "$BUILD"

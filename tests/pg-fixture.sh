@@ -17,11 +17,10 @@ start)
         exit 0
     fi
     DIR="$(mktemp -d /tmp/tolvex-ctest-pg.XXXXXX)"
-    PORT=$(( 20000 + $$ % 20000 ))
-    if sh "$ROOT/scripts/pg.sh" start "$DIR" "$PORT" >"$FILE.tmp"; then
+    if sh "$ROOT/scripts/pg.sh" start "$DIR" 0 >"$FILE.tmp"; then
         echo "$DIR" >"$FILE.dir"
         mv "$FILE.tmp" "$FILE"
-        echo "PostgreSQL de prueba en el puerto $PORT"
+        echo "PostgreSQL de prueba: $(cat "$FILE")"
     else
         rm -f "$FILE.tmp"
         sh "$ROOT/scripts/pg.sh" stop "$DIR"
