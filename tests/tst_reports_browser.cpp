@@ -102,7 +102,7 @@ void TstReportsBrowser::abre()
     auto* del = b.findChild<QPushButton*>(u"cmdDelete"_s);
     auto* info = b.findChild<QLineEdit*>(u"txt_Dato_0"_s);
     b.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&b));
+    QVERIFY(QTest::qWaitForWindowExposed(&b, kEspera));
     QVERIFY(!del->isVisible());
     Programa::NivelActual = u"Gerencia"_s;
     QTest::keyClick(info, Qt::Key_E, Qt::ControlModifier);
@@ -140,7 +140,7 @@ void TstReportsBrowser::abre()
 
     // A note on the third record, editable after a double click.
     b.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&b));
+    QVERIFY(QTest::qWaitForWindowActive(&b, kEspera));
     b.mover(2);
     const QString anotado = valor(b, 0);
     const auto nota = [&anotado] {

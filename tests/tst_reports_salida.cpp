@@ -164,7 +164,7 @@ void TstReportsSalida::exportaEImprime()
     frmPLANILLA b;
     QVERIFY(b.cargado());
     b.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&b));
+    QVERIFY(QTest::qWaitForWindowExposed(&b, kEspera));
     const QSize tamano = b.size();
     if (totales)
         b.findChild<QCheckBox*>(u"Chk_Total"_s)->setChecked(true);

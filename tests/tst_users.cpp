@@ -286,7 +286,7 @@ void TstUsers::loginFallaAlVerificarYReintento()
     // level must not stick to a master sign-in.
     Programa::DataTbOperarios = tabla;
     f.show(); // hidden by the sign-in
-    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    QVERIFY(QTest::qWaitForWindowExposed(&f, kEspera));
     QVERIFY(!ingresa(f, u"Ana"_s, u"mala"_s));
     QCOMPARE(f.txtPassword->selectedText(), u"mala"_s);
     QVERIFY(f.txtPassword->hasFocus());
