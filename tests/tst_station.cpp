@@ -446,6 +446,7 @@ void TestStation::cierreConIndicadorMudo()
     QVERIFY2(w, qPrintable(b.error()));
     b.sim().fallos({.mudo = true});
     // A poll of six silent reads now takes 36 s; closing must not wait for it.
+    static_assert(kEspera < 36000, "a wait that outlasts the poll cannot tell");
     const qint64 omitidos = w->ticksOmitidos();
     QTRY_VERIFY_WITH_TIMEOUT(w->ticksOmitidos() > omitidos + 2, kEspera);
     MessageBox::setNextAnswer(QMessageBox::Yes);
