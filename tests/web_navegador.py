@@ -154,6 +154,10 @@ def main():
             vistos.add(texto(d, 'peso'))
             return len(vistos) >= 3
         espera(d, pesos_distintos, 120, 'el peso cambia', lambda: vistos)
+        # Rows enough for the reports below: one per cycle completed since
+        # the station opened (at cycle 0).
+        espera(d, lambda: texto(d, 'ciclos').isdigit() and int(texto(d, 'ciclos')) >= 6, 300, 'seis ciclos',
+               lambda: texto(d, 'ciclos'))
         assert len(d.find_elements(By.CSS_SELECTOR, '#salidas .lampara')) == 8
         assert len(d.find_elements(By.CSS_SELECTOR, '#entradas .lampara')) == 8
         if CAPTURAS:
