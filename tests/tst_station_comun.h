@@ -173,9 +173,13 @@ public:
         return m_ventana;
     }
 
-    // Waits until a poll that started after this call has been shown.
+    // Waits until a poll that started after this call has been shown. The
+    // link's thread polls on its own timer, so readings it finished may be
+    // waiting in this thread's queue: they are taken first; of the next two,
+    // the first may come from the poll under way, the second is newer.
     bool esperaLecturas(int n = 2, int ms = kEspera)
     {
+        QCoreApplication::processEvents();
         const int objetivo = m_lecturas + n;
         QElapsedTimer t;
         t.start();

@@ -73,9 +73,11 @@ public:
         m_estacion->abre({QStringLiteral("Cliente")});
         return m_ok && QTest::qWaitFor([this] { return m_estacion->iniciada(); }, kEspera) && lee();
     }
-    // Waits for polls that started after this call.
+    // Waits for polls that started after this call (the readings already
+    // queued are taken first, see BancoEstacion::esperaLecturas).
     bool lee(int n = 2)
     {
+        QCoreApplication::processEvents();
         const int objetivo = m_lecturas + n;
         return QTest::qWaitFor([&] { return m_lecturas >= objetivo; }, kEspera);
     }
