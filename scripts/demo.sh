@@ -44,8 +44,9 @@ mkdir -p "$LOGS"
 SIM_PID=$!
 trap 'kill $SIM_PID 2>/dev/null || true' EXIT
 trap 'exit 130' INT TERM
+# It either says its port or stops; a loaded machine may take a while.
 i=0
-while ! grep -q '^port ' "$LOGS/sim.out" 2>/dev/null && kill -0 "$SIM_PID" 2>/dev/null && [ $i -lt 100 ]; do
+while ! grep -q '^port ' "$LOGS/sim.out" 2>/dev/null && kill -0 "$SIM_PID" 2>/dev/null && [ $i -lt 600 ]; do
     sleep 0.1
     i=$((i + 1))
 done
