@@ -17,6 +17,7 @@
 
 #include "ArchivoAtomico.h"
 #include "CDatos.h"
+#include "FechaHora.h"
 #include "ModeloReporte.h"
 #include "SqlDialect.h"
 #include "XlsxPlantilla.h"
@@ -333,8 +334,9 @@ private:
     }
     int idFecha()
     {
+        // The plant's date pattern in the spreadsheet's letters.
         if (m_idFecha < 0)
-            m_idFecha = nuevoFormato(QStringLiteral("dd/mm/yyyy"));
+            m_idFecha = nuevoFormato(FechaHora::patronFecha().replace(u'M', u'm'));
         return m_idFecha;
     }
     int idHora()

@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include "FechaHora.h"
 #include "SqlDialect.h"
 
 namespace Filtros {
@@ -74,8 +75,10 @@ std::optional<Criterio> fecha(const QDate& desde, const QDate& hasta, const QStr
     const QString& c = fechaChr;
     Criterio r;
     r.criterio = QStringLiteral("BETWEEN ") + c + f1 + c + QStringLiteral(" AND ") + c + f2 + c;
-    r.descripcion = desde == hasta ? QStringLiteral(" = ") + f1
-                                   : QStringLiteral(" entre ") + f1 + QStringLiteral(" y ") + f2;
+    // Described as the screens show dates, whatever the statement's pattern.
+    const QString d1 = FechaHora::fecha(desde), d2 = FechaHora::fecha(hasta);
+    r.descripcion = desde == hasta ? QStringLiteral(" = ") + d1
+                                   : QStringLiteral(" entre ") + d1 + QStringLiteral(" y ") + d2;
     return r;
 }
 

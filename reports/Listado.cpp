@@ -10,6 +10,7 @@
 
 #include "ArchivoAtomico.h"
 #include "Config.h"
+#include "FechaHora.h"
 #include "ModeloReporte.h"
 
 void Listado::tab(QString& linea, int columna, const QString& texto)
@@ -66,7 +67,7 @@ QVector<Listado::Linea> Listado::lineas(const ModeloReporte& m) const
     regla();
     texto({});
     l.clear();
-    tab(l, 3, FormatoCorto::fecha(momento.date()) + QStringLiteral(" - ") + FormatoCorto::hora(momento.time()) +
+    tab(l, 3, FechaHora::fecha(momento.date()) + QStringLiteral(" - ") + FechaHora::hora(momento.time()) +
                   QStringLiteral("  ") + descFiltro);
     texto(l);
     texto({});

@@ -1,11 +1,11 @@
 #include "ModeloReporte.h"
 
-#include <QLocale>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
 
 #include "CDatos.h"
+#include "FechaHora.h"
 #include "SqlDialect.h"
 
 namespace {
@@ -19,32 +19,6 @@ QString textoError(const QSqlError& e)
 } // namespace
 
 namespace FormatoCorto {
-
-namespace {
-bool sinLocale()
-{
-    const QLocale l;
-    return l.language() == QLocale::C;
-}
-} // namespace
-
-QString fecha(const QDate& d)
-{
-    if (!d.isValid())
-        return {};
-    if (sinLocale())
-        return d.toString(QStringLiteral("dd/MM/yyyy"));
-    return QLocale().toString(d, QLocale::ShortFormat);
-}
-
-QString hora(const QTime& t)
-{
-    if (!t.isValid())
-        return {};
-    if (sinLocale())
-        return t.toString(QStringLiteral("HH:mm:ss"));
-    return QLocale().toString(t, QLocale::ShortFormat);
-}
 
 QString numero(const QVariant& v)
 {
@@ -60,8 +34,8 @@ QString numero(const QVariant& v)
 QString valor(const QVariant& v, int columna)
 {
     switch (columna) {
-    case ModeloReporte::FECHA: return fecha(CDatos::aFecha(v));
-    case ModeloReporte::HORA: return hora(CDatos::aHora(v));
+    case ModeloReporte::FECHA: return FechaHora::fecha(CDatos::aFecha(v));
+    case ModeloReporte::HORA: return FechaHora::hora(CDatos::aHora(v));
     case ModeloReporte::TICKET:
     case ModeloReporte::TOTAL:
     case ModeloReporte::PESO:

@@ -6,17 +6,10 @@
 
 #include "Conversiones.h"
 #include "Cp1252.h"
+#include "FechaHora.h"
 #include "Programa.h"
 
 namespace Diario {
-
-namespace {
-bool sinLocale()
-{
-    const QLocale s = QLocale::system();
-    return s.language() == QLocale::C || s.name() == u"C";
-}
-} // namespace
 
 double redondea(double valor, int decimales)
 {
@@ -34,26 +27,11 @@ QString muestra(double valor, int decimales)
 
 QLocale locale()
 {
-    QLocale l = sinLocale() ? QLocale(QLocale::Spanish, QLocale::Argentina) : QLocale::system();
+    QLocale l;
+    if (l.language() == QLocale::C)
+        l = QLocale(QLocale::Spanish, QLocale::Argentina);
     l.setNumberOptions(QLocale::OmitGroupSeparator);
     return l;
-}
-
-QString fecha(const QDate& d)
-{
-    if (sinLocale())
-        return d.toString(QStringLiteral("dd/MM/yyyy"));
-    return QLocale::system().toString(d, QLocale::ShortFormat);
-}
-
-QString hora(const QTime& t)
-{
-    if (sinLocale())
-        return t.toString(QStringLiteral("HH:mm:ss"));
-    // The long format carries the seconds; the time zone is left out.
-    QString f = QLocale::system().timeFormat(QLocale::LongFormat);
-    f.remove(u't');
-    return QLocale::system().toString(t, f.trimmed());
 }
 
 QString numero(double v, int decimales)
@@ -80,7 +58,7 @@ QString cabecera(const QStringList& aux, double decimoFino, int decimales,
     QStringList campos;
     for (int i = 0; i < 6; ++i)
         campos << derecha(aux.value(i), anchos[i]);
-    campos << fecha(ahora.date()) << hora(ahora.time())
+    campos << FechaHora::fecha(ahora.date()) << FechaHora::hora(ahora.time())
            << izquierda(numero(decimoFino, decimales + 1), 6) << izquierda(finoMostrado, 6)
            << (preset == 0 ? QStringLiteral("-Continuo-") : izquierda(presetMostrado, 10));
     return u'[' + campos.join(u'*');
@@ -88,7 +66,7 @@ QString cabecera(const QStringList& aux, double decimoFino, int decimales,
 
 QString lote(double pesoBatch, double totalActual, int decimales, const QDateTime& ahora)
 {
-    return u'*' + fecha(ahora.date()) + u'*' + hora(ahora.time()) + u'*' +
+    return u'*' + FechaHora::fecha(ahora.date()) + u'*' + FechaHora::hora(ahora.time()) + u'*' +
            izquierda(numero(pesoBatch, decimales), 6) + u'*' +
            izquierda(numero(totalActual, decimales), 10);
 }
@@ -104,8 +82,8 @@ QString registroError(qint32 nroError, const QString& msg, const QString& rutina
     const QString crlf = QStringLiteral("\r\n");
     return QStringLiteral("******************* Nuevo Error *******************") + crlf +
            QStringLiteral("Version ") + Programa::version() + crlf + QString::number(nroError) +
-           crlf + QStringLiteral("Fecha y Hora: ") + fecha(ahora.date()) + u' ' +
-           hora(ahora.time()) + crlf + msg + crlf + rutina + crlf + crlf;
+           crlf + QStringLiteral("Fecha y Hora: ") + FechaHora::fecha(ahora.date()) + u' ' +
+           FechaHora::hora(ahora.time()) + crlf + msg + crlf + rutina + crlf + crlf;
 }
 
 bool agrega(const QString& archivo, const QString& texto, QString* error)

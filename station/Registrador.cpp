@@ -14,8 +14,8 @@
 
 #include "ArchivoAtomico.h"
 #include "CDatos.h"
-#include "Diario.h"
 #include "Contexto.h"
+#include "FechaHora.h"
 #include "Schema.h"
 #include "SqlDialect.h"
 
@@ -578,8 +578,8 @@ bool escribeComando(const Pendiente& p, QString* error, ConexionesRegistro& c)
 
 QString marcaTotal(const QDate& fecha, const QTime& hora)
 {
-    return QStringLiteral(" -> TOTAL <- (") + Diario::fecha(fecha) + QStringLiteral(" - ") +
-           Diario::hora(hora) + u')';
+    return QStringLiteral(" -> TOTAL <- (") + FechaHora::fecha(fecha) + QStringLiteral(" - ") +
+           FechaHora::hora(hora) + u')';
 }
 
 bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error)
@@ -615,7 +615,7 @@ bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error, Conexione
 namespace {
 QString describe(const Pendiente& p)
 {
-    const QString cuando = Diario::fecha(p.fecha) + u' ' + Diario::hora(p.hora);
+    const QString cuando = FechaHora::fecha(p.fecha) + u' ' + FechaHora::hora(p.hora);
     switch (p.tipo) {
     case Pendiente::Lote:
         return QStringLiteral("No se pudo guardar el registro del %1 (Total %2, Peso %3).")

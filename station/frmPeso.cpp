@@ -16,7 +16,7 @@
 #include <QValidator>
 #include <QVBoxLayout>
 
-#include "Diario.h"
+#include "FechaHora.h"
 #include "FrmDatos.h"
 #include "MessageBox.h"
 #include "Contexto.h"
@@ -152,8 +152,8 @@ frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Cont
     m_reloj.setInterval(1000);
     auto fechaHora = [this] {
         const QDateTime ahora = QDateTime::currentDateTime();
-        m_panel[1]->muestra(Diario::fecha(ahora.date()));
-        m_panel[2]->muestra(Diario::hora(ahora.time()));
+        m_panel[1]->muestra(FechaHora::fecha(ahora.date()));
+        m_panel[2]->muestra(FechaHora::hora(ahora.time()));
     };
     connect(&m_reloj, &QTimer::timeout, this, fechaHora);
     fechaHora();

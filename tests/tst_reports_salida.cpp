@@ -11,7 +11,7 @@
 #include "Listado.h"
 #include "MessageBox.h"
 #include "ModeloReporte.h"
-#include "ReportesPrueba.h"
+#include "NavegadorPrueba.h"
 #include "XlsxPlantilla.h"
 #include "frmPLANILLA.h"
 
@@ -133,6 +133,8 @@ private Q_SLOTS:
     void exportaEImprime();
     void plantillaAjena_data();
     void plantillaAjena();
+    void fechasDeLaPlanta_data();
+    void fechasDeLaPlanta();
     void exportaFallida();
     void cortesDelListado();
     void tab_data();
@@ -350,6 +352,74 @@ void TstReportsSalida::plantillaAjena()
         firmas += celda(c, it.key()) == firma;
     QCOMPARE(firmas, 1);
     QCOMPARE(restosTemporales(inst.path()), QStringList());
+}
+
+void TstReportsSalida::fechasDeLaPlanta_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("patron");
+    for (const char* l : {"es_ES", "es_AR", "es_MX", "es_CO", "C"})
+        QTest::newRow(l) << QString::fromLatin1(l) << u"dd/MM/yyyy"_s;
+    QTest::newRow("en_US") << u"en_US"_s << u"MM/dd/yyyy"_s;
+}
+
+// Under the desktop's locale: the screen's dates, the date filter typed as
+// the screen shows a day, the grid, the printed listing and the export.
+void TstReportsSalida::fechasDeLaPlanta()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, patron);
+    const QLocale antes;
+    QLocale::setDefault(QLocale(locale));
+    const auto vuelve = qScopeGuard([&antes] { QLocale::setDefault(antes); });
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    QVERIFY(insertaFilas(40)); // 1 March 2024 to ticket 19, 2 March to 39
+    frmPLANILLA b;
+    QVERIFY(b.cargado());
+    const auto texto = [&b](const char* nombre) { return b.findChild<QLabel*>(QLatin1String(nombre))->text(); };
+    QCOMPARE(texto("Lbl_Dato_5") + u' ' + texto("Lbl_Dato_6"), QDate(2024, 3, 1).toString(patron) + u" 06:01:01"_s);
+
+    const QString dia = QDate(2024, 3, 2).toString(patron);
+    alAbrirse<frmFiltro>([dia](frmFiltro* d) {
+        for (const char* n : {"Fecha1", "Fecha2"}) {
+            auto* e = d->findChild<QDateEdit*>(QLatin1String(n));
+            e->findChild<QLineEdit*>()->setText(dia);
+            e->interpretText();
+        }
+        QTest::mouseClick(d->findChild<QPushButton*>(u"CmdOkFecha"_s), Qt::LeftButton);
+    });
+    dobleClic(b, u"Lbl_Dato_5"_s);
+    QCOMPARE(b.cantidad(), 20);
+    QCOMPARE(b.seleccion().descFiltro, u" (Fecha y Hora = %1)"_s.arg(dia));
+    const ModeloReporte& m = *b.modelo();
+    QCOMPARE(m.data(m.index(0, ModeloReporte::FECHA)).toString() + u' ' + m.data(m.index(0, ModeloReporte::HORA)).toString(),
+             dia + u" 06:20:20"_s);
+
+    Listado l;
+    l.titulo = b.windowTitle();
+    l.descFiltro = b.seleccion().descFiltro;
+    l.captions = Listado::captionsAuxiliares();
+    l.momento = QDateTime(QDate(2026, 12, 8), QTime(7, 20, 18));
+    QPrinter printer(QPrinter::HighResolution);
+    Listado::preparaPagina(printer);
+    const QString pdf = inst.file(u"listado.pdf"_s);
+    QString error;
+    QVERIFY2(Listado::imprimirPdf(printer, pdf, l.lineas(m), &error), qPrintable(error));
+    const QString impreso = pdfTexto(pdf);
+    const QString d = QRegularExpression::escape(dia);
+    QVERIFY2(impreso.contains(QRegularExpression(u"%1 - 07:20:18\\s+\\(Fecha y Hora = %2\\)"_s.arg(
+                 QRegularExpression::escape(QDate(2026, 12, 8).toString(patron)), d))),
+             qPrintable(impreso));
+    QVERIFY2(impreso.contains(QRegularExpression(u"\\b20 %1 06:20 "_s.arg(d))), qPrintable(impreso));
+
+    const QString destino = inst.file(u"fechas.xlsx"_s);
+    frmPLANILLA::setEligeArchivo([&destino](QWidget*, const QString&, const QString&) { return destino; });
+    pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
+    const QJsonObject c = celdas(destino);
+    const auto formato = [&c](const QString& ref) { return c.value(ref).toArray().at(2).toString().remove(u'\\'); };
+    QCOMPARE((QStringList{celda(c, u"B8"_s), formato(u"B8"_s), celda(c, u"C8"_s), formato(u"C8"_s)}),
+             (QStringList{u"d:2024-03-02"_s, QString(patron).replace(u'M', u'm'), u"t:06:20:20"_s, u"hh:mm:ss"_s}));
 }
 
 // Exports refused, cancelled, empty or failing: no file and no leftovers.

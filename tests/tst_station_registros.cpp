@@ -11,6 +11,7 @@
 #include "Config.h"
 #include "Cp1252.h"
 #include "Diario.h"
+#include "FechaHora.h"
 #include "ArchivoAtomico.h"
 #include "Instalacion.h"
 #include "MessageBox.h"
@@ -28,6 +29,8 @@ class TestStationRegistros : public QObject
 private Q_SLOTS:
     void cleanup() { ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna); }
     void diarioYLog();
+    void fechasComoLasLeeLaPlanta_data();
+    void fechasComoLasLeeLaPlanta();
     void pendientesSobrevivenYSiguenOrden();
     void sinDuplicadosTrasCaida();
     void marcasDeTotal();
@@ -137,13 +140,10 @@ void TestStationRegistros::diarioYLog()
     DirectorioDePrueba dir;
     qputenv("TOLVEX_HOME", dir.path().toLocal8Bit());
     const QDateTime t(QDate(2026, 12, 5), QTime(18, 30, 1));
-    const bool sinLocale = QLocale::system().language() == QLocale::C;
-    if (sinLocale) {
-        QCOMPARE(Diario::fecha(t.date()), QStringLiteral("05/12/2026"));
-        QCOMPARE(Diario::hora(t.time()), QStringLiteral("18:30:01"));
+    if (QLocale().language() == QLocale::C)
         QCOMPARE(Diario::numero(12.5, 1), QStringLiteral("12,5"));
-    }
-    const QString f = Diario::fecha(t.date()), h = Diario::hora(t.time());
+    // The dates and times themselves: fechasComoLasLeeLaPlanta.
+    const QString f = FechaHora::fecha(t.date()), h = FechaHora::hora(t.time());
     const QStringList aux{QStringLiteral("Año"), QString(40, u'b'), QStringLiteral("c"), QString(),
                           QStringLiteral("e"), QStringLiteral("f")};
     const QString cab = Diario::cabecera(aux, 100, 0, QStringLiteral("0"), 0, QStringLiteral("0"), t);
@@ -182,6 +182,54 @@ void TestStationRegistros::diarioYLog()
     // The display rule: "." whatever the locale, rounded, no "-0".
     QCOMPARE(Diario::muestra(-0.2, 1), QStringLiteral("-0.2"));
     QCOMPARE(Diario::muestra(-0.04, 1), QStringLiteral("0.0"));
+}
+
+void TestStationRegistros::fechasComoLasLeeLaPlanta_data()
+{
+    QTest::addColumn<QString>("locale"); // empty: the process's own (LANG, LC_ALL)
+    QTest::addColumn<QString>("fecha");  // 5 December 2026
+    for (const char* l : {"es_ES", "es_AR", "es_MX", "es_CO", "C"})
+        QTest::newRow(l) << QString::fromLatin1(l) << QStringLiteral("05/12/2026");
+    QTest::newRow("en_US") << QStringLiteral("en_US") << QStringLiteral("12/05/2026");
+    // ctest runs this row again with LANG and LC_ALL set (station.cmake).
+    const QString sistema = QLocale::system().name();
+    if (sistema.startsWith(QStringLiteral("en_US")))
+        QTest::newRow("del sistema") << QString() << QStringLiteral("12/05/2026");
+    else if (sistema.startsWith(QStringLiteral("es_")) || sistema == u"C")
+        QTest::newRow("del sistema") << QString() << QStringLiteral("05/12/2026");
+}
+
+// What the journal, the error log and a total note keep, read back from the
+// files and the table: the plant's date with four-digit years and 24-hour
+// times, nothing after them.
+void TestStationRegistros::fechasComoLasLeeLaPlanta()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, fecha);
+    const QLocale antes;
+    if (!locale.isEmpty())
+        QLocale::setDefault(QLocale(locale));
+    const auto vuelve = qScopeGuard([&antes] { QLocale::setDefault(antes); });
+    Programa_ prog;
+    QVERIFY(prog.ok);
+    const QDateTime t(QDate(2026, 12, 5), QTime(18, 30, 1));
+    QVERIFY(Diario::agrega(Diario::kJournal,
+                           Diario::cabecera(QStringList(6, QStringLiteral("x")), 100, 0, QStringLiteral("1000"), 0,
+                                            QStringLiteral("0"), t) +
+                               Diario::lote(250, 5250, 0, t) + Diario::cierre()));
+    QVERIFY(Diario::agrega(Diario::kLog, Diario::registroError(0, QStringLiteral("No se pudo abrir el puerto."),
+                                                               Diario::kRutinaCarga, t)));
+    Registrador r(prog.dir.path());
+    r.agrega(lote(5250, 250));
+    QVERIFY(escribe(r, cierre(QTime(18, 30, 1))));
+
+    const QString hora = QStringLiteral("18:30:01");
+    const QStringList campos = QString::fromLatin1(leeArchivo(prog.dir.file(Diario::kJournal))).split(u'*');
+    QCOMPARE(campos.size(), 15);
+    QCOMPARE(campos.mid(6, 2) + campos.mid(11, 2), (QStringList{fecha, hora, fecha, hora}));
+    QVERIFY(QString::fromLatin1(leeArchivo(prog.dir.file(Diario::kLog)))
+                .contains(QStringLiteral("\r\nFecha y Hora: %1 %2\r\n").arg(fecha, hora)));
+    QCOMPARE(filasDe().value(0).value("INFO").toString(), QStringLiteral(" -> TOTAL <- (%1 - %2)").arg(fecha, hora));
 }
 
 void TestStationRegistros::pendientesSobrevivenYSiguenOrden()

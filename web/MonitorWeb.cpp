@@ -23,6 +23,7 @@
 #include "Diario.h"
 #include "EstacionPesaje.h"
 #include "Exportacion.h"
+#include "FechaHora.h"
 #include "Listado.h"
 #include "Reloj.h"
 #include "Schema.h"
@@ -345,7 +346,8 @@ void MonitorWeb::atiende(const QHttpServerRequest& req, QTcpSocket* s)
                                                                        Listado::captionsAuxiliares()))
                                                         .toJson(QJsonDocument::Compact))
                                      .toHtmlEscaped()
-                                     .toUtf8()}});
+                                     .toUtf8()},
+                    {"FECHA", FechaHora::patronFecha().toHtmlEscaped().toUtf8()}});
     } else if (ruta == u"/recursos/estacion.js" || ruta == u"/recursos/reportes.js") {
         pagina(s, ruta.mid(10), "text/javascript; charset=utf-8");
     } else if (ruta.startsWith(u"/api/")) {

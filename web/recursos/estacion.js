@@ -53,7 +53,8 @@
     }
     if (e.instante) {
       const t = new Date(e.instante);
-      $('actualizado').textContent = 'Lectura: ' + t.toLocaleTimeString('es');
+      $('actualizado').textContent = 'Lectura: ' + t.toLocaleTimeString('es',
+        { hour12: false, hour: '2-digit', minute: '2-digit', second: '2-digit' });
     }
     if (e.vigente) vigencia(true, 'En línea');
     else vigencia(false, e.motivo || 'Sin datos');
