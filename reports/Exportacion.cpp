@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QTemporaryFile>
 #include <QXmlStreamReader>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -434,7 +435,10 @@ struct Hoja
                                         QRegularExpression::DotMatchesEverythingOption);
         const QRegularExpression reCelda(QStringLiteral("<%1c\\b([^>]*?)(?:/>|>(.*?)</%1c>)").arg(p),
                                          QRegularExpression::DotMatchesEverythingOption);
-        const QRegularExpression reValor(QStringLiteral("<%1(?:v|is|f)[\\s>/]").arg(p));
+        // A formula, or a value with more than blanks in it: a cell a plant
+        // only formatted (some writers give it an empty value) holds none.
+        const QRegularExpression reValor(
+            QStringLiteral("<%1f[\\s>/]|<%1v>[^<]*\\S[^<]*</%1v>|<%1t(?:\\s[^>]*)?>[^<]*\\S[^<]*</%1t>").arg(p));
         int anterior = 0;
         for (auto it = reFila.globalMatch(dentro); it.hasNext();) {
             const auto m = it.next();
@@ -710,28 +714,37 @@ bool rutas(zip_t* z, const QString& hoja, QString* rutaHoja, QString* rutaEstilo
         return d.startsWith(u'/') ? d.mid(1) : QStringLiteral("xl/") + d;
     };
     static const QRegularExpression reRel(QStringLiteral("<(?:\\w+:)?Relationship\\b[^>]*>"));
+    QHash<QString, QString> hojas; // relationship id -> worksheet path
     for (auto r = reRel.globalMatch(rels); r.hasNext();) {
         const QString rel = r.next().captured(0);
-        if (atributo(rel, QStringLiteral("Type")).endsWith(QStringLiteral("/styles")))
+        const QString tipo = atributo(rel, QStringLiteral("Type"));
+        if (tipo.endsWith(QStringLiteral("/styles")))
             *rutaEstilos = destino(rel);
+        else if (tipo.endsWith(QStringLiteral("/worksheet")))
+            hojas.insert(atributo(rel, QStringLiteral("Id")), destino(rel));
     }
     static const QRegularExpression reHoja(QStringLiteral("<(?:\\w+:)?sheet\\b[^>]*>"));
+    static const QRegularExpression reId(QStringLiteral("\\s\\w+:id\\s*=\\s*\"([^\"]*)\""));
+    QString primera;
     for (auto it = reHoja.globalMatch(libro); it.hasNext();) {
         const QString tag = it.next().captured(0);
-        if (atributo(tag, QStringLiteral("name")) != hoja)
-            continue;
-        static const QRegularExpression reId(QStringLiteral("\\s\\w+:id\\s*=\\s*\"([^\"]*)\""));
-        const QString id = reId.match(tag).captured(1);
-        for (auto r = reRel.globalMatch(rels); r.hasNext();) {
-            const QString rel = r.next().captured(0);
-            if (atributo(rel, QStringLiteral("Id")) == id) {
-                *rutaHoja = destino(rel);
-                return true;
-            }
+        const QString ruta = hojas.value(reId.match(tag).captured(1));
+        if (ruta.isEmpty())
+            continue; // a chart sheet or a dangling entry
+        if (atributo(tag, QStringLiteral("name")).compare(XlsxPlantilla::kHoja, Qt::CaseInsensitive) == 0) {
+            *rutaHoja = ruta;
+            return true;
         }
+        const QString estado = atributo(tag, QStringLiteral("state"));
+        if (primera.isEmpty() && (estado.isEmpty() || estado == u"visible"))
+            primera = ruta;
     }
-    *error = QStringLiteral("La plantilla no tiene la hoja %1.").arg(hoja);
-    return false;
+    if (primera.isEmpty()) {
+        *error = QStringLiteral("La plantilla no tiene ninguna hoja visible donde escribir los datos.");
+        return false;
+    }
+    *rutaHoja = primera;
+    return true;
 }
 
 // A template without a style table gets one, named in its relationships
@@ -833,7 +846,7 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
         return r;
     };
     QString error, rutaHoja, rutaEstilos;
-    if (!rutas(z, XlsxPlantilla::kHoja, &rutaHoja, &rutaEstilos, &error))
+    if (!rutas(z, &rutaHoja, &rutaEstilos, &error))
         return falla(error);
     Hoja hoja;
     // A part of the template that is not well-formed XML would make the
@@ -878,9 +891,20 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
         if (primeraConValor == 0 || hoja.filas.at(i).r < primeraConValor)
             filaPlantilla.insert(hoja.filas.at(i).r, i);
     // Styles of a cell: its own in the template, its row's, its column's.
+    // Rows the template does not have take the formats the plant gave the
+    // first data row's cells, or else their columns'.
     int estiloNuevo[kColumnas + 1] = {};
     for (int c = 1; c <= kColumnas; ++c)
         estiloNuevo[c] = hoja.estiloColumna.value(c, 0);
+    if (!hoja.filas.isEmpty() && hoja.filas.constFirst().r == XlsxPlantilla::kPrimeraFila &&
+        filaPlantilla.contains(XlsxPlantilla::kPrimeraFila)) {
+        const FilaPlantilla& primera = hoja.filas.constFirst();
+        if (primera.estilo >= 0)
+            std::fill(estiloNuevo + 1, estiloNuevo + kColumnas + 1, primera.estilo);
+        for (const auto& c : primera.celdas)
+            if (c.col <= kColumnas)
+                estiloNuevo[c.col] = c.estilo;
+    }
     const int tipo[kColumnas + 1] = {-1,
                                      ModeloReporte::TICKET,
                                      ModeloReporte::FECHA,

@@ -32,10 +32,10 @@ bool openpyxl(const QStringList& args, QByteArray* salida = nullptr)
 
 // The workbook as openpyxl reads it: sheets, merges, widths and the cells of
 // sheet REPORTE, "A8" -> [kind, value, format, bold, fill].
-QJsonObject libro(const QString& archivo)
+QJsonObject libro(const QString& archivo, const QString& hoja = u"REPORTE"_s)
 {
     QByteArray json;
-    return openpyxl({archivo}, &json) ? QJsonDocument::fromJson(json).object() : QJsonObject();
+    return openpyxl({archivo, hoja}, &json) ? QJsonDocument::fromJson(json).object() : QJsonObject();
 }
 
 QJsonObject celdas(const QString& archivo)
@@ -107,6 +107,21 @@ void imprimeEn(const QString& pdf)
     });
 }
 
+// The workbook saved again by LibreOffice into dir; empty when LibreOffice is
+// not installed or could not do it.
+QString conLibreOffice(const QString& origen, const QString& dir)
+{
+    const QString soffice = QStandardPaths::findExecutable(u"soffice"_s);
+    if (soffice.isEmpty())
+        return {};
+    QProcess p;
+    p.start(soffice, {u"-env:UserInstallation=file://"_s + dir + u"/perfil-libreoffice"_s, u"--headless"_s,
+                      u"--convert-to"_s, u"xlsx"_s, u"--outdir"_s, dir + u"/libreoffice"_s, origen});
+    p.waitForFinished(180000);
+    const QString hecha = dir + u"/libreoffice/"_s + QFileInfo(origen).fileName();
+    return QFile::exists(hecha) ? hecha : QString();
+}
+
 // Presses the browser's button after answering its question.
 void pulsa(frmPLANILLA& b, const QString& boton, QMessageBox::StandardButton respuesta)
 {
@@ -133,6 +148,8 @@ private Q_SLOTS:
     void exportaEImprime();
     void plantillaAjena_data();
     void plantillaAjena();
+    void plantillaDeLaPlanta_data();
+    void plantillaDeLaPlanta();
     void fechasDeLaPlanta_data();
     void fechasDeLaPlanta();
     void exportaFallida();
@@ -352,6 +369,89 @@ void TstReportsSalida::plantillaAjena()
         firmas += celda(c, it.key()) == firma;
     QCOMPARE(firmas, 1);
     QCOMPARE(restosTemporales(inst.path()), QStringList());
+}
+
+void TstReportsSalida::plantillaDeLaPlanta_data()
+{
+    QTest::addColumn<QString>("plantilla"); // reports_xlsx.py --planta KIND, or made by LibreOffice
+    QTest::addColumn<QStringList>("hojas");
+    QTest::addColumn<QString>("hoja"); // where the data goes
+    QTest::addColumn<int>("filas");
+    QTest::addColumn<int>("pie"); // row of the signature in the result
+    const QStringList pesadas{u"Pesadas"_s};
+    QTest::newRow("una hoja Pesadas") << u"pesadas"_s << pesadas << u"Pesadas"_s << 6 << 31;
+    QTest::newRow("más filas que las formateadas") << u"pesadas"_s << pesadas << u"Pesadas"_s << 25 << 34;
+    QTest::newRow("varias hojas") << u"varias"_s << QStringList{u"Pesadas"_s, u"Notas"_s} << u"Pesadas"_s << 6 << 31;
+    QTest::newRow("Reporte en segundo lugar") << u"reporte-segunda"_s << QStringList{u"Portada"_s, u"Reporte"_s}
+                                              << u"Reporte"_s << 6 << 31;
+    QTest::newRow("primera hoja oculta") << u"oculta-primero"_s << QStringList{u"Ayuda"_s, u"Pesadas"_s}
+                                         << u"Pesadas"_s << 6 << 31;
+    QTest::newRow("celdas formateadas con valor vacío") << u"valor-vacio"_s << pesadas << u"Pesadas"_s << 6 << 31;
+    QTest::newRow("guardada por LibreOffice 7.4") << u"libreoffice-guardada"_s << pesadas << u"Pesadas"_s << 6 << 31;
+    QTest::newRow("LibreOffice, ahora") << u"libreoffice"_s << pesadas << u"Pesadas"_s << 25 << 34;
+}
+
+// A plant's own template: its report sheet not named REPORTE, the formats
+// it gave the data rows' cells (d-mmm-yyyy, hh:mm, #,##0 on B8:B29, C8:C29,
+// J8:J29) and a signature at row 31. The data takes those formats, also
+// below the formatted rows; formatted rows the data does not reach stay
+// where they are; only the signature moves, once the data reaches it.
+void TstReportsSalida::plantillaDeLaPlanta()
+{
+    QFETCH(QString, plantilla);
+    QFETCH(QStringList, hojas);
+    QFETCH(QString, hoja);
+    QFETCH(int, filas);
+    QFETCH(int, pie);
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    const QString archivo = inst.file(XlsxPlantilla::kArchivo);
+    QFile::remove(archivo);
+    if (plantilla == u"libreoffice-guardada") {
+        QVERIFY(QFile::copy(QStringLiteral(TOLVEX_TESTS_DIR "/data/plantilla_pesadas_libreoffice.xlsx"), archivo));
+    } else if (plantilla == u"libreoffice") {
+        const QString base = inst.file(u"pesadas.xlsx"_s);
+        QVERIFY(openpyxl({u"--planta"_s, u"pesadas"_s, base}));
+        const QString hecha = conLibreOffice(base, inst.path());
+        if (hecha.isEmpty())
+            QSKIP("LibreOffice (soffice) no está instalado: vale la fila de la plantilla que guardó antes");
+        QVERIFY(QFile::rename(hecha, archivo));
+    } else {
+        QVERIFY(openpyxl({u"--planta"_s, plantilla, archivo}));
+    }
+    QVERIFY(insertaFilas(filas));
+    const QString destino = inst.file(u"planta.xlsx"_s);
+    QString err;
+    QVERIFY2(ejecuta({u"--dir"_s, inst.path(), u"--xlsx"_s, destino}, &err) == 0, qPrintable(err));
+
+    const QJsonObject o = libro(destino, hoja);
+    QCOMPARE(o.value(u"sheets"_s).toVariant().toStringList(), hojas);
+    const QJsonObject c = o.value(u"cells"_s).toObject(), vacias = o.value(u"empty"_s).toObject();
+    const auto formato = [&c](const QString& ref) { return c.value(ref).toArray().at(2).toString().remove(u'\\'); };
+    for (int i = 1; i <= filas; ++i) {
+        const FilaPrueba f = FilaPrueba::de(i);
+        const QString r = QString::number(7 + i);
+        QCOMPARE((QStringList{celda(c, u'A' + r), celda(c, u'B' + r), formato(u'B' + r), celda(c, u'C' + r),
+                              formato(u'C' + r), celda(c, u'J' + r), formato(u'J' + r)}),
+                 (QStringList{u"n:%1"_s.arg(i), u"d:"_s + f.fecha.toString(Qt::ISODate), u"d-mmm-yyyy"_s,
+                              u"t:"_s + f.hora.toString(u"HH:mm:ss"_s), u"hh:mm"_s, u"n:%1"_s.arg(f.total),
+                              u"#,##0"_s}));
+    }
+    for (int r = 8 + filas; r <= 29; ++r) {
+        const auto vacia = [&vacias, r](QChar col) {
+            return vacias.value(col + QString::number(r)).toString().remove(u'\\');
+        };
+        QCOMPARE((QStringList{vacia(u'B'), vacia(u'C'), vacia(u'J')}),
+                 (QStringList{u"d-mmm-yyyy"_s, u"hh:mm"_s, u"#,##0"_s}));
+    }
+    for (auto it = vacias.begin(); it != vacias.end(); ++it)
+        QVERIFY2(it.key().mid(1).toInt() <= 29, qPrintable(it.key()));
+    QCOMPARE(celda(c, u"A%1"_s.arg(pie)), u"s:Firma:"_s);
+    QCOMPARE(c.size(), 10 + 1 + 1 + filas * 6);
+    // The other sheets are as they were.
+    for (const QString& otra : hojas)
+        if (otra != hoja)
+            QVERIFY(!libro(destino, otra).value(u"cells"_s).toObject().contains(u"A8"_s));
 }
 
 void TstReportsSalida::fechasDeLaPlanta_data()
