@@ -31,15 +31,27 @@ constexpr int kColumnas = 10;
 // Rows of a worksheet.
 constexpr int kMaxFilas = 1048576;
 
+// A database failure with the engine's reason.
+QString textoError(const QString& motivo)
+{
+    return QStringLiteral("No se pudo leer la base de datos: ") + motivo;
+}
+
 QString textoError(const QSqlError& e)
 {
     const QString t = e.databaseText().trimmed();
-    return t.isEmpty() ? e.text().trimmed() : t;
+    return textoError(t.isEmpty() ? e.text().trimmed() : t);
 }
 
 QString hojaInvalida()
 {
     return QStringLiteral("La hoja de la plantilla no es válida.");
+}
+
+// A libzip failure in the program's words, with libzip's reason.
+QString fallaZip(zip_t* z, const QString& que)
+{
+    return QStringLiteral("%1 (%2).").arg(que, QString::fromUtf8(zip_strerror(z)));
 }
 
 QByteArray leeEntrada(zip_t* z, const QString& nombre, QString* error, bool* existe = nullptr)
@@ -57,7 +69,7 @@ QByteArray leeEntrada(zip_t* z, const QString& nombre, QString* error, bool* exi
         *existe = true;
     zip_file_t* f = zip_fopen(z, n.constData(), 0);
     if (!f) {
-        *error = QString::fromUtf8(zip_strerror(z));
+        *error = fallaZip(z, QStringLiteral("No se pudo leer %1 de la plantilla").arg(nombre));
         return {};
     }
     QByteArray data(static_cast<qsizetype>(st.size), Qt::Uninitialized);
@@ -691,19 +703,21 @@ bool reemplazaEntrada(zip_t* z, const QString& nombre, const QByteArray& datos, 
     zip_source_t* src = zip_source_buffer(z, copia, static_cast<zip_uint64_t>(datos.size()), 1);
     if (!src) {
         std::free(copia);
-        *error = QString::fromUtf8(zip_strerror(z));
+        *error = fallaZip(z, QStringLiteral("No se pudo escribir %1 en el libro").arg(nombre));
         return false;
     }
     if (zip_file_add(z, nombre.toUtf8().constData(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0) {
         zip_source_free(src);
-        *error = QString::fromUtf8(zip_strerror(z));
+        *error = fallaZip(z, QStringLiteral("No se pudo escribir %1 en el libro").arg(nombre));
         return false;
     }
     return true;
 }
 
-// Package paths of the worksheet named hoja and of the style table.
-bool rutas(zip_t* z, const QString& hoja, QString* rutaHoja, QString* rutaEstilos, QString* error)
+// Package paths of the worksheet the data goes to and of the style table.
+// The sheet is the one named REPORTE (in any case); without one, the plant's
+// own report sheet is taken to be its first visible worksheet.
+bool rutas(zip_t* z, QString* rutaHoja, QString* rutaEstilos, QString* error)
 {
     const QString libro = QString::fromUtf8(leeEntrada(z, QStringLiteral("xl/workbook.xml"), error));
     const QString rels = QString::fromUtf8(leeEntrada(z, QStringLiteral("xl/_rels/workbook.xml.rels"), error));
@@ -792,7 +806,7 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     }
     CDatos db;
     if (!db.AbrirBase(conexion)) {
-        r.error = db.ultimoError();
+        r.error = textoError(db.ultimoError());
         return r;
     }
     const auto motor = db.motor();
@@ -1064,25 +1078,26 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
             return falla(error);
     }
     zip_source_t* src = zip_source_file(z, QFile::encodeName(xml.fileName()).constData(), 0, -1);
+    const auto errorZip = [&]() { return fallaZip(z, QStringLiteral("No se pudo escribir %1").arg(destino)); };
     if (!src)
-        return falla(QString::fromUtf8(zip_strerror(z)));
+        return falla(errorZip());
     // Replaced in place, the entry would keep the strongest level whatever
     // is asked; as a new entry it takes the level set below.
     const zip_int64_t anterior = zip_name_locate(z, rutaHoja.toUtf8().constData(), 0);
     if (anterior >= 0 && zip_delete(z, static_cast<zip_uint64_t>(anterior)) < 0) {
         zip_source_free(src);
-        return falla(QString::fromUtf8(zip_strerror(z)));
+        return falla(errorZip());
     }
     const zip_int64_t indice = zip_file_add(z, rutaHoja.toUtf8().constData(), src, ZIP_FL_ENC_UTF_8);
     if (indice < 0) {
         zip_source_free(src);
-        return falla(QString::fromUtf8(zip_strerror(z)));
+        return falla(errorZip());
     }
     // The fastest deflate level: the sheet is a little larger, written in a
     // fraction of the time of the strongest.
     zip_set_file_compression(z, static_cast<zip_uint64_t>(indice), ZIP_CM_DEFLATE, 1);
     if (zip_close(z) < 0) {
-        const QString e = QString::fromUtf8(zip_strerror(z));
+        const QString e = errorZip();
         zip_discard(z);
         r.error = e;
         return r;

@@ -571,11 +571,13 @@ void TstReportsSalida::exportaFallida()
 
     frmPLANILLA::setEligeArchivo([&](QWidget*, const QString&, const QString&) { return destino; });
 
-    const auto intenta = [&] {
+    // The box says why, on the line below the description's message.
+    const QString plantilla = inst.file(XlsxPlantilla::kArchivo);
+    const auto intenta = [&](const QString& motivo) {
         pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
         QCOMPARE(MessageBox::mostrados().size(), 2);
         QCOMPARE(caja(MessageBox::mostrados().at(1)),
-                 caja({MessageBox::Critico, u"ERROR"_s, u"No se pudo exportar los datos a formato Excel."_s,
+                 caja({MessageBox::Critico, u"ERROR"_s, u"No se pudo exportar los datos a formato Excel.\n"_s + motivo,
                        QMessageBox::Ok, QMessageBox::NoButton}));
         QVERIFY(!b.findChild<QWidget*>(u"CUADRO"_s)->isVisibleTo(&b));
         QVERIFY(!QFile::exists(destino));
@@ -583,20 +585,25 @@ void TstReportsSalida::exportaFallida()
     };
     // A template with its style table or its sheet cut short.
     const QString buena = inst.file(u"buena.xlsx"_s);
-    QVERIFY(QFile::rename(inst.file(XlsxPlantilla::kArchivo), buena));
+    QVERIFY(QFile::rename(plantilla, buena));
+    const QString motivos[] = {u"La tabla de estilos de la plantilla no es válida."_s,
+                               u"La hoja de la plantilla no es válida."_s};
+    int i = 0;
     for (const QString& parte : {u"xl/styles.xml"_s, QString::fromLatin1(XlsxPlantilla::kHojaXml)}) {
-        QFile::remove(inst.file(XlsxPlantilla::kArchivo));
-        QVERIFY(openpyxl({u"--rompe"_s, parte, buena, inst.file(XlsxPlantilla::kArchivo)}));
-        intenta();
-        QCOMPARE(ejecuta({u"--dir"_s, inst.path(), u"--xlsx"_s, destino}), 1);
+        QFile::remove(plantilla);
+        QVERIFY(openpyxl({u"--rompe"_s, parte, buena, plantilla}));
+        intenta(motivos[i++]);
+        QString err;
+        QCOMPARE(ejecuta({u"--dir"_s, inst.path(), u"--xlsx"_s, destino}, &err), 1);
+        QVERIFY2(err.contains(motivos[i - 1]), qPrintable(err));
         QVERIFY(!QFile::exists(destino));
     }
     // A template that is not a workbook.
-    QVERIFY(escribeArchivo(inst.file(XlsxPlantilla::kArchivo), "no es un libro"));
-    intenta();
+    QVERIFY(escribeArchivo(plantilla, "no es un libro"));
+    intenta(u"La plantilla %1 no es un libro válido."_s.arg(plantilla));
     // No template at all.
-    QVERIFY(QFile::remove(inst.file(XlsxPlantilla::kArchivo)));
-    intenta();
+    QVERIFY(QFile::remove(plantilla));
+    intenta(u"No existe la plantilla %1."_s.arg(plantilla));
     // An existing file of that name is kept when the export fails.
     QVERIFY(escribeArchivo(destino, "anterior"));
     pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
