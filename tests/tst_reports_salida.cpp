@@ -66,14 +66,24 @@ QString pdfTexto(const QString& pdf)
     return salidaDe(u"pdftotext"_s, {u"-layout"_s, pdf, u"-"_s});
 }
 
-int ejecuta(const QStringList& args, QString* stderrText = nullptr)
+// Runs tolvex-report; `locale` sets its LANG and LC_ALL as a desktop does.
+int ejecuta(const QStringList& args, QString* stderrText = nullptr, const QString& locale = {},
+            QString* stdoutText = nullptr)
 {
     QProcess p;
+    if (!locale.isEmpty()) {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(u"LANG"_s, locale);
+        e.insert(u"LC_ALL"_s, locale);
+        p.setProcessEnvironment(e);
+    }
     p.start(qEnvironmentVariable("TOLVEX_BIN_DIR") + u"/bin/tolvex-report"_s, args);
     if (!p.waitForFinished(120000))
         return -1;
     if (stderrText)
         *stderrText = QString::fromLocal8Bit(p.readAllStandardError());
+    if (stdoutText)
+        *stdoutText = QString::fromLocal8Bit(p.readAllStandardOutput());
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
@@ -755,18 +765,47 @@ void TstReportsSalida::herramienta()
     // Tickets 3, 10, ... 59 and the filter's description.
     QCOMPARE(texto.count(u"Camión 3"_s), 9 + 1);
 
-    // Bad arguments: 2.
-    for (const QStringList& malos : QList<QStringList>{{},
-                                                       {u"--xlsx"_s, xlsx, u"--pdf"_s, pdf},
-                                                       {u"--ticket"_s, u"a-b"_s, u"--xlsx"_s, xlsx},
-                                                       {u"--date"_s, u"31/02/2024-01/03/2024"_s, u"--xlsx"_s, xlsx},
-                                                       {u"--date"_s, u"05/03/2024-01/03/2024"_s, u"--xlsx"_s, xlsx},
-                                                       {u"--aux"_s, u"7=x"_s, u"--xlsx"_s, xlsx},
-                                                       {u"--bogus"_s, u"--xlsx"_s, xlsx}})
-        QVERIFY2(enDir(malos) == 2, qPrintable(malos.join(u' ')));
+    // A US desktop: the range as its screens write dates, or AAAA-MM-DD; the
+    // listing's dates in that order, its times with 24 hours, no AM or PM.
+    const QString enUS = u"en_US.UTF-8"_s;
+    QString err;
+    QCOMPARE(ejecuta({u"--dir"_s, inst.path(), u"--date"_s, u"03/02/2024-2024-03-02"_s, u"--pdf"_s, pdf}, &err, enUS), 0);
+    const QString listado = pdfTexto(pdf);
+    QVERIFY2(listado.contains(u"(Fecha y Hora = 03/02/2024)"_s) && listado.contains(u"20 03/02/2024 06:20 "_s),
+             qPrintable(listado));
+    QVERIFY2(listado.contains(QRegularExpression(u"\\d\\d/\\d\\d/\\d{4} - \\d\\d:\\d\\d:\\d\\d  "_s)) &&
+                 !listado.contains(QRegularExpression(u"\\b[AP]M\\b"_s)),
+             qPrintable(listado));
+
+    // Help and mistakes in Spanish; bad arguments exit with 2.
+    QString ayuda;
+    QCOMPARE(ejecuta({u"--help"_s}, nullptr, enUS, &ayuda), 0);
+    QVERIFY2(ayuda.startsWith(u"Uso: tolvex-report"_s) && ayuda.contains(u"--date DESDE-HASTA"_s) &&
+                 ayuda.contains(u"MM/DD/AAAA"_s) && ayuda.contains(u"con 2 cuando"_s),
+             qPrintable(ayuda));
+    const struct
+    {
+        QStringList args;
+        QString error;
+    } malos[] = {
+        {{}, u"Indique --xlsx ARCHIVO o --pdf ARCHIVO (uno de los dos)."_s},
+        {{u"--xlsx"_s, xlsx, u"--pdf"_s, pdf}, u"Indique --xlsx ARCHIVO o --pdf ARCHIVO (uno de los dos)."_s},
+        {{u"--ticket"_s, u"a-b"_s, u"--xlsx"_s, xlsx}, u"--ticket espera DESDE-HASTA (números enteros)."_s},
+        {{u"--date"_s, u"31/02/2024-01/03/2024"_s, u"--xlsx"_s, xlsx},
+         u"--date espera DESDE-HASTA, cada fecha como DD/MM/AAAA o AAAA-MM-DD."_s},
+        {{u"--date"_s, u"05/03/2024-01/03/2024"_s, u"--xlsx"_s, xlsx}, u"Error en el rango de fechas"_s},
+        {{u"--aux"_s, u"7=x"_s, u"--xlsx"_s, xlsx}, u"--aux espera N=PATRON con N de 1 a 6."_s},
+        {{u"--bogus"_s, u"--xlsx"_s, xlsx}, u"Opción desconocida: --bogus. Vea tolvex-report --help."_s},
+        {{u"--totals=si"_s, u"--xlsx"_s, xlsx}, u"La opción --totals no lleva valor."_s},
+        {{u"--xlsx"_s, xlsx, u"--ticket"_s}, u"Falta el valor de --ticket (DESDE-HASTA)."_s},
+        {{u"--xlsx"_s, xlsx, u"sobra"_s}, u"Argumento desconocido: sobra"_s},
+    };
+    for (const auto& m : malos) {
+        QVERIFY2(enDir(m.args, &err) == 2, qPrintable(m.args.join(u' ')));
+        QCOMPARE(err.section(u'\n', -2, -2), u"tolvex-report: "_s + m.error);
+    }
 
     // Missing template or database: 1, with a message, no file left.
-    QString err;
     const QString otro = inst.file(u"otro.xlsx"_s), otroPdf = inst.file(u"o.pdf"_s);
     QVERIFY(QFile::rename(inst.file(XlsxPlantilla::kArchivo), inst.file(u"guardada.xlsx"_s)));
     QCOMPARE(enDir({u"--xlsx"_s, otro}, &err), 1);
