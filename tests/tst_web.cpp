@@ -128,7 +128,8 @@ class TstWeb : public QObject
         CDatos db;
         QVERIFY(db.AbrirBase(Programa::DataCSOperarios));
         for (const auto& [n, c, j] : {std::tuple{"ana", "Clave1", "Gerencia"}, std::tuple{"luis", "op", "Operador"},
-                                      std::tuple{"sara", "sup", "Superior"}, std::tuple{"ines", "ins", "Instalador"}})
+                                      std::tuple{"sara", "sup", "Superior"}, std::tuple{"ines", "ins", "Instalador"},
+                                      std::tuple{"Ana Gómez", "Gomez1", "Instalador"}})
             QVERIFY(db.Ejecuta(u"INSERT INTO %1 (OPERADOR, PASSWORD, JERARQUIA) VALUES (?, ?, ?)"_s
                                    .arg(Programa::DataTbOperarios),
                                {QString::fromUtf8(n), Config::CodificaTexto(QString::fromUtf8(c)), QString::fromUtf8(j)}));
@@ -226,6 +227,10 @@ private Q_SLOTS:
         QTest::newRow("vacía") << u""_s << u""_s << u""_s;
         QTest::newRow("nombre con SQL") << u"x' OR '1'='1"_s << u"x' OR '1'='1"_s << u""_s;
         QTest::newRow("espacios no se recortan") << u""_s << u" super"_s << u""_s;
+        // The name as typed: case and surrounding blanks do not count, accents do.
+        QTest::newRow("nombre en minúsculas") << u"ana gómez"_s << u"gomez1"_s << u"Instalador"_s;
+        QTest::newRow("nombre con blancos y mayúsculas") << u"  ANA GÓMEZ "_s << u"GOMEZ1"_s << u"Instalador"_s;
+        QTest::newRow("nombre sin acento") << u"Ana Gomez"_s << u"Gomez1"_s << u""_s;
     }
     void ingreso()
     {

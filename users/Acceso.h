@@ -20,7 +20,9 @@ struct Resultado
     int tipoAcceso = 0;   // 1 operators' master, 2 supervisors' master or own password
 };
 
-// The tables and settings are those of the session given.
+// The tables and settings are those of the session given. The name is
+// matched as a person types it (see Acceso.cpp); the result carries the name
+// as the operators table holds it.
 Resultado verifica(const Contexto& contexto, const QString& nombre, const QString& tecleada);
 
 // The operators' names in the table's order; false when the table cannot be read.
