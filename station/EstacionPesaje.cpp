@@ -418,13 +418,26 @@ EstacionPesaje::compruebaProgramacion(const QString (&textos)[3], QString* error
     for (int i = 0; i < 3; ++i) {
         const auto v = valorEntero(textos[i], m_decimales);
         const QString nombre = QString::fromUtf8(nombres[i]);
+        // Figures the indicator cannot hold are refused, not rounded.
+        const QString t = Ktxt(textos[i]);
+        QString fraccion = t.mid(t.indexOf(u'.') + 1);
+        while (t.contains(u'.') && fraccion.endsWith(u'0'))
+            fraccion.chop(1);
+        const bool sobran = t.contains(u'.') && fraccion.size() > m_decimales;
         if (!v)
             *error = QStringLiteral("Ingrese un valor para %1").arg(nombre);
+        else if (sobran)
+            *error = m_decimales == 0 ? QStringLiteral("El valor de %1 debe ser un número entero").arg(nombre)
+                                      : QStringLiteral("El valor de %1 admite como máximo %2 %3")
+                                            .arg(nombre)
+                                            .arg(m_decimales)
+                                            .arg(m_decimales == 1 ? QStringLiteral("decimal")
+                                                                  : QStringLiteral("decimales"));
         else if (*v < 0 || *v > 0xFFFFFFFFLL)
             *error = QStringLiteral("El valor de %1 es demasiado grande para el equipo (máximo %2 kg)")
                          .arg(nombre, Diario::muestra(double(0xFFFFFFFFLL) / std::pow(10.0, m_decimales),
                                                       m_decimales));
-        if (!v || *v < 0 || *v > 0xFFFFFFFFLL) {
+        if (!v || sobran || *v < 0 || *v > 0xFFFFFFFFLL) {
             *campo = i;
             return std::nullopt;
         }

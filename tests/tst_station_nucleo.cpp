@@ -283,6 +283,10 @@ void TstStationNucleo::comandosYCondiciones()
     } malos[] = {
         {{"abc", "1", "1"}, "Ingrese un valor para Despacho (Preset)", 0},
         {{"12.5", "", "92.5"}, "Ingrese un valor para Corte Grueso", 1},
+        // More decimals than the indicator keeps are refused, not rounded;
+        // "1,250" is not read as a thousand.
+        {{"12.55", "1", "1"}, "El valor de Despacho (Preset) admite como máximo 1 decimal", 0},
+        {{"1", "1,250", "1"}, "El valor de Corte Grueso admite como máximo 1 decimal", 1},
         {{"1", "1", "429496729.6"},
          "El valor de Corte Fino (Batch) es demasiado grande para el equipo (máximo 429496729.5 kg)", 2},
         {{"429491729.6", "1", "1"}, "El fin del despacho (Preset + Acumulador) no cabe en el equipo", -1},
@@ -296,7 +300,7 @@ void TstStationNucleo::comandosYCondiciones()
     }
     QString error;
     int campo = 9;
-    const QString buenos[3] = {"12.5", "80", "92.5"};
+    const QString buenos[3] = {"12.50", "80", "92.5"};
     const auto p = b.e().compruebaProgramacion(buenos, &error, &campo);
     QVERIFY2(p, qPrintable(error));
     QCOMPARE(p->fin, 50125);
