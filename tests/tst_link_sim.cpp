@@ -489,6 +489,14 @@ void TstLinkSim::ultimoLoteAlResto()
     const auto lotes = qint64(std::ceil(despacho / 1000));
     QVERIFY(sim.lotes() == lotes || sim.lotes() == lotes + 1); // the spread may leave a sliver
     QVERIFY(sim.valor32(Indicador::kUlBatch) / escala <= 1006);
+    // A new dispatch carries on from the accumulator (it ends at preset +
+    // accumulator); only a general reset brings the accumulator back to 0.
+    sim.programa(despacho, 900, 1000);
+    QCOMPARE(sim.valor32(Indicador::kUlTotal) / escala, despacho);
+    sim.comando('V');
+    for (int i = 0; i < 20000 && sim.enMarcha(); ++i)
+        sim.avanza(0.5);
+    QCOMPARE(sim.valor32(Indicador::kUlTotal) / escala, 2 * despacho);
 }
 
 void TstLinkSim::comandosDelIndicador()
