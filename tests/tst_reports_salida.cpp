@@ -769,7 +769,7 @@ void TstReportsSalida::herramienta()
     // listing's dates in that order, its times with 24 hours, no AM or PM.
     const QString enUS = u"en_US.UTF-8"_s;
     QString err;
-    QCOMPARE(ejecuta({u"--dir"_s, inst.path(), u"--date"_s, u"03/02/2024-2024-03-02"_s, u"--pdf"_s, pdf}, &err, enUS), 0);
+    QCOMPARE(ejecuta({u"--dir"_s, inst.path(), u"--date"_s, u"2024-03-02-03/02/2024"_s, u"--pdf"_s, pdf}, &err, enUS), 0);
     const QString listado = pdfTexto(pdf);
     QVERIFY2(listado.contains(u"(Fecha y Hora = 03/02/2024)"_s) && listado.contains(u"20 03/02/2024 06:20 "_s),
              qPrintable(listado));

@@ -12,6 +12,7 @@ Exit 77 (skipped) only when Chromium, its driver or a Python module is missing.
 """
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -111,6 +112,8 @@ def main():
         assert len(vistos) >= 3, 'el peso no cambió: %r' % vistos
         assert len(d.find_elements(By.CSS_SELECTOR, '#salidas .lampara')) == 8
         assert len(d.find_elements(By.CSS_SELECTOR, '#entradas .lampara')) == 8
+        # The reading's time as the plant's screens write it: 24 hours, seconds.
+        assert re.fullmatch(r'Lectura: \d\d:\d\d:\d\d', texto(d, 'actualizado')), texto(d, 'actualizado')
         time.sleep(3)
         captura(d, 'manual-web-estacion.png')
         captura(d, 'manual-web-estacion-telefono.png', 390, 844)
@@ -130,6 +133,11 @@ def main():
         tickets = [f.find_elements(By.TAG_NAME, 'td')[0].text
                    for f in d.find_elements(By.CSS_SELECTOR, '#seleccion tbody tr')]
         assert tickets == ['2', '3', '4', '5'], tickets
+        # Dates and times as the plant's screens write them (no locale: dd/MM/yyyy).
+        fechas = [[c.text for c in f.find_elements(By.TAG_NAME, 'td')[1:3]]
+                  for f in d.find_elements(By.CSS_SELECTOR, '#seleccion tbody tr')]
+        assert all(re.fullmatch(r'\d\d/\d\d/\d{4}', f) and re.fullmatch(r'\d\d:\d\d:\d\d', h)
+                   for f, h in fechas), fechas
         d.execute_script('window.scrollTo(0, 0)')
         captura(d, 'manual-web-reportes.png')
         captura(d, 'manual-web-reportes-telefono.png', 390, 844)
