@@ -1,6 +1,11 @@
-// The tolvex-sim and tolvex-diag programs, run as an installer would.
+// The tolvex-sim and tolvex-diag programs, run as an installer would, and
+// the link against the misbehaving peer tests/link_peer_rtu.py.
 #include "Config.h"
+#include "ConfigEnlace.h"
+#include "Enlace.h"
+#include "Indicador.h"
 #include "TestSupport.h"
+#include "TransporteTcp.h"
 
 #include <QProcess>
 #include <QTcpServer>
@@ -91,6 +96,14 @@ const QStringList kNombres = {"Peso", "Despacho", "CGrueso", "CFino", "Caudal", 
                               "CCiclos", "CError", "UlTotal", "UlBatch", "Modo", "SPFin",
                               "Total", "Salidas", "Entradas", "TotalF"};
 
+QList<double> campos(const LecturaPeso& l)
+{
+    return {l.Peso,    l.Despacho,        l.CGrueso,          l.CFino,
+            l.Caudal,  l.Resto,           double(l.CCiclos),  double(l.CError),
+            l.UlTotal, l.UlBatch,         double(l.Modo),     double(l.SPFin),
+            l.Total,   double(l.Salidas), double(l.Entradas), l.TotalF};
+}
+
 QString valor(const QString& salida, const QString& nombre)
 {
     for (const QString& l : salida.split(u'\n'))
@@ -111,6 +124,7 @@ private Q_SLOTS:
     void argumentosMalos();
     void cuentaDeLotes();
     void respuestasAjenas();
+    void enlaceConElPar();
     void scan();
     void simVelocidadMala_data();
     void simVelocidadMala();
@@ -282,6 +296,126 @@ void TstLinkTools::respuestasAjenas()
         else
             QVERIFY2(c.diag->exitCode() == 1 && out.isEmpty(), qPrintable(nombre));
     }
+}
+
+// The link polling as the station does, with the real 2000 ms reply wait,
+// against the peer on TCP and on a pseudo-terminal, every case at once:
+// - one request answered 2.1 to 10 s late at every block in turn, its late
+//   reply carrying other values and the requests after it answered
+//   meanwhile: no late reply is ever taken (TCP: a connection whose exchange
+//   timed out is not used again; a serial line is left quiet for a whole
+//   reply wait). A serial slave answers in order: 5 and 10 s late come
+//   before the answers to the requests sent after them;
+// - an indicator that ignores reads of one register: the link recovers with
+//   the map's own reads;
+// - id 0 on a point-to-point line: the indicator answers with its own id,
+//   which is learned; a later reply from another slave is refused.
+// Every reading shown holds exactly the peer's values; each case ends once
+// two readings came after its late reply went out.
+void TstLinkTools::enlaceConElPar()
+{
+    LecturaPeso referencia;
+    {
+        Par limpio({"none", "0"});
+        QVERIFY(limpio.listo());
+        TransporteTcp t(QStringLiteral("127.0.0.1"),
+                        quint16(limpio.primera().section(u' ', 1).toUInt()));
+        QVERIFY(t.abrir(nullptr));
+        t.reconectar();
+        Indicador ind(t, 1, 0);
+        ind.LeePeso(referencia);
+        QVERIFY(referencia.valida());
+    }
+    struct Caso
+    {
+        Caso(QStringList a, quint8 i = 1) : args(std::move(a)), id(i) {}
+        QStringList args;
+        quint8 id;
+        std::unique_ptr<Par> par;
+        std::unique_ptr<Enlace> enlace;
+        bool tardiaEnviada = false;
+        int buenas = 0; // readings after the late reply went out
+        int lecturas = 0;
+        QStringList malas; // readings with other values
+        QString nombre() const { return args.join(u' ') + QStringLiteral(" id %1").arg(id); }
+        bool listo() const { return tardiaEnviada && buenas >= 2; }
+    };
+    std::vector<Caso> casos;
+    const QStringList bloques = {"0", "14204", "14379", "14387", "14396"};
+    for (const QString& b : bloques) {
+        for (const char* d : {"2.1", "2.4", "2.6", "3", "5", "10"})
+            casos.emplace_back(QStringList{"late-apart", b, QLatin1String(d)});
+        for (const char* d : {"2.1", "2.4", "2.6", "3"})
+            casos.emplace_back(QStringList{"--pty", "late-apart", b, QLatin1String(d)});
+        for (const char* d : {"5", "10"})
+            casos.emplace_back(QStringList{"--pty", "late", b, QLatin1String(d)});
+    }
+    for (const QString pty : {"", "--pty"}) {
+        casos.emplace_back(QStringList{pty, "--ignore-single", "late", "14204", "2.1"});
+        casos.emplace_back(QStringList{pty, "id", "14204"}, 0);
+    }
+    int n = 0;
+    for (Caso& c : casos) {
+        c.args.removeAll(QString());
+        // Replies 30 to 70 ms apart: a late reply comes while a request waits,
+        // at a different point of the poll from case to case.
+        c.par = std::make_unique<Par>(
+            QStringList{"--latency", QString::number(30 + 20 * (n++ % 3))} + c.args);
+        QVERIFY2(c.par->listo(), qPrintable(c.nombre()));
+        c.tardiaEnviada = !c.args.contains(QLatin1String("late")) &&
+                          !c.args.contains(QLatin1String("late-apart"));
+        ConfigEnlace config;
+        if (c.args.contains(QLatin1String("--pty"))) {
+            config.dispositivo = c.par->primera();
+        } else {
+            config.comunicacion = 1;
+            config.host = QStringLiteral("127.0.0.1");
+            config.puerto = quint16(c.par->primera().section(u' ', 1).toUInt());
+        }
+        config.id = c.id;
+        c.enlace = std::make_unique<Enlace>();
+        connect(c.enlace.get(), &Enlace::lecturaLista, this,
+                [&c, &referencia](const LecturaPeso& l) {
+                    ++c.lecturas;
+                    if (!l.valida())
+                        return;
+                    if (campos(l) != campos(referencia))
+                        c.malas << QStringLiteral("lectura %1: Peso %2 Despacho %3 Caudal %4 "
+                                                  "UlTotal %5 Modo %6 TotalF %7")
+                                       .arg(c.lecturas)
+                                       .arg(l.Peso)
+                                       .arg(l.Despacho)
+                                       .arg(l.Caudal)
+                                       .arg(l.UlTotal)
+                                       .arg(l.Modo)
+                                       .arg(l.TotalF);
+                    else if (c.tardiaEnviada)
+                        ++c.buenas;
+                });
+        c.enlace->abrir(config);
+        c.enlace->sondea(100, 6);
+    }
+    const auto listos = [&] {
+        bool todos = true;
+        for (Caso& c : casos) {
+            if (!c.tardiaEnviada && c.par->proceso().readAllStandardOutput().contains("late sent"))
+                c.tardiaEnviada = true;
+            todos = todos && c.listo();
+        }
+        return todos;
+    };
+    const bool terminaron = QTest::qWaitFor(listos, 60000);
+    QStringList problemas;
+    for (Caso& c : casos) {
+        c.enlace.reset();
+        if (!c.malas.isEmpty())
+            problemas << c.nombre() + u'\n' + c.malas.join(u'\n');
+        if (!terminaron && !c.listo())
+            problemas << c.nombre() + QStringLiteral(": %1 lecturas, %2 buenas tras la tardía")
+                                          .arg(c.lecturas)
+                                          .arg(c.buenas);
+    }
+    QVERIFY2(problemas.isEmpty(), qPrintable(problemas.join(u'\n')));
 }
 
 // Finding the indicator: only the id that answers is named, on TCP and on a

@@ -137,7 +137,7 @@ int explora(ConfigEnlace config, const std::vector<int>& velocidades, bool serie
                 t->intercambio(Trama::pedidoLectura(quint8(id), Indicador::kPeso, 2), Trama::largoLectura(2)),
                 quint8(id), 2);
             if (!r.ok() && r.fallo != Trama::Fallo::Excepcion) {
-                t->aquietar();
+                t->recobra();
                 continue;
             }
             ++encontrados;
