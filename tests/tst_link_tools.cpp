@@ -126,8 +126,8 @@ private Q_SLOTS:
     void respuestasAjenas();
     void enlaceConElPar();
     void scan();
-    void simVelocidadMala_data();
-    void simVelocidadMala();
+    void simArgumentosMalos_data();
+    void simArgumentosMalos();
     void demoConPuertoOcupado();
 };
 
@@ -154,9 +154,15 @@ void TstLinkTools::leeYEscribeTcp()
     QVERIFY2(s.err.contains(QLatin1String("tx 01 03 00 00 00 02 C4 0B")), qPrintable(s.err));
     QVERIFY(s.err.contains(QLatin1String("rx 01 03 04")));
 
-    QCOMPARE(diag(base + QStringList{"command", "V"}).codigo, 0);
-    s = diag(base + QStringList{"read"});
+    s = diag(base + QStringList{"command", "V"});
+    QCOMPARE(s.codigo, 0);
+    QCOMPARE(s.out, QStringLiteral("El indicador aceptó el comando V.\n"));
+    // Id 0: the indicator answers with its own id, which is named.
+    s = diag({"--tcp", sim.destino(), "--id", "0", "--decimals", "1", "read"});
+    QCOMPARE(s.codigo, 0);
     QCOMPARE(valor(s.out, "Modo"), QStringLiteral("1"));
+    QCOMPARE(s.err,
+             QStringLiteral("Id 0 (enlace punto a punto): el indicador responde con el id 1.\n"));
 
     // Watching: three readings, then the summary.
     s = diag(base + QStringList{"watch", "--period", "20", "--count", "3"});
@@ -184,6 +190,18 @@ void TstLinkTools::sinRespuesta()
     s = diag({"--tcp", sim.destino(), "--id", "1", "--timeout", "100", "command", "Z"});
     QCOMPARE(s.codigo, 1);
     QVERIFY(s.err.contains(QStringLiteral("No se pudo realizar la operación")));
+    // Nobody listening: said as such, not as a silent indicator.
+    quint16 libre = 0;
+    {
+        QTcpServer t;
+        QVERIFY(t.listen(QHostAddress::LocalHost, 0));
+        libre = t.serverPort();
+    }
+    s = diag({"--tcp", QStringLiteral("127.0.0.1:%1").arg(libre), "--id", "1", "--timeout", "100",
+              "read"});
+    QCOMPARE(s.codigo, 1);
+    QCOMPARE(s.err,
+             QStringLiteral("No hay conexión con 127.0.0.1:%1 (conexión rechazada).\n").arg(libre));
     s = diag({"--serial", "/dev/tolvex-no-existe", "--id", "1", "read"});
     QCOMPARE(s.codigo, 1);
     QVERIFY(s.err.contains(QLatin1String("No se pudo abrir el puerto.")));
@@ -198,7 +216,7 @@ void TstLinkTools::argumentosMalos_data()
     QTest::newRow("two letters") << QStringList{"--tcp", "127.0.0.1:1", "command", "VZ"};
     QTest::newRow("no port") << QStringList{"--tcp", "localhost", "read"};
     QTest::newRow("port text") << QStringList{"--tcp", "localhost:abc", "read"};
-    QTest::newRow("id 256") << QStringList{"--id", "256", "read"};
+    QTest::newRow("id 248") << QStringList{"--tcp", "127.0.0.1:1", "--id", "248", "read"};
     QTest::newRow("write 16 too big") << QStringList{"write", "7", "65536"};
     QTest::newRow("write32 too big") << QStringList{"write32", "14204", "4294967296"};
     QTest::newRow("write missing value") << QStringList{"write", "7"};
@@ -476,21 +494,43 @@ void TstLinkTools::scan()
              QString::number(0x02 | 0x40));
 }
 
-void TstLinkTools::simVelocidadMala_data()
+void TstLinkTools::simArgumentosMalos_data()
 {
-    QTest::addColumn<QString>("velocidad");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("mensaje");
     for (const char* v : {"nan", "inf", "-inf", "-1", "0", "1e9", "rapido"})
-        QTest::newRow(v) << QString::fromLatin1(v);
+        QTest::addRow("speed %s", v) << QStringList{"--tcp", "0", "--speed", v}
+                                     << "--speed espera un factor mayor que 0 y hasta 100000";
+    QTest::newRow("unknown option")
+        << QStringList{"--tcp", "0", "--bogus"} << "opción desconocida: --bogus";
+    QTest::newRow("no value") << QStringList{"--tcp"} << "--tcp espera un puerto de 0 a 65535";
+    QTest::newRow("id 248") << QStringList{"--pty", "--id", "248"}
+                            << "--id espera un número de 1 a 247";
+    QTest::newRow("tcp and pty") << QStringList{"--tcp", "0", "--pty"}
+                                 << "indique --tcp PUERTO o --pty";
+    QTest::newRow("extra") << QStringList{"--pty", "sobra"} << "sobra un argumento: sobra";
+    QTest::newRow("help") << QStringList{"--tcp", "0", "--help"} << QString();
 }
 
-void TstLinkTools::simVelocidadMala()
+// Usage errors exit 2 and say what was wrong, in Spanish, before the help;
+// the help alone exits 0.
+void TstLinkTools::simArgumentosMalos()
 {
-    QFETCH(QString, velocidad);
+    QFETCH(QStringList, args);
+    QFETCH(QString, mensaje);
     QProcess p;
-    p.start(programa("tolvex-sim"), {"--tcp", "0", "--speed", velocidad});
+    p.start(programa("tolvex-sim"), args);
     QVERIFY(p.waitForFinished(10000));
+    if (mensaje.isEmpty()) {
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardOutput().startsWith("uso: tolvex-sim (--tcp PUERTO | --pty)"));
+        return;
+    }
     QCOMPARE(p.exitCode(), 2);
-    QVERIFY(p.readAllStandardError().contains("--speed espera"));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(err.startsWith(QStringLiteral("tolvex-sim: ") + mensaje +
+                            QStringLiteral("\n\nuso: tolvex-sim ")),
+             qPrintable(err));
     QVERIFY(p.readAllStandardOutput().isEmpty());
 }
 
