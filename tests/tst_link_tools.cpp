@@ -397,17 +397,12 @@ void TstLinkTools::enlaceConElPar()
                     ++c.lecturas;
                     if (!l.valida())
                         return;
-                    if (campos(l) != campos(referencia))
-                        c.malas << QStringLiteral("lectura %1: Peso %2 Despacho %3 Caudal %4 "
-                                                  "UlTotal %5 Modo %6 TotalF %7")
-                                       .arg(c.lecturas)
-                                       .arg(l.Peso)
-                                       .arg(l.Despacho)
-                                       .arg(l.Caudal)
-                                       .arg(l.UlTotal)
-                                       .arg(l.Modo)
-                                       .arg(l.TotalF);
-                    else if (c.tardiaEnviada)
+                    if (campos(l) != campos(referencia)) {
+                        QStringList v;
+                        for (double x : campos(l))
+                            v << QString::number(x);
+                        c.malas << QStringLiteral("lectura %1: ").arg(c.lecturas) + v.join(u' ');
+                    } else if (c.tardiaEnviada)
                         ++c.buenas;
                 });
         c.enlace->abrir(config);
