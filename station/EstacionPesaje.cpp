@@ -44,12 +44,6 @@ EstacionPesaje::EstacionPesaje(const Contexto& contexto, Registrador* registrado
         alLeer(l);
     });
     connect(&m_enlace, &Enlace::escrituraLista, this, &EstacionPesaje::alEscribir);
-    m_plazoCierre.setSingleShot(true);
-    connect(&m_plazoCierre, &QTimer::timeout, this, [this] {
-        // A silent indicator must not hold the close for a whole poll.
-        if (m_cerrar && !m_descargada)
-            Q_EMIT listoParaCerrar();
-    });
     if (m_registrador) {
         connect(m_registrador, &Registrador::estado, this, [this](int n) {
             m_pendientes = n;
@@ -290,7 +284,10 @@ void EstacionPesaje::pideCierre()
 {
     escribeDiario(Diario::cierre(), QStringLiteral("Rutina: closeTxt (Formulario frmPeso)"));
     m_cerrar = true;
-    m_plazoCierre.start(std::max(1000, 3 * m_periodo));
+    // The poll in progress (or the next) ends while the indicator answers, so
+    // a batch in it is recorded; a silent indicator ends it after the reply
+    // wait it is in.
+    m_enlace.anunciaCierre();
 }
 
 void EstacionPesaje::cierra()
@@ -300,7 +297,6 @@ void EstacionPesaje::cierra()
     m_descargada = true;
     m_cerrar = true;
     pausa();
-    m_plazoCierre.stop();
     m_enlace.cerrar();
     m_estado.abierta = false;
     if (m_registrador) {

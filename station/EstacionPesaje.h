@@ -75,8 +75,9 @@ public:
     void pausa();
     void reanuda();
     // The operator confirmed the close: the journal says so, and the station
-    // closes after the poll in progress (listoParaCerrar()), or after three
-    // ticks when the indicator is silent.
+    // closes after the poll in progress or the next (listoParaCerrar()),
+    // which goes on while the indicator answers and ends at its first
+    // unanswered exchange.
     void pideCierre();
     // Stops polling, closes the link and queues the closing marking.
     void cierra();
@@ -163,7 +164,6 @@ private:
     // missed periods and tells a poll that outlasts one reply wait.
     QTimer m_vigia;
     int m_periodo = 0;
-    QTimer m_plazoCierre;
     EstadoEstacion m_estado;
     bool m_cerrar = true;
     bool m_iniciada = false;

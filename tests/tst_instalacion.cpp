@@ -134,7 +134,7 @@ void TstInstalacion::badArgumentsGiveUsage_data()
     QTest::newRow("two directories") << QStringList{"/tmp/x", "/tmp/y"};
     QTest::newRow("postgres without value") << QStringList{"/tmp/x", "--postgres"};
     QTest::newRow("bad tcp") << QStringList{"/tmp/x", "--tcp", "host"};
-    QTest::newRow("bad id") << QStringList{"/tmp/x", "--id", "300"};
+    QTest::newRow("id 248") << QStringList{"/tmp/x", "--id", "248"};
 }
 
 void TstInstalacion::badArgumentsGiveUsage()

@@ -253,7 +253,8 @@ void TstLinkSim::enlaceColaYComandos()
             enlace.comando('C', i);
         enlace.escribir(Indicador::kDespacho, Trama::cadena32(777), 100);
         QTRY_COMPARE_WITH_TIMEOUT(escrita.size(), 21, 20000);
-        QCOMPARE(lista.size(), 1);
+        // The writes went out first; the one reading follows them.
+        QTRY_COMPARE_WITH_TIMEOUT(lista.size(), 1, 10000);
         QCOMPARE(lista.at(0).at(1).toInt(), 1);
         QVERIFY(lista.at(0).at(0).value<LecturaPeso>().valida());
         for (int i = 0; i < 21; ++i) {

@@ -142,6 +142,7 @@ private Q_SLOTS:
     void lotesYTotalesDeDespacho();
     void lotesFusionadosYAviso();
     void comandosYCondiciones();
+    void cierreTrasLaLecturaEnCurso();
 };
 
 void TstStationNucleo::estadoDeUnaLectura_data()
@@ -340,6 +341,52 @@ void TstStationNucleo::comandosYCondiciones()
     QCOMPARE(c.size(), 3);
     QCOMPARE(c[0].value("VALORES").toString(), QStringLiteral("Despacho=125 CGrueso=800 CFino=925 TotalF=50125"));
     QCOMPARE(c[0].value("OPERADOR").toString(), QStringLiteral("ANA PÉREZ"));
+}
+
+// A close waits for the poll in progress while the indicator answers: with
+// replies 400 ms apart a poll takes over two seconds, and the batch it reads
+// is recorded before the station closes. A silent indicator is cut at the
+// reply wait it is in. The station is set to id 0, the simulated indicator
+// answers with its own id.
+void TstStationNucleo::cierreTrasLaLecturaEnCurso()
+{
+    Banco b;
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("ID_1"), QStringLiteral("0"));
+    EstacionPesaje::setAjusteEnlace([](ConfigEnlace& c) {
+        c.esperaMs = 2000;
+        c.silencioMs = 30;
+    });
+    b.ind().setValor32(Indicador::kUlTotal, 5000);
+    QVERIFY(b.abre());
+    QVERIFY(b.e().estado().conectado);
+    b.m_sim.fallos({.tardia = 1, .tardiaMs = 400});
+    QSignalSpy lotes(&b.e(), &EstacionPesaje::loteRegistrado);
+    QSignalSpy lecturas(&b.e(), &EstacionPesaje::lecturaProcesada);
+    int lotesAlCerrar = -1;
+    connect(&b.e(), &EstacionPesaje::listoParaCerrar, this,
+            [&] { lotesAlCerrar = int(lotes.size()); });
+    // As the window does: polling paused while the operator is asked (a poll
+    // under way ends), a batch meanwhile, the close confirmed, polling resumed.
+    b.e().pausa();
+    lecturas.wait(4000);
+    b.ind().setValor32(Indicador::kUlTotal, 5250);
+    b.e().pideCierre();
+    b.e().reanuda();
+    QTRY_VERIFY_WITH_TIMEOUT(lotesAlCerrar >= 0, 10000);
+    QCOMPARE(lotesAlCerrar, 1);
+    b.e().cierra();
+    QVERIFY(b.escrito());
+    QCOMPARE(b.filas().last().value("PESO").toDouble(), 250.0);
+    QCOMPARE(b.marcas().last(), 1);
+
+    b.m_sim.fallos({});
+    QVERIFY(b.abre());
+    b.m_sim.fallos({.mudo = true});
+    QSignalSpy listo(&b.e(), &EstacionPesaje::listoParaCerrar);
+    const qint64 antes = b.m_sim.servidor().pedidos();
+    b.e().pideCierre();
+    QVERIFY(listo.wait(10000));
+    QVERIFY(b.m_sim.servidor().pedidos() - antes <= 1);
 }
 
 QTEST_GUILESS_MAIN(TstStationNucleo)
