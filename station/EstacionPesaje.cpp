@@ -55,9 +55,6 @@ EstacionPesaje::EstacionPesaje(const Contexto& contexto, Registrador* registrado
             m_pendientes = n;
             Q_EMIT registrosCambiados();
         });
-        connect(m_registrador, &Registrador::fallo, this, [this](const QString& d, const QString& e) {
-            escribeLog(d + u' ' + QString(e).replace(u'\n', u' ').simplified(), kRutinaRegistro);
-        });
         m_pendientes = m_registrador->pendientes();
     }
 }
