@@ -747,6 +747,8 @@ QString describe(const Pendiente& p)
 
 void TrabajadorRegistro::ronda()
 {
+    // The error log catches up with what waits for it.
+    Diario::reintenta();
     // Entries only memory holds go to the file first, as soon as it can be
     // written again.
     const int antes = m_cola.sinGuardar();

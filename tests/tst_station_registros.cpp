@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStorageInfo>
 #include <QtTest>
 
 #include "CDatos.h"
@@ -40,6 +41,7 @@ private Q_SLOTS:
     void falloDeEscrituraConservaArchivos_data();
     void falloDeEscrituraConservaArchivos();
     void panelConRegistrosSinGuardar();
+    void diarioQueNoSePuedeAbrir();
     void acumuladorConLaEstacionCerrada_data();
     void acumuladorConLaEstacionCerrada();
     void postgres();
@@ -177,11 +179,33 @@ void TestStationRegistros::diarioYLog()
                       f + u' ' + h +
                       QStringLiteral("\r\nNo se pudo abrir el puerto.\r\n"
                                      "Rutina: Form_Load (Formulario frmPeso)\r\n\r\n"));
-    // A file that cannot be written says so.
+    // A file that cannot be written says so; what it could not take waits,
+    // and goes in first, in order, once it can be written.
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Datos.log")));
     QString e;
     QVERIFY(!Diario::agrega(Diario::kLog, reg, &e));
     QVERIFY(!e.isEmpty());
+    QVERIFY(!Diario::agrega(Diario::kLog, QStringLiteral("segundo")));
+    QCOMPARE(Diario::enEspera(Diario::kLog), 2);
+    QVERIFY(!Diario::reintenta());
+    QVERIFY(QDir(dir.path()).rmdir(QStringLiteral("Datos.log")));
+    QVERIFY(Diario::agrega(Diario::kLog, QStringLiteral("tercero")));
+    QCOMPARE(Diario::enEspera(Diario::kLog), 0);
+    QCOMPARE(leeArchivo(dir.file(Diario::kLog)), Cp1252::encode(reg + QStringLiteral("segundotercero")));
+    // A full disk takes part of an append: the rest follows it, nothing twice.
+    DiscoLleno disco(128);
+    if (disco.ok()) {
+        const QString diario = disco.file(Diario::kJournal);
+        QVERIFY(Diario::agrega(diario, QStringLiteral("inicio")));
+        const QString relleno = disco.file(QStringLiteral("relleno"));
+        QVERIFY(escribeArchivo(relleno, QByteArray(QStorageInfo(disco.path()).bytesAvailable() - 8192, 'x')));
+        QVERIFY(!Diario::agrega(diario, QString(20000, u'b')));
+        QVERIFY(QFileInfo(diario).size() > 6);
+        QVERIFY(!Diario::reintenta());
+        QVERIFY(QFile::remove(relleno));
+        QVERIFY(Diario::reintenta());
+        QCOMPARE(leeArchivo(diario), QByteArray("inicio") + QByteArray(20000, 'b'));
+    }
     // The display rule: "." whatever the locale, rounded, no "-0".
     QCOMPARE(Diario::muestra(-0.2, 1), QStringLiteral("-0.2"));
     QCOMPARE(Diario::muestra(-0.04, 1), QStringLiteral("0.0"));
@@ -637,6 +661,44 @@ void TestStationRegistros::panelConRegistrosSinGuardar()
     ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna);
     QTRY_COMPARE_WITH_TIMEOUT(b.registrador().sinGuardar(), 0, 5000);
     QTRY_VERIFY(!panel->text().contains(QStringLiteral("sin guardar")));
+}
+
+// Transac.dat and Datos.log cannot be opened (a directory stands in their
+// place): the station goes on recording, the window says what waits, closing
+// asks first; once they can be written every line goes in, in order, and
+// the log tells of the journal's failure.
+void TestStationRegistros::diarioQueNoSePuedeAbrir()
+{
+    BancoEstacion b;
+    QDir::setCurrent(b.dir().path());
+    QDir d(b.dir().path());
+    QVERIFY(d.mkdir(Diario::kJournal) && d.mkdir(Diario::kLog));
+    b.ind().setValor32(Indicador::kUlTotal, 5000);
+    QPointer<frmPeso> w = b.abreListo({QStringLiteral("Lote 7")});
+    QVERIFY2(w, qPrintable(b.error()));
+    for (quint32 total : {5250u, 5500u}) {
+        b.ind().setValor32(Indicador::kUlTotal, total);
+        QTRY_VERIFY_WITH_TIMEOUT(b.filas().size() == int(total - 5000) / 250, 5000);
+    }
+    auto* panel = w->findChild<QLabel*>(QStringLiteral("Panel4"));
+    QTRY_VERIFY(panel->text().contains(QStringLiteral("Transac.dat sin escribir: 3 entrada(s)")));
+    QVERIFY(panel->text().contains(QStringLiteral("Datos.log sin escribir: 1 registro(s)")));
+    MessageBox::limpiar();
+    MessageBox::setNextAnswer(QMessageBox::No);
+    w->close();
+    QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("3 línea(s) de Transac.dat")));
+    QVERIFY(w && !w->cerrarPedido());
+
+    QVERIFY(d.rmdir(Diario::kJournal) && d.rmdir(Diario::kLog));
+    QTRY_VERIFY_WITH_TIMEOUT(panel->text().isEmpty(), 5000);
+    const QString diario = b.archivo(Diario::kJournal);
+    QVERIFY2(diario.startsWith(QStringLiteral("[Lote 7")), qPrintable(diario));
+    QCOMPARE(diario.count(u'*'), 10 + 2 * 4);
+    const qsizetype primero = diario.indexOf(QStringLiteral("*   250*      5250"));
+    QVERIFY(primero > 0 && diario.indexOf(QStringLiteral("*   250*      5500")) > primero);
+    const QString log = b.archivo(Diario::kLog);
+    QVERIFY(log.contains(QStringLiteral("No se pudo escribir Transac.dat")));
+    QVERIFY(log.indexOf(QStringLiteral("Transac.dat se pudo escribir de nuevo")) > log.indexOf(QStringLiteral("No se pudo")));
 }
 
 void TestStationRegistros::acumuladorConLaEstacionCerrada_data()
