@@ -3,6 +3,9 @@
 // and the kill test (real recording processes killed with SIGKILL) in its
 // short form.
 #include <QProcess>
+#include <QScopeGuard>
+#include <functional>
+#include <optional>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -23,6 +26,7 @@ class TestFiabilidad : public QObject
 private Q_SLOTS:
     void initTestCase() { preparaPrograma(m_config); }
     void pendientesAlArrancar();
+    void matandoMientrasGraba_data();
     void matandoMientrasGraba();
     void copiaDeLaBaseEnteraOFalla_data();
     void copiaDeLaBaseEnteraOFalla();
@@ -87,31 +91,61 @@ void TestFiabilidad::pendientesAlArrancar()
     qunsetenv("TOLVEX_HOME");
 }
 
+void TestFiabilidad::matandoMientrasGraba_data()
+{
+    QTest::addColumn<bool>("gemelos");
+    QTest::newRow("sqlite") << false;
+    QTest::newRow("postgresql, dos puestos gemelos") << true;
+}
+
 void TestFiabilidad::matandoMientrasGraba()
 {
+    QFETCH(bool, gemelos);
     // The kill test program checks everything itself and says what it found.
     QTemporaryDir dir;
+    QStringList args{QStringLiteral("--dir"), dir.path() + QStringLiteral("/planta"), QStringLiteral("--kills"),
+                     QStringLiteral("5"), QStringLiteral("--seed"), QStringLiteral("3")};
+    std::optional<QScopeGuard<std::function<void()>>> borra;
+    if (gemelos) {
+        // Twins on a new PostgreSQL database, writing equal rows in the same second.
+        const QString pg = conexionPostgres();
+        if (pg.isEmpty())
+            QSKIP("TOLVEX_TEST_PG no está definida");
+        const QString base = QStringLiteral("tolvex_kt_%1").arg(QCoreApplication::applicationPid());
+        CDatos db;
+        QVERIFY(db.AbrirBase(pg));
+        db.Ejecuta(QStringLiteral("DROP DATABASE IF EXISTS ") + base);
+        QVERIFY2(db.Ejecuta(QStringLiteral("CREATE DATABASE ") + base), qPrintable(db.ultimoError()));
+        borra.emplace([pg, base] {
+            CDatos db;
+            if (db.AbrirBase(pg))
+                db.Ejecuta(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(base));
+        });
+        QString cs = pg;
+        cs.replace(QRegularExpression(QStringLiteral("Database=[^;]*")), QStringLiteral("Database=") + base);
+        args << QStringLiteral("--postgres") << cs << QStringLiteral("--gemelo") << dir.path() + QStringLiteral("/gemelo");
+    }
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-killtest"),
-            {QStringLiteral("--dir"), dir.path() + QStringLiteral("/planta"), QStringLiteral("--kills"),
-             QStringLiteral("5"), QStringLiteral("--seed"), QStringLiteral("3")});
+    p.start(qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-killtest"), args);
     QVERIFY(p.waitForFinished(170000));
     const QString salida = QString::fromUtf8(p.readAll());
     QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, qPrintable(salida));
-    // Its two summary lines: "kills N rows N ..." and "openings N ...".
+    // Its summary lines: "kills N rows N ...", "openings N ..." and "workstations N ...".
     auto valor = [&salida](const char* clave) {
-        const QRegularExpression e(QStringLiteral("^(?=kills |openings ).*\\b%1 (\\w+)").arg(QLatin1String(clave)),
+        const QRegularExpression e(QStringLiteral("^(?=kills |openings |workstations ).*\\b%1 (\\w+)").arg(QLatin1String(clave)),
                                    QRegularExpression::MultilineOption);
         const auto m = e.match(salida);
         return m.hasMatch() ? m.captured(1) : QStringLiteral("?");
     };
-    // No row missing or twice; the last run was killed with rows queued and
-    // the start wrote them; runs killed the moment a batch reached the
-    // journal had queued it first.
+    // No row missing or twice, none taken for the twin's; the last run was
+    // killed with rows queued and the start wrote them; runs killed the
+    // moment a batch reached the journal had queued it first; each
+    // workstation's last ticket and marks are its own rows'.
     QCOMPARE(QStringList({valor("kills"), valor("missing"), valor("duplicates"), valor("queue_emptied"),
-                          valor("journal_batches_without_row")}),
-             QStringList({"5", "0", "0", "yes", "0"}));
+                          valor("journal_batches_without_row"), valor("workstations"), valor("credited_to_other"),
+                          valor("last_ticket_not_own"), valor("marks_wrong")}),
+             QStringList({"5", "0", "0", "yes", "0", gemelos ? "2" : "1", "0", "0", "0"}));
     QVERIFY2(valor("queued_batches").toInt() > 0 && valor("pending_at_start").toInt() > 0, qPrintable(salida));
 }
 
