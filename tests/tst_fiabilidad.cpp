@@ -18,6 +18,7 @@
 #include "PlantaPrueba.h"
 #include "Registrador.h"
 #include "Schema.h"
+#include "IniFile.h"
 #include "frmMain.h"
 
 class TestFiabilidad : public QObject
@@ -59,6 +60,13 @@ void TestFiabilidad::pendientesAlArrancar()
         }
     }
     QVERIFY(QFile::rename(dir.file(QStringLiteral("data.db")), dir.file(QStringLiteral("aparte.db"))));
+    // Settings of an earlier version: no workstation identity yet.
+    {
+        IniFile ini;
+        QVERIFY(ini.load(dir.file(Config::kArchivo)));
+        ini.setLines(ini.lines().filter(QRegularExpression(QStringLiteral("^(?!Puesto=)"))));
+        QVERIFY(ini.save(dir.file(Config::kArchivo)));
+    }
 
     frmMain v;
     v.carga();
@@ -79,11 +87,14 @@ void TestFiabilidad::pendientesAlArrancar()
         QStringList filas;
         for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro()) {
             QStringList f;
-            for (const char* c : {"TICKET", "PESO", "TOTAL", "AUX1"})
+            for (const char* c : {"TICKET", "PESO", "TOTAL", "AUX1", "PUESTO"})
                 f << db.Campo(QLatin1String(c)).toString();
             filas << f.join(u' ');
         }
-        QCOMPARE(filas, QStringList({"1 100 5100 L-7", "2 250 5350 L-7"}));
+        // Signed with the identity the directory got at this start.
+        const QString puesto = Config::LeeConfig(QStringLiteral("global"), QStringLiteral("Puesto"), QString());
+        QVERIFY(!puesto.isEmpty());
+        QCOMPARE(filas, QStringList({"1 100 5100 L-7 " + puesto, "2 250 5350 L-7 " + puesto}));
     }
     QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QString(), false, true), QStringLiteral("3"));
     Estacion::cerrar();
