@@ -3,9 +3,6 @@
 // and the kill test (real recording processes killed with SIGKILL) in its
 // short form.
 #include <QProcess>
-#include <QScopeGuard>
-#include <functional>
-#include <optional>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -116,24 +113,14 @@ void TestFiabilidad::matandoMientrasGraba()
     QTemporaryDir dir;
     QStringList args{QStringLiteral("--dir"), dir.path() + QStringLiteral("/planta"), QStringLiteral("--kills"),
                      QStringLiteral("5"), QStringLiteral("--seed"), QStringLiteral("3")};
-    std::optional<QScopeGuard<std::function<void()>>> borra;
+    // Twins on a new PostgreSQL database, writing equal rows in the same second.
+    const QString pg = conexionPostgres();
+    if (gemelos && pg.isEmpty())
+        QSKIP("TOLVEX_TEST_PG no está definida");
+    QString cs;
+    const auto borra = baseNueva(gemelos ? pg : QString(), QStringLiteral("tolvex_kt"), &cs);
     if (gemelos) {
-        // Twins on a new PostgreSQL database, writing equal rows in the same second.
-        const QString pg = conexionPostgres();
-        if (pg.isEmpty())
-            QSKIP("TOLVEX_TEST_PG no está definida");
-        const QString base = QStringLiteral("tolvex_kt_%1").arg(QCoreApplication::applicationPid());
-        CDatos db;
-        QVERIFY(db.AbrirBase(pg));
-        db.Ejecuta(QStringLiteral("DROP DATABASE IF EXISTS ") + base);
-        QVERIFY2(db.Ejecuta(QStringLiteral("CREATE DATABASE ") + base), qPrintable(db.ultimoError()));
-        borra.emplace([pg, base] {
-            CDatos db;
-            if (db.AbrirBase(pg))
-                db.Ejecuta(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(base));
-        });
-        QString cs = pg;
-        cs.replace(QRegularExpression(QStringLiteral("Database=[^;]*")), QStringLiteral("Database=") + base);
+        QVERIFY(!cs.isEmpty());
         args << QStringLiteral("--postgres") << cs << QStringLiteral("--gemelo") << dir.path() + QStringLiteral("/gemelo");
     }
     QProcess p;

@@ -3,8 +3,6 @@
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QScopeGuard>
 #include <QtTest>
 #include <sys/stat.h>
 
@@ -14,6 +12,7 @@
 #include "IniFile.h"
 #include "Instalacion.h"
 #include "MessageBox.h"
+#include "PlantaPrueba.h"
 #include "Programa.h"
 #include "Schema.h"
 #include "TestSupport.h"
@@ -189,17 +188,12 @@ void TstInstalacion::sharedPostgresDatabase()
     const QString pg = conexionPostgres();
     if (pg.isEmpty())
         QSKIP("TOLVEX_TEST_PG not set");
-    CDatos servidor;
-    QVERIFY(servidor.AbrirBase(pg));
     const QString setupExe = qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-setup");
     QStringList puestos;
     for (int ronda = 1; ronda <= 5; ++ronda) {
-        const QString base = QStringLiteral("tolvex_setup_%1_%2").arg(QCoreApplication::applicationPid()).arg(ronda);
-        servidor.Ejecuta(QStringLiteral("DROP DATABASE IF EXISTS ") + base);
-        QVERIFY2(servidor.Ejecuta(QStringLiteral("CREATE DATABASE ") + base), qPrintable(servidor.ultimoError()));
-        const auto borra = qScopeGuard([&] { servidor.Ejecuta(QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(base)); });
-        QString cs = pg;
-        cs.replace(QRegularExpression(QStringLiteral("Database=[^;]*")), QStringLiteral("Database=") + base);
+        QString cs;
+        const auto borra = baseNueva(pg, QStringLiteral("tolvex_setup_%1").arg(ronda), &cs);
+        QVERIFY(!cs.isEmpty());
         QTemporaryDir dirs[4];
         QProcess setups[4];
         for (int i = 0; i < 4; ++i)

@@ -45,32 +45,6 @@ private:
     QString m_antes;
 };
 
-QString conBase(const QString& conexion, const QString& base)
-{
-    QString r = conexion;
-    r.replace(QRegularExpression(QStringLiteral("Database=[^;]*"), QRegularExpression::CaseInsensitiveOption),
-              QStringLiteral("Database=") + base);
-    return r;
-}
-
-// A database of this test's own on the server, dropped when the guard ends;
-// its connection string in *cs.
-auto baseNueva(const QString& pg, const QString& nombre, QString* cs)
-{
-    const QString base = QStringLiteral("%1_%2").arg(nombre).arg(QCoreApplication::applicationPid());
-    CDatos db;
-    if (db.AbrirBase(pg)) {
-        db.Ejecuta(QStringLiteral("DROP DATABASE IF EXISTS ") + base);
-        if (db.Ejecuta(QStringLiteral("CREATE DATABASE ") + base))
-            *cs = conBase(pg, base);
-    }
-    return qScopeGuard([pg, base] {
-        CDatos db;
-        if (db.AbrirBase(pg))
-            db.Ejecuta(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(base));
-    });
-}
-
 // Runs the soaks of the workstations at once and reads their summaries.
 void correSoaks(const QList<Puesto*>& puestos, const QStringList& comunes)
 {
