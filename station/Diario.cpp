@@ -5,8 +5,12 @@
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include "ArchivoAtomico.h"
 #include "Conversiones.h"
 #include "Cp1252.h"
 #include "Programa.h"
@@ -132,18 +136,24 @@ QString ruta(const QString& archivo)
 // Writes what waits for path; the part written leaves it. Under the mutex.
 bool escribeEspera(const QString& path, Espera& e)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        e.causa = f.errorString();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+                          ArchivoAtomico::ModoPorDefecto);
+    if (fd < 0) {
+        e.causa = ArchivoAtomico::causa(errno);
         return false;
     }
-    const qint64 n = f.write(e.bytes);
-    if (n > 0)
+    while (!e.bytes.isEmpty()) {
+        const ssize_t n = ::write(fd, e.bytes.constData(), size_t(e.bytes.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            e.causa = ArchivoAtomico::causa(n < 0 ? errno : ENOSPC);
+            ::close(fd);
+            return false;
+        }
         e.bytes.remove(0, n);
-    if (!e.bytes.isEmpty()) {
-        e.causa = f.errorString();
-        return false;
     }
+    ::close(fd);
     e.partes = 0;
     e.causa.clear();
     return true;

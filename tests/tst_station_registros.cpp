@@ -681,7 +681,7 @@ void TestStationRegistros::diarioQueNoSePuedeAbrir()
         QTRY_VERIFY_WITH_TIMEOUT(b.filas().size() == int(total - 5000) / 250, 5000);
     }
     auto* panel = w->findChild<QLabel*>(QStringLiteral("Panel4"));
-    QTRY_VERIFY(panel->text().contains(QStringLiteral("Transac.dat sin escribir: 3 entrada(s)")));
+    QTRY_VERIFY(panel->text().contains(QStringLiteral("Transac.dat sin escribir: 3 entrada(s) (hay un directorio con ese nombre)")));
     QVERIFY(panel->text().contains(QStringLiteral("Datos.log sin escribir: 1 registro(s)")));
     MessageBox::limpiar();
     MessageBox::setNextAnswer(QMessageBox::No);
