@@ -147,20 +147,18 @@ void EstacionPesaje::escribeDiario(const QString& texto, const QString& rutina)
     siguenEsperando();
 }
 
-bool EstacionPesaje::siguenEsperando()
+void EstacionPesaje::siguenEsperando()
 {
-    const std::pair<int, int> ahora{Diario::enEspera(Diario::kJournal), Diario::enEspera(Diario::kLog)};
-    if (m_diarioFallando && ahora.first == 0) {
+    if (m_diarioFallando && Diario::enEspera(Diario::kJournal) == 0) {
         m_diarioFallando = false;
         escribeLog(QStringLiteral("Transac.dat se pudo escribir de nuevo: las entradas que esperaban se escribieron."),
                    kRutinaDiario);
-        return siguenEsperando();
     }
+    const std::pair<int, int> ahora{Diario::enEspera(Diario::kJournal), Diario::enEspera(Diario::kLog)};
     if (ahora == m_enEspera)
-        return ahora != std::pair{0, 0};
+        return;
     m_enEspera = ahora;
     Q_EMIT registrosCambiados();
-    return ahora != std::pair{0, 0};
 }
 
 QStringList EstacionPesaje::avisosRegistro() const

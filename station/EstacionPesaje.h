@@ -151,9 +151,9 @@ private:
     void errorManager(const QString& msg, const QString& detalle = QString());
     void escribeLog(const QString& msg, const QString& rutina);
     void escribeDiario(const QString& texto, const QString& rutina);
-    // Tells the window when what waits for the journal and the log changes;
-    // true while anything waits.
-    bool siguenEsperando();
+    // Tells the window when what waits for the journal and the log changes,
+    // and the log when the journal has caught up.
+    void siguenEsperando();
     int nuevaOperacion(const QString& comando, const QString& valores = QString(), int pendientes = 1);
     void envia(quint16 direccion, const QByteArray& datos, int operacion);
     void alEscribir(int tag, bool ok);
