@@ -2,8 +2,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include "ArchivoAtomico.h"
 #include "Conversiones.h"
 #include "Cp1252.h"
 #include "FechaHora.h"
@@ -86,23 +93,89 @@ QString registroError(qint32 nroError, const QString& msg, const QString& rutina
            FechaHora::hora(ahora.time()) + crlf + msg + crlf + rutina + crlf + crlf;
 }
 
+namespace {
+
+// Text of one file still to be written, whole appends in order.
+struct Espera
+{
+    QByteArray bytes;
+    int partes = 0;
+    QString causa;
+};
+
+QMutex g_mutexEspera;
+QHash<QString, Espera> g_espera; // by absolute path
+
+QString ruta(const QString& archivo)
+{
+    return QDir(Programa::directorio()).absoluteFilePath(archivo);
+}
+
+// Writes what waits for path; the part written leaves it. Under the mutex.
+bool escribeEspera(const QString& path, Espera& e)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+                          ArchivoAtomico::ModoPorDefecto);
+    if (fd < 0) {
+        e.causa = ArchivoAtomico::causa(errno);
+        return false;
+    }
+    while (!e.bytes.isEmpty()) {
+        const ssize_t n = ::write(fd, e.bytes.constData(), size_t(e.bytes.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            e.causa = ArchivoAtomico::causa(n < 0 ? errno : ENOSPC);
+            ::close(fd);
+            return false;
+        }
+        e.bytes.remove(0, n);
+    }
+    ::close(fd);
+    e.partes = 0;
+    e.causa.clear();
+    return true;
+}
+
+} // namespace
+
 bool agrega(const QString& archivo, const QString& texto, QString* error)
 {
-    QFile f(QDir(Programa::directorio()).absoluteFilePath(archivo));
-    const QByteArray bytes = Cp1252::encode(texto);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append) || f.write(bytes) != bytes.size() ||
-        !f.flush()) {
-        if (error)
-            *error = f.errorString();
-        return false;
+    const QString path = ruta(archivo);
+    QMutexLocker lock(&g_mutexEspera);
+    Espera& e = g_espera[path];
+    e.bytes += Cp1252::encode(texto);
+    ++e.partes;
+    if (escribeEspera(path, e)) {
+        g_espera.remove(path);
+        return true;
     }
-    f.close();
-    if (f.error() != QFileDevice::NoError) {
-        if (error)
-            *error = f.errorString();
-        return false;
+    if (error)
+        *error = e.causa;
+    return false;
+}
+
+bool reintenta()
+{
+    QMutexLocker lock(&g_mutexEspera);
+    for (auto it = g_espera.begin(); it != g_espera.end();) {
+        if (escribeEspera(it.key(), it.value()))
+            it = g_espera.erase(it);
+        else
+            ++it;
     }
-    return true;
+    return g_espera.isEmpty();
+}
+
+int enEspera(const QString& archivo, QString* causa)
+{
+    QMutexLocker lock(&g_mutexEspera);
+    const auto it = g_espera.constFind(ruta(archivo));
+    if (it == g_espera.constEnd())
+        return 0;
+    if (causa)
+        *causa = it->causa;
+    return it->partes;
 }
 
 } // namespace Diario

@@ -41,7 +41,14 @@ QString cierre();
 QString registroError(qint32 nroError, const QString& msg, const QString& rutina,
                       const QDateTime& ahora);
 
-// Appends texto (Windows-1252) to the file of the program directory.
+// Appends texto (Windows-1252) to the file of the program directory (or to
+// the file at an absolute path). What cannot be written now (the file cannot
+// be opened, the disk is full) is kept and written first, in order, by the
+// next append to that file or by reintenta(); false (and error) while it waits.
 bool agrega(const QString& archivo, const QString& texto, QString* error = nullptr);
+// Writes what waits, file by file; true when nothing is left waiting.
+bool reintenta();
+// Appends to the file still waiting to be written, and why the last attempt failed.
+int enEspera(const QString& archivo, QString* causa = nullptr);
 
 } // namespace Diario

@@ -49,9 +49,6 @@ EstacionPesaje::EstacionPesaje(const Contexto& contexto, Registrador* registrado
             m_pendientes = n;
             Q_EMIT registrosCambiados();
         });
-        connect(m_registrador, &Registrador::fallo, this, [this](const QString& d, const QString& e) {
-            escribeLog(d + u' ' + QString(e).replace(u'\n', u' ').simplified(), kRutinaRegistro);
-        });
         m_pendientes = m_registrador->pendientes();
     }
 }
@@ -118,25 +115,44 @@ void EstacionPesaje::errorManager(const QString& msg, const QString& detalle)
     Q_EMIT fallo(texto);
 }
 
+// A record that cannot be written now waits in memory and is written later
+// (the window says so meanwhile).
 void EstacionPesaje::escribeLog(const QString& msg, const QString& rutina)
 {
-    QString e;
     if (!Diario::agrega(Diario::kLog,
-                        Diario::registroError(memoria().NroError, msg, rutina, QDateTime::currentDateTime()),
-                        &e)) {
-        m_errorDiario = QStringLiteral("Error al escribir Datos.log");
-        Q_EMIT registrosCambiados();
-    }
+                        Diario::registroError(memoria().NroError, msg, rutina, QDateTime::currentDateTime())))
+        siguenEsperando();
 }
 
+// An entry the journal cannot take now waits, in order, for the next
+// append or poll; the log hears of it when it starts and when it ends.
 void EstacionPesaje::escribeDiario(const QString& texto, const QString& rutina)
 {
     QString e;
     if (Diario::agrega(Diario::kJournal, texto, &e))
         return;
-    m_errorDiario = QStringLiteral("Error al escribir Transac.dat");
+    if (!m_diarioFallando) {
+        m_diarioFallando = true;
+        escribeLog(QStringLiteral("No se pudo escribir Transac.dat: %1. Las entradas esperan en memoria y se "
+                                  "escriben, en orden, en cuanto se pueda.")
+                       .arg(e),
+                   rutina);
+    }
+    siguenEsperando();
+}
+
+void EstacionPesaje::siguenEsperando()
+{
+    if (m_diarioFallando && Diario::enEspera(Diario::kJournal) == 0) {
+        m_diarioFallando = false;
+        escribeLog(QStringLiteral("Transac.dat se pudo escribir de nuevo: las entradas que esperaban se escribieron."),
+                   kRutinaDiario);
+    }
+    const std::pair<int, int> ahora{Diario::enEspera(Diario::kJournal), Diario::enEspera(Diario::kLog)};
+    if (ahora == m_enEspera)
+        return;
+    m_enEspera = ahora;
     Q_EMIT registrosCambiados();
-    escribeLog(QStringLiteral("No se pudo escribir Transac.dat: ") + e, rutina);
 }
 
 QStringList EstacionPesaje::avisosRegistro() const
@@ -148,8 +164,11 @@ QStringList EstacionPesaje::avisosRegistro() const
                       .arg(m_registrador->causaSinGuardar());
     if (m_pendientes > 0)
         partes << QStringLiteral("Registros pendientes: %1").arg(m_pendientes);
-    if (!m_errorDiario.isEmpty())
-        partes << m_errorDiario;
+    QString causa;
+    if (const int n = Diario::enEspera(Diario::kJournal, &causa))
+        partes << QStringLiteral("Transac.dat sin escribir: %1 entrada(s) (%2)").arg(n).arg(causa);
+    if (const int n = Diario::enEspera(Diario::kLog, &causa))
+        partes << QStringLiteral("Datos.log sin escribir: %1 registro(s) (%2)").arg(n).arg(causa);
     return partes;
 }
 
@@ -206,6 +225,9 @@ void EstacionPesaje::alLeer(const LecturaPeso& l)
     }
     if (m_registrador)
         m_registrador->reintenta();
+    // The journal and the log catch up with what waits for them.
+    Diario::reintenta();
+    siguenEsperando();
     Q_EMIT estadoCambiado(m_estado);
     Q_EMIT lecturaProcesada(l);
     if (m_cerrar) {

@@ -16,6 +16,7 @@
 #include <QValidator>
 #include <QVBoxLayout>
 
+#include "Diario.h"
 #include "FechaHora.h"
 #include "FrmDatos.h"
 #include "MessageBox.h"
@@ -102,17 +103,23 @@ public:
 
 bool frmPeso::preguntaSinGuardar(QWidget* parent, const Registrador* registrador)
 {
-    const int n = registrador ? registrador->sinGuardar() : 0;
-    if (n == 0)
+    QStringList falta;
+    if (const int n = registrador ? registrador->sinGuardar() : 0)
+        falta << QStringLiteral("Hay %1 registro(s) que no se pudieron guardar en disco (%2).")
+                     .arg(n)
+                     .arg(registrador->causaSinGuardar());
+    QString causa;
+    for (const QString& archivo : {Diario::kJournal, Diario::kLog}) {
+        if (const int n = Diario::enEspera(archivo, &causa))
+            falta << QStringLiteral("Hay %1 línea(s) de %2 que no se pudieron escribir (%3).").arg(n).arg(archivo, causa);
+    }
+    if (falta.isEmpty())
         return true;
-    return MessageBox::pregunta(
-        parent, MessageBox::Exclamacion, QStringLiteral("Registros sin guardar"),
-        QStringLiteral("Hay %1 registro(s) que no se pudieron guardar en disco (%2).\n"
-                       "Sólo están en memoria: si el programa se cierra, se perderán.\n"
-                       "Desea cerrar de todos modos?")
-            .arg(n)
-            .arg(registrador->causaSinGuardar()),
-        true);
+    return MessageBox::pregunta(parent, MessageBox::Exclamacion, QStringLiteral("Registros sin guardar"),
+                                falta.join(u'\n') +
+                                    QStringLiteral("\nSólo están en memoria: si el programa se cierra, se perderán.\n"
+                                                   "Desea cerrar de todos modos?"),
+                                true);
 }
 
 frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador)

@@ -11,12 +11,16 @@
 // the run). B counts the batches completed after the station's first poll
 // (the accumulator found at opening gives no row by design).
 //
-// --puesto NAME makes it one workstation among several on a shared database:
-// NAME is typed as the first auxiliary datum, so its rows carry AUX1 = NAME
-// and the checks take only those rows (tickets are then shared, so they are
-// increasing but not consecutive). --lotes prints "lote TOTAL" on stdout
-// once each batch is safely queued, for a driver that kills this process.
+// The checks take the rows of this program directory's workstation
+// (PUESTO). --puesto NAME makes it one workstation among several on a shared
+// database: NAME is typed as the first auxiliary datum (twins type the same
+// one), and tickets are shared, so they are increasing but not consecutive.
+// --sincronia EPOCH makes two runs with the same seed twins: their batches
+// end in the same second with the same weights. --lotes prints "lote TOTAL"
+// on stdout once each batch is safely queued, for a driver that kills this
+// process.
 #include <QApplication>
+#include <QDateTime>
 #include <QDialog>
 #include <QLineEdit>
 #include <QCommandLineParser>
@@ -34,6 +38,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <sys/resource.h>
 
 #include "CDatos.h"
@@ -47,7 +52,7 @@
 #include "Programa.h"
 #include "Registrador.h"
 #include "SimuladorEnHilo.h"
-#include "SqlDialect.h"
+#include "Schema.h"
 #include "frmPeso.h"
 
 namespace {
@@ -300,6 +305,9 @@ int main(int argc, char** argv)
         {QStringLiteral("cpu"), QStringLiteral("Solo mide el uso de CPU de la estación abierta durante S segundos."), QStringLiteral("S")},
         {QStringLiteral("puesto"), QStringLiteral("Una estación entre varias sobre la misma base; NOMBRE va en AUX1."), QStringLiteral("NOMBRE")},
         {QStringLiteral("seed"), QStringLiteral("Semilla del simulador (7)."), QStringLiteral("N"), QStringLiteral("7")},
+        {QStringLiteral("sincronia"), QStringLiteral("Gemela de otra prueba con la misma semilla y la misma EPOCA (segundos Unix): "
+                                                     "el simulador avanza F segundos por segundo desde EPOCA, sólo al comienzo de "
+                                                     "cada segundo, y los lotes de las dos terminan en el mismo segundo."), QStringLiteral("EPOCA")},
         {QStringLiteral("lotes"), QStringLiteral("Escribe \"lote TOTAL\" por cada lote encolado.")},
         {QStringLiteral("web"), QStringLiteral("Sirve el monitor web de la estación en 127.0.0.1:PUERTO (0: uno libre)."), QStringLiteral("PUERTO")},
         {QStringLiteral("web-clave"), QStringLiteral("Contraseña maestra para el monitor web (por defecto, una al azar)."), QStringLiteral("CLAVE")},
@@ -313,6 +321,13 @@ int main(int argc, char** argv)
     const int periodo = p.value(QStringLiteral("poll")).toInt(&ok4);
     const quint32 semilla = p.value(QStringLiteral("seed")).toUInt(&ok5);
     const QString puesto = p.value(QStringLiteral("puesto")).trimmed();
+    std::optional<qint64> sincronia;
+    if (p.isSet(QStringLiteral("sincronia"))) {
+        bool ok = false;
+        sincronia = p.value(QStringLiteral("sincronia")).toLongLong(&ok);
+        if (!ok)
+            ok5 = false;
+    }
     if (!ok1 || !ok2 || !ok3 || !ok4 || !ok5 || (p.isSet(QStringLiteral("puesto")) && puesto.isEmpty()) || minutos <= 0 || velocidad <= 0 || velocidad > 200 || corte < 0 ||
         periodo < 10) {
         err() << "tolvex-soak: valores no válidos\n\n" << p.helpText();
@@ -469,6 +484,7 @@ int main(int argc, char** argv)
     qint64 lecturasGate = 0;
     qint64 ultimoPaso = reloj.elapsed();
     bool terminando = false;
+    qint64 pasosSincronia = 0; // of 50 ms of the process's time
 
     QTimer paso;
     paso.setInterval(5);
@@ -494,15 +510,38 @@ int main(int argc, char** argv)
         }
         if (terminando && !ind.enMarcha())
             return;
-        dt = std::min(dt, 0.5);
-        ind.avanza(std::round(dt * 100) / 100);
-        const int estado = ind.estado();
-        if (ind.lotes() > vistos && (estado == 0 || estado == 1)) {
+        // A batch done and back in stand-by or loading: held there until
+        // the station has polled it.
+        const auto loteHecho = [&] {
+            const int estado = ind.estado();
+            if (ind.lotes() <= vistos || (estado != 0 && estado != 1))
+                return false;
             vistos = ind.lotes();
             esperando = true;
             lecturasGate = lecturas;
             visible.insert(qint64(ind.valor32(Indicador::kUlTotal)), reloj.nsecsElapsed());
+            return true;
+        };
+        if (sincronia) {
+            // The process's time is the same function of the wall clock's
+            // second for every run with this start, and moves only in the
+            // first 200 ms of a second: a twin's batches end in the same
+            // second, with the same weights (same seed, same steps).
+            const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+            if (ms % 1000 >= 200)
+                return;
+            const qint64 objetivo = std::llround(double(ms / 1000 - *sincronia) * velocidad * 20);
+            while (pasosSincronia < objetivo && !(terminando && !ind.enMarcha())) {
+                ind.avanza(0.05);
+                ++pasosSincronia;
+                if (loteHecho())
+                    break;
+            }
+            return;
         }
+        dt = std::min(dt, 0.5);
+        ind.avanza(std::round(dt * 100) / 100);
+        loteHecho();
     });
     paso.start();
 
@@ -526,6 +565,7 @@ int main(int argc, char** argv)
         w->cierraYa();
     esperaHasta([&] { return registrador->pendientes() == 0 && !registrador->ocupado(); }, 60000);
     const int pendientes = registrador->pendientes();
+    const QString identidad = registrador->puesto();
     registrador.reset();
 
     const qint64 B = ind.lotes() - lotes0;
@@ -536,12 +576,9 @@ int main(int argc, char** argv)
     {
         CDatos db;
         if (!db.AbrirBase(Programa::DataCSReporte) ||
-            !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET >= %2%3 ORDER BY TICKET")
-                                 .arg(Programa::DataTbReporte)
-                                 .arg(ticketInicial)
-                                 .arg(puesto.isEmpty() ? QString()
-                                                       : QStringLiteral(" AND AUX1 = ") +
-                                                             SqlDialect::texto(puesto)))) {
+            !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET >= ? AND %2 = ? ORDER BY TICKET")
+                                 .arg(Programa::DataTbReporte, Schema::kPuesto),
+                             {ticketInicial, identidad})) {
             err() << "tolvex-soak: " << db.ultimoError() << "\n";
             return 1;
         }
@@ -587,6 +624,7 @@ int main(int argc, char** argv)
                  .arg(percentil(latencias, 0.5), 0, 'f', 1)
                  .arg(percentil(latencias, 0.99), 0, 'f', 1)
                  .arg(latencias.size());
+    err() << "puesto " << identidad << "\n";
     if (p.isSet(QStringLiteral("keep")))
         err() << "tolvex-soak: directorio " << dir << "\n";
     err().flush();
