@@ -393,6 +393,21 @@ private Q_SLOTS:
         QCOMPARE(t.value(u"sumaTotales"_s).toDouble(), suma);
     }
 
+    // Titles of a selection: each filter as the screen words one, "Totales"
+    // adding no stray "y", a caption typed without its colon kept whole.
+    void tituloDeLaSeleccion()
+    {
+        QVERIFY(Config::GuardaConfig(u"global"_s, u"Dato0"_s, u"Patente"_s));
+        const QByteArray c = ingresa(QString(), u"super"_s);
+        const auto descripcion = [&](const QString& ruta) {
+            return jsonDe(pide(get(ruta, c))).value(u"descripcion"_s).toString();
+        };
+        QCOMPARE(descripcion(u"/api/totales?totales=1&fechaDesde=2024-03-02&fechaHasta=2024-03-02"_s),
+                 u"(Fecha y Hora = 02/03/2024)"_s);
+        QCOMPARE(descripcion(u"/api/pesadas?totales=1&aux1=Acme*&ticketDesde=5&ticketHasta=9"_s),
+                 u"(Ticket entre 5 y 9) y (Patente = Acme*)"_s);
+    }
+
     void limites_data()
     {
         QTest::addColumn<QByteArray>("crudo");

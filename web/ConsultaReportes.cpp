@@ -31,6 +31,10 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q) const
     const auto valor = [&q](const char* clave) {
         return q.queryItemValue(QLatin1String(clave), QUrl::FullyDecoded).trimmed();
     };
+    const auto aplica = [&p](const QString& campo, const Filtros::Criterio& c, const QString& caption) {
+        p.sel.sumaFiltro(campo, c, caption);
+        p.filtrado = true;
+    };
     const QString totales = valor("totales");
     if (totales == u"1" || totales == u"true")
         p.sel.aplicaTotales(true);
@@ -44,10 +48,7 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q) const
             return p;
         }
         QString desde = tDesde.isEmpty() ? QStringLiteral("0") : tDesde, hasta = tHasta;
-        const Filtros::Criterio c = Filtros::numero(desde, hasta);
-        p.sel.aplicaFiltro(Filtros::condicion(QStringLiteral("TICKET"), c), c.descripcion,
-                           Filtros::nombreDeCaption(QStringLiteral("Ticket:")), true);
-        p.filtrado = true;
+        aplica(QStringLiteral("TICKET"), Filtros::numero(desde, hasta), QStringLiteral("Ticket:"));
     }
 
     const QString fDesde = valor("fechaDesde"), fHasta = valor("fechaHasta");
@@ -68,9 +69,7 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q) const
             p.error = QStringLiteral("Error en el rango de fechas");
             return p;
         }
-        p.sel.aplicaFiltro(Filtros::condicion(QStringLiteral("FECHA"), *c), c->descripcion,
-                           Filtros::nombreDeCaption(QStringLiteral("Fecha y Hora:")), true);
-        p.filtrado = true;
+        aplica(QStringLiteral("FECHA"), *c, QStringLiteral("Fecha y Hora:"));
     }
 
     const QStringList captions = Listado::captionsAuxiliares();
@@ -85,10 +84,7 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q) const
             p.error = QStringLiteral("El texto a buscar es demasiado largo.");
             return p;
         }
-        const Filtros::Criterio c = Filtros::texto(patron);
-        p.sel.aplicaFiltro(Filtros::condicion(QStringLiteral("AUX%1").arg(n), c), c.descripcion,
-                           Filtros::nombreDeCaption(captions.value(n - 1)), true);
-        p.filtrado = true;
+        aplica(QStringLiteral("AUX") + QString::number(n), Filtros::texto(patron), captions.value(n - 1));
     }
 
     const QString orden = valor("orden").toUpper();
