@@ -37,6 +37,7 @@ Resultado verifica(const Contexto& contexto, const QString& nombre, const QStrin
             return r;
         }
         if (db.Existe_Registro()) {
+            r.conFila = true;
             // The operator's own password takes the supervisors' place.
             p2 = Config::CodificaTexto(db.Campo(QStringLiteral("PASSWORD")).toString()).toUpper();
             r.nivel = db.Campo(QStringLiteral("JERARQUIA")).toString();

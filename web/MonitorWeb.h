@@ -1,32 +1,29 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHostAddress>
-#include <QJsonObject>
-#include <QList>
+#include <QHash>
 #include <QObject>
-#include <QPointer>
-#include <QThread>
 #include <QTimer>
 #include <memory>
 
 #include "ConfigWeb.h"
 #include "Contexto.h"
 #include "EstadoEstacion.h"
-
-class EstacionPesaje;
+#include "Puerta.h"
+#include "ServidorHttp.h"
 #include "Sesiones.h"
 
-class QHttpServerRequest;
-class QTcpSocket;
-
-class QWebSocket;
-class ServidorHttp;
 class ConsultaReportes;
+class EnVivo;
+class EstacionPesaje;
+class Trabajos;
+class QTcpSocket;
 
 // The read-only web monitor: sign-in with the program's passwords, the live
 // station pushed over a WebSocket, batches and reports, and a JSON API.
-// Lives in the thread that calls publica() (the window thread).
+// Lives in the thread that calls publica() (the window thread); queries,
+// downloads and the audit run on threads of their own, a bounded number at
+// a time.
 class MonitorWeb : public QObject
 {
     Q_OBJECT
@@ -36,16 +33,18 @@ public:
     explicit MonitorWeb(const Contexto& contexto = Contexto::programa(), QObject* parent = nullptr);
     ~MonitorWeb() override;
 
+    // The limits every connection is held to (before inicia).
+    void setLimites(const LimitesHttp& limites) { m_limites = limites; }
     // Listens as configured; false with a message when it cannot (the
     // caller goes on without the monitor).
     bool inicia(const ConfigWeb& config, QString* error);
     quint16 puerto() const { return m_puerto; }
 
     // Largest request body and header accepted (bytes).
-    static constexpr qint64 kMaxCuerpo = 16 * 1024;
-    static constexpr qint64 kMaxCabecera = 16 * 1024;
-    // Trend kept for new pages, in milliseconds.
-    static constexpr qint64 kTendenciaMs = 5 * 60 * 1000;
+    static constexpr qint64 kMaxCuerpo = LimitesHttp{}.maxCuerpo;
+    static constexpr qint64 kMaxCabecera = LimitesHttp{}.maxCabecera;
+    // Downloads built at the same time; one more is answered 503.
+    static constexpr int kDescargas = 2;
 
     // Sends one state of the station to every live page.
     void publica(const EstadoEstacion& e);
@@ -54,59 +53,54 @@ public:
     // Follows a station: its every state and its close, for as long as both live.
     void sigue(EstacionPesaje* estacion);
 
-    // The state as the pages and the API receive it.
-    static QJsonObject json(const EstadoEstacion& e, bool vigente, const QString& motivo);
-
-    // Answers one request (called by the HTTP server).
-    void atiende(const QHttpServerRequest& req, QTcpSocket* socket);
+    // The gate and its route table.
+    const Puerta& puerta() const { return *m_puerta; }
+    // Connections open now.
+    int conexiones() const;
+    // Queries, downloads and audit records in hand, running or waiting.
+    int trabajosPendientes() const;
 
 private:
-    const Contexto m_contexto;
-    struct ClienteWs
-    {
-        QPointer<QWebSocket> ws;
-        QByteArray sesion; // empty: read-only key
-    };
-
+    void rutas();
     void nuevoWebSocket();
-    void difundeEstado();
     void vigila();
-    QByteArray estadoActual(bool conTendencia) const;
 
-    void ingreso(const QHttpServerRequest& req, QTcpSocket* s);
-    void salida(const QHttpServerRequest& req, QTcpSocket* s);
+    // Handlers of the route table.
+    void ingreso(const Llamada& ll);
+    void salida(const Llamada& ll);
+    void consulta(const Llamada& ll);
+    void descarga(const Llamada& ll, bool xlsx);
+
+    void paginaIngreso(QTcpSocket* s, int estado, const QString& mensaje);
+    // A page of the resources with its {{NAME}} marks filled from valores,
+    // in one pass: a value is never read for marks.
     void pagina(QTcpSocket* s, const QString& recurso, const QByteArray& tipo,
-                const QList<QPair<QByteArray, QByteArray>>& reemplazos = {}, int estado = 200,
-                const QList<QPair<QByteArray, QByteArray>>& cabeceras = {});
-    void api(const QHttpServerRequest& req, QTcpSocket* s, const QString& ruta, const Sesiones::Sesion* ses,
-             const QString& quien);
-    void descarga(const QHttpServerRequest& req, QTcpSocket* s, const QString& ruta, const QString& quien);
+                const QHash<QByteArray, QByteArray>& valores = {}, int estado = 200,
+                const ServidorHttp::Cabeceras& cabeceras = {});
+    QHash<QByteArray, QByteArray> cabeceraDePagina(const Llamada& ll) const;
     void audita(const QString& operador, const QString& comando, const QString& valores, const QString& resultado);
+    // One record in the error log per kind and minute at most.
+    void avisa(const QString& clase, const QString& texto);
 
-    QByteArray sesionDe(const QByteArray& cookie) const;
-    bool claveApiValida(const QHttpServerRequest& req) const;
-    bool origenValido(const QHttpServerRequest& req) const;
-    static QHostAddress direccionDe(const QHostAddress& a);
-
-    std::unique_ptr<ServidorHttp> m_http;
-    std::unique_ptr<ConsultaReportes> m_consulta;
+    const Contexto m_contexto;
     ConfigWeb m_config;
+    LimitesHttp m_limites;
     quint16 m_puerto = 0;
     Sesiones m_sesiones{30 * 60 * 1000};
     Frenos m_frenos;
-    QList<ClienteWs> m_clientes;
+    std::unique_ptr<Puerta> m_puerta;
+    std::unique_ptr<ServidorHttp> m_http;
+    EnVivo* m_vivo = nullptr;
     QTimer m_vigia;
-    QList<QPointer<QThread>> m_exportaciones;
-
-    EstadoEstacion m_ultimo;
-    bool m_vigente = false;
-    QString m_motivo = QStringLiteral("Estación cerrada");
-    qint64 m_ultimaMs = -1; // monotonic time of the last publication
-    qint64 m_periodoMs = 0; // between the last two
-    struct Punto
+    // Used only on m_consultas' thread.
+    std::unique_ptr<ConsultaReportes> m_consulta;
+    Trabajos* m_consultas = nullptr;
+    Trabajos* m_descargas = nullptr;
+    Trabajos* m_auditoria = nullptr;
+    struct Aviso
     {
-        qint64 ms; // since the epoch
-        double peso;
+        qint64 ultimo = -1; // Reloj::ms()
+        int omitidos = 0;
     };
-    QList<Punto> m_tendencia;
+    QHash<QString, Aviso> m_avisos;
 };

@@ -1,50 +1,178 @@
 #include "ServidorHttp.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHttpServerRequest>
 #include <QPointer>
+#include <QRegularExpression>
+#include <QSslServer>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QWebSocket>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <type_traits>
+#include <unistd.h>
 
 namespace {
 
 ServidorHttp::Cabeceras g_comunes;
+const char kNombreGuardia[] = "tolvex-guardia";
+const QByteArray kTextoPlano = "text/plain; charset=utf-8";
+
+QString clave(const QHostAddress& a, quint16 puerto)
+{
+    return a.toString() + u' ' + QString::number(puerto);
+}
+
+QString direccion(const QHostAddress& a)
+{
+    bool v4 = false;
+    const quint32 ip = a.toIPv4Address(&v4);
+    return (v4 ? QHostAddress(ip) : a).toString();
+}
+
+qint64 ahora()
+{
+    static QElapsedTimer t;
+    if (!t.isValid())
+        t.start();
+    return t.elapsed();
+}
+
+} // namespace
+
+struct ServidorHttp::Registro
+{
+    LimitesHttp limites;
+    std::function<void(const QString&)> aviso;
+    QHash<QString, int> porDireccion;
+    int total = 0;
+    QHash<QString, QPointer<QObject>> guardias; // by peer address and port
+
+    // Refusals since the last trace in the error log.
+    int porLimiteDireccion = 0, porLimiteTotal = 0, porDescriptores = 0;
+    qint64 ultimoAviso = -1;
+
+    void rechazada(int* cuenta)
+    {
+        ++*cuenta;
+        // One trace a minute at most: a flood must not write a line per connection.
+        if (ultimoAviso >= 0 && ahora() - ultimoAviso < 60000)
+            return;
+        ultimoAviso = ahora();
+        if (aviso)
+            aviso(QStringLiteral("Monitor web: conexiones rechazadas: %1 por el límite de %2 por dirección, %3 por "
+                                 "el límite de %4 en total, %5 para no tomar los últimos %6 descriptores del "
+                                 "programa.")
+                      .arg(porLimiteDireccion)
+                      .arg(limites.maxPorDireccion)
+                      .arg(porLimiteTotal)
+                      .arg(limites.maxConexiones)
+                      .arg(porDescriptores)
+                      .arg(limites.reservaDescriptores));
+        porLimiteDireccion = porLimiteTotal = porDescriptores = 0;
+    }
+};
+
+namespace {
+
+// The answer to a connection over the caps, whole, so that it can be sent
+// on a bare descriptor.
+const QByteArray kOcupado = [] {
+    const QByteArray texto = "El monitor tiene demasiadas conexiones abiertas; vuelva a intentarlo en unos segundos.\n";
+    return "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=utf-8\r\nRetry-After: 5\r\n"
+           "Connection: close\r\nContent-Length: " +
+           QByteArray::number(texto.size()) + "\r\n\r\n" + texto;
+}();
 
 // Follows the bytes of one connection as HTTP/1.1 frames them: a header
 // block up to the blank line, then Content-Length bytes of body. Runs on
 // every readyRead before the parser (bytes it has already seen and the
-// parser left are skipped), and refuses what exceeds the limits.
+// parser left are skipped), refuses what exceeds the limits, and closes a
+// connection whose request comes too slowly, whose answer never comes, or
+// that stays silent between requests. It lets go only when the monitor
+// accepts the connection's WebSocket.
 class Guardia : public QObject
 {
 public:
-    Guardia(QTcpSocket* s, qint64 maxCabecera, qint64 maxCuerpo)
-        : QObject(s), m_s(s), m_maxCabecera(maxCabecera), m_maxCuerpo(maxCuerpo)
+    Guardia(QTcpSocket* s, std::shared_ptr<ServidorHttp::Registro> registro)
+        : QObject(s), m_s(s), m_r(std::move(registro)), m_direccion(direccion(s->peerAddress())),
+          m_clave(clave(s->peerAddress(), s->peerPort()))
     {
+        setObjectName(QLatin1String(kNombreGuardia));
+        ++m_r->porDireccion[m_direccion];
+        ++m_r->total;
+        m_r->guardias.insert(m_clave, this);
         connect(s, &QTcpSocket::readyRead, this, &Guardia::antes);
-        // A connection that sends nothing for long is closed: idle keep-alive
-        // connections would otherwise pile up.
-        m_quieto.setSingleShot(true);
-        m_quieto.setInterval(kQuietoMs);
-        connect(&m_quieto, &QTimer::timeout, this, [this] {
-            if (!m_libre)
-                m_s->disconnectFromHost();
-        });
-        m_quieto.start();
+        m_reloj.setSingleShot(true);
+        connect(&m_reloj, &QTimer::timeout, this, &Guardia::vence);
+        m_ultimo = ahora();
+        rearma();
         // After the parser's own slot, which is connected once this returns.
         QTimer::singleShot(0, this, [this] {
             connect(m_s, &QTcpSocket::readyRead, this, &Guardia::despues);
             m_despues = true;
         });
     }
+    ~Guardia() override
+    {
+        if (--m_r->porDireccion[m_direccion] <= 0)
+            m_r->porDireccion.remove(m_direccion);
+        --m_r->total;
+        m_r->guardias.remove(m_clave);
+    }
+
+    // The answer to the oldest request in hand was written.
+    void respondido()
+    {
+        m_pendientes = std::max(0, m_pendientes - 1);
+        m_ultimo = ahora();
+        if (m_pendientes > 0)
+            m_desdeAtencion = m_ultimo;
+        rearma();
+    }
+
+    void libera()
+    {
+        m_libre = true;
+        m_reloj.stop();
+    }
 
 private:
+    bool leyendo() const { return !m_cabecera.isEmpty() || m_cuerpo > 0; }
+
+    void rearma()
+    {
+        if (m_libre || m_rechazado)
+            return;
+        const LimitesHttp& l = m_r->limites;
+        const qint64 limite = m_pendientes > 0 ? m_desdeAtencion + l.atencionMs
+                              : leyendo()      ? m_desdePeticion + l.peticionMs
+                                               : m_ultimo + l.quietoMs;
+        m_reloj.start(int(std::max<qint64>(0, limite - ahora())));
+    }
+
+    void vence()
+    {
+        if (m_libre || m_rechazado)
+            return;
+        if (m_pendientes == 0 && leyendo()) {
+            rechaza(408);
+            return;
+        }
+        // Silent between requests, or an answer that never came.
+        m_s->disconnectFromHost();
+    }
+
     void antes()
     {
-        m_quieto.start();
         if (m_rechazado) {
             m_s->readAll();
             return;
         }
-        if (m_libre || !m_s->isOpen())
+        if (m_libre || m_entregado || !m_s->isOpen())
             return;
         // Until the slot after the parser's is in place, what was seen is
         // taken as read: the parser reads all there is on every call.
@@ -55,32 +183,41 @@ private:
             return;
         const QByteArray nuevos = m_s->peek(hay).mid(m_yaVistos);
         m_yaVistos = hay;
+        m_ultimo = ahora();
         sigue(nuevos);
+        rearma();
     }
 
     void despues() { m_yaVistos = m_rechazado ? 0 : m_s->bytesAvailable(); }
 
     void sigue(QByteArray datos)
     {
-        while (!datos.isEmpty() && !m_rechazado && !m_libre) {
+        while (!datos.isEmpty() && !m_rechazado) {
             if (m_cuerpo > 0) {
                 const qint64 n = std::min<qint64>(m_cuerpo, datos.size());
                 m_cuerpo -= n;
                 datos.remove(0, n);
+                if (m_cuerpo == 0)
+                    completa();
                 continue;
+            }
+            if (m_cabecera.isEmpty()) {
+                // Blank lines between requests are allowed.
+                while (datos.startsWith("\r\n"))
+                    datos.remove(0, 2);
+                if (datos.isEmpty())
+                    return;
+                m_desdePeticion = ahora();
             }
             m_cabecera += datos;
             datos.clear();
-            // Blank lines between requests are allowed.
-            while (m_cabecera.startsWith("\r\n"))
-                m_cabecera.remove(0, 2);
             const qsizetype fin = m_cabecera.indexOf("\r\n\r\n");
             if (fin < 0) {
-                if (m_cabecera.size() > m_maxCabecera)
+                if (m_cabecera.size() > m_r->limites.maxCabecera)
                     rechaza(431);
                 return;
             }
-            if (fin > m_maxCabecera) {
+            if (fin > m_r->limites.maxCabecera) {
                 rechaza(431);
                 return;
             }
@@ -94,13 +231,21 @@ private:
     void analiza(const QByteArray& bloque)
     {
         const QList<QByteArray> lineas = bloque.split('\n');
+        static const QRegularExpression peticion(QStringLiteral("^[A-Z]{1,16} \\S{1,8000} HTTP/1\\.[01]\\r?$"));
+        if (!peticion.match(QString::fromLatin1(lineas.first())).hasMatch()) {
+            rechaza(400);
+            return;
+        }
         qint64 largo = 0;
         bool largoVisto = false;
+        QByteArray upgrade, connection;
         for (qsizetype k = 1; k < lineas.size(); ++k) {
             const QByteArray l = lineas.at(k).trimmed();
             const qsizetype dos = l.indexOf(':');
-            if (dos <= 0)
-                continue;
+            if (dos <= 0) {
+                rechaza(400);
+                return;
+            }
             const QByteArray nombre = l.left(dos).trimmed().toLower();
             const QByteArray valor = l.mid(dos + 1).trimmed();
             if (nombre == "content-length") {
@@ -112,54 +257,174 @@ private:
                 }
                 largo = v;
                 largoVisto = true;
+            } else if (nombre == "upgrade") {
+                upgrade = valor;
+            } else if (nombre == "connection") {
+                connection = valor;
             } else if (nombre == "transfer-encoding") {
                 // Bodies come with their length; a chunked one could grow without bound.
                 rechaza(411);
                 return;
-            } else if (nombre == "upgrade") {
-                // The WebSocket server takes the connection over.
-                m_libre = true;
             }
         }
-        if (largo > m_maxCuerpo) {
+        if (largo > m_r->limites.maxCuerpo) {
             rechaza(413);
             return;
         }
         m_cuerpo = largo;
+        // Bytes after a WebSocket's request are the WebSocket server's; the
+        // connection keeps its time limit until the monitor accepts it.
+        m_entregado = largo == 0 && ServidorHttp::pideWebSocket(upgrade, connection);
+        if (m_cuerpo == 0)
+            completa();
+    }
+
+    // A whole request went to the parser: its answer is now awaited.
+    void completa()
+    {
+        if (m_pendientes++ == 0)
+            m_desdeAtencion = ahora();
     }
 
     void rechaza(int estado)
     {
         m_rechazado = true;
+        m_reloj.stop();
         m_s->readAll();
-        ServidorHttp::responde(m_s, estado, "text/plain; charset=utf-8",
-                               ServidorHttp::textoEstado(estado) + '\n', {}, true);
+        ServidorHttp::responde(m_s, estado, kTextoPlano, ServidorHttp::textoEstado(estado) + '\n', {}, true);
     }
 
     QTcpSocket* m_s;
-    qint64 m_maxCabecera;
-    qint64 m_maxCuerpo;
+    std::shared_ptr<ServidorHttp::Registro> m_r;
+    QString m_direccion;
+    QString m_clave;
     qint64 m_yaVistos = 0;
     qint64 m_cuerpo = 0;
     QByteArray m_cabecera;
+    int m_pendientes = 0;
+    qint64 m_ultimo = 0;        // last byte or answer
+    qint64 m_desdePeticion = 0; // first byte of the request being read
+    qint64 m_desdeAtencion = 0; // when the oldest request in hand was complete
     bool m_rechazado = false;
     bool m_libre = false;
+    bool m_entregado = false; // to the WebSocket server
     bool m_despues = false;
-    QTimer m_quieto;
-    static constexpr int kQuietoMs = 120000;
+    QTimer m_reloj;
+};
+
+// Listens like Base. A connection whose descriptor falls among the
+// process's last ones is closed before anything is built for it; one over
+// the caps is answered 503 and closed; every other gets its guard before
+// the HTTP server takes it.
+template <class Base>
+class Escucha : public Base
+{
+public:
+    explicit Escucha(std::shared_ptr<ServidorHttp::Registro> r) : m_r(std::move(r)) {}
+
+    QTcpSocket* nextPendingConnection() override
+    {
+        while (QTcpSocket* s = Base::nextPendingConnection()) {
+            const QString d = direccion(s->peerAddress());
+            int* motivo = m_r->total >= m_r->limites.maxConexiones ? &m_r->porLimiteTotal
+                          : m_r->porDireccion.value(d) >= m_r->limites.maxPorDireccion ? &m_r->porLimiteDireccion
+                                                                                      : nullptr;
+            if (!motivo) {
+                new Guardia(s, m_r);
+                return s;
+            }
+            m_r->rechazada(motivo);
+            QObject::connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
+            s->write(kOcupado);
+            s->disconnectFromHost();
+            QTimer::singleShot(1000, s, &QObject::deleteLater);
+        }
+        return nullptr;
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        rlimit rl{};
+        if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY &&
+            qint64(descriptor) >= qint64(rl.rlim_cur) - m_r->limites.reservaDescriptores) {
+            m_r->rechazada(&m_r->porDescriptores);
+            if constexpr (std::is_same_v<Base, QTcpServer>) {
+                // Whatever fits without waiting; the close follows at once.
+                const ssize_t n = ::send(int(descriptor), kOcupado.constData(), size_t(kOcupado.size()),
+                                         MSG_DONTWAIT | MSG_NOSIGNAL);
+                Q_UNUSED(n);
+            }
+            ::close(int(descriptor));
+            return;
+        }
+        Base::incomingConnection(descriptor);
+    }
+
+private:
+    std::shared_ptr<ServidorHttp::Registro> m_r;
 };
 
 } // namespace
 
-ServidorHttp::ServidorHttp(Manejador manejador, qint64 maxCabecera, qint64 maxCuerpo, QObject* parent)
-    : QAbstractHttpServer(parent), m_manejador(std::move(manejador)), m_maxCabecera(maxCabecera),
-      m_maxCuerpo(maxCuerpo)
+ServidorHttp::ServidorHttp(Manejador manejador, const LimitesHttp& limites, std::function<void(const QString&)> aviso,
+                           QObject* parent)
+    : QAbstractHttpServer(parent), m_manejador(std::move(manejador)), m_limites(limites),
+      m_registro(std::make_shared<Registro>())
 {
+    m_registro->limites = limites;
+    m_registro->aviso = std::move(aviso);
 }
 
-void ServidorHttp::vigila(QTcpSocket* s)
+ServidorHttp::~ServidorHttp() = default;
+
+bool ServidorHttp::escucha(const QHostAddress& direccion, quint16 puerto, const QSslConfiguration* tls, QString* error)
 {
-    new Guardia(s, m_maxCabecera, m_maxCuerpo);
+    QTcpServer* servidor = nullptr;
+    if (tls) {
+        auto* ssl = new Escucha<QSslServer>(m_registro);
+        ssl->setSslConfiguration(*tls);
+        servidor = ssl;
+    } else {
+        servidor = new Escucha<QTcpServer>(m_registro);
+    }
+    if (!servidor->listen(direccion, puerto)) {
+        *error = servidor->errorString();
+        delete servidor;
+        return false;
+    }
+    // Out of descriptors, the listener stops accepting; it tries again a
+    // moment later rather than stay deaf.
+    connect(servidor, &QTcpServer::acceptError, this, [this, servidor](QAbstractSocket::SocketError) {
+        if (m_registro->aviso)
+            m_registro->aviso(QStringLiteral("Monitor web: no se pudo aceptar una conexión: ") + servidor->errorString());
+        QTimer::singleShot(1000, servidor, [servidor] { servidor->resumeAccepting(); });
+    });
+    bind(servidor);
+    m_puerto = servidor->serverPort();
+    return true;
+}
+
+int ServidorHttp::conexiones() const
+{
+    return m_registro->total;
+}
+
+void ServidorHttp::liberaWebSocket(const QWebSocket* ws)
+{
+    if (QObject* g = m_registro->guardias.value(clave(ws->peerAddress(), ws->peerPort())))
+        static_cast<Guardia*>(g)->libera();
+}
+
+bool ServidorHttp::pideWebSocket(const QByteArray& upgrade, const QByteArray& connection)
+{
+    if (upgrade.trimmed().compare("websocket", Qt::CaseInsensitive) != 0)
+        return false;
+    for (const QByteArray& t : connection.split(',')) {
+        if (t.trimmed().compare("upgrade", Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }
 
 void ServidorHttp::setCabecerasComunes(const Cabeceras& c)
@@ -177,6 +442,7 @@ QByteArray ServidorHttp::textoEstado(int estado)
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 408: return "Request Timeout";
     case 411: return "Length Required";
     case 413: return "Payload Too Large";
     case 429: return "Too Many Requests";
@@ -206,6 +472,8 @@ void ServidorHttp::responde(QTcpSocket* s, int estado, const QByteArray& tipo, c
     s->write(r);
     if (cerrar)
         s->disconnectFromHost();
+    else if (auto* g = s->findChild<QObject*>(QLatin1String(kNombreGuardia), Qt::FindDirectChildrenOnly))
+        static_cast<Guardia*>(g)->respondido();
 }
 
 bool ServidorHttp::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
@@ -216,5 +484,5 @@ bool ServidorHttp::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
 
 void ServidorHttp::missingHandler(const QHttpServerRequest&, QTcpSocket* socket)
 {
-    responde(socket, 404, "text/plain; charset=utf-8", "No encontrado\n");
+    responde(socket, 404, kTextoPlano, "No encontrado\n");
 }
