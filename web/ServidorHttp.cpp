@@ -10,6 +10,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <type_traits>
@@ -51,6 +52,11 @@ struct ServidorHttp::Registro
     int total = 0;
     QHash<QString, QPointer<QObject>> guardias; // by peer address and port
 
+    // Closes the connection that gives up least: one between requests,
+    // preferably one that never completed a request, silent the longest.
+    // False when every connection has a request in hand.
+    bool desaloja();
+
     // Refusals since the last trace in the error log.
     int porLimiteDireccion = 0, porLimiteTotal = 0, porDescriptores = 0;
     qint64 ultimoAviso = -1;
@@ -64,8 +70,8 @@ struct ServidorHttp::Registro
         ultimoAviso = ahora();
         if (aviso)
             aviso(QStringLiteral("Monitor web: conexiones rechazadas: %1 por el límite de %2 por dirección, %3 por "
-                                 "el límite de %4 en total, %5 para no tomar los últimos %6 descriptores del "
-                                 "programa.")
+                                 "el límite de %4 en total (todas ocupadas), %5 para no tomar los últimos %6 "
+                                 "descriptores del programa.")
                       .arg(porLimiteDireccion)
                       .arg(limites.maxPorDireccion)
                       .arg(porLimiteTotal)
@@ -116,17 +122,43 @@ public:
             m_despues = true;
         });
     }
-    ~Guardia() override
+    ~Guardia() override { suelta(); }
+
+    // The connection no longer counts (once).
+    void suelta()
     {
+        if (m_suelta)
+            return;
+        m_suelta = true;
         if (--m_r->porDireccion[m_direccion] <= 0)
             m_r->porDireccion.remove(m_direccion);
         --m_r->total;
         m_r->guardias.remove(m_clave);
     }
 
+    // Between requests: nothing in hand, nothing being read or waiting to be
+    // read, not a WebSocket.
+    bool desocupada() const
+    {
+        if (m_suelta || m_libre || m_entregado || m_rechazado || m_pendientes > 0 || leyendo() ||
+            m_s->bytesAvailable() > 0)
+            return false;
+        int enEspera = 0;
+        return ::ioctl(int(m_s->socketDescriptor()), FIONREAD, &enEspera) == 0 && enEspera == 0;
+    }
+    bool atendida() const { return m_atendidas > 0; }
+    qint64 silencioDesde() const { return m_ultimo; }
+
+    void desaloja()
+    {
+        suelta();
+        m_s->abort();
+    }
+
     // The answer to the oldest request in hand was written.
     void respondido()
     {
+        ++m_atendidas;
         m_pendientes = std::max(0, m_pendientes - 1);
         m_ultimo = ahora();
         if (m_pendientes > 0)
@@ -302,6 +334,8 @@ private:
     qint64 m_cuerpo = 0;
     QByteArray m_cabecera;
     int m_pendientes = 0;
+    int m_atendidas = 0;
+    bool m_suelta = false;
     qint64 m_ultimo = 0;        // last byte or answer
     qint64 m_desdePeticion = 0; // first byte of the request being read
     qint64 m_desdeAtencion = 0; // when the oldest request in hand was complete
@@ -312,10 +346,33 @@ private:
     QTimer m_reloj;
 };
 
+} // namespace
+
+bool ServidorHttp::Registro::desaloja()
+{
+    Guardia* victima = nullptr;
+    for (const QPointer<QObject>& o : std::as_const(guardias)) {
+        auto* g = static_cast<Guardia*>(o.data());
+        if (!g || !g->desocupada())
+            continue;
+        if (!victima || std::pair(g->atendida(), g->silencioDesde()) <
+                            std::pair(victima->atendida(), victima->silencioDesde()))
+            victima = g;
+    }
+    if (!victima)
+        return false;
+    victima->desaloja();
+    return true;
+}
+
+namespace {
+
 // Listens like Base. A connection whose descriptor falls among the
-// process's last ones is closed before anything is built for it; one over
-// the caps is answered 503 and closed; every other gets its guard before
-// the HTTP server takes it.
+// process's last ones is closed before anything is built for it (and an
+// idle one is closed to make room for the next); with all the connections
+// taken, an idle one makes room for the new one; one over the caps is
+// answered 503 and closed; every other gets its guard before the HTTP
+// server takes it.
 template <class Base>
 class Escucha : public Base
 {
@@ -326,9 +383,9 @@ public:
     {
         while (QTcpSocket* s = Base::nextPendingConnection()) {
             const QString d = direccion(s->peerAddress());
-            int* motivo = m_r->total >= m_r->limites.maxConexiones ? &m_r->porLimiteTotal
-                          : m_r->porDireccion.value(d) >= m_r->limites.maxPorDireccion ? &m_r->porLimiteDireccion
-                                                                                      : nullptr;
+            int* motivo = m_r->porDireccion.value(d) >= m_r->limites.maxPorDireccion ? &m_r->porLimiteDireccion
+                          : m_r->total >= m_r->limites.maxConexiones && !m_r->desaloja() ? &m_r->porLimiteTotal
+                                                                                        : nullptr;
             if (!motivo) {
                 new Guardia(s, m_r);
                 return s;
@@ -349,6 +406,7 @@ protected:
         if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY &&
             qint64(descriptor) >= qint64(rl.rlim_cur) - m_r->limites.reservaDescriptores) {
             m_r->rechazada(&m_r->porDescriptores);
+            m_r->desaloja();
             if constexpr (std::is_same_v<Base, QTcpServer>) {
                 // Whatever fits without waiting; the close follows at once.
                 const ssize_t n = ::send(int(descriptor), kOcupado.constData(), size_t(kOcupado.size()),
@@ -388,6 +446,8 @@ bool ServidorHttp::escucha(const QHostAddress& direccion, quint16 puerto, const 
     } else {
         servidor = new Escucha<QTcpServer>(m_registro);
     }
+    // Room in the kernel for a burst of connections while this thread is busy.
+    servidor->setListenBacklogSize(256);
     if (!servidor->listen(direccion, puerto)) {
         *error = servidor->errorString();
         delete servidor;

@@ -17,7 +17,9 @@ struct LimitesHttp
 {
     qint64 maxCabecera = 16 * 1024; // a request's header block, bytes
     qint64 maxCuerpo = 16 * 1024;   // a request's body, bytes
-    int maxConexiones = 200;        // open connections in all
+    // Open connections in all: one more closes the idle connection that gives
+    // up least, and is refused only when every connection is busy.
+    int maxConexiones = 200;
     int maxPorDireccion = 24;       // open connections from one address
     // The last descriptors the process may open are the station's: a
     // connection that would take one of them is refused at once.
