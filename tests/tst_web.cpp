@@ -17,6 +17,8 @@
 #include "Diario.h"
 #include "IniFile.h"
 #include "MonitorWeb.h"
+#include "Puerta.h"
+#include "Sesiones.h"
 #include "Reloj.h"
 #include "ReportesPrueba.h"
 #include "SqlDialect.h"
@@ -626,6 +628,7 @@ private Q_SLOTS:
         LimitesHttp l;
         l.maxConexiones = 12;
         l.maxPorDireccion = 5;
+        l.graciaMs = 60000;
         prepara({}, {}, l);
         const auto desde = [](int n) { return QHostAddress(u"127.0.0.%1"_s.arg(n)); };
         std::vector<std::unique_ptr<QTcpSocket>> abiertas;
@@ -640,7 +643,15 @@ private Q_SLOTS:
         for (int i = 0; i < 7; ++i)
             abiertas.push_back(conecta(desde(2 + i / 4)));
         QTRY_COMPARE(m_web->conexiones(), 12);
-        // One of those that never completed a request goes, not one that did.
+        // New connections may still be about to ask: none of them goes for another.
+        QCOMPARE(pide(get(u"/ingreso"_s), desde(4)).estado, 503);
+        // Silent for longer, one of those that never completed a request goes, not one that did.
+        l.graciaMs = 0;
+        prepara({}, {}, l);
+        abiertas.clear();
+        for (int i = 0; i < 12; ++i)
+            abiertas.push_back(conecta(desde(1 + i / 4)));
+        QTRY_COMPARE(m_web->conexiones(), 12);
         QVERIFY(abiertas[1]->write(get(u"/ingreso"_s)) > 0);
         QCOMPARE(leeRespuesta(*abiertas[1]).estado, 200);
         QCOMPARE(pide(get(u"/ingreso"_s), desde(4)).estado, 200);
@@ -703,9 +714,9 @@ private Q_SLOTS:
         std::vector<std::unique_ptr<QTcpSocket>> abiertas;
         Respuesta rechazo;
         while (rechazo.estado == 0 && abiertas.size() < 20) {
+            const int n = m_web->conexiones();
             auto s = conecta(QHostAddress(u"127.0.0.%1"_s.arg(2 + abiertas.size() / 4)));
             QVERIFY(s);
-            const int n = m_web->conexiones();
             QTRY_VERIFY(m_web->conexiones() > n || s->bytesAvailable() > 0);
             if (m_web->conexiones() > n)
                 abiertas.push_back(std::move(s));

@@ -70,13 +70,15 @@ QJsonObject EnVivo::json(const EstadoEstacion& e, bool vigente, const QString& m
                      {QStringLiteral("grueso"), texto(e.CGrueso)},
                      {QStringLiteral("fino"), texto(e.CFino)},
                      {QStringLiteral("lectura"),
-                      leido ? Diario::fecha(local.date()) + u' ' + Diario::hora(local.time()) : QString()}}},
+                      leido ? Diario::fecha(local.date()) + u' ' + Diario::hora(local.time())
+                            : QString()}}},
     };
 }
 
 QByteArray EnVivo::mensaje(bool conTendencia) const
 {
-    QJsonObject o{{QStringLiteral("tipo"), QStringLiteral("estado")}, {QStringLiteral("estado"), estado()}};
+    QJsonObject o{{QStringLiteral("tipo"), QStringLiteral("estado")},
+                  {QStringLiteral("estado"), estado()}};
     if (conTendencia) {
         QJsonArray t;
         for (const Punto& p : m_tendencia)
@@ -151,15 +153,19 @@ void EnVivo::agrega(QWebSocket* ws, const QByteArray& sesion)
     // A page that is open and showing says so now and then; more often than
     // kPantallaCadaMs it is not even read.
     auto ultimo = std::make_shared<qint64>(-kPantallaCadaMs);
-    connect(ws, &QWebSocket::textMessageReceived, this, [this, ws, sesion, ultimo](const QString& m) {
-        if (Reloj::ms() - *ultimo < kPantallaCadaMs)
-            return;
-        *ultimo = Reloj::ms();
-        if (QJsonDocument::fromJson(m.toUtf8()).object().value(QStringLiteral("tipo")).toString() != u"visible")
-            return;
-        if (m_enPantalla && !m_enPantalla(sesion))
-            ws->close(QWebSocketProtocol::CloseCode(4001), QStringLiteral("Sesión cerrada"));
-    });
+    connect(
+        ws, &QWebSocket::textMessageReceived, this, [this, ws, sesion, ultimo](const QString& m) {
+            if (Reloj::ms() - *ultimo < kPantallaCadaMs)
+                return;
+            *ultimo = Reloj::ms();
+            if (QJsonDocument::fromJson(m.toUtf8())
+                    .object()
+                    .value(QStringLiteral("tipo"))
+                    .toString() != u"visible")
+                return;
+            if (m_enPantalla && !m_enPantalla(sesion))
+                ws->close(QWebSocketProtocol::CloseCode(4001), QStringLiteral("Sesión cerrada"));
+        });
     ws->sendTextMessage(QString::fromUtf8(mensaje(true)));
 }
 

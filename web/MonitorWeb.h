@@ -1,29 +1,22 @@
 #pragma once
 
-#include <QByteArray>
-#include <QHash>
 #include <QObject>
-#include <QTimer>
-#include <memory>
+#include <QThread>
 
 #include "ConfigWeb.h"
 #include "Contexto.h"
 #include "EstadoEstacion.h"
-#include "Puerta.h"
 #include "ServidorHttp.h"
-#include "Sesiones.h"
 
-class ConsultaReportes;
-class EnVivo;
 class EstacionPesaje;
-class Trabajos;
-class QTcpSocket;
+class Puerta;
+class ServicioWeb;
 
 // The read-only web monitor: sign-in with the program's passwords, the live
 // station pushed over a WebSocket, batches and reports, and a JSON API.
-// Lives in the thread that calls publica() (the window thread); queries,
-// downloads and the audit run on threads of their own, a bounded number at
-// a time.
+// It works on a thread of its own, so that nothing a browser sends takes
+// the window's thread from the station; this object is its handle on the
+// thread that creates it.
 class MonitorWeb : public QObject
 {
     Q_OBJECT
@@ -43,64 +36,24 @@ public:
     // Largest request body and header accepted (bytes).
     static constexpr qint64 kMaxCuerpo = LimitesHttp{}.maxCuerpo;
     static constexpr qint64 kMaxCabecera = LimitesHttp{}.maxCabecera;
-    // Downloads built at the same time; one more is answered 503.
-    static constexpr int kDescargas = 2;
 
-    // Sends one state of the station to every live page.
+    // Sends one state of the station to every live page (from any thread).
     void publica(const EstadoEstacion& e);
     // The station window closed: pages show it at once.
     void estacionCerrada();
     // Follows a station: its every state and its close, for as long as both live.
     void sigue(EstacionPesaje* estacion);
 
-    // The gate and its route table.
-    const Puerta& puerta() const { return *m_puerta; }
-    // Connections open now.
+    // The gate and its route table (fixed when the monitor is made).
+    const Puerta& puerta() const;
+    // Connections open now; queries, downloads and audit records in hand
+    // (asked of the monitor's thread).
     int conexiones() const;
-    // Queries, downloads and audit records in hand, running or waiting.
     int trabajosPendientes() const;
 
 private:
-    void rutas();
-    void nuevoWebSocket();
-    void vigila();
-
-    // Handlers of the route table.
-    void ingreso(const Llamada& ll);
-    void salida(const Llamada& ll);
-    void consulta(const Llamada& ll);
-    void descarga(const Llamada& ll, bool xlsx);
-
-    void paginaIngreso(QTcpSocket* s, int estado, const QString& mensaje);
-    // A page of the resources with its {{NAME}} marks filled from valores,
-    // in one pass: a value is never read for marks.
-    void pagina(QTcpSocket* s, const QString& recurso, const QByteArray& tipo,
-                const QHash<QByteArray, QByteArray>& valores = {}, int estado = 200,
-                const ServidorHttp::Cabeceras& cabeceras = {});
-    QHash<QByteArray, QByteArray> cabeceraDePagina(const Llamada& ll) const;
-    void audita(const QString& operador, const QString& comando, const QString& valores, const QString& resultado);
-    // One record in the error log per kind and minute at most.
-    void avisa(const QString& clase, const QString& texto);
-
-    const Contexto m_contexto;
-    ConfigWeb m_config;
+    QThread m_hilo;
+    ServicioWeb* m_servicio; // lives in m_hilo
     LimitesHttp m_limites;
     quint16 m_puerto = 0;
-    Sesiones m_sesiones{30 * 60 * 1000};
-    Frenos m_frenos;
-    std::unique_ptr<Puerta> m_puerta;
-    std::unique_ptr<ServidorHttp> m_http;
-    EnVivo* m_vivo = nullptr;
-    QTimer m_vigia;
-    // Used only on m_consultas' thread.
-    std::unique_ptr<ConsultaReportes> m_consulta;
-    Trabajos* m_consultas = nullptr;
-    Trabajos* m_descargas = nullptr;
-    Trabajos* m_auditoria = nullptr;
-    struct Aviso
-    {
-        qint64 ultimo = -1; // Reloj::ms()
-        int omitidos = 0;
-    };
-    QHash<QString, Aviso> m_avisos;
 };

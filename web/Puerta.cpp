@@ -30,8 +30,7 @@ bool iguales(const QByteArray& a, const QByteArray& b)
 
 Puerta::Puerta(const Contexto& contexto, Sesiones& sesiones, Frenos& frenos)
     : m_contexto(contexto), m_sesiones(sesiones), m_frenos(frenos)
-{
-}
+{}
 
 void Puerta::agrega(Ruta r)
 {
@@ -47,10 +46,12 @@ QByteArray Puerta::cabecera(const QHttpServerRequest& req, const QByteArray& nom
     return {};
 }
 
-void Puerta::respondeError(QTcpSocket* s, int estado, const QString& mensaje, const ServidorHttp::Cabeceras& extra)
+void Puerta::respondeError(QTcpSocket* s, int estado, const QString& mensaje,
+                           const ServidorHttp::Cabeceras& extra)
 {
     ServidorHttp::responde(s, estado, kJson,
-                           QJsonDocument(QJsonObject{{QStringLiteral("error"), mensaje}}).toJson(QJsonDocument::Compact),
+                           QJsonDocument(QJsonObject{{QStringLiteral("error"), mensaje}})
+                               .toJson(QJsonDocument::Compact),
                            extra);
 }
 
@@ -104,7 +105,8 @@ bool Puerta::origenValido(const QByteArray& origen, const QByteArray& host) cons
 {
     // A form posted, or a WebSocket opened, from another site names it in
     // Origin; browsers always send it then.
-    return origen.isEmpty() || QUrl(QString::fromUtf8(origen)).authority() == QString::fromUtf8(host);
+    return origen.isEmpty() ||
+           QUrl(QString::fromUtf8(origen)).authority() == QString::fromUtf8(host);
 }
 
 QStringList Puerta::frenosDe(const Ruta& r, const Llamada& ll) const
@@ -122,7 +124,8 @@ Puerta::Vigencia Puerta::relee(Sesiones::Sesion& s)
     if (!s.conFila)
         return Vigencia::Vigente; // a master password with no operator's row behind it
     if ((!m_operarios.abierta() && !m_operarios.AbrirBase(m_contexto.DataCSOperarios)) ||
-        !m_operarios.AbreRegistro(QStringLiteral("SELECT JERARQUIA FROM ") + m_contexto.DataTbOperarios +
+        !m_operarios.AbreRegistro(QStringLiteral("SELECT JERARQUIA FROM ") +
+                                      m_contexto.DataTbOperarios +
                                       QStringLiteral(" WHERE OPERADOR = ?"),
                                   {s.operador})) {
         if (m_aviso)
@@ -195,7 +198,8 @@ void Puerta::rechaza(const Ruta* r, const Llamada& ll, const Rechazo& no)
     } else if (no.porNivel && m_prohibido) {
         m_prohibido(ll);
     } else {
-        ServidorHttp::responde(ll.socket, no.estado, kTextoPlano, no.mensaje.toUtf8() + '\n', extra);
+        ServidorHttp::responde(ll.socket, no.estado, kTextoPlano, no.mensaje.toUtf8() + '\n',
+                               extra);
     }
 }
 
@@ -227,7 +231,8 @@ void Puerta::atiende(const QHttpServerRequest& req, QTcpSocket* s)
         if (otros.isEmpty())
             rechaza(nullptr, ll, {404, QStringLiteral("No encontrado.")});
         else
-            ServidorHttp::responde(s, 405, kTextoPlano, "Método no permitido.\n", {{"Allow", otros.join(", ")}});
+            ServidorHttp::responde(s, 405, kTextoPlano, "Método no permitido.\n",
+                                   {{"Allow", otros.join(", ")}});
         return;
     }
     if (req.method() == Metodo::Post) {
@@ -240,7 +245,9 @@ void Puerta::atiende(const QHttpServerRequest& req, QTcpSocket* s)
     if (const qint64 espera = m_frenos.espera(frenosDe(*r, ll)); espera > 0) {
         const int segundos = int((espera + 999) / 1000);
         rechaza(r, ll,
-                {429, QStringLiteral("Demasiados intentos fallidos. Espere %1 s y vuelva a intentarlo.").arg(segundos),
+                {429,
+                 QStringLiteral("Demasiados intentos fallidos. Espere %1 s y vuelva a intentarlo.")
+                     .arg(segundos),
                  false, segundos});
         return;
     }
@@ -255,8 +262,9 @@ std::optional<QByteArray> Puerta::admite(const QWebSocket& ws)
 {
     const QNetworkRequest req = ws.request();
     const QString camino = req.url().path();
-    const auto r = std::find_if(m_rutas.cbegin(), m_rutas.cend(),
-                                [&camino](const Ruta& x) { return x.webSocket && x.camino == camino; });
+    const auto r = std::find_if(m_rutas.cbegin(), m_rutas.cend(), [&camino](const Ruta& x) {
+        return x.webSocket && x.camino == camino;
+    });
     if (r == m_rutas.cend() || !origenValido(ws.origin().toUtf8(), req.rawHeader("Host")))
         return std::nullopt;
     const QByteArray sid = sesionDe(req.rawHeader("Cookie"));
@@ -300,7 +308,8 @@ bool Puerta::enPantalla(const QByteArray& sesion)
 
 qint64 Puerta::falla(const Llamada& ll)
 {
-    return m_frenos.falla({Frenos::porDireccion(ll.desde.toString()), Frenos::porNombre(nombreDe(ll))});
+    return m_frenos.falla(
+        {Frenos::porDireccion(ll.desde.toString()), Frenos::porNombre(nombreDe(ll))});
 }
 
 void Puerta::acierta(const Llamada& ll)

@@ -23,8 +23,8 @@ struct Llamada
     const QHttpServerRequest* req = nullptr;
     QTcpSocket* socket = nullptr;
     QString ruta;
-    QUrlQuery consulta;    // the query's parameters, "+" read as a blank
-    QUrlQuery formulario;  // a form's fields, likewise
+    QUrlQuery consulta;   // the query's parameters, "+" read as a blank
+    QUrlQuery formulario; // a form's fields, likewise
     QHostAddress desde;
     QByteArray sesion;     // the session's id; empty with the read-only key
     QString quien;         // the operator, "Maestro" or "ClaveApi"; empty: nobody signed in
@@ -43,10 +43,19 @@ struct Llamada
 class Puerta
 {
 public:
-    enum class Requiere { Nadie, Sesion, Reportes };
+    enum class Requiere
+    {
+        Nadie,
+        Sesion,
+        Reportes
+    };
     // How the gate answers the route's refusals: a page (a sign-in needed
     // leads to the sign-in page) or a JSON error.
-    enum class Forma { Pagina, Json };
+    enum class Forma
+    {
+        Pagina,
+        Json
+    };
     using Metodo = QHttpServerRequest::Method;
     struct Ruta
     {
@@ -105,7 +114,12 @@ public:
     static const QByteArray kCookie;
 
 private:
-    enum class Vigencia { Vigente, Revocada, SinBase };
+    enum class Vigencia
+    {
+        Vigente,
+        Revocada,
+        SinBase
+    };
     struct Rechazo
     {
         int estado = 0; // 0: not refused

@@ -10,6 +10,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
+#include <fcntl.h>
+#include <limits>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -93,6 +95,34 @@ const QByteArray kOcupado = [] {
            QByteArray::number(texto.size()) + "\r\n\r\n" + texto;
 }();
 
+// Ends a connection whose answer is written but whose client may still be
+// sending: closing with its bytes unread would reset the connection and
+// lose the answer on the client's side. So this side is shut once the
+// answer is out, what still arrives is dropped (4 MiB at most), and the
+// connection is closed when the client closes or after two seconds.
+constexpr int kDespedidaMs = 2000;
+constexpr qint64 kMaxDescarte = 4 << 20;
+
+void despide(QTcpSocket* s, bool leer)
+{
+    s->flush();
+    const auto cierraEscritura = [s] {
+        if (s->bytesToWrite() == 0)
+            ::shutdown(int(s->socketDescriptor()), SHUT_WR);
+    };
+    cierraEscritura();
+    QObject::connect(s, &QTcpSocket::bytesWritten, s, cierraEscritura);
+    if (leer) {
+        auto descartados = std::make_shared<qint64>(0);
+        QObject::connect(s, &QTcpSocket::readyRead, s, [s, descartados] {
+            if ((*descartados += s->readAll().size()) > kMaxDescarte)
+                s->abort();
+        });
+    }
+    QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+    QTimer::singleShot(kDespedidaMs, s, &QTcpSocket::abort);
+}
+
 // Follows the bytes of one connection as HTTP/1.1 frames them: a header
 // block up to the blank line, then Content-Length bytes of body. Runs on
 // every readyRead before the parser (bytes it has already seen and the
@@ -136,12 +166,13 @@ public:
         m_r->guardias.remove(m_clave);
     }
 
-    // Between requests: nothing in hand, nothing being read or waiting to be
-    // read, not a WebSocket.
+    // Between requests for a while: nothing in hand, nothing being read or
+    // waiting to be read, not a WebSocket, silent since graciaMs at least
+    // (a new connection's first request may be on its way).
     bool desocupada() const
     {
         if (m_suelta || m_libre || m_entregado || m_rechazado || m_pendientes > 0 || leyendo() ||
-            m_s->bytesAvailable() > 0)
+            m_s->bytesAvailable() > 0 || ahora() - m_ultimo < m_r->limites.graciaMs)
             return false;
         int enEspera = 0;
         return ::ioctl(int(m_s->socketDescriptor()), FIONREAD, &enEspera) == 0 && enEspera == 0;
@@ -201,7 +232,8 @@ private:
     void antes()
     {
         if (m_rechazado) {
-            m_s->readAll();
+            if ((m_descartados += m_s->readAll().size()) > kMaxDescarte)
+                m_s->abort();
             return;
         }
         if (m_libre || m_entregado || !m_s->isOpen())
@@ -318,12 +350,16 @@ private:
             m_desdeAtencion = ahora();
     }
 
+    // Answers and ends the connection; what the client still sends is
+    // dropped here, before the parser sees it.
     void rechaza(int estado)
     {
         m_rechazado = true;
         m_reloj.stop();
         m_s->readAll();
-        ServidorHttp::responde(m_s, estado, kTextoPlano, ServidorHttp::textoEstado(estado) + '\n', {}, true);
+        ServidorHttp::responde(m_s, estado, kTextoPlano, ServidorHttp::textoEstado(estado) + '\n',
+                               {{"Connection", "close"}});
+        despide(m_s, false);
     }
 
     QTcpSocket* m_s;
@@ -333,6 +369,7 @@ private:
     qint64 m_yaVistos = 0;
     qint64 m_cuerpo = 0;
     QByteArray m_cabecera;
+    qint64 m_descartados = 0;
     int m_pendientes = 0;
     int m_atendidas = 0;
     bool m_suelta = false;
@@ -391,10 +428,8 @@ public:
                 return s;
             }
             m_r->rechazada(motivo);
-            QObject::connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
             s->write(kOcupado);
-            s->disconnectFromHost();
-            QTimer::singleShot(1000, s, &QObject::deleteLater);
+            despide(s, true);
         }
         return nullptr;
     }
@@ -403,15 +438,29 @@ protected:
     void incomingConnection(qintptr descriptor) override
     {
         rlimit rl{};
-        if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY &&
-            qint64(descriptor) >= qint64(rl.rlim_cur) - m_r->limites.reservaDescriptores) {
+        const qint64 tope = getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY
+                                ? qint64(rl.rlim_cur) - m_r->limites.reservaDescriptores
+                                : std::numeric_limits<qint64>::max();
+        if (qint64(descriptor) >= tope && m_r->desaloja()) {
+            // The idle connection closed freed a lower descriptor: the new one takes it.
+            const int otro = ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
+            if (otro >= 0) {
+                ::close(int(descriptor));
+                descriptor = otro;
+            }
+        }
+        if (qint64(descriptor) >= tope) {
             m_r->rechazada(&m_r->porDescriptores);
-            m_r->desaloja();
             if constexpr (std::is_same_v<Base, QTcpServer>) {
-                // Whatever fits without waiting; the close follows at once.
+                // Whatever fits without waiting; what the client sent already
+                // is read first, so that the close does not reset the answer away.
                 const ssize_t n = ::send(int(descriptor), kOcupado.constData(), size_t(kOcupado.size()),
                                          MSG_DONTWAIT | MSG_NOSIGNAL);
                 Q_UNUSED(n);
+                ::shutdown(int(descriptor), SHUT_WR);
+                char basura[4096];
+                for (int i = 0; i < 16 && ::recv(int(descriptor), basura, sizeof basura, MSG_DONTWAIT) > 0; ++i) {
+                }
             }
             ::close(int(descriptor));
             return;

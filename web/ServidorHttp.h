@@ -21,6 +21,7 @@ struct LimitesHttp
     // up least, and is refused only when every connection is busy.
     int maxConexiones = 200;
     int maxPorDireccion = 24;       // open connections from one address
+    int graciaMs = 1000;            // a connection silent for less is not closed for another
     // The last descriptors the process may open are the station's: a
     // connection that would take one of them is refused at once.
     int reservaDescriptores = 64;

@@ -41,7 +41,12 @@ Trabajos::~Trabajos()
     for (Hilo& h : m_hilos) {
         // After the job in progress, if any: a thread takes its calls in order.
         QMetaObject::invokeMethod(
-            h.contexto, [fin = m_alTerminar] { if (fin) fin(); }, Qt::BlockingQueuedConnection);
+            h.contexto,
+            [fin = m_alTerminar] {
+                if (fin)
+                    fin();
+            },
+            Qt::BlockingQueuedConnection);
         h.hilo->quit();
         h.hilo->wait();
         delete h.contexto;
@@ -50,7 +55,8 @@ Trabajos::~Trabajos()
 
 bool Trabajos::lanza(std::function<void()> trabajo, std::function<void()> listo)
 {
-    const bool libre = std::any_of(m_hilos.cbegin(), m_hilos.cend(), [](const Hilo& h) { return !h.ocupado; });
+    const bool libre =
+        std::any_of(m_hilos.cbegin(), m_hilos.cend(), [](const Hilo& h) { return !h.ocupado; });
     if (!libre && m_cola.size() >= m_maxCola)
         return false;
     m_cola.enqueue({std::move(trabajo), std::move(listo)});
@@ -60,8 +66,9 @@ bool Trabajos::lanza(std::function<void()> trabajo, std::function<void()> listo)
 
 int Trabajos::ocupados() const
 {
-    return int(std::count_if(m_hilos.cbegin(), m_hilos.cend(), [](const Hilo& h) { return h.ocupado; }) +
-               m_cola.size());
+    return int(
+        std::count_if(m_hilos.cbegin(), m_hilos.cend(), [](const Hilo& h) { return h.ocupado; }) +
+        m_cola.size());
 }
 
 void Trabajos::reparte()
