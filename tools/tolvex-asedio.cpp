@@ -17,9 +17,9 @@
 // notes the time of every reading it is sent. At the end it reads the
 // database and the journal itself and checks that every batch the
 // simulator completed is one row and one journal entry; it prints what
-// each attack met and the readings' spacing on the live page. Exit 0 when
-// the records are whole, no attack got through and the user was always
-// answered.
+// each attack met, the readings' spacing on the live page and the station's
+// memory. Exit 0 when the records are whole, no attack got through and the
+// user was answered (figures, not a time limit, say how well).
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -519,9 +519,27 @@ int main(int argc, char** argv)
     });
     trucos.start(3100);
 
+    // The station's memory, every second.
+    qint64 memoriaInicial = -1, memoriaMax = 0;
+    QTimer memoria;
+    QObject::connect(&memoria, &QTimer::timeout, &contexto, [&] {
+        QFile f(QStringLiteral("/proc/%1/status").arg(estacion.processId()));
+        if (!f.open(QIODevice::ReadOnly))
+            return;
+        const QByteArray st = f.readAll();
+        const qsizetype i = st.indexOf("VmRSS:");
+        if (i < 0)
+            return;
+        const qint64 kb = st.mid(i + 6, st.indexOf('\n', i) - i - 6).trimmed().split(' ').value(0).toLongLong();
+        if (memoriaInicial < 0)
+            memoriaInicial = kb;
+        memoriaMax = std::max(memoriaMax, kb);
+    });
+    memoria.start(1000);
+
     QObject::connect(&estacion, &QProcess::finished, &app, &QCoreApplication::quit);
     app.exec();
-    for (QTimer* t : {&relleno, &grandes, &goteo, &trucos})
+    for (QTimer* t : {&relleno, &grandes, &goteo, &trucos, &memoria})
         t->stop();
     QMetaObject::invokeMethod(
         legitimo, [legitimo] { delete legitimo; }, Qt::BlockingQueuedConnection);
@@ -545,6 +563,8 @@ int main(int argc, char** argv)
     std::printf("asedio: batches %lld rows %lld journal %lld soak_exit %d\n",
                 static_cast<long long>(lotes), static_cast<long long>(filas),
                 static_cast<long long>(entradas), estacion.exitCode());
+    std::printf("asedio: station_rss_kb first %lld max %lld\n", static_cast<long long>(memoriaInicial),
+                static_cast<long long>(memoriaMax));
     std::printf("asedio: live_page messages %lld reading_gap_ms median %.0f p99 %.0f max %.0f\n",
                 static_cast<long long>(c.mensajes), ClienteWeb::percentil(c.intervalos, 0.5),
                 ClienteWeb::percentil(c.intervalos, 0.99),
