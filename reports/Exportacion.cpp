@@ -812,7 +812,7 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     const auto motor = db.motor();
     QSqlQuery q(db.base());
     q.setForwardOnly(true);
-    if (!q.exec(SqlDialect::adaptar(QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(tabla, seleccion.filtro), motor,
+    if (!q.exec(SqlDialect::adaptar(QStringLiteral("SELECT COUNT(*) FROM ") + tabla + seleccion.filtro, motor,
                                     CDatos::formatoFecha())) ||
         !q.next()) {
         r.error = textoError(q.lastError());
@@ -820,8 +820,8 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     }
     const qint64 total = q.value(0).toLongLong();
     const QString columnas = QStringLiteral("TICKET, FECHA, HORA, AUX1, AUX2, AUX3, AUX4, AUX5, AUX6, TOTAL");
-    const QString sql = QStringLiteral("SELECT %1 FROM %2%3 ORDER BY %4")
-                            .arg(columnas, tabla, seleccion.filtro, seleccion.ordenCompleto());
+    const QString sql = QStringLiteral("SELECT ") + columnas + QStringLiteral(" FROM ") + tabla + seleccion.filtro +
+                        QStringLiteral(" ORDER BY ") + seleccion.ordenCompleto();
     if (!q.exec(SqlDialect::adaptar(sql, motor, CDatos::formatoFecha()))) {
         r.error = textoError(q.lastError());
         return r;

@@ -136,6 +136,11 @@ void Seleccion::aplicaFiltro(const QString& c, const QString& d, const QString& 
     }
 }
 
+void Seleccion::sumaFiltro(const QString& campo, const Criterio& c, const QString& caption)
+{
+    aplicaFiltro(condicion(campo, c), c.descripcion, nombreDeCaption(caption), !descFiltro.isEmpty());
+}
+
 void Seleccion::aplicaTotales(bool marcado)
 {
     totales = marcado;
@@ -174,7 +179,9 @@ QString Seleccion::tituloVentana() const
 QString nombreDeCaption(const QString& caption)
 {
     QString n = caption.trimmed();
-    n.chop(1);
+    // Only the colon goes: a caption typed without one keeps its last letter.
+    if (n.endsWith(u':'))
+        n.chop(1);
     return n;
 }
 

@@ -78,11 +78,13 @@ QString ModeloReporte::sql(const QString& orden, int limite, int desplazamiento,
         else
             return {};
     }
-    QString s = QStringLiteral("SELECT %1 FROM %2%3 ORDER BY %4 LIMIT %5")
-                    .arg(nombresColumnas().join(QStringLiteral(", ")), m_tabla, donde, orden)
-                    .arg(limite);
+    // Joined, not formatted: the filter holds typed text, and a "%1" in it
+    // ("*1" becomes "%1") must reach the engine as it is.
+    QString s = QStringLiteral("SELECT ") + nombresColumnas().join(QStringLiteral(", ")) +
+                QStringLiteral(" FROM ") + m_tabla + donde + QStringLiteral(" ORDER BY ") + orden +
+                QStringLiteral(" LIMIT ") + QString::number(limite);
     if (desplazamiento > 0)
-        s += QStringLiteral(" OFFSET %1").arg(desplazamiento);
+        s += QStringLiteral(" OFFSET ") + QString::number(desplazamiento);
     return SqlDialect::adaptar(s, m_motor, CDatos::formatoFecha());
 }
 
@@ -131,7 +133,7 @@ bool ModeloReporte::selecciona(const QSqlDatabase& db, ConnectionString::Engine 
 {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    const QString cuenta = SqlDialect::adaptar(QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(tabla, filtro),
+    const QString cuenta = SqlDialect::adaptar(QStringLiteral("SELECT COUNT(*) FROM ") + tabla + filtro,
                                                motor, CDatos::formatoFecha());
     if (!q.exec(cuenta) || !q.next()) {
         m_error = textoError(q.lastError());

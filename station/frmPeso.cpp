@@ -505,9 +505,9 @@ void frmPeso::actualizaPanelRegistros()
 
 void frmPeso::muestra(const EstadoEstacion& e)
 {
+    m_panel[0]->setText(e.textoError);
     if (!e.conectado) {
         Shape_Estado->setColor(Lampara::kFalla);
-        m_panel[0]->setText(QStringLiteral("Error de conexion"));
         m_tendencia->sinDatos();
         return;
     }
@@ -538,7 +538,6 @@ void frmPeso::muestra(const EstadoEstacion& e)
         w->setEnabled(e.standBy);
     if (!e.standBy)
         Chk_Habilitar->setChecked(false);
-    m_panel[0]->setText(e.textoError);
     m_tendencia->agrega(e.Peso, e.Caudal);
     if (!e.aviso.isEmpty()) {
         if (!m_aviso) {

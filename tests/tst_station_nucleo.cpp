@@ -183,10 +183,16 @@ void TstStationNucleo::estadoDeUnaLectura()
     // An unanswered poll keeps what was shown, as not live.
     LecturaPeso muda;
     muda.Peso = LecturaPeso::kSinRespuesta;
-    const auto m = EstadoEstacion::desde(muda, 2, e);
+    EstadoEstacion leido = e;
+    leido.instante = QDateTime(QDate(2026, 12, 8), QTime(10, 0), Qt::UTC);
+    const auto m = EstadoEstacion::desde(muda, 2, leido);
     QVERIFY(!m.conectado);
     QCOMPARE(m.Peso, e.Peso);
     QCOMPARE(m.standBy, e.standBy);
+    // The bar says the link failed, not the indicator's last error, and the
+    // time is still that of the values kept.
+    QCOMPARE(std::pair(m.textoError, m.instante), std::pair(QStringLiteral("Error de conexion"), leido.instante));
+    QCOMPARE(EstadoEstacion::desde(lectura(modo, salidas, error), 2, m).textoError, textoError);
 }
 
 void TstStationNucleo::lotesYTotalesDeDespacho()

@@ -3,8 +3,10 @@
 
 Headless Chromium (chromium-driver + python3-selenium) against tolvex-soak
 --web: signs in (a wrong password first), watches the live weight change
-while the simulated indicator runs, sees the page go stale when the station
-closes, filters the batches and downloads the export, which openpyxl reads.
+while the simulated indicator runs, sees the lost link as the station's
+window shows it while the indicator is silent, sees the page go stale when
+the station closes, filters the batches (a text with a blank among them)
+and downloads the export, which openpyxl reads.
 With TOLVEX_CAPTURAS=DIR it saves a screenshot of each page there.
 
     web_navegador.py PATH/TO/tolvex-soak
@@ -35,6 +37,7 @@ try:
     import openpyxl
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
+    from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
 except ImportError as e:
@@ -63,14 +66,25 @@ def texto(d, id_):
     return d.find_element(By.ID, id_).text
 
 
+def lee(d, id_):
+    """The element's text, or None while the page replaces it."""
+    try:
+        return d.find_element(By.ID, id_).text
+    except (NoSuchElementException, StaleElementReferenceException):
+        return None
+
+
 def main():
     soak = sys.argv[1]
     tmp = tempfile.mkdtemp(prefix='tolvex-web-')
     descargas = os.path.join(tmp, 'descargas')
     os.makedirs(descargas)
     err = open(os.path.join(tmp, 'soak.err'), 'w')
-    proc = subprocess.Popen([soak, '--minutes', '0.75', '--speed', '20', '--web', '0', '--web-clave', 'monitor',
-                             '--web-espera', '300', '--keep', os.path.join(tmp, 'programa')],
+    # The station's rows carry "Línea 1" as their first datum; the indicator
+    # is silent for 12 s from the middle of the run.
+    proc = subprocess.Popen([soak, '--minutes', '1', '--speed', '20', '--web', '0', '--web-clave', 'monitor',
+                             '--web-espera', '300', '--puesto', 'Línea 1', '--mudo', '12',
+                             '--keep', os.path.join(tmp, 'programa')],
                             stdout=subprocess.PIPE, stderr=err, text=True,
                             env=dict(os.environ, QT_QPA_PLATFORM='offscreen'))
     d = None
@@ -118,9 +132,19 @@ def main():
         captura(d, 'manual-web-estacion.png')
         captura(d, 'manual-web-estacion-telefono.png', 390, 844)
 
-        # The station closes at the end of the run: the page says so at once.
+        # The indicator falls silent: the page says what the window says, with
+        # the time of the values it still shows.
+        espera(d, lambda: lee(d, 'error') == 'Error de conexion', 90, 'error de conexión como en la ventana')
+        assert lee(d, 'vigencia') == 'Sin respuesta del indicador', lee(d, 'vigencia')
+        assert (lee(d, 'actualizado') or '').startswith('Última lectura: '), lee(d, 'actualizado')
+        espera(d, lambda: lee(d, 'vigencia') == 'En línea', 90, 'en línea otra vez')
+
+        # The station closes at the end of the run: the page says so at once,
+        # with the last values and when they were read, not zeros.
         espera(d, lambda: texto(d, 'vigencia') == 'Estación cerrada', 180, 'estación cerrada')
         assert 'viejo' in d.find_element(By.TAG_NAME, 'body').get_attribute('class')
+        espera(d, lambda: (lee(d, 'actualizado') or '').startswith('Última lectura: '), 20, 'hora de la última lectura')
+        assert lee(d, 'fino') not in ('0', '-', None), lee(d, 'fino')
         captura(d, 'manual-web-estacion-cerrada.png')
 
         # Batches: today's rows, then a ticket range.
@@ -141,6 +165,25 @@ def main():
         d.execute_script('window.scrollTo(0, 0)')
         captura(d, 'manual-web-reportes.png')
         captura(d, 'manual-web-reportes-telefono.png', 390, 844)
+
+        # A text with a blank finds every row of the station; with "Totales"
+        # the title has no stray "y".
+        d.find_element(By.ID, 'limpiar').click()
+        espera(d, lambda: (lee(d, 'sel-resumen') or '').startswith(tuple('0123456789')), 20, 'selección completa')
+        todas = lee(d, 'sel-resumen').split(' registros')[0]
+        d.find_element(By.ID, 'texto').send_keys('Línea 1')
+        d.find_element(By.ID, 'filtrar').click()
+        espera(d, lambda: (lee(d, 'sel-resumen') or '').startswith('Filtro: (Puesto = Línea 1) - %s registros' % todas),
+               20, 'filtro con un blanco: %s registros' % todas)
+        d.find_element(By.ID, 'totales').click()
+        d.find_element(By.ID, 'filtrar').click()
+        espera(d, lambda: (lee(d, 'sel-resumen') or '').startswith('Filtro: (Puesto = Línea 1) - '), 20,
+               'totales y filtro sin "y"')
+        d.find_element(By.ID, 'limpiar').click()
+        d.find_element(By.ID, 'ticketDesde').send_keys('2')
+        d.find_element(By.ID, 'ticketHasta').send_keys('5')
+        d.find_element(By.ID, 'filtrar').click()
+        espera(d, lambda: '4 registros' in (lee(d, 'sel-resumen') or ''), 20, 'filtro de tickets 2 a 5 otra vez')
 
         d.find_element(By.ID, 'xlsx').click()
         espera(d, lambda: [f for f in glob.glob(os.path.join(descargas, '*.xlsx'))], 60, 'descarga del xlsx')

@@ -19,6 +19,7 @@
 // end in the same second with the same weights. --lotes prints "lote TOTAL"
 // on stdout once each batch is safely queued, for a driver that kills this
 // process.
+// --mudo S silences the indicator for S seconds from the middle of the run.
 #include <QApplication>
 #include <QDateTime>
 #include <QDialog>
@@ -312,6 +313,7 @@ int main(int argc, char** argv)
         {QStringLiteral("web"), QStringLiteral("Sirve el monitor web de la estación en 127.0.0.1:PUERTO (0: uno libre)."), QStringLiteral("PUERTO")},
         {QStringLiteral("web-clave"), QStringLiteral("Contraseña maestra para el monitor web (por defecto, una al azar)."), QStringLiteral("CLAVE")},
         {QStringLiteral("web-espera"), QStringLiteral("Con --web: sigue sirviendo S segundos tras cerrar la estación (0)."), QStringLiteral("S"), QStringLiteral("0")},
+        {QStringLiteral("mudo"), QStringLiteral("El indicador no responde durante S segundos desde la mitad de la prueba (0)."), QStringLiteral("S"), QStringLiteral("0")},
     });
     p.process(app);
     bool ok1 = false, ok2 = false, ok3 = false, ok4 = false, ok5 = false;
@@ -334,6 +336,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const bool fallas = p.isSet(QStringLiteral("faults"));
+    const double mudo = std::max(0.0, p.value(QStringLiteral("mudo")).toDouble());
 
     QTemporaryDir temporal;
     QString dir = temporal.path();
@@ -385,14 +388,16 @@ int main(int argc, char** argv)
     if (!puesto.isEmpty())
         Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Puesto:"));
     Programa::leeVariables();
+    FallosSimulados fallos;
     if (fallas) {
-        FallosSimulados f;
-        f.descarte = 0.01;
-        f.corrupcion = 0.01;
-        f.tardia = 0.005;
-        f.tardiaMs = 450;
-        f.desconectaCada = 7;
-        sim.fallos(f);
+        fallos.descarte = 0.01;
+        fallos.corrupcion = 0.01;
+        fallos.tardia = 0.005;
+        fallos.tardiaMs = 450;
+        fallos.desconectaCada = 7;
+        sim.fallos(fallos);
+    }
+    if (fallas || mudo > 0) {
         // Shorter waits than an indicator needs keep a faulty soak moving.
         frmPeso::setAjusteEnlace([](ConfigEnlace& c) {
             c.esperaMs = 300;
@@ -477,6 +482,7 @@ int main(int argc, char** argv)
 
     const qint64 duracionMs = qint64(minutos * 60000);
     const qint64 corteDesde = corte > 0 ? (duracionMs - qint64(corte * 1000)) / 2 : -1;
+    const qint64 mudoDesde = mudo > 0 ? duracionMs / 2 : -1;
     Corte bd(Programa::DataCSReporte);
     bool cortado = false;
     bool esperando = false;
@@ -498,6 +504,12 @@ int main(int argc, char** argv)
         }
         if (bd.activo() && ahora >= corteDesde + qint64(corte * 1000))
             bd.fin();
+        // The indicator falls silent for a while: the station shows the lost link.
+        const bool callado = mudoDesde >= 0 && ahora >= mudoDesde && ahora < mudoDesde + qint64(mudo * 1000);
+        if (callado != fallos.mudo) {
+            fallos.mudo = callado;
+            sim.fallos(fallos);
+        }
         double dt = double(ahora - ultimoPaso) / 1000.0 * velocidad;
         ultimoPaso = ahora;
         if (esperando) {

@@ -61,6 +61,7 @@ Resultado verifica(const Contexto& contexto, const QString& nombreTecleado, cons
             exacta = parecidas.constFirst();
         r.operador = nombre;
         if (exacta) {
+            r.conFila = true;
             // The operator's own password takes the supervisors' place.
             p2 = Config::CodificaTexto(exacta->password).toUpper();
             r.nivel = exacta->nivel;

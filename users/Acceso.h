@@ -17,6 +17,7 @@ struct Resultado
     bool sinBase = false; // the operator's row could not be read
     QString operador;     // the name, or "Maestro" without one
     QString nivel;        // the operator's level; empty for a master sign-in
+    bool conFila = false; // the name has a row in the operators table
     int tipoAcceso = 0;   // 1 operators' master, 2 supervisors' master or own password
 };
 
