@@ -16,6 +16,7 @@
 #include "MessageBox.h"
 #include "MonitorWeb.h"
 #include "Programa.h"
+#include "Puesto.h"
 #include "frmLogin1.h"
 #include "frmLogin2.h"
 #include "frmMain.h"
@@ -58,6 +59,13 @@ Resultado iniciar(frmMain& ventana)
         return Resultado::SinConfig;
     }
     notaPermisos();
+    // A directory of an earlier version gets its workstation's identity now.
+    QString aviso;
+    Puesto::de(Programa::directorio(), &aviso);
+    if (!aviso.isEmpty())
+        Diario::agrega(Diario::kLog, Diario::registroError(frmPeso::estado().NroError, aviso,
+                                                           QStringLiteral("Rutina: Main (Arranque)"),
+                                                           QDateTime::currentDateTime()));
 
     const QString marca = IniFile::find(Programa::directorio(), QStringLiteral("Tolvex.inf"));
     if (!marca.isEmpty()) {

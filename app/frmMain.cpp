@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -14,7 +13,6 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
-#include <QUrl>
 
 #include "CopiaBase.h"
 #include "Dialogos.h"
@@ -24,6 +22,7 @@
 #include "Programa.h"
 #include "Reportes.h"
 #include "frmAbout.h"
+#include "frmAyuda.h"
 #include "frmCContrasenias.h"
 #include "frmOPERARIO.h"
 #include "frmOptions.h"
@@ -334,12 +333,14 @@ void frmMain::ayuda()
         MessageBox::mostrar(this, MessageBox::Informacion, windowTitle(), kMensajeAyuda);
         return;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(manual)))
-        MessageBox::mostrar(
-            this, MessageBox::Informacion, windowTitle(),
-            QStringLiteral("No se pudo abrir el manual del operador: no hay un visor "
-                           "de páginas web en este escritorio. El manual está en %1")
-                .arg(manual));
+    // One window, kept beside the others while the operator works.
+    if (!m_ayuda || m_ayuda->manual() != manual) {
+        delete m_ayuda;
+        m_ayuda = new frmAyuda(manual, this);
+    }
+    m_ayuda->show();
+    m_ayuda->raise();
+    m_ayuda->activateWindow();
 }
 
 void frmMain::acercaDe()

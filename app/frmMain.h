@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <memory>
 
 class QAction;
 class QLabel;
+class frmAyuda;
 class QPrinter;
 class QToolBar;
 
@@ -64,4 +66,5 @@ private:
 
     QToolBar* tbToolBar;
     QLabel* m_panel;
+    QPointer<frmAyuda> m_ayuda;
 };

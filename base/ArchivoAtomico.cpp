@@ -150,6 +150,10 @@ QString causa(int e)
     case EACCES:
     case EPERM: return QStringLiteral("sin permiso");
     case EIO: return QStringLiteral("error de entrada/salida");
+    case EISDIR: return QStringLiteral("hay un directorio con ese nombre");
+    case ENOENT: return QStringLiteral("no existe el directorio");
+    case EMFILE:
+    case ENFILE: return QStringLiteral("demasiados archivos abiertos");
     default: return QString::fromLocal8Bit(std::strerror(e));
     }
 }

@@ -8,6 +8,7 @@
 #include "PlantaPrueba.h"
 #include "Programa.h"
 #include "frmAbout.h"
+#include "frmAyuda.h"
 #include "frmCContrasenias.h"
 #include "frmLogin1.h"
 #include "frmLogin2.h"
@@ -121,6 +122,17 @@ void CapturasApp::pantallas()
         QVERIFY(QTest::qWaitForWindowExposed(&a));
         QTest::qWait(200);
         QVERIFY(a.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-acerca.png"))));
+        a.close();
+
+        // The guide in the program's own window, at the station's chapter.
+        const QString manual = QDir::cleanPath(frmMain::rutaManual());
+        QVERIFY2(QFileInfo(manual).isFile(), qPrintable(manual));
+        frmAyuda ayuda(manual);
+        ayuda.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ayuda));
+        ayuda.txtManual->scrollToAnchor(QStringLiteral("4-la-estación-de-pesaje"));
+        QTest::qWait(200);
+        QVERIFY(ayuda.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-ayuda.png"))));
 
         // The sign-in with a named operator chosen.
         {

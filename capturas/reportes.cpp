@@ -5,6 +5,7 @@
 #include "Capturas.h"
 #include "Config.h"
 #include "NavegadorPrueba.h"
+#include "Registrador.h"
 #include "frmDataGrid.h"
 
 namespace {
@@ -84,10 +85,8 @@ void CapturasReportes::manual()
             total += peso;
             const QTime hora = QTime(8, 0).addSecs(i * 47);
             const bool cierra = i % 5 == 0;
-            const QString nota = cierra ? QStringLiteral("-> TOTAL <- (%1 - %2)")
-                                              .arg(hoy.toString(QStringLiteral("dd/MM/yyyy")),
-                                                   hora.addSecs(9).toString(QStringLiteral("HH:mm:ss")))
-                                        : QString();
+            // The note as the record writer keeps it.
+            const QString nota = cierra ? EscrituraRegistro::marcaTotal(hoy, hora.addSecs(9)) : QString();
             QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO %1 (TICKET, AUX1, AUX2, AUX3, AUX4, AUX5, AUX6, TOTAL, "
                                               "PESO, BACH, PRESET, FECHA, HORA, INFO, OPERADOR, OPCION1) VALUES "
                                               "(?, 'AB 123 CD', 'Cereales del Sur', ?, 'Puerto', ?, '', ?, ?, "

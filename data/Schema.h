@@ -15,10 +15,27 @@ inline const QString kTablaGlobal = QStringLiteral("Global");
 // Operator commands sent to the indicator, kept beside the reports table.
 inline const QString kTablaComandos = QStringLiteral("Comandos");
 
-// Creates whichever of the four tables are missing, with their indexes.
-// Returns the names of the tables it created; false and error on failure.
+// Creates whichever of the four tables are missing, with their indexes,
+// and the Ticket row of a new global table. Several workstations may prepare
+// one PostgreSQL database at once: the creation runs in one transaction under
+// an advisory lock (on SQLite under the file's write lock), so each table is
+// created once. Returns the names of the tables it created; false and error
+// on failure.
 bool crear(CDatos& db, const QString& reporte, const QString& operarios, const QString& global,
            QStringList* creadas, QString* error);
+
+// Columns of the reports table that say which workstation (PUESTO), which
+// line (LINEA) and which queue entry (IDLOTE) wrote a row; rows written
+// before they existed leave them empty. IDLOTE has a unique index, so the
+// database refuses a second row for one entry.
+inline const QString kPuesto = QStringLiteral("PUESTO");
+inline const QString kLinea = QStringLiteral("LINEA");
+inline const QString kIdLote = QStringLiteral("IDLOTE");
+
+// Adds the identity columns and their index to a reports table that lacks
+// them (a table of an earlier version), under the same lock as crear();
+// true at once when they are there.
+bool aseguraIdentidad(CDatos& db, const QString& reporte, QString* error);
 
 bool existeTabla(CDatos& db, const QString& tabla);
 

@@ -73,6 +73,12 @@ void Enlace::comando(char letra, int tag)
     escribir(Indicador::kComando, QByteArray(1, letra), tag);
 }
 
+void Enlace::anunciaCierre()
+{
+    if (m_parada)
+        m_parada->anunciaCierre();
+}
+
 void Enlace::cerrar()
 {
     if (!m_hilo)

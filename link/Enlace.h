@@ -44,6 +44,9 @@ public:
     void escribir(quint16 direccion, const QByteArray& cadena, int tag = 0);
     // Queues a one-letter command to the command register.
     void comando(char letra, int tag = 0);
+    // A close is coming: the poll in progress (or the next) goes on while the
+    // indicator answers, and ends at its first exchange left unanswered.
+    void anunciaCierre();
     // Stops the worker; pending jobs are dropped and no more signals come.
     void cerrar();
 

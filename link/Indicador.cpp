@@ -15,53 +15,68 @@ Trama::Resultado Indicador::intercambia(
     const std::function<Trama::Resultado(const QByteArray&)>& verifica)
 {
     ++m_intercambios;
-    const Trama::Resultado r = verifica(m_transporte.intercambio(pedido, largo));
+    const QByteArray respuesta = m_transporte.intercambio(pedido, largo);
+    const Trama::Resultado r = verifica(respuesta);
     m_ultimoFallo = r.fallo;
     m_ultimaExcepcion = r.excepcion;
+    if (r.ok() && pedido.at(0) == 0 && !m_idAprendido)
+        m_idAprendido = quint8(respuesta.at(0));
     if (!r.ok()) {
         ++m_fallidos;
-        // The indicator may still answer the request just abandoned: from
-        // now on no reply is trusted until the link is back in step.
-        m_desfasado = true;
-        m_transporte.aquietar();
+        // A refusal answers the request; any other failure may still be
+        // answered later, so the transport must recover before a read.
+        if (r.fallo != Trama::Fallo::Excepcion)
+            m_desfasado = true;
     }
     return r;
 }
 
-// RTU frames carry no transaction number. After a failure the line is let
-// fall silent and a read of a count no other request uses is sent: the
-// indicator answers in order, so once its reply (and nothing else) has been
-// taken, any late reply to an abandoned request has already gone by. An
-// indicator that refuses a one-register read has answered it all the same.
-bool Indicador::resincroniza()
+// Queued commands go out during the recovery: a serial line's quiet wait
+// gives way to them and starts again after.
+bool Indicador::recobra()
 {
-    const auto r = intercambia(
-        Trama::pedidoLectura(m_id, kConfirma, kCantidadConfirma), Trama::largoLectura(kCantidadConfirma),
-        [this](const QByteArray& b) { return Trama::verificaLectura(b, m_id, kCantidadConfirma); });
-    if (r.ok() || r.fallo == Trama::Fallo::Excepcion)
-        m_desfasado = false;
-    return !m_desfasado;
+    while (m_desfasado) {
+        if (m_transporte.recobra()) {
+            m_desfasado = false;
+        } else if (m_transporte.detenido()) {
+            return false;
+        } else if (m_antesDeLeer) {
+            m_antesDeLeer();
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 QByteArray Indicador::RxD(quint8 id, quint16 direccion, quint8 cantidad)
 {
-    if (m_desfasado && !resincroniza())
+    if (!recobra())
         return {};
-    return intercambia(Trama::pedidoLectura(id, direccion, cantidad), Trama::largoLectura(cantidad),
-                       [&](const QByteArray& b) { return Trama::verificaLectura(b, id, cantidad); })
+    const auto esperado = idEsperado(id);
+    return intercambia(
+               Trama::pedidoLectura(id, direccion, cantidad), Trama::largoLectura(cantidad),
+               [&](const QByteArray& b) { return Trama::verificaLectura(b, esperado, cantidad); })
         .datos;
 }
 
-// A write goes out at once even out of step (a stop must not wait for a
-// confirming read); then only an echo of the very request is taken.
+// Out of step on a line whose recovery may wait (a serial line's quiet wait),
+// a write goes out at once (a stop must not wait) and only the exact echo of
+// the request is taken: no late reply can be that.
 QByteArray Indicador::TxD(quint8 id, quint16 direccion, const QByteArray& valor)
 {
+    if (m_desfasado && m_transporte.recobraAntesDeEscribir()) {
+        if (!m_transporte.recobra())
+            return {};
+        m_desfasado = false;
+    }
     const QByteArray pedido = Trama::pedidoEscritura(id, direccion, valor);
+    const auto esperado = idEsperado(id);
     const bool exacto = m_desfasado;
     return intercambia(pedido, Trama::kLargoEscritura,
                        [&](const QByteArray& b) {
-                           Trama::Resultado r = Trama::verificaEscritura(b, pedido);
-                           if (r.ok() && exacto && b != pedido)
+                           Trama::Resultado r = Trama::verificaEscritura(b, pedido, esperado);
+                           if (r.ok() && exacto && b.sliced(1, 5) != pedido.sliced(1, 5))
                                r = {{}, Trama::Fallo::Cuenta};
                            return r;
                        })
@@ -82,6 +97,9 @@ QByteArray Indicador::Leer(quint16 direccion, int longitud)
             if (m_antesDeLeer)
                 m_antesDeLeer();
             bloque = RxD(m_id, dir, cantidad);
+            if (bloque.isEmpty() && m_ultimoFallo == Trama::Fallo::SinRespuesta && m_corta &&
+                m_corta())
+                break;
         }
         if (bloque.isEmpty())
             return {};

@@ -37,12 +37,10 @@ public:
     static constexpr quint16 kEntradas = 14401;
     static constexpr quint16 kTotalF = 14402;
 
+    // id 0 means the one indicator of a point-to-point line: requests go to
+    // id 0, and the id its first good reply carries is the only one taken
+    // from then on. Any other id is checked from the start.
     Indicador(Transporte& transporte, quint8 id, int decimales);
-
-    // Register read only to regain step after a failed exchange: no other
-    // request uses this count, so its reply cannot be mistaken for theirs.
-    static constexpr quint16 kConfirma = kPeso;
-    static constexpr quint8 kCantidadConfirma = 1;
 
     // One read exchange: the register string, or empty.
     QByteArray RxD(quint8 id, quint16 direccion, quint8 cantidad);
@@ -51,6 +49,9 @@ public:
 
     // Called before every exchange of a read; lets queued commands go first.
     void setAntesDeLeer(std::function<void()> f) { m_antesDeLeer = std::move(f); }
+    // While this says true (a close is coming), a read gives up at its first
+    // exchange the indicator leaves unanswered instead of trying again.
+    void setCorta(std::function<bool()> f) { m_corta = std::move(f); }
 
     // All blocks or nothing.
     QByteArray Leer(quint16 direccion, int longitud);
@@ -64,12 +65,17 @@ public:
     static double pesoConSigno(quint32 bruto, int decimales);
 
     quint8 id() const { return m_id; }
+    // The id replies to requests for id must carry (none: any).
+    Trama::IdEsperado idEsperado(quint8 id) const
+    {
+        return id == 0 ? m_idAprendido : Trama::IdEsperado(id);
+    }
     int decimales() const { return m_decimales; }
     Trama::Fallo ultimoFallo() const { return m_ultimoFallo; }
     int ultimaExcepcion() const { return m_ultimaExcepcion; }
     QString textoUltimoFallo() const { return Trama::textoFallo(m_ultimoFallo, m_ultimaExcepcion); }
-    // True after a failed exchange until a confirming exchange has been
-    // answered: until then no reply is trusted.
+    // True after a failed exchange until the transport has recovered from
+    // it (Transporte::recobra): until then no read is sent.
     bool desfasado() const { return m_desfasado; }
     // Exchanges attempted and failed since construction.
     qint64 intercambios() const { return m_intercambios; }
@@ -77,11 +83,12 @@ public:
 
 private:
     double escala(quint32 bruto) const;
-    // Sends request and checks the reply; any failure leaves the link out of
-    // step and lets the line fall silent.
+    // Sends request and checks the reply; a failure other than a refusal
+    // leaves the link out of step.
     Trama::Resultado intercambia(const QByteArray& pedido, int largo,
                                  const std::function<Trama::Resultado(const QByteArray&)>& verifica);
-    bool resincroniza();
+    // Back in step before an exchange; false when a stop came first.
+    bool recobra();
 
     Transporte& m_transporte;
     quint8 m_id;
@@ -90,7 +97,9 @@ private:
     Trama::Fallo m_ultimoFallo = Trama::Fallo::Ninguno;
     int m_ultimaExcepcion = 0;
     bool m_desfasado = false;
+    Trama::IdEsperado m_idAprendido;
     std::function<void()> m_antesDeLeer;
+    std::function<bool()> m_corta;
     std::optional<quint32> m_ultimoTotal; // raw accumulator of the last whole reading
     qint64 m_intercambios = 0;
     qint64 m_fallidos = 0;

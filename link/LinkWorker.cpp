@@ -22,8 +22,10 @@ void LinkWorker::abrir(const ConfigEnlace& config)
 {
     m_transporte = config.creaTransporte();
     m_transporte->setParada(m_parada.get());
+    m_transporte->setCede([cola = m_escrituras] { return !cola->vacia(); });
     m_indicador = std::make_unique<Indicador>(*m_transporte, config.id, config.decimales);
     m_indicador->setAntesDeLeer([this] { atiendeEscrituras(); });
+    m_indicador->setCorta([parada = m_parada] { return parada->cierreAnunciado(); });
     QString detalle;
     if (!m_transporte->abrir(&detalle)) {
         qCWarning(lcEnlace).noquote() << detalle;
@@ -41,6 +43,8 @@ void LinkWorker::leer(int maxIntentos)
     int intentos = 0;
     int repetidas = 0;
     while (m_indicador && !m_parada->pedida() && intentos < maxIntentos && !l.valida()) {
+        if (intentos > 0 && m_parada->cierreAnunciado())
+            break;
         ++intentos;
         m_interrumpida = false;
         m_indicador->LeePeso(l);

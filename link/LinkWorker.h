@@ -31,6 +31,11 @@ public:
         std::lock_guard lock(m_mutex);
         m_cola.push_back(std::move(e));
     }
+    bool vacia()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_cola.empty();
+    }
     bool toma(Escritura& e)
     {
         std::lock_guard lock(m_mutex);
@@ -58,7 +63,8 @@ public:
 
 public Q_SLOTS:
     void abrir(const ConfigEnlace& config);
-    // Up to maxIntentos whole-state reads, until one succeeds.
+    // Up to maxIntentos whole-state reads, until one succeeds; once a close
+    // is announced, none after a failed one.
     void leer(int maxIntentos);
     // Runs every write queued so far, in order.
     void atiendeEscrituras();

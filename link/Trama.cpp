@@ -111,15 +111,16 @@ bool completa(QByteArrayView recibido, int largo)
 namespace {
 
 // Checks shared by both replies; fills r.fallo and returns false on failure.
-bool encabezado(QByteArrayView respuesta, quint8 id, quint8 funcion, int largo, Resultado& r)
+bool encabezado(QByteArrayView respuesta, IdEsperado id, quint8 funcion, int largo, Resultado& r)
 {
     if (respuesta.isEmpty()) {
         r.fallo = Fallo::SinRespuesta;
         return false;
     }
     const auto f = respuesta.size() > 1 ? static_cast<quint8>(respuesta[1]) : 0;
+    const bool deEse = !id || static_cast<quint8>(respuesta[0]) == *id;
     if (respuesta.size() == kLargoExcepcion && f == (funcion | 0x80) && crcCorrecto(respuesta) &&
-        static_cast<quint8>(respuesta[0]) == id) {
+        deEse) {
         r.fallo = Fallo::Excepcion;
         r.excepcion = static_cast<quint8>(respuesta[2]);
         return false;
@@ -132,7 +133,7 @@ bool encabezado(QByteArrayView respuesta, quint8 id, quint8 funcion, int largo, 
         r.fallo = Fallo::Crc;
         return false;
     }
-    if (static_cast<quint8>(respuesta[0]) != id) {
+    if (!deEse) {
         r.fallo = Fallo::Esclavo;
         return false;
     }
@@ -145,7 +146,7 @@ bool encabezado(QByteArrayView respuesta, quint8 id, quint8 funcion, int largo, 
 
 } // namespace
 
-Resultado verificaLectura(QByteArrayView respuesta, quint8 id, int cantidad)
+Resultado verificaLectura(QByteArrayView respuesta, IdEsperado id, int cantidad)
 {
     Resultado r;
     if (!encabezado(respuesta, id, 0x03, largoLectura(cantidad), r))
@@ -160,10 +161,9 @@ Resultado verificaLectura(QByteArrayView respuesta, quint8 id, int cantidad)
     return {datos, Fallo::Ninguno};
 }
 
-Resultado verificaEscritura(QByteArrayView respuesta, QByteArrayView pedido)
+Resultado verificaEscritura(QByteArrayView respuesta, QByteArrayView pedido, IdEsperado id)
 {
     Resultado r;
-    const auto id = pedido.isEmpty() ? quint8(0) : static_cast<quint8>(pedido[0]);
     if (!encabezado(respuesta, id, 0x06, kLargoEscritura, r))
         return r;
     if (pedido.size() < 4 || respuesta.sliced(2, 2) != pedido.sliced(2, 2))

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QLoggingCategory>
 #include <QString>
+#include <optional>
 
 // Modbus RTU frames for functions 03 and 06: pure functions on bytes.
 //
@@ -46,12 +47,16 @@ struct Resultado
 // as an exception reply and says it is one: the wait can end.
 bool completa(QByteArrayView recibido, int largo);
 
+// The slave id a reply must carry; none: any (a point-to-point line whose
+// indicator has not answered yet).
+using IdEsperado = std::optional<quint8>;
+
 // A reply is taken only when it answers the request: the slave id, the
 // function code and the byte count must match, besides length and CRC.
-Resultado verificaLectura(QByteArrayView respuesta, quint8 id, int cantidad);
-// pedido: the write request; id, function and address of the echo must match
-// it. Returns the echoed value as a one-register string.
-Resultado verificaEscritura(QByteArrayView respuesta, QByteArrayView pedido);
+Resultado verificaLectura(QByteArrayView respuesta, IdEsperado id, int cantidad);
+// pedido: the write request; function and address of the echo must match it,
+// and its id must be id. Returns the echoed value as a one-register string.
+Resultado verificaEscritura(QByteArrayView respuesta, QByteArrayView pedido, IdEsperado id);
 
 // Register-string helpers. posicion is a 0-based byte offset.
 quint32 valor32(QByteArrayView cadena, int posicion);

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 class Parada;
 
@@ -23,24 +24,39 @@ public:
     // Returns what arrived: exactly largo bytes when all is well; fewer on a
     // time-out or an exception reply; more when surplus bytes came with it.
     virtual QByteArray intercambio(const QByteArray& pedido, int largo) = 0;
-    // Lets the line fall silent: discards input until none has arrived for
-    // the quiet period, so a late reply is never taken for the next answer.
-    virtual void aquietar() {}
+    // After an exchange that failed (other than by the indicator's refusal)
+    // a reply to it may still come. Makes sure none is taken for a later
+    // request: TCP opens a new connection (the late bytes die with the old
+    // one); a serial line is left until it has been quiet. False when a stop
+    // was requested or cede() asked it to give way; then it is to be done
+    // again before the next read.
+    virtual bool recobra() { return !detenido(); }
+    // Whether recobra() must come before a write too. A serial line's quiet
+    // wait need not: a write goes out at once and only its exact echo is
+    // taken, which no late reply can be.
+    virtual bool recobraAntesDeEscribir() const { return false; }
     // TCP: brings a lost connection back before a whole-state read.
     virtual void reconectar() {}
+    // Why the link has no connection, empty while it has one (or needs none).
+    virtual QString sinConexion() const { return {}; }
 
     void setEspera(int ms) { m_esperaMs = ms; }
     int espera() const { return m_esperaMs; }
     void setSilencio(int ms) { m_silencioMs = ms; }
     int silencio() const { return m_silencioMs; }
     void setParada(Parada* parada) { m_parada = parada; }
+    // While this says true, a quiet wait gives way (commands are waiting).
+    void setCede(std::function<bool()> cede) { m_cede = std::move(cede); }
+
+    bool detenido() const;
 
 protected:
-    bool detenido() const;
+    bool cede() const { return m_cede && m_cede(); }
     // Interruptible sleep; false when a stop was requested.
     bool dormir(int ms);
 
     int m_esperaMs = kEsperaMs;
     int m_silencioMs = kSilencioMs;
     Parada* m_parada = nullptr;
+    std::function<bool()> m_cede;
 };

@@ -26,16 +26,20 @@ public:
         m_pedidos.append(pedido);
         return m_respuesta ? m_respuesta(pedido) : QByteArray();
     }
-    void aquietar() override { ++m_aquietados; }
+    bool recobra() override
+    {
+        ++m_recobros;
+        return true;
+    }
 
     void setRespuesta(Respuesta r) { m_respuesta = std::move(r); }
     const QList<QByteArray>& pedidos() const { return m_pedidos; }
     void limpia() { m_pedidos.clear(); }
-    int aquietados() const { return m_aquietados; }
+    int recobros() const { return m_recobros; }
 
 private:
     Respuesta m_respuesta;
     QList<QByteArray> m_pedidos;
     bool m_abierto = false;
-    int m_aquietados = 0;
+    int m_recobros = 0;
 };

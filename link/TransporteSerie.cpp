@@ -3,6 +3,7 @@
 #include "Trama.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QSerialPort>
 
 namespace {
@@ -103,28 +104,33 @@ QByteArray TransporteSerie::intercambio(const QByteArray& pedido, int largo)
     return respuesta;
 }
 
-void TransporteSerie::aquietar()
+// RTU frames carry no transaction number: a reply to the abandoned request
+// that comes within a whole reply wait after it failed is thrown away here,
+// and the line must then have been quiet for the quiet period (at most one
+// more reply wait). Gives way to waiting commands: a stop goes out at once.
+bool TransporteSerie::recobra()
 {
     if (!estaAbierto())
-        return;
-    const QDeadlineTimer limite(std::max(m_esperaMs, m_silencioMs));
-    while (!detenido() && !limite.hasExpired()) {
-        QDeadlineTimer quieto(m_silencioMs);
-        bool llego = false;
-        while (!detenido() && !quieto.hasExpired()) {
-            const int tramo = int(std::min<qint64>(kTramoMs, quieto.remainingTime()));
-            if (m_puerto->bytesAvailable() > 0 || m_puerto->waitForReadyRead(tramo)) {
-                llego = true;
-                break;
-            }
-            if (m_puerto->error() != QSerialPort::NoError &&
-                m_puerto->error() != QSerialPort::TimeoutError) {
-                m_puerto->clearError();
-                return;
-            }
+        return !detenido();
+    const QDeadlineTimer minimo(m_esperaMs);
+    const QDeadlineTimer maximo(m_esperaMs + std::max(m_esperaMs, m_silencioMs));
+    QElapsedTimer quieto;
+    quieto.start();
+    for (;;) {
+        if (detenido() || cede())
+            return false;
+        if (minimo.hasExpired() && (quieto.elapsed() >= m_silencioMs || maximo.hasExpired()))
+            return true;
+        const int tramo =
+            int(std::min<qint64>(kTramoMs, minimo.hasExpired() ? m_silencioMs - quieto.elapsed()
+                                                               : minimo.remainingTime()));
+        if (m_puerto->bytesAvailable() > 0 || m_puerto->waitForReadyRead(std::max(tramo, 1))) {
+            qCDebug(Trama::lcWire).noquote() << "rx descartado" << Trama::hex(m_puerto->readAll());
+            quieto.restart();
+        } else if (m_puerto->error() != QSerialPort::NoError &&
+                   m_puerto->error() != QSerialPort::TimeoutError) {
+            m_puerto->clearError();
+            dormir(tramo);
         }
-        if (!llego)
-            return;
-        qCDebug(Trama::lcWire).noquote() << "rx descartado" << Trama::hex(m_puerto->readAll());
     }
 }

@@ -17,7 +17,7 @@ public:
     void cerrar() override;
     bool estaAbierto() const override;
     QByteArray intercambio(const QByteArray& pedido, int largo) override;
-    void aquietar() override;
+    bool recobra() override;
 
     // "19200,n,8,1"
     QString textoAjustes() const;

@@ -29,14 +29,31 @@ bool TransporteTcp::abrir(QString* error)
     if (!m_socket)
         m_socket = std::make_unique<QTcpSocket>();
     if (m_socket->state() == QAbstractSocket::UnconnectedState)
-        conecta();
+        empiezaConexion();
     return true;
 }
 
-void TransporteTcp::conecta()
+void TransporteTcp::empiezaConexion()
 {
+    if (m_desdeConexion.isValid() && m_desdeConexion.elapsed() < m_silencioMs &&
+        !dormir(int(m_silencioMs - m_desdeConexion.elapsed())))
+        return;
     m_socket->abort();
     m_socket->connectToHost(m_host, m_puerto);
+    m_desdeConexion.start();
+    ++m_conexiones;
+}
+
+void TransporteTcp::esperaConexion()
+{
+    const QDeadlineTimer limite(m_esperaMs);
+    while (!detenido() && !limite.hasExpired()) {
+        const auto estado = m_socket->state();
+        if (estado == QAbstractSocket::ConnectedState ||
+            estado == QAbstractSocket::UnconnectedState)
+            return; // connected, or refused or failed: the exchanges report it
+        m_socket->waitForConnected(int(std::min<qint64>(kTramoMs, limite.remainingTime())));
+    }
 }
 
 void TransporteTcp::cerrar()
@@ -57,20 +74,54 @@ bool TransporteTcp::conectado() const
     return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
+QString TransporteTcp::sinConexion() const
+{
+    if (!m_socket || m_socket->state() == QAbstractSocket::ConnectedState)
+        return {};
+    QString causa;
+    switch (m_socket->error()) {
+    case QAbstractSocket::ConnectionRefusedError:
+        causa = QStringLiteral("conexión rechazada");
+        break;
+    case QAbstractSocket::HostNotFoundError:
+        causa = QStringLiteral("no se encuentra el host");
+        break;
+    case QAbstractSocket::RemoteHostClosedError:
+        causa = QStringLiteral("el otro extremo cerró la conexión");
+        break;
+    case QAbstractSocket::NetworkError:
+        causa = QStringLiteral("la red no alcanza el host");
+        break;
+    case QAbstractSocket::SocketTimeoutError:
+    case QAbstractSocket::UnknownSocketError:
+        causa = QStringLiteral("no contesta");
+        break;
+    default:
+        causa = QStringLiteral("error %1").arg(int(m_socket->error()));
+        break;
+    }
+    return QStringLiteral("No hay conexión con %1:%2 (%3).").arg(m_host).arg(m_puerto).arg(causa);
+}
+
 void TransporteTcp::reconectar()
 {
     if (!m_socket)
         return;
     if (m_socket->state() == QAbstractSocket::UnconnectedState)
-        conecta();
-    const QDeadlineTimer limite(m_esperaMs);
-    while (!detenido() && !limite.hasExpired() &&
-           m_socket->state() != QAbstractSocket::ConnectedState) {
-        if (m_socket->state() == QAbstractSocket::UnconnectedState)
-            break; // refused or failed: the exchanges report it
-        const int tramo = std::min<qint64>(kTramoMs, limite.remainingTime());
-        m_socket->waitForConnected(tramo);
+        empiezaConexion();
+    esperaConexion();
+}
+
+// RTU frames carry no transaction number: whatever the abandoned request
+// still brings arrives on the old connection, never on the new one.
+bool TransporteTcp::recobra()
+{
+    if (m_socket) {
+        m_socket->abort();
+        empiezaConexion();
+        esperaConexion();
     }
+    return !detenido();
 }
 
 void TransporteTcp::descartaEntrada()
@@ -111,28 +162,4 @@ QByteArray TransporteTcp::intercambio(const QByteArray& pedido, int largo)
     }
     qCDebug(Trama::lcWire).noquote() << "rx" << Trama::hex(respuesta);
     return respuesta;
-}
-
-void TransporteTcp::aquietar()
-{
-    if (!conectado())
-        return;
-    const QDeadlineTimer limite(std::max(m_esperaMs, m_silencioMs));
-    while (!detenido() && !limite.hasExpired() &&
-           m_socket->state() == QAbstractSocket::ConnectedState) {
-        QDeadlineTimer quieto(m_silencioMs);
-        bool llego = false;
-        while (!detenido() && !quieto.hasExpired()) {
-            const int tramo = int(std::min<qint64>(kTramoMs, quieto.remainingTime()));
-            if (m_socket->waitForReadyRead(tramo)) {
-                llego = true;
-                break;
-            }
-            if (m_socket->state() != QAbstractSocket::ConnectedState)
-                return;
-        }
-        if (!llego)
-            return;
-        qCDebug(Trama::lcWire).noquote() << "rx descartado" << Trama::hex(m_socket->readAll());
-    }
 }

@@ -2,6 +2,7 @@
 
 #include "Transporte.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <memory>
 
@@ -19,16 +20,26 @@ public:
     void cerrar() override;
     bool estaAbierto() const override;
     QByteArray intercambio(const QByteArray& pedido, int largo) override;
-    void aquietar() override;
+    bool recobra() override;
+    bool recobraAntesDeEscribir() const override { return true; }
     void reconectar() override;
+    QString sinConexion() const override;
 
     bool conectado() const;
+    // How many connections have been opened, the first included.
+    int conexiones() const { return m_conexiones; }
 
 private:
-    void conecta();
+    // Starts a new connection. Never sooner than the quiet period after the
+    // last one, so a peer that drops every connection costs no tight loop.
+    void empiezaConexion();
+    // Waits for a connection under way, at most one reply wait.
+    void esperaConexion();
     void descartaEntrada();
 
     QString m_host;
     quint16 m_puerto;
     std::unique_ptr<QTcpSocket> m_socket;
+    QElapsedTimer m_desdeConexion;
+    int m_conexiones = 0;
 };

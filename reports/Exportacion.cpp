@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QTemporaryFile>
 #include <QXmlStreamReader>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 
 #include "ArchivoAtomico.h"
 #include "CDatos.h"
+#include "FechaHora.h"
 #include "ModeloReporte.h"
 #include "SqlDialect.h"
 #include "XlsxPlantilla.h"
@@ -29,15 +31,27 @@ constexpr int kColumnas = 10;
 // Rows of a worksheet.
 constexpr int kMaxFilas = 1048576;
 
+// A database failure with the engine's reason.
+QString textoError(const QString& motivo)
+{
+    return QStringLiteral("No se pudo leer la base de datos: ") + motivo;
+}
+
 QString textoError(const QSqlError& e)
 {
     const QString t = e.databaseText().trimmed();
-    return t.isEmpty() ? e.text().trimmed() : t;
+    return textoError(t.isEmpty() ? e.text().trimmed() : t);
 }
 
 QString hojaInvalida()
 {
     return QStringLiteral("La hoja de la plantilla no es válida.");
+}
+
+// A libzip failure in the program's words, with libzip's reason.
+QString fallaZip(zip_t* z, const QString& que)
+{
+    return QStringLiteral("%1 (%2).").arg(que, QString::fromUtf8(zip_strerror(z)));
 }
 
 QByteArray leeEntrada(zip_t* z, const QString& nombre, QString* error, bool* existe = nullptr)
@@ -55,7 +69,7 @@ QByteArray leeEntrada(zip_t* z, const QString& nombre, QString* error, bool* exi
         *existe = true;
     zip_file_t* f = zip_fopen(z, n.constData(), 0);
     if (!f) {
-        *error = QString::fromUtf8(zip_strerror(z));
+        *error = fallaZip(z, QStringLiteral("No se pudo leer %1 de la plantilla").arg(nombre));
         return {};
     }
     QByteArray data(static_cast<qsizetype>(st.size), Qt::Uninitialized);
@@ -333,8 +347,9 @@ private:
     }
     int idFecha()
     {
+        // The plant's date pattern in the spreadsheet's letters.
         if (m_idFecha < 0)
-            m_idFecha = nuevoFormato(QStringLiteral("dd/mm/yyyy"));
+            m_idFecha = nuevoFormato(FechaHora::patronFecha().replace(u'M', u'm'));
         return m_idFecha;
     }
     int idHora()
@@ -432,7 +447,10 @@ struct Hoja
                                         QRegularExpression::DotMatchesEverythingOption);
         const QRegularExpression reCelda(QStringLiteral("<%1c\\b([^>]*?)(?:/>|>(.*?)</%1c>)").arg(p),
                                          QRegularExpression::DotMatchesEverythingOption);
-        const QRegularExpression reValor(QStringLiteral("<%1(?:v|is|f)[\\s>/]").arg(p));
+        // A formula, or a value with more than blanks in it: a cell a plant
+        // only formatted (some writers give it an empty value) holds none.
+        const QRegularExpression reValor(
+            QStringLiteral("<%1f[\\s>/]|<%1v>[^<]*\\S[^<]*</%1v>|<%1t(?:\\s[^>]*)?>[^<]*\\S[^<]*</%1t>").arg(p));
         int anterior = 0;
         for (auto it = reFila.globalMatch(dentro); it.hasNext();) {
             const auto m = it.next();
@@ -685,19 +703,21 @@ bool reemplazaEntrada(zip_t* z, const QString& nombre, const QByteArray& datos, 
     zip_source_t* src = zip_source_buffer(z, copia, static_cast<zip_uint64_t>(datos.size()), 1);
     if (!src) {
         std::free(copia);
-        *error = QString::fromUtf8(zip_strerror(z));
+        *error = fallaZip(z, QStringLiteral("No se pudo escribir %1 en el libro").arg(nombre));
         return false;
     }
     if (zip_file_add(z, nombre.toUtf8().constData(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0) {
         zip_source_free(src);
-        *error = QString::fromUtf8(zip_strerror(z));
+        *error = fallaZip(z, QStringLiteral("No se pudo escribir %1 en el libro").arg(nombre));
         return false;
     }
     return true;
 }
 
-// Package paths of the worksheet named hoja and of the style table.
-bool rutas(zip_t* z, const QString& hoja, QString* rutaHoja, QString* rutaEstilos, QString* error)
+// Package paths of the worksheet the data goes to and of the style table.
+// The sheet is the one named REPORTE (in any case); without one, the plant's
+// own report sheet is taken to be its first visible worksheet.
+bool rutas(zip_t* z, QString* rutaHoja, QString* rutaEstilos, QString* error)
 {
     const QString libro = QString::fromUtf8(leeEntrada(z, QStringLiteral("xl/workbook.xml"), error));
     const QString rels = QString::fromUtf8(leeEntrada(z, QStringLiteral("xl/_rels/workbook.xml.rels"), error));
@@ -708,28 +728,37 @@ bool rutas(zip_t* z, const QString& hoja, QString* rutaHoja, QString* rutaEstilo
         return d.startsWith(u'/') ? d.mid(1) : QStringLiteral("xl/") + d;
     };
     static const QRegularExpression reRel(QStringLiteral("<(?:\\w+:)?Relationship\\b[^>]*>"));
+    QHash<QString, QString> hojas; // relationship id -> worksheet path
     for (auto r = reRel.globalMatch(rels); r.hasNext();) {
         const QString rel = r.next().captured(0);
-        if (atributo(rel, QStringLiteral("Type")).endsWith(QStringLiteral("/styles")))
+        const QString tipo = atributo(rel, QStringLiteral("Type"));
+        if (tipo.endsWith(QStringLiteral("/styles")))
             *rutaEstilos = destino(rel);
+        else if (tipo.endsWith(QStringLiteral("/worksheet")))
+            hojas.insert(atributo(rel, QStringLiteral("Id")), destino(rel));
     }
     static const QRegularExpression reHoja(QStringLiteral("<(?:\\w+:)?sheet\\b[^>]*>"));
+    static const QRegularExpression reId(QStringLiteral("\\s\\w+:id\\s*=\\s*\"([^\"]*)\""));
+    QString primera;
     for (auto it = reHoja.globalMatch(libro); it.hasNext();) {
         const QString tag = it.next().captured(0);
-        if (atributo(tag, QStringLiteral("name")) != hoja)
-            continue;
-        static const QRegularExpression reId(QStringLiteral("\\s\\w+:id\\s*=\\s*\"([^\"]*)\""));
-        const QString id = reId.match(tag).captured(1);
-        for (auto r = reRel.globalMatch(rels); r.hasNext();) {
-            const QString rel = r.next().captured(0);
-            if (atributo(rel, QStringLiteral("Id")) == id) {
-                *rutaHoja = destino(rel);
-                return true;
-            }
+        const QString ruta = hojas.value(reId.match(tag).captured(1));
+        if (ruta.isEmpty())
+            continue; // a chart sheet or a dangling entry
+        if (atributo(tag, QStringLiteral("name")).compare(XlsxPlantilla::kHoja, Qt::CaseInsensitive) == 0) {
+            *rutaHoja = ruta;
+            return true;
         }
+        const QString estado = atributo(tag, QStringLiteral("state"));
+        if (primera.isEmpty() && (estado.isEmpty() || estado == u"visible"))
+            primera = ruta;
     }
-    *error = QStringLiteral("La plantilla no tiene la hoja %1.").arg(hoja);
-    return false;
+    if (primera.isEmpty()) {
+        *error = QStringLiteral("La plantilla no tiene ninguna hoja visible donde escribir los datos.");
+        return false;
+    }
+    *rutaHoja = primera;
+    return true;
 }
 
 // A template without a style table gets one, named in its relationships
@@ -777,13 +806,13 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     }
     CDatos db;
     if (!db.AbrirBase(conexion)) {
-        r.error = db.ultimoError();
+        r.error = textoError(db.ultimoError());
         return r;
     }
     const auto motor = db.motor();
     QSqlQuery q(db.base());
     q.setForwardOnly(true);
-    if (!q.exec(SqlDialect::adaptar(QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(tabla, seleccion.filtro), motor,
+    if (!q.exec(SqlDialect::adaptar(QStringLiteral("SELECT COUNT(*) FROM ") + tabla + seleccion.filtro, motor,
                                     CDatos::formatoFecha())) ||
         !q.next()) {
         r.error = textoError(q.lastError());
@@ -791,8 +820,8 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     }
     const qint64 total = q.value(0).toLongLong();
     const QString columnas = QStringLiteral("TICKET, FECHA, HORA, AUX1, AUX2, AUX3, AUX4, AUX5, AUX6, TOTAL");
-    const QString sql = QStringLiteral("SELECT %1 FROM %2%3 ORDER BY %4")
-                            .arg(columnas, tabla, seleccion.filtro, seleccion.ordenCompleto());
+    const QString sql = QStringLiteral("SELECT ") + columnas + QStringLiteral(" FROM ") + tabla + seleccion.filtro +
+                        QStringLiteral(" ORDER BY ") + seleccion.ordenCompleto();
     if (!q.exec(SqlDialect::adaptar(sql, motor, CDatos::formatoFecha()))) {
         r.error = textoError(q.lastError());
         return r;
@@ -831,7 +860,7 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
         return r;
     };
     QString error, rutaHoja, rutaEstilos;
-    if (!rutas(z, XlsxPlantilla::kHoja, &rutaHoja, &rutaEstilos, &error))
+    if (!rutas(z, &rutaHoja, &rutaEstilos, &error))
         return falla(error);
     Hoja hoja;
     // A part of the template that is not well-formed XML would make the
@@ -876,9 +905,20 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
         if (primeraConValor == 0 || hoja.filas.at(i).r < primeraConValor)
             filaPlantilla.insert(hoja.filas.at(i).r, i);
     // Styles of a cell: its own in the template, its row's, its column's.
+    // Rows the template does not have take the formats the plant gave the
+    // first data row's cells, or else their columns'.
     int estiloNuevo[kColumnas + 1] = {};
     for (int c = 1; c <= kColumnas; ++c)
         estiloNuevo[c] = hoja.estiloColumna.value(c, 0);
+    if (!hoja.filas.isEmpty() && hoja.filas.constFirst().r == XlsxPlantilla::kPrimeraFila &&
+        filaPlantilla.contains(XlsxPlantilla::kPrimeraFila)) {
+        const FilaPlantilla& primera = hoja.filas.constFirst();
+        if (primera.estilo >= 0)
+            std::fill(estiloNuevo + 1, estiloNuevo + kColumnas + 1, primera.estilo);
+        for (const auto& c : primera.celdas)
+            if (c.col <= kColumnas)
+                estiloNuevo[c.col] = c.estilo;
+    }
     const int tipo[kColumnas + 1] = {-1,
                                      ModeloReporte::TICKET,
                                      ModeloReporte::FECHA,
@@ -1038,25 +1078,26 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
             return falla(error);
     }
     zip_source_t* src = zip_source_file(z, QFile::encodeName(xml.fileName()).constData(), 0, -1);
+    const auto errorZip = [&]() { return fallaZip(z, QStringLiteral("No se pudo escribir %1").arg(destino)); };
     if (!src)
-        return falla(QString::fromUtf8(zip_strerror(z)));
+        return falla(errorZip());
     // Replaced in place, the entry would keep the strongest level whatever
     // is asked; as a new entry it takes the level set below.
     const zip_int64_t anterior = zip_name_locate(z, rutaHoja.toUtf8().constData(), 0);
     if (anterior >= 0 && zip_delete(z, static_cast<zip_uint64_t>(anterior)) < 0) {
         zip_source_free(src);
-        return falla(QString::fromUtf8(zip_strerror(z)));
+        return falla(errorZip());
     }
     const zip_int64_t indice = zip_file_add(z, rutaHoja.toUtf8().constData(), src, ZIP_FL_ENC_UTF_8);
     if (indice < 0) {
         zip_source_free(src);
-        return falla(QString::fromUtf8(zip_strerror(z)));
+        return falla(errorZip());
     }
     // The fastest deflate level: the sheet is a little larger, written in a
     // fraction of the time of the strongest.
     zip_set_file_compression(z, static_cast<zip_uint64_t>(indice), ZIP_CM_DEFLATE, 1);
     if (zip_close(z) < 0) {
-        const QString e = QString::fromUtf8(zip_strerror(z));
+        const QString e = errorZip();
         zip_discard(z);
         r.error = e;
         return r;

@@ -6,13 +6,15 @@
 #include "Filtro.h"
 
 // Writes a selection of the reports table into a copy of the template
-// "REPORTE.xlsx": worksheet "REPORTE", ten columns from row 8 on, and the
-// sum row when only total records are selected. The template may come from
-// any spreadsheet program: only the cells written change, each keeping the
-// style its cell, row or column has in the template; dates and times get a
-// date or time format added to the copy's style table when that style has
-// none. Template rows from 8 on with a value in the ten columns move below
-// the data (one blank row between) when the data reaches them. The copy is
+// "REPORTE.xlsx": worksheet "REPORTE" (or, without one, the template's first
+// visible worksheet), ten columns from row 8 on, and the sum row when only
+// total records are selected. The template may come from any spreadsheet
+// program: only the cells written change, each keeping the style its cell,
+// row or column has in the template (rows below the template's take those
+// of the first data row); dates and times get a date or time format added to
+// the copy's style table when that style has none. Template rows from 8 on
+// with a value (not only a format) in the ten columns move below the data
+// (one blank row between) when the data reaches them. The copy is
 // written under a temporary name beside the destination, checked, synced and
 // renamed when complete, so a failed or cancelled export leaves no file
 // behind and an existing file of that name as it was.

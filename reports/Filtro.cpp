@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include "FechaHora.h"
 #include "SqlDialect.h"
 
 namespace Filtros {
@@ -74,8 +75,10 @@ std::optional<Criterio> fecha(const QDate& desde, const QDate& hasta, const QStr
     const QString& c = fechaChr;
     Criterio r;
     r.criterio = QStringLiteral("BETWEEN ") + c + f1 + c + QStringLiteral(" AND ") + c + f2 + c;
-    r.descripcion = desde == hasta ? QStringLiteral(" = ") + f1
-                                   : QStringLiteral(" entre ") + f1 + QStringLiteral(" y ") + f2;
+    // Described as the screens show dates, whatever the statement's pattern.
+    const QString d1 = FechaHora::fecha(desde), d2 = FechaHora::fecha(hasta);
+    r.descripcion = desde == hasta ? QStringLiteral(" = ") + d1
+                                   : QStringLiteral(" entre ") + d1 + QStringLiteral(" y ") + d2;
     return r;
 }
 
@@ -133,6 +136,11 @@ void Seleccion::aplicaFiltro(const QString& c, const QString& d, const QString& 
     }
 }
 
+void Seleccion::sumaFiltro(const QString& campo, const Criterio& c, const QString& caption)
+{
+    aplicaFiltro(condicion(campo, c), c.descripcion, nombreDeCaption(caption), !descFiltro.isEmpty());
+}
+
 void Seleccion::aplicaTotales(bool marcado)
 {
     totales = marcado;
@@ -171,7 +179,9 @@ QString Seleccion::tituloVentana() const
 QString nombreDeCaption(const QString& caption)
 {
     QString n = caption.trimmed();
-    n.chop(1);
+    // Only the colon goes: a caption typed without one keeps its last letter.
+    if (n.endsWith(u':'))
+        n.chop(1);
     return n;
 }
 

@@ -62,6 +62,9 @@ public:
     // A condition c with description d from the dialog, for the field
     // captioned nombre; agregar when Shift was held.
     void aplicaFiltro(const QString& c, const QString& d, const QString& nombre, bool agregar);
+    // One more filter of several given at once (a query, a command line):
+    // the first is taken as chosen without Shift, the next ones as with it.
+    void sumaFiltro(const QString& campo, const Criterio& c, const QString& caption);
     void aplicaTotales(bool marcado);
 
     // The browser statement, as the screen shows it.
@@ -72,7 +75,7 @@ public:
     QString tituloVentana() const;
 };
 
-// "Dato 0:" -> "Dato 0": blanks trimmed and the last character dropped.
+// "Dato 0:" -> "Dato 0": blanks trimmed and the colon at the end dropped.
 QString nombreDeCaption(const QString& caption);
 
 } // namespace Filtros

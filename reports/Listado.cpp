@@ -6,10 +6,12 @@
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPrinter>
 
 #include "ArchivoAtomico.h"
 #include "Config.h"
+#include "FechaHora.h"
 #include "ModeloReporte.h"
 
 void Listado::tab(QString& linea, int columna, const QString& texto)
@@ -66,7 +68,7 @@ QVector<Listado::Linea> Listado::lineas(const ModeloReporte& m) const
     regla();
     texto({});
     l.clear();
-    tab(l, 3, FormatoCorto::fecha(momento.date()) + QStringLiteral(" - ") + FormatoCorto::hora(momento.time()) +
+    tab(l, 3, FechaHora::fecha(momento.date()) + QStringLiteral(" - ") + FechaHora::hora(momento.time()) +
                   QStringLiteral("  ") + descFiltro);
     texto(l);
     texto({});
@@ -101,8 +103,13 @@ QVector<Listado::Linea> Listado::lineas(const ModeloReporte& m) const
 bool Listado::imprimir(QPrinter& printer, const QVector<Linea>& lineas, QString* error)
 {
     printer.setPageOrientation(QPageLayout::Landscape);
+    return pinta(printer, printer.resolution(), lineas, error);
+}
+
+bool Listado::pinta(QPagedPaintDevice& hoja, int resolucion, const QVector<Linea>& lineas, QString* error)
+{
     QPainter p;
-    if (!p.begin(&printer)) {
+    if (!p.begin(&hoja)) {
         if (error)
             *error = QStringLiteral("No se pudo iniciar la impresión.");
         return false;
@@ -113,14 +120,14 @@ bool Listado::imprimir(QPrinter& printer, const QVector<Linea>& lineas, QString*
     QFont subrayada = font;
     subrayada.setUnderline(true);
     p.setFont(font);
-    const QFontMetricsF fm(font, &printer);
+    const QFontMetricsF fm(font, &hoja);
     const double alto = fm.lineSpacing();
-    const QRectF pagina = printer.pageLayout().paintRectPixels(printer.resolution()).translated(
-        -printer.pageLayout().paintRectPixels(printer.resolution()).topLeft());
+    const QRect util = hoja.pageLayout().paintRectPixels(resolucion);
+    const QRectF pagina = util.translated(-util.topLeft());
     // 17000 twips, or the printable width when the page is narrower.
-    const double largoRegla = std::min(pagina.width(), 17000.0 / 1440.0 * printer.resolution());
+    const double largoRegla = std::min(pagina.width(), 17000.0 / 1440.0 * resolucion);
     QPen pen(Qt::black);
-    pen.setWidthF(printer.resolution() / 72.0);
+    pen.setWidthF(resolucion / 72.0);
     double y = 0;
     for (const Linea& l : lineas) {
         if (l.tipo == Linea::Regla) {
@@ -129,7 +136,7 @@ bool Listado::imprimir(QPrinter& printer, const QVector<Linea>& lineas, QString*
             continue;
         }
         if (y + alto > pagina.height()) {
-            printer.newPage();
+            hoja.newPage();
             y = 0;
         }
         p.setFont(l.subrayado ? subrayada : font);
@@ -139,11 +146,18 @@ bool Listado::imprimir(QPrinter& printer, const QVector<Linea>& lineas, QString*
     return p.end();
 }
 
+QPageLayout Listado::pagina()
+{
+    // 133 columns of Courier 10 need nearly the whole width of a landscape page.
+    return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(6, 8, 6, 8),
+                       QPageLayout::Millimeter);
+}
+
 void Listado::preparaPagina(QPrinter& printer)
 {
-    printer.setPageOrientation(QPageLayout::Landscape);
-    // 133 columns of Courier 10 need nearly the whole width of a landscape page.
-    printer.setPageMargins(QMarginsF(6, 8, 6, 8), QPageLayout::Millimeter);
+    const QPageLayout l = pagina();
+    printer.setPageOrientation(l.orientation());
+    printer.setPageMargins(l.margins(), l.units());
 }
 
 QPrinter& Listado::impresora()
@@ -174,17 +188,42 @@ bool Listado::pdfCompleto(const QString& archivo)
 
 bool Listado::imprimirPdf(QPrinter& printer, const QString& destino, const QVector<Linea>& lineas, QString* error)
 {
+    return publicaPdf(
+        destino,
+        [&](const QString& parcial, QString* e) {
+            const QPrinter::OutputFormat formato = printer.outputFormat();
+            const QString nombre = printer.outputFileName();
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(parcial);
+            const bool ok = imprimir(printer, lineas, e);
+            printer.setOutputFileName(nombre);
+            printer.setOutputFormat(formato);
+            return ok;
+        },
+        error);
+}
+
+bool Listado::escribePdf(const QString& destino, const QVector<Linea>& lineas, QString* error)
+{
+    return publicaPdf(
+        destino,
+        [&lineas](const QString& parcial, QString* e) {
+            QPdfWriter pdf(parcial);
+            pdf.setResolution(1200); // as the program's high-resolution printer
+            pdf.setPageLayout(pagina());
+            return pinta(pdf, pdf.resolution(), lineas, e);
+        },
+        error);
+}
+
+bool Listado::publicaPdf(const QString& destino, const std::function<bool(const QString&, QString*)>& escribe,
+                         QString* error)
+{
     const QFileInfo fi(destino);
     const QString parcial = fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".part");
     QFile::remove(parcial);
-    const QPrinter::OutputFormat formato = printer.outputFormat();
-    const QString nombre = printer.outputFileName();
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(parcial);
     QString e;
-    bool ok = imprimir(printer, lineas, &e);
-    printer.setOutputFileName(nombre);
-    printer.setOutputFormat(formato);
+    bool ok = escribe(parcial, &e);
     // A write that failed on the way leaves a file whose end does not match.
     if (ok && !pdfCompleto(parcial)) {
         ok = false;

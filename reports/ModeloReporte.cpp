@@ -1,11 +1,11 @@
 #include "ModeloReporte.h"
 
-#include <QLocale>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
 
 #include "CDatos.h"
+#include "FechaHora.h"
 #include "SqlDialect.h"
 
 namespace {
@@ -19,32 +19,6 @@ QString textoError(const QSqlError& e)
 } // namespace
 
 namespace FormatoCorto {
-
-namespace {
-bool sinLocale()
-{
-    const QLocale l;
-    return l.language() == QLocale::C;
-}
-} // namespace
-
-QString fecha(const QDate& d)
-{
-    if (!d.isValid())
-        return {};
-    if (sinLocale())
-        return d.toString(QStringLiteral("dd/MM/yyyy"));
-    return QLocale().toString(d, QLocale::ShortFormat);
-}
-
-QString hora(const QTime& t)
-{
-    if (!t.isValid())
-        return {};
-    if (sinLocale())
-        return t.toString(QStringLiteral("HH:mm:ss"));
-    return QLocale().toString(t, QLocale::ShortFormat);
-}
 
 QString numero(const QVariant& v)
 {
@@ -60,8 +34,8 @@ QString numero(const QVariant& v)
 QString valor(const QVariant& v, int columna)
 {
     switch (columna) {
-    case ModeloReporte::FECHA: return fecha(CDatos::aFecha(v));
-    case ModeloReporte::HORA: return hora(CDatos::aHora(v));
+    case ModeloReporte::FECHA: return FechaHora::fecha(CDatos::aFecha(v));
+    case ModeloReporte::HORA: return FechaHora::hora(CDatos::aHora(v));
     case ModeloReporte::TICKET:
     case ModeloReporte::TOTAL:
     case ModeloReporte::PESO:
@@ -104,11 +78,13 @@ QString ModeloReporte::sql(const QString& orden, int limite, int desplazamiento,
         else
             return {};
     }
-    QString s = QStringLiteral("SELECT %1 FROM %2%3 ORDER BY %4 LIMIT %5")
-                    .arg(nombresColumnas().join(QStringLiteral(", ")), m_tabla, donde, orden)
-                    .arg(limite);
+    // Joined, not formatted: the filter holds typed text, and a "%1" in it
+    // ("*1" becomes "%1") must reach the engine as it is.
+    QString s = QStringLiteral("SELECT ") + nombresColumnas().join(QStringLiteral(", ")) +
+                QStringLiteral(" FROM ") + m_tabla + donde + QStringLiteral(" ORDER BY ") + orden +
+                QStringLiteral(" LIMIT ") + QString::number(limite);
     if (desplazamiento > 0)
-        s += QStringLiteral(" OFFSET %1").arg(desplazamiento);
+        s += QStringLiteral(" OFFSET ") + QString::number(desplazamiento);
     return SqlDialect::adaptar(s, m_motor, CDatos::formatoFecha());
 }
 
@@ -157,7 +133,7 @@ bool ModeloReporte::selecciona(const QSqlDatabase& db, ConnectionString::Engine 
 {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    const QString cuenta = SqlDialect::adaptar(QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(tabla, filtro),
+    const QString cuenta = SqlDialect::adaptar(QStringLiteral("SELECT COUNT(*) FROM ") + tabla + filtro,
                                                motor, CDatos::formatoFecha());
     if (!q.exec(cuenta) || !q.next()) {
         m_error = textoError(q.lastError());

@@ -89,11 +89,9 @@ private:
     mutable QString m_error;
 };
 
-// Short date and time texts of the system; DD/MM/YYYY and HH:mm:ss where no
-// locale is set.
+// Values of the reports table as shown and printed (dates and times as
+// FechaHora writes them).
 namespace FormatoCorto {
-QString fecha(const QDate& d);
-QString hora(const QTime& t);
 QString numero(const QVariant& v);
 // A value of the reports table as shown and printed.
 QString valor(const QVariant& v, int columna);

@@ -3,7 +3,8 @@
 #include <QString>
 
 // The export template "REPORTE.xlsx": one worksheet "REPORTE" whose rows 1
-// to 7 hold the headings; data goes from row 8 on.
+// to 7 hold the headings; data goes from row 8 on. A plant's own template
+// may name its sheet otherwise (see Exportacion).
 namespace XlsxPlantilla {
 
 inline const QString kArchivo = QStringLiteral("REPORTE.xlsx");

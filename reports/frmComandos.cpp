@@ -17,6 +17,7 @@
 
 #include "CDatos.h"
 #include "Config.h"
+#include "FechaHora.h"
 #include "MessageBox.h"
 #include "ModeloReporte.h"
 #include "Schema.h"
@@ -37,9 +38,9 @@ public:
     QVariant data(const QModelIndex& index, int role) const override
     {
         if (role == Qt::DisplayRole && index.column() == 0)
-            return FormatoCorto::fecha(CDatos::aFecha(QSqlQueryModel::data(index, role)));
+            return FechaHora::fecha(CDatos::aFecha(QSqlQueryModel::data(index, role)));
         if (role == Qt::DisplayRole && index.column() == 1)
-            return FormatoCorto::hora(CDatos::aHora(QSqlQueryModel::data(index, role)));
+            return FechaHora::hora(CDatos::aHora(QSqlQueryModel::data(index, role)));
         if (role == Qt::DisplayRole && index.column() == 3)
             return frmComandos::nombreComando(QSqlQueryModel::data(index, role).toString());
         if (role == Qt::DisplayRole && index.column() == 4)
@@ -56,7 +57,7 @@ QDateEdit* selector(const QString& nombre, const QDate& d, QWidget* parent)
     auto* e = new QDateEdit(d, parent);
     e->setObjectName(nombre);
     e->setCalendarPopup(true);
-    e->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
+    e->setDisplayFormat(FechaHora::patronFecha());
     return e;
 }
 } // namespace

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "FechaHora.h"
 #include "Filtro.h"
 #include "MessageBox.h"
 #include "Programa.h"
@@ -27,7 +28,7 @@ QDateEdit* selectorFecha(const QString& nombre, QWidget* parent)
     auto* d = new QDateEdit(QDate::currentDate(), parent);
     d->setObjectName(nombre);
     d->setCalendarPopup(true);
-    d->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
+    d->setDisplayFormat(FechaHora::patronFecha());
     return d;
 }
 } // namespace

@@ -526,8 +526,11 @@ void frmPLANILLA::exportar()
     QApplication::restoreOverrideCursor();
     ocultaCuadro();
     if (!r.ok) {
-        MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("ERROR"),
-                            QStringLiteral("No se pudo exportar los datos a formato Excel."));
+        // The reason, on the line below, tells the plant what to correct.
+        QString texto = QStringLiteral("No se pudo exportar los datos a formato Excel.");
+        if (!r.error.isEmpty())
+            texto += u'\n' + r.error;
+        MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("ERROR"), texto);
         return;
     }
     const QString ruta = QDir::toNativeSeparators(QFileInfo(archivo).absoluteFilePath());

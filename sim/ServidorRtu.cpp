@@ -187,9 +187,10 @@ QByteArray ServidorRtu::responde(const QByteArray& pedido)
     const auto funcion = quint8(pedido[1]);
     const auto direccion = quint16(quint8(pedido[2]) << 8 | quint8(pedido[3]));
     const auto valor = quint16(quint8(pedido[4]) << 8 | quint8(pedido[5]));
-    QByteArray r;
+    // Requests for id 0 too are answered with the indicator's own id.
+    QByteArray r(1, char(m_id));
     if (funcion == 0x03 && valor >= 1 && valor <= 125) {
-        r = pedido.left(2) + char(2 * valor) + m_indicador.leeRegistros(direccion, valor);
+        r += pedido.mid(1, 1) + char(2 * valor) + m_indicador.leeRegistros(direccion, valor);
     } else if (funcion == 0x06) {
         ++m_escrituras;
         {
@@ -197,9 +198,10 @@ QByteArray ServidorRtu::responde(const QByteArray& pedido)
             m_ordenEscrituras.append(m_pedidos);
         }
         m_indicador.escribeRegistro(direccion, valor);
-        r = pedido.left(6);
+        r += pedido.mid(1, 5);
     } else {
-        r = pedido.left(1) + char(funcion | 0x80) + char(funcion == 0x03 ? 0x03 : 0x01);
+        r += char(funcion | 0x80);
+        r += char(funcion == 0x03 ? 0x03 : 0x01);
     }
     return r + Trama::crc16(r);
 }

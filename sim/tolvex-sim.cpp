@@ -4,7 +4,6 @@
 #include "IndicadorSimulado.h"
 #include "ServidorRtu.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTextStream>
@@ -12,6 +11,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -24,18 +24,52 @@ void alTerminar(int)
     [[maybe_unused]] auto n = ::write(g_senal[1], &c, 1);
 }
 
-bool probabilidad(const QCommandLineParser& p, const QString& nombre, double& destino, QString& error)
+const char* const kUso =
+    "uso: tolvex-sim (--tcp PUERTO | --pty) [opciones]\n"
+    "  Indicador de pesaje simulado: esclavo Modbus RTU en 127.0.0.1:PUERTO (0: uno libre)\n"
+    "  o en un pseudo-terminal nuevo. La primera línea de la salida dice dónde: \"port N\" o\n"
+    "  la ruta del dispositivo. \"lotes\" por la entrada, o SIGTERM, escribe los lotes hechos.\n"
+    "  --id N                id de esclavo, de 1 a 247 (1); responde también al id 0\n"
+    "  --speed F             factor de velocidad del reloj del proceso (1)\n"
+    "  --decimals D          decimales de los valores, de 0 a 6 (0)\n"
+    "  --drop P              probabilidad de no responder\n"
+    "  --corrupt P           probabilidad de responder con el CRC mal\n"
+    "  --late P              probabilidad de responder tarde\n"
+    "  --late-ms MS          demora de una respuesta tardía (2300)\n"
+    "  --disconnect-every S  cierra las conexiones TCP cada S segundos\n"
+    "  --split               envía cada respuesta TCP en dos segmentos\n"
+    "  --silent              no responde nunca\n"
+    "  --seed N              semilla del proceso (1)\n"
+    "  --verbose             escribe cada trama en la salida de errores\n"
+    "  --help                esta ayuda\n"
+    "Termina con 0 al detenerse, 1 si no pudo escuchar o abrir el pseudo-terminal, 2 si los\n"
+    "argumentos no son válidos.\n";
+
+int uso(const QString& mensaje)
 {
-    if (!p.isSet(nombre))
-        return true;
+    QTextStream err(stderr);
+    err << "tolvex-sim: " << mensaje << "\n\n" << kUso;
+    return 2;
+}
+
+// A finite number in [minimo, maximo]; above minimo only when abierto.
+std::optional<double> numero(const QString& texto, double minimo, double maximo,
+                             bool abierto = false)
+{
     bool ok = false;
-    const double v = p.value(nombre).toDouble(&ok);
-    if (!ok || v < 0 || v > 1) {
-        error = QStringLiteral("--%1 espera una probabilidad entre 0 y 1").arg(nombre);
-        return false;
-    }
-    destino = v;
-    return true;
+    const double v = texto.toDouble(&ok);
+    if (!ok || !std::isfinite(v) || v < minimo || v > maximo || (abierto && v == minimo))
+        return std::nullopt;
+    return v;
+}
+
+std::optional<qint64> entero(const QString& texto, qint64 minimo, qint64 maximo)
+{
+    bool ok = false;
+    const qint64 v = texto.toLongLong(&ok);
+    if (!ok || v < minimo || v > maximo)
+        return std::nullopt;
+    return v;
 }
 
 } // namespace
@@ -43,72 +77,86 @@ bool probabilidad(const QCommandLineParser& p, const QString& nombre, double& de
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("tolvex-sim"));
-    QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("Indicador de pesaje simulado (esclavo Modbus RTU)."));
-    p.addHelpOption();
-    p.addOptions({
-        {QStringLiteral("tcp"), QStringLiteral("Escucha en 127.0.0.1:PORT (0: uno libre)."), QStringLiteral("PORT")},
-        {QStringLiteral("pty"), QStringLiteral("Atiende en un pseudo-terminal nuevo.")},
-        {QStringLiteral("id"), QStringLiteral("Id de esclavo (1)."), QStringLiteral("N"), QStringLiteral("1")},
-        {QStringLiteral("speed"), QStringLiteral("Factor de velocidad del reloj (1)."), QStringLiteral("F"), QStringLiteral("1")},
-        {QStringLiteral("decimals"), QStringLiteral("Decimales de los valores (0)."), QStringLiteral("D"), QStringLiteral("0")},
-        {QStringLiteral("drop"), QStringLiteral("Probabilidad de no responder."), QStringLiteral("P")},
-        {QStringLiteral("corrupt"), QStringLiteral("Probabilidad de CRC incorrecto."), QStringLiteral("P")},
-        {QStringLiteral("late"), QStringLiteral("Probabilidad de responder tarde."), QStringLiteral("P")},
-        {QStringLiteral("late-ms"), QStringLiteral("Demora de una respuesta tardía (2300)."), QStringLiteral("MS"), QStringLiteral("2300")},
-        {QStringLiteral("disconnect-every"), QStringLiteral("Cierra las conexiones cada S segundos."), QStringLiteral("S")},
-        {QStringLiteral("split"), QStringLiteral("Envía cada respuesta en dos segmentos.")},
-        {QStringLiteral("silent"), QStringLiteral("No responde nunca.")},
-        {QStringLiteral("seed"), QStringLiteral("Semilla del proceso (1)."), QStringLiteral("N"), QStringLiteral("1")},
-        {QStringLiteral("verbose"), QStringLiteral("Registra cada trama en stderr.")},
-    });
-    if (!p.parse(app.arguments())) {
-        QTextStream(stderr) << p.errorText() << "\n\n" << p.helpText();
-        return 2;
-    }
-    if (p.isSet(QStringLiteral("help"))) {
-        QTextStream(stdout) << p.helpText();
-        return 0;
-    }
-    QTextStream err(stderr);
-    auto uso = [&](const QString& msg) {
-        err << "tolvex-sim: " << msg << "\n\n" << p.helpText();
-        return 2;
-    };
-    if (p.isSet(QStringLiteral("tcp")) == p.isSet(QStringLiteral("pty")))
-        return uso(QStringLiteral("indique --tcp PORT o --pty"));
-    bool ok1 = false, ok2 = false, ok3 = false, ok4 = false, ok5 = false;
-    const int id = p.value(QStringLiteral("id")).toInt(&ok1);
-    const double velocidad = p.value(QStringLiteral("speed")).toDouble(&ok2);
-    const int decimales = p.value(QStringLiteral("decimals")).toInt(&ok3);
-    const int tardiaMs = p.value(QStringLiteral("late-ms")).toInt(&ok4);
-    const uint semilla = p.value(QStringLiteral("seed")).toUInt(&ok5);
-    if (!ok1 || id < 1 || id > 247)
-        return uso(QStringLiteral("--id espera un número de 1 a 247"));
-    if (!ok2 || !std::isfinite(velocidad) || velocidad <= 0 || velocidad > 100000)
-        return uso(QStringLiteral("--speed espera un factor mayor que 0 y hasta 100000"));
-    if (!ok3 || decimales < 0 || decimales > 6)
-        return uso(QStringLiteral("--decimals espera un número de 0 a 6"));
-    if (!ok4 || tardiaMs < 0)
-        return uso(QStringLiteral("--late-ms espera milisegundos"));
-    if (!ok5)
-        return uso(QStringLiteral("--seed espera un número"));
+    const QStringList args = app.arguments().mid(1);
+    std::optional<quint16> puertoTcp;
+    bool pty = false, verboso = false;
+    int id = 1, decimales = 0;
+    double velocidad = 1;
+    uint semilla = 1;
     FallosSimulados f;
-    QString error;
-    if (!probabilidad(p, QStringLiteral("drop"), f.descarte, error) ||
-        !probabilidad(p, QStringLiteral("corrupt"), f.corrupcion, error) ||
-        !probabilidad(p, QStringLiteral("late"), f.tardia, error))
-        return uso(error);
-    f.tardiaMs = tardiaMs;
-    f.mudo = p.isSet(QStringLiteral("silent"));
-    f.partida = p.isSet(QStringLiteral("split"));
-    if (p.isSet(QStringLiteral("disconnect-every"))) {
-        bool ok = false;
-        f.desconectaCada = p.value(QStringLiteral("disconnect-every")).toDouble(&ok);
-        if (!ok || f.desconectaCada <= 0)
-            return uso(QStringLiteral("--disconnect-every espera segundos"));
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString a = args[i];
+        // The value of an option that takes one: the next argument.
+        const QString v = i + 1 < args.size() ? args[i + 1] : QString();
+        if (a == u"--help" || a == u"-h") {
+            QTextStream(stdout) << kUso;
+            return 0;
+        } else if (a == u"--pty") {
+            pty = true;
+        } else if (a == u"--split") {
+            f.partida = true;
+        } else if (a == u"--silent") {
+            f.mudo = true;
+        } else if (a == u"--verbose") {
+            verboso = true;
+        } else if (a == u"--tcp") {
+            const auto n = entero(v, 0, 65535);
+            if (!n)
+                return uso(QStringLiteral("--tcp espera un puerto de 0 a 65535"));
+            ++i;
+            puertoTcp = quint16(*n);
+        } else if (a == u"--id") {
+            const auto n = entero(v, 1, 247);
+            if (!n)
+                return uso(QStringLiteral("--id espera un número de 1 a 247"));
+            ++i;
+            id = int(*n);
+        } else if (a == u"--speed") {
+            const auto x = numero(v, 0, 100000, true);
+            if (!x)
+                return uso(QStringLiteral("--speed espera un factor mayor que 0 y hasta 100000"));
+            ++i;
+            velocidad = *x;
+        } else if (a == u"--decimals") {
+            const auto n = entero(v, 0, 6);
+            if (!n)
+                return uso(QStringLiteral("--decimals espera un número de 0 a 6"));
+            ++i;
+            decimales = int(*n);
+        } else if (a == u"--drop" || a == u"--corrupt" || a == u"--late") {
+            const auto x = numero(v, 0, 1);
+            if (!x)
+                return uso(a + QStringLiteral(" espera una probabilidad entre 0 y 1"));
+            ++i;
+            (a == u"--drop" ? f.descarte : a == u"--corrupt" ? f.corrupcion : f.tardia) = *x;
+        } else if (a == u"--late-ms") {
+            const auto n = entero(v, 0, 3600000);
+            if (!n)
+                return uso(QStringLiteral("--late-ms espera milisegundos"));
+            ++i;
+            f.tardiaMs = int(*n);
+        } else if (a == u"--disconnect-every") {
+            const auto x = numero(v, 0, 86400, true);
+            if (!x)
+                return uso(QStringLiteral("--disconnect-every espera segundos"));
+            ++i;
+            f.desconectaCada = *x;
+        } else if (a == u"--seed") {
+            const auto n = entero(v, 0, 4294967295LL);
+            if (!n)
+                return uso(QStringLiteral("--seed espera un número"));
+            ++i;
+            semilla = uint(*n);
+        } else if (a.startsWith(u'-')) {
+            return uso(QStringLiteral("opción desconocida: ") + a);
+        } else {
+            return uso(QStringLiteral("sobra un argumento: ") + a);
+        }
     }
+    if (puertoTcp.has_value() == pty)
+        return uso(QStringLiteral("indique --tcp PUERTO o --pty"));
+    QTextStream err(stderr);
+    QString error;
 
     IndicadorSimulado::Parametros par;
     par.decimales = decimales;
@@ -116,14 +164,10 @@ int main(int argc, char** argv)
     par.semilla = semilla;
     IndicadorSimulado indicador(par);
     ServidorRtu servidor(indicador, quint8(id));
-    servidor.setVerboso(p.isSet(QStringLiteral("verbose")));
+    servidor.setVerboso(verboso);
     QTextStream out(stdout);
-    if (p.isSet(QStringLiteral("tcp"))) {
-        bool ok = false;
-        const uint puerto = p.value(QStringLiteral("tcp")).toUInt(&ok);
-        if (!ok || puerto > 65535)
-            return uso(QStringLiteral("--tcp espera un puerto de 0 a 65535"));
-        if (!servidor.escuchaTcp(quint16(puerto), &error)) {
+    if (puertoTcp) {
+        if (!servidor.escuchaTcp(*puertoTcp, &error)) {
             err << "tolvex-sim: " << error << '\n';
             return 1;
         }

@@ -2,21 +2,21 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include "ArchivoAtomico.h"
 #include "Conversiones.h"
 #include "Cp1252.h"
+#include "FechaHora.h"
 #include "Programa.h"
 
 namespace Diario {
-
-namespace {
-bool sinLocale()
-{
-    const QLocale s = QLocale::system();
-    return s.language() == QLocale::C || s.name() == u"C";
-}
-} // namespace
 
 double redondea(double valor, int decimales)
 {
@@ -34,26 +34,11 @@ QString muestra(double valor, int decimales)
 
 QLocale locale()
 {
-    QLocale l = sinLocale() ? QLocale(QLocale::Spanish, QLocale::Argentina) : QLocale::system();
+    QLocale l;
+    if (l.language() == QLocale::C)
+        l = QLocale(QLocale::Spanish, QLocale::Argentina);
     l.setNumberOptions(QLocale::OmitGroupSeparator);
     return l;
-}
-
-QString fecha(const QDate& d)
-{
-    if (sinLocale())
-        return d.toString(QStringLiteral("dd/MM/yyyy"));
-    return QLocale::system().toString(d, QLocale::ShortFormat);
-}
-
-QString hora(const QTime& t)
-{
-    if (sinLocale())
-        return t.toString(QStringLiteral("HH:mm:ss"));
-    // The long format carries the seconds; the time zone is left out.
-    QString f = QLocale::system().timeFormat(QLocale::LongFormat);
-    f.remove(u't');
-    return QLocale::system().toString(t, f.trimmed());
 }
 
 QString numero(double v, int decimales)
@@ -80,7 +65,7 @@ QString cabecera(const QStringList& aux, double decimoFino, int decimales,
     QStringList campos;
     for (int i = 0; i < 6; ++i)
         campos << derecha(aux.value(i), anchos[i]);
-    campos << fecha(ahora.date()) << hora(ahora.time())
+    campos << FechaHora::fecha(ahora.date()) << FechaHora::hora(ahora.time())
            << izquierda(numero(decimoFino, decimales + 1), 6) << izquierda(finoMostrado, 6)
            << (preset == 0 ? QStringLiteral("-Continuo-") : izquierda(presetMostrado, 10));
     return u'[' + campos.join(u'*');
@@ -88,7 +73,7 @@ QString cabecera(const QStringList& aux, double decimoFino, int decimales,
 
 QString lote(double pesoBatch, double totalActual, int decimales, const QDateTime& ahora)
 {
-    return u'*' + fecha(ahora.date()) + u'*' + hora(ahora.time()) + u'*' +
+    return u'*' + FechaHora::fecha(ahora.date()) + u'*' + FechaHora::hora(ahora.time()) + u'*' +
            izquierda(numero(pesoBatch, decimales), 6) + u'*' +
            izquierda(numero(totalActual, decimales), 10);
 }
@@ -104,27 +89,93 @@ QString registroError(qint32 nroError, const QString& msg, const QString& rutina
     const QString crlf = QStringLiteral("\r\n");
     return QStringLiteral("******************* Nuevo Error *******************") + crlf +
            QStringLiteral("Version ") + Programa::version() + crlf + QString::number(nroError) +
-           crlf + QStringLiteral("Fecha y Hora: ") + fecha(ahora.date()) + u' ' +
-           hora(ahora.time()) + crlf + msg + crlf + rutina + crlf + crlf;
+           crlf + QStringLiteral("Fecha y Hora: ") + FechaHora::fecha(ahora.date()) + u' ' +
+           FechaHora::hora(ahora.time()) + crlf + msg + crlf + rutina + crlf + crlf;
 }
+
+namespace {
+
+// Text of one file still to be written, whole appends in order.
+struct Espera
+{
+    QByteArray bytes;
+    int partes = 0;
+    QString causa;
+};
+
+QMutex g_mutexEspera;
+QHash<QString, Espera> g_espera; // by absolute path
+
+QString ruta(const QString& archivo)
+{
+    return QDir(Programa::directorio()).absoluteFilePath(archivo);
+}
+
+// Writes what waits for path; the part written leaves it. Under the mutex.
+bool escribeEspera(const QString& path, Espera& e)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+                          ArchivoAtomico::ModoPorDefecto);
+    if (fd < 0) {
+        e.causa = ArchivoAtomico::causa(errno);
+        return false;
+    }
+    while (!e.bytes.isEmpty()) {
+        const ssize_t n = ::write(fd, e.bytes.constData(), size_t(e.bytes.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            e.causa = ArchivoAtomico::causa(n < 0 ? errno : ENOSPC);
+            ::close(fd);
+            return false;
+        }
+        e.bytes.remove(0, n);
+    }
+    ::close(fd);
+    e.partes = 0;
+    e.causa.clear();
+    return true;
+}
+
+} // namespace
 
 bool agrega(const QString& archivo, const QString& texto, QString* error)
 {
-    QFile f(QDir(Programa::directorio()).absoluteFilePath(archivo));
-    const QByteArray bytes = Cp1252::encode(texto);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append) || f.write(bytes) != bytes.size() ||
-        !f.flush()) {
-        if (error)
-            *error = f.errorString();
-        return false;
+    const QString path = ruta(archivo);
+    QMutexLocker lock(&g_mutexEspera);
+    Espera& e = g_espera[path];
+    e.bytes += Cp1252::encode(texto);
+    ++e.partes;
+    if (escribeEspera(path, e)) {
+        g_espera.remove(path);
+        return true;
     }
-    f.close();
-    if (f.error() != QFileDevice::NoError) {
-        if (error)
-            *error = f.errorString();
-        return false;
+    if (error)
+        *error = e.causa;
+    return false;
+}
+
+bool reintenta()
+{
+    QMutexLocker lock(&g_mutexEspera);
+    for (auto it = g_espera.begin(); it != g_espera.end();) {
+        if (escribeEspera(it.key(), it.value()))
+            it = g_espera.erase(it);
+        else
+            ++it;
     }
-    return true;
+    return g_espera.isEmpty();
+}
+
+int enEspera(const QString& archivo, QString* causa)
+{
+    QMutexLocker lock(&g_mutexEspera);
+    const auto it = g_espera.constFind(ruta(archivo));
+    if (it == g_espera.constEnd())
+        return 0;
+    if (causa)
+        *causa = it->causa;
+    return it->partes;
 }
 
 } // namespace Diario

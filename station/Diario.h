@@ -5,8 +5,8 @@
 #include <QString>
 #include <QStringList>
 
-// Texts the station writes: the display rule, the system's date, time and
-// number formats, and the two text files of the program directory, the
+// Texts the station writes: the display rule, the desktop's number format
+// (dates and times: FechaHora), and the two text files of the program directory, the
 // journal "Transac.dat" and the error log "Datos.log" (Windows-1252, CRLF,
 // appended and closed after every write).
 namespace Diario {
@@ -20,13 +20,9 @@ QString muestra(double valor, int decimales);
 // Rounds as the display rule does.
 double redondea(double valor, int decimales);
 
-// The system's locale, or Spanish (Argentina) when none is set (C/POSIX).
+// The desktop's locale, or Spanish (Argentina) when none is set (C/POSIX).
 QLocale locale();
-// System short date format, or dd/MM/yyyy without a locale.
-QString fecha(const QDate& d);
-// System time format with seconds, or HH:mm:ss without a locale.
-QString hora(const QTime& t);
-// A number in the system's number format, shortest form, no group separator.
+// A number in the desktop's number format, shortest form, no group separator.
 QString numero(double v, int decimales);
 
 // Blank-padded on the left to ancho; a longer text is kept whole.
@@ -45,7 +41,14 @@ QString cierre();
 QString registroError(qint32 nroError, const QString& msg, const QString& rutina,
                       const QDateTime& ahora);
 
-// Appends texto (Windows-1252) to the file of the program directory.
+// Appends texto (Windows-1252) to the file of the program directory (or to
+// the file at an absolute path). What cannot be written now (the file cannot
+// be opened, the disk is full) is kept and written first, in order, by the
+// next append to that file or by reintenta(); false (and error) while it waits.
 bool agrega(const QString& archivo, const QString& texto, QString* error = nullptr);
+// Writes what waits, file by file; true when nothing is left waiting.
+bool reintenta();
+// Appends to the file still waiting to be written, and why the last attempt failed.
+int enEspera(const QString& archivo, QString* causa = nullptr);
 
 } // namespace Diario

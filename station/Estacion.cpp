@@ -1,11 +1,9 @@
 #include "Estacion.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QPointer>
 
-#include "Diario.h"
 #include "EstacionPesaje.h"
 #include "Programa.h"
 #include "Registrador.h"
@@ -47,19 +45,8 @@ void iniciaRegistro()
     if (g_registrador ||
         !QFile::exists(QDir(Programa::directorio()).absoluteFilePath(Registrador::kArchivo)))
         return;
+    // Its failures go to the error log, as the station's do.
     g_registrador = new Registrador(Programa::directorio());
-    // Failures go to the error log; once the station is open, it logs them.
-    QObject::connect(g_registrador, &Registrador::fallo, g_registrador,
-                     [](const QString& d, const QString& e) {
-                         if (g_ventana)
-                             return;
-                         Diario::agrega(Diario::kLog,
-                                        Diario::registroError(
-                                            frmPeso::estado().NroError,
-                                            d + u' ' + QString(e).replace(u'\n', u' ').simplified(),
-                                            QStringLiteral("Rutina: saveReporte (Formulario frmPeso)"),
-                                            QDateTime::currentDateTime()));
-                     });
     g_registrador->reintenta();
 }
 

@@ -44,19 +44,10 @@ EstacionPesaje::EstacionPesaje(const Contexto& contexto, Registrador* registrado
         alLeer(l);
     });
     connect(&m_enlace, &Enlace::escrituraLista, this, &EstacionPesaje::alEscribir);
-    m_plazoCierre.setSingleShot(true);
-    connect(&m_plazoCierre, &QTimer::timeout, this, [this] {
-        // A silent indicator must not hold the close for a whole poll.
-        if (m_cerrar && !m_descargada)
-            Q_EMIT listoParaCerrar();
-    });
     if (m_registrador) {
         connect(m_registrador, &Registrador::estado, this, [this](int n) {
             m_pendientes = n;
             Q_EMIT registrosCambiados();
-        });
-        connect(m_registrador, &Registrador::fallo, this, [this](const QString& d, const QString& e) {
-            escribeLog(d + u' ' + QString(e).replace(u'\n', u' ').simplified(), kRutinaRegistro);
         });
         m_pendientes = m_registrador->pendientes();
     }
@@ -124,25 +115,44 @@ void EstacionPesaje::errorManager(const QString& msg, const QString& detalle)
     Q_EMIT fallo(texto);
 }
 
+// A record that cannot be written now waits in memory and is written later
+// (the window says so meanwhile).
 void EstacionPesaje::escribeLog(const QString& msg, const QString& rutina)
 {
-    QString e;
     if (!Diario::agrega(Diario::kLog,
-                        Diario::registroError(memoria().NroError, msg, rutina, QDateTime::currentDateTime()),
-                        &e)) {
-        m_errorDiario = QStringLiteral("Error al escribir Datos.log");
-        Q_EMIT registrosCambiados();
-    }
+                        Diario::registroError(memoria().NroError, msg, rutina, QDateTime::currentDateTime())))
+        siguenEsperando();
 }
 
+// An entry the journal cannot take now waits, in order, for the next
+// append or poll; the log hears of it when it starts and when it ends.
 void EstacionPesaje::escribeDiario(const QString& texto, const QString& rutina)
 {
     QString e;
     if (Diario::agrega(Diario::kJournal, texto, &e))
         return;
-    m_errorDiario = QStringLiteral("Error al escribir Transac.dat");
+    if (!m_diarioFallando) {
+        m_diarioFallando = true;
+        escribeLog(QStringLiteral("No se pudo escribir Transac.dat: %1. Las entradas esperan en memoria y se "
+                                  "escriben, en orden, en cuanto se pueda.")
+                       .arg(e),
+                   rutina);
+    }
+    siguenEsperando();
+}
+
+void EstacionPesaje::siguenEsperando()
+{
+    if (m_diarioFallando && Diario::enEspera(Diario::kJournal) == 0) {
+        m_diarioFallando = false;
+        escribeLog(QStringLiteral("Transac.dat se pudo escribir de nuevo: las entradas que esperaban se escribieron."),
+                   kRutinaDiario);
+    }
+    const std::pair<int, int> ahora{Diario::enEspera(Diario::kJournal), Diario::enEspera(Diario::kLog)};
+    if (ahora == m_enEspera)
+        return;
+    m_enEspera = ahora;
     Q_EMIT registrosCambiados();
-    escribeLog(QStringLiteral("No se pudo escribir Transac.dat: ") + e, rutina);
 }
 
 QStringList EstacionPesaje::avisosRegistro() const
@@ -154,8 +164,11 @@ QStringList EstacionPesaje::avisosRegistro() const
                       .arg(m_registrador->causaSinGuardar());
     if (m_pendientes > 0)
         partes << QStringLiteral("Registros pendientes: %1").arg(m_pendientes);
-    if (!m_errorDiario.isEmpty())
-        partes << m_errorDiario;
+    QString causa;
+    if (const int n = Diario::enEspera(Diario::kJournal, &causa))
+        partes << QStringLiteral("Transac.dat sin escribir: %1 entrada(s) (%2)").arg(n).arg(causa);
+    if (const int n = Diario::enEspera(Diario::kLog, &causa))
+        partes << QStringLiteral("Datos.log sin escribir: %1 registro(s) (%2)").arg(n).arg(causa);
     return partes;
 }
 
@@ -212,6 +225,9 @@ void EstacionPesaje::alLeer(const LecturaPeso& l)
     }
     if (m_registrador)
         m_registrador->reintenta();
+    // The journal and the log catch up with what waits for them.
+    Diario::reintenta();
+    siguenEsperando();
     Q_EMIT estadoCambiado(m_estado);
     Q_EMIT lecturaProcesada(l);
     if (m_cerrar) {
@@ -290,7 +306,10 @@ void EstacionPesaje::pideCierre()
 {
     escribeDiario(Diario::cierre(), QStringLiteral("Rutina: closeTxt (Formulario frmPeso)"));
     m_cerrar = true;
-    m_plazoCierre.start(std::max(1000, 3 * m_periodo));
+    // The poll in progress (or the next) ends while the indicator answers, so
+    // a batch in it is recorded; a silent indicator ends it after the reply
+    // wait it is in.
+    m_enlace.anunciaCierre();
 }
 
 void EstacionPesaje::cierra()
@@ -300,7 +319,6 @@ void EstacionPesaje::cierra()
     m_descargada = true;
     m_cerrar = true;
     pausa();
-    m_plazoCierre.stop();
     m_enlace.cerrar();
     m_estado.abierta = false;
     if (m_registrador) {
@@ -418,13 +436,26 @@ EstacionPesaje::compruebaProgramacion(const QString (&textos)[3], QString* error
     for (int i = 0; i < 3; ++i) {
         const auto v = valorEntero(textos[i], m_decimales);
         const QString nombre = QString::fromUtf8(nombres[i]);
+        // Figures the indicator cannot hold are refused, not rounded.
+        const QString t = Ktxt(textos[i]);
+        QString fraccion = t.mid(t.indexOf(u'.') + 1);
+        while (t.contains(u'.') && fraccion.endsWith(u'0'))
+            fraccion.chop(1);
+        const bool sobran = t.contains(u'.') && fraccion.size() > m_decimales;
         if (!v)
             *error = QStringLiteral("Ingrese un valor para %1").arg(nombre);
+        else if (sobran)
+            *error = m_decimales == 0 ? QStringLiteral("El valor de %1 debe ser un número entero").arg(nombre)
+                                      : QStringLiteral("El valor de %1 admite como máximo %2 %3")
+                                            .arg(nombre)
+                                            .arg(m_decimales)
+                                            .arg(m_decimales == 1 ? QStringLiteral("decimal")
+                                                                  : QStringLiteral("decimales"));
         else if (*v < 0 || *v > 0xFFFFFFFFLL)
             *error = QStringLiteral("El valor de %1 es demasiado grande para el equipo (máximo %2 kg)")
                          .arg(nombre, Diario::muestra(double(0xFFFFFFFFLL) / std::pow(10.0, m_decimales),
                                                       m_decimales));
-        if (!v || *v < 0 || *v > 0xFFFFFFFFLL) {
+        if (!v || sobran || *v < 0 || *v > 0xFFFFFFFFLL) {
             *campo = i;
             return std::nullopt;
         }

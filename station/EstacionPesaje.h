@@ -75,8 +75,9 @@ public:
     void pausa();
     void reanuda();
     // The operator confirmed the close: the journal says so, and the station
-    // closes after the poll in progress (listoParaCerrar()), or after three
-    // ticks when the indicator is silent.
+    // closes after the poll in progress or the next (listoParaCerrar()),
+    // which goes on while the indicator answers and ends at its first
+    // unanswered exchange.
     void pideCierre();
     // Stops polling, closes the link and queues the closing marking.
     void cierra();
@@ -151,6 +152,9 @@ private:
     void errorManager(const QString& msg, const QString& detalle = QString());
     void escribeLog(const QString& msg, const QString& rutina);
     void escribeDiario(const QString& texto, const QString& rutina);
+    // Tells the window when what waits for the journal and the log changes,
+    // and the log when the journal has caught up.
+    void siguenEsperando();
     int nuevaOperacion(const QString& comando, const QString& valores = QString(), int pendientes = 1);
     void envia(quint16 direccion, const QByteArray& datos, int operacion);
     void alEscribir(int tag, bool ok);
@@ -163,7 +167,6 @@ private:
     // missed periods and tells a poll that outlasts one reply wait.
     QTimer m_vigia;
     int m_periodo = 0;
-    QTimer m_plazoCierre;
     EstadoEstacion m_estado;
     bool m_cerrar = true;
     bool m_iniciada = false;
@@ -179,7 +182,9 @@ private:
     bool m_sinRespuesta = false;
     bool m_enlaceCaido = false; // the last poll failed: red until a read succeeds
     QStringList m_aux;
-    QString m_errorDiario;
+    // Appends waiting for Transac.dat and Datos.log, as the window was told.
+    std::pair<int, int> m_enEspera{0, 0};
+    bool m_diarioFallando = false;
     int m_pendientes = 0;
 
     QHash<int, int> m_tagOperacion;

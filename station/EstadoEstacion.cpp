@@ -6,11 +6,14 @@ EstadoEstacion EstadoEstacion::desde(const LecturaPeso& l, int decimales, const 
 {
     EstadoEstacion e = previo;
     e.abierta = true;
-    e.instante = QDateTime::currentDateTimeUtc(); // no time zone work at every poll
     e.decimales = decimales;
     e.conectado = l.valida();
-    if (!e.conectado)
+    if (!e.conectado) {
+        // The values shown, and their time, stay those of the last reading.
+        e.textoError = kSinConexion;
         return e;
+    }
+    e.instante = QDateTime::currentDateTimeUtc(); // no time zone work at every poll
     e.Peso = l.Peso;
     e.Acumulado = l.UlTotal;
     e.Despacho = l.Despacho;

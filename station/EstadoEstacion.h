@@ -12,7 +12,7 @@ struct EstadoEstacion
 {
     bool abierta = false;    // the station is open and polling
     bool conectado = false;  // the last poll was answered
-    QDateTime instante;      // when that poll ended
+    QDateTime instante;      // when the values were read (the last answered poll)
     int decimales = 0;
 
     double Peso = 0;
@@ -28,10 +28,13 @@ struct EstadoEstacion
     int Salidas = 0;         // eight output lamps, bit k = lamp k
     int Entradas = 0;        // eight input lamps
     int CError = 0;
-    QString textoError;      // "ERROR n - ..." or empty
+    QString textoError;      // the status bar's text: "ERROR n - ...", kSinConexion or empty
     bool standBy = false;    // output lamp 1: the indicator takes commands
     bool cargando = false;   // the reading's mode is 1 (material falling in)
     QString aviso;           // the accumulator rose while the station was closed
+
+    // What the bar says when a poll got no answer.
+    static inline const QString kSinConexion = QStringLiteral("Error de conexion");
 
     // The state a valid reading gives, on top of the previous one (a mode
     // outside 0..4 keeps the previous caption).

@@ -1,5 +1,7 @@
 #include "Registrador.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QFile>
@@ -7,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
+#include <QRandomGenerator>
 #include <QThread>
 #include <QTimer>
 #include <cmath>
@@ -15,7 +18,10 @@
 #include "ArchivoAtomico.h"
 #include "CDatos.h"
 #include "Diario.h"
+#include "EstacionPesaje.h"
+#include "Puesto.h"
 #include "Contexto.h"
+#include "FechaHora.h"
 #include "Schema.h"
 #include "SqlDialect.h"
 
@@ -26,6 +32,10 @@ QByteArray Pendiente::aJson() const
     QJsonObject o;
     o[QStringLiteral("tipo")] = int(tipo);
     o[QStringLiteral("id")] = QString::number(id);
+    if (!idLote.isEmpty())
+        o[QStringLiteral("idlote")] = idLote;
+    if (antigua)
+        o[QStringLiteral("antigua")] = true;
     o[QStringLiteral("ticket")] = QString::number(ticket);
     if (desde >= 0)
         o[QStringLiteral("desde")] = QString::number(desde);
@@ -71,6 +81,8 @@ bool Pendiente::deJson(const QByteArray& linea, Pendiente* p)
         if (!ok1 || r.desde < 0)
             return false;
     }
+    r.idLote = o.value(QStringLiteral("idlote")).toString();
+    r.antigua = o.value(QStringLiteral("antigua")).toBool();
     r.operador = o.value(QStringLiteral("operador")).toString();
     r.comando = o.value(QStringLiteral("comando")).toString();
     r.valores = o.value(QStringLiteral("valores")).toString();
@@ -88,9 +100,20 @@ bool Pendiente::deJson(const QByteArray& linea, Pendiente* p)
 
 // ----------------------------------------------------------- ColaPendientes
 
-ColaPendientes::ColaPendientes(const QString& archivo)
-    : m_archivo(archivo), m_archivoUltimo(QFileInfo(archivo).dir().absoluteFilePath(kArchivoUltimo))
+ColaPendientes::ColaPendientes(const QString& archivo, const QString& puesto, int linea)
+    : m_archivo(archivo), m_archivoUltimo(QFileInfo(archivo).dir().absoluteFilePath(kArchivoUltimo)),
+      m_puesto(puesto), m_linea(linea)
 {
+}
+
+QString ColaPendientes::nuevaIdentidad()
+{
+    quint32 v[4];
+    QRandomGenerator::system()->fillRange(v);
+    QString id;
+    for (quint32 x : v)
+        id += QString::number(x, 16).rightJustified(8, u'0');
+    return id;
 }
 
 bool ColaPendientes::carga(QString* error)
@@ -129,7 +152,16 @@ bool ColaPendientes::carga(QString* error)
         }
         // Ids only tell entries apart within this queue: renumbered on load.
         p.id = m_siguienteId++;
-        p.quiza = p.desde >= 0;
+        p.quiza = true;
+        if (p.tipo == Pendiente::Lote && p.idLote.isEmpty()) {
+            // The previous version's entry: an identity made from it and the
+            // workstation, the same at every load until the file keeps it.
+            p.antigua = true;
+            p.idLote = QString::fromLatin1(
+                QCryptographicHash::hash(m_puesto.toUtf8() + '\n' + linea, QCryptographicHash::Sha256)
+                    .toHex()
+                    .left(32));
+        }
         m_ultimo = std::max(m_ultimo, p.desde);
         m_cola.append(p);
         m_enArchivo.insert(p.id);
@@ -215,6 +247,8 @@ bool ColaPendientes::agrega(Pendiente p, QString* error)
 {
     QMutexLocker lock(&m_mutex);
     p.id = m_siguienteId++;
+    if (p.tipo == Pendiente::Lote && p.idLote.isEmpty())
+        p.idLote = nuevaIdentidad();
     m_cola.append(p);
     return guarda(error);
 }
@@ -323,6 +357,8 @@ CDatos* ConexionesRegistro::abre(int cual, const QString& cs, QString* error)
     }
     db = std::make_unique<CDatos>();
     m_cs[cual] = cs;
+    if (cual == 0)
+        m_identidad = false;
     if (!db->AbrirBase(cs)) {
         *error = db->ultimoError();
         db.reset();
@@ -332,6 +368,19 @@ CDatos* ConexionesRegistro::abre(int cual, const QString& cs, QString* error)
     return db.get();
 }
 
+CDatos* ConexionesRegistro::abreReporte(QString* error)
+{
+    CDatos* db = abre(0, m_contexto.DataCSReporte, error);
+    if (db && !m_identidad) {
+        if (!Schema::aseguraIdentidad(*db, m_contexto.DataTbReporte, error)) {
+            m_db[0].reset();
+            return nullptr;
+        }
+        m_identidad = true;
+    }
+    return db;
+}
+
 void ConexionesRegistro::cierra()
 {
     m_db[0].reset();
@@ -339,6 +388,16 @@ void ConexionesRegistro::cierra()
 }
 
 // ------------------------------------------------------- EscrituraRegistro
+
+namespace {
+// "del 05/12/2026 10:00:01 (Total 5250, Peso 250)": which batch an entry is.
+QString delLote(const Pendiente& p)
+{
+    return QStringLiteral("del %1 %2 (Total %3, Peso %4)")
+        .arg(FechaHora::fecha(p.fecha), FechaHora::hora(p.hora), QString::number(p.total, 'g', 15),
+             QString::number(p.peso, 'g', 15));
+}
+} // namespace
 
 namespace EscrituraRegistro {
 
@@ -355,8 +414,8 @@ bool casiIgual(double a, double b)
     return std::fabs(a - b) < 1e-6 * std::max(1.0, std::fabs(a));
 }
 
-// Whether the current row is that of an earlier attempt of this entry.
-bool yaEscrito(CDatos& db, const Pendiente& p)
+// Whether the current row holds what the entry holds.
+bool mismoContenido(CDatos& db, const Pendiente& p)
 {
     return db.Existe_Registro() &&
            casiIgual(db.Campo(QStringLiteral("TOTAL")).toDouble(), p.total) &&
@@ -366,21 +425,24 @@ bool yaEscrito(CDatos& db, const Pendiente& p)
            db.Campo(QStringLiteral("OPERADOR")).toString() == p.operador;
 }
 
-// Marks the row of ticket t as a dispatch total when its TOTAL is above
-// pTotal, or takes the mark off. Nothing when there is no such row.
-bool marca(CDatos& db, const Contexto& x, qint64 t, double pTotal, const QDate& fecha, const QTime& hora,
+// Marks the row of ticket t as a dispatch total when its TOTAL is above the
+// entry's accumulator, or takes the mark off. Only a row of the queue's
+// workstation and line: nothing when there is no such row.
+bool marca(CDatos& db, const Contexto& x, const ColaPendientes& cola, qint64 t, const Pendiente& p,
            bool quizaHecho)
 {
     if (t < 1)
         return true;
-    if (!abreTicket(db, x.DataTbReporte, t))
+    if (!db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = ? AND %2 = ? AND %3 = ?")
+                             .arg(x.DataTbReporte, Schema::kPuesto, Schema::kLinea),
+                         {t, cola.puesto(), cola.linea()}))
         return false;
     if (!db.Existe_Registro())
         return true;
     const double total = db.Campo(QStringLiteral("TOTAL")).toDouble();
     const QString info = db.Campo(QStringLiteral("INFO")).toString();
-    const QString marcador = marcaTotal(fecha, hora);
-    if (total > pTotal) {
+    const QString marcador = marcaTotal(p.fecha, p.hora);
+    if (total > p.pTotal) {
         if (quizaHecho && info.endsWith(marcador))
             return true;
         return db.EditaRegistros(
@@ -389,19 +451,72 @@ bool marca(CDatos& db, const Contexto& x, qint64 t, double pTotal, const QDate& 
     return db.EditaRegistros({{QStringLiteral("OPCION1"), false}, {QStringLiteral("INFO"), QString()}});
 }
 
-// The ticket of the row an earlier attempt of this entry committed, among
-// those the condition selects; 0 when there is none, -1 when the table
-// cannot be read. An accumulator reading of the same second, operator and
-// weight is the same batch: a new batch needs the accumulator to change.
-qint64 buscaEscrito(CDatos& db, const QString& tabla, const QString& condicion, const Pendiente& p)
+// The row an earlier attempt of an entry committed.
+struct Hallada
 {
-    if (!db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE %2 ORDER BY TICKET").arg(tabla, condicion)))
-        return -1;
-    for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro()) {
-        if (yaEscrito(db, p))
-            return db.Campo(QStringLiteral("TICKET")).toLongLong();
+    qint64 ticket = 0; // 0: none; -1: the table could not be read
+    // Written by the entry's workstation and line: the identity is theirs.
+    bool propia = false;
+    QString puesto;
+    int linea = 0;
+};
+
+// Looks for the entry's row by its identity. An entry of the previous
+// version may also have a row of that version (no workstation on it), which
+// is known by content only: after the ticket the entry follows, or at the
+// ticket it noted.
+Hallada buscaEscrito(CDatos& db, const QString& tabla, const ColaPendientes& cola, const Pendiente& p)
+{
+    Hallada h;
+    if (!db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE %2 = ?").arg(tabla, Schema::kIdLote), {p.idLote})) {
+        h.ticket = -1;
+        return h;
     }
-    return 0;
+    if (db.Existe_Registro()) {
+        h.ticket = db.Campo(QStringLiteral("TICKET")).toLongLong();
+        h.puesto = db.Campo(Schema::kPuesto).toString();
+        h.linea = db.Campo(Schema::kLinea).toInt();
+        h.propia = h.puesto == cola.puesto() && h.linea == cola.linea();
+        return h;
+    }
+    if (!p.antigua || (p.ticket < 1 && p.desde < 0))
+        return h;
+    const bool noto = p.ticket > 0;
+    if (!db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET %2 ? AND %3 IS NULL ORDER BY TICKET")
+                             .arg(tabla, noto ? QStringLiteral("=") : QStringLiteral(">"), Schema::kPuesto),
+                         {noto ? p.ticket : p.desde})) {
+        h.ticket = -1;
+        return h;
+    }
+    for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro()) {
+        if (mismoContenido(db, p)) {
+            h.ticket = db.Campo(QStringLiteral("TICKET")).toLongLong();
+            return h;
+        }
+    }
+    return h;
+}
+
+// Takes a found row as the entry's: the last ticket follows it when it is
+// the workstation's own. What was found goes to the error log.
+void adopta(ColaPendientes& cola, const Pendiente& p, const Hallada& h, const QString& como, QStringList* avisos)
+{
+    QString aviso = QStringLiteral("El registro %1 ya estaba guardado con el ticket %2 (%3); no se guardó otra vez.")
+                        .arg(delLote(p))
+                        .arg(h.ticket)
+                        .arg(como);
+    if (h.propia)
+        cola.fijaUltimo(h.ticket);
+    else if (!h.puesto.isEmpty())
+        aviso += QStringLiteral(" La fila es del puesto %1 línea %2, no de este (%3 línea %4): no se toma como propia.")
+                     .arg(h.puesto)
+                     .arg(h.linea)
+                     .arg(cola.puesto())
+                     .arg(cola.linea());
+    if (p.antigua)
+        aviso += QStringLiteral(" Era un registro pendiente de la versión anterior, sin identidad: se buscó también por su contenido entre las filas sin puesto.");
+    if (avisos)
+        avisos->append(aviso);
 }
 
 qint64 ticketActual(CDatos& db, const Contexto& x, QString* error)
@@ -427,9 +542,10 @@ bool mismaBase(const Contexto& x)
     return x.DataCSGlobal.trimmed() == x.DataCSReporte.trimmed();
 }
 
-bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c)
+bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c,
+                 QStringList* avisos)
 {
-    CDatos* base = c.abre(0, c.contexto().DataCSReporte, error);
+    CDatos* base = c.abreReporte(error);
     if (!base)
         return false;
     CDatos& db = *base;
@@ -440,22 +556,14 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
     };
     const QString tabla = c.contexto().DataTbReporte;
     const bool misma = mismaBase(c.contexto());
-    // An entry that knows which ticket its row follows is found by its
-    // content after a crash; otherwise its ticket is noted before the commit.
-    const bool porContenido = misma && p.desde >= 0;
-    // An earlier attempt that may have committed: at its noted ticket, or
-    // after the ticket its row follows.
-    QString condicion;
-    if (p.ticket > 0)
-        condicion = QStringLiteral("TICKET = %1").arg(p.ticket);
-    else if (porContenido && p.quiza)
-        condicion = QStringLiteral("TICKET > %1").arg(p.desde);
-    if (!condicion.isEmpty()) {
-        const qint64 hecho = buscaEscrito(db, tabla, condicion, p);
-        if (hecho < 0)
+    // An earlier attempt may have committed (read back after a crash, or
+    // tried before): its row is this entry's, and only its identity says so.
+    if (p.quiza) {
+        const Hallada h = buscaEscrito(db, tabla, cola, p);
+        if (h.ticket < 0)
             return falla({});
-        if (hecho > 0) {
-            cola.fijaUltimo(hecho);
+        if (h.ticket > 0) {
+            adopta(cola, p, h, QStringLiteral("un intento anterior llegó a guardarlo"), avisos);
             return true;
         }
     }
@@ -481,7 +589,7 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
         return falla({});
     if (misma && (t = db.TomaTicket(c.contexto().DataTbGlobal)) == 0)
         return falla({});
-    if (!marca(db, c.contexto(), propio >= 0 ? propio : t - 1, p.pTotal, p.fecha, p.hora, false))
+    if (!marca(db, c.contexto(), cola, propio >= 0 ? propio : t - 1, p, false))
         return falla({});
     if (!abreTicket(db, tabla, t))
         return falla({});
@@ -495,26 +603,36 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
                {QStringLiteral("FECHA"), p.fecha},
                {QStringLiteral("HORA"), p.hora},
                {QStringLiteral("INFO"), QString()},
-               {QStringLiteral("OPERADOR"), p.operador}};
-    if (!db.AgregaRegistros(campos))
-        return falla({});
-    if (misma && !porContenido) {
-        // Known before the commit, so that a crash after it cannot lead to
-        // a second insert of the same batch.
-        QString e;
-        if (!cola.fijaTicket(p.id, t, &e))
-            return falla(e);
+               {QStringLiteral("OPERADOR"), p.operador},
+               {Schema::kPuesto, cola.puesto()},
+               {Schema::kLinea, cola.linea()},
+               {Schema::kIdLote, p.idLote}};
+    if (!db.AgregaRegistros(campos) || !db.Confirma()) {
+        const QString e = db.ultimoError();
+        db.Deshace();
+        // The database refuses a second row with one identity: the entry's
+        // row is there already (written by an attempt this one did not know of).
+        const Hallada h = buscaEscrito(db, tabla, cola, p);
+        if (h.ticket > 0) {
+            adopta(cola, p, h, QStringLiteral("la base rechazó una segunda fila con la identidad ") + p.idLote,
+                   avisos);
+            return true;
+        }
+        return falla(e);
     }
-    if (!db.Confirma())
-        return falla({});
     cola.fijaUltimo(t);
+    if (p.antigua && avisos)
+        avisos->append(QStringLiteral("El registro %1 era un pendiente de la versión anterior, sin identidad: se buscó "
+                                      "por su contenido entre las filas sin puesto, no estaba, y se guardó con el ticket %2.")
+                           .arg(delLote(p))
+                           .arg(t));
     return true;
 }
 
 bool escribeCierre(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c)
 {
     // The last row of this workstation; Ticket - 1 only for a directory
-    // that does not keep it.
+    // that does not keep it (and only when that row is this workstation's).
     qint64 ultimo = cola.ultimo();
     if (ultimo < 0) {
         CDatos* g = c.abre(1, c.contexto().DataCSGlobal, error);
@@ -527,13 +645,12 @@ bool escribeCierre(ColaPendientes& cola, const Pendiente& p, QString* error, Con
     }
     // An attempt that may have committed is known by its ticket, so that a
     // retry does not append the marker a second time.
-    CDatos* base = c.abre(0, c.contexto().DataCSReporte, error);
+    CDatos* base = c.abreReporte(error);
     if (!base)
         return false;
     CDatos& db = *base;
     QString e;
-    if (!db.IniciaTransaccion() ||
-        !marca(db, c.contexto(), ultimo, p.pTotal, p.fecha, p.hora, p.ticket == ultimo) ||
+    if (!db.IniciaTransaccion() || !marca(db, c.contexto(), cola, ultimo, p, p.ticket == ultimo) ||
         !cola.fijaTicket(p.id, ultimo, &e) || !db.Confirma()) {
         *error = e.isEmpty() ? db.ultimoError() : e;
         db.Deshace();
@@ -578,8 +695,8 @@ bool escribeComando(const Pendiente& p, QString* error, ConexionesRegistro& c)
 
 QString marcaTotal(const QDate& fecha, const QTime& hora)
 {
-    return QStringLiteral(" -> TOTAL <- (") + Diario::fecha(fecha) + QStringLiteral(" - ") +
-           Diario::hora(hora) + u')';
+    return QStringLiteral(" -> TOTAL <- (") + FechaHora::fecha(fecha) + QStringLiteral(" - ") +
+           FechaHora::hora(hora) + u')';
 }
 
 bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error)
@@ -588,13 +705,14 @@ bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error)
     return escribe(cola, p, error, c);
 }
 
-bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c)
+bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c,
+             QStringList* avisos)
 {
     c.nuevaEntrada();
     bool ok = false;
     switch (p.tipo) {
     case Pendiente::Lote:
-        ok = escribeLote(cola, p, error, c);
+        ok = escribeLote(cola, p, error, c, avisos);
         break;
     case Pendiente::Cierre:
         ok = escribeCierre(cola, p, error, c);
@@ -615,11 +733,10 @@ bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error, Conexione
 namespace {
 QString describe(const Pendiente& p)
 {
-    const QString cuando = Diario::fecha(p.fecha) + u' ' + Diario::hora(p.hora);
+    const QString cuando = FechaHora::fecha(p.fecha) + u' ' + FechaHora::hora(p.hora);
     switch (p.tipo) {
     case Pendiente::Lote:
-        return QStringLiteral("No se pudo guardar el registro del %1 (Total %2, Peso %3).")
-            .arg(cuando, QString::number(p.total, 'g', 15), QString::number(p.peso, 'g', 15));
+        return QStringLiteral("No se pudo guardar el registro %1.").arg(delLote(p));
     case Pendiente::Cierre:
         return QStringLiteral("No se pudo marcar el total del cierre del %1.").arg(cuando);
     case Pendiente::Comando:
@@ -631,6 +748,8 @@ QString describe(const Pendiente& p)
 
 void TrabajadorRegistro::ronda()
 {
+    // The error log catches up with what waits for it.
+    Diario::reintenta();
     // Entries only memory holds go to the file first, as soon as it can be
     // written again.
     const int antes = m_cola.sinGuardar();
@@ -651,12 +770,15 @@ bool TrabajadorRegistro::escribeOrden(bool auditoria)
     Pendiente p;
     while (m_cola.primero(auditoria, &p)) {
         QString e;
-        bool ok = EscrituraRegistro::escribe(m_cola, p, &e, m_conexiones);
+        QStringList avisos;
+        bool ok = EscrituraRegistro::escribe(m_cola, p, &e, m_conexiones, &avisos);
         // A connection kept since an earlier entry may have been dropped by
         // the server meanwhile: one more attempt at once on a new one (the
-        // entry is read again, as the failed attempt may have noted its ticket).
+        // entry is read again, as the failed attempt may have marked it tried).
         if (!ok && m_conexiones.reusada() && m_cola.primero(auditoria, &p))
-            ok = EscrituraRegistro::escribe(m_cola, p, &e, m_conexiones);
+            ok = EscrituraRegistro::escribe(m_cola, p, &e, m_conexiones, &avisos);
+        for (const QString& a : std::as_const(avisos))
+            Q_EMIT aviso(a);
         if (!ok) {
             if (p.id != m_idFallido || e != m_errorFallido)
                 Q_EMIT fallo(describe(p), e);
@@ -673,10 +795,16 @@ bool TrabajadorRegistro::escribeOrden(bool auditoria)
 // -------------------------------------------------------------- Registrador
 
 Registrador::Registrador(const QString& directorio, const Contexto& contexto, QObject* parent)
-    : QObject(parent), m_cola(QDir(directorio).absoluteFilePath(kArchivo)), m_contexto(contexto)
+    : QObject(parent), m_directorio(QDir(directorio).absolutePath()),
+      m_puesto(Puesto::de(m_directorio, &m_avisoPuesto)),
+      m_cola(QDir(directorio).absoluteFilePath(kArchivo), m_puesto), m_contexto(contexto)
 {
     qRegisterMetaType<Pendiente>();
+    if (!m_avisoPuesto.isEmpty())
+        anota(m_avisoPuesto);
     m_cola.carga(&m_errorCarga);
+    if (!m_errorCarga.isEmpty())
+        anota(m_errorCarga);
     m_hilo = new QThread;
     m_hilo->setObjectName(QStringLiteral("Registros"));
     m_trabajador = new TrabajadorRegistro(m_cola, contexto);
@@ -685,6 +813,11 @@ Registrador::Registrador(const QString& directorio, const Contexto& contexto, QO
     // Told at the moment of the failure, from the writer's thread; receivers
     // in the window's thread still get it queued.
     connect(m_trabajador, &TrabajadorRegistro::fallo, this, &Registrador::fallo, Qt::DirectConnection);
+    connect(m_trabajador, &TrabajadorRegistro::aviso, this, &Registrador::aviso, Qt::DirectConnection);
+    // Both reach the error log from this thread.
+    connect(this, &Registrador::fallo, this,
+            [this](const QString& d, const QString& e) { anota(d + u' ' + QString(e).replace(u'\n', u' ').simplified()); });
+    connect(this, &Registrador::aviso, this, &Registrador::anota);
     connect(m_trabajador, &TrabajadorRegistro::escrito, this, [this](const Pendiente& p) {
         Q_EMIT escrito(p);
         Q_EMIT estado(pendientes());
@@ -717,6 +850,14 @@ Registrador::~Registrador()
     m_cola.asienta();
 }
 
+void Registrador::anota(const QString& texto)
+{
+    Diario::agrega(QDir(m_directorio).absoluteFilePath(Diario::kLog),
+                   Diario::registroError(EstacionPesaje::memoria().NroError, texto,
+                                         QStringLiteral("Rutina: saveReporte (Formulario frmPeso)"),
+                                         QDateTime::currentDateTime()));
+}
+
 bool Registrador::agrega(const Pendiente& p, QString* error)
 {
     const bool ok = m_cola.agrega(p, error);
@@ -735,7 +876,9 @@ std::optional<double> Registrador::ultimoTotal() const
         return std::nullopt;
     CDatos db;
     if (!db.AbrirBase(m_contexto.DataCSReporte) ||
-        !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = %2").arg(m_contexto.DataTbReporte).arg(t)) ||
+        !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = ? AND %2 = ? AND %3 = ?")
+                             .arg(m_contexto.DataTbReporte, Schema::kPuesto, Schema::kLinea),
+                         {t, m_puesto, m_cola.linea()}) ||
         !db.Existe_Registro())
         return std::nullopt;
     return db.Campo(QStringLiteral("TOTAL")).toDouble();

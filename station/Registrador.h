@@ -30,14 +30,24 @@ struct Pendiente
 
     Tipo tipo = Lote;
     quint64 id = 0;
-    // Ticket of an attempt that may have committed; checked before a retry.
+    // Lote: the entry's identity, 128 random bits in hexadecimal made when it
+    // is queued. Its row carries it (IDLOTE), and it is the only thing an
+    // entry's row is looked for by.
+    QString idLote;
+    // Queued by the previous version, which gave entries no identity (the
+    // queue gives it one made from the entry): its row may also be a row of
+    // that version, without a workstation, found by content after `desde`.
+    bool antigua = false;
+    // Cierre: the row its marking went to (a retry does not mark it twice).
+    // Lote, when the ticket counter is in another database: the ticket taken
+    // for the entry, kept for a retry.
     qint64 ticket = 0;
     // A ticket the entry's row is known to follow: this workstation's last
     // one when the entry was written to the queue file; -1 when unknown.
     qint64 desde = -1;
-    // An earlier attempt may have committed without noting its ticket: its
-    // row is looked for after `desde` before a new one is inserted. Not kept
-    // in the file: every entry read from it is such an entry.
+    // An earlier attempt may have committed: its row is looked for before a
+    // new one is inserted. Not kept in the file: every entry read from it is
+    // such an entry.
     bool quiza = false;
     QDate fecha;
     QTime hora;
@@ -68,13 +78,18 @@ struct Pendiente
 class ColaPendientes
 {
 public:
-    explicit ColaPendientes(const QString& archivo);
+    // The queue of one line of one workstation: its rows carry both, and
+    // its markings and retries touch only rows of both.
+    explicit ColaPendientes(const QString& archivo, const QString& puesto = {}, int linea = 1);
 
     // Loads the file; false (and error) when it exists but cannot be read.
     bool carga(QString* error = nullptr);
-    // Appends; false when the file could not be written (the entry is kept
-    // in memory and written with the next change).
+    // Appends (a batch with a new identity); false when the file
+    // could not be written (the entry is kept in memory and written with the
+    // next change).
     bool agrega(Pendiente p, QString* error = nullptr);
+    // A new entry identity.
+    static QString nuevaIdentidad();
     // The first entry of the given kind (rows and markings, or audits).
     bool primero(bool auditoria, Pendiente* p) const;
     // The last batch row still waiting, if any.
@@ -92,6 +107,8 @@ public:
     bool asienta(QString* error = nullptr);
     int cantidad() const;
     QString archivo() const { return m_archivo; }
+    QString puesto() const { return m_puesto; }
+    int linea() const { return m_linea; }
     // Entries held only in memory: the file could not be written since they
     // came (a kill now would lose them), and why ("disco lleno"...).
     int sinGuardar() const;
@@ -114,6 +131,8 @@ private:
     mutable QMutex m_mutex;
     QString m_archivo;
     QString m_archivoUltimo;
+    QString m_puesto;
+    int m_linea = 1;
     qint64 m_ultimo = -1;
     qint64 m_ultimoGuardado = -1;
     // Entries written but still in the file.
@@ -141,6 +160,9 @@ public:
     // when it cannot be opened.
     CDatos* abre(int cual, const QString& cs, QString* error);
     void cierra();
+    // The reports database, its table given the identity columns once per
+    // connection (a table of an earlier version gets them here).
+    CDatos* abreReporte(QString* error);
     // Whether the entry used a server connection opened before it.
     bool reusada() const { return m_reusada; }
     void nuevaEntrada() { m_reusada = false; }
@@ -151,14 +173,18 @@ private:
     std::unique_ptr<CDatos> m_db[2];
     QString m_cs[2];
     quint64 m_id[2] = {};
+    bool m_identidad = false;
     bool m_reusada = false;
 };
 
 // Database side of a unit of work on one entry.
 namespace EscrituraRegistro {
 // Writes one entry; true once it is committed (or found committed before).
+// What the error log should hear of (an entry found written already, one of
+// the previous version) goes to avisos.
 bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error);
-bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c);
+bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c,
+             QStringList* avisos = nullptr);
 // The marker appended to INFO of a dispatch total.
 QString marcaTotal(const QDate& fecha, const QTime& hora);
 } // namespace EscrituraRegistro
@@ -169,7 +195,8 @@ class TrabajadorRegistro;
 // unreachable database never holds up the window. Entries are written in
 // order; one that fails stays first in the queue and is tried again by a
 // later reintenta(). Rows and audit entries are two separate orders, so a
-// failing audit never holds up the rows.
+// failing audit never holds up the rows. Failures and notices go to the
+// error log of the directory (Datos.log).
 class Registrador : public QObject
 {
     Q_OBJECT
@@ -179,6 +206,9 @@ public:
     explicit Registrador(const QString& directorio, const Contexto& contexto = Contexto::programa(),
                          QObject* parent = nullptr);
     ~Registrador() override;
+
+    // The workstation's identity its rows carry.
+    QString puesto() const { return m_puesto; }
 
     bool agrega(const Pendiente& p, QString* error = nullptr);
     // Starts a write round unless one runs or the last failure is recent.
@@ -201,12 +231,19 @@ Q_SIGNALS:
     // An entry could not be written (first failure of each entry, and when
     // the reason changes).
     void fallo(const QString& descripcion, const QString& error);
+    // Something the error log was told that is not a failure (an entry
+    // found written already after a crash...).
+    void aviso(const QString& texto);
     void escrito(const Pendiente& p);
     void estado(int pendientes);
 
 private:
     void ronda();
+    void anota(const QString& texto);
 
+    QString m_directorio;
+    QString m_avisoPuesto; // why the identity could not be kept, if so
+    QString m_puesto;
     ColaPendientes m_cola;
     const Contexto& m_contexto;
     QThread* m_hilo = nullptr;
@@ -232,6 +269,7 @@ public Q_SLOTS:
 
 Q_SIGNALS:
     void fallo(const QString& descripcion, const QString& error);
+    void aviso(const QString& texto);
     void escrito(const Pendiente& p);
     void terminada(bool ok);
 

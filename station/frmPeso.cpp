@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "Diario.h"
+#include "FechaHora.h"
 #include "FrmDatos.h"
 #include "MessageBox.h"
 #include "Contexto.h"
@@ -102,17 +103,23 @@ public:
 
 bool frmPeso::preguntaSinGuardar(QWidget* parent, const Registrador* registrador)
 {
-    const int n = registrador ? registrador->sinGuardar() : 0;
-    if (n == 0)
+    QStringList falta;
+    if (const int n = registrador ? registrador->sinGuardar() : 0)
+        falta << QStringLiteral("Hay %1 registro(s) que no se pudieron guardar en disco (%2).")
+                     .arg(n)
+                     .arg(registrador->causaSinGuardar());
+    QString causa;
+    for (const QString& archivo : {Diario::kJournal, Diario::kLog}) {
+        if (const int n = Diario::enEspera(archivo, &causa))
+            falta << QStringLiteral("Hay %1 línea(s) de %2 que no se pudieron escribir (%3).").arg(n).arg(archivo, causa);
+    }
+    if (falta.isEmpty())
         return true;
-    return MessageBox::pregunta(
-        parent, MessageBox::Exclamacion, QStringLiteral("Registros sin guardar"),
-        QStringLiteral("Hay %1 registro(s) que no se pudieron guardar en disco (%2).\n"
-                       "Sólo están en memoria: si el programa se cierra, se perderán.\n"
-                       "Desea cerrar de todos modos?")
-            .arg(n)
-            .arg(registrador->causaSinGuardar()),
-        true);
+    return MessageBox::pregunta(parent, MessageBox::Exclamacion, QStringLiteral("Registros sin guardar"),
+                                falta.join(u'\n') +
+                                    QStringLiteral("\nSólo están en memoria: si el programa se cierra, se perderán.\n"
+                                                   "Desea cerrar de todos modos?"),
+                                true);
 }
 
 frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador)
@@ -152,8 +159,8 @@ frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Cont
     m_reloj.setInterval(1000);
     auto fechaHora = [this] {
         const QDateTime ahora = QDateTime::currentDateTime();
-        m_panel[1]->muestra(Diario::fecha(ahora.date()));
-        m_panel[2]->muestra(Diario::hora(ahora.time()));
+        m_panel[1]->muestra(FechaHora::fecha(ahora.date()));
+        m_panel[2]->muestra(FechaHora::hora(ahora.time()));
     };
     connect(&m_reloj, &QTimer::timeout, this, fechaHora);
     fechaHora();
@@ -498,9 +505,9 @@ void frmPeso::actualizaPanelRegistros()
 
 void frmPeso::muestra(const EstadoEstacion& e)
 {
+    m_panel[0]->setText(e.textoError);
     if (!e.conectado) {
         Shape_Estado->setColor(Lampara::kFalla);
-        m_panel[0]->setText(QStringLiteral("Error de conexion"));
         m_tendencia->sinDatos();
         return;
     }
@@ -531,7 +538,6 @@ void frmPeso::muestra(const EstadoEstacion& e)
         w->setEnabled(e.standBy);
     if (!e.standBy)
         Chk_Habilitar->setChecked(false);
-    m_panel[0]->setText(e.textoError);
     m_tendencia->agrega(e.Peso, e.Caudal);
     if (!e.aviso.isEmpty()) {
         if (!m_aviso) {

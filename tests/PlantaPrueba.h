@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QRegularExpression>
+#include <QScopeGuard>
+
+#include "CDatos.h"
 #include "Config.h"
 #include "Instalacion.h"
 #include "MessageBox.h"
@@ -42,3 +46,25 @@ struct Planta
         QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Pass2"), p2, true));
     }
 };
+
+// A new database of the test's own on the PostgreSQL server of pg, dropped
+// when the returned guard ends; its connection string in *cs (left empty
+// when it could not be made).
+inline auto baseNueva(const QString& pg, const QString& nombre, QString* cs)
+{
+    const QString base = QStringLiteral("%1_%2").arg(nombre).arg(QCoreApplication::applicationPid());
+    CDatos db;
+    if (db.AbrirBase(pg)) {
+        db.Ejecuta(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(base));
+        if (db.Ejecuta(QStringLiteral("CREATE DATABASE ") + base)) {
+            *cs = pg;
+            cs->replace(QRegularExpression(QStringLiteral("Database=[^;]*"), QRegularExpression::CaseInsensitiveOption),
+                        QStringLiteral("Database=") + base);
+        }
+    }
+    return qScopeGuard([pg, base] {
+        CDatos db;
+        if (db.AbrirBase(pg))
+            db.Ejecuta(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(base));
+    });
+}

@@ -1,13 +1,15 @@
 #!/usr/bin/python3
 """Reads and writes workbooks with openpyxl, a writer other than ours.
 
-  reports_xlsx.py FILE             cells of sheet REPORTE as JSON
+  reports_xlsx.py FILE [SHEET]     cells of sheet REPORTE (or SHEET) as JSON
   reports_xlsx.py --plantilla FILE writes a plant's own template
+  reports_xlsx.py --planta KIND FILE         another plant's template (see planta)
   reports_xlsx.py --rompe PART FILE COPY     copy with that part cut short
   reports_xlsx.py --variante NAME FILE COPY  the template as another writer puts it
 """
 import datetime
 import json
+import os
 import sys
 
 import openpyxl
@@ -27,18 +29,21 @@ def kind(v):
     return "s", str(v)
 
 
-def dump(path):
+def dump(path, sheet="REPORTE"):
     wb = openpyxl.load_workbook(path)
-    ws = wb["REPORTE"]
+    ws = wb[sheet]
     cells = {}
+    empty = {}  # formats of cells with no value
     for row in ws.iter_rows():
         for c in row:
             if c.value is not None:
                 k, v = kind(c.value)
                 cells[c.coordinate] = [k, v, c.number_format, bool(c.font and c.font.b),
                                        c.fill.fgColor.rgb if c.fill and c.fill.fill_type == "solid" else ""]
+            elif c.number_format != "General":
+                empty[c.coordinate] = c.number_format
     widths = {k: d.width for k, d in ws.column_dimensions.items() if d.width}
-    print(json.dumps({"sheets": wb.sheetnames, "cells": cells,
+    print(json.dumps({"sheets": wb.sheetnames, "cells": cells, "empty": empty,
                       "merged": sorted(str(r) for r in ws.merged_cells.ranges),
                       "widths": widths,
                       "dateFormats": {c: is_date_format(v[2]) for c, v in cells.items()}}))
@@ -85,6 +90,53 @@ def plantilla(path):
     wb.save(path)
 
 
+def planta(tipo, path):
+    """Another plant's template, made the usual way: its report sheet named
+    "Pesadas", formats given to the data rows' cells one by one (B8:B29
+    d-mmm-yyyy, C8:C29 hh:mm, J8:J29 #,##0) and a signature at row 31.
+      pesadas         that sheet alone
+      varias          "Pesadas" first, then a sheet of notes
+      reporte-segunda a cover sheet first, then the data sheet named "Reporte"
+      oculta-primero  a hidden help sheet first, then "Pesadas"
+      valor-vacio     as pesadas, the formatted cells with an empty value, as
+                      some writers leave them"""
+    wb = openpyxl.Workbook()
+    ws = wb.active
+    ws.title = "Reporte" if tipo == "reporte-segunda" else "Pesadas"
+    if tipo == "reporte-segunda":
+        wb.create_sheet("Portada", 0)["A1"] = "Planta de alimentos balanceados"
+    elif tipo == "oculta-primero":
+        ayuda = wb.create_sheet("Ayuda", 0)
+        ayuda["A1"] = "Cómo usar esta planilla"
+        ayuda.sheet_state = "hidden"
+        wb.active = 1
+    elif tipo == "varias":
+        wb.create_sheet("Notas")["A1"] = "otra hoja"
+    ws["A1"] = "Pesadas de la planta"
+    for i, h in enumerate(["Ticket", "Día", "Hora", "Cliente", "Camión", "Remito", "Producto", "Origen",
+                           "Destino", "Kg"], start=1):
+        ws.cell(row=7, column=i, value=h).font = Font(bold=True)
+    for r in range(8, 30):
+        ws.cell(row=r, column=2).number_format = "d-mmm-yyyy"
+        ws.cell(row=r, column=3).number_format = "hh:mm"
+        ws.cell(row=r, column=10).number_format = "#,##0"
+    ws["A31"] = "Firma:"
+    wb.save(path)
+    if tipo == "valor-vacio":
+        import re
+        import shutil
+        import zipfile
+        shutil.move(path, path + ".tmp")
+        with zipfile.ZipFile(path + ".tmp") as zin, zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as zout:
+            for item in zin.infolist():
+                data = zin.read(item.filename)
+                if item.filename.startswith("xl/worksheets/"):
+                    data = re.sub(rb'<c r="([A-J]\d+)" s="(\d+)"(?: t="n")?(?:/>|></c>)',
+                                  rb'<c r="\1" s="\2"><v></v></c>', data)
+                zout.writestr(item, data)
+        os.remove(path + ".tmp")
+
+
 def rompe(parte, origen, destino):
     """A copy with one part missing its last 20 bytes."""
     import zipfile
@@ -125,12 +177,14 @@ def variante(nombre, origen, destino):
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--plantilla":
         plantilla(sys.argv[2])
+    elif len(sys.argv) == 4 and sys.argv[1] == "--planta":
+        planta(sys.argv[2], sys.argv[3])
     elif len(sys.argv) == 5 and sys.argv[1] == "--variante":
         variante(sys.argv[2], sys.argv[3], sys.argv[4])
     elif len(sys.argv) == 5 and sys.argv[1] == "--rompe":
         rompe(sys.argv[2], sys.argv[3], sys.argv[4])
     else:
-        dump(sys.argv[1])
+        dump(*sys.argv[1:3])
 
 
 if __name__ == "__main__":

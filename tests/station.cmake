@@ -5,6 +5,13 @@ target_include_directories(tst_station PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 tolvex_test(tst_station_registros SOURCES tst_station_registros.cpp
     LIBS tolvex_station tolvex_sim tolvex_setup_lib TIMEOUT 120)
 target_include_directories(tst_station_registros PRIVATE ${CMAKE_SOURCE_DIR}/tools)
+# The dates the station stores with the process's own locale, as a plant's
+# desktop sets it (Qt reads LANG and LC_ALL; no generated locale is needed).
+foreach(l es_ES en_US)
+    add_test(NAME tst_station_registros_${l} COMMAND tst_station_registros "fechasComoLasLeeLaPlanta:del sistema")
+    set_tests_properties(tst_station_registros_${l} PROPERTIES TIMEOUT 60 ENVIRONMENT
+        "QT_QPA_PLATFORM=offscreen;TOLVEX_BIN_DIR=${CMAKE_BINARY_DIR};LANG=${l}.UTF-8;LC_ALL=${l}.UTF-8")
+endforeach()
 tolvex_test(tst_multipuesto SOURCES tst_multipuesto.cpp
     LIBS tolvex_reports tolvex_setup_lib TIMEOUT 240)
 target_include_directories(tst_multipuesto PRIVATE ${CMAKE_SOURCE_DIR}/tools)

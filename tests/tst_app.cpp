@@ -17,6 +17,7 @@
 #include "PlantaPrueba.h"
 #include "TestSupport.h"
 #include "frmAbout.h"
+#include "frmAyuda.h"
 #include "frmCContrasenias.h"
 #include "frmOPERARIO.h"
 #include "frmLogin1.h"
@@ -266,8 +267,9 @@ void TstApp::niveles()
 }
 
 // The guide: not installed, a message says so; built beside the programs, it
-// opens in the desktop's viewer from the menu and from the "?" button, its
-// pictures and links all there. The window's placement is kept between runs.
+// opens in the program's own window from the menu and from the "?" button,
+// its pictures and links all there, whether or not the desktop has a browser
+// that starts. The window's placement is kept between runs.
 void TstApp::ayudaYUbicacion()
 {
     Planta p;
@@ -300,14 +302,34 @@ void TstApp::ayudaYUbicacion()
         ++imagenes;
     }
     QVERIFY(imagenes >= 10);
+    // A desktop whose browser does not start (the handler cannot be called).
     VisorDePrueba visor;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &visor, "abre");
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &visor, "noExiste");
     const auto quita = qScopeGuard([] { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); });
     MessageBox::limpiar();
     v.botonToolbar(QStringLiteral("acerca"));
     v.accion(QStringLiteral("mnuHelpContents"))->trigger();
     QVERIFY(MessageBox::mostrados().isEmpty());
-    QCOMPARE(visor.abiertas, QList<QUrl>({QUrl::fromLocalFile(manual), QUrl::fromLocalFile(manual)}));
+    const auto ayudas = v.findChildren<frmAyuda*>();
+    QCOMPARE(ayudas.size(), 1);
+    frmAyuda& a = *ayudas.first();
+    QVERIFY(a.isVisible());
+    QVERIFY(a.txtManual->toPlainText().contains(QStringLiteral("4. La estación de pesaje")));
+    QVERIFY(a.lblRuta->text().endsWith(manual));
+    // Its pictures are there, no wider than the page.
+    const QString imagen = img.match(html).captured(1);
+    const QImage mostrada = a.txtManual->document()
+                                ->resource(QTextDocument::ImageResource, QUrl(imagen))
+                                .value<QImage>();
+    QVERIFY2(mostrada.width() > 0 && mostrada.width() <= a.txtManual->viewport()->width(), qPrintable(imagen));
+    a.cmdNavegador->click();
+    QCOMPARE(unMensaje(), QStringLiteral("No se pudo abrir el navegador del escritorio. El manual está en %1").arg(manual));
+    // A browser that starts gets the guide.
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &visor, "abre");
+    a.cmdNavegador->click();
+    QCOMPARE(visor.abiertas, QList<QUrl>({QUrl::fromLocalFile(manual)}));
+    a.cmdCerrar->click();
+    QVERIFY(!a.isVisible());
 
     g.pasos << [](QDialog& d) {
         auto& a = dynamic_cast<frmAbout&>(d);

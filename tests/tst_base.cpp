@@ -1,11 +1,12 @@
 // Whole-or-nothing file replacement on a real full filesystem and with
-// faults injected at each stage.
+// faults injected at each stage; dates and times as the plant reads them.
 #include <QtTest>
 
 #include <cerrno>
 #include <sys/stat.h>
 
 #include "ArchivoAtomico.h"
+#include "FechaHora.h"
 #include "TestSupport.h"
 
 using ArchivoAtomico::Etapa;
@@ -21,6 +22,8 @@ private slots:
     void fullDiskKeepsPreviousContent();
     void publicaWholeOrNothing_data();
     void publicaWholeOrNothing();
+    void fechaYHoraDeLaPlanta_data();
+    void fechaYHoraDeLaPlanta();
 };
 
 void TstBase::replaceKeepsModeCreateNeverReplaces()
@@ -118,6 +121,42 @@ void TstBase::publicaWholeOrNothing()
     QCOMPARE(leeArchivo(f), ok ? QByteArray("nuevo") : QByteArray("anterior"));
     QVERIFY(ok || error.contains(QStringLiteral("listado.pdf")));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("listado.pdf")});
+}
+
+void TstBase::fechaYHoraDeLaPlanta_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("fecha"); // 8 December 2026
+    QTest::addColumn<QString>("legible");
+    // Qt's short dates for these carry a two-digit year and, for es_ES and
+    // es_AR, a one-digit day and month; their clocks "(t)", "a. m.", "AM".
+    for (const char* l : {"es_ES", "es_AR", "es_MX", "es_CO", "C", "ar_EG"})
+        QTest::newRow(l) << QString::fromLatin1(l) << QStringLiteral("08/12/2026") << QStringLiteral("DD/MM/AAAA");
+    QTest::newRow("en_US") << QStringLiteral("en_US") << QStringLiteral("12/08/2026") << QStringLiteral("MM/DD/AAAA");
+    QTest::newRow("de_DE") << QStringLiteral("de_DE") << QStringLiteral("08.12.2026") << QStringLiteral("DD.MM.AAAA");
+    QTest::newRow("hu_HU") << QStringLiteral("hu_HU") << QStringLiteral("2026. 12. 08")
+                           << QStringLiteral("AAAA. MM. DD");
+}
+
+// The desktop's order and separator, four-digit years, 24-hour times with
+// seconds and nothing after them; what is shown is read back.
+void TstBase::fechaYHoraDeLaPlanta()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, fecha);
+    QFETCH(QString, legible);
+    const QLocale antes;
+    QLocale::setDefault(QLocale(locale));
+    const auto vuelve = qScopeGuard([&antes] { QLocale::setDefault(antes); });
+    const QDate d(2026, 12, 8);
+    QCOMPARE(FechaHora::fecha(d), fecha);
+    QCOMPARE(FechaHora::patronLegible(), legible);
+    QCOMPARE(FechaHora::hora(QTime(7, 20, 18)) + u' ' + FechaHora::hora(QTime(18, 30, 1)),
+             QStringLiteral("07:20:18 18:30:01"));
+    QCOMPARE(FechaHora::leeFecha(fecha), d);
+    QCOMPARE(FechaHora::leeFecha(QStringLiteral(" 2026-12-08 ")), d);
+    QVERIFY(!FechaHora::leeFecha(QStringLiteral("2026-02-31")).isValid());
+    QCOMPARE(FechaHora::fecha(QDate()) + FechaHora::hora(QTime()), QString());
 }
 
 QTEST_GUILESS_MAIN(TstBase)

@@ -92,6 +92,8 @@ private slots:
     void badDatabasesFailCleanly();
     void reportTableChangedByOthers_data() { engines(); }
     void reportTableChangedByOthers();
+    void reportTableOfEarlierVersion_data() { engines(); }
+    void reportTableOfEarlierVersion();
     void dialectRewrites_data();
     void dialectRewrites();
     void compactionAndSqlitePragmas();
@@ -160,9 +162,10 @@ void TstDatos::statementForms()
     for (const auto& [resto, esperados] : consultas)
         QCOMPARE(tickets(db, u"SELECT * FROM %1 %2"_s.arg(kR, QLatin1String(resto))), esperados);
 
+    // A new global table starts with its counter.
     QVERIFY(db.AbreRegistro(
         u"SELECT * FROM %1 WHERE  VARIABLE = 'Ticket'"_s.arg(Schema::kTablaGlobal)));
-    QVERIFY(!db.Existe_Registro());
+    QCOMPARE(db.Campo(u"VALOR"_s).toString(), u"1"_s);
     for (const char* sql : {"SELECT OPERADOR FROM %1 ORDER BY OPERADOR ", "SELECT * FROM %1 ORDER BY OPERADOR ASC",
                             "SELECT * FROM %1 WHERE OPERADOR = 'x'"})
         QVERIFY2(db.AbreRegistro(QString::fromLatin1(sql).arg(Schema::kTablaOperarios)), sql);
@@ -235,7 +238,7 @@ void TstDatos::addRecord()
                                 {QString(), u"ignored"_s},
                                 {u"VALOR"_s, QString()}}));
     QCOMPARE(db.avisos().size(), 1);
-    QVERIFY(db.AbreRegistro(u"SELECT * FROM %1 ORDER BY VARIABLE ASC"_s.arg(g)));
+    QVERIFY(db.AbreRegistro(u"SELECT * FROM %1 WHERE VARIABLE Like 'K%' ORDER BY VARIABLE ASC"_s.arg(g)));
     QCOMPARE(db.Cant_Registros(), 2L);
     QCOMPARE(db.Campo(u"VALOR"_s).toString(), u"v"_s);
     QCOMPARE(db.Campo(u"DESCRIPCION"_s).toString(), u"-"_s);
@@ -283,14 +286,15 @@ void TstDatos::settingsTableBranch()
     const auto guarda = [](const QString& seccion, const char* clave, const char* valor) {
         return Config::GuardaConfig(seccion, QLatin1String(clave), QLatin1String(valor), false, true);
     };
+    CDatos db;
+    QVERIFY(db.AbrirBase(m_cs));
+    QVERIFY(db.Ejecuta(u"DELETE FROM %1"_s.arg(Schema::kTablaGlobal)));
     QString error;
     QCOMPARE(lee("Ticket", "1", &error), u"1"_s);
     QVERIFY(error.isEmpty());
     QVERIFY(guarda(QString(), "Ticket", "2"));
     QVERIFY(guarda(u"cualquiera"_s, "Ticket", "3"));
     QCOMPARE(lee("Ticket", "1"), u"3"_s);
-    CDatos db;
-    QVERIFY(db.AbrirBase(m_cs));
     QVERIFY(db.AbreRegistro(u"SELECT * FROM %1"_s.arg(Schema::kTablaGlobal)));
     QCOMPARE(db.Cant_Registros(), 1L);
     QCOMPARE(db.Campo(u"DESCRIPCION"_s).toString(), u"-"_s);
@@ -427,6 +431,54 @@ void TstDatos::reportTableChangedByOthers()
     QCOMPARE(indices(), todos);
 }
 
+// A reports table as the previous version made it, with a row, opened by
+// this one (on PostgreSQL by several programs at once): the identity columns
+// and their unique index are added, the row kept, and a program of the
+// previous version still writes into it.
+void TstDatos::reportTableOfEarlierVersion()
+{
+    CDatos db;
+    QVERIFY(db.AbrirBase(m_cs));
+    const bool pg = db.motor() == ConnectionString::PostgreSQL;
+    QVERIFY(db.Ejecuta(u"DROP TABLE %1"_s.arg(kR)));
+    QVERIFY(db.Ejecuta(u"CREATE TABLE %1 (TICKET %2 PRIMARY KEY, AUX1 TEXT, AUX2 TEXT, AUX3 TEXT, AUX4 TEXT, "
+                       "AUX5 TEXT, AUX6 TEXT, TOTAL %3, PESO %3, BACH %3, PRESET %3, FECHA DATE, HORA TIME, INFO TEXT, "
+                       "OPERADOR TEXT, OPCION1 %2 NOT NULL DEFAULT 0)"_s
+                           .arg(kR, pg ? u"BIGINT"_s : u"INTEGER"_s, pg ? u"DOUBLE PRECISION"_s : u"REAL"_s)));
+    agregaFila(db, 1, u"antigua"_s, 100, QDate(2026, 1, 1));
+    QString error;
+    if (pg) {
+        QList<QProcess*> programas;
+        for (int i = 0; i < 3; ++i) {
+            auto* p = new QProcess(this);
+            p->start(QCoreApplication::applicationFilePath(), {u"--identidad"_s, m_cs});
+            programas << p;
+        }
+        for (QProcess* p : programas) {
+            QVERIFY(p->waitForFinished(60000));
+            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+        }
+    }
+    QVERIFY2(Schema::aseguraIdentidad(db, kR, &error), qPrintable(error));
+    QVERIFY(db.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = 1"_s.arg(kR)));
+    QCOMPARE(db.Campo(u"AUX1"_s).toString(), u"antigua"_s);
+    for (const QString& c : {Schema::kPuesto, Schema::kLinea, Schema::kIdLote})
+        QVERIFY2(db.registroActual().contains(c) && db.Campo(c).isNull(), qPrintable(c));
+    // The previous version's insert names its own columns; rows of it have
+    // no identity, and any number of them fit the unique index.
+    agregaFila(db, 2, u"antigua"_s, 200, QDate(2026, 1, 1));
+    const auto conIdentidad = [&](qint64 t, const QString& id) {
+        return db.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = ?"_s.arg(kR), {t}) &&
+               db.AgregaRegistros({{u"TICKET"_s, t}, {Schema::kPuesto, u"p"_s}, {Schema::kLinea, 1}, {Schema::kIdLote, id}});
+    };
+    QVERIFY2(conIdentidad(3, u"a1"_s), qPrintable(db.ultimoError()));
+    // One identity, one row: the database refuses the second.
+    QVERIFY(!conIdentidad(4, u"a1"_s));
+    QVERIFY(conIdentidad(4, u"a2"_s));
+    QVERIFY(db.AbreRegistro(u"SELECT * FROM %1"_s.arg(kR)));
+    QCOMPARE(db.Cant_Registros(), 4L);
+}
+
 void TstDatos::dialectRewrites_data()
 {
     QTest::addColumn<QString>("sql");
@@ -522,6 +574,18 @@ void TstDatos::compactionFailureLeavesFileUntouched()
     QVERIFY(!CDatos::CompactaryReparar(dir.file(u"noexiste.db"_s)));
 }
 
+// Child mode: give the reports table its identity columns.
+static int daIdentidad(const QString& cs)
+{
+    CDatos db;
+    QString error;
+    if (!db.AbrirBase(cs) || !Schema::aseguraIdentidad(db, kR, &error)) {
+        std::fprintf(stderr, "%s %s\n", qPrintable(db.ultimoError()), qPrintable(error));
+        return 1;
+    }
+    return 0;
+}
+
 // Child mode: take N tickets from the database named and print them.
 static int tomarTickets(const QString& cs, int n)
 {
@@ -545,6 +609,8 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     if (argc == 4 && QByteArray(argv[1]) == "--tomar-tickets")
         return tomarTickets(QString::fromUtf8(argv[2]), QByteArray(argv[3]).toInt());
+    if (argc == 3 && QByteArray(argv[1]) == "--identidad")
+        return daIdentidad(QString::fromUtf8(argv[2]));
     TstDatos t;
     return QTest::qExec(&t, argc, argv);
 }

@@ -15,6 +15,7 @@
 #include "PlantaPrueba.h"
 #include "Registrador.h"
 #include "Schema.h"
+#include "IniFile.h"
 #include "frmMain.h"
 
 class TestFiabilidad : public QObject
@@ -23,6 +24,7 @@ class TestFiabilidad : public QObject
 private Q_SLOTS:
     void initTestCase() { preparaPrograma(m_config); }
     void pendientesAlArrancar();
+    void matandoMientrasGraba_data();
     void matandoMientrasGraba();
     void copiaDeLaBaseEnteraOFalla_data();
     void copiaDeLaBaseEnteraOFalla();
@@ -55,6 +57,13 @@ void TestFiabilidad::pendientesAlArrancar()
         }
     }
     QVERIFY(QFile::rename(dir.file(QStringLiteral("data.db")), dir.file(QStringLiteral("aparte.db"))));
+    // Settings of an earlier version: no workstation identity yet.
+    {
+        IniFile ini;
+        QVERIFY(ini.load(dir.file(Config::kArchivo)));
+        ini.setLines(ini.lines().filter(QRegularExpression(QStringLiteral("^(?!Puesto=)"))));
+        QVERIFY(ini.save(dir.file(Config::kArchivo)));
+    }
 
     frmMain v;
     v.carga();
@@ -74,11 +83,14 @@ void TestFiabilidad::pendientesAlArrancar()
         QStringList filas;
         for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro()) {
             QStringList f;
-            for (const char* c : {"TICKET", "PESO", "TOTAL", "AUX1"})
+            for (const char* c : {"TICKET", "PESO", "TOTAL", "AUX1", "PUESTO"})
                 f << db.Campo(QLatin1String(c)).toString();
             filas << f.join(u' ');
         }
-        QCOMPARE(filas, QStringList({"1 100 5100 L-7", "2 250 5350 L-7"}));
+        // Signed with the identity the directory got at this start.
+        const QString puesto = Config::LeeConfig(QStringLiteral("global"), QStringLiteral("Puesto"), QString());
+        QVERIFY(!puesto.isEmpty());
+        QCOMPARE(filas, QStringList({"1 100 5100 L-7 " + puesto, "2 250 5350 L-7 " + puesto}));
     }
     QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QString(), false, true), QStringLiteral("3"));
     Estacion::cerrar();
@@ -86,31 +98,51 @@ void TestFiabilidad::pendientesAlArrancar()
     qunsetenv("TOLVEX_HOME");
 }
 
+void TestFiabilidad::matandoMientrasGraba_data()
+{
+    QTest::addColumn<bool>("gemelos");
+    QTest::newRow("sqlite") << false;
+    QTest::newRow("postgresql, dos puestos gemelos") << true;
+}
+
 void TestFiabilidad::matandoMientrasGraba()
 {
+    QFETCH(bool, gemelos);
     // The kill test program checks everything itself and says what it found.
     QTemporaryDir dir;
+    QStringList args{QStringLiteral("--dir"), dir.path() + QStringLiteral("/planta"), QStringLiteral("--kills"),
+                     QStringLiteral("5"), QStringLiteral("--seed"), QStringLiteral("3")};
+    // Twins on a new PostgreSQL database, writing equal rows in the same second.
+    const QString pg = conexionPostgres();
+    if (gemelos && pg.isEmpty())
+        QSKIP("TOLVEX_TEST_PG no está definida");
+    QString cs;
+    const auto borra = baseNueva(gemelos ? pg : QString(), QStringLiteral("tolvex_kt"), &cs);
+    if (gemelos) {
+        QVERIFY(!cs.isEmpty());
+        args << QStringLiteral("--postgres") << cs << QStringLiteral("--gemelo") << dir.path() + QStringLiteral("/gemelo");
+    }
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-killtest"),
-            {QStringLiteral("--dir"), dir.path() + QStringLiteral("/planta"), QStringLiteral("--kills"),
-             QStringLiteral("5"), QStringLiteral("--seed"), QStringLiteral("3")});
+    p.start(qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-killtest"), args);
     QVERIFY(p.waitForFinished(170000));
     const QString salida = QString::fromUtf8(p.readAll());
     QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, qPrintable(salida));
-    // Its two summary lines: "kills N rows N ..." and "openings N ...".
+    // Its summary lines: "kills N rows N ...", "openings N ..." and "workstations N ...".
     auto valor = [&salida](const char* clave) {
-        const QRegularExpression e(QStringLiteral("^(?=kills |openings ).*\\b%1 (\\w+)").arg(QLatin1String(clave)),
+        const QRegularExpression e(QStringLiteral("^(?=kills |openings |workstations ).*\\b%1 (\\w+)").arg(QLatin1String(clave)),
                                    QRegularExpression::MultilineOption);
         const auto m = e.match(salida);
         return m.hasMatch() ? m.captured(1) : QStringLiteral("?");
     };
-    // No row missing or twice; the last run was killed with rows queued and
-    // the start wrote them; runs killed the moment a batch reached the
-    // journal had queued it first.
+    // No row missing or twice, none taken for the twin's; the last run was
+    // killed with rows queued and the start wrote them; runs killed the
+    // moment a batch reached the journal had queued it first; each
+    // workstation's last ticket and marks are its own rows'.
     QCOMPARE(QStringList({valor("kills"), valor("missing"), valor("duplicates"), valor("queue_emptied"),
-                          valor("journal_batches_without_row")}),
-             QStringList({"5", "0", "0", "yes", "0"}));
+                          valor("journal_batches_without_row"), valor("workstations"), valor("credited_to_other"),
+                          valor("last_ticket_not_own"), valor("marks_wrong")}),
+             QStringList({"5", "0", "0", "yes", "0", gemelos ? "2" : "1", "0", "0", "0"}));
     QVERIFY2(valor("queued_batches").toInt() > 0 && valor("pending_at_start").toInt() > 0, qPrintable(salida));
 }
 

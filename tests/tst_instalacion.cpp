@@ -12,6 +12,7 @@
 #include "IniFile.h"
 #include "Instalacion.h"
 #include "MessageBox.h"
+#include "PlantaPrueba.h"
 #include "Programa.h"
 #include "Schema.h"
 #include "TestSupport.h"
@@ -82,6 +83,9 @@ void TstInstalacion::createsAReadyProgramDirectory()
         for (const char* k : {"Host_1", "Port_1", "ID_1"})
             enlace << Config::LeeConfig(QStringLiteral("Global"), QLatin1String(k), QString());
         QCOMPARE(enlace, QStringList({"127.0.0.1", "5020", "3"}));
+        // The workstation's identity, readable: the host's name and a suffix.
+        const QString puesto = Config::LeeConfig(QStringLiteral("global"), QStringLiteral("Puesto"), QString());
+        QVERIFY2(QRegularExpression(QStringLiteral("^[A-Za-z0-9.-]+-[0-9a-f]{6}$")).match(puesto).hasMatch(), qPrintable(puesto));
         // Connection strings are stored scrambled, never in clear.
         QVERIFY(!leeArchivo(dir + QStringLiteral("/Tolvex.ini")).contains("SQLite"));
 
@@ -134,7 +138,7 @@ void TstInstalacion::badArgumentsGiveUsage_data()
     QTest::newRow("two directories") << QStringList{"x", "y"};
     QTest::newRow("postgres without value") << QStringList{"x", "--postgres"};
     QTest::newRow("bad tcp") << QStringList{"x", "--tcp", "host"};
-    QTest::newRow("bad id") << QStringList{"x", "--id", "300"};
+    QTest::newRow("id 248") << QStringList{"x", "--id", "248"};
 }
 
 void TstInstalacion::badArgumentsGiveUsage()
@@ -177,31 +181,69 @@ void TstInstalacion::launcherAndModes()
         QVERIFY2(modo(QLatin1String(f)) == 0640, f);
 }
 
+// Workstations prepared at the same moment on one new database: every one
+// succeeds, each table is created once, the counter has one row. Several
+// rounds, each on a database of its own: a race lost once would show.
 void TstInstalacion::sharedPostgresDatabase()
 {
-    if (conexionPostgres().isEmpty())
+    const QString pg = conexionPostgres();
+    if (pg.isEmpty())
         QSKIP("TOLVEX_TEST_PG not set");
-    CDatos db;
-    QVERIFY(db.AbrirBase(conexionPostgres()));
-    for (const QString& t : {Schema::kTablaReporte, Schema::kTablaOperarios, Schema::kTablaGlobal, Schema::kTablaComandos})
-        db.Ejecuta(QStringLiteral("DROP TABLE IF EXISTS ") + t);
-    QTemporaryDir a, b;
-    const auto ra = setup({a.path(), QStringLiteral("--postgres"), conexionPostgres()});
-    QVERIFY2(ra.code == 0, qPrintable(ra.err));
-    QVERIFY(ra.out.contains(QStringLiteral("creado: tabla Reporte")));
-    QVERIFY(!QFile::exists(a.path() + QStringLiteral("/data.db")));
-    // Text filters on the shared database have trigram indexes to use.
-    QVERIFY(db.AbreRegistro(QStringLiteral(
-        "SELECT indexname FROM pg_indexes WHERE tablename = 'reporte' AND indexdef LIKE '%gin_trgm_ops%'")));
-    QCOMPARE(db.Cant_Registros(), 6L);
-    // A second workstation finds the tables already there.
-    const auto rb = setup({b.path(), QStringLiteral("--postgres"), conexionPostgres()});
-    QVERIFY2(rb.code == 0, qPrintable(rb.err));
-    QVERIFY(!rb.out.contains(QStringLiteral("creado: tabla")));
-    DirectorioDePrueba keep;
-    QDir::setCurrent(b.path());
-    Programa::leeVariables();
-    QCOMPARE(Programa::DataCSGlobal, conexionPostgres());
+    const QString setupExe = qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-setup");
+    QStringList puestos;
+    for (int ronda = 1; ronda <= 5; ++ronda) {
+        QString cs;
+        const auto borra = baseNueva(pg, QStringLiteral("tolvex_setup_%1").arg(ronda), &cs);
+        QVERIFY(!cs.isEmpty());
+        QTemporaryDir dirs[4];
+        QProcess setups[4];
+        for (int i = 0; i < 4; ++i)
+            setups[i].start(setupExe, {dirs[i].path(), QStringLiteral("--postgres"), cs});
+        QStringList creadas;
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(setups[i].waitForFinished(60000));
+            const QString out = QString::fromUtf8(setups[i].readAllStandardOutput());
+            QVERIFY2(setups[i].exitCode() == 0, qPrintable(QStringLiteral("ronda %1: ").arg(ronda) + setups[i].readAllStandardError()));
+            for (const QString& l : out.split(u'\n'))
+                if (l.startsWith(QStringLiteral("creado: tabla ")))
+                    creadas << l.mid(14);
+            DirectorioDePrueba keep;
+            QDir::setCurrent(dirs[i].path());
+            puestos << Config::LeeConfig(QStringLiteral("global"), QStringLiteral("Puesto"), QString());
+        }
+        creadas.sort();
+        QCOMPARE(creadas, QStringList({Schema::kTablaComandos, Schema::kTablaGlobal, Schema::kTablaOperarios,
+                                       Schema::kTablaReporte}));
+        CDatos db;
+        QVERIFY(db.AbrirBase(cs));
+        QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1").arg(Schema::kTablaGlobal)));
+        QCOMPARE(std::pair(db.Cant_Registros(), db.Campo(QStringLiteral("VALOR")).toString()),
+                 std::pair(1L, QStringLiteral("1")));
+        // The reports table has its identity, and the text filters their
+        // trigram indexes.
+        QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM pg_indexes WHERE tablename = 'reporte' AND "
+                                               "indexdef LIKE 'CREATE UNIQUE INDEX % (idlote)'")));
+        QCOMPARE(db.Cant_Registros(), 1L);
+        QVERIFY(db.AbreRegistro(QStringLiteral(
+            "SELECT indexname FROM pg_indexes WHERE tablename = 'reporte' AND indexdef LIKE '%gin_trgm_ops%'")));
+        QCOMPARE(db.Cant_Registros(), 6L);
+        if (ronda == 1) {
+            // A workstation prepared later finds everything there.
+            QTemporaryDir otro;
+            const auto r = setup({otro.path(), QStringLiteral("--postgres"), cs});
+            QVERIFY2(r.code == 0, qPrintable(r.err));
+            QVERIFY(!r.out.contains(QStringLiteral("creado: tabla")));
+            QVERIFY(!QFile::exists(otro.path() + QStringLiteral("/data.db")));
+            DirectorioDePrueba keep;
+            QDir::setCurrent(otro.path());
+            Programa::leeVariables();
+            QCOMPARE(Programa::DataCSGlobal, cs);
+        }
+    }
+    // Every program directory is a workstation of its own.
+    QCOMPARE(QSet<QString>(puestos.cbegin(), puestos.cend()).size(), puestos.size());
+    QVERIFY2(!puestos.contains(QString()), qPrintable(puestos.join(u' ')));
+
     // A database that cannot be reached is a clear failure, exit 1.
     QTemporaryDir c;
     const auto rc = setup({c.path(), QStringLiteral("--postgres"),

@@ -1,6 +1,11 @@
-// The tolvex-sim and tolvex-diag programs, run as an installer would.
+// The tolvex-sim and tolvex-diag programs, run as an installer would, and
+// the link against the misbehaving peer tests/link_peer_rtu.py.
 #include "Config.h"
+#include "ConfigEnlace.h"
+#include "Enlace.h"
+#include "Indicador.h"
 #include "TestSupport.h"
+#include "TransporteTcp.h"
 
 #include <QProcess>
 #include <QTcpServer>
@@ -91,6 +96,14 @@ const QStringList kNombres = {"Peso", "Despacho", "CGrueso", "CFino", "Caudal", 
                               "CCiclos", "CError", "UlTotal", "UlBatch", "Modo", "SPFin",
                               "Total", "Salidas", "Entradas", "TotalF"};
 
+QList<double> campos(const LecturaPeso& l)
+{
+    return {l.Peso,    l.Despacho,        l.CGrueso,          l.CFino,
+            l.Caudal,  l.Resto,           double(l.CCiclos),  double(l.CError),
+            l.UlTotal, l.UlBatch,         double(l.Modo),     double(l.SPFin),
+            l.Total,   double(l.Salidas), double(l.Entradas), l.TotalF};
+}
+
 QString valor(const QString& salida, const QString& nombre)
 {
     for (const QString& l : salida.split(u'\n'))
@@ -111,9 +124,10 @@ private Q_SLOTS:
     void argumentosMalos();
     void cuentaDeLotes();
     void respuestasAjenas();
+    void enlaceConElPar();
     void scan();
-    void simVelocidadMala_data();
-    void simVelocidadMala();
+    void simArgumentosMalos_data();
+    void simArgumentosMalos();
     void demoConPuertoOcupado();
 };
 
@@ -140,9 +154,15 @@ void TstLinkTools::leeYEscribeTcp()
     QVERIFY2(s.err.contains(QLatin1String("tx 01 03 00 00 00 02 C4 0B")), qPrintable(s.err));
     QVERIFY(s.err.contains(QLatin1String("rx 01 03 04")));
 
-    QCOMPARE(diag(base + QStringList{"command", "V"}).codigo, 0);
-    s = diag(base + QStringList{"read"});
+    s = diag(base + QStringList{"command", "V"});
+    QCOMPARE(s.codigo, 0);
+    QCOMPARE(s.out, QStringLiteral("El indicador aceptó el comando V.\n"));
+    // Id 0: the indicator answers with its own id, which is named.
+    s = diag({"--tcp", sim.destino(), "--id", "0", "--decimals", "1", "read"});
+    QCOMPARE(s.codigo, 0);
     QCOMPARE(valor(s.out, "Modo"), QStringLiteral("1"));
+    QCOMPARE(s.err,
+             QStringLiteral("Id 0 (enlace punto a punto): el indicador responde con el id 1.\n"));
 
     // Watching: three readings, then the summary.
     s = diag(base + QStringList{"watch", "--period", "20", "--count", "3"});
@@ -170,6 +190,18 @@ void TstLinkTools::sinRespuesta()
     s = diag({"--tcp", sim.destino(), "--id", "1", "--timeout", "100", "command", "Z"});
     QCOMPARE(s.codigo, 1);
     QVERIFY(s.err.contains(QStringLiteral("No se pudo realizar la operación")));
+    // Nobody listening: said as such, not as a silent indicator.
+    quint16 libre = 0;
+    {
+        QTcpServer t;
+        QVERIFY(t.listen(QHostAddress::LocalHost, 0));
+        libre = t.serverPort();
+    }
+    s = diag({"--tcp", QStringLiteral("127.0.0.1:%1").arg(libre), "--id", "1", "--timeout", "100",
+              "read"});
+    QCOMPARE(s.codigo, 1);
+    QCOMPARE(s.err,
+             QStringLiteral("No hay conexión con 127.0.0.1:%1 (conexión rechazada).\n").arg(libre));
     s = diag({"--serial", "/dev/tolvex-no-existe", "--id", "1", "read"});
     QCOMPARE(s.codigo, 1);
     QVERIFY(s.err.contains(QLatin1String("No se pudo abrir el puerto.")));
@@ -184,7 +216,7 @@ void TstLinkTools::argumentosMalos_data()
     QTest::newRow("two letters") << QStringList{"--tcp", "127.0.0.1:1", "command", "VZ"};
     QTest::newRow("no port") << QStringList{"--tcp", "localhost", "read"};
     QTest::newRow("port text") << QStringList{"--tcp", "localhost:abc", "read"};
-    QTest::newRow("id 256") << QStringList{"--id", "256", "read"};
+    QTest::newRow("id 248") << QStringList{"--tcp", "127.0.0.1:1", "--id", "248", "read"};
     QTest::newRow("write 16 too big") << QStringList{"write", "7", "65536"};
     QTest::newRow("write32 too big") << QStringList{"write32", "14204", "4294967296"};
     QTest::newRow("write missing value") << QStringList{"write", "7"};
@@ -284,6 +316,121 @@ void TstLinkTools::respuestasAjenas()
     }
 }
 
+// The link polling as the station does, with the real 2000 ms reply wait,
+// against the peer on TCP and on a pseudo-terminal, every case at once:
+// - one request answered 2.1 to 10 s late at every block in turn, its late
+//   reply carrying other values and the requests after it answered
+//   meanwhile: no late reply is ever taken (TCP: a connection whose exchange
+//   timed out is not used again; a serial line is left quiet for a whole
+//   reply wait). A serial slave answers in order: 5 and 10 s late come
+//   before the answers to the requests sent after them;
+// - an indicator that ignores reads of one register: the link recovers with
+//   the map's own reads;
+// - id 0 on a point-to-point line: the indicator answers with its own id,
+//   which is learned; a later reply from another slave is refused.
+// Every reading shown holds exactly the peer's values; each case ends once
+// two readings came after its late reply went out.
+void TstLinkTools::enlaceConElPar()
+{
+    LecturaPeso referencia;
+    {
+        Par limpio({"none", "0"});
+        QVERIFY(limpio.listo());
+        TransporteTcp t(QStringLiteral("127.0.0.1"),
+                        quint16(limpio.primera().section(u' ', 1).toUInt()));
+        QVERIFY(t.abrir(nullptr));
+        t.reconectar();
+        Indicador ind(t, 1, 0);
+        ind.LeePeso(referencia);
+        QVERIFY(referencia.valida());
+    }
+    struct Caso
+    {
+        Caso(QStringList a, quint8 i = 1) : args(std::move(a)), id(i) {}
+        QStringList args;
+        quint8 id;
+        std::unique_ptr<Par> par;
+        std::unique_ptr<Enlace> enlace;
+        bool tardiaEnviada = false;
+        int buenas = 0; // readings after the late reply went out
+        int lecturas = 0;
+        QStringList malas; // readings with other values
+        QString nombre() const { return args.join(u' ') + QStringLiteral(" id %1").arg(id); }
+        bool listo() const { return tardiaEnviada && buenas >= 2; }
+    };
+    std::vector<Caso> casos;
+    const QStringList bloques = {"0", "14204", "14379", "14387", "14396"};
+    for (const QString& b : bloques) {
+        for (const char* d : {"2.1", "2.4", "2.6", "3", "5", "10"})
+            casos.emplace_back(QStringList{"late-apart", b, QLatin1String(d)});
+        for (const char* d : {"2.1", "2.4", "2.6", "3"})
+            casos.emplace_back(QStringList{"--pty", "late-apart", b, QLatin1String(d)});
+        for (const char* d : {"5", "10"})
+            casos.emplace_back(QStringList{"--pty", "late", b, QLatin1String(d)});
+    }
+    for (const QString pty : {"", "--pty"}) {
+        casos.emplace_back(QStringList{pty, "--ignore-single", "late", "14204", "2.1"});
+        casos.emplace_back(QStringList{pty, "id", "14204"}, 0);
+    }
+    int n = 0;
+    for (Caso& c : casos) {
+        c.args.removeAll(QString());
+        // Replies 30 to 70 ms apart: a late reply comes while a request waits,
+        // at a different point of the poll from case to case.
+        c.par = std::make_unique<Par>(
+            QStringList{"--latency", QString::number(30 + 20 * (n++ % 3))} + c.args);
+        QVERIFY2(c.par->listo(), qPrintable(c.nombre()));
+        c.tardiaEnviada = !c.args.contains(QLatin1String("late")) &&
+                          !c.args.contains(QLatin1String("late-apart"));
+        ConfigEnlace config;
+        if (c.args.contains(QLatin1String("--pty"))) {
+            config.dispositivo = c.par->primera();
+        } else {
+            config.comunicacion = 1;
+            config.host = QStringLiteral("127.0.0.1");
+            config.puerto = quint16(c.par->primera().section(u' ', 1).toUInt());
+        }
+        config.id = c.id;
+        c.enlace = std::make_unique<Enlace>();
+        connect(c.enlace.get(), &Enlace::lecturaLista, this,
+                [&c, &referencia](const LecturaPeso& l) {
+                    ++c.lecturas;
+                    if (!l.valida())
+                        return;
+                    if (campos(l) != campos(referencia)) {
+                        QStringList v;
+                        for (double x : campos(l))
+                            v << QString::number(x);
+                        c.malas << QStringLiteral("lectura %1: ").arg(c.lecturas) + v.join(u' ');
+                    } else if (c.tardiaEnviada)
+                        ++c.buenas;
+                });
+        c.enlace->abrir(config);
+        c.enlace->sondea(100, 6);
+    }
+    const auto listos = [&] {
+        bool todos = true;
+        for (Caso& c : casos) {
+            if (!c.tardiaEnviada && c.par->proceso().readAllStandardOutput().contains("late sent"))
+                c.tardiaEnviada = true;
+            todos = todos && c.listo();
+        }
+        return todos;
+    };
+    const bool terminaron = QTest::qWaitFor(listos, 60000);
+    QStringList problemas;
+    for (Caso& c : casos) {
+        c.enlace.reset();
+        if (!c.malas.isEmpty())
+            problemas << c.nombre() + u'\n' + c.malas.join(u'\n');
+        if (!terminaron && !c.listo())
+            problemas << c.nombre() + QStringLiteral(": %1 lecturas, %2 buenas tras la tardía")
+                                          .arg(c.lecturas)
+                                          .arg(c.buenas);
+    }
+    QVERIFY2(problemas.isEmpty(), qPrintable(problemas.join(u'\n')));
+}
+
 // Finding the indicator: only the id that answers is named, on TCP and on a
 // serial line (where the first speed that answers ends the search); then
 // reading it by that id.
@@ -342,21 +489,43 @@ void TstLinkTools::scan()
              QString::number(0x02 | 0x40));
 }
 
-void TstLinkTools::simVelocidadMala_data()
+void TstLinkTools::simArgumentosMalos_data()
 {
-    QTest::addColumn<QString>("velocidad");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("mensaje");
     for (const char* v : {"nan", "inf", "-inf", "-1", "0", "1e9", "rapido"})
-        QTest::newRow(v) << QString::fromLatin1(v);
+        QTest::addRow("speed %s", v) << QStringList{"--tcp", "0", "--speed", v}
+                                     << "--speed espera un factor mayor que 0 y hasta 100000";
+    QTest::newRow("unknown option")
+        << QStringList{"--tcp", "0", "--bogus"} << "opción desconocida: --bogus";
+    QTest::newRow("no value") << QStringList{"--tcp"} << "--tcp espera un puerto de 0 a 65535";
+    QTest::newRow("id 248") << QStringList{"--pty", "--id", "248"}
+                            << "--id espera un número de 1 a 247";
+    QTest::newRow("tcp and pty") << QStringList{"--tcp", "0", "--pty"}
+                                 << "indique --tcp PUERTO o --pty";
+    QTest::newRow("extra") << QStringList{"--pty", "sobra"} << "sobra un argumento: sobra";
+    QTest::newRow("help") << QStringList{"--tcp", "0", "--help"} << QString();
 }
 
-void TstLinkTools::simVelocidadMala()
+// Usage errors exit 2 and say what was wrong, in Spanish, before the help;
+// the help alone exits 0.
+void TstLinkTools::simArgumentosMalos()
 {
-    QFETCH(QString, velocidad);
+    QFETCH(QStringList, args);
+    QFETCH(QString, mensaje);
     QProcess p;
-    p.start(programa("tolvex-sim"), {"--tcp", "0", "--speed", velocidad});
+    p.start(programa("tolvex-sim"), args);
     QVERIFY(p.waitForFinished(kEspera));
+    if (mensaje.isEmpty()) {
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardOutput().startsWith("uso: tolvex-sim (--tcp PUERTO | --pty)"));
+        return;
+    }
     QCOMPARE(p.exitCode(), 2);
-    QVERIFY(p.readAllStandardError().contains("--speed espera"));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(err.startsWith(QStringLiteral("tolvex-sim: ") + mensaje +
+                            QStringLiteral("\n\nuso: tolvex-sim ")),
+             qPrintable(err));
     QVERIFY(p.readAllStandardOutput().isEmpty());
 }
 

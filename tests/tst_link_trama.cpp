@@ -12,6 +12,8 @@
 #include <QHash>
 #include <QRandomGenerator>
 #include <QtTest>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -75,7 +77,7 @@ private Q_SLOTS:
     void cadenas();
     void fuzzVerificador();
     void leerPorBloquesEscribirPorRegistro();
-    void confirmaConExcepcion();
+    void desfaseEIdAprendido();
     void leePeso_data();
     void leePeso();
     void leePesoFallaAMedias();
@@ -184,7 +186,8 @@ void TstLinkTrama::escritura()
 {
     QFETCH(QByteArray, respuesta);
     QFETCH(QByteArray, eco);
-    QCOMPARE(Trama::verificaEscritura(respuesta, Trama::pedidoEscritura(1, 7, h("5A00"))).datos, eco);
+    QCOMPARE(Trama::verificaEscritura(respuesta, Trama::pedidoEscritura(1, 7, h("5A00")), 1).datos,
+             eco);
 }
 
 void TstLinkTrama::cadenas()
@@ -216,7 +219,7 @@ void TstLinkTrama::fuzzVerificador()
             bytes = bytes.left(bytes.size() - 2) + Trama::crc16(bytes.left(bytes.size() - 2));
         }
         const auto l = Trama::verificaLectura(bytes, 1, cantidad);
-        const auto e = Trama::verificaEscritura(bytes, Trama::pedidoEscritura(1, 7, h("5A00")));
+        const auto e = Trama::verificaEscritura(bytes, Trama::pedidoEscritura(1, 7, h("5A00")), 1);
         const bool crcBien = bytes.size() >= 2 && Trama::crc16(bytes.left(bytes.size() - 2)) == bytes.right(2);
         if (l.ok()) {
             ++aceptadas;
@@ -257,27 +260,26 @@ void TstLinkTrama::leerPorBloquesEscribirPorRegistro()
                                              Trama::pedidoLectura(1, 14387, 3)}));
     QCOMPARE(s.mid(20, 2), h("0A0A"));
 
-    // The second block fails three times: nothing is returned, the line is
-    // let fall silent after every failed try, and each retry is preceded by
-    // a confirming read that puts the link back in step.
+    // The second block fails three times: nothing is returned, and each retry
+    // waits for the transport to recover from the failed exchange (a new TCP
+    // connection, a quiet serial line); no request but the block's own goes out.
     t.limpia();
     esclavo.falla = [](const QByteArray& p) { return p == Trama::pedidoLectura(1, 14387, 3); };
     QVERIFY(ind.Leer(14379, 11).isEmpty());
-    const QByteArray confirma = Trama::pedidoLectura(1, Indicador::kConfirma, Indicador::kCantidadConfirma);
-    QCOMPARE(t.pedidos(), (QList<QByteArray>{Trama::pedidoLectura(1, 14379, 8),
-                                             Trama::pedidoLectura(1, 14387, 3), confirma,
-                                             Trama::pedidoLectura(1, 14387, 3), confirma,
-                                             Trama::pedidoLectura(1, 14387, 3)}));
-    QCOMPARE(t.aquietados(), 3);
+    QCOMPARE(
+        t.pedidos(),
+        (QList<QByteArray>{Trama::pedidoLectura(1, 14379, 8), Trama::pedidoLectura(1, 14387, 3),
+                           Trama::pedidoLectura(1, 14387, 3), Trama::pedidoLectura(1, 14387, 3)}));
+    QCOMPARE(t.recobros(), 2);
     QVERIFY(ind.desfasado());
 
-    // Out of step, the confirming read fails twice, then the block is good.
+    // The next read recovers before it goes out, and after its own failure.
     t.limpia();
-    int fallos = 2;
+    int fallos = 1;
     esclavo.falla = [&](const QByteArray&) { return fallos-- > 0; };
     QCOMPARE(ind.Leer(14379, 3).size(), 6);
-    QCOMPARE(t.pedidos(), (QList<QByteArray>{confirma, confirma, confirma,
-                                             Trama::pedidoLectura(1, 14379, 3)}));
+    QCOMPARE(t.pedidos(), (QList<QByteArray>(2, Trama::pedidoLectura(1, 14379, 3))));
+    QCOMPARE(t.recobros(), 4);
     QVERIFY(!ind.desfasado());
 
     // Writes, one register at a time.
@@ -304,21 +306,58 @@ void TstLinkTrama::leerPorBloquesEscribirPorRegistro()
     QCOMPARE(esclavo.regs, (QHash<quint16, quint16>{{14204, 1}, {14205, 2}}));
 }
 
-// An indicator that refuses one-register reads still gets back in step.
-void TstLinkTrama::confirmaConExcepcion()
+// Out of step: a refusal answered the request and needs no recovery; a write
+// goes out at once (its transport's recovery may wait) and takes only its
+// exact echo. Id 0: the id of the first good reply is the only one taken from
+// then on.
+void TstLinkTrama::desfaseEIdAprendido()
 {
     Esclavo esclavo;
     esclavo.regs[14380] = 0x1234;
-    int fallos = 1;
-    TransporteFalso t([&](const QByteArray& p) -> QByteArray {
-        if (quint8(p[5]) == 1)
-            return conCrc("018302");
-        return fallos-- > 0 ? QByteArray() : esclavo.responde(p);
+    std::optional<QByteArray> forzada; // the next reply instead of the slave's
+    std::optional<quint8> propio;      // the id the slave answers with
+    TransporteFalso t([&](const QByteArray& p) {
+        if (forzada)
+            return *std::exchange(forzada, std::nullopt);
+        QByteArray r = esclavo.responde(p);
+        if (propio && !r.isEmpty()) {
+            r[0] = char(*propio);
+            r = r.left(r.size() - 2) + Trama::crc16(r.left(r.size() - 2));
+        }
+        return r;
     });
     Indicador ind(t, 1, 0);
+    forzada = conCrc("018302");
     QCOMPARE(ind.Leer(14379, 2), h("00003412"));
-    QCOMPARE(t.pedidos().size(), 3);
-    QVERIFY(!ind.desfasado());
+    QCOMPARE(t.pedidos().size(), 2);
+    QCOMPARE(t.recobros(), 0);
+
+    forzada = QByteArray();
+    QVERIFY(ind.RxD(1, 14379, 2).isEmpty());
+    QVERIFY(ind.desfasado());
+    t.limpia();
+    forzada = conCrc("01060007005B"); // an echo of another value
+    QCOMPARE(ind.Escribir(7, "Z"), h("5A00"));
+    QCOMPARE(t.pedidos(), (QList<QByteArray>(2, h("01060007005AB830"))));
+    QCOMPARE(t.recobros(), 0);
+    QVERIFY(ind.desfasado());
+
+    Indicador cero(t, 0, 0);
+    propio = 1;
+    QCOMPARE(cero.Leer(14379, 2), h("00003412"));
+    QCOMPARE(cero.idEsperado(0), Trama::IdEsperado(1));
+    propio = 2;
+    forzada = QByteArray();
+    QVERIFY(cero.RxD(0, 14379, 2).isEmpty());
+    // Out of step, a write takes only an echo from the learned id.
+    QVERIFY(cero.Escribir(7, "Z").isEmpty());
+    QCOMPARE(cero.ultimoFallo(), Trama::Fallo::Esclavo);
+    propio = 1;
+    QCOMPARE(cero.Escribir(7, "Z"), h("5A00"));
+    propio = 2;
+    QVERIFY(cero.Leer(14379, 2).isEmpty());
+    QCOMPARE(cero.ultimoFallo(), Trama::Fallo::Esclavo);
+    QCOMPARE(t.pedidos().last(), Trama::pedidoLectura(0, 14379, 2));
 }
 
 void TstLinkTrama::leePeso_data()
@@ -402,7 +441,7 @@ void TstLinkTrama::leePesoFallaAMedias()
     l.Caudal = 22;
     ind.LeePeso(l);
     QCOMPARE((QList<double>{l.Peso, l.Despacho, l.Caudal}), (QList<double>{-999999.0, 11, 22}));
-    QCOMPARE(t.pedidos().size(), 1 + 1 + 2 + 2);
+    QCOMPARE(t.pedidos().size(), 1 + 3);
 
     // The third fails: the second's fields keep their new values.
     e.falla = [](const QByteArray& p) { return p == Trama::pedidoLectura(1, 14379, 8); };

@@ -1,6 +1,9 @@
 // Two workstations, each with its own program directory and its own
 // simulated indicator, recording at the same time into one PostgreSQL
-// database; the second one is a network terminal (Fecha_Chr "'").
+// database; the second one is a network terminal (Fecha_Chr "'"). And two
+// twins: the same seed, operator and data, their batches ending in the same
+// second, through an outage of the server.
+#include <QDateTime>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -27,6 +30,8 @@ struct Puesto
     QProcess proceso;
     qint64 lotes = -1;
     qint64 filas = -1;
+    QString identidad; // PUESTO of its rows
+    int fallosBase = 0;
 };
 
 // The working directory changed for the life of the object.
@@ -40,12 +45,33 @@ private:
     QString m_antes;
 };
 
-QString conBase(const QString& conexion, const QString& base)
+// Runs the soaks of the workstations at once and reads their summaries.
+void correSoaks(const QList<Puesto*>& puestos, const QStringList& comunes)
 {
-    QString r = conexion;
-    r.replace(QRegularExpression(QStringLiteral("Database=[^;]*"), QRegularExpression::CaseInsensitiveOption),
-              QStringLiteral("Database=") + base);
-    return r;
+    const QString soak = qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-soak");
+    for (Puesto* p : puestos) {
+        p->proceso.setProgram(soak);
+        p->proceso.setArguments(QStringList{QStringLiteral("--keep"), p->dir.path(), QStringLiteral("--puesto"), p->nombre} +
+                                comunes + p->extra);
+        p->proceso.start();
+    }
+    const QRegularExpression linea(QStringLiteral("batches (\\d+) rows (\\d+) lost (\\d+) duplicates (\\d+)"));
+    const QRegularExpression identidad(QStringLiteral("^puesto (\\S+)$"), QRegularExpression::MultilineOption);
+    for (Puesto* p : puestos) {
+        QVERIFY2(p->proceso.waitForFinished(200000), qPrintable(p->nombre));
+        const QString salida = QString::fromUtf8(p->proceso.readAllStandardOutput());
+        const QString errores = QString::fromUtf8(p->proceso.readAllStandardError());
+        QVERIFY2(p->proceso.exitStatus() == QProcess::NormalExit && p->proceso.exitCode() == 0,
+                 qPrintable(p->nombre + u'\n' + salida + errores));
+        const auto m = linea.match(salida);
+        QVERIFY2(m.hasMatch(), qPrintable(salida));
+        p->lotes = m.captured(1).toLongLong();
+        p->filas = m.captured(2).toLongLong();
+        p->identidad = identidad.match(errores).captured(1);
+        p->fallosBase = errores.contains(QStringLiteral("db_failures 0 ")) ? 0 : 1;
+        QVERIFY(p->lotes > 0);
+        QCOMPARE(p->filas, p->lotes);
+    }
 }
 
 } // namespace
@@ -56,6 +82,7 @@ class TestMultipuesto : public QObject
 private Q_SLOTS:
     void initTestCase() { preparaPrograma(m_config); }
     void dosEstacionesUnaBase();
+    void gemelosConCorteDeLaBase();
 
 private:
     QTemporaryDir m_config;
@@ -68,19 +95,9 @@ void TestMultipuesto::dosEstacionesUnaBase()
         QSKIP("TOLVEX_TEST_PG no está definida");
 
     // A database of its own, so that the tables have their installed names.
-    const QString base = QStringLiteral("tolvex_mp_%1").arg(QCoreApplication::applicationPid());
-    {
-        CDatos db;
-        QVERIFY2(db.AbrirBase(pg), qPrintable(db.ultimoError()));
-        db.Ejecuta(QStringLiteral("DROP DATABASE IF EXISTS ") + base);
-        QVERIFY2(db.Ejecuta(QStringLiteral("CREATE DATABASE ") + base), qPrintable(db.ultimoError()));
-    }
-    auto borra = qScopeGuard([&] {
-        CDatos db;
-        if (db.AbrirBase(pg))
-            db.Ejecuta(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(base));
-    });
-    const QString cs = conBase(pg, base);
+    QString cs;
+    const auto borra = baseNueva(pg, QStringLiteral("tolvex_mp"), &cs);
+    QVERIFY(!cs.isEmpty());
 
     Puesto a(QStringLiteral("Puesto A"), QStringLiteral("#"), {QStringLiteral("--seed"), QStringLiteral("7")});
     Puesto b(QStringLiteral("Terminal B"), QStringLiteral("'"), {QStringLiteral("--seed"), QStringLiteral("11"), QStringLiteral("--faults")});
@@ -97,29 +114,9 @@ void TestMultipuesto::dosEstacionesUnaBase()
     }
 
     // Both at once.
-    const QString soak = qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-soak");
-    for (Puesto* p : {&a, &b}) {
-        p->proceso.setProgram(soak);
-        p->proceso.setArguments(QStringList{QStringLiteral("--keep"), p->dir.path(), QStringLiteral("--puesto"),
-                                            p->nombre, QStringLiteral("--minutes"), QStringLiteral("0.4"),
-                                            QStringLiteral("--speed"), QStringLiteral("30")} +
-                                p->extra);
-        p->proceso.start();
-    }
-    const QRegularExpression linea(QStringLiteral("batches (\\d+) rows (\\d+) lost (\\d+) duplicates (\\d+)"));
-    for (Puesto* p : {&a, &b}) {
-        QVERIFY2(p->proceso.waitForFinished(200000), qPrintable(p->nombre));
-        const QString salida = QString::fromUtf8(p->proceso.readAllStandardOutput());
-        const QString errores = QString::fromUtf8(p->proceso.readAllStandardError());
-        QVERIFY2(p->proceso.exitStatus() == QProcess::NormalExit && p->proceso.exitCode() == 0,
-                 qPrintable(p->nombre + u'\n' + salida + errores));
-        const auto m = linea.match(salida);
-        QVERIFY2(m.hasMatch(), qPrintable(salida));
-        p->lotes = m.captured(1).toLongLong();
-        p->filas = m.captured(2).toLongLong();
-        QVERIFY(p->lotes > 0);
-        QCOMPARE(p->filas, p->lotes);
-    }
+    correSoaks({&a, &b}, {QStringLiteral("--minutes"), QStringLiteral("0.4"), QStringLiteral("--speed"), QStringLiteral("30")});
+    if (QTest::currentTestFailed())
+        return;
     const qint64 n = a.lotes + b.lotes;
 
     // Tickets unique and consecutive across both; every batch one row.
@@ -186,6 +183,55 @@ void TestMultipuesto::dosEstacionesUnaBase()
         QCOMPARE(entre(-30, -20), 0);
     }
     qunsetenv("TOLVEX_HOME");
+}
+
+// Two workstations writing equal rows in the same second (same seed,
+// operator and data, batches ending at the start of the same second) while
+// the server goes away and comes back: every batch of each is one row of its
+// own, checked here from the database.
+void TestMultipuesto::gemelosConCorteDeLaBase()
+{
+    const QString pg = conexionPostgres();
+    if (pg.isEmpty())
+        QSKIP("TOLVEX_TEST_PG no está definida");
+    QString cs;
+    const auto borra = baseNueva(pg, QStringLiteral("tolvex_gem"), &cs);
+    QVERIFY(!cs.isEmpty());
+    Puesto a(QStringLiteral("Gemelo"), QStringLiteral("#"), {}), b(QStringLiteral("Gemelo"), QStringLiteral("#"), {});
+    const qint64 inicio = QDateTime::currentSecsSinceEpoch() + 5;
+    // Both prepare their directories on the new database as they start.
+    correSoaks({&a, &b}, {QStringLiteral("--postgres"), cs, QStringLiteral("--seed"), QStringLiteral("5"),
+                          QStringLiteral("--sincronia"), QString::number(inicio), QStringLiteral("--speed"),
+                          QStringLiteral("10"), QStringLiteral("--minutes"), QStringLiteral("0.4"),
+                          QStringLiteral("--db-outage"), QStringLiteral("8")});
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(a.identidad != b.identidad && !a.identidad.isEmpty());
+    QCOMPARE(std::pair(a.fallosBase, b.fallosBase), std::pair(1, 1));
+    CDatos db;
+    QVERIFY2(db.AbrirBase(cs), qPrintable(db.ultimoError()));
+    for (const Puesto* p : {&a, &b}) {
+        QVERIFY(db.AbreRegistro(QStringLiteral("SELECT COUNT(*) AS N, COUNT(DISTINCT IDLOTE) AS I, COUNT(DISTINCT TOTAL) AS T, "
+                                               "SUM(CASE WHEN OPCION1 <> 0 THEN 1 ELSE 0 END) AS M FROM %1 WHERE PUESTO = ?")
+                                    .arg(Schema::kTablaReporte),
+                                {p->identidad}));
+        QCOMPARE(QList<qint64>({db.Campo(QStringLiteral("N")).toLongLong(), db.Campo(QStringLiteral("I")).toLongLong(),
+                                db.Campo(QStringLiteral("T")).toLongLong()}),
+                 QList<qint64>({p->lotes, p->lotes, p->lotes}));
+        // Only its own last row, marked when it closed.
+        QCOMPARE(db.Campo(QStringLiteral("M")).toLongLong(), 1);
+    }
+    QVERIFY(db.AbreRegistro(QStringLiteral("SELECT COUNT(*) AS N FROM %1 WHERE PUESTO IS NULL").arg(Schema::kTablaReporte)));
+    QCOMPARE(db.Campo(QStringLiteral("N")).toLongLong(), 0);
+    // They were twins: rows equal but for the workstation, in the same second.
+    QVERIFY(db.AbreRegistro(QStringLiteral("SELECT COUNT(*) AS N FROM %1 x JOIN %1 y ON x.FECHA = y.FECHA AND x.HORA = y.HORA "
+                                           "AND x.TOTAL = y.TOTAL AND x.PESO = y.PESO AND x.OPERADOR = y.OPERADOR "
+                                           "AND x.AUX1 = y.AUX1 AND x.PUESTO = ? AND y.PUESTO = ?")
+                                .arg(Schema::kTablaReporte),
+                            {a.identidad, b.identidad}));
+    const qint64 gemelas = db.Campo(QStringLiteral("N")).toLongLong();
+    qInfo("filas gemelas: %lld de %lld lotes", gemelas, a.lotes);
+    QVERIFY(gemelas > 0);
 }
 
 QTEST_MAIN(TestMultipuesto)

@@ -294,6 +294,14 @@ void TstReportsBrowser::ordenaFiltraYElimina()
     textoEnDialogo(u"ACME"_s);
     QCOMPARE(filtra(u"Lbl_Dato_7"_s).section(u'|', -1), QString::number(kFilas / 5));
 
+    // Text that reads like a placeholder once "*" is "%" ("*1" is "%1")
+    // reaches the engine as typed: "Camión 1" and "Camión 5" are 43 rows each.
+    for (const QString& t : {u"*1"_s, u"Cami*1"_s, u"%1"_s, u"Camión 1"_s, u"*5*"_s}) {
+        textoEnDialogo(t);
+        QVERIFY2(filtra(u"Lbl_Dato_8"_s).endsWith(u"|43"_s), qPrintable(t + u' ' + cajas()));
+    }
+    QVERIFY(MessageBox::mostrados().isEmpty());
+
     // Date range: both limits included, sorted by date and time.
     fechasEnDialogo(QDate(2024, 3, 2), QDate(2024, 3, 3));
     QCOMPARE(filtra(u"Lbl_Dato_5"_s).section(u'|', 2), u" (Fecha y Hora entre 02/03/2024 y 03/03/2024)|FECHA, HORA|40"_s);

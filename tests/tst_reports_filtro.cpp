@@ -88,6 +88,17 @@ private Q_SLOTS:
         vacia.aplicaFiltro(u"(AUX2 Like 'x')"_s, u" = x"_s, u"Dato 1"_s, true);
         QCOMPARE(std::pair(vacia.filtro, vacia.descFiltro), std::pair(u" WHERE (AUX2 Like 'x')"_s, u" (Dato 1 = x)"_s));
 
+        // Several filters at once after "Totales": the first reads as chosen
+        // without Shift, the next as with it; a caption without its colon
+        // keeps its last letter.
+        Seleccion varios;
+        varios.aplicaTotales(true);
+        varios.sumaFiltro(u"AUX1"_s, Filtros::texto(u"AB*"_s), u" Patente "_s);
+        varios.sumaFiltro(u"FECHA"_s, fecha(8, 8).value_or(Criterio()), u"Fecha y Hora:"_s);
+        QCOMPARE(std::pair(varios.filtro, varios.descFiltro),
+                 std::pair(u" WHERE (OPCION1 <> 0) AND (AUX1 Like 'AB%') AND (FECHA BETWEEN #08/03/2024# AND #08/03/2024#)"_s,
+                           u" (Patente = AB*) y (Fecha y Hora = 08/03/2024)"_s));
+
         Seleccion f;
         f.campoOrden = u"FECHA, HORA"_s;
         QCOMPARE(f.ordenCompleto(), u"FECHA ASC, HORA ASC, TICKET ASC"_s);

@@ -11,7 +11,7 @@
 #include "Listado.h"
 #include "MessageBox.h"
 #include "ModeloReporte.h"
-#include "ReportesPrueba.h"
+#include "NavegadorPrueba.h"
 #include "XlsxPlantilla.h"
 #include "frmPLANILLA.h"
 
@@ -32,10 +32,10 @@ bool openpyxl(const QStringList& args, QByteArray* salida = nullptr)
 
 // The workbook as openpyxl reads it: sheets, merges, widths and the cells of
 // sheet REPORTE, "A8" -> [kind, value, format, bold, fill].
-QJsonObject libro(const QString& archivo)
+QJsonObject libro(const QString& archivo, const QString& hoja = u"REPORTE"_s)
 {
     QByteArray json;
-    return openpyxl({archivo}, &json) ? QJsonDocument::fromJson(json).object() : QJsonObject();
+    return openpyxl({archivo, hoja}, &json) ? QJsonDocument::fromJson(json).object() : QJsonObject();
 }
 
 QJsonObject celdas(const QString& archivo)
@@ -66,14 +66,24 @@ QString pdfTexto(const QString& pdf)
     return salidaDe(u"pdftotext"_s, {u"-layout"_s, pdf, u"-"_s});
 }
 
-int ejecuta(const QStringList& args, QString* stderrText = nullptr)
+// Runs tolvex-report; `locale` sets its LANG and LC_ALL as a desktop does.
+int ejecuta(const QStringList& args, QString* stderrText = nullptr, const QString& locale = {},
+            QString* stdoutText = nullptr)
 {
     QProcess p;
+    if (!locale.isEmpty()) {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(u"LANG"_s, locale);
+        e.insert(u"LC_ALL"_s, locale);
+        p.setProcessEnvironment(e);
+    }
     p.start(qEnvironmentVariable("TOLVEX_BIN_DIR") + u"/bin/tolvex-report"_s, args);
     if (!p.waitForFinished(120000))
         return -1;
     if (stderrText)
         *stderrText = QString::fromLocal8Bit(p.readAllStandardError());
+    if (stdoutText)
+        *stdoutText = QString::fromLocal8Bit(p.readAllStandardOutput());
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
@@ -107,6 +117,21 @@ void imprimeEn(const QString& pdf)
     });
 }
 
+// The workbook saved again by LibreOffice into dir; empty when LibreOffice is
+// not installed or could not do it.
+QString conLibreOffice(const QString& origen, const QString& dir)
+{
+    const QString soffice = QStandardPaths::findExecutable(u"soffice"_s);
+    if (soffice.isEmpty())
+        return {};
+    QProcess p;
+    p.start(soffice, {u"-env:UserInstallation=file://"_s + dir + u"/perfil-libreoffice"_s, u"--headless"_s,
+                      u"--convert-to"_s, u"xlsx"_s, u"--outdir"_s, dir + u"/libreoffice"_s, origen});
+    p.waitForFinished(180000);
+    const QString hecha = dir + u"/libreoffice/"_s + QFileInfo(origen).fileName();
+    return QFile::exists(hecha) ? hecha : QString();
+}
+
 // Presses the browser's button after answering its question.
 void pulsa(frmPLANILLA& b, const QString& boton, QMessageBox::StandardButton respuesta)
 {
@@ -133,6 +158,10 @@ private Q_SLOTS:
     void exportaEImprime();
     void plantillaAjena_data();
     void plantillaAjena();
+    void plantillaDeLaPlanta_data();
+    void plantillaDeLaPlanta();
+    void fechasDeLaPlanta_data();
+    void fechasDeLaPlanta();
     void exportaFallida();
     void cortesDelListado();
     void tab_data();
@@ -352,6 +381,157 @@ void TstReportsSalida::plantillaAjena()
     QCOMPARE(restosTemporales(inst.path()), QStringList());
 }
 
+void TstReportsSalida::plantillaDeLaPlanta_data()
+{
+    QTest::addColumn<QString>("plantilla"); // reports_xlsx.py --planta KIND, or made by LibreOffice
+    QTest::addColumn<QStringList>("hojas");
+    QTest::addColumn<QString>("hoja"); // where the data goes
+    QTest::addColumn<int>("filas");
+    QTest::addColumn<int>("pie"); // row of the signature in the result
+    const QStringList pesadas{u"Pesadas"_s};
+    QTest::newRow("una hoja Pesadas") << u"pesadas"_s << pesadas << u"Pesadas"_s << 6 << 31;
+    QTest::newRow("más filas que las formateadas") << u"pesadas"_s << pesadas << u"Pesadas"_s << 25 << 34;
+    QTest::newRow("varias hojas") << u"varias"_s << QStringList{u"Pesadas"_s, u"Notas"_s} << u"Pesadas"_s << 6 << 31;
+    QTest::newRow("Reporte en segundo lugar") << u"reporte-segunda"_s << QStringList{u"Portada"_s, u"Reporte"_s}
+                                              << u"Reporte"_s << 6 << 31;
+    QTest::newRow("primera hoja oculta") << u"oculta-primero"_s << QStringList{u"Ayuda"_s, u"Pesadas"_s}
+                                         << u"Pesadas"_s << 6 << 31;
+    QTest::newRow("celdas formateadas con valor vacío") << u"valor-vacio"_s << pesadas << u"Pesadas"_s << 6 << 31;
+    QTest::newRow("guardada por LibreOffice 7.4") << u"libreoffice-guardada"_s << pesadas << u"Pesadas"_s << 6 << 31;
+    QTest::newRow("LibreOffice, ahora") << u"libreoffice"_s << pesadas << u"Pesadas"_s << 25 << 34;
+}
+
+// A plant's own template: its report sheet not named REPORTE, the formats
+// it gave the data rows' cells (d-mmm-yyyy, hh:mm, #,##0 on B8:B29, C8:C29,
+// J8:J29) and a signature at row 31. The data takes those formats, also
+// below the formatted rows; formatted rows the data does not reach stay
+// where they are; only the signature moves, once the data reaches it.
+void TstReportsSalida::plantillaDeLaPlanta()
+{
+    QFETCH(QString, plantilla);
+    QFETCH(QStringList, hojas);
+    QFETCH(QString, hoja);
+    QFETCH(int, filas);
+    QFETCH(int, pie);
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    const QString archivo = inst.file(XlsxPlantilla::kArchivo);
+    QFile::remove(archivo);
+    if (plantilla == u"libreoffice-guardada") {
+        QVERIFY(QFile::copy(QStringLiteral(TOLVEX_TESTS_DIR "/data/plantilla_pesadas_libreoffice.xlsx"), archivo));
+    } else if (plantilla == u"libreoffice") {
+        const QString base = inst.file(u"pesadas.xlsx"_s);
+        QVERIFY(openpyxl({u"--planta"_s, u"pesadas"_s, base}));
+        const QString hecha = conLibreOffice(base, inst.path());
+        if (hecha.isEmpty())
+            QSKIP("LibreOffice (soffice) no está instalado: vale la fila de la plantilla que guardó antes");
+        QVERIFY(QFile::rename(hecha, archivo));
+    } else {
+        QVERIFY(openpyxl({u"--planta"_s, plantilla, archivo}));
+    }
+    QVERIFY(insertaFilas(filas));
+    const QString destino = inst.file(u"planta.xlsx"_s);
+    QString err;
+    QVERIFY2(ejecuta({u"--dir"_s, inst.path(), u"--xlsx"_s, destino}, &err) == 0, qPrintable(err));
+
+    const QJsonObject o = libro(destino, hoja);
+    QCOMPARE(o.value(u"sheets"_s).toVariant().toStringList(), hojas);
+    const QJsonObject c = o.value(u"cells"_s).toObject(), vacias = o.value(u"empty"_s).toObject();
+    const auto formato = [&c](const QString& ref) { return c.value(ref).toArray().at(2).toString().remove(u'\\'); };
+    for (int i = 1; i <= filas; ++i) {
+        const FilaPrueba f = FilaPrueba::de(i);
+        const QString r = QString::number(7 + i);
+        QCOMPARE((QStringList{celda(c, u'A' + r), celda(c, u'B' + r), formato(u'B' + r), celda(c, u'C' + r),
+                              formato(u'C' + r), celda(c, u'J' + r), formato(u'J' + r)}),
+                 (QStringList{u"n:%1"_s.arg(i), u"d:"_s + f.fecha.toString(Qt::ISODate), u"d-mmm-yyyy"_s,
+                              u"t:"_s + f.hora.toString(u"HH:mm:ss"_s), u"hh:mm"_s, u"n:%1"_s.arg(f.total),
+                              u"#,##0"_s}));
+    }
+    for (int r = 8 + filas; r <= 29; ++r) {
+        const auto vacia = [&vacias, r](QChar col) {
+            return vacias.value(col + QString::number(r)).toString().remove(u'\\');
+        };
+        QCOMPARE((QStringList{vacia(u'B'), vacia(u'C'), vacia(u'J')}),
+                 (QStringList{u"d-mmm-yyyy"_s, u"hh:mm"_s, u"#,##0"_s}));
+    }
+    for (auto it = vacias.begin(); it != vacias.end(); ++it)
+        QVERIFY2(it.key().mid(1).toInt() <= 29, qPrintable(it.key()));
+    QCOMPARE(celda(c, u"A%1"_s.arg(pie)), u"s:Firma:"_s);
+    QCOMPARE(c.size(), 10 + 1 + 1 + filas * 6);
+    // The other sheets are as they were.
+    for (const QString& otra : hojas)
+        if (otra != hoja)
+            QVERIFY(!libro(destino, otra).value(u"cells"_s).toObject().contains(u"A8"_s));
+}
+
+void TstReportsSalida::fechasDeLaPlanta_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("patron");
+    for (const char* l : {"es_ES", "es_AR", "es_MX", "es_CO", "C"})
+        QTest::newRow(l) << QString::fromLatin1(l) << u"dd/MM/yyyy"_s;
+    QTest::newRow("en_US") << u"en_US"_s << u"MM/dd/yyyy"_s;
+}
+
+// Under the desktop's locale: the screen's dates, the date filter typed as
+// the screen shows a day, the grid, the printed listing and the export.
+void TstReportsSalida::fechasDeLaPlanta()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, patron);
+    const QLocale antes;
+    QLocale::setDefault(QLocale(locale));
+    const auto vuelve = qScopeGuard([&antes] { QLocale::setDefault(antes); });
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    QVERIFY(insertaFilas(40)); // 1 March 2024 to ticket 19, 2 March to 39
+    frmPLANILLA b;
+    QVERIFY(b.cargado());
+    const auto texto = [&b](const char* nombre) { return b.findChild<QLabel*>(QLatin1String(nombre))->text(); };
+    QCOMPARE(texto("Lbl_Dato_5") + u' ' + texto("Lbl_Dato_6"), QDate(2024, 3, 1).toString(patron) + u" 06:01:01"_s);
+
+    const QString dia = QDate(2024, 3, 2).toString(patron);
+    alAbrirse<frmFiltro>([dia](frmFiltro* d) {
+        for (const char* n : {"Fecha1", "Fecha2"}) {
+            auto* e = d->findChild<QDateEdit*>(QLatin1String(n));
+            e->findChild<QLineEdit*>()->setText(dia);
+            e->interpretText();
+        }
+        QTest::mouseClick(d->findChild<QPushButton*>(u"CmdOkFecha"_s), Qt::LeftButton);
+    });
+    dobleClic(b, u"Lbl_Dato_5"_s);
+    QCOMPARE(b.cantidad(), 20);
+    QCOMPARE(b.seleccion().descFiltro, u" (Fecha y Hora = %1)"_s.arg(dia));
+    const ModeloReporte& m = *b.modelo();
+    QCOMPARE(m.data(m.index(0, ModeloReporte::FECHA)).toString() + u' ' + m.data(m.index(0, ModeloReporte::HORA)).toString(),
+             dia + u" 06:20:20"_s);
+
+    Listado l;
+    l.titulo = b.windowTitle();
+    l.descFiltro = b.seleccion().descFiltro;
+    l.captions = Listado::captionsAuxiliares();
+    l.momento = QDateTime(QDate(2026, 12, 8), QTime(7, 20, 18));
+    QPrinter printer(QPrinter::HighResolution);
+    Listado::preparaPagina(printer);
+    const QString pdf = inst.file(u"listado.pdf"_s);
+    QString error;
+    QVERIFY2(Listado::imprimirPdf(printer, pdf, l.lineas(m), &error), qPrintable(error));
+    const QString impreso = pdfTexto(pdf);
+    const QString d = QRegularExpression::escape(dia);
+    QVERIFY2(impreso.contains(QRegularExpression(u"%1 - 07:20:18\\s+\\(Fecha y Hora = %2\\)"_s.arg(
+                 QRegularExpression::escape(QDate(2026, 12, 8).toString(patron)), d))),
+             qPrintable(impreso));
+    QVERIFY2(impreso.contains(QRegularExpression(u"\\b20 %1 06:20 "_s.arg(d))), qPrintable(impreso));
+
+    const QString destino = inst.file(u"fechas.xlsx"_s);
+    frmPLANILLA::setEligeArchivo([&destino](QWidget*, const QString&, const QString&) { return destino; });
+    pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
+    const QJsonObject c = celdas(destino);
+    const auto formato = [&c](const QString& ref) { return c.value(ref).toArray().at(2).toString().remove(u'\\'); };
+    QCOMPARE((QStringList{celda(c, u"B8"_s), formato(u"B8"_s), celda(c, u"C8"_s), formato(u"C8"_s)}),
+             (QStringList{u"d:2024-03-02"_s, QString(patron).replace(u'M', u'm'), u"t:06:20:20"_s, u"hh:mm:ss"_s}));
+}
+
 // Exports refused, cancelled, empty or failing: no file and no leftovers.
 void TstReportsSalida::exportaFallida()
 {
@@ -401,11 +581,13 @@ void TstReportsSalida::exportaFallida()
 
     frmPLANILLA::setEligeArchivo([&](QWidget*, const QString&, const QString&) { return destino; });
 
-    const auto intenta = [&] {
+    // The box says why, on the line below the description's message.
+    const QString plantilla = inst.file(XlsxPlantilla::kArchivo);
+    const auto intenta = [&](const QString& motivo) {
         pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
         QCOMPARE(MessageBox::mostrados().size(), 2);
         QCOMPARE(caja(MessageBox::mostrados().at(1)),
-                 caja({MessageBox::Critico, u"ERROR"_s, u"No se pudo exportar los datos a formato Excel."_s,
+                 caja({MessageBox::Critico, u"ERROR"_s, u"No se pudo exportar los datos a formato Excel.\n"_s + motivo,
                        QMessageBox::Ok, QMessageBox::NoButton}));
         QVERIFY(!b.findChild<QWidget*>(u"CUADRO"_s)->isVisibleTo(&b));
         QVERIFY(!QFile::exists(destino));
@@ -413,20 +595,25 @@ void TstReportsSalida::exportaFallida()
     };
     // A template with its style table or its sheet cut short.
     const QString buena = inst.file(u"buena.xlsx"_s);
-    QVERIFY(QFile::rename(inst.file(XlsxPlantilla::kArchivo), buena));
+    QVERIFY(QFile::rename(plantilla, buena));
+    const QString motivos[] = {u"La tabla de estilos de la plantilla no es válida."_s,
+                               u"La hoja de la plantilla no es válida."_s};
+    int i = 0;
     for (const QString& parte : {u"xl/styles.xml"_s, QString::fromLatin1(XlsxPlantilla::kHojaXml)}) {
-        QFile::remove(inst.file(XlsxPlantilla::kArchivo));
-        QVERIFY(openpyxl({u"--rompe"_s, parte, buena, inst.file(XlsxPlantilla::kArchivo)}));
-        intenta();
-        QCOMPARE(ejecuta({u"--dir"_s, inst.path(), u"--xlsx"_s, destino}), 1);
+        QFile::remove(plantilla);
+        QVERIFY(openpyxl({u"--rompe"_s, parte, buena, plantilla}));
+        intenta(motivos[i++]);
+        QString err;
+        QCOMPARE(ejecuta({u"--dir"_s, inst.path(), u"--xlsx"_s, destino}, &err), 1);
+        QVERIFY2(err.contains(motivos[i - 1]), qPrintable(err));
         QVERIFY(!QFile::exists(destino));
     }
     // A template that is not a workbook.
-    QVERIFY(escribeArchivo(inst.file(XlsxPlantilla::kArchivo), "no es un libro"));
-    intenta();
+    QVERIFY(escribeArchivo(plantilla, "no es un libro"));
+    intenta(u"La plantilla %1 no es un libro válido."_s.arg(plantilla));
     // No template at all.
-    QVERIFY(QFile::remove(inst.file(XlsxPlantilla::kArchivo)));
-    intenta();
+    QVERIFY(QFile::remove(plantilla));
+    intenta(u"No existe la plantilla %1."_s.arg(plantilla));
     // An existing file of that name is kept when the export fails.
     QVERIFY(escribeArchivo(destino, "anterior"));
     pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
@@ -578,18 +765,47 @@ void TstReportsSalida::herramienta()
     // Tickets 3, 10, ... 59 and the filter's description.
     QCOMPARE(texto.count(u"Camión 3"_s), 9 + 1);
 
-    // Bad arguments: 2.
-    for (const QStringList& malos : QList<QStringList>{{},
-                                                       {u"--xlsx"_s, xlsx, u"--pdf"_s, pdf},
-                                                       {u"--ticket"_s, u"a-b"_s, u"--xlsx"_s, xlsx},
-                                                       {u"--date"_s, u"31/02/2024-01/03/2024"_s, u"--xlsx"_s, xlsx},
-                                                       {u"--date"_s, u"05/03/2024-01/03/2024"_s, u"--xlsx"_s, xlsx},
-                                                       {u"--aux"_s, u"7=x"_s, u"--xlsx"_s, xlsx},
-                                                       {u"--bogus"_s, u"--xlsx"_s, xlsx}})
-        QVERIFY2(enDir(malos) == 2, qPrintable(malos.join(u' ')));
+    // A US desktop: the range as its screens write dates, or AAAA-MM-DD; the
+    // listing's dates in that order, its times with 24 hours, no AM or PM.
+    const QString enUS = u"en_US.UTF-8"_s;
+    QString err;
+    QCOMPARE(ejecuta({u"--dir"_s, inst.path(), u"--date"_s, u"2024-03-02-03/02/2024"_s, u"--pdf"_s, pdf}, &err, enUS), 0);
+    const QString listado = pdfTexto(pdf);
+    QVERIFY2(listado.contains(u"(Fecha y Hora = 03/02/2024)"_s) && listado.contains(u"20 03/02/2024 06:20 "_s),
+             qPrintable(listado));
+    QVERIFY2(listado.contains(QRegularExpression(u"\\d\\d/\\d\\d/\\d{4} - \\d\\d:\\d\\d:\\d\\d  "_s)) &&
+                 !listado.contains(QRegularExpression(u"\\b[AP]M\\b"_s)),
+             qPrintable(listado));
+
+    // Help and mistakes in Spanish; bad arguments exit with 2.
+    QString ayuda;
+    QCOMPARE(ejecuta({u"--help"_s}, nullptr, enUS, &ayuda), 0);
+    QVERIFY2(ayuda.startsWith(u"Uso: tolvex-report"_s) && ayuda.contains(u"--date DESDE-HASTA"_s) &&
+                 ayuda.contains(u"MM/DD/AAAA"_s) && ayuda.contains(u"con 2 cuando"_s),
+             qPrintable(ayuda));
+    const struct
+    {
+        QStringList args;
+        QString error;
+    } malos[] = {
+        {{}, u"Indique --xlsx ARCHIVO o --pdf ARCHIVO (uno de los dos)."_s},
+        {{u"--xlsx"_s, xlsx, u"--pdf"_s, pdf}, u"Indique --xlsx ARCHIVO o --pdf ARCHIVO (uno de los dos)."_s},
+        {{u"--ticket"_s, u"a-b"_s, u"--xlsx"_s, xlsx}, u"--ticket espera DESDE-HASTA (números enteros)."_s},
+        {{u"--date"_s, u"31/02/2024-01/03/2024"_s, u"--xlsx"_s, xlsx},
+         u"--date espera DESDE-HASTA, cada fecha como DD/MM/AAAA o AAAA-MM-DD."_s},
+        {{u"--date"_s, u"05/03/2024-01/03/2024"_s, u"--xlsx"_s, xlsx}, u"Error en el rango de fechas"_s},
+        {{u"--aux"_s, u"7=x"_s, u"--xlsx"_s, xlsx}, u"--aux espera N=PATRON con N de 1 a 6."_s},
+        {{u"--bogus"_s, u"--xlsx"_s, xlsx}, u"Opción desconocida: --bogus. Vea tolvex-report --help."_s},
+        {{u"--totals=si"_s, u"--xlsx"_s, xlsx}, u"La opción --totals no lleva valor."_s},
+        {{u"--xlsx"_s, xlsx, u"--ticket"_s}, u"Falta el valor de --ticket (DESDE-HASTA)."_s},
+        {{u"--xlsx"_s, xlsx, u"sobra"_s}, u"Argumento desconocido: sobra"_s},
+    };
+    for (const auto& m : malos) {
+        QVERIFY2(enDir(m.args, &err) == 2, qPrintable(m.args.join(u' ')));
+        QCOMPARE(err.section(u'\n', -2, -2), u"tolvex-report: "_s + m.error);
+    }
 
     // Missing template or database: 1, with a message, no file left.
-    QString err;
     const QString otro = inst.file(u"otro.xlsx"_s), otroPdf = inst.file(u"o.pdf"_s);
     QVERIFY(QFile::rename(inst.file(XlsxPlantilla::kArchivo), inst.file(u"guardada.xlsx"_s)));
     QCOMPARE(enDir({u"--xlsx"_s, otro}, &err), 1);

@@ -290,6 +290,21 @@ void TestStation::comandosLlegan()
     QCOMPARE(MessageBox::mostrados().last().titulo, QStringLiteral("Toma de Cero"));
     QTRY_COMPARE_WITH_TIMEOUT(textoDe(b, "Label_Peso"), QStringLiteral("0"), kEspera);
 
+    // "500,5" where the indicator keeps whole kilograms: said, nothing sent,
+    // the edit open on that field.
+    const qint64 antes1 = b.sim().servidor().escrituras();
+    click("Cmd_ProgEdit");
+    auto* preset = b.control<QLineEdit>(QStringLiteral("Txt_dat_0"));
+    preset->clear();
+    QTest::keyClicks(preset, QStringLiteral("500,5"));
+    MessageBox::limpiar();
+    click("Cmd_Prog");
+    QCOMPARE(MessageBox::mostrados().size(), 1);
+    QCOMPARE(MessageBox::mostrados()[0].texto, QStringLiteral("El valor de Despacho (Preset) debe ser un número entero"));
+    QVERIFY(preset->isVisible() && preset->window()->focusWidget() == preset);
+    QCOMPARE(b.sim().servidor().escrituras(), antes1);
+    click("Cmd_ProgCancel");
+
     // A fine cut of 0 refuses the start without sending anything.
     b.ind().setValor32(Indicador::kCFino, 0);
     QVERIFY(b.esperaLecturas());

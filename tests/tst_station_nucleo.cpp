@@ -144,6 +144,7 @@ private Q_SLOTS:
     void lotesYTotalesDeDespacho();
     void lotesFusionadosYAviso();
     void comandosYCondiciones();
+    void cierreTrasLaLecturaEnCurso();
 };
 
 void TstStationNucleo::estadoDeUnaLectura_data()
@@ -184,10 +185,16 @@ void TstStationNucleo::estadoDeUnaLectura()
     // An unanswered poll keeps what was shown, as not live.
     LecturaPeso muda;
     muda.Peso = LecturaPeso::kSinRespuesta;
-    const auto m = EstadoEstacion::desde(muda, 2, e);
+    EstadoEstacion leido = e;
+    leido.instante = QDateTime(QDate(2026, 12, 8), QTime(10, 0), Qt::UTC);
+    const auto m = EstadoEstacion::desde(muda, 2, leido);
     QVERIFY(!m.conectado);
     QCOMPARE(m.Peso, e.Peso);
     QCOMPARE(m.standBy, e.standBy);
+    // The bar says the link failed, not the indicator's last error, and the
+    // time is still that of the values kept.
+    QCOMPARE(std::pair(m.textoError, m.instante), std::pair(QStringLiteral("Error de conexion"), leido.instante));
+    QCOMPARE(EstadoEstacion::desde(lectura(modo, salidas, error), 2, m).textoError, textoError);
 }
 
 void TstStationNucleo::lotesYTotalesDeDespacho()
@@ -286,6 +293,10 @@ void TstStationNucleo::comandosYCondiciones()
     } malos[] = {
         {{"abc", "1", "1"}, "Ingrese un valor para Despacho (Preset)", 0},
         {{"12.5", "", "92.5"}, "Ingrese un valor para Corte Grueso", 1},
+        // More decimals than the indicator keeps are refused, not rounded;
+        // "1,250" is not read as a thousand.
+        {{"12.55", "1", "1"}, "El valor de Despacho (Preset) admite como máximo 1 decimal", 0},
+        {{"1", "1,250", "1"}, "El valor de Corte Grueso admite como máximo 1 decimal", 1},
         {{"1", "1", "429496729.6"},
          "El valor de Corte Fino (Batch) es demasiado grande para el equipo (máximo 429496729.5 kg)", 2},
         {{"429491729.6", "1", "1"}, "El fin del despacho (Preset + Acumulador) no cabe en el equipo", -1},
@@ -299,7 +310,7 @@ void TstStationNucleo::comandosYCondiciones()
     }
     QString error;
     int campo = 9;
-    const QString buenos[3] = {"12.5", "80", "92.5"};
+    const QString buenos[3] = {"12.50", "80", "92.5"};
     const auto p = b.e().compruebaProgramacion(buenos, &error, &campo);
     QVERIFY2(p, qPrintable(error));
     QCOMPARE(p->fin, 50125);
@@ -339,6 +350,52 @@ void TstStationNucleo::comandosYCondiciones()
     QCOMPARE(c.size(), 3);
     QCOMPARE(c[0].value("VALORES").toString(), QStringLiteral("Despacho=125 CGrueso=800 CFino=925 TotalF=50125"));
     QCOMPARE(c[0].value("OPERADOR").toString(), QStringLiteral("ANA PÉREZ"));
+}
+
+// A close waits for the poll in progress while the indicator answers: with
+// replies 400 ms apart a poll takes over two seconds, and the batch it reads
+// is recorded before the station closes. A silent indicator is cut at the
+// reply wait it is in. The station is set to id 0, the simulated indicator
+// answers with its own id.
+void TstStationNucleo::cierreTrasLaLecturaEnCurso()
+{
+    Banco b;
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("ID_1"), QStringLiteral("0"));
+    EstacionPesaje::setAjusteEnlace([](ConfigEnlace& c) {
+        c.esperaMs = 2000;
+        c.silencioMs = 30;
+    });
+    b.ind().setValor32(Indicador::kUlTotal, 5000);
+    QVERIFY(b.abre());
+    QVERIFY(b.e().estado().conectado);
+    b.m_sim.fallos({.tardia = 1, .tardiaMs = 400});
+    QSignalSpy lotes(&b.e(), &EstacionPesaje::loteRegistrado);
+    QSignalSpy lecturas(&b.e(), &EstacionPesaje::lecturaProcesada);
+    int lotesAlCerrar = -1;
+    connect(&b.e(), &EstacionPesaje::listoParaCerrar, this,
+            [&] { lotesAlCerrar = int(lotes.size()); });
+    // As the window does: polling paused while the operator is asked (a poll
+    // under way ends), a batch meanwhile, the close confirmed, polling resumed.
+    b.e().pausa();
+    lecturas.wait(4000);
+    b.ind().setValor32(Indicador::kUlTotal, 5250);
+    b.e().pideCierre();
+    b.e().reanuda();
+    QTRY_VERIFY_WITH_TIMEOUT(lotesAlCerrar >= 0, kEspera);
+    QCOMPARE(lotesAlCerrar, 1);
+    b.e().cierra();
+    QVERIFY(b.escrito());
+    QCOMPARE(b.filas().last().value("PESO").toDouble(), 250.0);
+    QCOMPARE(b.marcas().last(), 1);
+
+    b.m_sim.fallos({});
+    QVERIFY(b.abre());
+    b.m_sim.fallos({.mudo = true});
+    QSignalSpy listo(&b.e(), &EstacionPesaje::listoParaCerrar);
+    const qint64 antes = b.m_sim.servidor().pedidos();
+    b.e().pideCierre();
+    QVERIFY(listo.wait(10000));
+    QVERIFY(b.m_sim.servidor().pedidos() - antes <= 1);
 }
 
 QTEST_GUILESS_MAIN(TstStationNucleo)

@@ -5,16 +5,19 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStorageInfo>
 #include <QtTest>
 
 #include "CDatos.h"
 #include "Config.h"
 #include "Cp1252.h"
 #include "Diario.h"
+#include "FechaHora.h"
 #include "ArchivoAtomico.h"
 #include "Instalacion.h"
 #include "MessageBox.h"
 #include "Programa.h"
+#include "Puesto.h"
 #include "Registrador.h"
 #include "Schema.h"
 #include "TestSupport.h"
@@ -28,8 +31,12 @@ class TestStationRegistros : public QObject
 private Q_SLOTS:
     void cleanup() { ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna); }
     void diarioYLog();
+    void fechasComoLasLeeLaPlanta_data();
+    void fechasComoLasLeeLaPlanta();
     void pendientesSobrevivenYSiguenOrden();
     void sinDuplicadosTrasCaida();
+    void filaGemelaDeOtroPuesto_data();
+    void filaGemelaDeOtroPuesto();
     void marcasDeTotal();
     void cadaPuestoMarcaSusFilas();
     void auditoriaNoDetieneFilas();
@@ -37,6 +44,7 @@ private Q_SLOTS:
     void falloDeEscrituraConservaArchivos_data();
     void falloDeEscrituraConservaArchivos();
     void panelConRegistrosSinGuardar();
+    void diarioQueNoSePuedeAbrir();
     void acumuladorConLaEstacionCerrada_data();
     void acumuladorConLaEstacionCerrada();
     void postgres();
@@ -137,13 +145,10 @@ void TestStationRegistros::diarioYLog()
     DirectorioDePrueba dir;
     qputenv("TOLVEX_HOME", dir.path().toLocal8Bit());
     const QDateTime t(QDate(2026, 12, 5), QTime(18, 30, 1));
-    const bool sinLocale = QLocale::system().language() == QLocale::C;
-    if (sinLocale) {
-        QCOMPARE(Diario::fecha(t.date()), QStringLiteral("05/12/2026"));
-        QCOMPARE(Diario::hora(t.time()), QStringLiteral("18:30:01"));
+    if (QLocale().language() == QLocale::C)
         QCOMPARE(Diario::numero(12.5, 1), QStringLiteral("12,5"));
-    }
-    const QString f = Diario::fecha(t.date()), h = Diario::hora(t.time());
+    // The dates and times themselves: fechasComoLasLeeLaPlanta.
+    const QString f = FechaHora::fecha(t.date()), h = FechaHora::hora(t.time());
     const QStringList aux{QStringLiteral("Año"), QString(40, u'b'), QStringLiteral("c"), QString(),
                           QStringLiteral("e"), QStringLiteral("f")};
     const QString cab = Diario::cabecera(aux, 100, 0, QStringLiteral("0"), 0, QStringLiteral("0"), t);
@@ -174,14 +179,84 @@ void TestStationRegistros::diarioYLog()
                       f + u' ' + h +
                       QStringLiteral("\r\nNo se pudo abrir el puerto.\r\n"
                                      "Rutina: Form_Load (Formulario frmPeso)\r\n\r\n"));
-    // A file that cannot be written says so.
+    // A file that cannot be written says so; what it could not take waits,
+    // and goes in first, in order, once it can be written.
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Datos.log")));
     QString e;
     QVERIFY(!Diario::agrega(Diario::kLog, reg, &e));
     QVERIFY(!e.isEmpty());
+    QVERIFY(!Diario::agrega(Diario::kLog, QStringLiteral("segundo")));
+    QCOMPARE(Diario::enEspera(Diario::kLog), 2);
+    QVERIFY(!Diario::reintenta());
+    QVERIFY(QDir(dir.path()).rmdir(QStringLiteral("Datos.log")));
+    QVERIFY(Diario::agrega(Diario::kLog, QStringLiteral("tercero")));
+    QCOMPARE(Diario::enEspera(Diario::kLog), 0);
+    QCOMPARE(leeArchivo(dir.file(Diario::kLog)), Cp1252::encode(reg + QStringLiteral("segundotercero")));
+    // A full disk takes part of an append: the rest follows it, nothing twice.
+    DiscoLleno disco(128);
+    if (disco.ok()) {
+        const QString diario = disco.file(Diario::kJournal);
+        QVERIFY(Diario::agrega(diario, QStringLiteral("inicio")));
+        const QString relleno = disco.file(QStringLiteral("relleno"));
+        QVERIFY(escribeArchivo(relleno, QByteArray(QStorageInfo(disco.path()).bytesAvailable() - 8192, 'x')));
+        QVERIFY(!Diario::agrega(diario, QString(20000, u'b')));
+        QVERIFY(QFileInfo(diario).size() > 6);
+        QVERIFY(!Diario::reintenta());
+        QVERIFY(QFile::remove(relleno));
+        QVERIFY(Diario::reintenta());
+        QCOMPARE(leeArchivo(diario), QByteArray("inicio") + QByteArray(20000, 'b'));
+    }
     // The display rule: "." whatever the locale, rounded, no "-0".
     QCOMPARE(Diario::muestra(-0.2, 1), QStringLiteral("-0.2"));
     QCOMPARE(Diario::muestra(-0.04, 1), QStringLiteral("0.0"));
+}
+
+void TestStationRegistros::fechasComoLasLeeLaPlanta_data()
+{
+    QTest::addColumn<QString>("locale"); // empty: the process's own (LANG, LC_ALL)
+    QTest::addColumn<QString>("fecha");  // 5 December 2026
+    for (const char* l : {"es_ES", "es_AR", "es_MX", "es_CO", "C"})
+        QTest::newRow(l) << QString::fromLatin1(l) << QStringLiteral("05/12/2026");
+    QTest::newRow("en_US") << QStringLiteral("en_US") << QStringLiteral("12/05/2026");
+    // ctest runs this row again with LANG and LC_ALL set (station.cmake).
+    const QString sistema = QLocale::system().name();
+    if (sistema.startsWith(QStringLiteral("en_US")))
+        QTest::newRow("del sistema") << QString() << QStringLiteral("12/05/2026");
+    else if (sistema.startsWith(QStringLiteral("es_")) || sistema == u"C")
+        QTest::newRow("del sistema") << QString() << QStringLiteral("05/12/2026");
+}
+
+// What the journal, the error log and a total note keep, read back from the
+// files and the table: the plant's date with four-digit years and 24-hour
+// times, nothing after them.
+void TestStationRegistros::fechasComoLasLeeLaPlanta()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, fecha);
+    const QLocale antes;
+    if (!locale.isEmpty())
+        QLocale::setDefault(QLocale(locale));
+    const auto vuelve = qScopeGuard([&antes] { QLocale::setDefault(antes); });
+    Programa_ prog;
+    QVERIFY(prog.ok);
+    const QDateTime t(QDate(2026, 12, 5), QTime(18, 30, 1));
+    QVERIFY(Diario::agrega(Diario::kJournal,
+                           Diario::cabecera(QStringList(6, QStringLiteral("x")), 100, 0, QStringLiteral("1000"), 0,
+                                            QStringLiteral("0"), t) +
+                               Diario::lote(250, 5250, 0, t) + Diario::cierre()));
+    QVERIFY(Diario::agrega(Diario::kLog, Diario::registroError(0, QStringLiteral("No se pudo abrir el puerto."),
+                                                               Diario::kRutinaCarga, t)));
+    Registrador r(prog.dir.path());
+    r.agrega(lote(5250, 250));
+    QVERIFY(escribe(r, cierre(QTime(18, 30, 1))));
+
+    const QString hora = QStringLiteral("18:30:01");
+    const QStringList campos = QString::fromLatin1(leeArchivo(prog.dir.file(Diario::kJournal))).split(u'*');
+    QCOMPARE(campos.size(), 15);
+    QCOMPARE(campos.mid(6, 2) + campos.mid(11, 2), (QStringList{fecha, hora, fecha, hora}));
+    QVERIFY(QString::fromLatin1(leeArchivo(prog.dir.file(Diario::kLog)))
+                .contains(QStringLiteral("\r\nFecha y Hora: %1 %2\r\n").arg(fecha, hora)));
+    QCOMPARE(filasDe().value(0).value("INFO").toString(), QStringLiteral(" -> TOTAL <- (%1 - %2)").arg(fecha, hora));
 }
 
 void TestStationRegistros::pendientesSobrevivenYSiguenOrden()
@@ -228,49 +303,159 @@ void TestStationRegistros::pendientesSobrevivenYSiguenOrden()
     QCOMPARE(filasDe().size(), 5);
 }
 
+// Stopped after a commit and before its entry left the queue file: read
+// back, the entry finds its row by its identity, is not written again, and
+// the error log says so. The same queue file in a copy of the directory (a
+// workstation of its own) finds the row too, and does not take it as its own.
 void TestStationRegistros::sinDuplicadosTrasCaida()
 {
+    DirectorioDePrueba copia;
+    Instalacion ic;
+    ic.directorio = copia.path();
+    QVERIFY(ic.ejecutar());
     Programa_ prog;
     QVERIFY(prog.ok);
-    Pendiente p = lote(5250, 250);
+    const QString archivo = prog.dir.file(Registrador::kArchivo);
+    {
+        ColaPendientes c(archivo, Puesto::de(prog.dir.path()));
+        QVERIFY(c.carga());
+        QVERIFY(c.agrega(lote(5250, 250)));
+    }
+    const QByteArray alMorir = leeArchivo(archivo);
     {
         Registrador r(prog.dir.path());
-        QVERIFY(r.agrega(p));
         QTRY_VERIFY_WITH_TIMEOUT(vacia(r), kEspera);
     }
     QCOMPARE(filasDe().size(), 1);
-    // The program stopped after the commit and before the entry left the
-    // file: the entry comes back with the ticket it got.
-    p.id = 7;
-    p.ticket = 1;
-    Pendiente otro = lote(5500, 250, QTime(10, 0, 9));
-    otro.id = 8;
-    otro.ticket = 2; // an attempt that was rolled back
-    QVERIFY(escribeArchivo(prog.dir.file(Registrador::kArchivo), p.aJson() + '\n' + otro.aJson() + '\n'));
+    QVERIFY(escribeArchivo(archivo, alMorir));
     Registrador r(prog.dir.path());
-    QCOMPARE(r.pendientes(), 2);
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), kEspera);
-    auto f = filasDe();
-    QCOMPARE(f.size(), 2);
-    QCOMPARE(f[1].value("TICKET").toLongLong(), 2);
-    QCOMPARE(f[1].value("TOTAL").toDouble(), 5500.0);
+    QCOMPARE(r.pendientes(), 1);
+    QVERIFY(escribe(r, lote(5500, 250, QTime(10, 0, 9))));
+    const auto f = filasDe();
+    QCOMPARE(columna(f, "TOTAL"), QStringList({"5250", "5500"}));
+    QCOMPARE(leeArchivo(prog.dir.file(ColaPendientes::kArchivoUltimo)), QByteArray("2\r\n"));
+    QTRY_VERIFY(leeArchivo(prog.dir.file(Diario::kLog)).contains("ya estaba guardado con el ticket 1"));
 
-    // Stopped after the commit of an entry that did not note its ticket:
-    // its row, after the ticket it follows, is found by what it holds; the
-    // next entry, the same but for its accumulator, is a new row.
-    otro.ticket = 0;
-    otro.desde = 1;
-    Pendiente siguiente = lote(5750, 250, QTime(10, 0, 9));
-    siguiente.desde = 1;
-    QVERIFY(escribeArchivo(prog.dir.file(Registrador::kArchivo), otro.aJson() + '\n' + siguiente.aJson() + '\n'));
-    Registrador r2(prog.dir.path());
-    QTRY_VERIFY_WITH_TIMEOUT(vacia(r2), kEspera);
+    // The same entry queued again while its row is there (the program
+    // started twice on one directory): the database refuses a second row.
+    Pendiente dos = lote(5750, 250, QTime(10, 0, 10));
+    dos.idLote = ColaPendientes::nuevaIdentidad();
+    QVERIFY(escribe(r, dos));
+    QVERIFY(escribe(r, dos));
+    QCOMPARE(filasDe().size(), 3);
+    QTRY_VERIFY(leeArchivo(prog.dir.file(Diario::kLog)).contains("rechaz\xF3 una segunda fila"));
+
+    QVERIFY(escribeArchivo(copia.file(Registrador::kArchivo), alMorir));
+    {
+        Registrador otro(copia.path());
+        QTRY_VERIFY_WITH_TIMEOUT(vacia(otro), kEspera);
+    }
+    QCOMPARE(filasDe().size(), 3);
+    QCOMPARE(leeArchivo(copia.file(ColaPendientes::kArchivoUltimo)), QByteArray("0\r\n"));
+    QVERIFY(leeArchivo(copia.file(Diario::kLog)).contains("no se toma como propia"));
+}
+
+void TestStationRegistros::filaGemelaDeOtroPuesto_data()
+{
+    QTest::addColumn<bool>("servidor");
+    QTest::newRow("sqlite") << false;
+    QTest::newRow("postgresql") << true;
+}
+
+// Workstation A killed with a batch queued, and workstation B's row after
+// A's last ticket with everything equal: TOTAL, PESO, date, time to the
+// second, operator "Maestro". A's entry gets a row of its own, A keeps its
+// own last ticket, and A's next marking touches A's row only. Entries of
+// the previous version (no identity) find only a row of that version.
+void TestStationRegistros::filaGemelaDeOtroPuesto()
+{
+    QFETCH(bool, servidor);
+    const QString pg = conexionPostgres();
+    if (servidor && pg.isEmpty())
+        QSKIP("TOLVEX_TEST_PG no está definida");
+    DirectorioDePrueba b;
+    Instalacion ib;
+    ib.directorio = b.path();
+    QVERIFY(ib.ejecutar());
+    Programa_ a;
+    QVERIFY(a.ok);
+    std::optional<decltype(tablasPropias(pg, {}))> borra;
+    if (servidor) {
+        borra.emplace(tablasPropias(pg, QStringLiteral("_gm") + QString::number(QCoreApplication::applicationPid())));
+        QVERIFY(creaTablas());
+    }
+    const QString puestoA = Puesto::de(a.dir.path()), puestoB = Puesto::de(b.path());
+    QVERIFY(puestoA != puestoB);
+    const auto gemelo = [](double total, int segundo) {
+        Pendiente p = lote(total, 1000, QTime(10, 0, segundo));
+        p.operador = QStringLiteral("Maestro");
+        return p;
+    };
+    const auto ultimo = [](const QString& dir) {
+        return leeArchivo(QDir(dir).absoluteFilePath(ColaPendientes::kArchivoUltimo)).trimmed();
+    };
+    const QString colaA = a.dir.file(Registrador::kArchivo);
+    {
+        Registrador ra(a.dir.path());
+        QVERIFY(escribe(ra, lote(1000, 1000)));
+    }
+    // What the kill leaves: the entry queued, its ticket to follow 1.
+    {
+        ColaPendientes c(colaA, puestoA);
+        QVERIFY(c.carga());
+        QVERIFY(c.agrega(gemelo(2000, 5)));
+    }
+    {
+        Registrador rb(b.path());
+        QVERIFY(escribe(rb, gemelo(2000, 5)));
+    }
+    {
+        Registrador ra(a.dir.path());
+        QTRY_VERIFY_WITH_TIMEOUT(vacia(ra), kEspera);
+        QCOMPARE(ultimo(a.dir.path()), QByteArray("3"));
+        QVERIFY(escribe(ra, cierre(QTime(12, 0, 0))));
+    }
+    auto f = filasDe();
+    QCOMPARE(columna(f, "PUESTO"), QStringList({puestoA, puestoB, puestoA}));
+    QCOMPARE(columna(f, "TOTAL"), QStringList({"1000", "2000", "2000"}));
+    QCOMPARE(marcas(), QList<int>({0, 0, 1}));
+    QCOMPARE(ultimo(b.path()), QByteArray("2"));
+    const QStringList ids = columna(f, "IDLOTE");
+    QCOMPARE(QSet<QString>(ids.cbegin(), ids.cend()).size(), 3);
+
+    // The previous version's queue file: entries without identity. Its row
+    // of the same batch (no workstation) is found by content; B's twin is not.
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+        const qint64 t = db.TomaTicket(Programa::DataTbGlobal);
+        QCOMPARE(t, qint64(4));
+        const Pendiente v = gemelo(4000, 7);
+        QVERIFY(db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = 4").arg(Programa::DataTbReporte)));
+        QVERIFY(db.AgregaRegistros({{QStringLiteral("TICKET"), t},
+                                    {QStringLiteral("TOTAL"), v.total},
+                                    {QStringLiteral("PESO"), v.peso},
+                                    {QStringLiteral("FECHA"), v.fecha},
+                                    {QStringLiteral("HORA"), v.hora},
+                                    {QStringLiteral("OPERADOR"), v.operador}}));
+    }
+    {
+        Registrador rb(b.path());
+        QVERIFY(escribe(rb, gemelo(3000, 6)));
+    }
+    Pendiente viejo1 = gemelo(3000, 6), viejo2 = gemelo(4000, 7);
+    viejo1.desde = viejo2.desde = 3;
+    QVERIFY(escribeArchivo(colaA, viejo1.aJson() + '\n' + viejo2.aJson() + '\n'));
+    {
+        Registrador ra(a.dir.path());
+        QTRY_VERIFY_WITH_TIMEOUT(vacia(ra), kEspera);
+    }
     f = filasDe();
-    QCOMPARE(f.size(), 3);
-    QCOMPARE(f[2].value("TOTAL").toDouble(), 5750.0);
-    // Once nothing is left the last ticket has its own file and the queue none.
-    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(prog.dir.file(Registrador::kArchivo)), kEspera);
-    QCOMPARE(leeArchivo(prog.dir.file(ColaPendientes::kArchivoUltimo)), QByteArray("3\r\n"));
+    QCOMPARE(columna(f, "PUESTO"), QStringList({puestoA, puestoB, puestoA, QString(), puestoB, puestoA}));
+    QCOMPARE(columna(f, "TOTAL").mid(3), QStringList({"4000", "3000", "3000"}));
+    const QByteArray log = leeArchivo(a.dir.file(Diario::kLog));
+    QCOMPARE(log.count("versi\xF3n anterior"), 2);
+    QVERIFY(log.contains("ya estaba guardado con el ticket 4"));
 }
 
 void TestStationRegistros::marcasDeTotal()
@@ -333,6 +518,12 @@ void TestStationRegistros::cadaPuestoMarcaSusFilas()
     ColaPendientes ca(QDir(a.dir.path()).absoluteFilePath(Registrador::kArchivo));
     QVERIFY(ca.carga());
     QCOMPARE(ca.ultimo(), qint64(3));
+    // A directory that never kept its last ticket falls back on Ticket - 1,
+    // here B's row: not A's, so A's closing marks nothing.
+    QVERIFY(QFile::remove(a.dir.file(ColaPendientes::kArchivoUltimo)));
+    Registrador ra2(a.dir.path());
+    QVERIFY(escribe(ra2, cierre(QTime(13, 0, 0))));
+    QCOMPARE(filasDe()[3].value("INFO").toString(), f[3].value("INFO").toString());
 }
 
 void TestStationRegistros::auditoriaNoDetieneFilas()
@@ -519,6 +710,44 @@ void TestStationRegistros::panelConRegistrosSinGuardar()
     ArchivoAtomico::simulaFallo(ArchivoAtomico::Etapa::Ninguna);
     QTRY_COMPARE_WITH_TIMEOUT(b.registrador().sinGuardar(), 0, kEspera);
     QTRY_VERIFY_WITH_TIMEOUT(!panel->text().contains(QStringLiteral("sin guardar")), kEspera);
+}
+
+// Transac.dat and Datos.log cannot be opened (a directory stands in their
+// place): the station goes on recording, the window says what waits, closing
+// asks first; once they can be written every line goes in, in order, and
+// the log tells of the journal's failure.
+void TestStationRegistros::diarioQueNoSePuedeAbrir()
+{
+    BancoEstacion b;
+    QDir::setCurrent(b.dir().path());
+    QDir d(b.dir().path());
+    QVERIFY(d.mkdir(Diario::kJournal) && d.mkdir(Diario::kLog));
+    b.ind().setValor32(Indicador::kUlTotal, 5000);
+    QPointer<frmPeso> w = b.abreListo({QStringLiteral("Lote 7")});
+    QVERIFY2(w, qPrintable(b.error()));
+    for (quint32 total : {5250u, 5500u}) {
+        b.ind().setValor32(Indicador::kUlTotal, total);
+        QTRY_VERIFY_WITH_TIMEOUT(b.filas().size() == int(total - 5000) / 250, kEspera);
+    }
+    auto* panel = w->findChild<QLabel*>(QStringLiteral("Panel4"));
+    QTRY_VERIFY(panel->text().contains(QStringLiteral("Transac.dat sin escribir: 3 entrada(s) (hay un directorio con ese nombre)")));
+    QVERIFY(panel->text().contains(QStringLiteral("Datos.log sin escribir: 1 registro(s)")));
+    MessageBox::limpiar();
+    MessageBox::setNextAnswer(QMessageBox::No);
+    w->close();
+    QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("3 línea(s) de Transac.dat")));
+    QVERIFY(w && !w->cerrarPedido());
+
+    QVERIFY(d.rmdir(Diario::kJournal) && d.rmdir(Diario::kLog));
+    QTRY_VERIFY_WITH_TIMEOUT(panel->text().isEmpty(), kEspera);
+    const QString diario = b.archivo(Diario::kJournal);
+    QVERIFY2(diario.startsWith(QStringLiteral("[Lote 7")), qPrintable(diario));
+    QCOMPARE(diario.count(u'*'), 10 + 2 * 4);
+    const qsizetype primero = diario.indexOf(QStringLiteral("*   250*      5250"));
+    QVERIFY(primero > 0 && diario.indexOf(QStringLiteral("*   250*      5500")) > primero);
+    const QString log = b.archivo(Diario::kLog);
+    QVERIFY(log.contains(QStringLiteral("No se pudo escribir Transac.dat")));
+    QVERIFY(log.indexOf(QStringLiteral("Transac.dat se pudo escribir de nuevo")) > log.indexOf(QStringLiteral("No se pudo")));
 }
 
 void TestStationRegistros::acumuladorConLaEstacionCerrada_data()

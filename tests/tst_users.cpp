@@ -162,6 +162,12 @@ void TstUsers::login_data()
     QTest::newRow("nombre con truco, sin fila") << "x' OR '1'='1" << "clave" << "";
     QTest::newRow("nombre con truco, maestra") << "x' OR '1'='1" << kPass1 << "x' OR '1'='1||1";
     QTest::newRow("clave vacía de operario sin clave") << "Vacío" << "" << "";
+    // A name written as a person types it: case and surrounding blanks do
+    // not count, accents do; the session keeps the name as stored.
+    QTest::newRow("nombre en minúsculas") << "ana gómez" << "ANA1" << "Ana Gómez|Operador|2";
+    QTest::newRow("nombre con blancos y mayúsculas") << "  ANA GÓMEZ " << "ana1" << "Ana Gómez|Operador|2";
+    QTest::newRow("sin acento es otro nombre") << "Ana Gomez" << "ana1" << "";
+    QTest::newRow("sin acento, maestra de operarios") << "Ana Gomez" << kPass1 << "Ana Gomez||1";
 }
 
 void TstUsers::login()
@@ -177,13 +183,15 @@ void TstUsers::login()
     QVERIFY(agregaOperario(u"O'Brien"_s, u"ñandú'x"_s, u"Operador"_s));
     QVERIFY(agregaOperario(u"José"_s, u"Árbol"_s, u"Superior"_s));
     QVERIFY(agregaOperario(u"Vacío"_s, QString(), u"Instalador"_s));
+    QVERIFY(agregaOperario(u"Ana Gómez"_s, u"Ana1"_s, u"Operador"_s));
 
     frmLogin1 f;
     // The list: a blank entry, then the operators in name order.
-    QCOMPARE(elementos(f.DBCombo_Operarrio), QStringList({"", "Gerente", "José", "O'Brien", "Vacío"}));
+    QCOMPARE(elementos(f.DBCombo_Operarrio), QStringList({"", "Ana Gómez", "Gerente", "José", "O'Brien", "Vacío"}));
 
-    if (nombre.contains(u'\'') && f.DBCombo_Operarrio->findText(nombre) < 0)
-        f.DBCombo_Operarrio->addItem(nombre); // a name the list could hold
+    // A name not in the list as written: as the web's sign-in receives it.
+    if (f.DBCombo_Operarrio->findText(nombre) < 0)
+        f.DBCombo_Operarrio->addItem(nombre);
     f.show();
     QCOMPARE(ingresa(f, nombre, clave), !quien.isEmpty());
     QCOMPARE(f.isVisible(), quien.isEmpty());
@@ -192,7 +200,7 @@ void TstUsers::login()
                                               QMessageBox::Ok, QMessageBox::NoButton})
                                       : QString());
     // Nothing was changed by the attempt.
-    QCOMPARE(operarios().size(), 4);
+    QCOMPARE(operarios().size(), 5);
 }
 
 void TstUsers::loginSinMaestras()
@@ -325,6 +333,11 @@ void TstUsers::loginPostgres()
     QVERIFY(!ingresa(f, u"D'Alessio"_s, u"' OR ''='"_s));
     QVERIFY(ingresa(f, u"D'Alessio"_s, u"ñU'"_s));
     QCOMPARE(sesion(), u"D'Alessio|Instalador|2"_s);
+    // Two rows the name matches only without case (kept from before such
+    // names were refused): neither row is taken.
+    f.DBCombo_Operarrio->addItem(u"D'ALESSIO"_s);
+    QVERIFY(!ingresa(f, u"D'ALESSIO"_s, u"otra"_s));
+    QVERIFY(!ingresa(f, u"D'ALESSIO"_s, u"ñU'"_s));
 }
 
 void TstUsers::primeraVez()
@@ -443,10 +456,11 @@ void TstUsers::operarioAgregar()
     QCOMPARE(agrega(f, u"Beto"_s, u"x"_s), QStringList{u"Ya existe un operario con el nombre Beto."_s});
     QCOMPARE(agrega(f, u"BETO "_s, u"x"_s).size(), 1);
     QCOMPARE(operarios(), antes);
-    // Corrected, it is stored.
+    // Corrected, it is stored; an accent makes another name, as at sign-in.
     QCOMPARE(agrega(f, u"Beto María"_s, u"x"_s), QStringList());
     QCOMPARE(agrega(f, u"D'Angelo"_s, u"x"_s), QStringList());
-    QCOMPARE(operarios().size(), 5);
+    QCOMPARE(agrega(f, u"Betó"_s, u"x"_s), QStringList());
+    QCOMPARE(operarios().size(), 6);
 }
 
 void TstUsers::operarioNivelYEliminar()

@@ -3,8 +3,10 @@
 
 Headless Chromium (chromium-driver + python3-selenium) against tolvex-soak
 --web: signs in (a wrong password first), watches the live weight change
-while the simulated indicator runs, sees the page go stale when the station
-closes, filters the batches and downloads the export, which openpyxl reads.
+while the simulated indicator runs, sees the lost link as the station's
+window shows it while the indicator is silent, sees the page go stale when
+the station closes, filters the batches (a text with a blank among them)
+and downloads the export, which openpyxl reads.
 With TOLVEX_CAPTURAS=DIR it saves a screenshot of each page there.
 
     web_navegador.py PATH/TO/tolvex-soak
@@ -12,6 +14,7 @@ Exit 77 (skipped) only when Chromium, its driver or a Python module is missing.
 """
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -37,6 +40,7 @@ try:
     from selenium.common.exceptions import (NoSuchElementException, StaleElementReferenceException,
                                             TimeoutException)
     from selenium.webdriver.chrome.service import Service
+    from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
 except ImportError as e:
@@ -106,6 +110,14 @@ def ingresa(d, clave):
     raise AssertionError('no se pudo ingresar: ' + texto(d, 'mensaje'))
 
 
+def lee(d, id_):
+    """The element's text, or None while the page replaces it."""
+    try:
+        return d.find_element(By.ID, id_).text
+    except (NoSuchElementException, StaleElementReferenceException):
+        return None
+
+
 def main():
     soak = sys.argv[1]
     tmp = tempfile.mkdtemp(prefix='tolvex-web-')
@@ -113,9 +125,12 @@ def main():
     os.makedirs(descargas)
     err = open(os.path.join(tmp, 'soak.err'), 'w')
     # The station runs until this test says (a line on its input), however
-    # long the browser takes to start and sign in on a loaded machine.
+    # long the browser takes to start and sign in on a loaded machine; its
+    # rows carry "Línea 1" as their first datum, and the indicator falls
+    # silent for 12 s when the test asks.
     proc = subprocess.Popen([soak, '--minutes', '10', '--stop-on-input', '--speed', '20', '--web', '0',
-                             '--web-clave', 'monitor', '--web-espera', '600', '--keep', os.path.join(tmp, 'programa')],
+                             '--web-clave', 'monitor', '--web-espera', '600', '--puesto', 'Línea 1', '--mudo', '12',
+                             '--keep', os.path.join(tmp, 'programa')],
                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err, text=True,
                             env=dict(os.environ, QT_QPA_PLATFORM='offscreen'))
     d = None
@@ -160,17 +175,33 @@ def main():
                lambda: texto(d, 'ciclos'))
         assert len(d.find_elements(By.CSS_SELECTOR, '#salidas .lampara')) == 8
         assert len(d.find_elements(By.CSS_SELECTOR, '#entradas .lampara')) == 8
+        # The reading's time as the plant's screens write it: date, 24 hours, seconds.
+        espera(d, lambda: re.fullmatch(r'Lectura: \d\d/\d\d/\d{4} \d\d:\d\d:\d\d', lee(d, 'actualizado') or ''),
+               120, 'hora de la lectura', lambda: lee(d, 'actualizado'))
         if CAPTURAS:
             time.sleep(3)  # a few seconds of trend in the picture
         captura(d, 'manual-web-estacion.png')
         captura(d, 'manual-web-estacion-telefono.png', 390, 844)
 
-        # The station closes: the page says so at once.
+        # The indicator falls silent: the page says what the window says, with
+        # the time of the values it still shows.
+        proc.stdin.write('mudo\n')
+        proc.stdin.flush()
+        espera(d, lambda: (lee(d, 'error'), lee(d, 'vigencia'), (lee(d, 'actualizado') or '')[:16]) ==
+               ('Error de conexion', 'Sin respuesta del indicador', 'Última lectura: '), 120,
+               'error de conexión como en la ventana, con la hora de la última lectura',
+               lambda: (lee(d, 'error'), lee(d, 'vigencia'), lee(d, 'actualizado')))
+        espera(d, lambda: lee(d, 'vigencia') == 'En línea', 120, 'en línea otra vez', lambda: lee(d, 'vigencia'))
+
+        # The station closes: the page says so at once, with the last values
+        # and when they were read, not zeros.
         proc.stdin.write('fin\n')
         proc.stdin.flush()
-        espera(d, lambda: texto(d, 'vigencia') == 'Estación cerrada', 300, 'estación cerrada',
-               lambda: texto(d, 'vigencia'))
+        espera(d, lambda: lee(d, 'vigencia') == 'Estación cerrada', 300, 'estación cerrada',
+               lambda: lee(d, 'vigencia'))
         assert 'viejo' in d.find_element(By.TAG_NAME, 'body').get_attribute('class')
+        espera(d, lambda: (lee(d, 'actualizado') or '').startswith('Última lectura: '), 120, 'hora de la última lectura')
+        assert lee(d, 'fino') not in ('0', '-', None), lee(d, 'fino')
         captura(d, 'manual-web-estacion-cerrada.png')
 
         # Batches: today's rows, then a ticket range.
@@ -185,9 +216,39 @@ def main():
                     for f in d.find_elements(By.CSS_SELECTOR, '#seleccion tbody tr')]
         espera(d, lambda: '4 registros' in texto(d, 'sel-resumen') and tickets() == ['2', '3', '4', '5'], 120,
                'filtro de tickets 2 a 5', lambda: (texto(d, 'sel-resumen'), tickets()))
+        # Dates and times as the plant's screens write them (no locale: dd/MM/yyyy).
+
+        def fechas():
+            try:
+                return [[c.text for c in f.find_elements(By.TAG_NAME, 'td')[1:3]]
+                        for f in d.find_elements(By.CSS_SELECTOR, '#seleccion tbody tr')]
+            except StaleElementReferenceException:
+                return None
+        espera(d, lambda: (f := fechas()) and all(re.fullmatch(r'\d\d/\d\d/\d{4}', x) and
+                                                   re.fullmatch(r'\d\d:\d\d:\d\d', y) for x, y in f),
+               120, 'fechas y horas de la selección', fechas)
         d.execute_script('window.scrollTo(0, 0)')
         captura(d, 'manual-web-reportes.png')
         captura(d, 'manual-web-reportes-telefono.png', 390, 844)
+
+        # A text with a blank finds every row of the station; with "Totales"
+        # the title has no stray "y".
+        d.find_element(By.ID, 'limpiar').click()
+        espera(d, lambda: (lee(d, 'sel-resumen') or '').startswith(tuple('0123456789')), 120, 'selección completa')
+        todas = lee(d, 'sel-resumen').split(' registros')[0]
+        d.find_element(By.ID, 'texto').send_keys('Línea 1')
+        d.find_element(By.ID, 'filtrar').click()
+        espera(d, lambda: (lee(d, 'sel-resumen') or '').startswith('Filtro: (Puesto = Línea 1) - %s registros' % todas),
+               20, 'filtro con un blanco: %s registros' % todas)
+        d.find_element(By.ID, 'totales').click()
+        d.find_element(By.ID, 'filtrar').click()
+        espera(d, lambda: (lee(d, 'sel-resumen') or '').startswith('Filtro: (Puesto = Línea 1) - '), 120,
+               'totales y filtro sin "y"')
+        d.find_element(By.ID, 'limpiar').click()
+        d.find_element(By.ID, 'ticketDesde').send_keys('2')
+        d.find_element(By.ID, 'ticketHasta').send_keys('5')
+        d.find_element(By.ID, 'filtrar').click()
+        espera(d, lambda: '4 registros' in (lee(d, 'sel-resumen') or ''), 120, 'filtro de tickets 2 a 5 otra vez')
 
         d.find_element(By.ID, 'xlsx').click()
 

@@ -9,6 +9,7 @@
 #include "CDatos.h"
 #include "Config.h"
 #include "IniFile.h"
+#include "Puesto.h"
 #include "Schema.h"
 #include "XlsxPlantilla.h"
 
@@ -82,6 +83,8 @@ bool Instalacion::ejecutar()
         ini.setValue(s, QStringLiteral("DataCSGlobal"), scrambled(conexion));
         ini.setValue(s, QStringLiteral("DataTbGlobal"), scrambled(Schema::kTablaGlobal));
         const QString g = QStringLiteral("global");
+        // Which workstation this directory's rows come from.
+        ini.setValue(g, Puesto::kClave, Puesto::nuevo() + u'.');
         if (!tcp.isEmpty()) {
             const qsizetype colon = tcp.lastIndexOf(u':');
             ini.setValue(g, QStringLiteral("Comunicacion_1"), QStringLiteral("1."));

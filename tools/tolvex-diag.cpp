@@ -43,7 +43,11 @@ const char* const kUso =
     "  scan [--ids A-B]           busca el indicador: prueba los ids A a B (1-247) y, por\n"
     "                             puerto serie sin --baud, las velocidades usuales\n"
     "Sin --tcp ni --serial usa el enlace y el id de Tolvex.ini del directorio actual.\n"
-    "Con --tcp o --serial, --id es obligatorio (el id 0 es difusión: nadie contesta por él).\n";
+    "Con --tcp o --serial, --id es obligatorio: de 1 a 247, o 0 en un enlace punto a punto\n"
+    "(un solo indicador en la línea): se toma el id con que responde la primera vez y\n"
+    "desde entonces sólo se aceptan respuestas de ese id.\n"
+    "Termina con 0 si todo salió bien, 1 si falló el enlace o el indicador, 2 si los\n"
+    "argumentos no son válidos.\n";
 
 // Speeds tried by scan on a serial line: those Tolvex can be set to
 // (1200 x 2^n) that serial drivers support, the commonest first.
@@ -112,11 +116,17 @@ int explora(ConfigEnlace config, const std::vector<int>& velocidades, bool serie
             QTextStream& out, QTextStream& err)
 {
     const qint64 intentos = qint64(velocidades.size()) * (hasta - desde + 1);
+    // A try nobody answers waits the reply wait, then recovers: a serial line
+    // stays quiet a reply wait more (longer while stray bytes come), a TCP
+    // link opens a new connection (at most a reply wait).
+    const qint64 mudo = serie ? 2 * config.esperaMs : config.esperaMs;
+    const qint64 maximo = serie ? 2 * config.esperaMs + std::max(config.esperaMs, config.silencioMs)
+                                : 2 * config.esperaMs;
     out << "Explorando ids " << desde << " a " << hasta;
     if (serie)
         out << " a " << velocidades.size() << (velocidades.size() == 1 ? " velocidad" : " velocidades");
-    out << " (" << intentos << " pruebas, como mucho "
-        << (intentos * (config.esperaMs + config.silencioMs) + 999) / 1000 << " s).\n";
+    out << " (" << intentos << " pruebas, como mucho " << (intentos * maximo + 999) / 1000
+        << " s; unos " << (intentos * mudo + 999) / 1000 << " s si nadie responde).\n";
     out.flush();
     int encontrados = 0;
     for (int baudios : velocidades) {
@@ -137,7 +147,7 @@ int explora(ConfigEnlace config, const std::vector<int>& velocidades, bool serie
                 t->intercambio(Trama::pedidoLectura(quint8(id), Indicador::kPeso, 2), Trama::largoLectura(2)),
                 quint8(id), 2);
             if (!r.ok() && r.fallo != Trama::Fallo::Excepcion) {
-                t->aquietar();
+                t->recobra();
                 continue;
             }
             ++encontrados;
@@ -218,9 +228,9 @@ int main(int argc, char** argv)
             conBaudios = true;
         } else if (a == QLatin1String("--id")) {
             const auto v = valor();
-            const auto n = v ? entero(*v, 0, 255) : std::nullopt;
+            const auto n = v ? entero(*v, 0, 247) : std::nullopt;
             if (!n)
-                return uso(QStringLiteral("--id espera un número de 0 a 255"));
+                return uso(QStringLiteral("--id espera un número de 0 a 247"));
             id = quint8(*n);
         } else if (a == QLatin1String("--decimals")) {
             const auto v = valor();
@@ -277,7 +287,7 @@ int main(int argc, char** argv)
     QByteArray dato;
     const bool scan = verbo == QLatin1String("scan");
     if (!scan && config && !id)
-        return uso(QStringLiteral("falta --id (sin él se enviaría el id 0, que es difusión)"));
+        return uso(QStringLiteral("falta --id"));
     if (!scan && !config && !QFileInfo::exists(Config::rutaArchivo()))
         return uso(QStringLiteral("no hay Tolvex.ini aquí: indique --tcp o --serial y --id"));
     if (verbo == QLatin1String("read") || verbo == QLatin1String("watch") || scan) {
@@ -346,25 +356,48 @@ int main(int argc, char** argv)
         return 1;
     }
     Indicador indicador(*transporte, config->id, config->decimales);
+    // Why the last exchange failed, in the installer's words.
+    const auto causa = [&]() -> QString {
+        if (indicador.ultimoFallo() == Trama::Fallo::Excepcion)
+            return QStringLiteral("El indicador rechaza la petición (excepción %1).")
+                .arg(indicador.ultimaExcepcion());
+        const QString conexion = transporte->sinConexion();
+        if (!conexion.isEmpty())
+            return conexion;
+        return QStringLiteral("El indicador no responde (%1).").arg(indicador.textoUltimoFallo());
+    };
+    // With id 0 the id the indicator answers with is learned: say which, once.
+    bool dicho = false;
+    const auto dicePuntoAPunto = [&] {
+        if (dicho || config->id != 0 || !indicador.idEsperado(0))
+            return;
+        dicho = true;
+        err << "Id 0 (enlace punto a punto): el indicador responde con el id "
+            << *indicador.idEsperado(0) << ".\n";
+        err.flush();
+    };
 
     if (direccion) {
         transporte->reconectar();
-        if (indicador.Escribir(*direccion, dato).isEmpty()) {
-            err << "No se pudo realizar la operación\n";
+        const bool ok = !indicador.Escribir(*direccion, dato).isEmpty();
+        dicePuntoAPunto();
+        if (!ok) {
+            err << "No se pudo realizar la operación. " << causa() << '\n';
             return 1;
         }
+        if (verbo == QLatin1String("command"))
+            out << "El indicador aceptó el comando " << QChar::fromLatin1(dato.at(0)) << ".\n";
+        else
+            out << "El indicador aceptó la escritura en " << *direccion << ".\n";
         return 0;
     }
 
     if (verbo == QLatin1String("read")) {
         LecturaPeso l;
         indicador.LeePeso(l);
+        dicePuntoAPunto();
         if (!l.valida()) {
-            if (indicador.ultimoFallo() == Trama::Fallo::Excepcion)
-                err << "El indicador rechaza la petición (excepción " << indicador.ultimaExcepcion()
-                    << ").\n";
-            else
-                err << "El indicador no responde (" << indicador.textoUltimoFallo() << ").\n";
+            err << causa() << '\n';
             return 1;
         }
         for (const QString& s : lineas(l, config->decimales))
@@ -393,6 +426,7 @@ int main(int argc, char** argv)
             out << "sin respuesta\n";
         }
         out.flush();
+        dicePuntoAPunto();
         if (cuenta != 0 && lecturas >= cuenta)
             break;
         while (!g_interrumpido && !proxima.hasExpired())

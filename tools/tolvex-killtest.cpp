@@ -1,27 +1,41 @@
 // tolvex-killtest: a recording station (tolvex-soak on a kept program
-// directory with a SQLite database) is killed with SIGKILL at random
-// moments while it records, and started again, K times. Every run types its
-// own name ("Corrida N") as the first auxiliary datum, so a batch is known by
-// (AUX1, TOTAL). In every second run, and in the last, the database is held
+// directory) is killed with SIGKILL while it records, and started again, K
+// times. Every run types its own name ("Corrida N") as the first auxiliary
+// datum, so a batch is known by its workstation (PUESTO), AUX1 and TOTAL.
+// Kill moments: in every second run, and in the last, the database is held
 // locked from the first batch on, so that rows pile up in the pending queue
-// and the kill finds them there, or a write waiting for the lock.
+// and the kill finds them there, or a write waiting for the lock; every
+// third run is killed the moment a batch reaches the journal; every sixth
+// (from the third) the moment a row of it is committed, before the queue
+// file can follow; the others at a random moment after the first batch.
+// --postgres puts the rows in a PostgreSQL database instead of SQLite.
+// --gemelo DIR2 adds a twin workstation in DIR2 on the same database: every
+// run starts it with the same seed, name and start (tolvex-soak --sincronia),
+// so that it writes rows equal to the station's in the same second, and
+// kills it too, a moment later.
 // After every kill and at the end it checks:
-//  - PRAGMA integrity_check says "ok";
-//  - the pending queue Pendientes.dat parses whole;
-//  - the journal Transac.dat has no torn entry: every opening is "[" and its
+//  - PRAGMA integrity_check says "ok" (SQLite);
+//  - the pending queues Pendientes.dat parse whole;
+//  - the journals Transac.dat have no torn entry: every opening is "[" and its
 //    11 header fields, then whole batch entries of 4 fields ("*date*time*
 //    weight*total", each total the one before plus the weight), then "]" and
 //    CRLF; an opening without its "]" is one whose run was killed;
-// and at the end, after a clean start of the program (the main window loads
-// and writes what was left queued):
-//  - the queue is empty and every batch a run reported as queued is a row;
+// and at the end, after a clean start of the program in each directory (the
+// main window loads and writes what was left queued):
+//  - the queues are empty and every batch a run reported as queued is a row
+//    of its own workstation;
 //  - no row has an empty required field, tickets are 1..N, the Ticket
-//    setting is N + 1, no batch has two rows, every batch in the journal is
-//    a row, and at most one row per kill lacks its journal entry.
+//    setting is N + 1, no batch has two rows, every batch in a journal is a
+//    row of its workstation, and at most one row per kill lacks its journal
+//    entry;
+//  - each directory's last ticket (UltimoTicket.dat) is its workstation's
+//    last row, and every row's dispatch mark is what its own workstation's
+//    next row makes of it (a mark on another's row would show).
 // Prints
-//   kills K rows N queued_batches Q missing M duplicates D torn T integrity ok|bad
-// and a second line of details; exits non-zero when anything is wrong.
+//   kills K rows N queued_batches Q missing M duplicates D torn T integrity ok|bad|n/a
+// and two lines of details; exits non-zero when anything is wrong.
 #include <QApplication>
+#include <QDateTime>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
@@ -45,7 +59,9 @@
 #include "Instalacion.h"
 #include "MessageBox.h"
 #include "Programa.h"
+#include "Puesto.h"
 #include "Registrador.h"
+#include "Schema.h"
 #include "frmMain.h"
 
 namespace {
@@ -56,7 +72,7 @@ QTextStream& err()
     return s;
 }
 
-using Lote = QPair<QString, qint64>; // AUX1, TOTAL
+using Lote = QPair<QString, qint64>; // AUX1, TOTAL (of one workstation)
 
 QString integridad(const QString& archivo)
 {
@@ -142,6 +158,39 @@ bool colaLegible(const QString& archivo, int* entradas, QString* error)
     return ok;
 }
 
+// One workstation under test: its program directory, identity, the
+// recording process of the current run and what its runs reported queued.
+struct Puesto_
+{
+    QString dir;
+    QString identidad;
+    QProcess proceso;
+    QSet<Lote> encolados;
+    int lotesCorrida = 0;
+    QString archivo(const QString& nombre) const { return QDir(dir).absoluteFilePath(nombre); }
+
+    // Takes the "lote TOTAL" lines the process has written.
+    void lee(const QString& nombre)
+    {
+        while (proceso.canReadLine()) {
+            const QString l = QString::fromUtf8(proceso.readLine()).trimmed();
+            if (l.startsWith(QStringLiteral("lote "))) {
+                encolados.insert({nombre, l.mid(5).toLongLong()});
+                ++lotesCorrida;
+            }
+        }
+    }
+};
+
+// Rows committed by a workstation so far; -1 when they cannot be counted.
+qint64 filasDe(CDatos& db, const QString& tabla, const QString& puesto)
+{
+    if (!db.AbreRegistro(QStringLiteral("SELECT COUNT(*) AS N FROM %1 WHERE %2 = ?").arg(tabla, Schema::kPuesto),
+                         {puesto}))
+        return -1;
+    return db.Campo(QStringLiteral("N")).toLongLong();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -159,6 +208,8 @@ int main(int argc, char** argv)
         {QStringLiteral("max-ms"), QStringLiteral("Espera máxima al azar antes de matar, en ms (3000)."), QStringLiteral("MS"), QStringLiteral("3000")},
         {QStringLiteral("speed"), QStringLiteral("Velocidad del simulador (50)."), QStringLiteral("F"), QStringLiteral("50")},
         {QStringLiteral("seed"), QStringLiteral("Semilla de los momentos (1)."), QStringLiteral("N"), QStringLiteral("1")},
+        {QStringLiteral("postgres"), QStringLiteral("Base PostgreSQL en lugar de SQLite."), QStringLiteral("CONEXION")},
+        {QStringLiteral("gemelo"), QStringLiteral("Un puesto gemelo en DIR2 sobre la misma base, que graba filas iguales en el mismo segundo."), QStringLiteral("DIR2")},
     });
     p.process(app);
     bool ok1 = false, ok2 = false, ok3 = false;
@@ -169,28 +220,44 @@ int main(int argc, char** argv)
         err() << "tolvex-killtest: valores no válidos\n\n" << p.helpText();
         return 2;
     }
-    const QString dir = QDir(p.value(QStringLiteral("dir"))).absolutePath();
-    {
+    const QString postgres = p.value(QStringLiteral("postgres"));
+    QList<Puesto_*> puestos;
+    Puesto_ principal_, gemelo_;
+    principal_.dir = QDir(p.value(QStringLiteral("dir"))).absolutePath();
+    puestos << &principal_;
+    if (p.isSet(QStringLiteral("gemelo"))) {
+        gemelo_.dir = QDir(p.value(QStringLiteral("gemelo"))).absolutePath();
+        puestos << &gemelo_;
+    }
+    // The database: a shared one, or the first directory's file (named by
+    // its whole path in the twin's settings).
+    const QString cs = !postgres.isEmpty() ? postgres
+                       : puestos.size() > 1 ? ConnectionString::sqlite(principal_.archivo(QStringLiteral("data.db")))
+                                            : QString();
+    const bool sqlite = postgres.isEmpty();
+    for (Puesto_* e : puestos) {
         Instalacion ins;
-        ins.directorio = dir;
+        ins.directorio = e->dir;
+        ins.postgres = cs;
         ins.id = 1;
         if (!ins.ejecutar()) {
             err() << "tolvex-killtest: " << ins.error << "\n";
             return 2;
         }
+        e->identidad = Puesto::de(e->dir);
     }
-    QDir::setCurrent(dir);
-    qputenv("TOLVEX_HOME", dir.toLocal8Bit());
-    const QString base = QDir(dir).absoluteFilePath(QStringLiteral("data.db"));
-    const QString cola = QDir(dir).absoluteFilePath(Registrador::kArchivo);
-    const QString diario = QDir(dir).absoluteFilePath(Diario::kJournal);
+    QDir::setCurrent(principal_.dir);
+    qputenv("TOLVEX_HOME", principal_.dir.toLocal8Bit());
+    Programa::leeVariables();
+    const QString base = principal_.archivo(QStringLiteral("data.db"));
+    const QString tabla = Programa::DataTbReporte;
 
     // Runs of an earlier test in the same directory are told apart too.
     int corrida0 = 0;
     {
         CDatos db;
-        if (db.AbrirBase(ConnectionString::sqlite(base)) &&
-            db.AbreRegistro(QStringLiteral("SELECT * FROM Reporte ORDER BY TICKET DESC"))) {
+        if (db.AbrirBase(Programa::DataCSReporte) &&
+            db.AbreRegistro(QStringLiteral("SELECT * FROM %1 ORDER BY TICKET DESC").arg(tabla))) {
             for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro())
                 corrida0 = std::max(corrida0, db.Campo(QStringLiteral("AUX1")).toString().section(u' ', 1).toInt());
         }
@@ -198,183 +265,247 @@ int main(int argc, char** argv)
 
     QRandomGenerator azar(semilla);
     const QString soak = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("tolvex-soak"));
-    QSet<Lote> encolados;
     QStringList problemas;
     int maxPendientes = 0;
+    CDatos contador;
     for (int k = 1; k <= kills; ++k) {
         const QString nombre = QStringLiteral("Corrida %1").arg(corrida0 + k);
-        QProcess estacion;
-        estacion.setProcessChannelMode(QProcess::SeparateChannels);
-        estacion.setStandardErrorFile(QProcess::nullDevice());
-        estacion.start(soak, {QStringLiteral("--keep"), dir, QStringLiteral("--puesto"), nombre, QStringLiteral("--lotes"),
-                              QStringLiteral("--minutes"), QStringLiteral("600"), QStringLiteral("--speed"),
-                              p.value(QStringLiteral("speed")), QStringLiteral("--poll"), QStringLiteral("50"),
-                              QStringLiteral("--seed"), QString::number(corrida0 + k)});
-        if (!estacion.waitForStarted(10000)) {
-            err() << "tolvex-killtest: no se pudo iniciar " << soak << "\n";
-            return 2;
+        // Twins start their processes' clocks at the same second.
+        const qint64 inicio = QDateTime::currentSecsSinceEpoch() + 3;
+        for (Puesto_* e : puestos) {
+            e->lotesCorrida = 0;
+            e->proceso.setProcessChannelMode(QProcess::SeparateChannels);
+            e->proceso.setStandardErrorFile(QProcess::nullDevice());
+            QStringList args{QStringLiteral("--keep"), e->dir, QStringLiteral("--puesto"), nombre, QStringLiteral("--lotes"),
+                             QStringLiteral("--minutes"), QStringLiteral("600"), QStringLiteral("--speed"),
+                             p.value(QStringLiteral("speed")), QStringLiteral("--poll"), QStringLiteral("50"),
+                             QStringLiteral("--seed"), QString::number(corrida0 + k)};
+            if (!postgres.isEmpty())
+                args << QStringLiteral("--postgres") << postgres;
+            if (puestos.size() > 1)
+                args << QStringLiteral("--sincronia") << QString::number(inicio);
+            e->proceso.start(soak, args);
+            if (!e->proceso.waitForStarted(10000)) {
+                err() << "tolvex-killtest: no se pudo iniciar " << soak << "\n";
+                return 2;
+            }
         }
-        // Killed at a random moment after its first queued batch; every
-        // third run instead the moment a batch reaches the journal, which
-        // is where a batch journaled before it was queued would be lost.
+        QProcess& estacion = principal_.proceso;
+        const auto bombea = [&] {
+            estacion.waitForReadyRead(5);
+            for (Puesto_* e : puestos)
+                e->lee(nombre);
+        };
         const bool trabar = k % 2 == 0 || k == kills;
         const bool alDiario = k % 3 == 1;
-        qint64 diarioAntes = -1;
-        QSqlDatabase traba;
+        const bool alConfirmar = !trabar && !alDiario && k % 6 == 3;
+        const QString diario = principal_.archivo(Diario::kJournal);
+        CDatos traba;
         const int espera = int(azar.bounded(maxMs + 1));
         QElapsedTimer t;
         t.start();
         qint64 desde = -1;
-        int propios = 0;
         while (t.elapsed() < 60000 && estacion.state() == QProcess::Running) {
-            estacion.waitForReadyRead(5);
-            while (estacion.canReadLine()) {
-                const QString l = QString::fromUtf8(estacion.readLine()).trimmed();
-                if (l.startsWith(QStringLiteral("lote "))) {
-                    encolados.insert({nombre, l.mid(5).toLongLong()});
-                    ++propios;
-                    if (desde < 0) {
-                        desde = t.elapsed();
-                        if (trabar) {
-                            traba = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("traba"));
-                            traba.setDatabaseName(base);
-                            traba.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
-                            QSqlQuery q(traba);
-                            if (!traba.open() || !q.exec(QStringLiteral("BEGIN EXCLUSIVE")))
-                                problemas << QStringLiteral("%1: no se pudo trabar la base").arg(nombre);
-                        }
-                    }
-                }
+            bombea();
+            if (desde < 0 && principal_.lotesCorrida > 0) {
+                desde = t.elapsed();
+                // From the first batch on, nothing more can be written.
+                if (trabar && (!traba.AbrirBase(Programa::DataCSReporte) || !traba.IniciaTransaccion() ||
+                               (!sqlite && !traba.Ejecuta(QStringLiteral("LOCK TABLE %1 IN EXCLUSIVE MODE").arg(tabla)))))
+                    problemas << QStringLiteral("%1: no se pudo trabar la base: %2").arg(nombre, traba.ultimoError());
             }
-            if (alDiario && desde >= 0) {
-                if (diarioAntes < 0)
-                    diarioAntes = QFileInfo(diario).size();
-                while (estacion.state() == QProcess::Running && QFileInfo(diario).size() == diarioAntes &&
+            if (desde < 0)
+                continue;
+            if (alDiario) {
+                // The moment a batch reaches the journal.
+                const qint64 antes = QFileInfo(diario).size();
+                while (estacion.state() == QProcess::Running && QFileInfo(diario).size() == antes &&
                        t.elapsed() < 60000) {
                 }
                 break;
             }
-            if (desde >= 0 && t.elapsed() - desde >= espera)
+            if (alConfirmar) {
+                // The moment a row is committed: its entry still in the queue file.
+                if (!contador.abierta())
+                    contador.AbrirBase(Programa::DataCSReporte);
+                const qint64 antes = filasDe(contador, tabla, principal_.identidad);
+                while (estacion.state() == QProcess::Running && filasDe(contador, tabla, principal_.identidad) == antes &&
+                       t.elapsed() < 60000) {
+                }
+                break;
+            }
+            if (t.elapsed() - desde >= espera)
                 break;
         }
         if (desde < 0) {
             err() << "tolvex-killtest: " << nombre << " no grabó ningún lote\n";
-            estacion.kill();
-            estacion.waitForFinished(5000);
+            for (Puesto_* e : puestos) {
+                e->proceso.kill();
+                e->proceso.waitForFinished(5000);
+            }
             return 1;
         }
         ::kill(pid_t(estacion.processId()), SIGKILL);
-        estacion.waitForFinished(10000);
-        if (traba.isValid()) {
-            QSqlQuery(traba).exec(QStringLiteral("ROLLBACK"));
-            traba.close();
-            traba = QSqlDatabase();
-            QSqlDatabase::removeDatabase(QStringLiteral("traba"));
+        if (puestos.size() > 1) {
+            // The twin a moment later: it writes on while the station is dead.
+            QElapsedTimer g;
+            g.start();
+            const int mas = int(azar.bounded(1001));
+            while (g.elapsed() < mas)
+                bombea();
+            ::kill(pid_t(gemelo_.proceso.processId()), SIGKILL);
         }
-        // What was already written to the pipe was queued before the kill.
-        for (const QByteArray& linea : estacion.readAllStandardOutput().split('\n')) {
-            const QString l = QString::fromUtf8(linea).trimmed();
-            if (l.startsWith(QStringLiteral("lote "))) {
-                encolados.insert({nombre, l.mid(5).toLongLong()});
-                ++propios;
-            }
+        for (Puesto_* e : puestos) {
+            e->proceso.waitForFinished(10000);
+            // What was already written to the pipe was queued before the kill.
+            e->lee(nombre);
         }
+        traba.Deshace();
+        traba.CerrarBase();
 
-        const QString integ = integridad(base);
-        if (integ != u"ok")
-            problemas << QStringLiteral("%1: integrity_check %2").arg(nombre, integ);
-        int entradas = 0;
-        QString e;
-        if (!colaLegible(cola, &entradas, &e))
-            problemas << QStringLiteral("%1: cola ilegible: %2").arg(nombre, e);
-        maxPendientes = std::max(maxPendientes, entradas);
-        const Diario_ d = leeDiario(diario);
-        if (d.rotas > 0)
-            problemas << QStringLiteral("%1: diario roto: %2").arg(nombre, d.detalle.join(QStringLiteral("; ")));
-        err() << nombre << ": " << propios << " lotes, muerta "
-              << (alDiario ? QStringLiteral("al escribir el diario") : QStringLiteral("a los %1 ms").arg(espera))
-              << (trabar ? QStringLiteral(" (base trabada)") : QString()) << ", " << entradas << " pendientes\n";
+        if (sqlite) {
+            const QString integ = integridad(base);
+            if (integ != u"ok")
+                problemas << QStringLiteral("%1: integrity_check %2").arg(nombre, integ);
+        }
+        QStringList estado;
+        for (Puesto_* e : puestos) {
+            int entradas = 0;
+            QString error;
+            if (!colaLegible(e->archivo(Registrador::kArchivo), &entradas, &error))
+                problemas << QStringLiteral("%1 %2: cola ilegible: %3").arg(nombre, e->identidad, error);
+            maxPendientes = std::max(maxPendientes, entradas);
+            const Diario_ d = leeDiario(e->archivo(Diario::kJournal));
+            if (d.rotas > 0)
+                problemas << QStringLiteral("%1 %2: diario roto: %3").arg(nombre, e->identidad, d.detalle.join(QStringLiteral("; ")));
+            estado << QStringLiteral("%1 lotes, %2 pendientes").arg(e->lotesCorrida).arg(entradas);
+        }
+        err() << nombre << ": " << estado.join(QStringLiteral(" / ")) << ", muerta "
+              << (alDiario      ? QStringLiteral("al escribir el diario")
+                  : alConfirmar ? QStringLiteral("al confirmar una fila")
+                                : QStringLiteral("a los %1 ms").arg(espera))
+              << (trabar ? QStringLiteral(" (base trabada)") : QString()) << "\n";
         err().flush();
     }
+    contador.CerrarBase();
 
-    // A clean start of the program: the main window loads.
+    // A clean start of the program in each directory: the main window loads.
     int pendientesAlIniciar = 0;
-    {
-        QString e;
-        colaLegible(cola, &pendientesAlIniciar, &e);
-    }
+    bool vaciada = true;
     MessageBox::setScripted(true);
     QCoreApplication::setOrganizationName(QStringLiteral("Tolvex"));
-    Programa::leeVariables();
-    Programa::OperadorActual = QStringLiteral("SOAK");
-    Programa::NivelActual = QStringLiteral("Instalador");
-    bool vaciada = false;
-    {
+    for (Puesto_* e : puestos) {
+        int n = 0;
+        QString error;
+        colaLegible(e->archivo(Registrador::kArchivo), &n, &error);
+        pendientesAlIniciar += n;
+        QDir::setCurrent(e->dir);
+        qputenv("TOLVEX_HOME", e->dir.toLocal8Bit());
+        Programa::leeVariables();
+        Programa::OperadorActual = QStringLiteral("SOAK");
+        Programa::NivelActual = QStringLiteral("Instalador");
         frmMain principal;
         principal.carga();
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < 120000 && !(vaciada = Estacion::pendientes() == 0 && !QFile::exists(cola))) {
+        bool vacia = false;
+        while (t.elapsed() < 120000 &&
+               !(vacia = Estacion::pendientes() == 0 && !QFile::exists(e->archivo(Registrador::kArchivo)))) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
             QThread::msleep(5);
         }
+        vaciada = vaciada && vacia;
         Estacion::cerrar();
     }
 
     // The end state.
-    const QString integ = integridad(base);
-    const Diario_ d = leeDiario(diario);
-    qint64 filas = 0, vacios = 0, saltos = 0, duplicados = 0, fueraDelDiario = 0;
+    const QString integ = sqlite ? integridad(base) : QStringLiteral("n/a");
+    qint64 filas = 0, vacios = 0, saltos = 0, duplicados = 0, fueraDelDiario = 0, soloDiario = 0, faltan = 0;
+    qint64 ajenas = 0, marcasMal = 0, ultimosMal = 0, encolados = 0;
+    int rotas = 0, aperturas = 0, abiertas = 0;
     qint64 ticketGlobal = 0;
-    QSet<Lote> filasLotes;
     {
         CDatos db;
         if (!db.AbrirBase(Programa::DataCSReporte) ||
-            !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 ORDER BY TICKET").arg(Programa::DataTbReporte))) {
+            !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 ORDER BY TICKET").arg(tabla))) {
             err() << "tolvex-killtest: " << db.ultimoError() << "\n";
             return 1;
         }
+        struct Fila
+        {
+            qint64 ticket;
+            double total;
+            bool marcada;
+        };
+        QHash<QString, QSet<Lote>> lotesDe;
+        QHash<QString, QVector<Fila>> filasPorPuesto;
         for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro()) {
             ++filas;
-            if (db.Campo(QStringLiteral("TICKET")).toLongLong() != filas)
+            const qint64 ticket = db.Campo(QStringLiteral("TICKET")).toLongLong();
+            if (ticket != filas)
                 ++saltos;
-            for (const char* c : {"TICKET", "AUX1", "TOTAL", "PESO", "FECHA", "HORA", "OPERADOR"}) {
-                const QVariant v = db.Campo(QString::fromLatin1(c));
+            for (const QString& c : {QStringLiteral("TICKET"), QStringLiteral("AUX1"), QStringLiteral("TOTAL"),
+                                     QStringLiteral("PESO"), QStringLiteral("FECHA"), QStringLiteral("HORA"),
+                                     QStringLiteral("OPERADOR"), Schema::kPuesto, Schema::kLinea, Schema::kIdLote}) {
+                const QVariant v = db.Campo(c);
                 if (v.isNull() || v.toString().trimmed().isEmpty())
                     ++vacios;
             }
+            const QString puesto = db.Campo(Schema::kPuesto).toString();
             const Lote l{db.Campo(QStringLiteral("AUX1")).toString(),
                          std::llround(db.Campo(QStringLiteral("TOTAL")).toDouble())};
-            if (filasLotes.contains(l))
+            if (lotesDe[puesto].contains(l))
                 ++duplicados;
-            filasLotes.insert(l);
-            if (!d.lotes.contains(l))
-                ++fueraDelDiario;
+            lotesDe[puesto].insert(l);
+            filasPorPuesto[puesto].append({ticket, db.Campo(QStringLiteral("TOTAL")).toDouble(),
+                                           db.Campo(QStringLiteral("OPCION1")).toInt() != 0});
         }
         ticketGlobal = Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false, true)
                            .toLongLong();
+        for (Puesto_* e : puestos) {
+            const QSet<Lote> propios = lotesDe.value(e->identidad);
+            encolados += e->encolados.size();
+            for (const Lote& l : std::as_const(e->encolados)) {
+                if (propios.contains(l))
+                    continue;
+                ++faltan;
+                // Missing, and taken for the other workstation's equal row.
+                for (Puesto_* otro : puestos)
+                    ajenas += otro != e && lotesDe.value(otro->identidad).contains(l) ? 1 : 0;
+            }
+            const Diario_ d = leeDiario(e->archivo(Diario::kJournal));
+            rotas += d.rotas;
+            aperturas += d.aperturas;
+            abiertas += d.abiertas;
+            for (const Lote& l : propios)
+                fueraDelDiario += d.lotes.contains(l) ? 0 : 1;
+            for (const Lote& l : std::as_const(d.lotes))
+                soloDiario += propios.contains(l) ? 0 : 1;
+            // A row is a dispatch total when its workstation's next row has
+            // a smaller TOTAL; nothing else marks or unmarks it.
+            const QVector<Fila> f = filasPorPuesto.value(e->identidad);
+            for (qsizetype i = 0; i < f.size(); ++i)
+                marcasMal += f[i].marcada != (i + 1 < f.size() && f[i].total > f[i + 1].total) ? 1 : 0;
+            QFile u(e->archivo(ColaPendientes::kArchivoUltimo));
+            const qint64 ultimo = u.open(QIODevice::ReadOnly) ? u.readAll().trimmed().toLongLong() : -1;
+            ultimosMal += f.isEmpty() || f.last().ticket != ultimo ? 1 : 0;
+        }
     }
-    qint64 faltan = 0;
-    for (const Lote& l : std::as_const(encolados))
-        faltan += filasLotes.contains(l) ? 0 : 1;
-    qint64 soloDiario = 0;
-    for (const Lote& l : std::as_const(d.lotes))
-        soloDiario += filasLotes.contains(l) ? 0 : 1;
 
     QTextStream(stdout) << QStringLiteral("kills %1 rows %2 queued_batches %3 missing %4 duplicates %5 torn %6 "
                                           "integrity %7\n")
                                .arg(kills)
                                .arg(filas)
-                               .arg(encolados.size())
+                               .arg(encolados)
                                .arg(faltan)
                                .arg(duplicados)
-                               .arg(d.rotas)
-                               .arg(integ == u"ok" ? QStringLiteral("ok") : QStringLiteral("bad"));
+                               .arg(rotas)
+                               .arg(integ == u"ok" || integ == u"n/a" ? integ : QStringLiteral("bad"));
     QTextStream(stdout) << QStringLiteral("openings %1 unclosed %2 max_pending_after_kill %3 pending_at_start %4 "
                                           "queue_emptied %5 ticket_gaps %6 empty_fields %7 ticket_setting_ok %8 "
                                           "rows_not_in_journal %9 journal_batches_without_row %10\n")
-                               .arg(d.aperturas)
-                               .arg(d.abiertas)
+                               .arg(aperturas)
+                               .arg(abiertas)
                                .arg(maxPendientes)
                                .arg(pendientesAlIniciar)
                                .arg(vaciada ? QStringLiteral("yes") : QStringLiteral("no"))
@@ -383,14 +514,20 @@ int main(int argc, char** argv)
                                .arg(ticketGlobal == filas + 1 ? QStringLiteral("yes") : QStringLiteral("no"))
                                .arg(fueraDelDiario)
                                .arg(soloDiario);
+    QTextStream(stdout) << QStringLiteral("workstations %1 credited_to_other %2 last_ticket_not_own %3 marks_wrong %4\n")
+                               .arg(puestos.size())
+                               .arg(ajenas)
+                               .arg(ultimosMal)
+                               .arg(marcasMal);
     for (const QString& s : std::as_const(problemas))
         err() << s << "\n";
     err().flush();
-    // Every batch the journal names is a row. A batch queued just before a
-    // kill may lack its journal entry (the kill came before it was
-    // journaled): at most one per kill.
-    const bool bien = problemas.isEmpty() && integ == u"ok" && faltan == 0 && duplicados == 0 && d.rotas == 0 &&
-                      vaciada && saltos == 0 && vacios == 0 && ticketGlobal == filas + 1 && soloDiario == 0 &&
-                      fueraDelDiario <= kills && !encolados.isEmpty();
+    // Every batch a journal names is a row of its workstation. A batch
+    // queued just before a kill may lack its journal entry (the kill came
+    // before it was journaled): at most one per kill and workstation.
+    const bool bien = problemas.isEmpty() && (integ == u"ok" || integ == u"n/a") && faltan == 0 && rotas == 0 &&
+                      duplicados == 0 && vaciada && saltos == 0 && vacios == 0 && ticketGlobal == filas + 1 &&
+                      soloDiario == 0 && fueraDelDiario <= kills * puestos.size() && encolados > 0 && ajenas == 0 &&
+                      ultimosMal == 0 && marcasMal == 0;
     return bien ? 0 : 1;
 }

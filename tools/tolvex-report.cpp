@@ -13,11 +13,14 @@
 #include "CDatos.h"
 #include "Config.h"
 #include "Exportacion.h"
+#include "FechaHora.h"
 #include "Filtro.h"
 #include "Listado.h"
 #include "ModeloReporte.h"
 #include "Programa.h"
 #include "XlsxPlantilla.h"
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -47,13 +50,17 @@ QString seleccion(const QCommandLineParser& p, Filtros::Seleccion& sel)
                          Filtros::nombreDeCaption(QStringLiteral("Ticket:")), true);
     }
     if (p.isSet(QStringLiteral("date"))) {
-        const QStringList partes = p.value(QStringLiteral("date")).split(u'-');
-        const QDate d1 = partes.size() == 2 ? QDate::fromString(partes[0].trimmed(), QStringLiteral("dd/MM/yyyy"))
-                                            : QDate();
-        const QDate d2 = partes.size() == 2 ? QDate::fromString(partes[1].trimmed(), QStringLiteral("dd/MM/yyyy"))
-                                            : QDate();
-        if (!d1.isValid() || !d2.isValid())
-            return QStringLiteral("--date espera DD/MM/AAAA-DD/MM/AAAA.");
+        // Dates as the screens show them, or AAAA-MM-DD: the "-" between the
+        // two is the one that leaves a date on each side.
+        const QString rango = p.value(QStringLiteral("date"));
+        QDate d1, d2;
+        for (qsizetype i = rango.indexOf(u'-'); i >= 0 && !d2.isValid(); i = rango.indexOf(u'-', i + 1)) {
+            d1 = FechaHora::leeFecha(rango.left(i));
+            d2 = d1.isValid() ? FechaHora::leeFecha(rango.mid(i + 1)) : QDate();
+        }
+        if (!d2.isValid())
+            return QStringLiteral("--date espera DESDE-HASTA, cada fecha como %1 o AAAA-MM-DD.")
+                .arg(FechaHora::patronLegible());
         const auto c = Filtros::fecha(d1, d2, Programa::Fecha_Frm, Programa::Fecha_Chr);
         if (!c)
             return QStringLiteral("Error en el rango de fechas");
@@ -72,6 +79,45 @@ QString seleccion(const QCommandLineParser& p, Filtros::Seleccion& sel)
                          Filtros::nombreDeCaption(captions.value(n - 1)), true);
     }
     return {};
+}
+
+QString ayuda(const QList<QCommandLineOption>& opciones)
+{
+    QString t = QStringLiteral("Uso: tolvex-report [opciones] --xlsx ARCHIVO | --pdf ARCHIVO\n\n"
+                               "Exporta o imprime el reporte de pesadas sin abrir la pantalla, con la\n"
+                               "configuración y la plantilla del directorio del programa.\n\nOpciones:\n");
+    for (const QCommandLineOption& o : opciones) {
+        QStringList nombres;
+        for (const QString& n : o.names())
+            nombres << (n.size() == 1 ? u"-"_s : u"--"_s) + n;
+        QString izquierda = u"  "_s + nombres.join(u", "_s);
+        if (!o.valueName().isEmpty())
+            izquierda += u' ' + o.valueName();
+        t += izquierda.leftJustified(26) + u' ' + o.description() + u'\n';
+    }
+    t += QStringLiteral("\nTermina con 0 cuando el archivo quedó escrito entero; con 1 ante cualquier\n"
+                        "falla (el archivo anterior de ese nombre queda como estaba); con 2 cuando\n"
+                        "los argumentos no son válidos.\n");
+    return t;
+}
+
+// QCommandLineParser's error, said in Spanish.
+QString errorDeArgumentos(const QCommandLineParser& p, const QList<QCommandLineOption>& opciones)
+{
+    const auto nombre = [](const QString& n) { return (n.size() == 1 ? u"-"_s : u"--"_s) + n; };
+    if (!p.unknownOptionNames().isEmpty())
+        return QStringLiteral("Opción desconocida: %1. Vea tolvex-report --help.")
+            .arg(nombre(p.unknownOptionNames().constFirst()));
+    // The other errors name the option between quotes.
+    static const QRegularExpression reNombre(QStringLiteral("'-*([^']*)'"));
+    const QString n = reNombre.match(p.errorText()).captured(1);
+    for (const QCommandLineOption& o : opciones) {
+        if (!o.names().contains(n))
+            continue;
+        return o.valueName().isEmpty() ? QStringLiteral("La opción %1 no lleva valor.").arg(nombre(n))
+                                       : QStringLiteral("Falta el valor de %1 (%2).").arg(nombre(n), o.valueName());
+    }
+    return QStringLiteral("Argumentos no válidos. Vea tolvex-report --help.");
 }
 
 int listado(const Filtros::Seleccion& sel, bool filtrado, const QString& destino)
@@ -120,24 +166,28 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tolvex-report"));
 
+    // Qt's own help and option errors are in English: both are ours.
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("Exporta o imprime el reporte de pesadas sin abrir la pantalla."));
-    p.addHelpOption();
-    p.addOption({QStringLiteral("dir"), QStringLiteral("Directorio del programa (por defecto, el actual)."),
-                 QStringLiteral("DIRECTORIO")});
-    p.addOption({QStringLiteral("ticket"), QStringLiteral("Rango de tickets."), QStringLiteral("DESDE-HASTA")});
-    p.addOption({QStringLiteral("date"), QStringLiteral("Rango de fechas."), QStringLiteral("DD/MM/AAAA-DD/MM/AAAA")});
-    p.addOption({QStringLiteral("aux"), QStringLiteral("Patrón del dato auxiliar N (1 a 6), * como comodín."),
-                 QStringLiteral("N=PATRON")});
-    p.addOption({QStringLiteral("totals"), QStringLiteral("Solo los registros de total, con la suma.")});
-    p.addOption({QStringLiteral("xlsx"), QStringLiteral("Exporta a este libro."), QStringLiteral("ARCHIVO")});
-    p.addOption({QStringLiteral("pdf"), QStringLiteral("Imprime el listado en este PDF."), QStringLiteral("ARCHIVO")});
+    const QList<QCommandLineOption> opciones = {
+        {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Muestra esta ayuda.")},
+        {QStringLiteral("dir"), QStringLiteral("Directorio del programa (por defecto, el actual)."),
+         QStringLiteral("DIRECTORIO")},
+        {QStringLiteral("ticket"), QStringLiteral("Rango de tickets."), QStringLiteral("DESDE-HASTA")},
+        {QStringLiteral("date"),
+         QStringLiteral("Rango de fechas: %1 (como en pantalla) o AAAA-MM-DD.").arg(FechaHora::patronLegible()),
+         QStringLiteral("DESDE-HASTA")},
+        {QStringLiteral("aux"), QStringLiteral("Patrón del dato auxiliar N (1 a 6), * como comodín."),
+         QStringLiteral("N=PATRON")},
+        {QStringLiteral("totals"), QStringLiteral("Solo los registros de total, con la suma.")},
+        {QStringLiteral("xlsx"), QStringLiteral("Exporta a este libro."), QStringLiteral("ARCHIVO")},
+        {QStringLiteral("pdf"), QStringLiteral("Imprime el listado en este PDF."), QStringLiteral("ARCHIVO")}};
+    p.addOptions(opciones);
     if (!p.parse(app.arguments())) {
-        err(p.errorText());
+        err(errorDeArgumentos(p, opciones));
         return kArgumentos;
     }
     if (p.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(p.helpText()), stdout);
+        std::fputs(qPrintable(ayuda(opciones)), stdout);
         return kExito;
     }
     if (!p.positionalArguments().isEmpty()) {

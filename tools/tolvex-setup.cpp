@@ -21,9 +21,13 @@ int usage(const char* why)
         "  REPORTE.xlsx y el lanzador 'tolvex'. Nunca reemplaza lo que ya existe.\n"
         "  --postgres  base compartida, p. ej. \"Driver=PostgreSQL;Host=srv;Port=5432;"
         "Database=tolvex;User=tolvex;Password=...\"\n"
-        "  --tcp, --serial, --id  enlace con el indicador (sólo en un Tolvex.ini nuevo)\n"
+        "  --tcp, --serial, --id  enlace con el indicador (sólo en un Tolvex.ini nuevo); --id de\n"
+        "              1 a 247, o 0 si el indicador es el único de la línea (se toma el id con\n"
+        "              que responde)\n"
         "  --web       puerto del monitor web ([Web] Puerto en Tolvex.ini; escucha en 127.0.0.1\n"
-        "              salvo que [Web] Direccion diga otra cosa)\n");
+        "              salvo que [Web] Direccion diga otra cosa)\n"
+        "  Termina con 0 si preparó el directorio, 1 si algo no se pudo escribir, 2 si los\n"
+        "  argumentos no son válidos.\n");
     return 2;
 }
 
@@ -64,8 +68,10 @@ int main(int argc, char** argv)
             bool ok = false;
             if (next(&v))
                 inst.id = v.toInt(&ok);
-            if (!ok || inst.id < 0 || inst.id > 255)
-                return usage("--id necesita un número de 0 a 255");
+            // A serial Modbus slave answers ids 1 to 247; 0 is the one
+            // indicator of a point-to-point line.
+            if (!ok || inst.id < 0 || inst.id > 247)
+                return usage("--id necesita un número de 1 a 247, o 0 en un enlace punto a punto");
         } else if (a == u"--web") {
             QString v;
             bool ok = false;

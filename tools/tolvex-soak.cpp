@@ -11,14 +11,20 @@
 // the run). B counts the batches completed after the station's first poll
 // (the accumulator found at opening gives no row by design).
 //
-// --puesto NAME makes it one workstation among several on a shared database:
-// NAME is typed as the first auxiliary datum, so its rows carry AUX1 = NAME
-// and the checks take only those rows (tickets are then shared, so they are
-// increasing but not consecutive). --lotes prints "lote TOTAL" on stdout
-// once each batch is safely queued, for a driver that kills this process.
-// --stop-on-input ends the run (as --minutes would) at the first line on
-// stdin, or when stdin closes, for a driver that watches it.
+// The checks take the rows of this program directory's workstation
+// (PUESTO). --puesto NAME makes it one workstation among several on a shared
+// database: NAME is typed as the first auxiliary datum (twins type the same
+// one), and tickets are shared, so they are increasing but not consecutive.
+// --sincronia EPOCH makes two runs with the same seed twins: their batches
+// end in the same second with the same weights. --lotes prints "lote TOTAL"
+// on stdout once each batch is safely queued, for a driver that kills this
+// process.
+// --mudo S silences the indicator for S seconds from the middle of the run.
+// --stop-on-input lets a driver that watches the run decide: a line "mudo"
+// on stdin starts the --mudo silence there and then; any other line, or
+// stdin closing, ends the run (as --minutes would).
 #include <QApplication>
+#include <QDateTime>
 #include <QDialog>
 #include <QLineEdit>
 #include <QCommandLineParser>
@@ -37,6 +43,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -51,7 +58,7 @@
 #include "Programa.h"
 #include "Registrador.h"
 #include "SimuladorEnHilo.h"
-#include "SqlDialect.h"
+#include "Schema.h"
 #include "frmPeso.h"
 
 namespace {
@@ -304,12 +311,17 @@ int main(int argc, char** argv)
         {QStringLiteral("cpu"), QStringLiteral("Solo mide el uso de CPU de la estación abierta durante S segundos."), QStringLiteral("S")},
         {QStringLiteral("puesto"), QStringLiteral("Una estación entre varias sobre la misma base; NOMBRE va en AUX1."), QStringLiteral("NOMBRE")},
         {QStringLiteral("seed"), QStringLiteral("Semilla del simulador (7)."), QStringLiteral("N"), QStringLiteral("7")},
+        {QStringLiteral("sincronia"), QStringLiteral("Gemela de otra prueba con la misma semilla y la misma EPOCA (segundos Unix): "
+                                                     "el simulador avanza F segundos por segundo desde EPOCA, sólo al comienzo de "
+                                                     "cada segundo, y los lotes de las dos terminan en el mismo segundo."), QStringLiteral("EPOCA")},
         {QStringLiteral("lotes"), QStringLiteral("Escribe \"lote TOTAL\" por cada lote encolado.")},
         {QStringLiteral("web"), QStringLiteral("Sirve el monitor web de la estación en 127.0.0.1:PUERTO (0: uno libre)."), QStringLiteral("PUERTO")},
         {QStringLiteral("web-clave"), QStringLiteral("Contraseña maestra para el monitor web (por defecto, una al azar)."), QStringLiteral("CLAVE")},
         {QStringLiteral("web-espera"), QStringLiteral("Con --web: sigue sirviendo S segundos tras cerrar la estación (0)."), QStringLiteral("S"), QStringLiteral("0")},
         {QStringLiteral("stop-on-input"),
-         QStringLiteral("Termina antes de --minutes cuando llega una línea por la entrada estándar o ésta se cierra.")},
+         QStringLiteral("Atiende la entrada estándar: la línea \"mudo\" empieza el silencio de --mudo en ese momento; "
+                        "cualquier otra línea, o el cierre de la entrada, termina la prueba antes de --minutes.")},
+        {QStringLiteral("mudo"), QStringLiteral("El indicador no responde durante S segundos desde la mitad de la prueba, o desde la línea \"mudo\" con --stop-on-input (0)."), QStringLiteral("S"), QStringLiteral("0")},
     });
     p.process(app);
     bool ok1 = false, ok2 = false, ok3 = false, ok4 = false, ok5 = false;
@@ -319,12 +331,20 @@ int main(int argc, char** argv)
     const int periodo = p.value(QStringLiteral("poll")).toInt(&ok4);
     const quint32 semilla = p.value(QStringLiteral("seed")).toUInt(&ok5);
     const QString puesto = p.value(QStringLiteral("puesto")).trimmed();
+    std::optional<qint64> sincronia;
+    if (p.isSet(QStringLiteral("sincronia"))) {
+        bool ok = false;
+        sincronia = p.value(QStringLiteral("sincronia")).toLongLong(&ok);
+        if (!ok)
+            ok5 = false;
+    }
     if (!ok1 || !ok2 || !ok3 || !ok4 || !ok5 || (p.isSet(QStringLiteral("puesto")) && puesto.isEmpty()) || minutos <= 0 || velocidad <= 0 || velocidad > 200 || corte < 0 ||
         periodo < 10) {
         err() << "tolvex-soak: valores no válidos\n\n" << p.helpText();
         return 2;
     }
     const bool fallas = p.isSet(QStringLiteral("faults"));
+    const double mudo = std::max(0.0, p.value(QStringLiteral("mudo")).toDouble());
 
     QTemporaryDir temporal;
     QString dir = temporal.path();
@@ -376,14 +396,16 @@ int main(int argc, char** argv)
     if (!puesto.isEmpty())
         Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato0"), QStringLiteral("Puesto:"));
     Programa::leeVariables();
+    FallosSimulados fallos;
     if (fallas) {
-        FallosSimulados f;
-        f.descarte = 0.01;
-        f.corrupcion = 0.01;
-        f.tardia = 0.005;
-        f.tardiaMs = 450;
-        f.desconectaCada = 7;
-        sim.fallos(f);
+        fallos.descarte = 0.01;
+        fallos.corrupcion = 0.01;
+        fallos.tardia = 0.005;
+        fallos.tardiaMs = 450;
+        fallos.desconectaCada = 7;
+        sim.fallos(fallos);
+    }
+    if (fallas || mudo > 0) {
         // Shorter waits than an indicator needs keep a faulty soak moving.
         frmPeso::setAjusteEnlace([](ConfigEnlace& c) {
             c.esperaMs = 300;
@@ -468,6 +490,8 @@ int main(int argc, char** argv)
 
     const qint64 duracionMs = qint64(minutos * 60000);
     const qint64 corteDesde = corte > 0 ? (duracionMs - qint64(corte * 1000)) / 2 : -1;
+    const bool porEntrada = p.isSet(QStringLiteral("stop-on-input"));
+    qint64 mudoDesde = mudo > 0 && !porEntrada ? duracionMs / 2 : -1;
     Corte bd(Programa::DataCSReporte);
     bool cortado = false;
     bool esperando = false;
@@ -475,6 +499,7 @@ int main(int argc, char** argv)
     qint64 lecturasGate = 0;
     qint64 ultimoPaso = reloj.elapsed();
     bool terminando = false;
+    qint64 pasosSincronia = 0; // of 50 ms of the process's time
 
     QTimer paso;
     paso.setInterval(5);
@@ -488,6 +513,12 @@ int main(int argc, char** argv)
         }
         if (bd.activo() && ahora >= corteDesde + qint64(corte * 1000))
             bd.fin();
+        // The indicator falls silent for a while: the station shows the lost link.
+        const bool callado = mudoDesde >= 0 && ahora >= mudoDesde && ahora < mudoDesde + qint64(mudo * 1000);
+        if (callado != fallos.mudo) {
+            fallos.mudo = callado;
+            sim.fallos(fallos);
+        }
         double dt = double(ahora - ultimoPaso) / 1000.0 * velocidad;
         ultimoPaso = ahora;
         if (esperando) {
@@ -500,15 +531,38 @@ int main(int argc, char** argv)
         }
         if (terminando && !ind.enMarcha())
             return;
-        dt = std::min(dt, 0.5);
-        ind.avanza(std::round(dt * 100) / 100);
-        const int estado = ind.estado();
-        if (ind.lotes() > vistos && (estado == 0 || estado == 1)) {
+        // A batch done and back in stand-by or loading: held there until
+        // the station has polled it.
+        const auto loteHecho = [&] {
+            const int estado = ind.estado();
+            if (ind.lotes() <= vistos || (estado != 0 && estado != 1))
+                return false;
             vistos = ind.lotes();
             esperando = true;
             lecturasGate = lecturas;
             visible.insert(qint64(ind.valor32(Indicador::kUlTotal)), reloj.nsecsElapsed());
+            return true;
+        };
+        if (sincronia) {
+            // The process's time is the same function of the wall clock's
+            // second for every run with this start, and moves only in the
+            // first 200 ms of a second: a twin's batches end in the same
+            // second, with the same weights (same seed, same steps).
+            const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+            if (ms % 1000 >= 200)
+                return;
+            const qint64 objetivo = std::llround(double(ms / 1000 - *sincronia) * velocidad * 20);
+            while (pasosSincronia < objetivo && !(terminando && !ind.enMarcha())) {
+                ind.avanza(0.05);
+                ++pasosSincronia;
+                if (loteHecho())
+                    break;
+            }
+            return;
         }
+        dt = std::min(dt, 0.5);
+        ind.avanza(std::round(dt * 100) / 100);
+        loteHecho();
     });
     paso.start();
 
@@ -516,13 +570,27 @@ int main(int argc, char** argv)
     // waited for, however long a loaded machine took to get there.
     bool finPedido = false;
     std::unique_ptr<QSocketNotifier> entrada;
-    if (p.isSet(QStringLiteral("stop-on-input"))) {
+    QByteArray pedido;
+    if (porEntrada) {
         entrada = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
         QObject::connect(entrada.get(), &QSocketNotifier::activated, &app, [&] {
-            char basura[256];
-            [[maybe_unused]] const auto n = ::read(STDIN_FILENO, basura, sizeof basura);
-            finPedido = true;
-            entrada->setEnabled(false);
+            char leido[256];
+            const auto n = ::read(STDIN_FILENO, leido, sizeof leido);
+            if (n <= 0) {
+                finPedido = true;
+                entrada->setEnabled(false);
+                return;
+            }
+            pedido.append(leido, n);
+            for (qsizetype fin; (fin = pedido.indexOf('\n')) >= 0; pedido.remove(0, fin + 1)) {
+                if (pedido.left(fin).trimmed() == "mudo" && mudo > 0) {
+                    mudoDesde = reloj.elapsed();
+                } else {
+                    finPedido = true;
+                    entrada->setEnabled(false);
+                    return;
+                }
+            }
         });
     }
     esperaHasta([&] { return reloj.elapsed() >= duracionMs || !w || finPedido; }, int(duracionMs + 5000));
@@ -545,6 +613,7 @@ int main(int argc, char** argv)
         w->cierraYa();
     esperaHasta([&] { return registrador->pendientes() == 0 && !registrador->ocupado(); }, 60000);
     const int pendientes = registrador->pendientes();
+    const QString identidad = registrador->puesto();
     registrador.reset();
 
     const qint64 B = ind.lotes() - lotes0;
@@ -555,12 +624,9 @@ int main(int argc, char** argv)
     {
         CDatos db;
         if (!db.AbrirBase(Programa::DataCSReporte) ||
-            !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET >= %2%3 ORDER BY TICKET")
-                                 .arg(Programa::DataTbReporte)
-                                 .arg(ticketInicial)
-                                 .arg(puesto.isEmpty() ? QString()
-                                                       : QStringLiteral(" AND AUX1 = ") +
-                                                             SqlDialect::texto(puesto)))) {
+            !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET >= ? AND %2 = ? ORDER BY TICKET")
+                                 .arg(Programa::DataTbReporte, Schema::kPuesto),
+                             {ticketInicial, identidad})) {
             err() << "tolvex-soak: " << db.ultimoError() << "\n";
             return 1;
         }
@@ -606,6 +672,7 @@ int main(int argc, char** argv)
                  .arg(percentil(latencias, 0.5), 0, 'f', 1)
                  .arg(percentil(latencias, 0.99), 0, 'f', 1)
                  .arg(latencias.size());
+    err() << "puesto " << identidad << "\n";
     if (p.isSet(QStringLiteral("keep")))
         err() << "tolvex-soak: directorio " << dir << "\n";
     err().flush();

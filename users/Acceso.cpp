@@ -1,10 +1,11 @@
 #include "Acceso.h"
 
+#include <optional>
+
 #include "CDatos.h"
 #include "Claves.h"
 #include "Config.h"
 #include "Contexto.h"
-#include "SqlDialect.h"
 
 namespace Acceso {
 
@@ -20,28 +21,52 @@ QString clave(const QString& nombre)
 
 } // namespace
 
-Resultado verifica(const Contexto& contexto, const QString& nombre, const QString& tecleadaTal)
+Resultado verifica(const Contexto& contexto, const QString& nombreTecleado, const QString& tecleadaTal)
 {
     Resultado r;
     const QString p1 = clave(QStringLiteral("Pass1"));
     QString p2 = clave(QStringLiteral("Pass2"));
     r.operador = QStringLiteral("Maestro");
 
+    // The name as a person types it: letter case and surrounding blanks do
+    // not count, accents do ("Ana Gomez" is not "Ana Gómez"). A name written
+    // exactly as stored wins; otherwise the one row it matches that way, and
+    // none when it matches several.
+    const QString nombre = nombreTecleado.trimmed();
     if (!nombre.isEmpty()) {
         CDatos db;
         if (!db.AbrirBase(contexto.DataCSOperarios) ||
-            !db.AbreRegistro(QStringLiteral("SELECT * FROM ") + contexto.DataTbOperarios +
-                             QStringLiteral(" WHERE OPERADOR = ") + SqlDialect::texto(nombre))) {
+            !db.AbreRegistro(QStringLiteral("SELECT OPERADOR, PASSWORD, JERARQUIA FROM ") +
+                             contexto.DataTbOperarios)) {
             // Without the operator's row the password cannot be checked.
             r.sinBase = true;
             return r;
         }
-        if (db.Existe_Registro()) {
-            // The operator's own password takes the supervisors' place.
-            p2 = Config::CodificaTexto(db.Campo(QStringLiteral("PASSWORD")).toString()).toUpper();
-            r.nivel = db.Campo(QStringLiteral("JERARQUIA")).toString();
+        struct Fila
+        {
+            QString operador, password, nivel;
+        };
+        QList<Fila> parecidas;
+        std::optional<Fila> exacta;
+        for (bool hay = db.PrimerRegistro(); hay && !exacta; hay = db.SiguienteRegistro()) {
+            const Fila f{db.Campo(QStringLiteral("OPERADOR")).toString(),
+                         db.Campo(QStringLiteral("PASSWORD")).toString(),
+                         db.Campo(QStringLiteral("JERARQUIA")).toString()};
+            if (f.operador == nombreTecleado)
+                exacta = f;
+            else if (f.operador.trimmed().compare(nombre, Qt::CaseInsensitive) == 0)
+                parecidas << f;
         }
+        if (!exacta && parecidas.size() == 1)
+            exacta = parecidas.constFirst();
         r.operador = nombre;
+        if (exacta) {
+            r.conFila = true;
+            // The operator's own password takes the supervisors' place.
+            p2 = Config::CodificaTexto(exacta->password).toUpper();
+            r.nivel = exacta->nivel;
+            r.operador = exacta->operador;
+        }
     }
 
     // Typed text passes through the code page the passwords are kept in.

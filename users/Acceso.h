@@ -17,10 +17,13 @@ struct Resultado
     bool sinBase = false; // the operator's row could not be read
     QString operador;     // the name, or "Maestro" without one
     QString nivel;        // the operator's level; empty for a master sign-in
+    bool conFila = false; // the name has a row in the operators table
     int tipoAcceso = 0;   // 1 operators' master, 2 supervisors' master or own password
 };
 
-// The tables and settings are those of the session given.
+// The tables and settings are those of the session given. The name is
+// matched as a person types it (see Acceso.cpp); the result carries the name
+// as the operators table holds it.
 Resultado verifica(const Contexto& contexto, const QString& nombre, const QString& tecleada);
 
 // The operators' names in the table's order; false when the table cannot be read.

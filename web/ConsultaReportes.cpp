@@ -2,7 +2,6 @@
 
 #include <QDate>
 #include <QJsonArray>
-#include <QPrinter>
 #include <QRegularExpression>
 
 #include "Listado.h"
@@ -25,11 +24,15 @@ QString titulo(bool filtrado)
 ConsultaReportes::ConsultaReportes(const Contexto& contexto) : m_contexto(contexto) {}
 ConsultaReportes::~ConsultaReportes() = default;
 
-ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q) const
+ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q, const Contexto& contexto)
 {
     Peticion p;
     const auto valor = [&q](const char* clave) {
         return q.queryItemValue(QLatin1String(clave), QUrl::FullyDecoded).trimmed();
+    };
+    const auto aplica = [&p](const QString& campo, const Filtros::Criterio& c, const QString& caption) {
+        p.sel.sumaFiltro(campo, c, caption);
+        p.filtrado = true;
     };
     const QString totales = valor("totales");
     if (totales == u"1" || totales == u"true")
@@ -44,10 +47,7 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q) const
             return p;
         }
         QString desde = tDesde.isEmpty() ? QStringLiteral("0") : tDesde, hasta = tHasta;
-        const Filtros::Criterio c = Filtros::numero(desde, hasta);
-        p.sel.aplicaFiltro(Filtros::condicion(QStringLiteral("TICKET"), c), c.descripcion,
-                           Filtros::nombreDeCaption(QStringLiteral("Ticket:")), true);
-        p.filtrado = true;
+        aplica(QStringLiteral("TICKET"), Filtros::numero(desde, hasta), QStringLiteral("Ticket:"));
     }
 
     const QString fDesde = valor("fechaDesde"), fHasta = valor("fechaHasta");
@@ -63,17 +63,15 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q) const
             p.error = QStringLiteral("Fecha no válida: use AAAA-MM-DD.");
             return p;
         }
-        const auto c = Filtros::fecha(d1, d2, m_contexto.Fecha_Frm, m_contexto.Fecha_Chr);
+        const auto c = Filtros::fecha(d1, d2, contexto.Fecha_Frm, contexto.Fecha_Chr);
         if (!c) {
             p.error = QStringLiteral("Error en el rango de fechas");
             return p;
         }
-        p.sel.aplicaFiltro(Filtros::condicion(QStringLiteral("FECHA"), *c), c->descripcion,
-                           Filtros::nombreDeCaption(QStringLiteral("Fecha y Hora:")), true);
-        p.filtrado = true;
+        aplica(QStringLiteral("FECHA"), *c, QStringLiteral("Fecha y Hora:"));
     }
 
-    const QStringList captions = Listado::captionsAuxiliares();
+    p.captions = Listado::captionsAuxiliares();
     for (int n = 1; n <= 6; ++n) {
         const QString clave = QStringLiteral("aux%1").arg(n);
         if (!q.hasQueryItem(clave))
@@ -85,10 +83,7 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q) const
             p.error = QStringLiteral("El texto a buscar es demasiado largo.");
             return p;
         }
-        const Filtros::Criterio c = Filtros::texto(patron);
-        p.sel.aplicaFiltro(Filtros::condicion(QStringLiteral("AUX%1").arg(n), c), c.descripcion,
-                           Filtros::nombreDeCaption(captions.value(n - 1)), true);
-        p.filtrado = true;
+        aplica(QStringLiteral("AUX") + QString::number(n), Filtros::texto(patron), p.captions.value(n - 1));
     }
 
     const QString orden = valor("orden").toUpper();
@@ -124,13 +119,13 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q) const
     return p;
 }
 
-ConsultaReportes::Peticion ConsultaReportes::hoy() const
+ConsultaReportes::Peticion ConsultaReportes::hoy(const Contexto& contexto)
 {
     QUrlQuery q;
     const QString d = QDate::currentDate().toString(Qt::ISODate);
     q.addQueryItem(QStringLiteral("fechaDesde"), d);
     q.addQueryItem(QStringLiteral("fechaHasta"), d);
-    return lee(q);
+    return lee(q, contexto);
 }
 
 bool ConsultaReportes::abre(QString* error)
@@ -260,30 +255,28 @@ bool ConsultaReportes::totales(const Peticion& p, QJsonObject* out, QString* err
     return true;
 }
 
-bool ConsultaReportes::listadoPdf(const Peticion& p, const QString& destino, qint64* lineas, QString* error)
+bool ConsultaReportes::listadoPdf(const Contexto& contexto, const Peticion& p, const QString& destino,
+                                  qint64* lineas, QString* error)
 {
     CDatos datos;
-    if (!datos.AbrirBase(m_contexto.DataCSReporte)) {
+    if (!datos.AbrirBase(contexto.DataCSReporte)) {
         *error = datos.ultimoError();
         return false;
     }
     ModeloReporte modelo;
-    if (!modelo.selecciona(datos.base(), datos.motor(), m_contexto.DataTbReporte, p.sel.filtro,
+    if (!modelo.selecciona(datos.base(), datos.motor(), contexto.DataTbReporte, p.sel.filtro,
                            p.sel.ordenCompleto(), p.sel.ordenCompleto(true), error))
         return false;
     Listado l;
     l.titulo = titulo(p.filtrado);
     l.descFiltro = p.sel.descFiltro;
-    l.captions = Listado::captionsAuxiliares();
+    l.captions = p.captions;
     l.totales = p.sel.totales;
     const QVector<Listado::Linea> ls = l.lineas(modelo);
     if (!modelo.ultimoError().isEmpty()) {
         *error = modelo.ultimoError();
         return false;
     }
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setPageSize(QPageSize(QPageSize::A4));
-    Listado::preparaPagina(printer);
     *lineas = modelo.rowCount();
-    return Listado::imprimirPdf(printer, destino, ls, error);
+    return Listado::escribePdf(destino, ls, error);
 }

@@ -31,13 +31,16 @@ public:
         bool filtrado = false; // a filter besides the totals switch
         int pagina = 0;
         int filas = 50;
+        QStringList captions;  // of the six data, as the settings say
         QString error; // empty when the query is valid
     };
-    Peticion lee(const QUrlQuery& q) const;
+    // Read on the thread that reads the settings file; the rest may run on any.
+    static Peticion lee(const QUrlQuery& q, const Contexto& contexto);
     // Today's rows, in ticket order.
-    Peticion hoy() const;
+    static Peticion hoy(const Contexto& contexto);
 
     // Works on the tables and date settings of the session given (copied).
+    // One thread uses it: it keeps a connection and the last selection read.
     explicit ConsultaReportes(const Contexto& contexto);
     ~ConsultaReportes();
 
@@ -45,8 +48,9 @@ public:
     bool filas(const Peticion& p, QJsonObject* out, QString* error);
     // {"cantidad", "pesoTotal", "despachos", "sumaTotales" (totals only), "ultimoTicket", "ultimoTotal"}
     bool totales(const Peticion& p, QJsonObject* out, QString* error);
-    // The printed listing of the selection as a PDF (needs the GUI application).
-    bool listadoPdf(const Peticion& p, const QString& destino, qint64* lineas, QString* error);
+    // The printed listing of the selection as a PDF, on a connection of its own.
+    static bool listadoPdf(const Contexto& contexto, const Peticion& p, const QString& destino, qint64* lineas,
+                           QString* error);
 
     static QJsonObject filaJson(const QVariantList& fila);
 

@@ -6,7 +6,7 @@
 #include "Niveles.h"
 #include "Reloj.h"
 
-QByteArray Sesiones::crea(const QString& operador, const QString& nivel, int tipoAcceso)
+QByteArray Sesiones::crea(const QString& operador, const QString& nivel, int tipoAcceso, bool conFila)
 {
     QByteArray bytes(32, Qt::Uninitialized);
     QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
@@ -15,12 +15,13 @@ QByteArray Sesiones::crea(const QString& operador, const QString& nivel, int tip
     s.operador = operador;
     s.nivel = nivel;
     s.tipoAcceso = tipoAcceso;
-    s.ultimoUso = Reloj::ms();
+    s.conFila = conFila;
+    s.creada = s.ultimoUso = Reloj::ms();
     m_sesiones.insert(id, s);
     return id;
 }
 
-const Sesiones::Sesion* Sesiones::busca(const QByteArray& id, bool toca)
+Sesiones::Sesion* Sesiones::busca(const QByteArray& id, bool toca)
 {
     const auto it = m_sesiones.find(id);
     if (id.isEmpty() || it == m_sesiones.end())
@@ -32,6 +33,16 @@ const Sesiones::Sesion* Sesiones::busca(const QByteArray& id, bool toca)
     if (toca)
         it->ultimoUso = Reloj::ms();
     return &*it;
+}
+
+bool Sesiones::pantalla(const QByteArray& id)
+{
+    Sesion* s = busca(id, false);
+    if (!s)
+        return false;
+    if (Reloj::ms() - s->creada < kPantallaMs)
+        s->ultimoUso = Reloj::ms();
+    return true;
 }
 
 void Sesiones::cierra(const QByteArray& id)
@@ -65,28 +76,39 @@ qint64 Frenos::demora(int fallos)
     return std::min<qint64>(30000, qint64(1000) << std::min(fallos - 1, 5));
 }
 
-qint64 Frenos::espera(const QHostAddress& desde) const
+qint64 Frenos::espera(const QStringList& claves) const
 {
-    const auto it = m_estados.constFind(desde.toString());
-    return it == m_estados.constEnd() ? 0 : std::max<qint64>(0, it->libreDesde - Reloj::ms());
+    qint64 e = 0;
+    for (const QString& c : claves) {
+        const auto it = m_estados.constFind(c);
+        if (it != m_estados.constEnd())
+            e = std::max(e, it->libreDesde - Reloj::ms());
+    }
+    return e;
 }
 
-qint64 Frenos::falla(const QHostAddress& desde)
+qint64 Frenos::falla(const QStringList& claves)
 {
-    // A bounded table: addresses quiet for long are forgotten first.
+    const qint64 ahora = Reloj::ms();
+    // A bounded table: keys quiet for long are forgotten first.
     if (m_estados.size() > 10000) {
-        const qint64 t = Reloj::ms();
         for (auto it = m_estados.begin(); it != m_estados.end();)
-            it = t - it->libreDesde > 600000 ? m_estados.erase(it) : std::next(it);
+            it = ahora - it->ultimo > kOlvidoMs ? m_estados.erase(it) : std::next(it);
     }
-    Estado& e = m_estados[desde.toString()];
-    ++e.fallos;
-    const qint64 d = demora(e.fallos);
-    e.libreDesde = Reloj::ms() + d;
+    qint64 d = 0;
+    for (const QString& c : claves) {
+        Estado& e = m_estados[c];
+        if (ahora - e.ultimo > kOlvidoMs)
+            e.fallos = 0;
+        ++e.fallos;
+        e.ultimo = ahora;
+        e.libreDesde = ahora + demora(e.fallos);
+        d = std::max(d, demora(e.fallos));
+    }
     return d;
 }
 
-void Frenos::acierta(const QHostAddress& desde)
+void Frenos::acierta(const QString& clave)
 {
-    m_estados.remove(desde.toString());
+    m_estados.remove(clave);
 }

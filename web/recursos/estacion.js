@@ -25,7 +25,9 @@
   lamparas('salidas', SALIDAS);
   lamparas('entradas', ENTRADAS);
 
-  function fijo(v, d) { return Number(v).toFixed(d); }
+  // A value the state does not have (no reading yet) shows as a dash.
+  function fijo(v, d) { return v === null || v === undefined ? '-' : Number(v).toFixed(d); }
+  function texto(t, v, d) { return t ? t : fijo(v, d); }
 
   function vigencia(vivo, texto) {
     const v = $('vigencia');
@@ -37,24 +39,24 @@
   function muestra(e) {
     ultimo = e;
     const d = e.decimales || 0;
-    $('peso').textContent = e.textos ? e.textos.peso : fijo(e.peso, d);
-    $('acumulado').textContent = e.textos ? e.textos.acumulado : fijo(e.acumulado, d);
-    $('despacho').textContent = e.textos ? e.textos.despacho : fijo(e.despacho, d);
-    $('resto').textContent = e.textos ? e.textos.resto : fijo(e.resto, d);
-    $('caudal').textContent = e.textos ? e.textos.caudal : fijo(e.caudal, d);
-    $('ciclos').textContent = String(e.ciclos);
-    $('grueso').textContent = e.textos ? e.textos.grueso : fijo(e.corteGrueso, d);
-    $('fino').textContent = e.textos ? e.textos.fino : fijo(e.corteFino, d);
+    const t = e.textos || {};
+    $('peso').textContent = texto(t.peso, e.peso, d);
+    $('acumulado').textContent = texto(t.acumulado, e.acumulado, d);
+    $('despacho').textContent = texto(t.despacho, e.despacho, d);
+    $('resto').textContent = texto(t.resto, e.resto, d);
+    $('caudal').textContent = texto(t.caudal, e.caudal, d);
+    $('ciclos').textContent = fijo(e.ciclos, 0);
+    $('grueso').textContent = texto(t.grueso, e.corteGrueso, d);
+    $('fino').textContent = texto(t.fino, e.corteFino, d);
     $('estado').textContent = e.textoModo || '-';
     $('error').textContent = e.textoError || '';
     for (let k = 0; k < 8; ++k) {
       $('salidas-' + k).classList.toggle('on', !!e.salidas[k]);
       $('entradas-' + k).classList.toggle('on', !!e.entradas[k]);
     }
-    if (e.instante) {
-      const t = new Date(e.instante);
-      $('actualizado').textContent = 'Lectura: ' + t.toLocaleTimeString('es');
-    }
+    // The time of the values shown, as the station writes it.
+    $('actualizado').textContent = t.lectura ? (e.vigente ? 'Lectura: ' : 'Última lectura: ') + t.lectura
+      : 'Sin lecturas';
     if (e.vigente) vigencia(true, 'En línea');
     else vigencia(false, e.motivo || 'Sin datos');
   }
@@ -83,14 +85,21 @@
       const fin = puntos.length ? puntos[puntos.length - 1][0] : Date.now();
       const ini = Math.max(fin - VENTANA_MS, Math.min(puntos.length ? puntos[0][0] : fin, fin - 60000));
       const ancho = fin - ini;
-      let max = 1, min = 0;
+      let max = 0, min = 0;
       for (const p of puntos) { if (p[1] > max) max = p[1]; if (p[1] < min) min = p[1]; }
-      max = max * 1.05;
+      // At least ten units of height, with as many decimals as its steps need.
+      max = Math.max(max * 1.05, min + 10);
+      const paso = (max - min) / 4;
+      const decimales = paso >= 1 ? 0 : Math.min(3, Math.ceil(-Math.log10(paso)));
       g.strokeStyle = '#d4dbe2'; g.fillStyle = '#4a5a6a'; g.font = '11px sans-serif';
       for (let i = 0; i <= 4; ++i) {
         const y = (h - abajo) * i / 4;
         g.beginPath(); g.moveTo(izq, y + 0.5); g.lineTo(w, y + 0.5); g.stroke();
-        g.fillText(Math.round(max - (max - min) * i / 4), 4, Math.min(h - abajo - 2, y + 12));
+        if (puntos.length) g.fillText((max - paso * i).toFixed(decimales), 4, Math.min(h - abajo - 2, y + 12));
+      }
+      if (!puntos.length) {
+        g.fillText('Sin lecturas recientes', izq + 8, (h - abajo) / 2);
+        return;
       }
       for (let m = 0; m <= 4; ++m) {
         const x = izq + (w - izq) * m / 4;
@@ -104,15 +113,29 @@
         if (p[0] < ini) return;
         const x = izq + (w - izq) * (p[0] - ini) / ancho;
         const y = (h - abajo) * (1 - (p[1] - min) / (max - min || 1));
-        if (i === 0 || puntos[i - 1][0] < ini) g.moveTo(x, y); else g.lineTo(x, y);
+        // No line across a time without readings.
+        if (i === 0 || puntos[i - 1][0] < ini || p[0] - puntos[i - 1][0] > 5000) g.moveTo(x, y);
+        else g.lineTo(x, y);
       });
       g.stroke();
     });
   }
   window.addEventListener('resize', dibuja);
 
+  // An open page that is showing says so now and then: the server counts it
+  // as use of the session, up to the bound the manual gives.
+  let vivo = null;
+  function visible() {
+    if (vivo && vivo.readyState === WebSocket.OPEN && document.visibilityState === 'visible')
+      vivo.send(JSON.stringify({ tipo: 'visible' }));
+  }
+  setInterval(visible, 30000);
+  document.addEventListener('visibilitychange', visible);
+
   function conecta() {
     const ws = new WebSocket((location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + '/ws/estado');
+    vivo = ws;
+    ws.onopen = visible;
     ws.onmessage = (ev) => {
       let m;
       try { m = JSON.parse(ev.data); } catch (e) { return; }

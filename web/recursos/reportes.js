@@ -17,7 +17,13 @@
 
   const numero = (v) => (v === null || v === undefined) ? '' :
     Number(v).toLocaleString('es', { maximumFractionDigits: 3, useGrouping: false });
-  const fecha = (v) => v ? v.split('-').reverse().join('/') : '';
+  // Dates as the plant's screens write them (the pattern comes with the page).
+  const patronFecha = document.querySelector('main').dataset.fecha || 'dd/MM/yyyy';
+  const fecha = (v) => {
+    if (!v) return '';
+    const [a, m, d] = v.split('-');
+    return patronFecha.replace('yyyy', a).replace('MM', m).replace('dd', d);
+  };
 
   function cabecera(tabla) {
     const tr = document.createElement('tr');

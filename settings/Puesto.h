@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// The identity of a workstation: which one wrote a row of a database that
+// several share. Kept as [global] Puesto in the settings file of its program
+// directory, so two program directories are two workstations, even on one
+// machine. Readable: the host name and a short random suffix.
+namespace Puesto {
+
+inline const QString kClave = QStringLiteral("Puesto");
+
+// A new identity: the host name, "-" and six random hexadecimal digits.
+QString nuevo();
+
+// The identity of the program directory, made and written into its settings
+// file when missing. When the file cannot be written, the identity made
+// from the host name and the directory's path (the same at every start) is
+// returned, and aviso says why.
+QString de(const QString& directorio, QString* aviso = nullptr);
+
+} // namespace Puesto
