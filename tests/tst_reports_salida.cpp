@@ -581,7 +581,7 @@ void TstReportsSalida::exportaFallida()
 
     frmPLANILLA::setEligeArchivo([&](QWidget*, const QString&, const QString&) { return destino; });
 
-    // The box says why, on the line below the description's message.
+    // The box says why, on the line below its usual message.
     const QString plantilla = inst.file(XlsxPlantilla::kArchivo);
     const auto intenta = [&](const QString& motivo) {
         pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
