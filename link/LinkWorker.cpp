@@ -59,6 +59,7 @@ void LinkWorker::leer(int maxIntentos)
     if (!l.valida())
         l.Peso = LecturaPeso::kSinRespuesta;
     m_ultima = l;
+    m_ultimaLeida = m_parada->cierreAnunciado();
     Q_EMIT lecturaLista(l, intentos);
 }
 
@@ -67,7 +68,12 @@ void LinkWorker::sondea(int periodoMs, int maxIntentos)
     if (!m_timer1) {
         m_timer1 = new QTimer(this);
         m_timer1->setObjectName(QStringLiteral("Timer1"));
-        connect(m_timer1, &QTimer::timeout, this, [this] { leer(m_intentosSondeo); });
+        // Once a close is announced, the poll that ran under it was the last
+        // one: a tick that comes before the station stops polling sends nothing.
+        connect(m_timer1, &QTimer::timeout, this, [this] {
+            if (!m_ultimaLeida)
+                leer(m_intentosSondeo);
+        });
     }
     m_intentosSondeo = maxIntentos;
     if (periodoMs <= 0) {

@@ -83,6 +83,7 @@ private:
     std::shared_ptr<Parada> m_parada;
     std::shared_ptr<ColaEscrituras> m_escrituras;
     bool m_interrumpida = false; // writes went out in the middle of a read
+    bool m_ultimaLeida = false;  // the poll a close waited for has been delivered
     std::unique_ptr<Transporte> m_transporte;
     std::unique_ptr<Indicador> m_indicador;
     LecturaPeso m_ultima;
