@@ -423,7 +423,7 @@ int main(int argc, char** argv)
             s->bind(direccion(10 + int(i % 50)));
             ++c.intentos;
             QObject::connect(s, &QTcpSocket::readyRead, s, [&c, s] {
-                if (estadoDe(s->peek(16)) == 503)
+                if (s->isOpen() && estadoDe(s->peek(16)) == 503)
                     ++c.rechazadas503;
                 s->disconnect();
                 s->abort();
