@@ -13,6 +13,8 @@ add_custom_command(OUTPUT ${TOLVEX_DEB_DOC}/changelog.gz
     DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog
     COMMENT "changelog.gz del paquete")
 add_custom_target(tolvex-changelog ALL DEPENDS ${TOLVEX_DEB_DOC}/changelog.gz)
+# Installed with the program, so a build of the program alone installs.
+add_dependencies(tolvex tolvex-changelog)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${TOLVEX_DEB_DOC}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tolvex)
 
