@@ -527,7 +527,7 @@ void TstApp::opciones()
     const QString ini = p.dir.file(QStringLiteral("Tolvex.ini"));
     QVERIFY(escribeArchivo(ini, leeArchivo(ini)
                                     .replace("Comm_1=3.", "Comm_1=/dev/ttyUSB7.")
-                                    .replace("ID_1=7.", "ID_1=300.")
+                                    .replace("ID_1=7.", "ID_1=248.")
                                     .replace("Tiempo=500.", "Tiempo=abc.")));
     frmOptions h;
     h.show();
