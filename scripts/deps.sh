@@ -9,7 +9,8 @@ qt6-translations-l10n python3-markdown
 libzip-dev
 postgresql sqlite3 socat python3 python3-pymodbus python3-serial python3-serial-asyncio python3-openpyxl poppler-utils
 xvfb xauth libxlsxwriter-dev libsqlite3-dev libpq-dev dpkg-dev
-qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium"
+qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium
+clang libclang-rt-14-dev libfuzzer-14-dev"
 missing=""
 for p in $PKGS; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
