@@ -149,14 +149,22 @@ bool verdadero(const QString& v)
     return v == u'1' || v.compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0;
 }
 
-// "AB12" -> column 28, row 12; false when it is not a cell reference.
+// "AB12" -> column 28, row 12; false when it is not a cell reference (a
+// column beyond XFD, the last a workbook has, among them).
 bool parteRef(const QString& ref, int* col, int* fila)
 {
+    constexpr int kUltimaColumna = 16384;
     int c = 0, i = 0;
     while (i < ref.size() && ref.at(i) == u'$')
         ++i;
-    for (; i < ref.size() && ref.at(i).isLetter(); ++i)
-        c = c * 26 + (ref.at(i).toUpper().unicode() - 'A' + 1);
+    for (; i < ref.size() && ref.at(i).isLetter(); ++i) {
+        const char16_t letra = ref.at(i).toUpper().unicode();
+        if (letra < u'A' || letra > u'Z')
+            return false;
+        c = c * 26 + (letra - u'A' + 1);
+        if (c > kUltimaColumna)
+            return false;
+    }
     while (i < ref.size() && ref.at(i) == u'$')
         ++i;
     bool ok = false;

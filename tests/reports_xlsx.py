@@ -6,6 +6,7 @@
   reports_xlsx.py --planta KIND FILE         another plant's template (see planta)
   reports_xlsx.py --rompe PART FILE COPY     copy with that part cut short
   reports_xlsx.py --variante NAME FILE COPY  the template as another writer puts it
+  reports_xlsx.py --columna LETTERS FILE COPY  a value at row 30 of column LETTERS
 """
 import datetime
 import json
@@ -148,6 +149,18 @@ def rompe(parte, origen, destino):
             zout.writestr(item, data)
 
 
+def columna(letras, origen, destino):
+    """A copy whose sheet has a value at row 30 of column letras."""
+    import zipfile
+    fila = b'<row r="30"><c r="' + letras.encode() + b'30"><v>1</v></c></row></sheetData>'
+    with zipfile.ZipFile(origen) as zin, zipfile.ZipFile(destino, "w") as zout:
+        for item in zin.infolist():
+            data = zin.read(item.filename)
+            if item.filename == "xl/worksheets/sheet1.xml":
+                data = data.replace(b"</sheetData>", fila, 1)
+            zout.writestr(item, data)
+
+
 def variante(nombre, origen, destino):
     """Rewrites a template the ways other writers do: a namespace prefix on
     every element, rows and cells without positions, no style table."""
@@ -183,6 +196,8 @@ def main():
         variante(sys.argv[2], sys.argv[3], sys.argv[4])
     elif len(sys.argv) == 5 and sys.argv[1] == "--rompe":
         rompe(sys.argv[2], sys.argv[3], sys.argv[4])
+    elif len(sys.argv) == 5 and sys.argv[1] == "--columna":
+        columna(sys.argv[2], sys.argv[3], sys.argv[4])
     else:
         dump(*sys.argv[1:3])
 

@@ -608,6 +608,12 @@ void TstReportsSalida::exportaFallida()
         QVERIFY2(err.contains(motivos[i - 1]), qPrintable(err));
         QVERIFY(!QFile::exists(destino));
     }
+    // A cell beyond the last column a workbook has (XFD), however many letters.
+    for (const QString& letras : {u"XFE"_s, u"AAAAAAAAAAAAAAAA"_s}) {
+        QFile::remove(plantilla);
+        QVERIFY(openpyxl({u"--columna"_s, letras, buena, plantilla}));
+        intenta(motivos[1]);
+    }
     // A template that is not a workbook.
     QVERIFY(escribeArchivo(plantilla, "no es un libro"));
     intenta(u"La plantilla %1 no es un libro válido."_s.arg(plantilla));
