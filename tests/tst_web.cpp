@@ -464,7 +464,8 @@ private Q_SLOTS:
         for (const QString& malo :
              {u"ticketDesde="_s + q(u"1 OR 1=1"_s), u"ticketHasta="_s + q(u"5)--"_s),
               u"fechaDesde="_s + q(u"2024-03-01' OR '1'='1"_s), u"orden="_s + q(u"TICKET; DROP TABLE x"_s),
-              u"orden=INFO"_s, u"filas=100000"_s, u"fechaDesde=2024-03-05&fechaHasta=2024-03-01"_s}) {
+              u"orden=INFO"_s, u"filas=100000"_s, u"fechaDesde=2024-03-05&fechaHasta=2024-03-01"_s,
+              u"aux1=Acme%00"_s, u"aux6=%00"_s}) {
             int estado = 0;
             QVERIFY2(cantidad(malo, &estado) == -1 && estado == 400, qPrintable(malo));
         }

@@ -83,6 +83,11 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q, const Conte
             p.error = QStringLiteral("El texto a buscar es demasiado largo.");
             return p;
         }
+        // No statement literal holds a NUL: both engines would refuse the query.
+        if (patron.contains(QChar(0))) {
+            p.error = QStringLiteral("El texto a buscar tiene un carácter nulo.");
+            return p;
+        }
         aplica(QStringLiteral("AUX") + QString::number(n), Filtros::texto(patron), p.captions.value(n - 1));
     }
 
