@@ -21,38 +21,6 @@ namespace {
 
 using FuzzApoyo::Lector;
 
-// The reply to pedido built from a piece of input. Its first byte says how:
-// 0 the bytes as they are; 1 the bytes with a right CRC appended; 2 a reply
-// of the request's id and function whose data are the bytes (byte count of
-// the request, CRC right); 3 that reply with one byte changed.
-QByteArray respuesta(Lector& in, const QByteArray& pedido)
-{
-    const quint8 modo = in.byte();
-    const QByteArray bytes = in.trozo(in.byte() % 64);
-    switch (modo % 4) {
-    case 0:
-        return bytes;
-    case 1:
-        return bytes + Trama::crc16(bytes);
-    default:
-        break;
-    }
-    QByteArray r;
-    r += pedido.at(0);
-    r += pedido.at(1);
-    if (pedido.at(1) == 0x03) {
-        const int n = quint8(pedido.at(5));
-        r += char(2 * n);
-        r += bytes.leftJustified(2 * n, '\0', true);
-    } else {
-        r += pedido.mid(2, 4);
-    }
-    r += Trama::crc16(r);
-    if (modo % 4 == 3 && !bytes.isEmpty())
-        r[quint8(bytes.at(0)) % r.size()] = char(r.at(quint8(bytes.at(0)) % r.size()) ^ (bytes.size() > 1 ? bytes.at(1) | 1 : 1));
-    return r;
-}
-
 void compruebaLectura(const QByteArray& resp, Trama::IdEsperado id, int cantidad)
 {
     const Trama::Resultado r = Trama::verificaLectura(resp, id, cantidad);
@@ -90,6 +58,52 @@ void compruebaEscritura(const QByteArray& resp, const QByteArray& pedido, Trama:
     }
 }
 
+// The reply to pedido built from a piece of input. Its first byte says how:
+// 0 the bytes as they are; 1 the bytes with a right CRC appended; 2 a reply
+// of the request's id and function whose data are the bytes (byte count of
+// the request, CRC right); 3 that reply with one byte changed, CRC right.
+QByteArray respuesta(Lector& in, const QByteArray& pedido)
+{
+    const quint8 modo = in.byte();
+    const QByteArray bytes = in.trozo(in.byte() % 64);
+    switch (modo % 4) {
+    case 0:
+        return bytes;
+    case 1:
+        return bytes + Trama::crc16(bytes);
+    default:
+        break;
+    }
+    QByteArray r;
+    r += pedido.at(0);
+    r += pedido.at(1);
+    if (pedido.at(1) == 0x03) {
+        const int n = quint8(pedido.at(5));
+        r += char(2 * n);
+        r += bytes.leftJustified(2 * n, '\0', true);
+    } else {
+        r += pedido.mid(2, 4);
+    }
+    if (modo % 4 == 3 && !bytes.isEmpty()) {
+        const int i = quint8(bytes.at(0)) % r.size();
+        r[i] = char(r.at(i) ^ (bytes.size() > 1 ? bytes.at(1) | 1 : 1));
+    }
+    r += Trama::crc16(r);
+    return r;
+}
+
+// The reply, after the checks of the request it answers.
+QByteArray respuestaComprobada(Lector& in, const QByteArray& pedido)
+{
+    const QByteArray r = respuesta(in, pedido);
+    const Trama::IdEsperado id = pedido.at(0) ? Trama::IdEsperado(quint8(pedido.at(0))) : std::nullopt;
+    if (pedido.at(1) == 0x03)
+        compruebaLectura(r, id, quint8(pedido.at(5)));
+    else
+        compruebaEscritura(r, pedido, id);
+    return r;
+}
+
 // A value of a 32-bit register scaled by 10^decimales.
 void enRango(double v, int decimales, const char* campo)
 {
@@ -101,7 +115,7 @@ void leeEstado(Lector& in)
 {
     const quint8 id = in.byte() % 4; // 0: the one indicator of the line, id learnt
     const int decimales = in.byte() % 10;
-    TransporteFalso t([&in](const QByteArray& pedido) { return respuesta(in, pedido); });
+    TransporteFalso t([&in](const QByteArray& pedido) { return respuestaComprobada(in, pedido); });
     Indicador ind(t, id, decimales);
     for (int vuelta = 0; vuelta < 3 && !in.vacio(); ++vuelta) {
         LecturaPeso l;
@@ -152,7 +166,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const Trama::IdEsperado id = in.byte() % 2 ? Trama::IdEsperado(in.byte()) : std::nullopt;
         const QByteArray pedido = Trama::pedidoEscritura(id.value_or(1), quint16(in.byte() << 8 | in.byte()),
                                                          in.trozo(2));
-        const QByteArray resp = in.resto();
+        QByteArray resp = in.resto();
+        // Half the time with its CRC made right, so that the checks after it are reached.
+        if (modo & 2)
+            resp += Trama::crc16(resp);
         compruebaLectura(resp, id, cantidad);
         compruebaEscritura(resp, pedido, id);
         return 0;
