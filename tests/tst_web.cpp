@@ -634,6 +634,20 @@ private Q_SLOTS:
             QCOMPARE(leeRespuesta(*t).estado, 413);
             QVERIFY2(memoria() - antes < 16 * 1024, qPrintable(QString::number(memoria() - antes)));
         }
+        // Upgrade and Connection that ask for a WebSocket in a request Qt
+        // takes for none: a header name that is no token, or the Upgrade
+        // folded into the line before. Refused, and nothing after it read.
+        const QByteArray ws = "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+        for (const QByteArray& extra : {"Upgrade: websocket\r\n" + ws + "Sec-WebSocket->xtensions: x\r\n",
+                                        "X-A: b\r\n Upgrade: websocket\r\n" + ws,
+                                        "Upgrade : websocket\r\n" + ws}) {
+            const auto s = conecta();
+            QVERIFY(s);
+            s->write(get(u"/ws/estado"_s, {}, extra));
+            s->write("GET /ingreso HTTP/1.1\r\nHost: x\r\nX-Relleno: " + QByteArray(100 * 1024, 'b') + "\r\n\r\n");
+            QVERIFY2(leeRespuesta(*s).estado == 400, extra.constData());
+        }
     }
 
     // Connections are capped per address: one more is answered 503 and

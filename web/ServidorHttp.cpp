@@ -11,7 +11,9 @@
 #include <QTimer>
 #include <QWebSocket>
 #include <fcntl.h>
+#include <cctype>
 #include <limits>
+#include <string_view>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -94,6 +96,18 @@ const QByteArray kOcupado = [] {
            "Connection: close\r\nContent-Length: " +
            QByteArray::number(texto.size()) + "\r\n\r\n" + texto;
 }();
+
+// RFC 9110's token: the characters of a header field's name.
+bool esToken(QByteArrayView t)
+{
+    static constexpr std::string_view kSignos = "!#$%&'*+-.^_`|~";
+    for (char c : t) {
+        if (!(std::isalnum(static_cast<unsigned char>(c)) && static_cast<unsigned char>(c) < 0x80) &&
+            kSignos.find(c) == std::string_view::npos)
+            return false;
+    }
+    return !t.isEmpty();
+}
 
 // Ends a connection whose answer is written but whose client may still be
 // sending: closing with its bytes unread would reset the connection and
@@ -304,13 +318,19 @@ private:
         bool largoVisto = false;
         QByteArray upgrade, connection;
         for (qsizetype k = 1; k < lineas.size(); ++k) {
-            const QByteArray l = lineas.at(k).trimmed();
+            const QByteArray l = lineas.at(k).endsWith('\r') ? lineas.at(k).chopped(1) : lineas.at(k);
+            // A field's name is a token right before its colon, and a line
+            // starting with a blank (the obsolete folding) is refused: what
+            // the parser behind reads as a header is what is read here. Else
+            // a request it takes for no WebSocket ("Upgrade" folded into the
+            // line before, a name with a "<" in it) would be taken here for
+            // one, and the bytes after it let through unchecked.
             const qsizetype dos = l.indexOf(':');
-            if (dos <= 0) {
+            if (dos <= 0 || !esToken(l.left(dos))) {
                 rechaza(400);
                 return;
             }
-            const QByteArray nombre = l.left(dos).trimmed().toLower();
+            const QByteArray nombre = l.left(dos).toLower();
             const QByteArray valor = l.mid(dos + 1).trimmed();
             if (nombre == "content-length") {
                 bool ok = false;
