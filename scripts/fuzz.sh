@@ -69,10 +69,13 @@ for f in $FUZZERS; do
         }
     fi
     echo "== fuzz_$f: $SEGUNDOS s"
+    # New inputs go to the first folder; the repository's are only read.
+    SEMILLAS="$ROOT/fuzz/corpus/$f"
+    [ -d "$ROOT/fuzz/regresiones/$f" ] && SEMILLAS="$SEMILLAS $ROOT/fuzz/regresiones/$f"
     # shellcheck disable=SC2086
     (cd "$TRABAJO/$f" && "$BIN" -max_total_time="$SEGUNDOS" -max_len="$(max_len "$f")" -timeout=20 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$TRABAJO/$f/" $DICT \
-        "$TRABAJO/$f/corpus" "$ROOT/fuzz/corpus/$f" "$ROOT/fuzz/regresiones/$f") >"$TRABAJO/$f/fuzz.log" 2>&1 || {
+        "$TRABAJO/$f/corpus" $SEMILLAS) >"$TRABAJO/$f/fuzz.log" 2>&1 || {
         tail -60 "$TRABAJO/$f/fuzz.log" >&2
         falla "$f" "fallo al fuzzear"
     }
