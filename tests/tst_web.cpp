@@ -635,13 +635,15 @@ private Q_SLOTS:
             QVERIFY2(memoria() - antes < 16 * 1024, qPrintable(QString::number(memoria() - antes)));
         }
         // Upgrade and Connection that ask for a WebSocket in a request Qt
-        // takes for none: a header name that is no token, or the Upgrade
-        // folded into the line before. Refused, and nothing after it read.
+        // takes for none: a header name that is no token, the Upgrade
+        // folded into the line before, two Upgrade headers. Refused, and
+        // nothing after it read.
         const QByteArray ws = "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
                               "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
         for (const QByteArray& extra : {"Upgrade: websocket\r\n" + ws + "Sec-WebSocket->xtensions: x\r\n",
                                         "X-A: b\r\n Upgrade: websocket\r\n" + ws,
-                                        "Upgrade : websocket\r\n" + ws}) {
+                                        "Upgrade : websocket\r\n" + ws,
+                                        "Upgrade: websocket\r\n" + ws + "Upgrade: websocket\r\n"}) {
             const auto s = conecta();
             QVERIFY(s);
             s->write(get(u"/ws/estado"_s, {}, extra));

@@ -250,7 +250,7 @@ private:
                 m_s->abort();
             return;
         }
-        if (m_libre || m_entregado || !m_s->isOpen())
+        if (m_libre || !m_s->isOpen())
             return;
         // Until the slot after the parser's is in place, what was seen is
         // taken as read: the parser reads all there is on every call.
@@ -262,6 +262,19 @@ private:
         const QByteArray nuevos = m_s->peek(hay).mid(m_yaVistos);
         m_yaVistos = hay;
         m_ultimo = ahora();
+        if (m_entregado) {
+            // Handed to the WebSocket server, not yet accepted by the
+            // monitor: a browser sends nothing before the handshake's
+            // answer. Should Qt have kept the connection as HTTP after all,
+            // what comes is no longer checked here: more than a header's
+            // worth closes it.
+            if ((m_trasEntrega += nuevos.size()) > m_r->limites.maxCabecera) {
+                m_rechazado = true;
+                m_reloj.stop();
+                m_s->abort();
+            }
+            return;
+        }
         sigue(nuevos);
         rearma();
     }
@@ -317,6 +330,7 @@ private:
         qint64 largo = 0;
         bool largoVisto = false;
         QByteArray upgrade, connection;
+        bool otraUpgrade = false;
         for (qsizetype k = 1; k < lineas.size(); ++k) {
             const QByteArray l = lineas.at(k).endsWith('\r') ? lineas.at(k).chopped(1) : lineas.at(k);
             // A field's name is a token right before its colon, and a line
@@ -342,6 +356,12 @@ private:
                 largo = v;
                 largoVisto = true;
             } else if (nombre == "upgrade") {
+                // Qt reads two as one value that names no WebSocket.
+                if (otraUpgrade) {
+                    rechaza(400);
+                    return;
+                }
+                otraUpgrade = true;
                 upgrade = valor;
             } else if (nombre == "connection") {
                 connection = valor;
@@ -399,6 +419,7 @@ private:
     bool m_rechazado = false;
     bool m_libre = false;
     bool m_entregado = false; // to the WebSocket server
+    qint64 m_trasEntrega = 0; // bytes since, until the monitor accepts it
     bool m_despues = false;
     QTimer m_reloj;
 };
