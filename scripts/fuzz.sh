@@ -22,7 +22,7 @@ if command -v ccache >/dev/null 2>&1; then
 fi
 # shellcheck disable=SC2086
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-    -DTOLVEX_FUZZ=ON $LANZADOR >/dev/null
+    -DTOLVEX_FUZZ=ON -DTOLVEX_WERROR=ON $LANZADOR >/dev/null
 # shellcheck disable=SC2086
 cmake --build "$BUILD" -j "$JOBS" --target $(for f in $FUZZERS; do printf 'fuzz_%s ' "$f"; done)
 
