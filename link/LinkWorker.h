@@ -69,7 +69,7 @@ class LinkWorker : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kRondaPruebas = 4;
+    static constexpr int kRondaPruebas = 3;
 
     LinkWorker(std::shared_ptr<Parada> parada, std::shared_ptr<ColaEscrituras> escrituras);
     ~LinkWorker() override;
