@@ -229,6 +229,7 @@ void ServidorRtu::atiendeCola()
     m_ocupadoUs += qint64(tramaUs(p.pedido.size()) + silencioUs());
     m_libreNs = tomado;
     const qint64 listo = tomado + qint64(m_giroMs * 1e6);
+    m_giroUs += qint64(m_giroMs * 1000);
     m_esperandoGiro = true;
     const int demoraMs = int(std::max<qint64>(0, (listo - ahora + 999999) / 1000000));
     const auto envia = p.envia;

@@ -60,6 +60,8 @@ public:
     // Paced: microseconds the bus carried frames or their required
     // 3.5-character gaps (one after every frame); the turnaround is not counted.
     qint64 ocupadoUs() const { return m_ocupadoUs.load(); }
+    // Paced: microseconds of the indicators' own turnaround (giroMs a request).
+    qint64 giroUs() const { return m_giroUs.load(); }
     // The time a frame of n bytes takes on the wire, in microseconds.
     double tramaUs(qsizetype n) const;
     double silencioUs() const;
@@ -134,6 +136,7 @@ private:
     QTimer* m_ritmo = nullptr;
     QElapsedTimer m_reloj;
     std::atomic<qint64> m_ocupadoUs{0};
+    std::atomic<qint64> m_giroUs{0};
     bool m_verboso = false;
     QTcpServer* m_servidor = nullptr;
     QList<QPointer<QTcpSocket>> m_clientes;
