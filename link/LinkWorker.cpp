@@ -148,17 +148,52 @@ void LinkWorker::sondea(int numero, int periodoMs, int maxIntentos)
         // one: a tick that comes before the station stops polling sends nothing.
         connect(p->timer1, &QTimer::timeout, this, [this, numero] {
             Puesto* q = puesto(numero);
-            if (q && !q->ultimaLeida)
+            if (!q || q->ultimaLeida)
+                return;
+            if (m_puestos.size() == 1) {
                 leer(numero, q->intentosSondeo);
+                return;
+            }
+            // On a shared bus the ticks only mark the line due; the due
+            // lines are read in turn, whatever order the timers fire in.
+            q->debida = true;
+            if (!m_rondaPendiente) {
+                m_rondaPendiente = true;
+                QMetaObject::invokeMethod(this, &LinkWorker::ronda, Qt::QueuedConnection);
+            }
         });
     }
     p->intentosSondeo = maxIntentos;
     if (periodoMs <= 0) {
         p->timer1->stop();
+        p->debida = false;
         return;
     }
     p->timer1->setInterval(periodoMs);
     p->timer1->start();
+}
+
+void LinkWorker::ronda()
+{
+    m_rondaPendiente = false;
+    const size_t n = m_puestos.size();
+    for (size_t i = 0; i < n; ++i) {
+        const size_t k = (m_turno + i) % n;
+        Puesto& p = *m_puestos[k];
+        if (!p.debida)
+            continue;
+        m_turno = k + 1;
+        p.debida = false;
+        leer(p.numero, p.intentosSondeo);
+        break;
+    }
+    for (const auto& p : m_puestos) {
+        if (p->debida) {
+            m_rondaPendiente = true;
+            QMetaObject::invokeMethod(this, &LinkWorker::ronda, Qt::QueuedConnection);
+            break;
+        }
+    }
 }
 
 void LinkWorker::atiendeEscrituras()

@@ -57,7 +57,8 @@ private:
 // transport and runs the register algorithms as blocking code on its own
 // thread, for every indicator (puesto) on the bus. Each slot is one job; the
 // thread's queue keeps them in order, so there is one exchange at a time on
-// the bus by construction, and the indicators' polls take turns.
+// the bus by construction. The polls of the lines whose timers fired take
+// turns, in the order of the lines on the bus.
 //
 // On a bus of several indicators a failing one must not starve the others: a
 // poll is one whole-state read, and after a poll that failed the indicator
@@ -110,7 +111,10 @@ private:
         qint64 ultimaPrueba = 0;   // ms on m_reloj of its last probe
         QTimer* timer1 = nullptr;
         int intentosSondeo = 6;
+        bool debida = false; // shared bus: its timer fired, its turn not come yet
     };
+    // Shared bus: reads the next due line after the last one read.
+    void ronda();
     Puesto* puesto(int numero);
     bool detenido(const Puesto& p) const;
     // Whether an absent indicator may be probed now.
@@ -124,4 +128,6 @@ private:
     std::deque<std::unique_ptr<Puesto>> m_puestos;
     QElapsedTimer m_reloj;
     qint64 m_ultimaPruebaBus = -1;
+    bool m_rondaPendiente = false;
+    size_t m_turno = 0; // where the next round starts looking
 };
