@@ -641,9 +641,7 @@ struct Puestos
 
 void TstLinkSim::busCompartido_data()
 {
-    QTest::addColumn<bool>("pty");
-    QTest::newRow("tcp") << false;
-    QTest::newRow("pty") << true;
+    lecturaYEscritura_data(); // tcp, pty
 }
 
 // Three indicators on one bus, polled as fast as it goes: one transport for
@@ -712,9 +710,7 @@ void TstLinkSim::busCompartido()
 
 void TstLinkSim::busConMudo_data()
 {
-    QTest::addColumn<bool>("pty");
-    QTest::newRow("tcp") << false;
-    QTest::newRow("pty") << true;
+    lecturaYEscritura_data(); // tcp, pty
 }
 
 // One of three indicators stops answering: the others go on being read,
