@@ -1,5 +1,7 @@
 #include "frmPreparar.h"
 
+#include "IdEsclavo.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFormLayout>
@@ -40,7 +42,7 @@ frmPreparar::frmPreparar(const QString& directorio, QWidget* parent)
     txtSerie->setObjectName(QStringLiteral("txtSerie"));
     spnId = new QSpinBox(this);
     spnId->setObjectName(QStringLiteral("spnId"));
-    spnId->setRange(1, 247);
+    spnId->setRange(IdEsclavo::kMinimo, IdEsclavo::kMaximo);
     optTCP->setChecked(true);
     txtSerie->setEnabled(false);
     connect(optTCP, &QRadioButton::toggled, txtTCP, &QWidget::setEnabled);

@@ -7,10 +7,8 @@
 #include <QObject>
 #include <memory>
 
-class ColaEscrituras;
-class LinkWorker;
+class BusEnlace;
 class Parada;
-class QThread;
 
 // The station's side of the indicator link. Lives in the window's thread and
 // never blocks it: jobs go to a worker thread in order and their results
@@ -23,6 +21,13 @@ class QThread;
 //   programming:  e.escribir(14204, bytes, tag) ...
 //   e.cerrar();   (also done by the destructor; returns promptly even while
 //                  the worker is waiting on a silent indicator)
+//
+// Each Enlace is one indicator (id, decimals, poll period). Enlaces whose
+// settings name the same serial port, or the same TCP host and port, share
+// one bus: one transport and one worker thread, the master of that line,
+// which polls its indicators in turn (see LinkWorker). The bus's transport
+// settings (speed, waits) are those of the first Enlace opened on it.
+// Separate buses run in parallel.
 class Enlace : public QObject
 {
     Q_OBJECT
@@ -50,19 +55,35 @@ public:
     // Stops the worker; pending jobs are dropped and no more signals come.
     void cerrar();
 
-    bool activo() const { return m_hilo != nullptr; }
+    bool activo() const { return m_bus != nullptr; }
     bool lecturaPendiente() const { return m_lecturaPendiente; }
+    // While polling: the period readings actually come at (smoothed), never
+    // below the one asked for; longer when the bus cannot carry it. 0 before
+    // the second reading.
+    int periodoEfectivo() const { return m_periodoEfectivo; }
+    // The indicators on this Enlace's bus (0 when closed).
+    int indicadoresEnBus() const;
+
+    // The bus a setting names: "serie:DEVICE" or "tcp:HOST:PORT".
+    static QString claveBus(const ConfigEnlace& config);
 
 Q_SIGNALS:
     // On failure mensaje is "No se pudo abrir el puerto." and detalle the cause.
     void abierto(bool ok, const QString& mensaje, const QString& detalle);
     void lecturaLista(const LecturaPeso& lectura, int intentos);
     void escrituraLista(int tag, bool ok);
+    // periodoEfectivo() moved by a tenth or more.
+    void periodoEfectivoCambiado(int ms);
 
 private:
-    QThread* m_hilo = nullptr;
-    LinkWorker* m_worker = nullptr;
+    void anotaLectura();
+
+    std::shared_ptr<BusEnlace> m_bus;
+    int m_puesto = 0;
     std::shared_ptr<Parada> m_parada;
-    std::shared_ptr<ColaEscrituras> m_escrituras;
     bool m_lecturaPendiente = false;
+    int m_periodo = 0;
+    double m_intervalo = 0; // smoothed ms between readings
+    qint64 m_ultimaLectura = -1;
+    int m_periodoEfectivo = 0;
 };

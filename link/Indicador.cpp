@@ -26,18 +26,23 @@ Trama::Resultado Indicador::intercambia(
         // A refusal answers the request; any other failure may still be
         // answered later, so the transport must recover before a read.
         if (r.fallo != Trama::Fallo::Excepcion)
-            m_desfasado = true;
+            m_transporte.setDesfasado(true);
     }
     return r;
+}
+
+bool Indicador::desfasado() const
+{
+    return m_transporte.desfasado();
 }
 
 // Queued commands go out during the recovery: a serial line's quiet wait
 // gives way to them and starts again after.
 bool Indicador::recobra()
 {
-    while (m_desfasado) {
+    while (m_transporte.desfasado()) {
         if (m_transporte.recobra()) {
-            m_desfasado = false;
+            m_transporte.setDesfasado(false);
         } else if (m_transporte.detenido()) {
             return false;
         } else if (m_antesDeLeer) {
@@ -65,14 +70,14 @@ QByteArray Indicador::RxD(quint8 id, quint16 direccion, quint8 cantidad)
 // the request is taken: no late reply can be that.
 QByteArray Indicador::TxD(quint8 id, quint16 direccion, const QByteArray& valor)
 {
-    if (m_desfasado && m_transporte.recobraAntesDeEscribir()) {
+    if (m_transporte.desfasado() && m_transporte.recobraAntesDeEscribir()) {
         if (!m_transporte.recobra())
             return {};
-        m_desfasado = false;
+        m_transporte.setDesfasado(false);
     }
     const QByteArray pedido = Trama::pedidoEscritura(id, direccion, valor);
     const auto esperado = idEsperado(id);
-    const bool exacto = m_desfasado;
+    const bool exacto = m_transporte.desfasado();
     return intercambia(pedido, Trama::kLargoEscritura,
                        [&](const QByteArray& b) {
                            Trama::Resultado r = Trama::verificaEscritura(b, pedido, esperado);

@@ -74,9 +74,9 @@ public:
     Trama::Fallo ultimoFallo() const { return m_ultimoFallo; }
     int ultimaExcepcion() const { return m_ultimaExcepcion; }
     QString textoUltimoFallo() const { return Trama::textoFallo(m_ultimoFallo, m_ultimaExcepcion); }
-    // True after a failed exchange until the transport has recovered from
-    // it (Transporte::recobra): until then no read is sent.
-    bool desfasado() const { return m_desfasado; }
+    // True after a failed exchange on the line until the transport has
+    // recovered from it (Transporte::recobra): until then no read is sent.
+    bool desfasado() const;
     // Exchanges attempted and failed since construction.
     qint64 intercambios() const { return m_intercambios; }
     qint64 fallidos() const { return m_fallidos; }
@@ -96,7 +96,6 @@ private:
     double m_divisor;
     Trama::Fallo m_ultimoFallo = Trama::Fallo::Ninguno;
     int m_ultimaExcepcion = 0;
-    bool m_desfasado = false;
     Trama::IdEsperado m_idAprendido;
     std::function<void()> m_antesDeLeer;
     std::function<bool()> m_corta;

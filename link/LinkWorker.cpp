@@ -4,53 +4,122 @@
 #include "Parada.h"
 #include "Transporte.h"
 
+#include <algorithm>
+
 Q_LOGGING_CATEGORY(lcEnlace, "tolvex.link", QtWarningMsg)
 
 LinkWorker::LinkWorker(std::shared_ptr<Parada> parada, std::shared_ptr<ColaEscrituras> escrituras)
     : m_parada(std::move(parada)), m_escrituras(std::move(escrituras))
 {
+    m_reloj.start();
 }
 
 LinkWorker::~LinkWorker()
 {
-    m_indicador.reset();
+    m_puestos.clear();
     if (m_transporte)
         m_transporte->cerrar();
 }
 
-void LinkWorker::abrir(const ConfigEnlace& config)
+LinkWorker::Puesto* LinkWorker::puesto(int numero)
 {
-    m_transporte = config.creaTransporte();
-    m_transporte->setParada(m_parada.get());
-    m_transporte->setCede([cola = m_escrituras] { return !cola->vacia(); });
-    m_indicador = std::make_unique<Indicador>(*m_transporte, config.id, config.decimales);
-    m_indicador->setAntesDeLeer([this] { atiendeEscrituras(); });
-    m_indicador->setCorta([parada = m_parada] { return parada->cierreAnunciado(); });
-    QString detalle;
-    if (!m_transporte->abrir(&detalle)) {
-        qCWarning(lcEnlace).noquote() << detalle;
-        Q_EMIT abierto(false, ConfigEnlace::mensajeError(), detalle);
-        return;
-    }
-    Q_EMIT abierto(true, QString(), QString());
+    for (auto& p : m_puestos)
+        if (p->numero == numero)
+            return p.get();
+    return nullptr;
 }
 
-void LinkWorker::leer(int maxIntentos)
+bool LinkWorker::detenido(const Puesto& p) const
+{
+    return m_parada->pedida() || p.parada->pedida();
+}
+
+void LinkWorker::agrega(int numero, const ConfigEnlace& config, std::shared_ptr<Parada> paradaPuesto)
+{
+    if (!m_transporte) {
+        m_config = config;
+        m_transporte = config.creaTransporte();
+        m_transporte->setParada(m_parada.get());
+        m_transporte->setCede([cola = m_escrituras] { return !cola->vacia(); });
+    }
+    auto p = std::make_unique<Puesto>();
+    p->numero = numero;
+    p->parada = std::move(paradaPuesto);
+    p->indicador = std::make_unique<Indicador>(*m_transporte, config.id, config.decimales);
+    p->indicador->setAntesDeLeer([this] { atiendeEscrituras(); });
+    Puesto* q = p.get();
+    p->indicador->setCorta([this, q] {
+        return q->parada->cierreAnunciado() || q->parada->pedida() ||
+               (m_puestos.size() > 1 && q->ausente);
+    });
+    m_puestos.push_back(std::move(p));
+    if (!m_abierto) {
+        QString detalle;
+        if (!m_transporte->abrir(&detalle)) {
+            qCWarning(lcEnlace).noquote() << detalle;
+            Q_EMIT abierto(numero, false, ConfigEnlace::mensajeError(), detalle);
+            return;
+        }
+        m_abierto = true;
+    }
+    Q_EMIT abierto(numero, true, QString(), QString());
+}
+
+void LinkWorker::quita(int numero)
+{
+    const auto it = std::find_if(m_puestos.begin(), m_puestos.end(),
+                                 [numero](const auto& p) { return p->numero == numero; });
+    if (it != m_puestos.end()) {
+        delete (*it)->timer1;
+        m_puestos.erase(it);
+    }
+}
+
+bool LinkWorker::pruebaDebida(const Puesto& p) const
+{
+    const qint64 ahora = m_reloj.elapsed();
+    // A failed exchange costs its reply wait and the recovery (at most a reply
+    // wait and the quiet wait on a serial line).
+    const qint64 ronda = qint64(kRondaPruebas) * (2 * m_config.esperaMs + m_config.silencioMs);
+    if (m_ultimaPruebaBus >= 0 && ahora - m_ultimaPruebaBus < ronda)
+        return false;
+    // The absent indicator probed longest ago goes first.
+    for (const auto& q : m_puestos)
+        if (q.get() != &p && q->ausente && q->ultimaPrueba < p.ultimaPrueba)
+            return false;
+    return true;
+}
+
+void LinkWorker::leer(int numero, int maxIntentos)
 {
     atiendeEscrituras();
-    LecturaPeso l = m_ultima;
+    Puesto* p = puesto(numero);
+    if (!p)
+        return;
+    LecturaPeso l = p->ultima;
     l.Peso = LecturaPeso::kSinRespuesta;
+    const bool compartido = m_puestos.size() > 1;
+    if (compartido) {
+        maxIntentos = std::min(maxIntentos, 1);
+        if (p->ausente) {
+            if (!pruebaDebida(*p)) {
+                Q_EMIT lecturaLista(numero, l, 0);
+                return;
+            }
+            p->ultimaPrueba = m_ultimaPruebaBus = m_reloj.elapsed();
+        }
+    }
     int intentos = 0;
     int repetidas = 0;
-    while (m_indicador && !m_parada->pedida() && intentos < maxIntentos && !l.valida()) {
-        if (intentos > 0 && m_parada->cierreAnunciado())
+    while (!detenido(*p) && intentos < maxIntentos && !l.valida()) {
+        if (intentos > 0 && p->parada->cierreAnunciado())
             break;
         ++intentos;
-        m_interrumpida = false;
-        m_indicador->LeePeso(l);
+        p->interrumpida = false;
+        p->indicador->LeePeso(l);
         // A read with writes in the middle mixes values from before and after
         // them: read again (not counted as a try).
-        if (m_interrumpida && l.valida() && repetidas < maxIntentos) {
+        if (p->interrumpida && l.valida() && repetidas < maxIntentos) {
             ++repetidas;
             --intentos;
             l.Peso = LecturaPeso::kSinRespuesta;
@@ -58,39 +127,84 @@ void LinkWorker::leer(int maxIntentos)
     }
     if (!l.valida())
         l.Peso = LecturaPeso::kSinRespuesta;
-    m_ultima = l;
-    m_ultimaLeida = m_parada->cierreAnunciado();
-    Q_EMIT lecturaLista(l, intentos);
+    if (compartido && !detenido(*p))
+        p->ausente = !l.valida();
+    else if (!compartido)
+        p->ausente = false;
+    p->ultima = l;
+    p->ultimaLeida = p->parada->cierreAnunciado();
+    Q_EMIT lecturaLista(numero, l, intentos);
 }
 
-void LinkWorker::sondea(int periodoMs, int maxIntentos)
+void LinkWorker::sondea(int numero, int periodoMs, int maxIntentos)
 {
-    if (!m_timer1) {
-        m_timer1 = new QTimer(this);
-        m_timer1->setObjectName(QStringLiteral("Timer1"));
+    Puesto* p = puesto(numero);
+    if (!p)
+        return;
+    if (!p->timer1) {
+        p->timer1 = new QTimer(this);
+        p->timer1->setObjectName(QStringLiteral("Timer1"));
         // Once a close is announced, the poll that ran under it was the last
         // one: a tick that comes before the station stops polling sends nothing.
-        connect(m_timer1, &QTimer::timeout, this, [this] {
-            if (!m_ultimaLeida)
-                leer(m_intentosSondeo);
+        connect(p->timer1, &QTimer::timeout, this, [this, numero] {
+            Puesto* q = puesto(numero);
+            if (!q || q->ultimaLeida)
+                return;
+            if (m_puestos.size() == 1) {
+                leer(numero, q->intentosSondeo);
+                return;
+            }
+            // On a shared bus the ticks only mark the line due; the due
+            // lines are read in turn, whatever order the timers fire in.
+            q->debida = true;
+            if (!m_rondaPendiente) {
+                m_rondaPendiente = true;
+                QMetaObject::invokeMethod(this, &LinkWorker::ronda, Qt::QueuedConnection);
+            }
         });
     }
-    m_intentosSondeo = maxIntentos;
+    p->intentosSondeo = maxIntentos;
     if (periodoMs <= 0) {
-        m_timer1->stop();
+        p->timer1->stop();
+        p->debida = false;
         return;
     }
-    m_timer1->setInterval(periodoMs);
-    m_timer1->start();
+    p->timer1->setInterval(periodoMs);
+    p->timer1->start();
+}
+
+void LinkWorker::ronda()
+{
+    m_rondaPendiente = false;
+    const size_t n = m_puestos.size();
+    for (size_t i = 0; i < n; ++i) {
+        const size_t k = (m_turno + i) % n;
+        Puesto& p = *m_puestos[k];
+        if (!p.debida)
+            continue;
+        m_turno = k + 1;
+        p.debida = false;
+        leer(p.numero, p.intentosSondeo);
+        break;
+    }
+    for (const auto& p : m_puestos) {
+        if (p->debida) {
+            m_rondaPendiente = true;
+            QMetaObject::invokeMethod(this, &LinkWorker::ronda, Qt::QueuedConnection);
+            break;
+        }
+    }
 }
 
 void LinkWorker::atiendeEscrituras()
 {
     ColaEscrituras::Escritura e;
     while (m_escrituras->toma(e)) {
-        m_interrumpida = true;
-        const bool ok = m_indicador && !m_parada->pedida() &&
-                        !m_indicador->Escribir(e.direccion, e.cadena).isEmpty();
-        Q_EMIT escrituraLista(e.tag, ok);
+        Puesto* p = puesto(e.puesto);
+        if (!p)
+            continue; // its Enlace is closed: nobody waits for the answer
+        p->interrumpida = true;
+        const bool ok = !detenido(*p) && !p->indicador->Escribir(e.direccion, e.cadena).isEmpty();
+        Q_EMIT escrituraLista(e.puesto, e.tag, ok);
     }
 }

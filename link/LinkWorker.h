@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <deque>
 #include <memory>
@@ -14,9 +15,9 @@ class Indicador;
 class Parada;
 class Transporte;
 
-// Writes waiting for the worker. Filled from the window's thread and taken
-// by the worker between two exchanges, so a command never waits for a poll
-// to end.
+// Writes waiting for the worker of a bus, each for one indicator on it.
+// Filled from the windows' thread and taken by the worker between two
+// exchanges, so a command never waits for a poll to end.
 class ColaEscrituras
 {
 public:
@@ -25,6 +26,7 @@ public:
         quint16 direccion = 0;
         QByteArray cadena;
         int tag = 0;
+        int puesto = 0; // the indicator's place on the bus
     };
     void pon(Escritura e)
     {
@@ -51,42 +53,81 @@ private:
     std::deque<Escritura> m_cola;
 };
 
-// Owns the transport and runs the register algorithms as blocking code on
-// its own thread. Each slot is one job; the thread's queue keeps them in
-// order, so there is one exchange at a time by construction.
+// The one master of a bus (a serial port, or a TCP host and port): owns the
+// transport and runs the register algorithms as blocking code on its own
+// thread, for every indicator (puesto) on the bus. Each slot is one job; the
+// thread's queue keeps them in order, so there is one exchange at a time on
+// the bus by construction. The polls of the lines whose timers fired take
+// turns, in the order of the lines on the bus.
+//
+// On a bus of several indicators a failing one must not starve the others: a
+// poll is one whole-state read, and after a poll that failed the indicator
+// is "absent": its polls report no reading without using the bus, except one
+// probe every kRondaPruebas failure cycles (reply wait + recovery, counted
+// as two reply waits and the quiet wait) for the whole bus, given to the absent indicators in turn. A probe ends at its first
+// unanswered exchange; one that reads the whole state brings it back.
 class LinkWorker : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr int kRondaPruebas = 3;
+
     LinkWorker(std::shared_ptr<Parada> parada, std::shared_ptr<ColaEscrituras> escrituras);
     ~LinkWorker() override;
 
-public Q_SLOTS:
-    void abrir(const ConfigEnlace& config);
+    // The jobs, run on the worker's thread.
+    //
+    // Adds an indicator to the bus (opening the transport the first time, or
+    // again while it could not be opened); the result comes as abierto().
+    // paradaPuesto: its own stop and close announcement.
+    void agrega(int puesto, const ConfigEnlace& config, std::shared_ptr<Parada> paradaPuesto);
+    void quita(int puesto);
     // Up to maxIntentos whole-state reads, until one succeeds; once a close
-    // is announced, none after a failed one.
-    void leer(int maxIntentos);
-    // Runs every write queued so far, in order.
+    // is announced, none after a failed one. One on a shared bus.
+    void leer(int puesto, int maxIntentos);
+    // Runs every write queued so far on the bus, in order.
     void atiendeEscrituras();
     // A poll of maxIntentos every periodoMs on this thread's own timer
-    // ("Timer1"); 0 stops it. A tick that comes while a poll still runs is
-    // dropped.
-    void sondea(int periodoMs, int maxIntentos);
+    // ("Timer1", one per indicator); 0 stops it. A tick that comes while a
+    // poll still runs is dropped.
+    void sondea(int puesto, int periodoMs, int maxIntentos);
 
 Q_SIGNALS:
     // mensaje is the text of the failure; detalle says why, for the installer.
-    void abierto(bool ok, const QString& mensaje, const QString& detalle);
-    void lecturaLista(const LecturaPeso& lectura, int intentos);
-    void escrituraLista(int tag, bool ok);
+    void abierto(int puesto, bool ok, const QString& mensaje, const QString& detalle);
+    void lecturaLista(int puesto, const LecturaPeso& lectura, int intentos);
+    void escrituraLista(int puesto, int tag, bool ok);
 
 private:
+    struct Puesto
+    {
+        int numero = 0;
+        std::unique_ptr<Indicador> indicador;
+        std::shared_ptr<Parada> parada;
+        LecturaPeso ultima;
+        bool interrumpida = false; // writes to it went out in the middle of a read
+        bool ultimaLeida = false;  // the poll a close waited for has been delivered
+        bool ausente = false;      // its last poll on a shared bus failed
+        qint64 ultimaPrueba = 0;   // ms on m_reloj of its last probe
+        QTimer* timer1 = nullptr;
+        int intentosSondeo = 6;
+        bool debida = false; // shared bus: its timer fired, its turn not come yet
+    };
+    // Shared bus: reads the next due line after the last one read.
+    void ronda();
+    Puesto* puesto(int numero);
+    bool detenido(const Puesto& p) const;
+    // Whether an absent indicator may be probed now.
+    bool pruebaDebida(const Puesto& p) const;
+
     std::shared_ptr<Parada> m_parada;
     std::shared_ptr<ColaEscrituras> m_escrituras;
-    bool m_interrumpida = false; // writes went out in the middle of a read
-    bool m_ultimaLeida = false;  // the poll a close waited for has been delivered
     std::unique_ptr<Transporte> m_transporte;
-    std::unique_ptr<Indicador> m_indicador;
-    LecturaPeso m_ultima;
-    QTimer* m_timer1 = nullptr;
-    int m_intentosSondeo = 6;
+    bool m_abierto = false;
+    ConfigEnlace m_config;
+    std::deque<std::unique_ptr<Puesto>> m_puestos;
+    QElapsedTimer m_reloj;
+    qint64 m_ultimaPruebaBus = -1;
+    bool m_rondaPendiente = false;
+    size_t m_turno = 0; // where the next round starts looking
 };

@@ -50,6 +50,12 @@ public:
 
     bool detenido() const;
 
+    // True after a failed exchange until recobra() has succeeded: a reply to
+    // it may still come. A property of the line, shared by every indicator
+    // on it, so that a late reply from one id is never taken for another's.
+    bool desfasado() const { return m_desfasado; }
+    void setDesfasado(bool d) { m_desfasado = d; }
+
 protected:
     bool cede() const { return m_cede && m_cede(); }
     // Interruptible sleep; false when a stop was requested.
@@ -59,4 +65,5 @@ protected:
     int m_silencioMs = kSilencioMs;
     Parada* m_parada = nullptr;
     std::function<bool()> m_cede;
+    bool m_desfasado = false;
 };

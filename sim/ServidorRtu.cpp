@@ -16,8 +16,53 @@
 #include <unistd.h>
 
 ServidorRtu::ServidorRtu(IndicadorSimulado& indicador, quint8 id, QObject* parent)
-    : QObject(parent), m_indicador(indicador), m_id(id)
+    : QObject(parent)
 {
+    m_indicadores.append({id, &indicador});
+    m_reloj.start();
+}
+
+void ServidorRtu::agrega(IndicadorSimulado& indicador, quint8 id)
+{
+    m_indicadores.append({id, &indicador});
+}
+
+QList<quint8> ServidorRtu::ids() const
+{
+    QList<quint8> r;
+    for (const auto& [id, ind] : m_indicadores)
+        r.append(id);
+    return r;
+}
+
+void ServidorRtu::setFallosDe(quint8 id, const FallosSimulados& f)
+{
+    m_fallosDe[id] = f;
+}
+
+const FallosSimulados& ServidorRtu::fallosDe(quint8 id) const
+{
+    const auto it = m_fallosDe.constFind(id);
+    return it != m_fallosDe.cend() ? *it : m_fallos;
+}
+
+void ServidorRtu::setBaudios(int baudios, double giroMs)
+{
+    m_baudios = std::max(baudios, 0);
+    m_giroMs = std::max(giroMs, 0.0);
+}
+
+double ServidorRtu::tramaUs(qsizetype n) const
+{
+    return m_baudios > 0 ? double(n) * 10e6 / m_baudios : 0;
+}
+
+// 3.5 characters; above 19200 baud a fixed 1750 us, as serial Modbus has it.
+double ServidorRtu::silencioUs() const
+{
+    if (m_baudios <= 0)
+        return 0;
+    return m_baudios > 19200 ? 1750 : 3.5 * 10e6 / m_baudios;
 }
 
 ServidorRtu::~ServidorRtu()
@@ -144,28 +189,106 @@ void ServidorRtu::recibe(QByteArray& buffer, const std::function<void(const QByt
             continue;
         }
         buffer.remove(0, 8);
-        ++m_pedidos;
-        const QByteArray respuesta = responde(trama);
-        if (m_verboso)
-            QTextStream(stderr) << "rx " << Trama::hex(trama) << "  tx " << Trama::hex(respuesta) << '\n';
-        if (!respuesta.isEmpty())
-            enviaConFallos(respuesta, envia, tcp);
-        Q_EMIT pedidoAtendido();
+        if (m_baudios > 0) {
+            m_cola.append({trama, envia, tcp});
+            atiendeCola();
+        } else {
+            atiende(trama, envia, tcp);
+        }
     }
+}
+
+void ServidorRtu::atiende(const QByteArray& trama, const std::function<void(const QByteArray&)>& envia,
+                          bool tcp)
+{
+    ++m_pedidos;
+    {
+        std::lock_guard lock(m_mutexOrden);
+        if (m_idsPedidos.size() < (1 << 20))
+            m_idsPedidos.append(quint8(trama[0]));
+    }
+    const QByteArray respuesta = responde(trama);
+    if (m_verboso)
+        QTextStream(stderr) << "rx " << Trama::hex(trama) << "  tx " << Trama::hex(respuesta) << '\n';
+    if (!respuesta.isEmpty())
+        enviaConFallos(respuesta, envia, tcp);
+    Q_EMIT pedidoAtendido();
+}
+
+// One request at a time: it is on the line from when it came (or the line
+// was free) for its wire time, then the gap; the indicator turns round; the
+// reply's bytes go out at the wire rate, a gap follows it.
+void ServidorRtu::atiendeCola()
+{
+    if (m_cola.isEmpty() || !m_saliendo.isEmpty() || m_esperandoGiro)
+        return;
+    const qint64 ahora = m_reloj.nsecsElapsed();
+    const Pendiente p = m_cola.takeFirst();
+    const qint64 tomado =
+        std::max(ahora, m_libreNs) + qint64((tramaUs(p.pedido.size()) + silencioUs()) * 1000);
+    m_ocupadoUs += qint64(tramaUs(p.pedido.size()) + silencioUs());
+    m_libreNs = tomado;
+    const qint64 listo = tomado + qint64(m_giroMs * 1e6);
+    m_giroUs += qint64(m_giroMs * 1000);
+    m_esperandoGiro = true;
+    const int demoraMs = int(std::max<qint64>(0, (listo - ahora + 999999) / 1000000));
+    const auto envia = p.envia;
+    QTimer::singleShot(demoraMs, Qt::PreciseTimer, this, [this, p, envia] {
+        m_esperandoGiro = false;
+        atiende(p.pedido, [this, envia](const QByteArray& b) { sale(b, envia); }, p.tcp);
+        atiendeCola();
+    });
+}
+
+// The reply's bytes at the wire rate, each written once its time has passed.
+void ServidorRtu::sale(const QByteArray& bytes, const std::function<void(const QByteArray&)>& envia)
+{
+    if (m_saliendo.isEmpty()) {
+        m_inicioSalidaNs = std::max(m_reloj.nsecsElapsed(), m_libreNs);
+        m_enviados = 0;
+        m_enviaSaliendo = envia;
+    }
+    m_saliendo += bytes;
+    m_ocupadoUs += qint64(tramaUs(bytes.size()));
+    if (!m_ritmo) {
+        m_ritmo = new QTimer(this);
+        m_ritmo->setTimerType(Qt::PreciseTimer);
+        m_ritmo->setInterval(1);
+        connect(m_ritmo, &QTimer::timeout, this, [this] {
+            const double porByteNs = tramaUs(1) * 1000;
+            const auto debidos = std::min<qsizetype>(
+                m_saliendo.size(), qsizetype(double(m_reloj.nsecsElapsed() - m_inicioSalidaNs) / porByteNs));
+            if (debidos > m_enviados) {
+                m_enviaSaliendo(m_saliendo.mid(m_enviados, debidos - m_enviados));
+                m_enviados = debidos;
+            }
+            if (m_enviados == m_saliendo.size()) {
+                m_ritmo->stop();
+                m_libreNs = m_inicioSalidaNs + qint64(double(m_saliendo.size()) * porByteNs +
+                                                      silencioUs() * 1000);
+                m_ocupadoUs += qint64(silencioUs());
+                m_saliendo.clear();
+                atiendeCola();
+            }
+        });
+    }
+    if (!m_ritmo->isActive())
+        m_ritmo->start();
 }
 
 void ServidorRtu::enviaConFallos(const QByteArray& respuesta,
                                  const std::function<void(const QByteArray&)>& envia, bool tcp)
 {
-    if (m_fallos.mudo || sorteo(m_fallos.descarte))
+    const FallosSimulados& f = fallosDe(quint8(respuesta.at(0)));
+    if (f.mudo || sorteo(f.descarte))
         return;
     QByteArray r = respuesta;
-    if (sorteo(m_fallos.corrupcion))
+    if (sorteo(f.corrupcion))
         r[r.size() - 1] = char(r[r.size() - 1] ^ 0x5A);
-    if (m_fallos.sobrante)
+    if (f.sobrante)
         r.append('\0');
-    if (sorteo(m_fallos.tardia)) {
-        QTimer::singleShot(m_fallos.tardiaMs, this, [envia, r] { envia(r); });
+    if (sorteo(f.tardia)) {
+        QTimer::singleShot(f.tardiaMs, this, [envia, r] { envia(r); });
         return;
     }
     if (m_fallos.partida && tcp) {
@@ -182,22 +305,31 @@ QByteArray ServidorRtu::responde(const QByteArray& pedido)
     if (pedido.size() != 8)
         return {};
     const auto id = quint8(pedido[0]);
-    if (id != m_id && id != 0)
+    IndicadorSimulado* indicador = nullptr;
+    quint8 propio = id;
+    if (id == 0 && m_indicadores.size() == 1) {
+        propio = m_indicadores[0].first;
+        indicador = m_indicadores[0].second;
+    }
+    for (const auto& [n, ind] : m_indicadores)
+        if (id != 0 && n == id)
+            indicador = ind;
+    if (!indicador)
         return {};
     const auto funcion = quint8(pedido[1]);
     const auto direccion = quint16(quint8(pedido[2]) << 8 | quint8(pedido[3]));
     const auto valor = quint16(quint8(pedido[4]) << 8 | quint8(pedido[5]));
     // Requests for id 0 too are answered with the indicator's own id.
-    QByteArray r(1, char(m_id));
+    QByteArray r(1, char(propio));
     if (funcion == 0x03 && valor >= 1 && valor <= 125) {
-        r += pedido.mid(1, 1) + char(2 * valor) + m_indicador.leeRegistros(direccion, valor);
+        r += pedido.mid(1, 1) + char(2 * valor) + indicador->leeRegistros(direccion, valor);
     } else if (funcion == 0x06) {
         ++m_escrituras;
         {
             std::lock_guard lock(m_mutexOrden);
             m_ordenEscrituras.append(m_pedidos);
         }
-        m_indicador.escribeRegistro(direccion, valor);
+        indicador->escribeRegistro(direccion, valor);
         r += pedido.mid(1, 5);
     } else {
         r += char(funcion | 0x80);

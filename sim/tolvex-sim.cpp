@@ -1,6 +1,7 @@
-// tolvex-sim: a simulated weighing indicator answering Modbus RTU on TCP or
-// on a pseudo-terminal. The first line of output says where: "port N" or the
+// tolvex-sim: simulated weighing indicators (one, or several ids on one bus)
+// answering Modbus RTU on TCP or on a pseudo-terminal. The first line of output says where: "port N" or the
 // device path. "lotes" on standard input, or SIGTERM, prints the batch count.
+#include "IdEsclavo.h"
 #include "IndicadorSimulado.h"
 #include "ServidorRtu.h"
 
@@ -11,7 +12,9 @@
 
 #include <cmath>
 #include <csignal>
+#include <memory>
 #include <optional>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -30,6 +33,15 @@ const char* const kUso =
     "  o en un pseudo-terminal nuevo. La primera línea de la salida dice dónde: \"port N\" o\n"
     "  la ruta del dispositivo. \"lotes\" por la entrada, o SIGTERM, escribe los lotes hechos.\n"
     "  --id N                id de esclavo, de 1 a 247 (1); responde también al id 0\n"
+    "  --ids LISTA           varios indicadores en el mismo bus, p. ej. 1,2,5 o 1-4: cada uno\n"
+    "                        con su proceso y su semilla (--seed y el id); nadie responde a\n"
+    "                        un id que no esté en la lista, ni al id 0\n"
+    "  --silent-ids LISTA    esos ids no responden nunca\n"
+    "  --faulty-ids LISTA    --drop, --corrupt y --late afectan sólo a esos ids\n"
+    "  --baud B              responde al ritmo de una línea serie a B baudios (8N1): toma\n"
+    "                        cada petición tras su tiempo en la línea y el silencio de 3,5\n"
+    "                        caracteres, y envía la respuesta byte a byte a ese ritmo\n"
+    "  --turnaround MS       con --baud, lo que tarda el indicador en responder (2)\n"
     "  --speed F             factor de velocidad del reloj del proceso (1)\n"
     "  --decimals D          decimales de los valores, de 0 a 6 (0)\n"
     "  --drop P              probabilidad de no responder\n"
@@ -72,6 +84,24 @@ std::optional<qint64> entero(const QString& texto, qint64 minimo, qint64 maximo)
     return v;
 }
 
+// "1,2,5" or "1-4" or both mixed: slave ids, each once, in order.
+std::optional<QList<int>> listaDeIds(const QString& texto)
+{
+    QList<int> ids;
+    for (const QString& parte : texto.split(u',')) {
+        const QStringList ab = parte.split(u'-');
+        const auto a = ab.size() <= 2 ? entero(ab[0].trimmed(), IdEsclavo::kMinimo, IdEsclavo::kMaximo)
+                                      : std::nullopt;
+        const auto b = ab.size() == 2 ? entero(ab[1].trimmed(), IdEsclavo::kMinimo, IdEsclavo::kMaximo) : a;
+        if (!a || !b || *a > *b)
+            return std::nullopt;
+        for (qint64 id = *a; id <= *b; ++id)
+            if (!ids.contains(int(id)))
+                ids.append(int(id));
+    }
+    return ids;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -81,6 +111,9 @@ int main(int argc, char** argv)
     std::optional<quint16> puertoTcp;
     bool pty = false, verboso = false;
     int id = 1, decimales = 0;
+    QList<int> ids, mudos, conFallos;
+    int baudios = 0;
+    double giroMs = 2;
     double velocidad = 1;
     uint semilla = 1;
     FallosSimulados f;
@@ -106,11 +139,29 @@ int main(int argc, char** argv)
             ++i;
             puertoTcp = quint16(*n);
         } else if (a == u"--id") {
-            const auto n = entero(v, 1, 247);
+            const auto n = entero(v, IdEsclavo::kMinimo, IdEsclavo::kMaximo);
             if (!n)
                 return uso(QStringLiteral("--id espera un número de 1 a 247"));
             ++i;
             id = int(*n);
+        } else if (a == u"--ids" || a == u"--silent-ids" || a == u"--faulty-ids") {
+            const auto l = listaDeIds(v);
+            if (!l)
+                return uso(a + QStringLiteral(" espera ids de 1 a 247 como 1,2,5 o 1-4"));
+            ++i;
+            (a == u"--ids" ? ids : a == u"--silent-ids" ? mudos : conFallos) = *l;
+        } else if (a == u"--baud") {
+            const auto n = entero(v, 50, 4000000);
+            if (!n)
+                return uso(QStringLiteral("--baud espera una velocidad de 50 a 4000000"));
+            ++i;
+            baudios = int(*n);
+        } else if (a == u"--turnaround") {
+            const auto x = numero(v, 0, 10000);
+            if (!x)
+                return uso(QStringLiteral("--turnaround espera milisegundos"));
+            ++i;
+            giroMs = *x;
         } else if (a == u"--speed") {
             const auto x = numero(v, 0, 100000, true);
             if (!x)
@@ -155,16 +206,35 @@ int main(int argc, char** argv)
     }
     if (puertoTcp.has_value() == pty)
         return uso(QStringLiteral("indique --tcp PUERTO o --pty"));
+    if (ids.isEmpty())
+        ids.append(id);
+    for (const QList<int>* l : {&mudos, &conFallos})
+        for (int n : *l)
+            if (!ids.contains(n))
+                return uso(QStringLiteral("el id %1 no está entre los simulados").arg(n));
     QTextStream err(stderr);
     QString error;
 
-    IndicadorSimulado::Parametros par;
-    par.decimales = decimales;
-    par.velocidad = velocidad;
-    par.semilla = semilla;
-    IndicadorSimulado indicador(par);
-    ServidorRtu servidor(indicador, quint8(id));
+    // One indicator keeps the seed as given; several each derive theirs.
+    std::vector<std::unique_ptr<IndicadorSimulado>> indicadores;
+    for (int n : std::as_const(ids)) {
+        IndicadorSimulado::Parametros par;
+        par.decimales = decimales;
+        par.velocidad = velocidad;
+        par.semilla = ids.size() == 1 ? semilla : semilla * 7919u + uint(n);
+        indicadores.push_back(std::make_unique<IndicadorSimulado>(par));
+    }
+    ServidorRtu servidor(*indicadores[0], quint8(ids[0]));
+    for (qsizetype k = 1; k < ids.size(); ++k)
+        servidor.agrega(*indicadores[size_t(k)], quint8(ids[k]));
     servidor.setVerboso(verboso);
+    servidor.setBaudios(baudios, giroMs);
+    const auto lotes = [&] {
+        qint64 total = 0;
+        for (const auto& ind : indicadores)
+            total += ind->lotes();
+        return total;
+    };
     QTextStream out(stdout);
     if (puertoTcp) {
         if (!servidor.escuchaTcp(*puertoTcp, &error)) {
@@ -179,11 +249,32 @@ int main(int argc, char** argv)
         }
         out << servidor.dispositivo() << Qt::endl;
     }
-    servidor.setFallos(f);
+    if (conFallos.isEmpty()) {
+        servidor.setFallos(f);
+    } else {
+        // The faults of the listed ids; the rest answer well (the bus's TCP
+        // faults stay bus-wide).
+        FallosSimulados bus;
+        bus.desconectaCada = f.desconectaCada;
+        bus.partida = f.partida;
+        bus.partidaMs = f.partidaMs;
+        bus.mudo = f.mudo;
+        servidor.setFallos(bus);
+        for (int n : std::as_const(conFallos))
+            servidor.setFallosDe(quint8(n), f);
+    }
+    for (int n : std::as_const(mudos)) {
+        FallosSimulados m = conFallos.contains(n) ? f : FallosSimulados{};
+        m.mudo = true;
+        servidor.setFallosDe(quint8(n), m);
+    }
 
     // Keeps the process model moving even when nobody asks.
     QTimer reloj;
-    QObject::connect(&reloj, &QTimer::timeout, [&] { indicador.sincroniza(); });
+    QObject::connect(&reloj, &QTimer::timeout, [&] {
+        for (const auto& ind : indicadores)
+            ind->sincroniza();
+    });
     reloj.start(200);
 
     if (::pipe(g_senal) == 0) {
@@ -191,7 +282,7 @@ int main(int argc, char** argv)
         std::signal(SIGINT, alTerminar);
         auto* n = new QSocketNotifier(g_senal[0], QSocketNotifier::Read, &app);
         QObject::connect(n, &QSocketNotifier::activated, [&] {
-            out << "lotes " << indicador.lotes() << Qt::endl;
+            out << "lotes " << lotes() << Qt::endl;
             app.quit();
         });
     }
@@ -204,7 +295,7 @@ int main(int argc, char** argv)
             return;
         }
         if (QByteArray(buf, n).contains("lotes"))
-            out << "lotes " << indicador.lotes() << Qt::endl;
+            out << "lotes " << lotes() << Qt::endl;
     });
     return app.exec();
 }

@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """Independent Modbus RTU slave for the link tests (pymodbus, RTU framer).
 
-Holding register i holds (i * 7 + 3) & 0xFFFF; slave id 1.
-usage: link_pymodbus_slave.py --tcp PORT | --serial DEVICE
+Holding register i of slave id n holds (i * 7 + 3 + 1000 * (n - 1)) & 0xFFFF;
+slave id 1 unless --ids lists several ("1,2,3"), each with its own registers
+on the same port.
+usage: link_pymodbus_slave.py --tcp PORT | --serial DEVICE [--ids LIST]
 Once it serves it prints one line, "tcp PORT" (PORT 0: a free one, the one
 it took) or "serial DEVICE", so that a test never talks to it too early.
 """
@@ -33,14 +35,21 @@ async def sirve(contexto, modo, donde):
 
 
 def main():
-    if len(sys.argv) != 3 or sys.argv[1] not in ("--tcp", "--serial"):
+    args = sys.argv[1:]
+    ids = [1]
+    if len(args) == 4 and args[2] == "--ids":
+        ids = [int(n) for n in args[3].split(",")]
+        args = args[:2]
+    if len(args) != 2 or args[0] not in ("--tcp", "--serial"):
         print(__doc__, file=sys.stderr)
         return 2
-    valores = [(i * 7 + 3) & 0xFFFF for i in range(14500)]
-    bloque = ModbusSequentialDataBlock(0, valores)
-    esclavo = ModbusSlaveContext(hr=bloque, zero_mode=True)
-    contexto = ModbusServerContext(slaves={1: esclavo}, single=False)
-    asyncio.run(sirve(contexto, sys.argv[1], sys.argv[2]))
+    esclavos = {}
+    for n in ids:
+        valores = [(i * 7 + 3 + 1000 * (n - 1)) & 0xFFFF for i in range(14500)]
+        bloque = ModbusSequentialDataBlock(0, valores)
+        esclavos[n] = ModbusSlaveContext(hr=bloque, zero_mode=True)
+    contexto = ModbusServerContext(slaves=esclavos, single=False)
+    asyncio.run(sirve(contexto, args[0], args[1]))
     return 0
 
 

@@ -1,5 +1,7 @@
 // The link against an independent Modbus RTU slave (pymodbus) on TCP and on a
 // pseudo-terminal pair made by socat.
+#include "ConfigEnlace.h"
+#include "Enlace.h"
 #include "Indicador.h"
 #include "TestSupport.h"
 #include "Trama.h"
@@ -8,17 +10,19 @@
 
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QtTest>
+#include <memory>
 
 namespace {
 
 const QString kPython = QStringLiteral("/usr/bin/python3");
 
-quint16 valorDe(int i)
+quint16 valorDe(int i, int id = 1)
 {
-    return quint16((i * 7 + 3) & 0xFFFF);
+    return quint16((i * 7 + 3 + 1000 * (id - 1)) & 0xFFFF);
 }
 
 QString script()
@@ -64,6 +68,8 @@ private Q_SLOTS:
     void initTestCase();
     void tcp();
     void pty();
+    void bus_data();
+    void bus();
 
 private:
     void compruebaIndicador(Transporte& t);
@@ -163,6 +169,90 @@ void TstLinkPymodbus::pty()
     QVERIFY2(t.abrir(&error), qPrintable(error));
     compruebaIndicador(t);
     t.cerrar();
+    detiene(esclavo);
+    detiene(par);
+}
+
+void TstLinkPymodbus::bus_data()
+{
+    QTest::addColumn<bool>("serie");
+    QTest::newRow("tcp") << false;
+    QTest::newRow("pty") << true;
+}
+
+// Three slave contexts on one port, read through one shared bus: each
+// Enlace gets its own slave's registers, a write reaches its slave only,
+// and an id nobody serves fails without holding up the others.
+void TstLinkPymodbus::bus()
+{
+    QFETCH(bool, serie);
+    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+    if (serie && socat.isEmpty())
+        QSKIP("socat is not installed");
+    QTemporaryDir dir;
+    QProcess par;
+    ConfigEnlace c;
+    QStringList donde;
+    if (serie) {
+        const QString a = dir.filePath(QStringLiteral("esclavo"));
+        c.dispositivo = dir.filePath(QStringLiteral("maestro"));
+        par.start(socat, {QStringLiteral("pty,raw,echo=0,link=") + a,
+                          QStringLiteral("pty,raw,echo=0,link=") + c.dispositivo});
+        QVERIFY(par.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(a) && QFile::exists(c.dispositivo), kEspera);
+        donde = {QStringLiteral("--serial"), a};
+    } else {
+        donde = {QStringLiteral("--tcp"), QStringLiteral("0")};
+    }
+    QProcess esclavo;
+    const QString sirve = arranca(esclavo, donde + QStringList{QStringLiteral("--ids"), QStringLiteral("1,2,3")});
+    QVERIFY2(!sirve.isEmpty(), "the slave did not start");
+    if (!serie) {
+        c.comunicacion = 1;
+        c.host = QStringLiteral("127.0.0.1");
+        c.puerto = sirve.section(u' ', 1).toUShort();
+    }
+    c.esperaMs = 500;
+    c.silencioMs = 100;
+
+    const QList<quint8> ids{1, 2, 3, 9};
+    std::vector<std::unique_ptr<Enlace>> enlaces;
+    std::vector<std::unique_ptr<QSignalSpy>> lecturas;
+    for (quint8 id : ids) {
+        c.id = id;
+        enlaces.push_back(std::make_unique<Enlace>());
+        lecturas.push_back(std::make_unique<QSignalSpy>(enlaces.back().get(), &Enlace::lecturaLista));
+        enlaces.back()->abrir(c);
+    }
+    QCOMPARE(enlaces[0]->indicadoresEnBus(), 4);
+    auto v32 = [](int r, int id) { return double(quint32(valorDe(r, id)) | quint32(valorDe(r + 1, id)) << 16); };
+    auto lee = [&](size_t k) {
+        lecturas[k]->clear();
+        LecturaPeso l;
+        l.Peso = LecturaPeso::kSinRespuesta;
+        // The slave may still be starting: a few polls.
+        for (int i = 0; i < 20 && !l.valida(); ++i) {
+            if (!enlaces[k]->leer(1) || !lecturas[k]->wait(kEspera))
+                return l;
+            l = lecturas[k]->takeFirst().at(0).value<LecturaPeso>();
+        }
+        return l;
+    };
+    for (size_t k = 0; k < 3; ++k) {
+        const LecturaPeso l = lee(k);
+        QVERIFY2(l.valida(), qPrintable(QStringLiteral("id %1").arg(ids[qsizetype(k)])));
+        QCOMPARE((QList<double>{l.Despacho, l.CFino, l.TotalF}),
+                 (QList<double>{v32(14204, k + 1), v32(14208, k + 1), v32(14402, k + 1)}));
+    }
+    QVERIFY(!lee(3).valida());
+    QSignalSpy escrita(enlaces[1].get(), &Enlace::escrituraLista);
+    enlaces[1]->escribir(Indicador::kDespacho, Trama::cadena32(4242), 1);
+    QVERIFY(escrita.wait(kEspera));
+    QVERIFY(escrita.at(0).at(1).toBool());
+    QCOMPARE(lee(1).Despacho, 4242.0);
+    QCOMPARE(lee(0).Despacho, v32(14204, 1));
+    QCOMPARE(lee(2).Despacho, v32(14204, 3));
+    enlaces.clear();
     detiene(esclavo);
     detiene(par);
 }

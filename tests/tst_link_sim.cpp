@@ -3,6 +3,7 @@
 #include "ConfigEnlace.h"
 #include "Enlace.h"
 #include "Indicador.h"
+#include "LinkWorker.h"
 #include "IndicadorSimulado.h"
 #include "ServidorRtu.h"
 #include "TestSupport.h"
@@ -27,10 +28,16 @@ constexpr int kSilencio = 100;
 class Banco
 {
 public:
-    explicit Banco(bool pty, IndicadorSimulado::Parametros p = {}, quint8 id = 1)
+    explicit Banco(bool pty, IndicadorSimulado::Parametros p = {}, quint8 id = 1, QList<quint8> otros = {},
+                   int baudios = 0)
         : m_indicador(p)
     {
         m_servidor = new ServidorRtu(m_indicador, id);
+        for (quint8 n : otros) {
+            m_otros.push_back({n, std::make_unique<IndicadorSimulado>(p)});
+            m_servidor->agrega(*m_otros.back().second, n);
+        }
+        m_servidor->setBaudios(baudios);
         m_servidor->moveToThread(&m_hilo);
         m_hilo.start();
         enHilo([&] { m_ok = pty ? m_servidor->abrePty() : m_servidor->escuchaTcp(0); });
@@ -51,7 +58,21 @@ public:
     }
     ServidorRtu& servidor() { return *m_servidor; }
     IndicadorSimulado& indicador() { return m_indicador; }
+    IndicadorSimulado& indicador(quint8 id)
+    {
+        for (auto& [n, ind] : m_otros)
+            if (n == id)
+                return *ind;
+        return m_indicador;
+    }
+    void fallosDe(quint8 id, const FallosSimulados& f) { enHilo([&] { m_servidor->setFallosDe(id, f); }); }
 
+    ConfigEnlace config(quint8 id) const
+    {
+        ConfigEnlace c = config();
+        c.id = id;
+        return c;
+    }
     ConfigEnlace config() const
     {
         ConfigEnlace c;
@@ -93,6 +114,7 @@ public:
 
 private:
     IndicadorSimulado m_indicador;
+    std::vector<std::pair<quint8, std::unique_ptr<IndicadorSimulado>>> m_otros;
     QThread m_hilo;
     ServidorRtu* m_servidor = nullptr;
     bool m_ok = false;
@@ -122,6 +144,12 @@ private Q_SLOTS:
     void ultimoLoteAlResto_data();
     void ultimoLoteAlResto();
     void comandosDelIndicador();
+    void busCompartido_data();
+    void busCompartido();
+    void busConMudo_data();
+    void busConMudo();
+    void busesEnParalelo();
+    void busAlRitmo();
 };
 
 void TstLinkSim::lecturaYEscritura_data()
@@ -552,6 +580,248 @@ void TstLinkSim::comandosDelIndicador()
     QVERIFY(!sim.enMarcha());
     QCOMPARE(sim.lotes(), 1);
     QCOMPARE(sim.valor32(Indicador::kCCiclos), 1u);
+}
+
+
+namespace {
+
+// Each indicator of a bus with values of its own: coarse cut 100 x id,
+// TotalF 0.7 x id (one decimal).
+void valoresPorId(Banco& banco, const QList<quint8>& ids)
+{
+    for (quint8 id : ids) {
+        IndicadorSimulado& ind = banco.indicador(id);
+        ind.setReloj(false);
+        ind.setValor32(Indicador::kCGrueso, 1000u * id);
+        ind.setValor32(Indicador::kTotalF, 7u * id);
+    }
+}
+
+bool esDe(const LecturaPeso& l, quint8 id)
+{
+    return l.CGrueso == 100.0 * id && qFuzzyCompare(l.TotalF, 0.7 * id);
+}
+
+// The longest run of consecutive requests to one id.
+int rachaMasLarga(const QList<quint8>& ids)
+{
+    int racha = 0, maxima = 0;
+    for (qsizetype i = 0; i < ids.size(); ++i) {
+        racha = i > 0 && ids[i] == ids[i - 1] ? racha + 1 : 1;
+        maxima = std::max(maxima, racha);
+    }
+    return maxima;
+}
+
+// Enlaces on one bus, one per id, with a spy on their readings.
+struct Puestos
+{
+    Puestos(Banco& banco, const QList<quint8>& ids)
+    {
+        for (quint8 id : ids) {
+            enlaces.push_back(std::make_unique<Enlace>());
+            lecturas.push_back(std::make_unique<QSignalSpy>(enlaces.back().get(), &Enlace::lecturaLista));
+            escrituras.push_back(std::make_unique<QSignalSpy>(enlaces.back().get(), &Enlace::escrituraLista));
+            enlaces.back()->abrir(banco.config(id));
+        }
+    }
+    int buenas(size_t k) const
+    {
+        int n = 0;
+        for (const auto& a : *lecturas[k])
+            n += a.at(0).value<LecturaPeso>().valida();
+        return n;
+    }
+    std::vector<std::unique_ptr<Enlace>> enlaces;
+    std::vector<std::unique_ptr<QSignalSpy>> lecturas;
+    std::vector<std::unique_ptr<QSignalSpy>> escrituras;
+};
+
+} // namespace
+
+void TstLinkSim::busCompartido_data()
+{
+    lecturaYEscritura_data(); // tcp, pty
+}
+
+// Three indicators on one bus, polled as fast as it goes: one transport for
+// them all, each Enlace sees its own indicator's values only, the
+// indicators take turns, and a command to any of them goes out before the
+// next exchange on the bus and reaches that indicator only.
+void TstLinkSim::busCompartido()
+{
+    QFETCH(bool, pty);
+    const QList<quint8> ids{1, 2, 3};
+    Banco banco(pty, rapido(1, 1), 1, {2, 3});
+    QVERIFY(banco.ok());
+    valoresPorId(banco, ids);
+    Puestos p(banco, ids);
+    for (const auto& e : p.enlaces) {
+        QCOMPARE(e->indicadoresEnBus(), 3);
+        e->sondea(1, 1);
+    }
+    for (size_t k = 0; k < 3; ++k)
+        QTRY_VERIFY_WITH_TIMEOUT(p.buenas(k) >= 5, kEspera);
+    // Turns: no indicator has two whole-state reads (five or six exchanges
+    // each) in a row.
+    const QList<quint8> turnos = banco.servidor().idsDePedidos();
+    QVERIFY2(rachaMasLarga(turnos) <= 6, qPrintable(QString::number(rachaMasLarga(turnos))));
+
+    for (int vez = 0; vez < 5; ++vez) {
+        const size_t k = size_t(vez % 3);
+        const qint64 n0 = banco.servidor().pedidos();
+        p.enlaces[k]->escribir(Indicador::kDespacho, Trama::cadena32(5000 + vez), vez);
+        const qint64 n1 = banco.servidor().pedidos();
+        QTRY_COMPARE_WITH_TIMEOUT(p.escrituras[k]->size(), vez / 3 + 1, kEspera);
+        QVERIFY(p.escrituras[k]->last().at(1).toBool());
+        qint64 primera = 0;
+        for (qint64 n : banco.servidor().ordenDeEscrituras())
+            if (n > n0 && primera == 0)
+                primera = n;
+        QVERIFY2(primera > n0 && primera <= n1 + 2,
+                 qPrintable(QStringLiteral("%1 %2 %3").arg(n0).arg(n1).arg(primera)));
+        QCOMPARE(banco.indicador(ids[qsizetype(k)]).valor32(Indicador::kDespacho), quint32(5000 + vez));
+    }
+    // The others kept their own dispatch.
+    QCOMPARE(banco.indicador(3).valor32(Indicador::kDespacho), 5002u);
+    QCOMPARE(banco.indicador(1).valor32(Indicador::kDespacho), 5003u);
+    QCOMPARE(banco.indicador(2).valor32(Indicador::kDespacho), 5004u);
+    const int total = int(p.lecturas[0]->size());
+    QTRY_VERIFY_WITH_TIMEOUT(p.lecturas[0]->size() >= total + 3, kEspera);
+    for (auto& e : p.enlaces)
+        e->sondea(0);
+
+    for (size_t k = 0; k < 3; ++k) {
+        for (const auto& a : *p.lecturas[k]) {
+            const auto l = a.at(0).value<LecturaPeso>();
+            QVERIFY2(l.valida() && esDe(l, ids[qsizetype(k)]),
+                     qPrintable(QStringLiteral("id %1: %2 %3").arg(ids[qsizetype(k)]).arg(l.CGrueso).arg(l.TotalF)));
+        }
+    }
+    // Closing one leaves the others on the bus, still read.
+    p.enlaces[1]->cerrar();
+    QCOMPARE(p.enlaces[0]->indicadoresEnBus(), 2);
+    // (A poll under way when polling stopped may still come.)
+    const qsizetype antes = p.lecturas[2]->size();
+    QVERIFY(p.enlaces[2]->leer());
+    QTRY_VERIFY_WITH_TIMEOUT(p.lecturas[2]->size() > antes, kEspera);
+    QVERIFY(esDe(p.lecturas[2]->last().at(0).value<LecturaPeso>(), 3));
+}
+
+void TstLinkSim::busConMudo_data()
+{
+    lecturaYEscritura_data(); // tcp, pty
+}
+
+// One of three indicators stops answering: the others go on being read,
+// and the silent one costs the bus at most one probe (one exchange) every
+// probe round once its first failed poll is over. Late replies from one
+// id, with other values, are never taken for another's. Once the silent one
+// answers again it is read again.
+void TstLinkSim::busConMudo()
+{
+    QFETCH(bool, pty);
+    const QList<quint8> ids{4, 5, 6};
+    Banco banco(pty, rapido(1, 1), 4, {5, 6});
+    QVERIFY(banco.ok());
+    valoresPorId(banco, ids);
+    banco.fallosDe(6, {.tardia = 0.1, .tardiaMs = kRespuesta + kSilencio / 2});
+    Puestos p(banco, ids);
+    for (const auto& e : p.enlaces)
+        e->sondea(20, 6);
+    for (size_t k = 0; k < 3; ++k)
+        QTRY_VERIFY_WITH_TIMEOUT(p.buenas(k) >= 3, kEspera);
+
+    banco.fallosDe(5, {.mudo = true});
+    QTRY_VERIFY_WITH_TIMEOUT(!p.lecturas[1]->last().at(0).value<LecturaPeso>().valida(), kEspera);
+    QElapsedTimer reloj;
+    reloj.start();
+    auto aMudo = [&] { return banco.servidor().idsDePedidos().count(5); };
+    const qsizetype aMudoAlFallar = aMudo();
+    const int buenas4 = p.buenas(0), buenas6 = p.buenas(2);
+    QTRY_VERIFY_WITH_TIMEOUT(p.buenas(0) >= buenas4 + 20 && p.buenas(2) >= buenas6 + 10, 4 * kEspera);
+    const qint64 ms = reloj.elapsed();
+    const qsizetype probes = aMudo() - aMudoAlFallar;
+    const qint64 ronda = LinkWorker::kRondaPruebas * (2 * kRespuesta + kSilencio);
+    // At most the failed poll's remaining tries, then one probe a round.
+    QVERIFY2(probes <= 3 + ms / ronda + 1,
+             qPrintable(QStringLiteral("%1 requests in %2 ms").arg(probes).arg(ms)));
+    for (const auto& a : *p.lecturas[1]) {
+        const auto l = a.at(0).value<LecturaPeso>();
+        QVERIFY(!l.valida() || esDe(l, 5));
+    }
+    for (size_t k : {size_t(0), size_t(2)})
+        for (const auto& a : *p.lecturas[k]) {
+            const auto l = a.at(0).value<LecturaPeso>();
+            QVERIFY(!l.valida() || esDe(l, ids[qsizetype(k)]));
+        }
+
+    banco.fallosDe(5, {});
+    QTRY_VERIFY_WITH_TIMEOUT(p.lecturas[1]->last().at(0).value<LecturaPeso>().valida(), 2 * kEspera);
+    QVERIFY(esDe(p.lecturas[1]->last().at(0).value<LecturaPeso>(), 5));
+    // Back in its turn, no longer only at probes.
+    const int buenas5 = p.buenas(1), otras4 = p.buenas(0);
+    QTRY_VERIFY_WITH_TIMEOUT(p.buenas(0) >= otras4 + 20, kEspera);
+    QVERIFY2(p.buenas(1) >= buenas5 + 10, qPrintable(QString::number(p.buenas(1) - buenas5)));
+}
+
+// Two buses (two simulators): each has its own worker, so a silent
+// indicator with the real reply wait on one does not hold up the other.
+void TstLinkSim::busesEnParalelo()
+{
+    Banco mudo(false, rapido(1, 1));
+    Banco vivo(true, rapido(1, 1), 7);
+    mudo.fallos({.mudo = true});
+    valoresPorId(vivo, {7});
+    ConfigEnlace c = mudo.config();
+    c.esperaMs = 2000;
+    Enlace a, b;
+    QSignalSpy la(&a, &Enlace::lecturaLista);
+    QSignalSpy lb(&b, &Enlace::lecturaLista);
+    a.abrir(c);
+    b.abrir(vivo.config(7));
+    QCOMPARE(a.indicadoresEnBus(), 1);
+    QCOMPARE(b.indicadoresEnBus(), 1);
+    QVERIFY(a.leer(1));
+    for (int i = 0; i < 5; ++i) {
+        QVERIFY(b.leer());
+        QVERIFY(lb.wait(kEspera));
+        QVERIFY(esDe(lb.last().at(0).value<LecturaPeso>(), 7));
+    }
+    // Three 2 s waits and their recoveries are still under way on the other.
+    QCOMPARE(la.size(), 0);
+    QVERIFY(a.lecturaPendiente());
+}
+
+// A bus paced as a 9600 baud line: three indicators polled every 10 ms
+// cannot all be read that often; each Enlace reports the longer period the
+// bus gives it, which is at least three whole-state reads' wire time.
+void TstLinkSim::busAlRitmo()
+{
+    const QList<quint8> ids{1, 2, 3};
+    Banco banco(true, rapido(1, 1), 1, {2, 3}, 9600);
+    QVERIFY(banco.ok());
+    valoresPorId(banco, ids);
+    Puestos p(banco, ids);
+    QSignalSpy cambio(p.enlaces[0].get(), &Enlace::periodoEfectivoCambiado);
+    for (const auto& e : p.enlaces)
+        e->sondea(10, 1);
+    for (size_t k = 0; k < 3; ++k)
+        QTRY_VERIFY_WITH_TIMEOUT(p.buenas(k) >= 4, kEspera);
+    for (size_t k = 0; k < 3; ++k)
+        for (const auto& a : *p.lecturas[k])
+            QVERIFY(esDe(a.at(0).value<LecturaPeso>(), ids[qsizetype(k)]));
+    // A whole-state read once the accumulator is known: five requests,
+    // replies of 2, 6, 8, 3 and 8 registers, each frame with its gap.
+    const ServidorRtu& s = banco.servidor();
+    double lecturaUs = 0;
+    for (int registros : {2, 6, 8, 3, 8})
+        lecturaUs += s.tramaUs(8) + s.tramaUs(Trama::largoLectura(registros)) + 2 * s.silencioUs();
+    QVERIFY(!cambio.isEmpty());
+    QVERIFY2(p.enlaces[0]->periodoEfectivo() >= 3 * lecturaUs / 1000,
+             qPrintable(QStringLiteral("%1 ms").arg(p.enlaces[0]->periodoEfectivo())));
+    // Busy while polled flat out: the bus counted frames and gaps.
+    QVERIFY(s.ocupadoUs() > 0);
 }
 
 QTEST_GUILESS_MAIN(TstLinkSim)

@@ -126,6 +126,7 @@ private Q_SLOTS:
     void respuestasAjenas();
     void enlaceConElPar();
     void scan();
+    void scanDeUnBus();
     void simArgumentosMalos_data();
     void simArgumentosMalos();
     void demoConPuertoOcupado();
@@ -489,6 +490,31 @@ void TstLinkTools::scan()
              QString::number(0x02 | 0x40));
 }
 
+// A bus of three indicators on one simulator: scan names exactly those that
+// answer, on TCP and on a serial line; a silent one is not named, and id 0
+// (a broadcast on a bus of several) gets no reply.
+void TstLinkTools::scanDeUnBus()
+{
+    Simulador tcp({"--tcp", "0", "--ids", "2,5-6"});
+    Salida s = diag({"--tcp", tcp.destino(), "--ids", "1-9", "scan"});
+    QCOMPARE(s.codigo, 0);
+    QCOMPARE(s.out.count(QLatin1String("Responde el id")), 3);
+    for (const char* id : {"2", "5", "6"})
+        QVERIFY2(s.out.contains(QStringLiteral("Responde el id %1.").arg(QLatin1String(id))), qPrintable(s.out));
+    QVERIFY2(s.out.contains(QStringLiteral("Ids que responden: 2, 5, 6. Exploración de ")), qPrintable(s.out));
+    s = diag({"--tcp", tcp.destino(), "--id", "5", "read"});
+    QCOMPARE(s.codigo, 0);
+    s = diag({"--tcp", tcp.destino(), "--id", "0", "--timeout", "100", "read"});
+    QCOMPARE(s.codigo, 1);
+
+    Simulador pty({"--pty", "--ids", "3-5", "--silent-ids", "4"});
+    QVERIFY2(pty.primera().startsWith(QLatin1String("/dev/")), qPrintable(pty.primera()));
+    s = diag({"--serial", pty.primera(), "--baud", "19200", "--ids", "1-8", "scan"});
+    QCOMPARE(s.codigo, 0);
+    QCOMPARE(s.out.count(QLatin1String("Responde el id")), 2);
+    QVERIFY2(s.out.contains(QStringLiteral("Ids que responden: 3, 5. Exploración de ")), qPrintable(s.out));
+}
+
 void TstLinkTools::simArgumentosMalos_data()
 {
     QTest::addColumn<QStringList>("args");
@@ -504,6 +530,12 @@ void TstLinkTools::simArgumentosMalos_data()
     QTest::newRow("tcp and pty") << QStringList{"--tcp", "0", "--pty"}
                                  << "indique --tcp PUERTO o --pty";
     QTest::newRow("extra") << QStringList{"--pty", "sobra"} << "sobra un argumento: sobra";
+    for (const char* v : {"0", "248", "3-1", "1,,2", "1-2-3", "uno"})
+        QTest::addRow("ids %s", v) << QStringList{"--pty", "--ids", v}
+                                   << "--ids espera ids de 1 a 247 como 1,2,5 o 1-4";
+    QTest::newRow("silent id not simulated")
+        << QStringList{"--pty", "--ids", "1-3", "--silent-ids", "4"} << "el id 4 no está entre los simulados";
+    QTest::newRow("baud 0") << QStringList{"--pty", "--baud", "0"} << "--baud espera una velocidad de 50 a 4000000";
     QTest::newRow("help") << QStringList{"--tcp", "0", "--help"} << QString();
 }
 

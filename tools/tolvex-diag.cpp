@@ -2,6 +2,7 @@
 // for installers.
 #include "Config.h"
 #include "ConfigEnlace.h"
+#include "IdEsclavo.h"
 #include "Indicador.h"
 #include "Trama.h"
 #include "Transporte.h"
@@ -40,8 +41,9 @@ const char* const kUso =
     "  command LETRA              escribe X, Z, V, W o C en el registro de comandos\n"
     "  write DIRECCION VALOR      escribe un registro de 16 bits\n"
     "  write32 DIRECCION VALOR    escribe un valor de 32 bits (palabra baja primero)\n"
-    "  scan [--ids A-B]           busca el indicador: prueba los ids A a B (1-247) y, por\n"
-    "                             puerto serie sin --baud, las velocidades usuales\n"
+    "  scan [--ids A-B]           busca los indicadores: prueba los ids A a B (1-247) y, por\n"
+    "                             puerto serie sin --baud, las velocidades usuales; lista\n"
+    "                             todos los ids que responden y el tiempo que tardó\n"
     "Sin --tcp ni --serial usa el enlace y el id de Tolvex.ini del directorio actual.\n"
     "Con --tcp o --serial, --id es obligatorio: de 1 a 247, o 0 en un enlace punto a punto\n"
     "(un solo indicador en la línea): se toma el id con que responde la primera vez y\n"
@@ -110,7 +112,8 @@ double percentil(std::vector<double> v, double p)
     return v[std::min(i, v.size() - 1)];
 }
 
-// Tries every id (and speed) with a read of the weight; prints who answers.
+// Tries every id (and speed) with a read of the weight; prints every id that
+// answers (a bus may carry several indicators) and the time the scan took.
 // Each try waits at most the reply wait, so the whole is bounded.
 int explora(ConfigEnlace config, const std::vector<int>& velocidades, bool serie, int desde, int hasta,
             QTextStream& out, QTextStream& err)
@@ -128,7 +131,9 @@ int explora(ConfigEnlace config, const std::vector<int>& velocidades, bool serie
     out << " (" << intentos << " pruebas, como mucho " << (intentos * maximo + 999) / 1000
         << " s; unos " << (intentos * mudo + 999) / 1000 << " s si nadie responde).\n";
     out.flush();
-    int encontrados = 0;
+    QElapsedTimer reloj;
+    reloj.start();
+    QStringList encontrados;
     for (int baudios : velocidades) {
         if (g_interrumpido)
             break;
@@ -150,7 +155,7 @@ int explora(ConfigEnlace config, const std::vector<int>& velocidades, bool serie
                 t->recobra();
                 continue;
             }
-            ++encontrados;
+            encontrados << QString::number(id);
             out << "Responde el id " << id;
             if (serie)
                 out << " a " << baudios << " baudios";
@@ -159,13 +164,16 @@ int explora(ConfigEnlace config, const std::vector<int>& velocidades, bool serie
             out << ".\n";
             out.flush();
         }
-        if (encontrados > 0)
-            break; // an indicator answers at one speed
+        if (!encontrados.isEmpty())
+            break; // the indicators of a bus answer at its one speed
     }
-    if (encontrados == 0) {
-        err << "Ningún id respondió.\n";
+    const QString segundos = QString::number(double(reloj.elapsed()) / 1000, 'f', 1).replace(u'.', u',');
+    if (encontrados.isEmpty()) {
+        err << "Ningún id respondió. Exploración de " << segundos << " s.\n";
         return 1;
     }
+    out << "Ids que responden: " << encontrados.join(QStringLiteral(", ")) << ". Exploración de " << segundos
+        << " s.\n";
     return 0;
 }
 
@@ -188,7 +196,7 @@ int main(int argc, char** argv)
     qint64 cuenta = 0;
     QStringList orden;
     bool conTcp = false, conSerie = false, conBaudios = false, conEspera = false;
-    int idDesde = 1, idHasta = 247;
+    int idDesde = IdEsclavo::kMinimo, idHasta = IdEsclavo::kMaximo;
 
     for (int i = 0; i < args.size(); ++i) {
         const QString a = args[i];
@@ -228,7 +236,7 @@ int main(int argc, char** argv)
             conBaudios = true;
         } else if (a == QLatin1String("--id")) {
             const auto v = valor();
-            const auto n = v ? entero(*v, 0, 247) : std::nullopt;
+            const auto n = v ? entero(*v, IdEsclavo::kPuntoAPunto, IdEsclavo::kMaximo) : std::nullopt;
             if (!n)
                 return uso(QStringLiteral("--id espera un número de 0 a 247"));
             id = quint8(*n);
@@ -260,8 +268,8 @@ int main(int argc, char** argv)
         } else if (a == QLatin1String("--ids")) {
             const auto v = valor();
             const QStringList partes = v ? v->split(u'-') : QStringList();
-            const auto a1 = partes.size() == 2 ? entero(partes[0], 1, 247) : std::nullopt;
-            const auto b1 = partes.size() == 2 ? entero(partes[1], 1, 247) : std::nullopt;
+            const auto a1 = partes.size() == 2 ? entero(partes[0], IdEsclavo::kMinimo, IdEsclavo::kMaximo) : std::nullopt;
+            const auto b1 = partes.size() == 2 ? entero(partes[1], IdEsclavo::kMinimo, IdEsclavo::kMaximo) : std::nullopt;
             if (!a1 || !b1 || *a1 > *b1)
                 return uso(QStringLiteral("--ids espera A-B, de 1 a 247"));
             idDesde = int(*a1);

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <cstdio>
 
+#include "IdEsclavo.h"
 #include "Instalacion.h"
 
 namespace {
@@ -68,9 +69,7 @@ int main(int argc, char** argv)
             bool ok = false;
             if (next(&v))
                 inst.id = v.toInt(&ok);
-            // A serial Modbus slave answers ids 1 to 247; 0 is the one
-            // indicator of a point-to-point line.
-            if (!ok || inst.id < 0 || inst.id > 247)
+            if (!ok || !IdEsclavo::validoEnAjustes(inst.id))
                 return usage("--id necesita un número de 1 a 247, o 0 en un enlace punto a punto");
         } else if (a == u"--web") {
             QString v;
