@@ -19,6 +19,7 @@
 
 #include "Claves.h"
 #include "Config.h"
+#include "IdEsclavo.h"
 #include "MessageBox.h"
 
 namespace {
@@ -99,9 +100,7 @@ frmOptions::frmOptions(QWidget* parent) : QDialog(parent)
     auto* fraBalanza = new QGroupBox(QStringLiteral("Balanza"), picOptions[0]);
     HScrollId0 = new QSlider(Qt::Horizontal, fraBalanza);
     HScrollId0->setObjectName(QStringLiteral("HScrollId0"));
-    // 0: the one indicator on a point-to-point line (its id is learned);
-    // 1-247: the slave addresses a Modbus serial line has.
-    HScrollId0->setRange(0, 247);
+    HScrollId0->setRange(IdEsclavo::kPuntoAPunto, IdEsclavo::kMaximo);
     LabelId0 = new QLabel(fraBalanza);
     LabelId0->setObjectName(QStringLiteral("LabelId0"));
     LabelId0->setMinimumWidth(30);
@@ -229,7 +228,7 @@ frmOptions::frmOptions(QWidget* parent) : QDialog(parent)
 
 void frmOptions::carga()
 {
-    HScrollId0->setValue(leeEntero(g, "ID_1", 0, 0, 247));
+    HScrollId0->setValue(leeEntero(g, "ID_1", 0, IdEsclavo::kPuntoAPunto, IdEsclavo::kMaximo));
     LabelId0->setNum(HScrollId0->value());
     HScroll_DB->setValue(leeEntero(g, "Decimales_1", 0, 0, 4));
     Label_DB->setNum(HScroll_DB->value());
