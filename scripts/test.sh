@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs what is missing, builds and runs every test, then the fuzzers
-# (scripts/fuzz.sh, TOLVEX_FUZZ_SEGUNDOS seconds each, 15 by default).
+# (scripts/fuzz.sh, TOLVEX_FUZZ_SEGUNDOS seconds each, 30 by default).
 #   scripts/test.sh [--sanitize]   (--sanitize: AddressSanitizer + UBSan build, no fuzzers)
 set -e
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -26,5 +26,5 @@ cd "$BUILD"
 ctest --output-on-failure -j 2
 # The fuzzers, sanitized already: their kept inputs and a short run each.
 if [ "$1" != "--sanitize" ]; then
-    "$ROOT/scripts/fuzz.sh" "${TOLVEX_FUZZ_SEGUNDOS:-15}"
+    "$ROOT/scripts/fuzz.sh" "${TOLVEX_FUZZ_SEGUNDOS:-30}"
 fi
