@@ -56,6 +56,13 @@ public:
         });
         m_s.connectToHost(QHostAddress::LocalHost, puerto);
     }
+    // Deleted with its owner before the end: no word of it any more (the
+    // socket closing as a member would call fin on a half-destroyed object).
+    ~Charla() override
+    {
+        m_s.disconnect(this);
+        m_s.abort();
+    }
 
 private:
     void siguiente()
@@ -141,6 +148,12 @@ public:
         : m_puerto(puerto), m_cookie(std::move(cookie)), m_c(c), m_avalancha(conexiones),
           m_lentas(lentas), m_host("Host: 127.0.0.1:" + QByteArray::number(puerto) + "\r\n")
     {}
+    // What is still open closes without counting.
+    ~Ataques()
+    {
+        for (QTcpSocket* s : m_contexto.findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly))
+            s->disconnect();
+    }
     Ataques(const Ataques&) = delete;
     Ataques& operator=(const Ataques&) = delete;
 
