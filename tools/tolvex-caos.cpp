@@ -137,12 +137,16 @@ public:
         m_cortado = si;
         if (!si)
             return;
-        for (const auto& p : std::as_const(m_pares))
+        const auto pares = m_pares;
+        for (const auto& p : pares)
             cierra(p);
-        m_pares.clear();
     }
     void lento(int maxMs) { m_lentoMs = maxMs; }
-    qint64 rechazadas = 0, cortadas = 0, demoradas = 0;
+    // The next connection that sends a chunk holding marca (an INSERT, or
+    // the twins' AUX1 of a row being written) is ended before the chunk
+    // reaches the server: a write cut in the middle of its transaction.
+    void cortaEnTransaccion(const QByteArray& marca) { m_acecha = marca; }
+    qint64 rechazadas = 0, cortadas = 0, demoradas = 0, enTransaccion = 0;
 
 private:
     struct Par
@@ -175,9 +179,16 @@ private:
             });
             connect(c, &QTcpSocket::readyRead, this, [this, p] {
                 const qint64 t = ahora();
+                const QByteArray datos = p->c->readAll();
+                if (!m_acecha.isEmpty() && datos.contains(m_acecha)) {
+                    m_acecha.clear();
+                    ++enTransaccion;
+                    cierra(p);
+                    return;
+                }
                 const int d = m_lentoMs > 0 ? int(m_azar.bounded(m_lentoMs + 1)) : 0;
                 demoradas += d > 0;
-                p->demora.pon(t + d, p->c->readAll());
+                p->demora.pon(t + d, datos);
                 suelta();
             });
             for (QTcpSocket* s : {c, p->s.data()}) {
@@ -193,7 +204,7 @@ private:
     void suelta()
     {
         const qint64 t = ahora();
-        for (const auto& p : std::as_const(m_pares)) {
+        for (const auto& p : QList(m_pares)) {
             const QByteArray d = p->demora.vencidos(t);
             if (d.isEmpty() || !p->s)
                 continue;
@@ -203,7 +214,7 @@ private:
                 p->antes += d;
         }
     }
-    void cierra(const std::shared_ptr<Par>& p)
+    void cierra(std::shared_ptr<Par> p)
     {
         if (p->c) {
             ++cortadas;
@@ -224,6 +235,7 @@ private:
     quint16 m_puertoServidor;
     QList<std::shared_ptr<Par>> m_pares;
     bool m_cortado = false;
+    QByteArray m_acecha;
     int m_lentoMs = 0;
     QRandomGenerator m_azar{17};
     QTimer m_tic;
@@ -262,7 +274,7 @@ public:
     void destino(quint16 p)
     {
         m_destino = p;
-        for (const auto& c : std::as_const(m_cons))
+        for (const auto& c : QList(m_cons))
             if (c->s && c->s->state() == QAbstractSocket::UnconnectedState)
                 c->s->connectToHost(QHostAddress::LocalHost, p);
     }
@@ -402,13 +414,13 @@ private:
     void entrega()
     {
         const qint64 t = ahora();
-        for (const auto& k : std::as_const(m_cons)) {
+        for (const auto& k : QList(m_cons)) {
             const QByteArray d = k->demora.vencidos(t);
             if (!d.isEmpty() && k->c)
                 k->c->write(d);
         }
     }
-    void cierra(const std::shared_ptr<Con>& k)
+    void cierra(std::shared_ptr<Con> k)
     {
         if (!m_cons.contains(k))
             return;
@@ -613,6 +625,7 @@ struct Evento
     {
         Muerte,
         CorteBase,
+        CorteTransaccion,
         LentaBase,
         Enlace,
         Disco,
@@ -825,7 +838,7 @@ int main(int argc, char** argv)
         violaciones.append({msEpoca - inicio, t});
     };
     QMap<QString, qint64> fallas; // kind -> injected
-    qint64 arranques = 0;
+    qint64 arranques = 0, arranquesFallidos = 0;
 
     // The lines a run writes: its queued batches, its simulator's port, its monitor.
     const auto leeSalida = [&](Estacion_& x) {
@@ -930,6 +943,8 @@ int main(int argc, char** argv)
                      int(azar.bounded(1000))});
     for (int k = 0; k < cuantos(0.5); ++k)
         plan.append({Evento::CorteBase, momento(), 0, int(3000 + azar.bounded(12000)), 0});
+    for (int k = 0; k < cuantos(1.5); ++k)
+        plan.append({Evento::CorteTransaccion, momento(), 0, 0, int(azar.bounded(2))});
     for (int k = 0; k < cuantos(0.5); ++k)
         plan.append({Evento::LentaBase, momento(), 0, int(10000 + azar.bounded(20000)),
                      int(500 + azar.bounded(2500))});
@@ -1000,6 +1015,12 @@ int main(int argc, char** argv)
             QMetaObject::invokeMethod(relePg, [&] { relePg->corta(true); });
             despues(ev.duracionMs,
                     [&] { QMetaObject::invokeMethod(relePg, [&] { relePg->corta(false); }); });
+            break;
+        case Evento::CorteTransaccion:
+            ++fallas[QStringLiteral("cortes_en_transaccion")];
+            QMetaObject::invokeMethod(relePg, [&, gemelos = ev.param == 1] {
+                relePg->cortaEnTransaccion(gemelos ? QByteArray("G-") : QByteArray("INSERT"));
+            });
             break;
         case Evento::LentaBase: {
             ++fallas[QStringLiteral("base_lenta")];
@@ -1129,16 +1150,31 @@ int main(int argc, char** argv)
         for (int i = 0; i < est.size(); ++i) {
             Estacion_& e = *est[i];
             if (e.vivo && e.proceso->state() == QProcess::NotRunning) {
-                viola(ahora(),
-                      QStringLiteral("%1: tolvex-soak terminó solo (código %2) en la corrida %3")
-                          .arg(e.nombre)
-                          .arg(e.proceso->exitCode())
-                          .arg(e.aux1));
+                // A run that could not prepare its directory (the database
+                // cut) or see its indicator (the link silent) in its first
+                // seconds did not start: tried again a little later.
+                const bool noArranco = e.proceso->exitStatus() == QProcess::NormalExit &&
+                                       e.proceso->exitCode() != 0 && ahora() - e.desdeMs < 30000;
+                if (noArranco)
+                    ++arranquesFallidos;
+                else
+                    viola(ahora(),
+                          QStringLiteral("%1: tolvex-soak terminó solo (%2 %3) en la corrida %4")
+                              .arg(e.nombre)
+                              .arg(e.proceso->exitStatus() == QProcess::CrashExit
+                                       ? QStringLiteral("señal")
+                                       : QStringLiteral("código"))
+                              .arg(e.proceso->exitCode())
+                              .arg(e.aux1));
                 e.muertes.append({e.aux1, ahora()});
                 e.vivo = false;
                 if (e.gemelo >= 0)
                     mata(e.gemelo);
-                arrancaTodo(e.gemelo >= 0 ? std::min(i, e.gemelo) : i);
+                const int j = e.gemelo >= 0 ? std::min(i, e.gemelo) : i;
+                despues(3000, [&, j] {
+                    if (!fin)
+                        arrancaTodo(j);
+                });
             }
         }
         // Back to reading after a link fault, unless killed meanwhile.
@@ -1393,7 +1429,8 @@ int main(int argc, char** argv)
                               {QStringLiteral("-a"), S.dir, S.dir + QStringLiteral("-final")});
         ::umount2(QFile::encodeName(S.dir).constData(), MNT_DETACH);
     }
-    qint64 enlace = 0, ignoradas = 0, cortadas = 0, rechazadas = 0, demoradas = 0;
+    qint64 enlace = 0, ignoradas = 0, cortadas = 0, rechazadas = 0, demoradas = 0,
+           enTransaccion = 0;
     enRed([&] {
         for (Estacion_* e : std::as_const(est)) {
             ignoradas += e->rele->ignoradas;
@@ -1403,6 +1440,7 @@ int main(int argc, char** argv)
         cortadas = relePg->cortadas;
         rechazadas = relePg->rechazadas;
         demoradas = relePg->demoradas;
+        enTransaccion = relePg->enTransaccion;
     });
 
     QStringList porTipo;
@@ -1413,7 +1451,9 @@ int main(int argc, char** argv)
                  "arranques %7 "
                  "fallas {%8} tramas_tocadas %9 lecturas_de_un_registro_ignoradas %10 "
                  "conexiones_pg_cortadas %11 "
-                 "rechazadas %12 demoradas %13 ataques_web {abiertas %14 431 %15 413 %16 "
+                 "rechazadas %12 demoradas %13 cortadas_en_transaccion %25 arranques_fallidos %26 "
+                 "ataques_web {abiertas "
+                 "%14 431 %15 413 %16 "
                  "lentas_cerradas %17 "
                  "trucos_rechazados %18 descargas %19} lecturas_revisadas %20 api_revisadas %21 "
                  "recuperaciones %22 invariantes_revisados %23 violaciones %24")
@@ -1441,6 +1481,8 @@ int main(int argc, char** argv)
                  .arg(recuperacionesRevisadas)
                  .arg(invariantes)
                  .arg(violaciones.size())
+                 .arg(enTransaccion)
+                 .arg(arranquesFallidos)
           << Qt::endl;
     // Nothing may lose a batch: the ones a kill left unseen are one per kill at most.
     if (sinVer > muertes)
