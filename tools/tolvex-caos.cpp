@@ -596,6 +596,7 @@ struct Estacion_
 {
     QString nombre;
     QString dir;
+    QString bitacoras; // the simulator's and the window's logs, off the program directory's disk
     bool pg = false;
     int gemelo = -1; // index of its twin
     bool ignoraUnRegistro = false;
@@ -640,7 +641,7 @@ struct Evento
 // The last good reading's time in a station's log, read on from where it was.
 qint64 ultimaLectura(Estacion_& e)
 {
-    QFile f(QDir(e.dir).absoluteFilePath(QStringLiteral("Lecturas.log")));
+    QFile f(QDir(e.bitacoras).absoluteFilePath(QStringLiteral("Lecturas.log")));
     if (!f.open(QIODevice::ReadOnly))
         return e.lecturasVistas;
     if (f.size() < e.leidoLecturas)
@@ -783,6 +784,7 @@ int main(int argc, char** argv)
         auto* e = new Estacion_;
         e->nombre = QString::fromLatin1(n);
         e->dir = en(e->nombre);
+        e->bitacoras = en(e->nombre + QStringLiteral("-bitacoras"));
         e->pg = e->nombre != u"S";
         e->ignoraUnRegistro = e->nombre == u"A" || e->nombre == u"S";
         e->clave = QStringLiteral("caos-%1-%2").arg(e->nombre).arg(semilla);
@@ -888,7 +890,7 @@ int main(int argc, char** argv)
                          e.clave,
                          QStringLiteral("--enlace"),
                          QString::number(e.puertoRele),
-                         QStringLiteral("--bitacoras")};
+                         QStringLiteral("--bitacoras"), e.bitacoras};
         if (e.pg)
             args << QStringLiteral("--postgres") << csPuestos;
         if (e.gemelo >= 0)
@@ -1308,7 +1310,7 @@ int main(int argc, char** argv)
             const QSet<Revision::Lote> propios = b.lotesDe.value(e.identidad);
             const auto pesos = b.pesoDe.value(e.identidad);
             // The simulator's own record of its batches.
-            QFile f(QDir(e.dir).absoluteFilePath(QStringLiteral("Simulador.log")));
+            QFile f(QDir(e.bitacoras).absoluteFilePath(QStringLiteral("Simulador.log")));
             f.open(QIODevice::ReadOnly);
             QSet<Revision::Lote> delSim;
             QHash<QString, Revision::Lote> ultimoDe; // run -> its last batch
@@ -1378,7 +1380,7 @@ int main(int argc, char** argv)
             QList<Campo> camposVentana(std::begin(kCamposVentana), std::end(kCamposVentana));
             QList<Lectura> lecturas;
             {
-                QFile lf(QDir(e.dir).absoluteFilePath(QStringLiteral("Lecturas.log")));
+                QFile lf(QDir(e.bitacoras).absoluteFilePath(QStringLiteral("Lecturas.log")));
                 lf.open(QIODevice::ReadOnly);
                 while (!lf.atEnd()) {
                     const QList<QByteArray> c = lf.readLine().trimmed().split(' ');

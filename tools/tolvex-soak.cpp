@@ -25,9 +25,10 @@
 // stdin closing, ends the run (as --minutes would).
 // --enlace PORT makes the station poll 127.0.0.1:PORT (a relay of the
 // driver's) instead of its simulator, whose port is printed as
-// "simulador PORT". --bitacoras appends, as they happen, one line per batch
-// the simulator completes to Simulador.log and one per good reading the
-// window shows to Lecturas.log (see the formats below), so both survive a kill.
+// "simulador PORT". --bitacoras DIR appends, as they happen, one line per
+// batch the simulator completes to DIR/Simulador.log and one per good reading
+// the window shows to DIR/Lecturas.log (see the formats below), so both
+// survive a kill; DIR outside the program directory, whose disk may fill.
 #include <QApplication>
 #include <QDateTime>
 #include <QDialog>
@@ -328,7 +329,7 @@ int main(int argc, char** argv)
          QStringLiteral("Atiende la entrada estándar: la línea \"mudo\" empieza el silencio de --mudo en ese momento; "
                         "cualquier otra línea, o el cierre de la entrada, termina la prueba antes de --minutes.")},
         {QStringLiteral("enlace"), QStringLiteral("La estación encuesta 127.0.0.1:PUERTO en lugar del simulador, cuyo puerto se escribe como \"simulador PUERTO\"."), QStringLiteral("PUERTO")},
-        {QStringLiteral("bitacoras"), QStringLiteral("Escribe cada lote del simulador en Simulador.log y cada lectura válida en Lecturas.log.")},
+        {QStringLiteral("bitacoras"), QStringLiteral("Escribe cada lote del simulador en DIR/Simulador.log y cada lectura válida en DIR/Lecturas.log."), QStringLiteral("DIR")},
         {QStringLiteral("mudo"), QStringLiteral("El indicador no responde durante S segundos desde la mitad de la prueba, o desde la línea \"mudo\" con --stop-on-input (0)."), QStringLiteral("S"), QStringLiteral("0")},
     });
     p.process(app);
@@ -446,9 +447,10 @@ int main(int argc, char** argv)
     qint64 fallidas = 0;
     // Unbuffered appends: what was written is there after a kill.
     const bool bitacoras = p.isSet(QStringLiteral("bitacoras"));
-    QFile bitacoraLecturas(QDir(dir).absoluteFilePath(QStringLiteral("Lecturas.log")));
-    QFile bitacoraSim(QDir(dir).absoluteFilePath(QStringLiteral("Simulador.log")));
-    if (bitacoras && (!bitacoraLecturas.open(QIODevice::Append | QIODevice::Unbuffered) ||
+    const QDir dirBitacoras(p.value(QStringLiteral("bitacoras")));
+    QFile bitacoraLecturas(dirBitacoras.absoluteFilePath(QStringLiteral("Lecturas.log")));
+    QFile bitacoraSim(dirBitacoras.absoluteFilePath(QStringLiteral("Simulador.log")));
+    if (bitacoras && (!QDir().mkpath(dirBitacoras.absolutePath()) || !bitacoraLecturas.open(QIODevice::Append | QIODevice::Unbuffered) ||
                       !bitacoraSim.open(QIODevice::Append | QIODevice::Unbuffered))) {
         err() << "tolvex-soak: no se pudieron abrir las bitácoras\n";
         return 2;
