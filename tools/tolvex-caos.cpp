@@ -615,6 +615,7 @@ struct Estacion_
     QString clave;
     Bitacora api;
     bool discoLleno = false;
+    bool parada = false; // noted as no longer reading in this run
     qint64 lecturasVistas = 0; // last ms seen in Lecturas.log
     qint64 leidoLecturas = 0;  // bytes of it read
     QByteArray resto;
@@ -900,6 +901,7 @@ int main(int argc, char** argv)
                          [&, pe] { leeSalida(*pe); });
         e.proceso->start(soak, args);
         e.vivo = e.proceso->waitForStarted(10000);
+        e.parada = false;
         e.desdeMs = ahora();
         ++arranques;
         if (!e.vivo)
@@ -1177,6 +1179,17 @@ int main(int argc, char** argv)
                     if (!fin)
                         arrancaTodo(j);
                 });
+            }
+        }
+        // No fault here is longer than 30 s: a station alive for a minute
+        // that has shown no good reading for a minute has stopped reading.
+        for (Estacion_* e : std::as_const(est)) {
+            const qint64 t = ahora();
+            if (e->vivo && !e->parada && t - e->desdeMs > 60000 &&
+                t - std::max(ultimaLectura(*e), e->desdeMs) > 60000) {
+                e->parada = true;
+                viola(std::max(e->lecturasVistas, e->desdeMs) + 60000,
+                      QStringLiteral("%1: un minuto sin lecturas válidas en la corrida %2").arg(e->nombre, e->aux1));
             }
         }
         // Back to reading after a link fault, unless killed meanwhile.
