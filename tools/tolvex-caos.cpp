@@ -95,16 +95,24 @@ private:
     QMutex m_m;
 };
 
-// Chunks held back and let go in order when due.
+// Chunks held back and let go when due, in the order of their times.
 struct Demora
 {
     std::deque<std::pair<qint64, QByteArray>> cola;
     qint64 ultimo = 0;
-    // Due no earlier than anything before it.
+    // Due no earlier than anything put before it this way.
     void pon(qint64 vence, QByteArray d)
     {
         ultimo = std::max(vence, ultimo);
-        cola.emplace_back(ultimo, std::move(d));
+        ponSuelto(ultimo, std::move(d));
+    }
+    // Due when it is due, ahead of anything due later.
+    void ponSuelto(qint64 vence, QByteArray d)
+    {
+        auto it = cola.end();
+        while (it != cola.begin() && std::prev(it)->first > vence)
+            --it;
+        cola.emplace(it, vence, std::move(d));
     }
     QByteArray vencidos(qint64 t)
     {
@@ -393,19 +401,23 @@ private:
                 m_log.linea("F pierde-respuesta");
                 continue;
             }
-            qint64 demora = 0;
+            if (m_falla == Falla::Tarde && sorteo(0.5)) {
+                // Late, and overtaken by the replies to later requests (a
+                // gateway that answers as each reply comes).
+                ++tocadas[int(Falla::Tarde)];
+                const qint64 demora = m_azar.bounded(10001);
+                m_log.linea("F tarde " + QByteArray::number(demora));
+                k->demora.ponSuelto(ahora() + demora, r);
+                continue;
+            }
             if (m_falla == Falla::Ajeno && sorteo(0.4)) {
                 ++tocadas[int(Falla::Ajeno)];
                 r[0] = char(quint8(r[0]) + 5);
                 r = r.left(r.size() - 2);
                 r += Trama::crc16(r);
                 m_log.linea("F ajeno");
-            } else if (m_falla == Falla::Tarde && sorteo(0.5)) {
-                ++tocadas[int(Falla::Tarde)];
-                demora = m_azar.bounded(10001);
-                m_log.linea("F tarde " + QByteArray::number(demora));
             }
-            k->demora.pon(ahora() + demora, r);
+            k->demora.pon(ahora(), r);
         }
         if (k->esperando.empty())
             k->deSim.clear(); // nothing asked: nothing to pair it with
@@ -615,7 +627,7 @@ struct Estacion_
     QString clave;
     Bitacora api;
     bool discoLleno = false;
-    bool parada = false; // noted as no longer reading in this run
+    bool parada = false;       // noted as no longer reading in this run
     qint64 lecturasVistas = 0; // last ms seen in Lecturas.log
     qint64 leidoLecturas = 0;  // bytes of it read
     QByteArray resto;
@@ -891,7 +903,8 @@ int main(int argc, char** argv)
                          e.clave,
                          QStringLiteral("--enlace"),
                          QString::number(e.puertoRele),
-                         QStringLiteral("--bitacoras"), e.bitacoras};
+                         QStringLiteral("--bitacoras"),
+                         e.bitacoras};
         if (e.pg)
             args << QStringLiteral("--postgres") << csPuestos;
         if (e.gemelo >= 0)
@@ -1189,7 +1202,8 @@ int main(int argc, char** argv)
                 t - std::max(ultimaLectura(*e), e->desdeMs) > 60000) {
                 e->parada = true;
                 viola(std::max(e->lecturasVistas, e->desdeMs) + 60000,
-                      QStringLiteral("%1: un minuto sin lecturas válidas en la corrida %2").arg(e->nombre, e->aux1));
+                      QStringLiteral("%1: un minuto sin lecturas válidas en la corrida %2")
+                          .arg(e->nombre, e->aux1));
             }
         }
         // Back to reading after a link fault, unless killed meanwhile.
