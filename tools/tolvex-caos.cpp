@@ -880,6 +880,13 @@ int main(int argc, char** argv)
                      .arg(e.corrida);
         const quint32 s =
             semilla * 1000 + quint32(e.gemelo >= 0 ? 1 : i) * 100 + quint32(e.corrida);
+        if (e.proceso && e.proceso->state() != QProcess::NotRunning) {
+            // Never two runs in one directory: the one still running ends as killed.
+            ::kill(pid_t(e.proceso->processId()), SIGKILL);
+            e.proceso->waitForFinished(10000);
+            leeSalida(e);
+            e.muertes.append({e.aux1, ahora()});
+        }
         delete e.proceso;
         e.proceso = new QProcess;
         e.proceso->setStandardErrorFile(en(e.nombre + QStringLiteral(".err")), QIODevice::Append);
@@ -930,10 +937,13 @@ int main(int argc, char** argv)
     };
     const auto mata = [&](int i) {
         Estacion_& e = *est[i];
-        if (!e.proceso || e.proceso->state() == QProcess::NotRunning)
+        if (!e.proceso || !e.vivo)
             return;
-        ::kill(pid_t(e.proceso->processId()), SIGKILL);
-        e.proceso->waitForFinished(10000);
+        // One that already ended is as dead (its twin ends with it).
+        if (e.proceso->state() != QProcess::NotRunning) {
+            ::kill(pid_t(e.proceso->processId()), SIGKILL);
+            e.proceso->waitForFinished(10000);
+        }
         // What was already written to the pipe was queued before the kill.
         leeSalida(e);
         e.muertes.append({e.aux1, ahora()});
