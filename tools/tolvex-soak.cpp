@@ -36,8 +36,8 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSocketNotifier>
@@ -450,7 +450,8 @@ int main(int argc, char** argv)
     const QDir dirBitacoras(p.value(QStringLiteral("bitacoras")));
     QFile bitacoraLecturas(dirBitacoras.absoluteFilePath(QStringLiteral("Lecturas.log")));
     QFile bitacoraSim(dirBitacoras.absoluteFilePath(QStringLiteral("Simulador.log")));
-    if (bitacoras && (!QDir().mkpath(dirBitacoras.absolutePath()) || !bitacoraLecturas.open(QIODevice::Append | QIODevice::Unbuffered) ||
+    if (bitacoras && (!QDir().mkpath(dirBitacoras.absolutePath()) ||
+                      !bitacoraLecturas.open(QIODevice::Append | QIODevice::Unbuffered) ||
                       !bitacoraSim.open(QIODevice::Append | QIODevice::Unbuffered))) {
         err() << "tolvex-soak: no se pudieron abrir las bitácoras\n";
         return 2;
