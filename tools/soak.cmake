@@ -11,7 +11,7 @@ if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
 endif()
 
 # tolvex-killtest: the recording station killed with SIGKILL and started again.
-add_executable(tolvex-killtest tolvex-killtest.cpp)
+add_executable(tolvex-killtest tolvex-killtest.cpp Revision.h)
 target_link_libraries(tolvex-killtest PRIVATE tolvex_app tolvex_setup_lib)
 add_dependencies(tolvex-killtest tolvex-soak)
 

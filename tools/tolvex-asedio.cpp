@@ -42,6 +42,7 @@
 #include <functional>
 #include <sys/resource.h>
 
+#include "Asedio.h"
 #include "CDatos.h"
 #include "ClienteWeb.h"
 #include "Config.h"
@@ -52,116 +53,11 @@ namespace {
 
 constexpr qint64 kTicketInicial = 1'000'000; // the soak's own rows come after the old ones
 
-QHostAddress direccion(int n)
+using Asedio::Charla;
+using Asedio::direccion;
+
+struct Cifras : Asedio::Cifras
 {
-    return QHostAddress(QStringLiteral("127.0.0.%1").arg(n));
-}
-
-// Status of the first answer in bytes (0: none yet).
-int estadoDe(const QByteArray& datos)
-{
-    return datos.startsWith("HTTP/1.1 ") ? datos.mid(9, 3).toInt() : 0;
-}
-
-// One connection that sends requests one after the other, each once the
-// answer to the previous one has come whole; listo(status of each answer)
-// when the last has come or the monitor closed the connection.
-class Charla : public QObject
-{
-public:
-    // cuerpo: bytes of body the last request declares; plazoMs: the
-    // connection is given up after this long (0: never).
-    Charla(QObject* padre, const QHostAddress& desde, quint16 puerto, QList<QByteArray> peticiones,
-           std::function<void(const QList<int>&)> listo, qint64 cuerpo = 0, int plazoMs = 0)
-        : QObject(padre), m_peticiones(std::move(peticiones)), m_listo(std::move(listo)),
-          m_cuerpo(cuerpo)
-    {
-        if (plazoMs > 0)
-            QTimer::singleShot(plazoMs, this, &Charla::fin);
-        m_s.bind(desde);
-        connect(&m_s, &QTcpSocket::connected, this, &Charla::siguiente);
-        connect(&m_s, &QTcpSocket::readyRead, this, &Charla::lee);
-        connect(&m_s, &QTcpSocket::bytesWritten, this, &Charla::empuja);
-        connect(&m_s, &QTcpSocket::disconnected, this, &Charla::fin);
-        connect(&m_s, &QTcpSocket::errorOccurred, this, [this] {
-            if (m_s.state() == QAbstractSocket::UnconnectedState)
-                fin();
-        });
-        m_s.connectToHost(QHostAddress::LocalHost, puerto);
-    }
-
-private:
-    void siguiente()
-    {
-        if (m_peticiones.isEmpty()) {
-            fin();
-            return;
-        }
-        m_s.write(m_peticiones.takeFirst());
-        m_ultima = m_peticiones.isEmpty();
-        empuja();
-    }
-    // The last request's declared body, sent while the monitor takes it
-    // (64 MiB at most, 1 MiB waiting here at most).
-    void empuja()
-    {
-        if (!m_ultima || m_enviado >= std::min<qint64>(m_cuerpo, 64LL << 20) ||
-            m_s.bytesToWrite() > (1 << 20))
-            return;
-        static const QByteArray trozo(256 * 1024, 'x');
-        m_enviado += m_s.write(trozo);
-    }
-    void lee()
-    {
-        m_datos += m_s.readAll();
-        const qsizetype fin = m_datos.indexOf("\r\n\r\n");
-        if (fin < 0)
-            return;
-        static const QRegularExpression largo(QStringLiteral("(?i)\\r\\ncontent-length: *(\\d+)"));
-        const auto m = largo.match(QString::fromLatin1(m_datos.left(fin)));
-        const qint64 total = fin + 4 + (m.hasMatch() ? m.captured(1).toLongLong() : 0);
-        if (m_datos.size() < total)
-            return;
-        m_estados << estadoDe(m_datos);
-        m_datos.remove(0, total);
-        siguiente();
-    }
-    void fin()
-    {
-        if (!m_listo)
-            return;
-        m_datos += m_s.readAll(); // what came with the close
-        if (!m_datos.isEmpty() && estadoDe(m_datos))
-            m_estados << estadoDe(m_datos);
-        const auto listo = std::move(m_listo);
-        m_listo = nullptr;
-        m_s.abort();
-        listo(m_estados);
-        deleteLater();
-    }
-
-    QTcpSocket m_s;
-    QList<QByteArray> m_peticiones;
-    std::function<void(const QList<int>&)> m_listo;
-    qint64 m_cuerpo;
-    qint64 m_enviado = 0;
-    bool m_ultima = false;
-    QByteArray m_datos;
-    QList<int> m_estados;
-};
-
-struct Cifras
-{
-    // flood
-    qint64 intentos = 0, rechazadas503 = 0, cerradas = 0, abiertasMax = 0;
-    // oversized
-    qint64 cabecera431 = 0, cuerpo413 = 0, grandesAceptadas = 0, grandesOtras = 0;
-    // half-open
-    qint64 lentasCerradas = 0, lentas408 = 0;
-    // WebSocket tricks
-    qint64 trucosRechazados = 0, trucosFiltraron = 0;
-    // downloads
-    qint64 descargas200 = 0, descargas503 = 0, descargasOtras = 0;
     // the user
     qint64 usuario200 = 0, usuario503 = 0, usuarioOtras = 0, usuarioSinRespuesta = 0;
     QVector<double> usuarioMs;
@@ -319,7 +215,8 @@ int main(int argc, char** argv)
     };
 
     Cifras c;
-    QObject contexto;
+    Asedio::Ataques ataques(puerto, cookie, c);
+    QObject& contexto = *ataques.contexto();
 
     // The station's users, on a thread of their own as they would be on
     // machines of their own: a live page noting the time of each reading it
@@ -362,25 +259,7 @@ int main(int argc, char** argv)
             // Rounds of downloads: four listings and two workbooks at once.
             auto* descargas = new QTimer(legitimo);
             QObject::connect(descargas, &QTimer::timeout, legitimo,
-                             [&, legitimo, enCurso = std::make_shared<int>(0)] {
-                                 if (*enCurso > 0)
-                                     return;
-                                 for (const char* ruta :
-                                      {"/descargas/listado.pdf", "/descargas/listado.pdf",
-                                       "/descargas/listado.pdf", "/descargas/listado.pdf",
-                                       "/descargas/reporte.xlsx", "/descargas/reporte.xlsx"}) {
-                                     ++*enCurso;
-                                     new Charla(legitimo, direccion(6), puerto,
-                                                {get(ruta, "Cookie: " + cookie + "\r\n")},
-                                                [&c, enCurso](const QList<int>& e) {
-                                                    --*enCurso;
-                                                    const int estado = e.value(0);
-                                                    ++(estado == 200   ? c.descargas200
-                                                       : estado == 503 ? c.descargas503
-                                                                       : c.descargasOtras);
-                                                });
-                                 }
-                             });
+                             [&, legitimo] { ataques.descargas(legitimo, direccion(6)); });
             descargas->start(3000);
 
             // The user: /api/estado every second, each answer awaited up to 30 s.
@@ -408,115 +287,17 @@ int main(int argc, char** argv)
         },
         Qt::BlockingQueuedConnection);
 
-    // The flood: 1,100 connections from 50 addresses, opened again when closed.
-    QList<QPointer<QTcpSocket>> avalancha(1100);
-    QTimer relleno;
-    QObject::connect(&relleno, &QTimer::timeout, &contexto, [&] {
-        qint64 abiertas = 0;
-        for (qsizetype i = 0; i < avalancha.size(); ++i) {
-            if (avalancha[i]) {
-                abiertas += avalancha[i]->state() == QAbstractSocket::ConnectedState &&
-                            avalancha[i]->bytesAvailable() == 0;
-                continue;
-            }
-            auto* s = new QTcpSocket(&contexto);
-            s->bind(direccion(10 + int(i % 50)));
-            ++c.intentos;
-            QObject::connect(s, &QTcpSocket::readyRead, s, [&c, s] {
-                if (s->isOpen() && estadoDe(s->peek(16)) == 503)
-                    ++c.rechazadas503;
-                s->disconnect();
-                s->abort();
-                s->deleteLater();
-            });
-            QObject::connect(s, &QTcpSocket::disconnected, s, [&c, s] {
-                ++c.cerradas;
-                s->deleteLater();
-            });
-            QObject::connect(s, &QTcpSocket::errorOccurred, s, [s] {
-                if (s->state() == QAbstractSocket::UnconnectedState)
-                    s->deleteLater();
-            });
-            s->connectToHost(QHostAddress::LocalHost, puerto);
-            avalancha[i] = s;
-        }
-        c.abiertasMax = std::max(c.abiertasMax, abiertas);
-    });
-    relleno.start(2000);
-
-    // Oversized requests after an Upgrade header that is no WebSocket.
-    QTimer grandes;
-    QObject::connect(&grandes, &QTimer::timeout, &contexto, [&] {
-        const auto cuenta = [&c](const QList<int>& e, int esperado, qint64* bien) {
-            if (e.value(1) == esperado)
-                ++*bien;
-            else if (e.value(1) == 200)
-                ++c.grandesAceptadas;
-            else
-                ++c.grandesOtras;
-        };
-        new Charla(&contexto, direccion(2), puerto,
-                   {get("/ingreso", "Upgrade: foo\r\n"),
-                    get("/ingreso", "X-Relleno: " + QByteArray(100 * 1024, 'b') + "\r\n")},
-                   [cuenta, &c](const QList<int>& e) { cuenta(e, 431, &c.cabecera431); });
-        new Charla(
-            &contexto, direccion(2), puerto,
-            {get("/ingreso", "Upgrade: foo\r\n"),
-             "POST /ingreso HTTP/1.1\r\n" + host +
-                 "Content-Length: " + QByteArray::number(400LL << 20) + "\r\n\r\n"},
-            [cuenta, &c](const QList<int>& e) { cuenta(e, 413, &c.cuerpo413); }, 400LL << 20);
-    });
-    grandes.start(2300);
-
-    // Requests that arrive a byte a second.
-    QList<QPointer<QTcpSocket>> lentas(20);
-    QTimer goteo;
-    QObject::connect(&goteo, &QTimer::timeout, &contexto, [&] {
-        for (QPointer<QTcpSocket>& l : lentas) {
-            if (l) {
-                if (l->state() == QAbstractSocket::ConnectedState)
-                    l->write("a");
-                continue;
-            }
-            auto* s = new QTcpSocket(&contexto);
-            s->bind(direccion(3));
-            QObject::connect(s, &QTcpSocket::connected, s,
-                             [s, &get] { s->write(get("/ingreso").chopped(2) + "X-A: "); });
-            QObject::connect(s, &QTcpSocket::disconnected, s, [&c, s] {
-                ++c.lentasCerradas;
-                c.lentas408 += estadoDe(s->readAll()) == 408;
-                s->deleteLater();
-            });
-            s->connectToHost(QHostAddress::LocalHost, puerto);
-            l = s;
-        }
-    });
-    goteo.start(1000);
-
+    // The flood: 1,100 connections from 50 addresses, opened again when
+    // closed; oversized requests; requests that arrive a byte a second;
     // WebSocket handshakes without a session.
-    QTimer trucos;
-    QObject::connect(&trucos, &QTimer::timeout, &contexto, [&] {
-        const QByteArray ws =
-            "Upgrade: websocket\r\nConnection: keep-alive, Upgrade\r\nSec-WebSocket-Version: 13\r\n"
-            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
-        for (const QByteArray& peticion :
-             {get("/ws/estado", ws),
-              get("/api/pesadas", ws + "Cookie: tolvex_sesion=" + QByteArray(64, 'f') + "\r\n"),
-              get("/ws/estado",
-                  ws + "Origin: http://otro.example\r\n" + "Cookie: " + cookie + "\r\n")}) {
-            auto* s = new QTcpSocket(&contexto);
-            s->bind(direccion(5));
-            auto datos = std::make_shared<QByteArray>();
-            QObject::connect(s, &QTcpSocket::connected, s, [s, peticion] { s->write(peticion); });
-            QObject::connect(s, &QTcpSocket::readyRead, s, [s, datos] { *datos += s->readAll(); });
-            QObject::connect(s, &QTcpSocket::disconnected, s, [&c, s, datos] {
-                *datos += s->readAll();
-                ++(datos->contains("\"estado\"") ? c.trucosFiltraron : c.trucosRechazados);
-                s->deleteLater();
-            });
-            s->connectToHost(QHostAddress::LocalHost, puerto);
-        }
-    });
+    QTimer relleno, grandes, goteo, trucos;
+    QObject::connect(&relleno, &QTimer::timeout, &contexto, [&] { ataques.avalancha(); });
+    QObject::connect(&grandes, &QTimer::timeout, &contexto, [&] { ataques.grandes(); });
+    QObject::connect(&goteo, &QTimer::timeout, &contexto, [&] { ataques.goteo(); });
+    QObject::connect(&trucos, &QTimer::timeout, &contexto, [&] { ataques.trucos(); });
+    relleno.start(2000);
+    grandes.start(2300);
+    goteo.start(1000);
     trucos.start(3100);
 
     // The station's memory, every second.

@@ -62,7 +62,7 @@
 #include "Puesto.h"
 #include "Registrador.h"
 #include "Schema.h"
-#include "frmMain.h"
+#include "Revision.h"
 
 namespace {
 
@@ -72,91 +72,10 @@ QTextStream& err()
     return s;
 }
 
-using Lote = QPair<QString, qint64>; // AUX1, TOTAL (of one workstation)
-
-QString integridad(const QString& archivo)
-{
-    QString r = QStringLiteral("sin respuesta");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("integridad"));
-        db.setDatabaseName(archivo);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=15000"));
-        if (db.open()) {
-            QSqlQuery q(db);
-            if (q.exec(QStringLiteral("PRAGMA integrity_check")) && q.next())
-                r = q.value(0).toString();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("integridad"));
-    return r;
-}
-
-struct Diario_
-{
-    int aperturas = 0;
-    int abiertas = 0; // openings without their "]": runs killed
-    int rotas = 0;
-    QStringList detalle;
-    QSet<Lote> lotes;
-};
-
-// Reads the journal as a sequence of openings (see the top of the file).
-Diario_ leeDiario(const QString& archivo)
-{
-    Diario_ d;
-    QFile f(archivo);
-    if (!f.open(QIODevice::ReadOnly))
-        return d;
-    const QString texto = QString::fromLatin1(f.readAll());
-    const QStringList partes = texto.split(u'[');
-    if (!partes.first().isEmpty()) {
-        ++d.rotas;
-        d.detalle << QStringLiteral("texto antes de la primera apertura");
-    }
-    const QLocale loc = Diario::locale();
-    const QRegularExpression fechaHora(QStringLiteral("^[0-9][0-9/.:\\- ]*[0-9]$"));
-    for (qsizetype i = 1; i < partes.size(); ++i) {
-        QString parte = partes[i];
-        ++d.aperturas;
-        if (parte.endsWith(QStringLiteral("]\r\n")))
-            parte.chop(3);
-        else
-            ++d.abiertas;
-        const QStringList campos = parte.split(u'*');
-        auto rota = [&](const QString& por) {
-            ++d.rotas;
-            d.detalle << QStringLiteral("apertura %1: %2").arg(i).arg(por);
-        };
-        if (parte.contains(u']') || parte.contains(u'\n') || campos.size() < 11 || (campos.size() - 11) % 4 != 0) {
-            rota(QStringLiteral("%1 campos").arg(campos.size()));
-            continue;
-        }
-        const QString aux1 = campos[0].trimmed();
-        double anterior = 0;
-        for (qsizetype k = 11; k < campos.size(); k += 4) {
-            bool ok1 = false, ok2 = false;
-            const double peso = loc.toDouble(campos[k + 2].trimmed(), &ok1);
-            const double total = loc.toDouble(campos[k + 3].trimmed(), &ok2);
-            if (!fechaHora.match(campos[k]).hasMatch() || !fechaHora.match(campos[k + 1]).hasMatch() || !ok1 ||
-                !ok2 || (k > 11 && std::llround(anterior + peso) != std::llround(total))) {
-                rota(QStringLiteral("entrada %1").arg((k - 11) / 4 + 1));
-                break;
-            }
-            anterior = total;
-            d.lotes.insert({aux1, std::llround(total)});
-        }
-    }
-    return d;
-}
-
-bool colaLegible(const QString& archivo, int* entradas, QString* error)
-{
-    ColaPendientes c(archivo);
-    const bool ok = c.carga(error);
-    *entradas = c.cantidad();
-    return ok;
-}
+using Revision::Lote;
+using Revision::colaLegible;
+using Revision::integridad;
+using Revision::leeDiario;
 
 // One workstation under test: its program directory, identity, the
 // recording process of the current run and what its runs reported queued.
@@ -375,7 +294,7 @@ int main(int argc, char** argv)
             if (!colaLegible(e->archivo(Registrador::kArchivo), &entradas, &error))
                 problemas << QStringLiteral("%1 %2: cola ilegible: %3").arg(nombre, e->identidad, error);
             maxPendientes = std::max(maxPendientes, entradas);
-            const Diario_ d = leeDiario(e->archivo(Diario::kJournal));
+            const Revision::Diario_ d = leeDiario(e->archivo(Diario::kJournal));
             if (d.rotas > 0)
                 problemas << QStringLiteral("%1 %2: diario roto: %3").arg(nombre, e->identidad, d.detalle.join(QStringLiteral("; ")));
             estado << QStringLiteral("%1 lotes, %2 pendientes").arg(e->lotesCorrida).arg(entradas);
@@ -392,105 +311,39 @@ int main(int argc, char** argv)
     // A clean start of the program in each directory: the main window loads.
     int pendientesAlIniciar = 0;
     bool vaciada = true;
-    MessageBox::setScripted(true);
-    QCoreApplication::setOrganizationName(QStringLiteral("Tolvex"));
     for (Puesto_* e : puestos) {
         int n = 0;
         QString error;
         colaLegible(e->archivo(Registrador::kArchivo), &n, &error);
         pendientesAlIniciar += n;
-        QDir::setCurrent(e->dir);
-        qputenv("TOLVEX_HOME", e->dir.toLocal8Bit());
-        Programa::leeVariables();
-        Programa::OperadorActual = QStringLiteral("SOAK");
-        Programa::NivelActual = QStringLiteral("Instalador");
-        frmMain principal;
-        principal.carga();
-        QElapsedTimer t;
-        t.start();
-        bool vacia = false;
-        while (t.elapsed() < 120000 &&
-               !(vacia = Estacion::pendientes() == 0 && !QFile::exists(e->archivo(Registrador::kArchivo)))) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(5);
-        }
-        vaciada = vaciada && vacia;
-        Estacion::cerrar();
+        vaciada = Revision::arranqueLimpio(e->dir) && vaciada;
     }
 
     // The end state.
     const QString integ = sqlite ? integridad(base) : QStringLiteral("n/a");
-    qint64 filas = 0, vacios = 0, saltos = 0, duplicados = 0, fueraDelDiario = 0, soloDiario = 0, faltan = 0;
-    qint64 ajenas = 0, marcasMal = 0, ultimosMal = 0, encolados = 0;
-    int rotas = 0, aperturas = 0, abiertas = 0;
-    qint64 ticketGlobal = 0;
-    {
-        CDatos db;
-        if (!db.AbrirBase(Programa::DataCSReporte) ||
-            !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 ORDER BY TICKET").arg(tabla))) {
-            err() << "tolvex-killtest: " << db.ultimoError() << "\n";
-            return 1;
-        }
-        struct Fila
-        {
-            qint64 ticket;
-            double total;
-            bool marcada;
-        };
-        QHash<QString, QSet<Lote>> lotesDe;
-        QHash<QString, QVector<Fila>> filasPorPuesto;
-        for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro()) {
-            ++filas;
-            const qint64 ticket = db.Campo(QStringLiteral("TICKET")).toLongLong();
-            if (ticket != filas)
-                ++saltos;
-            for (const QString& c : {QStringLiteral("TICKET"), QStringLiteral("AUX1"), QStringLiteral("TOTAL"),
-                                     QStringLiteral("PESO"), QStringLiteral("FECHA"), QStringLiteral("HORA"),
-                                     QStringLiteral("OPERADOR"), Schema::kPuesto, Schema::kLinea, Schema::kIdLote}) {
-                const QVariant v = db.Campo(c);
-                if (v.isNull() || v.toString().trimmed().isEmpty())
-                    ++vacios;
-            }
-            const QString puesto = db.Campo(Schema::kPuesto).toString();
-            const Lote l{db.Campo(QStringLiteral("AUX1")).toString(),
-                         std::llround(db.Campo(QStringLiteral("TOTAL")).toDouble())};
-            if (lotesDe[puesto].contains(l))
-                ++duplicados;
-            lotesDe[puesto].insert(l);
-            filasPorPuesto[puesto].append({ticket, db.Campo(QStringLiteral("TOTAL")).toDouble(),
-                                           db.Campo(QStringLiteral("OPCION1")).toInt() != 0});
-        }
-        ticketGlobal = Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false, true)
-                           .toLongLong();
-        for (Puesto_* e : puestos) {
-            const QSet<Lote> propios = lotesDe.value(e->identidad);
-            encolados += e->encolados.size();
-            for (const Lote& l : std::as_const(e->encolados)) {
-                if (propios.contains(l))
-                    continue;
-                ++faltan;
-                // Missing, and taken for the other workstation's equal row.
-                for (Puesto_* otro : puestos)
-                    ajenas += otro != e && lotesDe.value(otro->identidad).contains(l) ? 1 : 0;
-            }
-            const Diario_ d = leeDiario(e->archivo(Diario::kJournal));
-            rotas += d.rotas;
-            aperturas += d.aperturas;
-            abiertas += d.abiertas;
-            for (const Lote& l : propios)
-                fueraDelDiario += d.lotes.contains(l) ? 0 : 1;
-            for (const Lote& l : std::as_const(d.lotes))
-                soloDiario += propios.contains(l) ? 0 : 1;
-            // A row is a dispatch total when its workstation's next row has
-            // a smaller TOTAL; nothing else marks or unmarks it.
-            const QVector<Fila> f = filasPorPuesto.value(e->identidad);
-            for (qsizetype i = 0; i < f.size(); ++i)
-                marcasMal += f[i].marcada != (i + 1 < f.size() && f[i].total > f[i + 1].total) ? 1 : 0;
-            QFile u(e->archivo(ColaPendientes::kArchivoUltimo));
-            const qint64 ultimo = u.open(QIODevice::ReadOnly) ? u.readAll().trimmed().toLongLong() : -1;
-            ultimosMal += f.isEmpty() || f.last().ticket != ultimo ? 1 : 0;
+    QList<Revision::PuestoBase> revisados;
+    for (Puesto_* e : puestos)
+        revisados.append({e->dir, e->identidad});
+    const Revision::Base rb = Revision::revisaBase(revisados);
+    if (!rb.leida) {
+        err() << "tolvex-killtest: " << rb.detalle.join(u' ') << "\n";
+        return 1;
+    }
+    qint64 faltan = 0, ajenas = 0, encolados = 0;
+    for (Puesto_* e : puestos) {
+        const QSet<Lote> propios = rb.lotesDe.value(e->identidad);
+        encolados += e->encolados.size();
+        for (const Lote& l : std::as_const(e->encolados)) {
+            if (propios.contains(l))
+                continue;
+            ++faltan;
+            // Missing, and taken for the other workstation's equal row.
+            for (Puesto_* otro : puestos)
+                ajenas += otro != e && rb.lotesDe.value(otro->identidad).contains(l) ? 1 : 0;
         }
     }
+    const qint64 filas = rb.filas;
+    problemas += rb.detalle;
 
     QTextStream(stdout) << QStringLiteral("kills %1 rows %2 queued_batches %3 missing %4 duplicates %5 torn %6 "
                                           "integrity %7\n")
@@ -498,36 +351,34 @@ int main(int argc, char** argv)
                                .arg(filas)
                                .arg(encolados)
                                .arg(faltan)
-                               .arg(duplicados)
-                               .arg(rotas)
+                               .arg(rb.duplicados)
+                               .arg(rb.rotas)
                                .arg(integ == u"ok" || integ == u"n/a" ? integ : QStringLiteral("bad"));
     QTextStream(stdout) << QStringLiteral("openings %1 unclosed %2 max_pending_after_kill %3 pending_at_start %4 "
                                           "queue_emptied %5 ticket_gaps %6 empty_fields %7 ticket_setting_ok %8 "
                                           "rows_not_in_journal %9 journal_batches_without_row %10\n")
-                               .arg(aperturas)
-                               .arg(abiertas)
+                               .arg(rb.aperturas)
+                               .arg(rb.abiertas)
                                .arg(maxPendientes)
                                .arg(pendientesAlIniciar)
                                .arg(vaciada ? QStringLiteral("yes") : QStringLiteral("no"))
-                               .arg(saltos)
-                               .arg(vacios)
-                               .arg(ticketGlobal == filas + 1 ? QStringLiteral("yes") : QStringLiteral("no"))
-                               .arg(fueraDelDiario)
-                               .arg(soloDiario);
+                               .arg(rb.saltos)
+                               .arg(rb.vacios)
+                               .arg(rb.ticketOk() ? QStringLiteral("yes") : QStringLiteral("no"))
+                               .arg(rb.fueraDelDiario)
+                               .arg(rb.soloDiario);
     QTextStream(stdout) << QStringLiteral("workstations %1 credited_to_other %2 last_ticket_not_own %3 marks_wrong %4\n")
                                .arg(puestos.size())
                                .arg(ajenas)
-                               .arg(ultimosMal)
-                               .arg(marcasMal);
+                               .arg(rb.ultimosMal)
+                               .arg(rb.marcasMal);
     for (const QString& s : std::as_const(problemas))
         err() << s << "\n";
     err().flush();
     // Every batch a journal names is a row of its workstation. A batch
     // queued just before a kill may lack its journal entry (the kill came
     // before it was journaled): at most one per kill and workstation.
-    const bool bien = problemas.isEmpty() && (integ == u"ok" || integ == u"n/a") && faltan == 0 && rotas == 0 &&
-                      duplicados == 0 && vaciada && saltos == 0 && vacios == 0 && ticketGlobal == filas + 1 &&
-                      soloDiario == 0 && fueraDelDiario <= kills * puestos.size() && encolados > 0 && ajenas == 0 &&
-                      ultimosMal == 0 && marcasMal == 0;
+    const bool bien = problemas.isEmpty() && (integ == u"ok" || integ == u"n/a") && faltan == 0 && rb.bien() &&
+                      vaciada && rb.fueraDelDiario <= kills * puestos.size() && encolados > 0 && ajenas == 0;
     return bien ? 0 : 1;
 }

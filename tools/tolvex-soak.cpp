@@ -23,6 +23,12 @@
 // --stop-on-input lets a driver that watches the run decide: a line "mudo"
 // on stdin starts the --mudo silence there and then; any other line, or
 // stdin closing, ends the run (as --minutes would).
+// --enlace PORT makes the station poll 127.0.0.1:PORT (a relay of the
+// driver's) instead of its simulator, whose port is printed as
+// "simulador PORT". --bitacoras DIR appends, as they happen, one line per
+// batch the simulator completes to DIR/Simulador.log and one per good reading
+// the window shows to DIR/Lecturas.log (see the formats below), so both
+// survive a kill; DIR outside the program directory, whose disk may fill.
 #include <QApplication>
 #include <QDateTime>
 #include <QDialog>
@@ -31,6 +37,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSocketNotifier>
@@ -321,6 +328,8 @@ int main(int argc, char** argv)
         {QStringLiteral("stop-on-input"),
          QStringLiteral("Atiende la entrada estándar: la línea \"mudo\" empieza el silencio de --mudo en ese momento; "
                         "cualquier otra línea, o el cierre de la entrada, termina la prueba antes de --minutes.")},
+        {QStringLiteral("enlace"), QStringLiteral("La estación encuesta 127.0.0.1:PUERTO en lugar del simulador, cuyo puerto se escribe como \"simulador PUERTO\"."), QStringLiteral("PUERTO")},
+        {QStringLiteral("bitacoras"), QStringLiteral("Escribe cada lote del simulador en DIR/Simulador.log y cada lectura válida en DIR/Lecturas.log."), QStringLiteral("DIR")},
         {QStringLiteral("mudo"), QStringLiteral("El indicador no responde durante S segundos desde la mitad de la prueba, o desde la línea \"mudo\" con --stop-on-input (0)."), QStringLiteral("S"), QStringLiteral("0")},
     });
     p.process(app);
@@ -377,9 +386,21 @@ int main(int argc, char** argv)
         return 2;
     }
     sim.indicador().setReloj(false);
+    quint16 puertoEnlace = sim.puerto();
+    if (p.isSet(QStringLiteral("enlace"))) {
+        bool ok = false;
+        puertoEnlace = p.value(QStringLiteral("enlace")).toUShort(&ok);
+        if (!ok || puertoEnlace == 0) {
+            err() << "tolvex-soak: puerto de enlace no válido\n";
+            return 2;
+        }
+        QTextStream o(stdout);
+        o << "simulador " << sim.puerto() << '\n';
+        o.flush();
+    }
     Instalacion ins;
     ins.directorio = dir;
-    ins.tcp = QStringLiteral("127.0.0.1:%1").arg(sim.puerto());
+    ins.tcp = QStringLiteral("127.0.0.1:%1").arg(puertoEnlace);
     ins.id = 1;
     ins.postgres = p.value(QStringLiteral("postgres"));
     if (!ins.ejecutar()) {
@@ -389,7 +410,7 @@ int main(int argc, char** argv)
     // A directory kept from an earlier run may point at another simulator.
     Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
     Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Host_1"), QStringLiteral("127.0.0.1"));
-    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Port_1"), QString::number(sim.puerto()));
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Port_1"), QString::number(puertoEnlace));
     Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QString::number(periodo));
     for (int i = 0; i < 6; ++i)
         Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i), QString());
@@ -424,10 +445,30 @@ int main(int argc, char** argv)
     LecturaPeso ultima;
     qint64 lecturas = 0;
     qint64 fallidas = 0;
+    // Unbuffered appends: what was written is there after a kill.
+    const bool bitacoras = p.isSet(QStringLiteral("bitacoras"));
+    const QDir dirBitacoras(p.value(QStringLiteral("bitacoras")));
+    QFile bitacoraLecturas(dirBitacoras.absoluteFilePath(QStringLiteral("Lecturas.log")));
+    QFile bitacoraSim(dirBitacoras.absoluteFilePath(QStringLiteral("Simulador.log")));
+    if (bitacoras && (!QDir().mkpath(dirBitacoras.absolutePath()) ||
+                      !bitacoraLecturas.open(QIODevice::Append | QIODevice::Unbuffered) ||
+                      !bitacoraSim.open(QIODevice::Append | QIODevice::Unbuffered))) {
+        err() << "tolvex-soak: no se pudieron abrir las bitácoras\n";
+        return 2;
+    }
     QObject::connect(w, &frmPeso::lecturaProcesada, w, [&](const LecturaPeso& l) {
         if (l.valida()) {
             ultima = l;
             ++lecturas;
+            if (bitacoras) {
+                // ms, then the fields in register order, as read (decimals 0).
+                QByteArray linea = QByteArray::number(QDateTime::currentMSecsSinceEpoch());
+                for (double v : {l.Peso, l.Despacho, l.CGrueso, l.CFino, l.Caudal, l.Resto, double(l.CCiclos),
+                                 double(l.CError), l.UlTotal, l.UlBatch, double(l.Modo), double(l.SPFin), l.Total,
+                                 double(l.Salidas), double(l.Entradas), l.TotalF})
+                    linea += ' ' + QByteArray::number(qint64(std::llround(v)));
+                bitacoraLecturas.write(linea + '\n');
+            }
         } else {
             ++fallidas;
         }
@@ -500,6 +541,19 @@ int main(int argc, char** argv)
     qint64 ultimoPaso = reloj.elapsed();
     bool terminando = false;
     qint64 pasosSincronia = 0; // of 50 ms of the process's time
+    // "ms AUX1 TOTAL PESO" for every batch the simulator completes.
+    qint64 anotados = lotes0;
+    const auto anota = [&] {
+        if (!bitacoras || ind.lotes() <= anotados)
+            return;
+        anotados = ind.lotes();
+        bitacoraSim.write(QStringLiteral("%1 %2 %3 %4\n")
+                              .arg(QDateTime::currentMSecsSinceEpoch())
+                              .arg(puesto.isEmpty() ? QStringLiteral("-") : QString(puesto).replace(u' ', u'_'))
+                              .arg(ind.valor32(Indicador::kUlTotal))
+                              .arg(ind.valor32(Indicador::kUlBatch))
+                              .toUtf8());
+    };
 
     QTimer paso;
     paso.setInterval(5);
@@ -554,6 +608,7 @@ int main(int argc, char** argv)
             const qint64 objetivo = std::llround(double(ms / 1000 - *sincronia) * velocidad * 20);
             while (pasosSincronia < objetivo && !(terminando && !ind.enMarcha())) {
                 ind.avanza(0.05);
+                anota();
                 ++pasosSincronia;
                 if (loteHecho())
                     break;
@@ -562,6 +617,7 @@ int main(int argc, char** argv)
         }
         dt = std::min(dt, 0.5);
         ind.avanza(std::round(dt * 100) / 100);
+        anota();
         loteHecho();
     });
     paso.start();
