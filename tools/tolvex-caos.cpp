@@ -976,12 +976,17 @@ int main(int argc, char** argv)
         plan.append({Evento::LentaBase, momento(), 0, int(10000 + azar.bounded(20000)),
                      int(500 + azar.bounded(2500))});
     // Link faults of each station, one after another with room to recover.
+    // The first comes within 15 s and the kinds take turns, the stations
+    // starting at different ones: even a short run puts every kind on some
+    // station, and each station through a fault, early enough to see what
+    // follows.
+    const int primeraFalla = int(azar.bounded(kFallas - 1));
     for (int i = 0; i < est.size(); ++i) {
-        qint64 t = 5000 + azar.bounded(20000);
-        while (t < duracion - 20000) {
-            const int d = int(5000 + azar.bounded(20000));
-            plan.append({Evento::Enlace, t, i, d, int(1 + azar.bounded(kFallas - 1))});
-            t += d + 50000 + azar.bounded(30000);
+        qint64 t = 5000 + azar.bounded(10000);
+        for (int k = 0; t < duracion - 20000; ++k) {
+            const int d = int(5000 + azar.bounded(15000));
+            plan.append({Evento::Enlace, t, i, d, 1 + (primeraFalla + i + k) % (kFallas - 1)});
+            t += d + 25000 + azar.bounded(20000);
         }
     }
     if (disco) {
