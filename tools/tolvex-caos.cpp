@@ -401,11 +401,16 @@ private:
                 m_log.linea("F pierde-respuesta");
                 continue;
             }
-            if (m_falla == Falla::Tarde && sorteo(0.5)) {
+            // Two blocks of the station's read have 8 registers: a late reply of
+            // that length is the one another request could take, so those are
+            // made late more often, and half of the late ones come a little
+            // after the reply wait.
+            const bool ocho = r.size() == Trama::largoLectura(8);
+            if (m_falla == Falla::Tarde && sorteo(ocho ? 0.7 : 0.3)) {
                 // Late, and overtaken by the replies to later requests (a
                 // gateway that answers as each reply comes).
                 ++tocadas[int(Falla::Tarde)];
-                const qint64 demora = m_azar.bounded(10001);
+                const qint64 demora = sorteo(0.5) ? 2000 + m_azar.bounded(2001) : m_azar.bounded(10001);
                 m_log.linea("F tarde " + QByteArray::number(demora));
                 k->demora.ponSuelto(ahora() + demora, r);
                 continue;
