@@ -8,16 +8,10 @@ read (and a command write, a read of a register it refuses), and writes each
 reply in the two forms fuzz_rtu reads: alone against the checks, and as the
 answers of a whole-state read.
 """
-import os, socket, struct, subprocess, sys, time
+import os, socket, subprocess, sys, time
 
-
-def crc16(data):
-    crc = 0xFFFF
-    for b in data:
-        crc ^= b
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
-    return struct.pack('<H', crc)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests'))
+from link_peer_rtu import crc16  # noqa: E402  (the test peer's Modbus CRC)
 
 
 def lectura(i, d, n):
