@@ -116,6 +116,24 @@ QString IniFile::value(const QString& section, const QString& key, bool* found) 
     return it != m_index.cend() ? *it : QString();
 }
 
+void IniFile::removeKey(const QString& section, const QString& key)
+{
+    m_index.clear();
+    m_indexed = false;
+    bool inMatch = false;
+    QString name, k, v;
+    for (qsizetype i = 0; i < m_lines.size();) {
+        const QString& line = m_lines.at(i);
+        if (isHeader(line, &name))
+            inMatch = !name.isEmpty() && name.compare(section, Qt::CaseInsensitive) == 0;
+        else if (inMatch && keyOf(line, &k, &v) && k.compare(key, Qt::CaseInsensitive) == 0) {
+            m_lines.removeAt(i);
+            continue;
+        }
+        ++i;
+    }
+}
+
 void IniFile::setValue(const QString& section, const QString& key, const QString& text)
 {
     m_index.clear();
