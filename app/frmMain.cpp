@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPageSetupDialog>
 #include <QPrinter>
@@ -19,6 +20,7 @@
 #include "Estacion.h"
 #include "MessageBox.h"
 #include "Niveles.h"
+#include "PanelLineas.h"
 #include "Programa.h"
 #include "Reportes.h"
 #include "frmAbout.h"
@@ -113,7 +115,7 @@ void frmMain::creaMenus()
 
     auto* pesa = nueva(this, "pesar", QStringLiteral("&Pesar"));
     mb->addAction(pesa);
-    connect(pesa, &QAction::triggered, this, &frmMain::pesar);
+    connect(pesa, &QAction::triggered, this, [this] { pesar(); });
 
     QMenu* ver = mb->addMenu(QStringLiteral("&Ver"));
     ver->menuAction()->setObjectName(QStringLiteral("mnuView"));
@@ -211,6 +213,13 @@ void frmMain::carga()
         restoreState(estado);
     tbToolBar->setVisible(true); // the menu item starts checked
     ocultaPorNivel();
+    // Several lines: their overview sits under the toolbar, a click opens one.
+    if (Lineas::varias() && !m_lineas && Programa::NivelActual != Niveles::kGerencia) {
+        m_lineas = new PanelLineas(0);
+        connect(m_lineas, &PanelLineas::elegida, this, [this](int n) { pesar(n); });
+        setCentralWidget(m_lineas);
+        resize(std::max(width(), 130 * int(Lineas::lista().size())), minimumSizeHint().height());
+    }
     m_panel->setText(QStringLiteral("Nivel: ") + Programa::NivelActual + QStringLiteral(" (") +
                      Programa::OperadorActual + QStringLiteral(")"));
     Estacion::iniciaRegistro();
@@ -259,11 +268,21 @@ void frmMain::botonToolbar(const QString& clave)
         ayuda();
 }
 
-void frmMain::pesar()
+void frmMain::pesar(int linea)
 {
     if (Programa::NivelActual == Niveles::kGerencia)
         return;
-    Estacion::abrir(this);
+    if (linea == 0 && Lineas::varias()) {
+        QMenu menu(this);
+        menu.setObjectName(QStringLiteral("mnuLineas"));
+        for (const Linea& l : Lineas::lista())
+            menu.addAction(QStringLiteral("&%1 %2").arg(l.numero).arg(l.nombre))->setData(l.numero);
+        const QAction* a = menu.exec(QCursor::pos());
+        if (!a)
+            return;
+        linea = a->data().toInt();
+    }
+    Estacion::abrir(this, Contexto::programa(), std::max(linea, 1));
 }
 
 void frmMain::reporte()

@@ -10,6 +10,7 @@ class QLabel;
 class frmAyuda;
 class QPrinter;
 class QToolBar;
+class PanelLineas;
 
 // The main window: a low strip with menus, toolbar and status bar from which
 // every other screen opens, each as the signed-in level allows. Closing it
@@ -25,7 +26,9 @@ public:
     void carga();
 
     // Commands, as the menus and the toolbar run them.
-    void pesar();
+    // The station of line `linea`; 0 asks which line when the workstation
+    // has several.
+    void pesar(int linea = 0);
     void reporte();
     void opciones();
     void copiarBase();
@@ -67,4 +70,5 @@ private:
     QToolBar* tbToolBar;
     QLabel* m_panel;
     QPointer<frmAyuda> m_ayuda;
+    PanelLineas* m_lineas = nullptr;
 };

@@ -60,8 +60,10 @@ std::optional<quint8> ConfigEnlace::idDeTexto(const QString& texto)
     return static_cast<quint8>(v);
 }
 
-std::optional<ConfigEnlace> ConfigEnlace::lee(QString* error, QString* detalle)
+std::optional<ConfigEnlace> ConfigEnlace::lee(QString* error, QString* detalle, int linea)
 {
+    const QString n = u'_' + QString::number(linea);
+    auto k = [&n](const char* base) { return QLatin1String(base) + n; };
     auto falla = [&](const QString& clave) -> std::optional<ConfigEnlace> {
         if (error)
             *error = mensajeError();
@@ -70,40 +72,40 @@ std::optional<ConfigEnlace> ConfigEnlace::lee(QString* error, QString* detalle)
         return std::nullopt;
     };
     ConfigEnlace c;
-    const auto com = Config::LeeEntero(kGlobal, QStringLiteral("Comunicacion_1"), 0);
+    const auto com = Config::LeeEntero(kGlobal, k("Comunicacion"), 0);
     if (!com)
-        return falla(QStringLiteral("Comunicacion_1"));
+        return falla(k("Comunicacion"));
     c.comunicacion = *com;
     if (c.esTcp()) {
-        c.host = Config::LeeConfig(kGlobal, QStringLiteral("Host_1"), QStringLiteral("192.168.0.1"))
+        c.host = Config::LeeConfig(kGlobal, k("Host"), QStringLiteral("192.168.0.1"))
                      .trimmed();
-        const auto puerto = Config::LeeEntero(kGlobal, QStringLiteral("Port_1"), 3000);
+        const auto puerto = Config::LeeEntero(kGlobal, k("Port"), 3000);
         if (!puerto || *puerto < 1 || *puerto > 65535)
-            return falla(QStringLiteral("Port_1"));
+            return falla(k("Port"));
         c.puerto = static_cast<quint16>(*puerto);
     } else {
-        const auto dev = dispositivoSerie(Config::LeeConfig(kglobal, QStringLiteral("Comm_1"),
+        const auto dev = dispositivoSerie(Config::LeeConfig(kglobal, k("Comm"),
                                                             QStringLiteral("2")));
         if (!dev)
-            return falla(QStringLiteral("Comm_1"));
+            return falla(k("Comm"));
         c.dispositivo = *dev;
-        const auto indice = Config::LeeEntero(kglobal, QStringLiteral("Baudios_1"), 4);
+        const auto indice = Config::LeeEntero(kglobal, k("Baudios"), 4);
         const auto baud = indice ? baudiosDeIndice(*indice) : std::nullopt;
         if (!baud)
-            return falla(QStringLiteral("Baudios_1"));
+            return falla(k("Baudios"));
         c.baudios = *baud;
     }
-    const auto id = idDeTexto(Config::LeeConfig(kglobal, QStringLiteral("ID_1"), QStringLiteral("0")));
+    const auto id = idDeTexto(Config::LeeConfig(kglobal, k("ID"), QStringLiteral("0")));
     if (!id)
-        return falla(QStringLiteral("ID_1"));
+        return falla(k("ID"));
     c.id = *id;
-    c.decimales = leeDecimales().value_or(0);
+    c.decimales = leeDecimales(linea).value_or(0);
     return c;
 }
 
-std::optional<int> ConfigEnlace::leeDecimales()
+std::optional<int> ConfigEnlace::leeDecimales(int linea)
 {
-    const auto d = Config::LeeEntero(kglobal, QStringLiteral("Decimales_1"), 0);
+    const auto d = Config::LeeEntero(kglobal, QStringLiteral("Decimales_%1").arg(linea), 0);
     if (!d || *d < 0 || *d > 9)
         return std::nullopt;
     return d;

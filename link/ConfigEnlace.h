@@ -26,12 +26,13 @@ struct ConfigEnlace
     // The message every failure to open the link shows.
     static QString mensajeError();
 
-    // The link settings of the settings file in the working directory, with
-    // the station's defaults. A value that is not a number (or out of range)
+    // The link settings of line `linea` (keys ending in "_N") in the settings
+    // file of the working directory, with the station's defaults. A value that is not a number (or out of range)
     // gives nothing and error = mensajeError(); detalle says which key.
-    static std::optional<ConfigEnlace> lee(QString* error = nullptr, QString* detalle = nullptr);
-    // Decimales_1, default 0; nothing when it is not a whole number 0..9.
-    static std::optional<int> leeDecimales();
+    static std::optional<ConfigEnlace> lee(QString* error = nullptr, QString* detalle = nullptr,
+                                          int linea = 1);
+    // Decimales_N, default 0; nothing when it is not a whole number 0..9.
+    static std::optional<int> leeDecimales(int linea = 1);
 
     // "2" -> the second serial port (/dev/ttyS1); a device path is taken as is.
     static std::optional<QString> dispositivoSerie(const QString& comm);

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPointer>
+#include <map>
 
 #include "EstacionPesaje.h"
 #include "Programa.h"
@@ -12,9 +13,29 @@
 namespace Estacion {
 
 namespace {
-QPointer<frmPeso> g_ventana;
-Registrador* g_registrador = nullptr;
+
+// What one line of the workstation holds while the program runs. The writer
+// outlives the window: rows still pending when the station closes keep
+// being written.
+struct ContextoLinea
+{
+    Registrador* registrador = nullptr;
+    QPointer<frmPeso> ventana;
+};
+
+std::map<int, ContextoLinea> g_lineas;
 std::function<void(EstacionPesaje*)> g_alAbrir;
+QPointer<QWidget> g_principal;
+const Contexto* g_contexto = nullptr;
+
+Registrador* registradorDe(int linea, const Contexto& contexto)
+{
+    ContextoLinea& c = g_lineas[linea];
+    if (!c.registrador)
+        c.registrador = new Registrador(contexto.directorio(), contexto, nullptr, linea);
+    return c.registrador;
+}
+
 } // namespace
 
 void observa(std::function<void(EstacionPesaje*)> alAbrir)
@@ -22,55 +43,84 @@ void observa(std::function<void(EstacionPesaje*)> alAbrir)
     g_alAbrir = std::move(alAbrir);
 }
 
-void abrir(QWidget* ventanaPrincipal, const Contexto& contexto)
+void abrir(QWidget* ventanaPrincipal, const Contexto& contexto, int linea)
 {
-    if (g_ventana) {
-        g_ventana->show();
-        g_ventana->raise();
-        g_ventana->activateWindow();
+    g_principal = ventanaPrincipal;
+    g_contexto = &contexto;
+    ContextoLinea& c = g_lineas[linea];
+    if (c.ventana) {
+        c.ventana->show();
+        c.ventana->raise();
+        c.ventana->activateWindow();
         return;
     }
-    // The writer outlives the window: rows still pending when the station
-    // closes keep being written while the program runs.
-    if (!g_registrador)
-        g_registrador = new Registrador(contexto.directorio(), contexto);
-    g_ventana = new frmPeso(ventanaPrincipal, g_registrador, contexto);
+    Registrador* r = registradorDe(linea, contexto);
+    c.ventana = new frmPeso(ventanaPrincipal, r, contexto, Lineas::linea(linea));
     if (g_alAbrir)
-        g_alAbrir(g_ventana->estacion());
-    g_ventana->inicia();
+        g_alAbrir(c.ventana->estacion());
+    c.ventana->inicia();
+}
+
+void cambiaA(int linea)
+{
+    abrir(g_principal, g_contexto ? *g_contexto : Contexto::programa(), linea);
 }
 
 void iniciaRegistro()
 {
-    if (g_registrador ||
-        !QFile::exists(QDir(Programa::directorio()).absoluteFilePath(Registrador::kArchivo)))
-        return;
-    // Its failures go to the error log, as the station's do.
-    g_registrador = new Registrador(Programa::directorio());
-    g_registrador->reintenta();
+    const QDir dir(Programa::directorio());
+    for (const Linea& l : Lineas::lista()) {
+        if (g_lineas[l.numero].registrador || !QFile::exists(dir.absoluteFilePath(l.archivo(Registrador::kArchivo))))
+            continue;
+        // Its failures go to the error log, as the station's do.
+        registradorDe(l.numero, Contexto::programa())->reintenta();
+    }
 }
 
 int pendientes()
 {
-    return g_registrador ? g_registrador->pendientes() : 0;
+    int n = 0;
+    for (const auto& [linea, c] : g_lineas)
+        n += c.registrador ? c.registrador->pendientes() : 0;
+    return n;
 }
 
 bool confirmaCierre(QWidget* parent)
 {
-    return frmPeso::preguntaSinGuardar(parent, g_registrador);
+    QVector<const Registrador*> rs;
+    for (const auto& [linea, c] : g_lineas)
+        if (c.registrador)
+            rs << c.registrador;
+    return frmPeso::preguntaSinGuardar(parent, rs);
+}
+
+EstacionPesaje* estacion(int linea)
+{
+    const auto i = g_lineas.find(linea);
+    return i != g_lineas.end() && i->second.ventana ? i->second.ventana->estacion() : nullptr;
 }
 
 EstacionPesaje* actual()
 {
-    return g_ventana ? g_ventana->estacion() : nullptr;
+    return estacion(1);
+}
+
+int abiertas()
+{
+    int n = 0;
+    for (const auto& [linea, c] : g_lineas)
+        n += c.ventana && !c.ventana->descargada() ? 1 : 0;
+    return n;
 }
 
 void cerrar()
 {
-    if (g_ventana)
-        g_ventana->cierraYa();
-    delete g_registrador;
-    g_registrador = nullptr;
+    for (auto& [linea, c] : g_lineas)
+        if (c.ventana)
+            c.ventana->cierraYa();
+    for (auto& [linea, c] : g_lineas)
+        delete c.registrador;
+    g_lineas.clear();
 }
 
 } // namespace Estacion

@@ -1,6 +1,7 @@
 #include "EstacionPesaje.h"
 
 #include <cmath>
+#include <map>
 
 #include "Config.h"
 #include "Contexto.h"
@@ -23,10 +24,11 @@ QTime aSegundos(const QTime& t)
 
 } // namespace
 
-EstacionPesaje::Memoria& EstacionPesaje::memoria()
+EstacionPesaje::Memoria& EstacionPesaje::memoria(int linea)
 {
-    static Memoria m;
-    return m;
+    // A node map: the reference handed out stays valid as lines are added.
+    static std::map<int, Memoria> m;
+    return m[linea];
 }
 
 void EstacionPesaje::setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste)
@@ -34,9 +36,12 @@ void EstacionPesaje::setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste)
     g_ajusteEnlace = std::move(ajuste);
 }
 
-EstacionPesaje::EstacionPesaje(const Contexto& contexto, Registrador* registrador, QObject* parent)
-    : QObject(parent), m_contexto(contexto), m_registrador(registrador)
+EstacionPesaje::EstacionPesaje(const Contexto& contexto, Registrador* registrador, QObject* parent,
+                               const Linea& linea)
+    : QObject(parent), m_contexto(contexto), m_registrador(registrador), m_linea(linea),
+      m_diario(linea.archivo(Diario::kJournal))
 {
+    connect(&m_enlace, &Enlace::periodoEfectivoCambiado, this, &EstacionPesaje::periodoEfectivoCambiado);
     connect(&m_vigia, &QTimer::timeout, this, &EstacionPesaje::lecturaTarde);
     connect(&m_enlace, &Enlace::abierto, this, &EstacionPesaje::alAbrir);
     connect(&m_enlace, &Enlace::lecturaLista, this, [this](const LecturaPeso& l, int intentos) {
@@ -65,7 +70,7 @@ void EstacionPesaje::abre(const QStringList& aux)
     m_cerrar = true;
     m_aux = aux;
     QString error;
-    auto config = ConfigEnlace::lee(&error);
+    auto config = ConfigEnlace::lee(&error, nullptr, m_linea.numero);
     if (!config) {
         errorManager(ConfigEnlace::mensajeError());
         return;
@@ -84,7 +89,7 @@ void EstacionPesaje::alAbrir(bool ok, const QString& mensaje, const QString& det
         errorManager(mensaje.isEmpty() ? ConfigEnlace::mensajeError() : mensaje, detalle);
         return;
     }
-    const auto decimales = ConfigEnlace::leeDecimales();
+    const auto decimales = ConfigEnlace::leeDecimales(m_linea.numero);
     const auto tiempo = Config::LeeEntero(QStringLiteral("global"), QStringLiteral("Tiempo"), 100);
     if (!decimales || !tiempo || *tiempo <= 0) {
         errorManager(QStringLiteral("La referencia de datos es incorrecta."));
@@ -94,9 +99,9 @@ void EstacionPesaje::alAbrir(bool ok, const QString& mensaje, const QString& det
     m_estado = EstadoEstacion();
     m_estado.abierta = true;
     m_estado.decimales = m_decimales;
-    memoria().TotalAnterior = -1;
+    memoria(m_linea.numero).TotalAnterior = -1;
     // Nothing has been read yet: the programmed batch and preset show as 0.
-    escribeDiario(Diario::cabecera(m_aux, memoria().DecimoFino, m_decimales, QStringLiteral("0"), 0,
+    escribeDiario(Diario::cabecera(m_aux, memoria(m_linea.numero).DecimoFino, m_decimales, QStringLiteral("0"), 0,
                                    QStringLiteral("0"), QDateTime::currentDateTime()),
                   QStringLiteral("Rutina: openTxt (Formulario frmPeso)"));
     m_cerrar = false;
@@ -109,7 +114,7 @@ void EstacionPesaje::alAbrir(bool ok, const QString& mensaje, const QString& det
 void EstacionPesaje::errorManager(const QString& msg, const QString& detalle)
 {
     escribeLog(msg, Diario::kRutinaCarga);
-    QString texto = QStringLiteral("Error de validacion Nº %1.\n%2").arg(memoria().NroError).arg(msg);
+    QString texto = QStringLiteral("Error de validacion Nº %1.\n%2").arg(memoria(m_linea.numero).NroError).arg(msg);
     if (!detalle.isEmpty())
         texto += u'\n' + detalle;
     Q_EMIT fallo(texto);
@@ -119,8 +124,10 @@ void EstacionPesaje::errorManager(const QString& msg, const QString& detalle)
 // (the window says so meanwhile).
 void EstacionPesaje::escribeLog(const QString& msg, const QString& rutina)
 {
-    if (!Diario::agrega(Diario::kLog,
-                        Diario::registroError(memoria().NroError, msg, rutina, QDateTime::currentDateTime())))
+    // The log is the workstation's: a line other than the first is named.
+    const QString texto = m_linea.numero == 1 ? msg : m_linea.descripcion() + QStringLiteral(": ") + msg;
+    if (!Diario::agrega(Diario::kLog, Diario::registroError(memoria(m_linea.numero).NroError, texto, rutina,
+                                                             QDateTime::currentDateTime())))
         siguenEsperando();
 }
 
@@ -129,13 +136,13 @@ void EstacionPesaje::escribeLog(const QString& msg, const QString& rutina)
 void EstacionPesaje::escribeDiario(const QString& texto, const QString& rutina)
 {
     QString e;
-    if (Diario::agrega(Diario::kJournal, texto, &e))
+    if (Diario::agrega(m_diario, texto, &e))
         return;
     if (!m_diarioFallando) {
         m_diarioFallando = true;
-        escribeLog(QStringLiteral("No se pudo escribir Transac.dat: %1. Las entradas esperan en memoria y se "
+        escribeLog(QStringLiteral("No se pudo escribir %1: %2. Las entradas esperan en memoria y se "
                                   "escriben, en orden, en cuanto se pueda.")
-                       .arg(e),
+                       .arg(m_diario, e),
                    rutina);
     }
     siguenEsperando();
@@ -143,12 +150,13 @@ void EstacionPesaje::escribeDiario(const QString& texto, const QString& rutina)
 
 void EstacionPesaje::siguenEsperando()
 {
-    if (m_diarioFallando && Diario::enEspera(Diario::kJournal) == 0) {
+    if (m_diarioFallando && Diario::enEspera(m_diario) == 0) {
         m_diarioFallando = false;
-        escribeLog(QStringLiteral("Transac.dat se pudo escribir de nuevo: las entradas que esperaban se escribieron."),
+        escribeLog(QStringLiteral("%1 se pudo escribir de nuevo: las entradas que esperaban se escribieron.")
+                       .arg(m_diario),
                    kRutinaDiario);
     }
-    const std::pair<int, int> ahora{Diario::enEspera(Diario::kJournal), Diario::enEspera(Diario::kLog)};
+    const std::pair<int, int> ahora{Diario::enEspera(m_diario), Diario::enEspera(Diario::kLog)};
     if (ahora == m_enEspera)
         return;
     m_enEspera = ahora;
@@ -165,8 +173,8 @@ QStringList EstacionPesaje::avisosRegistro() const
     if (m_pendientes > 0)
         partes << QStringLiteral("Registros pendientes: %1").arg(m_pendientes);
     QString causa;
-    if (const int n = Diario::enEspera(Diario::kJournal, &causa))
-        partes << QStringLiteral("Transac.dat sin escribir: %1 entrada(s) (%2)").arg(n).arg(causa);
+    if (const int n = Diario::enEspera(m_diario, &causa))
+        partes << QStringLiteral("%1 sin escribir: %2 entrada(s) (%3)").arg(m_diario).arg(n).arg(causa);
     if (const int n = Diario::enEspera(Diario::kLog, &causa))
         partes << QStringLiteral("Datos.log sin escribir: %1 registro(s) (%2)").arg(n).arg(causa);
     return partes;
@@ -218,8 +226,8 @@ void EstacionPesaje::alLeer(const LecturaPeso& l)
     m_enlaceCaido = !l.valida();
     m_estado = EstadoEstacion::desde(l, m_decimales, m_estado);
     if (l.valida()) {
-        memoria().NroError = 422;
-        memoria().DecimoFino = 0.1 * l.CFino;
+        memoria(m_linea.numero).NroError = 422;
+        memoria(m_linea.numero).DecimoFino = 0.1 * l.CFino;
         if (l.Modo == 0 || l.Modo == 1)
             guardardatos(l);
     }
@@ -238,7 +246,7 @@ void EstacionPesaje::alLeer(const LecturaPeso& l)
 
 void EstacionPesaje::guardardatos(const LecturaPeso& l)
 {
-    Memoria& s = memoria();
+    Memoria& s = memoria(m_linea.numero);
     const double total = m_estado.Acumulado;
     if (total == 0)
         s.TotalAnterior = 0;
@@ -339,7 +347,8 @@ void EstacionPesaje::cierra()
 int EstacionPesaje::nuevaOperacion(const QString& comando, const QString& valores, int pendientes)
 {
     Operacion op;
-    op.comando = comando;
+    // The audit names the line, unless it is the first.
+    op.comando = m_linea.numero == 1 ? comando : QStringLiteral("%1 [Línea %2]").arg(comando).arg(m_linea.numero);
     op.valores = valores;
     const QDateTime ahora = QDateTime::currentDateTime();
     op.fecha = ahora.date();

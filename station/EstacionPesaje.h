@@ -14,6 +14,7 @@
 #include "Enlace.h"
 #include "EstadoEstacion.h"
 #include "LecturaPeso.h"
+#include "Lineas.h"
 
 struct Contexto;
 class Registrador;
@@ -34,7 +35,7 @@ public:
     static inline const QString kNoStandBy = QStringLiteral("El equipo no esta en Std. By");
     static inline const QString kFallo = QStringLiteral("No se pudo realizar la operación");
 
-    // Kept for the program's life (across openings of the station).
+    // Kept for the program's life (across openings of the station), one per line.
     struct Memoria
     {
         qint32 NroError = 0;
@@ -42,15 +43,18 @@ public:
         double TotalAnterior = -1;
         double PesoBatch = 0;
     };
-    static Memoria& memoria();
+    static Memoria& memoria(int linea = 1);
 
     // Changes to the link settings read from the settings file (tests and
     // the soak program use it to shorten the waits).
     static void setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste);
 
-    // The operator of contexto signs the rows and audits; contexto is kept
-    // by reference and must outlive the station.
-    EstacionPesaje(const Contexto& contexto, Registrador* registrador, QObject* parent = nullptr);
+    // The station of one line: its settings, journal and link are the
+    // line's, its rows go through registrador (the line's queue). The
+    // operator of contexto signs the rows and audits; contexto is kept by
+    // reference and must outlive the station.
+    EstacionPesaje(const Contexto& contexto, Registrador* registrador, QObject* parent = nullptr,
+                   const Linea& linea = Linea());
     ~EstacionPesaje() override;
 
     // Opens the link with the auxiliary data of this opening; the outcome
@@ -58,6 +62,12 @@ public:
     void abre(const QStringList& aux);
 
     const EstadoEstacion& estado() const { return m_estado; }
+    const Linea& linea() const { return m_linea; }
+    // The period readings really come at (the bus may not carry the one
+    // configured), 0 while not polling.
+    int periodoEfectivo() const { return m_enlace.periodoEfectivo(); }
+    // The period of the settings ("Tiempo"), 0 while not polling.
+    int periodoConfigurado() const { return m_periodo; }
     bool iniciada() const { return m_iniciada; }
     bool cerrarPedido() const { return m_cerrar; }
     bool descargada() const { return m_descargada; }
@@ -130,6 +140,8 @@ Q_SIGNALS:
     void escrituraFallida();
     // A requested close may be carried out now.
     void listoParaCerrar();
+    // The bus cannot carry the configured period: readings come every ms.
+    void periodoEfectivoCambiado(int ms);
 
 private:
     struct Operacion
@@ -162,6 +174,8 @@ private:
 
     const Contexto& m_contexto;
     Registrador* m_registrador;
+    Linea m_linea;
+    QString m_diario; // the line's journal
     Enlace m_enlace;
     // Runs while polling and fires only when a reading is late: counts the
     // missed periods and tells a poll that outlasts one reply wait.

@@ -69,3 +69,27 @@ QString EstadoEstacion::muestra(double valor) const
 {
     return Diario::muestra(valor, decimales);
 }
+
+EstadoEstacion::Marcha EstadoEstacion::marcha() const
+{
+    if (!abierta)
+        return Marcha::Cerrada;
+    if (!conectado || CError != 0)
+        return Marcha::Falla;
+    return standBy ? Marcha::Detenida : Marcha::EnMarcha;
+}
+
+QString EstadoEstacion::textoDeMarcha(Marcha m)
+{
+    switch (m) {
+    case Marcha::Cerrada:
+        return QStringLiteral("Cerrada");
+    case Marcha::EnMarcha:
+        return QStringLiteral("En marcha");
+    case Marcha::Detenida:
+        return QStringLiteral("Detenida");
+    case Marcha::Falla:
+        return QStringLiteral("Falla");
+    }
+    return {};
+}

@@ -33,6 +33,18 @@ struct EstadoEstacion
     bool cargando = false;   // the reading's mode is 1 (material falling in)
     QString aviso;           // the accumulator rose while the station was closed
 
+    // A line at a glance: closed, running (a cycle under way), stopped (in
+    // stand-by), or in fault (no answer, or an error the indicator reports).
+    enum class Marcha
+    {
+        Cerrada,
+        EnMarcha,
+        Detenida,
+        Falla
+    };
+    Marcha marcha() const;
+    static QString textoDeMarcha(Marcha m);
+
     // What the bar says when a poll got no answer.
     static inline const QString kSinConexion = QStringLiteral("Error de conexion");
 

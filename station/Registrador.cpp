@@ -101,7 +101,8 @@ bool Pendiente::deJson(const QByteArray& linea, Pendiente* p)
 // ----------------------------------------------------------- ColaPendientes
 
 ColaPendientes::ColaPendientes(const QString& archivo, const QString& puesto, int linea)
-    : m_archivo(archivo), m_archivoUltimo(QFileInfo(archivo).dir().absoluteFilePath(kArchivoUltimo)),
+    : m_archivo(archivo),
+      m_archivoUltimo(QFileInfo(archivo).dir().absoluteFilePath(Linea{linea, {}}.archivo(kArchivoUltimo))),
       m_puesto(puesto), m_linea(linea)
 {
 }
@@ -794,10 +795,11 @@ bool TrabajadorRegistro::escribeOrden(bool auditoria)
 
 // -------------------------------------------------------------- Registrador
 
-Registrador::Registrador(const QString& directorio, const Contexto& contexto, QObject* parent)
+Registrador::Registrador(const QString& directorio, const Contexto& contexto, QObject* parent, int linea)
     : QObject(parent), m_directorio(QDir(directorio).absolutePath()),
       m_puesto(Puesto::de(m_directorio, &m_avisoPuesto)),
-      m_cola(QDir(directorio).absoluteFilePath(kArchivo), m_puesto), m_contexto(contexto)
+      m_cola(QDir(directorio).absoluteFilePath(Linea{linea, {}}.archivo(kArchivo)), m_puesto, linea),
+      m_contexto(contexto)
 {
     qRegisterMetaType<Pendiente>();
     if (!m_avisoPuesto.isEmpty())
@@ -852,8 +854,10 @@ Registrador::~Registrador()
 
 void Registrador::anota(const QString& texto)
 {
+    const int n = m_cola.linea();
     Diario::agrega(QDir(m_directorio).absoluteFilePath(Diario::kLog),
-                   Diario::registroError(EstacionPesaje::memoria().NroError, texto,
+                   Diario::registroError(EstacionPesaje::memoria(n).NroError,
+                                         n == 1 ? texto : QStringLiteral("Línea %1: %2").arg(n).arg(texto),
                                          QStringLiteral("Rutina: saveReporte (Formulario frmPeso)"),
                                          QDateTime::currentDateTime()));
 }

@@ -79,7 +79,9 @@ class ColaPendientes
 {
 public:
     // The queue of one line of one workstation: its rows carry both, and
-    // its markings and retries touch only rows of both.
+    // its markings and retries touch only rows of both. The last ticket is
+    // kept beside the queue file, in UltimoTicket.dat for line 1 and
+    // UltimoTicket_N.dat for line N.
     explicit ColaPendientes(const QString& archivo, const QString& puesto = {}, int linea = 1);
 
     // Loads the file; false (and error) when it exists but cannot be read.
@@ -203,12 +205,15 @@ class Registrador : public QObject
 public:
     static inline const QString kArchivo = QStringLiteral("Pendientes.dat");
 
+    // The writer of one line's rows: its queue is the line's file
+    // (Pendientes.dat for line 1, Pendientes_N.dat for line N).
     explicit Registrador(const QString& directorio, const Contexto& contexto = Contexto::programa(),
-                         QObject* parent = nullptr);
+                         QObject* parent = nullptr, int linea = 1);
     ~Registrador() override;
 
-    // The workstation's identity its rows carry.
+    // The workstation's identity its rows carry, and the line.
     QString puesto() const { return m_puesto; }
+    int linea() const { return m_cola.linea(); }
 
     bool agrega(const Pendiente& p, QString* error = nullptr);
     // Starts a write round unless one runs or the last failure is recent.

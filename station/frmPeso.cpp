@@ -19,7 +19,9 @@
 #include "Diario.h"
 #include "FechaHora.h"
 #include "FrmDatos.h"
+#include "Estacion.h"
 #include "MessageBox.h"
+#include "PanelLineas.h"
 #include "Contexto.h"
 #include "Registrador.h"
 #include "Tendencia.h"
@@ -103,13 +105,23 @@ public:
 
 bool frmPeso::preguntaSinGuardar(QWidget* parent, const Registrador* registrador)
 {
+    return preguntaSinGuardar(parent, QVector<const Registrador*>{registrador});
+}
+
+bool frmPeso::preguntaSinGuardar(QWidget* parent, const QVector<const Registrador*>& registradores)
+{
     QStringList falta;
-    if (const int n = registrador ? registrador->sinGuardar() : 0)
-        falta << QStringLiteral("Hay %1 registro(s) que no se pudieron guardar en disco (%2).")
-                     .arg(n)
-                     .arg(registrador->causaSinGuardar());
+    for (const Registrador* registrador : registradores)
+        if (const int n = registrador ? registrador->sinGuardar() : 0)
+            falta << QStringLiteral("Hay %1 registro(s) que no se pudieron guardar en disco (%2).")
+                         .arg(n)
+                         .arg(registrador->causaSinGuardar());
     QString causa;
-    for (const QString& archivo : {Diario::kJournal, Diario::kLog}) {
+    QStringList archivos;
+    for (const Linea& l : Lineas::lista())
+        archivos << l.archivo(Diario::kJournal);
+    archivos << Diario::kLog;
+    for (const QString& archivo : std::as_const(archivos)) {
         if (const int n = Diario::enEspera(archivo, &causa))
             falta << QStringLiteral("Hay %1 línea(s) de %2 que no se pudieron escribir (%3).").arg(n).arg(archivo, causa);
     }
@@ -127,12 +139,15 @@ frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador)
 {
 }
 
-frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Contexto& contexto)
+frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Contexto& contexto,
+                 const Linea& linea)
     : QMainWindow(nullptr), m_principal(ventanaPrincipal), m_registrador(registrador),
-      m_contexto(contexto), m_estacion(new EstacionPesaje(contexto, registrador, this))
+      m_contexto(contexto), m_estacion(new EstacionPesaje(contexto, registrador, this, linea))
 {
-    setObjectName(QStringLiteral("frmPeso"));
-    setWindowTitle(QStringLiteral("Pesar"));
+    setObjectName(linea.numero == 1 ? QStringLiteral("frmPeso") : QStringLiteral("frmPeso_%1").arg(linea.numero));
+    // A single-line workstation shows no line anywhere.
+    const bool varias = Lineas::varias();
+    setWindowTitle(varias ? QStringLiteral("Pesar - %1").arg(linea.descripcion()) : QStringLiteral("Pesar"));
     construye();
     connect(m_estacion, &EstacionPesaje::abierta, this, &frmPeso::alAbrir);
     connect(m_estacion, &EstacionPesaje::fallo, this, [this](const QString& texto) {
@@ -156,6 +171,13 @@ frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Cont
     connect(m_estacion, &EstacionPesaje::escrituraFallida, this,
             [this] { error(EstacionPesaje::kFallo); });
     connect(m_estacion, &EstacionPesaje::listoParaCerrar, this, [this] { close(); });
+    connect(m_estacion, &EstacionPesaje::periodoEfectivoCambiado, this, &frmPeso::muestraPeriodo);
+    if (varias) {
+        auto* panel = new PanelLineas(linea.numero);
+        connect(panel, &PanelLineas::elegida, this, [](int n) { Estacion::cambiaA(n); });
+        auto* caja = static_cast<QVBoxLayout*>(centralWidget()->layout());
+        caja->insertWidget(0, panel);
+    }
     m_reloj.setInterval(1000);
     auto fechaHora = [this] {
         const QDateTime ahora = QDateTime::currentDateTime();
@@ -391,7 +413,9 @@ void frmPeso::construye()
     derecha->addWidget(fraEntradas);
     derecha->addStretch(1);
 
-    auto* principal = new QHBoxLayout(central);
+    auto* caja = new QVBoxLayout(central);
+    auto* principal = new QHBoxLayout;
+    caja->addLayout(principal, 1);
     principal->addLayout(izquierda, 0);
     principal->addLayout(medio, 1);
     principal->addLayout(derecha, 0);
@@ -411,6 +435,11 @@ void frmPeso::construye()
     m_panel[2]->setFondo(kFondoVentana);
     m_panel[0]->setStyleSheet(QStringLiteral("font: bold 11pt 'DejaVu Sans'; color: #b00000;"));
     sbStatusBar->addWidget(m_panel[0], 1);
+    m_periodo = new QLabel;
+    m_periodo->setObjectName(QStringLiteral("Lbl_Periodo"));
+    m_periodo->setStyleSheet(QStringLiteral("background: #ffe0a0; color: black;"));
+    m_periodo->hide();
+    sbStatusBar->addPermanentWidget(m_periodo);
     sbStatusBar->addPermanentWidget(m_panel[3]);
     sbStatusBar->addPermanentWidget(m_panel[1]);
     sbStatusBar->addPermanentWidget(m_panel[2]);
@@ -449,7 +478,10 @@ void frmPeso::construye()
 void frmPeso::inicia()
 {
     QStringList aux;
-    if (!FrmDatos::PideDatos(m_principal, &aux)) {
+    // From another line's station the main window is hidden: the question
+    // comes over the window the operator is in.
+    QWidget* sobre = m_principal && m_principal->isVisible() ? m_principal : QApplication::activeWindow();
+    if (!FrmDatos::PideDatos(sobre, &aux)) {
         close();
         return;
     }
@@ -489,6 +521,17 @@ void frmPeso::alAbrir()
     if (m_principal)
         m_principal->hide();
     Q_EMIT abierta();
+}
+
+// The bus cannot carry the configured period: the operator sees how often
+// the values really come.
+void frmPeso::muestraPeriodo(int ms)
+{
+    const int configurado = m_estacion->periodoConfigurado();
+    const bool lento = ms > 0 && configurado > 0 && ms > configurado;
+    m_periodo->setText(lento ? QStringLiteral("Lectura cada %1 ms (configurado %2 ms)").arg(ms).arg(configurado)
+                             : QString());
+    m_periodo->setVisible(lento);
 }
 
 void frmPeso::actualizaPanelRegistros()
@@ -593,7 +636,8 @@ void frmPeso::descarga()
         return;
     m_descargada = true;
     m_estacion->cierra();
-    if (m_principal)
+    // The main window comes back when the last station closes.
+    if (m_principal && Estacion::abiertas() == 0)
         m_principal->show();
     Q_EMIT cerrada();
     deleteLater();

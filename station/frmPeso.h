@@ -34,11 +34,13 @@ public:
     static inline const QString& kSinRespuesta = EstacionPesaje::kSinRespuesta;
 
     using Estado = EstacionPesaje::Memoria;
-    static Estado& estado() { return EstacionPesaje::memoria(); }
+    static Estado& estado(int linea = 1) { return EstacionPesaje::memoria(linea); }
 
-    // The window's session (Contexto::programa()), or the one given.
+    // The station of line 1 with the window's session (Contexto::programa()),
+    // or of the line and session given.
     frmPeso(QWidget* ventanaPrincipal, Registrador* registrador);
-    frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Contexto& contexto);
+    frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Contexto& contexto,
+            const Linea& linea = Linea());
     ~frmPeso() override;
 
     // The opening sequence: auxiliary data, link, display, journal, timer.
@@ -57,9 +59,12 @@ public:
     qint64 lotesFusionados() const { return m_estacion->lotesFusionados(); }
     qint64 ticksOmitidos() const { return m_estacion->ticksOmitidos(); }
     int ultimosIntentos() const { return m_estacion->ultimosIntentos(); }
+    bool descargada() const { return m_descargada; }
 
-    // Asks before closing while rows are held only in memory; true to close.
+    // Asks before closing while rows are held only in memory (of the writers
+    // given, and of every line's journal and the error log); true to close.
     static bool preguntaSinGuardar(QWidget* parent, const Registrador* registrador);
+    static bool preguntaSinGuardar(QWidget* parent, const QVector<const Registrador*>& registradores);
 
     // Forces the close without the question (the main window is closing).
     void cierraYa();
@@ -82,6 +87,7 @@ private:
     void muestra(const EstadoEstacion& e);
     void descarga();
     void actualizaPanelRegistros();
+    void muestraPeriodo(int ms);
 
     void comandoLetra(char letra, const QString& titulo, const QString& pregunta,
                       const QString& nombre);
@@ -133,4 +139,5 @@ private:
     QStatusBar* sbStatusBar;
     Visor* m_panel[4];
     QLabel* m_aviso = nullptr;
+    QLabel* m_periodo = nullptr;
 };

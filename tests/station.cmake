@@ -27,3 +27,6 @@ target_link_libraries(tst_station_nucleo PRIVATE Qt6::Test tolvex_stationcore to
 target_include_directories(tst_station_nucleo PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tools)
 add_test(NAME tst_station_nucleo COMMAND tst_station_nucleo)
 set_tests_properties(tst_station_nucleo PROPERTIES TIMEOUT 120)
+tolvex_test(tst_lineas SOURCES tst_lineas.cpp tst_station_comun.h
+    LIBS tolvex_app tolvex_sim tolvex_setup_lib TIMEOUT 300)
+target_include_directories(tst_lineas PRIVATE ${CMAKE_SOURCE_DIR}/tools)

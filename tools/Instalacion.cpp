@@ -9,6 +9,7 @@
 #include "CDatos.h"
 #include "Config.h"
 #include "IniFile.h"
+#include "Lineas.h"
 #include "Puesto.h"
 #include "Schema.h"
 #include "XlsxPlantilla.h"
@@ -190,3 +191,118 @@ bool Instalacion::ejecutar()
     }
     return true;
 }
+
+namespace InstalacionLineas {
+
+namespace {
+
+// Line operations read and write the settings of the working directory.
+class EnDirectorio
+{
+public:
+    explicit EnDirectorio(const QString& dir) : m_antes(QDir::currentPath())
+    {
+        m_ok = !IniFile::find(dir, Config::kArchivo).isEmpty() && QDir::setCurrent(dir);
+    }
+    ~EnDirectorio() { QDir::setCurrent(m_antes); }
+    bool ok(QString* error) const
+    {
+        if (!m_ok && error)
+            *error = QStringLiteral("El directorio no tiene %1: prepárelo primero.").arg(Config::kArchivo);
+        return m_ok;
+    }
+
+private:
+    QString m_antes;
+    bool m_ok = false;
+};
+
+} // namespace
+
+bool agrega(const QString& directorio, const LineaInstalada& l, QString* error)
+{
+    EnDirectorio en(directorio);
+    if (!en.ok(error))
+        return false;
+    if (l.numero < 1 || l.numero > Lineas::kMaximo) {
+        *error = QStringLiteral("El número de línea va de 1 a %1.").arg(Lineas::kMaximo);
+        return false;
+    }
+    bool existe = false;
+    for (const Linea& x : Lineas::lista())
+        existe = existe || x.numero == l.numero;
+    if (!existe && l.tcp.isEmpty() && l.serie.isEmpty()) {
+        *error = QStringLiteral("Una línea nueva necesita su enlace (--tcp o --serial).");
+        return false;
+    }
+    const QString path = Config::rutaArchivo();
+    IniFile ini;
+    if (!ini.load(path, error))
+        return false;
+    const QString g = QStringLiteral("global");
+    const Linea linea{l.numero, {}};
+    auto pon = [&](const char* base, const QString& valor) {
+        ini.setValue(g, linea.clave(QLatin1String(base)), valor + u'.');
+    };
+    if (!l.tcp.isEmpty()) {
+        const qsizetype colon = l.tcp.lastIndexOf(u':');
+        pon("Comunicacion", QStringLiteral("1"));
+        pon("Host", l.tcp.left(colon));
+        pon("Port", l.tcp.mid(colon + 1));
+    } else if (!l.serie.isEmpty()) {
+        pon("Comunicacion", QStringLiteral("0"));
+        pon("Comm", l.serie);
+    }
+    if (l.id >= 0)
+        pon("ID", QString::number(l.id));
+    if (l.decimales >= 0)
+        pon("Decimales", QString::number(l.decimales));
+    if (!l.nombre.trimmed().isEmpty())
+        pon("Nombre", l.nombre.trimmed());
+    if (!ini.save(path, error))
+        return false;
+    // A new line has written no row: its first batch marks no earlier row.
+    const QString ultimo = QDir::current().absoluteFilePath(linea.archivo(QStringLiteral("UltimoTicket.dat")));
+    if (!existe && !QFile::exists(ultimo) && !ArchivoAtomico::crea(ultimo, "0\r\n", error))
+        return false;
+    return true;
+}
+
+QStringList lista(const QString& directorio, QString* error)
+{
+    EnDirectorio en(directorio);
+    if (!en.ok(error))
+        return {};
+    QStringList r;
+    const QString g = QStringLiteral("Global");
+    for (const Linea& l : Lineas::lista()) {
+        const bool tcp = Config::LeeConfig(g, l.clave(QStringLiteral("Comunicacion")), QStringLiteral("0")).toDouble() != 0;
+        const QString enlace =
+            tcp ? QStringLiteral("tcp %1:%2")
+                      .arg(Config::LeeConfig(g, l.clave(QStringLiteral("Host")), QStringLiteral("192.168.0.1")),
+                           Config::LeeConfig(g, l.clave(QStringLiteral("Port")), QStringLiteral("3000")))
+                : QStringLiteral("serie %1").arg(Config::LeeConfig(g, l.clave(QStringLiteral("Comm")), QStringLiteral("2")));
+        r << QStringLiteral("%1\t%2\t%3\tid %4")
+                 .arg(l.numero)
+                 .arg(l.nombre, enlace, Config::LeeConfig(g, l.clave(QStringLiteral("ID")), QStringLiteral("0")));
+    }
+    return r;
+}
+
+bool quita(const QString& directorio, int n, QString* error)
+{
+    EnDirectorio en(directorio);
+    if (!en.ok(error))
+        return false;
+    const QString cola = Linea{n, {}}.archivo(QStringLiteral("Pendientes.dat"));
+    if (n > 1 && QFile::exists(cola)) {
+        *error = QStringLiteral("La línea %1 tiene registros sin escribir en la base (%2): ábrala en Tolvex "
+                                "hasta que se escriban antes de quitarla.")
+                     .arg(n)
+                     .arg(cola);
+        return false;
+    }
+    return Lineas::quita(n, error);
+}
+
+} // namespace InstalacionLineas

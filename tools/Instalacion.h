@@ -22,3 +22,25 @@ struct Instalacion
 
     bool ejecutar();
 };
+
+// The lines of a prepared directory: line 1 is the indicator of the
+// settings as they are; lines 2..16 are added with their own keys.
+struct LineaInstalada
+{
+    int numero = 0;
+    QString nombre; // empty: unchanged ("Línea N" for a new line)
+    QString tcp;    // "HOST:PORT"
+    QString serie;  // port number or device path
+    int id = -1;
+    int decimales = -1;
+};
+
+namespace InstalacionLineas {
+// Adds line l.numero, or changes the keys given of an existing one. A new
+// line needs its link (tcp or serie); it starts with no row written.
+bool agrega(const QString& directorio, const LineaInstalada& l, QString* error);
+// "N<TAB>nombre<TAB>enlace<TAB>id" for every line.
+QStringList lista(const QString& directorio, QString* error);
+// Removes line n (n > 1), unless rows of it still wait to be written.
+bool quita(const QString& directorio, int n, QString* error);
+} // namespace InstalacionLineas

@@ -41,6 +41,11 @@ public:
         QMetaObject::invokeMethod(m_servidor, [&] { m_servidor->setFallos(f); },
                                   Qt::BlockingQueuedConnection);
     }
+    void fallosDe(quint8 id, const FallosSimulados& f)
+    {
+        QMetaObject::invokeMethod(m_servidor, [&] { m_servidor->setFallosDe(id, f); },
+                                  Qt::BlockingQueuedConnection);
+    }
     void desconecta()
     {
         QMetaObject::invokeMethod(m_servidor, [this] { m_servidor->desconectaClientes(); },

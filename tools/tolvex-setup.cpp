@@ -1,4 +1,7 @@
 // tolvex-setup DIR [--postgres "CONNECTION"] [--tcp HOST:PORT | --serial PORT] [--id N] [--web PORT]
+// tolvex-setup DIR --linea N [--nombre NAME] [--tcp HOST:PORT | --serial PORT] [--id N] [--decimales D]
+// tolvex-setup DIR --lineas
+// tolvex-setup DIR --quita-linea N
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -28,7 +31,17 @@ int usage(const char* why)
         "  --web       puerto del monitor web ([Web] Puerto en Tolvex.ini; escucha en 127.0.0.1\n"
         "              salvo que [Web] Direccion diga otra cosa)\n"
         "  Termina con 0 si preparó el directorio, 1 si algo no se pudo escribir, 2 si los\n"
-        "  argumentos no son válidos.\n");
+        "  argumentos no son válidos.\n"
+        "\n"
+        "Líneas de pesaje (un indicador cada una; la línea 1 es la de siempre):\n"
+        "  tolvex-setup DIRECTORIO --linea N [--nombre NOMBRE] [--tcp HOST:PUERTO | --serial PUERTO]\n"
+        "               [--id N] [--decimales D]\n"
+        "              agrega la línea N (2 a 16) o cambia lo indicado de una existente; varias\n"
+        "              líneas con el mismo puerto serie o el mismo HOST:PUERTO comparten el bus\n"
+        "              (cada indicador con su --id)\n"
+        "  tolvex-setup DIRECTORIO --lineas         lista las líneas\n"
+        "  tolvex-setup DIRECTORIO --quita-linea N  quita la línea N (sus registros y su\n"
+        "              Transac_N.dat quedan)\n");
     return 2;
 }
 
@@ -39,6 +52,14 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     Instalacion inst;
+    LineaInstalada linea;
+    bool listar = false;
+    int quitar = 0;
+    auto numeroLinea = [](const QString& v, int* n) {
+        bool ok = false;
+        *n = v.toInt(&ok);
+        return ok && *n >= 1 && *n <= 16;
+    };
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString a = args.at(i);
         auto next = [&](QString* into) {
@@ -78,6 +99,26 @@ int main(int argc, char** argv)
                 inst.web = v.toInt(&ok);
             if (!ok || inst.web < 1 || inst.web > 65535)
                 return usage("--web necesita un puerto de 1 a 65535");
+        } else if (a == u"--linea") {
+            QString v;
+            if (!next(&v) || !numeroLinea(v, &linea.numero))
+                return usage("--linea necesita un número de 1 a 16");
+        } else if (a == u"--nombre") {
+            if (!next(&linea.nombre) || linea.nombre.trimmed().isEmpty())
+                return usage("--nombre necesita un texto");
+        } else if (a == u"--decimales") {
+            QString v;
+            bool ok = false;
+            if (next(&v))
+                linea.decimales = v.toInt(&ok);
+            if (!ok || linea.decimales < 0 || linea.decimales > 4)
+                return usage("--decimales necesita un número de 0 a 4");
+        } else if (a == u"--lineas") {
+            listar = true;
+        } else if (a == u"--quita-linea") {
+            QString v;
+            if (!next(&v) || !numeroLinea(v, &quitar) || quitar == 1)
+                return usage("--quita-linea necesita un número de 2 a 16");
         } else if (a.startsWith(u"--")) {
             return usage("opción desconocida");
         } else if (inst.directorio.isEmpty()) {
@@ -90,6 +131,44 @@ int main(int argc, char** argv)
         return usage("falta el directorio");
     if (!inst.tcp.isEmpty() && !inst.serie.isEmpty())
         return usage("--tcp y --serial se excluyen");
+
+    if (listar || quitar || linea.numero) {
+        if (int(listar) + int(quitar != 0) + int(linea.numero != 0) > 1)
+            return usage("--linea, --lineas y --quita-linea se excluyen");
+        if (!inst.postgres.isEmpty() || inst.web)
+            return usage("--postgres y --web no van con las opciones de líneas");
+        QString error;
+        if (listar) {
+            const QStringList l = InstalacionLineas::lista(inst.directorio, &error);
+            for (const QString& x : l)
+                std::printf("%s\n", qPrintable(x));
+            if (!error.isEmpty()) {
+                std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(error));
+                return 1;
+            }
+            return 0;
+        }
+        if (quitar) {
+            if (!InstalacionLineas::quita(inst.directorio, quitar, &error)) {
+                std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(error));
+                return 1;
+            }
+            std::printf("Línea %d quitada.\n", quitar);
+            return 0;
+        }
+        if (linea.numero == 1 && (!inst.tcp.isEmpty() || !inst.serie.isEmpty() || inst.id >= 0 ||
+                                  linea.decimales >= 0))
+            return usage("la línea 1 se cambia en Opciones; aquí sólo su --nombre");
+        linea.tcp = inst.tcp;
+        linea.serie = inst.serie;
+        linea.id = inst.id;
+        if (!InstalacionLineas::agrega(inst.directorio, linea, &error)) {
+            std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(error));
+            return 1;
+        }
+        std::printf("Línea %d lista.\n", linea.numero);
+        return 0;
+    }
 
     const QString own = QCoreApplication::applicationDirPath() + QStringLiteral("/tolvex");
     if (QFileInfo(own).isExecutable())

@@ -1,0 +1,419 @@
+// Several weighing lines in one workstation: the settings that name them
+// (an old single-line file, hand-edited ones), the installer's line
+// commands, and two stations on one bus (two ids behind one TCP port of the
+// simulator) recording into one real SQLite file, each with its own journal,
+// queue, last ticket and markings; then the windows that switch between them.
+#include <QApplication>
+#include <QSignalSpy>
+#include <QSqlRecord>
+#include <QToolButton>
+
+#include "CDatos.h"
+#include "Config.h"
+#include "ConnectionString.h"
+#include "Contexto.h"
+#include "Diario.h"
+#include "Estacion.h"
+#include "EstacionPesaje.h"
+#include "IniFile.h"
+#include "Indicador.h"
+#include "Instalacion.h"
+#include "Lineas.h"
+#include "MessageBox.h"
+#include "PanelLineas.h"
+#include "Programa.h"
+#include "Registrador.h"
+#include "Schema.h"
+#include "SimuladorEnHilo.h"
+#include "TestSupport.h"
+#include "tst_station_comun.h"
+#include "frmMain.h"
+#include "frmPeso.h"
+
+namespace {
+
+void guarda(std::initializer_list<std::pair<const char*, QString>> claves)
+{
+    for (const auto& [clave, valor] : claves)
+        QVERIFY(Config::GuardaConfig(QStringLiteral("global"), QLatin1String(clave), valor));
+}
+
+QList<QSqlRecord> filas(const QString& donde = QString())
+{
+    QList<QSqlRecord> r;
+    CDatos db;
+    if (db.AbrirBase(Programa::DataCSReporte) &&
+        db.AbreRegistro(QStringLiteral("SELECT * FROM %1 %2 ORDER BY TICKET").arg(Schema::kTablaReporte, donde)))
+        for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro())
+            r.append(db.registroActual());
+    return r;
+}
+
+// Two indicators (ids 1 and 2) behind one TCP port, lines 1 and 2 of a
+// program directory with a SQLite database.
+class Bus
+{
+public:
+    Bus() : m_sim(parametros(0), 1), m_b(parametros(1))
+    {
+        qputenv("TOLVEX_HOME", m_dir.path().toLocal8Bit());
+        QMetaObject::invokeMethod(
+            &m_sim.servidor(), [this] { m_sim.servidor().agrega(m_b, 2); }, Qt::BlockingQueuedConnection);
+        const QString puerto = QString::number(m_sim.puerto());
+        guarda({{"Comunicacion_1", "1"}, {"Host_1", "127.0.0.1"}, {"Port_1", puerto}, {"ID_1", "1"},
+                {"Comunicacion_2", "1"}, {"Host_2", "127.0.0.1"}, {"Port_2", puerto}, {"ID_2", "2"},
+                {"Decimales_2", "1"}, {"Nombre_2", "Tolva B"}, {"Tiempo", "40"}});
+        const QString cs = ConnectionString::sqlite(m_dir.file(QStringLiteral("data.db")));
+        Programa::DataCSReporte = Programa::DataCSGlobal = cs;
+        Programa::DataTbReporte = Schema::kTablaReporte;
+        Programa::DataTbGlobal = Schema::kTablaGlobal;
+        CDatos db;
+        m_ok = db.AbrirBase(cs, true) && Schema::crear(db, Schema::kTablaReporte, Schema::kTablaOperarios,
+                                                         Schema::kTablaGlobal, nullptr, nullptr);
+        m_contexto.OperadorActual = QStringLiteral("ANA PÉREZ");
+        m_sim.indicador().setReloj(false);
+        m_b.setReloj(false);
+        EstacionPesaje::setAjusteEnlace([](ConfigEnlace& c) {
+            c.esperaMs = 150;
+            c.silencioMs = 30;
+        });
+    }
+    ~Bus()
+    {
+        for (auto& e : m_e)
+            e.reset();
+        for (auto& r : m_r)
+            r.reset();
+        EstacionPesaje::setAjusteEnlace({});
+    }
+
+    static IndicadorSimulado::Parametros parametros(int decimales)
+    {
+        IndicadorSimulado::Parametros p;
+        p.decimales = decimales;
+        p.dispersion = 0;
+        return p;
+    }
+
+    bool abre(int n)
+    {
+        const int i = n - 1;
+        m_r[i] = std::make_unique<Registrador>(m_dir.path(), Contexto::programa(), nullptr, n);
+        m_r[i]->setPausaMs(100);
+        m_e[i] = std::make_unique<EstacionPesaje>(m_contexto, m_r[i].get(), nullptr, Lineas::linea(n));
+        QObject::connect(m_e[i].get(), &EstacionPesaje::estadoCambiado, m_e[i].get(), [this, i] { ++m_lecturas[i]; });
+        m_e[i]->abre({QStringLiteral("Cliente %1").arg(n)});
+        return m_ok && QTest::qWaitFor([&] { return m_e[i]->iniciada(); }, kEspera) && lee(n);
+    }
+    bool lee(int n, int cuantas = 2)
+    {
+        QCoreApplication::processEvents();
+        const int objetivo = m_lecturas[n - 1] + cuantas;
+        return QTest::qWaitFor([&] { return m_lecturas[n - 1] >= objetivo; }, kEspera);
+    }
+    IndicadorSimulado& ind(int n) { return n == 1 ? m_sim.indicador() : m_b; }
+    bool acumula(int n, quint32 total)
+    {
+        ind(n).setValor32(Indicador::kUlTotal, total);
+        return lee(n);
+    }
+    bool escrito()
+    {
+        return QTest::qWaitFor([this] { return m_r[0]->pendientes() == 0 && m_r[1]->pendientes() == 0; }, kEspera);
+    }
+    bool cierra(int n)
+    {
+        EstacionPesaje& es = *m_e[n - 1];
+        QSignalSpy listo(&es, &EstacionPesaje::listoParaCerrar);
+        es.pideCierre();
+        if (!listo.wait(kEspera))
+            return false;
+        es.cierra();
+        return escrito();
+    }
+
+    DirectorioDePrueba m_dir;
+    SimuladorEnHilo m_sim;
+    IndicadorSimulado m_b;
+    Contexto m_contexto;
+    std::unique_ptr<Registrador> m_r[2];
+    std::unique_ptr<EstacionPesaje> m_e[2];
+    int m_lecturas[2] = {0, 0};
+    bool m_ok = false;
+};
+
+} // namespace
+
+class TstLineas : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void lineasDeLosAjustes();
+    void lineasDelInstalador();
+    void dosLineasEnUnBus();
+    void ventanasDeLasLineas();
+    void unaSolaLineaSinCambios();
+};
+
+void TstLineas::initTestCase()
+{
+    MessageBox::setScripted(true);
+}
+
+void TstLineas::lineasDeLosAjustes()
+{
+    DirectorioDePrueba dir;
+    // A settings file of a single-line workstation, as an earlier version
+    // left it: one line, its files under their usual names.
+    QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")),
+                           "[Global]\r\nComunicacion_1=1.\r\nHost_1=10.0.0.5.\r\nID_1=3.\r\nTiempo=100.\r\n"));
+    QCOMPARE(Lineas::lista().size(), 1);
+    QVERIFY(!Lineas::varias());
+    const Linea uno = Lineas::linea(1);
+    QCOMPARE(uno.nombre, QStringLiteral("Línea 1"));
+    QCOMPARE(uno.archivo(Diario::kJournal), QStringLiteral("Transac.dat"));
+    QCOMPARE(uno.archivo(Registrador::kArchivo), QStringLiteral("Pendientes.dat"));
+    QCOMPARE(uno.descripcion(), QStringLiteral("Línea 1"));
+
+    // Edited by hand: lines 3 and 12 in another case, a gap, a key of line
+    // 17 (beyond the limit), a blank name and a comment between them.
+    QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")),
+                           "[Global]\r\nComunicacion_1=1.\r\n; línea de la planta vieja\r\n"
+                           "comunicacion_3=0.\r\nComm_3=/dev/ttyUSB0.\r\nID_3=4.\r\nNombre_3=  .\r\n"
+                           "COMUNICACION_12=1.\r\nnombre_12=Molino \"\xd1\".\r\nComunicacion_17=1.\r\n"
+                           "[Otra]\r\nComunicacion_5=1.\r\n"));
+    const QVector<Linea> l = Lineas::lista();
+    QCOMPARE(l.size(), 3);
+    QCOMPARE(l[1].numero, 3);
+    QCOMPARE(l[1].nombre, QStringLiteral("Línea 3"));
+    QCOMPARE(l[2].numero, 12);
+    QCOMPARE(l[2].nombre, QStringLiteral("Molino \"Ñ\""));
+    QCOMPARE(l[2].descripcion(), QStringLiteral("Línea 12 (Molino \"Ñ\")"));
+    QCOMPARE(l[2].archivo(Diario::kJournal), QStringLiteral("Transac_12.dat"));
+    QCOMPARE(l[2].archivo(QStringLiteral("/x/y.z/UltimoTicket.dat")), QStringLiteral("/x/y.z/UltimoTicket_12.dat"));
+    QCOMPARE(l[2].archivo(QStringLiteral("/x/y.z/Sin")), QStringLiteral("/x/y.z/Sin_12"));
+    QVERIFY(Lineas::varias());
+    // Each line reads its own keys; line 1's are untouched by the others'.
+    const auto c3 = ConfigEnlace::lee(nullptr, nullptr, 3);
+    QVERIFY(c3);
+    QVERIFY(!c3->esTcp());
+    QCOMPARE(c3->dispositivo, QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(int(c3->id), 4);
+    QCOMPARE(int(ConfigEnlace::lee()->id), 0);
+
+    // A wrong value names the line's own key.
+    QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("ID_12"), QStringLiteral("x")));
+    QString error, detalle;
+    QVERIFY(!ConfigEnlace::lee(&error, &detalle, 12));
+    QCOMPARE(detalle, QStringLiteral("ID_12"));
+    QVERIFY(ConfigEnlace::lee(&error, &detalle, 1));
+
+    // Removing a line takes every key of it, in whatever case, and nothing else.
+    QVERIFY(Lineas::quita(12, &error));
+    const QByteArray despues = leeArchivo(dir.file(QStringLiteral("Tolvex.ini")));
+    QVERIFY(!despues.toLower().contains("_12="));
+    QVERIFY(despues.contains("; línea de la planta vieja") || despues.contains("; l\xednea de la planta vieja"));
+    QVERIFY(despues.contains("Comunicacion_17=1."));
+    QVERIFY(despues.contains("[Otra]\r\nComunicacion_5=1."));
+    QCOMPARE(Lineas::lista().size(), 2);
+    QVERIFY(!Lineas::quita(1, &error));
+    QVERIFY(!Lineas::quita(12, &error));
+    QVERIFY(error.contains(QStringLiteral("12")));
+}
+
+namespace {
+LineaInstalada lineaInstalada(int n, const QString& nombre, const QString& tcp, const QString& serie, int id,
+                              int decimales = -1)
+{
+    LineaInstalada l;
+    l.numero = n;
+    l.nombre = nombre;
+    l.tcp = tcp;
+    l.serie = serie;
+    l.id = id;
+    l.decimales = decimales;
+    return l;
+}
+} // namespace
+
+void TstLineas::lineasDelInstalador()
+{
+    QTemporaryDir tmp;
+    Instalacion inst;
+    inst.directorio = tmp.path();
+    inst.tcp = QStringLiteral("127.0.0.1:502");
+    QVERIFY2(inst.ejecutar(), qPrintable(inst.error));
+    QString error;
+    // A new line needs its link; a line of another number exists only once added.
+    QVERIFY(!InstalacionLineas::agrega(tmp.path(), lineaInstalada(2, {}, {}, {}, -1), &error));
+    QVERIFY(error.contains(QStringLiteral("--tcp")));
+    QVERIFY(InstalacionLineas::agrega(tmp.path(), lineaInstalada(2, QStringLiteral("Tolva 'B'"), QStringLiteral("127.0.0.1:502"), {}, 2),
+                                      &error));
+    QVERIFY(InstalacionLineas::agrega(tmp.path(), lineaInstalada(4, {}, {}, QStringLiteral("/dev/ttyS3"), 7, 2),
+                                      &error));
+    QStringList l = InstalacionLineas::lista(tmp.path(), &error);
+    QCOMPARE(l, QStringList({QStringLiteral("1\tLínea 1\ttcp 127.0.0.1:502\tid 0"),
+                             QStringLiteral("2\tTolva 'B'\ttcp 127.0.0.1:502\tid 2"),
+                             QStringLiteral("4\tLínea 4\tserie /dev/ttyS3\tid 7")}));
+    // A new line has written no row yet.
+    QCOMPARE(leeArchivo(QDir(tmp.path()).absoluteFilePath(QStringLiteral("UltimoTicket_4.dat"))).trimmed(),
+             QByteArray("0"));
+    // Changing a line changes only what is given.
+    QVERIFY(InstalacionLineas::agrega(tmp.path(), lineaInstalada(2, {}, {}, {}, 9), &error));
+    QVERIFY(InstalacionLineas::lista(tmp.path(), &error).contains(QStringLiteral("2\tTolva 'B'\ttcp 127.0.0.1:502\tid 9")));
+
+    // Rows of a line still waiting for the database keep it.
+    const QString cola = QDir(tmp.path()).absoluteFilePath(QStringLiteral("Pendientes_4.dat"));
+    QVERIFY(escribeArchivo(cola, "{}\n"));
+    QVERIFY(!InstalacionLineas::quita(tmp.path(), 4, &error));
+    QVERIFY(error.contains(QStringLiteral("Pendientes_4.dat")));
+    QCOMPARE(InstalacionLineas::lista(tmp.path(), &error).size(), 3);
+    QVERIFY(QFile::remove(cola));
+    QVERIFY(InstalacionLineas::quita(tmp.path(), 4, &error));
+    QCOMPARE(InstalacionLineas::lista(tmp.path(), &error).size(), 2);
+
+    // A directory never prepared is refused, not made.
+    QVERIFY(InstalacionLineas::lista(tmp.path() + QStringLiteral("/nada"), &error).isEmpty());
+    QVERIFY(error.contains(QStringLiteral("Tolvex.ini")));
+    QVERIFY(!InstalacionLineas::agrega(tmp.path() + QStringLiteral("/nada"),
+                                      lineaInstalada(2, {}, QStringLiteral("h:1"), {}, -1), &error));
+    QVERIFY(!QFileInfo::exists(tmp.path() + QStringLiteral("/nada")));
+}
+
+void TstLineas::dosLineasEnUnBus()
+{
+    Bus b;
+    b.ind(1).setValor32(Indicador::kUlTotal, 5000);
+    b.ind(2).setValor32(Indicador::kUlTotal, 7000);
+    QVERIFY(b.abre(1));
+    QVERIFY(b.abre(2));
+    QCOMPARE(b.m_e[1]->decimales(), 1);
+    QCOMPARE(b.m_e[0]->decimales(), 0);
+    // Batches on both lines, interleaved.
+    QVERIFY(b.acumula(1, 5100));
+    QVERIFY(b.acumula(2, 7300));
+    QVERIFY(b.acumula(1, 5250));
+    QVERIFY(b.acumula(2, 7700));
+    QVERIFY(b.escrito());
+    const auto f = filas();
+    QCOMPARE(f.size(), 4);
+    QList<int> lineas;
+    QList<double> pesos;
+    for (int i = 0; i < f.size(); ++i) {
+        // Tickets unique and consecutive across the lines.
+        QCOMPARE(f[i].value("TICKET").toLongLong(), qint64(i + 1));
+        lineas << f[i].value("LINEA").toInt();
+        pesos << f[i].value("PESO").toDouble();
+        QCOMPARE(f[i].value("PUESTO").toString(), b.m_r[0]->puesto());
+    }
+    QCOMPARE(lineas, QList<int>({1, 2, 1, 2}));
+    // Line 2's indicator shows one decimal: its own setting.
+    QCOMPARE(pesos, QList<double>({100, 30, 150, 40}));
+    // Each line's journal holds its own batches; each keeps its own last ticket.
+    const QByteArray d1 = leeArchivo(b.m_dir.file(QStringLiteral("Transac.dat")));
+    const QByteArray d2 = leeArchivo(b.m_dir.file(QStringLiteral("Transac_2.dat")));
+    QVERIFY2(d1.contains("5100") && d1.contains("5250") && !d1.contains("730"), d1.constData());
+    QVERIFY2(d2.contains("730") && d2.contains("770") && !d2.contains("5100"), d2.constData());
+    QVERIFY(d1.contains("Cliente 1") && d2.contains("Cliente 2"));
+    QCOMPARE(leeArchivo(b.m_dir.file(QStringLiteral("UltimoTicket.dat"))).trimmed(), QByteArray("3"));
+    QCOMPARE(leeArchivo(b.m_dir.file(QStringLiteral("UltimoTicket_2.dat"))).trimmed(), QByteArray("4"));
+
+    // A command on line 2 is audited as line 2's.
+    QSignalSpy hecha(b.m_e[1].get(), &EstacionPesaje::operacionTerminada);
+    b.m_e[1]->comando('Z', QStringLiteral("Cero"));
+    QVERIFY(hecha.wait(kEspera));
+    QVERIFY(b.escrito());
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+        QVERIFY(db.AbreRegistro(QStringLiteral("SELECT COMANDO FROM %1").arg(Schema::kTablaComandos)));
+        QVERIFY(db.PrimerRegistro());
+        QCOMPARE(db.Campo(QStringLiteral("COMANDO")).toString(), QStringLiteral("Z Cero [Línea 2]"));
+    }
+
+    // Line 2's indicator falls silent: line 1 keeps reading and recording,
+    // line 2 shows its fault.
+    b.m_sim.fallosDe(2, {.mudo = true});
+    QVERIFY(QTest::qWaitFor([&] { return !b.m_e[1]->estado().conectado; }, kEspera));
+    QCOMPARE(b.m_e[1]->estado().marcha(), EstadoEstacion::Marcha::Falla);
+    QVERIFY(b.acumula(1, 5400));
+    QVERIFY(b.acumula(1, 5500));
+    QTRY_COMPARE_WITH_TIMEOUT(filas(QStringLiteral("WHERE LINEA = 1")).size(), 4, kEspera);
+    QVERIFY(b.m_e[0]->estado().conectado);
+
+    // Closing line 1 marks line 1's last row, never line 2's.
+    QVERIFY(b.cierra(1));
+    QList<int> marcas;
+    for (const auto& r : filas())
+        marcas << r.value("OPCION1").toInt();
+    QCOMPARE(marcas, QList<int>({0, 0, 0, 0, 0, 1}));
+    // It answers again: line 2 comes back and its close marks its own row.
+    b.m_sim.fallosDe(2, {});
+    QVERIFY(QTest::qWaitFor([&] { return b.m_e[1]->estado().conectado; }, kEspera));
+    QVERIFY(b.cierra(2));
+    marcas.clear();
+    for (const auto& r : filas())
+        marcas << r.value("OPCION1").toInt();
+    QCOMPARE(marcas, QList<int>({0, 0, 0, 1, 0, 1}));
+    QVERIFY(!QFile::exists(b.m_dir.file(QStringLiteral("Pendientes_2.dat"))));
+}
+
+void TstLineas::ventanasDeLasLineas()
+{
+    Bus b;
+    Programa::OperadorActual = QStringLiteral("ANA PÉREZ");
+    Programa::NivelActual = QStringLiteral("Operador");
+    frmMain principal;
+    principal.carga();
+    auto* panel = principal.findChild<PanelLineas*>(QStringLiteral("PanelLineas"));
+    QVERIFY(panel);
+    QVERIFY(panel->textoDe(2).startsWith(QStringLiteral("2 Tolva B|-|Cerrada")));
+    // One click on a tile opens that line's station (its data asked first).
+    rellenaDatosAlAbrir({QStringLiteral("Cliente")});
+    panel->findChild<QToolButton*>(QStringLiteral("Linea_2"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(Estacion::estacion(2) && Estacion::estacion(2)->iniciada(), kEspera);
+    frmPeso* ventana2 = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QStringLiteral("frmPeso_2"))
+            ventana2 = qobject_cast<frmPeso*>(w);
+    QVERIFY(ventana2);
+    QCOMPARE(ventana2->windowTitle(), QStringLiteral("Pesar - Línea 2 (Tolva B)"));
+    auto* tira = ventana2->findChild<PanelLineas*>();
+    QVERIFY(tira);
+    QTRY_VERIFY_WITH_TIMEOUT(tira->textoDe(2).contains(QStringLiteral(" kg|")), kEspera);
+    QVERIFY(tira->textoDe(1).endsWith(QStringLiteral("|Cerrada")));
+    // Ctrl+1 from line 2's window opens line 1.
+    rellenaDatosAlAbrir({QStringLiteral("Cliente")});
+    ventana2->activateWindow();
+    QTest::keyClick(ventana2, Qt::Key_1, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(Estacion::estacion(1) && Estacion::estacion(1)->iniciada(), kEspera);
+    QCOMPARE(Estacion::abiertas(), 2);
+    QVERIFY(principal.isHidden());
+    QTRY_VERIFY_WITH_TIMEOUT(!tira->textoDe(1).endsWith(QStringLiteral("|Cerrada")), kEspera);
+    // The main window comes back only when the last station closes.
+    Estacion::estacion(2)->pideCierre();
+    QTRY_COMPARE_WITH_TIMEOUT(Estacion::abiertas(), 1, kEspera);
+    QVERIFY(principal.isHidden());
+    Estacion::cerrar();
+    QVERIFY(!principal.isHidden());
+}
+
+void TstLineas::unaSolaLineaSinCambios()
+{
+    DirectorioDePrueba dir;
+    qputenv("TOLVEX_HOME", dir.path().toLocal8Bit());
+    QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")), "[Global]\r\nComunicacion_1=1.\r\n"));
+    Programa::NivelActual = QStringLiteral("Operador");
+    frmMain principal;
+    principal.carga();
+    QVERIFY(!principal.findChild<PanelLineas*>());
+    Contexto c;
+    frmPeso ventana(nullptr, nullptr, c, Lineas::linea(1));
+    QCOMPARE(ventana.windowTitle(), QStringLiteral("Pesar"));
+    QCOMPARE(ventana.objectName(), QStringLiteral("frmPeso"));
+    QVERIFY(!ventana.findChild<PanelLineas*>());
+}
+
+QTEST_MAIN(TstLineas)
+#include "tst_lineas.moc"
