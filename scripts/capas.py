@@ -27,12 +27,13 @@ CAPAS = {
     "station": ["station-core", "users", "ui"],
     "web": ["station-core", "users", "reports"],
     "app": ["station", "reports", "users", "setup", "web"],
-    "tools": ["app", "sim"],
+    "tools": ["setup", "link"],
+    "banco": ["app", "sim", "tools"],
 }
 # Layers that link Qt Core (and non-GUI modules) only.
 SIN_WIDGETS = {"base", "data", "settings", "link", "sim", "station-core", "web"}
 CARPETAS = ["base", "data", "ui", "settings", "link", "sim", "users", "station", "reports",
-            "web", "app", "tools"]
+            "web", "app", "tools", "banco"]
 
 
 def permitidas(capa, memo={}):

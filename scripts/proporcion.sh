@@ -24,5 +24,5 @@ cuenta() {
             END { print n + 0 }'
 }
 PRUEBAS=$(cuenta tests)
-CODIGO=$(cuenta app base data link reports sim station tools ui users web settings packaging main.cpp CMakeLists.txt)
+CODIGO=$(cuenta app banco base data link reports sim station tools ui users web settings packaging main.cpp CMakeLists.txt)
 awk -v p="$PRUEBAS" -v c="$CODIGO" 'BEGIN { printf "pruebas %d  código %d  proporción %.2f\n", p, c, p / c }'

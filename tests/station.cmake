@@ -24,7 +24,7 @@ add_dependencies(tst_fiabilidad tolvex-killtest)
 # no widgets linked.
 add_executable(tst_station_nucleo tst_station_nucleo.cpp)
 target_link_libraries(tst_station_nucleo PRIVATE Qt6::Test tolvex_stationcore tolvex_sim)
-target_include_directories(tst_station_nucleo PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tools)
+target_include_directories(tst_station_nucleo PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 add_test(NAME tst_station_nucleo COMMAND tst_station_nucleo)
 set_tests_properties(tst_station_nucleo PROPERTIES TIMEOUT 120)
 tolvex_test(tst_lineas SOURCES tst_lineas.cpp tst_station_comun.h

@@ -1,7 +1,6 @@
 # tolvex-soak: the station window recording a fast simulated indicator.
-add_executable(tolvex-soak tolvex-soak.cpp SimuladorEnHilo.h)
+add_executable(tolvex-soak tolvex-soak.cpp)
 target_link_libraries(tolvex-soak PRIVATE tolvex_station tolvex_sim tolvex_setup_lib tolvex_web)
-target_include_directories(tolvex-soak PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 add_dependencies(tolvex-soak tolvex-sim tolvex-diag)
 if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
     add_test(NAME tolvex_soak_corto
