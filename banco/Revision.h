@@ -15,12 +15,14 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QThread>
+#include <algorithm>
 #include <cmath>
 
 #include "CDatos.h"
 #include "Config.h"
 #include "Diario.h"
 #include "Estacion.h"
+#include "Lineas.h"
 #include "MessageBox.h"
 #include "Programa.h"
 #include "Registrador.h"
@@ -132,7 +134,12 @@ inline bool arranqueLimpio(const QString& dir, int limiteMs = 120000)
     Programa::leeVariables();
     Programa::OperadorActual = QStringLiteral("SOAK");
     Programa::NivelActual = QStringLiteral("Instalador");
-    const QString cola = QDir(dir).absoluteFilePath(Registrador::kArchivo);
+    QStringList colas;
+    for (const Linea& l : Lineas::lista())
+        colas << QDir(dir).absoluteFilePath(l.archivo(Registrador::kArchivo));
+    const auto sinColas = [&colas] {
+        return std::none_of(colas.cbegin(), colas.cend(), [](const QString& c) { return QFile::exists(c); });
+    };
     bool vacia = false;
     {
         frmMain principal;
@@ -140,7 +147,7 @@ inline bool arranqueLimpio(const QString& dir, int limiteMs = 120000)
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < limiteMs &&
-               !(vacia = Estacion::pendientes() == 0 && !QFile::exists(cola))) {
+               !(vacia = Estacion::pendientes() == 0 && sinColas())) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
             QThread::msleep(5);
         }
@@ -165,7 +172,7 @@ struct Base
     qint64 marcasMal = 0, ultimosMal = 0, ticketGlobal = 0;
     int rotas = 0, aperturas = 0, abiertas = 0;
     QStringList detalle;
-    QHash<QString, QSet<Lote>> lotesDe;         // workstation identity -> its batches
+    QHash<QString, QSet<Lote>> lotesDe;         // clave(workstation, line) -> its batches
     QHash<QString, QHash<Lote, double>> pesoDe; // -> their weights
     bool leida = false;
     bool ticketOk() const { return ticketGlobal == filas + 1; }
@@ -183,10 +190,19 @@ struct PuestoBase
     QString identidad;
     // Its last run was closed (not killed): the close marks its last row.
     bool cerrada = false;
+    // One line of the workstation: its journal, last ticket and rows.
+    int linea = 1;
 };
 
+// The key of one line's rows: the workstation's identity for line 1 (rows
+// of a version without lines among them), "identity/N" for line N.
+inline QString clave(const QString& identidad, int linea)
+{
+    return linea <= 1 ? identidad : identidad + u'/' + QString::number(linea);
+}
+
 // Reads the database the first directory names (its Programa variables are
-// loaded) and checks: no row has an empty required field; tickets are 1..N
+// loaded) and checks, for every line of every workstation given: no row has an empty required field; tickets are 1..N
 // and the Ticket setting is N + 1; no batch has two rows of a workstation;
 // every batch of a journal is a row of its workstation with the journal's
 // weight (rows missing from the journal are counted: the caller bounds
@@ -224,7 +240,7 @@ inline Base revisaBase(const QList<PuestoBase>& puestos)
                 if (v.isNull() || v.toString().trimmed().isEmpty())
                     ++b.vacios;
             }
-            const QString puesto = db.Campo(Schema::kPuesto).toString();
+            const QString puesto = clave(db.Campo(Schema::kPuesto).toString(), db.Campo(Schema::kLinea).toInt());
             const Lote l{db.Campo(QStringLiteral("AUX1")).toString(),
                          std::llround(db.Campo(QStringLiteral("TOTAL")).toDouble())};
             if (b.lotesDe[puesto].contains(l)) {
@@ -243,9 +259,12 @@ inline Base revisaBase(const QList<PuestoBase>& puestos)
             Config::LeeConfig(QString(), QStringLiteral("Ticket"), QStringLiteral("1"), false, true)
                 .toLongLong();
     }
-    for (const PuestoBase& e : puestos) {
+    for (const PuestoBase& p : puestos) {
+        const Linea linea{p.linea, {}};
+        PuestoBase e = p;
+        e.identidad = clave(p.identidad, p.linea);
         const QSet<Lote> propios = b.lotesDe.value(e.identidad);
-        const Diario_ d = leeDiario(QDir(e.dir).absoluteFilePath(Diario::kJournal));
+        const Diario_ d = leeDiario(QDir(e.dir).absoluteFilePath(linea.archivo(Diario::kJournal)));
         b.rotas += d.rotas;
         b.aperturas += d.aperturas;
         b.abiertas += d.abiertas;
@@ -280,7 +299,7 @@ inline Base revisaBase(const QList<PuestoBase>& puestos)
                                  .arg(f[i].ticket);
             }
         }
-        QFile u(QDir(e.dir).absoluteFilePath(ColaPendientes::kArchivoUltimo));
+        QFile u(QDir(e.dir).absoluteFilePath(linea.archivo(ColaPendientes::kArchivoUltimo)));
         const qint64 ultimo = u.open(QIODevice::ReadOnly) ? u.readAll().trimmed().toLongLong() : -1;
         if (f.isEmpty() || f.last().ticket != ultimo) {
             ++b.ultimosMal;

@@ -18,3 +18,13 @@ add_dependencies(tolvex-killtest tolvex-soak)
 find_package(Qt6 6.4 REQUIRED COMPONENTS WebSockets)
 add_executable(tolvex-bench-web ${CMAKE_CURRENT_LIST_DIR}/tolvex-bench-web.cpp)
 target_link_libraries(tolvex-bench-web PRIVATE Qt6::Network Qt6::WebSockets)
+
+# tolvex-lineas: several lines of one workstation, two on one bus, one failing.
+add_executable(tolvex-lineas tolvex-lineas.cpp Revision.h)
+target_link_libraries(tolvex-lineas PRIVATE tolvex_app tolvex_sim tolvex_setup_lib)
+add_dependencies(tolvex-lineas tolvex-sim tolvex-diag)
+if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
+    add_test(NAME tolvex_lineas_corto COMMAND tolvex-lineas --minutes 0.75 --speed 30)
+    set_tests_properties(tolvex_lineas_corto PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
+endif()

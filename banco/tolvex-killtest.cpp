@@ -9,6 +9,9 @@
 // (from the third) the moment a row of it is committed, before the queue
 // file can follow; the others at a random moment after the first batch.
 // --postgres puts the rows in a PostgreSQL database instead of SQLite.
+// --lineas N runs a workstation of N lines instead (tolvex-lineas: two on one
+// bus, one failing), and every check is made for each line: its queue, its
+// journal, its last ticket, its rows.
 // --gemelo DIR2 adds a twin workstation in DIR2 on the same database: every
 // run starts it with the same seed, name and start (tolvex-soak --sincronia),
 // so that it writes rows equal to the station's in the same second, and
@@ -84,19 +87,21 @@ struct Puesto_
     QString dir;
     QString identidad;
     QProcess proceso;
-    QSet<Lote> encolados;
+    // Per line (Revision::clave): the batches its runs reported queued.
+    QHash<QString, QSet<Lote>> encolados;
     int lotesCorrida = 0;
     QString archivo(const QString& nombre) const { return QDir(dir).absoluteFilePath(nombre); }
 
-    // Takes the "lote TOTAL" lines the process has written.
+    // Takes the "lote TOTAL" (or "lote LINE TOTAL") lines the process has written.
     void lee(const QString& nombre)
     {
         while (proceso.canReadLine()) {
-            const QString l = QString::fromUtf8(proceso.readLine()).trimmed();
-            if (l.startsWith(QStringLiteral("lote "))) {
-                encolados.insert({nombre, l.mid(5).toLongLong()});
-                ++lotesCorrida;
-            }
+            const QStringList l = QString::fromUtf8(proceso.readLine()).trimmed().split(u' ');
+            if (l.value(0) != u"lote" || l.size() < 2)
+                continue;
+            const int linea = l.size() > 2 ? l[1].toInt() : 1;
+            encolados[Revision::clave(identidad, linea)].insert({nombre, l.last().toLongLong()});
+            ++lotesCorrida;
         }
     }
 };
@@ -128,14 +133,17 @@ int main(int argc, char** argv)
         {QStringLiteral("speed"), QStringLiteral("Velocidad del simulador (50)."), QStringLiteral("F"), QStringLiteral("50")},
         {QStringLiteral("seed"), QStringLiteral("Semilla de los momentos (1)."), QStringLiteral("N"), QStringLiteral("1")},
         {QStringLiteral("postgres"), QStringLiteral("Base PostgreSQL en lugar de SQLite."), QStringLiteral("CONEXION")},
+        {QStringLiteral("lineas"), QStringLiteral("Un puesto de N líneas (tolvex-lineas) en lugar de una."), QStringLiteral("N"), QStringLiteral("1")},
         {QStringLiteral("gemelo"), QStringLiteral("Un puesto gemelo en DIR2 sobre la misma base, que graba filas iguales en el mismo segundo."), QStringLiteral("DIR2")},
     });
     p.process(app);
-    bool ok1 = false, ok2 = false, ok3 = false;
+    bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
+    const int lineas = p.value(QStringLiteral("lineas")).toInt(&ok4);
     const int kills = p.value(QStringLiteral("kills")).toInt(&ok1);
     const int maxMs = p.value(QStringLiteral("max-ms")).toInt(&ok2);
     const quint32 semilla = p.value(QStringLiteral("seed")).toUInt(&ok3);
-    if (!p.isSet(QStringLiteral("dir")) || !ok1 || !ok2 || !ok3 || kills < 1 || kills > 1000 || maxMs < 0) {
+    if (!p.isSet(QStringLiteral("dir")) || !ok1 || !ok2 || !ok3 || kills < 1 || kills > 1000 || maxMs < 0 ||
+        !ok4 || lineas < 1 || lineas > 16 || (lineas > 1 && (lineas < 4 || p.isSet(QStringLiteral("gemelo"))))) {
         err() << "tolvex-killtest: valores no válidos\n\n" << p.helpText();
         return 2;
     }
@@ -183,7 +191,12 @@ int main(int argc, char** argv)
     }
 
     QRandomGenerator azar(semilla);
-    const QString soak = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("tolvex-soak"));
+    const QString soak = QDir(QCoreApplication::applicationDirPath())
+                             .absoluteFilePath(lineas > 1 ? QStringLiteral("tolvex-lineas") : QStringLiteral("tolvex-soak"));
+    // Every line's files.
+    QVector<Linea> cadaLinea;
+    for (int n = 1; n <= lineas; ++n)
+        cadaLinea << Linea{n, {}};
     QStringList problemas;
     int maxPendientes = 0;
     CDatos contador;
@@ -203,6 +216,8 @@ int main(int argc, char** argv)
                 args << QStringLiteral("--postgres") << postgres;
             if (puestos.size() > 1)
                 args << QStringLiteral("--sincronia") << QString::number(inicio);
+            if (lineas > 1)
+                args << QStringLiteral("--lineas") << QString::number(lineas);
             e->proceso.start(soak, args);
             if (!e->proceso.waitForStarted(10000)) {
                 err() << "tolvex-killtest: no se pudo iniciar " << soak << "\n";
@@ -290,13 +305,18 @@ int main(int argc, char** argv)
         QStringList estado;
         for (Puesto_* e : puestos) {
             int entradas = 0;
-            QString error;
-            if (!colaLegible(e->archivo(Registrador::kArchivo), &entradas, &error))
-                problemas << QStringLiteral("%1 %2: cola ilegible: %3").arg(nombre, e->identidad, error);
+            for (const Linea& l : cadaLinea) {
+                int n = 0;
+                QString error;
+                if (!colaLegible(e->archivo(l.archivo(Registrador::kArchivo)), &n, &error))
+                    problemas << QStringLiteral("%1 %2: cola ilegible: %3").arg(nombre, Revision::clave(e->identidad, l.numero), error);
+                entradas += n;
+                const Revision::Diario_ d = leeDiario(e->archivo(l.archivo(Diario::kJournal)));
+                if (d.rotas > 0)
+                    problemas << QStringLiteral("%1 %2: diario roto: %3")
+                                     .arg(nombre, Revision::clave(e->identidad, l.numero), d.detalle.join(QStringLiteral("; ")));
+            }
             maxPendientes = std::max(maxPendientes, entradas);
-            const Revision::Diario_ d = leeDiario(e->archivo(Diario::kJournal));
-            if (d.rotas > 0)
-                problemas << QStringLiteral("%1 %2: diario roto: %3").arg(nombre, e->identidad, d.detalle.join(QStringLiteral("; ")));
             estado << QStringLiteral("%1 lotes, %2 pendientes").arg(e->lotesCorrida).arg(entradas);
         }
         err() << nombre << ": " << estado.join(QStringLiteral(" / ")) << ", muerta "
@@ -312,10 +332,12 @@ int main(int argc, char** argv)
     int pendientesAlIniciar = 0;
     bool vaciada = true;
     for (Puesto_* e : puestos) {
-        int n = 0;
-        QString error;
-        colaLegible(e->archivo(Registrador::kArchivo), &n, &error);
-        pendientesAlIniciar += n;
+        for (const Linea& l : cadaLinea) {
+            int n = 0;
+            QString error;
+            colaLegible(e->archivo(l.archivo(Registrador::kArchivo)), &n, &error);
+            pendientesAlIniciar += n;
+        }
         vaciada = Revision::arranqueLimpio(e->dir) && vaciada;
     }
 
@@ -323,7 +345,8 @@ int main(int argc, char** argv)
     const QString integ = sqlite ? integridad(base) : QStringLiteral("n/a");
     QList<Revision::PuestoBase> revisados;
     for (Puesto_* e : puestos)
-        revisados.append({e->dir, e->identidad});
+        for (const Linea& l : cadaLinea)
+            revisados.append({e->dir, e->identidad, false, l.numero});
     const Revision::Base rb = Revision::revisaBase(revisados);
     if (!rb.leida) {
         err() << "tolvex-killtest: " << rb.detalle.join(u' ') << "\n";
@@ -331,15 +354,18 @@ int main(int argc, char** argv)
     }
     qint64 faltan = 0, ajenas = 0, encolados = 0;
     for (Puesto_* e : puestos) {
-        const QSet<Lote> propios = rb.lotesDe.value(e->identidad);
-        encolados += e->encolados.size();
-        for (const Lote& l : std::as_const(e->encolados)) {
-            if (propios.contains(l))
-                continue;
-            ++faltan;
-            // Missing, and taken for the other workstation's equal row.
-            for (Puesto_* otro : puestos)
-                ajenas += otro != e && rb.lotesDe.value(otro->identidad).contains(l) ? 1 : 0;
+        for (auto it = e->encolados.cbegin(); it != e->encolados.cend(); ++it) {
+            const QSet<Lote> propios = rb.lotesDe.value(it.key());
+            encolados += it.value().size();
+            for (const Lote& l : it.value()) {
+                if (propios.contains(l))
+                    continue;
+                ++faltan;
+                problemas << QStringLiteral("%1: el lote %2 total %3 encolado no es fila suya").arg(it.key(), l.first).arg(l.second);
+                // Missing, and taken for another workstation's or line's equal row.
+                for (auto otra = rb.lotesDe.cbegin(); otra != rb.lotesDe.cend(); ++otra)
+                    ajenas += otra.key() != it.key() && otra.value().contains(l) ? 1 : 0;
+            }
         }
     }
     const qint64 filas = rb.filas;
@@ -367,11 +393,12 @@ int main(int argc, char** argv)
                                .arg(rb.ticketOk() ? QStringLiteral("yes") : QStringLiteral("no"))
                                .arg(rb.fueraDelDiario)
                                .arg(rb.soloDiario);
-    QTextStream(stdout) << QStringLiteral("workstations %1 credited_to_other %2 last_ticket_not_own %3 marks_wrong %4\n")
+    QTextStream(stdout) << QStringLiteral("workstations %1 credited_to_other %2 last_ticket_not_own %3 marks_wrong %4 lines %5\n")
                                .arg(puestos.size())
                                .arg(ajenas)
                                .arg(rb.ultimosMal)
-                               .arg(rb.marcasMal);
+                               .arg(rb.marcasMal)
+                               .arg(lineas);
     for (const QString& s : std::as_const(problemas))
         err() << s << "\n";
     err().flush();
@@ -379,6 +406,6 @@ int main(int argc, char** argv)
     // queued just before a kill may lack its journal entry (the kill came
     // before it was journaled): at most one per kill and workstation.
     const bool bien = problemas.isEmpty() && (integ == u"ok" || integ == u"n/a") && faltan == 0 && rb.bien() &&
-                      vaciada && rb.fueraDelDiario <= kills * puestos.size() && encolados > 0 && ajenas == 0;
+                      vaciada && rb.fueraDelDiario <= kills * puestos.size() * lineas && encolados > 0 && ajenas == 0;
     return bien ? 0 : 1;
 }

@@ -20,6 +20,7 @@
 #include "Claves.h"
 #include "Config.h"
 #include "IdEsclavo.h"
+#include "Lineas.h"
 #include "MessageBox.h"
 
 namespace {
@@ -28,15 +29,15 @@ const QString g = QStringLiteral("global");
 const QString G = QStringLiteral("Global");
 constexpr int kComs = 8;
 
-QString lee(const QString& seccion, const char* clave, const QString& def)
+QString lee(const QString& seccion, const QString& clave, const QString& def)
 {
-    return Config::LeeConfig(seccion, QString::fromLatin1(clave), def);
+    return Config::LeeConfig(seccion, clave, def);
 }
 
 // A whole-number setting within [min, max]; def when missing or unusable.
-int leeEntero(const QString& seccion, const char* clave, int def, int min, int max)
+int leeEntero(const QString& seccion, const QString& clave, int def, int min, int max)
 {
-    const auto v = Config::LeeEntero(seccion, QString::fromLatin1(clave), def);
+    const auto v = Config::LeeEntero(seccion, clave, def);
     return v && *v >= min && *v <= max ? *v : def;
 }
 
@@ -149,7 +150,18 @@ frmOptions::frmOptions(QWidget* parent) : QDialog(parent)
     lp->addWidget(fraSerie, 1, 0);
     lp->addWidget(FraTCP, 1, 1);
 
+    ListaLinea = new QComboBox(picOptions[0]);
+    ListaLinea->setObjectName(QStringLiteral("ListaLinea"));
+    auto* fraLinea = new QWidget(picOptions[0]);
+    auto* ll = new QHBoxLayout(fraLinea);
+    ll->setContentsMargins(0, 0, 0, 0);
+    ll->addWidget(new QLabel(QStringLiteral("Línea:"), fraLinea));
+    ll->addWidget(ListaLinea, 1);
+    // A single-line workstation sees the dialog as it always was.
+    fraLinea->setVisible(Lineas::varias());
+
     auto* l0 = new QVBoxLayout(picOptions[0]);
+    l0->addWidget(fraLinea);
     l0->addWidget(fraTiempo);
     l0->addWidget(fraBalanza);
     l0->addWidget(fraPuerto);
@@ -226,21 +238,32 @@ frmOptions::frmOptions(QWidget* parent) : QDialog(parent)
     SSTab1->setCurrentIndex(0);
 }
 
-void frmOptions::carga()
+frmOptions::EnlaceLinea frmOptions::leeLinea(int n)
 {
-    HScrollId0->setValue(leeEntero(g, "ID_1", 0, IdEsclavo::kPuntoAPunto, IdEsclavo::kMaximo));
+    const Linea l{n, {}};
+    EnlaceLinea e;
+    e.id = leeEntero(g, l.clave(QStringLiteral("ID")), 0, IdEsclavo::kPuntoAPunto, IdEsclavo::kMaximo);
+    e.decimales = leeEntero(g, l.clave(QStringLiteral("Decimales")), 0, 0, 4);
+    e.comm = lee(g, l.clave(QStringLiteral("Comm")), QString::number(kPuertoDefecto)).trimmed();
+    e.baudios = leeEntero(g, l.clave(QStringLiteral("Baudios")), kBaudiosDefecto, 0, 10);
+    e.tcp = leeEntero(G, l.clave(QStringLiteral("Comunicacion")), 0, INT_MIN, INT_MAX) != 0;
+    e.host = lee(G, l.clave(QStringLiteral("Host")), QStringLiteral("192.168.0.1"));
+    e.port = lee(G, l.clave(QStringLiteral("Port")), kPortDefecto);
+    return e;
+}
+
+void frmOptions::muestraLinea(const EnlaceLinea& e)
+{
+    HScrollId0->setValue(e.id);
     LabelId0->setNum(HScrollId0->value());
-    HScroll_DB->setValue(leeEntero(g, "Decimales_1", 0, 0, 4));
+    HScroll_DB->setValue(e.decimales);
     Label_DB->setNum(HScroll_DB->value());
 
-    for (int i = 1; i <= kComs; ++i)
-        ListaPuerto->addItem(QStringLiteral("Com%1").arg(i));
-    ListaPuerto->addItems(puertosDelSistema());
-    const QString comm = lee(g, "Comm_1", QString::number(kPuertoDefecto)).trimmed();
+    const QString& comm = e.comm;
     bool esNumero = false;
     const int n = comm.toInt(&esNumero);
     if (esNumero && n >= 1) {
-        if (n > kComs)
+        if (n > kComs && ListaPuerto->findText(QStringLiteral("Com%1").arg(n)) < 0)
             ListaPuerto->addItem(QStringLiteral("Com%1").arg(n));
         ListaPuerto->setCurrentText(QStringLiteral("Com%1").arg(n));
     } else if (!esNumero && !comm.isEmpty()) {
@@ -251,23 +274,64 @@ void frmOptions::carga()
     } else {
         ListaPuerto->setCurrentIndex(kPuertoDefecto - 1);
     }
-
-    const int baudios = leeEntero(g, "Baudios_1", kBaudiosDefecto, 0, 10);
-    for (int i = 0; i <= qMax(4, baudios); ++i)
+    for (int i = ListaBaudios->count(); i <= qMax(4, e.baudios); ++i)
         ListaBaudios->addItem(QString::number(1200 << i));
-    ListaBaudios->setCurrentIndex(baudios);
+    ListaBaudios->setCurrentIndex(e.baudios);
 
-    if (leeEntero(G, "Comunicacion_1", 0, INT_MIN, INT_MAX) == 0)
-        optSerie->setChecked(true);
-    else
+    if (e.tcp)
         optTCP->setChecked(true);
-    eligeConexion(optTCP->isChecked());
-    Txt_TCP_RemoteHost->setText(lee(G, "Host_1", QStringLiteral("192.168.0.1")));
-    Txt_TCP_RemotePort->setText(lee(G, "Port_1", kPortDefecto));
-    vsc_tiempo->setValue(leeEntero(G, "Tiempo", 100, 100, 1000));
+    else
+        optSerie->setChecked(true);
+    eligeConexion(e.tcp);
+    Txt_TCP_RemoteHost->setText(e.host);
+    Txt_TCP_RemotePort->setText(e.port);
+}
+
+QString frmOptions::puertoElegido() const
+{
+    const int pos = ListaPuerto->currentIndex();
+    QString puerto = ListaPuerto->currentText();
+    if (pos >= 0 && pos < kComs)
+        puerto = QString::number(pos + 1);
+    else if (puerto.startsWith(QStringLiteral("Com")))
+        puerto = puerto.mid(3);
+    return puerto;
+}
+
+frmOptions::EnlaceLinea frmOptions::recogeLinea() const
+{
+    EnlaceLinea e;
+    e.id = HScrollId0->value();
+    e.decimales = HScroll_DB->value();
+    e.comm = puertoElegido();
+    e.baudios = ListaBaudios->currentIndex();
+    e.tcp = optTCP->isChecked();
+    e.host = Txt_TCP_RemoteHost->text();
+    e.port = Txt_TCP_RemotePort->text();
+    return e;
+}
+
+void frmOptions::carga()
+{
+    for (int i = 1; i <= kComs; ++i)
+        ListaPuerto->addItem(QStringLiteral("Com%1").arg(i));
+    ListaPuerto->addItems(puertosDelSistema());
+    for (const Linea& l : Lineas::lista()) {
+        m_lineas.insert(l.numero, leeLinea(l.numero));
+        ListaLinea->addItem(QStringLiteral("%1 %2").arg(l.numero).arg(l.nombre), l.numero);
+    }
+    m_linea = 1;
+    muestraLinea(m_lineas.value(1));
+    connect(ListaLinea, &QComboBox::currentIndexChanged, this, [this](int i) {
+        m_lineas[m_linea] = recogeLinea();
+        m_linea = ListaLinea->itemData(i).toInt();
+        muestraLinea(m_lineas.value(m_linea));
+    });
+
+    vsc_tiempo->setValue(leeEntero(G, QStringLiteral("Tiempo"), 100, 100, 1000));
     Lbl_tiempo->setNum(vsc_tiempo->value());
     for (int i = 0; i < 6; ++i)
-        Txt_Dato[i]->setText(lee(g, QStringLiteral("Dato%1").arg(i).toLatin1().constData(),
+        Txt_Dato[i]->setText(lee(g, QStringLiteral("Dato%1").arg(i),
                                  QStringLiteral("Dato %1:").arg(i)));
 
     const QString p1 = Config::LeeConfig(G, QStringLiteral("Pass1"), QString(), true);
@@ -278,7 +342,7 @@ void frmOptions::carga()
     txtPassword2->setText(p2);
     revisaClaves();
 
-    for (QComboBox* c : {ListaPuerto, ListaBaudios}) {
+    for (QComboBox* c : {ListaPuerto, ListaBaudios, ListaLinea}) {
         c->setEditable(false);
         c->installEventFilter(this);
     }
@@ -349,27 +413,27 @@ void frmOptions::aceptar()
 
 bool frmOptions::guarda(QString* error)
 {
-    const int pos = ListaPuerto->currentIndex();
-    QString puerto = ListaPuerto->currentText();
-    if (pos >= 0 && pos < kComs)
-        puerto = QString::number(pos + 1);
-    else if (puerto.startsWith(QStringLiteral("Com")))
-        puerto = puerto.mid(3);
-
-    const QList<QPair<QString, QString>> valores = {
-        {QStringLiteral("ID_1"), QString::number(HScrollId0->value())},
-        {QStringLiteral("Decimales_1"), QString::number(HScroll_DB->value())},
-        {QStringLiteral("Comm_1"), puerto},
-        {QStringLiteral("Baudios_1"), QString::number(ListaBaudios->currentIndex())},
-        {QStringLiteral("Comunicacion_1"), optTCP->isChecked() ? QStringLiteral("1") : QStringLiteral("0")},
-        {QStringLiteral("Host_1"), Txt_TCP_RemoteHost->text()},
-        {QStringLiteral("Port_1"), Txt_TCP_RemotePort->text()},
-        {QStringLiteral("Tiempo"), QString::number(vsc_tiempo->value())},
-    };
-    for (const auto& [clave, valor] : valores) {
-        if (!Config::GuardaConfig(G, clave, valor, false, false, error))
-            return false;
+    m_lineas[m_linea] = recogeLinea();
+    for (auto it = m_lineas.cbegin(); it != m_lineas.cend(); ++it) {
+        const Linea l{it.key(), {}};
+        const EnlaceLinea& e = it.value();
+        const QList<QPair<QString, QString>> valores = {
+            {l.clave(QStringLiteral("ID")), QString::number(e.id)},
+            {l.clave(QStringLiteral("Decimales")), QString::number(e.decimales)},
+            {l.clave(QStringLiteral("Comm")), e.comm},
+            {l.clave(QStringLiteral("Baudios")), QString::number(e.baudios)},
+            {l.clave(QStringLiteral("Comunicacion")), e.tcp ? QStringLiteral("1") : QStringLiteral("0")},
+            {l.clave(QStringLiteral("Host")), e.host},
+            {l.clave(QStringLiteral("Port")), e.port},
+        };
+        for (const auto& [clave, valor] : valores) {
+            if (!Config::GuardaConfig(G, clave, valor, false, false, error))
+                return false;
+        }
     }
+    if (!Config::GuardaConfig(G, QStringLiteral("Tiempo"), QString::number(vsc_tiempo->value()), false, false,
+                              error))
+        return false;
     for (int i = 0; i < 6; ++i) {
         if (!Config::GuardaConfig(g, QStringLiteral("Dato%1").arg(i), Txt_Dato[i]->text(), false, false, error))
             return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QMap>
 
 class QComboBox;
 class QGroupBox;
@@ -24,6 +25,8 @@ public:
     bool Aceptado = false;
 
     QTabWidget* SSTab1;
+    // The line whose indicator and port are shown (only with several lines).
+    QComboBox* ListaLinea;
     QWidget* picOptions[3];
     QSpinBox* vsc_tiempo;
     QLabel* Lbl_tiempo;
@@ -63,6 +66,23 @@ protected:
 
 private:
     void carga();
+    // The indicator and port of one line: read from the widgets, shown in
+    // them. Each line's values are kept while another is shown, and all
+    // are written on Aceptar.
+    struct EnlaceLinea
+    {
+        int id = 0;
+        int decimales = 0;
+        QString comm;
+        int baudios = 0;
+        bool tcp = false;
+        QString host;
+        QString port;
+    };
+    static EnlaceLinea leeLinea(int n);
+    void muestraLinea(const EnlaceLinea& e);
+    EnlaceLinea recogeLinea() const;
+    QString puertoElegido() const;
     void cambiaSolapa(int nueva);
     void eligeConexion(bool tcp);
     void revisaClaves();
@@ -70,4 +90,6 @@ private:
     bool guarda(QString* error);
 
     int m_solapa = 0;
+    QMap<int, EnlaceLinea> m_lineas;
+    int m_linea = 1;
 };

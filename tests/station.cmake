@@ -17,9 +17,9 @@ tolvex_test(tst_multipuesto SOURCES tst_multipuesto.cpp
 target_include_directories(tst_multipuesto PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 add_dependencies(tst_multipuesto tolvex-soak)
 tolvex_test(tst_fiabilidad SOURCES tst_fiabilidad.cpp
-    LIBS tolvex_app tolvex_setup_lib TIMEOUT 240)
+    LIBS tolvex_app tolvex_setup_lib TIMEOUT 600)
 target_include_directories(tst_fiabilidad PRIVATE ${CMAKE_SOURCE_DIR}/tools)
-add_dependencies(tst_fiabilidad tolvex-killtest)
+add_dependencies(tst_fiabilidad tolvex-killtest tolvex-lineas)
 # The station's state and decisions without a window: no display platform,
 # no widgets linked.
 add_executable(tst_station_nucleo tst_station_nucleo.cpp)

@@ -101,17 +101,21 @@ void TestFiabilidad::pendientesAlArrancar()
 void TestFiabilidad::matandoMientrasGraba_data()
 {
     QTest::addColumn<bool>("gemelos");
-    QTest::newRow("sqlite") << false;
-    QTest::newRow("postgresql, dos puestos gemelos") << true;
+    QTest::addColumn<int>("lineas");
+    QTest::newRow("sqlite") << false << 1;
+    QTest::newRow("postgresql, dos puestos gemelos") << true << 1;
+    QTest::newRow("sqlite, cuatro líneas (dos en un bus, una con fallas)") << false << 4;
 }
 
 void TestFiabilidad::matandoMientrasGraba()
 {
     QFETCH(bool, gemelos);
+    QFETCH(int, lineas);
     // The kill test program checks everything itself and says what it found.
     QTemporaryDir dir;
     QStringList args{QStringLiteral("--dir"), dir.path() + QStringLiteral("/planta"), QStringLiteral("--kills"),
-                     QStringLiteral("5"), QStringLiteral("--seed"), QStringLiteral("3")};
+                     QStringLiteral("5"), QStringLiteral("--seed"), QStringLiteral("3"), QStringLiteral("--lineas"),
+                     QString::number(lineas)};
     // Twins on a new PostgreSQL database, writing equal rows in the same second.
     const QString pg = conexionPostgres();
     if (gemelos && pg.isEmpty())
@@ -141,8 +145,8 @@ void TestFiabilidad::matandoMientrasGraba()
     // workstation's last ticket and marks are its own rows'.
     QCOMPARE(QStringList({valor("kills"), valor("missing"), valor("duplicates"), valor("queue_emptied"),
                           valor("journal_batches_without_row"), valor("workstations"), valor("credited_to_other"),
-                          valor("last_ticket_not_own"), valor("marks_wrong")}),
-             QStringList({"5", "0", "0", "yes", "0", gemelos ? "2" : "1", "0", "0", "0"}));
+                          valor("last_ticket_not_own"), valor("marks_wrong"), valor("lines")}),
+             QStringList({"5", "0", "0", "yes", "0", gemelos ? "2" : "1", "0", "0", "0", QString::number(lineas)}));
     QVERIFY2(valor("queued_batches").toInt() > 0 && valor("pending_at_start").toInt() > 0, qPrintable(salida));
 }
 

@@ -4,6 +4,11 @@
 // simulator) recording into one real SQLite file, each with its own journal,
 // queue, last ticket and markings; then the windows that switch between them.
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSlider>
 #include <QSignalSpy>
 #include <QSqlRecord>
 #include <QToolButton>
@@ -28,6 +33,7 @@
 #include "TestSupport.h"
 #include "tst_station_comun.h"
 #include "frmMain.h"
+#include "frmOptions.h"
 #include "frmPeso.h"
 
 namespace {
@@ -154,6 +160,7 @@ private Q_SLOTS:
     void dosLineasEnUnBus();
     void ventanasDeLasLineas();
     void unaSolaLineaSinCambios();
+    void opcionesPorLinea();
 };
 
 void TstLineas::initTestCase()
@@ -413,6 +420,54 @@ void TstLineas::unaSolaLineaSinCambios()
     QCOMPARE(ventana.windowTitle(), QStringLiteral("Pesar"));
     QCOMPARE(ventana.objectName(), QStringLiteral("frmPeso"));
     QVERIFY(!ventana.findChild<PanelLineas*>());
+    frmOptions f;
+    QVERIFY(!f.ListaLinea->isVisibleTo(&f));
+}
+
+void TstLineas::opcionesPorLinea()
+{
+    DirectorioDePrueba dir;
+    QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")),
+                           "[Global]\r\nComunicacion_1=1.\r\nHost_1=10.0.0.1.\r\nPort_1=502.\r\nID_1=1.\r\n"
+                           "Comunicacion_2=0.\r\nComm_2=/dev/ttyUSB1.\r\nBaudios_2=3.\r\nID_2=2.\r\n"
+                           "Nombre_2=Tolva B.\r\n"));
+    QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Pass1"), QStringLiteral("Operario-1"), true));
+    QVERIFY(Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Pass2"), QStringLiteral("Supervisor-1"), true));
+    frmOptions f;
+    f.show();
+    QVERIFY(f.ListaLinea->isVisibleTo(&f));
+    QCOMPARE(f.ListaLinea->count(), 2);
+    QCOMPARE(f.ListaLinea->itemText(1), QStringLiteral("2 Tolva B"));
+    QVERIFY(f.optTCP->isChecked());
+    QCOMPARE(f.Txt_TCP_RemoteHost->text(), QStringLiteral("10.0.0.1"));
+    // Line 2 shows its own port; what is changed on it stays with it.
+    f.ListaLinea->setCurrentIndex(1);
+    QVERIFY(f.optSerie->isChecked());
+    QCOMPARE(f.ListaPuerto->currentText(), QStringLiteral("/dev/ttyUSB1"));
+    QCOMPARE(f.ListaBaudios->currentText(), QStringLiteral("9600"));
+    QCOMPARE(f.LabelId0->text(), QStringLiteral("2"));
+    f.HScrollId0->setValue(9);
+    f.HScroll_DB->setValue(1);
+    f.ListaLinea->setCurrentIndex(0);
+    QCOMPARE(f.LabelId0->text(), QStringLiteral("1"));
+    QCOMPARE(f.Txt_TCP_RemotePort->text(), QStringLiteral("502"));
+    f.Txt_TCP_RemotePort->setText(QStringLiteral("1502"));
+    f.ListaLinea->setCurrentIndex(1);
+    QCOMPARE(f.LabelId0->text(), QStringLiteral("9"));
+    f.cmdOK->click();
+    QVERIFY(f.Aceptado);
+    // Both lines written, each under its own keys; line 2 kept its device.
+    const auto c1 = ConfigEnlace::lee(nullptr, nullptr, 1);
+    const auto c2 = ConfigEnlace::lee(nullptr, nullptr, 2);
+    QVERIFY(c1 && c2);
+    QCOMPARE(c1->puerto, quint16(1502));
+    QCOMPARE(int(c1->id), 1);
+    QCOMPARE(int(c2->id), 9);
+    QCOMPARE(c2->decimales, 1);
+    QCOMPARE(c2->dispositivo, QStringLiteral("/dev/ttyUSB1"));
+    QCOMPARE(c2->baudios, 9600);
+    QVERIFY(!c2->esTcp());
+    QCOMPARE(Lineas::linea(2).nombre, QStringLiteral("Tolva B"));
 }
 
 QTEST_MAIN(TstLineas)
