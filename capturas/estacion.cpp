@@ -4,7 +4,11 @@
 #include <QLabel>
 
 #include "Capturas.h"
+#include "Estacion.h"
 #include "FrmDatos.h"
+#include "Instalacion.h"
+#include "PanelLineas.h"
+#include "frmMain.h"
 #include "Tendencia.h"
 #include "Tolva.h"
 #include "tst_station_comun.h"
@@ -19,6 +23,7 @@ private Q_SLOTS:
     void initTestCase() { MessageBox::setScripted(true); }
     void manual();
     void pantallas();
+    void lineas();
 };
 
 // The operator's guide: one shift at the window's own size, a continuous run,
@@ -163,6 +168,68 @@ void CapturasEstacion::pantallas()
     QTest::qWait(600);
     QVERIFY(w->grab().save(QDir(destino).absoluteFilePath(QStringLiteral("station-link-down.png"))));
     b.sim().fallos({});
+}
+
+// Four lines of one workstation at 1024x768: lines 1 and 2 on one bus (one
+// running, one in stand-by), line 3 silent, line 4 closed; the main window's
+// overview and a station with the lines above it.
+void CapturasEstacion::lineas()
+{
+    const QString destino = Capturas::destino();
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    IndicadorSimulado otro(BancoEstacion::parametros(0));
+    otro.setReloj(false);
+    QMetaObject::invokeMethod(&b.sim().servidor(), [&] { b.sim().servidor().agrega(otro, 2); },
+                              Qt::BlockingQueuedConnection);
+    SimuladorEnHilo tercero(BancoEstacion::parametros(0));
+    tercero.indicador().setReloj(false);
+    const QString nombres[] = {"Tolva A", "Tolva B", "Molino 2", "Mezcladora"};
+    const quint16 puertos[] = {b.sim().puerto(), b.sim().puerto(), tercero.puerto(), 1};
+    QString error;
+    for (int n = 1; n <= 4; ++n) {
+        LineaInstalada l;
+        l.numero = n;
+        l.nombre = nombres[n - 1];
+        if (n > 1) {
+            l.tcp = QStringLiteral("127.0.0.1:%1").arg(puertos[n - 1]);
+            l.id = n == 2 ? 2 : 1;
+        }
+        QVERIFY2(InstalacionLineas::agrega(b.dir().path(), l, &error), qPrintable(error));
+    }
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100"));
+    b.ind().setValor32(Indicador::kUlTotal, 12500);
+    b.ind().programa(20000, 900, 1000);
+    otro.setValor32(Indicador::kUlTotal, 4300);
+    frmMain principal;
+    principal.carga();
+    for (int n = 1; n <= 3; ++n) {
+        rellenaDatosAlAbrir({QStringLiteral("Cliente")});
+        Estacion::abrir(&principal, Contexto::programa(), n);
+        QTRY_VERIFY_WITH_TIMEOUT(Estacion::estacion(n) && Estacion::estacion(n)->iniciada(), 10000);
+    }
+    b.ind().comando('V');
+    for (int i = 0; i < 30; ++i) {
+        b.ind().avanza(0.3);
+        QTest::qWait(100);
+    }
+    FallosSimulados mudo;
+    mudo.mudo = true;
+    tercero.fallos(mudo);
+    QTRY_VERIFY_WITH_TIMEOUT(!Estacion::estacion(3)->estado().conectado, 15000);
+    QWidget* ventana = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == u"frmPeso_2")
+            ventana = w;
+    QVERIFY(ventana);
+    ventana->resize(1024, 740);
+    QTest::qWait(800);
+    QVERIFY(ventana->grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-lineas-estacion.png"))));
+    principal.show();
+    QTest::qWait(600);
+    QVERIFY(principal.grab().save(QDir(destino).absoluteFilePath(QStringLiteral("manual-lineas-principal.png"))));
+    tercero.fallos({});
+    Estacion::cerrar();
 }
 
 } // namespace

@@ -105,8 +105,9 @@ void PanelLineas::actualiza()
         QString texto = EstadoEstacion::textoDeMarcha(m);
         if (m == EstadoEstacion::Marcha::EnMarcha && !estado.textoModo.isEmpty())
             texto += QStringLiteral(" · ") + estado.textoModo;
-        if (m == EstadoEstacion::Marcha::Falla && estado.CError != 0)
-            texto += QStringLiteral(" · ERROR %1").arg(estado.CError);
+        if (m == EstadoEstacion::Marcha::Falla)
+            texto += estado.conectado ? QStringLiteral(" · ERROR %1").arg(estado.CError)
+                                      : QStringLiteral(" · sin conexión");
         f.estado->setText(texto);
     }
 }
