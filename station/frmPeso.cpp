@@ -524,11 +524,11 @@ void frmPeso::alAbrir()
 }
 
 // The bus cannot carry the configured period: the operator sees how often
-// the values really come.
+// the values really come. A timer's jitter (a few ms) is not worth saying.
 void frmPeso::muestraPeriodo(int ms)
 {
     const int configurado = m_estacion->periodoConfigurado();
-    const bool lento = ms > 0 && configurado > 0 && ms > configurado;
+    const bool lento = ms > 0 && configurado > 0 && ms * 10 > configurado * 11;
     m_periodo->setText(lento ? QStringLiteral("Lectura cada %1 ms (configurado %2 ms)").arg(ms).arg(configurado)
                              : QString());
     m_periodo->setVisible(lento);

@@ -161,6 +161,7 @@ private Q_SLOTS:
     void ventanasDeLasLineas();
     void unaSolaLineaSinCambios();
     void opcionesPorLinea();
+    void periodoQueElBusAguanta();
 };
 
 void TstLineas::initTestCase()
@@ -468,6 +469,41 @@ void TstLineas::opcionesPorLinea()
     QCOMPARE(c2->baudios, 9600);
     QVERIFY(!c2->esTcp());
     QCOMPARE(Lineas::linea(2).nombre, QStringLiteral("Tolva B"));
+}
+
+void TstLineas::periodoQueElBusAguanta()
+{
+    // Two indicators on one line at 9600 baud: a whole-state read of each
+    // takes about 0.16 s of wire, so the bus cannot carry 100 ms for both.
+    Bus b;
+    QMetaObject::invokeMethod(&b.m_sim.servidor(), [&b] { b.m_sim.servidor().setBaudios(9600); },
+                              Qt::BlockingQueuedConnection);
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("100"));
+    Registrador r1(b.m_dir.path(), Contexto::programa(), nullptr, 1);
+    Registrador r2(b.m_dir.path(), Contexto::programa(), nullptr, 2);
+    QWidget principal;
+    auto* v1 = new frmPeso(&principal, &r1, b.m_contexto, Lineas::linea(1));
+    auto* v2 = new frmPeso(&principal, &r2, b.m_contexto, Lineas::linea(2));
+    for (frmPeso* v : {v1, v2}) {
+        rellenaDatosAlAbrir({QStringLiteral("Cliente")});
+        v->inicia();
+        QTRY_VERIFY_WITH_TIMEOUT(v->iniciada(), kEspera);
+    }
+    auto* periodo = v2->findChild<QLabel*>(QStringLiteral("Lbl_Periodo"));
+    QVERIFY(periodo);
+    QTRY_VERIFY_WITH_TIMEOUT(periodo->isVisibleTo(v2), kEspera);
+    const QRegularExpression texto(QStringLiteral("^Lectura cada (\\d+) ms \\(configurado 100 ms\\)$"));
+    const auto m = texto.match(periodo->text());
+    QVERIFY2(m.hasMatch(), qPrintable(periodo->text()));
+    QVERIFY(m.captured(1).toInt() > 100);
+    QCOMPARE(v2->estacion()->periodoConfigurado(), 100);
+    // The same bus with one indicator at full speed carries it again.
+    v2->cierraYa();
+    QMetaObject::invokeMethod(&b.m_sim.servidor(), [&b] { b.m_sim.servidor().setBaudios(0); },
+                              Qt::BlockingQueuedConnection);
+    auto* periodo1 = v1->findChild<QLabel*>(QStringLiteral("Lbl_Periodo"));
+    QTRY_VERIFY_WITH_TIMEOUT(!periodo1->isVisibleTo(v1), kEspera);
+    v1->cierraYa();
 }
 
 QTEST_MAIN(TstLineas)
