@@ -137,6 +137,7 @@ const QList<CampoBrowser>& camposBrowser()
         {11, QStringLiteral("AUX5"), QStringLiteral("AUX5"), Texto},
         {12, QStringLiteral("AUX6"), QStringLiteral("AUX6"), Texto},
         {20, QStringLiteral("OPERADOR"), QStringLiteral("OPERADOR"), -1},
+        {21, Schema::kLinea, Schema::kLinea, NroLinea},
     };
     return campos;
 }
