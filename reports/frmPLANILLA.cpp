@@ -535,7 +535,8 @@ void frmPLANILLA::exportar()
                                                  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
                                              }
                                              return true;
-                                         });
+                                         },
+                                         m_lineas);
     QApplication::restoreOverrideCursor();
     ocultaCuadro();
     if (!r.ok) {
