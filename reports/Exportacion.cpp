@@ -476,10 +476,6 @@ struct Hoja
                 *error = hojaInvalida();
                 return false;
             }
-            if (columnas == kColumnaLinea && anterior < kFilaTitulos && r > kFilaTitulos) {
-                filasPrevias += filaDeTitulos(QString());
-                conTitulos = true;
-            }
             anterior = r;
             if (r < XlsxPlantilla::kPrimeraFila) {
                 QString fila = rTexto.isNull() ? conAtributo(m.captured(0), QStringLiteral("r"), QString::number(r))
@@ -533,6 +529,7 @@ struct Hoja
             f.xml += QStringLiteral("</%1row>").arg(p);
             filas << f;
         }
+        // Row 7 of its own, last of the rows above the data.
         if (columnas == kColumnaLinea && !conTitulos)
             filasPrevias += filaDeTitulos(QString());
         return true;
