@@ -27,7 +27,12 @@ namespace Exportacion {
 
 namespace {
 
+// Columns written: ticket to total, and the line in K with several lines.
 constexpr int kColumnas = 10;
+constexpr int kColumnaTotal = 10;
+constexpr int kColumnaLinea = 11;
+constexpr int kMaxColumnas = 11;
+constexpr int kFilaTitulos = XlsxPlantilla::kPrimeraFila - 1;
 // Rows of a worksheet.
 constexpr int kMaxFilas = 1048576;
 
@@ -405,6 +410,7 @@ struct Hoja
     QString cola;            // from the sheetData end tag on
     QHash<int, int> estiloColumna;
     int primeraConValor = 0; // first row >= 8 with a value where data goes; 0 if none
+    int columnas = kColumnas; // the columns the data writes
 
     bool carga(const QString& s, QString* error)
     {
@@ -446,7 +452,7 @@ struct Hoja
             if (estilo.isNull())
                 continue;
             const int desde = std::max(1, atributo(tag, QStringLiteral("min")).toInt());
-            const int hasta = std::min(kColumnas, atributo(tag, QStringLiteral("max")).toInt());
+            const int hasta = std::min(columnas, atributo(tag, QStringLiteral("max")).toInt());
             for (int c = desde; c <= hasta; ++c)
                 estiloColumna.insert(c, estilo.toInt());
         }
@@ -460,6 +466,7 @@ struct Hoja
         const QRegularExpression reValor(
             QStringLiteral("<%1f[\\s>/]|<%1v>[^<]*\\S[^<]*</%1v>|<%1t(?:\\s[^>]*)?>[^<]*\\S[^<]*</%1t>").arg(p));
         int anterior = 0;
+        bool conTitulos = false;
         for (auto it = reFila.globalMatch(dentro); it.hasNext();) {
             const auto m = it.next();
             QString atributos = m.captured(1);
@@ -471,8 +478,17 @@ struct Hoja
             }
             anterior = r;
             if (r < XlsxPlantilla::kPrimeraFila) {
-                filasPrevias += rTexto.isNull() ? conAtributo(m.captured(0), QStringLiteral("r"), QString::number(r))
-                                                : m.captured(0);
+                QString fila = rTexto.isNull() ? conAtributo(m.captured(0), QStringLiteral("r"), QString::number(r))
+                                               : m.captured(0);
+                if (columnas == kColumnaLinea && r == kFilaTitulos) {
+                    fila = filaDeTitulos(fila);
+                    conTitulos = true;
+                }
+                if (fila.isEmpty()) {
+                    *error = hojaInvalida();
+                    return false;
+                }
+                filasPrevias += fila;
                 continue;
             }
             FilaPlantilla f;
@@ -501,7 +517,7 @@ struct Hoja
                 cel.xml = ref.isNull() ? QStringLiteral("<%1c r=\"%2\"").arg(p, celda(r, cel.col)) +
                                              mc.captured(0).mid(p.size() + 2)
                                        : mc.captured(0);
-                if (cel.col <= kColumnas && reValor.match(mc.captured(2)).hasMatch())
+                if (cel.col <= columnas && reValor.match(mc.captured(2)).hasMatch())
                     f.conValor = true;
                 f.celdas << cel;
             }
@@ -513,7 +529,61 @@ struct Hoja
             f.xml += QStringLiteral("</%1row>").arg(p);
             filas << f;
         }
+        // Row 7 of its own, last of the rows above the data.
+        if (columnas == kColumnaLinea && !conTitulos)
+            filasPrevias += filaDeTitulos(QString());
         return true;
+    }
+
+    // Row 7 with the line's heading in K7, in the style of the heading
+    // beside it (J7); a K7 of the template's own stays as it is. An empty
+    // fila is a row 7 the template lacks; empty when the row cannot be read.
+    QString filaDeTitulos(const QString& fila) const
+    {
+        if (fila.isEmpty())
+            return QStringLiteral("<%1row r=\"%2\">").arg(p).arg(kFilaTitulos) + titulo(0) +
+                   QStringLiteral("</%1row>").arg(p);
+        static const QRegularExpression reInicio(QStringLiteral("^<(?:\\w+:)?row\\b[^>]*?(/?)>"));
+        const auto inicio = reInicio.match(fila);
+        if (!inicio.hasMatch())
+            return {};
+        QString tag = sinAtributo(inicio.captured(0), QStringLiteral("spans"));
+        if (!inicio.captured(1).isEmpty()) {
+            tag.chop(2);
+            return tag + u'>' + titulo(0) + QStringLiteral("</%1row>").arg(p);
+        }
+        const QRegularExpression reCelda(QStringLiteral("<%1c\\b([^>]*?)(?:/>|>.*?</%1c>)").arg(p),
+                                         QRegularExpression::DotMatchesEverythingOption);
+        int col = 0, estilo = 0;
+        qsizetype donde = fila.lastIndexOf(QStringLiteral("</%1row>").arg(p));
+        if (donde < 0)
+            return {};
+        for (auto it = reCelda.globalMatch(fila, inicio.capturedEnd()); it.hasNext();) {
+            const auto mc = it.next();
+            const QString r = atributo(mc.captured(1), QStringLiteral("r"));
+            int filaRef = 0;
+            if (r.isNull())
+                ++col;
+            else if (!parteRef(r, &col, &filaRef))
+                return {};
+            if (col == kColumnaLinea)
+                return tag + fila.mid(inicio.capturedEnd());
+            if (col == kColumnaTotal)
+                estilo = atributo(mc.captured(1), QStringLiteral("s")).toInt();
+            if (col > kColumnaLinea) {
+                donde = mc.capturedStart();
+                break;
+            }
+        }
+        return tag + fila.mid(inicio.capturedEnd(), donde - inicio.capturedEnd()) + titulo(estilo) +
+               fila.mid(donde);
+    }
+
+    QString titulo(int estilo) const
+    {
+        return QStringLiteral("<%1c r=\"%2\" t=\"inlineStr\"%3><%1is><%1t>Línea</%1t></%1is></%1c>")
+            .arg(p, celda(kFilaTitulos, kColumnaLinea),
+                 estilo > 0 ? QStringLiteral(" s=\"%1\"").arg(estilo) : QString());
     }
 
     // Row element of a template row moved down by d rows.
@@ -578,7 +648,7 @@ public:
         m_texto = " t=\"inlineStr\"><" + p + "is><" + p + "t>";
         m_textoEspacios = " t=\"inlineStr\"><" + p + "is><" + p + "t xml:space=\"preserve\">";
         m_finTexto = "</" + p + "t></" + p + "is></" + p + "c>";
-        for (int c = 1; c <= kColumnas; ++c)
+        for (int c = 1; c <= kMaxColumnas; ++c)
             m_letras[c] = celda(1, c).chopped(1).toLatin1();
     }
 
@@ -636,7 +706,7 @@ public:
 
 private:
     QByteArray& m_out;
-    QByteArray m_letras[kColumnas + 1];
+    QByteArray m_letras[kMaxColumnas + 1];
     QByteArray m_c, m_v, m_finV, m_texto, m_textoEspacios, m_finTexto;
 };
 
@@ -805,7 +875,8 @@ QString celda(int fila, int columna)
 }
 
 Resultado exportar(const QString& conexion, const QString& tabla, const Filtros::Seleccion& seleccion,
-                   const QString& plantilla, const QString& destino, const Progreso& progreso)
+                   const QString& plantilla, const QString& destino, const Progreso& progreso,
+                   const QVector<Linea>& lineas)
 {
     Resultado r;
     if (!QFileInfo(plantilla).isFile()) {
@@ -827,7 +898,10 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
         return r;
     }
     const qint64 total = q.value(0).toLongLong();
-    const QString columnas = QStringLiteral("TICKET, FECHA, HORA, AUX1, AUX2, AUX3, AUX4, AUX5, AUX6, TOTAL");
+    const int nColumnas = lineas.isEmpty() ? kColumnas : kColumnaLinea;
+    // An empty line is line 1, sorted as one too.
+    const QString columnas = QStringLiteral("TICKET, FECHA, HORA, AUX1, AUX2, AUX3, AUX4, AUX5, AUX6, TOTAL") +
+                             (lineas.isEmpty() ? QString() : QStringLiteral(", COALESCE(LINEA, 1) AS LINEA"));
     const QString sql = QStringLiteral("SELECT ") + columnas + QStringLiteral(" FROM ") + tabla + seleccion.filtro +
                         QStringLiteral(" ORDER BY ") + seleccion.ordenCompleto();
     if (!q.exec(SqlDialect::adaptar(sql, motor, CDatos::formatoFecha()))) {
@@ -871,6 +945,7 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     if (!rutas(z, &rutaHoja, &rutaEstilos, &error))
         return falla(error);
     Hoja hoja;
+    hoja.columnas = nColumnas;
     // A part of the template that is not well-formed XML would make the
     // copy unreadable: refused before anything is written.
     const QByteArray original = leeEntrada(z, rutaHoja, &error);
@@ -915,19 +990,19 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     // Styles of a cell: its own in the template, its row's, its column's.
     // Rows the template does not have take the formats the plant gave the
     // first data row's cells, or else their columns'.
-    int estiloNuevo[kColumnas + 1] = {};
-    for (int c = 1; c <= kColumnas; ++c)
+    int estiloNuevo[kMaxColumnas + 1] = {};
+    for (int c = 1; c <= nColumnas; ++c)
         estiloNuevo[c] = hoja.estiloColumna.value(c, 0);
     if (!hoja.filas.isEmpty() && hoja.filas.constFirst().r == XlsxPlantilla::kPrimeraFila &&
         filaPlantilla.contains(XlsxPlantilla::kPrimeraFila)) {
         const FilaPlantilla& primera = hoja.filas.constFirst();
         if (primera.estilo >= 0)
-            std::fill(estiloNuevo + 1, estiloNuevo + kColumnas + 1, primera.estilo);
+            std::fill(estiloNuevo + 1, estiloNuevo + nColumnas + 1, primera.estilo);
         for (const auto& c : primera.celdas)
-            if (c.col <= kColumnas)
+            if (c.col <= nColumnas)
                 estiloNuevo[c.col] = c.estilo;
     }
-    const int tipo[kColumnas + 1] = {-1,
+    const int tipo[kMaxColumnas + 1] = {-1,
                                      ModeloReporte::TICKET,
                                      ModeloReporte::FECHA,
                                      ModeloReporte::HORA,
@@ -937,7 +1012,8 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
                                      ModeloReporte::AUX4,
                                      ModeloReporte::AUX5,
                                      ModeloReporte::AUX6,
-                                     ModeloReporte::TOTAL};
+                                     ModeloReporte::TOTAL,
+                                     ModeloReporte::LINEA};
     const int estiloFecha = estilos.para(estiloNuevo[2], true);
     const int estiloHora = estilos.para(estiloNuevo[3], false);
 
@@ -959,6 +1035,17 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
                 return esc.numero(c, fila, h, estilo);
             if (!nulo && !v.toString().isEmpty())
                 return esc.texto(c, fila, v.toString(), estilo);
+            break;
+        }
+        case ModeloReporte::LINEA: {
+            // A number, or the name the plant gave the line.
+            const QString t = FormatoCorto::linea(v, lineas);
+            bool esNumero = false;
+            const int n = t.toInt(&esNumero);
+            if (esNumero)
+                return esc.numero(c, fila, n, estilo);
+            if (!t.isEmpty())
+                return esc.texto(c, fila, t, estilo);
             break;
         }
         case ModeloReporte::TICKET:
@@ -989,7 +1076,7 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
         QHash<int, int> propio;
         for (const auto& c : f.celdas)
             propio.insert(c.col, c.estilo);
-        for (int c = 1; c <= kColumnas; ++c) {
+        for (int c = 1; c <= nColumnas; ++c) {
             const auto it = propio.constFind(c);
             int estilo = it != propio.constEnd() ? *it : f.estilo >= 0 ? f.estilo : hoja.estiloColumna.value(c, 0);
             if (tipo[c] == ModeloReporte::FECHA || tipo[c] == ModeloReporte::HORA)
@@ -997,16 +1084,16 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
             valor(c, numero, valores ? valores[c] : QVariant(), estilo, it != propio.constEnd());
         }
         for (const auto& c : f.celdas)
-            if (c.col > kColumnas)
+            if (c.col > nColumnas)
                 buffer += c.xml.toUtf8();
         buffer += "</" + hoja.p.toUtf8() + "row>";
     };
 
     int fila = XlsxPlantilla::kPrimeraFila;
-    QVariant valores[kColumnas + 1];
-    const int estilos10[kColumnas + 1] = {0,          estiloNuevo[1], estiloFecha,    estiloHora,
-                                          estiloNuevo[4], estiloNuevo[5], estiloNuevo[6], estiloNuevo[7],
-                                          estiloNuevo[8], estiloNuevo[9], estiloNuevo[10]};
+    QVariant valores[kMaxColumnas + 1];
+    const int estilos10[kMaxColumnas + 1] = {0,          estiloNuevo[1], estiloFecha,    estiloHora,
+                                             estiloNuevo[4], estiloNuevo[5], estiloNuevo[6], estiloNuevo[7],
+                                             estiloNuevo[8], estiloNuevo[9], estiloNuevo[10], estiloNuevo[11]};
     const QByteArray finFila = "</" + hoja.p.toUtf8() + "row>";
     const QByteArray inicioFila = "<" + hoja.p.toUtf8() + "row r=\"";
     const QString demasiadas = QStringLiteral("La selección no cabe en una hoja (%1 filas como máximo desde la fila %2).")
@@ -1016,7 +1103,7 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
         if (fila > kMaxFilas)
             return falla(demasiadas);
         const QByteArray numero = QByteArray::number(fila);
-        for (int c = 1; c <= kColumnas; ++c)
+        for (int c = 1; c <= nColumnas; ++c)
             valores[c] = q.value(c - 1);
         const auto it = filaPlantilla.constFind(fila);
         if (it != filaPlantilla.constEnd()) {
@@ -1025,11 +1112,11 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
             buffer += inicioFila;
             buffer += numero;
             buffer += "\">";
-            for (int c = 1; c <= kColumnas; ++c)
+            for (int c = 1; c <= nColumnas; ++c)
                 valor(c, numero, valores[c], estilos10[c], false);
             buffer += finFila;
         }
-        r.suma += valores[kColumnas].toDouble();
+        r.suma += valores[kColumnaTotal].toDouble();
         ++r.filas;
         ++fila;
         if (buffer.size() > (1 << 20) && !vuelca())
@@ -1048,7 +1135,7 @@ Resultado exportar(const QString& conexion, const QString& tabla, const Filtros:
     }
     if (seleccion.totales) {
         const QByteArray numero = QByteArray::number(fila);
-        QVariant suma[kColumnas + 1];
+        QVariant suma[kMaxColumnas + 1];
         suma[9] = QStringLiteral("Total:");
         suma[10] = r.suma;
         const auto it = filaPlantilla.constFind(fila);

@@ -4,11 +4,14 @@
 #include <functional>
 
 #include "Filtro.h"
+#include "Lineas.h"
 
 // Writes a selection of the reports table into a copy of the template
 // "REPORTE.xlsx": worksheet "REPORTE" (or, without one, the template's first
 // visible worksheet), ten columns from row 8 on, and the sum row when only
-// total records are selected. The template may come from any spreadsheet
+// total records are selected. Given the plant's lines, an eleventh column
+// holds each row's line, headed "Línea" in row 7 unless the template has
+// something of its own there. The template may come from any spreadsheet
 // program: only the cells written change, each keeping the style its cell,
 // row or column has in the template (rows below the template's take those
 // of the first data row); dates and times get a date or time format added to
@@ -33,8 +36,10 @@ struct Resultado
 // record; returning false cancels the export.
 using Progreso = std::function<bool(qint64 hecho, qint64 total)>;
 
+// lineas: the plant's lines when it has several (see ModeloReporte::muestraLineas).
 Resultado exportar(const QString& conexion, const QString& tabla, const Filtros::Seleccion& seleccion,
-                   const QString& plantilla, const QString& destino, const Progreso& progreso = {});
+                   const QString& plantilla, const QString& destino, const Progreso& progreso = {},
+                   const QVector<Linea>& lineas = {});
 
 // Cell reference "A8" of 1-based row and column.
 QString celda(int fila, int columna);

@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 
 #include "FechaHora.h"
+#include "Lineas.h"
+#include "Schema.h"
 #include "SqlDialect.h"
 
 namespace Filtros {
@@ -82,6 +84,34 @@ std::optional<Criterio> fecha(const QDate& desde, const QDate& hasta, const QStr
     return r;
 }
 
+int numeroLinea(const QString& t)
+{
+    static const QRegularExpression re(QStringLiteral("^\\s*([0-9]{1,2})\\s*$"));
+    const auto m = re.match(t);
+    const int n = m.hasMatch() ? m.captured(1).toInt() : 0;
+    return n >= 1 && n <= Lineas::kMaximo ? n : 0;
+}
+
+QString errorLinea()
+{
+    return QStringLiteral("La línea debe ser un número entero de 1 a %1.").arg(Lineas::kMaximo);
+}
+
+QString textoLinea(int n, const QString& nombre)
+{
+    const QString numero = QString::number(n);
+    return nombre.isEmpty() || nombre == QStringLiteral("Línea ") + numero ? numero : nombre;
+}
+
+Criterio linea(int n, const QString& nombre)
+{
+    Criterio c;
+    c.criterio = n == 1 ? QStringLiteral("IS NULL OR ") + Schema::kLinea + QStringLiteral(" = 1")
+                        : QStringLiteral("= ") + QString::number(n);
+    c.descripcion = QStringLiteral(" = ") + textoLinea(n, nombre);
+    return c;
+}
+
 QString condicion(const QString& campo, const Criterio& c)
 {
     if (c.criterio.isEmpty())
@@ -107,6 +137,7 @@ const QList<CampoBrowser>& camposBrowser()
         {11, QStringLiteral("AUX5"), QStringLiteral("AUX5"), Texto},
         {12, QStringLiteral("AUX6"), QStringLiteral("AUX6"), Texto},
         {20, QStringLiteral("OPERADOR"), QStringLiteral("OPERADOR"), -1},
+        {21, Schema::kLinea, Schema::kLinea, NroLinea},
     };
     return campos;
 }

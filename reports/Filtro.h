@@ -9,7 +9,7 @@
 // text work, shared by the screens and the report tool.
 namespace Filtros {
 
-enum Tipo { Texto = 0, Numero = 1, Fecha = 3 };
+enum Tipo { Texto = 0, Numero = 1, Fecha = 3, NroLinea = 4 };
 
 struct Criterio
 {
@@ -33,6 +33,19 @@ Criterio numero(QString& desde, QString& hasta);
 // range is reversed.
 std::optional<Criterio> fecha(const QDate& desde, const QDate& hasta, const QString& fechaFrm,
                               const QString& fechaChr);
+
+// A weighing line's number as typed: a whole number from 1 to
+// Lineas::kMaximo, blanks around it allowed; 0 for anything else.
+int numeroLinea(const QString& t);
+// Why a line's number was refused.
+QString errorLinea();
+// Line n as the reports show it: by the name the plant gave it, else by
+// its number.
+QString textoLinea(int n, const QString& nombre);
+// Rows of line n on the LINEA column; rows written before lines existed
+// (LINEA empty) count as line 1, so its criterion names the column again.
+// The description names the line as textoLinea does.
+Criterio linea(int n, const QString& nombre = {});
 
 // "(field criterion)", or empty when cancelled.
 QString condicion(const QString& campo, const Criterio& c);

@@ -43,9 +43,17 @@ QString Listado::lineaRegistro(const ModeloReporte& m, int fila)
     QString l = alineaDerecha(m.texto(fila, ModeloReporte::TICKET), 8);
     tab(l, 10, m.texto(fila, ModeloReporte::FECHA).left(10));
     tab(l, 21, m.texto(fila, ModeloReporte::HORA).left(5));
-    const int columnas[6] = {28, 44, 60, 76, 92, 108};
-    for (int i = 0; i < 6; ++i)
-        tab(l, columnas[i], m.texto(fila, ModeloReporte::AUX1 + i).left(15));
+    if (m.conLinea()) {
+        // The line takes room from the six data, cut to 13 letters.
+        tab(l, 27, m.texto(fila, ModeloReporte::LINEA).left(10));
+        const int columnas[6] = {38, 52, 66, 80, 94, 108};
+        for (int i = 0; i < 6; ++i)
+            tab(l, columnas[i], m.texto(fila, ModeloReporte::AUX1 + i).left(13));
+    } else {
+        const int columnas[6] = {28, 44, 60, 76, 92, 108};
+        for (int i = 0; i < 6; ++i)
+            tab(l, columnas[i], m.texto(fila, ModeloReporte::AUX1 + i).left(15));
+    }
     tab(l, 124, alineaDerecha(m.texto(fila, ModeloReporte::TOTAL), 10));
     return l;
 }
@@ -76,9 +84,16 @@ QVector<Listado::Linea> Listado::lineas(const ModeloReporte& m) const
     tab(l, 2, QStringLiteral("Ticket"));
     tab(l, 12, QStringLiteral("Fecha"));
     tab(l, 22, QStringLiteral("Hora"));
-    const int columnas[6] = {32, 48, 64, 80, 96, 112};
-    for (int i = 0; i < 6; ++i)
-        tab(l, columnas[i], captions.value(i));
+    if (m.conLinea()) {
+        tab(l, 27, QStringLiteral("Línea"));
+        const int columnas[6] = {40, 54, 68, 82, 96, 110};
+        for (int i = 0; i < 6; ++i)
+            tab(l, columnas[i], captions.value(i));
+    } else {
+        const int columnas[6] = {32, 48, 64, 80, 96, 112};
+        for (int i = 0; i < 6; ++i)
+            tab(l, columnas[i], captions.value(i));
+    }
     tab(l, 128, QStringLiteral("Total"));
     texto(l, true);
 

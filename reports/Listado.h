@@ -11,7 +11,8 @@ class QPagedPaintDevice;
 class QPrinter;
 class ModeloReporte;
 
-// The printed listing: fixed columns in Courier 10 on a landscape page.
+// The printed listing: fixed columns in Courier 10 on a landscape page; the
+// line's column when the model shows the plant's lines.
 class Listado
 {
 public:

@@ -6,6 +6,7 @@
 
 #include "CDatos.h"
 #include "FechaHora.h"
+#include "Filtro.h"
 #include "SqlDialect.h"
 
 namespace {
@@ -42,8 +43,21 @@ QString valor(const QVariant& v, int columna)
     case ModeloReporte::BACH:
     case ModeloReporte::PRESET:
     case ModeloReporte::OPCION1: return numero(v);
+    case ModeloReporte::LINEA: return linea(v, {});
     default: return v.isNull() ? QString() : v.toString();
     }
+}
+
+QString linea(const QVariant& v, const QVector<Linea>& lineas)
+{
+    if (!v.isValid())
+        return {};
+    const int n = v.isNull() ? 1 : v.toInt();
+    for (const Linea& l : lineas) {
+        if (l.numero == n)
+            return Filtros::textoLinea(n, l.nombre);
+    }
+    return QString::number(n);
 }
 
 } // namespace FormatoCorto
@@ -54,7 +68,8 @@ const QStringList& ModeloReporte::nombresColumnas()
         QStringLiteral("TICKET"), QStringLiteral("AUX1"), QStringLiteral("AUX2"), QStringLiteral("AUX3"),
         QStringLiteral("AUX4"), QStringLiteral("AUX5"), QStringLiteral("AUX6"), QStringLiteral("TOTAL"),
         QStringLiteral("PESO"), QStringLiteral("BACH"), QStringLiteral("PRESET"), QStringLiteral("FECHA"),
-        QStringLiteral("HORA"), QStringLiteral("INFO"), QStringLiteral("OPERADOR"), QStringLiteral("OPCION1")};
+        QStringLiteral("HORA"), QStringLiteral("INFO"), QStringLiteral("OPERADOR"), QStringLiteral("OPCION1"),
+        QStringLiteral("LINEA")};
     return n;
 }
 
@@ -64,6 +79,18 @@ int ModeloReporte::columna(const QString& nombre)
 }
 
 ModeloReporte::ModeloReporte(QObject* parent) : QAbstractTableModel(parent) {}
+
+void ModeloReporte::muestraLineas(const QVector<Linea>& lineas)
+{
+    beginResetModel();
+    m_lineas = lineas;
+    // Pages read without the column (or with it) are read again.
+    descartaClavesSinColumna();
+    m_preparadas.clear();
+    m_paginas.clear();
+    m_usadas.clear();
+    endResetModel();
+}
 
 QString ModeloReporte::sql(const QString& orden, int limite, int desplazamiento,
                           const QString& condicion) const
@@ -79,8 +106,11 @@ QString ModeloReporte::sql(const QString& orden, int limite, int desplazamiento,
             return {};
     }
     // Joined, not formatted: the filter holds typed text, and a "%1" in it
-    // ("*1" becomes "%1") must reach the engine as it is.
-    QString s = QStringLiteral("SELECT ") + nombresColumnas().join(QStringLiteral(", ")) +
+    // ("*1" becomes "%1") must reach the engine as it is. The line goes by
+    // the column's own name, so sorting by it sorts an empty one as line 1
+    // on both engines.
+    QString s = QStringLiteral("SELECT ") + nombresColumnas().mid(0, LINEA).join(QStringLiteral(", ")) +
+                (conLinea() ? QStringLiteral(", COALESCE(LINEA, 1) AS LINEA") : QString()) +
                 QStringLiteral(" FROM ") + m_tabla + donde + QStringLiteral(" ORDER BY ") + orden +
                 QStringLiteral(" LIMIT ") + QString::number(limite);
     if (desplazamiento > 0)
@@ -105,6 +135,16 @@ QVector<ModeloReporte::Clave> ModeloReporte::claves(const QString& orden)
     if (r.isEmpty() || r.last().columna != TICKET)
         return {};
     return r;
+}
+
+void ModeloReporte::descartaClavesSinColumna()
+{
+    for (const Clave& k : std::as_const(m_claves)) {
+        if (k.columna >= columnas()) {
+            m_claves.clear();
+            return;
+        }
+    }
 }
 
 bool ModeloReporte::sinNulos() const
@@ -165,8 +205,8 @@ bool ModeloReporte::selecciona(const QSqlDatabase& db, ConnectionString::Engine 
     QVector<QVariantList> primera;
     while (primera.size() < std::min(kPagina, filas) && prueba.next()) {
         QVariantList f;
-        f.reserve(NumColumnas);
-        for (int c = 0; c < NumColumnas; ++c)
+        f.reserve(columnas());
+        for (int c = 0; c < columnas(); ++c)
             f.append(prueba.value(c));
         primera.append(std::move(f));
     }
@@ -179,6 +219,7 @@ bool ModeloReporte::selecciona(const QSqlDatabase& db, ConnectionString::Engine 
     m_claves = claves(orden);
     if (claves(ordenInverso).size() != m_claves.size())
         m_claves.clear();
+    descartaClavesSinColumna();
     m_sinNulos = -1;
     m_filas = filas;
     m_paginas.clear();
@@ -203,7 +244,7 @@ void ModeloReporte::olvida()
     m_paginas.clear();
     m_usadas.clear();
     if (m_filas > 0)
-        Q_EMIT dataChanged(index(0, 0), index(m_filas - 1, NumColumnas - 1));
+        Q_EMIT dataChanged(index(0, 0), index(m_filas - 1, columnas() - 1));
 }
 
 int ModeloReporte::rowCount(const QModelIndex& parent) const
@@ -213,7 +254,7 @@ int ModeloReporte::rowCount(const QModelIndex& parent) const
 
 int ModeloReporte::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : NumColumnas;
+    return parent.isValid() ? 0 : columnas();
 }
 
 const QVector<QVariantList>* ModeloReporte::pagina(int numero) const
@@ -315,8 +356,8 @@ const QVector<QVariantList>* ModeloReporte::pagina(int numero) const
     filas.reserve(cantidad);
     while (consulta->next()) {
         QVariantList f;
-        f.reserve(NumColumnas);
-        for (int c = 0; c < NumColumnas; ++c)
+        f.reserve(columnas());
+        for (int c = 0; c < columnas(); ++c)
             f.append(consulta->value(c));
         filas.append(std::move(f));
     }
@@ -331,7 +372,7 @@ const QVector<QVariantList>* ModeloReporte::pagina(int numero) const
 
 QVariant ModeloReporte::valor(int fila, int columna) const
 {
-    if (fila < 0 || fila >= m_filas || columna < 0 || columna >= NumColumnas)
+    if (fila < 0 || fila >= m_filas || columna < 0 || columna >= columnas())
         return {};
     const QVector<QVariantList>* p = pagina(fila / kPagina);
     const int i = fila % kPagina;
@@ -342,6 +383,8 @@ QVariant ModeloReporte::valor(int fila, int columna) const
 
 QString ModeloReporte::texto(int fila, int columna) const
 {
+    if (columna == LINEA)
+        return FormatoCorto::linea(valor(fila, columna), m_lineas);
     return FormatoCorto::valor(valor(fila, columna), columna);
 }
 
@@ -368,6 +411,6 @@ QVariant ModeloReporte::headerData(int section, Qt::Orientation orientation, int
     if (role != Qt::DisplayRole)
         return {};
     if (orientation == Qt::Horizontal)
-        return nombresColumnas().value(section);
+        return section == LINEA ? QStringLiteral("Línea") : nombresColumnas().value(section);
     return section + 1;
 }

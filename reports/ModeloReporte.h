@@ -12,6 +12,7 @@
 #include <QVector>
 
 #include "ConnectionString.h"
+#include "Lineas.h"
 
 // The reports table as a model that fetches rows in pages on demand: the
 // row count comes from COUNT(*). A page is read from the nearest known place
@@ -23,15 +24,21 @@ class ModeloReporte : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    // Columns, in the table's order.
+    // Columns, in the table's order. LINEA is there only while the plant's
+    // lines are shown (muestraLineas), read with an empty one as line 1.
     enum Columna {
         TICKET, AUX1, AUX2, AUX3, AUX4, AUX5, AUX6, TOTAL, PESO, BACH, PRESET,
-        FECHA, HORA, INFO, OPERADOR, OPCION1, NumColumnas
+        FECHA, HORA, INFO, OPERADOR, OPCION1, LINEA, NumColumnas
     };
     static const QStringList& nombresColumnas();
     static int columna(const QString& nombre);
 
     explicit ModeloReporte(QObject* parent = nullptr);
+
+    // The line column, its values named after lineas (the plant's lines);
+    // empty: no line column, the statements as with a single line.
+    void muestraLineas(const QVector<Linea>& lineas);
+    bool conLinea() const { return !m_lineas.isEmpty(); }
 
     // Selects the rows of tabla matching filtro (a WHERE clause with its
     // leading blank, or empty) in the order orden (an ORDER BY list that
@@ -72,10 +79,15 @@ private:
                 const QString& condicion = {}) const;
     static QVector<Clave> claves(const QString& orden);
     bool sinNulos() const;
+    // An order by a column not read (the line, without it) is walked from
+    // the ends of the ordering.
+    void descartaClavesSinColumna();
+    int columnas() const { return conLinea() ? NumColumnas : LINEA; }
 
     QSqlDatabase m_db;
     ConnectionString::Engine m_motor = ConnectionString::SQLite;
     QString m_tabla, m_filtro, m_orden, m_ordenInverso;
+    QVector<Linea> m_lineas;
     int m_filas = 0;
     // Keys of m_orden when it can be walked from a row's key (same direction
     // throughout, ticket last); empty otherwise.
@@ -95,4 +107,7 @@ namespace FormatoCorto {
 QString numero(const QVariant& v);
 // A value of the reports table as shown and printed.
 QString valor(const QVariant& v, int columna);
+// A line as the reports show it: its name when the plant gave it one, else
+// its number; an empty value is line 1.
+QString linea(const QVariant& v, const QVector<Linea>& lineas);
 } // namespace FormatoCorto

@@ -1,5 +1,6 @@
 #include "frmFiltro.h"
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QFrame>
 #include <QGridLayout>
@@ -11,6 +12,7 @@
 
 #include "FechaHora.h"
 #include "Filtro.h"
+#include "Lineas.h"
 #include "MessageBox.h"
 #include "Programa.h"
 
@@ -40,11 +42,11 @@ frmFiltro::frmFiltro(int tipo, QWidget* parent) : QDialog(parent), m_tipo(tipo)
     setModal(true);
     auto* layout = new QVBoxLayout(this);
 
-    QPushButton* ok[3];
-    QPushButton* cancel[3];
-    const char* okNames[3] = {"CmdOkDato", "CmdOkNumero", "CmdOkFecha"};
-    const char* cancelNames[3] = {"CmdCancelDato", "CmdCancelNumero", "CmdCancelFecha"};
-    for (int i = 0; i < 3; ++i) {
+    QPushButton* ok[4];
+    QPushButton* cancel[4];
+    const char* okNames[4] = {"CmdOkDato", "CmdOkNumero", "CmdOkFecha", "CmdOkLinea"};
+    const char* cancelNames[4] = {"CmdCancelDato", "CmdCancelNumero", "CmdCancelFecha", "CmdCancelLinea"};
+    for (int i = 0; i < 4; ++i) {
         m_frames[i] = new QFrame(this);
         m_frames[i]->setObjectName(QStringLiteral("FrmTipo_%1").arg(i));
         m_frames[i]->setFrameShape(QFrame::StyledPanel);
@@ -88,15 +90,35 @@ frmFiltro::frmFiltro(int tipo, QWidget* parent) : QDialog(parent), m_tipo(tipo)
         g->addWidget(ok[2], 2, 0);
         g->addWidget(cancel[2], 2, 1);
     }
+    // Line: the plant's lines by name, or a number typed (a line taken
+    // away still has its rows).
+    {
+        auto* g = new QGridLayout(m_frames[3]);
+        m_linea = new QComboBox(m_frames[3]);
+        m_linea->setObjectName(QStringLiteral("CboLinea"));
+        m_linea->setEditable(true);
+        m_linea->setInsertPolicy(QComboBox::NoInsert);
+        if (tipo == Filtros::NroLinea)
+            for (const Linea& l : Lineas::lista())
+                m_linea->addItem(l.descripcion(), l.numero);
+        g->addWidget(new QLabel(QStringLiteral("Línea:"), m_frames[3]), 0, 0);
+        g->addWidget(m_linea, 0, 1);
+        g->addWidget(ok[3], 1, 0);
+        g->addWidget(cancel[3], 1, 1);
+    }
 
     connect(ok[0], &QPushButton::clicked, this, &frmFiltro::aceptaDato);
     connect(ok[1], &QPushButton::clicked, this, &frmFiltro::aceptaNumero);
     connect(ok[2], &QPushButton::clicked, this, &frmFiltro::aceptaFecha);
+    connect(ok[3], &QPushButton::clicked, this, &frmFiltro::aceptaLinea);
     for (QPushButton* c : cancel)
         connect(c, &QPushButton::clicked, this, &frmFiltro::reject);
 
-    const int activo = tipo == Filtros::Texto ? 0 : tipo == Filtros::Numero ? 1 : 2;
-    for (int i = 0; i < 3; ++i) {
+    const int activo = tipo == Filtros::Texto    ? 0
+                       : tipo == Filtros::Numero ? 1
+                       : tipo == Filtros::Fecha  ? 2
+                                                 : 3;
+    for (int i = 0; i < 4; ++i) {
         m_frames[i]->setVisible(i == activo);
         m_frames[i]->setEnabled(i == activo);
     }
@@ -105,8 +127,10 @@ frmFiltro::frmFiltro(int tipo, QWidget* parent) : QDialog(parent), m_tipo(tipo)
         m_txtDato->setFocus();
     else if (activo == 1)
         m_txtNumero[0]->setFocus();
-    else
+    else if (activo == 2)
         m_fecha1->setFocus();
+    else
+        m_linea->setFocus();
     setMinimumWidth(320);
     adjustSize();
 }
@@ -152,6 +176,24 @@ void frmFiltro::aceptaFecha()
     }
     m_criterio = c->criterio;
     m_descripcion = c->descripcion;
+    m_aceptado = true;
+    accept();
+}
+
+void frmFiltro::aceptaLinea()
+{
+    // A line of the list as chosen, else the number typed.
+    const QString texto = m_linea->currentText();
+    const int i = m_linea->findText(texto, Qt::MatchFixedString);
+    const int n = i >= 0 ? m_linea->itemData(i).toInt() : Filtros::numeroLinea(texto);
+    if (n == 0) {
+        MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"), Filtros::errorLinea());
+        m_linea->setFocus();
+        return;
+    }
+    const Filtros::Criterio c = Filtros::linea(n, Lineas::linea(n).nombre);
+    m_criterio = c.criterio;
+    m_descripcion = c.descripcion;
     m_aceptado = true;
     accept();
 }

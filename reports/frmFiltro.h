@@ -3,19 +3,20 @@
 #include <QDialog>
 #include <QString>
 
+class QComboBox;
 class QDateEdit;
 class QFrame;
 class QLineEdit;
 class QPushButton;
 
-// Asks for one criterion on a field: a text pattern, a number range or a
-// date range. The outcome is read from criterio() and descripcion() after
+// Asks for one criterion on a field: a text pattern, a number range, a
+// date range or a weighing line (one of the plant's, or a number typed). The outcome is read from criterio() and descripcion() after
 // the dialog closes; both are empty when it was cancelled.
 class frmFiltro : public QDialog
 {
     Q_OBJECT
 public:
-    // tipo: Filtros::Texto, Filtros::Numero or Filtros::Fecha.
+    // tipo: Filtros::Texto, Filtros::Numero, Filtros::Fecha or Filtros::NroLinea.
     explicit frmFiltro(int tipo, QWidget* parent = nullptr);
 
     int tipo() const { return m_tipo; }
@@ -29,17 +30,19 @@ private:
     void aceptaDato();
     void aceptaNumero();
     void aceptaFecha();
+    void aceptaLinea();
 
     int m_tipo;
     QString m_criterio;
     QString m_descripcion;
     bool m_aceptado = false;
 
-    QFrame* m_frames[3] = {};
+    QFrame* m_frames[4] = {};
     QLineEdit* m_txtDato = nullptr;
     QLineEdit* m_txtNumero[2] = {};
     QDateEdit* m_fecha1 = nullptr;
     QDateEdit* m_fecha2 = nullptr;
+    QComboBox* m_linea = nullptr;
 };
 
 // Shows the filter dialog for field with the given kind; returns

@@ -91,6 +91,8 @@ frmPLANILLA::frmPLANILLA(QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("frmPLANILLA"));
     setModal(true);
     m_modelo = new ModeloReporte(this);
+    if (Lineas::varias())
+        m_lineas = Lineas::lista();
 
     auto* principal = new QVBoxLayout(this);
     auto* datos = new QGridLayout;
@@ -127,6 +129,7 @@ frmPLANILLA::frmPLANILLA(QWidget* parent) : QDialog(parent)
     par(5, QStringLiteral("Fecha y Hora:"));
     par(6, QString());
     par(20, QStringLiteral("Operador:"));
+    par(21, QStringLiteral("Línea:"));
     for (int i = 0; i < 6; ++i)
         par(7 + i, QStringLiteral("Dato %1:").arg(i));
 
@@ -150,6 +153,15 @@ frmPLANILLA::frmPLANILLA(QWidget* parent) : QDialog(parent)
     for (int i = 0; i < 6; ++i) {
         datos->addWidget(m_captions[7 + i], i, 3);
         datos->addWidget(m_valores[7 + i], i, 4);
+    }
+    // The line beside the operator; a single line's plant sees the screen
+    // as it always was.
+    if (!m_lineas.isEmpty()) {
+        datos->addWidget(m_captions[21], 6, 3);
+        datos->addWidget(m_valores[21], 6, 4);
+    } else {
+        m_captions[21]->hide();
+        m_valores[21]->hide();
     }
     datos->setColumnMinimumWidth(2, 24);
     datos->setColumnStretch(1, 1);
@@ -262,6 +274,7 @@ bool frmPLANILLA::carga()
     bool ok = !m_tabla.isEmpty() && m_datos.AbrirBase(Programa::DataCSReporte);
     if (ok)
         Schema::aseguraIndicesReporte(m_datos.base(), m_tabla);
+    m_modelo->muestraLineas(m_lineas);
     QString error;
     ok = ok && m_modelo->selecciona(m_datos.base(), m_datos.motor(), m_tabla, m_sel.filtro, m_sel.ordenCompleto(),
                                     m_sel.ordenCompleto(true), &error);
@@ -522,7 +535,8 @@ void frmPLANILLA::exportar()
                                                  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
                                              }
                                              return true;
-                                         });
+                                         },
+                                         m_lineas);
     QApplication::restoreOverrideCursor();
     ocultaCuadro();
     if (!r.ok) {

@@ -7,6 +7,7 @@
 
 #include "CDatos.h"
 #include "Filtro.h"
+#include "Lineas.h"
 
 class QCheckBox;
 class QFrame;
@@ -35,7 +36,8 @@ private:
 
 // The record browser over the reports table: one record at a time, sorting
 // by caption, filters by value, totals only, grid, annotation, deletion up
-// to the current record, printing and export.
+// to the current record, printing and export. A plant with several weighing
+// lines also sees each record's line, and sorts and filters by it.
 class frmPLANILLA : public QDialog
 {
     Q_OBJECT
@@ -95,6 +97,7 @@ private:
     ModeloReporte* m_modelo = nullptr;
     Filtros::Seleccion m_sel;
     QString m_tabla;
+    QVector<Linea> m_lineas; // the plant's lines when it has several
     int m_pos = -1;
     bool m_shift = false;
     bool m_cargado = false;

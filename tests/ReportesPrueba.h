@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "CDatos.h"
+#include "Config.h"
 #include "Instalacion.h"
 #include "MessageBox.h"
 #include "Programa.h"
@@ -95,6 +96,24 @@ inline bool insertaFilas(int n, const QList<FilaPrueba>& extra = {})
             return false;
     }
     return db.Confirma();
+}
+
+// The rows' lines by ticket: 1, 2 and none (a row written before there
+// were lines, which counts as line 1) in turn.
+inline bool asignaLineas()
+{
+    CDatos db;
+    return db.AbrirBase(Programa::DataCSReporte) &&
+           db.Ejecuta(QStringLiteral("UPDATE %1 SET LINEA = CASE WHEN TICKET % 3 = 1 THEN 1 "
+                                     "WHEN TICKET % 3 = 2 THEN 2 END")
+                          .arg(Programa::DataTbReporte));
+}
+
+// A second weighing line in the settings file, named nombre.
+inline bool segundaLinea(const QString& nombre)
+{
+    return Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Comunicacion_2"), QStringLiteral("1")) &&
+           Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Nombre_2"), nombre);
 }
 
 inline QVariant consultaValor(const QString& sql)

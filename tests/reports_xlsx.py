@@ -7,6 +7,8 @@
   reports_xlsx.py --rompe PART FILE COPY     copy with that part cut short
   reports_xlsx.py --variante NAME FILE COPY  the template as another writer puts it
   reports_xlsx.py --columna LETTERS FILE COPY  a value at row 30 of column LETTERS
+  reports_xlsx.py --fila7 KIND FILE COPY     row 7 of the headings changed (see fila7)
+  reports_xlsx.py --orden FILE               cells of row 7 in the order the sheet has them
 """
 import datetime
 import json
@@ -161,6 +163,37 @@ def columna(letras, origen, destino):
             zout.writestr(item, data)
 
 
+def fila7(tipo, origen, destino):
+    """A copy whose headings row (7) is not the usual one:
+      propia   K7 holds a heading of the plant's own, L7 a note
+      nota     L7 holds a note, K7 nothing
+      sin      no row 7 at all, a note at L8 below where it was"""
+    wb = openpyxl.load_workbook(origen)
+    ws = wb["REPORTE"]
+    if tipo == "propia":
+        ws["K7"] = "Sector"
+    if tipo in ("propia", "nota"):
+        ws["L7"] = "Notas"
+    if tipo == "sin":
+        for col in range(1, ws.max_column + 1):
+            ws._cells.pop((7, col), None)
+        ws["L8"] = "Notas"
+    wb.save(destino)
+
+
+def orden(path):
+    """The cell references of the REPORTE sheet's XML row 7, in file order,
+    and whether the rows are in order."""
+    import re
+    import zipfile
+    with zipfile.ZipFile(path) as z:
+        hoja = z.read("xl/worksheets/sheet1.xml").decode("utf-8")
+    fila = re.search(r'<row [^>]*r="7"[^>]*>(.*?)</row>', hoja)
+    print(" ".join(re.findall(r'<c r="([A-Z]+7)"', fila.group(1))) if fila else "")
+    filas = [int(r) for r in re.findall(r'<row [^>]*?r="(\d+)"', hoja)]
+    print("filas en orden" if filas == sorted(set(filas)) else "filas fuera de orden: %s" % filas)
+
+
 def variante(nombre, origen, destino):
     """Rewrites a template the ways other writers do: a namespace prefix on
     every element, rows and cells without positions, no style table."""
@@ -198,6 +231,10 @@ def main():
         rompe(sys.argv[2], sys.argv[3], sys.argv[4])
     elif len(sys.argv) == 5 and sys.argv[1] == "--columna":
         columna(sys.argv[2], sys.argv[3], sys.argv[4])
+    elif len(sys.argv) == 5 and sys.argv[1] == "--fila7":
+        fila7(sys.argv[2], sys.argv[3], sys.argv[4])
+    elif len(sys.argv) == 3 and sys.argv[1] == "--orden":
+        orden(sys.argv[2])
     else:
         dump(*sys.argv[1:3])
 

@@ -1,4 +1,6 @@
 #include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
 #include <QDateEdit>
 #include <QLineEdit>
 #include <QPushButton>
@@ -55,6 +57,8 @@ private Q_SLOTS:
     void ordenaFiltraYElimina_data() { datosMotor(); }
     void recorre();
     void recorre_data();
+    void lineas();
+    void lineas_data() { datosMotor(); }
 
 private:
     void datosMotor()
@@ -479,6 +483,115 @@ void TstReportsBrowser::recorre()
                          {QDate(2100, 1, 1), QTime(23, 0)}));
     for (int i = ModeloReporte::kPagina; i < 2 * ModeloReporte::kPagina; ++i)
         QCOMPARE(m.valor(i, ModeloReporte::TICKET).toLongLong(), esperado.at(i));
+}
+
+// Tickets of the browser's selection in its order, read from the last row
+// back, so the pages come from both ends of the ordering.
+QList<qint64> ticketsDe(frmPLANILLA& b)
+{
+    QList<qint64> t;
+    for (int i = b.cantidad() - 1; i >= 0; --i)
+        t.prepend(b.modelo()->valor(i, ModeloReporte::TICKET).toLongLong());
+    return t;
+}
+
+// One line: the screen as it always was, no word about lines in it. Two
+// lines: each record's line by its name, sorting and filtering by it, a
+// row written before lines existed counting as line 1's.
+void TstReportsBrowser::lineas()
+{
+    INSTALACION_DEL_MOTOR(inst);
+    constexpr int n = 450; // three pages of the model
+    QVERIFY(insertaFilas(n));
+    QVERIFY(asignaLineas());
+    {
+        frmPLANILLA b;
+        QVERIFY(b.cargado());
+        b.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&b, kEspera));
+        for (const QLabel* l : b.findChildren<QLabel*>())
+            QVERIFY2(!l->isVisible() || !l->text().contains(u"Línea"_s), qPrintable(l->text()));
+        QCOMPARE(b.modelo()->columnCount(), int(ModeloReporte::LINEA));
+        alAbrirse<frmDataGrid>([](frmDataGrid* g) {
+            const QAbstractItemModel* m = g->grilla()->model();
+            QStringList cabeceras;
+            for (int c = 0; c < m->columnCount(); ++c)
+                cabeceras << m->headerData(c, Qt::Horizontal).toString();
+            QVERIFY(!cabeceras.contains(u"Línea"_s));
+            g->accept();
+        });
+        b.findChild<QPushButton*>(u"cmdGrid"_s)->click();
+    }
+
+    QVERIFY(segundaLinea(u"Molino"_s));
+    frmPLANILLA b;
+    QVERIFY(b.cargado());
+    b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b, kEspera));
+    QVERIFY(b.findChild<QLabel*>(u"lbl_campo_21"_s)->isVisible());
+    QCOMPARE(b.findChild<QLabel*>(u"lbl_campo_21"_s)->text(), u"Línea:"_s);
+    QStringList vistas;
+    for (int i = 0; i < 3; ++i) {
+        b.mover(i);
+        vistas << valor(b, 21);
+    }
+    QCOMPARE(vistas, (QStringList{u"1"_s, u"Molino"_s, u"1"_s}));
+    QString celda;
+    alAbrirse<frmDataGrid>([&celda](frmDataGrid* g) {
+        const QAbstractItemModel* m = g->grilla()->model();
+        QCOMPARE(m->headerData(ModeloReporte::LINEA, Qt::Horizontal).toString(), u"Línea"_s);
+        QVERIFY(!g->grilla()->isColumnHidden(ModeloReporte::LINEA));
+        celda = m->index(4, ModeloReporte::LINEA).data().toString(); // ticket 5
+        g->accept();
+    });
+    b.findChild<QPushButton*>(u"cmdGrid"_s)->click();
+    QCOMPARE(celda, u"Molino"_s);
+
+    // Sorted by line: line 1's rows (those without one among them) by
+    // ticket, then line 2's.
+    QList<qint64> linea1, linea2;
+    for (qint64 t = 1; t <= n; ++t)
+        (t % 3 == 2 ? linea2 : linea1) << t;
+    dobleClic(b, u"lbl_campo_21"_s);
+    QCOMPARE(b.seleccion().campoOrden, u"LINEA"_s);
+    QCOMPARE(ticketsDe(b), linea1 + linea2);
+
+    const auto eligeLinea = [](const QString& texto) {
+        alAbrirse<frmFiltro>([texto](frmFiltro* d) {
+            d->findChild<QComboBox*>(u"CboLinea"_s)->setEditText(texto);
+            QTest::mouseClick(d->findChild<QPushButton*>(u"CmdOkLinea"_s), Qt::LeftButton);
+        });
+    };
+    eligeLinea(u"Línea 1"_s);
+    dobleClic(b, u"Lbl_Dato_21"_s);
+    QCOMPARE(seleccion(b), u"Parcial| WHERE (LINEA IS NULL OR LINEA = 1)| (Línea = 1)|LINEA|%1"_s.arg(linea1.size()));
+    QCOMPARE(ticketsDe(b), linea1);
+    eligeLinea(u"Línea 2 (Molino)"_s);
+    dobleClic(b, u"Lbl_Dato_21"_s);
+    QCOMPARE(seleccion(b), u"Parcial| WHERE (LINEA = 2)| (Línea = Molino)|LINEA|%1"_s.arg(linea2.size()));
+    QCOMPARE(ticketsDe(b), linea2);
+    // With Shift, on top of a ticket range.
+    rangoEnDialogo(u"1"_s, u"10"_s);
+    dobleClic(b, u"Lbl_Dato_0"_s);
+    eligeLinea(u"1"_s);
+    dobleClic(b, u"Lbl_Dato_21"_s, Qt::ShiftModifier);
+    QCOMPARE(ticketsDe(b), (QList<qint64>{1, 3, 4, 6, 7, 9, 10}));
+    QCOMPARE(cuenta({}), n);
+    QVERIFY(MessageBox::mostrados().isEmpty());
+
+    // Without the line's column, an order by the line still reads every
+    // row once, page after page (no row lacks a line now).
+    CDatos db;
+    QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+    QVERIFY(db.Ejecuta(u"UPDATE %1 SET LINEA = 1 WHERE LINEA IS NULL"_s.arg(Programa::DataTbReporte)));
+    ModeloReporte sin;
+    QVERIFY(sin.selecciona(db.base(), db.motor(), Programa::DataTbReporte, {}, u"LINEA ASC, TICKET ASC"_s,
+                           u"LINEA DESC, TICKET DESC"_s, nullptr));
+    QList<qint64> todos;
+    for (int i = 0; i < n; ++i)
+        todos << sin.valor(i, ModeloReporte::TICKET).toLongLong();
+    QCOMPARE(todos, linea1 + linea2);
+    QVERIFY(!sin.valor(0, ModeloReporte::LINEA).isValid());
 }
 
 QTEST_MAIN(TstReportsBrowser)

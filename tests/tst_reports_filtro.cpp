@@ -1,12 +1,15 @@
+#include <QComboBox>
 #include <QDateEdit>
 #include <QFrame>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 
+#include "Config.h"
 #include "Filtro.h"
 #include "MessageBox.h"
 #include "Programa.h"
+#include "TestSupport.h"
 #include "frmFiltro.h"
 
 using namespace Qt::StringLiterals;
@@ -106,6 +109,95 @@ private Q_SLOTS:
         QCOMPARE(Seleccion().ordenCompleto(), u"TICKET ASC"_s);
     }
 
+    // A line's number as an operator, a command line or a query may give
+    // it: only a whole number of a line there can be.
+    void numeroLinea_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("numero");
+        QTest::newRow("one") << "1" << 1;
+        QTest::newRow("blanks, leading zero") << " 07 " << 7;
+        QTest::newRow("the last line") << "16" << 16;
+        QTest::newRow("zero") << "0" << 0;
+        QTest::newRow("beyond the last") << "17" << 0;
+        QTest::newRow("huge") << "99999999999999999999" << 0;
+        QTest::newRow("negative") << "-1" << 0;
+        QTest::newRow("plus sign") << "+2" << 0;
+        QTest::newRow("decimal") << "1.0" << 0;
+        QTest::newRow("word") << "dos" << 0;
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("quote") << "1' OR '1'='1" << 0;
+        QTest::newRow("statement after it") << "2; DROP TABLE Reporte" << 0;
+        QTest::newRow("digits of another script") << "\u0662" << 0;
+    }
+    void numeroLinea()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, numero);
+        QCOMPARE(Filtros::numeroLinea(typed), numero);
+    }
+
+    // Line 1 takes the rows written before there were lines; a line is
+    // described by the name the plant gave it, else by its number; with
+    // other filters and "Totales" each condition keeps its parentheses.
+    void criterioLinea()
+    {
+        QCOMPARE(Filtros::condicion(u"LINEA"_s, Filtros::linea(1)), u"(LINEA IS NULL OR LINEA = 1)"_s);
+        QCOMPARE(Filtros::condicion(u"LINEA"_s, Filtros::linea(12, u"Molino"_s)), u"(LINEA = 12)"_s);
+        QCOMPARE((QStringList{Filtros::linea(1).descripcion, Filtros::linea(2, u"Molino"_s).descripcion,
+                              Filtros::linea(3, u"Línea 3"_s).descripcion}),
+                 (QStringList{u" = 1"_s, u" = Molino"_s, u" = 3"_s}));
+        Seleccion s;
+        s.aplicaTotales(true);
+        s.sumaFiltro(u"LINEA"_s, Filtros::linea(1), u"Línea:"_s);
+        s.sumaFiltro(u"AUX1"_s, Filtros::texto(u"x"_s), u"Dato 0:"_s);
+        QCOMPARE(std::pair(s.filtro, s.descFiltro),
+                 std::pair(u" WHERE (OPCION1 <> 0) AND (LINEA IS NULL OR LINEA = 1) AND (AUX1 Like 'x')"_s,
+                           u" (Línea = 1) y (Dato 0 = x)"_s));
+        QCOMPARE(Filtros::errorLinea(), u"La línea debe ser un número entero de 1 a 16."_s);
+    }
+
+    // The line's frame lists the plant's lines by their descriptions; a
+    // number typed is taken too (a line taken away keeps its rows), and a
+    // text that is not a line's number is refused with the dialog open.
+    void dialogoLinea()
+    {
+        DirectorioDePrueba dir;
+        QVERIFY(Config::GuardaConfig(u"Global"_s, u"Comunicacion_2"_s, u"1"_s));
+        QVERIFY(Config::GuardaConfig(u"Global"_s, u"Nombre_2"_s, u"Molino"_s));
+        QVERIFY(Config::GuardaConfig(u"Global"_s, u"Comunicacion_4"_s, u"1"_s));
+        const auto acepta = [](const std::function<void(QComboBox*)>& elige) {
+            auto dlg = std::make_unique<frmFiltro>(NroLinea);
+            dlg->show();
+            elige(dlg->findChild<QComboBox*>(u"CboLinea"_s));
+            QTest::mouseClick(dlg->findChild<QPushButton*>(u"CmdOkLinea"_s), Qt::LeftButton);
+            return dlg;
+        };
+        QStringList lista;
+        auto elegida = acepta([&lista](QComboBox* c) {
+            for (int i = 0; i < c->count(); ++i)
+                lista << c->itemText(i);
+            c->setCurrentIndex(1);
+        });
+        QCOMPARE(lista, (QStringList{u"Línea 1"_s, u"Línea 2 (Molino)"_s, u"Línea 4"_s}));
+        QVERIFY(elegida->aceptado());
+        QCOMPARE(elegida->criterio() + u'|' + elegida->descripcion(), u"= 2| = Molino"_s);
+
+        const auto escrita = acepta([](QComboBox* c) { c->setEditText(u" 1 "_s); });
+        QCOMPARE(escrita->criterio() + u'|' + escrita->descripcion(), u"IS NULL OR LINEA = 1| = 1"_s);
+        const auto quitada = acepta([](QComboBox* c) { c->setEditText(u"3"_s); });
+        QCOMPARE(quitada->criterio() + u'|' + quitada->descripcion(), u"= 3| = 3"_s);
+
+        for (const QString& malo : {u"dos"_s, u"17"_s, u"2' OR '1'='1"_s, QString()}) {
+            MessageBox::limpiar();
+            const auto dlg = acepta([&malo](QComboBox* c) { c->setEditText(malo); });
+            QVERIFY2(dlg->isVisible() && !dlg->aceptado() && dlg->criterio().isEmpty(), qPrintable(malo));
+            QCOMPARE(MessageBox::mostrados().size(), 1);
+            const MessageBox::Mostrado m = MessageBox::mostrados().at(0);
+            QCOMPARE(m.texto + u'|' + m.titulo, u"La línea debe ser un número entero de 1 a 16.|Error"_s);
+        }
+    }
+
     // The dialog's answer: Enter on the text, letters in the number boxes
     // replaced by what was read, a reversed date range refused.
     void dialogo()
@@ -153,12 +245,15 @@ private Q_SLOTS:
     // Each frame's Cancelar, then Esc: no result.
     void dialogoMarcos()
     {
-        const QList<std::pair<int, const char*>> casos{
-            {Texto, "CmdCancelDato"}, {Numero, "CmdCancelNumero"}, {Fecha, "CmdCancelFecha"}, {Texto, nullptr}};
+        const QList<std::pair<int, const char*>> casos{{Texto, "CmdCancelDato"},
+                                                       {Numero, "CmdCancelNumero"},
+                                                       {Fecha, "CmdCancelFecha"},
+                                                       {NroLinea, "CmdCancelLinea"},
+                                                       {Texto, nullptr}};
         for (const auto& [tipo, boton] : casos) {
             frmFiltro dlg(tipo);
-            const int activo = tipo == Texto ? 0 : tipo == Numero ? 1 : 2;
-            for (int i = 0; i < 3; ++i) {
+            const int activo = tipo == Texto ? 0 : tipo == Numero ? 1 : tipo == Fecha ? 2 : 3;
+            for (int i = 0; i < 4; ++i) {
                 auto* f = dlg.findChild<QFrame*>(u"FrmTipo_%1"_s.arg(i));
                 QCOMPARE(f->isVisibleTo(&dlg), i == activo);
                 QCOMPARE(f->isEnabled(), i == activo);

@@ -8,6 +8,7 @@
 
 #include "Config.h"
 #include "Exportacion.h"
+#include "Lineas.h"
 #include "Listado.h"
 #include "MessageBox.h"
 #include "ModeloReporte.h"
@@ -169,6 +170,9 @@ private Q_SLOTS:
     void discoLleno_data();
     void discoLleno();
     void herramienta();
+    void lineas();
+    void lineasEnLaPlantilla_data();
+    void lineasEnLaPlantilla();
 };
 
 void TstReportsSalida::exportaEImprime_data()
@@ -825,6 +829,150 @@ void TstReportsSalida::herramienta()
     QVERIFY(!QFile::exists(otro) && !QFile::exists(otroPdf));
     QCOMPARE(ejecuta({u"--dir"_s, inst.file(u"nada"_s), u"--xlsx"_s, otro}), 1);
     QCOMPARE(restosTemporales(inst.path()), QStringList());
+}
+
+// One line: the listing and the book as they always were, and --linea
+// still picks rows. Two lines: the line beside each row, by its name, in
+// the listing, the book (the screen's and the tool's) and their filters;
+// a row without a line is line 1's.
+void TstReportsSalida::lineas()
+{
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    QList<FilaPrueba> filas;
+    for (int i = 1; i <= 12; ++i)
+        filas << FilaPrueba::de(i);
+    filas[1].aux1 = u"ABCDEFGHIJKLMNOPQRST"_s;
+    QVERIFY(insertaFilas(0, filas));
+    QVERIFY(asignaLineas());
+    const QString xlsx = inst.file(u"lineas.xlsx"_s), pdf = inst.file(u"lineas.pdf"_s);
+    const auto enDir = [&inst](const QStringList& args, QString* err = nullptr) {
+        return ejecuta(QStringList{u"--dir"_s, inst.path()} + args, err);
+    };
+    const auto tickets = [](const QJsonObject& c) {
+        QStringList t;
+        for (int r = 8; c.contains(u"A%1"_s.arg(r)); ++r)
+            t << celda(c, u"A%1"_s.arg(r)).mid(2);
+        return t.join(u' ');
+    };
+
+    QCOMPARE(enDir({u"--pdf"_s, pdf}), 0);
+    QVERIFY(!pdfTexto(pdf).contains(u"Línea"_s));
+    QCOMPARE(enDir({u"--linea"_s, u"2"_s, u"--xlsx"_s, xlsx}), 0);
+    QJsonObject c = celdas(xlsx);
+    QCOMPARE(tickets(c), u"2 5 8 11"_s);
+    for (auto it = c.begin(); it != c.end(); ++it)
+        QVERIFY2(!it.key().startsWith(u'K'), qPrintable(it.key()));
+
+    QVERIFY(segundaLinea(u"Molino"_s));
+    QCOMPARE(enDir({u"--xlsx"_s, xlsx}), 0);
+    c = celdas(xlsx);
+    QCOMPARE(c.value(u"K7"_s).toArray().at(1).toString(), u"Línea"_s);
+    QVERIFY(c.value(u"K7"_s).toArray().at(3).toBool()); // bold, as the heading beside it
+    QCOMPARE((QStringList{celda(c, u"K8"_s), celda(c, u"K9"_s), celda(c, u"K10"_s), celda(c, u"J9"_s)}),
+             (QStringList{u"n:1"_s, u"s:Molino"_s, u"n:1"_s, u"n:%1"_s.arg(FilaPrueba::de(2).total)}));
+    QCOMPARE(enDir({u"--linea"_s, u" 1 "_s, u"--totals"_s, u"--xlsx"_s, xlsx}), 0);
+    c = celdas(xlsx);
+    QCOMPARE(tickets(c), u"10"_s); // 5 is line 2's, 10 line 1's, 15 beyond
+    QCOMPARE((QStringList{celda(c, u"K8"_s), celda(c, u"I9"_s)}), (QStringList{u"n:1"_s, u"s:Total:"_s}));
+
+    QCOMPARE(enDir({u"--linea"_s, u"2"_s, u"--pdf"_s, pdf}), 0);
+    const QStringList lineas = pdfTexto(pdf).split(u'\n');
+    const auto busca = [&lineas](const QString& inicio) {
+        for (const QString& l : lineas)
+            if (l.trimmed().startsWith(inicio))
+                return l;
+        return QString();
+    };
+    QVERIFY(!busca(u"Reporte Parcial de Pesadas realizadas"_s).isEmpty());
+    QVERIFY2(pdfTexto(pdf).contains(u"(Línea = Molino)"_s), qPrintable(lineas.join(u'\n')));
+    QVERIFY2(busca(u"Ticket"_s).contains(QRegularExpression(u"Ticket\\s+Fecha\\s+Hora\\s+Línea\\s+Dato 0:"_s)),
+             qPrintable(busca(u"Ticket"_s)));
+    const QString f2 = busca(u"2 01/03/2024"_s);
+    QVERIFY2(f2.contains(QRegularExpression(u"^\\s*2 01/03/2024 06:02\\s+Molino\\s+ABCDEFGHIJKLM\\s+Camión 2\\s"_s)),
+             qPrintable(f2));
+    QVERIFY(busca(u"1 01/03/2024"_s).isEmpty() && !busca(u"11 01/03/2024"_s).isEmpty());
+
+    // The columns of a row and of the headings with the line.
+    CDatos db;
+    QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+    ModeloReporte m;
+    m.muestraLineas(Lineas::lista());
+    Filtros::Seleccion s;
+    QVERIFY(m.selecciona(db.base(), db.motor(), Programa::DataTbReporte, s.filtro, s.ordenCompleto(),
+                         s.ordenCompleto(true), nullptr));
+    const QString l = Listado::lineaRegistro(m, 1);
+    QCOMPARE((QStringList{l.mid(26, 11), l.mid(37, 14), l.mid(51, 9), l.mid(123)}),
+             (QStringList{u"Molino     "_s, u"ABCDEFGHIJKLM "_s, u"Camión 2 "_s,
+                          Listado::alineaDerecha(u"%1"_s.arg(FilaPrueba::de(2).total), 10)}));
+    Listado listado;
+    listado.captions = Listado::captionsAuxiliares();
+    const QString cabecera = listado.lineas(m).at(9).texto;
+    QCOMPARE((QList<qsizetype>{cabecera.indexOf(u"Línea"_s), cabecera.indexOf(u"Dato 0:"_s),
+                               cabecera.indexOf(u"Dato 5:"_s), cabecera.indexOf(u"Total"_s)}),
+             (QList<qsizetype>{26, 39, 109, 127}));
+
+    // Exported from the screen: the line's column as well.
+    frmPLANILLA b;
+    QVERIFY(b.cargado());
+    frmPLANILLA::setEligeArchivo([&](QWidget*, const QString&, const QString&) { return xlsx; });
+    pulsa(b, u"Cmd_Exportar"_s, QMessageBox::Yes);
+    c = celdas(xlsx);
+    QCOMPARE((QStringList{celda(c, u"K7"_s), celda(c, u"K9"_s), celda(c, u"K19"_s)}),
+             (QStringList{u"s:Línea"_s, u"s:Molino"_s, u"n:1"_s}));
+
+    // Bad numbers: exit 2 and why.
+    QString err;
+    for (const QString& malo : {u"dos"_s, u"0"_s, u"17"_s, u"1.5"_s, u"99999999999999999999"_s, u"1' OR '1'='1"_s}) {
+        QVERIFY2(enDir({u"--linea"_s, malo, u"--xlsx"_s, xlsx}, &err) == 2, qPrintable(malo));
+        QCOMPARE(err.section(u'\n', -2, -2), u"tolvex-report: --linea espera un número entero de 1 a 16."_s);
+    }
+    QCOMPARE(enDir({u"--xlsx"_s, xlsx, u"--linea"_s}, &err), 2);
+    QCOMPARE(err.section(u'\n', -2, -2), u"tolvex-report: Falta el valor de --linea (N)."_s);
+    QString ayuda;
+    QCOMPARE(ejecuta({u"--help"_s}, nullptr, {}, &ayuda), 0);
+    QVERIFY2(ayuda.contains(u"--linea N"_s), qPrintable(ayuda));
+}
+
+void TstReportsSalida::lineasEnLaPlantilla_data()
+{
+    QTest::addColumn<QString>("fila7"); // reports_xlsx.py --fila7 KIND, or the template as made
+    QTest::addColumn<QString>("k7");
+    QTest::addColumn<QString>("orden"); // cells of row 7 in the sheet
+    const QString titulos = u"A7 B7 C7 D7 E7 F7 G7 H7 I7 J7"_s;
+    QTest::newRow("plantilla del programa") << QString() << u"s:Línea"_s << titulos + u" K7"_s;
+    QTest::newRow("una nota en L7") << u"nota"_s << u"s:Línea"_s << titulos + u" K7 L7"_s;
+    QTest::newRow("título propio en K7") << u"propia"_s << u"s:Sector"_s << titulos + u" K7 L7"_s;
+    QTest::newRow("sin fila de títulos") << u"sin"_s << u"s:Línea"_s << u"K7"_s;
+}
+
+// The line's heading goes into row 7 in column order, or makes that row;
+// a heading the plant wrote there stays.
+void TstReportsSalida::lineasEnLaPlantilla()
+{
+    QFETCH(QString, fila7);
+    QFETCH(QString, k7);
+    QFETCH(QString, orden);
+    InstalacionDePrueba inst;
+    QVERIFY(inst.ok());
+    QVERIFY(insertaFilas(3));
+    QVERIFY(asignaLineas());
+    QVERIFY(segundaLinea(u"Molino"_s));
+    const QString plantilla = inst.file(XlsxPlantilla::kArchivo);
+    if (!fila7.isEmpty()) {
+        const QString original = inst.file(u"original.xlsx"_s);
+        QVERIFY(QFile::rename(plantilla, original));
+        QVERIFY(openpyxl({u"--fila7"_s, fila7, original, plantilla}));
+    }
+    const QString xlsx = inst.file(u"lineas.xlsx"_s);
+    QString err;
+    QVERIFY2(ejecuta({u"--dir"_s, inst.path(), u"--xlsx"_s, xlsx}, &err) == 0, qPrintable(err));
+    const QJsonObject c = celdas(xlsx);
+    QCOMPARE((QStringList{celda(c, u"K7"_s), celda(c, u"K8"_s), celda(c, u"K9"_s), celda(c, u"A10"_s)}),
+             (QStringList{k7, u"n:1"_s, u"s:Molino"_s, u"n:3"_s}));
+    QByteArray fila;
+    QVERIFY(openpyxl({u"--orden"_s, xlsx}, &fila));
+    QCOMPARE(QString::fromUtf8(fila).trimmed(), orden + u"\nfilas en orden"_s);
 }
 
 QTEST_MAIN(TstReportsSalida)

@@ -11,6 +11,7 @@
 #include <QtTest>
 #include <memory>
 #include <sys/resource.h>
+#include <zip.h>
 
 #include "Arranque.h"
 #include "Config.h"
@@ -109,6 +110,30 @@ QByteArray cookieDe(const Respuesta& r)
 QJsonObject jsonDe(const Respuesta& r)
 {
     return QJsonDocument::fromJson(r.cuerpo).object();
+}
+
+// The worksheet of a downloaded book, as its XML; empty when unreadable.
+QString hojaDe(const QByteArray& libro)
+{
+    QTemporaryFile f;
+    if (!f.open() || f.write(libro) != libro.size() || !f.flush())
+        return {};
+    int e = 0;
+    zip_t* z = zip_open(QFile::encodeName(f.fileName()).constData(), ZIP_RDONLY, &e);
+    if (!z)
+        return {};
+    QByteArray xml;
+    zip_stat_t st;
+    zip_file_t* h = zip_stat(z, "xl/worksheets/sheet1.xml", 0, &st) == 0 ? zip_fopen(z, "xl/worksheets/sheet1.xml", 0)
+                                                                           : nullptr;
+    if (h) {
+        xml.resize(qsizetype(st.size));
+        if (zip_fread(h, xml.data(), st.size) != zip_int64_t(st.size))
+            xml.clear();
+        zip_fclose(h);
+    }
+    zip_discard(z);
+    return QString::fromUtf8(xml);
 }
 
 } // namespace
@@ -499,6 +524,66 @@ private Q_SLOTS:
                  u"(Fecha y Hora = 02/03/2024)"_s);
         QCOMPARE(descripcion(u"/api/pesadas?totales=1&aux1=Acme*&ticketDesde=5&ticketHasta=9"_s),
                  u"(Ticket entre 5 y 9) y (Patente = Acme*)"_s);
+    }
+
+    // linea=N: the rows of line N, those written before there were lines
+    // counting as line 1's; anything but a line's number is refused. With
+    // one line the rows and the page say nothing of lines; once a second
+    // line is set up each row has its line (the selection read a moment
+    // before is not reused without it), and the page lists the lines.
+    void lineas()
+    {
+        QVERIFY(asignaLineas());
+        const QByteArray c = ingresa(QString(), u"super"_s);
+        const auto pesadas = [&](const QString& consulta, int* estado = nullptr) {
+            const Respuesta r = pide(get(u"/api/pesadas?"_s + consulta, c));
+            if (estado)
+                *estado = r.estado;
+            return jsonDe(r);
+        };
+        const auto lineaDe = [](const QJsonObject& r, int i) {
+            return r.value(u"filas"_s).toArray().at(i).toObject().value(u"LINEA"_s);
+        };
+        QVERIFY(pide(get(u"/reportes"_s, c)).cuerpo.contains("data-lineas=\"[]\""));
+        int estado = 0;
+        QCOMPARE(pesadas(u"orden=LINEA"_s, &estado).value(u"error"_s).toString(), u"No se puede ordenar por \"LINEA\"."_s);
+        QCOMPARE(estado, 400);
+        // Tickets 2, 5, ... 98 are line 2's; the rest, with or without a line, line 1's.
+        QCOMPARE(pesadas(u"linea=2"_s).value(u"cantidad"_s).toInt(), 33);
+        QCOMPARE(pesadas(u"linea=1"_s).value(u"cantidad"_s).toInt(), 67);
+        QCOMPARE(jsonDe(pide(get(u"/api/totales?linea=1&totales=1"_s, c))).value(u"cantidad"_s).toInt(), 13);
+        const auto q = [](const QString& v) { return QString::fromLatin1(QUrl::toPercentEncoding(v)); };
+        for (const QString& malo : {u"dos"_s, u"0"_s, u"17"_s, u"1.5"_s, u"-1"_s, u"99999999999999999999"_s,
+                                    q(u"1' OR '1'='1"_s), q(u"2) OR (1=1"_s), u"%00"_s}) {
+            const QJsonObject r = pesadas(u"linea="_s + malo, &estado);
+            QVERIFY2(estado == 400, qPrintable(malo));
+            QCOMPARE(r.value(u"error"_s).toString(), u"La línea debe ser un número entero de 1 a 16."_s);
+        }
+
+        QVERIFY(!pesadas(u"filas=3"_s).value(u"filas"_s).toArray().at(0).toObject().contains(u"LINEA"_s));
+        QVERIFY(segundaLinea(u"Molino \"A\" <&>"_s));
+        const QJsonObject r = pesadas(u"filas=3"_s);
+        QCOMPARE((QList<QJsonValue>{lineaDe(r, 0), lineaDe(r, 1), lineaDe(r, 2)}), (QList<QJsonValue>{1, 2, 1}));
+        const QJsonObject dos = pesadas(u"linea=2&orden=LINEA&filas=2"_s);
+        QCOMPARE(std::tuple(dos.value(u"cantidad"_s).toInt(), lineaDe(dos, 1), dos.value(u"descripcion"_s).toString()),
+                 std::tuple(33, QJsonValue(2), u"(Línea = Molino \"A\" <&>)"_s));
+        // Sorted by line: line 1's 67 rows, then line 2's.
+        const QJsonObject orden = pesadas(u"orden=LINEA&filas=2&pagina=33"_s);
+        QCOMPARE((QList<QJsonValue>{lineaDe(orden, 0), lineaDe(orden, 1)}), (QList<QJsonValue>{1, 2}));
+        QCOMPARE(orden.value(u"filas"_s).toArray().at(1).toObject().value(u"TICKET"_s).toInt(), 2);
+        const QByteArray pagina = pide(get(u"/reportes"_s, c)).cuerpo;
+        QVERIFY2(pagina.contains("data-lineas=\"[{&quot;nombre&quot;:&quot;Línea 1&quot;,&quot;numero&quot;:1},"
+                                 "{&quot;nombre&quot;:&quot;Molino \\&quot;A\\&quot; &lt;&amp;&gt;&quot;,"
+                                 "&quot;numero&quot;:2}]\""),
+                 pagina.constData());
+        const Respuesta libro = pide(get(u"/descargas/reporte.xlsx?linea=2"_s, c));
+        QCOMPARE(libro.estado, 200);
+        QCOMPARE(auditorias(u"Exportación web"_s, u"Aceptado: 33 filas"_s), 1);
+        // The line's column, K, in the book too.
+        const QString hoja = hojaDe(libro.cuerpo);
+        QVERIFY2(hoja.contains(u"<c r=\"K7\" t=\"inlineStr\" s=\"1\"><is><t>Línea</t></is></c>"_s) &&
+                     hoja.contains(u"<c r=\"K8\" t=\"inlineStr\"><is><t>Molino \"A\" &lt;&amp;&gt;</t></is></c>"_s),
+                 qPrintable(hoja));
     }
 
     void limites_data()

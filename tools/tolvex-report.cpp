@@ -15,6 +15,7 @@
 #include "Exportacion.h"
 #include "FechaHora.h"
 #include "Filtro.h"
+#include "Lineas.h"
 #include "Listado.h"
 #include "ModeloReporte.h"
 #include "Programa.h"
@@ -67,6 +68,14 @@ QString seleccion(const QCommandLineParser& p, Filtros::Seleccion& sel)
         sel.aplicaFiltro(Filtros::condicion(QStringLiteral("FECHA"), *c), c->descripcion,
                          Filtros::nombreDeCaption(QStringLiteral("Fecha y Hora:")), true);
     }
+    if (p.isSet(QStringLiteral("linea"))) {
+        const int n = Filtros::numeroLinea(p.value(QStringLiteral("linea")));
+        if (n == 0)
+            return QStringLiteral("--linea espera un número entero de 1 a %1.").arg(Lineas::kMaximo);
+        const Filtros::Criterio c = Filtros::linea(n, Lineas::linea(n).nombre);
+        sel.aplicaFiltro(Filtros::condicion(QStringLiteral("LINEA"), c), c.descripcion,
+                         Filtros::nombreDeCaption(QStringLiteral("Línea:")), true);
+    }
     for (const QString& aux : p.values(QStringLiteral("aux"))) {
         static const QRegularExpression re(QStringLiteral("^([1-6])=(.*)$"),
                                            QRegularExpression::DotMatchesEverythingOption);
@@ -95,6 +104,8 @@ QString ayuda(const QList<QCommandLineOption>& opciones)
             izquierda += u' ' + o.valueName();
         t += izquierda.leftJustified(26) + u' ' + o.description() + u'\n';
     }
+    t += QStringLiteral("\nLas pesadas anteriores a las líneas de pesaje son de la línea 1. Con varias\n"
+                        "líneas, el listado y el libro muestran la línea de cada pesada.\n");
     t += QStringLiteral("\nTermina con 0 cuando el archivo quedó escrito entero; con 1 ante cualquier\n"
                         "falla (el archivo anterior de ese nombre queda como estaba); con 2 cuando\n"
                         "los argumentos no son válidos.\n");
@@ -120,7 +131,7 @@ QString errorDeArgumentos(const QCommandLineParser& p, const QList<QCommandLineO
     return QStringLiteral("Argumentos no válidos. Vea tolvex-report --help.");
 }
 
-int listado(const Filtros::Seleccion& sel, bool filtrado, const QString& destino)
+int listado(const Filtros::Seleccion& sel, bool filtrado, const QVector<Linea>& lineasPlanta, const QString& destino)
 {
     CDatos datos;
     if (!datos.AbrirBase(Programa::DataCSReporte)) {
@@ -128,6 +139,7 @@ int listado(const Filtros::Seleccion& sel, bool filtrado, const QString& destino
         return kFallo;
     }
     ModeloReporte modelo;
+    modelo.muestraLineas(lineasPlanta);
     QString error;
     if (!modelo.selecciona(datos.base(), datos.motor(), Programa::DataTbReporte, sel.filtro, sel.ordenCompleto(),
                            sel.ordenCompleto(true), &error)) {
@@ -178,6 +190,9 @@ int main(int argc, char** argv)
          QStringLiteral("DESDE-HASTA")},
         {QStringLiteral("aux"), QStringLiteral("Patrón del dato auxiliar N (1 a 6), * como comodín."),
          QStringLiteral("N=PATRON")},
+        {QStringLiteral("linea"),
+         QStringLiteral("Solo las pesadas de la línea N (1 a %1).").arg(Lineas::kMaximo),
+         QStringLiteral("N")},
         {QStringLiteral("totals"), QStringLiteral("Solo los registros de total, con la suma.")},
         {QStringLiteral("xlsx"), QStringLiteral("Exporta a este libro."), QStringLiteral("ARCHIVO")},
         {QStringLiteral("pdf"), QStringLiteral("Imprime el listado en este PDF."), QStringLiteral("ARCHIVO")}};
@@ -223,14 +238,17 @@ int main(int argc, char** argv)
         return kArgumentos;
     }
 
+    // With several lines the listing and the book show each row's line.
+    const QVector<Linea> lineas = Lineas::varias() ? Lineas::lista() : QVector<Linea>();
     if (p.isSet(QStringLiteral("pdf")))
         return listado(sel,
                        p.isSet(QStringLiteral("ticket")) || p.isSet(QStringLiteral("date")) ||
-                           p.isSet(QStringLiteral("aux")),
-                       salida);
+                           p.isSet(QStringLiteral("aux")) || p.isSet(QStringLiteral("linea")),
+                       lineas, salida);
 
     const QString plantilla = QDir::current().absoluteFilePath(XlsxPlantilla::kArchivo);
-    const auto r = Exportacion::exportar(Programa::DataCSReporte, Programa::DataTbReporte, sel, plantilla, salida);
+    const auto r =
+        Exportacion::exportar(Programa::DataCSReporte, Programa::DataTbReporte, sel, plantilla, salida, {}, lineas);
     if (!r.ok) {
         err(QStringLiteral("No se pudo exportar los datos a formato Excel: ") + r.error);
         return kFallo;

@@ -7,6 +7,7 @@
 #include "Listado.h"
 #include "ModeloReporte.h"
 #include "Reloj.h"
+#include "Schema.h"
 
 namespace {
 
@@ -71,6 +72,18 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q, const Conte
         aplica(QStringLiteral("FECHA"), *c, QStringLiteral("Fecha y Hora:"));
     }
 
+    if (Lineas::varias())
+        p.lineas = Lineas::lista();
+    const QString linea = valor("linea");
+    if (!linea.isEmpty()) {
+        const int n = Filtros::numeroLinea(linea);
+        if (n == 0) {
+            p.error = Filtros::errorLinea();
+            return p;
+        }
+        aplica(Schema::kLinea, Filtros::linea(n, Lineas::linea(n).nombre), QStringLiteral("Línea:"));
+    }
+
     p.captions = Listado::captionsAuxiliares();
     for (int n = 1; n <= 6; ++n) {
         const QString clave = QStringLiteral("aux%1").arg(n);
@@ -95,6 +108,9 @@ ConsultaReportes::Peticion ConsultaReportes::lee(const QUrlQuery& q, const Conte
     if (!orden.isEmpty()) {
         bool hallado = false;
         for (const Filtros::CampoBrowser& c : Filtros::camposBrowser()) {
+            // The line is a column only where there are several.
+            if (c.campo == Schema::kLinea && p.lineas.isEmpty())
+                continue;
             if (!c.orden.isEmpty() && c.campo == orden) {
                 p.sel.campoOrden = c.orden;
                 hallado = true;
@@ -148,10 +164,13 @@ ModeloReporte* ConsultaReportes::modelo(const Peticion& p, QString* error)
 {
     if (!abre(error))
         return nullptr;
-    const QString clave = p.sel.filtro + u'|' + p.sel.ordenCompleto();
+    QString clave = p.sel.filtro + u'|' + p.sel.ordenCompleto();
+    for (const Linea& l : p.lineas)
+        clave += u'|' + l.nombre;
     if (m_modelo && clave == m_clave && Reloj::ms() - m_desde < kVigenciaMs)
         return m_modelo.get();
     auto m = std::make_unique<ModeloReporte>();
+    m->muestraLineas(p.lineas);
     if (!m->selecciona(m_datos.base(), m_datos.motor(), m_contexto.DataTbReporte, p.sel.filtro,
                        p.sel.ordenCompleto(), p.sel.ordenCompleto(true), error)) {
         // The connection may have gone: the next request opens it again.
@@ -191,6 +210,9 @@ QJsonObject ConsultaReportes::filaJson(const QVariantList& fila)
         case ModeloReporte::OPCION1:
             j = v.isNull() ? QJsonValue() : QJsonValue(v.toDouble());
             break;
+        case ModeloReporte::LINEA:
+            j = v.toInt();
+            break;
         default:
             j = v.isNull() ? QJsonValue() : QJsonValue(v.toString());
         }
@@ -208,7 +230,7 @@ bool ConsultaReportes::filas(const Peticion& p, QJsonObject* out, QString* error
     const qint64 desde = qint64(p.pagina) * p.filas;
     for (qint64 f = desde; f < m->rowCount() && f < desde + p.filas; ++f) {
         QVariantList fila;
-        for (int c = 0; c < ModeloReporte::NumColumnas; ++c)
+        for (int c = 0; c < m->columnCount(); ++c)
             fila << m->valor(int(f), c);
         if (!fila.constFirst().isValid()) {
             *error = m->ultimoError();
@@ -269,6 +291,7 @@ bool ConsultaReportes::listadoPdf(const Contexto& contexto, const Peticion& p, c
         return false;
     }
     ModeloReporte modelo;
+    modelo.muestraLineas(p.lineas);
     if (!modelo.selecciona(datos.base(), datos.motor(), contexto.DataTbReporte, p.sel.filtro,
                            p.sel.ordenCompleto(), p.sel.ordenCompleto(true), error))
         return false;

@@ -8,6 +8,7 @@
 #include "CDatos.h"
 #include "Contexto.h"
 #include "Filtro.h"
+#include "Lineas.h"
 
 class ModeloReporte;
 
@@ -22,8 +23,11 @@ public:
     //   aux1..aux6     text pattern of that datum, "*" as wildcard
     //   ticketDesde, ticketHasta
     //   fechaDesde, fechaHasta   YYYY-MM-DD
+    //   linea          a weighing line, 1 to Lineas::kMaximo (rows without
+    //                  one are line 1's)
     //   totales=1      total records only, with their sum
-    //   orden          TICKET, TOTAL, PESO, BACH, PRESET, FECHA, AUX1..AUX6, OPERADOR
+    //   orden          TICKET, TOTAL, PESO, BACH, PRESET, FECHA, AUX1..AUX6, OPERADOR,
+    //                  and LINEA when the plant has several lines
     //   pagina (from 0), filas (1 to 500, 50 by default)
     struct Peticion
     {
@@ -32,6 +36,7 @@ public:
         int pagina = 0;
         int filas = 50;
         QStringList captions;  // of the six data, as the settings say
+        QVector<Linea> lineas; // the plant's lines when it has several: rows show theirs
         QString error; // empty when the query is valid
     };
     // Read on the thread that reads the settings file; the rest may run on any.
@@ -44,7 +49,8 @@ public:
     explicit ConsultaReportes(const Contexto& contexto);
     ~ConsultaReportes();
 
-    // {"cantidad", "pagina", "filas": [{...}], "descripcion", "titulo"}
+    // {"cantidad", "pagina", "filas": [{...}], "descripcion", "titulo"}; each
+    // row has LINEA (a number) when the plant has several lines.
     bool filas(const Peticion& p, QJsonObject* out, QString* error);
     // {"cantidad", "pesoTotal", "despachos", "sumaTotales" (totals only), "ultimoTicket", "ultimoTotal"}
     bool totales(const Peticion& p, QJsonObject* out, QString* error);

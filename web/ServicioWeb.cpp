@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -20,6 +21,7 @@
 #include "FechaHora.h"
 #include "EnVivo.h"
 #include "Exportacion.h"
+#include "Lineas.h"
 #include "Listado.h"
 #include "Reloj.h"
 #include "Schema.h"
@@ -169,6 +171,15 @@ void ServicioWeb::rutas()
                                                   .toJson(QJsonDocument::Compact);
                   v.insert("CAPTIONS", QString::fromUtf8(captions).toHtmlEscaped().toUtf8());
                   v.insert("FECHA", FechaHora::patronFecha().toHtmlEscaped().toUtf8());
+                  // The plant's lines when it has several: the page shows and filters by them.
+                  QJsonArray lineas;
+                  if (Lineas::varias())
+                      for (const Linea& l : Lineas::lista())
+                          lineas.append(QJsonObject{{QStringLiteral("numero"), l.numero},
+                                                    {QStringLiteral("nombre"), l.nombre}});
+                  v.insert("LINEAS", QString::fromUtf8(QJsonDocument(lineas).toJson(QJsonDocument::Compact))
+                                         .toHtmlEscaped()
+                                         .toUtf8());
                   pagina(ll.socket, QStringLiteral("reportes.html"), kHtml, v);
               }});
     p.agrega({.metodo = get, .camino = QStringLiteral("/recursos/reportes.js"), .requiere = R::Sesion,
@@ -482,7 +493,8 @@ void ServicioWeb::descarga(const Llamada& ll, bool xlsx)
             const QString destino = dir.filePath(xlsx ? QStringLiteral("reporte.xlsx") : QStringLiteral("listado.pdf"));
             if (xlsx) {
                 const Exportacion::Resultado e =
-                    Exportacion::exportar(contexto.DataCSReporte, contexto.DataTbReporte, p.sel, plantilla, destino);
+                    Exportacion::exportar(contexto.DataCSReporte, contexto.DataTbReporte, p.sel, plantilla, destino,
+                                          {}, p.lineas);
                 r->ok = e.ok;
                 r->filas = e.filas;
                 r->error = e.error;

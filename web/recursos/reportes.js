@@ -3,6 +3,13 @@
 (function () {
   const $ = (id) => document.getElementById(id);
   const captions = JSON.parse(document.querySelector('main').dataset.captions || '[]');
+  // The plant's lines when it has several; with one, nothing about lines shows.
+  const lineas = JSON.parse(document.querySelector('main').dataset.lineas || '[]');
+  const propio = (l) => l.nombre && l.nombre !== 'Línea ' + l.numero;
+  const nombreLinea = (n) => {
+    const l = lineas.find((x) => x.numero === n);
+    return l && propio(l) ? l.nombre : (n === null || n === undefined ? '' : String(n));
+  };
   const nombreDato = (i) => (captions[i] || ('Dato ' + i + ':')).trim().replace(/:$/, '');
   const COLUMNAS = [['TICKET', 'Ticket', 'n'], ['FECHA', 'Fecha'], ['HORA', 'Hora']];
   for (let i = 0; i < 6; ++i) COLUMNAS.push(['AUX' + (i + 1), nombreDato(i)]);
@@ -11,6 +18,18 @@
   const ORDENES = [['TICKET', 'Ticket'], ['FECHA', 'Fecha y hora'], ['TOTAL', 'Total'], ['PESO', 'Peso'],
     ['BACH', 'Bach'], ['PRESET', 'Preset'], ['OPERADOR', 'Operador']];
   for (let i = 0; i < 6; ++i) ORDENES.push(['AUX' + (i + 1), nombreDato(i)]);
+  if (lineas.length) {
+    COLUMNAS.splice(3, 0, ['LINEA', 'Línea', 'l']);
+    ORDENES.push(['LINEA', 'Línea']);
+    const etiqueta = document.createElement('label');
+    const elige = document.createElement('select');
+    elige.id = 'linea';
+    elige.add(new Option('Todas', ''));
+    for (const l of lineas)
+      elige.add(new Option(propio(l) ? 'Línea ' + l.numero + ' (' + l.nombre + ')' : l.nombre, String(l.numero)));
+    etiqueta.append('Línea ', elige);
+    $('filtros').insertBefore(etiqueta, $('ticketDesde').parentNode);
+  }
 
   for (let i = 0; i < 6; ++i) $('dato').add(new Option(nombreDato(i), String(i + 1)));
   for (const [v, t] of ORDENES) $('orden').add(new Option(t, v));
@@ -42,7 +61,8 @@
       if (f.OPCION1) tr.className = 'total';
       for (const [c, , tipo] of COLUMNAS) {
         const td = document.createElement('td');
-        td.textContent = c === 'FECHA' ? fecha(f[c]) : (tipo === 'n' ? numero(f[c]) : (f[c] || ''));
+        td.textContent = c === 'FECHA' ? fecha(f[c]) : tipo === 'l' ? nombreLinea(f[c]) :
+          (tipo === 'n' ? numero(f[c]) : (f[c] || ''));
         if (tipo === 'n') td.className = 'n';
         tr.appendChild(td);
       }
@@ -98,6 +118,7 @@
       const v = $(id).value.trim();
       if (v) q.set(id, v);
     }
+    if ($('linea') && $('linea').value) q.set('linea', $('linea').value);
     if ($('totales').checked) q.set('totales', '1');
     q.set('orden', $('orden').value);
     return q;
