@@ -98,27 +98,26 @@ void EnVivo::sigue(const Linea& linea)
     vivo(linea.numero).linea = linea;
 }
 
+EnVivo::Vivo EnVivo::nuevo(int linea)
+{
+    // Closed, with no reading yet.
+    Vivo v;
+    v.linea = Linea{linea, QStringLiteral("Línea %1").arg(linea)};
+    v.motivo = kCerrada;
+    return v;
+}
+
 EnVivo::Vivo& EnVivo::vivo(int linea)
 {
     auto it = m_vivos.find(linea);
-    if (it == m_vivos.end()) {
-        Vivo v;
-        v.linea = Linea{linea, QStringLiteral("Línea %1").arg(linea)};
-        v.motivo = kCerrada;
-        it = m_vivos.insert(linea, v);
-    }
+    if (it == m_vivos.end())
+        it = m_vivos.insert(linea, nuevo(linea));
     return *it;
 }
 
 EnVivo::Vivo EnVivo::vivoDe(int linea) const
 {
-    const auto it = m_vivos.constFind(linea);
-    if (it != m_vivos.cend())
-        return *it;
-    Vivo v;
-    v.linea = Linea{linea, QStringLiteral("Línea %1").arg(linea)};
-    v.motivo = kCerrada;
-    return v;
+    return m_vivos.value(linea, nuevo(linea));
 }
 
 namespace {

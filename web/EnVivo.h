@@ -83,6 +83,8 @@ private:
         int linea = 1;
         bool resumenes = false; // the page shows the overview
     };
+    static Vivo nuevo(int linea);
+    // The line's live state, made when first needed; a copy, for reading.
     Vivo& vivo(int linea);
     Vivo vivoDe(int linea) const;
     QJsonObject estadoDe(const Vivo& v) const;
