@@ -40,7 +40,8 @@ try:
     import openpyxl
     from selenium import webdriver
     from selenium.common.exceptions import (NoAlertPresentException, NoSuchElementException,
-                                            StaleElementReferenceException, TimeoutException)
+                                            StaleElementReferenceException, TimeoutException,
+                                            WebDriverException)
     from selenium.webdriver.chrome.service import Service
     from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
     from selenium.webdriver.common.by import By
@@ -94,6 +95,11 @@ def navega(d, accion, segundos=120):
             return False
         except StaleElementReferenceException:
             return True
+        except WebDriverException as e:
+            # Asked while the new page replaces it, Chromium may say so instead.
+            if 'does not belong to the document' in str(e):
+                return True
+            raise
     espera(d, ido, segundos, 'otra página tras ' + d.current_url)
 
 
