@@ -29,6 +29,11 @@
 // batch the simulator completes to DIR/Simulador.log and one per good reading
 // the window shows to DIR/Lecturas.log (see the formats below), so both
 // survive a kill; DIR outside the program directory, whose disk may fill.
+// --linea2 NAME adds line 2, NAME, with a second indicator (id 2) on the
+// simulator's port that stands still in stand-by weighing 4321; its station
+// (without a window) opens at the start, or at the line "linea2" on stdin
+// with --stop-on-input; the web monitor follows it too. "linea2" on stdout
+// says it is in the settings and opening.
 #include <QApplication>
 #include <QDateTime>
 #include <QDialog>
@@ -58,8 +63,11 @@
 #include "Config.h"
 #include "ConfigWeb.h"
 #include "ConnectionString.h"
+#include "Contexto.h"
+#include "EstacionPesaje.h"
 #include "Indicador.h"
 #include "Instalacion.h"
+#include "Lineas.h"
 #include "MessageBox.h"
 #include "MonitorWeb.h"
 #include "Programa.h"
@@ -330,6 +338,8 @@ int main(int argc, char** argv)
                         "cualquier otra línea, o el cierre de la entrada, termina la prueba antes de --minutes.")},
         {QStringLiteral("enlace"), QStringLiteral("La estación encuesta 127.0.0.1:PUERTO en lugar del simulador, cuyo puerto se escribe como \"simulador PUERTO\"."), QStringLiteral("PUERTO")},
         {QStringLiteral("bitacoras"), QStringLiteral("Escribe cada lote del simulador en DIR/Simulador.log y cada lectura válida en DIR/Lecturas.log."), QStringLiteral("DIR")},
+        {QStringLiteral("linea2"), QStringLiteral("Agrega la línea 2, NOMBRE, con un indicador quieto (id 2, peso 4321) en el mismo simulador; "
+                                                  "se abre al comienzo, o con la línea \"linea2\" con --stop-on-input."), QStringLiteral("NOMBRE")},
         {QStringLiteral("mudo"), QStringLiteral("El indicador no responde durante S segundos desde la mitad de la prueba, o desde la línea \"mudo\" con --stop-on-input (0)."), QStringLiteral("S"), QStringLiteral("0")},
     });
     p.process(app);
@@ -380,6 +390,8 @@ int main(int argc, char** argv)
 
     IndicadorSimulado::Parametros par;
     par.semilla = semilla;
+    // Line 2's indicator outlives the server that answers for it.
+    IndicadorSimulado indicador2;
     SimuladorEnHilo sim(par);
     if (!sim.ok()) {
         err() << "tolvex-soak: el simulador no pudo escuchar\n";
@@ -504,6 +516,37 @@ int main(int argc, char** argv)
         !(monitor = sirveWeb(p.value(QStringLiteral("web")), p.value(QStringLiteral("web-clave")), w)))
         return 2;
     w->inicia();
+
+    // Line 2, standing still behind the same port.
+    const bool conLinea2 = p.isSet(QStringLiteral("linea2"));
+    std::unique_ptr<Registrador> registrador2;
+    std::unique_ptr<EstacionPesaje> estacion2;
+    const auto abreLinea2 = [&] {
+        if (!conLinea2 || estacion2)
+            return;
+        indicador2.setReloj(false);
+        indicador2.setValor32(Indicador::kPeso, 4321);
+        QMetaObject::invokeMethod(
+            &sim.servidor(), [&] { sim.servidor().agrega(indicador2, 2); }, Qt::BlockingQueuedConnection);
+        for (const auto& [clave, valor] :
+             {std::pair{QStringLiteral("Comunicacion_2"), QStringLiteral("1")},
+              {QStringLiteral("Host_2"), QStringLiteral("127.0.0.1")},
+              {QStringLiteral("Port_2"), QString::number(sim.puerto())},
+              {QStringLiteral("ID_2"), QStringLiteral("2")},
+              {QStringLiteral("Nombre_2"), p.value(QStringLiteral("linea2"))}})
+            Config::GuardaConfig(QStringLiteral("global"), clave, valor);
+        registrador2 = std::make_unique<Registrador>(dir, Contexto::programa(), nullptr, 2);
+        estacion2 = std::make_unique<EstacionPesaje>(Contexto::programa(), registrador2.get(), nullptr,
+                                                     Lineas::linea(2));
+        if (monitor)
+            monitor->sigue(estacion2.get());
+        estacion2->abre({puesto.isEmpty() ? QStringLiteral("Línea 2") : puesto});
+        QTextStream o(stdout);
+        o << "linea2\n";
+        o.flush();
+    };
+    if (!p.isSet(QStringLiteral("stop-on-input")))
+        abreLinea2();
     if (!esperaHasta([&] { return lecturas > 0; }, 20000) || !w) {
         err() << "tolvex-soak: la estación no leyó el indicador\n";
         return 1;
@@ -639,8 +682,11 @@ int main(int argc, char** argv)
             }
             pedido.append(leido, n);
             for (qsizetype fin; (fin = pedido.indexOf('\n')) >= 0; pedido.remove(0, fin + 1)) {
-                if (pedido.left(fin).trimmed() == "mudo" && mudo > 0) {
+                const QByteArray orden = pedido.left(fin).trimmed();
+                if (orden == "mudo" && mudo > 0) {
                     mudoDesde = reloj.elapsed();
+                } else if (orden == "linea2" && conLinea2) {
+                    abreLinea2();
                 } else {
                     finPedido = true;
                     entrada->setEnabled(false);
@@ -667,6 +713,10 @@ int main(int argc, char** argv)
     const qint64 fusionados = w ? w->lotesFusionados() : -1;
     if (w)
         w->cierraYa();
+    if (estacion2) {
+        estacion2->cierra();
+        esperaHasta([&] { return registrador2->pendientes() == 0 && !registrador2->ocupado(); }, 60000);
+    }
     esperaHasta([&] { return registrador->pendientes() == 0 && !registrador->ocupado(); }, 60000);
     const int pendientes = registrador->pendientes();
     const QString identidad = registrador->puesto();
@@ -740,5 +790,7 @@ int main(int argc, char** argv)
         if (espera > 0)
             esperaHasta([] { return false; }, int(espera * 1000));
     }
+    estacion2.reset();
+    registrador2.reset();
     return bien ? 0 : 1;
 }

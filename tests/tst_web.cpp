@@ -16,13 +16,18 @@
 #include "Arranque.h"
 #include "Config.h"
 #include "Diario.h"
+#include "EstacionPesaje.h"
 #include "FechaHora.h"
+#include "Indicador.h"
 #include "IniFile.h"
+#include "Lineas.h"
 #include "MonitorWeb.h"
 #include "Puerta.h"
+#include "Registrador.h"
 #include "Sesiones.h"
 #include "Reloj.h"
 #include "ReportesPrueba.h"
+#include "SimuladorEnHilo.h"
 #include "SqlDialect.h"
 
 namespace {
@@ -136,6 +141,76 @@ QString hojaDe(const QByteArray& libro)
     return QString::fromUtf8(xml);
 }
 
+bool guarda(std::initializer_list<std::pair<QString, QString>> claves)
+{
+    for (const auto& [clave, valor] : claves)
+        if (!Config::GuardaConfig(u"global"_s, clave, valor))
+            return false;
+    return true;
+}
+
+// Two indicators (ids 1 and 2) behind one simulator port, lines 1 and 2 of
+// the program directory in the working directory, with the names given,
+// and a station (without its window) for each, followed by the monitor.
+class DosLineas
+{
+public:
+    DosLineas(const QString& nombre1, const QString& nombre2)
+    {
+        QMetaObject::invokeMethod(
+            &m_sim.servidor(), [this] { m_sim.servidor().agrega(m_b, 2); }, Qt::BlockingQueuedConnection);
+        const QString puerto = QString::number(m_sim.puerto());
+        m_ok = guarda({{u"Comunicacion_1"_s, u"1"_s}, {u"Host_1"_s, u"127.0.0.1"_s}, {u"Port_1"_s, puerto},
+                       {u"ID_1"_s, u"1"_s}, {u"Nombre_1"_s, nombre1}, {u"Comunicacion_2"_s, u"1"_s},
+                       {u"Host_2"_s, u"127.0.0.1"_s}, {u"Port_2"_s, puerto}, {u"ID_2"_s, u"2"_s},
+                       {u"Nombre_2"_s, nombre2}, {u"Tiempo"_s, u"40"_s}});
+        // The weights stay as the test sets them.
+        m_sim.indicador().setReloj(false);
+        m_b.setReloj(false);
+        EstacionPesaje::setAjusteEnlace([](ConfigEnlace& c) {
+            c.esperaMs = 150;
+            c.silencioMs = 30;
+        });
+    }
+    ~DosLineas()
+    {
+        for (auto& e : m_e)
+            e.reset();
+        for (auto& r : m_r)
+            r.reset();
+        EstacionPesaje::setAjusteEnlace({});
+    }
+
+    bool abre(int n, MonitorWeb& web)
+    {
+        const int i = n - 1;
+        m_r[i] = std::make_unique<Registrador>(QDir::currentPath(), Contexto::programa(), nullptr, n);
+        m_e[i] = std::make_unique<EstacionPesaje>(m_contexto, m_r[i].get(), nullptr, Lineas::linea(n));
+        web.sigue(m_e[i].get());
+        m_e[i]->abre({u"Cliente %1"_s.arg(n)});
+        return m_ok && QTest::qWaitFor([&] { return m_e[i]->iniciada() && m_e[i]->estado().conectado; }, kEspera);
+    }
+    bool cierra(int n)
+    {
+        EstacionPesaje& e = *m_e[n - 1];
+        QSignalSpy listo(&e, &EstacionPesaje::listoParaCerrar);
+        e.pideCierre();
+        if (!listo.wait(kEspera))
+            return false;
+        e.cierra();
+        return true;
+    }
+    IndicadorSimulado& ind(int n) { return n == 1 ? m_sim.indicador() : m_b; }
+
+private:
+    SimuladorEnHilo m_sim;
+    IndicadorSimulado m_b;
+    Contexto m_contexto;
+    std::unique_ptr<Registrador> m_r[2];
+    std::unique_ptr<EstacionPesaje> m_e[2];
+    bool m_ok = false;
+};
+
 } // namespace
 
 class TstWeb : public QObject
@@ -223,16 +298,20 @@ class TstWeb : public QObject
     {
         QStringList recibidos;
         int cierre = -1;
+        QString motivo; // of the close
         QWebSocket ws;
     };
-    std::unique_ptr<EnVivo> abreWs(const QByteArray& cookie)
+    std::unique_ptr<EnVivo> abreWs(const QByteArray& cookie, const QString& consulta = {})
     {
         auto v = std::make_unique<EnVivo>();
         EnVivo* p = v.get();
         QObject::connect(&p->ws, &QWebSocket::textMessageReceived, &p->ws,
                          [p](const QString& m) { p->recibidos << m; });
-        QObject::connect(&p->ws, &QWebSocket::disconnected, &p->ws, [p] { p->cierre = p->ws.closeCode(); });
-        QNetworkRequest req(QUrl(u"ws://127.0.0.1:%1/ws/estado"_s.arg(m_puerto)));
+        QObject::connect(&p->ws, &QWebSocket::disconnected, &p->ws, [p] {
+            p->cierre = p->ws.closeCode();
+            p->motivo = p->ws.closeReason();
+        });
+        QNetworkRequest req(QUrl(u"ws://127.0.0.1:%1/ws/estado%2"_s.arg(m_puerto).arg(consulta)));
         if (!cookie.isEmpty())
             req.setRawHeader("Cookie", cookie);
         p->ws.open(req);
@@ -243,6 +322,14 @@ class TstWeb : public QObject
     static QJsonObject estadoDe(const QString& mensaje)
     {
         return QJsonDocument::fromJson(mensaje.toUtf8()).object().value(u"estado"_s).toObject();
+    }
+    static QJsonObject mensajeDe(const QString& mensaje) { return QJsonDocument::fromJson(mensaje.toUtf8()).object(); }
+    // Line, name, what it is doing, weight and whether it is current, as
+    // an overview or a state gives them.
+    static QVariantList resumenDe(const QJsonObject& o)
+    {
+        return {o[u"linea"_s].toInt(), o[u"nombre"_s].toString(), o[u"marcha"_s].toString(), o[u"peso"_s].toDouble(),
+                o[u"vigente"_s].toBool()};
     }
 
 private Q_SLOTS:
@@ -278,7 +365,7 @@ private Q_SLOTS:
                          qPrintable(que));
             }
         }
-        QCOMPARE(protegidas, 2 * 14);
+        QCOMPARE(protegidas, 2 * 15);
         // A path that no route has is just not found.
         QCOMPARE(pide(::get(u"/api/otra"_s)).estado, 404);
     }
@@ -682,6 +769,219 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(tarde->recibidos.size(), 1, kEspera);
         const QJsonObject primero = QJsonDocument::fromJson(tarde->recibidos.first().toUtf8()).object();
         QCOMPARE(primero.value(u"tendencia"_s).toArray().size(), 1);
+    }
+
+    // A workstation with one line: the state and the live page as they
+    // always were, only naming their line; no overview.
+    void unaLinea()
+    {
+        const QByteArray c = ingresa(u"luis"_s, u"op"_s);
+        const auto ws = abreWs(c);
+        QTRY_COMPARE_WITH_TIMEOUT(ws->recibidos.size(), 1, kEspera);
+        m_web->publica(EstadoEstacion::desde(LecturaPeso{.Peso = 5}, 0, {}));
+        QTRY_COMPARE_WITH_TIMEOUT(ws->recibidos.size(), 2, kEspera);
+        for (const QString& m : std::as_const(ws->recibidos))
+            QCOMPARE(mensajeDe(m).value(u"tipo"_s).toString(), u"estado"_s);
+        const QJsonObject e = jsonDe(pide(get(u"/api/estado"_s, c)));
+        QStringList claves = e.keys();
+        claves.sort();
+        QCOMPARE(claves, (QStringList{u"abierta"_s,    u"acumulado"_s,  u"caudal"_s,    u"ciclos"_s,     u"codigoError"_s,
+                                      u"conectado"_s,  u"corteFino"_s,  u"corteGrueso"_s, u"decimales"_s, u"despacho"_s,
+                                      u"entradas"_s,   u"instante"_s,   u"linea"_s,     u"marcha"_s,     u"modo"_s,
+                                      u"motivo"_s,     u"nombre"_s,     u"peso"_s,      u"resto"_s,      u"salidas"_s,
+                                      u"standBy"_s,    u"textoError"_s, u"textoModo"_s, u"textos"_s,     u"vigente"_s}));
+        QCOMPARE(resumenDe(e), (QVariantList{1, u"Línea 1"_s, u"En marcha"_s, 5.0, true}));
+        QCOMPARE(jsonDe(pide(get(u"/api/estado?linea=1"_s, c))), e);
+        const QJsonArray lineas = jsonDe(pide(get(u"/api/lineas"_s, c))).value(u"lineas"_s).toArray();
+        QCOMPARE(lineas.size(), 1);
+        QCOMPARE(resumenDe(lineas.at(0).toObject()), resumenDe(e));
+        // The page names no line: its overview stays empty and hidden.
+        const Respuesta pagina = pide(get(u"/estacion"_s, c));
+        QCOMPARE(pagina.estado, 200);
+        QVERIFY(!QString::fromUtf8(pagina.cuerpo).contains(u"Línea"_s));
+        QVERIFY(pagina.cuerpo.contains("id=\"lineas\" class=\"lineas oculto\"></nav>"));
+    }
+
+    // Two lines on one bus, each station followed on its own line: the API
+    // answers each line, the overview lists both by name, and a live page
+    // follows its line and hears the other as a summary. A name is data.
+    void dosLineas()
+    {
+        const QString nombre1 = u"Tolva \"A\" & 'B'"_s, nombre2 = u"<script>alert(1)</script>"_s;
+        DosLineas b(nombre1, nombre2);
+        b.ind(1).setValor32(Indicador::kPeso, 1234);
+        b.ind(2).setValor32(Indicador::kPeso, 4321);
+        QVERIFY(b.abre(1, *m_web));
+        QVERIFY(b.abre(2, *m_web));
+        const QByteArray c = ingresa(u"luis"_s, u"op"_s);
+        const auto estado = [&](const QString& consulta) { return jsonDe(pide(get(u"/api/estado"_s + consulta, c))); };
+        QTRY_COMPARE_WITH_TIMEOUT(estado(u"?linea=2"_s).value(u"peso"_s).toDouble(), 4321.0, kEspera);
+        QTRY_COMPARE_WITH_TIMEOUT(estado({}).value(u"peso"_s).toDouble(), 1234.0, kEspera);
+        // In stand-by, both.
+        QCOMPARE(resumenDe(estado({})), (QVariantList{1, nombre1, u"Detenida"_s, 1234.0, true}));
+        QCOMPARE(resumenDe(estado(u"?linea=1"_s)), (QVariantList{1, nombre1, u"Detenida"_s, 1234.0, true}));
+        QCOMPARE(resumenDe(estado(u"?linea=2"_s)), (QVariantList{2, nombre2, u"Detenida"_s, 4321.0, true}));
+        const Respuesta r = pide(get(u"/api/lineas"_s, c));
+        QCOMPARE(r.cab.value("content-type"), Puerta::kJson);
+        QVariantList vistas;
+        for (const QJsonValue& l : jsonDe(r).value(u"lineas"_s).toArray())
+            vistas << QVariant(resumenDe(l.toObject()) << l[u"textos"_s][u"peso"_s].toString());
+        QCOMPARE(vistas, (QVariantList{QVariantList{1, nombre1, u"Detenida"_s, 1234.0, true, u"1234"_s},
+                                       QVariantList{2, nombre2, u"Detenida"_s, 4321.0, true, u"4321"_s}}));
+        // Names reach the page only as data of the live messages, never in its markup.
+        const Respuesta pagina = pide(get(u"/estacion?linea=2"_s, c));
+        QCOMPARE(pagina.estado, 200);
+        QVERIFY(!pagina.cuerpo.contains("alert(1)") && !pagina.cuerpo.contains("Tolva"));
+
+        // A live page on line 2: the lines first, then its line's state and trend.
+        const auto ws = abreWs(c, u"?linea=2"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(ws->recibidos.size() >= 2, kEspera);
+        const QJsonObject primero = mensajeDe(ws->recibidos.at(0));
+        QCOMPARE(primero.value(u"tipo"_s).toString(), u"lineas"_s);
+        QStringList nombres;
+        for (const QJsonValue& l : primero.value(u"lineas"_s).toArray())
+            nombres << l[u"nombre"_s].toString();
+        QCOMPARE(nombres, (QStringList{nombre1, nombre2}));
+        const QJsonObject segundo = mensajeDe(ws->recibidos.at(1));
+        QCOMPARE(resumenDe(segundo.value(u"estado"_s).toObject()), (QVariantList{2, nombre2, u"Detenida"_s, 4321.0, true}));
+        QVERIFY(!segundo.value(u"tendencia"_s).toArray().isEmpty());
+        for (const QJsonValue& p : segundo.value(u"tendencia"_s).toArray())
+            QCOMPARE(p[1].toDouble(), 4321.0);
+        // Line 1's weight changes: the page hears it as line 1's summary.
+        b.ind(1).setValor32(Indicador::kPeso, 1500);
+        const auto resumen1 = [&] {
+            for (const QString& m : std::as_const(ws->recibidos)) {
+                const QJsonObject o = mensajeDe(m);
+                if (o[u"tipo"_s] == u"resumen"_s && o[u"linea"_s] == 1 && o[u"resumen"_s][u"peso"_s] == 1500)
+                    return resumenDe(o[u"resumen"_s].toObject());
+            }
+            return QVariantList();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(resumen1(), (QVariantList{1, nombre1, u"Detenida"_s, 1500.0, true}), kEspera);
+        // Line 2's station closes: its page says so; line 1 goes on.
+        QVERIFY(b.cierra(2));
+        const auto cerrada = [&] {
+            return std::any_of(ws->recibidos.cbegin(), ws->recibidos.cend(), [](const QString& m) {
+                return estadoDe(m).value(u"motivo"_s) == u"Estación cerrada"_s;
+            });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(cerrada(), kEspera);
+        // Every state the page got was its own line's.
+        int estados = 0;
+        for (const QString& m : std::as_const(ws->recibidos)) {
+            const QJsonObject o = mensajeDe(m);
+            if (o[u"tipo"_s] == u"estado"_s) {
+                ++estados;
+                QCOMPARE((std::pair(o[u"linea"_s].toInt(), o[u"estado"_s][u"peso"_s].toDouble())), std::pair(2, 4321.0));
+            }
+        }
+        QVERIFY(estados >= 2);
+        QCOMPARE(resumenDe(estado(u"?linea=2"_s)), (QVariantList{2, nombre2, u"Cerrada"_s, 4321.0, false}));
+        QCOMPARE(resumenDe(estado({})), (QVariantList{1, nombre1, u"Detenida"_s, 1500.0, true}));
+        // A page on line 1 (the old address) gets line 1's state after the lines.
+        const auto ws1 = abreWs(c);
+        QTRY_VERIFY_WITH_TIMEOUT(ws1->recibidos.size() >= 2, kEspera);
+        QCOMPARE(mensajeDe(ws1->recibidos.at(0)).value(u"tipo"_s).toString(), u"lineas"_s);
+        QCOMPARE(resumenDe(estadoDe(ws1->recibidos.at(1))), (QVariantList{1, nombre1, u"Detenida"_s, 1500.0, true}));
+    }
+
+    // Each line has its own watch, trend and close.
+    void vigenciaPorLinea()
+    {
+        QVERIFY(guarda({{u"Comunicacion_2"_s, u"1"_s}}));
+        const QByteArray c = ingresa(u"luis"_s, u"op"_s);
+        const auto ws = abreWs(c, u"?linea=2"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(ws->recibidos.size(), 2, kEspera);
+        const auto linea = [&](int n) { return jsonDe(pide(get(u"/api/estado?linea=%1"_s.arg(n), c))); };
+        Reloj::detiene(true);
+        m_web->publica(EstadoEstacion::desde(LecturaPeso{.Peso = 20}, 0, {}), 2);
+        m_web->publica(EstadoEstacion::desde(LecturaPeso{.Peso = 10}, 0, {}), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(linea(1).value(u"peso"_s).toDouble(), 10.0, kEspera);
+        Reloj::adelanta(2000);
+        m_web->publica(EstadoEstacion::desde(LecturaPeso{.Peso = 11}, 0, {}), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(linea(1).value(u"peso"_s).toDouble(), 11.0, kEspera);
+        // Line 2 has gone 3.2 s without a poll, line 1 1.2 s.
+        Reloj::adelanta(1200);
+        const auto vieja = [&] {
+            for (const QString& m : std::as_const(ws->recibidos)) {
+                const QJsonObject e = estadoDe(m);
+                if (e[u"linea"_s] == 2 && e[u"peso"_s] == 20 && e[u"vigente"_s] == false)
+                    return e[u"motivo"_s].toString() + u' ' + e[u"marcha"_s].toString();
+            }
+            return QString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(vieja(), u"Sin respuesta del indicador Falla"_s, kEspera);
+        QCOMPARE(linea(1).value(u"vigente"_s).toBool(), true);
+        const QJsonArray lineas = jsonDe(pide(get(u"/api/lineas"_s, c))).value(u"lineas"_s).toArray();
+        QCOMPARE((QVariantList{resumenDe(lineas.at(0).toObject()), resumenDe(lineas.at(1).toObject())}),
+                 (QVariantList{QVariantList{1, u"Línea 1"_s, u"En marcha"_s, 11.0, true},
+                               QVariantList{2, u"Línea 2"_s, u"Falla"_s, 20.0, false}}));
+        // A page opened now on line 1 gets line 1's trend only.
+        const auto otra = abreWs(c, u"?linea=1"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(otra->recibidos.size(), 2, kEspera);
+        QVariantList tendencia;
+        for (const QJsonValue& p : mensajeDe(otra->recibidos.at(1)).value(u"tendencia"_s).toArray())
+            tendencia << p[1].toDouble();
+        QCOMPARE(tendencia, (QVariantList{10.0, 11.0}));
+        // Line 1's station closes; line 2 is not touched.
+        m_web->estacionCerrada(1);
+        QTRY_COMPARE_WITH_TIMEOUT(linea(1).value(u"motivo"_s).toString(), u"Estación cerrada"_s, kEspera);
+        QCOMPARE(linea(2).value(u"motivo"_s).toString(), u"Sin respuesta del indicador"_s);
+    }
+
+    // The line a request names: anything but the number of a line of the
+    // settings is refused with a Spanish message, by the API, the page and
+    // the live page alike.
+    void lineaHostil()
+    {
+        QVERIFY(guarda({{u"Comunicacion_2"_s, u"1"_s}, {u"Nombre_2"_s, u"Tolva B"_s}}));
+        const QByteArray c = ingresa(u"luis"_s, u"op"_s);
+        const QString rango = u"El parámetro «linea» debe ser un número de línea, de 1 a 16."_s;
+        const QList<std::tuple<QString, int, QString>> casos = {
+            {u"linea=2"_s, 200, {}},
+            {u"linea=02"_s, 200, {}},
+            {u"otra=3"_s, 200, {}},
+            {u"linea=3"_s, 404, u"No existe la línea 3."_s},
+            {u"linea=16"_s, 404, u"No existe la línea 16."_s},
+            {u"linea=abc"_s, 400, rango},
+            {u"linea=-1"_s, 400, rango},
+            {u"linea=%2B2"_s, 400, rango},
+            {u"linea=+2"_s, 400, rango},
+            {u"linea=2+"_s, 400, rango},
+            {u"linea=1.0"_s, 400, rango},
+            {u"linea=0x2"_s, 400, rango},
+            {u"linea="_s, 400, rango},
+            {u"linea"_s, 400, rango},
+            {u"linea=0"_s, 400, rango},
+            {u"linea=17"_s, 400, rango},
+            {u"linea=99999999999999999999"_s, 400, rango},
+            {u"linea=%EF%BC%92"_s, 400, rango},
+            {u"linea=2%00"_s, 400, rango},
+            {u"linea=%3Cscript%3Ealert(1)%3C%2Fscript%3E"_s, 400, rango},
+            {u"linea=2&linea=2"_s, 400, u"El parámetro «linea» va una sola vez."_s},
+            {u"linea=1&linea=3"_s, 400, u"El parámetro «linea» va una sola vez."_s},
+        };
+        for (const auto& [consulta, estado, mensaje] : casos) {
+            const Respuesta api = pide(get(u"/api/estado?"_s + consulta, c));
+            QVERIFY2(api.estado == estado, qPrintable(consulta + u' ' + QString::number(api.estado)));
+            QCOMPARE(jsonDe(api).value(u"error"_s).toString(), mensaje);
+            const Respuesta pagina = pide(get(u"/estacion?"_s + consulta, c));
+            QVERIFY2(pagina.estado == estado, qPrintable(consulta + u' ' + QString::number(pagina.estado)));
+            if (estado != 200)
+                QCOMPARE(QString::fromUtf8(pagina.cuerpo).trimmed(), mensaje);
+        }
+        QCOMPARE(jsonDe(pide(get(u"/api/estado?linea=02"_s, c))).value(u"nombre"_s).toString(), u"Tolva B"_s);
+        // A live page of a line that is not there is closed with the reason.
+        const auto ws = abreWs(c, u"?linea=3"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(ws->cierre, 4004, kEspera);
+        QCOMPARE(ws->motivo, u"No existe la línea 3."_s);
+        QVERIFY(ws->recibidos.isEmpty());
+        const auto mal = abreWs(c, u"?linea=-2"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(mal->cierre, 4004, kEspera);
+        QVERIFY(mal->recibidos.isEmpty());
+        // Without a session nothing of the lines is said.
+        QCOMPARE(pide(get(u"/api/lineas"_s)).estado, 401);
+        QCOMPARE(pide(get(u"/api/estado?linea=3"_s)).estado, 401);
     }
 
     // An Upgrade header that leads to no accepted WebSocket switches no limit

@@ -3,8 +3,10 @@
 
 Headless Chromium (chromium-driver + python3-selenium) against tolvex-soak
 --web: signs in (a wrong password first), watches the live weight change
-while the simulated indicator runs, sees the lost link as the station's
-window shows it while the indicator is silent, sees the page go stale when
+while the simulated indicator runs, with one line sees no overview of
+lines, with a second line (added while it runs, named with markup) sees
+both lines' tiles and follows line 2 from its tile, sees the lost link as
+the station's window shows it while the indicator is silent, sees the page go stale when
 the station closes, filters the batches (a text with a blank among them)
 and downloads the export, which openpyxl reads.
 With TOLVEX_CAPTURAS=DIR it saves a screenshot of each page there.
@@ -37,8 +39,9 @@ if not CHROMIUM or not os.path.exists(DRIVER):
 try:
     import openpyxl
     from selenium import webdriver
-    from selenium.common.exceptions import (NoSuchElementException, StaleElementReferenceException,
-                                            TimeoutException)
+    from selenium.common.exceptions import (NoAlertPresentException, NoSuchElementException,
+                                            StaleElementReferenceException, TimeoutException,
+                                            WebDriverException)
     from selenium.webdriver.chrome.service import Service
     from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
     from selenium.webdriver.common.by import By
@@ -92,6 +95,11 @@ def navega(d, accion, segundos=120):
             return False
         except StaleElementReferenceException:
             return True
+        except WebDriverException as e:
+            # Asked while the new page replaces it, Chromium may say so instead.
+            if 'does not belong to the document' in str(e):
+                return True
+            raise
     espera(d, ido, segundos, 'otra página tras ' + d.current_url)
 
 
@@ -118,6 +126,17 @@ def lee(d, id_):
         return None
 
 
+def tesela(d, n, parte):
+    """A part of line n's tile (nombre, peso, marcha, vigencia), or None."""
+    try:
+        return d.find_element(By.CSS_SELECTOR, '#linea-%d .tesela-%s' % (n, parte)).text
+    except (NoSuchElementException, StaleElementReferenceException):
+        return None
+
+
+NOMBRE2 = '<script>alert(1)</script>'
+
+
 def main():
     soak = sys.argv[1]
     tmp = tempfile.mkdtemp(prefix='tolvex-web-')
@@ -130,6 +149,7 @@ def main():
     # silent for 12 s when the test asks.
     proc = subprocess.Popen([soak, '--minutes', '10', '--stop-on-input', '--speed', '20', '--web', '0',
                              '--web-clave', 'monitor', '--web-espera', '600', '--puesto', 'Línea 1', '--mudo', '12',
+                             '--linea2', NOMBRE2,
                              '--keep', os.path.join(tmp, 'programa')],
                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=err, text=True,
                             env=dict(os.environ, QT_QPA_PLATFORM='offscreen'))
@@ -182,6 +202,50 @@ def main():
             time.sleep(3)  # a few seconds of trend in the picture
         captura(d, 'manual-web-estacion.png')
         captura(d, 'manual-web-estacion-telefono.png', 390, 844)
+
+        # One line: no overview of lines, no line named anywhere.
+        assert not d.find_element(By.ID, 'lineas').is_displayed()
+        assert not d.find_element(By.ID, 'nombre-linea').is_displayed()
+        assert 'Línea' not in d.find_element(By.TAG_NAME, 'body').text
+
+        # Line 2 opens while the monitor runs. The page, loaded again, shows
+        # both lines at the top and line 1 (the default) below.
+        proc.stdin.write('linea2\n')
+        proc.stdin.flush()
+        dice = proc.stdout.readline().split()
+        assert dice[:1] == ['linea2'], 'tolvex-soak no abrió la línea 2: %r' % dice
+        d.get(base + 'estacion')
+        espera(d, lambda: (tesela(d, 1, 'nombre'), tesela(d, 2, 'nombre')) == ('Línea 1', NOMBRE2), 120,
+               'las teselas de las dos líneas', lambda: [t.text for t in d.find_elements(By.CSS_SELECTOR, '.tesela')])
+        espera(d, lambda: (tesela(d, 2, 'peso'), tesela(d, 2, 'marcha'), tesela(d, 2, 'vigencia')) ==
+               ('4321 kg', 'Detenida', 'En línea'), 120, 'la tesela de la línea 2',
+               lambda: (tesela(d, 2, 'peso'), tesela(d, 2, 'marcha'), tesela(d, 2, 'vigencia')))
+        # The name is shown as text: nothing of it became markup or ran.
+        assert not d.find_elements(By.CSS_SELECTOR, '#lineas script')
+        try:
+            d.switch_to.alert
+            raise AssertionError('un nombre de línea abrió un aviso')
+        except NoAlertPresentException:
+            pass
+        assert 'activa' in d.find_element(By.ID, 'linea-1').get_attribute('class')
+        assert texto(d, 'nombre-linea') == 'Línea 1'
+
+        # Line 2's tile leads to line 2: its weight below, its name above;
+        # line 1's tile goes on moving.
+        navega(d, d.find_element(By.ID, 'linea-2').click)
+        assert d.current_url.endswith('/estacion?linea=2'), d.current_url
+        espera(d, lambda: (lee(d, 'peso'), lee(d, 'vigencia'), lee(d, 'nombre-linea')) == ('4321', 'En línea', NOMBRE2),
+               120, 'la línea 2 en detalle', lambda: (lee(d, 'peso'), lee(d, 'vigencia'), lee(d, 'nombre-linea')))
+        assert 'activa' in d.find_element(By.ID, 'linea-2').get_attribute('class')
+        pesos1 = set()
+
+        def linea1_cambia():
+            pesos1.add(tesela(d, 1, 'peso'))
+            return len(pesos1 - {None}) >= 3
+        espera(d, linea1_cambia, 120, 'el peso de la línea 1 cambia en su tesela', lambda: pesos1)
+        navega(d, d.find_element(By.ID, 'linea-1').click)
+        espera(d, lambda: (lee(d, 'vigencia'), lee(d, 'nombre-linea')) == ('En línea', 'Línea 1'), 120,
+               'la línea 1 otra vez', lambda: (lee(d, 'vigencia'), lee(d, 'nombre-linea')))
 
         # The indicator falls silent: the page says what the window says, with
         # the time of the values it still shows.

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QWebSocket>
+#include <algorithm>
 #include <memory>
 
 #include "FechaHora.h"
@@ -15,7 +16,11 @@ const QString kSinRespuesta = QStringLiteral("Sin respuesta del indicador");
 const QString kCerrada = QStringLiteral("Estación cerrada");
 } // namespace
 
-EnVivo::EnVivo(QObject* parent) : QObject(parent) {}
+EnVivo::EnVivo(QObject* parent) : QObject(parent)
+{
+    // Line 1 is always there; the settings say the rest (setLineas).
+    setLineas({Linea{1, QStringLiteral("Línea 1")}});
+}
 
 EnVivo::~EnVivo()
 {
@@ -75,81 +80,190 @@ QJsonObject EnVivo::json(const EstadoEstacion& e, bool vigente, const QString& m
     };
 }
 
-QByteArray EnVivo::mensaje(bool conTendencia) const
+void EnVivo::setLineas(const QVector<Linea>& lineas)
+{
+    m_configuradas = lineas;
+    for (const Linea& l : lineas)
+        vivo(l.numero).linea = l;
+}
+
+bool EnVivo::existe(int linea) const
+{
+    return std::any_of(m_configuradas.cbegin(), m_configuradas.cend(),
+                       [linea](const Linea& l) { return l.numero == linea; });
+}
+
+void EnVivo::sigue(const Linea& linea)
+{
+    vivo(linea.numero).linea = linea;
+}
+
+EnVivo::Vivo EnVivo::nuevo(int linea)
+{
+    // Closed, with no reading yet.
+    Vivo v;
+    v.linea = Linea{linea, QStringLiteral("Línea %1").arg(linea)};
+    v.motivo = kCerrada;
+    return v;
+}
+
+EnVivo::Vivo& EnVivo::vivo(int linea)
+{
+    auto it = m_vivos.find(linea);
+    if (it == m_vivos.end())
+        it = m_vivos.insert(linea, nuevo(linea));
+    return *it;
+}
+
+EnVivo::Vivo EnVivo::vivoDe(int linea) const
+{
+    return m_vivos.value(linea, nuevo(linea));
+}
+
+namespace {
+// The line at a glance: a state gone stale is a fault, whatever it said.
+QString marchaDe(EstadoEstacion e, bool vigente)
+{
+    if (e.abierta && !vigente)
+        e.conectado = false;
+    return EstadoEstacion::textoDeMarcha(e.marcha());
+}
+} // namespace
+
+QJsonObject EnVivo::estadoDe(const Vivo& v) const
+{
+    QJsonObject o = json(v.ultimo, v.vigente, v.motivo);
+    o.insert(QStringLiteral("linea"), v.linea.numero);
+    o.insert(QStringLiteral("nombre"), v.linea.nombre);
+    o.insert(QStringLiteral("marcha"), marchaDe(v.ultimo, v.vigente));
+    return o;
+}
+
+QJsonObject EnVivo::resumenDe(const Vivo& v) const
+{
+    const QJsonObject e = estadoDe(v);
+    QJsonObject r;
+    for (const char* k : {"linea", "nombre", "marcha", "abierta", "conectado", "vigente", "motivo", "instante",
+                          "decimales", "peso", "textoError"}) {
+        const QString clave = QString::fromLatin1(k);
+        r.insert(clave, e.value(clave));
+    }
+    const QJsonObject t = e.value(QStringLiteral("textos")).toObject();
+    r.insert(QStringLiteral("textos"), QJsonObject{{QStringLiteral("peso"), t.value(QStringLiteral("peso"))},
+                                                   {QStringLiteral("lectura"), t.value(QStringLiteral("lectura"))}});
+    return r;
+}
+
+QJsonObject EnVivo::estado(int linea) const
+{
+    return estadoDe(vivoDe(linea));
+}
+
+QJsonArray EnVivo::resumenes() const
+{
+    QJsonArray a;
+    for (const Linea& l : m_configuradas)
+        a.append(resumenDe(vivoDe(l.numero)));
+    return a;
+}
+
+QByteArray EnVivo::mensaje(const Vivo& v, bool conTendencia) const
 {
     QJsonObject o{{QStringLiteral("tipo"), QStringLiteral("estado")},
-                  {QStringLiteral("estado"), estado()}};
+                  {QStringLiteral("linea"), v.linea.numero},
+                  {QStringLiteral("estado"), estadoDe(v)}};
     if (conTendencia) {
         QJsonArray t;
-        for (const Punto& p : m_tendencia)
+        for (const Punto& p : v.tendencia)
             t.append(QJsonArray{double(p.ms), p.peso});
         o.insert(QStringLiteral("tendencia"), t);
     }
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-void EnVivo::publica(const EstadoEstacion& e)
+void EnVivo::publica(int linea, const EstadoEstacion& e)
 {
+    Vivo& v = vivo(linea);
     const qint64 ahora = Reloj::ms();
-    if (m_ultimaMs >= 0 && e.abierta)
-        m_periodoMs = ahora - m_ultimaMs;
-    m_ultimo = e;
-    m_ultimaMs = ahora;
-    m_vigente = e.abierta && e.conectado;
-    m_motivo = !e.abierta ? kCerrada : (!e.conectado ? kSinRespuesta : QString());
+    if (v.ultimaMs >= 0 && e.abierta)
+        v.periodoMs = ahora - v.ultimaMs;
+    v.ultimo = e;
+    v.ultimaMs = ahora;
+    v.vigente = e.abierta && e.conectado;
+    v.motivo = !e.abierta ? kCerrada : (!e.conectado ? kSinRespuesta : QString());
     if (e.conectado) {
         const qint64 ms = e.instante.toMSecsSinceEpoch();
-        m_tendencia.append({ms, e.Peso});
-        while (!m_tendencia.isEmpty() && m_tendencia.constFirst().ms < ms - kTendenciaMs)
-            m_tendencia.removeFirst();
+        v.tendencia.append({ms, e.Peso});
+        while (!v.tendencia.isEmpty() && v.tendencia.constFirst().ms < ms - kTendenciaMs)
+            v.tendencia.removeFirst();
     }
-    difunde();
+    difunde(linea);
 }
 
-void EnVivo::estacionCerrada()
+void EnVivo::estacionCerrada(int linea)
 {
-    m_ultimo.abierta = false;
-    m_vigente = false;
-    m_motivo = kCerrada;
-    m_ultimaMs = -1;
-    difunde();
+    Vivo& v = vivo(linea);
+    v.ultimo.abierta = false;
+    v.vigente = false;
+    v.motivo = kCerrada;
+    v.ultimaMs = -1;
+    difunde(linea);
 }
 
 void EnVivo::vigila()
 {
-    // The station is open but no poll has come back: the values are old.
-    const qint64 limite = std::max<qint64>(kSinLecturasMs, 3 * m_periodoMs);
-    if (m_vigente && m_ultimaMs >= 0 && Reloj::ms() - m_ultimaMs > limite) {
-        m_vigente = false;
-        m_motivo = kSinRespuesta;
-        difunde();
+    // A station open but whose polls have not come back: its values are old.
+    for (auto it = m_vivos.begin(); it != m_vivos.end(); ++it) {
+        Vivo& v = *it;
+        const qint64 limite = std::max<qint64>(kSinLecturasMs, 3 * v.periodoMs);
+        if (v.vigente && v.ultimaMs >= 0 && Reloj::ms() - v.ultimaMs > limite) {
+            v.vigente = false;
+            v.motivo = kSinRespuesta;
+            difunde(it.key());
+        }
     }
 }
 
-void EnVivo::difunde()
+void EnVivo::difunde(int linea)
 {
     // Nothing to build on the station's poll while no page is open.
     if (m_clientes.isEmpty())
         return;
-    const QString texto = QString::fromUtf8(mensaje(false));
+    const Vivo& v = vivo(linea);
+    QString completo, resumen;
     for (qsizetype i = m_clientes.size() - 1; i >= 0; --i) {
-        QWebSocket* ws = m_clientes.at(i).ws;
+        const Cliente& c = m_clientes.at(i);
+        QWebSocket* ws = c.ws;
         if (!ws) {
             m_clientes.removeAt(i);
             continue;
         }
+        if (c.linea != linea && !c.resumenes)
+            continue;
         if (ws->bytesToWrite() > kMaxPendiente) {
             ws->abort();
             continue;
         }
-        ws->sendTextMessage(texto);
+        if (c.linea == linea) {
+            if (completo.isEmpty())
+                completo = QString::fromUtf8(mensaje(v, false));
+            ws->sendTextMessage(completo);
+        } else {
+            if (resumen.isEmpty())
+                resumen = QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("tipo"), QStringLiteral("resumen")},
+                                                                      {QStringLiteral("linea"), linea},
+                                                                      {QStringLiteral("resumen"), resumenDe(v)}})
+                                                .toJson(QJsonDocument::Compact));
+            ws->sendTextMessage(resumen);
+        }
     }
 }
 
-void EnVivo::agrega(QWebSocket* ws, const QByteArray& sesion)
+void EnVivo::agrega(QWebSocket* ws, const QByteArray& sesion, int linea)
 {
     ws->setParent(this);
-    m_clientes.append({ws, sesion});
+    const bool conResumenes = varias();
+    m_clientes.append({ws, sesion, linea, conResumenes});
     // A page that is open and showing says so now and then; more often than
     // kPantallaCadaMs it is not even read.
     auto ultimo = std::make_shared<qint64>(-kPantallaCadaMs);
@@ -166,7 +280,12 @@ void EnVivo::agrega(QWebSocket* ws, const QByteArray& sesion)
             if (m_enPantalla && !m_enPantalla(sesion))
                 ws->close(QWebSocketProtocol::CloseCode(4001), QStringLiteral("Sesión cerrada"));
         });
-    ws->sendTextMessage(QString::fromUtf8(mensaje(true)));
+    if (conResumenes)
+        ws->sendTextMessage(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{QStringLiteral("tipo"), QStringLiteral("lineas")},
+                                      {QStringLiteral("lineas"), resumenes()}})
+                .toJson(QJsonDocument::Compact)));
+    ws->sendTextMessage(QString::fromUtf8(mensaje(vivo(linea), true)));
 }
 
 void EnVivo::cierra(const QList<QByteArray>& sesiones, const QString& motivo)

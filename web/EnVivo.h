@@ -1,19 +1,25 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QVector>
 #include <functional>
 
 #include "EstadoEstacion.h"
+#include "Lineas.h"
 
 class QWebSocket;
 
-// The station as the live pages see it: the last state with whether it is
-// current, the weights of the last minutes, and the WebSockets of the open
-// pages, each of which gets every state as the station publishes it.
+// The lines as the live pages see them: for each line the last state with
+// whether it is current and the weights of the last minutes; and the
+// WebSockets of the open pages. A page follows one line, and gets every
+// state of it as its station publishes it; with several lines it gets, too,
+// a summary of every state of the others (its overview).
 class EnVivo : public QObject
 {
 public:
@@ -27,43 +33,67 @@ public:
     // How often a page's "still showing" is taken into account.
     static constexpr qint64 kPantallaCadaMs = 10000;
 
-    void publica(const EstadoEstacion& e);
-    void estacionCerrada();
-    // Marks the state stale when no poll came back for three periods.
+    // The lines of the settings now (their names, and which exist).
+    void setLineas(const QVector<Linea>& lineas);
+    bool existe(int linea) const;
+    bool varias() const { return m_configuradas.size() > 1; }
+
+    // A station of this line is followed: its name as it opened.
+    void sigue(const Linea& linea);
+    void publica(int linea, const EstadoEstacion& e);
+    void estacionCerrada(int linea);
+    // Marks a line's state stale when no poll came back for three periods.
     void vigila();
 
-    // The state now, as /api/estado gives it.
-    QJsonObject estado() const { return json(m_ultimo, m_vigente, m_motivo); }
+    // The line's state now, as /api/estado gives it.
+    QJsonObject estado(int linea) const;
+    // Every line of the settings at a glance, as /api/lineas gives them.
+    QJsonArray resumenes() const;
     static QJsonObject json(const EstadoEstacion& e, bool vigente, const QString& motivo);
 
-    // A page of the session given: it gets the state and the trend now and
-    // every state after. When the page says it is showing, enPantalla(session)
-    // is asked; false closes the page.
-    void agrega(QWebSocket* ws, const QByteArray& sesion);
+    // A page of the session given, on line linea: it gets the lines (with
+    // several), the line's state and trend now, and every state after. When
+    // the page says it is showing, enPantalla(session) is asked; false
+    // closes the page.
+    void agrega(QWebSocket* ws, const QByteArray& sesion, int linea);
     void setEnPantalla(std::function<bool(const QByteArray&)> f) { m_enPantalla = std::move(f); }
     // Closes the pages of these sessions (code 4001, the reason given).
     void cierra(const QList<QByteArray>& sesiones, const QString& motivo);
 
 private:
-    struct Cliente
-    {
-        QPointer<QWebSocket> ws;
-        QByteArray sesion;
-    };
-    void difunde();
-    QByteArray mensaje(bool conTendencia) const;
-
-    QList<Cliente> m_clientes;
-    std::function<bool(const QByteArray&)> m_enPantalla;
-    EstadoEstacion m_ultimo;
-    bool m_vigente = false;
-    QString m_motivo = QStringLiteral("Estación cerrada");
-    qint64 m_ultimaMs = -1; // Reloj::ms() of the last publication
-    qint64 m_periodoMs = 0; // between the last two
     struct Punto
     {
         qint64 ms; // since the epoch
         double peso;
     };
-    QList<Punto> m_tendencia;
+    struct Vivo
+    {
+        Linea linea;
+        EstadoEstacion ultimo;
+        bool vigente = false;
+        QString motivo;
+        qint64 ultimaMs = -1; // Reloj::ms() of the last publication
+        qint64 periodoMs = 0; // between the last two
+        QList<Punto> tendencia;
+    };
+    struct Cliente
+    {
+        QPointer<QWebSocket> ws;
+        QByteArray sesion;
+        int linea = 1;
+        bool resumenes = false; // the page shows the overview
+    };
+    static Vivo nuevo(int linea);
+    // The line's live state, made when first needed; a copy, for reading.
+    Vivo& vivo(int linea);
+    Vivo vivoDe(int linea) const;
+    QJsonObject estadoDe(const Vivo& v) const;
+    QJsonObject resumenDe(const Vivo& v) const;
+    void difunde(int linea);
+    QByteArray mensaje(const Vivo& v, bool conTendencia) const;
+
+    QList<Cliente> m_clientes;
+    std::function<bool(const QByteArray&)> m_enPantalla;
+    QVector<Linea> m_configuradas;
+    QMap<int, Vivo> m_vivos;
 };

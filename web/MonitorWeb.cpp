@@ -33,21 +33,25 @@ bool MonitorWeb::inicia(const ConfigWeb& config, QString* error)
     return ok;
 }
 
-void MonitorWeb::publica(const EstadoEstacion& e)
+void MonitorWeb::publica(const EstadoEstacion& e, int linea)
 {
-    QMetaObject::invokeMethod(m_servicio, [s = m_servicio, e] { s->publica(e); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_servicio, [s = m_servicio, e, linea] { s->publica(linea, e); }, Qt::QueuedConnection);
 }
 
-void MonitorWeb::estacionCerrada()
+void MonitorWeb::estacionCerrada(int linea)
 {
-    QMetaObject::invokeMethod(m_servicio, [s = m_servicio] { s->estacionCerrada(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_servicio, [s = m_servicio, linea] { s->estacionCerrada(linea); }, Qt::QueuedConnection);
 }
 
 void MonitorWeb::sigue(EstacionPesaje* estacion)
 {
     // Queued to the monitor's thread, in the order the station sends them.
-    connect(estacion, &EstacionPesaje::estadoCambiado, m_servicio, &ServicioWeb::publica);
-    connect(estacion, &EstacionPesaje::cerrada, m_servicio, &ServicioWeb::estacionCerrada);
+    const Linea linea = estacion->linea();
+    const int n = linea.numero;
+    QMetaObject::invokeMethod(m_servicio, [s = m_servicio, linea] { s->sigue(linea); }, Qt::QueuedConnection);
+    connect(estacion, &EstacionPesaje::estadoCambiado, m_servicio,
+            [s = m_servicio, n](const EstadoEstacion& e) { s->publica(n, e); });
+    connect(estacion, &EstacionPesaje::cerrada, m_servicio, [s = m_servicio, n] { s->estacionCerrada(n); });
 }
 
 const Puerta& MonitorWeb::puerta() const

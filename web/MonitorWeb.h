@@ -37,11 +37,12 @@ public:
     static constexpr qint64 kMaxCuerpo = LimitesHttp{}.maxCuerpo;
     static constexpr qint64 kMaxCabecera = LimitesHttp{}.maxCabecera;
 
-    // Sends one state of the station to every live page (from any thread).
-    void publica(const EstadoEstacion& e);
-    // The station window closed: pages show it at once.
-    void estacionCerrada();
-    // Follows a station: its every state and its close, for as long as both live.
+    // Sends one state of a line's station to the live pages (from any thread).
+    void publica(const EstadoEstacion& e, int linea = 1);
+    // The line's station closed: pages show it at once.
+    void estacionCerrada(int linea = 1);
+    // Follows a station on its own line: its every state and its close, for
+    // as long as both live.
     void sigue(EstacionPesaje* estacion);
 
     // The gate and its route table (fixed when the monitor is made).

@@ -12,15 +12,16 @@
 #include <QSslKey>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QUrlQuery>
 #include <QWebSocket>
 
 #include "Acceso.h"
 #include "CDatos.h"
 #include "ConsultaReportes.h"
 #include "Diario.h"
-#include "FechaHora.h"
 #include "EnVivo.h"
 #include "Exportacion.h"
+#include "FechaHora.h"
 #include "Lineas.h"
 #include "Listado.h"
 #include "Reloj.h"
@@ -143,7 +144,14 @@ void ServicioWeb::rutas()
     p.agrega({.metodo = get, .camino = QStringLiteral("/"), .requiere = R::Sesion, .atiende = redirige("/estacion")});
     p.agrega({.metodo = get, .camino = QStringLiteral("/estacion"), .requiere = R::Sesion,
               .atiende = [this](const Llamada& ll) {
-                  pagina(ll.socket, QStringLiteral("estacion.html"), kHtml, cabeceraDePagina(ll));
+                  const LineaPedida l = lineaPedida(ll.consulta);
+                  if (!l.numero) {
+                      ServidorHttp::responde(ll.socket, l.estado, kTextoPlano, l.error.toUtf8() + '\n');
+                      return;
+                  }
+                  QHash<QByteArray, QByteArray> v = cabeceraDePagina(ll);
+                  v.insert("LINEA", QByteArray::number(l.numero));
+                  pagina(ll.socket, QStringLiteral("estacion.html"), kHtml, v);
               }});
     p.agrega({.metodo = get, .camino = QStringLiteral("/recursos/estacion.js"), .requiere = R::Sesion,
               .atiende = recursoTal(QStringLiteral("estacion.js"), "text/javascript; charset=utf-8")});
@@ -153,7 +161,18 @@ void ServicioWeb::rutas()
               }});
     p.agrega({.metodo = get, .camino = QStringLiteral("/api/estado"), .requiere = R::Sesion, .forma = F::Json,
               .claveApi = true, .atiende = [this](const Llamada& ll) {
-                  ServidorHttp::responde(ll.socket, 200, Puerta::kJson, json(m_vivo->estado()));
+                  const LineaPedida l = lineaPedida(ll.consulta);
+                  if (!l.numero) {
+                      Puerta::respondeError(ll.socket, l.estado, l.error);
+                      return;
+                  }
+                  ServidorHttp::responde(ll.socket, 200, Puerta::kJson, json(m_vivo->estado(l.numero)));
+              }});
+    p.agrega({.metodo = get, .camino = QStringLiteral("/api/lineas"), .requiere = R::Sesion, .forma = F::Json,
+              .claveApi = true, .atiende = [this](const Llamada& ll) {
+                  releeLineas();
+                  ServidorHttp::responde(ll.socket, 200, Puerta::kJson,
+                                         json({{QStringLiteral("lineas"), m_vivo->resumenes()}}));
               }});
     p.agrega({.metodo = get, .camino = QStringLiteral("/api/sesion"), .requiere = R::Sesion, .forma = F::Json,
               .claveApi = true, .atiende = [](const Llamada& ll) {
@@ -253,6 +272,7 @@ bool ServicioWeb::inicia(const ConfigWeb& config, QString* error)
     if (config.tls())
         comunes.append(qMakePair(QByteArray("Strict-Transport-Security"), QByteArray("max-age=31536000")));
     ServidorHttp::setCabecerasComunes(comunes);
+    releeLineas();
     m_vigia->start();
     return true;
 }
@@ -267,14 +287,45 @@ int ServicioWeb::trabajosPendientes() const
     return m_consultas->ocupados() + m_descargas->ocupados() + m_auditoria->ocupados();
 }
 
-void ServicioWeb::publica(const EstadoEstacion& e)
+void ServicioWeb::sigue(const Linea& linea)
 {
-    m_vivo->publica(e);
+    releeLineas();
+    m_vivo->sigue(linea);
 }
 
-void ServicioWeb::estacionCerrada()
+void ServicioWeb::publica(int linea, const EstadoEstacion& e)
 {
-    m_vivo->estacionCerrada();
+    m_vivo->publica(linea, e);
+}
+
+void ServicioWeb::estacionCerrada(int linea)
+{
+    m_vivo->estacionCerrada(linea);
+}
+
+void ServicioWeb::releeLineas()
+{
+    m_vivo->setLineas(Lineas::lista());
+}
+
+ServicioWeb::LineaPedida ServicioWeb::lineaPedida(const QUrlQuery& consulta)
+{
+    releeLineas();
+    const QStringList valores = consulta.allQueryItemValues(QStringLiteral("linea"), QUrl::FullyDecoded);
+    if (valores.isEmpty())
+        return {1, 200, {}};
+    if (valores.size() > 1)
+        return {0, 400, QStringLiteral("El parámetro «linea» va una sola vez.")};
+    // Digits only: no sign, no blanks, no decimals; short, so that it fits.
+    const QString& v = valores.constFirst();
+    const bool digitos = !v.isEmpty() && v.size() <= 6 &&
+                         std::all_of(v.cbegin(), v.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    const int n = digitos ? v.toInt() : 0;
+    if (n < 1 || n > Lineas::kMaximo)
+        return {0, 400, QStringLiteral("El parámetro «linea» debe ser un número de línea, de 1 a %1.").arg(Lineas::kMaximo)};
+    if (!m_vivo->existe(n))
+        return {0, 404, QStringLiteral("No existe la línea %1.").arg(n)};
+    return {n, 200, {}};
 }
 
 void ServicioWeb::vigila()
@@ -323,8 +374,14 @@ void ServicioWeb::nuevoWebSocket()
             ws->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("Sesión no iniciada"));
             continue;
         }
+        // The page's line, as /estacion took it.
+        const LineaPedida l = lineaPedida(Puerta::consultaDe(ws->request().url().query(QUrl::FullyEncoded).toUtf8()));
+        if (!l.numero) {
+            ws->close(QWebSocketProtocol::CloseCode(4004), l.error);
+            continue;
+        }
         m_http->liberaWebSocket(ws);
-        m_vivo->agrega(ws, *sesion);
+        m_vivo->agrega(ws, *sesion, l.numero);
     }
 }
 

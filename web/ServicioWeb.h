@@ -9,6 +9,7 @@
 #include "ConfigWeb.h"
 #include "Contexto.h"
 #include "EstadoEstacion.h"
+#include "Lineas.h"
 #include "Puerta.h"
 #include "ServidorHttp.h"
 #include "Sesiones.h"
@@ -17,6 +18,7 @@ class ConsultaReportes;
 class EnVivo;
 class Trabajos;
 class QTcpSocket;
+class QUrlQuery;
 
 // The web monitor's work, on the monitor's own thread (MonitorWeb starts it
 // there): the HTTP server and its gate, the live pages, sign-in, the API,
@@ -36,8 +38,10 @@ public:
     // Downloads built at the same time; one more is answered 503.
     static constexpr int kDescargas = 2;
 
-    void publica(const EstadoEstacion& e);
-    void estacionCerrada();
+    // A station of this line is followed; its states and its close.
+    void sigue(const Linea& linea);
+    void publica(int linea, const EstadoEstacion& e);
+    void estacionCerrada(int linea);
 
     const Puerta& puerta() const { return *m_puerta; }
     int conexiones() const;
@@ -47,6 +51,17 @@ private:
     void rutas();
     void nuevoWebSocket();
     void vigila();
+    // The lines of the settings, read again.
+    void releeLineas();
+    // The line a request names in "linea" (line 1 when it names none), or
+    // the status and message that refuse it.
+    struct LineaPedida
+    {
+        int numero = 0; // 0: refused
+        int estado = 0;
+        QString error;
+    };
+    LineaPedida lineaPedida(const QUrlQuery& consulta);
 
     // Handlers of the route table.
     void ingreso(const Llamada& ll);

@@ -1,14 +1,19 @@
 'use strict';
 // The live station: states pushed by the server over a WebSocket; the page
-// never asks for them. The trend is drawn here on the canvas.
+// never asks for them. The trend is drawn here on the canvas. With several
+// lines the page follows one (the address's "linea") and shows every line
+// at a glance above it, one tile per line, which leads to that line.
+// Names and texts from the server are always set as text.
 (function () {
   const SALIDAS = ['Hold', 'Stand By', 'Carga Grueso', 'Carga Fino', 'Descarga', 'Alarma', 'Test Weigth', 'Run'];
   const ENTRADAS = ['Sensor Desc. 1', 'Sensor Desc. 2', 'Sensor Carga. 1', 'Sensor Carga. 2', 'Hold',
     'Arranque / Par.', 'By Pass', 'Tension Auxiliar'];
   const VENTANA_MS = 5 * 60 * 1000;
   const $ = (id) => document.getElementById(id);
+  const LINEA = Number(document.body.dataset.linea) || 1;
   let puntos = [];
   let ultimo = null;
+  let varias = false;
 
   function lamparas(id, nombres) {
     const ul = $(id);
@@ -59,6 +64,41 @@
       : 'Sin lecturas';
     if (e.vigente) vigencia(true, 'En línea');
     else vigencia(false, e.motivo || 'Sin datos');
+    if (varias) {
+      $('nombre-linea').textContent = e.nombre || '';
+      tesela(e);
+    }
+  }
+
+  // The tile of a line: name, weight, what it is doing and whether it is current.
+  function tesela(r) {
+    const id = 'linea-' + r.linea;
+    let a = $(id);
+    if (!a) {
+      a = document.createElement('a');
+      a.id = id;
+      a.href = '/estacion?linea=' + encodeURIComponent(r.linea);
+      for (const c of ['nombre', 'peso', 'marcha', 'vigencia']) {
+        const s = document.createElement('span');
+        s.className = 'tesela-' + c;
+        a.appendChild(s);
+      }
+      if (r.linea === LINEA) a.setAttribute('aria-current', 'page');
+      $('lineas').appendChild(a);
+    }
+    const t = r.textos || {};
+    a.className = 'tesela ' + (r.vigente ? 'vivo' : 'viejo') + (r.linea === LINEA ? ' activa' : '');
+    a.querySelector('.tesela-nombre').textContent = r.nombre || '';
+    a.querySelector('.tesela-peso').textContent = texto(t.peso, r.peso, r.decimales || 0) + ' kg';
+    a.querySelector('.tesela-marcha').textContent = r.marcha || '-';
+    a.querySelector('.tesela-vigencia').textContent = r.vigente ? 'En línea' : (r.motivo || 'Sin datos');
+  }
+
+  function lineas(lista) {
+    varias = true;
+    $('lineas').classList.remove('oculto', 'viejo');
+    $('nombre-linea').classList.remove('oculto');
+    lista.forEach(tesela);
   }
 
   function agrega(e) {
@@ -133,12 +173,15 @@
   document.addEventListener('visibilitychange', visible);
 
   function conecta() {
-    const ws = new WebSocket((location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + '/ws/estado');
+    const ws = new WebSocket((location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host +
+      '/ws/estado?linea=' + LINEA);
     vivo = ws;
     ws.onopen = visible;
     ws.onmessage = (ev) => {
       let m;
       try { m = JSON.parse(ev.data); } catch (e) { return; }
+      if (m.tipo === 'lineas' && Array.isArray(m.lineas)) { lineas(m.lineas); return; }
+      if (m.tipo === 'resumen' && m.resumen) { if (varias) tesela(m.resumen); return; }
       if (m.tendencia) puntos = m.tendencia.slice();
       else if (m.estado) agrega(m.estado);
       if (m.estado) muestra(m.estado);
@@ -146,6 +189,9 @@
     };
     ws.onclose = (ev) => {
       if (ev.code === 4001 || ev.code === 1008) { location.href = '/ingreso'; return; }
+      // The line is no longer in the settings: nothing to wait for.
+      if (ev.code === 4004) { vigencia(false, ev.reason || 'Sin datos'); return; }
+      $('lineas').classList.add('viejo');
       vigencia(false, 'Sin conexión con el servidor');
       dibuja();
       setTimeout(conecta, 2000);
