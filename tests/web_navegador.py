@@ -237,6 +237,7 @@ def main():
         espera(d, lambda: (lee(d, 'peso'), lee(d, 'vigencia'), lee(d, 'nombre-linea')) == ('4321', 'En línea', NOMBRE2),
                120, 'la línea 2 en detalle', lambda: (lee(d, 'peso'), lee(d, 'vigencia'), lee(d, 'nombre-linea')))
         assert 'activa' in d.find_element(By.ID, 'linea-2').get_attribute('class')
+        captura(d, 'web-lineas.png')
         pesos1 = set()
 
         def linea1_cambia():
