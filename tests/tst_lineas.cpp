@@ -162,6 +162,7 @@ private Q_SLOTS:
     void unaSolaLineaSinCambios();
     void opcionesPorLinea();
     void periodoQueElBusAguanta();
+    void nombresLargosEnUnaPantallaChica();
 };
 
 void TstLineas::initTestCase()
@@ -507,6 +508,28 @@ void TstLineas::periodoQueElBusAguanta()
     auto* periodo1 = v1->findChild<QLabel*>(QStringLiteral("Lbl_Periodo"));
     QTRY_VERIFY_WITH_TIMEOUT(!periodo1->isVisibleTo(v1), kEspera);
     v1->cierraYa();
+}
+
+void TstLineas::nombresLargosEnUnaPantallaChica()
+{
+    // Eight lines with long names typed by the plant: the overview, and a
+    // station with it above, still fit a 1024x768 panel.
+    DirectorioDePrueba dir;
+    QByteArray ini = "[Global]\r\nComunicacion_1=1.\r\n";
+    for (int n = 1; n <= 8; ++n)
+        ini += QStringLiteral("Comunicacion_%1=1.\r\nNombre_%1=Tolva de premezcla de n\u00facleos vitam\u00ednicos %1.\r\n")
+                   .arg(n)
+                   .toLatin1();
+    QVERIFY(escribeArchivo(dir.file(QStringLiteral("Tolvex.ini")), ini));
+    QCOMPARE(Lineas::lista().size(), 8);
+    PanelLineas panel;
+    QVERIFY2(panel.minimumSizeHint().width() <= 1024, qPrintable(QString::number(panel.minimumSizeHint().width())));
+    Contexto c;
+    frmPeso ventana(nullptr, nullptr, c, Lineas::linea(8));
+    QVERIFY(ventana.findChild<PanelLineas*>());
+    QVERIFY2(ventana.minimumSizeHint().width() <= 1024 && ventana.minimumSizeHint().height() <= 768,
+             qPrintable(QStringLiteral("%1x%2").arg(ventana.minimumSizeHint().width()).arg(ventana.minimumSizeHint().height())));
+    QVERIFY(panel.textoDe(8).startsWith(QStringLiteral("8 Tolva de premezcla de núcleos vitamínicos 8|")));
 }
 
 QTEST_MAIN(TstLineas)
