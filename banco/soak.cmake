@@ -1,5 +1,5 @@
 # tolvex-soak: the station window recording a fast simulated indicator.
-add_executable(tolvex-soak tolvex-soak.cpp)
+add_executable(tolvex-soak tolvex-soak.cpp Banco.h)
 target_link_libraries(tolvex-soak PRIVATE tolvex_station tolvex_sim tolvex_setup_lib tolvex_web)
 add_dependencies(tolvex-soak tolvex-sim tolvex-diag)
 if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
@@ -20,7 +20,7 @@ add_executable(tolvex-bench-web ${CMAKE_CURRENT_LIST_DIR}/tolvex-bench-web.cpp)
 target_link_libraries(tolvex-bench-web PRIVATE Qt6::Network Qt6::WebSockets)
 
 # tolvex-lineas: several lines of one workstation, two on one bus, one failing.
-add_executable(tolvex-lineas tolvex-lineas.cpp Revision.h)
+add_executable(tolvex-lineas tolvex-lineas.cpp Banco.h Revision.h)
 target_link_libraries(tolvex-lineas PRIVATE tolvex_app tolvex_sim tolvex_setup_lib)
 add_dependencies(tolvex-lineas tolvex-sim tolvex-diag)
 if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)

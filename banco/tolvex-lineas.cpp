@@ -25,14 +25,11 @@
 // at --poll ms, each on a simulator process of its own, for S seconds.
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -40,6 +37,7 @@
 #include <memory>
 #include <sys/resource.h>
 
+#include "Banco.h"
 #include "Config.h"
 #include "Estacion.h"
 #include "EstacionPesaje.h"
@@ -66,25 +64,8 @@ QTextStream& out()
     return s;
 }
 
-double cpuSegundos(int quien = RUSAGE_SELF)
-{
-    rusage u{};
-    getrusage(quien, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-bool esperaHasta(const std::function<bool()>& cond, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
+using Banco::cpuSegundos;
+using Banco::esperaHasta;
 
 // One line as the run drives it: its simulated indicator and what its
 // station has shown of it.
@@ -105,23 +86,6 @@ struct LineaSoak
     qint64 fusionados = 0;
 };
 
-// Fills the auxiliary data dialog of every opening with `dato`.
-void rellenaDatos(QObject* padre, const QString& dato)
-{
-    auto* t = new QTimer(padre);
-    t->setInterval(10);
-    QObject::connect(t, &QTimer::timeout, t, [dato] {
-        auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (!d || d->objectName() != u"FrmDatos")
-            return;
-        if (auto* e = d->findChild<QLineEdit*>(QStringLiteral("Txt_Dato_0")))
-            e->setText(dato);
-        if (auto* ok = d->findChild<QPushButton*>(QStringLiteral("CmdOkDato")))
-            ok->click();
-    });
-    t->start();
-}
-
 // Writes the lines into the settings of the working directory.
 bool configura(const QString& dir, const QVector<std::pair<quint16, quint8>>& enlaces, QString* error)
 {
@@ -140,6 +104,31 @@ bool configura(const QString& dir, const QVector<std::pair<quint16, quint8>>& en
     Config::GuardaConfig(g, QStringLiteral("Port_1"), QString::number(enlaces[0].first));
     Config::GuardaConfig(g, QStringLiteral("ID_1"), QString::number(enlaces[0].second));
     Config::GuardaConfig(g, QStringLiteral("Nombre_1"), QStringLiteral("Tolva A"));
+    return true;
+}
+
+// Prepares the program directory for these links (line N on enlaces[N - 1]):
+// a new directory's files, the lines' keys, the poll period and the
+// auxiliary data captions (only the first asked for, "Puesto:", with
+// pideDato); then reads the session's settings.
+bool prepara(const QString& dir, const QVector<std::pair<quint16, quint8>>& enlaces, const QString& postgres,
+             int periodo, bool pideDato)
+{
+    Instalacion ins;
+    ins.directorio = dir;
+    ins.tcp = QStringLiteral("127.0.0.1:%1").arg(enlaces[0].first);
+    ins.id = 1;
+    ins.postgres = postgres;
+    QString error;
+    if (!ins.ejecutar() || !configura(dir, enlaces, &error)) {
+        err() << "tolvex-lineas: " << ins.error << error << "\n";
+        return false;
+    }
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QString::number(periodo));
+    for (int i = 0; i < 6; ++i)
+        Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i),
+                             i == 0 && pideDato ? QStringLiteral("Puesto:") : QString());
+    Programa::leeVariables();
     return true;
 }
 
@@ -172,18 +161,8 @@ int mideCpu(int segundos, int lineas, int periodo, const QString& dir)
         enlaces.append({quint16(QString::fromUtf8(s->readLine()).trimmed().section(u' ', 1).toUInt()), 1});
         sims.push_back(std::move(s));
     }
-    Instalacion ins;
-    ins.directorio = dir;
-    ins.tcp = QStringLiteral("127.0.0.1:%1").arg(enlaces[0].first);
-    QString error;
-    if (!ins.ejecutar() || !configura(dir, enlaces, &error)) {
-        err() << "tolvex-lineas: " << ins.error << error << "\n";
+    if (!prepara(dir, enlaces, QString(), periodo, false))
         return 2;
-    }
-    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QString::number(periodo));
-    for (int i = 0; i < 6; ++i)
-        Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i), QString());
-    Programa::leeVariables();
     qint64 lecturas = 0;
     Estacion::observa([&](EstacionPesaje* e) {
         QObject::connect(e, &EstacionPesaje::lecturaProcesada, e, [&](const LecturaPeso& l) { lecturas += l.valida(); });
@@ -366,22 +345,9 @@ int main(int argc, char** argv)
         c.silencioMs = 60;
     });
 
-    Instalacion ins;
-    ins.directorio = dir;
-    ins.tcp = QStringLiteral("127.0.0.1:%1").arg(enlaces[0].first);
-    ins.id = 1;
-    ins.postgres = p.value(QStringLiteral("postgres"));
-    QString error;
-    if (!ins.ejecutar() || !configura(dir, enlaces, &error)) {
-        err() << "tolvex-lineas: " << ins.error << error << "\n";
+    if (!prepara(dir, enlaces, p.value(QStringLiteral("postgres")), periodo, true))
         return 2;
-    }
-    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QString::number(periodo));
-    for (int i = 0; i < 6; ++i)
-        Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i),
-                             i == 0 ? QStringLiteral("Puesto:") : QString());
-    rellenaDatos(&app, puesto);
-    Programa::leeVariables();
+    Banco::rellenaDatos(&app, puesto, true);
 
     const bool imprimeLotes = p.isSet(QStringLiteral("lotes"));
     Estacion::observa([&](EstacionPesaje* e) {

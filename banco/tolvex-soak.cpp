@@ -59,6 +59,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "Banco.h"
 #include "CDatos.h"
 #include "Config.h"
 #include "ConfigWeb.h"
@@ -84,26 +85,8 @@ QTextStream& err()
     return s;
 }
 
-double cpuSegundos()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-bool esperaHasta(const std::function<bool()>& cond, int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
+using Banco::cpuSegundos;
+using Banco::esperaHasta;
 
 double percentil(QVector<double> v, double p)
 {
@@ -492,22 +475,9 @@ int main(int argc, char** argv)
             o.flush();
         });
     }
-    if (!puesto.isEmpty()) {
-        // Types the workstation's name into the auxiliary data dialog.
-        auto* datos = new QTimer(&app);
-        datos->setInterval(10);
-        QObject::connect(datos, &QTimer::timeout, datos, [datos, puesto] {
-            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!d || d->objectName() != u"FrmDatos")
-                return;
-            if (auto* e = d->findChild<QLineEdit*>(QStringLiteral("Txt_Dato_0")))
-                e->setText(puesto);
-            if (auto* ok = d->findChild<QPushButton*>(QStringLiteral("CmdOkDato")))
-                ok->click();
-            datos->deleteLater();
-        });
-        datos->start();
-    }
+    // Types the workstation's name into the auxiliary data dialog.
+    if (!puesto.isEmpty())
+        Banco::rellenaDatos(&app, puesto, false);
     qint64 fallosRegistro = 0;
     QObject::connect(registrador.get(), &Registrador::fallo, &app,
                      [&](const QString&, const QString&) { ++fallosRegistro; });
