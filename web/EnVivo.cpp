@@ -6,14 +6,14 @@
 #include <algorithm>
 #include <memory>
 
-#include "FechaHora.h"
+#include "EstadoJson.h"
 #include "Reloj.h"
 
 namespace {
 // Pages without the station's answer for this long are shown as stale.
 constexpr qint64 kSinLecturasMs = 3000;
-const QString kSinRespuesta = QStringLiteral("Sin respuesta del indicador");
-const QString kCerrada = QStringLiteral("Estación cerrada");
+using EstadoJson::kCerrada;
+using EstadoJson::kSinRespuesta;
 } // namespace
 
 EnVivo::EnVivo(QObject* parent) : QObject(parent)
@@ -34,50 +34,7 @@ EnVivo::~EnVivo()
 
 QJsonObject EnVivo::json(const EstadoEstacion& e, bool vigente, const QString& motivo)
 {
-    // Before the first reading there are no values: nothing is shown as zero.
-    const bool leido = e.instante.isValid();
-    const auto valor = [leido](double v) { return leido ? QJsonValue(v) : QJsonValue(); };
-    const auto texto = [leido, &e](double v) { return leido ? e.muestra(v) : QString(); };
-    const QDateTime local = e.instante.toLocalTime();
-    QJsonArray salidas, entradas;
-    for (int k = 0; k < 8; ++k) {
-        salidas.append(bool((e.Salidas >> k) & 1));
-        entradas.append(bool((e.Entradas >> k) & 1));
-    }
-    return {
-        {QStringLiteral("abierta"), e.abierta},
-        {QStringLiteral("conectado"), e.conectado},
-        {QStringLiteral("vigente"), vigente},
-        {QStringLiteral("motivo"), motivo},
-        {QStringLiteral("instante"), leido ? local.toString(Qt::ISODateWithMs) : QString()},
-        {QStringLiteral("decimales"), e.decimales},
-        {QStringLiteral("peso"), valor(e.Peso)},
-        {QStringLiteral("acumulado"), valor(e.Acumulado)},
-        {QStringLiteral("despacho"), valor(e.Despacho)},
-        {QStringLiteral("resto"), valor(e.Resto)},
-        {QStringLiteral("caudal"), valor(e.Caudal)},
-        {QStringLiteral("corteGrueso"), valor(e.CGrueso)},
-        {QStringLiteral("corteFino"), valor(e.CFino)},
-        {QStringLiteral("ciclos"), valor(double(e.CCiclos))},
-        {QStringLiteral("modo"), leido ? QJsonValue(e.Modo) : QJsonValue()},
-        {QStringLiteral("textoModo"), e.textoModo},
-        {QStringLiteral("salidas"), salidas},
-        {QStringLiteral("entradas"), entradas},
-        {QStringLiteral("codigoError"), leido ? QJsonValue(e.CError) : QJsonValue()},
-        {QStringLiteral("textoError"), e.textoError},
-        {QStringLiteral("standBy"), e.standBy},
-        {QStringLiteral("textos"),
-         QJsonObject{{QStringLiteral("peso"), texto(e.Peso)},
-                     {QStringLiteral("acumulado"), texto(e.Acumulado)},
-                     {QStringLiteral("despacho"), texto(e.Despacho)},
-                     {QStringLiteral("resto"), texto(e.Resto)},
-                     {QStringLiteral("caudal"), texto(e.Caudal)},
-                     {QStringLiteral("grueso"), texto(e.CGrueso)},
-                     {QStringLiteral("fino"), texto(e.CFino)},
-                     {QStringLiteral("lectura"),
-                      leido ? FechaHora::fecha(local.date()) + u' ' + FechaHora::hora(local.time())
-                            : QString()}}},
-    };
+    return EstadoJson::completo(e, vigente, motivo);
 }
 
 void EnVivo::setLineas(const QVector<Linea>& lineas)
@@ -120,38 +77,18 @@ EnVivo::Vivo EnVivo::vivoDe(int linea) const
     return m_vivos.value(linea, nuevo(linea));
 }
 
-namespace {
-// The line at a glance: a state gone stale is a fault, whatever it said.
-QString marchaDe(EstadoEstacion e, bool vigente)
-{
-    if (e.abierta && !vigente)
-        e.conectado = false;
-    return EstadoEstacion::textoDeMarcha(e.marcha());
-}
-} // namespace
-
 QJsonObject EnVivo::estadoDe(const Vivo& v) const
 {
     QJsonObject o = json(v.ultimo, v.vigente, v.motivo);
     o.insert(QStringLiteral("linea"), v.linea.numero);
     o.insert(QStringLiteral("nombre"), v.linea.nombre);
-    o.insert(QStringLiteral("marcha"), marchaDe(v.ultimo, v.vigente));
+    o.insert(QStringLiteral("marcha"), EstadoJson::marcha(v.ultimo, v.vigente));
     return o;
 }
 
 QJsonObject EnVivo::resumenDe(const Vivo& v) const
 {
-    const QJsonObject e = estadoDe(v);
-    QJsonObject r;
-    for (const char* k : {"linea", "nombre", "marcha", "abierta", "conectado", "vigente", "motivo", "instante",
-                          "decimales", "peso", "textoError"}) {
-        const QString clave = QString::fromLatin1(k);
-        r.insert(clave, e.value(clave));
-    }
-    const QJsonObject t = e.value(QStringLiteral("textos")).toObject();
-    r.insert(QStringLiteral("textos"), QJsonObject{{QStringLiteral("peso"), t.value(QStringLiteral("peso"))},
-                                                   {QStringLiteral("lectura"), t.value(QStringLiteral("lectura"))}});
-    return r;
+    return EstadoJson::resumen(v.linea, v.ultimo, v.vigente, v.motivo);
 }
 
 QJsonObject EnVivo::estado(int linea) const
@@ -189,8 +126,8 @@ void EnVivo::publica(int linea, const EstadoEstacion& e)
         v.periodoMs = ahora - v.ultimaMs;
     v.ultimo = e;
     v.ultimaMs = ahora;
-    v.vigente = e.abierta && e.conectado;
-    v.motivo = !e.abierta ? kCerrada : (!e.conectado ? kSinRespuesta : QString());
+    v.vigente = EstadoJson::vigente(e);
+    v.motivo = EstadoJson::motivo(e);
     if (e.conectado) {
         const qint64 ms = e.instante.toMSecsSinceEpoch();
         v.tendencia.append({ms, e.Peso});
@@ -238,32 +175,78 @@ void EnVivo::difunde(int linea)
             m_clientes.removeAt(i);
             continue;
         }
-        if (c.linea != linea && !c.resumenes)
+        if (c.planta || (c.linea != linea && !c.resumenes))
             continue;
-        if (ws->bytesToWrite() > kMaxPendiente) {
-            ws->abort();
-            continue;
-        }
         if (c.linea == linea) {
             if (completo.isEmpty())
                 completo = QString::fromUtf8(mensaje(v, false));
-            ws->sendTextMessage(completo);
+            envia(ws, completo);
         } else {
             if (resumen.isEmpty())
                 resumen = QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("tipo"), QStringLiteral("resumen")},
                                                                       {QStringLiteral("linea"), linea},
                                                                       {QStringLiteral("resumen"), resumenDe(v)}})
                                                 .toJson(QJsonDocument::Compact));
-            ws->sendTextMessage(resumen);
+            envia(ws, resumen);
         }
     }
 }
 
+bool EnVivo::envia(QWebSocket* ws, const QString& mensaje)
+{
+    if (ws->bytesToWrite() > kMaxPendiente) {
+        ws->abort();
+        return false;
+    }
+    ws->sendTextMessage(mensaje);
+    return true;
+}
+
 void EnVivo::agrega(QWebSocket* ws, const QByteArray& sesion, int linea)
 {
-    ws->setParent(this);
     const bool conResumenes = varias();
     m_clientes.append({ws, sesion, linea, conResumenes});
+    atiende(ws, sesion);
+    if (conResumenes)
+        ws->sendTextMessage(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{QStringLiteral("tipo"), QStringLiteral("lineas")},
+                                      {QStringLiteral("lineas"), resumenes()}})
+                .toJson(QJsonDocument::Compact)));
+    ws->sendTextMessage(QString::fromUtf8(mensaje(vivo(linea), true)));
+}
+
+void EnVivo::agregaPlanta(QWebSocket* ws, const QByteArray& sesion, const QByteArray& inicial)
+{
+    m_clientes.append({ws, sesion, 0, false, true});
+    atiende(ws, sesion);
+    ws->sendTextMessage(QString::fromUtf8(inicial));
+}
+
+void EnVivo::aPlanta(const QByteArray& mensaje)
+{
+    QString texto;
+    for (qsizetype i = m_clientes.size() - 1; i >= 0; --i) {
+        const Cliente& c = m_clientes.at(i);
+        if (!c.ws) {
+            m_clientes.removeAt(i);
+            continue;
+        }
+        if (!c.planta)
+            continue;
+        if (texto.isEmpty())
+            texto = QString::fromUtf8(mensaje);
+        envia(c.ws, texto);
+    }
+}
+
+int EnVivo::paginasPlanta() const
+{
+    return int(std::count_if(m_clientes.cbegin(), m_clientes.cend(), [](const Cliente& c) { return c.ws && c.planta; }));
+}
+
+void EnVivo::atiende(QWebSocket* ws, const QByteArray& sesion)
+{
+    ws->setParent(this);
     // A page that is open and showing says so now and then; more often than
     // kPantallaCadaMs it is not even read.
     auto ultimo = std::make_shared<qint64>(-kPantallaCadaMs);
@@ -280,12 +263,6 @@ void EnVivo::agrega(QWebSocket* ws, const QByteArray& sesion, int linea)
             if (m_enPantalla && !m_enPantalla(sesion))
                 ws->close(QWebSocketProtocol::CloseCode(4001), QStringLiteral("Sesión cerrada"));
         });
-    if (conResumenes)
-        ws->sendTextMessage(QString::fromUtf8(
-            QJsonDocument(QJsonObject{{QStringLiteral("tipo"), QStringLiteral("lineas")},
-                                      {QStringLiteral("lineas"), resumenes()}})
-                .toJson(QJsonDocument::Compact)));
-    ws->sendTextMessage(QString::fromUtf8(mensaje(vivo(linea), true)));
 }
 
 void EnVivo::cierra(const QList<QByteArray>& sesiones, const QString& motivo)

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+#include "EstadoEstacion.h"
+#include "Lineas.h"
+
+// A station's state as the web pages, the JSON API and the plant's shared
+// table give it. Values before the first reading are null, never zero.
+namespace EstadoJson {
+
+// Why a line's values are not current.
+inline const QString kCerrada = QStringLiteral("Estación cerrada");
+inline const QString kSinRespuesta = QStringLiteral("Sin respuesta del indicador");
+// The values are current when the station is open and its last poll answered;
+// else the reason.
+bool vigente(const EstadoEstacion& e);
+QString motivo(const EstadoEstacion& e);
+
+// Every value of the state. vigente: the values are current; motivo: why
+// not, when they are not.
+QJsonObject completo(const EstadoEstacion& e, bool vigente, const QString& motivo);
+
+// A line at a glance (an overview's tile): its number and name, what it is
+// doing, its weight and the time of its last reading.
+QJsonObject resumen(const Linea& linea, const EstadoEstacion& e, bool vigente, const QString& motivo);
+
+// What a line is doing in words; a state gone stale is a fault, whatever it said.
+QString marcha(EstadoEstacion e, bool vigente);
+
+} // namespace EstadoJson
