@@ -164,7 +164,7 @@ int mideCpu(int segundos, int lineas, int periodo, const QString& dir)
     if (!prepara(dir, enlaces, QString(), periodo, false))
         return 2;
     qint64 lecturas = 0;
-    Estacion::observa([&](EstacionPesaje* e) {
+    Estacion::observa(&lecturas, [&](EstacionPesaje* e) {
         QObject::connect(e, &EstacionPesaje::lecturaProcesada, e, [&](const LecturaPeso& l) { lecturas += l.valida(); });
     });
     QWidget principal;
@@ -350,7 +350,7 @@ int main(int argc, char** argv)
     Banco::rellenaDatos(&app, puesto, true);
 
     const bool imprimeLotes = p.isSet(QStringLiteral("lotes"));
-    Estacion::observa([&](EstacionPesaje* e) {
+    Estacion::observa(&app, [&](EstacionPesaje* e) {
         LineaSoak* l = &ls[e->linea().numero - 1];
         QObject::connect(e, &EstacionPesaje::lecturaProcesada, e, [l](const LecturaPeso& r) {
             if (r.valida()) {

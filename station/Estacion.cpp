@@ -24,7 +24,8 @@ struct ContextoLinea
 };
 
 std::map<int, ContextoLinea> g_lineas;
-std::function<void(EstacionPesaje*)> g_alAbrir;
+// The viewers of the stations, by who registered them.
+std::map<const void*, std::function<void(EstacionPesaje*)>> g_observadores;
 QPointer<QWidget> g_principal;
 const Contexto* g_contexto = nullptr;
 
@@ -38,9 +39,12 @@ Registrador* registradorDe(int linea, const Contexto& contexto)
 
 } // namespace
 
-void observa(std::function<void(EstacionPesaje*)> alAbrir)
+void observa(const void* quien, std::function<void(EstacionPesaje*)> alAbrir)
 {
-    g_alAbrir = std::move(alAbrir);
+    if (alAbrir)
+        g_observadores[quien] = std::move(alAbrir);
+    else
+        g_observadores.erase(quien);
 }
 
 void abrir(QWidget* ventanaPrincipal, const Contexto& contexto, int linea)
@@ -56,8 +60,8 @@ void abrir(QWidget* ventanaPrincipal, const Contexto& contexto, int linea)
     }
     Registrador* r = registradorDe(linea, contexto);
     c.ventana = new frmPeso(ventanaPrincipal, r, contexto, Lineas::linea(linea));
-    if (g_alAbrir)
-        g_alAbrir(c.ventana->estacion());
+    for (const auto& [quien, alAbrir] : g_observadores)
+        alAbrir(c.ventana->estacion());
     c.ventana->inicia();
 }
 

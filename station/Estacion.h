@@ -47,8 +47,9 @@ int abiertas();
 // Closes every station and its link (the main window is closing).
 void cerrar();
 
-// A viewer of the stations (the web monitor): alAbrir gets every station
-// opened from now on; an empty function stops it.
-void observa(std::function<void(EstacionPesaje*)> alAbrir);
+// A viewer of the stations (the web monitor, the plant's publisher), known
+// by quien: alAbrir gets every station opened from now on; an empty
+// function stops it.
+void observa(const void* quien, std::function<void(EstacionPesaje*)> alAbrir);
 
 } // namespace Estacion
