@@ -204,6 +204,25 @@ bool existeTabla(CDatos& db, const QString& tabla)
     return false;
 }
 
+bool creaPlanta(CDatos& db, QString* error)
+{
+    QString e;
+    if (!iniciaCambio(db, &e) ||
+        !db.Ejecuta(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (PUESTO VARCHAR(100) NOT NULL, LINEA INTEGER NOT NULL, "
+                                   "ESTADO TEXT NOT NULL, VISTO TIMESTAMP WITH TIME ZONE NOT NULL, "
+                                   "PRIMARY KEY (PUESTO, LINEA))")
+                        .arg(kTablaPlanta)) ||
+        !db.Confirma()) {
+        if (e.isEmpty())
+            e = db.ultimoError();
+        db.Deshace();
+        if (error)
+            *error = e;
+        return false;
+    }
+    return true;
+}
+
 bool crear(CDatos& db, const QString& reporte, const QString& operarios, const QString& global,
            QStringList* creadas, QString* error)
 {

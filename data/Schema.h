@@ -39,6 +39,12 @@ bool aseguraIdentidad(CDatos& db, const QString& reporte, QString* error);
 
 bool existeTabla(CDatos& db, const QString& tabla);
 
+// The plant table of a shared PostgreSQL database: the last state of every
+// line of every workstation (PUESTO, LINEA, ESTADO as JSON text, VISTO as
+// the server's time of it). Created when missing, under the lock of crear().
+inline const QString kTablaPlanta = QStringLiteral("Planta");
+bool creaPlanta(CDatos& db, QString* error);
+
 // Indexes of the reports table on what the reports screen sorts and filters
 // by, created when missing. On PostgreSQL each ends with TICKET, the last
 // sort key, so a sort over many equal values needs no full read. Failures

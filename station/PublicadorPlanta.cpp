@@ -1,0 +1,259 @@
+#include "PublicadorPlanta.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMutexLocker>
+#include <QStringList>
+#include <QTimer>
+#include <ctime>
+#include <memory>
+
+#include "CDatos.h"
+#include "ConnectionString.h"
+#include "EstacionPesaje.h"
+#include "EstadoJson.h"
+#include "Reloj.h"
+#include "Schema.h"
+
+namespace {
+
+constexpr qint64 kReintentoMs = 2000;
+
+qint64 cpuHiloNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// What of a line's summary says it changed: not the time of the reading,
+// which every poll renews (the row's time says the workstation is alive).
+QByteArray huella(QJsonObject o)
+{
+    o.remove(QStringLiteral("instante"));
+    QJsonObject t = o.value(QStringLiteral("textos")).toObject();
+    t.remove(QStringLiteral("lectura"));
+    o.insert(QStringLiteral("textos"), t);
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+// The writer, on the publisher's thread.
+class PublicadorPlanta::Trabajo : public QObject
+{
+public:
+    Trabajo(PublicadorPlanta* p, const QString& conexion, const QString& puesto)
+        : m_p(p), m_conexion(conexion), m_puesto(puesto), m_reloj(new QTimer(this))
+    {
+        m_reloj->setInterval(kMinimoMs);
+        connect(m_reloj, &QTimer::timeout, this, &Trabajo::turno);
+    }
+    void inicia() { m_reloj->start(); }
+    // The last states once more, on a connection that is open (closing).
+    void final()
+    {
+        m_reloj->stop();
+        if (m_db) {
+            m_enviado.clear();
+            turno();
+        }
+        m_db.reset();
+    }
+    void turno()
+    {
+        const qint64 c0 = cpuHiloNs();
+        escribe();
+        m_p->m_cpuNs += cpuHiloNs() - c0;
+    }
+
+private:
+    void escribe()
+    {
+        QMap<int, Entrada> lineas;
+        {
+            QMutexLocker l(&m_p->m_mutex);
+            lineas = m_p->m_lineas;
+        }
+        const qint64 ahora = Reloj::ms();
+        const bool latido = m_ultimoMs < 0 || ahora - m_ultimoMs >= kLatidoMs;
+        QList<QPair<int, QJsonObject>> cambiadas;
+        QHash<int, QByteArray> huellas;
+        for (auto it = lineas.cbegin(); it != lineas.cend(); ++it) {
+            const EstadoEstacion& e = it->estado;
+            QJsonObject o = EstadoJson::resumen(it->linea, e, EstadoJson::vigente(e), EstadoJson::motivo(e));
+            o.insert(QStringLiteral("textoModo"), e.textoModo);
+            const QByteArray h = huella(o);
+            if (latido || m_enviado.value(it.key()) != h)
+                cambiadas.append({it.key(), o});
+            huellas.insert(it.key(), h);
+        }
+        if (cambiadas.isEmpty())
+            return;
+        if (!m_db && ahora < m_reintentoDesde)
+            return;
+        if (!m_db && !conecta(lineas.keys())) {
+            m_reintentoDesde = Reloj::ms() + kReintentoMs;
+            return;
+        }
+        // Several notifications when the lines do not fit in one.
+        QJsonArray tanda;
+        qsizetype bytes = 0;
+        QList<int> enTanda;
+        const auto envia = [&]() {
+            if (tanda.isEmpty())
+                return true;
+            if (!ejecuta(tanda))
+                return false;
+            for (int n : std::as_const(enTanda))
+                m_enviado.insert(n, huellas.value(n));
+            tanda = {};
+            enTanda.clear();
+            bytes = 0;
+            return true;
+        };
+        for (const auto& [n, o] : std::as_const(cambiadas)) {
+            const qsizetype b = QJsonDocument(o).toJson(QJsonDocument::Compact).size() + 1;
+            if (bytes + b > kMaxCarga - 200 && !envia())
+                return;
+            tanda.append(o);
+            enTanda.append(n);
+            bytes += b;
+        }
+        if (envia())
+            m_ultimoMs = ahora;
+    }
+
+    bool conecta(const QList<int>& lineas)
+    {
+        auto db = std::make_unique<CDatos>();
+        QString error;
+        if (!db->AbrirBase(m_conexion) || !Schema::creaPlanta(*db, &error)) {
+            ++m_p->m_fallos;
+            return false;
+        }
+        // A line taken out of the settings is no longer shown.
+        QStringList numeros;
+        for (int n : lineas)
+            numeros.append(QString::number(n));
+        if (!db->Ejecuta(QStringLiteral("DELETE FROM %1 WHERE PUESTO = ? AND LINEA NOT IN (%2)")
+                             .arg(Schema::kTablaPlanta, numeros.isEmpty() ? QStringLiteral("0") : numeros.join(u',')),
+                         {m_puesto})) {
+            ++m_p->m_fallos;
+            return false;
+        }
+        m_db = std::move(db);
+        m_enviado.clear();
+        return true;
+    }
+
+    bool ejecuta(const QJsonArray& lineas)
+    {
+        // One statement: the rows and the notification, in one transaction.
+        static const QString sql = QStringLiteral(
+            "WITH e AS (SELECT (x->>'linea')::integer AS linea, x::text AS estado "
+            "FROM json_array_elements(CAST(? AS json)) AS x), "
+            "u AS (INSERT INTO %1 (PUESTO, LINEA, ESTADO, VISTO) SELECT ?, linea, estado, now() FROM e "
+            "ON CONFLICT (PUESTO, LINEA) DO UPDATE SET ESTADO = EXCLUDED.ESTADO, VISTO = EXCLUDED.VISTO "
+            "RETURNING 1) "
+            "SELECT pg_notify(?, json_build_object('puesto', CAST(? AS text), "
+            "'ms', floor(extract(epoch FROM now()) * 1000), 'lineas', CAST(? AS json))::text), "
+            "(SELECT count(*) FROM u)")
+                                       .arg(Schema::kTablaPlanta);
+        const QString datos = QString::fromUtf8(QJsonDocument(lineas).toJson(QJsonDocument::Compact));
+        ++m_p->m_sentencias;
+        if (m_db->Ejecuta(sql, {datos, m_puesto, kCanal, m_puesto, datos}))
+            return true;
+        ++m_p->m_fallos;
+        // The server went away or refused: a new connection next time, and
+        // every line sent again on it.
+        m_db.reset();
+        m_enviado.clear();
+        m_reintentoDesde = Reloj::ms() + kReintentoMs;
+        return false;
+    }
+
+    PublicadorPlanta* m_p;
+    const QString m_conexion;
+    const QString m_puesto;
+    QTimer* m_reloj;
+    std::unique_ptr<CDatos> m_db;
+    QHash<int, QByteArray> m_enviado; // what each line's row says now
+    qint64 m_ultimoMs = -1;
+    qint64 m_reintentoDesde = 0;
+};
+
+PublicadorPlanta::PublicadorPlanta(const Contexto& contexto, const QString& puesto, QObject* parent)
+    : QObject(parent)
+{
+    if (!compartida(contexto))
+        return;
+    m_trabajo = new Trabajo(this, contexto.DataCSReporte, puesto);
+    m_hilo.setObjectName(QStringLiteral("planta"));
+    m_trabajo->moveToThread(&m_hilo);
+    m_hilo.start();
+    QMetaObject::invokeMethod(m_trabajo, [t = m_trabajo] { t->inicia(); }, Qt::QueuedConnection);
+}
+
+PublicadorPlanta::~PublicadorPlanta()
+{
+    if (!m_trabajo)
+        return;
+    QMetaObject::invokeMethod(
+        m_trabajo,
+        [t = m_trabajo] {
+            t->final();
+            delete t;
+        },
+        Qt::BlockingQueuedConnection);
+    m_hilo.quit();
+    m_hilo.wait();
+}
+
+bool PublicadorPlanta::compartida(const Contexto& contexto)
+{
+    return ConnectionString::parse(contexto.DataCSReporte, contexto.directorio()).engine ==
+           ConnectionString::PostgreSQL;
+}
+
+void PublicadorPlanta::setLineas(const QVector<Linea>& lineas)
+{
+    QMutexLocker l(&m_mutex);
+    QMap<int, Entrada> nuevas;
+    for (const Linea& linea : lineas) {
+        Entrada e = m_lineas.value(linea.numero);
+        e.linea = linea;
+        nuevas.insert(linea.numero, e);
+    }
+    m_lineas = nuevas;
+}
+
+void PublicadorPlanta::sigue(EstacionPesaje* estacion)
+{
+    const Linea linea = estacion->linea();
+    connect(estacion, &EstacionPesaje::estadoCambiado, this,
+            [this, linea](const EstadoEstacion& e) { publica(linea, e); }, Qt::DirectConnection);
+    connect(estacion, &EstacionPesaje::cerrada, this, [this, n = linea.numero] { cerrada(n); },
+            Qt::DirectConnection);
+}
+
+void PublicadorPlanta::publica(const Linea& linea, const EstadoEstacion& e)
+{
+    QMutexLocker l(&m_mutex);
+    Entrada& en = m_lineas[linea.numero];
+    en.linea = linea;
+    en.estado = e;
+}
+
+void PublicadorPlanta::cerrada(int linea)
+{
+    QMutexLocker l(&m_mutex);
+    const auto it = m_lineas.find(linea);
+    if (it != m_lineas.end())
+        it->estado.abierta = false;
+}
+
+PublicadorPlanta::Cuenta PublicadorPlanta::cuenta() const
+{
+    return {m_sentencias.load(), m_fallos.load(), m_cpuNs.load()};
+}

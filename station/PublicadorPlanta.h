@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QThread>
+#include <QVector>
+#include <atomic>
+
+#include "Contexto.h"
+#include "EstadoEstacion.h"
+#include "Lineas.h"
+
+class EstacionPesaje;
+
+// Tells the other workstations of a shared PostgreSQL database what this
+// workstation's lines are doing: a row per line in the plant table (its
+// last state and the server's time of it) and a notification on the plant
+// channel with the same. The stations only leave their last state here, under
+// a lock held for a copy; a thread of its own writes it, at most once per
+// kMinimoMs and every kLatidoMs even when nothing changed, so that the
+// readers know the workstation is alive. A slow or absent server costs the
+// stations nothing: what was not written is overwritten by the next state,
+// never queued.
+class PublicadorPlanta : public QObject
+{
+public:
+    // Channel of the notifications; their payload is a JSON object
+    // {"puesto", "ms" (the server's clock, ms since the epoch), "lineas": [resumen...]}.
+    static inline const QString kCanal = QStringLiteral("tolvex_planta");
+    static constexpr int kMinimoMs = 200;
+    static constexpr int kLatidoMs = 2000;
+    // A notification's payload stays under PostgreSQL's limit (8000 bytes).
+    static constexpr int kMaxCarga = 7000;
+
+    // Publishes the lines of the workstation puesto into the reports
+    // database of contexto; nothing is published unless it is PostgreSQL.
+    PublicadorPlanta(const Contexto& contexto, const QString& puesto, QObject* parent = nullptr);
+    ~PublicadorPlanta() override;
+
+    static bool compartida(const Contexto& contexto);
+
+    // The lines of the settings: each is published, closed until a station follows it.
+    void setLineas(const QVector<Linea>& lineas);
+    // Follows a station: its every state and its close (from its thread).
+    void sigue(EstacionPesaje* estacion);
+    void publica(const Linea& linea, const EstadoEstacion& e);
+    void cerrada(int linea);
+
+    // Statements written and failed, and the CPU time of the publishing thread.
+    struct Cuenta
+    {
+        qint64 sentencias = 0;
+        qint64 fallos = 0;
+        qint64 cpuNs = 0;
+    };
+    Cuenta cuenta() const;
+
+private:
+    class Trabajo;
+    struct Entrada
+    {
+        Linea linea;
+        EstadoEstacion estado;
+    };
+    friend class Trabajo;
+
+    mutable QMutex m_mutex;
+    QMap<int, Entrada> m_lineas;
+    QThread m_hilo;
+    Trabajo* m_trabajo = nullptr; // lives in m_hilo
+    std::atomic<qint64> m_sentencias{0};
+    std::atomic<qint64> m_fallos{0};
+    std::atomic<qint64> m_cpuNs{0};
+};
