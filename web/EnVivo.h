@@ -57,6 +57,11 @@ public:
     // closes the page.
     void agrega(QWebSocket* ws, const QByteArray& sesion, int linea);
     void setEnPantalla(std::function<bool(const QByteArray&)> f) { m_enPantalla = std::move(f); }
+    // A plant page of the session given: it gets inicial now, and every
+    // aPlanta() after.
+    void agregaPlanta(QWebSocket* ws, const QByteArray& sesion, const QByteArray& inicial);
+    void aPlanta(const QByteArray& mensaje);
+    int paginasPlanta() const;
     // Closes the pages of these sessions (code 4001, the reason given).
     void cierra(const QList<QByteArray>& sesiones, const QString& motivo);
 
@@ -82,7 +87,12 @@ private:
         QByteArray sesion;
         int linea = 1;
         bool resumenes = false; // the page shows the overview
+        bool planta = false;    // the plant page: only aPlanta()
     };
+    // Takes a page in: its "still showing" messages are checked against its session.
+    void atiende(QWebSocket* ws, const QByteArray& sesion);
+    // Sends to a page, or drops it when it cannot keep up.
+    static bool envia(QWebSocket* ws, const QString& mensaje);
     static Vivo nuevo(int linea);
     // The line's live state, made when first needed; a copy, for reading.
     Vivo& vivo(int linea);

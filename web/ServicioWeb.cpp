@@ -22,11 +22,15 @@
 #include "EnVivo.h"
 #include "Exportacion.h"
 #include "FechaHora.h"
+#include "LectorPlanta.h"
 #include "Lineas.h"
 #include "Listado.h"
+#include "PublicadorPlanta.h"
+#include "Puesto.h"
 #include "Reloj.h"
 #include "Schema.h"
 #include "Trabajos.h"
+#include "VistaPlanta.h"
 #include "XlsxPlantilla.h"
 
 namespace {
@@ -99,6 +103,11 @@ ServicioWeb::ServicioWeb(const Contexto& contexto, QObject* parent)
 
 ServicioWeb::~ServicioWeb()
 {
+    if (m_lector) {
+        QMetaObject::invokeMethod(m_lector, [l = m_lector] { delete l; }, Qt::BlockingQueuedConnection);
+        m_hiloPlanta.quit();
+        m_hiloPlanta.wait();
+    }
     // The work in progress ends before what it reads and answers goes away.
     delete m_descargas;
     delete m_consultas;
@@ -173,6 +182,19 @@ void ServicioWeb::rutas()
                   releeLineas();
                   ServidorHttp::responde(ll.socket, 200, Puerta::kJson,
                                          json({{QStringLiteral("lineas"), m_vivo->resumenes()}}));
+              }});
+    // Every level: the whole plant, read-only.
+    p.agrega({.metodo = get, .camino = QStringLiteral("/planta"), .requiere = R::Sesion,
+              .atiende = [this](const Llamada& ll) { pagina(ll.socket, QStringLiteral("planta.html"), kHtml, cabeceraDePagina(ll)); }});
+    p.agrega({.metodo = get, .camino = QStringLiteral("/recursos/planta.js"), .requiere = R::Sesion,
+              .atiende = recursoTal(QStringLiteral("planta.js"), "text/javascript; charset=utf-8")});
+    p.agrega({.metodo = get, .camino = QStringLiteral("/ws/planta"), .requiere = R::Sesion, .forma = F::Json,
+              .webSocket = true, .atiende = [](const Llamada& ll) {
+                  Puerta::respondeError(ll.socket, 400, QStringLiteral("Esta dirección se abre como WebSocket."));
+              }});
+    p.agrega({.metodo = get, .camino = QStringLiteral("/api/planta"), .requiere = R::Sesion, .forma = F::Json,
+              .claveApi = true, .atiende = [this](const Llamada& ll) {
+                  ServidorHttp::responde(ll.socket, 200, Puerta::kJson, json(planta()));
               }});
     p.agrega({.metodo = get, .camino = QStringLiteral("/api/sesion"), .requiere = R::Sesion, .forma = F::Json,
               .claveApi = true, .atiende = [](const Llamada& ll) {
@@ -274,7 +296,54 @@ bool ServicioWeb::inicia(const ConfigWeb& config, QString* error)
     ServidorHttp::setCabecerasComunes(comunes);
     releeLineas();
     m_vigia->start();
+    iniciaPlanta();
     return true;
+}
+
+void ServicioWeb::iniciaPlanta()
+{
+    const QString puesto = Puesto::de(m_contexto.directorio());
+    m_planta = std::make_unique<VistaPlanta>(puesto, PublicadorPlanta::compartida(m_contexto));
+    m_lector = new LectorPlanta(m_contexto, puesto);
+    m_lector->moveToThread(&m_hiloPlanta);
+    m_hiloPlanta.setObjectName(QStringLiteral("monitor planta"));
+    connect(m_lector, &LectorPlanta::estados, this,
+            [this](const QString& p, qint64 ms, qint64 edad, const QJsonArray& lineas) {
+                m_planta->recibe(p, ms, edad, lineas, Reloj::ms());
+            });
+    connect(m_lector, &LectorPlanta::totales, this, [this](const QJsonArray& f) { m_planta->setTotales(f); });
+    connect(m_lector, &LectorPlanta::base, this, [this](bool b) { m_planta->setBase(b); });
+    m_hiloPlanta.start();
+    QMetaObject::invokeMethod(m_lector, [l = m_lector] { l->inicia(); }, Qt::QueuedConnection);
+    m_relojPlanta = new QTimer(this);
+    m_relojPlanta->setInterval(kPlantaMs);
+    connect(m_relojPlanta, &QTimer::timeout, this, &ServicioWeb::empujaPlanta);
+    m_relojPlanta->start();
+}
+
+QJsonObject ServicioWeb::planta()
+{
+    if (!m_planta)
+        return {};
+    releeLineas();
+    return m_planta->planta(m_vivo->resumenes(), Reloj::ms());
+}
+
+void ServicioWeb::empujaPlanta()
+{
+    const qint64 ahora = Reloj::ms();
+    m_planta->vigila(ahora);
+    if (!m_planta->hayCambios())
+        return;
+    if (m_vivo->paginasPlanta() == 0) {
+        // Nobody to tell: what changed is read whole by the next page.
+        m_planta->tomaCambios({}, ahora);
+        return;
+    }
+    const QJsonArray puestos = m_planta->tomaCambios(m_vivo->resumenes(), ahora);
+    m_vivo->aPlanta(json({{QStringLiteral("tipo"), QStringLiteral("puestos")},
+                          {QStringLiteral("base"), m_planta->base()},
+                          {QStringLiteral("puestos"), puestos}}));
 }
 
 int ServicioWeb::conexiones() const
@@ -296,11 +365,15 @@ void ServicioWeb::sigue(const Linea& linea)
 void ServicioWeb::publica(int linea, const EstadoEstacion& e)
 {
     m_vivo->publica(linea, e);
+    if (m_planta)
+        m_planta->cambiaPropio();
 }
 
 void ServicioWeb::estacionCerrada(int linea)
 {
     m_vivo->estacionCerrada(linea);
+    if (m_planta)
+        m_planta->cambiaPropio();
 }
 
 void ServicioWeb::releeLineas()
@@ -372,6 +445,13 @@ void ServicioWeb::nuevoWebSocket()
         const std::optional<QByteArray> sesion = m_puerta->admite(*ws);
         if (!sesion) {
             ws->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("Sesión no iniciada"));
+            continue;
+        }
+        if (ws->request().url().path() == u"/ws/planta") {
+            m_http->liberaWebSocket(ws);
+            QJsonObject o = planta();
+            o.insert(QStringLiteral("tipo"), QStringLiteral("planta"));
+            m_vivo->agregaPlanta(ws, *sesion, json(o));
             continue;
         }
         // The page's line, as /estacion took it.

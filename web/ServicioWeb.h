@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QJsonObject>
 #include <QObject>
+#include <QThread>
 #include <QTimer>
 #include <memory>
 
@@ -16,7 +18,9 @@
 
 class ConsultaReportes;
 class EnVivo;
+class LectorPlanta;
 class Trabajos;
+class VistaPlanta;
 class QTcpSocket;
 class QUrlQuery;
 
@@ -43,6 +47,9 @@ public:
     void publica(int linea, const EstadoEstacion& e);
     void estacionCerrada(int linea);
 
+    // How often the plant pages are told what changed.
+    static constexpr int kPlantaMs = 200;
+
     const Puerta& puerta() const { return *m_puerta; }
     int conexiones() const;
     int trabajosPendientes() const;
@@ -51,6 +58,10 @@ private:
     void rutas();
     void nuevoWebSocket();
     void vigila();
+    // The plant: its reader started, its changes sent to the plant pages.
+    void iniciaPlanta();
+    void empujaPlanta();
+    QJsonObject planta();
     // The lines of the settings, read again.
     void releeLineas();
     // The line a request names in "linea" (line 1 when it names none), or
@@ -90,6 +101,10 @@ private:
     std::unique_ptr<ServidorHttp> m_http;
     EnVivo* m_vivo = nullptr;
     QTimer* m_vigia = nullptr;
+    std::unique_ptr<VistaPlanta> m_planta;
+    QThread m_hiloPlanta;
+    LectorPlanta* m_lector = nullptr; // lives in m_hiloPlanta
+    QTimer* m_relojPlanta = nullptr;
     // Used only on m_consultas' thread.
     std::unique_ptr<ConsultaReportes> m_consulta;
     Trabajos* m_consultas = nullptr;

@@ -1,0 +1,170 @@
+#include "VistaPlanta.h"
+
+#include <QDate>
+#include <QDateTime>
+
+#include "EstadoEstacion.h"
+#include "FechaHora.h"
+
+namespace {
+
+// A value as the line's station shows it.
+QString texto(double v, int decimales)
+{
+    EstadoEstacion e;
+    e.decimales = decimales;
+    return e.muestra(v);
+}
+
+} // namespace
+VistaPlanta::VistaPlanta(const QString& propio, bool compartida)
+    : m_propio(propio), m_compartida(compartida), m_base(!compartida)
+{
+}
+
+void VistaPlanta::recibe(const QString& puesto, qint64 msServidor, qint64 edadMs, const QJsonArray& lineas,
+                         qint64 ahora)
+{
+    // This workstation's lines are known here first hand.
+    if (puesto == m_propio)
+        return;
+    Remoto& r = m_remotos[puesto];
+    if (msServidor < r.msServidor)
+        return; // an older state than the one shown
+    r.msServidor = msServidor;
+    r.oidoMs = ahora - std::max<qint64>(0, edadMs);
+    r.vigente = ahora - r.oidoMs <= kVencidoMs;
+    for (const QJsonValue& v : lineas) {
+        const QJsonObject l = v.toObject();
+        r.lineas.insert(l.value(QStringLiteral("linea")).toInt(), l);
+    }
+    m_cambiados.insert(puesto);
+}
+
+void VistaPlanta::setTotales(const QJsonArray& filas)
+{
+    QHash<QString, QHash<int, Totales>> nuevos;
+    for (const QJsonValue& v : filas) {
+        const QJsonObject f = v.toObject();
+        Totales& t = nuevos[f.value(QStringLiteral("puesto")).toString()][f.value(QStringLiteral("linea")).toInt()];
+        t.lotes += f.value(QStringLiteral("lotes")).toInteger();
+        t.kilos += f.value(QStringLiteral("kilos")).toDouble();
+        if (!f.value(QStringLiteral("ultimo")).isNull())
+            t.ultimo = f.value(QStringLiteral("ultimo"));
+    }
+    // Only the workstations whose figures moved are sent again.
+    QSet<QString> puestos;
+    for (auto it = nuevos.cbegin(); it != nuevos.cend(); ++it)
+        puestos.insert(it.key());
+    for (auto it = m_totales.cbegin(); it != m_totales.cend(); ++it)
+        puestos.insert(it.key());
+    for (const QString& p : std::as_const(puestos)) {
+        const QHash<int, Totales> a = m_totales.value(p), b = nuevos.value(p);
+        bool igual = a.size() == b.size();
+        for (auto it = a.cbegin(); igual && it != a.cend(); ++it) {
+            const Totales o = b.value(it.key(), Totales{-1, 0, {}});
+            igual = o.lotes == it->lotes && o.kilos == it->kilos && o.ultimo == it->ultimo;
+        }
+        if (!igual || !m_totalesLeidos)
+            m_cambiados.insert(p);
+    }
+    if (!m_totalesLeidos) {
+        m_cambiados.insert(m_propio);
+        for (auto it = m_remotos.cbegin(); it != m_remotos.cend(); ++it)
+            m_cambiados.insert(it.key());
+    }
+    m_totales = nuevos;
+    m_totalesLeidos = true;
+}
+
+void VistaPlanta::setBase(bool conectada)
+{
+    if (conectada != m_base)
+        m_baseCambio = true;
+    m_base = conectada;
+}
+
+void VistaPlanta::vigila(qint64 ahora)
+{
+    for (auto it = m_remotos.begin(); it != m_remotos.end(); ++it) {
+        const bool vigente = ahora - it->oidoMs <= kVencidoMs;
+        if (vigente != it->vigente) {
+            it->vigente = vigente;
+            m_cambiados.insert(it.key());
+        }
+    }
+}
+
+QJsonObject VistaPlanta::conTotales(const QString& puesto, QJsonObject linea) const
+{
+    const int decimales = linea.value(QStringLiteral("decimales")).toInt();
+    const auto porLinea = m_totales.constFind(puesto);
+    const int n = linea.value(QStringLiteral("linea")).toInt();
+    const bool hay = porLinea != m_totales.cend() && porLinea->contains(n);
+    const Totales t = hay ? porLinea->value(n) : Totales{};
+    linea.insert(QStringLiteral("hoy"), m_totalesLeidos ? QJsonValue(QJsonObject{{QStringLiteral("lotes"), t.lotes},
+                                                                                {QStringLiteral("kilos"), t.kilos},
+                                                                                {QStringLiteral("textoKilos"), texto(t.kilos, decimales)}})
+                                                        : QJsonValue());
+    QJsonObject u = t.ultimo.toObject();
+    if (!u.isEmpty())
+        u.insert(QStringLiteral("textoPeso"), texto(u.value(QStringLiteral("peso")).toDouble(), decimales));
+    linea.insert(QStringLiteral("ultimo"), u.isEmpty() ? QJsonValue() : QJsonValue(u));
+    return linea;
+}
+
+QJsonObject VistaPlanta::puesto(const QString& nombre, const QJsonArray& propias, qint64 ahora) const
+{
+    QJsonArray lineas;
+    QJsonObject o{{QStringLiteral("puesto"), nombre}, {QStringLiteral("propio"), nombre == m_propio}};
+    if (nombre == m_propio) {
+        for (const QJsonValue& v : propias)
+            lineas.append(conTotales(nombre, v.toObject()));
+        const QDateTime t = QDateTime::currentDateTime();
+        o.insert(QStringLiteral("vigente"), true);
+        o.insert(QStringLiteral("visto"), t.toString(Qt::ISODateWithMs));
+        o.insert(QStringLiteral("textoVisto"), FechaHora::fecha(t.date()) + u' ' + FechaHora::hora(t.time()));
+    } else {
+        const Remoto r = m_remotos.value(nombre);
+        const bool vigente = ahora - r.oidoMs <= kVencidoMs;
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(r.msServidor).toLocalTime();
+        const QString visto = FechaHora::fecha(t.date()) + u' ' + FechaHora::hora(t.time());
+        for (QJsonObject l : r.lineas) {
+            if (!vigente) {
+                // What it last said stays; it is not current.
+                l.insert(QStringLiteral("vigente"), false);
+                l.insert(QStringLiteral("motivo"), QStringLiteral("Sin noticias desde ") + visto);
+            }
+            lineas.append(conTotales(nombre, l));
+        }
+        o.insert(QStringLiteral("vigente"), vigente);
+        o.insert(QStringLiteral("visto"), t.toString(Qt::ISODateWithMs));
+        o.insert(QStringLiteral("textoVisto"), visto);
+    }
+    o.insert(QStringLiteral("lineas"), lineas);
+    return o;
+}
+
+QJsonObject VistaPlanta::planta(const QJsonArray& propias, qint64 ahora) const
+{
+    QJsonArray puestos{puesto(m_propio, propias, ahora)};
+    for (auto it = m_remotos.cbegin(); it != m_remotos.cend(); ++it)
+        puestos.append(puesto(it.key(), propias, ahora));
+    return {{QStringLiteral("puesto"), m_propio},
+            {QStringLiteral("compartida"), m_compartida},
+            {QStringLiteral("base"), m_base},
+            {QStringLiteral("hoy"), QDate::currentDate().toString(Qt::ISODate)},
+            {QStringLiteral("puestos"), puestos}};
+}
+
+QJsonArray VistaPlanta::tomaCambios(const QJsonArray& propias, qint64 ahora)
+{
+    QJsonArray a;
+    for (const QString& p : std::as_const(m_cambiados)) {
+        if (p == m_propio || m_remotos.contains(p))
+            a.append(puesto(p, propias, ahora));
+    }
+    m_cambiados.clear();
+    m_baseCambio = false;
+    return a;
+}
