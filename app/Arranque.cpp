@@ -16,6 +16,7 @@
 #include "MessageBox.h"
 #include "MonitorWeb.h"
 #include "Programa.h"
+#include "PublicadorPlanta.h"
 #include "Puesto.h"
 #include "frmLogin1.h"
 #include "frmLogin2.h"
@@ -109,11 +110,21 @@ std::unique_ptr<MonitorWeb> iniciaMonitor()
     }
     // A station that outlives the monitor (closing at exit) finds it gone.
     const QPointer<MonitorWeb> m = monitor.get();
-    Estacion::observa([m](EstacionPesaje* e) {
+    Estacion::observa(monitor.get(), [m](EstacionPesaje* e) {
         if (m)
             m->sigue(e);
     });
     return monitor;
+}
+
+std::unique_ptr<PublicadorPlanta> iniciaPlanta()
+{
+    if (!PublicadorPlanta::compartida(Contexto::programa()))
+        return nullptr;
+    auto p = std::make_unique<PublicadorPlanta>(Contexto::programa(), Puesto::de(Programa::directorio()));
+    p->setLineas(Lineas::lista());
+    Estacion::observa(p.get(), [q = p.get()](EstacionPesaje* e) { q->sigue(e); });
+    return p;
 }
 
 bool preparaDirectorio(const QString& directorio)
@@ -145,9 +156,12 @@ int ejecutar()
     const Resultado r = iniciar(ventana);
     int rc = 0;
     if (r == Resultado::Continuar) {
+        // The plant sees this workstation's lines whether or not it has a monitor.
+        const std::unique_ptr<PublicadorPlanta> planta = iniciaPlanta();
         const std::unique_ptr<MonitorWeb> monitor = iniciaMonitor();
         rc = QApplication::exec();
-        Estacion::observa({});
+        Estacion::observa(monitor.get(), {});
+        Estacion::observa(planta.get(), {});
     }
     else if (r == Resultado::SinConfig)
         rc = 1;

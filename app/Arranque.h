@@ -5,6 +5,7 @@
 
 class frmMain;
 class MonitorWeb;
+class PublicadorPlanta;
 
 // The program's entry sequence: settings, the start-up check of the settings
 // file, first-run definition, sign-in, splash and main window.
@@ -41,6 +42,10 @@ bool preparaDirectorio(const QString& directorio);
 // and feeds it the station. Bad settings go to the error log and stderr; the
 // program then runs without it (nullptr).
 std::unique_ptr<MonitorWeb> iniciaMonitor();
+// The publisher of this workstation's lines to the plant, when the reports
+// database is a shared PostgreSQL one (null otherwise); it follows every
+// station opened from now on.
+std::unique_ptr<PublicadorPlanta> iniciaPlanta();
 
 // iniciar, then the main window's event loop. Returns the exit code.
 int ejecutar();
