@@ -1,7 +1,8 @@
 #pragma once
 
 // What the soak programs share: waiting on the event loop, the process's CPU
-// time, and typing the first auxiliary datum into the station's dialog.
+// time, typing the first auxiliary datum into the station's dialog, and
+// preparing a program directory of several lines.
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -9,8 +10,14 @@
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <QVector>
 #include <functional>
 #include <sys/resource.h>
+#include <utility>
+
+#include "Config.h"
+#include "Instalacion.h"
+#include "Programa.h"
 
 namespace Banco {
 
@@ -55,6 +62,53 @@ inline void rellenaDatos(QObject* padre, const QString& dato, bool todas)
             t->deleteLater();
     });
     t->start();
+}
+
+// Writes the lines into the settings of the working directory.
+inline bool configura(const QString& dir, const QVector<std::pair<quint16, quint8>>& enlaces, QString* error)
+{
+    for (int i = 1; i < enlaces.size(); ++i) {
+        LineaInstalada l;
+        l.numero = i + 1;
+        l.nombre = QStringLiteral("Tolva %1").arg(QChar(u'A' + i));
+        l.tcp = QStringLiteral("127.0.0.1:%1").arg(enlaces[i].first);
+        l.id = enlaces[i].second;
+        if (!InstalacionLineas::agrega(dir, l, error))
+            return false;
+    }
+    const QString g = QStringLiteral("global");
+    Config::GuardaConfig(g, QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
+    Config::GuardaConfig(g, QStringLiteral("Host_1"), QStringLiteral("127.0.0.1"));
+    Config::GuardaConfig(g, QStringLiteral("Port_1"), QString::number(enlaces[0].first));
+    Config::GuardaConfig(g, QStringLiteral("ID_1"), QString::number(enlaces[0].second));
+    Config::GuardaConfig(g, QStringLiteral("Nombre_1"), QStringLiteral("Tolva A"));
+    return true;
+}
+
+// Prepares the program directory for these links (line N on enlaces[N - 1]):
+// a new directory's files, the lines' keys, the poll period and the
+// auxiliary data captions (only the first asked for, "Puesto:", with
+// pideDato); then reads the session's settings.
+inline bool prepara(const QString& dir, const QVector<std::pair<quint16, quint8>>& enlaces, const QString& postgres,
+             int periodo, bool pideDato, QString* error)
+{
+    Instalacion ins;
+    ins.directorio = dir;
+    ins.tcp = QStringLiteral("127.0.0.1:%1").arg(enlaces[0].first);
+    ins.id = 1;
+    ins.postgres = postgres;
+    if (!ins.ejecutar()) {
+        *error = ins.error;
+        return false;
+    }
+    if (!configura(dir, enlaces, error))
+        return false;
+    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QString::number(periodo));
+    for (int i = 0; i < 6; ++i)
+        Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i),
+                             i == 0 && pideDato ? QStringLiteral("Puesto:") : QString());
+    Programa::leeVariables();
+    return true;
 }
 
 } // namespace Banco

@@ -28,3 +28,7 @@ if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
     set_tests_properties(tolvex_lineas_corto PROPERTIES
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
 endif()
+
+# tolvex-planta: workstations of one plant on a shared PostgreSQL database.
+add_executable(tolvex-planta tolvex-planta.cpp Banco.h)
+target_link_libraries(tolvex-planta PRIVATE tolvex_station tolvex_sim tolvex_setup_lib tolvex_web)

@@ -86,49 +86,14 @@ struct LineaSoak
     qint64 fusionados = 0;
 };
 
-// Writes the lines into the settings of the working directory.
-bool configura(const QString& dir, const QVector<std::pair<quint16, quint8>>& enlaces, QString* error)
-{
-    for (int i = 1; i < enlaces.size(); ++i) {
-        LineaInstalada l;
-        l.numero = i + 1;
-        l.nombre = QStringLiteral("Tolva %1").arg(QChar(u'A' + i));
-        l.tcp = QStringLiteral("127.0.0.1:%1").arg(enlaces[i].first);
-        l.id = enlaces[i].second;
-        if (!InstalacionLineas::agrega(dir, l, error))
-            return false;
-    }
-    const QString g = QStringLiteral("global");
-    Config::GuardaConfig(g, QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
-    Config::GuardaConfig(g, QStringLiteral("Host_1"), QStringLiteral("127.0.0.1"));
-    Config::GuardaConfig(g, QStringLiteral("Port_1"), QString::number(enlaces[0].first));
-    Config::GuardaConfig(g, QStringLiteral("ID_1"), QString::number(enlaces[0].second));
-    Config::GuardaConfig(g, QStringLiteral("Nombre_1"), QStringLiteral("Tolva A"));
-    return true;
-}
-
-// Prepares the program directory for these links (line N on enlaces[N - 1]):
-// a new directory's files, the lines' keys, the poll period and the
-// auxiliary data captions (only the first asked for, "Puesto:", with
-// pideDato); then reads the session's settings.
 bool prepara(const QString& dir, const QVector<std::pair<quint16, quint8>>& enlaces, const QString& postgres,
              int periodo, bool pideDato)
 {
-    Instalacion ins;
-    ins.directorio = dir;
-    ins.tcp = QStringLiteral("127.0.0.1:%1").arg(enlaces[0].first);
-    ins.id = 1;
-    ins.postgres = postgres;
     QString error;
-    if (!ins.ejecutar() || !configura(dir, enlaces, &error)) {
-        err() << "tolvex-lineas: " << ins.error << error << "\n";
+    if (!Banco::prepara(dir, enlaces, postgres, periodo, pideDato, &error)) {
+        err() << "tolvex-lineas: " << error << "\n";
         return false;
     }
-    Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QString::number(periodo));
-    for (int i = 0; i < 6; ++i)
-        Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i),
-                             i == 0 && pideDato ? QStringLiteral("Puesto:") : QString());
-    Programa::leeVariables();
     return true;
 }
 
