@@ -72,6 +72,8 @@
 #include "MessageBox.h"
 #include "MonitorWeb.h"
 #include "Programa.h"
+#include "PublicadorPlanta.h"
+#include "Puesto.h"
 #include "Registrador.h"
 #include "SimuladorEnHilo.h"
 #include "Schema.h"
@@ -485,6 +487,13 @@ int main(int argc, char** argv)
     if (p.isSet(QStringLiteral("web")) &&
         !(monitor = sirveWeb(p.value(QStringLiteral("web")), p.value(QStringLiteral("web-clave")), w)))
         return 2;
+    // On a shared database the workstation shows in the plant, as the program does.
+    std::unique_ptr<PublicadorPlanta> planta;
+    if (PublicadorPlanta::compartida(Contexto::programa())) {
+        planta = std::make_unique<PublicadorPlanta>(Contexto::programa(), Puesto::de(dir));
+        planta->setLineas(Lineas::lista());
+        planta->sigue(w->estacion());
+    }
     w->inicia();
 
     // Line 2, standing still behind the same port.
@@ -510,6 +519,10 @@ int main(int argc, char** argv)
                                                      Lineas::linea(2));
         if (monitor)
             monitor->sigue(estacion2.get());
+        if (planta) {
+            planta->setLineas(Lineas::lista());
+            planta->sigue(estacion2.get());
+        }
         estacion2->abre({puesto.isEmpty() ? QStringLiteral("Línea 2") : puesto});
         QTextStream o(stdout);
         o << "linea2\n";
