@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QSqlQuery>
 #include <QSslSocket>
 #include <QTcpServer>
@@ -15,6 +16,7 @@
 
 #include "Arranque.h"
 #include "Config.h"
+#include "ConnectionString.h"
 #include "Diario.h"
 #include "EstacionPesaje.h"
 #include "FechaHora.h"
@@ -22,13 +24,17 @@
 #include "IniFile.h"
 #include "Lineas.h"
 #include "MonitorWeb.h"
+#include "LectorPlanta.h"
+#include "PublicadorPlanta.h"
 #include "Puerta.h"
+#include "Puesto.h"
 #include "Registrador.h"
 #include "Sesiones.h"
 #include "Reloj.h"
 #include "ReportesPrueba.h"
 #include "SimuladorEnHilo.h"
 #include "SqlDialect.h"
+#include "VistaPlanta.h"
 
 namespace {
 
@@ -301,7 +307,8 @@ class TstWeb : public QObject
         QString motivo; // of the close
         QWebSocket ws;
     };
-    std::unique_ptr<EnVivo> abreWs(const QByteArray& cookie, const QString& consulta = {})
+    std::unique_ptr<EnVivo> abreWs(const QByteArray& cookie, const QString& consulta = {},
+                                   const QString& ruta = u"/ws/estado"_s)
     {
         auto v = std::make_unique<EnVivo>();
         EnVivo* p = v.get();
@@ -311,7 +318,7 @@ class TstWeb : public QObject
             p->cierre = p->ws.closeCode();
             p->motivo = p->ws.closeReason();
         });
-        QNetworkRequest req(QUrl(u"ws://127.0.0.1:%1/ws/estado%2"_s.arg(m_puerto).arg(consulta)));
+        QNetworkRequest req(QUrl(u"ws://127.0.0.1:%1%2%3"_s.arg(m_puerto).arg(ruta, consulta)));
         if (!cookie.isEmpty())
             req.setRawHeader("Cookie", cookie);
         p->ws.open(req);
@@ -987,6 +994,260 @@ private Q_SLOTS:
     // An Upgrade header that leads to no accepted WebSocket switches no limit
     // off: the next request on the connection is held to them, and a huge
     // body is refused before it is read, the process's memory flat.
+    // What the plant channel brings is reduced to the fields and types the
+    // page shows: markup stays text, anything else is dropped.
+    void plantaCargaHostil()
+    {
+        const auto carga = [](const QByteArray& json) {
+            QString puesto;
+            qint64 ms = 0;
+            QJsonArray lineas;
+            const bool ok = LectorPlanta::carga(QString::fromUtf8(json), &puesto, &ms, &lineas);
+            return std::tuple{ok, puesto, ms, lineas};
+        };
+        for (const QByteArray& malo :
+             {QByteArray(), QByteArray("no json"), QByteArray("[]"), QByteArray(R"({"ms":1,"lineas":[]})"),
+              QByteArray(R"({"puesto":"","ms":1,"lineas":[]})"), QByteArray(R"({"puesto":7,"ms":1,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","ms":"1","lineas":[]})"), QByteArray(R"({"puesto":"A","ms":1,"lineas":{}})"),
+              R"({"puesto":")" + QByteArray(101, 'x') + R"(","ms":1,"lineas":[]})"})
+            QVERIFY2(!std::get<0>(carga(malo)), malo.constData());
+        const auto [ok, puesto, ms, lineas] = carga(
+            R"({"puesto":"<b>P</b>","ms":1700000000123,"lineas":[)"
+            R"({"linea":2,"nombre":"<script>alert(1)</script>","peso":12.5,"decimales":1,"vigente":true,)"
+            R"("marcha":{"x":1},"textos":{"peso":"<img src=x onerror=alert(1)>","lectura":5},"extra":"fuera"},)"
+            R"({"linea":0},{"linea":17},{"linea":1.5},{"linea":"3"},7,)"
+            R"({"linea":3,"nombre":")" + QByteArray(5000, 'n') + R"(","peso":"9","decimales":99}]})");
+        QVERIFY(ok);
+        QCOMPARE(puesto, u"<b>P</b>"_s);
+        QCOMPARE(ms, 1700000000123);
+        QCOMPARE(lineas.size(), 2);
+        const QJsonObject l2 = lineas.at(0).toObject();
+        QCOMPARE(l2.value(u"linea"_s).toInt(), 2);
+        QCOMPARE(l2.value(u"nombre"_s).toString(), u"<script>alert(1)</script>"_s);
+        QCOMPARE(l2.value(u"marcha"_s).toString(), QString()); // not text: dropped
+        QCOMPARE(l2.value(u"peso"_s).toDouble(), 12.5);
+        QCOMPARE(l2.value(u"textos"_s)[u"peso"_s].toString(), u"<img src=x onerror=alert(1)>"_s);
+        QCOMPARE(l2.value(u"textos"_s)[u"lectura"_s].toString(), QString());
+        QVERIFY(!l2.contains(u"extra"_s));
+        const QJsonObject l3 = lineas.at(1).toObject();
+        QCOMPARE(l3.value(u"nombre"_s).toString().size(), 200);
+        QVERIFY(l3.value(u"peso"_s).isNull());
+        QCOMPARE(l3.value(u"decimales"_s).toInt(), 6);
+    }
+
+    // A workstation is current while it is heard of; an older state never
+    // replaces a newer one; this workstation is never taken from the channel.
+    void plantaVigencia()
+    {
+        VistaPlanta v(u"propio"_s, true);
+        const QJsonArray lineas{QJsonObject{{u"linea"_s, 1}, {u"nombre"_s, u"Uno"_s}, {u"peso"_s, 10.0},
+                                            {u"vigente"_s, true}, {u"decimales"_s, 1}}};
+        const auto remoto = [&](qint64 ahora) {
+            for (const QJsonValue& p : v.planta({}, ahora).value(u"puestos"_s).toArray())
+                if (p[u"puesto"_s].toString() == u"B")
+                    return p.toObject();
+            return QJsonObject();
+        };
+        v.recibe(u"propio"_s, 5000, 0, lineas, 1000);
+        v.recibe(u"B"_s, 5000, 2000, lineas, 10000); // 2 s old when read
+        QCOMPARE(v.planta({}, 10000).value(u"puestos"_s).toArray().size(), 2);
+        QVERIFY(remoto(10000 + VistaPlanta::kVencidoMs - 2000)[u"vigente"_s].toBool());
+        v.vigila(10000 + VistaPlanta::kVencidoMs - 2000);
+        QCOMPARE(v.tomaCambios({}, 0).size(), 1); // B; this workstation's own come from its stations
+        const qint64 tarde = 10000 + VistaPlanta::kVencidoMs - 2000 + 1;
+        v.vigila(tarde);
+        QVERIFY(v.hayCambios());
+        const QJsonArray cambios = v.tomaCambios({}, tarde);
+        QCOMPARE(cambios.size(), 1);
+        const QJsonObject b = cambios.at(0).toObject();
+        QVERIFY(!b[u"vigente"_s].toBool());
+        const QJsonObject l = b[u"lineas"_s][0].toObject();
+        QVERIFY(!l[u"vigente"_s].toBool());
+        QVERIFY(l[u"motivo"_s].toString().startsWith(u"Sin noticias desde "_s));
+        QCOMPARE(l[u"peso"_s].toDouble(), 10.0); // what it last said stays
+        // An older state, late: not shown, still stale.
+        v.recibe(u"B"_s, 4000, 0, QJsonArray{QJsonObject{{u"linea"_s, 1}, {u"peso"_s, 99.0}}}, tarde);
+        QCOMPARE(remoto(tarde)[u"lineas"_s][0][u"peso"_s].toDouble(), 10.0);
+        QVERIFY(!remoto(tarde)[u"vigente"_s].toBool());
+        v.recibe(u"B"_s, 9000, 0, QJsonArray{QJsonObject{{u"linea"_s, 1}, {u"peso"_s, 11.0}}}, tarde);
+        QVERIFY(remoto(tarde)[u"vigente"_s].toBool());
+        QCOMPARE(remoto(tarde)[u"lineas"_s][0][u"peso"_s].toDouble(), 11.0);
+        // Today's figures: line 1 of B, a batch on a line of nobody known is not shown.
+        v.setTotales({QJsonObject{{u"puesto"_s, u"B"_s}, {u"linea"_s, 1}, {u"lotes"_s, 3}, {u"kilos"_s, 1234.5},
+                                  {u"ultimo"_s, QJsonObject{{u"ticket"_s, 77.0}, {u"peso"_s, 400.25}}}},
+                      QJsonObject{{u"puesto"_s, u"C"_s}, {u"linea"_s, 1}, {u"lotes"_s, 1}, {u"kilos"_s, 1.0}}});
+        const QJsonObject t = remoto(tarde)[u"lineas"_s][0].toObject();
+        QCOMPARE(t[u"hoy"_s][u"lotes"_s].toInt(), 3);
+        QCOMPARE(t[u"ultimo"_s][u"ticket"_s].toInt(), 77);
+        QCOMPARE(v.planta({}, tarde).value(u"puestos"_s).toArray().size(), 2);
+    }
+
+    // With SQLite the plant is this workstation: its lines from the settings
+    // and today's batches of its own rows only.
+    void plantaLocal()
+    {
+        const QString propio = Puesto::de(m_inst->path());
+        QVERIFY(!propio.isEmpty());
+        {
+            CDatos db;
+            QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+            const QDate hoy = QDate::currentDate();
+            for (const auto& [puesto, linea, peso] : {std::tuple{propio, 1, 100.0}, {propio, 1, 50.5},
+                                                      {u"otro"_s, 1, 999.0}})
+                QVERIFY(db.Ejecuta(u"INSERT INTO %1 (AUX1, TOTAL, PESO, FECHA, HORA, PUESTO, LINEA) "
+                                   "VALUES ('x', 1, ?, ?, ?, ?, ?)"_s.arg(Programa::DataTbReporte),
+                                   {peso, hoy, QTime(10, 0), puesto, linea}));
+        }
+        const QByteArray c = ingresa(u"luis"_s, u"op"_s);
+        // Read again every few seconds.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            jsonDe(pide(get(u"/api/planta"_s, c)))[u"puestos"_s][0][u"lineas"_s][0][u"hoy"_s][u"lotes"_s].toInt(), 2,
+            kEspera);
+        const QJsonObject o = jsonDe(pide(get(u"/api/planta"_s, c)));
+        QVERIFY(!o[u"compartida"_s].toBool());
+        QCOMPARE(o[u"puesto"_s].toString(), propio);
+        const QJsonArray puestos = o[u"puestos"_s].toArray();
+        QCOMPARE(puestos.size(), 1);
+        QVERIFY(puestos.at(0)[u"propio"_s].toBool());
+        const QJsonObject l = puestos.at(0)[u"lineas"_s][0].toObject();
+        QCOMPARE(l[u"linea"_s].toInt(), 1);
+        QCOMPARE(l[u"hoy"_s][u"lotes"_s].toInt(), 2);
+        QCOMPARE(l[u"hoy"_s][u"kilos"_s].toDouble(), 150.5);
+        QCOMPARE(l[u"ultimo"_s][u"peso"_s].toDouble(), 50.5);
+        QCOMPARE(pide(get(u"/planta"_s, c)).estado, 200);
+        // Read-only, and nothing without a session.
+        QCOMPARE(pide(get(u"/api/planta"_s)).estado, 401);
+        QVERIFY(pide(post(u"/api/planta"_s, "x=1", "Cookie: " + c + "\r\n")).estado >= 400);
+        auto ws = abreWs({}, {}, u"/ws/planta"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(ws->cierre >= 0, kEspera);
+        QVERIFY(ws->recibidos.isEmpty());
+    }
+
+    // On a shared PostgreSQL database another workstation's lines come
+    // through the plant channel as it publishes them; they go stale when it
+    // stops, and come back when it starts again. The database going away
+    // costs the publisher nothing, and everything is current again after.
+    void plantaCompartida()
+    {
+        const QString pg = conexionPostgres();
+        if (pg.isEmpty())
+            QSKIP("Sin servidor PostgreSQL (TOLVEX_TEST_PG)");
+        prepara(pg);
+        const QString otro = u"otro-"_s + QUuid::createUuid().toString(QUuid::Id128).left(8);
+        const QString hostil = u"<script>alert(\"x\")</script> 'Tolva' ñ"_s;
+        Contexto ctx = Contexto::programa();
+        const auto publicador = [&] {
+            auto p = std::make_unique<PublicadorPlanta>(ctx, otro);
+            p->setLineas({Linea{1, u"Uno"_s}, Linea{2, hostil}});
+            return p;
+        };
+        const auto estado = [](double peso, bool conectado = true) {
+            EstadoEstacion e;
+            e.abierta = true;
+            e.conectado = conectado;
+            e.instante = QDateTime::currentDateTime();
+            e.Peso = peso;
+            e.textoModo = u"STD. BY"_s;
+            e.standBy = true;
+            return e;
+        };
+        auto pub = publicador();
+        pub->publica(Linea{2, hostil}, estado(4321));
+        const QByteArray c = ingresa(u"luis"_s, u"op"_s);
+        const auto suyo = [&]() -> QJsonObject {
+            for (const QJsonValue& p : jsonDe(pide(get(u"/api/planta"_s, c)))[u"puestos"_s].toArray())
+                if (p[u"puesto"_s].toString() == otro)
+                    return p.toObject();
+            return {};
+        };
+        const auto linea2 = [&] { return suyo()[u"lineas"_s][1].toObject(); };
+        QTRY_COMPARE_WITH_TIMEOUT(linea2()[u"peso"_s].toDouble(), 4321.0, kEspera);
+        QCOMPARE(linea2()[u"nombre"_s].toString(), hostil);
+        QVERIFY(suyo()[u"vigente"_s].toBool());
+        QVERIFY(!suyo()[u"propio"_s].toBool());
+        QCOMPARE(suyo()[u"lineas"_s][0][u"marcha"_s].toString(), u"Cerrada"_s);
+
+        // A plant page gets the whole plant, then what changes.
+        auto ws = abreWs(c, {}, u"/ws/planta"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(!ws->recibidos.isEmpty(), kEspera);
+        QCOMPARE(mensajeDe(ws->recibidos.first())[u"tipo"_s].toString(), u"planta"_s);
+        pub->publica(Linea{2, hostil}, estado(555));
+        const auto vistoEnPagina = [&](double peso) {
+            for (const QString& m : std::as_const(ws->recibidos))
+                for (const QJsonValue& p : mensajeDe(m)[u"puestos"_s].toArray())
+                    if (p[u"puesto"_s].toString() == otro && p[u"lineas"_s][1][u"peso"_s].toDouble() == peso)
+                        return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(vistoEnPagina(555), kEspera);
+
+        // Publishing never waits on the database: with the plant table
+        // locked, states keep being taken, and only the last is written.
+        {
+            CDatos cerrojo;
+            QVERIFY(cerrojo.AbrirBase(pg));
+            QVERIFY(cerrojo.IniciaTransaccion());
+            QVERIFY(cerrojo.Ejecuta(u"LOCK TABLE Planta IN ACCESS EXCLUSIVE MODE"_s));
+            const qint64 antes = pub->cuenta().sentencias;
+            for (int i = 1; i <= 2000; ++i)
+                pub->publica(Linea{2, hostil}, estado(10000 + i));
+            QTest::qWait(1000);
+            QVERIFY(cerrojo.Deshace());
+            QTRY_COMPARE_WITH_TIMEOUT(linea2()[u"peso"_s].toDouble(), 12000.0, kEspera);
+            QVERIFY2(pub->cuenta().sentencias - antes < 50, "los estados se encolaron");
+        }
+
+        // The workstation stops: stale, with what it last said.
+        pub.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(!suyo()[u"vigente"_s].toBool(), kEspera);
+        QVERIFY(linea2()[u"motivo"_s].toString().startsWith(u"Sin noticias desde "_s));
+        QTRY_VERIFY_WITH_TIMEOUT(!mensajeDe(ws->recibidos.last())[u"puestos"_s][0][u"vigente"_s].toBool(), kEspera);
+        // It starts again: current without a new page.
+        pub = publicador();
+        pub->publica(Linea{2, hostil}, estado(777));
+        QTRY_VERIFY_WITH_TIMEOUT(suyo()[u"vigente"_s].toBool() && linea2()[u"peso"_s].toDouble() == 777.0, kEspera);
+        QTRY_VERIFY_WITH_TIMEOUT(vistoEnPagina(777), kEspera);
+
+        // The database refuses connections and drops the open ones.
+        const ConnectionString cs = ConnectionString::parse(pg, {});
+        const auto admite = [&](bool si) {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QPSQL"_s, u"corte"_s);
+            db.setHostName(cs.host);
+            db.setPort(cs.port);
+            db.setDatabaseName(u"postgres"_s);
+            db.setUserName(cs.user);
+            db.setPassword(cs.password);
+            bool ok = db.open();
+            {
+                QSqlQuery q(db);
+                ok = ok && q.exec(u"ALTER DATABASE \"%1\" ALLOW_CONNECTIONS %2"_s.arg(cs.database, si ? u"true"_s : u"false"_s));
+                if (!si)
+                    ok = ok && q.exec(u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '%1' "
+                                      "AND pid <> pg_backend_pid()"_s.arg(cs.database));
+            }
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(u"corte"_s);
+            return ok;
+        };
+        QVERIFY(admite(false));
+        const auto restablece = qScopeGuard([&] { admite(true); });
+        for (int i = 0; i < 100; ++i)
+            pub->publica(Linea{2, hostil}, estado(20000 + i));
+        QTRY_VERIFY_WITH_TIMEOUT(!mensajeDe(ws->recibidos.last())[u"base"_s].toBool(), kEspera);
+        QTRY_VERIFY_WITH_TIMEOUT(!suyo()[u"vigente"_s].toBool(), kEspera);
+        QVERIFY(!jsonDe(pide(get(u"/api/planta"_s, c)))[u"base"_s].toBool());
+        QVERIFY(admite(true));
+        QTRY_VERIFY_WITH_TIMEOUT(jsonDe(pide(get(u"/api/planta"_s, c)))[u"base"_s].toBool(), kEspera);
+        QTRY_VERIFY_WITH_TIMEOUT(suyo()[u"vigente"_s].toBool() && linea2()[u"peso"_s].toDouble() == 20099.0, kEspera);
+        QTRY_VERIFY_WITH_TIMEOUT(vistoEnPagina(20099), kEspera);
+        QVERIFY(pub->cuenta().fallos > 0);
+        pub.reset();
+        CDatos db;
+        QVERIFY(db.AbrirBase(pg));
+        QVERIFY(db.Ejecuta(u"DELETE FROM Planta WHERE PUESTO = ?"_s, {otro}));
+    }
+
     void limitesTrasUpgrade()
     {
         const auto memoria = [] { // VmRSS, kB
