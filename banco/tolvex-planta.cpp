@@ -12,13 +12,23 @@
 // and reads commands on stdin: "peso L V" sets line L's weight to V (own
 // simulators); "fin", or stdin closing, ends it. At the end it prints
 //   planta cpu_ns C sentencias S fallos F cpu_s P pared_s W
-// (the publishing thread's CPU, its statements, and the whole process's CPU).
+// (the publishing thread's CPU, its statements, and the whole process's CPU)
+// and, per line, the readings its station processed and the longest gap
+// between two of them:
+//   linea N lecturas L por_s R hueco_max_ms G
+// --retardo-base MS puts a relay of its own between the workstation and the
+// database that holds every message to the server MS ms: every statement
+// (the rows, the plant) takes that much longer.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
 #include <QTextStream>
 #include <QTimer>
 #include <memory>
@@ -27,6 +37,7 @@
 
 #include "Banco.h"
 #include "Config.h"
+#include "ConnectionString.h"
 #include "ConfigWeb.h"
 #include "Contexto.h"
 #include "EstacionPesaje.h"
@@ -59,6 +70,46 @@ void dice(const QString& linea)
     out().flush();
 }
 
+// A relay to the database on a thread of its own, which holds what the
+// client sends for a while: a slow server, as every statement sees it.
+class Retardo : public QObject
+{
+public:
+    Retardo(const QString& host, quint16 puerto, int ms) : m_host(host), m_puerto(puerto), m_ms(ms) {}
+    quint16 escucha()
+    {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_servidor = new QTcpServer(this);
+                m_servidor->listen(QHostAddress::LocalHost, 0);
+                connect(m_servidor, &QTcpServer::newConnection, this, &Retardo::nueva);
+            },
+            Qt::BlockingQueuedConnection);
+        return m_servidor->serverPort();
+    }
+
+private:
+    void nueva()
+    {
+        while (QTcpSocket* c = m_servidor->nextPendingConnection()) {
+            auto* s = new QTcpSocket(c);
+            s->connectToHost(m_host, m_puerto);
+            connect(c, &QTcpSocket::readyRead, c, [this, c, s] {
+                const QByteArray datos = c->readAll();
+                QTimer::singleShot(m_ms, Qt::PreciseTimer, s, [s, datos] { s->write(datos); });
+            });
+            connect(s, &QTcpSocket::readyRead, c, [c, s] { c->write(s->readAll()); });
+            connect(c, &QTcpSocket::disconnected, c, &QObject::deleteLater);
+            connect(s, &QTcpSocket::disconnected, c, [c] { c->disconnectFromHost(); });
+        }
+    }
+    const QString m_host;
+    const quint16 m_puerto;
+    const int m_ms;
+    QTcpServer* m_servidor = nullptr;
+};
+
 // The web monitor on 127.0.0.1 (port 0: any free one) with master password clave.
 std::unique_ptr<MonitorWeb> sirveWeb(const QString& puerto, QString clave)
 {
@@ -83,7 +134,7 @@ std::unique_ptr<MonitorWeb> sirveWeb(const QString& puerto, QString clave)
 int puesto(QApplication& app, const QCommandLineParser& p)
 {
     const QString dir = QDir(p.value(QStringLiteral("dir"))).absolutePath();
-    const QString postgres = p.value(QStringLiteral("postgres"));
+    QString postgres = p.value(QStringLiteral("postgres"));
     bool ok1 = false, ok2 = false;
     const int n = p.value(QStringLiteral("lineas")).toInt(&ok1);
     const int periodo = p.value(QStringLiteral("poll")).toInt(&ok2);
@@ -96,6 +147,24 @@ int puesto(QApplication& app, const QCommandLineParser& p)
         err() << "tolvex-planta: no se pudo crear " << dir << "\n";
         return 2;
     }
+    QThread hiloRetardo;
+    std::unique_ptr<Retardo> retardo;
+    if (p.isSet(QStringLiteral("retardo-base"))) {
+        const ConnectionString cs = ConnectionString::parse(postgres, dir);
+        retardo = std::make_unique<Retardo>(cs.host, quint16(cs.port), p.value(QStringLiteral("retardo-base")).toInt());
+        retardo->moveToThread(&hiloRetardo);
+        hiloRetardo.start();
+        postgres = QStringLiteral("Driver=PostgreSQL;Host=127.0.0.1;Port=%1;Database=%2;User=%3;Password=%4")
+                       .arg(retardo->escucha())
+                       .arg(cs.database, cs.user, cs.password);
+    }
+    const auto paraRetardo = qScopeGuard([&] {
+        if (retardo) {
+            QMetaObject::invokeMethod(retardo.get(), [&] { retardo.reset(); }, Qt::BlockingQueuedConnection);
+            hiloRetardo.quit();
+            hiloRetardo.wait();
+        }
+    });
     qputenv("TOLVEX_HOME", QFile::encodeName(dir));
     QDir::setCurrent(dir);
 
@@ -149,13 +218,33 @@ int puesto(QApplication& app, const QCommandLineParser& p)
     std::vector<std::unique_ptr<Registrador>> registradores;
     std::vector<std::unique_ptr<EstacionPesaje>> estaciones;
     std::vector<bool> leyo(size_t(n), false);
+    // Readings each station processed, and the longest gap between two, from "listo" on.
+    struct Cadencia
+    {
+        qint64 lecturas = 0;
+        qint64 anterior = -1;
+        qint64 huecoMax = 0;
+    };
+    std::vector<Cadencia> cadencias(static_cast<size_t>(n));
+    QElapsedTimer reloj;
+    bool midiendo = false;
     for (int i = 1; i <= n; ++i) {
         registradores.push_back(std::make_unique<Registrador>(dir, Contexto::programa(), nullptr, i));
         estaciones.push_back(std::make_unique<EstacionPesaje>(Contexto::programa(), registradores.back().get(),
                                                               nullptr, Lineas::linea(i)));
         EstacionPesaje* e = estaciones.back().get();
         QObject::connect(e, &EstacionPesaje::lecturaProcesada, e,
-                         [&leyo, i](const LecturaPeso& l) { leyo[size_t(i - 1)] = leyo[size_t(i - 1)] || l.valida(); });
+                         [&, i](const LecturaPeso& l) {
+                             leyo[size_t(i - 1)] = leyo[size_t(i - 1)] || l.valida();
+                             if (!midiendo)
+                                 return;
+                             Cadencia& c = cadencias[size_t(i - 1)];
+                             const qint64 t = reloj.elapsed();
+                             if (c.anterior >= 0)
+                                 c.huecoMax = std::max(c.huecoMax, t - c.anterior);
+                             c.anterior = t;
+                             ++c.lecturas;
+                         });
         if (planta)
             planta->sigue(e);
         if (monitor)
@@ -168,6 +257,8 @@ int puesto(QApplication& app, const QCommandLineParser& p)
         return 1;
     }
     dice(QStringLiteral("listo"));
+    reloj.start();
+    midiendo = true;
 
     QElapsedTimer pared;
     pared.start();
@@ -195,6 +286,8 @@ int puesto(QApplication& app, const QCommandLineParser& p)
         }
     });
     app.exec();
+    midiendo = false;
+    const double medido = double(reloj.elapsed()) / 1000.0;
     for (auto& e : estaciones)
         e->cierra();
     const double cpu = Banco::cpuSegundos() - cpu0;
@@ -207,6 +300,14 @@ int puesto(QApplication& app, const QCommandLineParser& p)
              .arg(c.fallos)
              .arg(cpu, 0, 'f', 3)
              .arg(segundos, 0, 'f', 3));
+    for (int i = 0; i < n; ++i) {
+        const Cadencia& c = cadencias[size_t(i)];
+        dice(QStringLiteral("linea %1 lecturas %2 por_s %3 hueco_max_ms %4")
+                 .arg(i + 1)
+                 .arg(c.lecturas)
+                 .arg(medido > 0 ? double(c.lecturas) / medido : 0, 0, 'f', 2)
+                 .arg(c.huecoMax));
+    }
     return 0;
 }
 
@@ -231,6 +332,7 @@ int main(int argc, char** argv)
         {QStringLiteral("web"), QStringLiteral("Sirve el monitor web en 127.0.0.1:PUERTO (0: uno libre)."), QStringLiteral("PUERTO")},
         {QStringLiteral("web-clave"), QStringLiteral("Contraseña maestra del monitor web."), QStringLiteral("CLAVE")},
         {QStringLiteral("sin-planta"), QStringLiteral("No publica el estado de las líneas.")},
+        {QStringLiteral("retardo-base"), QStringLiteral("Cada mensaje a la base espera MS ms en un relé propio."), QStringLiteral("MS")},
     });
     p.process(app);
     const QStringList modo = p.positionalArguments();
