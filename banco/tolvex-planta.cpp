@@ -14,8 +14,9 @@
 //   planta cpu_ns C sentencias S fallos F cpu_s P pared_s W
 // (the publishing thread's CPU, its statements, and the whole process's CPU)
 // and, per line, the readings its station processed and the longest gap
-// between two of them:
-//   linea N lecturas L por_s R hueco_max_ms G
+// between two of them, and the rows written:
+//   linea N lecturas L por_s R hueco_max_ms G filas F
+// --marcha F makes its own indicators weigh batches, F times real time.
 // --retardo-base MS puts a relay of its own between the workstation and the
 // database that holds every message to the server MS ms: every statement
 // (the rows, the plant) takes that much longer.
@@ -147,6 +148,7 @@ int puesto(QApplication& app, const QCommandLineParser& p)
         err() << "tolvex-planta: no se pudo crear " << dir << "\n";
         return 2;
     }
+    const bool marcha = p.isSet(QStringLiteral("marcha"));
     QThread hiloRetardo;
     std::unique_ptr<Retardo> retardo;
     if (p.isSet(QStringLiteral("retardo-base"))) {
@@ -176,10 +178,14 @@ int puesto(QApplication& app, const QCommandLineParser& p)
     if (p.isSet(QStringLiteral("enlace"))) {
         puerto = quint16(p.value(QStringLiteral("enlace")).section(u':', -1).toUInt());
     } else {
-        sim = std::make_unique<SimuladorEnHilo>();
+        IndicadorSimulado::Parametros parametros;
+        if (marcha)
+            parametros.velocidad = p.value(QStringLiteral("marcha")).toDouble();
+        sim = std::make_unique<SimuladorEnHilo>(parametros);
         indicadores.push_back(&sim->indicador());
         for (int i = 2; i <= n; ++i) {
-            otros.push_back(std::make_unique<IndicadorSimulado>());
+            parametros.semilla = quint32(i);
+            otros.push_back(std::make_unique<IndicadorSimulado>(parametros));
             IndicadorSimulado* ind = otros.back().get();
             indicadores.push_back(ind);
             QMetaObject::invokeMethod(
@@ -187,6 +193,8 @@ int puesto(QApplication& app, const QCommandLineParser& p)
                 Qt::BlockingQueuedConnection);
         }
         for (int i = 0; i < n; ++i) {
+            if (marcha)
+                continue;
             indicadores[i]->setReloj(false);
             indicadores[i]->setValor32(Indicador::kPeso, quint32(1000 * (i + 1)));
         }
@@ -224,6 +232,7 @@ int puesto(QApplication& app, const QCommandLineParser& p)
         qint64 lecturas = 0;
         qint64 anterior = -1;
         qint64 huecoMax = 0;
+        qint64 filas = 0; // rows written
     };
     std::vector<Cadencia> cadencias(static_cast<size_t>(n));
     QElapsedTimer reloj;
@@ -245,6 +254,10 @@ int puesto(QApplication& app, const QCommandLineParser& p)
                              c.anterior = t;
                              ++c.lecturas;
                          });
+        QObject::connect(registradores.back().get(), &Registrador::escrito, e, [&, i](const Pendiente& f) {
+            if (f.tipo == Pendiente::Lote)
+                ++cadencias[size_t(i - 1)].filas;
+        });
         if (planta)
             planta->sigue(e);
         if (monitor)
@@ -257,6 +270,9 @@ int puesto(QApplication& app, const QCommandLineParser& p)
         return 1;
     }
     dice(QStringLiteral("listo"));
+    if (marcha)
+        for (IndicadorSimulado* ind : indicadores)
+            ind->comando('V');
     reloj.start();
     midiendo = true;
 
@@ -302,11 +318,12 @@ int puesto(QApplication& app, const QCommandLineParser& p)
              .arg(segundos, 0, 'f', 3));
     for (int i = 0; i < n; ++i) {
         const Cadencia& c = cadencias[size_t(i)];
-        dice(QStringLiteral("linea %1 lecturas %2 por_s %3 hueco_max_ms %4")
+        dice(QStringLiteral("linea %1 lecturas %2 por_s %3 hueco_max_ms %4 filas %5")
                  .arg(i + 1)
                  .arg(c.lecturas)
                  .arg(medido > 0 ? double(c.lecturas) / medido : 0, 0, 'f', 2)
-                 .arg(c.huecoMax));
+                 .arg(c.huecoMax)
+                 .arg(c.filas));
     }
     return 0;
 }
@@ -332,6 +349,7 @@ int main(int argc, char** argv)
         {QStringLiteral("web"), QStringLiteral("Sirve el monitor web en 127.0.0.1:PUERTO (0: uno libre)."), QStringLiteral("PUERTO")},
         {QStringLiteral("web-clave"), QStringLiteral("Contraseña maestra del monitor web."), QStringLiteral("CLAVE")},
         {QStringLiteral("sin-planta"), QStringLiteral("No publica el estado de las líneas.")},
+        {QStringLiteral("marcha"), QStringLiteral("Los indicadores propios pesan lotes, F veces más rápido que en tiempo real."), QStringLiteral("F")},
         {QStringLiteral("retardo-base"), QStringLiteral("Cada mensaje a la base espera MS ms en un relé propio."), QStringLiteral("MS")},
     });
     p.process(app);
