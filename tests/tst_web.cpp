@@ -1166,6 +1166,19 @@ private Q_SLOTS:
         QVERIFY(suyo()[u"vigente"_s].toBool());
         QVERIFY(!suyo()[u"propio"_s].toBool());
         QCOMPARE(suyo()[u"lineas"_s][0][u"marcha"_s].toString(), u"Cerrada"_s);
+        // Its batches of today, from the shared reports table.
+        {
+            CDatos db;
+            QVERIFY(db.AbrirBase(pg));
+            QVERIFY(db.Ejecuta(u"INSERT INTO %1 (TICKET, AUX1, TOTAL, PESO, FECHA, HORA, PUESTO, LINEA) "
+                               "VALUES (900001, 'x', 1, 812.5, ?, ?, ?, 2)"_s.arg(Programa::DataTbReporte),
+                               {QDate::currentDate(), QTime(9, 30), otro}));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(linea2()[u"hoy"_s][u"lotes"_s].toInt(), 1, kEspera);
+        QCOMPARE(linea2()[u"hoy"_s][u"kilos"_s].toDouble(), 812.5);
+        QCOMPARE(linea2()[u"ultimo"_s][u"ticket"_s].toInt(), 900001);
+        QCOMPARE(linea2()[u"ultimo"_s][u"hora"_s].toString(), FechaHora::hora(QTime(9, 30)));
+        QVERIFY(suyo()[u"lineas"_s][0][u"ultimo"_s].isNull());
 
         // A plant page gets the whole plant, then what changes.
         auto ws = abreWs(c, {}, u"/ws/planta"_s);

@@ -114,11 +114,13 @@ bool LectorPlanta::conecta()
                     emit estados(puesto, ms, 0, lineas);
             });
     // What was published before: every workstation's rows, with their age
-    // by the server's clock.
+    // by the server's clock; one silent for more than a week (retired, or
+    // installed again under a new identity) is no longer shown.
     if (!db->AbreRegistro(QStringLiteral("SELECT PUESTO, ESTADO, floor(extract(epoch FROM VISTO) * 1000) AS V, "
                                          "floor(extract(epoch FROM now() - VISTO) * 1000) AS E FROM %1 "
-                                         "ORDER BY PUESTO, LINEA")
-                              .arg(Schema::kTablaPlanta)))
+                                         "WHERE VISTO > now() - interval '%2 days' ORDER BY PUESTO, LINEA")
+                              .arg(Schema::kTablaPlanta)
+                              .arg(kOlvidoDias)))
         return false;
     QString puesto;
     qint64 visto = 0, edad = 0;
@@ -166,12 +168,23 @@ void LectorPlanta::desconecta()
     }
 }
 
+void LectorPlanta::olvidaConsultas()
+{
+    // A statement refused on a connection that is still there (a table
+    // that is not) does not take the plant's channel down.
+    if (!m_compartida)
+        m_consultas.reset();
+    else if (!m_db->base().isOpen())
+        desconecta();
+}
+
 void LectorPlanta::leeTotales()
 {
     m_totalesMs = Reloj::ms();
     if (m_compartida && !m_db)
         return;
-    if (!m_consultas) {
+    // On PostgreSQL the channel's connection reads them too.
+    if (!m_compartida && !m_consultas) {
         m_consultas = std::make_unique<CDatos>();
         if (!m_consultas->AbrirBase(m_contexto.DataCSReporte)) {
             m_consultas.reset();
@@ -185,13 +198,13 @@ void LectorPlanta::leeTotales()
         filtro += QStringLiteral(" AND PUESTO = ?");
         valores.append(m_puesto);
     }
-    CDatos& db = *m_consultas;
+    CDatos& db = m_compartida ? *m_db : *m_consultas;
     if (!db.AbreRegistro(QStringLiteral("SELECT PUESTO, COALESCE(LINEA, 1) AS L, COUNT(*) AS N, SUM(PESO) AS P, "
                                             "MAX(TICKET) AS U FROM ") +
                              tabla + filtro + QStringLiteral(" GROUP BY PUESTO, COALESCE(LINEA, 1)"),
                          valores)) {
         // Read again on a new connection next time.
-        m_consultas.reset();
+        olvidaConsultas();
         return;
     }
     struct Fila
@@ -221,7 +234,7 @@ void LectorPlanta::leeTotales()
     if (!tickets.isEmpty()) {
         if (!db.AbreRegistro(QStringLiteral("SELECT TICKET, PESO, FECHA, HORA FROM %1 WHERE TICKET IN (%2)")
                                  .arg(tabla, tickets.join(u',')))) {
-            m_consultas.reset();
+            olvidaConsultas();
             return;
         }
         for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro())

@@ -23,6 +23,8 @@ public:
     static constexpr int kRevisaMs = 1000;
     static constexpr int kTotalesMs = 5000;
     static constexpr int kReintentoMs = 2000;
+    // A workstation silent for longer is not shown.
+    static constexpr int kOlvidoDias = 7;
 
     LectorPlanta(const Contexto& contexto, const QString& puesto, QObject* parent = nullptr);
     ~LectorPlanta() override;
@@ -52,13 +54,15 @@ private:
     bool conecta();
     void desconecta();
     void leeTotales();
+    // The totals' connection failed: a new one next time.
+    void olvidaConsultas();
 
     const Contexto m_contexto;
     const QString m_puesto;
     bool m_compartida = false;
     QTimer* m_reloj = nullptr;
     std::unique_ptr<CDatos> m_db;         // the plant channel's connection
-    std::unique_ptr<CDatos> m_consultas;  // the totals'
+    std::unique_ptr<CDatos> m_consultas;  // the totals' on SQLite
     bool m_conectada = false;
     qint64 m_reintentoDesde = 0;
     qint64 m_totalesMs = -1;
