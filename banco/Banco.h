@@ -64,24 +64,31 @@ inline void rellenaDatos(QObject* padre, const QString& dato, bool todas)
     t->start();
 }
 
-// Writes the lines into the settings of the working directory.
+// Writes the lines into the settings of the working directory. A line that
+// already has a name keeps it (a directory prepared again, or renamed by hand).
 inline bool configura(const QString& dir, const QVector<std::pair<quint16, quint8>>& enlaces, QString* error)
 {
+    const QString g = QStringLiteral("global");
+    const auto nombre = [&g](int n) {
+        const QString clave = QStringLiteral("Nombre_%1").arg(n);
+        return Config::LeeConfig(g, clave, {}).isEmpty() ? QStringLiteral("Tolva %1").arg(QChar(u'A' + n - 1))
+                                                         : QString();
+    };
     for (int i = 1; i < enlaces.size(); ++i) {
         LineaInstalada l;
         l.numero = i + 1;
-        l.nombre = QStringLiteral("Tolva %1").arg(QChar(u'A' + i));
+        l.nombre = nombre(i + 1);
         l.tcp = QStringLiteral("127.0.0.1:%1").arg(enlaces[i].first);
         l.id = enlaces[i].second;
         if (!InstalacionLineas::agrega(dir, l, error))
             return false;
     }
-    const QString g = QStringLiteral("global");
     Config::GuardaConfig(g, QStringLiteral("Comunicacion_1"), QStringLiteral("1"));
     Config::GuardaConfig(g, QStringLiteral("Host_1"), QStringLiteral("127.0.0.1"));
     Config::GuardaConfig(g, QStringLiteral("Port_1"), QString::number(enlaces[0].first));
     Config::GuardaConfig(g, QStringLiteral("ID_1"), QString::number(enlaces[0].second));
-    Config::GuardaConfig(g, QStringLiteral("Nombre_1"), QStringLiteral("Tolva A"));
+    if (const QString n = nombre(1); !n.isEmpty())
+        Config::GuardaConfig(g, QStringLiteral("Nombre_1"), n);
     return true;
 }
 

@@ -6,3 +6,9 @@ find_program(TOLVEX_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
 add_test(NAME web_navegador COMMAND ${TOLVEX_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/web_navegador.py
     $<TARGET_FILE:tolvex-soak>)
 set_tests_properties(web_navegador PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" SKIP_RETURN_CODE 77 TIMEOUT 400)
+# The plant page in headless Chromium: two tolvex-planta workstations on a
+# database of its own on the fixture's server; skipped (77) also without one.
+add_test(NAME web_planta COMMAND ${TOLVEX_PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/web_planta.py
+    $<TARGET_FILE:tolvex-planta> $<TARGET_FILE:tolvex-setup> ${CMAKE_BINARY_DIR})
+set_tests_properties(web_planta PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" SKIP_RETURN_CODE 77 TIMEOUT 400
+    FIXTURES_REQUIRED postgres RESOURCE_LOCK postgres)
