@@ -87,6 +87,7 @@ QJsonObject resumen(const Linea& linea, const EstadoEstacion& e, bool vigente, c
         {QStringLiteral("decimales"), e.decimales},
         {QStringLiteral("peso"), leido ? QJsonValue(e.Peso) : QJsonValue()},
         {QStringLiteral("textoError"), e.textoError},
+        {QStringLiteral("textoModo"), e.textoModo},
         {QStringLiteral("textos"),
          QJsonObject{{QStringLiteral("peso"), leido ? e.muestra(e.Peso) : QString()},
                      {QStringLiteral("lectura"),

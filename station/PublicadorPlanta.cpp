@@ -81,8 +81,7 @@ private:
         QHash<int, QByteArray> huellas;
         for (auto it = lineas.cbegin(); it != lineas.cend(); ++it) {
             const EstadoEstacion& e = it->estado;
-            QJsonObject o = EstadoJson::resumen(it->linea, e, EstadoJson::vigente(e), EstadoJson::motivo(e));
-            o.insert(QStringLiteral("textoModo"), e.textoModo);
+            const QJsonObject o = EstadoJson::resumen(it->linea, e, EstadoJson::vigente(e), EstadoJson::motivo(e));
             const QByteArray h = huella(o);
             if (latido || m_enviado.value(it.key()) != h)
                 cambiadas.append({it.key(), o});
