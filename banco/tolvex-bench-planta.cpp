@@ -15,7 +15,7 @@
 // commits too. Then it stops changing, waits, and checks that every page and
 // /api/planta show every line's weight as its indicator has it now. Prints
 //   workstations N lines L browsers C changes X samples S missing M latency_ms p50 A p99 B max Z
-//   latency_ms remote p50 A p99 B own p50 C p99 D
+//   latency_ms remote min A p50 B p99 C own min D p50 E p99 F
 //   publish_cpu_pct mean A max B process_cpu_pct mean C max D monitor_process_cpu_pct E statements S failures F
 //   without_publishing process_cpu_pct mean A max B difference C   (--sin-planta-tambien)
 //   floor statements S cpu_ms F publisher_cpu_ms P ratio R
@@ -493,7 +493,7 @@ int main(int argc, char** argv)
          QStringLiteral("50")},
         {QStringLiteral("segundos"), QStringLiteral("Duración de la medición (60)."), QStringLiteral("S"),
          QStringLiteral("60")},
-        {QStringLiteral("cambio"), QStringLiteral("Un cambio de peso cada MS milisegundos (50)."), QStringLiteral("MS"),
+        {QStringLiteral("cambio"), QStringLiteral("Un cambio de peso cada MS milisegundos en promedio (50)."), QStringLiteral("MS"),
          QStringLiteral("50")},
         {QStringLiteral("poll"), QStringLiteral("Período de encuesta de las estaciones en ms (100)."),
          QStringLiteral("MS"), QStringLiteral("100")},
@@ -609,11 +609,17 @@ int main(int argc, char** argv)
     QHash<int, int> ultimoCambio; // line key -> its last change
     const auto clave = [](int k, int l) { return k * 1000 + l; };
     const int total = nPuestos * nLineas;
-    // One line at a time, round robin; consecutive changes on different workstations.
+    // One line at a time, round robin; consecutive changes on different
+    // workstations. The gaps are random around --cambio (half to one and a
+    // half times it), so that the changes fall anywhere in the stations'
+    // and the publishers' periods instead of at one phase of them.
     QTimer cambiador;
     cambiador.setTimerType(Qt::PreciseTimer);
-    cambiador.setInterval(cambioMs);
+    cambiador.setSingleShot(true);
+    const auto siguiente = [&] { return cambioMs / 2 + int(QRandomGenerator::global()->bounded(cambioMs + 1)); };
+    cambiador.setInterval(siguiente());
     QObject::connect(&cambiador, &QTimer::timeout, &app, [&] {
+        cambiador.start(siguiente());
         const int i = int(cambios.size());
         const int k = i % nPuestos;
         const int l = 1 + (i / nPuestos) % nLineas;
@@ -899,8 +905,9 @@ int main(int argc, char** argv)
                 nPuestos, total, nClientes, static_cast<long long>(medidos),
                 static_cast<long long>(latencias.size()), static_cast<long long>(faltan), percentil(latencias, 0.5),
                 percentil(latencias, 0.99), percentil(latencias, 1.0));
-    std::printf("latency_ms remote p50 %.1f p99 %.1f own p50 %.1f p99 %.1f\n", percentil(remotas, 0.5),
-                percentil(remotas, 0.99), percentil(propias, 0.5), percentil(propias, 0.99));
+    std::printf("latency_ms remote min %.1f p50 %.1f p99 %.1f own min %.1f p50 %.1f p99 %.1f\n",
+                percentil(remotas, 0), percentil(remotas, 0.5), percentil(remotas, 0.99), percentil(propias, 0),
+                percentil(propias, 0.5), percentil(propias, 0.99));
     const Media mp = media(publica), mc = media(proceso);
     std::printf("publish_cpu_pct mean %.3f max %.3f process_cpu_pct mean %.2f max %.2f monitor_process_cpu_pct %.2f "
                 "statements %lld failures %lld\n",
