@@ -41,16 +41,16 @@
 // the publisher may rightly skip: it sends the last state).
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QHash>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QCryptographicHash>
-#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -90,6 +90,7 @@ constexpr quint32 kBase = 100000;
 // published (the publisher sends the last state): not counted as missing.
 constexpr qint64 kMinimoVisibleNs = 1000000000;
 const QString kCanal = QStringLiteral("tolvex_planta");
+// Pages per loopback address: the monitor takes 24 connections from one.
 constexpr int kGrupo = 16;
 
 QString g_fallo; // why the run stops, empty while it goes on
@@ -153,8 +154,8 @@ bool espera(const std::function<bool()>& cond, qint64 ms)
 // A workstation's indicators, on a simulator thread of this process.
 struct Indicadores
 {
+    std::vector<std::unique_ptr<IndicadorSimulado>> otros; // outlive the server that answers for them
     std::unique_ptr<SimuladorEnHilo> sim;
-    std::vector<std::unique_ptr<IndicadorSimulado>> otros;
     std::vector<IndicadorSimulado*> linea; // line l is linea[l - 1]
 };
 
