@@ -32,3 +32,9 @@ endif()
 # tolvex-planta: workstations of one plant on a shared PostgreSQL database.
 add_executable(tolvex-planta tolvex-planta.cpp Banco.h)
 target_link_libraries(tolvex-planta PRIVATE tolvex_station tolvex_sim tolvex_setup_lib tolvex_web)
+
+# tolvex-bench-planta: N tolvex-planta workstations on one database, C plant pages.
+find_package(Qt6 6.4 REQUIRED COMPONENTS Sql)
+add_executable(tolvex-bench-planta tolvex-bench-planta.cpp ClienteWeb.h)
+target_link_libraries(tolvex-bench-planta PRIVATE tolvex_sim tolvex_data Qt6::Network Qt6::Sql Qt6::WebSockets)
+add_dependencies(tolvex-bench-planta tolvex-planta)

@@ -33,6 +33,8 @@ struct EstadoEstacion
     bool cargando = false;   // the reading's mode is 1 (material falling in)
     QString aviso;           // the accumulator rose while the station was closed
 
+    bool operator==(const EstadoEstacion&) const = default;
+
     // A line at a glance: closed, running (a cycle under way), stopped (in
     // stand-by), or in fault (no answer, or an error the indicator reports).
     enum class Marcha

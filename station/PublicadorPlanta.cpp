@@ -37,6 +37,15 @@ QByteArray huella(QJsonObject o)
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
+// The same state but for the time of its reading (not whether there was one).
+bool igualSalvoInstante(const EstadoEstacion& a, EstadoEstacion b)
+{
+    if (a.instante.isValid() != b.instante.isValid())
+        return false;
+    b.instante = a.instante;
+    return a == b;
+}
+
 } // namespace
 
 // The writer, on the publisher's thread.
@@ -81,8 +90,17 @@ private:
         QHash<int, QByteArray> huellas;
         for (auto it = lineas.cbegin(); it != lineas.cend(); ++it) {
             const EstadoEstacion& e = it->estado;
+            // Every poll renews the state; one that differs from the row's
+            // only in the time of its reading is not summed up again.
+            const auto r = m_resumidas.constFind(it.key());
+            if (!latido && r != m_resumidas.cend() && m_enviado.value(it.key()) == r->huella &&
+                r->linea.nombre == it->linea.nombre && igualSalvoInstante(r->estado, e)) {
+                huellas.insert(it.key(), r->huella);
+                continue;
+            }
             const QJsonObject o = EstadoJson::resumen(it->linea, e, EstadoJson::vigente(e), EstadoJson::motivo(e));
             const QByteArray h = huella(o);
+            m_resumidas.insert(it.key(), {it->linea, e, h});
             if (latido || m_enviado.value(it.key()) != h)
                 cambiadas.append({it.key(), o});
             huellas.insert(it.key(), h);
@@ -178,6 +196,13 @@ private:
     QTimer* m_reloj;
     std::unique_ptr<CDatos> m_db;
     QHash<int, QByteArray> m_enviado; // what each line's row says now
+    struct Resumida
+    {
+        Linea linea;
+        EstadoEstacion estado;
+        QByteArray huella;
+    };
+    QHash<int, Resumida> m_resumidas; // each line's last summary, and what it was made of
     qint64 m_ultimoMs = -1;
     qint64 m_reintentoDesde = 0;
 };

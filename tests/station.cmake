@@ -30,3 +30,5 @@ set_tests_properties(tst_station_nucleo PROPERTIES TIMEOUT 120)
 tolvex_test(tst_lineas SOURCES tst_lineas.cpp tst_station_comun.h
     LIBS tolvex_app tolvex_sim tolvex_setup_lib TIMEOUT 300)
 target_include_directories(tst_lineas PRIVATE ${CMAKE_SOURCE_DIR}/tools)
+# The plant's publisher on the PostgreSQL server of the fixture.
+tolvex_test(tst_publicador SOURCES tst_publicador.cpp LIBS tolvex_stationcore TIMEOUT 120)
