@@ -24,98 +24,14 @@ import tempfile
 import time
 import zipfile
 
-SALTAR = 77
+from navegador import (By, CAPTURAS, NoAlertPresentException, NoSuchElementException,
+                       StaleElementReferenceException, captura, chromium, espera, ingresa, navega, saltar,
+                       texto)
 
-
-def saltar(motivo):
-    print('SKIP: ' + motivo)
-    sys.exit(SALTAR)
-
-
-CHROMIUM = shutil.which('chromium')
-DRIVER = shutil.which('chromedriver') or '/usr/bin/chromedriver'
-if not CHROMIUM or not os.path.exists(DRIVER):
-    saltar('chromium o chromium-driver no están instalados')
 try:
     import openpyxl
-    from selenium import webdriver
-    from selenium.common.exceptions import (NoAlertPresentException, NoSuchElementException,
-                                            StaleElementReferenceException, TimeoutException,
-                                            WebDriverException)
-    from selenium.webdriver.chrome.service import Service
-    from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.support.ui import WebDriverWait
 except ImportError as e:
     saltar('falta un módulo de Python: %s' % e)
-
-CAPTURAS = os.environ.get('TOLVEX_CAPTURAS', '')
-
-
-def captura(d, nombre, ancho=1024, alto=768):
-    if not CAPTURAS:
-        return
-    d.set_window_size(ancho, alto)
-    time.sleep(0.5)
-    d.save_screenshot(os.path.join(CAPTURAS, nombre))
-    d.set_window_size(1024, 768)
-
-
-def espera(d, cond, segundos, que, visto=None):
-    """Waits until cond() returns something true and returns it. The page may
-    navigate or redraw under a wait: cond finds its elements again at every
-    poll, and an element gone stale or not there yet only means "not yet".
-    Limits are generous (a loaded machine is slow); the wait ends as soon as
-    the condition holds. visto() says what there was instead, on failure."""
-    try:
-        return WebDriverWait(d, segundos, poll_frequency=0.1,
-                             ignored_exceptions=(NoSuchElementException, StaleElementReferenceException)
-                             ).until(lambda _: cond())
-    except TimeoutException:
-        try:
-            hubo = ' (hay %r)' % (visto(),) if visto else ''
-        except (NoSuchElementException, StaleElementReferenceException):
-            hubo = ''
-        raise AssertionError('no ocurrió en %d s: %s%s' % (segundos, que, hubo)) from None
-
-
-def texto(d, id_):
-    return d.find_element(By.ID, id_).text
-
-
-def navega(d, accion, segundos=120):
-    """Does accion (a click that loads another page) and waits until the page
-    it was on has gone, so that what is read next is the new page."""
-    viejo = d.find_element(By.TAG_NAME, 'html')
-    accion()
-
-    def ido():
-        try:
-            viejo.tag_name
-            return False
-        except StaleElementReferenceException:
-            return True
-        except WebDriverException as e:
-            # Asked while the new page replaces it, Chromium may say so instead.
-            if 'does not belong to the document' in str(e):
-                return True
-            raise
-    espera(d, ido, segundos, 'otra página tras ' + d.current_url)
-
-
-def ingresa(d, clave):
-    """Signs in with a master password. Told to wait (the address's wait
-    after a wrong password), it tries again once that wait has passed."""
-    for _ in range(30):
-        d.find_element(By.ID, 'clave').send_keys(clave)
-        navega(d, d.find_element(By.ID, 'ingresar').click)
-        dice = espera(d, lambda: 'dentro' if d.current_url.endswith('/estacion') else texto(d, 'mensaje'), 120,
-                      'respuesta al ingreso')
-        if dice == 'dentro':
-            return
-        assert 'Demasiados' in dice, dice
-        time.sleep(1)  # the wait the page names, in whole seconds
-    raise AssertionError('no se pudo ingresar: ' + texto(d, 'mensaje'))
 
 
 def lee(d, id_):
@@ -158,13 +74,7 @@ def main():
         linea = proc.stdout.readline().split()
         assert linea[:1] == ['web'], 'tolvex-soak no sirvió el monitor: %r' % linea
         base = linea[1]
-        op = webdriver.ChromeOptions()
-        op.binary_location = CHROMIUM
-        for a in ('--headless=new', '--no-sandbox', '--disable-gpu', '--window-size=1024,768', '--lang=es'):
-            op.add_argument(a)
-        op.add_experimental_option('prefs', {'download.default_directory': descargas,
-                                             'download.prompt_for_download': False})
-        d = webdriver.Chrome(service=Service(DRIVER), options=op)
+        d = chromium({'download.default_directory': descargas, 'download.prompt_for_download': False})
         d.execute_cdp_cmd('Page.setDownloadBehavior', {'behavior': 'allow', 'downloadPath': descargas})
 
         # Without a session the station page leads to the sign-in.

@@ -33,100 +33,10 @@ import time
 import urllib.error
 import urllib.request
 
-SALTAR = 77
+from navegador import By, NoAlertPresentException, captura, chromium, espera, ingresa, navega, saltar, texto
 
-
-def saltar(motivo):
-    print('SKIP: ' + motivo)
-    sys.exit(SALTAR)
-
-
-CHROMIUM = shutil.which('chromium')
-DRIVER = shutil.which('chromedriver') or '/usr/bin/chromedriver'
-if not CHROMIUM or not os.path.exists(DRIVER):
-    saltar('chromium o chromium-driver no están instalados')
-try:
-    from selenium import webdriver
-    from selenium.common.exceptions import (NoAlertPresentException, NoSuchElementException,
-                                            StaleElementReferenceException, TimeoutException,
-                                            WebDriverException)
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.support.ui import WebDriverWait
-except ImportError as e:
-    saltar('falta un módulo de Python: %s' % e)
-
-CAPTURAS = os.environ.get('TOLVEX_CAPTURAS', '')
 NOMBRE2 = '<script>alert(1)</script><img src=x onerror=alert(2)>'
 CLAVE = 'monitor-planta'
-
-
-def captura(d, nombre, ancho=1024, alto=768):
-    """A screenshot of the page laid out in a viewport of ancho x alto."""
-    if not CAPTURAS:
-        return
-    d.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
-                      {'width': ancho, 'height': alto, 'deviceScaleFactor': 1, 'mobile': False})
-    try:
-        espera(d, lambda: d.execute_script('return [innerWidth, innerHeight]') == [ancho, alto], 60,
-               'la ventana de %dx%d' % (ancho, alto))
-        d.save_screenshot(os.path.join(CAPTURAS, nombre))
-    finally:
-        d.execute_cdp_cmd('Emulation.clearDeviceMetricsOverride', {})
-
-
-def espera(d, cond, segundos, que, visto=None):
-    """Waits until cond() returns something true and returns it; cond finds
-    its elements again at every poll (the page redraws under it). Limits are
-    generous; the wait ends as soon as the condition holds. visto() says
-    what there was instead, on failure."""
-    try:
-        return WebDriverWait(d, segundos, poll_frequency=0.1,
-                             ignored_exceptions=(NoSuchElementException, StaleElementReferenceException)
-                             ).until(lambda _: cond())
-    except TimeoutException:
-        try:
-            hubo = ' (hay %r)' % (visto(),) if visto else ''
-        except (NoSuchElementException, StaleElementReferenceException, WebDriverException):
-            hubo = ''
-        raise AssertionError('no ocurrió en %d s: %s%s' % (segundos, que, hubo)) from None
-
-
-def texto(d, id_):
-    return d.find_element(By.ID, id_).text
-
-
-def navega(d, accion, segundos=120):
-    """Does accion (a click that loads another page) and waits until the page
-    it was on has gone."""
-    viejo = d.find_element(By.TAG_NAME, 'html')
-    accion()
-
-    def ido():
-        try:
-            viejo.tag_name
-            return False
-        except StaleElementReferenceException:
-            return True
-        except WebDriverException as e:
-            if 'does not belong to the document' in str(e):
-                return True
-            raise
-    espera(d, ido, segundos, 'otra página tras ' + d.current_url)
-
-
-def ingresa(d, clave):
-    """Signs in with a master password; told to wait, tries again."""
-    for _ in range(30):
-        d.find_element(By.ID, 'clave').send_keys(clave)
-        navega(d, d.find_element(By.ID, 'ingresar').click)
-        dice = espera(d, lambda: 'dentro' if d.current_url.endswith('/estacion') else texto(d, 'mensaje'), 120,
-                      'respuesta al ingreso')
-        if dice == 'dentro':
-            return
-        assert 'Demasiados' in dice, dice
-        time.sleep(1)
-    raise AssertionError('no se pudo ingresar: ' + texto(d, 'mensaje'))
 
 
 def conexion(build):
@@ -295,11 +205,7 @@ def main():
         b.arranca()
         assert a.id != b.id, (a.id, b.id)
 
-        op = webdriver.ChromeOptions()
-        op.binary_location = CHROMIUM
-        for x in ('--headless=new', '--no-sandbox', '--disable-gpu', '--window-size=1024,768', '--lang=es'):
-            op.add_argument(x)
-        d = webdriver.Chrome(service=Service(DRIVER), options=op)
+        d = chromium()
 
         # Signed in on A's monitor, the plant is a link of the header.
         d.get(a.web + 'estacion')
