@@ -372,7 +372,7 @@ private Q_SLOTS:
                          qPrintable(que));
             }
         }
-        QCOMPARE(protegidas, 2 * 19);
+        QCOMPARE(protegidas, 2 * 20);
         // A path that no route has is just not found.
         QCOMPARE(pide(::get(u"/api/otra"_s)).estado, 404);
     }

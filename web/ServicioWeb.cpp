@@ -162,6 +162,8 @@ void ServicioWeb::rutas()
                   v.insert("LINEA", QByteArray::number(l.numero));
                   pagina(ll.socket, QStringLiteral("estacion.html"), kHtml, v);
               }});
+    p.agrega({.metodo = get, .camino = QStringLiteral("/recursos/envivo.js"), .requiere = R::Sesion,
+              .atiende = recursoTal(QStringLiteral("envivo.js"), "text/javascript; charset=utf-8")});
     p.agrega({.metodo = get, .camino = QStringLiteral("/recursos/estacion.js"), .requiere = R::Sesion,
               .atiende = recursoTal(QStringLiteral("estacion.js"), "text/javascript; charset=utf-8")});
     p.agrega({.metodo = get, .camino = QStringLiteral("/ws/estado"), .requiere = R::Sesion, .forma = F::Json,

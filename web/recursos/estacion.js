@@ -162,41 +162,20 @@
   }
   window.addEventListener('resize', dibuja);
 
-  // An open page that is showing says so now and then: the server counts it
-  // as use of the session, up to the bound the manual gives.
-  let vivo = null;
-  function visible() {
-    if (vivo && vivo.readyState === WebSocket.OPEN && document.visibilityState === 'visible')
-      vivo.send(JSON.stringify({ tipo: 'visible' }));
-  }
-  setInterval(visible, 30000);
-  document.addEventListener('visibilitychange', visible);
-
-  function conecta() {
-    const ws = new WebSocket((location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host +
-      '/ws/estado?linea=' + LINEA);
-    vivo = ws;
-    ws.onopen = visible;
-    ws.onmessage = (ev) => {
-      let m;
-      try { m = JSON.parse(ev.data); } catch (e) { return; }
-      if (m.tipo === 'lineas' && Array.isArray(m.lineas)) { lineas(m.lineas); return; }
-      if (m.tipo === 'resumen' && m.resumen) { if (varias) tesela(m.resumen); return; }
-      if (m.tendencia) puntos = m.tendencia.slice();
-      else if (m.estado) agrega(m.estado);
-      if (m.estado) muestra(m.estado);
-      dibuja();
-    };
-    ws.onclose = (ev) => {
-      if (ev.code === 4001 || ev.code === 1008) { location.href = '/ingreso'; return; }
-      // The line is no longer in the settings: nothing to wait for.
-      if (ev.code === 4004) { vigencia(false, ev.reason || 'Sin datos'); return; }
-      $('lineas').classList.add('viejo');
-      vigencia(false, 'Sin conexión con el servidor');
-      dibuja();
-      setTimeout(conecta, 2000);
-    };
-  }
-  conecta();
+  window.tolvexEnVivo('/ws/estado?linea=' + LINEA, (m) => {
+    if (m.tipo === 'lineas' && Array.isArray(m.lineas)) { lineas(m.lineas); return; }
+    if (m.tipo === 'resumen' && m.resumen) { if (varias) tesela(m.resumen); return; }
+    if (m.tendencia) puntos = m.tendencia.slice();
+    else if (m.estado) agrega(m.estado);
+    if (m.estado) muestra(m.estado);
+    dibuja();
+  }, (ev) => {
+    // The line is no longer in the settings: nothing to wait for.
+    if (ev.code === 4004) { vigencia(false, ev.reason || 'Sin datos'); return false; }
+    $('lineas').classList.add('viejo');
+    vigencia(false, 'Sin conexión con el servidor');
+    dibuja();
+    return true;
+  });
   dibuja();
 })();

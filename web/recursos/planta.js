@@ -171,33 +171,11 @@
       }
   }
 
-  // An open page that is showing says so now and then: the server counts it
-  // as use of the session.
-  let vivo = null;
-  function visible() {
-    if (vivo && vivo.readyState === WebSocket.OPEN && document.visibilityState === 'visible')
-      vivo.send(JSON.stringify({ tipo: 'visible' }));
-  }
-  setInterval(visible, 30000);
-  document.addEventListener('visibilitychange', visible);
-
-  function conecta() {
-    const ws = new WebSocket((location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + '/ws/planta');
-    vivo = ws;
-    ws.onopen = visible;
-    ws.onmessage = (ev) => {
-      let m;
-      try { m = JSON.parse(ev.data); } catch (e) { return; }
-      if (!m || typeof m !== 'object') return;
-      if (m.tipo === 'planta') todo(m);
-      else if (m.tipo === 'puestos') cambios(m);
-    };
-    ws.onclose = (ev) => {
-      if (ev.code === 4001 || ev.code === 1008) { location.href = '/ingreso'; return; }
-      caduca();
-      vigencia(false, 'Sin conexión con el servidor. Reintentando...');
-      setTimeout(conecta, 2000);
-    };
-  }
-  conecta();
+  window.tolvexEnVivo('/ws/planta', (m) => {
+    if (m.tipo === 'planta') todo(m);
+    else if (m.tipo === 'puestos') cambios(m);
+  }, () => {
+    caduca();
+    vigencia(false, 'Sin conexión con el servidor. Reintentando...');
+  });
 })();
