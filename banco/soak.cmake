@@ -36,5 +36,5 @@ target_link_libraries(tolvex-planta PRIVATE tolvex_station tolvex_sim tolvex_set
 # tolvex-bench-planta: N tolvex-planta workstations on one database, C plant pages.
 find_package(Qt6 6.4 REQUIRED COMPONENTS Sql)
 add_executable(tolvex-bench-planta tolvex-bench-planta.cpp ClienteWeb.h)
-target_link_libraries(tolvex-bench-planta PRIVATE tolvex_sim tolvex_data Qt6::Network Qt6::Sql Qt6::WebSockets)
+target_link_libraries(tolvex-bench-planta PRIVATE tolvex_sim tolvex_stationcore Qt6::Network Qt6::Sql Qt6::WebSockets)
 add_dependencies(tolvex-bench-planta tolvex-planta)

@@ -80,6 +80,7 @@
 #include "ClienteWeb.h"
 #include "ConnectionString.h"
 #include "Indicador.h"
+#include "PublicadorPlanta.h"
 #include "SimuladorEnHilo.h"
 
 namespace {
@@ -440,21 +441,6 @@ qint64 commits(QSqlDatabase& db)
         !q.next())
         return -1;
     return q.value(0).toLongLong();
-}
-
-// The publisher's statement, on table and channel given.
-QString sentencia(const QString& tabla)
-{
-    return QStringLiteral(
-               "WITH e AS (SELECT (x->>'linea')::integer AS linea, x::text AS estado "
-               "FROM json_array_elements(CAST(? AS json)) AS x), "
-               "u AS (INSERT INTO %1 (PUESTO, LINEA, ESTADO, VISTO) SELECT ?, linea, estado, now() FROM e "
-               "ON CONFLICT (PUESTO, LINEA) DO UPDATE SET ESTADO = EXCLUDED.ESTADO, VISTO = EXCLUDED.VISTO "
-               "RETURNING 1) "
-               "SELECT pg_notify(?, json_build_object('puesto', CAST(? AS text), "
-               "'ms', floor(extract(epoch FROM now()) * 1000), 'lineas', CAST(? AS json))::text), "
-               "(SELECT count(*) FROM u)")
-        .arg(tabla);
 }
 
 struct Media
@@ -851,7 +837,7 @@ int main(int argc, char** argv)
         QSqlQuery q(suelo);
         if (!g_fallo.isEmpty() || datos.isEmpty() ||
             !q.exec(QStringLiteral("CREATE TEMP TABLE planta_suelo (LIKE planta INCLUDING ALL)")) ||
-            !q.prepare(sentencia(QStringLiteral("planta_suelo")))) {
+            !q.prepare(PublicadorPlanta::sentencia(QStringLiteral("planta_suelo")))) {
             aviso(QStringLiteral("el piso no pudo ejecutarse: ") + (g_fallo.isEmpty() ? q.lastError().text() : g_fallo));
             return 1;
         }

@@ -166,17 +166,7 @@ private:
 
     bool ejecuta(const QJsonArray& lineas)
     {
-        // One statement: the rows and the notification, in one transaction.
-        static const QString sql = QStringLiteral(
-            "WITH e AS (SELECT (x->>'linea')::integer AS linea, x::text AS estado "
-            "FROM json_array_elements(CAST(? AS json)) AS x), "
-            "u AS (INSERT INTO %1 (PUESTO, LINEA, ESTADO, VISTO) SELECT ?, linea, estado, now() FROM e "
-            "ON CONFLICT (PUESTO, LINEA) DO UPDATE SET ESTADO = EXCLUDED.ESTADO, VISTO = EXCLUDED.VISTO "
-            "RETURNING 1) "
-            "SELECT pg_notify(?, json_build_object('puesto', CAST(? AS text), "
-            "'ms', floor(extract(epoch FROM now()) * 1000), 'lineas', CAST(? AS json))::text), "
-            "(SELECT count(*) FROM u)")
-                                       .arg(Schema::kTablaPlanta);
+        static const QString sql = sentencia(Schema::kTablaPlanta);
         const QString datos = QString::fromUtf8(QJsonDocument(lineas).toJson(QJsonDocument::Compact));
         ++m_p->m_sentencias;
         if (m_db->Ejecuta(sql, {datos, m_puesto, kCanal, m_puesto, datos}))
@@ -232,6 +222,20 @@ PublicadorPlanta::~PublicadorPlanta()
         Qt::BlockingQueuedConnection);
     m_hilo.quit();
     m_hilo.wait();
+}
+
+QString PublicadorPlanta::sentencia(const QString& tabla)
+{
+    return QStringLiteral(
+               "WITH e AS (SELECT (x->>'linea')::integer AS linea, x::text AS estado "
+               "FROM json_array_elements(CAST(? AS json)) AS x), "
+               "u AS (INSERT INTO %1 (PUESTO, LINEA, ESTADO, VISTO) SELECT ?, linea, estado, now() FROM e "
+               "ON CONFLICT (PUESTO, LINEA) DO UPDATE SET ESTADO = EXCLUDED.ESTADO, VISTO = EXCLUDED.VISTO "
+               "RETURNING 1) "
+               "SELECT pg_notify(?, json_build_object('puesto', CAST(? AS text), "
+               "'ms', floor(extract(epoch FROM now()) * 1000), 'lineas', CAST(? AS json))::text), "
+               "(SELECT count(*) FROM u)")
+        .arg(tabla);
 }
 
 bool PublicadorPlanta::compartida(const Contexto& contexto)

@@ -39,6 +39,11 @@ public:
     ~PublicadorPlanta() override;
 
     static bool compartida(const Contexto& contexto);
+    // The one statement of a turn, on the plant table given: its values are
+    // the lines (a JSON array), the workstation, the channel, the
+    // workstation and the lines again. It upserts the rows and notifies the
+    // channel in one transaction.
+    static QString sentencia(const QString& tabla);
 
     // The lines of the settings: each is published, closed until a station follows it.
     void setLineas(const QVector<Linea>& lineas);
