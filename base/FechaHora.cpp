@@ -78,6 +78,11 @@ QString hora(const QTime& t)
     return t.isValid() ? t.toString(kPatronHora) : QString();
 }
 
+QString fechaHora(const QDateTime& t)
+{
+    return t.isValid() ? fecha(t.date()) + u' ' + hora(t.time()) : QString();
+}
+
 QDate leeFecha(const QString& texto)
 {
     const QString t = texto.trimmed();

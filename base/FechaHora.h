@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QDateTime>
 #include <QLocale>
 #include <QString>
 #include <QTime>
@@ -26,6 +27,9 @@ QString patronLegible();
 // Empty for an invalid date or time.
 QString fecha(const QDate& d);
 QString hora(const QTime& t);
+// The date, a blank and the time, as given (no zone is converted); empty for
+// an invalid moment.
+QString fechaHora(const QDateTime& t);
 
 // A date typed as the screens show it, or as AAAA-MM-DD; invalid otherwise.
 QDate leeFecha(const QString& texto);

@@ -48,9 +48,7 @@ QJsonObject completo(const EstadoEstacion& e, bool vigente, const QString& motiv
                      {QStringLiteral("caudal"), texto(e.Caudal)},
                      {QStringLiteral("grueso"), texto(e.CGrueso)},
                      {QStringLiteral("fino"), texto(e.CFino)},
-                     {QStringLiteral("lectura"),
-                      leido ? FechaHora::fecha(local.date()) + u' ' + FechaHora::hora(local.time())
-                            : QString()}}},
+                     {QStringLiteral("lectura"), FechaHora::fechaHora(local)}}},
     };
 }
 
@@ -90,8 +88,7 @@ QJsonObject resumen(const Linea& linea, const EstadoEstacion& e, bool vigente, c
         {QStringLiteral("textoModo"), e.textoModo},
         {QStringLiteral("textos"),
          QJsonObject{{QStringLiteral("peso"), leido ? e.muestra(e.Peso) : QString()},
-                     {QStringLiteral("lectura"),
-                      leido ? FechaHora::fecha(local.date()) + u' ' + FechaHora::hora(local.time()) : QString()}}},
+                     {QStringLiteral("lectura"), FechaHora::fechaHora(local)}}},
     };
 }
 

@@ -33,7 +33,7 @@ void VistaPlanta::recibe(const QString& puesto, qint64 msServidor, qint64 edadMs
         return; // an older state than the one shown
     r.msServidor = msServidor;
     r.oidoMs = ahora - std::max<qint64>(0, edadMs);
-    r.vigente = ahora - r.oidoMs <= kVencidoMs;
+    r.vigente = vigenteAhora(r, ahora);
     for (const QJsonValue& v : lineas) {
         const QJsonObject l = v.toObject();
         r.lineas.insert(l.value(QStringLiteral("linea")).toInt(), l);
@@ -84,10 +84,15 @@ void VistaPlanta::setBase(bool conectada)
     m_base = conectada;
 }
 
+bool VistaPlanta::vigenteAhora(const Remoto& r, qint64 ahora)
+{
+    return ahora - r.oidoMs <= kVencidoMs;
+}
+
 void VistaPlanta::vigila(qint64 ahora)
 {
     for (auto it = m_remotos.begin(); it != m_remotos.end(); ++it) {
-        const bool vigente = ahora - it->oidoMs <= kVencidoMs;
+        const bool vigente = vigenteAhora(*it, ahora);
         if (vigente != it->vigente) {
             it->vigente = vigente;
             m_cambiados.insert(it.key());
@@ -115,20 +120,18 @@ QJsonObject VistaPlanta::conTotales(const QString& puesto, QJsonObject linea) co
 
 QJsonObject VistaPlanta::puesto(const QString& nombre, const QJsonArray& propias, qint64 ahora) const
 {
+    // This workstation is current now; another as it was last heard of.
+    const bool propio = nombre == m_propio;
+    const Remoto r = propio ? Remoto{} : m_remotos.value(nombre);
+    const bool vigente = propio || vigenteAhora(r, ahora);
+    const QDateTime t =
+        propio ? QDateTime::currentDateTime() : QDateTime::fromMSecsSinceEpoch(r.msServidor).toLocalTime();
+    const QString visto = FechaHora::fechaHora(t);
     QJsonArray lineas;
-    QJsonObject o{{QStringLiteral("puesto"), nombre}, {QStringLiteral("propio"), nombre == m_propio}};
-    if (nombre == m_propio) {
+    if (propio) {
         for (const QJsonValue& v : propias)
             lineas.append(conTotales(nombre, v.toObject()));
-        const QDateTime t = QDateTime::currentDateTime();
-        o.insert(QStringLiteral("vigente"), true);
-        o.insert(QStringLiteral("visto"), t.toString(Qt::ISODateWithMs));
-        o.insert(QStringLiteral("textoVisto"), FechaHora::fecha(t.date()) + u' ' + FechaHora::hora(t.time()));
     } else {
-        const Remoto r = m_remotos.value(nombre);
-        const bool vigente = ahora - r.oidoMs <= kVencidoMs;
-        const QDateTime t = QDateTime::fromMSecsSinceEpoch(r.msServidor).toLocalTime();
-        const QString visto = FechaHora::fecha(t.date()) + u' ' + FechaHora::hora(t.time());
         for (QJsonObject l : r.lineas) {
             if (!vigente) {
                 // What it last said stays; it is not current.
@@ -137,12 +140,13 @@ QJsonObject VistaPlanta::puesto(const QString& nombre, const QJsonArray& propias
             }
             lineas.append(conTotales(nombre, l));
         }
-        o.insert(QStringLiteral("vigente"), vigente);
-        o.insert(QStringLiteral("visto"), t.toString(Qt::ISODateWithMs));
-        o.insert(QStringLiteral("textoVisto"), visto);
     }
-    o.insert(QStringLiteral("lineas"), lineas);
-    return o;
+    return {{QStringLiteral("puesto"), nombre},
+            {QStringLiteral("propio"), propio},
+            {QStringLiteral("vigente"), vigente},
+            {QStringLiteral("visto"), t.toString(Qt::ISODateWithMs)},
+            {QStringLiteral("textoVisto"), visto},
+            {QStringLiteral("lineas"), lineas}};
 }
 
 QJsonObject VistaPlanta::planta(const QJsonArray& propias, qint64 ahora) const

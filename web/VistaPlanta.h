@@ -55,6 +55,8 @@ private:
         double kilos = 0;
         QJsonValue ultimo;
     };
+    // Heard of within kVencidoMs of ahora.
+    static bool vigenteAhora(const Remoto& r, qint64 ahora);
     QJsonObject puesto(const QString& nombre, const QJsonArray& propias, qint64 ahora) const;
     QJsonObject conTotales(const QString& puesto, QJsonObject linea) const;
 
