@@ -338,8 +338,7 @@ void ServicioWeb::empujaPlanta()
     if (!m_planta->hayCambios())
         return;
     if (m_vivo->paginasPlanta() == 0) {
-        // Nobody to tell: what changed is read whole by the next page.
-        m_planta->tomaCambios({}, ahora);
+        m_planta->olvidaCambios();
         return;
     }
     const QJsonArray puestos = m_planta->tomaCambios(m_vivo->resumenes(), ahora);

@@ -168,7 +168,6 @@ QJsonArray VistaPlanta::tomaCambios(const QJsonArray& propias, qint64 ahora)
         if (p == m_propio || m_remotos.contains(p))
             a.append(puesto(p, propias, ahora));
     }
-    m_cambiados.clear();
-    m_baseCambio = false;
+    olvidaCambios();
     return a;
 }

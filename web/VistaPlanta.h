@@ -40,6 +40,12 @@ public:
     // The workstations that changed since the last call, as planta gives them.
     QJsonArray tomaCambios(const QJsonArray& propias, qint64 ahora);
     bool hayCambios() const { return !m_cambiados.isEmpty() || m_baseCambio; }
+    // Nobody to tell: what changed is read whole by the next page.
+    void olvidaCambios()
+    {
+        m_cambiados.clear();
+        m_baseCambio = false;
+    }
 
 private:
     struct Remoto
