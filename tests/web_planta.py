@@ -313,6 +313,16 @@ def main():
         assert len(d.find_elements(By.CSS_SELECTOR, '#planta > section.puesto')) == 2
         assert d.execute_script('return window.sinRecargar') == 1, 'la página se cargó otra vez'
         sin_alerta(d)
+
+        # The session ends in another tab: the open plant page goes to the sign-in.
+        planta = d.current_window_handle
+        d.switch_to.new_window('tab')
+        d.get(a.web + 'planta')
+        navega(d, d.find_element(By.ID, 'salir').click)
+        d.close()
+        d.switch_to.window(planta)
+        espera(d, lambda: d.current_url.endswith('/ingreso'), 120, 'la página de la planta en el ingreso',
+               lambda: d.current_url)
         bien = True
         print('web_planta: bien (A %s, B %s)' % (a.id, b.id))
         return 0
