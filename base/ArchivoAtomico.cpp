@@ -1,9 +1,11 @@
 #include "ArchivoAtomico.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
@@ -40,6 +42,10 @@ bool fallaEn(Etapa etapa, qint64 largo = 0, qint64* trasBytes = nullptr)
 }
 
 thread_local int t_ultimoError = 0;
+
+// A temporary is the target's name, this, and mkstemp's six letters or digits.
+constexpr char kTemporal[] = ".tmp-";
+constexpr char kPlantilla[] = "XXXXXX";
 
 bool falla(QString* error, const QString& ruta, const QString& que, int e)
 {
@@ -98,7 +104,7 @@ bool escribe(const QString& ruta, const QByteArray& contenido, QString* error, u
         return falla(error, ruta, QStringLiteral("apertura"), EISDIR);
     const mode_t modo = existe ? (st.st_mode & 07777) : mode_t(modoNuevo);
 
-    QByteArray temporal = destino + ".tmp-XXXXXX";
+    QByteArray temporal = destino + kTemporal + kPlantilla;
     if (fallaEn(Etapa::Apertura))
         return falla(error, ruta, QStringLiteral("apertura"), EACCES);
     const int fd = ::mkstemp(temporal.data());
@@ -179,6 +185,21 @@ bool publica(const QString& temporal, const QString& ruta, QString* error)
         return abandona(QStringLiteral("reemplazo"), errno);
     sincronizaDirectorio(ruta);
     return true;
+}
+
+int quitaTemporales(const QString& ruta)
+{
+    const QFileInfo destino(ruta);
+    const QRegularExpression suyo(QStringLiteral("^%1%2[A-Za-z0-9]{%3}$")
+                                      .arg(QRegularExpression::escape(destino.fileName()),
+                                           QRegularExpression::escape(QLatin1String(kTemporal)))
+                                      .arg(qsizetype(sizeof(kPlantilla) - 1)));
+    const QDir dir = destino.absoluteDir();
+    int n = 0;
+    for (const QString& f : dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        if (suyo.match(f).hasMatch() && QFile::remove(dir.absoluteFilePath(f)))
+            ++n;
+    return n;
 }
 
 int ultimoError()

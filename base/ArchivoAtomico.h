@@ -28,6 +28,12 @@ bool crea(const QString& ruta, const QByteArray& contenido, QString* error = nul
 // failure the temporary is removed and `ruta` keeps its previous content.
 bool publica(const QString& temporal, const QString& ruta, QString* error = nullptr);
 
+// The temporaries a process killed in the middle of a replacement of `ruta`
+// left beside it ("Pendientes_3.dat.tmp-Ab12Cd"), removed; `ruta` itself
+// and other files' temporaries stay. Only for a file no other writer is
+// replacing at the same time. How many were removed.
+int quitaTemporales(const QString& ruta);
+
 // errno of the last failed call on this thread (0 after a success), and
 // a short Spanish reason for it ("disco lleno", "sin permiso"...).
 int ultimoError();

@@ -2,9 +2,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QDateTime>
 #include <QPointer>
+#include <cstdio>
 #include <map>
 
+#include "Diario.h"
 #include "EstacionPesaje.h"
 #include "Programa.h"
 #include "Registrador.h"
@@ -73,9 +76,24 @@ void cambiaA(int linea)
 void iniciaRegistro()
 {
     const QDir dir(Programa::directorio());
+    // Lines a hand-edited file names beyond the limit: said, not run.
+    const QString fuera = Lineas::avisoFueraDeRango();
+    if (!fuera.isEmpty()) {
+        Diario::agrega(dir.absoluteFilePath(Diario::kLog),
+                       Diario::registroError(EstacionPesaje::memoria(1).NroError, fuera,
+                                             QStringLiteral("Rutina: iniciaRegistro (Arranque)"),
+                                             QDateTime::currentDateTime()));
+        std::fprintf(stderr, "tolvex: %s\n", fuera.toLocal8Bit().constData());
+    }
     for (const Linea& l : Lineas::lista()) {
-        if (g_lineas[l.numero].registrador || !QFile::exists(dir.absoluteFilePath(l.archivo(Registrador::kArchivo))))
+        if (g_lineas[l.numero].registrador)
             continue;
+        const QString cola = dir.absoluteFilePath(l.archivo(Registrador::kArchivo));
+        if (!QFile::exists(cola)) {
+            // What a kill left half-written of a queue that never got its file.
+            ColaPendientes(cola, {}, l.numero).quitaTemporales();
+            continue;
+        }
         // Its failures go to the error log, as the station's do.
         registradorDe(l.numero, Contexto::programa())->reintenta();
     }

@@ -27,7 +27,8 @@ void cambiaA(int linea);
 // Starts the record writers at program start for the lines whose rows were
 // left pending by an earlier run (stopped or failed before writing them),
 // so that they are written at once and not only when the station is next
-// opened.
+// opened. Each line's queue temporaries a kill left are removed first, and
+// lines the settings file names beyond the limit are told to the error log.
 void iniciaRegistro();
 
 // Rows and markings not yet written, of every line (0 when no writer has

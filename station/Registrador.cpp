@@ -172,6 +172,11 @@ bool ColaPendientes::carga(QString* error)
     return malas == 0;
 }
 
+int ColaPendientes::quitaTemporales() const
+{
+    return ArchivoAtomico::quitaTemporales(m_archivo) + ArchivoAtomico::quitaTemporales(m_archivoUltimo);
+}
+
 bool ColaPendientes::guarda(QString* error)
 {
     QString e;
@@ -804,6 +809,7 @@ Registrador::Registrador(const QString& directorio, const Contexto& contexto, QO
     qRegisterMetaType<Pendiente>();
     if (!m_avisoPuesto.isEmpty())
         anota(m_avisoPuesto);
+    m_cola.quitaTemporales();
     m_cola.carga(&m_errorCarga);
     if (!m_errorCarga.isEmpty())
         anota(m_errorCarga);

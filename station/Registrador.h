@@ -86,6 +86,10 @@ public:
 
     // Loads the file; false (and error) when it exists but cannot be read.
     bool carga(QString* error = nullptr);
+    // Removes what a kill in the middle of writing the queue file or the
+    // last ticket left beside them (their temporaries), never the files
+    // themselves nor another line's: for the start of the line's writer.
+    int quitaTemporales() const;
     // Appends (a batch with a new identity); false when the file
     // could not be written (the entry is kept in memory and written with the
     // next change).
