@@ -116,6 +116,20 @@ QString IniFile::value(const QString& section, const QString& key, bool* found) 
     return it != m_index.cend() ? *it : QString();
 }
 
+QStringList IniFile::keys(const QString& section) const
+{
+    QStringList r;
+    bool inMatch = false;
+    QString name, k, v;
+    for (const QString& line : m_lines) {
+        if (isHeader(line, &name))
+            inMatch = !name.isEmpty() && name.compare(section, Qt::CaseInsensitive) == 0;
+        else if (inMatch && keyOf(line, &k, &v))
+            r << k;
+    }
+    return r;
+}
+
 void IniFile::removeKey(const QString& section, const QString& key)
 {
     m_index.clear();

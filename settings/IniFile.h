@@ -21,6 +21,8 @@ public:
     // The text after "=", exactly as stored; found tells a missing key apart.
     QString value(const QString& section, const QString& key, bool* found = nullptr) const;
     void setValue(const QString& section, const QString& key, const QString& text);
+    // The keys of every section of that name, as written, in file order.
+    QStringList keys(const QString& section) const;
     // Removes every line of key in every section of that name.
     void removeKey(const QString& section, const QString& key);
 

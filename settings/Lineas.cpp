@@ -3,6 +3,9 @@
 #include "Config.h"
 #include "IniFile.h"
 
+#include <QRegularExpression>
+#include <algorithm>
+
 namespace {
 
 const QString kGlobal = QStringLiteral("Global");
@@ -53,6 +56,47 @@ QStringList clavesBase()
     return {QStringLiteral("Nombre"),  QStringLiteral("Comunicacion"), QStringLiteral("Host"),
             QStringLiteral("Port"),    QStringLiteral("Comm"),         QStringLiteral("Baudios"),
             QStringLiteral("ID"),      QStringLiteral("Decimales")};
+}
+
+QStringList fueraDeRango()
+{
+    IniFile ini;
+    if (!ini.load(Config::rutaArchivo()))
+        return {};
+    static const QRegularExpression clave(QStringLiteral("^(%1)_(\\d+)$").arg(clavesBase().join(u'|')),
+                                          QRegularExpression::CaseInsensitiveOption);
+    QStringList r;
+    for (const QString& k : ini.keys(kGlobal)) {
+        const auto m = clave.match(k);
+        if (!m.hasMatch())
+            continue;
+        // Leading zeros dropped: "_017" is line 17 as far as the plant can tell.
+        QString n = m.captured(2);
+        while (n.size() > 1 && n.startsWith(u'0'))
+            n.remove(0, 1);
+        bool ok = false;
+        const int v = n.toInt(&ok);
+        if ((!ok || v < 1 || v > kMaximo) && !r.contains(n))
+            r << n;
+    }
+    std::sort(r.begin(), r.end(), [](const QString& a, const QString& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    return r;
+}
+
+QString avisoFueraDeRango()
+{
+    QStringList n = fueraDeRango();
+    if (n.isEmpty())
+        return {};
+    const QString ultimo = n.takeLast();
+    const bool una = n.isEmpty();
+    const QString cuales = una ? ultimo : n.join(QStringLiteral(", ")) + QStringLiteral(" y ") + ultimo;
+    return QStringLiteral("%1 nombra %2 %3, pero las líneas van de la 1 a la %4: %5.")
+        .arg(Config::kArchivo, una ? QStringLiteral("la línea") : QStringLiteral("las líneas"), cuales)
+        .arg(kMaximo)
+        .arg(una ? QStringLiteral("se ignora") : QStringLiteral("se ignoran"));
 }
 
 Linea linea(int n)

@@ -38,6 +38,12 @@ Linea linea(int n);
 bool varias();
 // The per-line key names, without their suffix.
 QStringList clavesBase();
+// Numbers outside 1..kMaximo that keys of the settings file give a line
+// ("Comunicacion_17", "ID_0"), in order: no line, whatever the file says.
+QStringList fueraDeRango();
+// What to tell about them ("Tolvex.ini nombra la línea 17, ..."); empty
+// when there are none.
+QString avisoFueraDeRango();
 // The line's name stored in the settings ("Nombre_N"); false (and error)
 // when the file cannot be written.
 bool nombra(int n, const QString& nombre, QString* error = nullptr);

@@ -289,6 +289,12 @@ QStringList lista(const QString& directorio, QString* error)
     return r;
 }
 
+QString avisoFueraDeRango(const QString& directorio)
+{
+    EnDirectorio en(directorio);
+    return en.ok(nullptr) ? Lineas::avisoFueraDeRango() : QString();
+}
+
 bool quita(const QString& directorio, int n, QString* error)
 {
     EnDirectorio en(directorio);

@@ -43,4 +43,7 @@ bool agrega(const QString& directorio, const LineaInstalada& l, QString* error);
 QStringList lista(const QString& directorio, QString* error);
 // Removes line n (n > 1), unless rows of it still wait to be written.
 bool quita(const QString& directorio, int n, QString* error);
+// What the settings file says of lines beyond the limit (Lineas::avisoFueraDeRango),
+// empty when nothing.
+QString avisoFueraDeRango(const QString& directorio);
 } // namespace InstalacionLineas

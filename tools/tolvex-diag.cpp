@@ -4,6 +4,7 @@
 #include "ConfigEnlace.h"
 #include "IdEsclavo.h"
 #include "Indicador.h"
+#include "Lineas.h"
 #include "Trama.h"
 #include "Transporte.h"
 
@@ -335,6 +336,12 @@ int main(int argc, char** argv)
         config->id = *id;
     if (decimales)
         config->decimales = *decimales;
+    // Lines a hand-edited file names beyond the limit are no line to read.
+    if (!conTcp && !conSerie) {
+        const QString fuera = Lineas::avisoFueraDeRango();
+        if (!fuera.isEmpty())
+            err << "tolvex-diag: aviso: " << fuera << "\n";
+    }
     if (scan && !conEspera)
         esperaMs = kEsperaScanMs;
     config->esperaMs = esperaMs;

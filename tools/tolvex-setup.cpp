@@ -38,7 +38,8 @@ int usage(const char* why)
         "               [--id N] [--decimales D]\n"
         "              agrega la línea N (2 a 16) o cambia lo indicado de una existente; varias\n"
         "              líneas con el mismo puerto serie o el mismo HOST:PUERTO comparten el bus\n"
-        "              (cada indicador con su --id)\n"
+        "              (cada indicador con su --id); --nombre y --decimales van siempre con\n"
+        "              --linea N (de la línea 1, sólo --nombre)\n"
         "  tolvex-setup DIRECTORIO --lineas         lista las líneas\n"
         "  tolvex-setup DIRECTORIO --quita-linea N  quita la línea N (sus registros y su\n"
         "              Transac_N.dat quedan)\n");
@@ -132,11 +133,18 @@ int main(int argc, char** argv)
     if (!inst.tcp.isEmpty() && !inst.serie.isEmpty())
         return usage("--tcp y --serial se excluyen");
 
+    // A line's own options name no line by themselves: never line 1 by default.
+    if (!linea.numero && (!linea.nombre.isEmpty() || linea.decimales >= 0))
+        return usage("--nombre y --decimales son de una línea: indique cuál con --linea N");
+
     if (listar || quitar || linea.numero) {
         if (int(listar) + int(quitar != 0) + int(linea.numero != 0) > 1)
             return usage("--linea, --lineas y --quita-linea se excluyen");
         if (!inst.postgres.isEmpty() || inst.web)
             return usage("--postgres y --web no van con las opciones de líneas");
+        const QString fuera = InstalacionLineas::avisoFueraDeRango(inst.directorio);
+        if (!fuera.isEmpty())
+            std::fprintf(stderr, "tolvex-setup: aviso: %s\n", qPrintable(fuera));
         QString error;
         if (listar) {
             const QStringList l = InstalacionLineas::lista(inst.directorio, &error);
