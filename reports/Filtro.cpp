@@ -162,8 +162,9 @@ void Seleccion::aplicaFiltro(const QString& c, const QString& d, const QString& 
         filtro = (totales ? QStringLiteral(" WHERE (OPCION1 <> 0) AND ") : QStringLiteral(" WHERE ")) + c;
         descFiltro = QStringLiteral(" (") + nombre + d + u')';
     } else {
+        // After the totals switch alone the description is still empty.
         filtro += QStringLiteral(" AND ") + c;
-        descFiltro += QStringLiteral(" y (") + nombre + d + u')';
+        descFiltro += (descFiltro.isEmpty() ? QStringLiteral(" (") : QStringLiteral(" y (")) + nombre + d + u')';
     }
 }
 

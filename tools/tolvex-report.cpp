@@ -47,34 +47,31 @@ QString seleccion(const QCommandLineParser& p, Filtros::Seleccion& sel)
             return QStringLiteral("--ticket espera DESDE-HASTA (números enteros).");
         QString desde = m.captured(1), hasta = m.captured(2);
         const Filtros::Criterio c = Filtros::numero(desde, hasta);
-        sel.aplicaFiltro(Filtros::condicion(QStringLiteral("TICKET"), c), c.descripcion,
-                         Filtros::nombreDeCaption(QStringLiteral("Ticket:")), true);
+        sel.sumaFiltro(QStringLiteral("TICKET"), c, QStringLiteral("Ticket:"));
     }
     if (p.isSet(QStringLiteral("date"))) {
-        // Dates as the screens show them, or AAAA-MM-DD: the "-" between the
-        // two is the one that leaves a date on each side.
+        // Dates as the screens show them, or AAAA-MM-DD: one day, or a range
+        // whose "-" is the one that leaves a date on each side.
         const QString rango = p.value(QStringLiteral("date"));
-        QDate d1, d2;
+        QDate d1 = FechaHora::leeFecha(rango), d2 = d1;
         for (qsizetype i = rango.indexOf(u'-'); i >= 0 && !d2.isValid(); i = rango.indexOf(u'-', i + 1)) {
             d1 = FechaHora::leeFecha(rango.left(i));
             d2 = d1.isValid() ? FechaHora::leeFecha(rango.mid(i + 1)) : QDate();
         }
         if (!d2.isValid())
-            return QStringLiteral("--date espera DESDE-HASTA, cada fecha como %1 o AAAA-MM-DD.")
+            return QStringLiteral("--date espera FECHA o DESDE-HASTA, cada fecha como %1 o AAAA-MM-DD.")
                 .arg(FechaHora::patronLegible());
         const auto c = Filtros::fecha(d1, d2, Programa::Fecha_Frm, Programa::Fecha_Chr);
         if (!c)
             return QStringLiteral("Error en el rango de fechas");
-        sel.aplicaFiltro(Filtros::condicion(QStringLiteral("FECHA"), *c), c->descripcion,
-                         Filtros::nombreDeCaption(QStringLiteral("Fecha y Hora:")), true);
+        sel.sumaFiltro(QStringLiteral("FECHA"), *c, QStringLiteral("Fecha y Hora:"));
     }
     if (p.isSet(QStringLiteral("linea"))) {
         const int n = Filtros::numeroLinea(p.value(QStringLiteral("linea")));
         if (n == 0)
             return QStringLiteral("--linea espera un número entero de 1 a %1.").arg(Lineas::kMaximo);
         const Filtros::Criterio c = Filtros::linea(n, Lineas::linea(n).nombre);
-        sel.aplicaFiltro(Filtros::condicion(QStringLiteral("LINEA"), c), c.descripcion,
-                         Filtros::nombreDeCaption(QStringLiteral("Línea:")), true);
+        sel.sumaFiltro(QStringLiteral("LINEA"), c, QStringLiteral("Línea:"));
     }
     for (const QString& aux : p.values(QStringLiteral("aux"))) {
         static const QRegularExpression re(QStringLiteral("^([1-6])=(.*)$"),
@@ -84,8 +81,7 @@ QString seleccion(const QCommandLineParser& p, Filtros::Seleccion& sel)
             return QStringLiteral("--aux espera N=PATRON con N de 1 a 6.");
         const int n = m.captured(1).toInt();
         const Filtros::Criterio c = Filtros::texto(m.captured(2));
-        sel.aplicaFiltro(Filtros::condicion(QStringLiteral("AUX%1").arg(n), c), c.descripcion,
-                         Filtros::nombreDeCaption(captions.value(n - 1)), true);
+        sel.sumaFiltro(QStringLiteral("AUX%1").arg(n), c, captions.value(n - 1));
     }
     return {};
 }
@@ -186,8 +182,9 @@ int main(int argc, char** argv)
          QStringLiteral("DIRECTORIO")},
         {QStringLiteral("ticket"), QStringLiteral("Rango de tickets."), QStringLiteral("DESDE-HASTA")},
         {QStringLiteral("date"),
-         QStringLiteral("Rango de fechas: %1 (como en pantalla) o AAAA-MM-DD.").arg(FechaHora::patronLegible()),
-         QStringLiteral("DESDE-HASTA")},
+         QStringLiteral("Un día o un rango de fechas: %1 (como en pantalla) o AAAA-MM-DD.")
+             .arg(FechaHora::patronLegible()),
+         QStringLiteral("FECHA|DESDE-HASTA")},
         {QStringLiteral("aux"), QStringLiteral("Patrón del dato auxiliar N (1 a 6), * como comodín."),
          QStringLiteral("N=PATRON")},
         {QStringLiteral("linea"),
