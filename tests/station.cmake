@@ -19,7 +19,7 @@ add_dependencies(tst_multipuesto tolvex-soak)
 tolvex_test(tst_fiabilidad SOURCES tst_fiabilidad.cpp
     LIBS tolvex_app tolvex_setup_lib TIMEOUT 600)
 target_include_directories(tst_fiabilidad PRIVATE ${CMAKE_SOURCE_DIR}/tools)
-add_dependencies(tst_fiabilidad tolvex-killtest tolvex-lineas)
+add_dependencies(tst_fiabilidad tolvex-killtest tolvex-lineas tolvex-soak)
 # The station's state and decisions without a window: no display platform,
 # no widgets linked.
 add_executable(tst_station_nucleo tst_station_nucleo.cpp)
@@ -30,5 +30,6 @@ set_tests_properties(tst_station_nucleo PROPERTIES TIMEOUT 120)
 tolvex_test(tst_lineas SOURCES tst_lineas.cpp tst_station_comun.h
     LIBS tolvex_app tolvex_sim tolvex_setup_lib TIMEOUT 300)
 target_include_directories(tst_lineas PRIVATE ${CMAKE_SOURCE_DIR}/tools)
+add_dependencies(tst_lineas tolvex-setup tolvex-diag)
 # The plant's publisher on the PostgreSQL server of the fixture.
 tolvex_test(tst_publicador SOURCES tst_publicador.cpp LIBS tolvex_stationcore TIMEOUT 120)

@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
+#include <csignal>
 
 #include "ArchivoAtomico.h"
 #include "CDatos.h"
@@ -24,6 +25,7 @@ class TestFiabilidad : public QObject
 private Q_SLOTS:
     void initTestCase() { preparaPrograma(m_config); }
     void pendientesAlArrancar();
+    void muertaAlReescribirLaCola();
     void matandoMientrasGraba_data();
     void matandoMientrasGraba();
     void copiaDeLaBaseEnteraOFalla_data();
@@ -93,6 +95,101 @@ void TestFiabilidad::pendientesAlArrancar()
         QCOMPARE(filas, QStringList({"1 100 5100 L-7 " + puesto, "2 250 5350 L-7 " + puesto}));
     }
     QCOMPARE(Config::LeeConfig(QString(), QStringLiteral("Ticket"), QString(), false, true), QStringLiteral("3"));
+    Estacion::cerrar();
+    v.hide();
+    qunsetenv("TOLVEX_HOME");
+}
+
+namespace {
+// The process is stopped (its state in /proc is "T"): it runs no more
+// instruction until SIGCONT or SIGKILL.
+bool detenido(qint64 pid)
+{
+    const QByteArray stat = leeArchivo(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype fin = stat.lastIndexOf(')');
+    return fin > 0 && (stat.mid(fin + 2, 1) == "T" || stat.mid(fin + 2, 1) == "t");
+}
+} // namespace
+
+// A workstation killed with SIGKILL in the middle of rewriting its queue
+// (the database locked, so every batch goes through the queue file) leaves
+// the queue's temporary beside it; the next start removes it, keeps the
+// queue and writes every batch the killed run had queued.
+void TestFiabilidad::muertaAlReescribirLaCola()
+{
+    Planta p;
+    QVERIFY(p.ok);
+    const DirectorioDePrueba& dir = p.dir;
+    Programa::OperadorActual = QStringLiteral("Ana");
+    Programa::NivelActual = QStringLiteral("Operador");
+    QProcess soak;
+    soak.setStandardErrorFile(QProcess::nullDevice());
+    soak.start(qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-soak"),
+               {QStringLiteral("--keep"), dir.path(), QStringLiteral("--lotes"), QStringLiteral("--minutes"),
+                QStringLiteral("600"), QStringLiteral("--speed"), QStringLiteral("20"), QStringLiteral("--poll"),
+                QStringLiteral("50"), QStringLiteral("--seed"), QStringLiteral("5")});
+    QVERIFY(soak.waitForStarted(10000));
+    QStringList lotes;
+    const auto lee = [&] {
+        while (soak.canReadLine()) {
+            const QStringList l = QString::fromUtf8(soak.readLine()).trimmed().split(u' ');
+            if (l.value(0) == u"lote" && l.size() >= 2)
+                lotes << l.last();
+        }
+    };
+    QVERIFY(QTest::qWaitFor([&] {
+        soak.waitForReadyRead(5);
+        lee();
+        return !lotes.isEmpty() || soak.state() != QProcess::Running;
+    }, 4 * kEspera));
+    QVERIFY(!lotes.isEmpty());
+    // From here on every row waits in the queue.
+    CDatos traba;
+    QVERIFY(traba.AbrirBase(Programa::DataCSReporte) && traba.IniciaTransaccion());
+
+    const QRegularExpression esTemporal(QStringLiteral("^Pendientes\\.dat\\.tmp-[A-Za-z0-9]{6}$"));
+    const auto temporales = [&] {
+        return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).filter(esTemporal);
+    };
+    const qint64 pid = soak.processId();
+    bool muerta = false;
+    QDeadlineTimer limite(8 * kEspera);
+    while (!muerta && !limite.hasExpired() && soak.state() == QProcess::Running) {
+        soak.waitForReadyRead(0);
+        lee();
+        if (temporales().isEmpty())
+            continue;
+        // Stopped with its temporary still there: killed mid-write for sure.
+        ::kill(pid_t(pid), SIGSTOP);
+        QVERIFY(QTest::qWaitFor([&] { return detenido(pid); }, kEspera));
+        if (!temporales().isEmpty()) {
+            ::kill(pid_t(pid), SIGKILL);
+            muerta = true;
+        } else {
+            ::kill(pid_t(pid), SIGCONT);
+        }
+    }
+    QVERIFY(muerta);
+    QVERIFY(soak.waitForFinished(kEspera));
+    lee();
+    traba.Deshace();
+    traba.CerrarBase();
+    QVERIFY(!temporales().isEmpty());
+
+    frmMain v;
+    v.carga();
+    QTRY_VERIFY_WITH_TIMEOUT(Estacion::pendientes() == 0 && !QFile::exists(dir.file(Registrador::kArchivo)), 4 * kEspera);
+    QCOMPARE(temporales(), QStringList());
+    QStringList escritos;
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+        QVERIFY(db.AbreRegistro(QStringLiteral("SELECT TOTAL FROM %1").arg(Programa::DataTbReporte)));
+        for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro())
+            escritos << QString::number(db.Campo(QStringLiteral("TOTAL")).toDouble(), 'f', 0);
+    }
+    for (const QString& t : std::as_const(lotes))
+        QVERIFY2(escritos.contains(t), qPrintable(t + u' ' + escritos.join(u',')));
     Estacion::cerrar();
     v.hide();
     qunsetenv("TOLVEX_HOME");

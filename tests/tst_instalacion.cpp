@@ -139,6 +139,11 @@ void TstInstalacion::badArgumentsGiveUsage_data()
     QTest::newRow("postgres without value") << QStringList{"x", "--postgres"};
     QTest::newRow("bad tcp") << QStringList{"x", "--tcp", "host"};
     QTest::newRow("id 248") << QStringList{"x", "--id", "248"};
+    // A line's own options without the line they are for.
+    QTest::newRow("name without its line") << QStringList{"x", "--nombre", "Tolva B"};
+    QTest::newRow("decimals without their line") << QStringList{"x", "--tcp", "h:1", "--decimales", "1"};
+    QTest::newRow("name with the list of lines") << QStringList{"x", "--lineas", "--nombre", "B"};
+    QTest::newRow("line 17") << QStringList{"x", "--linea", "17", "--tcp", "h:1"};
 }
 
 void TstInstalacion::badArgumentsGiveUsage()

@@ -17,6 +17,7 @@
 #include "Config.h"
 #include "ConnectionString.h"
 #include "Contexto.h"
+#include "Cp1252.h"
 #include "Diario.h"
 #include "Estacion.h"
 #include "EstacionPesaje.h"
@@ -27,6 +28,7 @@
 #include "MessageBox.h"
 #include "PanelLineas.h"
 #include "Programa.h"
+#include "Puesto.h"
 #include "Registrador.h"
 #include "Schema.h"
 #include "SimuladorEnHilo.h"
@@ -163,6 +165,8 @@ private Q_SLOTS:
     void opcionesPorLinea();
     void periodoQueElBusAguanta();
     void nombresLargosEnUnaPantallaChica();
+    void lineaDieciseis();
+    void colaDeLaLinea2Sola();
 };
 
 void TstLineas::initTestCase()
@@ -530,6 +534,142 @@ void TstLineas::nombresLargosEnUnaPantallaChica()
     QVERIFY2(ventana.minimumSizeHint().width() <= 1024 && ventana.minimumSizeHint().height() <= 768,
              qPrintable(QStringLiteral("%1x%2").arg(ventana.minimumSizeHint().width()).arg(ventana.minimumSizeHint().height())));
     QVERIFY(panel.textoDe(8).startsWith(QStringLiteral("8 Tolva de premezcla de núcleos vitamínicos 8|")));
+}
+
+namespace {
+SalidaProceso herramienta(const char* nombre, const QStringList& args, const QString& cwd = {})
+{
+    return correProceso(qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/") + QLatin1String(nombre), args,
+                        cwd);
+}
+} // namespace
+
+// Line 16, the last one allowed, runs as any other: its settings read, its
+// queue, journal and last ticket named for it, its indicator polled, its
+// rows. Keys of line 17 in the same hand-edited file make no line, and the
+// start, tolvex-setup and tolvex-diag say so.
+void TstLineas::lineaDieciseis()
+{
+    Bus b;
+    QMetaObject::invokeMethod(
+        &b.m_sim.servidor(), [&b] { b.m_sim.servidor().agrega(b.m_b, 16); }, Qt::BlockingQueuedConnection);
+    const QString puerto = QString::number(b.m_sim.puerto());
+    guarda({{"Comunicacion_16", "1"}, {"Host_16", "127.0.0.1"}, {"Port_16", puerto}, {"ID_16", "16"},
+            {"Decimales_16", "1"}, {"Nombre_16", "Última"}, {"Comunicacion_17", "1"}, {"ID_17", "17"}});
+    const QVector<Linea> l = Lineas::lista();
+    QCOMPARE(l.size(), 3);
+    QCOMPARE(l.last().numero, 16);
+    QCOMPARE(l.last().nombre, QStringLiteral("Última"));
+    const auto c16 = ConfigEnlace::lee(nullptr, nullptr, 16);
+    QVERIFY(c16);
+    QCOMPARE(int(c16->id), 16);
+    QCOMPARE(c16->decimales, 1);
+    QCOMPARE(Lineas::fueraDeRango(), QStringList{QStringLiteral("17")});
+
+    Registrador r(b.m_dir.path(), Contexto::programa(), nullptr, 16);
+    r.setPausaMs(100);
+    EstacionPesaje e(b.m_contexto, &r, nullptr, Lineas::linea(16));
+    int lecturas = 0;
+    QObject::connect(&e, &EstacionPesaje::estadoCambiado, &e, [&lecturas] { ++lecturas; });
+    b.m_b.setValor32(Indicador::kUlTotal, 9000);
+    e.abre({QStringLiteral("Cliente 16")});
+    QVERIFY(QTest::qWaitFor([&] { return e.iniciada() && lecturas >= 2; }, kEspera));
+    QVERIFY(e.estado().conectado);
+    QCOMPARE(e.decimales(), 1);
+    // A batch while the database is away waits in line 16's own queue.
+    QVERIFY(QFile::rename(b.m_dir.file(QStringLiteral("data.db")), b.m_dir.file(QStringLiteral("aparte.db"))));
+    b.m_b.setValor32(Indicador::kUlTotal, 9250);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(b.m_dir.file(QStringLiteral("Pendientes_16.dat"))), kEspera);
+    QVERIFY(QFile::rename(b.m_dir.file(QStringLiteral("aparte.db")), b.m_dir.file(QStringLiteral("data.db"))));
+    QTRY_COMPARE_WITH_TIMEOUT(filas().size(), 1, kEspera);
+    QTRY_VERIFY_WITH_TIMEOUT(r.pendientes() == 0 && !QFile::exists(b.m_dir.file(QStringLiteral("Pendientes_16.dat"))),
+                             kEspera);
+    const QSqlRecord f = filas().constFirst();
+    QCOMPARE(f.value("LINEA").toInt(), 16);
+    QCOMPARE(f.value("PESO").toDouble(), 25.0);
+    QVERIFY(leeArchivo(b.m_dir.file(QStringLiteral("Transac_16.dat"))).contains("Cliente 16"));
+    QCOMPARE(leeArchivo(b.m_dir.file(QStringLiteral("UltimoTicket_16.dat"))).trimmed(), QByteArray("1"));
+    for (const char* ajeno : {"Transac_17.dat", "Pendientes_17.dat", "UltimoTicket_17.dat", "Transac_1.dat"})
+        QVERIFY2(!QFile::exists(b.m_dir.file(QLatin1String(ajeno))), ajeno);
+
+    // The start tells the error log of line 17; the tools tell the installer.
+    const QString aviso = QStringLiteral("Tolvex.ini nombra la línea 17, pero las líneas van de la 1 a la 16: se ignora.");
+    QCOMPARE(Lineas::avisoFueraDeRango(), aviso);
+    Programa::NivelActual = QStringLiteral("Operador");
+    {
+        frmMain principal;
+        principal.carga();
+        QVERIFY(Cp1252::decode(leeArchivo(b.m_dir.file(Diario::kLog))).contains(aviso));
+        Estacion::cerrar();
+    }
+    const SalidaProceso lista = herramienta("tolvex-setup", {b.m_dir.path(), QStringLiteral("--lineas")});
+    QCOMPARE(lista.code, 0);
+    QVERIFY2(lista.err.contains(QStringLiteral("tolvex-setup: aviso: ") + aviso), qPrintable(lista.err));
+    QVERIFY(lista.out.contains(QStringLiteral("16\tÚltima\ttcp 127.0.0.1:%1\tid 16").arg(puerto)));
+    QVERIFY(!lista.out.contains(QStringLiteral("17\t")));
+    const SalidaProceso diag = herramienta("tolvex-diag", {QStringLiteral("read")}, b.m_dir.path());
+    QVERIFY2(diag.err.contains(QStringLiteral("tolvex-diag: aviso: ") + aviso), qPrintable(diag.err));
+    // Several, in order, and none once the file names none.
+    guarda({{"Nombre_20", "x"}, {"id_0", "3"}});
+    QCOMPARE(Lineas::fueraDeRango(), (QStringList{QStringLiteral("0"), QStringLiteral("17"), QStringLiteral("20")}));
+    QVERIFY(Lineas::avisoFueraDeRango().contains(QStringLiteral("las líneas 0, 17 y 20, pero las líneas van de la 1 a la 16: se ignoran.")));
+    IniFile ini;
+    QVERIFY(ini.load(Config::rutaArchivo()));
+    for (const char* k : {"Comunicacion_17", "ID_17", "Nombre_20", "id_0"})
+        ini.removeKey(QStringLiteral("Global"), QLatin1String(k));
+    QVERIFY(ini.save(Config::rutaArchivo()));
+    QVERIFY(Lineas::avisoFueraDeRango().isEmpty());
+    QVERIFY(herramienta("tolvex-setup", {b.m_dir.path(), QStringLiteral("--lineas")}).err.isEmpty());
+}
+
+// At start, a queue only line 2 left (no Pendientes.dat) is written without
+// a station opening: its rows as line 2's, the temporaries a kill left
+// beside line 2's and line 3's queues removed, nobody else's files touched.
+void TstLineas::colaDeLaLinea2Sola()
+{
+    Bus b;
+    guarda({{"Comunicacion_3", "1"}, {"Host_3", "127.0.0.1"}, {"Port_3", "1"}});
+    const QString puesto = Puesto::de(b.m_dir.path());
+    {
+        ColaPendientes c(b.m_dir.file(QStringLiteral("Pendientes_2.dat")), puesto, 2);
+        for (const double peso : {30.0, 45.0}) {
+            Pendiente p;
+            p.fecha = QDate(2026, 3, 2);
+            p.hora = QTime(10, 0, int(peso));
+            p.operador = QStringLiteral("ANA PÉREZ");
+            p.aux = QStringList{QStringLiteral("Cliente 2"), {}, {}, {}, {}, {}};
+            p.peso = peso;
+            p.total = p.pTotal = 7000 + peso;
+            QVERIFY(c.agrega(p));
+        }
+    }
+    const QStringList restos{QStringLiteral("Pendientes_2.dat.tmp-Ab12Cd"), QStringLiteral("UltimoTicket_2.dat.tmp-zz9Y0q"),
+                             QStringLiteral("Pendientes_3.dat.tmp-QQQQQQ")};
+    const QStringList ajenos{QStringLiteral("Pendientes_13.dat.tmp-Ab12Cd"), QStringLiteral("Pendientes_2.dat.tmp-abc"),
+                             QStringLiteral("Transac_2.dat.tmp-Ab12Cd"), QStringLiteral("Pendientes_2.dat.bak"),
+                             QStringLiteral("Pendientes_2.dat.tmp-Ab12Cd7"),
+                             QStringLiteral("xPendientes.dat.tmp-Ab12Cd")};
+    for (const QString& f : restos + ajenos)
+        QVERIFY(escribeArchivo(b.m_dir.file(f), "{\"tipo\":0}\n"));
+    QVERIFY(!QFile::exists(b.m_dir.file(QStringLiteral("Pendientes.dat"))));
+
+    Programa::NivelActual = QStringLiteral("Operador");
+    frmMain principal;
+    principal.carga();
+    QTRY_COMPARE_WITH_TIMEOUT(filas().size(), 2, kEspera);
+    QTRY_VERIFY_WITH_TIMEOUT(Estacion::pendientes() == 0 && !QFile::exists(b.m_dir.file(QStringLiteral("Pendientes_2.dat"))),
+                             kEspera);
+    QStringList vistas;
+    for (const QSqlRecord& f : filas())
+        vistas << QStringLiteral("%1 %2 %3").arg(f.value("LINEA").toInt()).arg(f.value("PESO").toDouble()).arg(f.value("PUESTO").toString());
+    QCOMPARE(vistas, (QStringList{QStringLiteral("2 30 ") + puesto, QStringLiteral("2 45 ") + puesto}));
+    QCOMPARE(leeArchivo(b.m_dir.file(QStringLiteral("UltimoTicket_2.dat"))).trimmed(), QByteArray("2"));
+    QVERIFY(!QFile::exists(b.m_dir.file(QStringLiteral("Pendientes.dat"))));
+    for (const QString& f : restos)
+        QVERIFY2(!QFile::exists(b.m_dir.file(f)), qPrintable(f));
+    for (const QString& f : ajenos)
+        QVERIFY2(QFile::exists(b.m_dir.file(f)), qPrintable(f));
+    Estacion::cerrar();
 }
 
 QTEST_MAIN(TstLineas)

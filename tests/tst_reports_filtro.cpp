@@ -109,6 +109,48 @@ private Q_SLOTS:
         QCOMPARE(Seleccion().ordenCompleto(), u"TICKET ASC"_s);
     }
 
+    // The description the headings show, for every way of reaching two
+    // filters and "Totales": never a leading " y " nor an empty part, and
+    // the statement keeps each condition once.
+    void descripcionDeVariosFiltros_data()
+    {
+        QTest::addColumn<QString>("pasos"); // T: totals on, t: off, A/B: a filter (+: with Shift), C: cancelled
+        QTest::addColumn<QString>("filtro");
+        QTest::addColumn<QString>("descripcion");
+        const QString a = u"(TICKET Between 1 And 60)"_s, b = u"(AUX1 Like 'x%')"_s;
+        const QString da = u" (Ticket entre 1 y 60)"_s, db = u" (Dato 0 = x*)"_s;
+        QTest::newRow("totals, then one with Shift") << "T +A" << u" WHERE (OPCION1 <> 0) AND "_s + a << da;
+        QTest::newRow("totals, then one") << "T A" << u" WHERE (OPCION1 <> 0) AND "_s + a << da;
+        QTest::newRow("totals, then two with Shift") << "T +A +B" << u" WHERE (OPCION1 <> 0) AND "_s + a + u" AND "_s + b
+                                                  << da + u" y"_s + db;
+        QTest::newRow("one, then another with Shift") << "A +B" << u" WHERE "_s + a + u" AND "_s + b << da + u" y"_s + db;
+        QTest::newRow("one, then another replaces it") << "A B" << u" WHERE "_s + b << db;
+        QTest::newRow("totals after a filter clear it") << "A T +B" << u" WHERE (OPCION1 <> 0) AND "_s + b << db;
+        QTest::newRow("cancelled under totals, then Shift") << "T A C +B" << u" WHERE (OPCION1 <> 0)  AND "_s + b << db;
+        QTest::newRow("totals off, then Shift") << "T t +A" << u" WHERE "_s + a << da;
+        QTest::newRow("Shift alone") << "+A" << u" WHERE "_s + a << da;
+    }
+    void descripcionDeVariosFiltros()
+    {
+        QFETCH(QString, pasos);
+        QFETCH(QString, filtro);
+        QFETCH(QString, descripcion);
+        Seleccion s;
+        for (const QString& p : pasos.split(u' ')) {
+            const bool shift = p.startsWith(u'+');
+            const QChar que = p.back();
+            if (que == u'T' || que == u't')
+                s.aplicaTotales(que == u'T');
+            else if (que == u'C')
+                s.aplicaFiltro({}, {}, u"Ticket"_s, false);
+            else if (que == u'A')
+                s.aplicaFiltro(u"(TICKET Between 1 And 60)"_s, u" entre 1 y 60"_s, u"Ticket"_s, shift);
+            else
+                s.aplicaFiltro(u"(AUX1 Like 'x%')"_s, u" = x*"_s, u"Dato 0"_s, shift);
+        }
+        QCOMPARE(std::pair(s.filtro, s.descFiltro), std::pair(filtro, descripcion));
+    }
+
     // A line's number as an operator, a command line or a query may give
     // it: only a whole number of a line there can be.
     void numeroLinea_data()

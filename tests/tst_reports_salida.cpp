@@ -768,6 +768,32 @@ void TstReportsSalida::herramienta()
     QCOMPARE((QStringList{celda(d, u"A8"_s), celda(d, u"A27"_s), celda(d, u"A28"_s)}),
              (QStringList{u"n:20"_s, u"n:39"_s, QString()}));
 
+    // One day is the range of that day alone.
+    QCOMPARE(enDir({u"--date"_s, u" 2024-03-02 "_s, u"--xlsx"_s, xlsx}), 0);
+    const QJsonObject un = celdas(xlsx);
+    QCOMPARE((QStringList{celda(un, u"A8"_s), celda(un, u"A27"_s), celda(un, u"A28"_s)}),
+             (QStringList{u"n:20"_s, u"n:39"_s, QString()}));
+    // With the totals switch the listing's heading starts with the first
+    // filter, whichever and however many come after it.
+    const QString momento = u"\\d\\d/\\d\\d/\\d{4} - \\d\\d:\\d\\d:\\d\\d +"_s;
+    const struct
+    {
+        QStringList args;
+        QString cabecera;
+    } conTotales[] = {
+        {{u"--ticket"_s, u"1-60"_s}, u"\\(Ticket entre 1 y 60\\) *\\n"_s},
+        {{u"--date"_s, u"02/03/2024"_s, u"--aux"_s, u"1=ac*"_s},
+         u"\\(Fecha y Hora = 02/03/2024\\) y \\(Dato 0 = ac\\*\\) *\\n"_s},
+        {{u"--aux"_s, u"1=ac*"_s, u"--linea"_s, u"1"_s}, u"\\(Línea = 1\\) y \\(Dato 0 = ac\\*\\) *\\n"_s},
+    };
+    for (const auto& t : conTotales) {
+        QCOMPARE(enDir(t.args + QStringList{u"--totals"_s, u"--pdf"_s, pdf}), 0);
+        const QString cabecera = pdfTexto(pdf);
+        QVERIFY2(cabecera.contains(QRegularExpression(momento + t.cabecera)) &&
+                     cabecera.contains(u"Reporte Parcial de Pesadas realizadas"_s),
+                 qPrintable(t.args.join(u' ') + u'\n' + cabecera));
+    }
+
     QCOMPARE(enDir({u"--aux"_s, u"2=Camión 3"_s, u"--pdf"_s, pdf}), 0);
     const QString texto = pdfTexto(pdf);
     QVERIFY(texto.contains(u"Reporte Parcial de Pesadas realizadas"_s));
@@ -790,7 +816,7 @@ void TstReportsSalida::herramienta()
     // Help and mistakes in Spanish; bad arguments exit with 2.
     QString ayuda;
     QCOMPARE(ejecuta({u"--help"_s}, nullptr, enUS, &ayuda), 0);
-    QVERIFY2(ayuda.startsWith(u"Uso: tolvex-report"_s) && ayuda.contains(u"--date DESDE-HASTA"_s) &&
+    QVERIFY2(ayuda.startsWith(u"Uso: tolvex-report"_s) && ayuda.contains(u"--date FECHA|DESDE-HASTA"_s) &&
                  ayuda.contains(u"MM/DD/AAAA"_s) && ayuda.contains(u"con 2 cuando"_s),
              qPrintable(ayuda));
     const struct
@@ -802,7 +828,9 @@ void TstReportsSalida::herramienta()
         {{u"--xlsx"_s, xlsx, u"--pdf"_s, pdf}, u"Indique --xlsx ARCHIVO o --pdf ARCHIVO (uno de los dos)."_s},
         {{u"--ticket"_s, u"a-b"_s, u"--xlsx"_s, xlsx}, u"--ticket espera DESDE-HASTA (números enteros)."_s},
         {{u"--date"_s, u"31/02/2024-01/03/2024"_s, u"--xlsx"_s, xlsx},
-         u"--date espera DESDE-HASTA, cada fecha como DD/MM/AAAA o AAAA-MM-DD."_s},
+         u"--date espera FECHA o DESDE-HASTA, cada fecha como DD/MM/AAAA o AAAA-MM-DD."_s},
+        {{u"--date"_s, u"31/02/2024"_s, u"--xlsx"_s, xlsx},
+         u"--date espera FECHA o DESDE-HASTA, cada fecha como DD/MM/AAAA o AAAA-MM-DD."_s},
         {{u"--date"_s, u"05/03/2024-01/03/2024"_s, u"--xlsx"_s, xlsx}, u"Error en el rango de fechas"_s},
         {{u"--aux"_s, u"7=x"_s, u"--xlsx"_s, xlsx}, u"--aux espera N=PATRON con N de 1 a 6."_s},
         {{u"--bogus"_s, u"--xlsx"_s, xlsx}, u"Opción desconocida: --bogus. Vea tolvex-report --help."_s},
