@@ -610,12 +610,12 @@ void TstLineas::lineaDieciseis()
     const SalidaProceso diag = herramienta("tolvex-diag", {QStringLiteral("read")}, b.m_dir.path());
     QVERIFY2(diag.err.contains(QStringLiteral("tolvex-diag: aviso: ") + aviso), qPrintable(diag.err));
     // Several, in order, and none once the file names none.
-    guarda({{"Nombre_20", "x"}, {"id_0", "3"}});
-    QCOMPARE(Lineas::fueraDeRango(), (QStringList{QStringLiteral("0"), QStringLiteral("17"), QStringLiteral("20")}));
-    QVERIFY(Lineas::avisoFueraDeRango().contains(QStringLiteral("las líneas 0, 17 y 20, pero las líneas van de la 1 a la 16: se ignoran.")));
+    guarda({{"Nombre_100", "x"}, {"id_0", "3"}});
+    QCOMPARE(Lineas::fueraDeRango(), (QStringList{QStringLiteral("0"), QStringLiteral("17"), QStringLiteral("100")}));
+    QVERIFY(Lineas::avisoFueraDeRango().contains(QStringLiteral("las líneas 0, 17 y 100, pero las líneas van de la 1 a la 16: se ignoran.")));
     IniFile ini;
     QVERIFY(ini.load(Config::rutaArchivo()));
-    for (const char* k : {"Comunicacion_17", "ID_17", "Nombre_20", "id_0"})
+    for (const char* k : {"Comunicacion_17", "ID_17", "Nombre_100", "id_0"})
         ini.removeKey(QStringLiteral("Global"), QLatin1String(k));
     QVERIFY(ini.save(Config::rutaArchivo()));
     QVERIFY(Lineas::avisoFueraDeRango().isEmpty());
