@@ -78,6 +78,11 @@ QString Enlace::claveBus(const ConfigEnlace& config)
     return QStringLiteral("serie:") + (canonica.isEmpty() ? config.dispositivo : canonica);
 }
 
+qint64 Enlace::msLeyendo() const
+{
+    return m_parada && m_bus ? m_parada->msLeyendo() : 0;
+}
+
 int Enlace::indicadoresEnBus() const
 {
     return m_bus ? m_bus->puestos.load() : 0;

@@ -61,6 +61,9 @@ public:
     // at (LinkWorker::cadencia), never below the one asked for; longer only
     // when the bus cannot carry it. 0 before the second poll.
     int periodoEfectivo() const { return m_periodoEfectivo; }
+    // How long this indicator's poll has been using the bus (0 while none is,
+    // or while it waits for its turn behind another indicator's).
+    qint64 msLeyendo() const;
     // The indicators on this Enlace's bus (0 when closed).
     int indicadoresEnBus() const;
 

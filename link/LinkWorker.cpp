@@ -132,6 +132,7 @@ void LinkWorker::leer(int numero, int maxIntentos)
     if (prueba)
         m_transporte->setEspera(esperaPrueba(*p));
     const qint64 inicio = m_reloj.elapsed();
+    p->parada->empiezaLectura();
     const bool enPaso = !m_transporte->desfasado();
     int intentos = 0;
     int repetidas = 0;
@@ -185,6 +186,7 @@ void LinkWorker::leer(int numero, int maxIntentos)
         p->ausente = false;
     }
     m_transporte->setEspera(espera);
+    p->parada->terminaLectura();
     p->ultima = l;
     p->ultimaLeida = p->parada->cierreAnunciado();
     Q_EMIT lecturaLista(numero, l, intentos);
