@@ -154,6 +154,7 @@ void LinkWorker::leer(int numero, int maxIntentos)
     }
     if (!l.valida())
         l.Peso = LecturaPeso::kSinRespuesta;
+    bool callada = false; // a failure not reported yet
     if (compartido && !detenido(*p)) {
         const qint64 ahora = m_reloj.elapsed();
         if (l.valida()) {
@@ -164,9 +165,12 @@ void LinkWorker::leer(int numero, int maxIntentos)
             p->ausente = false;
         } else {
             if (!p->ausente) {
+                // Tried again at its next turn (a probe, at its own wait), and
+                // only a second failure is reported: one lost frame is no failure.
                 p->ausente = true;
                 p->pruebasFallidas = 0;
-                p->proximaPrueba = ahora; // at its next turn, lest one lost frame cost more
+                p->proximaPrueba = ahora;
+                callada = m_enRonda;
             } else {
                 ++p->pruebasFallidas;
                 p->proximaPrueba = ahora + intervaloPrueba(*p);
@@ -189,6 +193,8 @@ void LinkWorker::leer(int numero, int maxIntentos)
     p->parada->terminaLectura();
     p->ultima = l;
     p->ultimaLeida = p->parada->cierreAnunciado();
+    if (callada && !p->ultimaLeida)
+        return;
     Q_EMIT lecturaLista(numero, l, intentos);
 }
 
@@ -261,7 +267,9 @@ void LinkWorker::ronda()
         m_turno = k + 1;
         p.debida = false;
         anotaInicio(p);
+        m_enRonda = true;
         leer(p.numero, p.intentosSondeo);
+        m_enRonda = false;
         break;
     }
     for (const auto& p : m_puestos) {

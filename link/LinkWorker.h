@@ -64,7 +64,8 @@ private:
 // a poll is one whole-state read that ends at its first unanswered exchange,
 // and after a poll that failed the indicator is "absent": its polls report no
 // reading without using the bus, except probes. The first probe comes at its
-// next turn; after each failed one the next waits longer (ten failure cycles,
+// next turn, and a polled line's first failure is reported only if that
+// probe fails too (one lost frame is no failure); after each failed one the next waits longer (ten failure cycles,
 // doubling), never more than kPruebaMaxMs. A probe waits for a reply as long
 // as the indicator's own whole-state reads have taken (twice its typical read,
 // at least kEsperaPruebaMinMs, at most the reply wait; the whole reply wait
@@ -153,5 +154,6 @@ private:
     qint64 m_finPrueba = -1;   // ms on m_reloj when the last probe ended
     qint64 m_costePrueba = 0;  // and how long it took
     bool m_rondaPendiente = false;
+    bool m_enRonda = false; // the poll running is one of the timers' (its line polls on)
     size_t m_turno = 0; // where the next round starts looking
 };
