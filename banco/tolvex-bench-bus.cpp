@@ -5,14 +5,30 @@
 // indicators' turnaround left out) and the period each line gets, flat out
 // and at 100 ms configured.
 // usage: tolvex-bench-bus [SECONDS]   (per case; 10)
+//
+// With --mudo, an indicator nobody here wrote: pymodbus (tests/
+// link_pymodbus_slave.py) serves ids 1, 2 and 3 on one port (RTU frames over
+// TCP, or over a pseudo-terminal pair made by socat), three Enlaces poll
+// them every 100 ms with the station's waits. First all three answer (the
+// floor), then id 2 is switched off for SECONDS and on again, ROUNDS times.
+// Prints, for lines 1 and 3, readings a second with all answering and with
+// id 2 off, the longest time without a reading, failed readings and the
+// gaps long enough for the station to show "no reply"; and how long id 2
+// took to be read again after it answered.
+// usage: tolvex-bench-bus --mudo tcp|pty [SECONDS [ROUNDS]]   (30, 3)
 #include "ConfigEnlace.h"
 #include "Enlace.h"
 #include "IndicadorSimulado.h"
 #include "ServidorRtu.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
@@ -126,11 +142,179 @@ Resultado mide(int ids, int baudios, int periodoMs, int segundos)
     return r;
 }
 
+// One line's readings, stamped on arrival.
+struct Linea
+{
+    std::vector<std::pair<qint64, bool>> lecturas; // ms, valid
+    // Readings a second, valid ones, in [desde, hasta).
+    double porSegundo(qint64 desde, qint64 hasta) const
+    {
+        qint64 n = 0;
+        for (const auto& [ms, ok] : lecturas)
+            n += ok && ms >= desde && ms < hasta;
+        return hasta > desde ? 1000.0 * double(n) / double(hasta - desde) : 0;
+    }
+    qint64 fallidas(qint64 desde, qint64 hasta) const
+    {
+        qint64 n = 0;
+        for (const auto& [ms, ok] : lecturas)
+            n += !ok && ms >= desde && ms < hasta;
+        return n;
+    }
+    // Gaps between valid readings in [desde, hasta): the longest, and how
+    // many exceed limite.
+    std::pair<qint64, int> huecos(qint64 desde, qint64 hasta, qint64 limite) const
+    {
+        qint64 antes = -1, mayor = 0;
+        int largos = 0;
+        for (const auto& [ms, ok] : lecturas) {
+            if (!ok || ms < desde || ms >= hasta)
+                continue;
+            if (antes >= 0) {
+                mayor = std::max(mayor, ms - antes);
+                largos += ms - antes > limite;
+            }
+            antes = ms;
+        }
+        return {mayor, largos};
+    }
+};
+
+int mudo(bool pty, int segundos, int rondas)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const QString script = QStringLiteral(TOLVEX_SOURCE_DIR "/tests/link_pymodbus_slave.py");
+    QTemporaryDir dir;
+    QProcess par, esclavo;
+    ConfigEnlace c; // the station's waits: 2000 ms reply, 250 ms quiet
+    QStringList donde{QStringLiteral("--tcp"), QStringLiteral("0")};
+    if (pty) {
+        const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+        if (socat.isEmpty()) {
+            err << "socat is not installed\n";
+            return 1;
+        }
+        const QString a = dir.filePath(QStringLiteral("esclavo"));
+        c.dispositivo = dir.filePath(QStringLiteral("maestro"));
+        par.start(socat, {QStringLiteral("pty,raw,echo=0,link=") + a,
+                          QStringLiteral("pty,raw,echo=0,link=") + c.dispositivo});
+        for (int i = 0; i < 100 && !(QFile::exists(a) && QFile::exists(c.dispositivo)); ++i)
+            espera(50);
+        donde = {QStringLiteral("--serial"), a};
+    }
+    esclavo.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    esclavo.start(QStringLiteral("/usr/bin/python3"),
+                  QStringList{script} + donde + QStringList{QStringLiteral("--ids"), QStringLiteral("1,2,3")});
+    auto linea = [&esclavo] {
+        QDeadlineTimer limite(10000);
+        while (!esclavo.canReadLine() && esclavo.state() != QProcess::NotRunning && !limite.hasExpired())
+            esclavo.waitForReadyRead(100);
+        return QString::fromUtf8(esclavo.readLine()).trimmed();
+    };
+    const QString sirve = linea();
+    if (sirve.isEmpty()) {
+        err << "pymodbus did not start\n";
+        return 1;
+    }
+    if (!pty) {
+        c.comunicacion = 1;
+        c.host = QStringLiteral("127.0.0.1");
+        c.puerto = sirve.section(u' ', 1).toUShort();
+    }
+    QElapsedTimer reloj;
+    reloj.start();
+    std::vector<Linea> lineas(3);
+    std::vector<std::unique_ptr<Enlace>> enlaces;
+    for (int id = 1; id <= 3; ++id) {
+        c.id = quint8(id);
+        auto e = std::make_unique<Enlace>();
+        QObject::connect(e.get(), &Enlace::lecturaLista, [&lineas, &reloj, id](const LecturaPeso& l, int) {
+            lineas[size_t(id - 1)].lecturas.push_back({reloj.elapsed(), l.valida()});
+        });
+        e->abrir(c);
+        e->sondea(100, 6);
+        enlaces.push_back(std::move(e));
+    }
+    espera(3000);
+    const qint64 base0 = reloj.elapsed();
+    espera(segundos * 1000);
+    const qint64 base1 = reloj.elapsed();
+    // The station shows "no reply" once a poll outlasts period + wait + 500 ms.
+    const qint64 limite = 100 + c.esperaMs + 500;
+    std::vector<std::pair<qint64, qint64>> mudos;
+    std::vector<qint64> vuelta;
+    for (int r = 0; r < rondas; ++r) {
+        esclavo.write("mudo 2\n");
+        linea();
+        const qint64 m0 = reloj.elapsed();
+        espera(segundos * 1000);
+        esclavo.write("habla 2\n");
+        linea();
+        const qint64 m1 = reloj.elapsed();
+        mudos.push_back({m0, m1});
+        const size_t n0 = lineas[1].lecturas.size();
+        qint64 otra = -1;
+        for (int i = 0; i < 400 && otra < 0; ++i) {
+            espera(50);
+            for (size_t k = n0; k < lineas[1].lecturas.size() && otra < 0; ++k)
+                if (lineas[1].lecturas[k].second)
+                    otra = lineas[1].lecturas[k].first - m1;
+        }
+        vuelta.push_back(otra);
+        espera(3000);
+    }
+    enlaces.clear();
+    esclavo.terminate();
+    esclavo.waitForFinished(5000);
+    par.terminate();
+    par.waitForFinished(5000);
+
+    out << (pty ? "pty" : "tcp") << ": id 2 off " << segundos << " s, " << rondas
+        << " times; lines 1 and 3 polled at 100 ms, reply wait " << c.esperaMs << " ms\n";
+    out << "line  all on: reads/s  longest gap | id 2 off: reads/s  ratio  longest gap  gaps > " << limite
+        << " ms  failed\n";
+    for (size_t k : {size_t(0), size_t(2)}) {
+        const Linea& l = lineas[k];
+        double n = 0, t = 0;
+        qint64 mayor = 0, fallidas = 0;
+        int largos = 0;
+        for (const auto& [m0, m1] : mudos) {
+            n += l.porSegundo(m0, m1) * double(m1 - m0);
+            t += double(m1 - m0);
+            const auto [h, g] = l.huecos(m0 - 200, m1 + 3000, limite);
+            mayor = std::max(mayor, h);
+            largos += g;
+            fallidas += l.fallidas(m0, m1 + 3000);
+        }
+        const double base = l.porSegundo(base0, base1);
+        out << QStringLiteral("%1     %2     %3 ms     |     %4    %5   %6 ms     %7       %8\n")
+                   .arg(k + 1)
+                   .arg(base, 6, 'f', 2)
+                   .arg(l.huecos(base0, base1, limite).first, 6)
+                   .arg(n / t, 6, 'f', 2)
+                   .arg(base > 0 ? n / t / base : 0, 5, 'f', 3)
+                   .arg(mayor, 6)
+                   .arg(largos, 3)
+                   .arg(fallidas + l.fallidas(base0, base1), 3);
+    }
+    out << "id 2 read again after it answered:";
+    for (qint64 v : vuelta)
+        out << " " << (v < 0 ? QStringLiteral("never (20 s)") : QStringLiteral("%1 ms").arg(v));
+    out << "\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc > 2 && QByteArray(argv[1]) == "--mudo") {
+        const int segundos = argc > 3 ? std::max(1, QString::fromLocal8Bit(argv[3]).toInt()) : 30;
+        const int rondas = argc > 4 ? std::max(1, QString::fromLocal8Bit(argv[4]).toInt()) : 3;
+        return mudo(QByteArray(argv[2]) == "pty", segundos, rondas);
+    }
     const int segundos = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 10;
     QTextStream out(stdout);
     out << "baud  ids  occupancy  reads  failed  period/line flat out  | at 100 ms: period/line  Enlace reports\n";

@@ -4,12 +4,10 @@
 #include "LinkWorker.h"
 #include "Parada.h"
 
-#include <QDateTime>
 #include <QFileInfo>
 #include <QThread>
 
 #include <atomic>
-#include <cmath>
 #include <map>
 #include <mutex>
 
@@ -80,6 +78,11 @@ QString Enlace::claveBus(const ConfigEnlace& config)
     return QStringLiteral("serie:") + (canonica.isEmpty() ? config.dispositivo : canonica);
 }
 
+qint64 Enlace::msLeyendo() const
+{
+    return m_parada && m_bus ? m_parada->msLeyendo() : 0;
+}
+
 int Enlace::indicadoresEnBus() const
 {
     return m_bus ? m_bus->puestos.load() : 0;
@@ -104,9 +107,14 @@ void Enlace::abrir(const ConfigEnlace& config)
                 if (n != puesto)
                     return;
                 m_lecturaPendiente = false;
-                anotaLectura();
                 Q_EMIT lecturaLista(l, intentos);
             });
+    connect(w, &LinkWorker::cadencia, this, [this, puesto](int n, int ms) {
+        if (n != puesto || m_periodo <= 0)
+            return;
+        m_periodoEfectivo = ms;
+        Q_EMIT periodoEfectivoCambiado(ms);
+    });
     connect(w, &LinkWorker::escrituraLista, this, [this, puesto](int n, int tag, bool ok) {
         if (n == puesto)
             Q_EMIT escrituraLista(tag, ok);
@@ -132,30 +140,11 @@ void Enlace::sondea(int periodoMs, int maxIntentos)
     if (!m_bus)
         return;
     m_periodo = std::max(periodoMs, 0);
-    m_ultimaLectura = -1;
-    m_intervalo = 0;
+    m_periodoEfectivo = 0;
     LinkWorker* w = m_bus->worker;
     QMetaObject::invokeMethod(
         w, [w, puesto = m_puesto, periodoMs, maxIntentos] { w->sondea(puesto, periodoMs, maxIntentos); },
         Qt::QueuedConnection);
-}
-
-void Enlace::anotaLectura()
-{
-    if (m_periodo <= 0)
-        return;
-    const qint64 ahora = QDateTime::currentMSecsSinceEpoch();
-    const qint64 antes = m_ultimaLectura;
-    m_ultimaLectura = ahora;
-    if (antes < 0)
-        return;
-    const double intervalo = double(ahora - antes);
-    m_intervalo = m_intervalo <= 0 ? intervalo : (3 * m_intervalo + intervalo) / 4;
-    const int efectivo = std::max(m_periodo, int(std::lround(m_intervalo)));
-    if (m_periodoEfectivo == 0 || std::abs(efectivo - m_periodoEfectivo) * 10 >= m_periodoEfectivo) {
-        m_periodoEfectivo = efectivo;
-        Q_EMIT periodoEfectivoCambiado(efectivo);
-    }
 }
 
 void Enlace::escribir(quint16 direccion, const QByteArray& cadena, int tag)

@@ -57,10 +57,13 @@ public:
 
     bool activo() const { return m_bus != nullptr; }
     bool lecturaPendiente() const { return m_lecturaPendiente; }
-    // While polling: the period readings actually come at (smoothed), never
-    // below the one asked for; longer when the bus cannot carry it. 0 before
-    // the second reading.
+    // While polling: the period the bus really starts this indicator's polls
+    // at (LinkWorker::cadencia), never below the one asked for; longer only
+    // when the bus cannot carry it. 0 before the second poll.
     int periodoEfectivo() const { return m_periodoEfectivo; }
+    // How long this indicator's poll has been using the bus (0 while none is,
+    // or while it waits for its turn behind another indicator's).
+    qint64 msLeyendo() const;
     // The indicators on this Enlace's bus (0 when closed).
     int indicadoresEnBus() const;
 
@@ -76,14 +79,10 @@ Q_SIGNALS:
     void periodoEfectivoCambiado(int ms);
 
 private:
-    void anotaLectura();
-
     std::shared_ptr<BusEnlace> m_bus;
     int m_puesto = 0;
     std::shared_ptr<Parada> m_parada;
     bool m_lecturaPendiente = false;
     int m_periodo = 0;
-    double m_intervalo = 0; // smoothed ms between readings
-    qint64 m_ultimaLectura = -1;
     int m_periodoEfectivo = 0;
 };

@@ -48,9 +48,10 @@ void LinkWorker::agrega(int numero, const ConfigEnlace& config, std::shared_ptr<
     p->indicador = std::make_unique<Indicador>(*m_transporte, config.id, config.decimales);
     p->indicador->setAntesDeLeer([this] { atiendeEscrituras(); });
     Puesto* q = p.get();
+    // On a shared bus an unanswered exchange ends the read: its neighbours
+    // wait one reply wait for it, not three.
     p->indicador->setCorta([this, q] {
-        return q->parada->cierreAnunciado() || q->parada->pedida() ||
-               (m_puestos.size() > 1 && q->ausente);
+        return q->parada->cierreAnunciado() || q->parada->pedida() || m_puestos.size() > 1;
     });
     m_puestos.push_back(std::move(p));
     if (!m_abierto) {
@@ -78,16 +79,32 @@ void LinkWorker::quita(int numero)
 bool LinkWorker::pruebaDebida(const Puesto& p) const
 {
     const qint64 ahora = m_reloj.elapsed();
-    // A failed exchange costs its reply wait and the recovery (at most a reply
-    // wait and the quiet wait on a serial line).
-    const qint64 ronda = qint64(kRondaPruebas) * (2 * m_config.esperaMs + m_config.silencioMs);
-    if (m_ultimaPruebaBus >= 0 && ahora - m_ultimaPruebaBus < ronda)
+    if (ahora < p.proximaPrueba)
         return false;
-    // The absent indicator probed longest ago goes first.
+    // At most a third of the bus for probes.
+    if (m_finPrueba >= 0 && ahora - m_finPrueba < 2 * m_costePrueba)
+        return false;
+    // The absent indicator due longest goes first.
     for (const auto& q : m_puestos)
-        if (q.get() != &p && q->ausente && q->ultimaPrueba < p.ultimaPrueba)
+        if (q.get() != &p && q->ausente && q->proximaPrueba < p.proximaPrueba)
             return false;
     return true;
+}
+
+int LinkWorker::esperaPrueba(const Puesto& p) const
+{
+    if (p.lecturaTipicaMs < 0)
+        return m_config.esperaMs;
+    return int(std::min<qint64>(m_config.esperaMs, std::max<qint64>(2 * p.lecturaTipicaMs, kEsperaPruebaMinMs)));
+}
+
+qint64 LinkWorker::intervaloPrueba(const Puesto& p) const
+{
+    // A failure cycle: the reply wait and the recovery (a serial line's is at
+    // most one more wait and the quiet period).
+    const qint64 ciclo = 2 * esperaPrueba(p) + m_config.silencioMs;
+    const int doblado = std::clamp(p.pruebasFallidas - 1, 0, 8);
+    return std::min<qint64>(kPruebaMaxMs, (10 * ciclo) << doblado);
 }
 
 void LinkWorker::leer(int numero, int maxIntentos)
@@ -99,6 +116,7 @@ void LinkWorker::leer(int numero, int maxIntentos)
     LecturaPeso l = p->ultima;
     l.Peso = LecturaPeso::kSinRespuesta;
     const bool compartido = m_puestos.size() > 1;
+    bool prueba = false;
     if (compartido) {
         maxIntentos = std::min(maxIntentos, 1);
         if (p->ausente) {
@@ -106,17 +124,26 @@ void LinkWorker::leer(int numero, int maxIntentos)
                 Q_EMIT lecturaLista(numero, l, 0);
                 return;
             }
-            p->ultimaPrueba = m_ultimaPruebaBus = m_reloj.elapsed();
+            prueba = true;
         }
     }
+    // A probe gives the line back within what the indicator has taken to answer.
+    const int espera = m_transporte->espera();
+    if (prueba)
+        m_transporte->setEspera(esperaPrueba(*p));
+    const qint64 inicio = m_reloj.elapsed();
+    p->parada->empiezaLectura();
+    const bool enPaso = !m_transporte->desfasado();
     int intentos = 0;
     int repetidas = 0;
+    bool limpia = true; // no writes in its middle
     while (!detenido(*p) && intentos < maxIntentos && !l.valida()) {
         if (intentos > 0 && p->parada->cierreAnunciado())
             break;
         ++intentos;
         p->interrumpida = false;
         p->indicador->LeePeso(l);
+        limpia = limpia && !p->interrumpida;
         // A read with writes in the middle mixes values from before and after
         // them: read again (not counted as a try).
         if (p->interrumpida && l.valida() && repetidas < maxIntentos) {
@@ -127,13 +154,64 @@ void LinkWorker::leer(int numero, int maxIntentos)
     }
     if (!l.valida())
         l.Peso = LecturaPeso::kSinRespuesta;
-    if (compartido && !detenido(*p))
-        p->ausente = !l.valida();
-    else if (!compartido)
+    bool callada = false; // a failure not reported yet
+    if (compartido && !detenido(*p)) {
+        const qint64 ahora = m_reloj.elapsed();
+        if (l.valida()) {
+            // A spike is taken at once, forgotten slowly.
+            const qint64 d = ahora - inicio;
+            if (enPaso && limpia)
+                p->lecturaTipicaMs = p->lecturaTipicaMs < 0 ? d : std::max(d, (7 * p->lecturaTipicaMs + d) / 8);
+            p->ausente = false;
+        } else {
+            if (!p->ausente) {
+                // Tried again at its next turn (a probe, at its own wait), and
+                // only a second failure is reported: one lost frame is no failure.
+                p->ausente = true;
+                p->pruebasFallidas = 0;
+                p->proximaPrueba = ahora;
+                callada = m_enRonda;
+            } else {
+                ++p->pruebasFallidas;
+                p->proximaPrueba = ahora + intervaloPrueba(*p);
+            }
+            // Back in step at once, within the indicator's own time.
+            if (m_transporte->desfasado()) {
+                m_transporte->setEspera(esperaPrueba(*p));
+                if (m_transporte->recobra())
+                    m_transporte->setDesfasado(false);
+            }
+        }
+        if (prueba) {
+            m_finPrueba = m_reloj.elapsed();
+            m_costePrueba = m_finPrueba - inicio;
+        }
+    } else if (!compartido) {
         p->ausente = false;
+    }
+    m_transporte->setEspera(espera);
+    p->parada->terminaLectura();
     p->ultima = l;
     p->ultimaLeida = p->parada->cierreAnunciado();
+    if (callada && !p->ultimaLeida)
+        return;
     Q_EMIT lecturaLista(numero, l, intentos);
+}
+
+void LinkWorker::anotaInicio(Puesto& p)
+{
+    const qint64 ahora = m_reloj.elapsed();
+    p.inicios.push_back(ahora);
+    if (p.inicios.size() > size_t(kVentanaCadencia) + 1)
+        p.inicios.pop_front();
+    if (p.inicios.size() < 2)
+        return;
+    const qint64 media = (ahora - p.inicios.front()) / qint64(p.inicios.size() - 1);
+    const int efectivo = int(std::max<qint64>(p.periodoMs, media));
+    if (p.cadenciaMs == 0 || std::abs(efectivo - p.cadenciaMs) * 10 >= p.cadenciaMs) {
+        p.cadenciaMs = efectivo;
+        Q_EMIT cadencia(p.numero, efectivo);
+    }
 }
 
 void LinkWorker::sondea(int numero, int periodoMs, int maxIntentos)
@@ -151,6 +229,7 @@ void LinkWorker::sondea(int numero, int periodoMs, int maxIntentos)
             if (!q || q->ultimaLeida)
                 return;
             if (m_puestos.size() == 1) {
+                anotaInicio(*q);
                 leer(numero, q->intentosSondeo);
                 return;
             }
@@ -164,6 +243,9 @@ void LinkWorker::sondea(int numero, int periodoMs, int maxIntentos)
         });
     }
     p->intentosSondeo = maxIntentos;
+    p->periodoMs = std::max(periodoMs, 0);
+    p->inicios.clear();
+    p->cadenciaMs = 0;
     if (periodoMs <= 0) {
         p->timer1->stop();
         p->debida = false;
@@ -184,7 +266,10 @@ void LinkWorker::ronda()
             continue;
         m_turno = k + 1;
         p.debida = false;
+        anotaInicio(p);
+        m_enRonda = true;
         leer(p.numero, p.intentosSondeo);
+        m_enRonda = false;
         break;
     }
     for (const auto& p : m_puestos) {

@@ -60,17 +60,26 @@ private:
 // the bus by construction. The polls of the lines whose timers fired take
 // turns, in the order of the lines on the bus.
 //
-// On a bus of several indicators a failing one must not starve the others: a
-// poll is one whole-state read, and after a poll that failed the indicator
-// is "absent": its polls report no reading without using the bus, except one
-// probe every kRondaPruebas failure cycles (reply wait + recovery, counted
-// as two reply waits and the quiet wait) for the whole bus, given to the absent indicators in turn. A probe ends at its first
-// unanswered exchange; one that reads the whole state brings it back.
+// On a bus of several indicators a failing one must not hold up the others:
+// a poll is one whole-state read that ends at its first unanswered exchange,
+// and after a poll that failed the indicator is "absent": its polls report no
+// reading without using the bus, except probes. The first probe comes at its
+// next turn, and a polled line's first failure is reported only if that
+// probe fails too (one lost frame is no failure); after each failed one the next waits longer (ten failure cycles,
+// doubling), never more than kPruebaMaxMs. A probe waits for a reply as long
+// as the indicator's own whole-state reads have taken (twice its typical read,
+// at least kEsperaPruebaMinMs, at most the reply wait; the whole reply wait
+// while it has never answered), and the line recovers from it within that
+// wait too, so one silent indicator costs its neighbours a fraction of the
+// bus instead of two reply waits. Probes never take more than a third of the
+// bus: after one, the next waits twice as long as it took.
 class LinkWorker : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int kRondaPruebas = 3;
+    static constexpr int kPruebaMaxMs = 15000;
+    static constexpr int kEsperaPruebaMinMs = 300;
+    static constexpr int kVentanaCadencia = 16; // polls the cadence is measured over
 
     LinkWorker(std::shared_ptr<Parada> parada, std::shared_ptr<ColaEscrituras> escrituras);
     ~LinkWorker() override;
@@ -97,6 +106,10 @@ Q_SIGNALS:
     void abierto(int puesto, bool ok, const QString& mensaje, const QString& detalle);
     void lecturaLista(int puesto, const LecturaPeso& lectura, int intentos);
     void escrituraLista(int puesto, int tag, bool ok);
+    // The period this line's polls really start at on the bus (the mean over
+    // its last kVentanaCadencia polls, never below the one asked for), each
+    // time it moves by a tenth or more.
+    void cadencia(int puesto, int ms);
 
 private:
     struct Puesto
@@ -108,9 +121,14 @@ private:
         bool interrumpida = false; // writes to it went out in the middle of a read
         bool ultimaLeida = false;  // the poll a close waited for has been delivered
         bool ausente = false;      // its last poll on a shared bus failed
-        qint64 ultimaPrueba = 0;   // ms on m_reloj of its last probe
+        qint64 proximaPrueba = 0;  // ms on m_reloj from which it may be probed
+        int pruebasFallidas = 0;   // since it went absent
+        qint64 lecturaTipicaMs = -1; // how long its whole-state reads take (-1: never read)
         QTimer* timer1 = nullptr;
         int intentosSondeo = 6;
+        int periodoMs = 0;
+        std::deque<qint64> inicios; // ms on m_reloj of its last polls' start
+        int cadenciaMs = 0;
         bool debida = false; // shared bus: its timer fired, its turn not come yet
     };
     // Shared bus: reads the next due line after the last one read.
@@ -119,6 +137,12 @@ private:
     bool detenido(const Puesto& p) const;
     // Whether an absent indicator may be probed now.
     bool pruebaDebida(const Puesto& p) const;
+    // How long a probe of p waits for its reply (and the line then recovers).
+    int esperaPrueba(const Puesto& p) const;
+    // After a failed probe: the time until the next one.
+    qint64 intervaloPrueba(const Puesto& p) const;
+    // A poll of p driven by its timer starts now.
+    void anotaInicio(Puesto& p);
 
     std::shared_ptr<Parada> m_parada;
     std::shared_ptr<ColaEscrituras> m_escrituras;
@@ -127,7 +151,9 @@ private:
     ConfigEnlace m_config;
     std::deque<std::unique_ptr<Puesto>> m_puestos;
     QElapsedTimer m_reloj;
-    qint64 m_ultimaPruebaBus = -1;
+    qint64 m_finPrueba = -1;   // ms on m_reloj when the last probe ended
+    qint64 m_costePrueba = 0;  // and how long it took
     bool m_rondaPendiente = false;
+    bool m_enRonda = false; // the poll running is one of the timers' (its line polls on)
     size_t m_turno = 0; // where the next round starts looking
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtGlobal>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -28,6 +29,15 @@ public:
     bool pedida() const { return m_pedida.load(); }
     void anunciaCierre() { m_cierre = true; }
     bool cierreAnunciado() const { return m_cierre.load(); }
+    // The worker marks the exchanges of this indicator's poll: how long the
+    // poll has been using the bus, 0 while it is not (waiting for its turn).
+    void empiezaLectura() { m_lectura = desde(); }
+    void terminaLectura() { m_lectura = -1; }
+    qint64 msLeyendo() const
+    {
+        const qint64 inicio = m_lectura.load();
+        return inicio < 0 ? 0 : desde() - inicio;
+    }
     // Sleeps ms milliseconds; false when the stop request ended it.
     bool dormir(int ms)
     {
@@ -36,8 +46,14 @@ public:
     }
 
 private:
+    static qint64 desde()
+    {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    }
     std::mutex m_mutex;
     std::condition_variable m_cond;
     std::atomic<bool> m_pedida{false};
     std::atomic<bool> m_cierre{false};
+    std::atomic<qint64> m_lectura{-1};
 };

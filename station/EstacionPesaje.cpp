@@ -210,7 +210,10 @@ void EstacionPesaje::lecturaTarde()
     // The indicator has missed a reply: the values shown are no longer
     // live, and the six reads may take half a minute to end. Say so, unless
     // the link is already known to be down: that stays red.
-    if (!m_sinRespuesta && !m_enlaceCaido && m_ultimaLectura.elapsed() > m_periodo + m_esperaMs + 500) {
+    // On a shared bus only its own exchanges count: a neighbour's reply wait
+    // delays its reading but is no failure of this indicator.
+    const bool propia = m_enlace.indicadoresEnBus() <= 1 || m_enlace.msLeyendo() > m_esperaMs;
+    if (!m_sinRespuesta && !m_enlaceCaido && propia && m_ultimaLectura.elapsed() > m_periodo + m_esperaMs + 500) {
         m_sinRespuesta = true;
         Q_EMIT sinRespuesta();
     }

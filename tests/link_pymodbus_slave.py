@@ -7,8 +7,12 @@ on the same port.
 usage: link_pymodbus_slave.py --tcp PORT | --serial DEVICE [--ids LIST]
 Once it serves it prints one line, "tcp PORT" (PORT 0: a free one, the one
 it took) or "serial DEVICE", so that a test never talks to it too early.
+Lines on its standard input switch a slave off and on: "mudo N" (from then
+on requests to id N get no reply at all, as from a device switched off on a
+bus) and "habla N"; each is acknowledged with "ok".
 """
 import asyncio
+import logging
 import sys
 
 from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
@@ -17,16 +21,34 @@ from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer
 from pymodbus.transaction import ModbusRtuFramer
 
 
-async def sirve(contexto, modo, donde):
+def atiende_ordenes(contexto, esclavos):
+    linea = sys.stdin.readline()
+    if not linea:
+        asyncio.get_running_loop().remove_reader(sys.stdin.fileno())
+        return
+    partes = linea.split()
+    if len(partes) == 2 and partes[1].isdigit() and int(partes[1]) in esclavos:
+        n = int(partes[1])
+        if partes[0] == "mudo" and n in contexto:
+            del contexto[n]
+        elif partes[0] == "habla":
+            contexto[n] = esclavos[n]
+    print("ok", flush=True)
+
+
+async def sirve(contexto, esclavos, modo, donde):
+    asyncio.get_running_loop().add_reader(sys.stdin.fileno(), atiende_ordenes, contexto, esclavos)
     if modo == "--tcp":
-        servidor = ModbusTcpServer(contexto, ModbusRtuFramer, None, ("127.0.0.1", int(donde)))
+        servidor = ModbusTcpServer(contexto, ModbusRtuFramer, None, ("127.0.0.1", int(donde)),
+                                   ignore_missing_slaves=True)
         tarea = asyncio.ensure_future(servidor.serve_forever())
         await servidor.serving
         print("tcp", servidor.server.sockets[0].getsockname()[1], flush=True)
         await tarea
     else:
         servidor = ModbusSerialServer(contexto, ModbusRtuFramer, port=donde, baudrate=19200, bytesize=8,
-                                      parity="N", stopbits=1, timeout=0.05)
+                                      parity="N", stopbits=1, timeout=0.05,
+                                      ignore_missing_slaves=True)
         await servidor.start()
         if servidor.transport is None:
             raise SystemExit("no se pudo abrir " + donde)
@@ -48,8 +70,10 @@ def main():
         valores = [(i * 7 + 3 + 1000 * (n - 1)) & 0xFFFF for i in range(14500)]
         bloque = ModbusSequentialDataBlock(0, valores)
         esclavos[n] = ModbusSlaveContext(hr=bloque, zero_mode=True)
-    contexto = ModbusServerContext(slaves=esclavos, single=False)
-    asyncio.run(sirve(contexto, args[0], args[1]))
+    contexto = ModbusServerContext(slaves=dict(esclavos), single=False)
+    # A request to a slave switched off is logged as an error: not worth saying.
+    logging.getLogger("pymodbus").setLevel(logging.CRITICAL)
+    asyncio.run(sirve(contexto, esclavos, args[0], args[1]))
     return 0
 
 

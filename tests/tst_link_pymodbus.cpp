@@ -59,6 +59,64 @@ void detiene(QProcess& p)
     }
 }
 
+// pymodbus serving several slave ids on one port: over TCP, or over one end
+// of a pseudo-terminal pair made by socat. config reaches it (id 1).
+struct BusPymodbus
+{
+    // False (after a failed check or a skip) when it could not be started.
+    bool arranca(bool serie, const QString& ids)
+    {
+        const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+        if (serie && socat.isEmpty()) {
+            QTest::qSkip("socat is not installed", __FILE__, __LINE__);
+            return false;
+        }
+        QStringList donde;
+        if (serie) {
+            const QString a = dir.filePath(QStringLiteral("esclavo"));
+            config.dispositivo = dir.filePath(QStringLiteral("maestro"));
+            par.start(socat, {QStringLiteral("pty,raw,echo=0,link=") + a,
+                              QStringLiteral("pty,raw,echo=0,link=") + config.dispositivo});
+            QDeadlineTimer limite(kEspera);
+            while (!(QFile::exists(a) && QFile::exists(config.dispositivo)) && !limite.hasExpired())
+                QTest::qWait(20);
+            donde = {QStringLiteral("--serial"), a};
+        } else {
+            donde = {QStringLiteral("--tcp"), QStringLiteral("0")};
+        }
+        const QString sirve = ::arranca(esclavo, donde + QStringList{QStringLiteral("--ids"), ids});
+        if (sirve.isEmpty()) {
+            QTest::qFail("the slave did not start", __FILE__, __LINE__);
+            return false;
+        }
+        if (!serie) {
+            config.comunicacion = 1;
+            config.host = QStringLiteral("127.0.0.1");
+            config.puerto = sirve.section(u' ', 1).toUShort();
+        }
+        config.id = 1;
+        return true;
+    }
+    // One order on its standard input ("mudo 2"), once it has taken it.
+    bool ordena(const QString& orden)
+    {
+        esclavo.write((orden + u'\n').toUtf8());
+        QDeadlineTimer limite(kEspera);
+        while (!esclavo.canReadLine() && !limite.hasExpired())
+            esclavo.waitForReadyRead(100);
+        return esclavo.readLine().trimmed() == "ok";
+    }
+    ~BusPymodbus()
+    {
+        detiene(esclavo);
+        detiene(par);
+    }
+    QTemporaryDir dir;
+    QProcess par;
+    QProcess esclavo;
+    ConfigEnlace config;
+};
+
 } // namespace
 
 class TstLinkPymodbus : public QObject
@@ -70,6 +128,8 @@ private Q_SLOTS:
     void pty();
     void bus_data();
     void bus();
+    void busConMudos_data();
+    void busConMudos();
 
 private:
     void compruebaIndicador(Transporte& t);
@@ -186,32 +246,10 @@ void TstLinkPymodbus::bus_data()
 void TstLinkPymodbus::bus()
 {
     QFETCH(bool, serie);
-    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
-    if (serie && socat.isEmpty())
-        QSKIP("socat is not installed");
-    QTemporaryDir dir;
-    QProcess par;
-    ConfigEnlace c;
-    QStringList donde;
-    if (serie) {
-        const QString a = dir.filePath(QStringLiteral("esclavo"));
-        c.dispositivo = dir.filePath(QStringLiteral("maestro"));
-        par.start(socat, {QStringLiteral("pty,raw,echo=0,link=") + a,
-                          QStringLiteral("pty,raw,echo=0,link=") + c.dispositivo});
-        QVERIFY(par.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(a) && QFile::exists(c.dispositivo), kEspera);
-        donde = {QStringLiteral("--serial"), a};
-    } else {
-        donde = {QStringLiteral("--tcp"), QStringLiteral("0")};
-    }
-    QProcess esclavo;
-    const QString sirve = arranca(esclavo, donde + QStringList{QStringLiteral("--ids"), QStringLiteral("1,2,3")});
-    QVERIFY2(!sirve.isEmpty(), "the slave did not start");
-    if (!serie) {
-        c.comunicacion = 1;
-        c.host = QStringLiteral("127.0.0.1");
-        c.puerto = sirve.section(u' ', 1).toUShort();
-    }
+    BusPymodbus bus;
+    if (!bus.arranca(serie, QStringLiteral("1,2,3")))
+        return;
+    ConfigEnlace c = bus.config;
     c.esperaMs = 500;
     c.silencioMs = 100;
 
@@ -252,9 +290,60 @@ void TstLinkPymodbus::bus()
     QCOMPARE(lee(1).Despacho, 4242.0);
     QCOMPARE(lee(0).Despacho, v32(14204, 1));
     QCOMPARE(lee(2).Despacho, v32(14204, 3));
-    enlaces.clear();
-    detiene(esclavo);
-    detiene(par);
+}
+
+void TstLinkPymodbus::busConMudos_data()
+{
+    QTest::addColumn<bool>("serie");
+    QTest::addColumn<QList<quint8>>("mudos");
+    QTest::newRow("tcp, uno") << false << QList<quint8>{2};
+    QTest::newRow("pty, uno") << true << QList<quint8>{2};
+    QTest::newRow("tcp, dos") << false << QList<quint8>{2, 3};
+}
+
+// pymodbus's slaves switched off on a polled bus, with the station's reply
+// wait: the one still on is read on and none of its readings fails; the
+// ones off fail; once they are switched on again they are read again.
+void TstLinkPymodbus::busConMudos()
+{
+    QFETCH(bool, serie);
+    QFETCH(QList<quint8>, mudos);
+    BusPymodbus bus;
+    if (!bus.arranca(serie, QStringLiteral("1,2,3")))
+        return;
+    std::vector<std::unique_ptr<Enlace>> enlaces;
+    std::vector<std::unique_ptr<QSignalSpy>> lecturas;
+    for (quint8 id : {1, 2, 3}) {
+        ConfigEnlace c = bus.config;
+        c.id = id;
+        enlaces.push_back(std::make_unique<Enlace>());
+        lecturas.push_back(std::make_unique<QSignalSpy>(enlaces.back().get(), &Enlace::lecturaLista));
+        enlaces.back()->abrir(c);
+        enlaces.back()->sondea(100, 6);
+    }
+    auto ultima = [&](size_t k) {
+        return !lecturas[k]->isEmpty() && lecturas[k]->last().at(0).value<LecturaPeso>().valida();
+    };
+    for (size_t k = 0; k < 3; ++k)
+        QTRY_VERIFY_WITH_TIMEOUT(ultima(k), kEspera);
+    const qsizetype desde = lecturas[0]->size();
+    for (quint8 id : mudos)
+        QVERIFY(bus.ordena(QStringLiteral("mudo %1").arg(id)));
+    for (quint8 id : mudos)
+        QTRY_VERIFY_WITH_TIMEOUT(!ultima(id - 1), kEspera);
+    // Read on past a probe round of each (two reply waits and a probe's wait).
+    QTRY_VERIFY_WITH_TIMEOUT(lecturas[0]->size() >= desde + 60, kEspera);
+    for (quint8 id : mudos)
+        QVERIFY(bus.ordena(QStringLiteral("habla %1").arg(id)));
+    for (quint8 id : mudos)
+        QTRY_VERIFY_WITH_TIMEOUT(ultima(id - 1), kEspera);
+    for (qsizetype i = desde; i < lecturas[0]->size(); ++i)
+        QVERIFY2(lecturas[0]->at(i).at(0).value<LecturaPeso>().valida(), qPrintable(QString::number(i - desde)));
+    if (mudos.size() == 1) {
+        QVERIFY(ultima(2));
+        for (qsizetype i = desde; i < lecturas[2]->size(); ++i)
+            QVERIFY(lecturas[2]->at(i).at(0).value<LecturaPeso>().valida());
+    }
 }
 
 QTEST_GUILESS_MAIN(TstLinkPymodbus)

@@ -148,7 +148,10 @@ private Q_SLOTS:
     void busCompartido();
     void busConMudo_data();
     void busConMudo();
+    void dosMudos_data();
+    void dosMudos();
     void busesEnParalelo();
+    void escrituraEntreBloques();
     void busAlRitmo();
 };
 
@@ -602,15 +605,51 @@ bool esDe(const LecturaPeso& l, quint8 id)
     return l.CGrueso == 100.0 * id && qFuzzyCompare(l.TotalF, 0.7 * id);
 }
 
-// The longest run of consecutive requests to one id.
+// The longest run of consecutive requests to one id, counted from the
+// request by which every id of the bus had been asked once: before it, the
+// lines whose polling had not started yet (the test's thread may be slow to
+// start them) were not due, so one line alone on the bus may run.
 int rachaMasLarga(const QList<quint8>& ids)
 {
+    qsizetype desde = 0;
+    QSet<quint8> vistos;
+    const QSet<quint8> todos(ids.begin(), ids.end());
+    while (desde < ids.size() && vistos.size() < todos.size())
+        vistos.insert(ids[desde++]);
     int racha = 0, maxima = 0;
-    for (qsizetype i = 0; i < ids.size(); ++i) {
-        racha = i > 0 && ids[i] == ids[i - 1] ? racha + 1 : 1;
+    for (qsizetype i = desde; i < ids.size(); ++i) {
+        racha = i > desde && ids[i] == ids[i - 1] ? racha + 1 : 1;
         maxima = std::max(maxima, racha);
     }
     return maxima;
+}
+
+// The requests to the ids of mudos, in the bus's order, from the n-th request on.
+QList<quint8> pedidosA(const QList<quint8>& ids, qsizetype n, const QSet<quint8>& mudos)
+{
+    QList<quint8> r;
+    for (qsizetype i = n; i < ids.size(); ++i)
+        if (mudos.contains(ids[i]))
+            r.push_back(ids[i]);
+    return r;
+}
+
+// The first request from the n-th on to an id not in mudos: from there on no
+// whole-state read begun before they fell silent is under way.
+qsizetype primeroDeOtro(const QList<quint8>& ids, qsizetype n, const QSet<quint8>& mudos)
+{
+    while (n < ids.size() && mudos.contains(ids[n]))
+        ++n;
+    return n;
+}
+
+// Whether two requests to one of those ids ever came one after the other.
+bool seguidos(const QList<quint8>& ids, qsizetype n, const QSet<quint8>& mudos)
+{
+    for (qsizetype i = std::max<qsizetype>(n, 1); i < ids.size(); ++i)
+        if (mudos.contains(ids[i]) && ids[i] == ids[i - 1])
+            return true;
+    return false;
 }
 
 // Enlaces on one bus, one per id, with a spy on their readings.
@@ -713,11 +752,12 @@ void TstLinkSim::busConMudo_data()
     lecturaYEscritura_data(); // tcp, pty
 }
 
-// One of three indicators stops answering: the others go on being read,
-// and the silent one costs the bus at most one probe (one exchange) every
-// probe round once its first failed poll is over. Late replies from one
-// id, with other values, are never taken for another's. Once the silent one
-// answers again it is read again.
+// One of three indicators stops answering: the others go on being read
+// and never fail, and the silent one costs the bus one exchange at a time:
+// the poll that finds it silent ends at its first unanswered request and
+// each probe is one request, with longer and longer pauses between probes.
+// Late replies from one id, with other values, are never taken for
+// another's. Once the silent one answers again it is read again, in turn.
 void TstLinkSim::busConMudo()
 {
     QFETCH(bool, pty);
@@ -732,37 +772,141 @@ void TstLinkSim::busConMudo()
     for (size_t k = 0; k < 3; ++k)
         QTRY_VERIFY_WITH_TIMEOUT(p.buenas(k) >= 3, kEspera);
 
-    banco.fallosDe(5, {.mudo = true});
-    QTRY_VERIFY_WITH_TIMEOUT(!p.lecturas[1]->last().at(0).value<LecturaPeso>().valida(), kEspera);
+    const qsizetype alCallar = banco.servidor().idsDePedidos().size();
+    const int lecturas4 = int(p.lecturas[0]->size());
     QElapsedTimer reloj;
     reloj.start();
-    auto aMudo = [&] { return banco.servidor().idsDePedidos().count(5); };
-    const qsizetype aMudoAlFallar = aMudo();
-    const int buenas4 = p.buenas(0), buenas6 = p.buenas(2);
-    QTRY_VERIFY_WITH_TIMEOUT(p.buenas(0) >= buenas4 + 20 && p.buenas(2) >= buenas6 + 10, 4 * kEspera);
+    banco.fallosDe(5, {.mudo = true});
+    QTRY_VERIFY_WITH_TIMEOUT(!p.lecturas[1]->last().at(0).value<LecturaPeso>().valida(), kEspera);
+    // The failed poll, the probe at its next turn, and one after ten failure
+    // cycles (5 s here), each one request alone.
+    auto desde = [&] { return primeroDeOtro(banco.servidor().idsDePedidos(), alCallar, {5}); };
+    QTRY_VERIFY_WITH_TIMEOUT(pedidosA(banco.servidor().idsDePedidos(), desde(), {5}).size() >= 3, kEspera);
+    const QList<quint8> orden = banco.servidor().idsDePedidos();
+    QVERIFY(!seguidos(orden, desde(), {5}));
+    // Then a pause of ten failure cycles at least: while id 4 is read a
+    // hundred times more, no more probes than the time allows (a slow
+    // machine only makes fewer).
+    const int mas4 = p.buenas(0) + 100;
+    QTRY_VERIFY_WITH_TIMEOUT(p.buenas(0) >= mas4, kEspera);
     const qint64 ms = reloj.elapsed();
-    const qsizetype probes = aMudo() - aMudoAlFallar;
-    const qint64 ronda = LinkWorker::kRondaPruebas * (2 * kRespuesta + kSilencio);
-    // At most the failed poll's remaining tries, then one probe a round.
-    QVERIFY2(probes <= 3 + ms / ronda + 1,
-             qPrintable(QStringLiteral("%1 requests in %2 ms").arg(probes).arg(ms)));
-    for (const auto& a : *p.lecturas[1]) {
-        const auto l = a.at(0).value<LecturaPeso>();
-        QVERIFY(!l.valida() || esDe(l, 5));
-    }
+    const qint64 pausa = 10 * (2 * kRespuesta + kSilencio);
+    const qsizetype probes = pedidosA(banco.servidor().idsDePedidos(), desde(), {5}).size();
+    QVERIFY2(probes <= 3 + ms / pausa, qPrintable(QStringLiteral("%1 requests in %2 ms").arg(probes).arg(ms)));
     for (size_t k : {size_t(0), size_t(2)})
         for (const auto& a : *p.lecturas[k]) {
             const auto l = a.at(0).value<LecturaPeso>();
             QVERIFY(!l.valida() || esDe(l, ids[qsizetype(k)]));
         }
+    // Id 4 answers every request: none of its readings failed, not even
+    // while its neighbour's first poll waited.
+    for (qsizetype i = lecturas4; i < p.lecturas[0]->size(); ++i)
+        QVERIFY(p.lecturas[0]->at(i).at(0).value<LecturaPeso>().valida());
+    for (const auto& a : *p.lecturas[1]) {
+        const auto l = a.at(0).value<LecturaPeso>();
+        QVERIFY(!l.valida() || esDe(l, 5));
+    }
 
     banco.fallosDe(5, {});
-    QTRY_VERIFY_WITH_TIMEOUT(p.lecturas[1]->last().at(0).value<LecturaPeso>().valida(), 2 * kEspera);
+    QTRY_VERIFY_WITH_TIMEOUT(p.lecturas[1]->last().at(0).value<LecturaPeso>().valida(), kEspera);
     QVERIFY(esDe(p.lecturas[1]->last().at(0).value<LecturaPeso>(), 5));
     // Back in its turn, no longer only at probes.
     const int buenas5 = p.buenas(1), otras4 = p.buenas(0);
     QTRY_VERIFY_WITH_TIMEOUT(p.buenas(0) >= otras4 + 20, kEspera);
     QVERIFY2(p.buenas(1) >= buenas5 + 10, qPrintable(QString::number(p.buenas(1) - buenas5)));
+}
+
+void TstLinkSim::dosMudos_data()
+{
+    lecturaYEscritura_data(); // tcp, pty
+}
+
+// Two of three indicators silent at once: they are probed in turn (neither
+// is forgotten while the other is probed), one request a probe; the one
+// that answers keeps every reading; both are read again once they answer.
+void TstLinkSim::dosMudos()
+{
+    QFETCH(bool, pty);
+    const QList<quint8> ids{1, 2, 3};
+    Banco banco(pty, rapido(1, 1), 1, {2, 3});
+    QVERIFY(banco.ok());
+    valoresPorId(banco, ids);
+    Puestos p(banco, ids);
+    for (const auto& e : p.enlaces)
+        e->sondea(20, 6);
+    for (size_t k = 0; k < 3; ++k)
+        QTRY_VERIFY_WITH_TIMEOUT(p.buenas(k) >= 3, kEspera);
+
+    const qsizetype alCallar = banco.servidor().idsDePedidos().size();
+    const int lecturas1 = int(p.lecturas[0]->size());
+    banco.fallosDe(2, {.mudo = true});
+    banco.fallosDe(3, {.mudo = true});
+    // Each: its failed poll, its probe at its next turn, one more probe
+    // (the poll under way when they fell silent aside).
+    auto desde = [&] { return primeroDeOtro(banco.servidor().idsDePedidos(), alCallar, {2, 3}); };
+    QTRY_VERIFY_WITH_TIMEOUT(pedidosA(banco.servidor().idsDePedidos(), desde(), {2, 3}).size() >= 5, kEspera);
+    const QList<quint8> orden = banco.servidor().idsDePedidos();
+    QVERIFY(!seguidos(orden, desde(), {2, 3}));
+    // In turn: the one due longest first, so the two alternate.
+    const QList<quint8> aMudos = pedidosA(orden, desde(), {2, 3});
+    for (qsizetype i = 1; i < aMudos.size(); ++i)
+        QVERIFY2(aMudos[i] != aMudos[i - 1], qPrintable(QStringLiteral("%1").arg(i)));
+    for (qsizetype i = lecturas1; i < p.lecturas[0]->size(); ++i)
+        QVERIFY(p.lecturas[0]->at(i).at(0).value<LecturaPeso>().valida());
+
+    banco.fallosDe(2, {});
+    banco.fallosDe(3, {});
+    for (size_t k : {size_t(1), size_t(2)}) {
+        QTRY_VERIFY_WITH_TIMEOUT(p.lecturas[k]->last().at(0).value<LecturaPeso>().valida(), kEspera);
+        QVERIFY(esDe(p.lecturas[k]->last().at(0).value<LecturaPeso>(), ids[qsizetype(k)]));
+    }
+}
+
+// An operator's write landing between two blocks of a whole-state read (the
+// bus paced at 9600 baud, the write sent once the dispatch's block has been
+// asked for): the reading delivered is taken again whole after the write,
+// never the dispatch from before it with the rest from after. Whether the
+// write landed in the middle is judged by the bus's own order of requests.
+void TstLinkSim::escrituraEntreBloques()
+{
+    Banco banco(true, rapido(1, 1), 1, {}, 9600);
+    QVERIFY(banco.ok());
+    banco.cargaValores();
+    Enlace e;
+    QSignalSpy lecturas(&e, &Enlace::lecturaLista);
+    QSignalSpy escrituras(&e, &Enlace::escrituraLista);
+    e.abrir(banco.config());
+    // The first reading learns the accumulator: five requests a read from then on.
+    QVERIFY(e.leer(1));
+    QVERIFY(lecturas.wait(kEspera));
+    QVERIFY(lecturas.takeFirst().at(0).value<LecturaPeso>().valida());
+    int enMedio = 0;
+    for (int vez = 0; vez < 20 && enMedio < 3; ++vez) {
+        const qint64 n0 = banco.servidor().pedidos();
+        QVERIFY(e.leer(1));
+        // Peso, then the dispatch's block: the write goes before the next one.
+        QTRY_VERIFY_WITH_TIMEOUT(banco.servidor().pedidos() >= n0 + 2, kEspera);
+        e.escribir(Indicador::kDespacho, Trama::cadena32(60000 + vez), vez);
+        QTRY_COMPARE_WITH_TIMEOUT(escrituras.size(), 1, kEspera);
+        QVERIFY(escrituras.takeFirst().at(1).toBool());
+        QTRY_COMPARE_WITH_TIMEOUT(lecturas.size(), 1, kEspera);
+        const auto l = lecturas.takeFirst().at(0).value<LecturaPeso>();
+        QVERIFY(l.valida());
+        // Its two registers' writes: the first after two of the read's five
+        // requests and before the last one.
+        const QList<qint64> orden = banco.servidor().ordenDeEscrituras();
+        const qint64 w = orden.last();
+        if (orden.size() < 2 || orden[orden.size() - 2] < n0 + 3 || orden[orden.size() - 2] > n0 + 5)
+            continue;
+        ++enMedio;
+        QCOMPARE(l.Despacho, 6000.0 + vez / 10.0);
+        // The rest as before, from the same whole read.
+        QCOMPARE((QList<double>{l.CGrueso, l.CFino, l.TotalF}), (QList<double>{90, 100, 12345.6}));
+        // Read again whole: five requests after the write.
+        QVERIFY2(banco.servidor().pedidos() - w >= 5,
+                 qPrintable(QStringLiteral("%1 %2").arg(w).arg(banco.servidor().pedidos())));
+    }
+    QVERIFY(enMedio > 0);
 }
 
 // Two buses (two simulators): each has its own worker, so a silent
