@@ -999,27 +999,43 @@ private Q_SLOTS:
     void plantaCargaHostil()
     {
         const auto carga = [](const QByteArray& json) {
-            QString puesto;
-            qint64 ms = 0;
-            QJsonArray lineas;
-            const bool ok = LectorPlanta::carga(QString::fromUtf8(json), &puesto, &ms, &lineas);
-            return std::tuple{ok, puesto, ms, lineas};
+            LectorPlanta::Carga c;
+            const bool ok = LectorPlanta::carga(QString::fromUtf8(json), &c);
+            return std::pair{ok, c};
         };
         for (const QByteArray& malo :
              {QByteArray(), QByteArray("no json"), QByteArray("[]"), QByteArray(R"({"ms":1,"lineas":[]})"),
               QByteArray(R"({"puesto":"","ms":1,"lineas":[]})"), QByteArray(R"({"puesto":7,"ms":1,"lineas":[]})"),
-              QByteArray(R"({"puesto":"A","ms":"1","lineas":[]})"), QByteArray(R"({"puesto":"A","ms":1,"lineas":{}})"),
-              R"({"puesto":")" + QByteArray(101, 'x') + R"(","ms":1,"lineas":[]})"})
-            QVERIFY2(!std::get<0>(carga(malo)), malo.constData());
-        const auto [ok, puesto, ms, lineas] = carga(
-            R"({"puesto":"<b>P</b>","ms":1700000000123,"lineas":[)"
+              QByteArray(R"({"puesto":"A","ms":1,"lineas":{}})"),
+              R"({"puesto":")" + QByteArray(101, 'x') + R"(","ms":1,"lineas":[]})",
+              // the run and its counter go together, the counter a whole number a double holds exactly
+              QByteArray(R"({"puesto":"A","corrida":"r","lineas":[]})"), QByteArray(R"({"puesto":"A","n":3,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","corrida":"","n":3,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","corrida":5,"n":3,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","corrida":"r","n":1e300,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","corrida":"r","n":-1,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","corrida":"r","n":2.5,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","corrida":"r","n":"3","lineas":[]})"),
+              R"({"puesto":"A","corrida":")" + QByteArray(65, 'r') + R"(","n":3,"lineas":[]})"})
+            QVERIFY2(!carga(malo).first, malo.constData());
+        // The server's time is not read, whatever it says.
+        for (const QByteArray& ms : {QByteArray("1e300"), QByteArray("-1e300"), QByteArray("\"x\"")}) {
+            const auto [ok, c] = carga(R"({"puesto":"A","ms":)" + ms + R"(,"corrida":"r","n":9007199254740992,"lineas":[]})");
+            QVERIFY2(ok, ms.constData());
+            QCOMPARE(c.n, 9007199254740992);
+        }
+        const auto [ok, c] = carga(
+            R"({"puesto":"<b>P</b>","nombre":"<i>Ensacado</i>","ms":1700000000123,"corrida":"abc","n":41,"lineas":[)"
             R"({"linea":2,"nombre":"<script>alert(1)</script>","peso":12.5,"decimales":1,"vigente":true,)"
             R"("marcha":{"x":1},"textos":{"peso":"<img src=x onerror=alert(1)>","lectura":5},"extra":"fuera"},)"
             R"({"linea":0},{"linea":17},{"linea":1.5},{"linea":"3"},7,)"
             R"({"linea":3,"nombre":")" + QByteArray(5000, 'n') + R"(","peso":"9","decimales":99}]})");
         QVERIFY(ok);
-        QCOMPARE(puesto, u"<b>P</b>"_s);
-        QCOMPARE(ms, 1700000000123);
+        QCOMPARE(c.puesto, u"<b>P</b>"_s);
+        QCOMPARE(c.nombre, u"<i>Ensacado</i>"_s);
+        QCOMPARE(c.corrida, u"abc"_s);
+        QCOMPARE(c.n, 41);
+        const QJsonArray& lineas = c.lineas;
         QCOMPARE(lineas.size(), 2);
         const QJsonObject l2 = lineas.at(0).toObject();
         QCOMPARE(l2.value(u"linea"_s).toInt(), 2);
@@ -1033,53 +1049,96 @@ private Q_SLOTS:
         QCOMPARE(l3.value(u"nombre"_s).toString().size(), 200);
         QVERIFY(l3.value(u"peso"_s).isNull());
         QCOMPARE(l3.value(u"decimales"_s).toInt(), 6);
+        // A publisher of an earlier version: no run, no counter.
+        const auto [viejo, v] = carga(R"({"puesto":"A","ms":1,"lineas":[{"linea":1}]})");
+        QVERIFY(viejo);
+        QCOMPARE((std::tuple{v.corrida, v.n, v.nombre, v.lineas.size()}), (std::tuple{QString(), qint64(-1), QString(), qsizetype(1)}));
     }
 
-    // A workstation is current while it is heard of; an older state never
-    // replaces a newer one; this workstation is never taken from the channel.
+    // A workstation is current while it is heard of here, by this
+    // monitor's clock; each state is taken as it comes; this workstation
+    // is never taken from the channel. The page shows the workstations by
+    // name, this one first, and tells of each at most five times a second.
     void plantaVigencia()
     {
-        VistaPlanta v(u"propio"_s, true);
+        VistaPlanta v(u"propio"_s, true, u"Zeta"_s);
         const QJsonArray lineas{QJsonObject{{u"linea"_s, 1}, {u"nombre"_s, u"Uno"_s}, {u"peso"_s, 10.0},
                                             {u"vigente"_s, true}, {u"decimales"_s, 1}}};
-        const auto remoto = [&](qint64 ahora) {
+        const auto remoto = [&](const QString& quien, qint64 ahora) {
             for (const QJsonValue& p : v.planta({}, ahora).value(u"puestos"_s).toArray())
-                if (p[u"puesto"_s].toString() == u"B")
+                if (p[u"puesto"_s].toString() == quien)
                     return p.toObject();
             return QJsonObject();
         };
-        v.recibe(u"propio"_s, 5000, 0, lineas, 1000);
-        v.recibe(u"B"_s, 5000, 2000, lineas, 10000); // 2 s old when read
+        const auto nada = [] { return QJsonArray(); };
+        const qint64 pared = QDateTime(QDate(2026, 10, 25), QTime(2, 30)).toMSecsSinceEpoch();
+        v.recibe(u"propio"_s, u"Otro"_s, 0, lineas, 1000, pared);
+        v.recibe(u"B"_s, {}, 2000, lineas, 10000, pared); // 2 s old when read
         QCOMPARE(v.planta({}, 10000).value(u"puestos"_s).toArray().size(), 2);
-        QVERIFY(remoto(10000 + VistaPlanta::kVencidoMs - 2000)[u"vigente"_s].toBool());
+        QCOMPARE(remoto(u"propio"_s, 10000)[u"nombre"_s].toString(), u"Zeta"_s);
+        QCOMPARE(remoto(u"B"_s, 10000)[u"nombre"_s].toString(), u"B"_s); // no name: its identity
+        // Since when, by this machine's clock less the age, with its offset.
+        QCOMPARE(QDateTime::fromString(remoto(u"B"_s, 10000)[u"visto"_s].toString(), Qt::ISODateWithMs).toMSecsSinceEpoch(),
+                 pared - 2000);
+        QVERIFY(remoto(u"B"_s, 10000)[u"visto"_s].toString().contains(QRegularExpression(u"([+-]\\d\\d:\\d\\d|Z)$"_s)));
+        QVERIFY(remoto(u"B"_s, 10000 + VistaPlanta::kVencidoMs - 2000)[u"vigente"_s].toBool());
         v.vigila(10000 + VistaPlanta::kVencidoMs - 2000);
-        QCOMPARE(v.tomaCambios({}, 0).size(), 1); // B; this workstation's own come from its stations
+        QCOMPARE(v.tomaCambios(nada, 0).size(), 1); // B; this workstation's own come from its stations
         const qint64 tarde = 10000 + VistaPlanta::kVencidoMs - 2000 + 1;
         v.vigila(tarde);
         QVERIFY(v.hayCambios());
-        const QJsonArray cambios = v.tomaCambios({}, tarde);
+        const QJsonArray cambios = v.tomaCambios(nada, tarde);
         QCOMPARE(cambios.size(), 1);
         const QJsonObject b = cambios.at(0).toObject();
         QVERIFY(!b[u"vigente"_s].toBool());
         const QJsonObject l = b[u"lineas"_s][0].toObject();
         QVERIFY(!l[u"vigente"_s].toBool());
-        QVERIFY(l[u"motivo"_s].toString().startsWith(u"Sin noticias desde "_s));
+        QCOMPARE(l[u"motivo"_s].toString(),
+                 u"Sin noticias desde "_s + FechaHora::fechaHora(QDateTime::fromMSecsSinceEpoch(pared - 2000)));
         QCOMPARE(l[u"peso"_s].toDouble(), 10.0); // what it last said stays
-        // An older state, late: not shown, still stale.
-        v.recibe(u"B"_s, 4000, 0, QJsonArray{QJsonObject{{u"linea"_s, 1}, {u"peso"_s, 99.0}}}, tarde);
-        QCOMPARE(remoto(tarde)[u"lineas"_s][0][u"peso"_s].toDouble(), 10.0);
-        QVERIFY(!remoto(tarde)[u"vigente"_s].toBool());
-        v.recibe(u"B"_s, 9000, 0, QJsonArray{QJsonObject{{u"linea"_s, 1}, {u"peso"_s, 11.0}}}, tarde);
-        QVERIFY(remoto(tarde)[u"vigente"_s].toBool());
-        QCOMPARE(remoto(tarde)[u"lineas"_s][0][u"peso"_s].toDouble(), 11.0);
+        // A row read again, older by its age than what was heard: it takes nothing away.
+        v.recibe(u"B"_s, u"Báscula"_s, 60000, QJsonArray{QJsonObject{{u"linea"_s, 1}, {u"peso"_s, 11.0}}}, tarde, pared);
+        QVERIFY(!remoto(u"B"_s, tarde)[u"vigente"_s].toBool());
+        QCOMPARE(remoto(u"B"_s, tarde)[u"lineas"_s][0][u"peso"_s].toDouble(), 11.0);
+        // Any state that comes is the newest: current again, named now.
+        v.recibe(u"B"_s, {}, 0, QJsonArray{QJsonObject{{u"linea"_s, 1}, {u"peso"_s, 12.0}}}, tarde, pared);
+        QVERIFY(remoto(u"B"_s, tarde)[u"vigente"_s].toBool());
+        QCOMPARE(remoto(u"B"_s, tarde)[u"lineas"_s][0][u"peso"_s].toDouble(), 12.0);
+        QCOMPARE(remoto(u"B"_s, tarde)[u"nombre"_s].toString(), u"Báscula"_s);
         // Today's figures: line 1 of B, a batch on a line of nobody known is not shown.
         v.setTotales({QJsonObject{{u"puesto"_s, u"B"_s}, {u"linea"_s, 1}, {u"lotes"_s, 3}, {u"kilos"_s, 1234.5},
                                   {u"ultimo"_s, QJsonObject{{u"ticket"_s, 77.0}, {u"peso"_s, 400.25}}}},
                       QJsonObject{{u"puesto"_s, u"C"_s}, {u"linea"_s, 1}, {u"lotes"_s, 1}, {u"kilos"_s, 1.0}}});
-        const QJsonObject t = remoto(tarde)[u"lineas"_s][0].toObject();
+        const QJsonObject t = remoto(u"B"_s, tarde)[u"lineas"_s][0].toObject();
         QCOMPARE(t[u"hoy"_s][u"lotes"_s].toInt(), 3);
         QCOMPARE(t[u"ultimo"_s][u"ticket"_s].toInt(), 77);
         QCOMPARE(v.planta({}, tarde).value(u"puestos"_s).toArray().size(), 2);
+
+        // By name whatever the case and the accents, then by identity; this workstation first.
+        for (const auto& [id, nombre] : {std::pair{u"c1"_s, u"ávila"_s}, {u"a9"_s, u"Burgos"_s}, {u"a1"_s, u"burgos"_s},
+                                          {u"z0"_s, QString()}})
+            v.recibe(id, nombre, 0, lineas, tarde, pared);
+        QStringList orden;
+        for (const QJsonValue& p : v.planta({}, tarde).value(u"puestos"_s).toArray())
+            orden.append(p[u"puesto"_s].toString());
+        QCOMPARE(orden, (QStringList{u"propio"_s, u"c1"_s, u"B"_s, u"a1"_s, u"a9"_s, u"z0"_s}));
+
+        // Told five times in any second, a sixth change waits for the first to be a second old.
+        v.olvidaCambios();
+        qint64 ahora = tarde + 10000;
+        for (int i = 0; i < VistaPlanta::kEmpujesPorSegundo; ++i, ahora += 10) {
+            v.recibe(u"B"_s, {}, 0, lineas, ahora, pared);
+            QCOMPARE(v.proximo(ahora), 0);
+            QCOMPARE(v.tomaCambios(nada, ahora).size(), 1);
+        }
+        v.recibe(u"B"_s, {}, 0, lineas, ahora, pared);
+        v.recibe(u"c1"_s, {}, 0, lineas, ahora, pared);
+        QCOMPARE(v.proximo(ahora), 0); // c1 may
+        QCOMPARE(v.tomaCambios(nada, ahora).at(0)[u"puesto"_s].toString(), u"c1"_s);
+        QCOMPARE(v.proximo(ahora), 1000 - 10 * VistaPlanta::kEmpujesPorSegundo);
+        QVERIFY(v.tomaCambios(nada, ahora + 1000 - 10 * VistaPlanta::kEmpujesPorSegundo - 1).isEmpty());
+        QCOMPARE(v.tomaCambios(nada, ahora + 1000 - 10 * VistaPlanta::kEmpujesPorSegundo).size(), 1);
+        QCOMPARE(v.proximo(ahora + 1000), -1);
     }
 
     // With SQLite the plant is this workstation: its lines from the settings
