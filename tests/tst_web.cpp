@@ -4,7 +4,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
+#include <QProcess>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -29,6 +31,7 @@
 #include "Puerta.h"
 #include "Puesto.h"
 #include "Registrador.h"
+#include "Schema.h"
 #include "Sesiones.h"
 #include "Reloj.h"
 #include "ReportesPrueba.h"
@@ -1324,6 +1327,203 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(suyo()[u"vigente"_s].toBool() && linea2()[u"peso"_s].toDouble() == 20099.0, kEspera);
         QTRY_VERIFY_WITH_TIMEOUT(vistoEnPagina(20099), kEspera);
         QVERIFY(pub->cuenta().fallos > 0);
+    }
+
+    // The handshake as Firefox sends it ("Connection: keep-alive, Upgrade",
+    // its own headers) on a signed-in session: both live pages open and get
+    // their first state.
+    void webSocketComoFirefox()
+    {
+        const QByteArray c = ingresa(u"luis"_s, u"op"_s);
+        for (const auto& [ruta, tipo] : {std::pair{"/ws/estado", "estado"}, std::pair{"/ws/planta", "planta"}}) {
+            auto s = conecta();
+            QVERIFY(s);
+            const QByteArray host = "127.0.0.1:" + QByteArray::number(m_puerto);
+            s->write(QByteArray("GET ") + ruta + " HTTP/1.1\r\nHost: " + host +
+                     "\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64; rv:115.0) Gecko/20100101 Firefox/115.0\r\n"
+                     "Accept: */*\r\nAccept-Language: es-ES,es;q=0.8,en-US;q=0.5,en;q=0.3\r\n"
+                     "Accept-Encoding: gzip, deflate, br\r\nSec-WebSocket-Version: 13\r\nOrigin: http://" + host +
+                     "\r\nSec-WebSocket-Extensions: permessage-deflate\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                     "DNT: 1\r\nConnection: keep-alive, Upgrade\r\nCookie: " + c +
+                     "\r\nSec-Fetch-Dest: empty\r\nSec-Fetch-Mode: websocket\r\nSec-Fetch-Site: same-origin\r\n"
+                     "Pragma: no-cache\r\nCache-Control: no-cache\r\nUpgrade: websocket\r\n\r\n");
+            const Respuesta r = leeRespuesta(*s);
+            QCOMPARE(r.estado, 101);
+            QCOMPARE(r.cab.value("sec-websocket-accept"), QByteArray("s3pPLMBiTxaQ9kYGzzhZRbK+xOo="));
+            // One unmasked text frame: its JSON says what it is.
+            QByteArray trama;
+            QTRY_VERIFY_WITH_TIMEOUT((trama += s->readAll()).size() >= 4, kEspera);
+            QCOMPARE(quint8(trama.at(0)), quint8(0x81));
+            const int corto = quint8(trama.at(1)) & 0x7f;
+            const qsizetype desde = corto == 126 ? 4 : corto == 127 ? 10 : 2;
+            const qsizetype largo = corto == 126 ? (quint8(trama.at(2)) << 8 | quint8(trama.at(3))) : corto;
+            QVERIFY(corto != 127);
+            QTRY_VERIFY_WITH_TIMEOUT((trama += s->readAll()).size() >= desde + largo, kEspera);
+            const QJsonObject m = QJsonDocument::fromJson(trama.mid(desde, largo)).object();
+            QCOMPARE(m[u"tipo"_s].toString(), QString::fromLatin1(tipo));
+        }
+    }
+
+    // The plant on a database server whose clock is not this machine's
+    // (libfaketime): one that ran an hour ahead and is stepped back while a
+    // workstation publishes; rows read at start with their real age; and
+    // notifications anyone with the credentials sends with psql. No time
+    // another machine wrote hides a later state; a forged one shows at most
+    // until the workstation's next state; invented workstations are not kept.
+    void plantaRelojesAjenos()
+    {
+        const QString faketime = u"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"_s;
+        const QString psql = QStandardPaths::findExecutable(u"psql"_s);
+        if (!QFile::exists(faketime) || psql.isEmpty())
+            QSKIP("Sin libfaketime o sin psql");
+        // The server runs as postgres when this runs as root: a directory it may enter.
+        QTemporaryDir tmp;
+        QVERIFY(QFile::setPermissions(tmp.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                      QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                                      QFile::ExeOther));
+        const QString reloj = tmp.filePath(u"reloj"_s);
+        const auto ponReloj = [&](const QByteArray& desfase) {
+            QFile f(reloj);
+            return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(desfase + "\n") > 0;
+        };
+        QVERIFY(ponReloj("+1h"));
+        const QString pgsh = QStringLiteral(TOLVEX_FUENTES "/scripts/pg.sh");
+        const QString datos = tmp.filePath(u"pg"_s);
+        QProcess arranque;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"LD_PRELOAD"_s, faketime);
+        env.insert(u"FAKETIME_TIMESTAMP_FILE"_s, reloj);
+        env.insert(u"FAKETIME_NO_CACHE"_s, u"1"_s);
+        env.insert(u"DONT_FAKE_MONOTONIC"_s, u"1"_s);
+        arranque.setProcessEnvironment(env);
+        arranque.start(u"sh"_s, {pgsh, u"start"_s, datos, u"0"_s});
+        QVERIFY(arranque.waitForFinished(120000));
+        const auto para = qScopeGuard([&] {
+            m_web.reset();
+            QProcess::execute(u"sh"_s, {pgsh, u"stop"_s, datos});
+        });
+        const QString cs = QString::fromUtf8(arranque.readAllStandardOutput()).trimmed().split(u'\n').last();
+        QVERIFY2(arranque.exitCode() == 0 && cs.startsWith(u"Driver="_s), arranque.readAllStandardError().constData());
+        const ConnectionString con = ConnectionString::parse(cs, {});
+        const auto sql = [&](const QString& sentencia) {
+            QProcess p;
+            QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+            e.remove(u"LD_PRELOAD"_s);
+            p.setProcessEnvironment(e);
+            p.start(psql, {u"-X"_s, u"-q"_s, u"-A"_s, u"-t"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-h"_s, con.host, u"-p"_s,
+                           QString::number(con.port), u"-U"_s, con.user, u"-d"_s, con.database, u"-c"_s, sentencia});
+            p.waitForFinished(60000);
+            if (p.exitCode() != 0)
+                qWarning() << sentencia << p.readAllStandardError();
+            return p.exitCode() == 0 ? QString::fromUtf8(p.readAllStandardOutput()).trimmed() : u"<fallo>"_s;
+        };
+        const auto desfaseMs = [&] {
+            return sql(u"SELECT floor(extract(epoch FROM now()) * 1000)"_s).toLongLong() - QDateTime::currentMSecsSinceEpoch();
+        };
+        QVERIFY2(desfaseMs() > 50 * 60 * 1000, "libfaketime no adelantó el reloj del servidor");
+
+        // Rows left before this monitor starts: one 10 minutes old, one whose state is not JSON.
+        {
+            CDatos db;
+            QVERIFY(db.AbrirBase(cs));
+            QVERIFY(Schema::creaPlanta(db, nullptr));
+            QVERIFY(db.Ejecuta(u"INSERT INTO Planta (PUESTO, LINEA, ESTADO, VISTO) VALUES "
+                               "('viejo', 1, ?, now() - interval '10 minutes'), ('basura', 1, 'no json', now())"_s,
+                               {uR"({"linea":1,"peso":55,"vigente":true,"corrida":"c","n":4,"nombrePuesto":"Molino"})"_s}));
+        }
+        prepara(cs);
+        const QString otro = u"otro"_s;
+        Contexto ctx = Contexto::programa();
+        auto pub = std::make_unique<PublicadorPlanta>(ctx, otro);
+        pub->setLineas({Linea{1, u"Uno"_s}});
+        const auto publica = [&](double peso) {
+            EstadoEstacion e;
+            e.abierta = true;
+            e.conectado = true;
+            e.instante = QDateTime::currentDateTime();
+            e.Peso = peso;
+            pub->publica(Linea{1, u"Uno"_s}, e);
+        };
+        publica(100);
+        const QByteArray c = ingresa(u"luis"_s, u"op"_s);
+        const auto puestos = [&] { return jsonDe(pide(get(u"/api/planta"_s, c)))[u"puestos"_s].toArray(); };
+        const auto suyo = [&](const QString& quien) -> QJsonObject {
+            for (const QJsonValue& p : puestos())
+                if (p[u"puesto"_s].toString() == quien)
+                    return p.toObject();
+            return {};
+        };
+        const auto muestra = [&](double peso) {
+            const QJsonObject o = suyo(otro);
+            return o[u"vigente"_s].toBool() && o[u"lineas"_s][0][u"peso"_s].toDouble() == peso;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(muestra(100), kEspera);
+        // Read at start with its real age: stale, since ten minutes ago by this machine's clock.
+        const QJsonObject viejo = suyo(u"viejo"_s);
+        QVERIFY(!viejo[u"vigente"_s].toBool());
+        QCOMPARE(viejo[u"nombre"_s].toString(), u"Molino"_s);
+        const qint64 hace = QDateTime::currentMSecsSinceEpoch() -
+                            QDateTime::fromString(viejo[u"visto"_s].toString(), Qt::ISODateWithMs).toMSecsSinceEpoch();
+        QVERIFY2(hace > 9 * 60 * 1000 && hace < 11 * 60 * 1000, qPrintable(viejo[u"visto"_s].toString()));
+        QVERIFY(viejo[u"lineas"_s][0][u"motivo"_s].toString().startsWith(u"Sin noticias desde "_s));
+        QVERIFY(suyo(u"basura"_s).isEmpty());
+
+        // The server's clock steps back an hour: every later state is shown,
+        // and the workstation stays current for longer than it could go unheard.
+        QVERIFY(ponReloj("+0"));
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(desfaseMs()) < 5 * 60 * 1000, kEspera);
+        publica(200);
+        QTRY_VERIFY_WITH_TIMEOUT(muestra(200), kEspera);
+        for (QElapsedTimer t; !t.isValid() || t.elapsed() < VistaPlanta::kVencidoMs + 2000; QTest::qWait(250)) {
+            if (!t.isValid())
+                t.start();
+            QVERIFY2(muestra(200), "el puesto quedó sin noticias tras el paso atrás del reloj del servidor");
+        }
+
+        // Forged: stamped in 2100 (a payload of an earlier version), of the
+        // workstation's own run with the highest counter, of a new run. Each
+        // shows until the workstation's next state, which is shown.
+        const QString corrida = sql(u"SELECT ESTADO::json->>'corrida' FROM Planta WHERE PUESTO = 'otro'"_s);
+        QVERIFY(!corrida.isEmpty() && corrida != u"<fallo>");
+        const QString linea = uR"("lineas":[{"linea":1,"nombre":"Uno","peso":%1,"vigente":true}])"_s;
+        int k = 0;
+        for (const QString& forjado :
+             {uR"({"puesto":"otro","ms":4102444800000,)"_s + linea.arg(999),
+              uR"({"puesto":"otro","corrida":"%1","n":9007199254740992,)"_s.arg(corrida) + linea.arg(998),
+              uR"({"puesto":"otro","corrida":"forjada","n":0,"ms":4102444800000,)"_s + linea.arg(997)}) {
+            QCOMPARE(sql(u"SELECT pg_notify('tolvex_planta', $f$%1}$f$)"_s.arg(forjado)), QString());
+            QTRY_VERIFY2_WITH_TIMEOUT(muestra(999 - k), qPrintable(forjado), kEspera);
+            publica(300 + k);
+            QTRY_VERIFY2_WITH_TIMEOUT(muestra(300 + k), qPrintable(forjado), kEspera);
+            ++k;
+        }
+        // Through a reconnection (the server drops every connection), and on.
+        QVERIFY(sql(u"SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE datname = current_database() "
+                    "AND pid <> pg_backend_pid()"_s) != u"<fallo>");
+        publica(400);
+        QTRY_VERIFY_WITH_TIMEOUT(muestra(400), kEspera);
+        QVERIFY(jsonDe(pide(get(u"/api/planta"_s, c)))[u"base"_s].toBool());
+        // A row forged with the run's highest counter, read at the next
+        // connection: shown until the workstation's next state.
+        QVERIFY(sql(uR"(UPDATE Planta SET ESTADO = jsonb_set(jsonb_set(ESTADO::jsonb, '{n}', '9007199254740992'),
+                        '{peso}', '996')::text WHERE PUESTO = 'otro';
+                        SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity
+                        WHERE datname = current_database() AND pid <> pg_backend_pid())"_s) != u"<fallo>");
+        QTRY_COMPARE_WITH_TIMEOUT(suyo(otro)[u"lineas"_s][0][u"peso"_s].toDouble(), 996.0, kEspera);
+        publica(401);
+        QTRY_VERIFY_WITH_TIMEOUT(muestra(401), kEspera);
+
+        // 300 invented workstations: none kept; what the real one says next is shown.
+        QCOMPARE(sql(uR"(SELECT count(pg_notify('tolvex_planta', json_build_object('puesto', 'inventado-' || i,
+                         'corrida', 'x', 'n', i, 'lineas', json_build_array(json_build_object('linea', 1, 'peso', i)))::text))
+                         FROM generate_series(1, 300) AS i)"_s),
+                 u"300"_s);
+        publica(500);
+        QTRY_VERIFY_WITH_TIMEOUT(muestra(500), kEspera);
+        QStringList ids;
+        for (const QJsonValue& p : puestos())
+            ids.append(p[u"puesto"_s].toString());
+        QCOMPARE(ids, (QStringList{Puesto::de(m_inst->path()), u"viejo"_s, otro}));
     }
 
     void limitesTrasUpgrade()
