@@ -1364,6 +1364,44 @@ private Q_SLOTS:
         }
     }
 
+    // An installer names the workstation: kept as typed (accents, quotes,
+    // markup stay text), refused, with the settings file untouched, when it
+    // cannot be kept as it is; tolvex-setup says which.
+    void nombreDelPuesto()
+    {
+        const QString dir = m_inst->path();
+        const QString id = Puesto::de(dir);
+        QVERIFY(Puesto::nombre(dir).isEmpty());
+        QFile ini(IniFile::find(dir, Config::kArchivo));
+        const auto bytes = [&] {
+            ini.open(QIODevice::ReadOnly);
+            const QByteArray b = ini.readAll();
+            ini.close();
+            return b;
+        };
+        const QByteArray antes = bytes();
+        QString error;
+        for (const QString& malo : {QString(), u"   "_s, QString(Puesto::kMaxNombre + 1, u'x'), u"a\tb"_s, u"a\nb"_s,
+                                    u"東京"_s}) {
+            error.clear();
+            QVERIFY2(!Puesto::nombra(dir, malo, &error), qPrintable(malo));
+            QVERIFY(!error.isEmpty());
+            QCOMPARE(bytes(), antes);
+        }
+        QVERIFY2(Puesto::nombra(dir, u"  Ensacado \"Norte\" <b>ñ</b>;=[x] "_s, &error), qPrintable(error));
+        QCOMPARE(Puesto::nombre(dir), u"Ensacado \"Norte\" <b>ñ</b>;=[x]"_s);
+        QCOMPARE(Puesto::de(dir), id);
+        const QString setup = qEnvironmentVariable("TOLVEX_BIN_DIR") + u"/bin/tolvex-setup"_s;
+        if (!QFileInfo(setup).isExecutable())
+            QSKIP("Sin tolvex-setup (TOLVEX_BIN_DIR)");
+        QCOMPARE(QProcess::execute(setup, {dir, u"--puesto-nombre"_s, u"Báscula 2"_s}), 0);
+        QCOMPARE(Puesto::nombre(dir), u"Báscula 2"_s);
+        QCOMPARE(QProcess::execute(setup, {dir, u"--puesto-nombre"_s, u"東京"_s}), 1);
+        QCOMPARE(QProcess::execute(setup, {dir, u"--puesto-nombre"_s}), 2);
+        QCOMPARE(QProcess::execute(setup, {dir, u"--lineas"_s, u"--puesto-nombre"_s, u"x"_s}), 2);
+        QCOMPARE(Puesto::nombre(dir), u"Báscula 2"_s);
+    }
+
     // The plant on a database server whose clock is not this machine's
     // (libfaketime): one that ran an hour ahead and is stepped back while a
     // workstation publishes; rows read at start with their real age; and
