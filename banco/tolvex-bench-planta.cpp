@@ -820,16 +820,14 @@ int main(int argc, char** argv)
         fallos += c.fallos;
         cpuPublicador += c.cpuNs;
     }
-    struct Carga
-    {
-        QString puesto;
-        QString lineas;
-    };
-    QVector<Carga> datos;
+    QVector<QVariantList> datos;
+    const QString canal = QStringLiteral("tolvex_planta_suelo");
     for (const QString& c : std::as_const(cargas)) {
         const QJsonObject o = QJsonDocument::fromJson(c.toUtf8()).object();
-        datos.append({o.value(QStringLiteral("puesto")).toString(),
-                      QString::fromUtf8(QJsonDocument(o.value(QStringLiteral("lineas")).toArray()).toJson(QJsonDocument::Compact))});
+        datos.append(PublicadorPlanta::valores(
+            canal, o.value(QStringLiteral("puesto")).toString(), o.value(QStringLiteral("nombre")).toString(),
+            o.value(QStringLiteral("corrida")).toString(), o.value(QStringLiteral("n")).toInteger(),
+            QString::fromUtf8(QJsonDocument(o.value(QStringLiteral("lineas")).toArray()).toJson(QJsonDocument::Compact))));
     }
     qint64 cpuSuelo = 0;
     {
@@ -841,17 +839,13 @@ int main(int argc, char** argv)
             aviso(QStringLiteral("el piso no pudo ejecutarse: ") + (g_fallo.isEmpty() ? q.lastError().text() : g_fallo));
             return 1;
         }
-        const QString canal = QStringLiteral("tolvex_planta_suelo");
         // Three rounds, the cheapest counts: a floor.
         for (int vuelta = 0; vuelta < 3; ++vuelta) {
             const qint64 c0 = cpuHiloNs();
             for (qint64 i = 0; i < sentencias; ++i) {
-                const Carga& d = datos[qsizetype(i % datos.size())];
-                q.bindValue(0, d.lineas);
-                q.bindValue(1, d.puesto);
-                q.bindValue(2, canal);
-                q.bindValue(3, d.puesto);
-                q.bindValue(4, d.lineas);
+                const QVariantList& d = datos[qsizetype(i % datos.size())];
+                for (qsizetype k = 0; k < d.size(); ++k)
+                    q.bindValue(int(k), d[k]);
                 if (!q.exec()) {
                     aviso(QStringLiteral("el piso falló: ") + q.lastError().text());
                     return 1;

@@ -10,7 +10,8 @@
 //   web http://... clave K    (with --web)
 //   listo                     (every line has read its indicator)
 // and reads commands on stdin: "peso L V" sets line L's weight to V (own
-// simulators); "fin", or stdin closing, ends it. At the end it prints
+// simulators); "cierra L" closes line L's station, as its window's close
+// does; "fin", or stdin closing, ends it. At the end it prints
 //   planta cpu_ns C sentencias S fallos F cpu_s P pared_s W
 // (the publishing thread's CPU, its statements, and the whole process's CPU)
 // and, per line, the readings its station processed and the longest gap
@@ -296,6 +297,10 @@ int puesto(QApplication& app, const QCommandLineParser& p)
                 const int l = orden.at(1).toInt();
                 if (l >= 1 && l <= int(indicadores.size()))
                     indicadores[size_t(l - 1)]->setValor32(Indicador::kPeso, quint32(orden.at(2).toUInt()));
+            } else if (orden.value(0) == "cierra" && orden.size() == 2) {
+                const int l = orden.at(1).toInt();
+                if (l >= 1 && l <= int(estaciones.size()))
+                    estaciones[size_t(l - 1)]->cierra();
             } else if (orden.value(0) == "fin") {
                 app.quit();
             }

@@ -19,4 +19,15 @@ QString nuevo();
 // returned, and aviso says why.
 QString de(const QString& directorio, QString* aviso = nullptr);
 
+// The name an installer gave the workstation ([global] PuestoNombre, shown
+// in its stead); empty when it has none.
+inline const QString kClaveNombre = QStringLiteral("PuestoNombre");
+constexpr int kMaxNombre = 60;
+QString nombre(const QString& directorio);
+// Names the workstation of a prepared program directory: at most kMaxNombre
+// characters, none of them a control character. False, with why, when the
+// name is not valid or the settings file cannot be written (or would not
+// keep it as it is).
+bool nombra(const QString& directorio, const QString& nombre, QString* error);
+
 } // namespace Puesto

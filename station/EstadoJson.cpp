@@ -23,7 +23,7 @@ QJsonObject completo(const EstadoEstacion& e, bool vigente, const QString& motiv
         {QStringLiteral("conectado"), e.conectado},
         {QStringLiteral("vigente"), vigente},
         {QStringLiteral("motivo"), motivo},
-        {QStringLiteral("instante"), leido ? local.toString(Qt::ISODateWithMs) : QString()},
+        {QStringLiteral("instante"), leido ? iso(e.instante) : QString()},
         {QStringLiteral("decimales"), e.decimales},
         {QStringLiteral("peso"), valor(e.Peso)},
         {QStringLiteral("acumulado"), valor(e.Acumulado)},
@@ -50,6 +50,22 @@ QJsonObject completo(const EstadoEstacion& e, bool vigente, const QString& motiv
                      {QStringLiteral("fino"), texto(e.CFino)},
                      {QStringLiteral("lectura"), FechaHora::fechaHora(local)}}},
     };
+}
+
+QString iso(const QDateTime& t)
+{
+    if (!t.isValid())
+        return {};
+    const QDateTime local = t.toLocalTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+bool igualSalvoInstante(const EstadoEstacion& a, EstadoEstacion b)
+{
+    if (a.instante.isValid() != b.instante.isValid())
+        return false;
+    b.instante = a.instante;
+    return a == b;
 }
 
 bool vigente(const EstadoEstacion& e)
@@ -81,7 +97,7 @@ QJsonObject resumen(const Linea& linea, const EstadoEstacion& e, bool vigente, c
         {QStringLiteral("conectado"), e.conectado},
         {QStringLiteral("vigente"), vigente},
         {QStringLiteral("motivo"), motivo},
-        {QStringLiteral("instante"), leido ? local.toString(Qt::ISODateWithMs) : QString()},
+        {QStringLiteral("instante"), leido ? iso(e.instante) : QString()},
         {QStringLiteral("decimales"), e.decimales},
         {QStringLiteral("peso"), leido ? QJsonValue(e.Peso) : QJsonValue()},
         {QStringLiteral("textoError"), e.textoError},

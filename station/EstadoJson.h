@@ -29,4 +29,13 @@ QJsonObject resumen(const Linea& linea, const EstadoEstacion& e, bool vigente, c
 // What a line is doing in words; a state gone stale is a fault, whatever it said.
 QString marcha(EstadoEstacion e, bool vigente);
 
+// A moment in local time as ISO 8601 with its offset from UTC
+// ("2026-10-25T02:30:00.000+02:00"), so that the repeated hour of a change
+// of time is not ambiguous; empty when t is not valid.
+QString iso(const QDateTime& t);
+
+// The same state but for the time of its reading (not whether there was one):
+// what a summary shows is the same.
+bool igualSalvoInstante(const EstadoEstacion& a, EstadoEstacion b);
+
 } // namespace EstadoJson

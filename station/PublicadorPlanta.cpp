@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutexLocker>
+#include <QRandomGenerator>
 #include <QStringList>
 #include <QTimer>
 #include <ctime>
@@ -12,6 +13,7 @@
 #include "ConnectionString.h"
 #include "EstacionPesaje.h"
 #include "EstadoJson.h"
+#include "Puesto.h"
 #include "Reloj.h"
 #include "Schema.h"
 
@@ -37,13 +39,10 @@ QByteArray huella(QJsonObject o)
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-// The same state but for the time of its reading (not whether there was one).
-bool igualSalvoInstante(const EstadoEstacion& a, EstadoEstacion b)
+// A new identity for this run of the workstation's publisher.
+QString nuevaCorrida()
 {
-    if (a.instante.isValid() != b.instante.isValid())
-        return false;
-    b.instante = a.instante;
-    return a == b;
+    return QString::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, u'0');
 }
 
 } // namespace
@@ -52,31 +51,60 @@ bool igualSalvoInstante(const EstadoEstacion& a, EstadoEstacion b)
 class PublicadorPlanta::Trabajo : public QObject
 {
 public:
-    Trabajo(PublicadorPlanta* p, const QString& conexion, const QString& puesto)
-        : m_p(p), m_conexion(conexion), m_puesto(puesto), m_reloj(new QTimer(this))
+    Trabajo(PublicadorPlanta* p, const QString& conexion, const QString& puesto, const QString& nombre)
+        : m_p(p), m_conexion(conexion), m_puesto(puesto), m_nombre(nombre), m_corrida(nuevaCorrida()),
+          m_reloj(new QTimer(this))
     {
-        m_reloj->setInterval(kMinimoMs);
+        m_reloj->setSingleShot(true);
+        m_reloj->setTimerType(Qt::PreciseTimer);
         connect(m_reloj, &QTimer::timeout, this, &Trabajo::turno);
     }
-    void inicia() { m_reloj->start(); }
+    void inicia() { despierta(); }
+    // A line changed (PublicadorPlanta::despierta).
+    void despierta()
+    {
+        m_p->m_despierto = false;
+        m_pendiente = true;
+        programa();
+    }
     // The last states once more, on a connection that is open (closing).
     void final()
     {
         m_reloj->stop();
         if (m_db) {
             m_enviado.clear();
-            turno();
+            escribe();
         }
         m_db.reset();
     }
+
+private:
     void turno()
     {
         const qint64 c0 = cpuHiloNs();
+        m_pendiente = false;
+        m_turnoMs = Reloj::ms();
         escribe();
+        programa();
         m_p->m_cpuNs += cpuHiloNs() - c0;
     }
 
-private:
+    // The next turn: as soon as kMaximoPorSegundo allows (and the server,
+    // after a failure) when something is waiting; else the heartbeat.
+    void programa()
+    {
+        const qint64 ahora = Reloj::ms();
+        qint64 cuando = m_turnoMs + kLatidoMs;
+        if (m_pendiente) {
+            cuando = m_envios.size() < kMaximoPorSegundo ? ahora : m_envios.constFirst() + 1000;
+            if (!m_db)
+                cuando = std::max(cuando, m_reintentoDesde);
+        }
+        const qint64 espera = std::max<qint64>(0, cuando - ahora);
+        if (!m_reloj->isActive() || m_reloj->remainingTime() > espera)
+            m_reloj->start(int(std::min<qint64>(espera, kLatidoMs)));
+    }
+
     void escribe()
     {
         QMap<int, Entrada> lineas;
@@ -94,7 +122,7 @@ private:
             // only in the time of its reading is not summed up again.
             const auto r = m_resumidas.constFind(it.key());
             if (!latido && r != m_resumidas.cend() && m_enviado.value(it.key()) == r->huella &&
-                r->linea.nombre == it->linea.nombre && igualSalvoInstante(r->estado, e)) {
+                r->linea.nombre == it->linea.nombre && EstadoJson::igualSalvoInstante(r->estado, e)) {
                 huellas.insert(it.key(), r->huella);
                 continue;
             }
@@ -107,10 +135,13 @@ private:
         }
         if (cambiadas.isEmpty())
             return;
-        if (!m_db && ahora < m_reintentoDesde)
+        if (!m_db && ahora < m_reintentoDesde) {
+            m_pendiente = true;
             return;
+        }
         if (!m_db && !conecta(lineas.keys())) {
             m_reintentoDesde = Reloj::ms() + kReintentoMs;
+            m_pendiente = true;
             return;
         }
         // Several notifications when the lines do not fit in one.
@@ -131,14 +162,18 @@ private:
         };
         for (const auto& [n, o] : std::as_const(cambiadas)) {
             const qsizetype b = QJsonDocument(o).toJson(QJsonDocument::Compact).size() + 1;
-            if (bytes + b > kMaxCarga - 200 && !envia())
+            if (bytes + b > kMaxCarga - 300 && !envia()) {
+                m_pendiente = true;
                 return;
+            }
             tanda.append(o);
             enTanda.append(n);
             bytes += b;
         }
         if (envia())
             m_ultimoMs = ahora;
+        else
+            m_pendiente = true;
     }
 
     bool conecta(const QList<int>& lineas)
@@ -169,7 +204,12 @@ private:
         static const QString sql = sentencia(Schema::kTablaPlanta);
         const QString datos = QString::fromUtf8(QJsonDocument(lineas).toJson(QJsonDocument::Compact));
         ++m_p->m_sentencias;
-        if (m_db->Ejecuta(sql, {datos, m_puesto, kCanal, m_puesto, datos}))
+        // The counter goes on through reconnections: the run is the same.
+        ++m_n;
+        m_envios.append(Reloj::ms());
+        while (m_envios.size() > kMaximoPorSegundo)
+            m_envios.removeFirst();
+        if (m_db->Ejecuta(sql, valores(kCanal, m_puesto, m_nombre, m_corrida, m_n, datos)))
             return true;
         ++m_p->m_fallos;
         // The server went away or refused: a new connection next time, and
@@ -183,6 +223,9 @@ private:
     PublicadorPlanta* m_p;
     const QString m_conexion;
     const QString m_puesto;
+    const QString m_nombre;
+    const QString m_corrida;
+    qint64 m_n = 0;
     QTimer* m_reloj;
     std::unique_ptr<CDatos> m_db;
     QHash<int, QByteArray> m_enviado; // what each line's row says now
@@ -193,7 +236,10 @@ private:
         QByteArray huella;
     };
     QHash<int, Resumida> m_resumidas; // each line's last summary, and what it was made of
-    qint64 m_ultimoMs = -1;
+    QList<qint64> m_envios;           // Reloj::ms() of the last statements, kMaximoPorSegundo at most
+    bool m_pendiente = false;         // a line may have changed since the last turn
+    qint64 m_ultimoMs = -1; // Reloj::ms() of the last turn that wrote every line it had to
+    qint64 m_turnoMs = 0;   // of the last turn
     qint64 m_reintentoDesde = 0;
 };
 
@@ -202,7 +248,7 @@ PublicadorPlanta::PublicadorPlanta(const Contexto& contexto, const QString& pues
 {
     if (!compartida(contexto))
         return;
-    m_trabajo = new Trabajo(this, contexto.DataCSReporte, puesto);
+    m_trabajo = new Trabajo(this, contexto.DataCSReporte, puesto, Puesto::nombre(contexto.directorio()));
     m_hilo.setObjectName(QStringLiteral("planta"));
     m_trabajo->moveToThread(&m_hilo);
     m_hilo.start();
@@ -220,22 +266,34 @@ PublicadorPlanta::~PublicadorPlanta()
             delete t;
         },
         Qt::BlockingQueuedConnection);
+    m_trabajo = nullptr;
     m_hilo.quit();
     m_hilo.wait();
 }
 
 QString PublicadorPlanta::sentencia(const QString& tabla)
 {
+    // Each row's state is the line's summary with the statement's run,
+    // counter and workstation name.
     return QStringLiteral(
-               "WITH e AS (SELECT (x->>'linea')::integer AS linea, x::text AS estado "
+               "WITH e AS (SELECT (x->>'linea')::integer AS linea, "
+               "(x::jsonb || jsonb_build_object('corrida', CAST(? AS text), 'n', CAST(? AS bigint), "
+               "'nombrePuesto', CAST(? AS text)))::text AS estado "
                "FROM json_array_elements(CAST(? AS json)) AS x), "
                "u AS (INSERT INTO %1 (PUESTO, LINEA, ESTADO, VISTO) SELECT ?, linea, estado, now() FROM e "
                "ON CONFLICT (PUESTO, LINEA) DO UPDATE SET ESTADO = EXCLUDED.ESTADO, VISTO = EXCLUDED.VISTO "
                "RETURNING 1) "
-               "SELECT pg_notify(?, json_build_object('puesto', CAST(? AS text), "
+               "SELECT pg_notify(?, json_build_object('puesto', CAST(? AS text), 'nombre', CAST(? AS text), "
+               "'corrida', CAST(? AS text), 'n', CAST(? AS bigint), "
                "'ms', floor(extract(epoch FROM now()) * 1000), 'lineas', CAST(? AS json))::text), "
                "(SELECT count(*) FROM u)")
         .arg(tabla);
+}
+
+QVariantList PublicadorPlanta::valores(const QString& canal, const QString& puesto, const QString& nombre,
+                                       const QString& corrida, qint64 n, const QString& lineas)
+{
+    return {corrida, n, nombre, lineas, puesto, canal, puesto, nombre, corrida, n, lineas};
 }
 
 bool PublicadorPlanta::compartida(const Contexto& contexto)
@@ -246,14 +304,17 @@ bool PublicadorPlanta::compartida(const Contexto& contexto)
 
 void PublicadorPlanta::setLineas(const QVector<Linea>& lineas)
 {
-    QMutexLocker l(&m_mutex);
-    QMap<int, Entrada> nuevas;
-    for (const Linea& linea : lineas) {
-        Entrada e = m_lineas.value(linea.numero);
-        e.linea = linea;
-        nuevas.insert(linea.numero, e);
+    {
+        QMutexLocker l(&m_mutex);
+        QMap<int, Entrada> nuevas;
+        for (const Linea& linea : lineas) {
+            Entrada e = m_lineas.value(linea.numero);
+            e.linea = linea;
+            nuevas.insert(linea.numero, e);
+        }
+        m_lineas = nuevas;
     }
-    m_lineas = nuevas;
+    despierta();
 }
 
 void PublicadorPlanta::sigue(EstacionPesaje* estacion)
@@ -267,18 +328,35 @@ void PublicadorPlanta::sigue(EstacionPesaje* estacion)
 
 void PublicadorPlanta::publica(const Linea& linea, const EstadoEstacion& e)
 {
-    QMutexLocker l(&m_mutex);
-    Entrada& en = m_lineas[linea.numero];
-    en.linea = linea;
-    en.estado = e;
+    bool cambio;
+    {
+        QMutexLocker l(&m_mutex);
+        Entrada& en = m_lineas[linea.numero];
+        // A poll that only renews the time of the reading waits for the heartbeat.
+        cambio = en.linea.nombre != linea.nombre || !EstadoJson::igualSalvoInstante(en.estado, e);
+        en.linea = linea;
+        en.estado = e;
+    }
+    if (cambio)
+        despierta();
 }
 
 void PublicadorPlanta::cerrada(int linea)
 {
-    QMutexLocker l(&m_mutex);
-    const auto it = m_lineas.find(linea);
-    if (it != m_lineas.end())
+    {
+        QMutexLocker l(&m_mutex);
+        const auto it = m_lineas.find(linea);
+        if (it == m_lineas.end())
+            return;
         it->estado.abierta = false;
+    }
+    despierta();
+}
+
+void PublicadorPlanta::despierta()
+{
+    if (m_trabajo && !m_despierto.exchange(true))
+        QMetaObject::invokeMethod(m_trabajo, [t = m_trabajo] { t->despierta(); }, Qt::QueuedConnection);
 }
 
 PublicadorPlanta::Cuenta PublicadorPlanta::cuenta() const

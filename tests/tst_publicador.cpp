@@ -19,6 +19,7 @@ class TstPublicador : public QObject
     Q_OBJECT
 private slots:
     void cadaCambioSeEnviaSolo();
+    void cincoPorSegundo();
 };
 
 namespace {
@@ -138,6 +139,51 @@ void TstPublicador::cadaCambioSeEnviaSolo()
            [&](const QJsonObject& o) { return o.value(QStringLiteral("nombre")).toString() == l1.nombre; });
     if (QTest::currentTestFailed())
         return;
+    QCOMPARE(p.cuenta().fallos, 0);
+}
+
+// However fast a line changes, at most kMaximoPorSegundo statements go in
+// any second, and the row ends with the last state.
+void TstPublicador::cincoPorSegundo()
+{
+    const QString cs = conexionPostgres();
+    if (cs.isEmpty())
+        QSKIP("sin servidor PostgreSQL (TOLVEX_TEST_PG)");
+    QTemporaryDir dir;
+    Contexto c;
+    c.DataCSReporte = cs;
+    c.Directorio = dir.path();
+    const QString puesto = QStringLiteral("tst-tope-%1").arg(QCoreApplication::applicationPid());
+    CDatos db;
+    QVERIFY(db.AbrirBase(cs));
+    QVERIFY(Schema::creaPlanta(db, nullptr));
+    const auto limpia = qScopeGuard([&] {
+        db.Ejecuta(QStringLiteral("DELETE FROM %1 WHERE PUESTO = ?").arg(Schema::kTablaPlanta), {puesto});
+    });
+    PublicadorPlanta p(c, puesto);
+    Linea l;
+    l.numero = 1;
+    l.nombre = QStringLiteral("Tolva");
+    p.setLineas({l});
+    EstadoEstacion e;
+    e.abierta = true;
+    e.conectado = true;
+    e.instante = QDateTime::currentDateTime();
+    QTRY_VERIFY_WITH_TIMEOUT(!fila(db, puesto, 1).isEmpty(), kEspera);
+    const qint64 antes = p.cuenta().sentencias;
+    QElapsedTimer t;
+    t.start();
+    int i = 0;
+    while (t.elapsed() < 2500) {
+        e.Peso = ++i;
+        p.publica(l, e);
+        QTest::qWait(5);
+    }
+    const qint64 n = p.cuenta().sentencias - antes;
+    const qint64 tope = PublicadorPlanta::kMaximoPorSegundo * (t.elapsed() / 1000 + 1) + 1;
+    QVERIFY2(n <= tope, qPrintable(QStringLiteral("%1 sentencias (tope %2)").arg(n).arg(tope)));
+    QVERIFY(n > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(fila(db, puesto, 1).value(QStringLiteral("peso")).toDouble(), double(i), kEspera);
     QCOMPARE(p.cuenta().fallos, 0);
 }
 

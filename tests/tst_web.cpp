@@ -4,7 +4,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
+#include <QProcess>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -29,6 +31,7 @@
 #include "Puerta.h"
 #include "Puesto.h"
 #include "Registrador.h"
+#include "Schema.h"
 #include "Sesiones.h"
 #include "Reloj.h"
 #include "ReportesPrueba.h"
@@ -999,27 +1002,43 @@ private Q_SLOTS:
     void plantaCargaHostil()
     {
         const auto carga = [](const QByteArray& json) {
-            QString puesto;
-            qint64 ms = 0;
-            QJsonArray lineas;
-            const bool ok = LectorPlanta::carga(QString::fromUtf8(json), &puesto, &ms, &lineas);
-            return std::tuple{ok, puesto, ms, lineas};
+            LectorPlanta::Carga c;
+            const bool ok = LectorPlanta::carga(QString::fromUtf8(json), &c);
+            return std::pair{ok, c};
         };
         for (const QByteArray& malo :
              {QByteArray(), QByteArray("no json"), QByteArray("[]"), QByteArray(R"({"ms":1,"lineas":[]})"),
               QByteArray(R"({"puesto":"","ms":1,"lineas":[]})"), QByteArray(R"({"puesto":7,"ms":1,"lineas":[]})"),
-              QByteArray(R"({"puesto":"A","ms":"1","lineas":[]})"), QByteArray(R"({"puesto":"A","ms":1,"lineas":{}})"),
-              R"({"puesto":")" + QByteArray(101, 'x') + R"(","ms":1,"lineas":[]})"})
-            QVERIFY2(!std::get<0>(carga(malo)), malo.constData());
-        const auto [ok, puesto, ms, lineas] = carga(
-            R"({"puesto":"<b>P</b>","ms":1700000000123,"lineas":[)"
+              QByteArray(R"({"puesto":"A","ms":1,"lineas":{}})"),
+              R"({"puesto":")" + QByteArray(101, 'x') + R"(","ms":1,"lineas":[]})",
+              // the run and its counter go together, the counter a whole number a double holds exactly
+              QByteArray(R"({"puesto":"A","corrida":"r","lineas":[]})"), QByteArray(R"({"puesto":"A","n":3,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","corrida":"","n":3,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","corrida":5,"n":3,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","corrida":"r","n":1e300,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","corrida":"r","n":-1,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","corrida":"r","n":2.5,"lineas":[]})"),
+              QByteArray(R"({"puesto":"A","corrida":"r","n":"3","lineas":[]})"),
+              R"({"puesto":"A","corrida":")" + QByteArray(65, 'r') + R"(","n":3,"lineas":[]})"})
+            QVERIFY2(!carga(malo).first, malo.constData());
+        // The server's time is not read, whatever it says.
+        for (const QByteArray& ms : {QByteArray("1e300"), QByteArray("-1e300"), QByteArray("\"x\"")}) {
+            const auto [ok, c] = carga(R"({"puesto":"A","ms":)" + ms + R"(,"corrida":"r","n":9007199254740992,"lineas":[]})");
+            QVERIFY2(ok, ms.constData());
+            QCOMPARE(c.n, 9007199254740992);
+        }
+        const auto [ok, c] = carga(
+            R"({"puesto":"<b>P</b>","nombre":"<i>Ensacado</i>","ms":1700000000123,"corrida":"abc","n":41,"lineas":[)"
             R"({"linea":2,"nombre":"<script>alert(1)</script>","peso":12.5,"decimales":1,"vigente":true,)"
             R"("marcha":{"x":1},"textos":{"peso":"<img src=x onerror=alert(1)>","lectura":5},"extra":"fuera"},)"
             R"({"linea":0},{"linea":17},{"linea":1.5},{"linea":"3"},7,)"
             R"({"linea":3,"nombre":")" + QByteArray(5000, 'n') + R"(","peso":"9","decimales":99}]})");
         QVERIFY(ok);
-        QCOMPARE(puesto, u"<b>P</b>"_s);
-        QCOMPARE(ms, 1700000000123);
+        QCOMPARE(c.puesto, u"<b>P</b>"_s);
+        QCOMPARE(c.nombre, u"<i>Ensacado</i>"_s);
+        QCOMPARE(c.corrida, u"abc"_s);
+        QCOMPARE(c.n, 41);
+        const QJsonArray& lineas = c.lineas;
         QCOMPARE(lineas.size(), 2);
         const QJsonObject l2 = lineas.at(0).toObject();
         QCOMPARE(l2.value(u"linea"_s).toInt(), 2);
@@ -1033,53 +1052,96 @@ private Q_SLOTS:
         QCOMPARE(l3.value(u"nombre"_s).toString().size(), 200);
         QVERIFY(l3.value(u"peso"_s).isNull());
         QCOMPARE(l3.value(u"decimales"_s).toInt(), 6);
+        // A publisher of an earlier version: no run, no counter.
+        const auto [viejo, v] = carga(R"({"puesto":"A","ms":1,"lineas":[{"linea":1}]})");
+        QVERIFY(viejo);
+        QCOMPARE((std::tuple{v.corrida, v.n, v.nombre, v.lineas.size()}), (std::tuple{QString(), qint64(-1), QString(), qsizetype(1)}));
     }
 
-    // A workstation is current while it is heard of; an older state never
-    // replaces a newer one; this workstation is never taken from the channel.
+    // A workstation is current while it is heard of here, by this
+    // monitor's clock; each state is taken as it comes; this workstation
+    // is never taken from the channel. The page shows the workstations by
+    // name, this one first, and tells of each at most five times a second.
     void plantaVigencia()
     {
-        VistaPlanta v(u"propio"_s, true);
+        VistaPlanta v(u"propio"_s, true, u"Zeta"_s);
         const QJsonArray lineas{QJsonObject{{u"linea"_s, 1}, {u"nombre"_s, u"Uno"_s}, {u"peso"_s, 10.0},
                                             {u"vigente"_s, true}, {u"decimales"_s, 1}}};
-        const auto remoto = [&](qint64 ahora) {
+        const auto remoto = [&](const QString& quien, qint64 ahora) {
             for (const QJsonValue& p : v.planta({}, ahora).value(u"puestos"_s).toArray())
-                if (p[u"puesto"_s].toString() == u"B")
+                if (p[u"puesto"_s].toString() == quien)
                     return p.toObject();
             return QJsonObject();
         };
-        v.recibe(u"propio"_s, 5000, 0, lineas, 1000);
-        v.recibe(u"B"_s, 5000, 2000, lineas, 10000); // 2 s old when read
+        const auto nada = [] { return QJsonArray(); };
+        const qint64 pared = QDateTime(QDate(2026, 10, 25), QTime(2, 30)).toMSecsSinceEpoch();
+        v.recibe(u"propio"_s, u"Otro"_s, 0, lineas, 1000, pared);
+        v.recibe(u"B"_s, {}, 2000, lineas, 10000, pared); // 2 s old when read
         QCOMPARE(v.planta({}, 10000).value(u"puestos"_s).toArray().size(), 2);
-        QVERIFY(remoto(10000 + VistaPlanta::kVencidoMs - 2000)[u"vigente"_s].toBool());
+        QCOMPARE(remoto(u"propio"_s, 10000)[u"nombre"_s].toString(), u"Zeta"_s);
+        QCOMPARE(remoto(u"B"_s, 10000)[u"nombre"_s].toString(), u"B"_s); // no name: its identity
+        // Since when, by this machine's clock less the age, with its offset.
+        QCOMPARE(QDateTime::fromString(remoto(u"B"_s, 10000)[u"visto"_s].toString(), Qt::ISODateWithMs).toMSecsSinceEpoch(),
+                 pared - 2000);
+        QVERIFY(remoto(u"B"_s, 10000)[u"visto"_s].toString().contains(QRegularExpression(u"([+-]\\d\\d:\\d\\d|Z)$"_s)));
+        QVERIFY(remoto(u"B"_s, 10000 + VistaPlanta::kVencidoMs - 2000)[u"vigente"_s].toBool());
         v.vigila(10000 + VistaPlanta::kVencidoMs - 2000);
-        QCOMPARE(v.tomaCambios({}, 0).size(), 1); // B; this workstation's own come from its stations
+        QCOMPARE(v.tomaCambios(nada, 0).size(), 1); // B; this workstation's own come from its stations
         const qint64 tarde = 10000 + VistaPlanta::kVencidoMs - 2000 + 1;
         v.vigila(tarde);
         QVERIFY(v.hayCambios());
-        const QJsonArray cambios = v.tomaCambios({}, tarde);
+        const QJsonArray cambios = v.tomaCambios(nada, tarde);
         QCOMPARE(cambios.size(), 1);
         const QJsonObject b = cambios.at(0).toObject();
         QVERIFY(!b[u"vigente"_s].toBool());
         const QJsonObject l = b[u"lineas"_s][0].toObject();
         QVERIFY(!l[u"vigente"_s].toBool());
-        QVERIFY(l[u"motivo"_s].toString().startsWith(u"Sin noticias desde "_s));
+        QCOMPARE(l[u"motivo"_s].toString(),
+                 u"Sin noticias desde "_s + FechaHora::fechaHora(QDateTime::fromMSecsSinceEpoch(pared - 2000)));
         QCOMPARE(l[u"peso"_s].toDouble(), 10.0); // what it last said stays
-        // An older state, late: not shown, still stale.
-        v.recibe(u"B"_s, 4000, 0, QJsonArray{QJsonObject{{u"linea"_s, 1}, {u"peso"_s, 99.0}}}, tarde);
-        QCOMPARE(remoto(tarde)[u"lineas"_s][0][u"peso"_s].toDouble(), 10.0);
-        QVERIFY(!remoto(tarde)[u"vigente"_s].toBool());
-        v.recibe(u"B"_s, 9000, 0, QJsonArray{QJsonObject{{u"linea"_s, 1}, {u"peso"_s, 11.0}}}, tarde);
-        QVERIFY(remoto(tarde)[u"vigente"_s].toBool());
-        QCOMPARE(remoto(tarde)[u"lineas"_s][0][u"peso"_s].toDouble(), 11.0);
+        // A row read again, older by its age than what was heard: it takes nothing away.
+        v.recibe(u"B"_s, u"Báscula"_s, 60000, QJsonArray{QJsonObject{{u"linea"_s, 1}, {u"peso"_s, 11.0}}}, tarde, pared);
+        QVERIFY(!remoto(u"B"_s, tarde)[u"vigente"_s].toBool());
+        QCOMPARE(remoto(u"B"_s, tarde)[u"lineas"_s][0][u"peso"_s].toDouble(), 11.0);
+        // Any state that comes is the newest: current again, named now.
+        v.recibe(u"B"_s, {}, 0, QJsonArray{QJsonObject{{u"linea"_s, 1}, {u"peso"_s, 12.0}}}, tarde, pared);
+        QVERIFY(remoto(u"B"_s, tarde)[u"vigente"_s].toBool());
+        QCOMPARE(remoto(u"B"_s, tarde)[u"lineas"_s][0][u"peso"_s].toDouble(), 12.0);
+        QCOMPARE(remoto(u"B"_s, tarde)[u"nombre"_s].toString(), u"Báscula"_s);
         // Today's figures: line 1 of B, a batch on a line of nobody known is not shown.
         v.setTotales({QJsonObject{{u"puesto"_s, u"B"_s}, {u"linea"_s, 1}, {u"lotes"_s, 3}, {u"kilos"_s, 1234.5},
                                   {u"ultimo"_s, QJsonObject{{u"ticket"_s, 77.0}, {u"peso"_s, 400.25}}}},
                       QJsonObject{{u"puesto"_s, u"C"_s}, {u"linea"_s, 1}, {u"lotes"_s, 1}, {u"kilos"_s, 1.0}}});
-        const QJsonObject t = remoto(tarde)[u"lineas"_s][0].toObject();
+        const QJsonObject t = remoto(u"B"_s, tarde)[u"lineas"_s][0].toObject();
         QCOMPARE(t[u"hoy"_s][u"lotes"_s].toInt(), 3);
         QCOMPARE(t[u"ultimo"_s][u"ticket"_s].toInt(), 77);
         QCOMPARE(v.planta({}, tarde).value(u"puestos"_s).toArray().size(), 2);
+
+        // By name whatever the case and the accents, then by identity; this workstation first.
+        for (const auto& [id, nombre] : {std::pair{u"c1"_s, u"ávila"_s}, {u"a9"_s, u"Burgos"_s}, {u"a1"_s, u"burgos"_s},
+                                          {u"z0"_s, QString()}})
+            v.recibe(id, nombre, 0, lineas, tarde, pared);
+        QStringList orden;
+        for (const QJsonValue& p : v.planta({}, tarde).value(u"puestos"_s).toArray())
+            orden.append(p[u"puesto"_s].toString());
+        QCOMPARE(orden, (QStringList{u"propio"_s, u"c1"_s, u"B"_s, u"a1"_s, u"a9"_s, u"z0"_s}));
+
+        // Told five times in any second, a sixth change waits for the first to be a second old.
+        v.olvidaCambios();
+        qint64 ahora = tarde + 10000;
+        for (int i = 0; i < VistaPlanta::kEmpujesPorSegundo; ++i, ahora += 10) {
+            v.recibe(u"B"_s, {}, 0, lineas, ahora, pared);
+            QCOMPARE(v.proximo(ahora), 0);
+            QCOMPARE(v.tomaCambios(nada, ahora).size(), 1);
+        }
+        v.recibe(u"B"_s, {}, 0, lineas, ahora, pared);
+        v.recibe(u"c1"_s, {}, 0, lineas, ahora, pared);
+        QCOMPARE(v.proximo(ahora), 0); // c1 may
+        QCOMPARE(v.tomaCambios(nada, ahora).at(0)[u"puesto"_s].toString(), u"c1"_s);
+        QCOMPARE(v.proximo(ahora), 1000 - 10 * VistaPlanta::kEmpujesPorSegundo);
+        QVERIFY(v.tomaCambios(nada, ahora + 1000 - 10 * VistaPlanta::kEmpujesPorSegundo - 1).isEmpty());
+        QCOMPARE(v.tomaCambios(nada, ahora + 1000 - 10 * VistaPlanta::kEmpujesPorSegundo).size(), 1);
+        QCOMPARE(v.proximo(ahora + 1000), -1);
     }
 
     // With SQLite the plant is this workstation: its lines from the settings
@@ -1265,6 +1327,241 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(suyo()[u"vigente"_s].toBool() && linea2()[u"peso"_s].toDouble() == 20099.0, kEspera);
         QTRY_VERIFY_WITH_TIMEOUT(vistoEnPagina(20099), kEspera);
         QVERIFY(pub->cuenta().fallos > 0);
+    }
+
+    // The handshake as Firefox sends it ("Connection: keep-alive, Upgrade",
+    // its own headers) on a signed-in session: both live pages open and get
+    // their first state.
+    void webSocketComoFirefox()
+    {
+        const QByteArray c = ingresa(u"luis"_s, u"op"_s);
+        for (const auto& [ruta, tipo] : {std::pair{"/ws/estado", "estado"}, std::pair{"/ws/planta", "planta"}}) {
+            auto s = conecta();
+            QVERIFY(s);
+            const QByteArray host = "127.0.0.1:" + QByteArray::number(m_puerto);
+            s->write(QByteArray("GET ") + ruta + " HTTP/1.1\r\nHost: " + host +
+                     "\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64; rv:115.0) Gecko/20100101 Firefox/115.0\r\n"
+                     "Accept: */*\r\nAccept-Language: es-ES,es;q=0.8,en-US;q=0.5,en;q=0.3\r\n"
+                     "Accept-Encoding: gzip, deflate, br\r\nSec-WebSocket-Version: 13\r\nOrigin: http://" + host +
+                     "\r\nSec-WebSocket-Extensions: permessage-deflate\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                     "DNT: 1\r\nConnection: keep-alive, Upgrade\r\nCookie: " + c +
+                     "\r\nSec-Fetch-Dest: empty\r\nSec-Fetch-Mode: websocket\r\nSec-Fetch-Site: same-origin\r\n"
+                     "Pragma: no-cache\r\nCache-Control: no-cache\r\nUpgrade: websocket\r\n\r\n");
+            const Respuesta r = leeRespuesta(*s);
+            QCOMPARE(r.estado, 101);
+            QCOMPARE(r.cab.value("sec-websocket-accept"), QByteArray("s3pPLMBiTxaQ9kYGzzhZRbK+xOo="));
+            // One unmasked text frame: its JSON says what it is.
+            QByteArray trama;
+            QTRY_VERIFY_WITH_TIMEOUT((trama += s->readAll()).size() >= 4, kEspera);
+            QCOMPARE(quint8(trama.at(0)), quint8(0x81));
+            const int corto = quint8(trama.at(1)) & 0x7f;
+            const qsizetype desde = corto == 126 ? 4 : corto == 127 ? 10 : 2;
+            const qsizetype largo = corto == 126 ? (quint8(trama.at(2)) << 8 | quint8(trama.at(3))) : corto;
+            QVERIFY(corto != 127);
+            QTRY_VERIFY_WITH_TIMEOUT((trama += s->readAll()).size() >= desde + largo, kEspera);
+            const QJsonObject m = QJsonDocument::fromJson(trama.mid(desde, largo)).object();
+            QCOMPARE(m[u"tipo"_s].toString(), QString::fromLatin1(tipo));
+        }
+    }
+
+    // An installer names the workstation: kept as typed (accents, quotes,
+    // markup stay text), refused, with the settings file untouched, when it
+    // cannot be kept as it is; tolvex-setup says which.
+    void nombreDelPuesto()
+    {
+        const QString dir = m_inst->path();
+        const QString id = Puesto::de(dir);
+        QVERIFY(Puesto::nombre(dir).isEmpty());
+        QFile ini(IniFile::find(dir, Config::kArchivo));
+        const auto bytes = [&] {
+            ini.open(QIODevice::ReadOnly);
+            const QByteArray b = ini.readAll();
+            ini.close();
+            return b;
+        };
+        const QByteArray antes = bytes();
+        QString error;
+        for (const QString& malo : {QString(), u"   "_s, QString(Puesto::kMaxNombre + 1, u'x'), u"a\tb"_s, u"a\nb"_s,
+                                    u"東京"_s}) {
+            error.clear();
+            QVERIFY2(!Puesto::nombra(dir, malo, &error), qPrintable(malo));
+            QVERIFY(!error.isEmpty());
+            QCOMPARE(bytes(), antes);
+        }
+        QVERIFY2(Puesto::nombra(dir, u"  Ensacado \"Norte\" <b>ñ</b>;=[x] "_s, &error), qPrintable(error));
+        QCOMPARE(Puesto::nombre(dir), u"Ensacado \"Norte\" <b>ñ</b>;=[x]"_s);
+        QCOMPARE(Puesto::de(dir), id);
+        const QString setup = qEnvironmentVariable("TOLVEX_BIN_DIR") + u"/bin/tolvex-setup"_s;
+        if (!QFileInfo(setup).isExecutable())
+            QSKIP("Sin tolvex-setup (TOLVEX_BIN_DIR)");
+        QCOMPARE(QProcess::execute(setup, {dir, u"--puesto-nombre"_s, u"Báscula 2"_s}), 0);
+        QCOMPARE(Puesto::nombre(dir), u"Báscula 2"_s);
+        QCOMPARE(QProcess::execute(setup, {dir, u"--puesto-nombre"_s, u"東京"_s}), 1);
+        QCOMPARE(QProcess::execute(setup, {dir, u"--puesto-nombre"_s}), 2);
+        QCOMPARE(QProcess::execute(setup, {dir, u"--lineas"_s, u"--puesto-nombre"_s, u"x"_s}), 2);
+        QCOMPARE(Puesto::nombre(dir), u"Báscula 2"_s);
+    }
+
+    // The plant on a database server whose clock is not this machine's
+    // (libfaketime): one that ran an hour ahead and is stepped back while a
+    // workstation publishes; rows read at start with their real age; and
+    // notifications anyone with the credentials sends with psql. No time
+    // another machine wrote hides a later state; a forged one shows at most
+    // until the workstation's next state; invented workstations are not kept.
+    void plantaRelojesAjenos()
+    {
+        const QString faketime = u"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"_s;
+        const QString psql = QStandardPaths::findExecutable(u"psql"_s);
+        if (!QFile::exists(faketime) || psql.isEmpty())
+            QSKIP("Sin libfaketime o sin psql");
+        // The server runs as postgres when this runs as root: a directory it may enter.
+        QTemporaryDir tmp;
+        QVERIFY(QFile::setPermissions(tmp.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                      QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                                      QFile::ExeOther));
+        const QString reloj = tmp.filePath(u"reloj"_s);
+        const auto ponReloj = [&](const QByteArray& desfase) {
+            QFile f(reloj);
+            return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(desfase + "\n") > 0;
+        };
+        QVERIFY(ponReloj("+1h"));
+        const QString pgsh = QStringLiteral(TOLVEX_FUENTES "/scripts/pg.sh");
+        const QString datos = tmp.filePath(u"pg"_s);
+        QProcess arranque;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"LD_PRELOAD"_s, faketime);
+        env.insert(u"FAKETIME_TIMESTAMP_FILE"_s, reloj);
+        env.insert(u"FAKETIME_NO_CACHE"_s, u"1"_s);
+        env.insert(u"DONT_FAKE_MONOTONIC"_s, u"1"_s);
+        arranque.setProcessEnvironment(env);
+        arranque.start(u"sh"_s, {pgsh, u"start"_s, datos, u"0"_s});
+        QVERIFY(arranque.waitForFinished(120000));
+        const auto para = qScopeGuard([&] {
+            m_web.reset();
+            QProcess::execute(u"sh"_s, {pgsh, u"stop"_s, datos});
+        });
+        const QString cs = QString::fromUtf8(arranque.readAllStandardOutput()).trimmed().split(u'\n').last();
+        QVERIFY2(arranque.exitCode() == 0 && cs.startsWith(u"Driver="_s), arranque.readAllStandardError().constData());
+        const ConnectionString con = ConnectionString::parse(cs, {});
+        const auto sql = [&](const QString& sentencia) {
+            QProcess p;
+            QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+            e.remove(u"LD_PRELOAD"_s);
+            p.setProcessEnvironment(e);
+            p.start(psql, {u"-X"_s, u"-q"_s, u"-A"_s, u"-t"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-h"_s, con.host, u"-p"_s,
+                           QString::number(con.port), u"-U"_s, con.user, u"-d"_s, con.database, u"-c"_s, sentencia});
+            p.waitForFinished(60000);
+            if (p.exitCode() != 0)
+                qWarning() << sentencia << p.readAllStandardError();
+            return p.exitCode() == 0 ? QString::fromUtf8(p.readAllStandardOutput()).trimmed() : u"<fallo>"_s;
+        };
+        const auto desfaseMs = [&] {
+            return sql(u"SELECT floor(extract(epoch FROM now()) * 1000)"_s).toLongLong() - QDateTime::currentMSecsSinceEpoch();
+        };
+        QVERIFY2(desfaseMs() > 50 * 60 * 1000, "libfaketime no adelantó el reloj del servidor");
+
+        // Rows left before this monitor starts: one 10 minutes old, one whose state is not JSON.
+        {
+            CDatos db;
+            QVERIFY(db.AbrirBase(cs));
+            QVERIFY(Schema::creaPlanta(db, nullptr));
+            QVERIFY(db.Ejecuta(u"INSERT INTO Planta (PUESTO, LINEA, ESTADO, VISTO) VALUES "
+                               "('viejo', 1, ?, now() - interval '10 minutes'), ('basura', 1, 'no json', now())"_s,
+                               {uR"({"linea":1,"peso":55,"vigente":true,"corrida":"c","n":4,"nombrePuesto":"Molino"})"_s}));
+        }
+        prepara(cs);
+        const QString otro = u"otro"_s;
+        Contexto ctx = Contexto::programa();
+        auto pub = std::make_unique<PublicadorPlanta>(ctx, otro);
+        pub->setLineas({Linea{1, u"Uno"_s}});
+        const auto publica = [&](double peso) {
+            EstadoEstacion e;
+            e.abierta = true;
+            e.conectado = true;
+            e.instante = QDateTime::currentDateTime();
+            e.Peso = peso;
+            pub->publica(Linea{1, u"Uno"_s}, e);
+        };
+        publica(100);
+        const QByteArray c = ingresa(u"luis"_s, u"op"_s);
+        const auto puestos = [&] { return jsonDe(pide(get(u"/api/planta"_s, c)))[u"puestos"_s].toArray(); };
+        const auto suyo = [&](const QString& quien) -> QJsonObject {
+            for (const QJsonValue& p : puestos())
+                if (p[u"puesto"_s].toString() == quien)
+                    return p.toObject();
+            return {};
+        };
+        const auto muestra = [&](double peso) {
+            const QJsonObject o = suyo(otro);
+            return o[u"vigente"_s].toBool() && o[u"lineas"_s][0][u"peso"_s].toDouble() == peso;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(muestra(100), kEspera);
+        // Read at start with its real age: stale, since ten minutes ago by this machine's clock.
+        const QJsonObject viejo = suyo(u"viejo"_s);
+        QVERIFY(!viejo[u"vigente"_s].toBool());
+        QCOMPARE(viejo[u"nombre"_s].toString(), u"Molino"_s);
+        const qint64 hace = QDateTime::currentMSecsSinceEpoch() -
+                            QDateTime::fromString(viejo[u"visto"_s].toString(), Qt::ISODateWithMs).toMSecsSinceEpoch();
+        QVERIFY2(hace > 9 * 60 * 1000 && hace < 11 * 60 * 1000, qPrintable(viejo[u"visto"_s].toString()));
+        QVERIFY(viejo[u"lineas"_s][0][u"motivo"_s].toString().startsWith(u"Sin noticias desde "_s));
+        QVERIFY(suyo(u"basura"_s).isEmpty());
+
+        // The server's clock steps back an hour: every later state is shown,
+        // and the workstation stays current for longer than it could go unheard.
+        QVERIFY(ponReloj("+0"));
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(desfaseMs()) < 5 * 60 * 1000, kEspera);
+        publica(200);
+        QTRY_VERIFY_WITH_TIMEOUT(muestra(200), kEspera);
+        for (QElapsedTimer t; !t.isValid() || t.elapsed() < VistaPlanta::kVencidoMs + 2000; QTest::qWait(250)) {
+            if (!t.isValid())
+                t.start();
+            QVERIFY2(muestra(200), "el puesto quedó sin noticias tras el paso atrás del reloj del servidor");
+        }
+
+        // Forged: stamped in 2100 (a payload of an earlier version), of the
+        // workstation's own run with the highest counter, of a new run. Each
+        // shows until the workstation's next state, which is shown.
+        const QString corrida = sql(u"SELECT ESTADO::json->>'corrida' FROM Planta WHERE PUESTO = 'otro'"_s);
+        QVERIFY(!corrida.isEmpty() && corrida != u"<fallo>");
+        const QString linea = uR"("lineas":[{"linea":1,"nombre":"Uno","peso":%1,"vigente":true}])"_s;
+        int k = 0;
+        for (const QString& forjado :
+             {uR"({"puesto":"otro","ms":4102444800000,)"_s + linea.arg(999),
+              uR"({"puesto":"otro","corrida":"%1","n":9007199254740992,)"_s.arg(corrida) + linea.arg(998),
+              uR"({"puesto":"otro","corrida":"forjada","n":0,"ms":4102444800000,)"_s + linea.arg(997)}) {
+            QCOMPARE(sql(u"SELECT pg_notify('tolvex_planta', $f$%1}$f$)"_s.arg(forjado)), QString());
+            QTRY_VERIFY2_WITH_TIMEOUT(muestra(999 - k), qPrintable(forjado), kEspera);
+            publica(300 + k);
+            QTRY_VERIFY2_WITH_TIMEOUT(muestra(300 + k), qPrintable(forjado), kEspera);
+            ++k;
+        }
+        // Through a reconnection (the server drops every connection), and on.
+        QVERIFY(sql(u"SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE datname = current_database() "
+                    "AND pid <> pg_backend_pid()"_s) != u"<fallo>");
+        publica(400);
+        QTRY_VERIFY_WITH_TIMEOUT(muestra(400), kEspera);
+        QVERIFY(jsonDe(pide(get(u"/api/planta"_s, c)))[u"base"_s].toBool());
+        // A row forged with the run's highest counter, read at the next
+        // connection: shown until the workstation's next state.
+        QVERIFY(sql(uR"(UPDATE Planta SET ESTADO = jsonb_set(jsonb_set(ESTADO::jsonb, '{n}', '9007199254740992'),
+                        '{peso}', '996')::text WHERE PUESTO = 'otro';
+                        SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity
+                        WHERE datname = current_database() AND pid <> pg_backend_pid())"_s) != u"<fallo>");
+        QTRY_COMPARE_WITH_TIMEOUT(suyo(otro)[u"lineas"_s][0][u"peso"_s].toDouble(), 996.0, kEspera);
+        publica(401);
+        QTRY_VERIFY_WITH_TIMEOUT(muestra(401), kEspera);
+
+        // 300 invented workstations: none kept; what the real one says next is shown.
+        QCOMPARE(sql(uR"(SELECT count(pg_notify('tolvex_planta', json_build_object('puesto', 'inventado-' || i,
+                         'corrida', 'x', 'n', i, 'lineas', json_build_array(json_build_object('linea', 1, 'peso', i)))::text))
+                         FROM generate_series(1, 300) AS i)"_s),
+                 u"300"_s);
+        publica(500);
+        QTRY_VERIFY_WITH_TIMEOUT(muestra(500), kEspera);
+        QStringList ids;
+        for (const QJsonValue& p : puestos())
+            ids.append(p[u"puesto"_s].toString());
+        QCOMPARE(ids, (QStringList{Puesto::de(m_inst->path()), u"viejo"_s, otro}));
     }
 
     void limitesTrasUpgrade()

@@ -1,5 +1,8 @@
 # Tests of the web monitor: real TCP, real WebSockets, real databases.
 tolvex_test(tst_web SOURCES tst_web.cpp ReportesPrueba.h LIBS tolvex_web tolvex_app tolvex_sim tolvex_setup_lib TIMEOUT 300)
+# The plant on a server under libfaketime starts one with scripts/pg.sh.
+target_compile_definitions(tst_web PRIVATE TOLVEX_FUENTES="${CMAKE_SOURCE_DIR}")
+add_dependencies(tst_web tolvex-setup)
 # The monitor in headless Chromium against tolvex-soak --web; skipped (77)
 # only when Chromium, chromium-driver or a Python module is missing.
 find_program(TOLVEX_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)

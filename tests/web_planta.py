@@ -36,6 +36,8 @@ import urllib.request
 from navegador import By, NoAlertPresentException, captura, chromium, espera, ingresa, navega, saltar, texto
 
 NOMBRE2 = '<script>alert(1)</script><img src=x onerror=alert(2)>'
+# B's name, given by its installer: before A's identity by name, A still first.
+NOMBRE_B = 'Báscula <b>"0"</b>'
 CLAVE = 'monitor-planta'
 
 
@@ -194,7 +196,7 @@ def main():
     bien = False
     try:
         # B's line 2 is named with markup before B first starts.
-        for args in ([setup, dir_b, '--postgres', cs],
+        for args in ([setup, dir_b, '--postgres', cs, '--puesto-nombre', NOMBRE_B],
                      [setup, dir_b, '--linea', '2', '--nombre', NOMBRE2, '--tcp', '127.0.0.1:9', '--id', '2']):
             r = subprocess.run(args, capture_output=True, text=True, timeout=120,
                                env=dict(os.environ, QT_QPA_PLATFORM='offscreen'))
@@ -228,6 +230,10 @@ def main():
         assert seccion(d, a.id).find_element(By.CSS_SELECTOR, '.puesto-propio').text == '(este puesto)'
         assert seccion(d, b.id).find_element(By.CSS_SELECTOR, '.puesto-propio').text == ''
         assert seccion(d, b.id).find_element(By.CSS_SELECTOR, '.puesto-visto').text == ''
+        # Named by its installer, as text; A, unnamed, by its identity.
+        espera(d, lambda: seccion(d, b.id).find_element(By.CSS_SELECTOR, '.puesto-nombre').text == NOMBRE_B, 120,
+               'el nombre de B', lambda: seccion(d, b.id).find_element(By.CSS_SELECTOR, '.puesto-nombre').text)
+        assert seccion(d, a.id).find_element(By.CSS_SELECTOR, '.puesto-nombre').text == a.id
         vivas_b = [('1', 'tesela vivo', 'Tolva A', '1000 kg', 'En línea'),
                    ('2', 'tesela vivo', NOMBRE2, '2000 kg', 'En línea'),
                    ('3', 'tesela vivo', 'Tolva C', '3000 kg', 'En línea')]
@@ -271,6 +277,9 @@ def main():
         lineas_b = m['puestos'][1]['lineas']
         assert [(l['linea'], l['nombre']) for l in lineas_b] == [(1, 'Tolva A'), (2, NOMBRE2), (3, 'Tolva C')], lineas_b
         assert lineas_b[0]['peso'] == 4321, lineas_b[0]
+        assert (m['puestos'][0]['nombre'], m['puestos'][1]['nombre']) == (a.id, NOMBRE_B), m['puestos']
+        # Moments with their offset from UTC.
+        assert re.search(r'([+-]\d\d:\d\d|Z)$', lineas_b[0]['instante']), lineas_b[0]['instante']
         assert [l['linea'] for l in m['puestos'][0]['lineas']] == [1, 2]
         for camino in ('api/estado', 'api/planta'):
             estado, _, cuerpo = pide(a.web + camino)
@@ -278,6 +287,22 @@ def main():
         for c in (cookie, None):
             estado, cabeceras, _ = pide(a.web + 'api/planta', 'POST', c)
             assert estado == 405 and cabeceras.get('Allow') == 'GET', (estado, dict(cabeceras))
+
+        # A station closed, at B and at A: its tile says so, not a link failure;
+        # the workstation and its other lines stay live.
+        b.orden('cierra 2')
+        a.orden('cierra 1')
+        for p, n in ((b, 2), (a, 1)):
+            espera(d, lambda: (parte(d, p.id, n, 'vigencia'), parte(d, p.id, n, 'marcha')) ==
+                   ('Estación cerrada', 'Cerrada'), 120, 'la línea %d de %s cerrada' % (n, p.id),
+                   lambda: teselas(d, p.id))
+            t = d.find_element(By.CSS_SELECTOR, '.tesela[data-puesto="%s"][data-linea="%d"]' % (p.id, n))
+            assert 'viejo' in clases(t), clases(t)
+            assert parte(d, p.id, n, 'error') == '', parte(d, p.id, n, 'error')
+        assert 'viejo' not in clases(seccion(d, b.id))
+        assert [(t[0], t[5]) for t in teselas(d, b.id)] == [('1', 'En línea'), ('2', 'Estación cerrada'),
+                                                            ('3', 'En línea')], teselas(d, b.id)
+        captura(d, 'planta-cerrada.png')
 
         # B killed: its group and tiles turn stale, with when it was last heard
         # of and what it last said; A's stay live.
@@ -291,7 +316,8 @@ def main():
         assert [(t[0], t[2], t[3]) for t in teselas(d, b.id)] == \
             [('1', 'Tolva A', '4321 kg'), ('2', NOMBRE2, '2000 kg'), ('3', 'Tolva C', '3000 kg')], teselas(d, b.id)
         assert 'viejo' not in clases(seccion(d, a.id))
-        assert [(t[1], t[5]) for t in teselas(d, a.id)] == [('tesela vivo', 'En línea')] * 2, teselas(d, a.id)
+        assert [(t[1], t[5]) for t in teselas(d, a.id)] == [('tesela viejo', 'Estación cerrada'),
+                                                            ('tesela vivo', 'En línea')], teselas(d, a.id)
         assert texto(d, 'vigencia') == 'En línea'
         m = api()
         assert [(p['puesto'], p['vigente']) for p in m['puestos']] == [(a.id, True), (b.id, False)], m['puestos']

@@ -2,6 +2,7 @@
 // tolvex-setup DIR --linea N [--nombre NAME] [--tcp HOST:PORT | --serial PORT] [--id N] [--decimales D]
 // tolvex-setup DIR --lineas
 // tolvex-setup DIR --quita-linea N
+// tolvex-setup DIR --puesto-nombre NAME   (also with the first form)
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -9,6 +10,7 @@
 
 #include "IdEsclavo.h"
 #include "Instalacion.h"
+#include "Puesto.h"
 
 namespace {
 
@@ -30,6 +32,8 @@ int usage(const char* why)
         "              que responde)\n"
         "  --web       puerto del monitor web ([Web] Puerto en Tolvex.ini; escucha en 127.0.0.1\n"
         "              salvo que [Web] Direccion diga otra cosa)\n"
+        "  --puesto-nombre NOMBRE  nombre del puesto en la página de la planta de todos los\n"
+        "              monitores (en lugar de su identidad; [global] PuestoNombre en Tolvex.ini)\n"
         "  Termina con 0 si preparó el directorio, 1 si algo no se pudo escribir, 2 si los\n"
         "  argumentos no son válidos.\n"
         "\n"
@@ -56,6 +60,7 @@ int main(int argc, char** argv)
     LineaInstalada linea;
     bool listar = false;
     int quitar = 0;
+    QString puestoNombre;
     auto numeroLinea = [](const QString& v, int* n) {
         bool ok = false;
         *n = v.toInt(&ok);
@@ -114,6 +119,9 @@ int main(int argc, char** argv)
                 linea.decimales = v.toInt(&ok);
             if (!ok || linea.decimales < 0 || linea.decimales > 4)
                 return usage("--decimales necesita un número de 0 a 4");
+        } else if (a == u"--puesto-nombre") {
+            if (!next(&puestoNombre) || puestoNombre.trimmed().isEmpty())
+                return usage("--puesto-nombre necesita un texto");
         } else if (a == u"--lineas") {
             listar = true;
         } else if (a == u"--quita-linea") {
@@ -140,8 +148,8 @@ int main(int argc, char** argv)
     if (listar || quitar || linea.numero) {
         if (int(listar) + int(quitar != 0) + int(linea.numero != 0) > 1)
             return usage("--linea, --lineas y --quita-linea se excluyen");
-        if (!inst.postgres.isEmpty() || inst.web)
-            return usage("--postgres y --web no van con las opciones de líneas");
+        if (!inst.postgres.isEmpty() || inst.web || !puestoNombre.isEmpty())
+            return usage("--postgres, --web y --puesto-nombre no van con las opciones de líneas");
         const QString fuera = InstalacionLineas::avisoFueraDeRango(inst.directorio);
         if (!fuera.isEmpty())
             std::fprintf(stderr, "tolvex-setup: aviso: %s\n", qPrintable(fuera));
@@ -190,6 +198,14 @@ int main(int argc, char** argv)
     if (!ok) {
         std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(inst.error));
         return 1;
+    }
+    if (!puestoNombre.isEmpty()) {
+        QString error;
+        if (!Puesto::nombra(inst.directorio, puestoNombre, &error)) {
+            std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(error));
+            return 1;
+        }
+        std::printf("Nombre del puesto: %s\n", qPrintable(puestoNombre.trimmed()));
     }
     if (inst.programa.isEmpty())
         std::fprintf(stderr, "tolvex-setup: aviso: no se encontró el programa tolvex junto a "

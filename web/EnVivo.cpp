@@ -118,9 +118,11 @@ QByteArray EnVivo::mensaje(const Vivo& v, bool conTendencia) const
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
-void EnVivo::publica(int linea, const EstadoEstacion& e)
+bool EnVivo::publica(int linea, const EstadoEstacion& e)
 {
     Vivo& v = vivo(linea);
+    const bool cambia = v.vigente != EstadoJson::vigente(e) || v.motivo != EstadoJson::motivo(e) ||
+                        !EstadoJson::igualSalvoInstante(v.ultimo, e);
     const qint64 ahora = Reloj::ms();
     if (v.ultimaMs >= 0 && e.abierta)
         v.periodoMs = ahora - v.ultimaMs;
@@ -135,6 +137,7 @@ void EnVivo::publica(int linea, const EstadoEstacion& e)
             v.tendencia.removeFirst();
     }
     difunde(linea);
+    return cambia;
 }
 
 void EnVivo::estacionCerrada(int linea)
@@ -147,8 +150,9 @@ void EnVivo::estacionCerrada(int linea)
     difunde(linea);
 }
 
-void EnVivo::vigila()
+bool EnVivo::vigila()
 {
+    bool alguna = false;
     // A station open but whose polls have not come back: its values are old.
     for (auto it = m_vivos.begin(); it != m_vivos.end(); ++it) {
         Vivo& v = *it;
@@ -157,8 +161,10 @@ void EnVivo::vigila()
             v.vigente = false;
             v.motivo = kSinRespuesta;
             difunde(it.key());
+            alguna = true;
         }
     }
+    return alguna;
 }
 
 void EnVivo::difunde(int linea)

@@ -40,10 +40,12 @@ public:
 
     // A station of this line is followed: its name as it opened.
     void sigue(const Linea& linea);
-    void publica(int linea, const EstadoEstacion& e);
+    // True when the line's summary may have changed (not only the time of its reading).
+    bool publica(int linea, const EstadoEstacion& e);
     void estacionCerrada(int linea);
-    // Marks a line's state stale when no poll came back for three periods.
-    void vigila();
+    // Marks a line's state stale when no poll came back for three periods;
+    // true when one turned stale.
+    bool vigila();
 
     // The line's state now, as /api/estado gives it.
     QJsonObject estado(int linea) const;

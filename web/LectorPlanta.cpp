@@ -2,15 +2,19 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
+#include <QRandomGenerator>
 #include <QSqlDriver>
 #include <QStringList>
 #include <QTimer>
+#include <cmath>
 
 #include "CDatos.h"
 #include "ConsultaReportes.h"
 #include "FechaHora.h"
 #include "Lineas.h"
 #include "PublicadorPlanta.h"
+#include "Puesto.h"
 #include "Reloj.h"
 #include "Schema.h"
 
@@ -62,21 +66,33 @@ QJsonObject LectorPlanta::lineaDe(const QJsonValue& v)
     return r;
 }
 
-bool LectorPlanta::carga(const QString& texto, QString* puesto, qint64* ms, QJsonArray* lineas)
+bool LectorPlanta::carga(const QString& json, Carga* c)
 {
-    const QJsonObject o = QJsonDocument::fromJson(texto.toUtf8()).object();
+    const QJsonObject o = QJsonDocument::fromJson(json.toUtf8()).object();
     const QJsonValue p = o.value(QStringLiteral("puesto"));
-    const QJsonValue t = o.value(QStringLiteral("ms"));
-    if (!p.isString() || p.toString().isEmpty() || p.toString().size() > 100 || !t.isDouble() ||
+    if (!p.isString() || p.toString().isEmpty() || p.toString().size() > 100 ||
         !o.value(QStringLiteral("lineas")).isArray())
         return false;
-    *puesto = p.toString();
-    *ms = qint64(t.toDouble());
-    *lineas = {};
+    // The run and the counter together, or neither (an earlier publisher).
+    const QJsonValue corrida = o.value(QStringLiteral("corrida"));
+    const QJsonValue n = o.value(QStringLiteral("n"));
+    c->corrida.clear();
+    c->n = -1;
+    if (!corrida.isUndefined() || !n.isUndefined()) {
+        const double d = n.toDouble(-1);
+        if (!corrida.isString() || corrida.toString().isEmpty() || corrida.toString().size() > 64 || !n.isDouble() ||
+            !(d >= 0 && d <= 9007199254740992.0) || d != std::floor(d))
+            return false;
+        c->corrida = corrida.toString();
+        c->n = qint64(d);
+    }
+    c->puesto = p.toString();
+    c->nombre = texto(o.value(QStringLiteral("nombre"))).toString().left(Puesto::kMaxNombre);
+    c->lineas = {};
     for (const QJsonValue& v : o.value(QStringLiteral("lineas")).toArray()) {
         const QJsonObject l = lineaDe(v);
         if (!l.isEmpty())
-            lineas->append(l);
+            c->lineas.append(l);
     }
     return true;
 }
@@ -101,61 +117,116 @@ bool LectorPlanta::conecta()
     // The table may not be there yet: no workstation has published.
     Schema::creaPlanta(*db, nullptr);
     QSqlDriver* driver = db->base().driver();
-    if (!driver->subscribeToNotification(PublicadorPlanta::kCanal))
+    const QString marca = QStringLiteral("tolvex_planta_") +
+                          QString::number(QRandomGenerator::system()->generate64(), 16).rightJustified(16, u'0');
+    if (!driver->subscribeToNotification(PublicadorPlanta::kCanal) || !driver->subscribeToNotification(marca))
         return false;
     connect(driver, &QSqlDriver::notification, this,
             [this](const QString& nombre, QSqlDriver::NotificationSource, const QVariant& payload) {
-                if (nombre != PublicadorPlanta::kCanal)
-                    return;
-                QString puesto;
-                qint64 ms = 0;
-                QJsonArray lineas;
-                if (carga(payload.toString(), &puesto, &ms, &lineas))
-                    emit estados(puesto, ms, 0, lineas);
+                if (nombre == m_marca)
+                    m_suelos.clear(); // what comes after is newer than the rows
+                else if (nombre == PublicadorPlanta::kCanal)
+                    aviso(payload.toString());
             });
     // What was published before: every workstation's rows, with their age
-    // by the server's clock; one silent for more than a week (retired, or
-    // installed again under a new identity) is no longer shown.
-    if (!db->AbreRegistro(QStringLiteral("SELECT PUESTO, ESTADO, floor(extract(epoch FROM VISTO) * 1000) AS V, "
-                                         "floor(extract(epoch FROM now() - VISTO) * 1000) AS E FROM %1 "
-                                         "WHERE VISTO > now() - interval '%2 days' ORDER BY PUESTO, LINEA")
+    // by the server's clock (a difference of two of its readings); one
+    // silent for more than a week (retired, or installed again under a new
+    // identity) is no longer shown.
+    if (!db->AbreRegistro(QStringLiteral("SELECT PUESTO, ESTADO, floor(extract(epoch FROM now() - VISTO) * 1000) AS E "
+                                         "FROM %1 WHERE VISTO > now() - interval '%2 days' ORDER BY PUESTO, LINEA")
                               .arg(Schema::kTablaPlanta)
                               .arg(kOlvidoDias)))
         return false;
-    QString puesto;
-    qint64 visto = 0, edad = 0;
-    QJsonArray lineas;
-    const auto emite = [&] {
-        if (!puesto.isEmpty())
-            emit estados(puesto, visto, edad, lineas);
-        lineas = {};
+    struct Leido
+    {
+        QString nombre;
+        qint64 edad = -1;
+        QJsonArray lineas;
     };
+    QMap<QString, Leido> leidos;
+    QHash<QString, qint64> suelos;
+    QSet<QString> conocidos;
     for (bool hay = db->PrimerRegistro(); hay; hay = db->SiguienteRegistro()) {
         const QString p = db->Campo(QStringLiteral("PUESTO")).toString();
-        if (p != puesto) {
-            emite();
-            puesto = p;
-            visto = 0;
-            edad = 0;
+        if (conocidos.size() >= kMaxPuestos && !conocidos.contains(p))
+            continue;
+        conocidos.insert(p);
+        // A row whose state is not one says nothing of its workstation.
+        const QJsonObject o = QJsonDocument::fromJson(db->Campo(QStringLiteral("ESTADO")).toString().toUtf8()).object();
+        const QJsonObject l = lineaDe(o);
+        if (l.isEmpty())
+            continue;
+        Leido& w = leidos[p];
+        w.lineas.append(l);
+        // The freshest row says when the workstation was last heard of.
+        const qint64 e = std::max<qint64>(0, db->Campo(QStringLiteral("E")).toLongLong());
+        if (w.edad < 0 || e <= w.edad) {
+            w.edad = e;
+            const QString nombre = texto(o.value(QStringLiteral("nombrePuesto"))).toString().left(Puesto::kMaxNombre);
+            if (!nombre.isEmpty())
+                w.nombre = nombre;
         }
-        // The workstation's freshest row says when it was last heard of.
-        const qint64 v = db->Campo(QStringLiteral("V")).toLongLong();
-        if (v >= visto) {
-            visto = v;
-            edad = db->Campo(QStringLiteral("E")).toLongLong();
+        const QJsonValue corrida = o.value(QStringLiteral("corrida"));
+        const double n = o.value(QStringLiteral("n")).toDouble(-1);
+        if (corrida.isString() && n >= 0 && n <= 9007199254740992.0) {
+            qint64& s = suelos[p + u'\n' + corrida.toString()];
+            s = std::max(s, qint64(n));
         }
-        const QJsonObject l = lineaDe(QJsonDocument::fromJson(db->Campo(QStringLiteral("ESTADO")).toString().toUtf8()).object());
-        if (!l.isEmpty())
-            lineas.append(l);
     }
-    emite();
     db->CierraRegistro();
+    // Notifications that were waiting are older than the rows, or newer
+    // than them only after this mark.
+    if (!db->Ejecuta(QStringLiteral("SELECT pg_notify(?, '')"), {marca}))
+        return false;
     m_db = std::move(db);
+    m_marca = marca;
+    m_suelos = suelos;
+    m_conocidos = conocidos;
+    m_ajenos.clear();
+    for (auto it = leidos.cbegin(); it != leidos.cend(); ++it)
+        emit estados(it.key(), it->nombre, it->edad, it->lineas);
     if (!m_conectada) {
         m_conectada = true;
         emit base(true);
     }
     return true;
+}
+
+void LectorPlanta::aviso(const QString& json)
+{
+    Carga c;
+    if (!m_db || !carga(json, &c))
+        return;
+    if (c.n >= 0) {
+        const auto s = m_suelos.constFind(c.puesto + u'\n' + c.corrida);
+        if (s != m_suelos.cend() && c.n <= *s)
+            return; // the table had it, or newer
+    }
+    if (!delPlantel(c.puesto))
+        return;
+    emit estados(c.puesto, c.nombre, 0, c.lineas);
+}
+
+bool LectorPlanta::delPlantel(const QString& puesto)
+{
+    if (m_conocidos.contains(puesto))
+        return true;
+    if (m_ajenos.contains(puesto) || m_conocidos.size() >= kMaxPuestos)
+        return false;
+    // A workstation's first notification comes with its rows, in one transaction.
+    if (!m_db->AbreRegistro(QStringLiteral("SELECT 1 AS HAY FROM %1 WHERE PUESTO = ? LIMIT 1").arg(Schema::kTablaPlanta),
+                            {puesto}))
+        return false;
+    const bool hay = m_db->PrimerRegistro();
+    m_db->CierraRegistro();
+    if (hay) {
+        m_conocidos.insert(puesto);
+    } else {
+        if (m_ajenos.size() >= 1024)
+            m_ajenos.clear();
+        m_ajenos.insert(puesto);
+    }
+    return hay;
 }
 
 void LectorPlanta::desconecta()

@@ -305,22 +305,30 @@ bool ServicioWeb::inicia(const ConfigWeb& config, QString* error)
 void ServicioWeb::iniciaPlanta()
 {
     const QString puesto = Puesto::de(m_contexto.directorio());
-    m_planta = std::make_unique<VistaPlanta>(puesto, PublicadorPlanta::compartida(m_contexto));
+    m_planta = std::make_unique<VistaPlanta>(puesto, PublicadorPlanta::compartida(m_contexto),
+                                             Puesto::nombre(m_contexto.directorio()));
     m_lector = new LectorPlanta(m_contexto, puesto);
     m_lector->moveToThread(&m_hiloPlanta);
     m_hiloPlanta.setObjectName(QStringLiteral("monitor planta"));
     connect(m_lector, &LectorPlanta::estados, this,
-            [this](const QString& p, qint64 ms, qint64 edad, const QJsonArray& lineas) {
-                m_planta->recibe(p, ms, edad, lineas, Reloj::ms());
+            [this](const QString& p, const QString& nombre, qint64 edad, const QJsonArray& lineas) {
+                m_planta->recibe(p, nombre, edad, lineas, Reloj::ms(), QDateTime::currentMSecsSinceEpoch());
+                planificaPlanta();
             });
-    connect(m_lector, &LectorPlanta::totales, this, [this](const QJsonArray& f) { m_planta->setTotales(f); });
-    connect(m_lector, &LectorPlanta::base, this, [this](bool b) { m_planta->setBase(b); });
+    connect(m_lector, &LectorPlanta::totales, this, [this](const QJsonArray& f) {
+        m_planta->setTotales(f);
+        planificaPlanta();
+    });
+    connect(m_lector, &LectorPlanta::base, this, [this](bool b) {
+        m_planta->setBase(b);
+        planificaPlanta();
+    });
     m_hiloPlanta.start();
     QMetaObject::invokeMethod(m_lector, [l = m_lector] { l->inicia(); }, Qt::QueuedConnection);
     m_relojPlanta = new QTimer(this);
-    m_relojPlanta->setInterval(kPlantaMs);
+    m_relojPlanta->setSingleShot(true);
+    m_relojPlanta->setTimerType(Qt::PreciseTimer);
     connect(m_relojPlanta, &QTimer::timeout, this, &ServicioWeb::empujaPlanta);
-    m_relojPlanta->start();
 }
 
 QJsonObject ServicioWeb::planta()
@@ -331,20 +339,32 @@ QJsonObject ServicioWeb::planta()
     return m_planta->planta(m_vivo->resumenes(), Reloj::ms());
 }
 
-void ServicioWeb::empujaPlanta()
+void ServicioWeb::planificaPlanta()
 {
-    const qint64 ahora = Reloj::ms();
-    m_planta->vigila(ahora);
-    if (!m_planta->hayCambios())
+    if (!m_planta || !m_planta->hayCambios())
         return;
     if (m_vivo->paginasPlanta() == 0) {
         m_planta->olvidaCambios();
         return;
     }
-    const QJsonArray puestos = m_planta->tomaCambios(m_vivo->resumenes(), ahora);
+    // What arrives in the same pass of the event loop goes in one message.
+    const qint64 espera = m_planta->proximo(Reloj::ms());
+    if (espera >= 0 && (!m_relojPlanta->isActive() || m_relojPlanta->remainingTime() > espera))
+        m_relojPlanta->start(int(espera));
+}
+
+void ServicioWeb::empujaPlanta()
+{
+    if (m_vivo->paginasPlanta() == 0) {
+        m_planta->olvidaCambios();
+        return;
+    }
+    const QJsonArray puestos = m_planta->tomaCambios([this] { return m_vivo->resumenes(); }, Reloj::ms());
     m_vivo->aPlanta(json({{QStringLiteral("tipo"), QStringLiteral("puestos")},
                           {QStringLiteral("base"), m_planta->base()},
                           {QStringLiteral("puestos"), puestos}}));
+    // Those that may not be told yet.
+    planificaPlanta();
 }
 
 int ServicioWeb::conexiones() const
@@ -365,16 +385,23 @@ void ServicioWeb::sigue(const Linea& linea)
 
 void ServicioWeb::publica(int linea, const EstadoEstacion& e)
 {
-    m_vivo->publica(linea, e);
-    if (m_planta)
-        m_planta->cambiaPropio();
+    // A poll that only renews the time of the reading changes no tile.
+    if (m_vivo->publica(linea, e))
+        cambiaPropio();
 }
 
 void ServicioWeb::estacionCerrada(int linea)
 {
     m_vivo->estacionCerrada(linea);
-    if (m_planta)
-        m_planta->cambiaPropio();
+    cambiaPropio();
+}
+
+void ServicioWeb::cambiaPropio()
+{
+    if (!m_planta)
+        return;
+    m_planta->cambiaPropio();
+    planificaPlanta();
 }
 
 void ServicioWeb::releeLineas()
@@ -407,7 +434,12 @@ void ServicioWeb::vigila()
     const QList<QByteArray> vencidas = m_sesiones.purga();
     if (!vencidas.isEmpty())
         m_vivo->cierra(vencidas, QStringLiteral("Sesión vencida"));
-    m_vivo->vigila();
+    if (m_vivo->vigila())
+        cambiaPropio();
+    if (m_planta) {
+        m_planta->vigila(Reloj::ms());
+        planificaPlanta();
+    }
     // What was held back within the minute goes to the log once it is over.
     for (auto it = m_avisos.begin(); it != m_avisos.end(); ++it) {
         if (it->omitidos > 0 && Reloj::ms() - it->ultimo >= 60000) {

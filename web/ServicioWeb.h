@@ -47,9 +47,6 @@ public:
     void publica(int linea, const EstadoEstacion& e);
     void estacionCerrada(int linea);
 
-    // How often the plant pages are told what changed.
-    static constexpr int kPlantaMs = 200;
-
     const Puerta& puerta() const { return *m_puerta; }
     int conexiones() const;
     int trabajosPendientes() const;
@@ -61,6 +58,9 @@ private:
     // The plant: its reader started, its changes sent to the plant pages.
     void iniciaPlanta();
     void empujaPlanta();
+    // Tells the plant pages what changed as soon as VistaPlanta allows.
+    void planificaPlanta();
+    void cambiaPropio();
     QJsonObject planta();
     // The lines of the settings, read again.
     void releeLineas();

@@ -3,8 +3,13 @@
 #include <QDate>
 #include <QDateTime>
 
+#include <QCollator>
+#include <QLocale>
+
 #include "EstadoEstacion.h"
+#include "EstadoJson.h"
 #include "FechaHora.h"
+#include "LectorPlanta.h"
 
 namespace {
 
@@ -17,23 +22,33 @@ QString texto(double v, int decimales)
 }
 
 } // namespace
-VistaPlanta::VistaPlanta(const QString& propio, bool compartida)
-    : m_propio(propio), m_compartida(compartida), m_base(!compartida)
+VistaPlanta::VistaPlanta(const QString& propio, bool compartida, const QString& nombre)
+    : m_propio(propio), m_nombre(nombre), m_compartida(compartida), m_base(!compartida)
 {
 }
 
-void VistaPlanta::recibe(const QString& puesto, qint64 msServidor, qint64 edadMs, const QJsonArray& lineas,
-                         qint64 ahora)
+void VistaPlanta::recibe(const QString& puesto, const QString& nombre, qint64 edadMs, const QJsonArray& lineas,
+                         qint64 ahora, qint64 pared)
 {
     // This workstation's lines are known here first hand.
     if (puesto == m_propio)
         return;
-    Remoto& r = m_remotos[puesto];
-    if (msServidor < r.msServidor)
-        return; // an older state than the one shown
-    r.msServidor = msServidor;
-    r.oidoMs = ahora - std::max<qint64>(0, edadMs);
+    auto it = m_remotos.find(puesto);
+    const bool nuevo = it == m_remotos.end();
+    if (nuevo) {
+        if (m_remotos.size() >= LectorPlanta::kMaxPuestos)
+            return;
+        it = m_remotos.insert(puesto, Remoto{});
+    }
+    Remoto& r = *it;
+    // Heard of when it arrived, less its age when it was read from the
+    // table: never earlier than it was heard of before.
+    const qint64 edad = std::max<qint64>(0, edadMs);
+    r.oidoMs = nuevo ? ahora - edad : std::max(r.oidoMs, ahora - edad);
+    r.vistoMs = nuevo ? pared - edad : std::max(r.vistoMs, pared - edad);
     r.vigente = vigenteAhora(r, ahora);
+    if (!nombre.isEmpty())
+        r.nombre = nombre;
     for (const QJsonValue& v : lineas) {
         const QJsonObject l = v.toObject();
         r.lineas.insert(l.value(QStringLiteral("linea")).toInt(), l);
@@ -124,9 +139,9 @@ QJsonObject VistaPlanta::puesto(const QString& nombre, const QJsonArray& propias
     const bool propio = nombre == m_propio;
     const Remoto r = propio ? Remoto{} : m_remotos.value(nombre);
     const bool vigente = propio || vigenteAhora(r, ahora);
-    const QDateTime t =
-        propio ? QDateTime::currentDateTime() : QDateTime::fromMSecsSinceEpoch(r.msServidor).toLocalTime();
-    const QString visto = FechaHora::fechaHora(t);
+    const QDateTime t = propio ? QDateTime::currentDateTime() : QDateTime::fromMSecsSinceEpoch(r.vistoMs);
+    const QString visto = FechaHora::fechaHora(t.toLocalTime());
+    const QString dicho = propio ? m_nombre : r.nombre;
     QJsonArray lineas;
     if (propio) {
         for (const QJsonValue& v : propias)
@@ -142,18 +157,36 @@ QJsonObject VistaPlanta::puesto(const QString& nombre, const QJsonArray& propias
         }
     }
     return {{QStringLiteral("puesto"), nombre},
+            {QStringLiteral("nombre"), dicho.isEmpty() ? nombre : dicho},
             {QStringLiteral("propio"), propio},
             {QStringLiteral("vigente"), vigente},
-            {QStringLiteral("visto"), t.toString(Qt::ISODateWithMs)},
+            {QStringLiteral("visto"), EstadoJson::iso(t)},
             {QStringLiteral("textoVisto"), visto},
             {QStringLiteral("lineas"), lineas}};
 }
 
+QStringList VistaPlanta::ordenados() const
+{
+    QCollator c{QLocale(QLocale::Spanish, QLocale::Spain)};
+    c.setCaseSensitivity(Qt::CaseInsensitive);
+    QStringList l = m_remotos.keys();
+    const auto dicho = [this](const QString& p) {
+        const QString& n = m_remotos.value(p).nombre;
+        return n.isEmpty() ? p : n;
+    };
+    std::stable_sort(l.begin(), l.end(), [&](const QString& a, const QString& b) {
+        const int k = c.compare(dicho(a), dicho(b));
+        return k != 0 ? k < 0 : a < b;
+    });
+    return l;
+}
+
 QJsonObject VistaPlanta::planta(const QJsonArray& propias, qint64 ahora) const
 {
+    // This workstation first, then the others by name.
     QJsonArray puestos{puesto(m_propio, propias, ahora)};
-    for (auto it = m_remotos.cbegin(); it != m_remotos.cend(); ++it)
-        puestos.append(puesto(it.key(), propias, ahora));
+    for (const QString& p : ordenados())
+        puestos.append(puesto(p, propias, ahora));
     return {{QStringLiteral("puesto"), m_propio},
             {QStringLiteral("compartida"), m_compartida},
             {QStringLiteral("base"), m_base},
@@ -161,13 +194,52 @@ QJsonObject VistaPlanta::planta(const QJsonArray& propias, qint64 ahora) const
             {QStringLiteral("puestos"), puestos}};
 }
 
-QJsonArray VistaPlanta::tomaCambios(const QJsonArray& propias, qint64 ahora)
+qint64 VistaPlanta::esperaDe(const QString& puesto, qint64 ahora) const
+{
+    const QList<qint64> e = m_empujes.value(puesto);
+    return e.size() < kEmpujesPorSegundo ? 0 : std::max<qint64>(0, e.constFirst() + 1000 - ahora);
+}
+
+qint64 VistaPlanta::proximo(qint64 ahora) const
+{
+    if (m_baseCambio)
+        return 0;
+    qint64 m = -1;
+    for (const QString& p : m_cambiados) {
+        if (p != m_propio && !m_remotos.contains(p))
+            continue;
+        const qint64 e = esperaDe(p, ahora);
+        m = m < 0 ? e : std::min(m, e);
+    }
+    return m;
+}
+
+QJsonArray VistaPlanta::tomaCambios(const std::function<QJsonArray()>& propias, qint64 ahora)
 {
     QJsonArray a;
-    for (const QString& p : std::as_const(m_cambiados)) {
-        if (p == m_propio || m_remotos.contains(p))
-            a.append(puesto(p, propias, ahora));
+    QJsonArray nuestras;
+    bool leidas = false;
+    for (auto it = m_cambiados.begin(); it != m_cambiados.end();) {
+        const QString& p = *it;
+        if (p != m_propio && !m_remotos.contains(p)) {
+            it = m_cambiados.erase(it);
+            continue;
+        }
+        if (esperaDe(p, ahora) > 0) {
+            ++it; // told again when it may
+            continue;
+        }
+        if (p == m_propio && !leidas) {
+            nuestras = propias();
+            leidas = true;
+        }
+        a.append(puesto(p, nuestras, ahora));
+        QList<qint64>& e = m_empujes[p];
+        e.append(ahora);
+        while (e.size() > kEmpujesPorSegundo)
+            e.removeFirst();
+        it = m_cambiados.erase(it);
     }
-    olvidaCambios();
+    m_baseCambio = false;
     return a;
 }
