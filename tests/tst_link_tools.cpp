@@ -470,7 +470,7 @@ void TstLinkTools::scan()
     QVERIFY(rechaza.listo());
     s = diag({"--tcp", rechaza.destino(), "--ids", "1-1", "scan"});
     QCOMPARE(s.codigo, 0);
-    QVERIFY2(s.out.contains(QStringLiteral("Responde el id 1 (el indicador rechaza la petición, excepción 2).")),
+    QVERIFY2(s.out.contains(QStringLiteral("Responde el id 1 (excepción 2, dirección no válida).")),
              qPrintable(s.out));
 
     Simulador pty({"--pty", "--id", "3"});
