@@ -7,6 +7,7 @@
 #include "Indicador.h"
 #include "IndicadorSimulado.h"
 #include "ServidorRtu.h"
+#include "SimuladorEnHilo.h"
 #include "TestSupport.h"
 #include "Trama.h"
 
@@ -15,7 +16,6 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QtTest>
 
 namespace {
@@ -46,46 +46,16 @@ LecturaPeso leeUna(const ConfigEnlace& c)
     return leeUna(enlace);
 }
 
-// The simulator on a thread of its own, on TCP or a pseudo-terminal.
-class Simulador
+// The link's settings for the simulator, on TCP or its pseudo-terminal.
+ConfigEnlace config(const SimuladorEnHilo& sim)
 {
-public:
-    explicit Simulador(bool pty) : m_indicador(IndicadorSimulado::Parametros{.dispersion = 0})
-    {
-        m_servidor = new ServidorRtu(m_indicador, 1);
-        m_servidor->moveToThread(&m_hilo);
-        m_hilo.start();
-        enHilo([&] { m_ok = pty ? m_servidor->abrePty() : m_servidor->escuchaTcp(0); });
+    ConfigEnlace c = tcp(sim.puerto());
+    if (!sim.dispositivo().isEmpty()) {
+        c.comunicacion = 0;
+        c.dispositivo = sim.dispositivo();
     }
-    ~Simulador()
-    {
-        enHilo([&] { delete m_servidor; });
-        m_hilo.quit();
-        m_hilo.wait();
-    }
-    bool ok() const { return m_ok; }
-    void fallos(const FallosSimulados& f) { enHilo([&] { m_servidor->setFallos(f); }); }
-    ConfigEnlace config() const
-    {
-        ConfigEnlace c = tcp(m_servidor->puerto());
-        if (!m_servidor->dispositivo().isEmpty()) {
-            c.comunicacion = 0;
-            c.dispositivo = m_servidor->dispositivo();
-        }
-        return c;
-    }
-
-private:
-    template <typename F>
-    void enHilo(F f)
-    {
-        QMetaObject::invokeMethod(m_servidor, f, Qt::BlockingQueuedConnection);
-    }
-    IndicadorSimulado m_indicador;
-    ServidorRtu* m_servidor = nullptr;
-    QThread m_hilo;
-    bool m_ok = false;
-};
+    return c;
+}
 
 } // namespace
 
@@ -131,10 +101,10 @@ void TstLinkFallas::delSimulador()
     QFETCH(int, fallo);
     QFETCH(int, dato);
     QFETCH(QString, texto);
-    Simulador sim(pty);
+    SimuladorEnHilo sim(IndicadorSimulado::Parametros{.dispersion = 0}, 1, pty);
     QVERIFY(sim.ok());
     Enlace enlace;
-    enlace.abrir(sim.config());
+    enlace.abrir(config(sim));
     QVERIFY(leeUna(enlace).valida());
     sim.fallos(fallos);
     const LecturaPeso mala = leeUna(enlace);
