@@ -28,7 +28,7 @@ struct LecturaPeso
     int Entradas = 0;
     double TotalF = 0;
     // Why the read failed (when it did): the last exchange's fault.
-    Trama::Falla falla;
+    Trama::Falla falla = {};
 
     bool valida() const { return Peso != kSinRespuesta; }
 };
