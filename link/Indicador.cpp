@@ -17,8 +17,11 @@ Trama::Resultado Indicador::intercambia(
     ++m_intercambios;
     const QByteArray respuesta = m_transporte.intercambio(pedido, largo);
     const Trama::Resultado r = verifica(respuesta);
-    m_ultimoFallo = r.fallo;
-    m_ultimaExcepcion = r.excepcion;
+    m_ultimaFalla = r.falla();
+    // Nothing came because there was no connection: that is the cause.
+    if (r.fallo == Trama::Fallo::SinRespuesta)
+        if (const Trama::Fallo c = m_transporte.conexion(); c != Trama::Fallo::Ninguno)
+            m_ultimaFalla = {c, 0};
     if (r.ok() && pedido.at(0) == 0 && !m_idAprendido)
         m_idAprendido = quint8(respuesta.at(0));
     if (!r.ok()) {
@@ -102,8 +105,7 @@ QByteArray Indicador::Leer(quint16 direccion, int longitud)
             if (m_antesDeLeer)
                 m_antesDeLeer();
             bloque = RxD(m_id, dir, cantidad);
-            if (bloque.isEmpty() && m_ultimoFallo == Trama::Fallo::SinRespuesta && m_corta &&
-                m_corta())
+            if (bloque.isEmpty() && m_ultimaFalla.sinRespuesta() && m_corta && m_corta())
                 break;
         }
         if (bloque.isEmpty())
@@ -144,6 +146,12 @@ double Indicador::pesoConSigno(quint32 bruto, int decimales)
     return v / std::pow(10.0, double(decimales));
 }
 
+void Indicador::falla(LecturaPeso& l) const
+{
+    l.Peso = LecturaPeso::kSinRespuesta;
+    l.falla = m_ultimaFalla;
+}
+
 void Indicador::LeePeso(LecturaPeso& l)
 {
     using Trama::byteEn;
@@ -152,15 +160,13 @@ void Indicador::LeePeso(LecturaPeso& l)
 
     QByteArray s = Leer(kPeso, 2);
     if (s.isEmpty()) {
-        l.Peso = LecturaPeso::kSinRespuesta;
-        return;
+        return falla(l);
     }
     l.Peso = pesoConSigno(valor32(s, 0), m_decimales);
 
     s = Leer(kDespacho, 6);
     if (s.isEmpty()) {
-        l.Peso = LecturaPeso::kSinRespuesta;
-        return;
+        return falla(l);
     }
     l.Despacho = escala(valor32(s, 0));
     l.CGrueso = escala(valor32(s, 4));
@@ -168,8 +174,7 @@ void Indicador::LeePeso(LecturaPeso& l)
 
     s = Leer(kCaudal, 11);
     if (s.isEmpty()) {
-        l.Peso = LecturaPeso::kSinRespuesta;
-        return;
+        return falla(l);
     }
     l.Caudal = escala(valor32(s, 0));
     l.Resto = escala(valor32(s, 4));
@@ -183,10 +188,8 @@ void Indicador::LeePeso(LecturaPeso& l)
     // with the cycle count and last batch of the same moment.
     if (!m_ultimoTotal || total != *m_ultimoTotal) {
         s = Leer(kCCiclos, 7);
-        if (s.isEmpty()) {
-            l.Peso = LecturaPeso::kSinRespuesta;
-            return;
-        }
+        if (s.isEmpty())
+            return falla(l);
         l.CCiclos = valor32(s, 0);
         l.CError = byteEn(s, 4);
         total = valor32(s, 6);
@@ -196,8 +199,7 @@ void Indicador::LeePeso(LecturaPeso& l)
 
     s = Leer(kModo, 8);
     if (s.isEmpty()) {
-        l.Peso = LecturaPeso::kSinRespuesta;
-        return;
+        return falla(l);
     }
     l.Modo = byteEn(s, 0);
     l.SPFin = byteEn(s, 2);
@@ -205,5 +207,6 @@ void Indicador::LeePeso(LecturaPeso& l)
     l.Salidas = byteEn(s, 8);
     l.Entradas = byteEn(s, 10);
     l.TotalF = escala(valor32(s, 12));
+    l.falla = {};
     m_ultimoTotal = total;
 }

@@ -58,7 +58,8 @@ public:
     // The concatenated echoes, or empty at the first register that failed.
     QByteArray Escribir(quint16 direccion, QByteArray dato);
     // Fields read before a failure keep their new values; later ones keep
-    // what the caller passed in. Peso == -999999 marks the failure.
+    // what the caller passed in. Peso == -999999 marks the failure, and
+    // falla says why (empty after a whole reading).
     void LeePeso(LecturaPeso& l);
 
     // Peso from its raw 32-bit value: above 128^4 it is taken as negative.
@@ -71,9 +72,15 @@ public:
         return id == 0 ? m_idAprendido : Trama::IdEsperado(id);
     }
     int decimales() const { return m_decimales; }
-    Trama::Fallo ultimoFallo() const { return m_ultimoFallo; }
-    int ultimaExcepcion() const { return m_ultimaExcepcion; }
-    QString textoUltimoFallo() const { return Trama::textoFallo(m_ultimoFallo, m_ultimaExcepcion); }
+    // Why the last exchange failed (a reply's fault, or the connection's
+    // when no reply came for want of one).
+    const Trama::Falla& ultimaFalla() const { return m_ultimaFalla; }
+    Trama::Fallo ultimoFallo() const { return m_ultimaFalla.fallo; }
+    int ultimaExcepcion() const
+    {
+        return m_ultimaFalla.fallo == Trama::Fallo::Excepcion ? m_ultimaFalla.dato : 0;
+    }
+    QString textoUltimoFallo() const { return m_ultimaFalla.texto(); }
     // True after a failed exchange on the line until the transport has
     // recovered from it (Transporte::recobra): until then no read is sent.
     bool desfasado() const;
@@ -87,6 +94,8 @@ private:
     // leaves the link out of step.
     Trama::Resultado intercambia(const QByteArray& pedido, int largo,
                                  const std::function<Trama::Resultado(const QByteArray&)>& verifica);
+    // Marks l failed, with the cause of the last exchange.
+    void falla(LecturaPeso& l) const;
     // Back in step before an exchange; false when a stop came first.
     bool recobra();
 
@@ -94,8 +103,7 @@ private:
     quint8 m_id;
     int m_decimales;
     double m_divisor;
-    Trama::Fallo m_ultimoFallo = Trama::Fallo::Ninguno;
-    int m_ultimaExcepcion = 0;
+    Trama::Falla m_ultimaFalla;
     Trama::IdEsperado m_idAprendido;
     std::function<void()> m_antesDeLeer;
     std::function<bool()> m_corta;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Trama.h"
+
 #include <QMetaType>
 #include <QtGlobal>
 
@@ -25,6 +27,8 @@ struct LecturaPeso
     int Salidas = 0;
     int Entradas = 0;
     double TotalF = 0;
+    // Why the read failed (when it did): the last exchange's fault.
+    Trama::Falla falla = {};
 
     bool valida() const { return Peso != kSinRespuesta; }
 };

@@ -78,7 +78,7 @@ QByteArray pedidoEscritura(quint8 id, quint16 direccion, QByteArrayView valor)
     return conCrc(QByteArray(t, sizeof t));
 }
 
-QString textoFallo(Fallo fallo, int excepcion)
+QString textoFallo(Fallo fallo, int dato)
 {
     switch (fallo) {
     case Fallo::Ninguno:
@@ -86,17 +86,28 @@ QString textoFallo(Fallo fallo, int excepcion)
     case Fallo::SinRespuesta:
         return QStringLiteral("sin respuesta");
     case Fallo::Longitud:
-        return QStringLiteral("longitud incorrecta");
+        return QStringLiteral("respuesta de longitud incorrecta");
     case Fallo::Crc:
         return QStringLiteral("CRC incorrecto");
     case Fallo::Esclavo:
-        return QStringLiteral("responde otro esclavo");
+        return QStringLiteral("respondió el id %1").arg(dato);
     case Fallo::Funcion:
-        return QStringLiteral("función incorrecta");
+        return QStringLiteral("respuesta con otra función");
     case Fallo::Cuenta:
         return QStringLiteral("respuesta a otra petición");
-    case Fallo::Excepcion:
-        return QStringLiteral("el indicador rechaza la petición, excepción %1").arg(excepcion);
+    case Fallo::Excepcion: {
+        // The standard codes an indicator answers with.
+        static const char* const nombres[] = {"función no válida", "dirección no válida", "valor no válido",
+                                              "falla del indicador"};
+        const QString t = QStringLiteral("excepción %1").arg(dato);
+        return dato >= 1 && dato <= 4 ? t + QStringLiteral(", %1").arg(QString::fromUtf8(nombres[dato - 1])) : t;
+    }
+    case Fallo::ConexionRechazada:
+        return QStringLiteral("conexión rechazada");
+    case Fallo::ConexionCerrada:
+        return QStringLiteral("conexión cerrada");
+    case Fallo::SinConexion:
+        return QStringLiteral("sin conexión");
     }
     return {};
 }
@@ -135,6 +146,7 @@ bool encabezado(QByteArrayView respuesta, IdEsperado id, quint8 funcion, int lar
     }
     if (!deEse) {
         r.fallo = Fallo::Esclavo;
+        r.id = static_cast<quint8>(respuesta[0]);
         return false;
     }
     if (f != funcion) {

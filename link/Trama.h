@@ -30,17 +30,53 @@ constexpr int kLargoExcepcion = 5;
 
 // Esclavo: another slave id; Funcion: another function code; Cuenta: a byte
 // count or an echoed address that does not answer the request; Excepcion: the
-// indicator refused the request (exception reply).
-enum class Fallo { Ninguno, SinRespuesta, Longitud, Crc, Esclavo, Funcion, Cuenta, Excepcion };
-// excepcion: the exception code, used when fallo is Excepcion.
-QString textoFallo(Fallo fallo, int excepcion = 0);
+// indicator refused the request (exception reply). The last three are the
+// transport's, never a reply's: no reply came because a TCP connection was
+// refused, closed by the other end, or could not be made for another reason.
+enum class Fallo {
+    Ninguno,
+    SinRespuesta,
+    Longitud,
+    Crc,
+    Esclavo,
+    Funcion,
+    Cuenta,
+    Excepcion,
+    ConexionRechazada,
+    ConexionCerrada,
+    SinConexion
+};
+// dato: the exception code when fallo is Excepcion, the id the reply carried
+// when it is Esclavo.
+QString textoFallo(Fallo fallo, int dato = 0);
+
+// Why the indicator gave no reading, in the installer's words (texto()).
+struct Falla
+{
+    Fallo fallo = Fallo::Ninguno;
+    int dato = 0; // see textoFallo
+    bool hay() const { return fallo != Fallo::Ninguno; }
+    // Nothing came back (no reply, or no connection to carry one).
+    bool sinRespuesta() const
+    {
+        return fallo == Fallo::SinRespuesta || fallo == Fallo::ConexionRechazada ||
+               fallo == Fallo::ConexionCerrada || fallo == Fallo::SinConexion;
+    }
+    QString texto() const { return hay() ? textoFallo(fallo, dato) : QString(); }
+    bool operator==(const Falla&) const = default;
+};
 
 struct Resultado
 {
     QByteArray datos; // register string; empty on failure
     Fallo fallo = Fallo::Ninguno;
     int excepcion = 0; // exception code of a refusal
+    int id = 0;        // the slave id of a reply from another slave
     bool ok() const { return fallo == Fallo::Ninguno; }
+    Falla falla() const
+    {
+        return {fallo, fallo == Fallo::Excepcion ? excepcion : fallo == Fallo::Esclavo ? id : 0};
+    }
 };
 
 // True once what has arrived is as long as the expected reply, or is as long

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Trama.h"
+
 #include <QByteArray>
 #include <QString>
 #include <functional>
@@ -39,6 +41,9 @@ public:
     virtual void reconectar() {}
     // Why the link has no connection, empty while it has one (or needs none).
     virtual QString sinConexion() const { return {}; }
+    // The same as a kind of failure (Trama::Fallo::ConexionRechazada,
+    // ConexionCerrada or SinConexion); Ninguno while connected.
+    virtual Trama::Fallo conexion() const { return Trama::Fallo::Ninguno; }
 
     void setEspera(int ms) { m_esperaMs = ms; }
     int espera() const { return m_esperaMs; }

@@ -103,6 +103,20 @@ QString TransporteTcp::sinConexion() const
     return QStringLiteral("No hay conexión con %1:%2 (%3).").arg(m_host).arg(m_puerto).arg(causa);
 }
 
+Trama::Fallo TransporteTcp::conexion() const
+{
+    if (!m_socket || m_socket->state() == QAbstractSocket::ConnectedState)
+        return Trama::Fallo::Ninguno;
+    switch (m_socket->error()) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return Trama::Fallo::ConexionRechazada;
+    case QAbstractSocket::RemoteHostClosedError:
+        return Trama::Fallo::ConexionCerrada;
+    default:
+        return Trama::Fallo::SinConexion;
+    }
+}
+
 void TransporteTcp::reconectar()
 {
     if (!m_socket)

@@ -24,6 +24,7 @@ public:
     bool recobraAntesDeEscribir() const override { return true; }
     void reconectar() override;
     QString sinConexion() const override;
+    Trama::Fallo conexion() const override;
 
     bool conectado() const;
     // How many connections have been opened, the first included.

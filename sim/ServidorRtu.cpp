@@ -283,6 +283,13 @@ void ServidorRtu::enviaConFallos(const QByteArray& respuesta,
     if (f.mudo || sorteo(f.descarte))
         return;
     QByteArray r = respuesta;
+    if (f.excepcion != 0 || f.otroId != 0) {
+        QByteArray m = f.excepcion != 0 ? r.left(1) + char(quint8(r.at(1)) | 0x80) + char(f.excepcion)
+                                        : r.left(r.size() - 2);
+        if (f.otroId != 0)
+            m[0] = char(f.otroId);
+        r = m + Trama::crc16(m);
+    }
     if (sorteo(f.corrupcion))
         r[r.size() - 1] = char(r[r.size() - 1] ^ 0x5A);
     if (f.sobrante)

@@ -31,6 +31,8 @@ struct FallosSimulados
     bool partida = false;      // every reply in two TCP segments
     int partidaMs = 30;
     bool sobrante = false; // one byte too many after every reply
+    int excepcion = 0;     // every request refused with this exception code
+    quint8 otroId = 0;     // every reply carries this slave id instead
 };
 
 // Modbus RTU slaves (functions 03 and 06) in front of simulated indicators,

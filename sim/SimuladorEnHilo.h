@@ -8,11 +8,11 @@
 
 // The simulated indicator and its RTU server on a thread of their own, so
 // that the station's window thread and link thread talk to it over real TCP
-// on loopback as they would to an indicator.
+// on loopback (or a pseudo-terminal) as they would to an indicator.
 class SimuladorEnHilo
 {
 public:
-    explicit SimuladorEnHilo(const IndicadorSimulado::Parametros& p = {}, quint8 id = 1)
+    explicit SimuladorEnHilo(const IndicadorSimulado::Parametros& p = {}, quint8 id = 1, bool pty = false)
         : m_indicador(p)
     {
         m_servidor = new ServidorRtu(m_indicador, id);
@@ -20,7 +20,8 @@ public:
         m_hilo.setObjectName(QStringLiteral("Simulador"));
         m_hilo.start();
         QMetaObject::invokeMethod(
-            m_servidor, [this] { m_ok = m_servidor->escuchaTcp(0); }, Qt::BlockingQueuedConnection);
+            m_servidor, [this, pty] { m_ok = pty ? m_servidor->abrePty() : m_servidor->escuchaTcp(0); },
+            Qt::BlockingQueuedConnection);
     }
     ~SimuladorEnHilo()
     {
@@ -34,6 +35,8 @@ public:
 
     bool ok() const { return m_ok; }
     quint16 puerto() const { return m_servidor->puerto(); }
+    // The pseudo-terminal's device; empty on TCP.
+    QString dispositivo() const { return m_servidor->dispositivo(); }
     IndicadorSimulado& indicador() { return m_indicador; }
     ServidorRtu& servidor() { return *m_servidor; }
     void fallos(const FallosSimulados& f)

@@ -37,7 +37,8 @@ const char* const kUso =
     "                        con su proceso y su semilla (--seed y el id); nadie responde a\n"
     "                        un id que no esté en la lista, ni al id 0\n"
     "  --silent-ids LISTA    esos ids no responden nunca\n"
-    "  --faulty-ids LISTA    --drop, --corrupt y --late afectan sólo a esos ids\n"
+    "  --faulty-ids LISTA    --drop, --corrupt, --late, --exception y --reply-id afectan\n"
+    "                        sólo a esos ids\n"
     "  --baud B              responde al ritmo de una línea serie a B baudios (8N1): toma\n"
     "                        cada petición tras su tiempo en la línea y el silencio de 3,5\n"
     "                        caracteres, y envía la respuesta byte a byte a ese ritmo\n"
@@ -51,6 +52,8 @@ const char* const kUso =
     "  --disconnect-every S  cierra las conexiones TCP cada S segundos\n"
     "  --split               envía cada respuesta TCP en dos segmentos\n"
     "  --silent              no responde nunca\n"
+    "  --exception N         rechaza cada pedido con la excepción N (2: dirección no válida)\n"
+    "  --reply-id N          responde cada pedido como si fuera el id N\n"
     "  --seed N              semilla del proceso (1)\n"
     "  --verbose             escribe cada trama en la salida de errores\n"
     "  --help                esta ayuda\n"
@@ -192,6 +195,17 @@ int main(int argc, char** argv)
                 return uso(QStringLiteral("--disconnect-every espera segundos"));
             ++i;
             f.desconectaCada = *x;
+        } else if (a == u"--exception" || a == u"--reply-id") {
+            const bool excepcion = a == u"--exception";
+            const auto n = entero(v, 1, excepcion ? 255 : 247);
+            if (!n)
+                return uso(excepcion ? QStringLiteral("--exception espera un código de 1 a 255")
+                                     : QStringLiteral("--reply-id espera un id de 1 a 247"));
+            ++i;
+            if (excepcion)
+                f.excepcion = int(*n);
+            else
+                f.otroId = quint8(*n);
         } else if (a == u"--seed") {
             const auto n = entero(v, 0, 4294967295LL);
             if (!n)

@@ -9,6 +9,7 @@
 #include "Diario.h"
 #include "Indicador.h"
 #include "Registrador.h"
+#include "Reloj.h"
 
 namespace {
 
@@ -226,8 +227,11 @@ void EstacionPesaje::alLeer(const LecturaPeso& l)
     if (m_vigia.isActive()) // polling, not paused
         vigila();
     m_sinRespuesta = false;
+    const bool caido = m_enlaceCaido;
     m_enlaceCaido = !l.valida();
     m_estado = EstadoEstacion::desde(l, m_decimales, m_estado);
+    if (m_enlaceCaido && !caido)
+        anotaFalla();
     if (l.valida()) {
         memoria(m_linea.numero).NroError = 422;
         memoria(m_linea.numero).DecimoFino = 0.1 * l.CFino;
@@ -245,6 +249,21 @@ void EstacionPesaje::alLeer(const LecturaPeso& l)
         pausa();
         Q_EMIT listoParaCerrar();
     }
+}
+
+// The log hears that the link went down, and why, once per failure (not
+// once per poll), and at most once a minute: a link that comes and goes
+// does not fill it.
+void EstacionPesaje::anotaFalla()
+{
+    const qint64 ahora = Reloj::ms();
+    if (m_fallaAnotada >= 0 && ahora - m_fallaAnotada < kFallaAnotadaMs)
+        return;
+    m_fallaAnotada = ahora;
+    QString texto = m_estado.textoError;
+    if (m_estado.falla.hay())
+        texto += QStringLiteral(": ") + m_estado.falla.texto();
+    escribeLog(texto, QStringLiteral("Rutina: Timer1_Timer (Formulario frmPeso)"));
 }
 
 void EstacionPesaje::guardardatos(const LecturaPeso& l)

@@ -34,6 +34,8 @@ public:
         QStringLiteral("Sin respuesta del indicador, reintentando...");
     static inline const QString kNoStandBy = QStringLiteral("El equipo no esta en Std. By");
     static inline const QString kFallo = QStringLiteral("No se pudo realizar la operación");
+    // Datos.log hears a line's link went down at most once in this time.
+    static constexpr qint64 kFallaAnotadaMs = 60000;
 
     // Kept for the program's life (across openings of the station), one per line.
     struct Memoria
@@ -160,6 +162,8 @@ private:
     void lecturaTarde();
     void alLeer(const LecturaPeso& l);
     void guardardatos(const LecturaPeso& l);
+    // Datos.log: the link went down (see the .cpp).
+    void anotaFalla();
     void avisaAcumulador();
     void errorManager(const QString& msg, const QString& detalle = QString());
     void escribeLog(const QString& msg, const QString& rutina);
@@ -195,6 +199,7 @@ private:
     int m_esperaMs = 2000;
     bool m_sinRespuesta = false;
     bool m_enlaceCaido = false; // the last poll failed: red until a read succeeds
+    qint64 m_fallaAnotada = -1; // Reloj::ms() when Datos.log last heard the link went down
     QStringList m_aux;
     // Appends waiting for Transac.dat and Datos.log, as the window was told.
     std::pair<int, int> m_enEspera{0, 0};

@@ -11,8 +11,10 @@ EstadoEstacion EstadoEstacion::desde(const LecturaPeso& l, int decimales, const 
     if (!e.conectado) {
         // The values shown, and their time, stay those of the last reading.
         e.textoError = kSinConexion;
+        e.falla = l.falla;
         return e;
     }
+    e.falla = {};
     e.instante = QDateTime::currentDateTimeUtc(); // no time zone work at every poll
     e.Peso = l.Peso;
     e.Acumulado = l.UlTotal;

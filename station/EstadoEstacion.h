@@ -29,6 +29,7 @@ struct EstadoEstacion
     int Entradas = 0;        // eight input lamps
     int CError = 0;
     QString textoError;      // the status bar's text: "ERROR n - ...", kSinConexion or empty
+    Trama::Falla falla = {}; // with kSinConexion: why the last poll got no reading
     bool standBy = false;    // output lamp 1: the indicator takes commands
     bool cargando = false;   // the reading's mode is 1 (material falling in)
     QString aviso;           // the accumulator rose while the station was closed

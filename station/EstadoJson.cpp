@@ -75,7 +75,14 @@ bool vigente(const EstadoEstacion& e)
 
 QString motivo(const EstadoEstacion& e)
 {
-    return !e.abierta ? kCerrada : (!e.conectado ? kSinRespuesta : QString());
+    if (!e.abierta)
+        return kCerrada;
+    if (e.conectado)
+        return {};
+    // "Sin respuesta del indicador" says it all when nothing came.
+    if (!e.falla.hay() || e.falla.fallo == Trama::Fallo::SinRespuesta)
+        return kSinRespuesta;
+    return kSinRespuesta + QStringLiteral(": ") + e.falla.texto();
 }
 
 QString marcha(EstadoEstacion e, bool vigente)

@@ -14,7 +14,8 @@ namespace EstadoJson {
 inline const QString kCerrada = QStringLiteral("Estación cerrada");
 inline const QString kSinRespuesta = QStringLiteral("Sin respuesta del indicador");
 // The values are current when the station is open and its last poll answered;
-// else the reason.
+// else the reason, with the kind of the link's failure after a colon
+// ("Sin respuesta del indicador: CRC incorrecto").
 bool vigente(const EstadoEstacion& e);
 QString motivo(const EstadoEstacion& e);
 

@@ -435,6 +435,11 @@ void frmPeso::construye()
     m_panel[2]->setFondo(kFondoVentana);
     m_panel[0]->setStyleSheet(QStringLiteral("font: bold 11pt 'DejaVu Sans'; color: #b00000;"));
     sbStatusBar->addWidget(m_panel[0], 1);
+    m_falla = new QLabel;
+    m_falla->setObjectName(QStringLiteral("PanelFalla"));
+    m_falla->setStyleSheet(QStringLiteral("font: 10pt 'DejaVu Sans'; color: #b00000;"));
+    m_falla->hide();
+    sbStatusBar->addWidget(m_falla);
     m_periodo = new QLabel;
     m_periodo->setObjectName(QStringLiteral("Lbl_Periodo"));
     m_periodo->setStyleSheet(QStringLiteral("background: #ffe0a0; color: black;"));
@@ -549,6 +554,8 @@ void frmPeso::actualizaPanelRegistros()
 void frmPeso::muestra(const EstadoEstacion& e)
 {
     m_panel[0]->setText(e.textoError);
+    m_falla->setText(e.conectado ? QString() : e.falla.texto());
+    m_falla->setVisible(!m_falla->text().isEmpty());
     if (!e.conectado) {
         Shape_Estado->setColor(Lampara::kFalla);
         m_tendencia->sinDatos();

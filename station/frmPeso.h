@@ -140,4 +140,5 @@ private:
     Visor* m_panel[4];
     QLabel* m_aviso = nullptr;
     QLabel* m_periodo = nullptr;
+    QLabel* m_falla = nullptr; // beside "Error de conexion": why the link failed
 };

@@ -6,3 +6,5 @@ target_compile_definitions(tst_link_pymodbus PRIVATE TOLVEX_TESTS_DIR="${CMAKE_C
 tolvex_test(tst_link_tools SOURCES tst_link_tools.cpp LIBS tolvex_link Qt6::Network TIMEOUT 240)
 add_dependencies(tst_link_tools tolvex-sim tolvex-diag tolvex-setup)
 target_compile_definitions(tst_link_tools PRIVATE TOLVEX_TESTS_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+tolvex_test(tst_link_fallas SOURCES tst_link_fallas.cpp LIBS tolvex_link tolvex_sim TIMEOUT 180)
+target_compile_definitions(tst_link_fallas PRIVATE TOLVEX_TESTS_DIR="${CMAKE_CURRENT_SOURCE_DIR}")

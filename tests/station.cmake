@@ -33,3 +33,6 @@ target_include_directories(tst_lineas PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 add_dependencies(tst_lineas tolvex-setup tolvex-diag)
 # The plant's publisher on the PostgreSQL server of the fixture.
 tolvex_test(tst_publicador SOURCES tst_publicador.cpp LIBS tolvex_stationcore TIMEOUT 120)
+tolvex_test(tst_station_fallas SOURCES tst_station_fallas.cpp tst_station_comun.h
+    LIBS tolvex_station tolvex_sim tolvex_setup_lib TIMEOUT 180)
+target_include_directories(tst_station_fallas PRIVATE ${CMAKE_SOURCE_DIR}/tools)

@@ -130,6 +130,7 @@ private Q_SLOTS:
     void simArgumentosMalos_data();
     void simArgumentosMalos();
     void demoConPuertoOcupado();
+    void lineaDeUnDirectorio();
 };
 
 void TstLinkTools::leeYEscribeTcp()
@@ -233,6 +234,9 @@ void TstLinkTools::argumentosMalos_data()
     QTest::newRow("ids 0") << QStringList{"--tcp", "127.0.0.1:1", "--ids", "0-3", "scan"};
     QTest::newRow("ids 248") << QStringList{"--tcp", "127.0.0.1:1", "--ids", "1-248", "scan"};
     QTest::newRow("ids text") << QStringList{"--tcp", "127.0.0.1:1", "--ids", "todos", "scan"};
+    QTest::newRow("linea 0") << QStringList{"--linea", "0", "read"};
+    QTest::newRow("linea text") << QStringList{"--linea", "tres", "read"};
+    QTest::newRow("linea with tcp") << QStringList{"--tcp", "127.0.0.1:1", "--id", "1", "--linea", "2", "read"};
 }
 
 void TstLinkTools::argumentosMalos()
@@ -470,7 +474,7 @@ void TstLinkTools::scan()
     QVERIFY(rechaza.listo());
     s = diag({"--tcp", rechaza.destino(), "--ids", "1-1", "scan"});
     QCOMPARE(s.codigo, 0);
-    QVERIFY2(s.out.contains(QStringLiteral("Responde el id 1 (el indicador rechaza la petición, excepción 2).")),
+    QVERIFY2(s.out.contains(QStringLiteral("Responde el id 1 (excepción 2, dirección no válida).")),
              qPrintable(s.out));
 
     Simulador pty({"--pty", "--id", "3"});
@@ -536,6 +540,8 @@ void TstLinkTools::simArgumentosMalos_data()
     QTest::newRow("silent id not simulated")
         << QStringList{"--pty", "--ids", "1-3", "--silent-ids", "4"} << "el id 4 no está entre los simulados";
     QTest::newRow("baud 0") << QStringList{"--pty", "--baud", "0"} << "--baud espera una velocidad de 50 a 4000000";
+    QTest::newRow("exception 0") << QStringList{"--pty", "--exception", "0"} << "--exception espera un código de 1 a 255";
+    QTest::newRow("reply id 248") << QStringList{"--pty", "--reply-id", "248"} << "--reply-id espera un id de 1 a 247";
     QTest::newRow("help") << QStringList{"--tcp", "0", "--help"} << QString();
 }
 
@@ -609,3 +615,47 @@ void TstLinkTools::demoConPuertoOcupado()
 
 QTEST_GUILESS_MAIN(TstLinkTools)
 #include "tst_link_tools.moc"
+
+// A line of a program directory's Tolvex.ini, named by --linea and --dir from
+// anywhere: the tool says which line and link it read, and why the indicator
+// did not answer; a line that is not in the file is refused.
+void TstLinkTools::lineaDeUnDirectorio()
+{
+    Simulador bueno({"--tcp", "0", "--id", "7"});
+    Simulador otro5({"--tcp", "0", "--reply-id", "5"});
+    QVERIFY(bueno.listo() && otro5.listo());
+    DirectorioDePrueba dir;
+    const QString g = QStringLiteral("global");
+    for (const auto& [clave, valor] :
+         {std::pair<const char*, QString>{"Comunicacion_1", "1"}, {"Host_1", "127.0.0.1"},
+          {"Port_1", otro5.primera().section(u' ', 1)}, {"ID_1", "1"}, {"Comunicacion_3", "1"},
+          {"Host_3", "127.0.0.1"}, {"Port_3", bueno.primera().section(u' ', 1)}, {"ID_3", "7"},
+          {"Decimales_3", "2"}, {"Nombre_3", "Molino"}})
+        QVERIFY(Config::GuardaConfig(g, QLatin1String(clave), valor));
+    DirectorioDePrueba otro; // run from elsewhere
+
+    Salida s = diag({"--dir", dir.path(), "--linea", "3", "read"}, otro.path());
+    QVERIFY2(s.codigo == 0, qPrintable(s.err));
+    QCOMPARE(valor(s.out, "CFino"), QStringLiteral("10.00"));
+    QVERIFY2(s.err.startsWith(QStringLiteral("Línea 3 (Molino) de ")) &&
+                 s.err.endsWith(QStringLiteral("Tolvex.ini: TCP %1, id 7.\n").arg(bueno.destino())),
+             qPrintable(s.err));
+
+    s = diag({"--dir", dir.path(), "read"}, otro.path());
+    QCOMPARE(s.codigo, 1);
+    QVERIFY2(s.err.startsWith(QStringLiteral("Línea 1 de ")) &&
+                 s.err.contains(QStringLiteral("Tolvex.ini: TCP %1, id 1.\n").arg(otro5.destino())) &&
+                 s.err.endsWith(QStringLiteral("El indicador no responde (respondió el id 5).\n")),
+             qPrintable(s.err));
+
+    for (const char* n : {"2", "17"}) {
+        s = diag({"--linea", QLatin1String(n), "read"}, dir.path());
+        QCOMPARE(s.codigo, 2);
+        QVERIFY2(s.err.contains(QStringLiteral("la línea %1 no existe en ").arg(QLatin1String(n))) &&
+                     s.err.endsWith(QStringLiteral("Tolvex.ini (líneas: 1, 3).\n")) && s.out.isEmpty(),
+                 qPrintable(s.err));
+    }
+    s = diag({"--dir", dir.file(QStringLiteral("no-existe")), "read"}, otro.path());
+    QCOMPARE(s.codigo, 2);
+    QVERIFY2(s.err.contains(QStringLiteral("no existe el directorio")), qPrintable(s.err));
+}

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -33,7 +34,7 @@ void alInterrumpir(int)
 
 const char* const kUso =
     "uso: tolvex-diag [--tcp HOST:PORT | --serial DEVICE [--baud N]] [--id N] [--decimals D]\n"
-    "                 [--timeout MS] [--trace] ORDEN\n"
+    "                 [--timeout MS] [--trace] [--dir DIR] [--linea N] ORDEN\n"
     "ordenes:\n"
     "  read                       lee el estado completo (16 valores)\n"
     "  watch [--period MS] [--count N]\n"
@@ -45,7 +46,9 @@ const char* const kUso =
     "  scan [--ids A-B]           busca los indicadores: prueba los ids A a B (1-247) y, por\n"
     "                             puerto serie sin --baud, las velocidades usuales; lista\n"
     "                             todos los ids que responden y el tiempo que tardó\n"
-    "Sin --tcp ni --serial usa el enlace y el id de Tolvex.ini del directorio actual.\n"
+    "Sin --tcp ni --serial usa el enlace y el id de una línea (--linea N, la 1 si no se\n"
+    "indica) del Tolvex.ini del directorio del programa (--dir DIR, o el directorio actual),\n"
+    "y dice qué línea leyó.\n"
     "Con --tcp o --serial, --id es obligatorio: de 1 a 247, o 0 en un enlace punto a punto\n"
     "(un solo indicador en la línea): se toma el id con que responde la primera vez y\n"
     "desde entonces sólo se aceptan respuestas de ese id.\n"
@@ -161,7 +164,7 @@ int explora(ConfigEnlace config, const std::vector<int>& velocidades, bool serie
             if (serie)
                 out << " a " << baudios << " baudios";
             if (!r.ok())
-                out << " (" << Trama::textoFallo(r.fallo, r.excepcion) << ")";
+                out << " (" << r.falla().texto() << ")";
             out << ".\n";
             out.flush();
         }
@@ -198,6 +201,8 @@ int main(int argc, char** argv)
     QStringList orden;
     bool conTcp = false, conSerie = false, conBaudios = false, conEspera = false;
     int idDesde = IdEsclavo::kMinimo, idHasta = IdEsclavo::kMaximo;
+    std::optional<int> linea;
+    QString directorio;
 
     for (int i = 0; i < args.size(); ++i) {
         const QString a = args[i];
@@ -275,6 +280,17 @@ int main(int argc, char** argv)
                 return uso(QStringLiteral("--ids espera A-B, de 1 a 247"));
             idDesde = int(*a1);
             idHasta = int(*b1);
+        } else if (a == QLatin1String("--linea")) {
+            const auto v = valor();
+            const auto n = v ? entero(*v, 1, std::numeric_limits<int>::max()) : std::nullopt;
+            if (!n)
+                return uso(QStringLiteral("--linea espera un número de línea"));
+            linea = int(*n);
+        } else if (a == QLatin1String("--dir")) {
+            const auto v = valor();
+            if (!v || v->isEmpty())
+                return uso(QStringLiteral("--dir espera el directorio del programa"));
+            directorio = *v;
         } else if (a == QLatin1String("--trace")) {
             traza = true;
         } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
@@ -289,6 +305,12 @@ int main(int argc, char** argv)
 
     if (conTcp && conSerie)
         return uso(QStringLiteral("--tcp y --serial se excluyen"));
+    if (config && (linea || !directorio.isEmpty()))
+        return uso(QStringLiteral("--linea y --dir leen Tolvex.ini: no van con --tcp ni --serial"));
+    if (!directorio.isEmpty() && !QDir::setCurrent(directorio)) {
+        err << "tolvex-diag: no existe el directorio " << directorio << ".\n";
+        return 2;
+    }
     if (orden.isEmpty())
         return uso(QStringLiteral("falta la orden"));
     const QString verbo = orden.takeFirst();
@@ -298,7 +320,8 @@ int main(int argc, char** argv)
     if (!scan && config && !id)
         return uso(QStringLiteral("falta --id"));
     if (!scan && !config && !QFileInfo::exists(Config::rutaArchivo()))
-        return uso(QStringLiteral("no hay Tolvex.ini aquí: indique --tcp o --serial y --id"));
+        return uso(QStringLiteral("no hay Tolvex.ini en %1: indique --tcp o --serial y --id")
+                       .arg(QDir::toNativeSeparators(QDir::currentPath())));
     if (verbo == QLatin1String("read") || verbo == QLatin1String("watch") || scan) {
         if (!orden.isEmpty())
             return uso(QStringLiteral("argumentos de más"));
@@ -325,12 +348,28 @@ int main(int argc, char** argv)
     if (config) {
         config->baudios = baudios;
     } else {
+        const int n = linea.value_or(1);
+        const QVector<Linea> todas = Lineas::lista();
+        const auto it = std::find_if(todas.begin(), todas.end(), [n](const Linea& l) { return l.numero == n; });
+        if (it == todas.end()) {
+            QStringList numeros;
+            for (const Linea& l : todas)
+                numeros << QString::number(l.numero);
+            err << "tolvex-diag: la línea " << n << " no existe en " << QDir::toNativeSeparators(Config::rutaArchivo())
+                << " (líneas: " << numeros.join(QStringLiteral(", ")) << ").\n";
+            return 2;
+        }
         QString error, detalle;
-        config = ConfigEnlace::lee(&error, &detalle);
+        config = ConfigEnlace::lee(&error, &detalle, n);
         if (!config) {
-            err << error << " (" << detalle << ")\n";
+            err << it->descripcion() << ": " << error << " (" << detalle << ")\n";
             return 1;
         }
+        err << it->descripcion() << " de " << QDir::toNativeSeparators(Config::rutaArchivo()) << ": "
+            << (config->esTcp() ? QStringLiteral("TCP %1:%2").arg(config->host).arg(config->puerto)
+                                : QStringLiteral("serie %1 a %2 baudios").arg(config->dispositivo).arg(config->baudios))
+            << ", id " << config->id << ".\n";
+        err.flush();
     }
     if (id)
         config->id = *id;
@@ -438,7 +477,10 @@ int main(int argc, char** argv)
                 out << s << '\n';
         } else {
             ++fallos;
-            out << "sin respuesta\n";
+            out << "sin respuesta";
+            if (l.falla.hay() && l.falla.fallo != Trama::Fallo::SinRespuesta)
+                out << " (" << l.falla.texto() << ")";
+            out << '\n';
         }
         out.flush();
         dicePuntoAPunto();
