@@ -89,8 +89,8 @@ bool coincide(const QString& guardada, const QString& tecleada, bool exacta)
         return exacta ? antigua == guardable(tecleada) : antigua.toUpper() == comparable(tecleada);
     }
     const QStringList partes = guardada.split(kSeparador);
-    if (exacta)
-        return partes.size() == 2 && verifica(partes.at(1), guardable(tecleada));
+    if (exacta && partes.size() == 2)
+        return verifica(partes.at(1), guardable(tecleada));
     return verifica(partes.at(0), comparable(tecleada));
 }
 
@@ -108,6 +108,25 @@ bool anticuada(const QString& guardada, Forma forma)
             return true;
     }
     return false;
+}
+
+QString renovada(const QString& guardada, const QString& tecleada, Forma forma)
+{
+    if (!anticuada(guardada, forma))
+        return {};
+    if (!esCifrada(guardada))
+        return cifra(descifraAntigua(guardada), forma);
+    if (!coincide(guardada, tecleada))
+        return {};
+    QStringList partes = guardada.split(kSeparador);
+    if (forma == Forma::Operario && partes.size() == 2 && coincide(guardada, tecleada, true))
+        return cifra(tecleada, forma);
+    if (caduco(partes.at(0)))
+        partes[0] = hash(comparable(tecleada));
+    if (forma == Forma::Maestra)
+        partes = partes.mid(0, 1);
+    const QString nueva = partes.join(kSeparador);
+    return partes.at(0).isEmpty() || nueva == guardada ? QString() : nueva;
 }
 
 QString leeMaestra(const QString& clave)
@@ -128,6 +147,13 @@ bool guardaMaestra(const QString& clave, const QString& texto, QString* error)
 
 bool preparaTabla(CDatos& db, const QString& tabla, QString* error)
 {
+    if (db.motor() == ConnectionString::SQLite) {
+        if (db.Ejecuta(QStringLiteral("PRAGMA secure_delete = ON")))
+            return true;
+        if (error)
+            *error = db.ultimoError();
+        return false;
+    }
     if (db.motor() != ConnectionString::PostgreSQL)
         return true;
     if (!db.AbreRegistro(QStringLiteral("SELECT character_maximum_length AS largo FROM information_schema.columns "
@@ -151,6 +177,13 @@ bool preparaTabla(CDatos& db, const QString& tabla, QString* error)
     return true;
 }
 
+void asienta(CDatos& db)
+{
+    // Readers still open keep part of the log: the next write empties it.
+    if (db.motor() == ConnectionString::SQLite)
+        db.Ejecuta(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+}
+
 bool guardaOperario(const QString& conexion, const QString& tabla, const QString& operador,
                     const QString& texto, QString* error)
 {
@@ -165,6 +198,8 @@ bool guardaOperario(const QString& conexion, const QString& tabla, const QString
         e = e.isEmpty() ? db.ultimoError() : e;
     else if (filas < 1)
         e = QStringLiteral("el operario %1 no existe").arg(operador);
+    else
+        asienta(db);
     if (e.isEmpty())
         return true;
     if (error)

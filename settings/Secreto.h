@@ -40,12 +40,20 @@ bool esCifrada(const QString& guardada);
 // What was typed against a stored password. Empty typed text and an empty
 // stored text match nothing. With exacta the letter case counts: a hashed
 // password then needs its exact part (Forma::Operario), a scrambled one is
-// compared as it reads back.
+// compared as it reads back; a hashed one without an exact part (stored
+// as a master password's) then compares without regard to case.
 bool coincide(const QString& guardada, const QString& tecleada, bool exacta = false);
 
 // The stored password should be written again (scrambled, or hashed with
 // other parameters than today's, or without the exact part a Forma needs).
 bool anticuada(const QString& guardada, Forma forma);
+
+// The stored form to write in place of guardada now that tecleada was
+// checked against it; empty when nothing is to be written. A scrambled
+// password is hashed from its own text, whatever was typed; a hashed one
+// with other parameters is hashed again only from a typed text it
+// matches (its exact part only from one that matches exactly).
+QString renovada(const QString& guardada, const QString& tecleada, Forma forma);
 
 // The text of a scrambled password; empty for a hashed one.
 QString descifraAntigua(const QString& guardada);
@@ -65,9 +73,14 @@ bool guardaMaestra(const QString& clave, const QString& texto, QString* error = 
 // database keeps an older, shorter one.
 bool guardaOperario(const QString& conexion, const QString& tabla, const QString& operador,
                     const QString& texto, QString* error = nullptr);
-// Widens PASSWORD of the operators table on db so that a hash fits (on
-// PostgreSQL, a VARCHAR shorter than kLargo); nothing to do elsewhere.
+// Before writing a password into the operators table on db: widens
+// PASSWORD so that a hash fits (on PostgreSQL, a VARCHAR shorter than
+// kLargo), and on SQLite has the text it replaces overwritten, not left in
+// the file's free space.
 constexpr int kLargo = 255;
 bool preparaTabla(CDatos& db, const QString& tabla, QString* error = nullptr);
+// After writing: on SQLite the write-ahead log is emptied into the file, so
+// that no earlier version of the row stays readable in it.
+void asienta(CDatos& db);
 
 } // namespace Secreto

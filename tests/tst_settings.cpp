@@ -252,8 +252,9 @@ void TstSettings::hashedPasswordsKeepTheCaseRules()
     QVERIFY(Secreto::coincide(op, QStringLiteral("Señal-7x"), true));
     QVERIFY(!Secreto::coincide(op, QStringLiteral("SEÑAL-7X"), true));
     QVERIFY(!Secreto::anticuada(op, Secreto::Forma::Operario));
-    // A master password's form has no exact part: an operator's needs one.
-    QVERIFY(!Secreto::coincide(ma, QStringLiteral("Señal-7x"), true));
+    // A master password's form has no exact part: an operator's needs one,
+    // and without it case does not count.
+    QVERIFY(Secreto::coincide(ma, QStringLiteral("SEÑAL-7X"), true));
     QVERIFY(Secreto::anticuada(ma, Secreto::Forma::Operario));
     // Salted: the same password never gives the same text twice.
     QVERIFY(Secreto::cifra(QStringLiteral("Señal-7x"), Secreto::Forma::Maestra) != ma);
@@ -266,6 +267,12 @@ void TstSettings::hashedPasswordsKeepTheCaseRules()
     QCOMPARE(crypto_pwhash_str(barato, "CLAVE", 5, 1, std::size_t(8) << 20), 0);
     QVERIFY(Secreto::coincide(QString::fromLatin1(barato), QStringLiteral("clave")));
     QVERIFY(Secreto::anticuada(QString::fromLatin1(barato), Secreto::Forma::Maestra));
+    QVERIFY(Secreto::renovada(QString::fromLatin1(barato), QStringLiteral("otra"), Secreto::Forma::Maestra).isEmpty());
+    const QString renovada = Secreto::renovada(QString::fromLatin1(barato), QStringLiteral("Clave"), Secreto::Forma::Maestra);
+    QVERIFY(renovada.contains(QStringLiteral("m=19456,t=2,")));
+    QVERIFY(Secreto::coincide(renovada, QStringLiteral("clave")));
+    QVERIFY(!Secreto::anticuada(renovada, Secreto::Forma::Maestra));
+    QVERIFY(Secreto::renovada(renovada, QStringLiteral("clave"), Secreto::Forma::Maestra).isEmpty());
 }
 
 void TstSettings::scrambledPasswordsOfEarlierVersions()
@@ -280,6 +287,11 @@ void TstSettings::scrambledPasswordsOfEarlierVersions()
     QVERIFY(!Secreto::coincide(antigua, QStringLiteral("Vieja9")));
     QVERIFY(Secreto::anticuada(antigua, Secreto::Forma::Maestra));
     QVERIFY(!Secreto::anticuada(QString(), Secreto::Forma::Operario));
+    // Rewritten from its own text, whatever was typed: exact part included.
+    const QString nueva = Secreto::renovada(antigua, QStringLiteral("otra"), Secreto::Forma::Operario);
+    QVERIFY(Secreto::coincide(nueva, QStringLiteral("Vieja9é"), true));
+    QVERIFY(!Secreto::coincide(nueva, QStringLiteral("vieja9é"), true));
+    QVERIFY(Secreto::coincide(nueva, QStringLiteral("vieja9É")));
     QVERIFY(Secreto::descifraAntigua(Secreto::cifra(QStringLiteral("x"), Secreto::Forma::Maestra)).isEmpty());
 }
 
