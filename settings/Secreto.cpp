@@ -110,6 +110,26 @@ bool anticuada(const QString& guardada, Forma forma)
     return false;
 }
 
+QByteArray huella(const QByteArray& secreto)
+{
+    static const QByteArray clave = [] {
+        QByteArray k(crypto_generichash_KEYBYTES, '\0');
+        if (iniciado())
+            randombytes_buf(k.data(), size_t(k.size()));
+        return k;
+    }();
+    QByteArray out(crypto_generichash_BYTES, '\0');
+    crypto_generichash(reinterpret_cast<unsigned char*>(out.data()), size_t(out.size()),
+                       reinterpret_cast<const unsigned char*>(secreto.constData()), quint64(secreto.size()),
+                       reinterpret_cast<const unsigned char*>(clave.constData()), size_t(clave.size()));
+    return out;
+}
+
+bool iguales(const QByteArray& a, const QByteArray& b)
+{
+    return a.size() == b.size() && !a.isEmpty() && sodium_memcmp(a.constData(), b.constData(), size_t(a.size())) == 0;
+}
+
 QString renovada(const QString& guardada, const QString& tecleada, Forma forma)
 {
     if (!anticuada(guardada, forma))

@@ -58,6 +58,12 @@ QString renovada(const QString& guardada, const QString& tecleada, Forma forma);
 // The text of a scrambled password; empty for a hashed one.
 QString descifraAntigua(const QString& guardada);
 
+// A keyed digest of a secret, with a key drawn at random once per process:
+// what a process keeps in memory of a secret it checks often (the web
+// monitor's API key), compared whole and in constant time with iguales().
+QByteArray huella(const QByteArray& secreto);
+bool iguales(const QByteArray& a, const QByteArray& b);
+
 // Master passwords in section Global of the settings file: Pass1 the
 // operators', Pass2 the supervisors'.
 inline const QString kPass1 = QStringLiteral("Pass1");
