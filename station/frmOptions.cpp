@@ -395,10 +395,14 @@ void frmOptions::aceptar()
     if (!Claves::aceptables(this, {txtPassword3->text(), txtPassword1->text()},
                             QStringLiteral("Atencion")))
         return;
-    if (!txtPassword3->text().isEmpty() &&
+    // Asked only for a password that is not the one stored.
+    auto nueva = [](const QLineEdit* e, const QString& clave) {
+        return !e->text().isEmpty() && !Secreto::coincide(Secreto::leeMaestra(clave), e->text());
+    };
+    if (nueva(txtPassword3, Secreto::kPass1) &&
         !MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Atencion"), kPreguntaOperario))
         return;
-    if (!txtPassword1->text().isEmpty() &&
+    if (nueva(txtPassword1, Secreto::kPass2) &&
         !MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Atencion"), kPreguntaSupervisor))
         return;
     QString error;
