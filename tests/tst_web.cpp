@@ -1519,7 +1519,8 @@ private Q_SLOTS:
 
         l.quietoMs = 300;
         l.peticionMs = 600;
-        l.atencionMs = 600;
+        // Long enough for a sign-in's password check (hashing) on a loaded machine.
+        l.atencionMs = 5000;
         prepara({}, {}, l);
         const auto quieta = conecta();
         QVERIFY(quieta);
