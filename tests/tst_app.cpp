@@ -15,6 +15,7 @@
 #include "MessageBox.h"
 #include "Programa.h"
 #include "PlantaPrueba.h"
+#include "Secreto.h"
 #include "TestSupport.h"
 #include "frmAbout.h"
 #include "frmAyuda.h"
@@ -517,10 +518,14 @@ void TstApp::opciones()
     // What the station reads back.
     const QString g = QStringLiteral("global");
     QStringList leidos;
-    for (const QString& k : orden)
-        leidos << Config::LeeConfig(g, k, QStringLiteral("?"), k.startsWith(u"Pass"));
+    for (const QString& k : orden.mid(0, orden.size() - 2))
+        leidos << Config::LeeConfig(g, k, QStringLiteral("?"));
     QCOMPARE(leidos, QStringList({"7", "2", "3", "3", "1", "10.0.0.5", "502", "500", "Cliente 'Ñ':", "Dato 1:",
-                                  "Dato 2:", "Dato 3:", "Dato 4:", "", "op", "sup"}));
+                                  "Dato 2:", "Dato 3:", "Dato 4:", ""}));
+    // The master passwords hashed, as the sign-in checks them.
+    QVERIFY(Secreto::esCifrada(Secreto::leeMaestra(Secreto::kPass1)));
+    QVERIFY(Secreto::coincide(Secreto::leeMaestra(Secreto::kPass1), QStringLiteral("OP")));
+    QVERIFY(Secreto::coincide(Secreto::leeMaestra(Secreto::kPass2), QStringLiteral("sup")));
 
     // Reopened over keys edited by hand: a device path is kept, values out of
     // range fall back to the defaults, the rest shows what was saved.
@@ -534,7 +539,7 @@ void TstApp::opciones()
     QVERIFY(h.optTCP->isChecked());
     QCOMPARE(QStringList({h.ListaPuerto->currentText(), h.LabelId0->text(), h.Lbl_tiempo->text(),
                           h.ListaBaudios->currentText(), h.txtPassword3->text(), h.txtPassword2->text()}),
-             QStringList({"/dev/ttyUSB7", "0", "100", "9600", "op", "sup"}));
+             QStringList({"/dev/ttyUSB7", "0", "100", "9600", "", ""}));
     QVERIFY(h.cmdOK->isEnabled());
     // Only the supervisors' password changed: one question.
     h.txtPassword1->setText(QStringLiteral("s2"));
@@ -543,7 +548,8 @@ void TstApp::opciones()
     QCOMPARE(acepta(h, 1), frmOptions::kPreguntaSupervisor);
     QVERIFY(h.Aceptado);
     QCOMPARE(Config::LeeConfig(g, QStringLiteral("Comm_1"), QString()), QStringLiteral("/dev/ttyUSB7"));
-    QCOMPARE(Config::LeeConfig(g, QStringLiteral("Pass2"), QString(), true), QStringLiteral("s2"));
+    QVERIFY(Secreto::coincide(Secreto::leeMaestra(Secreto::kPass2), QStringLiteral("s2")));
+    QVERIFY(Secreto::coincide(Secreto::leeMaestra(Secreto::kPass1), QStringLiteral("op")));
 
     // Only the port changed: nothing asked, everything stored again.
     h.optSerie->click();
@@ -558,7 +564,7 @@ void TstApp::opciones()
         e->setText(QStringLiteral("Ωmega"));
     QVERIFY(acepta(h, 0).contains(QStringLiteral("«Ω»")));
     QVERIFY(!h.Aceptado);
-    QCOMPARE(Config::LeeConfig(g, QStringLiteral("Pass1"), QString(), true), QStringLiteral("op"));
+    QVERIFY(Secreto::coincide(Secreto::leeMaestra(Secreto::kPass1), QStringLiteral("op")));
     // The login takes the new master password.
     frmLogin1 l;
     l.txtPassword->setText(QStringLiteral("S2"));

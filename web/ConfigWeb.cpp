@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "Config.h"
+#include "Secreto.h"
 
 namespace {
 const QString kSeccion = QStringLiteral("Web");
@@ -14,7 +15,18 @@ ConfigWeb ConfigWeb::lee()
     auto v = [](const char* clave) {
         return Config::LeeConfig(kSeccion, QLatin1String(clave), QString()).trimmed();
     };
-    return desde(v("Puerto"), v("Direccion"), v("Certificado"), v("Clave"), v("ClaveApi"), v("Inactividad"));
+    ConfigWeb c = desde(v("Puerto"), v("Direccion"), v("Certificado"), v("Clave"), v("ClaveApi"), v("Inactividad"));
+    // A key typed into the file is kept from now on as its hash (exact:
+    // letter case counts).
+    if (c.error.isEmpty() && !c.claveApiTal.isEmpty()) {
+        const QString h = Secreto::cifra(c.claveApiTal, Secreto::Forma::Operario);
+        QString error = h.isEmpty() ? QStringLiteral("no se pudo calcular la clave cifrada") : QString();
+        if (error.isEmpty() && Config::GuardaConfig(kSeccion, QStringLiteral("ClaveApi"), h, false, false, &error))
+            c.claveApi = h;
+        else
+            c.aviso = QStringLiteral("Monitor web: no se pudo guardar cifrada ClaveApi en Tolvex.ini: ") + error;
+    }
+    return c;
 }
 
 ConfigWeb ConfigWeb::desde(const QString& puerto, const QString& direccion, const QString& certificado,
@@ -54,10 +66,13 @@ ConfigWeb ConfigWeb::desde(const QString& puerto, const QString& direccion, cons
         }
         *destino = ruta;
     }
-    c.claveApi = claveApi;
-    if (!claveApi.isEmpty() && claveApi.size() < 16) {
+    if (Secreto::esCifrada(claveApi)) {
+        c.claveApi = claveApi;
+    } else if (!claveApi.isEmpty() && claveApi.size() < 16) {
         c.error = QStringLiteral("Monitor web: ClaveApi debe tener al menos 16 caracteres.");
         return c;
+    } else {
+        c.claveApiTal = claveApi;
     }
     if (!inactividad.isEmpty()) {
         const int m = inactividad.toInt(&ok);

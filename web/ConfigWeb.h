@@ -8,7 +8,8 @@
 //   Direccion    address to listen on (127.0.0.1 when missing)
 //   Certificado  PEM certificate file: with Clave, the monitor speaks HTTPS
 //   Clave        PEM private key file
-//   ClaveApi     read-only key for /api/ (none when missing)
+//   ClaveApi     read-only key for /api/ (none when missing); written there
+//                as typed, it is replaced by its hash when first read
 //   Inactividad  minutes after which an idle session ends (30)
 struct ConfigWeb
 {
@@ -17,7 +18,9 @@ struct ConfigWeb
     QHostAddress direccion{QHostAddress::LocalHost};
     QString certificado;
     QString clave;
-    QString claveApi;
+    QString claveApi;    // as stored: hashed (empty until lee() hashed a typed one)
+    QString claveApiTal; // the key's text, when it was read as typed
+    QString aviso;       // a typed key that could not be stored hashed
     int inactividadMin = 30;
     QString error; // why the settings cannot be used; empty when they can
 

@@ -3,9 +3,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 
+#include "Reloj.h"
+#include "Secreto.h"
 #include "ServidorHttp.h"
 
 const QByteArray Puerta::kCookie = "tolvex_sesion";
@@ -15,16 +18,7 @@ namespace {
 const QByteArray kTextoPlano = "text/plain; charset=utf-8";
 const QString kSinNivel = QStringLiteral("Su nivel no permite ver los reportes.");
 
-// Time-independent comparison of two secrets.
-bool iguales(const QByteArray& a, const QByteArray& b)
-{
-    if (a.size() != b.size())
-        return false;
-    unsigned char d = 0;
-    for (qsizetype i = 0; i < a.size(); ++i)
-        d |= static_cast<unsigned char>(a[i] ^ b[i]);
-    return d == 0;
-}
+const QString kClaveIncorrecta = QStringLiteral("Clave de la API incorrecta.");
 
 } // namespace
 
@@ -96,9 +90,86 @@ QByteArray Puerta::claveDe(const QHttpServerRequest& req)
     return {};
 }
 
+void Puerta::setClaveApi(const QString& guardada, const QString& tal)
+{
+    // A stored text that is no hash is never read the scrambled way: it is
+    // the key itself.
+    const bool cifrada = Secreto::esCifrada(guardada);
+    const QString texto = cifrada ? tal : (tal.isEmpty() ? guardada : tal);
+    m_claveGuardada = cifrada ? guardada : QString();
+    m_huellaApi = texto.isEmpty() ? QByteArray() : Secreto::huella(texto.toUtf8());
+}
+
 bool Puerta::claveValida(const QByteArray& dada) const
 {
-    return !m_claveApi.isEmpty() && iguales(dada, m_claveApi);
+    // Digests of the same length, compared whole in constant time.
+    if (!m_huellaApi.isEmpty())
+        return Secreto::iguales(Secreto::huella(dada), m_huellaApi);
+    // Until the right key has come once, it is checked against its hash:
+    // once per wait of an address at most.
+    if (m_claveGuardada.isEmpty() || !Secreto::coincide(m_claveGuardada, QString::fromUtf8(dada), true))
+        return false;
+    m_huellaApi = Secreto::huella(dada);
+    return true;
+}
+
+void Puerta::conClave(const Ruta& r, Llamada& ll, const QByteArray& dada)
+{
+    if (!claveValida(dada)) {
+        m_frenos.falla({Frenos::porDireccion(ll.desde.toString())});
+        rechaza(&r, ll, {401, kClaveIncorrecta});
+        return;
+    }
+    ll.quien = QStringLiteral("ClaveApi");
+    ll.reportes = true;
+    r.atiende(ll);
+}
+
+void Puerta::retiene(const Ruta& r, const Llamada& ll)
+{
+    const QString d = Frenos::porDireccion(ll.desde.toString());
+    QQueue<Retenida>& cola = m_retenidas[d];
+    if (cola.size() >= kRetenidas) {
+        const int segundos = int((std::max<qint64>(m_frenos.espera({d}), 0) + 999) / 1000);
+        rechaza(&r, ll,
+                {429,
+                 QStringLiteral("Demasiados intentos fallidos. Espere %1 s y vuelva a intentarlo.")
+                     .arg(std::max(1, segundos)),
+                 false, std::max(1, segundos)});
+        return;
+    }
+    Retenida x{ll, &r - m_rutas.constData(), ll.socket, claveDe(*ll.req)};
+    x.ll.req = nullptr;
+    cola.enqueue(x);
+    if (cola.size() == 1)
+        programa(d);
+}
+
+void Puerta::programa(const QString& direccion)
+{
+    QTimer::singleShot(std::max<qint64>(m_frenos.espera({direccion}), 0), Qt::PreciseTimer, m_temporizador,
+                       [this, direccion] { suelta(direccion); });
+}
+
+void Puerta::suelta(const QString& direccion)
+{
+    if (!m_retenidas.contains(direccion))
+        return;
+    // A timer is never taken for the end of the wait: the clock is.
+    if (m_frenos.espera({direccion}) > 0) {
+        programa(direccion);
+        return;
+    }
+    Retenida x = m_retenidas[direccion].dequeue();
+    if (m_retenidas[direccion].isEmpty())
+        m_retenidas.remove(direccion);
+    else
+        programa(direccion);
+    // A client that has gone learns nothing: its key is not checked.
+    if (!x.socket)
+        return;
+    x.ll.socket = x.socket;
+    conClave(m_rutas.at(x.ruta), x.ll, x.clave);
 }
 
 bool Puerta::origenValido(const QByteArray& origen, const QByteArray& host) const
@@ -112,10 +183,9 @@ bool Puerta::origenValido(const QByteArray& origen, const QByteArray& host) cons
 QStringList Puerta::frenosDe(const Ruta& r, const Llamada& ll) const
 {
     QStringList claves;
-    if (r.conClave || (r.claveApi && !claveDe(*ll.req).isEmpty()))
-        claves << Frenos::porDireccion(ll.desde.toString());
+    // The key's own wait is the address's, kept by retiene().
     if (r.conClave)
-        claves << Frenos::porNombre(nombreDe(ll));
+        claves << Frenos::porDireccion(ll.desde.toString()) << Frenos::porNombre(nombreDe(ll));
     return claves;
 }
 
@@ -164,17 +234,9 @@ Puerta::Rechazo Puerta::identifica(const Ruta& r, Llamada& ll)
             break;
         }
     }
-    if (ll.quien.isEmpty() && r.claveApi && !m_claveApi.isEmpty()) {
-        const QByteArray dada = claveDe(*ll.req);
-        if (!dada.isEmpty()) {
-            if (!claveValida(dada)) {
-                m_frenos.falla({Frenos::porDireccion(ll.desde.toString())});
-                return {401, QStringLiteral("Clave de la API incorrecta.")};
-            }
-            ll.quien = QStringLiteral("ClaveApi");
-            ll.reportes = true;
-        }
-    }
+    if (ll.quien.isEmpty() && r.claveApi && (!m_claveGuardada.isEmpty() || !m_huellaApi.isEmpty()) &&
+        !claveDe(*ll.req).isEmpty())
+        return {kConClave, {}};
     if (ll.quien.isEmpty())
         return {401, QStringLiteral("Inicie sesión.")};
     if (r.requiere == Requiere::Reportes && !ll.reportes)
@@ -251,7 +313,17 @@ void Puerta::atiende(const QHttpServerRequest& req, QTcpSocket* s)
                  false, segundos});
         return;
     }
-    if (const Rechazo no = identifica(*r, ll); no.estado) {
+    if (const Rechazo no = identifica(*r, ll); no.estado == kConClave) {
+        // The right key is served whatever wrong ones the address sent
+        // before; but it is checked only when the address's wait has ended,
+        // so keys are tried from one address at the pace of its waits.
+        const QString d = Frenos::porDireccion(ll.desde.toString());
+        if (m_frenos.espera({d}) > 0 || m_retenidas.contains(d))
+            retiene(*r, ll);
+        else
+            conClave(*r, ll, claveDe(req));
+        return;
+    } else if (no.estado) {
         rechaza(r, ll, no);
         return;
     }

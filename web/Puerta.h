@@ -3,7 +3,11 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QHttpServerRequest>
+#include <QHash>
 #include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
 #include <QString>
 #include <QUrlQuery>
 #include <functional>
@@ -75,7 +79,10 @@ public:
 
     void agrega(Ruta r);
     const QList<Ruta>& rutas() const { return m_rutas; }
-    void setClaveApi(const QString& clave) { m_claveApi = clave.toUtf8(); }
+    // The read-only key: as stored (hashed), and its text when known.
+    void setClaveApi(const QString& guardada, const QString& tal = {});
+    // The object whose thread runs the gate, for its timers.
+    void setDueno(QObject* dueno) { m_temporizador = dueno; }
     // The page that tells a level it may not see a page (403).
     void setProhibido(std::function<void(const Llamada&)> f) { m_prohibido = std::move(f); }
     // A session ended because its operator left the table: its live pages close.
@@ -120,6 +127,7 @@ private:
         Revocada,
         SinBase
     };
+    static constexpr int kConClave = -1; // identifica(): the read-only key decides
     struct Rechazo
     {
         int estado = 0; // 0: not refused
@@ -137,12 +145,31 @@ private:
     bool origenValido(const QByteArray& origen, const QByteArray& host) const;
     bool claveValida(const QByteArray& dada) const;
     static QByteArray claveDe(const QHttpServerRequest& req);
+    // A request with the key from an address whose wait has not ended (or
+    // that has one waiting already) waits for it, and is then checked.
+    void retiene(const Ruta& r, const Llamada& ll);
+    void programa(const QString& direccion);
+    void suelta(const QString& direccion);
+    // Serves a request that carries the right key, or refuses a wrong one.
+    void conClave(const Ruta& r, Llamada& ll, const QByteArray& dada);
+    struct Retenida
+    {
+        Llamada ll;
+        qsizetype ruta = 0;
+        QPointer<QTcpSocket> socket;
+        QByteArray clave;
+    };
+    // Requests with the key waiting, at most this many for one address.
+    static constexpr int kRetenidas = 8;
 
     const Contexto m_contexto;
     Sesiones& m_sesiones;
     Frenos& m_frenos;
     QList<Ruta> m_rutas;
-    QByteArray m_claveApi;
+    QString m_claveGuardada;
+    mutable QByteArray m_huellaApi; // Secreto::huella of the key, once known
+    QHash<QString, QQueue<Retenida>> m_retenidas; // by Frenos::porDireccion
+    QObject* m_temporizador = nullptr;            // the waits' timers run on its thread
     CDatos m_operarios; // kept open: read at every request of a session
     std::function<void(const Llamada&)> m_prohibido;
     std::function<void(const QByteArray&)> m_alRevocar;

@@ -90,6 +90,7 @@ ServicioWeb::ServicioWeb(const Contexto& contexto, QObject* parent)
     m_consultas = new Trabajos(1, 16, [this] { m_consulta.reset(); }, this);
     m_descargas = new Trabajos(kDescargas, 0, {}, this);
     m_auditoria = new Trabajos(1, 64, {}, this);
+    m_ingresos = new Trabajos(1, 8, {}, this);
     m_vigia->setInterval(500);
     connect(m_vigia, &QTimer::timeout, this, &ServicioWeb::vigila);
     m_puerta->setProhibido([this](const Llamada& ll) {
@@ -97,6 +98,7 @@ ServicioWeb::ServicioWeb(const Contexto& contexto, QObject* parent)
     });
     m_puerta->setAlRevocar([this](const QByteArray& sesion) { m_vivo->cierra({sesion}, QStringLiteral("Sesión cerrada")); });
     m_puerta->setAviso([this](const QString& texto) { avisa(QStringLiteral("operarios"), texto); });
+    m_puerta->setDueno(this);
     m_vivo->setEnPantalla([this](const QByteArray& sesion) { return m_puerta->enPantalla(sesion); });
     rutas();
 }
@@ -112,6 +114,7 @@ ServicioWeb::~ServicioWeb()
     delete m_descargas;
     delete m_consultas;
     delete m_auditoria;
+    delete m_ingresos;
     delete m_vivo;
 }
 
@@ -244,7 +247,10 @@ bool ServicioWeb::inicia(const ConfigWeb& config, QString* error)
     }
     m_config = config;
     m_sesiones = Sesiones(qint64(config.inactividadMin) * 60 * 1000);
-    m_puerta->setClaveApi(config.claveApi);
+    m_puerta->setClaveApi(config.claveApi, config.claveApiTal);
+    m_config.claveApiTal.clear();
+    if (!config.aviso.isEmpty())
+        avisa(QStringLiteral("clave"), config.aviso);
     auto http = std::make_unique<ServidorHttp>(
         [this](const QHttpServerRequest& r, QTcpSocket* s) { m_puerta->atiende(r, s); }, m_limites,
         [this](const QString& texto) { avisa(QStringLiteral("conexiones"), texto); });
@@ -374,7 +380,7 @@ int ServicioWeb::conexiones() const
 
 int ServicioWeb::trabajosPendientes() const
 {
-    return m_consultas->ocupados() + m_descargas->ocupados() + m_auditoria->ocupados();
+    return m_consultas->ocupados() + m_descargas->ocupados() + m_auditoria->ocupados() + m_ingresos->ocupados();
 }
 
 void ServicioWeb::sigue(const Linea& linea)
@@ -531,25 +537,75 @@ void ServicioWeb::ingreso(const Llamada& ll)
 {
     const QString nombre = Puerta::nombreDe(ll);
     const QString clave = ll.formulario.queryItemValue(QStringLiteral("clave"), QUrl::FullyDecoded);
+    // One check at a time for an address and for a name: the next one
+    // meets the wait this one's outcome sets.
+    const QStringList claves = {Frenos::porDireccion(ll.desde.toString()), Frenos::porNombre(nombre)};
+    for (const QString& c : claves) {
+        if (m_verificando.contains(c)) {
+            paginaIngreso(ll.socket, 429,
+                          QStringLiteral("Demasiados intentos fallidos. Espere %1 s y vuelva a intentarlo.").arg(1));
+            return;
+        }
+    }
+    Llamada copia = ll;
+    copia.req = nullptr;
+    auto r = std::make_shared<Acceso::Resultado>();
+    const bool lanzado = m_ingresos->lanza(
+        [r, contexto = m_contexto, nombre, clave] { *r = Acceso::verifica(contexto, nombre, clave); },
+        [this, r, copia, claves, p = QPointer<QTcpSocket>(ll.socket)]() mutable {
+            for (const QString& c : claves)
+                m_verificando.remove(c);
+            copia.socket = p; // null when the client has gone: its failure counts all the same
+            ingresoVerificado(copia, *r);
+        });
+    if (!lanzado) {
+        paginaIngreso(ll.socket, 503, QStringLiteral("El monitor está ocupado. Vuelva a intentarlo en unos segundos."));
+        return;
+    }
+    for (const QString& c : claves)
+        m_verificando.insert(c);
+}
+
+void ServicioWeb::alLlegar(qint64 instante, std::function<void()> f)
+{
+    const qint64 falta = instante - Reloj::ms();
+    if (falta <= 0) {
+        f();
+        return;
+    }
+    // A timer may fire a little early: the clock decides.
+    QTimer::singleShot(falta, Qt::PreciseTimer, this, [this, instante, f = std::move(f)]() mutable {
+        alLlegar(instante, std::move(f));
+    });
+}
+
+void ServicioWeb::ingresoVerificado(const Llamada& ll, const Acceso::Resultado& r)
+{
+    const QString nombre = Puerta::nombreDe(ll);
     const QString quien = nombre.isEmpty() ? QStringLiteral("Maestro") : nombre;
     const QString valores = QStringLiteral("desde ") + ll.desde.toString();
-    const Acceso::Resultado r = Acceso::verifica(m_contexto, nombre, clave);
+    for (const QString& a : r.avisos)
+        avisa(QStringLiteral("operarios"), QStringLiteral("Monitor web: ") + a);
     if (r.sinBase) {
         audita(quien, kIngresoWeb, valores, QStringLiteral("Rechazado: sin base de datos"));
-        paginaIngreso(ll.socket, 503, QStringLiteral("No hay conexión con la base de datos."));
+        if (ll.socket)
+            paginaIngreso(ll.socket, 503, QStringLiteral("No hay conexión con la base de datos."));
         return;
     }
     if (!r.aceptado) {
-        const qint64 demora = m_puerta->falla(ll);
+        // The answer comes when the wait it sets has ended, so that a
+        // retry on receiving it is not refused; the server goes on meanwhile.
+        const qint64 libre = Reloj::ms() + m_puerta->falla(ll);
         audita(quien, kIngresoWeb, valores, QStringLiteral("Rechazado: contraseña incorrecta"));
-        // The answer waits on a timer; the server goes on meanwhile.
-        QTimer::singleShot(demora, this, [this, p = QPointer<QTcpSocket>(ll.socket)] {
+        alLlegar(libre, [this, p = QPointer<QTcpSocket>(ll.socket)] {
             if (p)
                 paginaIngreso(p, 401, kIncorrecta);
         });
         return;
     }
     m_puerta->acierta(ll);
+    if (!ll.socket)
+        return; // no one to give the session to
     const QByteArray id = m_sesiones.crea(r.operador, r.nivel, r.tipoAcceso, r.conFila);
     audita(r.operador, kIngresoWeb, valores,
            QStringLiteral("Aceptado (%1)").arg(r.nivel.isEmpty() ? QStringLiteral("Maestro") : r.nivel));

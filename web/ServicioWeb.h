@@ -4,10 +4,12 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QObject>
+#include <QSet>
 #include <QThread>
 #include <QTimer>
 #include <memory>
 
+#include "Acceso.h"
 #include "ConfigWeb.h"
 #include "Contexto.h"
 #include "EstadoEstacion.h"
@@ -76,6 +78,9 @@ private:
 
     // Handlers of the route table.
     void ingreso(const Llamada& ll);
+    void ingresoVerificado(const Llamada& ll, const Acceso::Resultado& r);
+    // Runs f on this thread once Reloj::ms() has reached instante.
+    void alLlegar(qint64 instante, std::function<void()> f);
     void salida(const Llamada& ll);
     void consulta(const Llamada& ll);
     void descarga(const Llamada& ll, bool xlsx);
@@ -110,6 +115,10 @@ private:
     Trabajos* m_consultas = nullptr;
     Trabajos* m_descargas = nullptr;
     Trabajos* m_auditoria = nullptr;
+    // Passwords are checked (hashed) on a thread of their own, one at a time
+    // for each address and each name typed.
+    Trabajos* m_ingresos = nullptr;
+    QSet<QString> m_verificando; // Frenos keys of the sign-ins being checked
     struct Aviso
     {
         qint64 ultimo = -1; // Reloj::ms()
