@@ -533,10 +533,13 @@ void frmPeso::alAbrir()
 
 // The bus cannot carry the configured period: the operator sees how often
 // the values really come. A timer's jitter (a few ms) is not worth saying.
+// Without a reading the polls are retries of a silent indicator, not what
+// the bus carries: said only while the values are live.
 void frmPeso::muestraPeriodo(int ms)
 {
+    m_ultimoPeriodo = ms;
     const int configurado = m_estacion->periodoConfigurado();
-    const bool lento = ms > 0 && configurado > 0 && ms * 10 > configurado * 11;
+    const bool lento = m_vivo && ms > 0 && configurado > 0 && ms * 10 > configurado * 11;
     m_periodo->setText(lento ? QStringLiteral("Lectura cada %1 ms (configurado %2 ms)").arg(ms).arg(configurado)
                              : QString());
     m_periodo->setVisible(lento);
@@ -559,7 +562,10 @@ void frmPeso::actualizaPanelRegistros()
 // closing need no indicator and stay.
 void frmPeso::enVivo(bool vivo)
 {
-    m_vivo = vivo;
+    if (vivo != m_vivo) {
+        m_vivo = vivo;
+        muestraPeriodo(m_ultimoPeriodo);
+    }
     for (QWidget* w : {static_cast<QWidget*>(Label_Peso), static_cast<QWidget*>(Label_Total),
                        static_cast<QWidget*>(Label_Ciclos), static_cast<QWidget*>(Label_Caudal),
                        static_cast<QWidget*>(Lbl_ing[0]), static_cast<QWidget*>(Lbl_ing[1]),

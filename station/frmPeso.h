@@ -108,6 +108,7 @@ private:
     bool m_descargada = false;
     // A valid reading is on screen: the values are live, the commands can go.
     bool m_vivo = false;
+    int m_ultimoPeriodo = 0;
     // Operations that disabled the run commands, and the programming that
     // ends the editing when it comes back.
     QSet<int> m_liberanArranque;

@@ -453,6 +453,8 @@ void TestStation::enlaceCaidoYRecuperado()
     };
     QCOMPARE(habilitados(vivos), todos(false));
     QVERIFY(b.control<QPushButton>(QStringLiteral("Cmd_ProgCancel"))->isEnabled());
+    // The retries of a silent indicator are not the bus's cadence.
+    QVERIFY(b.control<QLabel>(QStringLiteral("Lbl_Periodo"))->isHidden());
     MessageBox::limpiar();
     QTest::mouseClick(b.control<QLabel>(QStringLiteral("Panel1")), Qt::LeftButton);
     QVERIFY(MessageBox::mostrados().isEmpty());
