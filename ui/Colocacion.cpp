@@ -53,6 +53,10 @@ namespace Colocacion {
 
 bool meteEnPantalla(QWidget* ventana)
 {
+    // Maximised, the window manager places it (its borders may lie off the
+    // screen on purpose).
+    if (ventana->isMaximized() || ventana->isFullScreen())
+        return false;
     const QRect marco = ventana->frameGeometry();
     QScreen* pantalla = QGuiApplication::screenAt(marco.center());
     if (!pantalla)

@@ -12,6 +12,7 @@ namespace Colocacion {
 
 // Moves the window so that its whole frame lies inside the free part of its
 // screen (the screen less its panels), as far as it fits; true if it moved.
+// A maximised or full-screen window is left where the window manager put it.
 bool meteEnPantalla(QWidget* ventana);
 
 // True once the window manager has put a frame around the window.
