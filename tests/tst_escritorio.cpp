@@ -199,8 +199,7 @@ void TstEscritorio::avisoEntero()
             w->resize(w->sizeHint());
         }
         QTRY_VERIFY_WITH_TIMEOUT(aviso->isVisible(), kEspera);
-        QTest::qWait(50); // the layout's own pass
-        QVERIFY2(cortado(aviso).isEmpty(), qPrintable(cortado(aviso)));
+        QTRY_VERIFY2_WITH_TIMEOUT(cortado(aviso).isEmpty(), qPrintable(cortado(aviso)), kEspera);
         const QRect r(aviso->mapToGlobal(QPoint(0, 0)), aviso->size());
         QVERIFY2(disponible().contains(r), qPrintable(texto(r)));
         if (!maximizada)
