@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include "Colocacion.h"
 #include "CopiaBase.h"
 #include "Dialogos.h"
 #include "Estacion.h"
@@ -205,7 +206,13 @@ void frmMain::carga()
     const int y = dePixeles(s.value(QStringLiteral("MainTop")), 1000);
     s.endGroup();
     resize(9600 / kTwipsPorPixel, qMax(1635 / kTwipsPorPixel, minimumSizeHint().height()));
-    move(x, y);
+    // MainLeft and MainTop are the client area's corner, saved and restored
+    // as that: the window is placed before the window manager frames it, so
+    // a frame's corner restored there would climb one title bar per start.
+    // Once framed, the whole frame is brought inside the screen.
+    setGeometry(QRect(QPoint(x, y), size()));
+    Colocacion::meteEnPantalla(this);
+    Colocacion::alEnmarcarse(this, [this] { Colocacion::meteEnPantalla(this); });
     show();
     const QByteArray estado =
         QSettings().value(QStringLiteral("VB/") + kTitulo + QStringLiteral("/tbToolBar")).toByteArray();
@@ -417,8 +424,8 @@ void frmMain::closeEvent(QCloseEvent* ev)
     if (!isMinimized()) {
         QSettings s;
         s.beginGroup(QStringLiteral("Settings"));
-        s.setValue(QStringLiteral("MainLeft"), enTwips(x()));
-        s.setValue(QStringLiteral("MainTop"), enTwips(y()));
+        s.setValue(QStringLiteral("MainLeft"), enTwips(geometry().x()));
+        s.setValue(QStringLiteral("MainTop"), enTwips(geometry().y()));
         s.setValue(QStringLiteral("MainWidth"), enTwips(width()));
         s.setValue(QStringLiteral("MainHeight"), enTwips(height()));
         s.endGroup();

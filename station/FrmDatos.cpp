@@ -13,12 +13,15 @@
 
 #include "Config.h"
 
-FrmDatos::FrmDatos(QWidget* parent) : QDialog(parent)
+FrmDatos::FrmDatos(QWidget* parent, const Linea& linea) : QDialog(parent)
 {
     setObjectName(QStringLiteral("FrmDatos"));
-    setWindowTitle(QStringLiteral("Datos"));
+    // With several lines the operator sees which station will open, in the
+    // title and inside the dialog (a title bar may cut it short).
+    const bool varias = Lineas::varias();
+    setWindowTitle(varias ? QStringLiteral("Datos - %1").arg(linea.descripcion()) : QStringLiteral("Datos"));
     setModal(true);
-    auto* marco = new QGroupBox;
+    auto* marco = new QGroupBox(varias ? linea.descripcion() : QString());
     marco->setObjectName(QStringLiteral("Frame1"));
     auto* grid = new QGridLayout(marco);
     QFont fija = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -96,9 +99,9 @@ bool FrmDatos::eventFilter(QObject* o, QEvent* e)
     return QDialog::eventFilter(o, e);
 }
 
-bool FrmDatos::PideDatos(QWidget* parent, QStringList* valores)
+bool FrmDatos::PideDatos(QWidget* parent, QStringList* valores, const Linea& linea)
 {
-    FrmDatos d(parent);
+    FrmDatos d(parent, linea);
     if (d.algunoVisible())
         d.exec();
     else

@@ -3,17 +3,20 @@
 #include <QDialog>
 #include <QStringList>
 
+#include "Lineas.h"
+
 class QLabel;
 class QLineEdit;
 
 // Asks for the six auxiliary data values of a station opening. A datum whose
 // caption (setting Dato0..Dato5) is blank is not asked for; when none is,
-// the dialog accepts itself at once.
+// the dialog accepts itself at once. With several lines it names the line
+// whose station asks.
 class FrmDatos : public QDialog
 {
     Q_OBJECT
 public:
-    explicit FrmDatos(QWidget* parent = nullptr);
+    explicit FrmDatos(QWidget* parent = nullptr, const Linea& linea = Linea());
 
     bool aceptado() const { return m_aceptado; }
     bool algunoVisible() const { return m_algunoVisible; }
@@ -21,7 +24,7 @@ public:
 
     // True and the six values (index 0..5) when accepted; false and six
     // empty values when cancelled.
-    static bool PideDatos(QWidget* parent, QStringList* valores);
+    static bool PideDatos(QWidget* parent, QStringList* valores, const Linea& linea = Linea());
 
 protected:
     void showEvent(QShowEvent* e) override;

@@ -1,6 +1,7 @@
 #include "Tendencia.h"
 
 #include <QEvent>
+#include <QLocale>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
@@ -48,9 +49,10 @@ double techo(double v)
     return 10 * e;
 }
 
+// In the desktop's own numbers: "0,75" on a Spanish desktop.
 QString rotuloY(double v)
 {
-    return QString::asprintf("%g", v);
+    return QLocale().toString(v, 'g', 6);
 }
 
 QString rotuloX(double v)
@@ -64,7 +66,7 @@ Tendencia::Tendencia(QWidget* parent, int segundos) : QWidget(parent), m_segundo
     setObjectName(QStringLiteral("Chart_Tendencia"));
     // paintEvent covers the whole widget: the frame beneath is not repainted.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setMinimumHeight(180);
+    setMinimumHeight(130);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 
     m_reloj.start();
@@ -175,6 +177,15 @@ void Tendencia::redibuja()
     update();
 }
 
+QStringList Tendencia::rotulos(bool caudal) const
+{
+    const double tope = caudal ? m_topeCaudal : m_topePeso;
+    QStringList r;
+    for (int i = 0; i < kMarcasY; ++i)
+        r << rotuloY(tope * i / (kMarcasY - 1));
+    return r;
+}
+
 void Tendencia::dibujaFondo()
 {
     const qreal dpr = devicePixelRatioF();
@@ -204,10 +215,12 @@ void Tendencia::dibujaFondo()
     entrada(kColorCaudal, nombreCaudal());
 
     // Plot area: room for the widest label of each axis.
+    const QStringList rotulosPeso = rotulos(false);
+    const QStringList rotulosCaudal = rotulos(true);
     int izq = 0, der = 0;
     for (int i = 0; i < kMarcasY; ++i) {
-        izq = std::max(izq, fm.horizontalAdvance(rotuloY(m_topePeso * i / (kMarcasY - 1))));
-        der = std::max(der, fm.horizontalAdvance(rotuloY(m_topeCaudal * i / (kMarcasY - 1))));
+        izq = std::max(izq, fm.horizontalAdvance(rotulosPeso[i]));
+        der = std::max(der, fm.horizontalAdvance(rotulosCaudal[i]));
     }
     const int margenX = fm.horizontalAdvance(rotuloX(-m_segundos)) / 2;
     const double arriba = yLeyenda + alto * 2.0;
@@ -228,9 +241,9 @@ void Tendencia::dibujaFondo()
         p.drawLine(QPointF(a.right(), y), QPointF(a.right() + kMarca, y));
         p.setPen(kColorTexto);
         p.drawText(QRectF(kMargen, y - alto / 2.0, a.left() - kMarca - 4 - kMargen, alto),
-                   Qt::AlignRight | Qt::AlignVCenter, rotuloY(m_topePeso * i / (kMarcasY - 1)));
+                   Qt::AlignRight | Qt::AlignVCenter, rotulosPeso[i]);
         p.drawText(QRectF(a.right() + kMarca + 4, y - alto / 2.0, width(), alto),
-                   Qt::AlignLeft | Qt::AlignVCenter, rotuloY(m_topeCaudal * i / (kMarcasY - 1)));
+                   Qt::AlignLeft | Qt::AlignVCenter, rotulosCaudal[i]);
     }
     for (int i = 0; i < kMarcasX; ++i) {
         const double x = std::round(a.left() + a.width() * i / (kMarcasX - 1)) + 0.5;

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QPolygonF>
+#include <QStringList>
 #include <QVector>
 #include <QWidget>
 
@@ -24,11 +25,13 @@ public:
     void limpia();
     // Points drawn at the last redraw.
     int puntos() const { return m_puntos; }
+    // The labels of the weight (or the flow) axis as drawn, bottom to top.
+    QStringList rotulos(bool caudal) const;
     // Width of the window in seconds.
     void setSegundos(int segundos);
 
     QSize sizeHint() const override { return {300, 180}; }
-    QSize minimumSizeHint() const override { return {200, 180}; }
+    QSize minimumSizeHint() const override { return {200, 130}; }
 
 protected:
     void paintEvent(QPaintEvent* e) override;

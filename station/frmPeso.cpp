@@ -16,6 +16,7 @@
 #include <QValidator>
 #include <QVBoxLayout>
 
+#include "Colocacion.h"
 #include "Diario.h"
 #include "FechaHora.h"
 #include "FrmDatos.h"
@@ -77,7 +78,7 @@ QPushButton* boton(const char* nombre, const QString& texto)
 {
     auto* b = new QPushButton(texto);
     b->setObjectName(QLatin1String(nombre));
-    b->setMinimumHeight(40);
+    b->setMinimumHeight(34);
     b->setFocusPolicy(Qt::StrongFocus);
     return b;
 }
@@ -414,6 +415,10 @@ void frmPeso::construye()
     derecha->addStretch(1);
 
     auto* caja = new QVBoxLayout(central);
+    // Tight margins: framed by a window manager beside a desktop panel, the
+    // whole window fits a 1024x768 screen.
+    caja->setContentsMargins(6, 4, 6, 2);
+    caja->setSpacing(4);
     auto* principal = new QHBoxLayout;
     caja->addLayout(principal, 1);
     principal->addLayout(izquierda, 0);
@@ -486,7 +491,7 @@ void frmPeso::inicia()
     // From another line's station the main window is hidden: the question
     // comes over the window the operator is in.
     QWidget* sobre = m_principal && m_principal->isVisible() ? m_principal : QApplication::activeWindow();
-    if (!FrmDatos::PideDatos(sobre, &aux)) {
+    if (!FrmDatos::PideDatos(sobre, &aux, m_estacion->linea())) {
         close();
         return;
     }
@@ -503,6 +508,7 @@ void frmPeso::alAbrir()
     m_tolva->setEstado(0);
     m_tolva->setChorro(false);
     m_panel[0]->setText(QStringLiteral("Conectando..."));
+    enVivo(false);
     const QString nivel = m_contexto.NivelActual;
     Fra1->setVisible(nivel == u"Instalador" || nivel == u"Superior");
 
@@ -512,6 +518,8 @@ void frmPeso::alAbrir()
         r.moveCenter(s->availableGeometry().center());
         move(r.topLeft());
     }
+    // Centred by its client area: framed, the title bar may stick out.
+    Colocacion::alEnmarcarse(this, [this] { Colocacion::meteEnPantalla(this); });
     show();
     // Laid out now: the displays and the clock keep this size (or grow for
     // a wider text), so a new reading does not lay out the window again.
@@ -530,10 +538,13 @@ void frmPeso::alAbrir()
 
 // The bus cannot carry the configured period: the operator sees how often
 // the values really come. A timer's jitter (a few ms) is not worth saying.
+// Without a reading the polls are retries of a silent indicator, not what
+// the bus carries: said only while the values are live.
 void frmPeso::muestraPeriodo(int ms)
 {
+    m_ultimoPeriodo = ms;
     const int configurado = m_estacion->periodoConfigurado();
-    const bool lento = ms > 0 && configurado > 0 && ms * 10 > configurado * 11;
+    const bool lento = m_vivo && ms > 0 && configurado > 0 && ms * 10 > configurado * 11;
     m_periodo->setText(lento ? QStringLiteral("Lectura cada %1 ms (configurado %2 ms)").arg(ms).arg(configurado)
                              : QString());
     m_periodo->setVisible(lento);
@@ -551,6 +562,31 @@ void frmPeso::actualizaPanelRegistros()
 
 // ------------------------------------------------------------------ showing
 
+// Without a valid reading the values are the last ones read: grey, and
+// nothing that needs the indicator can be asked for. Cancelling an edit and
+// closing need no indicator and stay.
+void frmPeso::enVivo(bool vivo)
+{
+    if (vivo != m_vivo) {
+        m_vivo = vivo;
+        muestraPeriodo(m_ultimoPeriodo);
+    }
+    for (QWidget* w : {static_cast<QWidget*>(Label_Peso), static_cast<QWidget*>(Label_Total),
+                       static_cast<QWidget*>(Label_Ciclos), static_cast<QWidget*>(Label_Caudal),
+                       static_cast<QWidget*>(Lbl_ing[0]), static_cast<QWidget*>(Lbl_ing[1]),
+                       static_cast<QWidget*>(Lbl_ing[2]), static_cast<QWidget*>(Cmd_Run),
+                       static_cast<QWidget*>(Cmd_Cancel), static_cast<QWidget*>(Cmd_Prog)})
+        w->setEnabled(vivo);
+    if (!vivo) {
+        for (QWidget* w : {static_cast<QWidget*>(Label_Preset), static_cast<QWidget*>(Fra_Preset),
+                           static_cast<QWidget*>(Label_Resto), static_cast<QWidget*>(Fra_Resto),
+                           static_cast<QWidget*>(Cmd_Cero), static_cast<QWidget*>(Cmd_Test),
+                           static_cast<QWidget*>(Cmd_ProgEdit), static_cast<QWidget*>(Chk_Habilitar)})
+            w->setEnabled(false);
+        Chk_Habilitar->setChecked(false);
+    }
+}
+
 void frmPeso::muestra(const EstadoEstacion& e)
 {
     m_panel[0]->setText(e.textoError);
@@ -559,9 +595,11 @@ void frmPeso::muestra(const EstadoEstacion& e)
     if (!e.conectado) {
         Shape_Estado->setColor(Lampara::kFalla);
         m_tendencia->sinDatos();
+        enVivo(false);
         return;
     }
     Shape_Estado->setColor(Lampara::kEncendida);
+    enVivo(true);
     Label_Peso->muestra(e.muestra(e.Peso));
     Label_Total->muestra(e.muestra(e.Acumulado));
     Label_Caudal->muestra(e.muestra(e.Caudal));
@@ -591,17 +629,29 @@ void frmPeso::muestra(const EstadoEstacion& e)
     m_tendencia->agrega(e.Peso, e.Caudal);
     if (!e.aviso.isEmpty()) {
         if (!m_aviso) {
-            m_aviso = new QLabel(this);
+            // Across the whole window above the status bar, wrapped when it
+            // is longer than the window is wide: read whole, never cut.
+            m_aviso = new QLabel;
             m_aviso->setObjectName(QStringLiteral("Lbl_Aviso"));
             m_aviso->setFrameShape(QFrame::StyledPanel);
             m_aviso->setFrameShadow(QFrame::Sunken);
-            m_aviso->setStyleSheet(QStringLiteral("background: #ffd54f; color: black; font-weight: bold;"));
-            m_aviso->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-            sbStatusBar->insertPermanentWidget(0, m_aviso, 1);
+            m_aviso->setStyleSheet(QStringLiteral(
+                "background: #ffd54f; color: black; font: bold 10pt 'DejaVu Sans'; padding: 2px 6px;"));
+            m_aviso->setWordWrap(true);
+            m_aviso->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
+            static_cast<QVBoxLayout*>(centralWidget()->layout())->addWidget(m_aviso);
         }
         m_aviso->setText(e.aviso);
         m_aviso->setToolTip(e.aviso);
     }
+}
+
+// A window that grew (a notice, a wider value) stays inside the screen.
+void frmPeso::resizeEvent(QResizeEvent* e)
+{
+    QMainWindow::resizeEvent(e);
+    if (isVisible() && Colocacion::enmarcada(this))
+        Colocacion::meteEnPantalla(this);
 }
 
 // ------------------------------------------------------------------ closing
@@ -733,7 +783,8 @@ void frmPeso::reset()
 
 bool frmPeso::eventFilter(QObject* o, QEvent* e)
 {
-    if (e->type() == QEvent::MouseButtonPress) {
+    // Cancelling the indicator's error needs the indicator.
+    if (e->type() == QEvent::MouseButtonPress && m_vivo) {
         for (QLabel* p : m_panel) {
             if (o == p) {
                 if (MessageBox::pregunta(this, MessageBox::Pregunta, QStringLiteral("Error"),

@@ -80,11 +80,13 @@ Q_SIGNALS:
 protected:
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* o, QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
     void construye();
     void alAbrir();
     void muestra(const EstadoEstacion& e);
+    void enVivo(bool vivo);
     void descarga();
     void actualizaPanelRegistros();
     void muestraPeriodo(int ms);
@@ -104,6 +106,9 @@ private:
     EstacionPesaje* m_estacion;
     QTimer m_reloj;
     bool m_descargada = false;
+    // A valid reading is on screen: the values are live, the commands can go.
+    bool m_vivo = false;
+    int m_ultimoPeriodo = 0;
     // Operations that disabled the run commands, and the programming that
     // ends the editing when it comes back.
     QSet<int> m_liberanArranque;

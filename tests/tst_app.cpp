@@ -278,7 +278,7 @@ void TstApp::ayudaYUbicacion()
     Guion g;
     frmMain v;
     v.carga();
-    QCOMPARE(v.pos(), QPoint(67, 67)); // 1000 twips
+    QCOMPARE(v.geometry().topLeft(), QPoint(67, 67)); // 1000 twips, the client area's corner
     QCOMPARE(v.height(), qMax(109, v.minimumSizeHint().height()));
     frmMain::setRutaManual(p.dir.file(QStringLiteral("no-instalado/manual.html")));
     v.botonToolbar(QStringLiteral("acerca"));
@@ -303,6 +303,20 @@ void TstApp::ayudaYUbicacion()
         ++imagenes;
     }
     QVERIFY(imagenes >= 10);
+    // Its contents list every section, in order; what comes before them is
+    // for the operator (how the pictures are made is not).
+    static const QRegularExpression seccion(QStringLiteral("<h2 id=\"([^\"]+)\">"));
+    static const QRegularExpression enlace(QStringLiteral("<a href=\"#([^\"]+)\">"));
+    QStringList secciones, contenido;
+    for (const auto& m : seccion.globalMatch(html))
+        secciones << m.captured(1);
+    const QString indice = html.section(QStringLiteral("Contenido:"), 1).section(QStringLiteral("<h2"), 0, 0);
+    for (const auto& m : enlace.globalMatch(indice))
+        contenido << m.captured(1);
+    QVERIFY(secciones.size() >= 19);
+    QCOMPARE(contenido, secciones);
+    const QString antes = html.section(QStringLiteral("Contenido:"), 0, 0);
+    QVERIFY(!antes.contains(QStringLiteral("build-test")) && !antes.contains(QStringLiteral("xvfb-run")));
     // A desktop whose browser does not start (the handler cannot be called).
     VisorDePrueba visor;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &visor, "noExiste");
@@ -316,6 +330,8 @@ void TstApp::ayudaYUbicacion()
     frmAyuda& a = *ayudas.first();
     QVERIFY(a.isVisible());
     QVERIFY(a.txtManual->toPlainText().contains(QStringLiteral("4. La estación de pesaje")));
+    QVERIFY(a.txtManual->toPlainText().startsWith(QStringLiteral("Tolvex: manual del operador")));
+    QCOMPARE(a.txtManual->verticalScrollBar()->value(), 0);
     QVERIFY(a.lblRuta->text().endsWith(manual));
     // Its pictures are there, no wider than the page.
     const QString imagen = img.match(html).captured(1);
@@ -349,21 +365,21 @@ void TstApp::ayudaYUbicacion()
     v.accion(QStringLiteral("mnuViewStatusBar"))->trigger();
     QVERIFY(!v.statusBar()->isVisible());
 
-    v.move(200, 150);
+    v.setGeometry(QRect(QPoint(100, 150), v.size())); // inside the 800x600 offscreen screen
     v.accion(QStringLiteral("mnuFileExit"))->trigger();
     QVERIFY(!v.isVisible());
     QSettings s;
-    QCOMPARE(s.value(QStringLiteral("Settings/MainLeft")).toString(), QStringLiteral("3000"));
+    QCOMPARE(s.value(QStringLiteral("Settings/MainLeft")).toString(), QStringLiteral("1500"));
     QCOMPARE(s.value(QStringLiteral("Settings/MainTop")).toString(), QStringLiteral("2250"));
     QVERIFY(s.value(QStringLiteral("Settings/MainWidth")).toInt() > 0);
     frmMain w;
     w.carga();
-    QCOMPARE(w.pos(), QPoint(200, 150));
+    QCOMPARE(w.geometry().topLeft(), QPoint(100, 150));
     // Closing while minimised leaves the stored placement alone.
     w.move(10, 10);
     w.setWindowState(Qt::WindowMinimized);
     w.close();
-    QCOMPARE(QSettings().value(QStringLiteral("Settings/MainLeft")).toString(), QStringLiteral("3000"));
+    QCOMPARE(QSettings().value(QStringLiteral("Settings/MainLeft")).toString(), QStringLiteral("1500"));
 }
 
 void TstApp::copiaBase()
@@ -589,6 +605,7 @@ void TstApp::estacionTamanio()
     Programa::NivelActual = nivel;
     QPointer<frmPeso> w = b.abre();
     QTRY_VERIFY_WITH_TIMEOUT(w && w->isVisible(), kEspera);
+    QVERIFY(b.esperaLecturas()); // the commands wait for a reading
     const QSize m = w->minimumSizeHint().expandedTo(w->minimumSize());
     QVERIFY2(m.width() <= 1000 && m.height() <= 680, qPrintable(QStringLiteral("%1x%2").arg(m.width()).arg(m.height())));
     w->resize(m);

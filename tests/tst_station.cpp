@@ -28,6 +28,8 @@ private Q_SLOTS:
     void datosAuxiliares();
     void puertoQueNoAbreDespuesDeLeer();
     void lecturaMasAnchaSeVeEntera();
+    void tendenciaConLosNumerosDelEscritorio_data();
+    void tendenciaConLosNumerosDelEscritorio();
 };
 
 namespace {
@@ -420,6 +422,8 @@ void TestStation::enlaceCaidoYRecuperado()
     QVERIFY(b.esperaLecturas(30));
     QCOMPARE(sinRespuesta.size(), 0);
     QCOMPARE(textoDe(b, "Panel1"), QString());
+    b.control<QPushButton>(QStringLiteral("Cmd_ProgEdit"))->click();
+    QVERIFY(b.control<QPushButton>(QStringLiteral("Cmd_Prog"))->isEnabled());
     b.sim().fallos({.mudo = true});
     // While the six reads are still being tried the screen says the values
     // are no longer live, then gives up with the red lamp.
@@ -430,6 +434,30 @@ void TestStation::enlaceCaidoYRecuperado()
     QCOMPARE(textoDe(b, "Panel1"), QStringLiteral("Error de conexion"));
     QCOMPARE(textoDe(b, "Label_Total"), QStringLiteral("0"));
     QVERIFY(w->ticksOmitidos() > 0); // ticks during the long poll were skipped
+    // Nothing on the screen is live: the values are grey and what needs the
+    // indicator cannot be asked for, cancelling its error neither; the edit
+    // that was open can still be cancelled.
+    auto habilitados = [&](const QStringList& nombres) {
+        QStringList v;
+        for (const QString& n : nombres)
+            v << QStringLiteral("%1=%2").arg(n).arg(b.control<QWidget>(n)->isEnabled());
+        return v.join(u' ');
+    };
+    const QStringList vivos = {"Label_Peso", "Label_Total", "Label_Ciclos", "Label_Caudal", "Lbl_ing_0",
+                               "Cmd_Run", "Cmd_Cero", "Cmd_Cancel", "Cmd_Test", "Cmd_Prog", "Chk_Habilitar"};
+    auto todos = [&](bool valor) {
+        QStringList v;
+        for (const QString& n : vivos)
+            v << QStringLiteral("%1=%2").arg(n).arg(valor);
+        return v.join(u' ');
+    };
+    QCOMPARE(habilitados(vivos), todos(false));
+    QVERIFY(b.control<QPushButton>(QStringLiteral("Cmd_ProgCancel"))->isEnabled());
+    // The retries of a silent indicator are not the bus's cadence.
+    QVERIFY(b.control<QLabel>(QStringLiteral("Lbl_Periodo"))->isHidden());
+    MessageBox::limpiar();
+    QTest::mouseClick(b.control<QLabel>(QStringLiteral("Panel1")), Qt::LeftButton);
+    QVERIFY(MessageBox::mostrados().isEmpty());
     // Once down, the link stays red through the next whole poll: never amber.
     const qint64 desde = b.sim().servidor().pedidos();
     QStringList vistos;
@@ -447,6 +475,7 @@ void TestStation::enlaceCaidoYRecuperado()
     b.sim().fallos({});
     QTRY_COMPARE_WITH_TIMEOUT(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEncendida, kEspera);
     QCOMPARE(textoDe(b, "Panel1"), QString());
+    QCOMPARE(habilitados(vivos), todos(true)); // in stand-by, as it was
     b.sim().desconecta();
     b.ind().setValor32(Indicador::kUlTotal, 100);
     QTRY_COMPARE_WITH_TIMEOUT(textoDe(b, "Label_Total"), QStringLiteral("100"), kEspera);
@@ -510,6 +539,27 @@ void TestStation::datosAuxiliares()
     QPointer<frmPeso> w = b.abre({}, false);
     QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), kEspera);
     QVERIFY(MessageBox::mostrados().isEmpty());
+    // With several lines the dialog says whose station asks: line 3's.
+    for (const QString& base : Lineas::clavesBase())
+        Config::GuardaConfig(QStringLiteral("Global"), base + QStringLiteral("_3"),
+                             Config::LeeConfig(QStringLiteral("Global"), base + QStringLiteral("_1"), QString()));
+    Config::GuardaConfig(QStringLiteral("Global"), QStringLiteral("Nombre_3"), QStringLiteral("Molino"));
+    QCOMPARE(Lineas::lista().size(), 2);
+    QStringList titulos;
+    auto* t = new QTimer(this);
+    connect(t, &QTimer::timeout, t, [t, &titulos] {
+        auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!d || d->objectName() != u"FrmDatos")
+            return;
+        titulos << d->windowTitle() << d->findChild<QGroupBox*>(QStringLiteral("Frame1"))->title();
+        d->findChild<QPushButton*>(QStringLiteral("CmdCancelDato"))->click();
+        t->deleteLater();
+    });
+    t->start(10);
+    QPointer<frmPeso> tres = new frmPeso(&b.principal(), &b.registrador(), Contexto::programa(), Lineas::lista().last());
+    tres->inicia();
+    QTRY_VERIFY_WITH_TIMEOUT(tres.isNull(), kEspera);
+    QCOMPARE(titulos, (QStringList{QStringLiteral("Datos - Línea 3 (Molino)"), QStringLiteral("Línea 3 (Molino)")}));
     // All captions blank: accepted without showing anything.
     for (int i = 0; i < 6; ++i)
         Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Dato%1").arg(i), QStringLiteral("  "));
@@ -577,6 +627,30 @@ void TestStation::lecturaMasAnchaSeVeEntera()
         QVERIFY2(w->rect().contains(marco), nombre);
     }
     QVERIFY(w->width() > antes.width());
+}
+
+// The chart's axes in the desktop's own numbers.
+void TestStation::tendenciaConLosNumerosDelEscritorio_data()
+{
+    QTest::addColumn<QString>("localidad");
+    QTest::addColumn<QStringList>("caudal");
+    QTest::newRow("es_ES") << QStringLiteral("es_ES") << QStringList{"0", "0,25", "0,5", "0,75", "1"};
+    QTest::newRow("en_US") << QStringLiteral("en_US") << QStringList{"0", "0.25", "0.5", "0.75", "1"};
+}
+
+void TestStation::tendenciaConLosNumerosDelEscritorio()
+{
+    QFETCH(QString, localidad);
+    QFETCH(QStringList, caudal);
+    const QLocale antes;
+    QLocale::setDefault(QLocale(localidad));
+    const auto restaura = qScopeGuard([antes] { QLocale::setDefault(antes); });
+    Tendencia t;
+    t.resize(400, 200);
+    t.show();
+    t.agrega(150, 0.9);
+    QCOMPARE(t.rotulos(true), caudal);
+    QCOMPARE(t.rotulos(false), (QStringList{"0", "50", "100", "150", "200"}));
 }
 
 QTEST_MAIN(TestStation)
