@@ -100,8 +100,13 @@ bool LectorAccess::abreTabla(const QString& tabla, QString* error)
     d->buffers.assign(n_cols, std::vector<char>(kTamanoValor + 1));
     d->largos.assign(n_cols, 0);
     d->campos.assign(n_cols + 1, MdbField{});
-    for (unsigned i = 0; i < n_cols; ++i)
-        mdb_bind_column(d->tabla, int(i + 1), d->buffers[i].data(), &d->largos[i]);
+    // Only what is read as text is bound: the fixed values are read as
+    // stored, so the library need not print them.
+    for (unsigned i = 0; i < n_cols; ++i) {
+        const int tipo = static_cast<MdbColumn*>(g_ptr_array_index(d->tabla->columns, i))->col_type;
+        if (tipo == MDB_TEXT || tipo == MDB_MEMO || tipo == MDB_NUMERIC || tipo >= MDB_REPID)
+            mdb_bind_column(d->tabla, int(i + 1), d->buffers[i].data(), &d->largos[i]);
+    }
     return true;
 }
 
@@ -132,7 +137,8 @@ QDateTime LectorAccess::desdeAccess(double dias)
         dia += dias < 0 ? -1 : 1;
     }
     const QDate fecha = QDate(1899, 12, 30).addDays(dia);
-    return QDateTime(fecha, QTime(0, 0).addSecs(int(segundos)));
+    // As stored: no time zone, no daylight-saving gap.
+    return QDateTime(fecha, QTime(0, 0).addSecs(int(segundos)), Qt::UTC);
 }
 
 double LectorAccess::decimalDeSimple(float f)

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QVariant>
@@ -362,12 +364,18 @@ QList<int> IniAnterior::bytesPosibles() const
 QString Migracion::identidad(const QVariant& ticket, const QVariant& fecha, const QVariant& hora,
                              const QVariant& peso, const QVariant& total, const QVariant& operador)
 {
-    const QString t = QStringList{ticket.toString(), fecha.toDateTime().toString(Qt::ISODate),
-                                  hora.toDateTime().toString(Qt::ISODate), QString::number(peso.toDouble(), 'g', 17),
-                                  QString::number(total.toDouble(), 'g', 17), operador.toString()}
-                          .join(QChar(0x1F));
-    const QByteArray h = QCryptographicHash::hash(t.toUtf8(), QCryptographicHash::Sha256).toHex();
-    return kPrefijo + QString::fromLatin1(h.left(32 - kPrefijo.size()));
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    auto anade = [&](const auto& v) { h.addData(QByteArrayView(reinterpret_cast<const char*>(&v), sizeof v)); };
+    const QDateTime f = fecha.toDateTime(), t = hora.toDateTime();
+    anade(ticket.toLongLong());
+    anade(fecha.isNull() ? qint64(-1) : f.date().toJulianDay());
+    anade(fecha.isNull() ? -1 : f.time().msecsSinceStartOfDay());
+    anade(hora.isNull() ? qint64(-1) : t.date().toJulianDay());
+    anade(hora.isNull() ? -1 : t.time().msecsSinceStartOfDay());
+    anade(peso.isNull() ? qQNaN() : peso.toDouble());
+    anade(total.isNull() ? qQNaN() : total.toDouble());
+    h.addData(operador.toString().toUtf8());
+    return kPrefijo + QString::fromLatin1(h.result().toHex().left(32 - kPrefijo.size()));
 }
 
 bool Migracion::ejecutar()
@@ -483,6 +491,24 @@ bool Migracion::ejecutar()
         return false;
     }
 
+    // A large move into SQLite: the browser's indexes are made again once
+    // at the end (the screens also make the missing ones), the identity's
+    // unique index stays.
+    QStringList indices;
+    if (db.motor() == ConnectionString::SQLite) {
+        db.Ejecuta(QStringLiteral("PRAGMA cache_size = -65536"));
+        if (lector.filasDeclaradas() > kLote * 5 &&
+            db.AbreRegistro(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ? "
+                                           "COLLATE NOCASE AND name LIKE 'IX_%'"),
+                            {x.DataTbReporte})) {
+            for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro())
+                indices << db.Campo(QStringLiteral("name")).toString();
+            db.CierraRegistro();
+            for (const QString& i : std::as_const(indices))
+                db.Ejecuta(QStringLiteral("DROP INDEX IF EXISTS %1").arg(i));
+        }
+    }
+
     // Reports.
     Tabla tr;
     tr.nombre = tbReporte;
@@ -539,6 +565,14 @@ bool Migracion::ejecutar()
         }
         return true;
     };
+    // Prepared once and bound row by row, past the statement adaptation
+    // (this statement has nothing to adapt).
+    QSqlQuery ins(db.base());
+    if (!ins.prepare(inserta)) {
+        error = ins.lastError().text();
+        return false;
+    }
+    const bool sqlite = db.motor() == ConnectionString::SQLite;
     QVariantList fila;
     int enLote = 0;
     if (!db.IniciaTransaccion()) {
@@ -575,16 +609,19 @@ bool Migracion::ejecutar()
         const QString id = identidad(v.at(0), v.at(11), v.at(12), v.at(8), v.at(7), v.at(14));
         QVariantList valores = v;
         valores[0] = t;
-        valores[11] = fecha.date();
-        valores[12] = v.at(12).isNull() ? QVariant() : QVariant(v.at(12).toDateTime().time());
-        valores[15] = v.at(15).toBool();
+        valores[11] = sqlite ? QVariant(fecha.date().toString(Qt::ISODate)) : QVariant(fecha.date());
+        valores[12] = v.at(12).isNull() ? QVariant() : QVariant(v.at(12).toDateTime().time().toString(u"HH:mm:ss"));
+        valores[15] = v.at(15).toBool() ? 1 : 0;
         valores << puesto << 1 << id;
-        int filas = 0;
-        if (!db.Ejecuta(inserta, valores, &filas)) {
-            error = QStringLiteral("No se pudo escribir el ticket %1: %2").arg(t).arg(db.ultimoError());
+        for (int i = 0; i < valores.size(); ++i)
+            ins.bindValue(i, valores.at(i));
+        if (!ins.exec()) {
+            error = QStringLiteral("No se pudo escribir el ticket %1: %2").arg(t).arg(ins.lastError().text());
             db.Deshace();
             return false;
         }
+        const int filas = ins.numRowsAffected();
+        ins.finish();
         if (filas == 1) {
             ++tr.escritas;
         } else {
@@ -636,6 +673,8 @@ bool Migracion::ejecutar()
         }
     }
     tablas << tr;
+    if (!indices.isEmpty())
+        Schema::aseguraIndicesReporte(db.base(), x.DataTbReporte);
 
     // Both sides per day: what the older table holds and what Tolvex now has
     // of it.
