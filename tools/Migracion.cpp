@@ -378,6 +378,29 @@ QString Migracion::identidad(const QVariant& ticket, const QVariant& fecha, cons
     return kPrefijo + QString::fromLatin1(h.result().toHex().left(32 - kPrefijo.size()));
 }
 
+QString Migracion::avisoAnterior(const QString& dir)
+{
+    const QString archivo = IniFile::find(dir, Config::kArchivo);
+    IniAnterior ini;
+    QString e;
+    if (archivo.isEmpty() || !ini.carga(archivo, &e))
+        return QString();
+    const QList<int> bytes = ini.bytesPosibles();
+    if (bytes.size() != 1)
+        return QString();
+    for (const QString& k : kBaseDeDatos) {
+        const QString t = ini.texto(QStringLiteral("BaseDeDatos"), k, bytes.constFirst()).toLower();
+        if (k.startsWith(u"DataCS") && (t.contains(u"microsoft.jet") || t.contains(u"microsoft.ace") ||
+                                        t.contains(u".mdb") || t.contains(u".accdb")))
+            return QStringLiteral("Este directorio es todavía del programa anterior: su Tolvex.ini nombra una base de "
+                                  "datos de Access. Para pasar sus ajustes, operarios y registros a Tolvex ejecute\n"
+                                  "  tolvex-setup NUEVO_DIRECTORIO --desde \"%1\"\n"
+                                  "y abra Tolvex en NUEVO_DIRECTORIO. El directorio anterior no se modifica.")
+                .arg(QDir::toNativeSeparators(QDir(dir).absolutePath()));
+    }
+    return QString();
+}
+
 bool Migracion::ejecutar()
 {
     const QString origen = QDir(desde).absolutePath();

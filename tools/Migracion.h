@@ -78,6 +78,11 @@ struct Migracion
     // older program never changes once written.
     static QString identidad(const QVariant& ticket, const QVariant& fecha, const QVariant& hora,
                              const QVariant& peso, const QVariant& total, const QVariant& operador);
+    // When dir's settings file is still the older program's (its BaseDeDatos
+    // names the Access engine, under whatever scrambling byte), what to run
+    // to move it; empty otherwise.
+    static QString avisoAnterior(const QString& dir);
+
     // Prefix of those identities; Tolvex's own are hexadecimal digits only.
     static inline const QString kPrefijo = QStringLiteral("ant");
 };

@@ -253,6 +253,12 @@ int main(int argc, char** argv)
             return usage("--desde lleva el enlace del programa anterior: no va con --tcp, --serial, --id ni --web");
         return migra(desde, inst);
     }
+    // The older program's directory is moved, never prepared in place.
+    const QString anterior = Migracion::avisoAnterior(inst.directorio);
+    if (!anterior.isEmpty()) {
+        std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(anterior));
+        return 1;
+    }
 
     const bool ok = inst.ejecutar();
     for (const QString& c : inst.creados)
