@@ -237,7 +237,8 @@ bool crear(CDatos& db, const QString& reporte, const QString& operarios, const Q
                    t.varchar(32))}},
         {operarios,
          {QStringLiteral("CREATE TABLE %1 (OPERADOR %2 PRIMARY KEY, PASSWORD %3, JERARQUIA %4)")
-              .arg(operarios, t.varchar(30), t.varchar(30), t.varchar(15))}},
+              // PASSWORD holds a password's hashes (Secreto::kLargo).
+              .arg(operarios, t.varchar(30), t.varchar(255), t.varchar(15))}},
         {global,
          {QStringLiteral("CREATE TABLE %1 (VARIABLE %2 PRIMARY KEY, VALOR %3, DESCRIPCION %3)")
               .arg(global, t.varchar(50), t.text),

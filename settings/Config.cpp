@@ -146,6 +146,10 @@ bool GuardaConfig(const QString& seccion, const QString& clave, const QString& v
     if (toTable)
         return guardaTabla(clave, stored, error);
     const QString path = rutaArchivo();
+    // Threads of this process that store settings (a password upgraded by
+    // the web monitor's sign-in) do not undo each other's change.
+    static QMutex escritura;
+    QMutexLocker lock(&escritura);
     IniFile ini;
     if (QFile::exists(path) && !ini.load(path, error))
         return false;

@@ -22,6 +22,7 @@
 #include "IdEsclavo.h"
 #include "Lineas.h"
 #include "MessageBox.h"
+#include "Secreto.h"
 
 namespace {
 
@@ -334,12 +335,10 @@ void frmOptions::carga()
         Txt_Dato[i]->setText(lee(g, QStringLiteral("Dato%1").arg(i),
                                  QStringLiteral("Dato %1:").arg(i)));
 
-    const QString p1 = Config::LeeConfig(G, QStringLiteral("Pass1"), QString(), true);
-    const QString p2 = Config::LeeConfig(G, QStringLiteral("Pass2"), QString(), true);
-    txtPassword3->setText(p1);
-    txtPassword4->setText(p1);
-    txtPassword1->setText(p2);
-    txtPassword2->setText(p2);
+    // The master passwords are kept hashed: the boxes stay empty, and a
+    // password typed there replaces the stored one.
+    for (QLineEdit* e : {txtPassword1, txtPassword2, txtPassword3, txtPassword4})
+        e->setPlaceholderText(QStringLiteral("Sin cambios"));
     revisaClaves();
 
     for (QComboBox* c : {ListaPuerto, ListaBaudios, ListaLinea}) {
@@ -381,9 +380,12 @@ void frmOptions::eligeConexion(bool tcp)
 
 void frmOptions::revisaClaves()
 {
-    cmdOK->setEnabled(txtPassword1->text() == txtPassword2->text() &&
-                      txtPassword3->text() == txtPassword4->text() &&
-                      !txtPassword1->text().isEmpty() && !txtPassword3->text().isEmpty());
+    // An empty pair keeps its stored password, when there is one.
+    auto lista = [](const QLineEdit* a, const QLineEdit* b, const QString& clave) {
+        return a->text() == b->text() && (!a->text().isEmpty() || !Secreto::leeMaestra(clave).isEmpty());
+    };
+    cmdOK->setEnabled(lista(txtPassword1, txtPassword2, Secreto::kPass2) &&
+                      lista(txtPassword3, txtPassword4, Secreto::kPass1));
 }
 
 void frmOptions::aceptar()
@@ -393,12 +395,10 @@ void frmOptions::aceptar()
     if (!Claves::aceptables(this, {txtPassword3->text(), txtPassword1->text()},
                             QStringLiteral("Atencion")))
         return;
-    const QString p1 = Config::LeeConfig(G, QStringLiteral("Pass1"), QString(), true);
-    const QString p2 = Config::LeeConfig(G, QStringLiteral("Pass2"), QString(), true);
-    if (txtPassword3->text() != p1 &&
+    if (!txtPassword3->text().isEmpty() &&
         !MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Atencion"), kPreguntaOperario))
         return;
-    if (txtPassword1->text() != p2 &&
+    if (!txtPassword1->text().isEmpty() &&
         !MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Atencion"), kPreguntaSupervisor))
         return;
     QString error;
@@ -438,6 +438,6 @@ bool frmOptions::guarda(QString* error)
         if (!Config::GuardaConfig(g, QStringLiteral("Dato%1").arg(i), Txt_Dato[i]->text(), false, false, error))
             return false;
     }
-    return Config::GuardaConfig(G, QStringLiteral("Pass1"), txtPassword3->text(), true, false, error) &&
-           Config::GuardaConfig(G, QStringLiteral("Pass2"), txtPassword1->text(), true, false, error);
+    return (txtPassword3->text().isEmpty() || Secreto::guardaMaestra(Secreto::kPass1, txtPassword3->text(), error)) &&
+           (txtPassword1->text().isEmpty() || Secreto::guardaMaestra(Secreto::kPass2, txtPassword1->text(), error));
 }

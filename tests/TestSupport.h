@@ -40,6 +40,25 @@ inline bool escribeArchivo(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+// Whether bytes hold the password in a form anyone recovers: as it is, in
+// either letter case, or any single-byte XOR of it (in the code page of the
+// settings file or in UTF-8).
+inline bool guardaRecuperable(const QByteArray& bytes, const QString& clave)
+{
+    for (const QString& forma : {clave, clave.toUpper(), clave.toLower()}) {
+        for (const QByteArray& b : {forma.toUtf8(), forma.toLatin1()}) {
+            for (int k = 0; k < 256; ++k) {
+                QByteArray x = b;
+                for (char& c : x)
+                    c = char(quint8(c) ^ quint8(k));
+                if (bytes.contains(x))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
 // What a program run to its end said: exit code (-1 not finished in time,
 // -2 crashed), standard output and standard error. An empty `env` is ours.
 struct SalidaProceso

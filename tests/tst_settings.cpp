@@ -5,6 +5,9 @@
 #include "Config.h"
 #include "Cp1252.h"
 #include "IniFile.h"
+#include "Secreto.h"
+
+#include <sodium.h>
 #include "TestSupport.h"
 
 using namespace Config;
@@ -27,6 +30,10 @@ private slots:
     void fullDiskKeepsTheSettings_data();
     void fullDiskKeepsTheSettings();
     void fileParsedOncePerUse();
+    void hashedPasswordsKeepTheCaseRules();
+    void scrambledPasswordsOfEarlierVersions();
+    void storedTextIsNeverAPassword();
+    void masterPasswordStoredUnrecoverable();
 };
 
 void TstSettings::everyPrintableCharacterSurvivesTheFile()
@@ -223,6 +230,99 @@ void TstSettings::fileParsedOncePerUse()
     texto.replace("Dato7=v7.", "Dato7=z7.");
     QVERIFY(escribeArchivo(dir.file(kArchivo), texto));
     QCOMPARE(LeeConfig(g, QStringLiteral("Dato7"), QString()), QStringLiteral("z7"));
+}
+
+
+void TstSettings::hashedPasswordsKeepTheCaseRules()
+{
+    const QString op = Secreto::cifra(QStringLiteral("Señal-7x"), Secreto::Forma::Operario);
+    const QString ma = Secreto::cifra(QStringLiteral("Señal-7x"), Secreto::Forma::Maestra);
+    QVERIFY(Secreto::esCifrada(op) && Secreto::esCifrada(ma));
+    QVERIFY(op.contains(QStringLiteral("m=19456,t=2,p=1")));
+    // Sign-in ignores letter case; the password change does not.
+    for (const QString& h : {op, ma}) {
+        QVERIFY(Secreto::coincide(h, QStringLiteral("Señal-7x")));
+        QVERIFY(Secreto::coincide(h, QStringLiteral("SEÑAL-7X")));
+        QVERIFY(Secreto::coincide(h, QStringLiteral("señal-7x")));
+        QVERIFY(!Secreto::coincide(h, QStringLiteral("Señal-7x ")));
+        QVERIFY(!Secreto::coincide(h, QStringLiteral("Senal-7x")));
+        QVERIFY(!Secreto::coincide(h, QString()));
+        QVERIFY(!Secreto::anticuada(h, Secreto::Forma::Maestra));
+    }
+    QVERIFY(Secreto::coincide(op, QStringLiteral("Señal-7x"), true));
+    QVERIFY(!Secreto::coincide(op, QStringLiteral("SEÑAL-7X"), true));
+    QVERIFY(!Secreto::anticuada(op, Secreto::Forma::Operario));
+    // A master password's form has no exact part: an operator's needs one,
+    // and without it case does not count.
+    QVERIFY(Secreto::coincide(ma, QStringLiteral("SEÑAL-7X"), true));
+    QVERIFY(Secreto::anticuada(ma, Secreto::Forma::Operario));
+    // Salted: the same password never gives the same text twice.
+    QVERIFY(Secreto::cifra(QStringLiteral("Señal-7x"), Secreto::Forma::Maestra) != ma);
+    // A typed character outside the code page reads back as the stored "?".
+    QVERIFY(Secreto::coincide(Secreto::cifra(QStringLiteral("a?b"), Secreto::Forma::Maestra), QStringLiteral("a中b")));
+
+    // Hashed with a cheaper cost (an earlier setting): accepted, and due to
+    // be written again.
+    char barato[crypto_pwhash_STRBYTES];
+    QCOMPARE(crypto_pwhash_str(barato, "CLAVE", 5, 1, std::size_t(8) << 20), 0);
+    QVERIFY(Secreto::coincide(QString::fromLatin1(barato), QStringLiteral("clave")));
+    QVERIFY(Secreto::anticuada(QString::fromLatin1(barato), Secreto::Forma::Maestra));
+    QVERIFY(Secreto::renovada(QString::fromLatin1(barato), QStringLiteral("otra"), Secreto::Forma::Maestra).isEmpty());
+    const QString renovada = Secreto::renovada(QString::fromLatin1(barato), QStringLiteral("Clave"), Secreto::Forma::Maestra);
+    QVERIFY(renovada.contains(QStringLiteral("m=19456,t=2,")));
+    QVERIFY(Secreto::coincide(renovada, QStringLiteral("clave")));
+    QVERIFY(!Secreto::anticuada(renovada, Secreto::Forma::Maestra));
+    QVERIFY(Secreto::renovada(renovada, QStringLiteral("clave"), Secreto::Forma::Maestra).isEmpty());
+}
+
+void TstSettings::scrambledPasswordsOfEarlierVersions()
+{
+    // As the earlier program stored them: each character's code XOR the key.
+    const QString antigua = CodificaTexto(QStringLiteral("Vieja9é"));
+    QVERIFY(!Secreto::esCifrada(antigua));
+    QCOMPARE(Secreto::descifraAntigua(antigua), QStringLiteral("Vieja9é"));
+    QVERIFY(Secreto::coincide(antigua, QStringLiteral("VIEJA9É")));
+    QVERIFY(Secreto::coincide(antigua, QStringLiteral("Vieja9é"), true));
+    QVERIFY(!Secreto::coincide(antigua, QStringLiteral("vieja9é"), true));
+    QVERIFY(!Secreto::coincide(antigua, QStringLiteral("Vieja9")));
+    QVERIFY(Secreto::anticuada(antigua, Secreto::Forma::Maestra));
+    QVERIFY(!Secreto::anticuada(QString(), Secreto::Forma::Operario));
+    // Rewritten from its own text, whatever was typed: exact part included.
+    const QString nueva = Secreto::renovada(antigua, QStringLiteral("otra"), Secreto::Forma::Operario);
+    QVERIFY(Secreto::coincide(nueva, QStringLiteral("Vieja9é"), true));
+    QVERIFY(!Secreto::coincide(nueva, QStringLiteral("vieja9é"), true));
+    QVERIFY(Secreto::coincide(nueva, QStringLiteral("vieja9É")));
+    QVERIFY(Secreto::descifraAntigua(Secreto::cifra(QStringLiteral("x"), Secreto::Forma::Maestra)).isEmpty());
+}
+
+void TstSettings::storedTextIsNeverAPassword()
+{
+    const QString h = Secreto::cifra(QStringLiteral("abc"), Secreto::Forma::Operario);
+    // Neither the stored text nor what unscrambling it gives is accepted.
+    for (const QString& t : {h, CodificaTexto(h), h.section(u'|', 0, 0), h.section(u'|', 1, 1)}) {
+        QVERIFY(!Secreto::coincide(h, t));
+        QVERIFY(!Secreto::coincide(h, t, true));
+    }
+    // A damaged hash matches nothing, and is not read as a scrambled one.
+    for (const QString& roto : {h.left(40), QStringLiteral("$argon2id$"), QStringLiteral("$argon2id$|$argon2id$")}) {
+        QVERIFY(!Secreto::coincide(roto, QStringLiteral("abc")));
+        QVERIFY(!Secreto::coincide(roto, CodificaTexto(roto)));
+        QVERIFY(!Secreto::coincide(roto, QStringLiteral("abc"), true));
+    }
+}
+
+void TstSettings::masterPasswordStoredUnrecoverable()
+{
+    DirectorioDePrueba dir;
+    const QString clave = QStringLiteral("Maestra-1");
+    QVERIFY(GuardaConfig(QStringLiteral("Global"), Secreto::kPass1, clave, true)); // the old way
+    QVERIFY(guardaRecuperable(leeArchivo(dir.file(kArchivo)), clave));
+    QString error;
+    QVERIFY2(Secreto::guardaMaestra(Secreto::kPass1, clave, &error), qPrintable(error));
+    const QByteArray archivo = leeArchivo(dir.file(kArchivo));
+    QVERIFY(!guardaRecuperable(archivo, clave));
+    QVERIFY(archivo.contains("Pass1=$argon2id$"));
+    QVERIFY(Secreto::coincide(Secreto::leeMaestra(Secreto::kPass1), QStringLiteral("maestra-1")));
 }
 
 QTEST_GUILESS_MAIN(TstSettings)

@@ -6,13 +6,16 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include "Acceso.h"
 #include "CDatos.h"
 #include "Config.h"
+#include "Contexto.h"
 #include "Instalacion.h"
 #include "MessageBox.h"
 #include "Programa.h"
 #include "PlantaPrueba.h"
 #include "ReportesPrueba.h"
+#include "Secreto.h"
 #include "TestSupport.h"
 #include "frmCContrasenias.h"
 #include "frmLogin1.h"
@@ -138,6 +141,7 @@ private slots:
     void clavesNoGuardables_data();
     void clavesNoGuardables();
     void clavesGuardadasAntes();
+    void clavesAntiguasSeCifranAlUsarlas();
 };
 
 void TstUsers::login_data()
@@ -338,6 +342,26 @@ void TstUsers::loginPostgres()
     f.DBCombo_Operarrio->addItem(u"D'ALESSIO"_s);
     QVERIFY(!ingresa(f, u"D'ALESSIO"_s, u"otra"_s));
     QVERIFY(!ingresa(f, u"D'ALESSIO"_s, u"ñU'"_s));
+    QVERIFY(Secreto::esCifrada(operarios().value(u"D'Alessio"_s).first));
+
+    // A table of an earlier plant, with a column too short for a hash: it
+    // is widened when the password is first written hashed.
+    const QString vieja = u"ope_vieja_%1"_s.arg(QCoreApplication::applicationPid());
+    CDatos db;
+    QVERIFY(db.AbrirBase(pg));
+    QVERIFY(db.Ejecuta(u"CREATE TABLE %1 (OPERADOR VARCHAR(30), PASSWORD VARCHAR(15), JERARQUIA VARCHAR(15))"_s.arg(vieja)));
+    const auto borra = qScopeGuard([&db, vieja] { db.Ejecuta(u"DROP TABLE %1"_s.arg(vieja)); });
+    Programa::DataTbOperarios = vieja;
+    QVERIFY(agregaOperario(u"Ana"_s, u"Quince-Letras15"_s, u"Gerencia"_s));
+    const Acceso::Resultado r = Acceso::verifica(Contexto::programa(), u"Ana"_s, u"quince-letras15"_s);
+    QVERIFY(r.aceptado);
+    QVERIFY2(r.avisos.isEmpty(), qPrintable(r.avisos.join(u'\n')));
+    QVERIFY(Secreto::coincide(operarios().value(u"Ana"_s).first, u"Quince-Letras15"_s, true));
+    QVERIFY(Secreto::guardaOperario(pg, vieja, u"Ana"_s, u"nueva"_s));
+    QVERIFY(Acceso::verifica(Contexto::programa(), u"Ana"_s, u"NUEVA"_s).aceptado);
+    QString error;
+    QVERIFY(!Secreto::guardaOperario(pg, vieja, u"Nadie"_s, u"x"_s, &error));
+    QVERIFY(error.contains(u"Nadie"_s));
 }
 
 void TstUsers::primeraVez()
@@ -370,16 +394,16 @@ void TstUsers::primeraVez()
                             QMessageBox::Yes | QMessageBox::No, QMessageBox::No}));
     QCOMPARE(Config::LeeConfig(u"Global"_s, u"Pass1"_s, u"-"_s), u"-"_s);
 
-    // Yes: both stored scrambled, byte by byte in the file.
+    // Yes: both stored hashed, neither recoverable from the file.
     MessageBox::setNextAnswer(QMessageBox::Yes);
     f.cmdOK->click();
     QVERIFY(f.Aceptado && !f.isVisible());
     const QByteArray ini = leeArchivo(p.dir.file(u"Tolvex.ini"_s));
-    QByteArray esperado1 = "Pass1=";
-    for (char c : QByteArray("op\xe9"))
-        esperado1 += char(quint8(c) ^ Config::kClave);
-    QVERIFY2(ini.contains(esperado1 + ".\r\n"), ini.constData());
-    QCOMPARE(Config::LeeConfig(u"Global"_s, u"Pass2"_s, QString(), true), u"Sup'é"_s);
+    QVERIFY2(ini.contains("Pass1=$argon2id$") && ini.contains("Pass2=$argon2id$"), ini.constData());
+    QVERIFY(!guardaRecuperable(ini, o) && !guardaRecuperable(ini, s));
+    QVERIFY(Secreto::coincide(Secreto::leeMaestra(Secreto::kPass1), u"OPÉ"_s));
+    QVERIFY(!Secreto::coincide(Secreto::leeMaestra(Secreto::kPass1), s));
+    QVERIFY(Secreto::coincide(Secreto::leeMaestra(Secreto::kPass2), s));
 }
 
 void TstUsers::primeraVezSalir()
@@ -432,10 +456,11 @@ void TstUsers::operarioAgregar()
     // The password box holds the stored text, never the clear one.
     QVERIFY(f.txt_Dato[1]->text() != u"ab'c"_s);
 
-    QString cifrada = u"ab'c"_s;
-    for (QChar& c : cifrada)
-        c = QChar(c.unicode() ^ Config::kClave);
-    QCOMPARE(operarios().value(u"Ñoño O'Hara"_s), qMakePair(cifrada, u"Gerencia"_s));
+    const auto [cifrada, nivel] = operarios().value(u"Ñoño O'Hara"_s);
+    QCOMPARE(nivel, u"Gerencia"_s);
+    QVERIFY(Secreto::coincide(cifrada, u"ab'c"_s, true));
+    QVERIFY(!Secreto::coincide(cifrada, u"AB'C"_s, true));
+    QVERIFY(!guardaRecuperable(leeArchivo(p.dir.file(u"data.db"_s)) + leeArchivo(p.dir.file(u"data.db-wal"_s)), u"ab'c"_s));
 
     // Adding without touching the chooser stores "Operador".
     agrega(f, u"Beto"_s, u"b"_s);
@@ -585,9 +610,16 @@ void TstUsers::cambioContrasenia()
     QCOMPARE(MessageBox::mostrados().first().titulo, u"Tolvex"_s);
     QVERIFY(f.cambiada() && !f.isVisible());
 
+    QVERIFY(Secreto::esCifrada(operarios().value(u"O'Brien"_s).first));
     frmLogin1 l;
     QVERIFY(!ingresa(l, u"O'Brien"_s, u"Vieja"_s));
     QVERIFY(ingresa(l, u"O'Brien"_s, u"ñU'É"_s));
+    // The old password is checked with its letter case against the hash too.
+    frmCContrasenias h;
+    h.show();
+    QCOMPARE(cambia(h, "ñu'é", "x", "x"), u"La clave anterior no es valida."_s);
+    QCOMPARE(cambia(h, "Ñu'é", "Otra", "Otra"), u"La contraseña se ha cambiado exitosamente."_s);
+    QVERIFY(ingresa(l, u"O'Brien"_s, u"otra"_s));
 
     // The operator's row deleted while the form is open: reported, not stored.
     frmCContrasenias g;
@@ -597,7 +629,7 @@ void TstUsers::cambioContrasenia()
         QVERIFY(db.AbrirBase(Programa::DataCSOperarios));
         QVERIFY(db.Ejecuta(u"DELETE FROM "_s + Programa::DataTbOperarios));
     }
-    QCOMPARE(cambia(g, u"Ñu'é"_s, "b", "b"),
+    QCOMPARE(cambia(g, u"Otra"_s, "b", "b"),
              u"No se cambió la contraseña: el operario O'Brien no existe en la base de datos."_s);
     QCOMPARE(MessageBox::mostrados().size(), 1);
     QVERIFY(!g.cambiada() && g.isVisible());
@@ -675,6 +707,53 @@ void TstUsers::clavesGuardadasAntes()
     cambia(c, u"αβ1"_s, u"Ñandú"_s, u"Ñandú"_s);
     QVERIFY(c.cambiada());
     QVERIFY(ingresa(l, u"Ana"_s, u"ñANDÚ"_s));
+}
+
+void TstUsers::clavesAntiguasSeCifranAlUsarlas()
+{
+    // A plant of an earlier version: the master passwords and the operators'
+    // scrambled in the file and the table (each code XOR the key).
+    Planta p;
+    p.maestras(u"Opera-1"_s, u"Super-2"_s);
+    QVERIFY(agregaOperario(u"Ana"_s, u"Ana-3x"_s, u"Instalador"_s));
+    QVERIFY(agregaOperario(u"Beto"_s, u"Beto-4y"_s, u"Operador"_s));
+    auto base = [&p] { return leeArchivo(p.dir.file(u"data.db"_s)) + leeArchivo(p.dir.file(u"data.db-wal"_s)); };
+    auto archivo = [&p] { return leeArchivo(p.dir.file(u"Tolvex.ini"_s)); };
+    QVERIFY(guardaRecuperable(archivo(), u"Opera-1"_s) && guardaRecuperable(base(), u"Ana-3x"_s));
+
+    // A wrong password changes nothing of who may sign in.
+    QVERIFY(!Acceso::verifica(Contexto::programa(), u"Ana"_s, u"Super-2"_s).aceptado);
+    const Acceso::Resultado maestro = Acceso::verifica(Contexto::programa(), QString(), u"opera-1"_s);
+    QVERIFY(maestro.aceptado && maestro.avisos.isEmpty());
+    QCOMPARE(maestro.tipoAcceso, 1);
+    frmLogin1 l;
+    QVERIFY(ingresa(l, u"Ana"_s, u"ANA-3X"_s));
+    QCOMPARE(sesion(), u"Ana|Instalador|2"_s);
+    QVERIFY(ingresa(l, u"Beto"_s, u"Beto-4y"_s));
+
+    // Now every one is hashed, and none can be read back from the files.
+    for (const QString& m : {Secreto::kPass1, Secreto::kPass2})
+        QVERIFY(Secreto::esCifrada(Secreto::leeMaestra(m)));
+    for (const QString& o : {u"Ana"_s, u"Beto"_s}) {
+        QVERIFY(Secreto::esCifrada(operarios().value(o).first));
+        QVERIFY(!Secreto::anticuada(operarios().value(o).first, Secreto::Forma::Operario));
+    }
+    for (const QString& c : {u"Opera-1"_s, u"Super-2"_s, u"Ana-3x"_s, u"Beto-4y"_s})
+        QVERIFY2(!guardaRecuperable(archivo() + base(), c), qPrintable(c));
+
+    // And they sign in as before: the case rules kept.
+    QVERIFY(ingresa(l, QString(), u"SUPER-2"_s));
+    QCOMPARE(Programa::TipoAcceso, 2);
+    QVERIFY(ingresa(l, u"Ana"_s, u"opera-1"_s));
+    QCOMPARE(sesion(), u"Ana|Instalador|1"_s);
+    QVERIFY(!ingresa(l, u"Ana"_s, u"Super-2"_s));
+    // The stored text itself is no password.
+    QVERIFY(!ingresa(l, u"Ana"_s, operarios().value(u"Ana"_s).first));
+    QVERIFY(!ingresa(l, QString(), Secreto::leeMaestra(Secreto::kPass1)));
+    frmCContrasenias c;
+    c.show();
+    QCOMPARE(cambia(c, u"ana-3x"_s, u"n"_s, u"n"_s), u"La clave anterior no es valida."_s);
+    QCOMPARE(cambia(c, u"Ana-3x"_s, u"n"_s, u"n"_s), u"La contraseña se ha cambiado exitosamente."_s);
 }
 
 QTEST_MAIN(TstUsers)

@@ -19,11 +19,15 @@ struct Resultado
     QString nivel;        // the operator's level; empty for a master sign-in
     bool conFila = false; // the name has a row in the operators table
     int tipoAcceso = 0;   // 1 operators' master, 2 supervisors' master or own password
+    // Stored passwords found scrambled (or hashed at another cost) are
+    // written again hashed; why one could not be, for the log.
+    QStringList avisos;
 };
 
 // The tables and settings are those of the session given. The name is
 // matched as a person types it (see Acceso.cpp); the result carries the name
-// as the operators table holds it.
+// as the operators table holds it. Hashing takes a noticeable fraction of a
+// second: never call this on a thread that must answer meanwhile.
 Resultado verifica(const Contexto& contexto, const QString& nombre, const QString& tecleada);
 
 // The operators' names in the table's order; false when the table cannot be read.

@@ -12,6 +12,7 @@
 #include "Claves.h"
 #include "Config.h"
 #include "MessageBox.h"
+#include "Secreto.h"
 #include "SqlDialect.h"
 
 frmCContrasenias::frmCContrasenias(QWidget* parent, Contexto& contexto) : QDialog(parent), m_contexto(contexto)
@@ -62,7 +63,7 @@ frmCContrasenias::frmCContrasenias(QWidget* parent, Contexto& contexto) : QDialo
     }
     m_tieneFila = db.Existe_Registro();
     if (m_tieneFila)
-        ClaveAnterior = Config::CodificaTexto(db.Campo(QStringLiteral("PASSWORD")).toString());
+        m_guardada = db.Campo(QStringLiteral("PASSWORD")).toString();
 }
 
 QString frmCContrasenias::consulta() const
@@ -88,7 +89,10 @@ void frmCContrasenias::aceptar()
     auto error = [this](const QString& texto) {
         MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("ERROR"), texto);
     };
-    if (Claves::comoSeGuarda(txtCAnterior->text()) != ClaveAnterior)
+    // Letter case counts here, although sign-in ignores it. An empty stored
+    // password (or no row) takes an empty old one.
+    const QString anterior = txtCAnterior->text();
+    if (m_guardada.isEmpty() ? !anterior.isEmpty() : !Secreto::coincide(m_guardada, anterior, true))
         return error(QStringLiteral("La clave anterior no es valida."));
     if (txtCNueva->text().isEmpty() || txtCCNueva->text().isEmpty())
         return error(QStringLiteral("No ha ingresado nuevas claves."));
@@ -105,10 +109,10 @@ void frmCContrasenias::aceptar()
         return error(QStringLiteral("No se cambió la contraseña: el operario ") +
                      m_contexto.OperadorActual + QStringLiteral(" no existe en la base de datos."));
     }
-    if (!db.SetCampo(QStringLiteral("PASSWORD"), Config::CodificaTexto(txtCCNueva->text())) ||
-        !db.Actualiza())
-        return error(QStringLiteral("No se pudo cambiar la contraseña"));
     db.CerrarBase();
+    if (!Secreto::guardaOperario(m_contexto.DataCSOperarios, m_contexto.DataTbOperarios,
+                                 m_contexto.OperadorActual, txtCCNueva->text()))
+        return error(QStringLiteral("No se pudo cambiar la contraseña"));
     m_cambiada = true;
     MessageBox::mostrar(this, MessageBox::Informacion, QStringLiteral("Tolvex"),
                         QStringLiteral("La contraseña se ha cambiado exitosamente."));

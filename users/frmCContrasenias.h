@@ -35,7 +35,7 @@ private:
     void aceptar();
     QString consulta() const;
 
-    QString ClaveAnterior;
+    QString m_guardada; // the operator's password as stored
     bool m_tieneFila = false;
     bool m_cargado = false;
     bool m_cambiada = false;

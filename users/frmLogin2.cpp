@@ -12,6 +12,7 @@
 #include "Claves.h"
 #include "Config.h"
 #include "MessageBox.h"
+#include "Secreto.h"
 
 namespace {
 
@@ -163,9 +164,9 @@ void frmLogin2::continuar()
         return;
     if (!MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Atencion"), kPregunta))
         return;
-    // Stored scrambled; without both the marker stays and this comes again.
-    if (!Config::GuardaConfig(g, QStringLiteral("Pass1"), txtPassword3->text(), true, false, &error) ||
-        !Config::GuardaConfig(g, QStringLiteral("Pass2"), txtPassword1->text(), true, false, &error)) {
+    // Stored hashed; without both the marker stays and this comes again.
+    if (!Secreto::guardaMaestra(Secreto::kPass1, txtPassword3->text(), &error) ||
+        !Secreto::guardaMaestra(Secreto::kPass2, txtPassword1->text(), &error)) {
         MessageBox::mostrar(this, MessageBox::Critico, QStringLiteral("Error"),
                             QStringLiteral("No se pudieron guardar las contraseñas: ") + error);
         return;

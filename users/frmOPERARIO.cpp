@@ -16,6 +16,7 @@
 #include "Config.h"
 #include "MessageBox.h"
 #include "Niveles.h"
+#include "Secreto.h"
 #include "SqlDialect.h"
 
 namespace {
@@ -227,13 +228,17 @@ bool frmOPERARIO::guardaNuevo()
 
     CDatos db;
     const QString nivel = ListaJerarquias->currentText();
-    const bool ok = db.AbrirBase(m_contexto.DataCSOperarios) &&
+    const QString cifrada = Secreto::cifra(clave, Secreto::Forma::Operario);
+    const bool ok = !cifrada.isEmpty() && db.AbrirBase(m_contexto.DataCSOperarios) &&
+                    Secreto::preparaTabla(db, m_contexto.DataTbOperarios) &&
                     db.AbreRegistro(QStringLiteral("SELECT * FROM ") + m_contexto.DataTbOperarios +
                                     condicion(nombre)) &&
                     !db.Existe_Registro() &&
                     db.AgregaRegistros({{QStringLiteral("OPERADOR"), nombre},
-                                        {QStringLiteral("PASSWORD"), Config::CodificaTexto(clave)},
+                                        {QStringLiteral("PASSWORD"), cifrada},
                                         {QStringLiteral("JERARQUIA"), nivel}});
+    if (ok)
+        Secreto::asienta(db);
     if (!ok) {
         const QString motivo = db.ultimoError().isEmpty()
                                    ? QStringLiteral("Ya existe un operario con el nombre %1.").arg(nombre)
