@@ -24,6 +24,7 @@
 #include "Contexto.h"
 #include "Puesto.h"
 #include "Schema.h"
+#include "Secreto.h"
 #include "XlsxPlantilla.h"
 
 namespace {
@@ -227,12 +228,6 @@ bool subeTicket(CDatos& db, const QString& tabla, qint64 siguiente, qint64* qued
     return ok;
 }
 
-// A master password stored the way the first-run definition stores it.
-bool guardaMaestra(const QString& clave, const QString& texto, QString* error)
-{
-    return Config::GuardaConfig(QStringLiteral("Global"), clave, texto, true, false, error);
-}
-
 // The names of the operators table.
 bool nombresOperarios(const Contexto& x, QStringList* nombres, QString* error)
 {
@@ -247,8 +242,8 @@ bool nombresOperarios(const Contexto& x, QStringList* nombres, QString* error)
     return true;
 }
 
-// One operator with its level and password, the password stored as the
-// operators' maintenance stores it.
+// One operator with its level and password, stored hashed as the
+// operators' maintenance stores a new one, in one statement.
 bool agregaOperario(const Contexto& x, const QString& nombre, const QString& clave, const QString& nivel,
                     QString* motivo)
 {
@@ -256,15 +251,18 @@ bool agregaOperario(const Contexto& x, const QString& nombre, const QString& cla
         *motivo = QStringLiteral("operario sin nombre");
         return false;
     }
+    const QString cifrada = Secreto::cifra(clave, Secreto::Forma::Operario);
     CDatos db;
-    if (!db.AbrirBase(x.DataCSOperarios) ||
+    if (cifrada.isEmpty() || !db.AbrirBase(x.DataCSOperarios) || !Secreto::preparaTabla(db, x.DataTbOperarios, motivo) ||
         !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE OPERADOR = ?").arg(x.DataTbOperarios), {nombre}) ||
         !db.AgregaRegistros({{QStringLiteral("OPERADOR"), nombre},
-                             {QStringLiteral("PASSWORD"), Config::CodificaTexto(clave)},
+                             {QStringLiteral("PASSWORD"), cifrada},
                              {QStringLiteral("JERARQUIA"), nivel}})) {
-        *motivo = db.ultimoError();
+        if (motivo->isEmpty())
+            *motivo = cifrada.isEmpty() ? QStringLiteral("no se pudo calcular la contraseña cifrada") : db.ultimoError();
         return false;
     }
+    Secreto::asienta(db);
     return true;
 }
 
@@ -492,10 +490,10 @@ bool Migracion::ejecutar()
                 return false;
         }
         bool maestras = false;
-        for (const QString& k : {QStringLiteral("Pass1"), QStringLiteral("Pass2")}) {
+        for (const QString& k : {Secreto::kPass1, Secreto::kPass2}) {
             if (!ini.hay(g, k))
                 continue;
-            if (!guardaMaestra(k, ini.texto(g, k, byte), &error))
+            if (!Secreto::guardaMaestra(k, ini.texto(g, k, byte), &error))
                 return false;
             maestras = true;
         }
