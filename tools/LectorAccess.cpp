@@ -104,7 +104,7 @@ bool LectorAccess::abreTabla(const QString& tabla, QString* error)
     // stored, so the library need not print them.
     for (unsigned i = 0; i < n_cols; ++i) {
         const int tipo = static_cast<MdbColumn*>(g_ptr_array_index(d->tabla->columns, i))->col_type;
-        if (tipo == MDB_TEXT || tipo == MDB_MEMO || tipo == MDB_NUMERIC || tipo >= MDB_REPID)
+        if (tipo == MDB_TEXT || tipo == MDB_MEMO || tipo == MDB_NUMERIC || tipo == MDB_OLE || tipo >= MDB_REPID)
             mdb_bind_column(d->tabla, int(i + 1), d->buffers[i].data(), &d->largos[i]);
     }
     return true;
@@ -206,6 +206,13 @@ bool LectorAccess::siguiente(QVariantList* valores)
         case MDB_NUMERIC:
             valores->append(texto.toDouble());
             break;
+        case MDB_OLE: {
+            size_t n = 0;
+            void* ole = mdb_ole_read_full(mdb, const_cast<MdbColumn*>(col), &n);
+            valores->append(QByteArray(static_cast<const char*>(ole), qsizetype(n)));
+            g_free(ole);
+            break;
+        }
         default:
             valores->append(QString::fromUtf8(texto));
             break;

@@ -11,7 +11,7 @@
 // qint64 or double, a single-precision number as the shortest decimal that
 // reads back as it (268.2, not 268.20001), currency as a double of its four
 // decimals, Yes/No as bool, a date-time as QDateTime (Access keeps a time of
-// day as a date-time on 30/12/1899).
+// day as a date-time on 30/12/1899), an OLE object as its bytes.
 class LectorAccess
 {
 public:
