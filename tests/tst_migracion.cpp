@@ -352,7 +352,7 @@ void TstMigracion::plantaEntera()
     {
         QSqlDatabase db = abreSqlite(base, QStringLiteral("borra"));
         QSqlQuery q(db);
-        QVERIFY(q.exec(QStringLiteral("DELETE FROM Reporte WHERE TICKET %% 7 = 3 OR TICKET > %1").arg(mayor - 50)));
+        QVERIFY(q.exec(QStringLiteral("DELETE FROM Reporte WHERE TICKET % 7 = 3 OR TICKET > %1").arg(mayor - 50)));
         QVERIFY(q.exec(QStringLiteral("UPDATE Global SET VALOR = '%1' WHERE VARIABLE = 'Ticket'").arg(mayor + 40)));
         db.close();
     }
