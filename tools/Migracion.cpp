@@ -512,12 +512,13 @@ bool Migracion::ejecutar()
         return false;
     }
 
-    // A large move into SQLite: the browser's indexes are made again once
+    // A large move into SQLite (a small page cache keeps the memory flat in
+    // the row count): the browser's indexes are made again once
     // at the end (the screens also make the missing ones), the identity's
     // unique index stays.
     QStringList indices;
     if (db.motor() == ConnectionString::SQLite) {
-        db.Ejecuta(QStringLiteral("PRAGMA cache_size = -65536"));
+        db.Ejecuta(QStringLiteral("PRAGMA cache_size = -4096"));
         if (lector.filasDeclaradas() > kLote * 5 &&
             db.AbreRegistro(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ? "
                                            "COLLATE NOCASE AND name LIKE 'IX_%'"),
