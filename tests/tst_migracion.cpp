@@ -238,6 +238,7 @@ private slots:
     void plantaEntera_data();
     void plantaEntera();
     void muertaConKill();
+    void filaQueNoSeToma();
     void byteDeCifrado();
     void archivosDeAccess_data();
     void archivosDeAccess();
@@ -395,6 +396,40 @@ void TstMigracion::muertaConKill()
     const SalidaProceso s = setup({dir, QStringLiteral("--desde"), viejo});
     QVERIFY2(s.code == 0, qPrintable(s.out + s.err));
     QCOMPARE(leeTicket(base), QString::number(comparaFilas(base, mdb, false) + 1));
+}
+
+// An older row whose ticket a Tolvex row already has is not taken: it is
+// listed with its reason, its day shows both sides apart, the exit status
+// says so, and the Tolvex row stays as it was.
+void TstMigracion::filaQueNoSeToma()
+{
+    const QString viejo = fixtures() + QStringLiteral("/ace");
+    QTemporaryDir tmp;
+    const QString dir = tmp.filePath(QStringLiteral("planta"));
+    QVERIFY(setup({dir}).code == 0);
+    const QString base = dir + QStringLiteral("/data.db");
+    {
+        QSqlDatabase db = abreSqlite(base, QStringLiteral("propia"));
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("INSERT INTO Reporte (TICKET, TOTAL, PESO, OPCION1, IDLOTE) VALUES "
+                                      "(1000, 7, 7, 0, '0123456789abcdef0123456789abcdef')")));
+        db.close();
+    }
+    const SalidaProceso s = setup({dir, QStringLiteral("--desde"), viejo});
+    QCOMPARE(s.code, 3);
+    QVERIFY2(s.out.contains(QRegularExpression(QStringLiteral("rechazada: Pesadas fila \\d+ \\(ticket 1000\\): el ticket 1000 ya lo "
+                                                              "tiene una fila de Tolvex\n"))),
+             qPrintable(s.out));
+    QCOMPARE(s.out.count(QStringLiteral("<- distinto")), 1);
+    QVERIFY(s.out.contains(QStringLiteral("Directorio de programa listo, con 1 fila(s) rechazada(s)")));
+    QSqlDatabase db = abreSqlite(base, QStringLiteral("propia"));
+    QSqlQuery q(db);
+    QVERIFY(q.exec(QStringLiteral("SELECT TOTAL, IDLOTE FROM Reporte WHERE TICKET = 1000")) && q.next());
+    QCOMPARE(q.value(0).toDouble(), 7.0);
+    q.finish();
+    db.close();
+    const QList<QStringList> mdb = mdbExport(viejo + QStringLiteral("/data.accdb"), QStringLiteral("Pesadas"));
+    QCOMPARE(cuenta(base), mdb.size() - 1);
 }
 
 // The scrambling byte is found from the file: the one under which every
