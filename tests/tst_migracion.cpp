@@ -288,6 +288,21 @@ void TstMigracion::plantaEntera()
     QVERIFY(mayor > 0);
     QCOMPARE(leeTicket(base), QString::number(mayor + 1));
     QVERIFY(!s.out.contains(QStringLiteral("distinto")));
+    // mdbtools prints a NULL and an empty text alike; the fixtures hold both
+    // in AUX1, and Tolvex keeps them apart.
+    {
+        const int c = int(mdb.at(0).indexOf(QStringLiteral("AUX1")));
+        qint64 vacias = 0;
+        for (const QStringList& f : mdb)
+            vacias += f.value(c) == kNulo ? 1 : 0;
+        QSqlDatabase db = abreSqlite(base, QStringLiteral("nulos"));
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("SELECT SUM(AUX1 IS NULL), SUM(AUX1 = '') FROM Reporte")) && q.next());
+        QVERIFY(q.value(0).toLongLong() > 0 && q.value(1).toLongLong() > 0);
+        QCOMPARE(q.value(0).toLongLong() + q.value(1).toLongLong(), vacias);
+        q.finish();
+        db.close();
+    }
 
     // Settings and passwords, read in the new directory as Tolvex reads them.
     {
