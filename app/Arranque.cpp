@@ -14,6 +14,7 @@
 #include "Dialogos.h"
 #include "IniFile.h"
 #include "MessageBox.h"
+#include "Migracion.h"
 #include "MonitorWeb.h"
 #include "Programa.h"
 #include "PublicadorPlanta.h"
@@ -57,6 +58,13 @@ Resultado iniciar(frmMain& ventana)
     if (!hayArchivoConfig()) {
         MessageBox::mostrar(nullptr, MessageBox::Critico, QStringLiteral("Error"),
                             QString::fromUtf8(kMensajeSinIni));
+        return Resultado::SinConfig;
+    }
+    // A directory of the older program that was never moved: what to run
+    // instead of a sign-in without a database.
+    const QString anterior = Migracion::avisoAnterior(Programa::directorio());
+    if (!anterior.isEmpty()) {
+        MessageBox::mostrar(nullptr, MessageBox::Critico, QStringLiteral("Error"), anterior);
         return Resultado::SinConfig;
     }
     notaPermisos();

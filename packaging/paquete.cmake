@@ -46,5 +46,6 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6sql6-sqlite, libqt6sql6-psql, qt6-qpa-plugins, fonts-dejavu-core, qt6-translations-l10n")
 # Ayuda opens the manual in the desktop's web viewer.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "postgresql")
+# LibreOffice converts an older plant's REPORTE.xls when tolvex-setup --desde finds it.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "postgresql, libreoffice-calc-nogui | libreoffice-calc")
 include(CPack)

@@ -543,6 +543,36 @@ qint64 ticketActual(CDatos& db, const Contexto& x, QString* error)
     return t;
 }
 
+// A ticket the counter gave that a row already has (a counter left behind
+// by a hand import, another program or an older version): the counter moves
+// past the table's highest ticket and the row takes the first free number.
+// With one database it runs in the transaction that took the ticket, which
+// holds the counter's lock.
+bool saltaTicketTomado(CDatos& db, CDatos& global, const Contexto& x, qint64* t, QStringList* avisos,
+                       QString* error)
+{
+    if (!db.AbreRegistro(QStringLiteral("SELECT MAX(TICKET) AS MAYOR FROM %1").arg(x.DataTbReporte))) {
+        *error = db.ultimoError();
+        return false;
+    }
+    const qint64 libre = qMax(db.Campo(QStringLiteral("MAYOR")).toLongLong(), *t) + 1;
+    db.CierraRegistro();
+    if (!global.Ejecuta(QStringLiteral("UPDATE %1 SET VALOR = ? WHERE VARIABLE = ?").arg(x.DataTbGlobal),
+                        {QString::number(libre + 1), QStringLiteral("Ticket")})) {
+        *error = global.ultimoError();
+        return false;
+    }
+    if (avisos)
+        avisos->append(QStringLiteral("El ticket %1 ya lo tenía otra fila de %2 (el contador Ticket había quedado atrás): "
+                                      "el contador pasó a %3 y el registro se guardó con el ticket %4.")
+                           .arg(*t)
+                           .arg(x.DataTbReporte)
+                           .arg(libre + 1)
+                           .arg(libre));
+    *t = libre;
+    return true;
+}
+
 bool mismaBase(const Contexto& x)
 {
     return x.DataCSGlobal.trimmed() == x.DataCSReporte.trimmed();
@@ -599,6 +629,13 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
         return falla({});
     if (!abreTicket(db, tabla, t))
         return falla({});
+    if (db.Existe_Registro()) {
+        QString e;
+        CDatos* g = misma ? &db : c.abre(1, c.contexto().DataCSGlobal, &e);
+        if (!g || !saltaTicketTomado(db, *g, c.contexto(), &t, avisos, &e) ||
+            (!misma && !cola.fijaTicket(p.id, t, &e)) || !abreTicket(db, tabla, t))
+            return falla(e);
+    }
     QList<ParCampo> campos{{QStringLiteral("TICKET"), t}};
     for (int i = 0; i < 6; ++i)
         campos.append({QStringLiteral("AUX%1").arg(i + 1), p.aux.value(i).left(70)});

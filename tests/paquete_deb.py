@@ -25,7 +25,7 @@ PLUGINS = ['libqt6sql6-sqlite', 'libqt6sql6-psql', 'qt6-qpa-plugins', 'fonts-dej
            'qt6-translations-l10n']
 # Linked by the programs: found by dpkg-shlibdeps.
 ENLAZADAS = ['libc6', 'libqt6core6', 'libqt6widgets6', 'libqt6serialport6', 'libqt6printsupport6',
-             'libqt6httpserver6', 'libqt6websockets6', 'libzip4']
+             'libqt6httpserver6', 'libqt6websockets6', 'libzip4', 'libmdb3']
 
 
 def corre(args, **kw):
@@ -65,6 +65,10 @@ def main():
         depende = paquetes(info.get('Depends', ''))
         faltan = [p for p in PLUGINS + ENLAZADAS if p not in depende]
         assert not faltan, 'Depends sin %s: %s' % (faltan, info.get('Depends'))
+        # The older plant's template is converted with LibreOffice when it is
+        # there: suggested, never a dependency.
+        assert not [p for p in depende if p.startswith('libreoffice')], info.get('Depends')
+        assert 'libreoffice-calc-nogui' in paquetes(info.get('Suggests', '')), info.get('Suggests')
 
         # What it holds: the programs and nothing else in bin, all under /usr.
         contenido = {}

@@ -48,6 +48,8 @@ private Q_SLOTS:
     void acumuladorConLaEstacionCerrada_data();
     void acumuladorConLaEstacionCerrada();
     void postgres();
+    void ticketYaTomado_data();
+    void ticketYaTomado();
     void conexionSostenida_data();
     void conexionSostenida();
 };
@@ -820,6 +822,68 @@ void TestStationRegistros::postgres()
     QCOMPARE(f[2].value("TOTAL").toDouble(), 5750.0);
     QCOMPARE(marcas(), QList<int>({0, 0, 1}));
     QVERIFY(f[2].value("INFO").toString().startsWith(QStringLiteral(" -> TOTAL <- (")));
+}
+
+void TestStationRegistros::ticketYaTomado_data()
+{
+    QTest::addColumn<bool>("servidor");
+    QTest::newRow("sqlite") << false;
+    QTest::newRow("postgresql") << true;
+}
+
+// A counter left behind the tickets already in the table (a hand import):
+// two workstations writing at once never jam on a taken ticket; the counter
+// moves past the highest one, every row is written once with a ticket of
+// its own, and the move is noted in the error log.
+void TestStationRegistros::ticketYaTomado()
+{
+    QFETCH(bool, servidor);
+    const QString pg = conexionPostgres();
+    if (servidor && pg.isEmpty())
+        QSKIP("TOLVEX_TEST_PG no está definida");
+    DirectorioDePrueba b;
+    Instalacion ib;
+    ib.directorio = b.path();
+    QVERIFY(ib.ejecutar());
+    Programa_ a;
+    QVERIFY(a.ok);
+    std::optional<decltype(tablasPropias(pg, {}))> borra;
+    if (servidor) {
+        borra.emplace(tablasPropias(pg, QStringLiteral("_tt") + QString::number(QCoreApplication::applicationPid())));
+        QVERIFY(creaTablas());
+    }
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSReporte));
+        for (int t : {1, 2, 3, 7, 9})
+            QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO %1 (TICKET, TOTAL, PESO, OPCION1) VALUES (?, ?, ?, 0)")
+                                   .arg(Programa::DataTbReporte),
+                               {t, 100 * t, 100}));
+        QVERIFY(db.Ejecuta(QStringLiteral("UPDATE %1 SET VALOR = '2' WHERE VARIABLE = 'Ticket'").arg(Programa::DataTbGlobal)));
+    }
+    {
+        Registrador ra(a.dir.path()), rb(b.path());
+        for (int i = 0; i < 3; ++i) {
+            ra.agrega(lote(1000 + i, 1, QTime(10, 0, i)));
+            rb.agrega(lote(2000 + i, 1, QTime(11, 0, i)));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(vacia(ra) && vacia(rb), kEspera);
+    }
+    const auto f = filasDe();
+    QCOMPARE(columna(f, "TICKET"), QStringList({"1", "2", "3", "7", "9", "10", "11", "12", "13", "14", "15"}));
+    QStringList totales = columna(f, "TOTAL").mid(5);
+    totales.sort();
+    QCOMPARE(totales, QStringList({"1000", "1001", "1002", "2000", "2001", "2002"}));
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSGlobal));
+        QVERIFY(db.AbreRegistro(QStringLiteral("SELECT VALOR FROM %1 WHERE VARIABLE = 'Ticket'").arg(Programa::DataTbGlobal)));
+        QCOMPARE(db.Campo(QStringLiteral("VALOR")).toString(), QStringLiteral("16"));
+    }
+    // The first writer to meet the taken ticket notes the jump.
+    const QByteArray logs = leeArchivo(a.dir.file(Diario::kLog)) + leeArchivo(QDir(b.path()).filePath(Diario::kLog));
+    QVERIFY2(logs.contains("El ticket 2 ya lo ten\xED" "a otra fila"), logs.constData());
+    QVERIFY(logs.contains("el contador pas\xF3 a 11 y el registro se guard\xF3 con el ticket 10"));
 }
 
 void TestStationRegistros::conexionSostenida_data()

@@ -17,6 +17,7 @@
 #include "Filtro.h"
 #include "Lineas.h"
 #include "Listado.h"
+#include "Migracion.h"
 #include "ModeloReporte.h"
 #include "Programa.h"
 #include "XlsxPlantilla.h"
@@ -220,6 +221,11 @@ int main(int argc, char** argv)
     }
     if (!QFileInfo::exists(Config::rutaArchivo())) {
         err(QStringLiteral("No se encontró %1 en %2.").arg(Config::kArchivo, QDir::currentPath()));
+        return kFallo;
+    }
+    const QString anterior = Migracion::avisoAnterior(QDir::currentPath());
+    if (!anterior.isEmpty()) {
+        err(anterior);
         return kFallo;
     }
     Programa::leeVariables();

@@ -1,16 +1,19 @@
 // tolvex-setup DIR [--postgres "CONNECTION"] [--tcp HOST:PORT | --serial PORT] [--id N] [--web PORT]
 // tolvex-setup DIR --linea N [--nombre NAME] [--tcp HOST:PORT | --serial PORT] [--id N] [--decimales D]
+// tolvex-setup DIR --desde OLD_DIR [--postgres "CONNECTION"]
 // tolvex-setup DIR --lineas
 // tolvex-setup DIR --quita-linea N
 // tolvex-setup DIR --puesto-nombre NAME   (also with the first form)
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 
 #include "IdEsclavo.h"
 #include "Instalacion.h"
 #include "Puesto.h"
+#include "Migracion.h"
 
 namespace {
 
@@ -37,6 +40,13 @@ int usage(const char* why)
         "  Termina con 0 si preparó el directorio, 1 si algo no se pudo escribir, 2 si los\n"
         "  argumentos no son válidos.\n"
         "\n"
+        "Desde el programa anterior:\n"
+        "  tolvex-setup DIRECTORIO --desde DIRECTORIO_ANTERIOR [--postgres \"CONEXION\"]\n"
+        "              prepara DIRECTORIO con los ajustes, operarios, registros, Transac.dat,\n"
+        "              Datos.log y plantilla del directorio del programa anterior, que no se\n"
+        "              modifica. Se puede repetir: trae sólo los registros nuevos. Termina con 0\n"
+        "              si pasó todo, 3 si rechazó filas (se listan con su motivo), 1 si falló.\n"
+        "\n"
         "Líneas de pesaje (un indicador cada una; la línea 1 es la de siempre):\n"
         "  tolvex-setup DIRECTORIO --linea N [--nombre NOMBRE] [--tcp HOST:PUERTO | --serial PUERTO]\n"
         "               [--id N] [--decimales D]\n"
@@ -50,6 +60,77 @@ int usage(const char* why)
     return 2;
 }
 
+void imprime(const QStringList& l, const char* como)
+{
+    for (const QString& x : l)
+        std::printf(como, qPrintable(x));
+}
+
+QString cifra(double v)
+{
+    return QString::number(v, 'f', 3);
+}
+
+bool nombraPuesto(const QString& directorio, const QString& nombre)
+{
+    QString error;
+    if (!Puesto::nombra(directorio, nombre, &error)) {
+        std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(error));
+        return false;
+    }
+    std::printf("Nombre del puesto: %s\n", qPrintable(nombre.trimmed()));
+    return true;
+}
+
+int migra(const QString& desde, const Instalacion& inst)
+{
+    Migracion m;
+    m.desde = desde;
+    m.directorio = inst.directorio;
+    m.postgres = inst.postgres;
+    m.programa = inst.programa;
+    const bool ok = m.ejecutar();
+    imprime(m.creados, "creado: %s\n");
+    imprime(m.existentes, "existente, sin cambios: %s\n");
+    if (!ok) {
+        std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(m.error));
+        return 1;
+    }
+    std::printf("Programa anterior: %s (byte de cifrado 0x%02X)\n", qPrintable(QDir(desde).absolutePath()), m.byte);
+    for (const Migracion::Tabla& t : m.tablas)
+        std::printf("Tabla %s: %lld leídas, %lld escritas, %lld ya estaban, %lld rechazadas\n", qPrintable(t.nombre),
+                    t.leidas, t.escritas, t.yaEstaban, t.rechazadas);
+    std::printf("Por día (programa anterior | Tolvex):\n");
+    QList<QDate> dias = m.diasAnterior.keys();
+    for (const QDate& d : m.diasTolvex.keys()) {
+        if (!m.diasAnterior.contains(d))
+            dias << d;
+    }
+    std::sort(dias.begin(), dias.end());
+    int distintos = 0;
+    for (const QDate& d : dias) {
+        const Migracion::Dia a = m.diasAnterior.value(d), b = m.diasTolvex.value(d);
+        const bool igual = a.filas == b.filas && cifra(a.peso) == cifra(b.peso) && cifra(a.total) == cifra(b.total);
+        distintos += igual ? 0 : 1;
+        std::printf("%s  filas %lld | %lld  PESO %s | %s  TOTAL %s | %s%s\n", qPrintable(d.toString(u"dd/MM/yyyy")),
+                    a.filas, b.filas, qPrintable(cifra(a.peso)), qPrintable(cifra(b.peso)), qPrintable(cifra(a.total)),
+                    qPrintable(cifra(b.total)), igual ? "" : "  <- distinto");
+    }
+    for (const Migracion::Rechazo& r : m.rechazos)
+        std::printf("rechazada: %s fila %lld%s: %s\n", qPrintable(r.tabla), r.fila,
+                    r.ticket.isEmpty() ? "" : qPrintable(QStringLiteral(" (ticket %1)").arg(r.ticket)),
+                    qPrintable(r.motivo));
+    imprime(m.avisos, "aviso: %s\n");
+    std::printf("Contador Ticket: %lld\n", m.ticket);
+    if (!m.rechazos.isEmpty() || distintos) {
+        std::printf("Directorio de programa listo, con %lld fila(s) rechazada(s) y %d día(s) distintos: %s\n",
+                    qint64(m.rechazos.size()), distintos, qPrintable(QDir(inst.directorio).absolutePath()));
+        return 3;
+    }
+    std::printf("Directorio de programa listo: %s\n", qPrintable(QDir(inst.directorio).absolutePath()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -58,6 +139,7 @@ int main(int argc, char** argv)
     QStringList args = app.arguments().mid(1);
     Instalacion inst;
     LineaInstalada linea;
+    QString desde;
     bool listar = false;
     int quitar = 0;
     QString puestoNombre;
@@ -122,6 +204,9 @@ int main(int argc, char** argv)
         } else if (a == u"--puesto-nombre") {
             if (!next(&puestoNombre) || puestoNombre.trimmed().isEmpty())
                 return usage("--puesto-nombre necesita un texto");
+        } else if (a == u"--desde") {
+            if (!next(&desde))
+                return usage("--desde necesita el directorio del programa anterior");
         } else if (a == u"--lineas") {
             listar = true;
         } else if (a == u"--quita-linea") {
@@ -190,6 +275,22 @@ int main(int argc, char** argv)
     if (QFileInfo(own).isExecutable())
         inst.programa = own;
 
+    if (!desde.isEmpty()) {
+        if (!inst.tcp.isEmpty() || !inst.serie.isEmpty() || inst.id >= 0 || inst.web)
+            return usage("--desde lleva el enlace del programa anterior: no va con --tcp, --serial, --id ni --web");
+        const int r = migra(desde, inst);
+        // A move that wrote its directory (all rows, or some refused) still takes the name.
+        if ((r == 0 || r == 3) && !puestoNombre.isEmpty() && !nombraPuesto(inst.directorio, puestoNombre))
+            return 1;
+        return r;
+    }
+    // The older program's directory is moved, never prepared in place.
+    const QString anterior = Migracion::avisoAnterior(inst.directorio);
+    if (!anterior.isEmpty()) {
+        std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(anterior));
+        return 1;
+    }
+
     const bool ok = inst.ejecutar();
     for (const QString& c : inst.creados)
         std::printf("creado: %s\n", qPrintable(c));
@@ -199,14 +300,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(inst.error));
         return 1;
     }
-    if (!puestoNombre.isEmpty()) {
-        QString error;
-        if (!Puesto::nombra(inst.directorio, puestoNombre, &error)) {
-            std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(error));
-            return 1;
-        }
-        std::printf("Nombre del puesto: %s\n", qPrintable(puestoNombre.trimmed()));
-    }
+    if (!puestoNombre.isEmpty() && !nombraPuesto(inst.directorio, puestoNombre))
+        return 1;
     if (inst.programa.isEmpty())
         std::fprintf(stderr, "tolvex-setup: aviso: no se encontró el programa tolvex junto a "
                              "tolvex-setup; no se creó el lanzador.\n");
