@@ -6,7 +6,7 @@ PKGS="build-essential cmake pkg-config libgl-dev
 qt6-base-dev qt6-qpa-plugins libqt6opengl6-dev qt6-serialport-dev
 libqt6sql6-sqlite libqt6sql6-psql fonts-dejavu-core fonts-liberation
 qt6-translations-l10n python3-markdown
-libzip-dev libsodium-dev mdbtools-dev mdbtools
+libzip-dev libsodium-dev mdbtools-dev mdbtools libfaketime
 postgresql sqlite3 socat python3 python3-pymodbus python3-serial python3-serial-asyncio python3-openpyxl poppler-utils
 xvfb xauth openbox xdotool x11-utils imagemagick libxlsxwriter-dev libsqlite3-dev libpq-dev dpkg-dev
 qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium
