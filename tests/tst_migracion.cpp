@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDirIterator>
+#include <QLabel>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QtTest>
@@ -17,7 +18,10 @@
 #include "LectorAccess.h"
 #include "MessageBox.h"
 #include "Migracion.h"
+#include "NavegadorPrueba.h"
+#include "SalidaPrueba.h"
 #include "TestSupport.h"
+#include "XlsxPlantilla.h"
 
 namespace {
 
@@ -233,12 +237,18 @@ private slots:
             QSKIP(qPrintable(QStringLiteral("No están los archivos de prueba en %1").arg(fixtures())));
     }
     void init() { MessageBox::limpiar(); }
-    void cleanup() { qunsetenv("TOLVEX_HOME"); }
+    void cleanup()
+    {
+        qunsetenv("TOLVEX_HOME");
+        frmPLANILLA::setEligeArchivo({});
+        frmPLANILLA::setEligeImpresora({});
+    }
 
     void plantaEntera_data();
     void plantaEntera();
     void muertaConKill();
     void filaQueNoSeToma();
+    void unDiaEnLosReportes();
     void byteDeCifrado();
     void archivosDeAccess_data();
     void archivosDeAccess();
@@ -448,6 +458,110 @@ void TstMigracion::filaQueNoSeToma()
     db.close();
     const QList<QStringList> mdb = mdbExport(viejo + QStringLiteral("/data.accdb"), QStringLiteral("Pesadas"));
     QCOMPARE(cuenta(base), mdb.size() - 1);
+}
+
+// The moved rows of one day (the busiest in mdbtools' reading) filtered by
+// date in the record browser, printed and exported: exactly that day's
+// tickets, each with its time of day, in the browser, in the listing as
+// pdftotext reads it and in the workbook as openpyxl reads it.
+void TstMigracion::unDiaEnLosReportes()
+{
+    const QString viejo = fixtures() + QStringLiteral("/jet4");
+    QTemporaryDir tmp;
+    const QString dir = tmp.filePath(QStringLiteral("planta"));
+    const SalidaProceso s = setup({dir, QStringLiteral("--desde"), viejo});
+    QVERIFY2(s.code == 0, qPrintable(s.out + s.err));
+
+    // The day with the most rows (the earliest of equals), ticket -> time.
+    const QList<QStringList> mdb = mdbExport(viejo + QStringLiteral("/data.mdb"), QStringLiteral("Reporte"));
+    QVERIFY(mdb.size() > 1000);
+    const int cTicket = int(mdb.at(0).indexOf(QStringLiteral("TICKET"))), cFecha = int(mdb.at(0).indexOf(QStringLiteral("FECHA"))),
+              cHora = int(mdb.at(0).indexOf(QStringLiteral("HORA")));
+    QMap<QString, QMap<qint64, QString>> porDia;
+    for (qsizetype i = 1; i < mdb.size(); ++i) {
+        const QStringList& f = mdb.at(i);
+        QVERIFY2(f.value(cHora).startsWith(QStringLiteral("1899-12-30 ")), qPrintable(f.value(cHora)));
+        porDia[f.value(cFecha).left(10)].insert(f.value(cTicket).toLongLong(), f.value(cHora).mid(11, 8));
+    }
+    QString elegido;
+    for (auto it = porDia.cbegin(); it != porDia.cend(); ++it)
+        if (elegido.isEmpty() || it->size() > porDia.value(elegido).size())
+            elegido = it.key();
+    const QMap<qint64, QString> horas = porDia.value(elegido);
+    const QDate dia = QDate::fromString(elegido, Qt::ISODate);
+    QVERIFY(dia.isValid() && horas.size() > 100);
+    const auto sinSegundos = [](QMap<qint64, QString> m) {
+        for (QString& h : m)
+            h.truncate(5);
+        return m;
+    };
+
+    // The program started in the moved directory, as an operator finds it.
+    struct Vuelve
+    {
+        QString d = QDir::currentPath();
+        ~Vuelve() { QDir::setCurrent(d); }
+    } vuelve;
+    QVERIFY(QDir::setCurrent(dir));
+    Programa::leeVariables();
+    QVERIFY(openpyxl({QStringLiteral("--plantilla"), dir + u'/' + XlsxPlantilla::kArchivo}));
+    frmPLANILLA b;
+    QVERIFY(b.cargado());
+    QCOMPARE(b.cantidad(), int(mdb.size() - 1));
+    b.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b, kEspera));
+
+    fechasEnDialogo(dia, dia);
+    dobleClic(b, QStringLiteral("Lbl_Dato_5"));
+    QCOMPARE(b.seleccion().descFiltro, QStringLiteral(" (Fecha y Hora = %1)").arg(dia.toString(u"dd/MM/yyyy")));
+    QCOMPARE(b.cantidad(), int(horas.size()));
+    QMap<qint64, QString> vistas;
+    QString anterior;
+    for (int i = 0; i < b.cantidad(); ++i) {
+        b.mover(i);
+        const auto dato = [&b](int n) { return b.findChild<QLabel*>(QStringLiteral("Lbl_Dato_%1").arg(n))->text(); };
+        QCOMPARE(dato(5), dia.toString(u"dd/MM/yyyy"));
+        const QString hora = dato(6);
+        QVERIFY2(hora >= anterior, qPrintable(hora)); // sorted by time of day
+        anterior = hora;
+        vistas.insert(dato(0).toLongLong(), hora);
+    }
+    QCOMPARE(vistas, horas);
+
+    // The listing: one line per ticket, with its date and time to the minute.
+    const QString pdf = dir + QStringLiteral("/dia.pdf");
+    imprimeEn(pdf);
+    pulsa(b, QStringLiteral("cmd_Imprimir"), QMessageBox::Ok);
+    QVERIFY(QFile::exists(pdf));
+    QMap<qint64, QString> impresas;
+    static const QRegularExpression renglon(QStringLiteral("^\\s*(\\d+) (\\d\\d/\\d\\d/\\d{4}) (\\d\\d:\\d\\d)(\\s|$)"));
+    const QString fechaListado = dia.toString(u"dd/MM/yyyy");
+    for (const QString& l : pdfTexto(pdf).split(u'\n')) {
+        const auto m = renglon.match(l);
+        if (!m.hasMatch())
+            continue;
+        QVERIFY2(m.captured(2) == fechaListado && !impresas.contains(m.captured(1).toLongLong()), qPrintable(l));
+        impresas.insert(m.captured(1).toLongLong(), m.captured(3));
+    }
+    QCOMPARE(impresas, sinSegundos(horas));
+
+    // The workbook from the plant's template: from row 8 a ticket, its date
+    // and its time of day as date cells, and nothing else below them.
+    const QString xlsx = dir + QStringLiteral("/dia.xlsx");
+    frmPLANILLA::setEligeArchivo([&xlsx](QWidget*, const QString&, const QString&) { return xlsx; });
+    pulsa(b, QStringLiteral("Cmd_Exportar"), QMessageBox::Yes);
+    QVERIFY2(QFile::exists(xlsx), qPrintable(cajas()));
+    const QJsonObject c = libro(xlsx).value(QStringLiteral("cells")).toObject();
+    QMap<qint64, QString> exportadas;
+    int fila = 8;
+    for (QString r = QStringLiteral("8"); celda(c, u'A' + r).startsWith(QStringLiteral("n:")); r = QString::number(++fila)) {
+        QCOMPARE(celda(c, u'B' + r), QStringLiteral("d:") + elegido);
+        const QString hora = celda(c, u'C' + r);
+        QVERIFY2(hora.startsWith(QStringLiteral("t:")), qPrintable(hora));
+        exportadas.insert(celda(c, u'A' + r).mid(2).toLongLong(), hora.mid(2));
+    }
+    QCOMPARE(fila - 8, int(horas.size()));
+    QCOMPARE(exportadas, horas);
 }
 
 // The scrambling byte is found from the file: the one under which every

@@ -13,58 +13,15 @@
 #include "MessageBox.h"
 #include "ModeloReporte.h"
 #include "NavegadorPrueba.h"
+#include "SalidaPrueba.h"
 #include "XlsxPlantilla.h"
 #include "frmPLANILLA.h"
 
 namespace {
 
-// Runs reports_xlsx.py, which reads and writes workbooks with openpyxl.
-bool openpyxl(const QStringList& args, QByteArray* salida = nullptr)
-{
-    QProcess p;
-    p.start(u"/usr/bin/python3"_s, QStringList{QStringLiteral(TOLVEX_TESTS_DIR "/reports_xlsx.py")} + args);
-    const bool ok = p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (!ok)
-        qWarning() << p.readAllStandardError();
-    if (salida)
-        *salida = p.readAllStandardOutput();
-    return ok;
-}
-
-// The workbook as openpyxl reads it: sheets, merges, widths and the cells of
-// sheet REPORTE, "A8" -> [kind, value, format, bold, fill].
-QJsonObject libro(const QString& archivo, const QString& hoja = u"REPORTE"_s)
-{
-    QByteArray json;
-    return openpyxl({archivo, hoja}, &json) ? QJsonDocument::fromJson(json).object() : QJsonObject();
-}
-
 QJsonObject celdas(const QString& archivo)
 {
     return libro(archivo).value(u"cells"_s).toObject();
-}
-
-QString celda(const QJsonObject& c, const QString& ref)
-{
-    const QJsonArray a = c.value(ref).toArray();
-    if (a.isEmpty())
-        return {};
-    const QJsonValue v = a.at(1);
-    return a.at(0).toString() + u':' + (v.isDouble() ? QString::number(v.toDouble(), 'g', 15) : v.toString());
-}
-
-// What a program (pdftotext, pdfinfo) writes on its standard output.
-QString salidaDe(const QString& programa, const QStringList& args)
-{
-    QProcess p;
-    p.start(programa, args);
-    p.waitForFinished(60000);
-    return QString::fromUtf8(p.readAllStandardOutput());
-}
-
-QString pdfTexto(const QString& pdf)
-{
-    return salidaDe(u"pdftotext"_s, {u"-layout"_s, pdf, u"-"_s});
 }
 
 // Runs tolvex-report; `locale` sets its LANG and LC_ALL as a desktop does.
@@ -106,18 +63,6 @@ QList<FilaPrueba> cincoFilas()
     return filas;
 }
 
-// The print dialog answered with a PDF file as the printer.
-void imprimeEn(const QString& pdf)
-{
-    frmPLANILLA::setEligeImpresora([pdf](QWidget*, QPrinter* printer, const std::function<void(QPrinter*)>& imprime) {
-        printer->setOutputFormat(QPrinter::PdfFormat);
-        printer->setOutputFileName(pdf);
-        imprime(printer);
-        printer->setOutputFileName(QString());
-        return true;
-    });
-}
-
 // The workbook saved again by LibreOffice into dir; empty when LibreOffice is
 // not installed or could not do it.
 QString conLibreOffice(const QString& origen, const QString& dir)
@@ -131,14 +76,6 @@ QString conLibreOffice(const QString& origen, const QString& dir)
     p.waitForFinished(180000);
     const QString hecha = dir + u"/libreoffice/"_s + QFileInfo(origen).fileName();
     return QFile::exists(hecha) ? hecha : QString();
-}
-
-// Presses the browser's button after answering its question.
-void pulsa(frmPLANILLA& b, const QString& boton, QMessageBox::StandardButton respuesta)
-{
-    MessageBox::limpiar();
-    MessageBox::setNextAnswer(respuesta);
-    b.findChild<QPushButton*>(boton)->click();
 }
 
 } // namespace
