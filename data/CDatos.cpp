@@ -760,7 +760,11 @@ QTime CDatos::aHora(const QVariant& v)
         return v.toTime();
     if (v.metaType().id() == QMetaType::QDateTime)
         return v.toDateTime().time();
-    const QString s = v.toString().trimmed();
+    QString s = v.toString().trimmed();
+    // A time of day another program stored as a date-time ("1899-12-30 07:07:13",
+    // as Access keeps it): the time is what counts.
+    if (s.size() > 11 && (s[10] == u' ' || s[10] == u'T') && QDate::fromString(s.left(10), Qt::ISODate).isValid())
+        s = s.mid(11);
     for (const char* f : {"HH:mm:ss", "HH:mm:ss.zzz", "HH:mm", "H:mm:ss"}) {
         const QTime t = QTime::fromString(s, QLatin1String(f));
         if (t.isValid())

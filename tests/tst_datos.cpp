@@ -222,6 +222,15 @@ void TstDatos::readEditDelete()
     QCOMPARE(CDatos::aFecha(db.Campo(u"FECHA"_s)), QDate(2026, 12, 5));
     QCOMPARE(CDatos::aHora(db.Campo(u"HORA"_s)), QTime(10, 5, 7));
     QCOMPARE(db.Campo(u"TOTAL"_s).toDouble(), 1234567.89);
+
+    // A row another program wrote keeps its time of day as a date-time on
+    // 30/12/1899 and its date at midnight: both still read as a time and a date.
+    QVERIFY(db.Ejecuta(u"UPDATE %1 SET HORA = '1899-12-30 07:07:13', FECHA = '2019-03-28 00:00:00' "
+                       "WHERE TICKET = 4"_s.arg(kR)));
+    QVERIFY(db.AbreRegistro(u"SELECT * FROM %1 WHERE TICKET = 4"_s.arg(kR)));
+    QCOMPARE(CDatos::aHora(db.Campo(u"HORA"_s)), QTime(7, 7, 13));
+    QCOMPARE(CDatos::aFecha(db.Campo(u"FECHA"_s)), QDate(2019, 3, 28));
+    QVERIFY(!CDatos::aHora(QVariant(u"2019-13-45 07:07:13"_s)).isValid());
 }
 
 void TstDatos::addRecord()
