@@ -5,6 +5,7 @@
 #include "Config.h"
 #include "Cp1252.h"
 #include "IniFile.h"
+#include "Puesto.h"
 #include "Secreto.h"
 
 #include <sodium.h>
@@ -34,6 +35,7 @@ private slots:
     void scrambledPasswordsOfEarlierVersions();
     void storedTextIsNeverAPassword();
     void masterPasswordStoredUnrecoverable();
+    void workstationNameUpToItsLimit();
 };
 
 void TstSettings::everyPrintableCharacterSurvivesTheFile()
@@ -323,6 +325,25 @@ void TstSettings::masterPasswordStoredUnrecoverable()
     QVERIFY(!guardaRecuperable(archivo, clave));
     QVERIFY(archivo.contains("Pass1=$argon2id$"));
     QVERIFY(Secreto::coincide(Secreto::leeMaestra(Secreto::kPass1), QStringLiteral("maestra-1")));
+}
+
+// A workstation's name: 60 characters are kept whole, one more is refused
+// with the file left as it was.
+void TstSettings::workstationNameUpToItsLimit()
+{
+    DirectorioDePrueba dir;
+    QVERIFY(escribeArchivo(dir.file(kArchivo), "[Global]\r\nTiempo_1=100.\r\n"));
+    QString error;
+    const QString sesenta = QStringLiteral("Línea de envasado ").leftJustified(59, u'x') + u'Z';
+    QCOMPARE(sesenta.size(), 60);
+    QVERIFY2(Puesto::nombra(dir.path(), sesenta, &error), qPrintable(error));
+    QCOMPARE(Puesto::nombre(dir.path()), sesenta);
+    const QByteArray antes = leeArchivo(dir.file(kArchivo));
+    QVERIFY(!Puesto::nombra(dir.path(), sesenta + u'!', &error));
+    QVERIFY(error.contains(QStringLiteral("60")));
+    QVERIFY(!Puesto::nombra(dir.path(), QStringLiteral("uno\ndos"), &error));
+    QCOMPARE(leeArchivo(dir.file(kArchivo)), antes);
+    QCOMPARE(Puesto::nombre(dir.path()), sesenta);
 }
 
 QTEST_GUILESS_MAIN(TstSettings)
