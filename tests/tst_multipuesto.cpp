@@ -34,17 +34,6 @@ struct Puesto
     int fallosBase = 0;
 };
 
-// The working directory changed for the life of the object.
-class EnDirectorio
-{
-public:
-    explicit EnDirectorio(const QString& dir) : m_antes(QDir::currentPath()) { QDir::setCurrent(dir); }
-    ~EnDirectorio() { QDir::setCurrent(m_antes); }
-
-private:
-    QString m_antes;
-};
-
 // Runs the soaks of the workstations at once and reads their summaries.
 void correSoaks(const QList<Puesto*>& puestos, const QStringList& comunes)
 {
@@ -109,6 +98,7 @@ void TestMultipuesto::dosEstacionesUnaBase()
         QVERIFY2(ins.ejecutar(), qPrintable(ins.error));
         if (p->fechaChr != u"#") {
             EnDirectorio c(p->dir.path());
+            QVERIFY(c.ok(nullptr));
             QVERIFY(Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Fecha_Chr"), p->fechaChr));
         }
     }
@@ -159,6 +149,7 @@ void TestMultipuesto::dosEstacionesUnaBase()
     // workstation's own delimiter selects them as well.
     for (Puesto* p : {&a, &b}) {
         EnDirectorio c(p->dir.path());
+        QVERIFY(c.ok(nullptr));
         qputenv("TOLVEX_HOME", p->dir.path().toLocal8Bit());
         Programa::leeVariables();
         QCOMPARE(Programa::Fecha_Chr, p->fechaChr);

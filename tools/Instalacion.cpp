@@ -192,32 +192,24 @@ bool Instalacion::ejecutar()
     return true;
 }
 
-namespace InstalacionLineas {
-
-namespace {
-
-// Line operations read and write the settings of the working directory.
-class EnDirectorio
+EnDirectorio::EnDirectorio(const QString& dir) : m_antes(QDir::currentPath())
 {
-public:
-    explicit EnDirectorio(const QString& dir) : m_antes(QDir::currentPath())
-    {
-        m_ok = !IniFile::find(dir, Config::kArchivo).isEmpty() && QDir::setCurrent(dir);
-    }
-    ~EnDirectorio() { QDir::setCurrent(m_antes); }
-    bool ok(QString* error) const
-    {
-        if (!m_ok && error)
-            *error = QStringLiteral("El directorio no tiene %1: prepárelo primero.").arg(Config::kArchivo);
-        return m_ok;
-    }
+    m_ok = !IniFile::find(dir, Config::kArchivo).isEmpty() && QDir::setCurrent(dir);
+}
 
-private:
-    QString m_antes;
-    bool m_ok = false;
-};
+EnDirectorio::~EnDirectorio()
+{
+    QDir::setCurrent(m_antes);
+}
 
-} // namespace
+bool EnDirectorio::ok(QString* error) const
+{
+    if (!m_ok && error)
+        *error = QStringLiteral("El directorio no tiene %1: prepárelo primero.").arg(Config::kArchivo);
+    return m_ok;
+}
+
+namespace InstalacionLineas {
 
 bool agrega(const QString& directorio, const LineaInstalada& l, QString* error)
 {

@@ -35,6 +35,22 @@ struct LineaInstalada
     int decimales = -1;
 };
 
+// The settings store works on the working directory: dir's, for the life of
+// the object, when dir holds the settings file.
+class EnDirectorio
+{
+public:
+    explicit EnDirectorio(const QString& dir);
+    ~EnDirectorio();
+    EnDirectorio(const EnDirectorio&) = delete;
+    EnDirectorio& operator=(const EnDirectorio&) = delete;
+    bool ok(QString* error) const;
+
+private:
+    QString m_antes;
+    bool m_ok = false;
+};
+
 namespace InstalacionLineas {
 // Adds line l.numero, or changes the keys given of an existing one. A new
 // line needs its link (tcp or serie); it starts with no row written.

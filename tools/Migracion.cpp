@@ -82,17 +82,6 @@ const QStringList kAjustes = {
     QStringLiteral("Dato3"),     QStringLiteral("Dato4"),       QStringLiteral("Dato5"),
     QStringLiteral("Usuario"),   QStringLiteral("Organización")};
 
-// Runs the settings store in dir (it works on the working directory).
-class EnDirectorio
-{
-public:
-    explicit EnDirectorio(const QString& dir) : m_antes(QDir::currentPath()) { QDir::setCurrent(dir); }
-    ~EnDirectorio() { QDir::setCurrent(m_antes); }
-
-private:
-    QString m_antes;
-};
-
 // An older text file kept as it is: copied when missing here, its new end
 // appended when the copy here is still its beginning.
 void llevaArchivo(const QString& desde, const QString& nombre, const QString& dir, Migracion& m)
@@ -470,6 +459,8 @@ bool Migracion::ejecutar()
         }
     }
     EnDirectorio aqui(dir);
+    if (!aqui.ok(&error))
+        return false;
     Contexto x;
     x.DataCSOperarios = Config::LeeConfig(bd, QStringLiteral("DataCSOperarios"), QString(), true);
     x.DataTbOperarios = Config::LeeConfig(bd, QStringLiteral("DataTbOperarios"), QString(), true);
