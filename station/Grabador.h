@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "ConfigEnlace.h"
+#include "Contexto.h"
+
+class CerrojoBus;
+class EstacionPesaje;
+class Registrador;
+
+// The recorder of one workstation: every line of its program directory
+// with its settings, link, engine, record writer and journal, polled and
+// recorded from inicia() to detiene() whether or not any window shows it.
+// Views (windows, the web monitor, the plant's publisher, the local
+// channel) follow its stations; nothing here reads a window.
+class Grabador : public QObject
+{
+    Q_OBJECT
+public:
+    // The recorder of the directory and tables of contexto (kept by
+    // reference: it must outlive the recorder).
+    explicit Grabador(const Contexto& contexto, QObject* parent = nullptr);
+    ~Grabador() override;
+
+    // Who the rows of a line carry before anybody opened its station (the
+    // operator who signed in, or kSinOperador).
+    void setOperadorPorDefecto(const QString& operador) { m_operadorPorDefecto = operador; }
+    static inline const QString kSinOperador = QStringLiteral("(sin operador)");
+    // Changes to the link settings (tests and benches shorten the waits).
+    void setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste) { m_ajuste = std::move(ajuste); }
+    // Minimum time between a writer's rounds after a failure.
+    void setPausaRegistroMs(int ms) { m_pausaMs = ms; }
+
+    // Takes the bus (the directory's lock) and starts every line: writers
+    // first (rows a previous run left are written), then links. False, and
+    // in *error who holds the bus, when another process does.
+    bool inicia(QString* error = nullptr);
+    bool activo() const { return m_activo; }
+    // Stops every line: open journal records are closed, links closed, the
+    // bus released. Rows still queued stay in their queue files.
+    void detiene();
+
+    QVector<int> lineas() const;
+    EstacionPesaje* estacion(int linea) const;
+    Registrador* registrador(int linea) const;
+    QVector<const Registrador*> registradores() const;
+    // Rows and markings not yet written, of every line.
+    int pendientes() const;
+    // The lines that record now, as the operator names them.
+    QStringList descripcionesGrabando() const;
+
+    const Contexto& contexto() const { return m_contexto; }
+
+Q_SIGNALS:
+    // A line's engine exists (from inicia()): views follow it from here.
+    void lineaIniciada(EstacionPesaje* estacion);
+    void detenido();
+
+private:
+    struct LineaGrabada;
+    const Contexto& m_contexto;
+    QString m_operadorPorDefecto = kSinOperador;
+    std::function<void(ConfigEnlace&)> m_ajuste;
+    int m_pausaMs = 2000;
+    bool m_activo = false;
+    std::unique_ptr<CerrojoBus> m_cerrojo;
+    std::map<int, std::unique_ptr<LineaGrabada>> m_lineas;
+};
