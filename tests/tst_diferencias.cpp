@@ -371,16 +371,21 @@ void TestDiferencias::cadaPuestoYLineaLaSuya()
     QCOMPARE(columna(f, "TICKET"), QStringList({"1", "2", "3", "4", "5", "6"}));
     QCOMPARE(columna(f, "PESO"), QStringList({"1000", "5000", "300", "500", "200", "200"}));
     QCOMPARE(columna(f, "LINEA"), QStringList({"1", "1", "2", "1", "1", "1"}));
-    // A's last ticket unknown: its line's highest ticket, 4, not B's 6.
+    // A's last ticket unknown: its line's highest ticket, 4, not B's 6 nor
+    // its line 2's 7.
+    {
+        Registrador ra2(a.dir.path(), Contexto::programa(), nullptr, 2);
+        QVERIFY(escribe(ra2, lote(9000, 8700, QTime(10, 55, 0))));
+    }
     QVERIFY(QFile::remove(a.dir.file(ColaPendientes::kArchivoUltimo)));
     {
         Registrador ra(a.dir.path());
         QVERIFY(escribe(ra, diferencia(1800, QTime(11, 0, 0))));
     }
     f = filasDe();
-    QCOMPARE(f.size(), 7);
-    QCOMPARE(f[6].value("PESO").toDouble(), 300.0);
-    QCOMPARE(f[6].value("TOTAL").toDouble(), 1800.0);
+    QCOMPARE(f.size(), 8);
+    QCOMPARE(f[7].value("PESO").toDouble(), 300.0);
+    QCOMPARE(f[7].value("TOTAL").toDouble(), 1800.0);
     QCOMPARE(consulta(QStringLiteral("SUM(PESO)"),
                       QStringLiteral("PUESTO = '%1' AND ").arg(Puesto::de(a.dir.path())) +
                           Filtros::condicion(QStringLiteral("LINEA"), Filtros::linea(1))),
