@@ -18,6 +18,8 @@
 namespace {
 
 const QString kRutina = QStringLiteral("Rutina: canal local");
+// How a sign-in with a master password alone names its operator.
+const QString kMaestro = QStringLiteral("Maestro");
 
 QString op(const QJsonObject& m)
 {
@@ -191,9 +193,19 @@ void CanalLocal::lee(QLocalSocket* s)
     const auto i = m_clientes.find(s);
     if (i == m_clientes.end())
         return;
+    // A request may drop the client (it stops reading its answers): the
+    // partial line is kept here until the reading ends.
+    QByteArray resto = std::move(i->second.resto);
     QString error;
-    if (!Canal::lee(s, &i->second.resto, [&](const QJsonObject& m) { return pedido(s, m); }, &error))
+    const bool ok = Canal::lee(s, &resto, [&](const QJsonObject& m) { return m_clientes.count(s) && pedido(s, m); },
+                               &error);
+    const auto j = m_clientes.find(s);
+    if (j == m_clientes.end())
+        return;
+    if (!ok)
         descarta(s, error);
+    else
+        j->second.resto = std::move(resto);
 }
 
 void CanalLocal::envia(QLocalSocket* s, const QJsonObject& m)
@@ -280,6 +292,9 @@ bool CanalLocal::pedido(QLocalSocket* s, const QJsonObject& m)
                 no = QStringLiteral("Operador desconocido");
             else if (!nivel->first)
                 no = QStringLiteral("No se pudo leer la tabla de operadores");
+            else if (nivel->second.isEmpty() && operador == kMaestro)
+                // A master sign-in has no row: the station's, not the reset.
+                no = o == Canal::Op::kReset ? permiso(o, Niveles::kOperador) : QString();
             else if (nivel->second.isEmpty())
                 no = QStringLiteral("Operador desconocido: %1").arg(operador);
             else
