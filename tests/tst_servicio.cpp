@@ -2,6 +2,7 @@
 // directory prepared by Instalacion, its line an indicator simulated in this
 // process over loopback TCP, seen and commanded through the local channel
 // by this process as a desktop program would.
+#include <QJsonArray>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
@@ -14,6 +15,7 @@
 #include "Canal.h"
 #include "Config.h"
 #include "EstacionRemota.h"
+#include "EstadoJson.h"
 #include "Indicador.h"
 #include "Instalacion.h"
 #include "Programa.h"
@@ -187,6 +189,7 @@ class TstServicio : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void estadoIdaYVuelta();
     void canalLecturasYComandos();
     void nivelesDelOperador();
     void segundaInstanciaRechazada();
@@ -197,6 +200,83 @@ private slots:
 void TstServicio::initTestCase()
 {
     QVERIFY2(QFileInfo(binario()).isExecutable(), qPrintable(binario()));
+}
+
+void TstServicio::estadoIdaYVuelta()
+{
+    // Before any reading, after a good one, and after a failed poll.
+    EstadoEstacion antes;
+    antes.abierta = true;
+    antes.textoError = EstadoEstacion::kSinConexion;
+    EstadoEstacion leido;
+    leido.abierta = leido.conectado = true;
+    leido.instante = QDateTime(QDate(2026, 10, 25), QTime(2, 30, 0, 123));
+    leido.decimales = 2;
+    leido.Peso = -12.34;
+    leido.Acumulado = 98765.43;
+    leido.Despacho = 500;
+    leido.Resto = 0.01;
+    leido.Caudal = 3.5;
+    leido.CGrueso = 450;
+    leido.CFino = 40;
+    leido.CCiclos = 4000000000u;
+    leido.Modo = 2;
+    leido.textoModo = u"PESAJE"_s;
+    leido.Salidas = 0x81;
+    leido.Entradas = 0x7E;
+    leido.CError = 3;
+    leido.textoError = u"ERROR 3 - «sobrecarga»"_s;
+    leido.standBy = true;
+    leido.cargando = true;
+    leido.aviso = u"El acumulado subió"_s;
+    EstadoEstacion caido = leido;
+    caido.conectado = false;
+    caido.falla = {Trama::Fallo::Excepcion, 2};
+    for (const EstadoEstacion& e : {antes, leido, caido}) {
+        QString error;
+        const auto vuelta = EstadoJson::estado(EstadoJson::entero(e), &error);
+        QVERIFY2(vuelta, qPrintable(error));
+        QCOMPARE(*vuelta, e);
+    }
+    // What the web gives reads back too, less what it leaves out.
+    const auto web = EstadoJson::estado(EstadoJson::completo(leido, true, {}));
+    QVERIFY(web);
+    QCOMPARE(web->Peso, leido.Peso);
+    QCOMPARE(web->instante, leido.instante);
+    QCOMPARE(web->Salidas, leido.Salidas);
+    QVERIFY(!web->cargando && web->aviso.isEmpty());
+
+    // A key missing or of another kind is named, and no state comes.
+    const QJsonObject bueno = EstadoJson::entero(leido);
+    const QList<std::pair<QString, QJsonValue>> malos = {
+        {u"peso"_s, u"12"_s},           {u"ciclos"_s, -1},          {u"modo"_s, 1.5},
+        {u"salidas"_s, QJsonArray{true}}, {u"instante"_s, u"ayer"_s}, {u"abierta"_s, 1},
+        {u"falla"_s, 99},               {u"decimales"_s, QJsonValue()}};
+    for (const auto& [clave, valor] : malos) {
+        QJsonObject o = bueno;
+        o.insert(clave, valor);
+        QString error;
+        QVERIFY2(!EstadoJson::estado(o, &error), qPrintable(clave));
+        QVERIFY2(error.contains(clave), qPrintable(error));
+    }
+    QJsonObject sinTexto = bueno;
+    sinTexto.remove(u"textoModo"_s);
+    QVERIFY(!EstadoJson::estado(sinTexto));
+
+    LecturaPeso l;
+    l.Peso = 1.5;
+    l.CCiclos = 7;
+    l.UlTotal = 1e7;
+    l.Salidas = 0xFF;
+    l.TotalF = -3;
+    l.falla = {Trama::Fallo::Esclavo, 4};
+    const auto lv = EstadoJson::lectura(EstadoJson::lectura(l));
+    QVERIFY(lv);
+    QCOMPARE(std::tuple(lv->Peso, lv->CCiclos, lv->UlTotal, lv->Salidas, lv->TotalF, lv->falla),
+             std::tuple(l.Peso, l.CCiclos, l.UlTotal, l.Salidas, l.TotalF, l.falla));
+    QJsonObject rota = EstadoJson::lectura(l);
+    rota.remove(u"Modo"_s);
+    QVERIFY(!EstadoJson::lectura(rota));
 }
 
 void TstServicio::canalLecturasYComandos()
