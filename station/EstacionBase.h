@@ -21,6 +21,9 @@ public:
         QStringLiteral("Sin respuesta del indicador, reintentando...");
     static inline const QString kNoStandBy = QStringLiteral("El equipo no esta en Std. By");
     static inline const QString kFallo = QStringLiteral("No se pudo realizar la operación");
+    // Who the rows of a line carry when nobody signed in has opened its
+    // station (the recorder started on its own, after a power cut).
+    static inline const QString kSinOperador = QStringLiteral("(sin operador)");
 
     explicit EstacionBase(const Linea& linea, QObject* parent = nullptr)
         : QObject(parent), m_linea(linea)

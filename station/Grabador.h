@@ -9,6 +9,7 @@
 
 #include "ConfigEnlace.h"
 #include "Contexto.h"
+#include "EstacionBase.h"
 
 class CerrojoBus;
 class EstacionPesaje;
@@ -28,12 +29,15 @@ public:
     explicit Grabador(const Contexto& contexto, QObject* parent = nullptr);
     ~Grabador() override;
 
-    // Who the rows of a line carry before anybody opened its station (the
-    // operator who signed in, or kSinOperador).
+    // Who the rows of a line carry until somebody opens its station: the
+    // operator signed in at the desktop; empty (the service) keeps the one
+    // who last opened it, kept across restarts, or else kSinOperador.
     void setOperadorPorDefecto(const QString& operador) { m_operadorPorDefecto = operador; }
-    static inline const QString kSinOperador = QStringLiteral("(sin operador)");
+    static inline const QString& kSinOperador = EstacionBase::kSinOperador;
     // Changes to the link settings (tests and benches shorten the waits).
     void setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste) { m_ajuste = std::move(ajuste); }
+    // How the bus lock names this process to a second one.
+    void setNombreProceso(const QString& quien) { m_quien = quien; }
     // Minimum time between a writer's rounds after a failure.
     void setPausaRegistroMs(int ms) { m_pausaMs = ms; }
 
@@ -65,7 +69,8 @@ Q_SIGNALS:
 private:
     struct LineaGrabada;
     const Contexto& m_contexto;
-    QString m_operadorPorDefecto = kSinOperador;
+    QString m_operadorPorDefecto;
+    QString m_quien = QStringLiteral("tolvex");
     std::function<void(ConfigEnlace&)> m_ajuste;
     int m_pausaMs = 2000;
     bool m_activo = false;

@@ -899,7 +899,7 @@ void Registrador::anota(const QString& texto)
 {
     const int n = m_cola.linea();
     Diario::agrega(QDir(m_directorio).absoluteFilePath(Diario::kLog),
-                   Diario::registroError(EstacionPesaje::memoria(n).NroError,
+                   Diario::registroError(0,
                                          n == 1 ? texto : QStringLiteral("Línea %1: %2").arg(n).arg(texto),
                                          QStringLiteral("Rutina: saveReporte (Formulario frmPeso)"),
                                          QDateTime::currentDateTime()));

@@ -408,7 +408,7 @@ void TstLineas::ventanasDeLasLineas()
     QVERIFY(principal.isHidden());
     QTRY_VERIFY_WITH_TIMEOUT(!tira->textoDe(1).endsWith(QStringLiteral("|Cerrada")), kEspera);
     // The main window comes back only when the last station closes.
-    Estacion::estacion(2)->pideCierre();
+    Estacion::ventana(2)->cierraYa();
     QTRY_COMPARE_WITH_TIMEOUT(Estacion::abiertas(), 1, kEspera);
     QVERIFY(principal.isHidden());
     Estacion::cerrar();
