@@ -105,7 +105,9 @@ int main(int argc, char** argv)
     });
 
     Grabador grabador(contexto);
-    grabador.setOperadorPorDefecto(Grabador::kSinOperador);
+    grabador.setNombreProceso(kQuien);
+    // Nobody signed in here: the rows carry the last opener, else kSinOperador.
+    grabador.setOperadorPorDefecto(QString());
     CanalLocal canal(contexto, kQuien, true);
 
     // The web monitor and the plant's publisher follow every line, as in
@@ -145,9 +147,10 @@ int main(int argc, char** argv)
         dice(QStringLiteral("%1: %2 líneas; canal %3").arg(dir).arg(grabador.lineas().size()).arg(canal.ruta()));
 
     const int rc = QCoreApplication::exec();
-    dice(QStringLiteral("deteniendo"));
-    grabador.detiene();
     if (const int p = grabador.pendientes(); p > 0)
-        dice(QStringLiteral("%1 registros quedan en cola para el próximo inicio").arg(p));
+        dice(QStringLiteral("deteniendo: %1 registros en cola quedan para el próximo inicio").arg(p));
+    else
+        dice(QStringLiteral("deteniendo"));
+    grabador.detiene();
     return rc;
 }

@@ -144,7 +144,9 @@ struct Senales
     }
     std::optional<bool> terminada(int id)
     {
-        QTest::qWaitFor([&] { return std::any_of(terminadas.cbegin(), terminadas.cend(), [id](auto t) { return t.first == id; }); }, 10000);
+        [[maybe_unused]] const bool llego = QTest::qWaitFor(
+            [&] { return std::any_of(terminadas.cbegin(), terminadas.cend(), [id](auto t) { return t.first == id; }); },
+            10000);
         for (const auto& [i, ok] : std::as_const(terminadas))
             if (i == id)
                 return ok;
@@ -318,9 +320,10 @@ void TstServicio::canalLecturasYComandos()
         QCOMPARE(s.orden.mid(i, 2), (QStringList{u"estado"_s, u"lectura"_s}));
 
     // A programming reaches the indicator, and its end comes back with our id.
-    const int id = e->programa({500, 300, 40, 0}, u"ANA"_s);
+    const int id = e->programa({5000, 200, 250, 5000}, u"ANA"_s);
     QCOMPARE(s.terminada(id), std::optional<bool>(true));
-    QCOMPARE(planta.sim.indicador().valor32(Indicador::kDespacho), 500u);
+    QCOMPARE(planta.sim.indicador().valor32(Indicador::kDespacho), 5000u);
+    QCOMPARE(planta.sim.indicador().valor32(Indicador::kCFino), 250u);
     // So does a command.
     planta.sim.indicador().setReloj(true);
     const int v = e->comando('V', u"Arranque / Parada"_s, u"ANA"_s);
@@ -441,7 +444,7 @@ void TstServicio::lotesSinClienteYMuerteSubita()
     Planta planta(p);
     QVERIFY2(planta.ok, qPrintable(planta.error));
     IndicadorSimulado& ind = planta.sim.indicador();
-    ind.programa(300, 250, 30);
+    ind.programa(0, 200, 250); // no preset: batches until stopped
     ind.comando('V');
     auto r = std::make_unique<Registro>(planta.dir.path());
     QVERIFY2(r->listo(), r->salida.constData());
