@@ -210,6 +210,11 @@ void CanalLocal::lee(QLocalSocket* s)
 
 void CanalLocal::envia(QLocalSocket* s, const QJsonObject& m)
 {
+    escribe(s, Canal::linea(m));
+}
+
+void CanalLocal::escribe(QLocalSocket* s, const QByteArray& linea)
+{
     if (!m_clientes.count(s))
         return;
     // A client that reads nothing would hold what it is sent here for ever.
@@ -217,7 +222,7 @@ void CanalLocal::envia(QLocalSocket* s, const QJsonObject& m)
         descarta(s, QStringLiteral("el cliente no lee lo que se le envía"));
         return;
     }
-    s->write(Canal::linea(m));
+    s->write(linea);
 }
 
 void CanalLocal::difunde(const QJsonObject& m)
@@ -225,15 +230,11 @@ void CanalLocal::difunde(const QJsonObject& m)
     if (m_clientes.empty())
         return;
     const QByteArray linea = Canal::linea(m);
-    QList<QLocalSocket*> lentos;
-    for (auto& [s, c] : m_clientes) {
-        if (s->bytesToWrite() > kMaxSinLeer)
-            lentos << s;
-        else
-            s->write(linea);
-    }
-    for (QLocalSocket* s : std::as_const(lentos))
-        descarta(s, QStringLiteral("el cliente no lee lo que se le envía"));
+    QList<QLocalSocket*> todos;
+    for (const auto& [s, c] : m_clientes)
+        todos << s;
+    for (QLocalSocket* s : std::as_const(todos))
+        escribe(s, linea);
 }
 
 void CanalLocal::descarta(QLocalSocket* s, const QString& motivo)

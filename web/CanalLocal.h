@@ -59,6 +59,7 @@ private:
     void rechaza(QLocalSocket* s, int linea, int id, const QString& mensaje);
     void descarta(QLocalSocket* s, const QString& motivo);
     void envia(QLocalSocket* s, const QJsonObject& m);
+    void escribe(QLocalSocket* s, const QByteArray& linea);
     void difunde(const QJsonObject& m);
     QJsonObject hola() const;
 
