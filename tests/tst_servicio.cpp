@@ -34,22 +34,26 @@ QString binario()
 // A program directory on the simulator, with an operator of each level.
 struct Planta
 {
-    QTemporaryDir dir;
+    QTemporaryDir raiz;
+    QString directorio;
     SimuladorEnHilo sim;
     bool ok = false;
     QString error;
 
-    explicit Planta(const IndicadorSimulado::Parametros& p = parametros()) : sim(p)
+    // sub: the program directory below a scratch one (a long path).
+    explicit Planta(const IndicadorSimulado::Parametros& p = parametros(), const QString& sub = QString())
+        : directorio(sub.isEmpty() ? raiz.path() : QDir(raiz.path()).filePath(sub)), sim(p)
     {
+        QDir().mkpath(directorio);
         Instalacion ins;
-        ins.directorio = dir.path();
+        ins.directorio = directorio;
         ins.tcp = u"127.0.0.1:%1"_s.arg(sim.puerto());
         ins.id = 1;
         if (!ins.ejecutar()) {
             error = ins.error;
             return;
         }
-        EnDirectorio en(dir.path());
+        EnDirectorio en(directorio);
         if (!en.ok(&error))
             return;
         Config::GuardaConfig(u"global"_s, u"Tiempo"_s, u"100"_s);
@@ -70,11 +74,11 @@ struct Planta
         p.dispersion = 0;
         return p;
     }
-    QString ruta(const QString& nombre) const { return QDir(dir.path()).filePath(nombre); }
+    QString ruta(const QString& nombre) const { return QDir(directorio).filePath(nombre); }
     // Rows of the batches table and the sum of their PESO.
     std::pair<int, double> filas() const
     {
-        EnDirectorio en(dir.path());
+        EnDirectorio en(directorio);
         Programa::leeVariables();
         CDatos db;
         if (!db.AbrirBase(Programa::DataCSReporte) ||
@@ -195,6 +199,7 @@ private slots:
     void canalLecturasYComandos();
     void nivelesDelOperador();
     void segundaInstanciaRechazada();
+    void socketDeUnDirectorioProfundo();
     void entradaHostilNoDetieneElRegistro();
     void lotesSinClienteYMuerteSubita();
 };
@@ -287,17 +292,17 @@ void TstServicio::canalLecturasYComandos()
     QVERIFY2(planta.ok, qPrintable(planta.error));
     planta.sim.indicador().setReloj(false);
     planta.sim.indicador().setValor32(Indicador::kPeso, 1234);
-    Registro r(planta.dir.path());
+    Registro r(planta.directorio);
     QVERIFY2(r.listo(), r.salida.constData());
 
     // Only the installation's account and group reach the socket.
     struct stat st = {};
-    QCOMPARE(::stat(QFile::encodeName(Canal::ruta(planta.dir.path())).constData(), &st), 0);
+    QCOMPARE(::stat(QFile::encodeName(Canal::ruta(planta.directorio)).constData(), &st), 0);
     QVERIFY(S_ISSOCK(st.st_mode));
     QCOMPARE(st.st_mode & 07777, mode_t(0660));
 
     QString error;
-    const auto canal = CanalCliente::conecta(planta.dir.path(), &error);
+    const auto canal = CanalCliente::conecta(planta.directorio, &error);
     QVERIFY2(canal, qPrintable(error));
     QVERIFY(canal->esServicio());
     QVERIFY(canal->quien().contains(u"tolvex-registro"_s));
@@ -348,10 +353,10 @@ void TstServicio::nivelesDelOperador()
     IndicadorSimulado& ind = planta.sim.indicador();
     ind.setReloj(false);
     ind.setValor32(Indicador::kUlTotal, 777);
-    Registro r(planta.dir.path());
+    Registro r(planta.directorio);
     QVERIFY2(r.listo(), r.salida.constData());
     QString error;
-    const auto canal = CanalCliente::conecta(planta.dir.path(), &error);
+    const auto canal = CanalCliente::conecta(planta.directorio, &error);
     QVERIFY2(canal, qPrintable(error));
     EstacionRemota* e = canal->estacion(1);
     Senales s(e);
@@ -389,19 +394,45 @@ void TstServicio::segundaInstanciaRechazada()
 {
     Planta planta;
     QVERIFY2(planta.ok, qPrintable(planta.error));
-    Registro primero(planta.dir.path());
+    Registro primero(planta.directorio);
     QVERIFY2(primero.listo(), primero.salida.constData());
-    const SalidaProceso otro = correProceso(binario(), {planta.dir.path()});
+    const SalidaProceso otro = correProceso(binario(), {planta.directorio});
     QCOMPARE(otro.code, 3);
     QVERIFY2(otro.err.contains(u"tolvex-registro, proceso %1 "_s.arg(primero.p.processId())), qPrintable(otro.err));
     // The holder goes on serving.
     QString error;
-    QVERIFY2(CanalCliente::conecta(planta.dir.path(), &error), qPrintable(error));
+    QVERIFY2(CanalCliente::conecta(planta.directorio, &error), qPrintable(error));
     QCOMPARE(primero.termina(SIGINT), 0);
     // Bad arguments and a directory without settings are not a bus held.
     QCOMPARE(correProceso(binario(), {}).code, 2);
     QTemporaryDir vacio;
     QCOMPARE(correProceso(binario(), {vacio.path()}).code, 2);
+}
+
+void TstServicio::socketDeUnDirectorioProfundo()
+{
+    // A path a Unix socket address cannot hold: the socket goes to the
+    // temporary directory, under a name both sides derive from the path.
+    Planta planta(Planta::parametros(), QString(u"planta de la línea de envasado número "_s).repeated(3));
+    QVERIFY2(planta.ok, qPrintable(planta.error));
+    const QString ruta = Canal::ruta(planta.directorio);
+    QVERIFY(QFile::encodeName(planta.ruta(Canal::kArchivo)).size() > 108);
+    QVERIFY(ruta.startsWith(QDir::tempPath() + u'/'));
+    QVERIFY(ruta != Canal::ruta(planta.directorio + u"2"_s));
+    QCOMPARE(Canal::ruta(planta.directorio + u"/"_s), ruta);
+    planta.sim.indicador().setReloj(false);
+    planta.sim.indicador().setValor32(Indicador::kPeso, 55);
+    Registro r(planta.directorio);
+    QVERIFY2(r.listo(), r.salida.constData());
+    struct stat st = {};
+    QCOMPARE(::stat(QFile::encodeName(ruta).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0660));
+    QString error;
+    const auto canal = CanalCliente::conecta(planta.directorio, &error);
+    QVERIFY2(canal, qPrintable(error));
+    Senales s(canal->estacion(1));
+    QVERIFY(s.vioPeso(55));
+    QCOMPARE(r.termina(SIGTERM), 0);
 }
 
 void TstServicio::entradaHostilNoDetieneElRegistro()
@@ -410,9 +441,9 @@ void TstServicio::entradaHostilNoDetieneElRegistro()
     QVERIFY2(planta.ok, qPrintable(planta.error));
     planta.sim.indicador().setReloj(false);
     planta.sim.indicador().setValor32(Indicador::kPeso, 10);
-    Registro r(planta.dir.path());
+    Registro r(planta.directorio);
     QVERIFY2(r.listo(), r.salida.constData());
-    const QString dir = planta.dir.path();
+    const QString dir = planta.directorio;
 
     QVERIFY(cerradoTrasEnviar(dir, "esto no es JSON\n"));
     QVERIFY(cerradoTrasEnviar(dir, "[1,2,3]\n"));
@@ -446,7 +477,7 @@ void TstServicio::lotesSinClienteYMuerteSubita()
     IndicadorSimulado& ind = planta.sim.indicador();
     ind.programa(0, 200, 250); // no preset: batches until stopped
     ind.comando('V');
-    auto r = std::make_unique<Registro>(planta.dir.path());
+    auto r = std::make_unique<Registro>(planta.directorio);
     QVERIFY2(r->listo(), r->salida.constData());
 
     // Nobody watches: the batches become rows all the same.
@@ -457,7 +488,7 @@ void TstServicio::lotesSinClienteYMuerteSubita()
     // signed in: no row lost, none twice.
     ind.setReloj(false);
     QCOMPARE(r->termina(SIGKILL), -2);
-    r = std::make_unique<Registro>(planta.dir.path());
+    r = std::make_unique<Registro>(planta.directorio);
     QVERIFY2(r->listo(), r->salida.constData());
     ind.setReloj(true);
     QVERIFY(QTest::qWaitFor([&] { return ind.lotes() >= 6; }, 60000));
