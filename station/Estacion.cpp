@@ -1,5 +1,6 @@
 #include "Estacion.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <map>
 #include <memory>
@@ -26,8 +27,16 @@ const Contexto* g_contexto = nullptr;
 
 bool iniciaGrabador(const Contexto& contexto, QString* error)
 {
-    if (g_grabador && g_grabador->activo())
+    if (g_grabador && g_grabador->activo() && &g_grabador->contexto() == &contexto &&
+        g_grabador->directorio() == contexto.directorio())
         return true;
+    cerrar();
+    static const bool alSalir = [] {
+        // Stopped while the application still exists, however it ends.
+        qAddPostRoutine(cerrar);
+        return true;
+    }();
+    (void)alSalir;
     g_grabador = std::make_unique<Grabador>(contexto);
     g_grabador->setOperadorPorDefecto(contexto.OperadorActual);
     QObject::connect(g_grabador.get(), &Grabador::lineaIniciada, g_grabador.get(), [](EstacionPesaje* e) {

@@ -333,6 +333,8 @@ void EstacionPesaje::alLeer(const LecturaPeso& l)
     if (m_enlaceCaido && !caido)
         anotaFalla();
     if (l.valida()) {
+        if (m_memoria.NroError != 422 && m_registrador)
+            m_registrador->setNroError(422);
         m_memoria.NroError = 422;
         m_memoria.DecimoFino = 0.1 * l.CFino;
         if (l.Modo == 0 || l.Modo == 1)
@@ -375,29 +377,28 @@ void EstacionPesaje::guardardatos(const LecturaPeso& l)
     if (s.TotalAnterior == -1) {
         s.TotalAnterior = total;
         m_ciclosPrevios = l.CCiclos;
-        avisaAcumulador();
+        // What the indicator weighed while nobody read it: the writer
+        // compares it with the line's last row, on its own thread.
+        encola(pendienteLote(Pendiente::Diferencia, total, QStringLiteral("Tolvex no leía el indicador")));
         return;
     }
     if (s.TotalAnterior == total)
         return;
     s.PesoBatch = total - s.TotalAnterior;
-    if (m_ciclosPrevios && l.CCiclos > *m_ciclosPrevios + 1 && total > s.TotalAnterior)
+    // Several batches between two readings (the link was down across them)
+    // reach one row, which says so.
+    QString motivo;
+    if (m_ciclosPrevios && l.CCiclos > *m_ciclosPrevios + 1 && total > s.TotalAnterior) {
         m_fusionados += l.CCiclos - *m_ciclosPrevios - 1;
+        motivo = QStringLiteral("%1 tandas sin leer una a una").arg(l.CCiclos - *m_ciclosPrevios);
+    }
     m_ciclosPrevios = l.CCiclos;
 
     const QDateTime ahora = QDateTime::currentDateTime();
-    Pendiente p;
-    p.tipo = Pendiente::Lote;
+    Pendiente p = pendienteLote(Pendiente::Lote, total, motivo);
     p.fecha = ahora.date();
     p.hora = aSegundos(ahora.time());
-    p.operador = m_operador;
-    p.aux = m_aux;
-    p.total = Diario::redondea(total, m_decimales);
     p.peso = Diario::redondea(s.PesoBatch, m_decimales);
-    // Batch and preset as the station shows them.
-    p.bach = KValNumero(m_estado.muestra(m_estado.CFino)).value_or(0);
-    p.preset = KValNumero(m_estado.muestra(m_estado.Despacho)).value_or(0);
-    p.pTotal = p.total;
     encola(p);
     // The journal follows the queue: a batch the journal names is never
     // one a kill could take from the queue. With no view open the batches
@@ -422,19 +423,23 @@ void EstacionPesaje::encola(const Pendiente& p)
         escribeLog(e, kRutinaRegistro);
 }
 
-// Batches while the station was closed give no row, but never pass unsaid.
-void EstacionPesaje::avisaAcumulador()
+// A batch row (or the accumulator a difference is worked out from) with
+// the data in force, batch and preset as the station shows them.
+Pendiente EstacionPesaje::pendienteLote(int tipo, double total, const QString& motivo) const
 {
-    const auto ultimo = m_registrador ? m_registrador->ultimoTotal() : std::nullopt;
-    const double total = Diario::redondea(m_estado.Acumulado, m_decimales);
-    if (!ultimo || total <= *ultimo)
-        return;
-    const QString aviso = QStringLiteral("El acumulador aumentó %1 kg con la estación cerrada")
-                              .arg(Diario::muestra(total - *ultimo, m_decimales));
-    escribeLog(aviso + QStringLiteral(" (último TOTAL registrado %1, acumulador al abrir %2).")
-                           .arg(Diario::muestra(*ultimo, m_decimales), Diario::muestra(total, m_decimales)),
-               QStringLiteral("Rutina: guardardatos (Formulario frmPeso)"));
-    m_estado.aviso = aviso;
+    const QDateTime ahora = QDateTime::currentDateTime();
+    Pendiente p;
+    p.tipo = Pendiente::Tipo(tipo);
+    p.fecha = ahora.date();
+    p.hora = aSegundos(ahora.time());
+    p.operador = m_operador;
+    p.aux = m_aux;
+    p.total = Diario::redondea(total, m_decimales);
+    p.bach = KValNumero(m_estado.muestra(m_estado.CFino)).value_or(0);
+    p.preset = KValNumero(m_estado.muestra(m_estado.Despacho)).value_or(0);
+    p.pTotal = p.total;
+    p.motivo = motivo;
+    return p;
 }
 
 // ------------------------------------------------------------------ closing

@@ -148,7 +148,7 @@ private:
     void guardardatos(const LecturaPeso& l);
     // Datos.log: the link went down (see the .cpp).
     void anotaFalla();
-    void avisaAcumulador();
+    Pendiente pendienteLote(int tipo, double total, const QString& motivo) const;
     void errorManager(const QString& msg, const QString& detalle = QString());
     void escribeLog(const QString& msg, const QString& rutina);
     void escribeDiario(const QString& texto, const QString& rutina);

@@ -38,6 +38,7 @@ bool Grabador::inicia(QString* error)
     if (m_activo)
         return true;
     const QString directorio = m_contexto.directorio();
+    m_directorio = directorio;
     m_cerrojo = CerrojoBus::toma(directorio, m_quien, error);
     if (!m_cerrojo)
         return false;

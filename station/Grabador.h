@@ -60,6 +60,8 @@ public:
     QStringList descripcionesGrabando() const;
 
     const Contexto& contexto() const { return m_contexto; }
+    // The program directory it records (as it was when it started).
+    QString directorio() const { return m_directorio; }
 
 Q_SIGNALS:
     // A line's engine exists (from inicia()): views follow it from here.
@@ -74,6 +76,7 @@ private:
     std::function<void(ConfigEnlace&)> m_ajuste;
     int m_pausaMs = 2000;
     bool m_activo = false;
+    QString m_directorio;
     std::unique_ptr<CerrojoBus> m_cerrojo;
     std::map<int, std::unique_ptr<LineaGrabada>> m_lineas;
 };

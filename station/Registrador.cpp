@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QMutexLocker>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 #include <cmath>
@@ -18,10 +19,10 @@
 #include "ArchivoAtomico.h"
 #include "CDatos.h"
 #include "Diario.h"
-#include "EstacionPesaje.h"
 #include "Puesto.h"
 #include "Contexto.h"
 #include "FechaHora.h"
+#include "Lineas.h"
 #include "Schema.h"
 #include "SqlDialect.h"
 
@@ -53,6 +54,8 @@ QByteArray Pendiente::aJson() const
         o[QStringLiteral("bach")] = bach;
         o[QStringLiteral("preset")] = preset;
         o[QStringLiteral("ptotal")] = pTotal;
+        if (!motivo.isEmpty())
+            o[QStringLiteral("motivo")] = motivo;
     }
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
@@ -65,7 +68,7 @@ bool Pendiente::deJson(const QByteArray& linea, Pendiente* p)
         return false;
     const QJsonObject o = d.object();
     const int tipo = o.value(QStringLiteral("tipo")).toInt(-1);
-    if (tipo < Lote || tipo > Comando)
+    if (tipo < Lote || tipo > Diferencia)
         return false;
     Pendiente r;
     r.tipo = Tipo(tipo);
@@ -94,6 +97,7 @@ bool Pendiente::deJson(const QByteArray& linea, Pendiente* p)
     r.bach = o.value(QStringLiteral("bach")).toDouble();
     r.preset = o.value(QStringLiteral("preset")).toDouble();
     r.pTotal = o.value(QStringLiteral("ptotal")).toDouble();
+    r.motivo = o.value(QStringLiteral("motivo")).toString();
     *p = r;
     return true;
 }
@@ -154,10 +158,10 @@ bool ColaPendientes::carga(QString* error)
         // Ids only tell entries apart within this queue: renumbered on load.
         p.id = m_siguienteId++;
         p.quiza = true;
-        if (p.tipo == Pendiente::Lote && p.idLote.isEmpty()) {
+        if ((p.tipo == Pendiente::Lote || p.tipo == Pendiente::Diferencia) && p.idLote.isEmpty()) {
             // The previous version's entry: an identity made from it and the
             // workstation, the same at every load until the file keeps it.
-            p.antigua = true;
+            p.antigua = p.tipo == Pendiente::Lote;
             p.idLote = QString::fromLatin1(
                 QCryptographicHash::hash(m_puesto.toUtf8() + '\n' + linea, QCryptographicHash::Sha256)
                     .toHex()
@@ -253,7 +257,7 @@ bool ColaPendientes::agrega(Pendiente p, QString* error)
 {
     QMutexLocker lock(&m_mutex);
     p.id = m_siguienteId++;
-    if (p.tipo == Pendiente::Lote && p.idLote.isEmpty())
+    if ((p.tipo == Pendiente::Lote || p.tipo == Pendiente::Diferencia) && p.idLote.isEmpty())
         p.idLote = nuevaIdentidad();
     m_cola.append(p);
     return guarda(error);
@@ -396,12 +400,17 @@ void ConexionesRegistro::cierra()
 // ------------------------------------------------------- EscrituraRegistro
 
 namespace {
+// A weight as the error log's lines give it.
+QString cifra(double v)
+{
+    return QString::number(v, 'g', 15);
+}
+
 // "del 05/12/2026 10:00:01 (Total 5250, Peso 250)": which batch an entry is.
 QString delLote(const Pendiente& p)
 {
     return QStringLiteral("del %1 %2 (Total %3, Peso %4)")
-        .arg(FechaHora::fecha(p.fecha), FechaHora::hora(p.hora), QString::number(p.total, 'g', 15),
-             QString::number(p.peso, 'g', 15));
+        .arg(FechaHora::fecha(p.fecha), FechaHora::hora(p.hora), cifra(p.total), cifra(p.peso));
 }
 } // namespace
 
@@ -454,7 +463,7 @@ bool marca(CDatos& db, const Contexto& x, const ColaPendientes& cola, qint64 t, 
         return db.EditaRegistros(
             {{QStringLiteral("OPCION1"), true}, {QStringLiteral("INFO"), info + marcador}});
     }
-    return db.EditaRegistros({{QStringLiteral("OPCION1"), false}, {QStringLiteral("INFO"), QString()}});
+    return db.EditaRegistros({{QStringLiteral("OPCION1"), false}, {QStringLiteral("INFO"), sinMarcasTotal(info)}});
 }
 
 // The row an earlier attempt of an entry committed.
@@ -465,6 +474,9 @@ struct Hallada
     bool propia = false;
     QString puesto;
     int linea = 0;
+    double peso = 0;
+    double total = 0;
+    QString info;
 };
 
 // Looks for the entry's row by its identity. An entry of the previous
@@ -483,6 +495,9 @@ Hallada buscaEscrito(CDatos& db, const QString& tabla, const ColaPendientes& col
         h.puesto = db.Campo(Schema::kPuesto).toString();
         h.linea = db.Campo(Schema::kLinea).toInt();
         h.propia = h.puesto == cola.puesto() && h.linea == cola.linea();
+        h.peso = db.Campo(QStringLiteral("PESO")).toDouble();
+        h.total = db.Campo(QStringLiteral("TOTAL")).toDouble();
+        h.info = db.Campo(QStringLiteral("INFO")).toString();
         return h;
     }
     if (!p.antigua || (p.ticket < 1 && p.desde < 0))
@@ -497,6 +512,9 @@ Hallada buscaEscrito(CDatos& db, const QString& tabla, const ColaPendientes& col
     for (bool hay = db.PrimerRegistro(); hay; hay = db.SiguienteRegistro()) {
         if (mismoContenido(db, p)) {
             h.ticket = db.Campo(QStringLiteral("TICKET")).toLongLong();
+            h.peso = p.peso;
+            h.total = p.total;
+            h.info = db.Campo(QStringLiteral("INFO")).toString();
             return h;
         }
     }
@@ -504,9 +522,17 @@ Hallada buscaEscrito(CDatos& db, const QString& tabla, const ColaPendientes& col
 }
 
 // Takes a found row as the entry's: the last ticket follows it when it is
-// the workstation's own. What was found goes to the error log.
-void adopta(ColaPendientes& cola, const Pendiente& p, const Hallada& h, const QString& como, QStringList* avisos)
+// the workstation's own (or the previous version's, without a workstation:
+// then fila gets it too). What was found goes to the error log.
+void adopta(ColaPendientes& cola, const Pendiente& p, const Hallada& h, const QString& como, QStringList* avisos,
+            Pendiente* fila)
 {
+    if (h.propia || h.puesto.isEmpty()) {
+        fila->ticket = h.ticket;
+        fila->peso = h.peso;
+        fila->total = h.total;
+        fila->info = h.info;
+    }
     QString aviso = QStringLiteral("El registro %1 ya estaba guardado con el ticket %2 (%3); no se guardó otra vez.")
                         .arg(delLote(p))
                         .arg(h.ticket)
@@ -579,7 +605,7 @@ bool mismaBase(const Contexto& x)
 }
 
 bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c,
-                 QStringList* avisos)
+                 QStringList* avisos, Pendiente* fila)
 {
     CDatos* base = c.abreReporte(error);
     if (!base)
@@ -599,7 +625,7 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
         if (h.ticket < 0)
             return falla({});
         if (h.ticket > 0) {
-            adopta(cola, p, h, QStringLiteral("un intento anterior llegó a guardarlo"), avisos);
+            adopta(cola, p, h, QStringLiteral("un intento anterior llegó a guardarlo"), avisos, fila);
             return true;
         }
     }
@@ -636,6 +662,8 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
             (!misma && !cola.fijaTicket(p.id, t, &e)) || !abreTicket(db, tabla, t))
             return falla(e);
     }
+    const QString info = p.tipo == Pendiente::Diferencia || !p.motivo.isEmpty() ? marcaDiferencia(p.motivo)
+                                                                                 : QString();
     QList<ParCampo> campos{{QStringLiteral("TICKET"), t}};
     for (int i = 0; i < 6; ++i)
         campos.append({QStringLiteral("AUX%1").arg(i + 1), p.aux.value(i).left(70)});
@@ -645,7 +673,7 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
                {QStringLiteral("PRESET"), p.preset},
                {QStringLiteral("FECHA"), p.fecha},
                {QStringLiteral("HORA"), p.hora},
-               {QStringLiteral("INFO"), QString()},
+               {QStringLiteral("INFO"), info},
                {QStringLiteral("OPERADOR"), p.operador},
                {Schema::kPuesto, cola.puesto()},
                {Schema::kLinea, cola.linea()},
@@ -658,17 +686,91 @@ bool escribeLote(ColaPendientes& cola, const Pendiente& p, QString* error, Conex
         const Hallada h = buscaEscrito(db, tabla, cola, p);
         if (h.ticket > 0) {
             adopta(cola, p, h, QStringLiteral("la base rechazó una segunda fila con la identidad ") + p.idLote,
-                   avisos);
+                   avisos, fila);
             return true;
         }
         return falla(e);
     }
     cola.fijaUltimo(t);
+    fila->ticket = t;
+    fila->peso = p.peso;
+    fila->total = p.total;
+    fila->info = info;
     if (p.antigua && avisos)
         avisos->append(QStringLiteral("El registro %1 era un pendiente de la versión anterior, sin identidad: se buscó "
                                       "por su contenido entre las filas sin puesto, no estaba, y se guardó con el ticket %2.")
                            .arg(delLote(p))
                            .arg(t));
+    return true;
+}
+
+// TOTAL of this workstation and line's last row: the row of the queue's
+// last ticket, or, when that is unknown, the one of the highest ticket of
+// both. Nothing (not an error) when there is none.
+bool totalAnterior(CDatos& db, const Contexto& x, const ColaPendientes& cola, std::optional<double>* total)
+{
+    total->reset();
+    const qint64 t = cola.ultimo();
+    if (t == 0)
+        return true;
+    const QString propias = QStringLiteral("%1 = ? AND %2 = ?").arg(Schema::kPuesto, Schema::kLinea);
+    const bool leida =
+        t > 0 ? db.AbreRegistro(QStringLiteral("SELECT TOTAL FROM %1 WHERE TICKET = ? AND %2").arg(x.DataTbReporte, propias),
+                                {t, cola.puesto(), cola.linea()})
+              : db.AbreRegistro(QStringLiteral("SELECT TOTAL FROM %1 WHERE %2 AND TICKET = "
+                                               "(SELECT MAX(TICKET) FROM %1 WHERE %2)")
+                                    .arg(x.DataTbReporte, propias),
+                                {cola.puesto(), cola.linea(), cola.puesto(), cola.linea()});
+    if (!leida)
+        return false;
+    if (db.Existe_Registro())
+        *total = db.Campo(QStringLiteral("TOTAL")).toDouble();
+    db.CierraRegistro();
+    return true;
+}
+
+// The accumulator read when the link opened, against the last row: above
+// it, the kilos of the batches not seen become a batch row of their own;
+// otherwise (no row, the same, or reset meanwhile) nothing is written. The
+// entries before it are written by now, so the last row is theirs.
+bool escribeDiferencia(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c,
+                       QStringList* avisos, Pendiente* fila)
+{
+    CDatos* base = c.abreReporte(error);
+    if (!base)
+        return false;
+    CDatos& db = *base;
+    // A row committed by an earlier attempt is the last row itself now.
+    if (p.quiza) {
+        const Hallada h = buscaEscrito(db, c.contexto().DataTbReporte, cola, p);
+        if (h.ticket < 0) {
+            *error = db.ultimoError();
+            return false;
+        }
+        if (h.ticket > 0) {
+            adopta(cola, p, h, QStringLiteral("un intento anterior llegó a guardarlo"), avisos, fila);
+            return true;
+        }
+    }
+    std::optional<double> anterior;
+    if (!totalAnterior(db, c.contexto(), cola, &anterior)) {
+        *error = db.ultimoError();
+        return false;
+    }
+    if (!anterior || p.total <= *anterior || casiIgual(p.total, *anterior))
+        return true;
+    Pendiente q = p;
+    // The accumulator and TOTAL carry the indicator's decimals: the
+    // subtraction's binary noise is dropped.
+    q.peso = std::round((p.total - *anterior) * 1e6) / 1e6;
+    q.quiza = false;
+    if (!escribeLote(cola, q, error, c, avisos, fila))
+        return false;
+    if (avisos && fila->ticket > 0)
+        avisos->append(QStringLiteral("El acumulador aumentó %1 kg sin que se vieran los lotes (último TOTAL "
+                                      "registrado %2, acumulador %3): se registró una fila de diferencia, ticket %4.")
+                           .arg(cifra(q.peso), cifra(*anterior), cifra(p.total))
+                           .arg(fila->ticket));
     return true;
 }
 
@@ -742,6 +844,17 @@ QString marcaTotal(const QDate& fecha, const QTime& hora)
            FechaHora::hora(hora) + u')';
 }
 
+QString marcaDiferencia(const QString& motivo)
+{
+    return motivo.isEmpty() ? QStringLiteral("Diferencia") : QStringLiteral("Diferencia: ") + motivo;
+}
+
+QString sinMarcasTotal(const QString& info)
+{
+    static const QRegularExpression marcas(QStringLiteral(" -> TOTAL <- \\([^)]*\\)"));
+    return QString(info).remove(marcas);
+}
+
 bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error)
 {
     ConexionesRegistro c;
@@ -749,13 +862,22 @@ bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error)
 }
 
 bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c,
-             QStringList* avisos)
+             QStringList* avisos, Pendiente* fila)
 {
     c.nuevaEntrada();
+    Pendiente propia;
+    if (!fila)
+        fila = &propia;
+    *fila = p;
+    fila->ticket = 0;
+    fila->info.clear();
     bool ok = false;
     switch (p.tipo) {
     case Pendiente::Lote:
-        ok = escribeLote(cola, p, error, c, avisos);
+        ok = escribeLote(cola, p, error, c, avisos, fila);
+        break;
+    case Pendiente::Diferencia:
+        ok = escribeDiferencia(cola, p, error, c, avisos, fila);
         break;
     case Pendiente::Cierre:
         ok = escribeCierre(cola, p, error, c);
@@ -784,6 +906,9 @@ QString describe(const Pendiente& p)
         return QStringLiteral("No se pudo marcar el total del cierre del %1.").arg(cuando);
     case Pendiente::Comando:
         return QStringLiteral("No se pudo registrar el comando %1 del %2.").arg(p.comando, cuando);
+    case Pendiente::Diferencia:
+        return QStringLiteral("No se pudo comparar el acumulador %1 leído el %2 con el último TOTAL registrado.")
+            .arg(cifra(p.total), cuando);
     }
     return {};
 }
@@ -814,12 +939,13 @@ bool TrabajadorRegistro::escribeOrden(bool auditoria)
     while (m_cola.primero(auditoria, &p)) {
         QString e;
         QStringList avisos;
-        bool ok = EscrituraRegistro::escribe(m_cola, p, &e, m_conexiones, &avisos);
+        Pendiente fila;
+        bool ok = EscrituraRegistro::escribe(m_cola, p, &e, m_conexiones, &avisos, &fila);
         // A connection kept since an earlier entry may have been dropped by
         // the server meanwhile: one more attempt at once on a new one (the
         // entry is read again, as the failed attempt may have marked it tried).
         if (!ok && m_conexiones.reusada() && m_cola.primero(auditoria, &p))
-            ok = EscrituraRegistro::escribe(m_cola, p, &e, m_conexiones, &avisos);
+            ok = EscrituraRegistro::escribe(m_cola, p, &e, m_conexiones, &avisos, &fila);
         for (const QString& a : std::as_const(avisos))
             Q_EMIT aviso(a);
         if (!ok) {
@@ -829,6 +955,10 @@ bool TrabajadorRegistro::escribeOrden(bool auditoria)
             m_errorFallido = e;
             return false;
         }
+        // Told while the entry is still in the queue file: a crash now tells
+        // it again at the next start, never not at all.
+        if (fila.ticket > 0 && m_alConfirmar)
+            m_alConfirmar(fila);
         m_cola.quita(p.id);
         Q_EMIT escrito(p);
     }
@@ -899,7 +1029,7 @@ void Registrador::anota(const QString& texto)
 {
     const int n = m_cola.linea();
     Diario::agrega(QDir(m_directorio).absoluteFilePath(Diario::kLog),
-                   Diario::registroError(0,
+                   Diario::registroError(m_nroError,
                                          n == 1 ? texto : QStringLiteral("Línea %1: %2").arg(n).arg(texto),
                                          QStringLiteral("Rutina: saveReporte (Formulario frmPeso)"),
                                          QDateTime::currentDateTime()));
@@ -911,6 +1041,11 @@ bool Registrador::agrega(const Pendiente& p, QString* error)
     Q_EMIT estado(pendientes());
     reintenta();
     return ok;
+}
+
+void Registrador::setAlConfirmar(std::function<void(const Pendiente&)> f)
+{
+    m_trabajador->setAlConfirmar(std::move(f));
 }
 
 std::optional<double> Registrador::ultimoTotal() const

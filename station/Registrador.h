@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QVector>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -18,20 +19,24 @@
 class QThread;
 
 // One database write the station owes: a batch row (with the marking of
-// the row before it), the marking at closing, or a command audit entry.
+// the row before it), the marking at closing, a command audit entry, or the
+// accumulator read when the link opened (a row for the kilos of the batches
+// not seen, if the accumulator is above the last row's TOTAL).
 struct Pendiente
 {
+    // Kept in the queue file by number: new kinds go last.
     enum Tipo
     {
         Lote,
         Cierre,
-        Comando
+        Comando,
+        Diferencia
     };
 
     Tipo tipo = Lote;
     quint64 id = 0;
-    // Lote: the entry's identity, 128 random bits in hexadecimal made when it
-    // is queued. Its row carries it (IDLOTE), and it is the only thing an
+    // Lote and Diferencia: the entry's identity, 128 random bits in
+    // hexadecimal made when it is queued. Its row carries it (IDLOTE), and it is the only thing an
     // entry's row is looked for by.
     QString idLote;
     // Queued by the previous version, which gave entries no identity (the
@@ -52,14 +57,22 @@ struct Pendiente
     QDate fecha;
     QTime hora;
     QString operador;
-    // Lote
+    // Lote and Diferencia (total: the accumulator; a Diferencia's peso is
+    // worked out when it is written)
     QStringList aux;
     double total = 0;
     double peso = 0;
     double bach = 0;
     double preset = 0;
-    // Lote and Cierre: the accumulator the previous row's TOTAL is compared with.
+    // Lote, Cierre and Diferencia: the accumulator the previous row's TOTAL
+    // is compared with.
     double pTotal = 0;
+    // Lote and Diferencia: why batches were not seen one by one (the row's
+    // INFO says so); empty for a batch seen as it ended.
+    QString motivo;
+    // The row's INFO as committed: set for the writer's confirmation only,
+    // never kept in the file.
+    QString info;
     // Comando
     QString comando;
     QString valores;
@@ -185,14 +198,21 @@ private:
 
 // Database side of a unit of work on one entry.
 namespace EscrituraRegistro {
-// Writes one entry; true once it is committed (or found committed before).
-// What the error log should hear of (an entry found written already, one of
-// the previous version) goes to avisos.
+// Writes one entry; true once it is committed (or found committed before,
+// or, for a Diferencia, found to owe no row). What the error log should hear
+// of (an entry found written already, one of the previous version, a
+// difference row) goes to avisos. For a Lote or Diferencia whose row is this
+// workstation's, fila gets the entry with the row's TICKET, PESO, TOTAL and
+// INFO; its ticket is 0 when there is no such row.
 bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error);
 bool escribe(ColaPendientes& cola, const Pendiente& p, QString* error, ConexionesRegistro& c,
-             QStringList* avisos = nullptr);
+             QStringList* avisos = nullptr, Pendiente* fila = nullptr);
 // The marker appended to INFO of a dispatch total.
 QString marcaTotal(const QDate& fecha, const QTime& hora);
+// INFO of a row of batches not seen one by one: "Diferencia: <motivo>".
+QString marcaDiferencia(const QString& motivo);
+// INFO without its dispatch-total markers (what unmarking leaves).
+QString sinMarcasTotal(const QString& info);
 } // namespace EscrituraRegistro
 
 class TrabajadorRegistro;
@@ -233,8 +253,20 @@ public:
     QString errorCarga() const { return m_errorCarga; }
     // TOTAL of the last batch this workstation recorded: the last one still
     // queued, or else the row of its last ticket. Nothing when it has
-    // recorded none or the row cannot be read.
+    // recorded none or the row cannot be read. It opens the database on the
+    // caller's thread (up to the connect and busy waits): never from the
+    // window's; the writer itself decides a Diferencia entry.
     std::optional<double> ultimoTotal() const;
+    // The error number the error log's records carry (the station's, which
+    // it sets whenever it changes).
+    void setNroError(qint32 n) { m_nroError = n; }
+    // Called on the writer's thread once a batch or difference row of this
+    // workstation is committed (or found committed after a crash), before
+    // its entry leaves the queue, with the row's TICKET, PESO, TOTAL and
+    // INFO in the entry. A crash between the two calls it again for the same
+    // row at the next start. Set before the first agrega() or reintenta();
+    // it must not block long (every row waits for it).
+    void setAlConfirmar(std::function<void(const Pendiente&)> f);
 
 Q_SIGNALS:
     // An entry could not be written (first failure of each entry, and when
@@ -262,6 +294,7 @@ private:
     QElapsedTimer m_ultimoFallo;
     int m_pausaMs = 2000;
     QString m_errorCarga;
+    std::atomic<qint32> m_nroError{0};
 };
 
 class TrabajadorRegistro : public QObject
@@ -272,6 +305,8 @@ public:
         : m_cola(cola), m_conexiones(contexto)
     {
     }
+
+    void setAlConfirmar(std::function<void(const Pendiente&)> f) { m_alConfirmar = std::move(f); }
 
 public Q_SLOTS:
     void ronda();
@@ -290,6 +325,7 @@ private:
     quint64 m_idFallido = 0;
     QString m_errorFallido;
     QString m_errorGuardado;
+    std::function<void(const Pendiente&)> m_alConfirmar;
 };
 
 Q_DECLARE_METATYPE(Pendiente)

@@ -37,8 +37,8 @@ tolvex_test(tst_station_fallas SOURCES tst_station_fallas.cpp tst_station_comun.
     LIBS tolvex_station tolvex_sim tolvex_setup_lib TIMEOUT 180)
 target_include_directories(tst_station_fallas PRIVATE ${CMAKE_SOURCE_DIR}/tools)
 
-add_executable(tst_grabador tst_grabador.cpp)
-target_link_libraries(tst_grabador PRIVATE Qt6::Test tolvex_stationcore tolvex_sim)
-target_include_directories(tst_grabador PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-add_test(NAME tst_grabador COMMAND tst_grabador)
-set_tests_properties(tst_grabador PROPERTIES TIMEOUT 120)
+# The recorder without a display.
+tolvex_test(tst_grabador SOURCES tst_grabador.cpp LIBS tolvex_stationcore tolvex_sim TIMEOUT 120)
+tolvex_test(tst_diferencias SOURCES tst_diferencias.cpp RegistrosPrueba.h
+    LIBS tolvex_station tolvex_sim tolvex_setup_lib tolvex_reports TIMEOUT 120)
+target_include_directories(tst_diferencias PRIVATE ${CMAKE_SOURCE_DIR}/tools)
