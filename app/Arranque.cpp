@@ -10,6 +10,7 @@
 
 #include "Config.h"
 #include "Diario.h"
+#include "CanalLocal.h"
 #include "Estacion.h"
 #include "Dialogos.h"
 #include "IniFile.h"
@@ -135,6 +136,24 @@ std::unique_ptr<PublicadorPlanta> iniciaPlanta()
     return p;
 }
 
+std::unique_ptr<CanalLocal> iniciaCanal()
+{
+    // Only the process that records the lines serves them.
+    if (!Estacion::grabador())
+        return nullptr;
+    auto canal = std::make_unique<CanalLocal>(
+        Contexto::programa(), QStringLiteral("tolvex, escritorio de %1").arg(Programa::OperadorActual), false);
+    QString error;
+    if (!canal->escucha(Programa::directorio(), &error)) {
+        // The lines record all the same; a second desktop cannot see them.
+        Diario::agrega(Diario::kLog, Diario::registroError(0, error, QStringLiteral("Rutina: iniciaCanal (Arranque)"),
+                                                           QDateTime::currentDateTime()));
+        return nullptr;
+    }
+    Estacion::observa(canal.get(), [c = canal.get()](EstacionPesaje* e) { c->sirve(e); });
+    return canal;
+}
+
 bool preparaDirectorio(const QString& directorio)
 {
     if (IniFile::find(directorio, Config::kArchivo).isEmpty()) {
@@ -167,7 +186,9 @@ int ejecutar()
         // The plant sees this workstation's lines whether or not it has a monitor.
         const std::unique_ptr<PublicadorPlanta> planta = iniciaPlanta();
         const std::unique_ptr<MonitorWeb> monitor = iniciaMonitor();
+        const std::unique_ptr<CanalLocal> canal = iniciaCanal();
         rc = QApplication::exec();
+        Estacion::observa(canal.get(), {});
         Estacion::observa(monitor.get(), {});
         Estacion::observa(planta.get(), {});
     }

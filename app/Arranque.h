@@ -6,6 +6,7 @@
 class frmMain;
 class MonitorWeb;
 class PublicadorPlanta;
+class CanalLocal;
 
 // The program's entry sequence: settings, the start-up check of the settings
 // file, first-run definition, sign-in, splash and main window.
@@ -46,6 +47,9 @@ std::unique_ptr<MonitorWeb> iniciaMonitor();
 // database is a shared PostgreSQL one (null otherwise); it follows every
 // station opened from now on.
 std::unique_ptr<PublicadorPlanta> iniciaPlanta();
+// The local channel this process serves its lines on, when it records them
+// (null when another process does, or the socket cannot be made).
+std::unique_ptr<CanalLocal> iniciaCanal();
 
 // iniciar, then the main window's event loop. Returns the exit code.
 int ejecutar();

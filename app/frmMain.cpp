@@ -231,7 +231,7 @@ void frmMain::carga()
                      Programa::OperadorActual + QStringLiteral(")"));
     // The lines poll and record from sign-in on, whether or not a station is open.
     QString error;
-    if (!Estacion::enServicio() && !Estacion::iniciaGrabador(Contexto::programa(), &error))
+    if (!Estacion::conecta(Contexto::programa(), &error))
         MessageBox::mostrar(this, MessageBox::Exclamacion, QStringLiteral("Tolvex"), error);
 }
 

@@ -16,6 +16,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -74,7 +75,11 @@ int main(int argc, char** argv)
     QRandomGenerator azar(p.isSet(QStringLiteral("semilla")) ? p.value(QStringLiteral("semilla")).toUInt()
                                                              : quint32(QDateTime::currentMSecsSinceEpoch()));
     QTemporaryDir temporal;
-    const QString dir = p.isSet(QStringLiteral("dir")) ? p.value(QStringLiteral("dir")) : temporal.path();
+    const QString dir = QDir(p.isSet(QStringLiteral("dir")) ? p.value(QStringLiteral("dir")) : temporal.path()).absolutePath();
+    QDir().mkpath(dir);
+    // The settings and the database are this directory's.
+    qputenv("TOLVEX_HOME", QFile::encodeName(dir));
+    QDir::setCurrent(dir);
 
     // The indicators: they weigh whether or not anybody reads them.
     std::vector<std::unique_ptr<QProcess>> sims;

@@ -5,7 +5,9 @@
 #include <map>
 #include <memory>
 
+#include "CerrojoBus.h"
 #include "Diario.h"
+#include "EstacionRemota.h"
 #include "EstacionPesaje.h"
 #include "Grabador.h"
 #include "MessageBox.h"
@@ -16,6 +18,7 @@ namespace Estacion {
 namespace {
 
 std::unique_ptr<Grabador> g_grabador;
+std::unique_ptr<CanalCliente> g_canal;
 std::function<EstacionBase*(int)> g_remotas;
 bool g_servicio = false;
 std::map<int, QPointer<frmPeso>> g_ventanas;
@@ -48,6 +51,36 @@ bool iniciaGrabador(const Contexto& contexto, QString* error)
         return false;
     }
     return true;
+}
+
+bool conecta(const Contexto& contexto, QString* error)
+{
+    const QString dir = contexto.directorio();
+    if (CerrojoBus::titular(dir).isEmpty())
+        return iniciaGrabador(contexto, error);
+    // Another process (the service, another desktop) holds the bus: its
+    // lines are shown and commanded through its channel.
+    QString e;
+    g_canal = CanalCliente::conecta(dir, &e);
+    if (!g_canal) {
+        // The holder may have just ended: then this process records.
+        if (CerrojoBus::titular(dir).isEmpty())
+            return iniciaGrabador(contexto, error);
+        if (error)
+            *error = QStringLiteral("Las líneas las registra otro programa (%1), pero no se pudo conectar con él: %2")
+                         .arg(CerrojoBus::titular(dir), e);
+        return false;
+    }
+    CanalCliente* c = g_canal.get();
+    usaRemotas([c](int linea) -> EstacionBase* { return c->estacion(linea); }, c->esServicio());
+    return true;
+}
+
+QString quienRegistra()
+{
+    if (g_canal)
+        return g_canal->quien();
+    return {};
 }
 
 Grabador* grabador()
@@ -175,6 +208,8 @@ void cerrar()
         if (v)
             v->cierraYa();
     g_ventanas.clear();
+    usaRemotas({}, false);
+    g_canal.reset();
     if (g_grabador)
         g_grabador->detiene();
     g_grabador.reset();

@@ -22,6 +22,15 @@ namespace Estacion {
 // and records from now on. False, and in *error why (another process holds
 // the bus), when it cannot.
 bool iniciaGrabador(const Contexto& contexto = Contexto::programa(), QString* error = nullptr);
+// The lines of the session's directory: through the channel of the process
+// that holds its bus (the service, another desktop program), or else
+// recorded by this process from now on. False, and in *error why, when
+// neither can be.
+bool conecta(const Contexto& contexto = Contexto::programa(), QString* error = nullptr);
+// How the process that records the lines describes itself (empty when it
+// is this one).
+QString quienRegistra();
+
 // The recorder of this process, or null.
 Grabador* grabador();
 

@@ -75,7 +75,6 @@ private Q_SLOTS:
     void initTestCase();
     void estacionCabe_data();
     void estacionCabe();
-    void avisoEntero();
     void principalVuelveDondeEstaba();
 
 private:
@@ -166,46 +165,6 @@ void TstEscritorio::estacionCabe()
     }
 }
 
-// The notice of an accumulator that rose while the station was closed reads
-// whole, at the window's size and maximised.
-void TstEscritorio::avisoEntero()
-{
-    BancoEstacion b;
-    QDir::setCurrent(b.dir().path());
-    b.ind().setValor32(Indicador::kUlTotal, 5000);
-    QPointer<frmPeso> w = b.abreListo();
-    QVERIFY2(w, qPrintable(b.error()));
-    b.ind().setValor32(Indicador::kUlTotal, 5250);
-    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, kEspera);
-    w->cierraYa();
-    QTRY_VERIFY_WITH_TIMEOUT(!w, kEspera);
-    QTRY_COMPARE_WITH_TIMEOUT(b.registrador().pendientes(), 0, kEspera);
-    b.ind().setValor32(Indicador::kUlTotal, 1255750);
-    w = b.abreListo();
-    QVERIFY(w);
-    auto* aviso = w->findChild<QLabel*>(QStringLiteral("Lbl_Aviso"));
-    QVERIFY(aviso);
-    QVERIFY(aviso->text().startsWith(QStringLiteral("El acumulador aumentó 1250500 kg")));
-    compruebaQueCabe(w);
-    for (bool maximizada : {false, true}) {
-        if (maximizada) {
-            w->showMaximized();
-            // The window manager may put a maximised window's borders off
-            // the screen: its client area fills what the desktop leaves.
-            QTRY_VERIFY2_WITH_TIMEOUT(w->isMaximized() && w->width() >= disponible().width() - 4 &&
-                                          disponible().contains(w->geometry()),
-                                      qPrintable(texto(w->geometry())), kEspera);
-        } else {
-            w->resize(w->sizeHint());
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(aviso->isVisible(), kEspera);
-        QTRY_VERIFY2_WITH_TIMEOUT(cortado(aviso).isEmpty(), qPrintable(cortado(aviso)), kEspera);
-        const QRect r(aviso->mapToGlobal(QPoint(0, 0)), aviso->size());
-        QVERIFY2(disponible().contains(r), qPrintable(texto(r)));
-        if (!maximizada)
-            captura("manual-estacion-aviso.png");
-    }
-}
 
 // Six starts with the placement saved at each close: the frame comes back
 // where it was left. A placement saved off the screen comes back inside it.

@@ -392,7 +392,7 @@ void TstLineas::ventanasDeLasLineas()
     // One click on a tile opens that line's station (its data asked first).
     rellenaDatosAlAbrir({QStringLiteral("Cliente")});
     panel->findChild<QToolButton*>(QStringLiteral("Linea_2"))->click();
-    QTRY_VERIFY_WITH_TIMEOUT(Estacion::estacion(2) && Estacion::estacion(2)->iniciada(), kEspera);
+    QTRY_VERIFY_WITH_TIMEOUT(Estacion::ventana(2) && Estacion::ventana(2)->iniciada(), kEspera);
     frmPeso* ventana2 = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->objectName() == QStringLiteral("frmPeso_2"))
@@ -407,7 +407,7 @@ void TstLineas::ventanasDeLasLineas()
     rellenaDatosAlAbrir({QStringLiteral("Cliente")});
     ventana2->activateWindow();
     QTest::keyClick(ventana2, Qt::Key_1, Qt::ControlModifier);
-    QTRY_VERIFY_WITH_TIMEOUT(Estacion::estacion(1) && Estacion::estacion(1)->iniciada(), kEspera);
+    QTRY_VERIFY_WITH_TIMEOUT(Estacion::ventana(1) && Estacion::ventana(1)->iniciada(), kEspera);
     QCOMPARE(Estacion::abiertas(), 2);
     // The main window, with the reports, stays available.
     QVERIFY(!principal.isHidden());
