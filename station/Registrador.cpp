@@ -533,8 +533,12 @@ void adopta(ColaPendientes& cola, const Pendiente& p, const Hallada& h, const QS
         fila->total = h.total;
         fila->info = h.info;
     }
+    // A difference entry's weight is the row's: the entry has none of its own.
+    Pendiente visto = p;
+    if (p.tipo == Pendiente::Diferencia)
+        visto.peso = h.peso;
     QString aviso = QStringLiteral("El registro %1 ya estaba guardado con el ticket %2 (%3); no se guardó otra vez.")
-                        .arg(delLote(p))
+                        .arg(delLote(visto))
                         .arg(h.ticket)
                         .arg(como);
     if (h.propia)
