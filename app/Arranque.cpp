@@ -39,7 +39,7 @@ bool notaPermisos()
                        "claves maestras y las conexiones. Deje el acceso sólo al dueño y al grupo: chmod o-rwx %1")
             .arg(ini)
             .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0'));
-    Diario::agrega(Diario::kLog, Diario::registroError(frmPeso::estado().NroError, msg,
+    Diario::agrega(Diario::kLog, Diario::registroError(0, msg,
                                                        QStringLiteral("Rutina: Main (Arranque)"),
                                                        QDateTime::currentDateTime()));
     return true;
@@ -72,7 +72,7 @@ Resultado iniciar(frmMain& ventana)
     QString aviso;
     Puesto::de(Programa::directorio(), &aviso);
     if (!aviso.isEmpty())
-        Diario::agrega(Diario::kLog, Diario::registroError(frmPeso::estado().NroError, aviso,
+        Diario::agrega(Diario::kLog, Diario::registroError(0, aviso,
                                                            QStringLiteral("Rutina: Main (Arranque)"),
                                                            QDateTime::currentDateTime()));
 

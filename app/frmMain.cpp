@@ -229,7 +229,10 @@ void frmMain::carga()
     }
     m_panel->setText(QStringLiteral("Nivel: ") + Programa::NivelActual + QStringLiteral(" (") +
                      Programa::OperadorActual + QStringLiteral(")"));
-    Estacion::iniciaRegistro();
+    // The lines poll and record from sign-in on, whether or not a station is open.
+    QString error;
+    if (!Estacion::enServicio() && !Estacion::iniciaGrabador(Contexto::programa(), &error))
+        MessageBox::mostrar(this, MessageBox::Exclamacion, QStringLiteral("Tolvex"), error);
 }
 
 void frmMain::ocultaPorNivel()

@@ -397,7 +397,7 @@ int main(int argc, char** argv)
     paso.stop();
     ls[3].sim->fallos(fallos);
     for (LineaSoak& l : ls)
-        l.fusionados = Estacion::estacion(l.numero) ? Estacion::estacion(l.numero)->lotesFusionados() : -1;
+        l.fusionados = Estacion::motor(l.numero) ? Estacion::motor(l.numero)->lotesFusionados() : -1;
     cierraVentanas();
     const bool escrito = esperaHasta([] { return Estacion::pendientes() == 0; }, 120000);
     const QString identidad = Puesto::de(dir);

@@ -1,7 +1,9 @@
 // tolvex-sim: simulated weighing indicators (one, or several ids on one bus)
 // answering Modbus RTU on TCP or on a pseudo-terminal. The first line of output says where: "port N" or the
-// device path. "lotes" on standard input, or SIGTERM, prints the batch count.
+// device path. "lotes" on standard input, or SIGTERM, prints the batch count
+// and the kilos accumulated; "detiene" stops every indicator's cycle.
 #include "IdEsclavo.h"
+#include "Indicador.h"
 #include "IndicadorSimulado.h"
 #include "ServidorRtu.h"
 
@@ -31,7 +33,8 @@ const char* const kUso =
     "uso: tolvex-sim (--tcp PUERTO | --pty) [opciones]\n"
     "  Indicador de pesaje simulado: esclavo Modbus RTU en 127.0.0.1:PUERTO (0: uno libre)\n"
     "  o en un pseudo-terminal nuevo. La primera línea de la salida dice dónde: \"port N\" o\n"
-    "  la ruta del dispositivo. \"lotes\" por la entrada, o SIGTERM, escribe los lotes hechos.\n"
+    "  la ruta del dispositivo. \"lotes\" por la entrada, o SIGTERM, escribe los lotes hechos\n"
+    "  y los kg acumulados; \"detiene\" detiene el ciclo de cada indicador.\n"
     "  --id N                id de esclavo, de 1 a 247 (1); responde también al id 0\n"
     "  --ids LISTA           varios indicadores en el mismo bus, p. ej. 1,2,5 o 1-4: cada uno\n"
     "                        con su proceso y su semilla (--seed y el id); nadie responde a\n"
@@ -56,6 +59,8 @@ const char* const kUso =
     "  --reply-id N          responde cada pedido como si fuera el id N\n"
     "  --seed N              semilla del proceso (1)\n"
     "  --verbose             escribe cada trama en la salida de errores\n"
+    "  --marcha              arranca cada indicador en marcha continua (tandas de 500, sin\n"
+    "                        despacho), como si el operario hubiera dado Arranque\n"
     "  --help                esta ayuda\n"
     "Termina con 0 al detenerse, 1 si no pudo escuchar o abrir el pseudo-terminal, 2 si los\n"
     "argumentos no son válidos.\n";
@@ -112,7 +117,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     std::optional<quint16> puertoTcp;
-    bool pty = false, verboso = false;
+    bool pty = false, verboso = false, marcha = false;
     int id = 1, decimales = 0;
     QList<int> ids, mudos, conFallos;
     int baudios = 0;
@@ -135,6 +140,8 @@ int main(int argc, char** argv)
             f.mudo = true;
         } else if (a == u"--verbose") {
             verboso = true;
+        } else if (a == u"--marcha") {
+            marcha = true;
         } else if (a == u"--tcp") {
             const auto n = entero(v, 0, 65535);
             if (!n)
@@ -243,11 +250,27 @@ int main(int argc, char** argv)
         servidor.agrega(*indicadores[size_t(k)], quint8(ids[k]));
     servidor.setVerboso(verboso);
     servidor.setBaudios(baudios, giroMs);
+    if (marcha)
+        for (const auto& ind : indicadores) {
+            ind->programa(0, 450, 500);
+            ind->comando('V');
+        }
+    // The batches made and the kilos they added to the accumulators, all
+    // indicators together and then each one: what an independent count of
+    // the rows must find.
     const auto lotes = [&] {
         qint64 total = 0;
-        for (const auto& ind : indicadores)
-            total += ind->lotes();
-        return total;
+        double kg = 0;
+        QString cada;
+        for (qsizetype k = 0; k < qsizetype(indicadores.size()); ++k) {
+            IndicadorSimulado& ind = *indicadores[size_t(k)];
+            const qint64 n = ind.lotes();
+            const double acumulado = ind.valor32(Indicador::kUlTotal) / std::pow(10.0, decimales);
+            total += n;
+            kg += acumulado;
+            cada += QStringLiteral(" id%1 %2 %3").arg(ids[k]).arg(n).arg(acumulado, 0, 'f', decimales);
+        }
+        return QStringLiteral("%1 kg %2%3").arg(total).arg(kg, 0, 'f', decimales).arg(cada);
     };
     QTextStream out(stdout);
     if (puertoTcp) {
@@ -308,6 +331,9 @@ int main(int argc, char** argv)
             entrada->setEnabled(false); // end of input: keep serving
             return;
         }
+        if (QByteArray(buf, n).contains("detiene"))
+            for (const auto& ind : indicadores)
+                ind->comando('X');
         if (QByteArray(buf, n).contains("lotes"))
             out << "lotes " << lotes() << Qt::endl;
     });

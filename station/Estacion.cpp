@@ -1,71 +1,131 @@
 #include "Estacion.h"
 
-#include <QDir>
-#include <QFile>
-#include <QDateTime>
+#include <QCoreApplication>
 #include <QPointer>
-#include <cstdio>
 #include <map>
+#include <memory>
 
 #include "Diario.h"
 #include "EstacionPesaje.h"
-#include "Programa.h"
-#include "Registrador.h"
+#include "Grabador.h"
+#include "MessageBox.h"
 #include "frmPeso.h"
 
 namespace Estacion {
 
 namespace {
 
-// What one line of the workstation holds while the program runs. The writer
-// outlives the window: rows still pending when the station closes keep
-// being written.
-struct ContextoLinea
-{
-    Registrador* registrador = nullptr;
-    QPointer<frmPeso> ventana;
-};
-
-std::map<int, ContextoLinea> g_lineas;
-// The viewers of the stations, by who registered them.
+std::unique_ptr<Grabador> g_grabador;
+std::function<EstacionBase*(int)> g_remotas;
+bool g_servicio = false;
+std::map<int, QPointer<frmPeso>> g_ventanas;
 std::map<const void*, std::function<void(EstacionPesaje*)>> g_observadores;
 QPointer<QWidget> g_principal;
 const Contexto* g_contexto = nullptr;
 
-Registrador* registradorDe(int linea, const Contexto& contexto)
-{
-    ContextoLinea& c = g_lineas[linea];
-    if (!c.registrador)
-        c.registrador = new Registrador(contexto.directorio(), contexto, nullptr, linea);
-    return c.registrador;
-}
-
 } // namespace
 
-void observa(const void* quien, std::function<void(EstacionPesaje*)> alAbrir)
+bool iniciaGrabador(const Contexto& contexto, QString* error)
 {
-    if (alAbrir)
-        g_observadores[quien] = std::move(alAbrir);
-    else
+    if (g_grabador && g_grabador->activo() && &g_grabador->contexto() == &contexto &&
+        g_grabador->directorio() == contexto.directorio())
+        return true;
+    cerrar();
+    static const bool alSalir = [] {
+        // Stopped while the application still exists, however it ends.
+        qAddPostRoutine(cerrar);
+        return true;
+    }();
+    (void)alSalir;
+    g_grabador = std::make_unique<Grabador>(contexto);
+    g_grabador->setOperadorPorDefecto(contexto.OperadorActual);
+    QObject::connect(g_grabador.get(), &Grabador::lineaIniciada, g_grabador.get(), [](EstacionPesaje* e) {
+        for (const auto& [quien, alIniciar] : g_observadores)
+            alIniciar(e);
+    });
+    if (!g_grabador->inicia(error)) {
+        g_grabador.reset();
+        return false;
+    }
+    return true;
+}
+
+Grabador* grabador()
+{
+    return g_grabador.get();
+}
+
+void usaRemotas(std::function<EstacionBase*(int)> fuente, bool servicio)
+{
+    g_remotas = std::move(fuente);
+    g_servicio = g_remotas && servicio;
+}
+
+bool enServicio()
+{
+    return g_servicio;
+}
+
+void observa(const void* quien, std::function<void(EstacionPesaje*)> alIniciar)
+{
+    if (!alIniciar) {
         g_observadores.erase(quien);
+        return;
+    }
+    g_observadores[quien] = alIniciar;
+    if (g_grabador)
+        for (int n : g_grabador->lineas())
+            alIniciar(g_grabador->estacion(n));
+}
+
+EstacionBase* estacion(int linea)
+{
+    if (g_remotas)
+        return g_remotas(linea);
+    return motor(linea);
+}
+
+EstacionBase* actual()
+{
+    return estacion(1);
+}
+
+EstacionPesaje* motor(int linea)
+{
+    return g_grabador ? g_grabador->estacion(linea) : nullptr;
+}
+
+frmPeso* ventana(int linea)
+{
+    const auto i = g_ventanas.find(linea);
+    return i != g_ventanas.end() && i->second && !i->second->descargada() ? i->second.data() : nullptr;
 }
 
 void abrir(QWidget* ventanaPrincipal, const Contexto& contexto, int linea)
 {
     g_principal = ventanaPrincipal;
     g_contexto = &contexto;
-    ContextoLinea& c = g_lineas[linea];
-    if (c.ventana) {
-        c.ventana->show();
-        c.ventana->raise();
-        c.ventana->activateWindow();
+    if (frmPeso* v = ventana(linea)) {
+        v->show();
+        v->raise();
+        v->activateWindow();
         return;
     }
-    Registrador* r = registradorDe(linea, contexto);
-    c.ventana = new frmPeso(ventanaPrincipal, r, contexto, Lineas::linea(linea));
-    for (const auto& [quien, alAbrir] : g_observadores)
-        alAbrir(c.ventana->estacion());
-    c.ventana->inicia();
+    QString error;
+    if (!g_remotas && !iniciaGrabador(contexto, &error)) {
+        MessageBox::mostrar(ventanaPrincipal, MessageBox::Critico, QStringLiteral("Error!!!"), error);
+        return;
+    }
+    EstacionBase* e = estacion(linea);
+    if (!e) {
+        MessageBox::mostrar(ventanaPrincipal, MessageBox::Critico, QStringLiteral("Error!!!"),
+                            QStringLiteral("La línea %1 no existe en Tolvex.ini.").arg(linea));
+        return;
+    }
+    auto* v = new frmPeso(ventanaPrincipal, e, contexto);
+    QObject::connect(v, &frmPeso::lineaElegida, v, [](int n) { cambiaA(n); });
+    g_ventanas[linea] = v;
+    v->inicia();
 }
 
 void cambiaA(int linea)
@@ -73,76 +133,51 @@ void cambiaA(int linea)
     abrir(g_principal, g_contexto ? *g_contexto : Contexto::programa(), linea);
 }
 
-void iniciaRegistro()
-{
-    const QDir dir(Programa::directorio());
-    // Lines a hand-edited file names beyond the limit: said, not run.
-    const QString fuera = Lineas::avisoFueraDeRango();
-    if (!fuera.isEmpty()) {
-        Diario::agrega(dir.absoluteFilePath(Diario::kLog),
-                       Diario::registroError(EstacionPesaje::memoria(1).NroError, fuera,
-                                             QStringLiteral("Rutina: iniciaRegistro (Arranque)"),
-                                             QDateTime::currentDateTime()));
-        std::fprintf(stderr, "tolvex: %s\n", fuera.toLocal8Bit().constData());
-    }
-    for (const Linea& l : Lineas::lista()) {
-        if (g_lineas[l.numero].registrador)
-            continue;
-        const QString cola = dir.absoluteFilePath(l.archivo(Registrador::kArchivo));
-        if (!QFile::exists(cola)) {
-            // What a kill left half-written of a queue that never got its file.
-            ColaPendientes(cola, {}, l.numero).quitaTemporales();
-            continue;
-        }
-        // Its failures go to the error log, as the station's do.
-        registradorDe(l.numero, Contexto::programa())->reintenta();
-    }
-}
-
 int pendientes()
 {
-    int n = 0;
-    for (const auto& [linea, c] : g_lineas)
-        n += c.registrador ? c.registrador->pendientes() : 0;
-    return n;
+    return g_grabador ? g_grabador->pendientes() : 0;
 }
 
 bool confirmaCierre(QWidget* parent)
 {
-    QVector<const Registrador*> rs;
-    for (const auto& [linea, c] : g_lineas)
-        if (c.registrador)
-            rs << c.registrador;
-    return frmPeso::preguntaSinGuardar(parent, rs);
-}
-
-EstacionPesaje* estacion(int linea)
-{
-    const auto i = g_lineas.find(linea);
-    return i != g_lineas.end() && i->second.ventana ? i->second.ventana->estacion() : nullptr;
-}
-
-EstacionPesaje* actual()
-{
-    return estacion(1);
+    if (g_grabador) {
+        const QStringList lineas = g_grabador->descripcionesGrabando();
+        if (!lineas.isEmpty()) {
+            const QString que = Lineas::varias()
+                                    ? QStringLiteral("Al cerrar Tolvex dejan de registrarse los lotes de: %1.")
+                                          .arg(lineas.join(QStringLiteral(", ")))
+                                    : QStringLiteral("Al cerrar Tolvex dejan de registrarse los lotes del indicador.");
+            if (!MessageBox::pregunta(parent, MessageBox::Exclamacion, QStringLiteral("Salir"),
+                                      que + QStringLiteral("\nDesea salir?"), false))
+                return false;
+        }
+        return frmPeso::preguntaSinGuardar(parent, g_grabador->registradores());
+    }
+    if (g_servicio)
+        return MessageBox::pregunta(parent, MessageBox::Informacion, QStringLiteral("Salir"),
+                                    QStringLiteral("El servicio de registro sigue registrando los lotes de "
+                                                   "las líneas.\nDesea salir?"),
+                                    true);
+    return true;
 }
 
 int abiertas()
 {
     int n = 0;
-    for (const auto& [linea, c] : g_lineas)
-        n += c.ventana && !c.ventana->descargada() ? 1 : 0;
+    for (const auto& [linea, v] : g_ventanas)
+        n += v && !v->descargada() ? 1 : 0;
     return n;
 }
 
 void cerrar()
 {
-    for (auto& [linea, c] : g_lineas)
-        if (c.ventana)
-            c.ventana->cierraYa();
-    for (auto& [linea, c] : g_lineas)
-        delete c.registrador;
-    g_lineas.clear();
+    for (auto& [linea, v] : g_ventanas)
+        if (v)
+            v->cierraYa();
+    g_ventanas.clear();
+    if (g_grabador)
+        g_grabador->detiene();
+    g_grabador.reset();
 }
 
 } // namespace Estacion

@@ -6,51 +6,61 @@
 #include "Contexto.h"
 #include "Lineas.h"
 
+class EstacionBase;
 class EstacionPesaje;
+class Grabador;
 class QWidget;
+class frmPeso;
 
-// Entry point of the weighing stations, one per line, as the main window
-// opens them. Each line travels as one context: its settings, its writer
-// (queue and last ticket), its station and its window.
+// The desktop's side of the lines: the recorder that polls and records
+// them (in this process from sign-in to exit), and their station windows,
+// which are views over it. A line records whether or not its window is
+// open, and the main window stays available while stations are open.
 namespace Estacion {
 
-// Opens the station window of line `linea` (modeless); the main window
-// hides while any station is open and is shown again when the last one
-// closes. Opening a line that is open brings its window to the front.
-// The station works for the session given (rows and audits are signed by
-// its operator; the session must outlive the station).
+// Starts the recorder of the session's program directory: every line polls
+// and records from now on. False, and in *error why (another process holds
+// the bus), when it cannot.
+bool iniciaGrabador(const Contexto& contexto = Contexto::programa(), QString* error = nullptr);
+// The recorder of this process, or null.
+Grabador* grabador();
+
+// Lines another process records (it holds the bus) and shows through the
+// local channel: views open over them instead. An empty function leaves it.
+void usaRemotas(std::function<EstacionBase*(int linea)> fuente, bool servicio);
+// The lines are recorded by the service (not by this process).
+bool enServicio();
+
+// Opens the station window of line `linea` (modeless) over the line; the
+// window works for the session given (its operator commands and signs),
+// which must outlive it. Opening a line that is open brings its window to
+// the front. Without a recorder yet, one starts for the session.
 void abrir(QWidget* ventanaPrincipal, const Contexto& contexto = Contexto::programa(), int linea = 1);
 // Opens line `linea` from wherever the operator is (the overview, a
 // shortcut), with the main window and session of the stations open.
 void cambiaA(int linea);
 
-// Starts the record writers at program start for the lines whose rows were
-// left pending by an earlier run (stopped or failed before writing them),
-// so that they are written at once and not only when the station is next
-// opened. Each line's queue temporaries a kill left are removed first, and
-// lines the settings file names beyond the limit are told to the error log.
-void iniciaRegistro();
-
-// Rows and markings not yet written, of every line (0 when no writer has
-// started).
+// Rows and markings not yet written, of every line.
 int pendientes();
-// Asks before the program ends while rows are held only in memory; true
-// when it may end.
+// Asks before the program ends: which lines stop recording (or that the
+// service goes on), and rows held only in memory; true when it may end.
 bool confirmaCierre(QWidget* parent);
 
-// The open station of line 1 (its state and signals), or null.
-EstacionPesaje* actual();
-// The open station of a line, or null.
-EstacionPesaje* estacion(int linea);
-// Stations open now.
+// The line (its state and signals), or null; line 1.
+EstacionBase* estacion(int linea);
+EstacionBase* actual();
+// The engine of this process's recorder for the line, or null.
+EstacionPesaje* motor(int linea);
+// The open window of a line, or null; windows open now.
+frmPeso* ventana(int linea);
 int abiertas();
 
-// Closes every station and its link (the main window is closing).
+// Closes every window and stops the recorder (the program ends).
 void cerrar();
 
-// A viewer of the stations (the web monitor, the plant's publisher), known
-// by quien: alAbrir gets every station opened from now on; an empty
-// function stops it.
-void observa(const void* quien, std::function<void(EstacionPesaje*)> alAbrir);
+// A follower of the lines (the web monitor, the plant's publisher), known
+// by quien: alIniciar gets every engine of the recorder, those running now
+// and those started later; an empty function stops it.
+void observa(const void* quien, std::function<void(EstacionPesaje*)> alIniciar);
 
 } // namespace Estacion

@@ -1,8 +1,13 @@
 #include "EstacionPesaje.h"
 
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cmath>
-#include <map>
 
+#include "ArchivoAtomico.h"
 #include "Config.h"
 #include "Contexto.h"
 #include "Conversiones.h"
@@ -25,13 +30,6 @@ QTime aSegundos(const QTime& t)
 
 } // namespace
 
-EstacionPesaje::Memoria& EstacionPesaje::memoria(int linea)
-{
-    // A node map: the reference handed out stays valid as lines are added.
-    static std::map<int, Memoria> m;
-    return m[linea];
-}
-
 void EstacionPesaje::setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste)
 {
     g_ajusteEnlace = std::move(ajuste);
@@ -39,9 +37,21 @@ void EstacionPesaje::setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste)
 
 EstacionPesaje::EstacionPesaje(const Contexto& contexto, Registrador* registrador, QObject* parent,
                                const Linea& linea)
-    : QObject(parent), m_contexto(contexto), m_registrador(registrador), m_linea(linea),
-      m_diario(linea.archivo(Diario::kJournal))
+    : EstacionBase(linea, parent), m_contexto(contexto), m_registrador(registrador),
+      m_diario(linea.archivo(Diario::kJournal)), m_ajuste(g_ajusteEnlace), m_operador(contexto.OperadorActual)
 {
+    // The auxiliary data and operator the line had in force when it last ran.
+    QFile f(QDir(contexto.directorio()).absoluteFilePath(linea.archivo(kArchivoAux)));
+    if (f.open(QIODevice::ReadOnly) && f.size() < 64 * 1024) {
+        const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
+        for (const QJsonValue& v : o.value(QStringLiteral("aux")).toArray())
+            m_aux << v.toString().left(255);
+        const QString op = o.value(QStringLiteral("operador")).toString().left(255);
+        if (!op.isEmpty()) {
+            m_operador = op;
+            m_operadorPropio = true;
+        }
+    }
     connect(&m_enlace, &Enlace::periodoEfectivoCambiado, this, &EstacionPesaje::periodoEfectivoCambiado);
     connect(&m_vigia, &QTimer::timeout, this, &EstacionPesaje::lecturaTarde);
     connect(&m_enlace, &Enlace::abierto, this, &EstacionPesaje::alAbrir);
@@ -66,18 +76,35 @@ EstacionPesaje::~EstacionPesaje()
 
 // ------------------------------------------------------------------ opening
 
+void EstacionPesaje::setOperadorPorDefecto(const QString& operador)
+{
+    if (!operador.isEmpty())
+        m_operador = operador;
+    else if (m_operador.isEmpty())
+        m_operador = kSinOperador;
+}
+
 void EstacionPesaje::abre(const QStringList& aux)
 {
+    abreVista(aux, QString());
+    abre();
+}
+
+void EstacionPesaje::abre()
+{
+    if (m_iniciada)
+        return;
     m_cerrar = true;
-    m_aux = aux;
+    m_descargada = false;
+    m_falloApertura.clear();
     QString error;
     auto config = ConfigEnlace::lee(&error, nullptr, m_linea.numero);
     if (!config) {
         errorManager(ConfigEnlace::mensajeError());
         return;
     }
-    if (g_ajusteEnlace)
-        g_ajusteEnlace(*config);
+    if (m_ajuste)
+        m_ajuste(*config);
     m_esperaMs = config->esperaMs;
     m_enlace.abrir(*config);
 }
@@ -100,24 +127,97 @@ void EstacionPesaje::alAbrir(bool ok, const QString& mensaje, const QString& det
     m_estado = EstadoEstacion();
     m_estado.abierta = true;
     m_estado.decimales = m_decimales;
-    memoria(m_linea.numero).TotalAnterior = -1;
-    // Nothing has been read yet: the programmed batch and preset show as 0.
-    escribeDiario(Diario::cabecera(m_aux, memoria(m_linea.numero).DecimoFino, m_decimales, QStringLiteral("0"), 0,
-                                   QStringLiteral("0"), QDateTime::currentDateTime()),
-                  QStringLiteral("Rutina: openTxt (Formulario frmPeso)"));
+    m_memoria.TotalAnterior = -1;
     m_cerrar = false;
     m_iniciada = true;
     m_periodo = *tiempo;
+    if (m_aperturaPendiente)
+        escribeApertura();
     reanuda();
     Q_EMIT abierta();
+}
+
+// ------------------------------------------------------------------- views
+
+void EstacionPesaje::abreVista(const QStringList& aux, const QString& operador)
+{
+    m_aux = aux;
+    if (!operador.isEmpty()) {
+        m_operador = operador;
+        m_operadorPropio = true;
+    }
+    guardaAux();
+    m_aperturaPendiente = !m_iniciada;
+    if (m_iniciada)
+        escribeApertura();
+}
+
+void EstacionPesaje::cierraVista(const QString& operador)
+{
+    m_aperturaPendiente = false;
+    if (m_tramo != Tramo::Vista)
+        return;
+    cierraTramo();
+    // The dispatch ends with the view: the last row gets its total marking.
+    if (m_registrador) {
+        Pendiente p;
+        p.tipo = Pendiente::Cierre;
+        const QDateTime ahora = QDateTime::currentDateTime();
+        p.fecha = ahora.date();
+        p.hora = aSegundos(ahora.time());
+        p.operador = operador.isEmpty() ? m_operador : operador;
+        p.pTotal = 0;
+        encola(p);
+    }
+}
+
+// A record headed with the auxiliary data in force and what the indicator
+// is programmed with; one of unattended batches, if open, ends first.
+void EstacionPesaje::escribeApertura()
+{
+    m_aperturaPendiente = false;
+    cierraTramo();
+    const bool leido = m_estado.instante.isValid();
+    escribeDiario(Diario::cabecera(m_aux, leido ? 0.1 * m_estado.CFino : 0, m_decimales,
+                                   leido ? m_estado.muestra(m_estado.CFino) : QStringLiteral("0"),
+                                   leido ? m_estado.Despacho : 0,
+                                   leido ? m_estado.muestra(m_estado.Despacho) : QStringLiteral("0"),
+                                   QDateTime::currentDateTime()),
+                  QStringLiteral("Rutina: openTxt (Formulario frmPeso)"));
+    m_tramo = Tramo::Vista;
+}
+
+void EstacionPesaje::cierraTramo()
+{
+    if (m_tramo == Tramo::Ninguno)
+        return;
+    escribeDiario(Diario::cierre(), QStringLiteral("Rutina: closeTxt (Formulario frmPeso)"));
+    m_tramo = Tramo::Ninguno;
+}
+
+// Replaced whole or left as it was: a restart finds the last data given.
+void EstacionPesaje::guardaAux()
+{
+    QJsonArray a;
+    for (const QString& t : std::as_const(m_aux))
+        a.append(t);
+    QJsonObject o{{QStringLiteral("aux"), a}};
+    if (m_operadorPropio)
+        o.insert(QStringLiteral("operador"), m_operador);
+    const QString archivo = QDir(m_contexto.directorio()).absoluteFilePath(m_linea.archivo(kArchivoAux));
+    QString e;
+    if (!ArchivoAtomico::reemplaza(archivo, QJsonDocument(o).toJson(QJsonDocument::Compact), &e))
+        escribeLog(QStringLiteral("No se pudieron guardar los datos auxiliares en %1: %2").arg(archivo, e),
+                   QStringLiteral("Rutina: PideDatos (Formulario frmPeso)"));
 }
 
 void EstacionPesaje::errorManager(const QString& msg, const QString& detalle)
 {
     escribeLog(msg, Diario::kRutinaCarga);
-    QString texto = QStringLiteral("Error de validacion Nº %1.\n%2").arg(memoria(m_linea.numero).NroError).arg(msg);
+    QString texto = QStringLiteral("Error de validacion Nº %1.\n%2").arg(m_memoria.NroError).arg(msg);
     if (!detalle.isEmpty())
         texto += u'\n' + detalle;
+    m_falloApertura = texto;
     Q_EMIT fallo(texto);
 }
 
@@ -127,7 +227,7 @@ void EstacionPesaje::escribeLog(const QString& msg, const QString& rutina)
 {
     // The log is the workstation's: a line other than the first is named.
     const QString texto = m_linea.numero == 1 ? msg : m_linea.descripcion() + QStringLiteral(": ") + msg;
-    if (!Diario::agrega(Diario::kLog, Diario::registroError(memoria(m_linea.numero).NroError, texto, rutina,
+    if (!Diario::agrega(Diario::kLog, Diario::registroError(m_memoria.NroError, texto, rutina,
                                                              QDateTime::currentDateTime())))
         siguenEsperando();
 }
@@ -233,8 +333,10 @@ void EstacionPesaje::alLeer(const LecturaPeso& l)
     if (m_enlaceCaido && !caido)
         anotaFalla();
     if (l.valida()) {
-        memoria(m_linea.numero).NroError = 422;
-        memoria(m_linea.numero).DecimoFino = 0.1 * l.CFino;
+        if (m_memoria.NroError != 422 && m_registrador)
+            m_registrador->setNroError(422);
+        m_memoria.NroError = 422;
+        m_memoria.DecimoFino = 0.1 * l.CFino;
         if (l.Modo == 0 || l.Modo == 1)
             guardardatos(l);
     }
@@ -268,39 +370,45 @@ void EstacionPesaje::anotaFalla()
 
 void EstacionPesaje::guardardatos(const LecturaPeso& l)
 {
-    Memoria& s = memoria(m_linea.numero);
+    Memoria& s = m_memoria;
     const double total = m_estado.Acumulado;
     if (total == 0)
         s.TotalAnterior = 0;
     if (s.TotalAnterior == -1) {
         s.TotalAnterior = total;
         m_ciclosPrevios = l.CCiclos;
-        avisaAcumulador();
+        // What the indicator weighed while nobody read it: the writer
+        // compares it with the line's last row, on its own thread.
+        encola(pendienteLote(Pendiente::Diferencia, total, QStringLiteral("Tolvex no leía el indicador")));
         return;
     }
     if (s.TotalAnterior == total)
         return;
     s.PesoBatch = total - s.TotalAnterior;
-    if (m_ciclosPrevios && l.CCiclos > *m_ciclosPrevios + 1 && total > s.TotalAnterior)
+    // Several batches between two readings (the link was down across them)
+    // reach one row, which says so.
+    QString motivo;
+    if (m_ciclosPrevios && l.CCiclos > *m_ciclosPrevios + 1 && total > s.TotalAnterior) {
         m_fusionados += l.CCiclos - *m_ciclosPrevios - 1;
+        motivo = QStringLiteral("%1 tandas sin leer una a una").arg(l.CCiclos - *m_ciclosPrevios);
+    }
     m_ciclosPrevios = l.CCiclos;
 
     const QDateTime ahora = QDateTime::currentDateTime();
-    Pendiente p;
-    p.tipo = Pendiente::Lote;
+    Pendiente p = pendienteLote(Pendiente::Lote, total, motivo);
     p.fecha = ahora.date();
     p.hora = aSegundos(ahora.time());
-    p.operador = m_contexto.OperadorActual;
-    p.aux = m_aux;
-    p.total = Diario::redondea(total, m_decimales);
     p.peso = Diario::redondea(s.PesoBatch, m_decimales);
-    // Batch and preset as the station shows them.
-    p.bach = KValNumero(m_estado.muestra(m_estado.CFino)).value_or(0);
-    p.preset = KValNumero(m_estado.muestra(m_estado.Despacho)).value_or(0);
-    p.pTotal = p.total;
     encola(p);
     // The journal follows the queue: a batch the journal names is never
-    // one a kill could take from the queue.
+    // one a kill could take from the queue. With no view open the batches
+    // go to a record of their own, headed with the data in force.
+    if (m_tramo == Tramo::Ninguno) {
+        escribeDiario(Diario::cabecera(m_aux, 0.1 * m_estado.CFino, m_decimales, m_estado.muestra(m_estado.CFino),
+                                       m_estado.Despacho, m_estado.muestra(m_estado.Despacho), ahora),
+                      QStringLiteral("Rutina: openTxt (Formulario frmPeso)"));
+        m_tramo = Tramo::SinVista;
+    }
     escribeDiario(Diario::lote(s.PesoBatch, total, m_decimales, ahora), kRutinaDiario);
     s.TotalAnterior = total;
     Q_EMIT loteRegistrado(p.total, p.peso);
@@ -315,26 +423,29 @@ void EstacionPesaje::encola(const Pendiente& p)
         escribeLog(e, kRutinaRegistro);
 }
 
-// Batches while the station was closed give no row, but never pass unsaid.
-void EstacionPesaje::avisaAcumulador()
+// A batch row (or the accumulator a difference is worked out from) with
+// the data in force, batch and preset as the station shows them.
+Pendiente EstacionPesaje::pendienteLote(int tipo, double total, const QString& motivo) const
 {
-    const auto ultimo = m_registrador ? m_registrador->ultimoTotal() : std::nullopt;
-    const double total = Diario::redondea(m_estado.Acumulado, m_decimales);
-    if (!ultimo || total <= *ultimo)
-        return;
-    const QString aviso = QStringLiteral("El acumulador aumentó %1 kg con la estación cerrada")
-                              .arg(Diario::muestra(total - *ultimo, m_decimales));
-    escribeLog(aviso + QStringLiteral(" (último TOTAL registrado %1, acumulador al abrir %2).")
-                           .arg(Diario::muestra(*ultimo, m_decimales), Diario::muestra(total, m_decimales)),
-               QStringLiteral("Rutina: guardardatos (Formulario frmPeso)"));
-    m_estado.aviso = aviso;
+    const QDateTime ahora = QDateTime::currentDateTime();
+    Pendiente p;
+    p.tipo = Pendiente::Tipo(tipo);
+    p.fecha = ahora.date();
+    p.hora = aSegundos(ahora.time());
+    p.operador = m_operador;
+    p.aux = m_aux;
+    p.total = Diario::redondea(total, m_decimales);
+    p.bach = KValNumero(m_estado.muestra(m_estado.CFino)).value_or(0);
+    p.preset = KValNumero(m_estado.muestra(m_estado.Despacho)).value_or(0);
+    p.pTotal = p.total;
+    p.motivo = motivo;
+    return p;
 }
 
 // ------------------------------------------------------------------ closing
 
 void EstacionPesaje::pideCierre()
 {
-    escribeDiario(Diario::cierre(), QStringLiteral("Rutina: closeTxt (Formulario frmPeso)"));
     m_cerrar = true;
     // The poll in progress (or the next) ends while the indicator answers, so
     // a batch in it is recorded; a silent indicator ends it after the reply
@@ -351,24 +462,22 @@ void EstacionPesaje::cierra()
     pausa();
     m_enlace.cerrar();
     m_estado.abierta = false;
-    if (m_registrador) {
-        Pendiente p;
-        p.tipo = Pendiente::Cierre;
-        const QDateTime ahora = QDateTime::currentDateTime();
-        p.fecha = ahora.date();
-        p.hora = aSegundos(ahora.time());
-        p.operador = m_contexto.OperadorActual;
-        p.pTotal = 0;
-        encola(p);
-    }
+    m_iniciada = false;
+    m_periodo = 0;
+    // A view's record ends, and its dispatch, as if it closed.
+    if (m_tramo == Tramo::Vista)
+        cierraVista(QString());
+    cierraTramo();
     Q_EMIT cerrada();
 }
 
 // ----------------------------------------------------------------- commands
 
-int EstacionPesaje::nuevaOperacion(const QString& comando, const QString& valores, int pendientes)
+int EstacionPesaje::nuevaOperacion(const QString& operador, const QString& comando, const QString& valores,
+                                   int pendientes)
 {
     Operacion op;
+    op.operador = operador.isEmpty() ? m_operador : operador;
     // The audit names the line, unless it is the first.
     op.comando = m_linea.numero == 1 ? comando : QStringLiteral("%1 [Línea %2]").arg(comando).arg(m_linea.numero);
     op.valores = valores;
@@ -409,7 +518,7 @@ void EstacionPesaje::alEscribir(int tag, bool ok)
             p.tipo = Pendiente::Comando;
             p.fecha = copia.fecha;
             p.hora = copia.hora;
-            p.operador = m_contexto.OperadorActual;
+            p.operador = copia.operador;
             p.comando = copia.comando;
             p.valores = copia.valores;
             p.resultado = copia.ok ? QStringLiteral("Aceptado") : QStringLiteral("No aceptado");
@@ -421,90 +530,16 @@ void EstacionPesaje::alEscribir(int tag, bool ok)
         Q_EMIT escrituraFallida();
 }
 
-QString EstacionPesaje::compruebaArranque() const
+int EstacionPesaje::comando(char letra, const QString& nombre, const QString& operador)
 {
-    const auto bach = KValNumero(m_estado.muestra(m_estado.CFino));
-    if (!bach || *bach == 0)
-        return QStringLiteral("Error en el valor de Bach");
-    return {};
-}
-
-int EstacionPesaje::comando(char letra, const QString& nombre)
-{
-    const int id = nuevaOperacion(QString(QLatin1Char(letra)) + u' ' + nombre);
+    const int id = nuevaOperacion(operador, QString(QLatin1Char(letra)) + u' ' + nombre);
     envia(Indicador::kComando, QByteArray(1, letra), id);
     return id;
 }
 
-std::optional<qint64> EstacionPesaje::valorEntero(const QString& texto, int decimales)
+int EstacionPesaje::programa(const Programacion& p, const QString& operador)
 {
-    if (Ktxt(texto).isEmpty())
-        return std::nullopt;
-    const auto v = KValNumero(texto);
-    if (!v)
-        return std::nullopt;
-    return KInt(Ktxt(QString::number(*v, 'f', decimales)), decimales);
-}
-
-QByteArray EstacionPesaje::cuatroBytes(quint32 v)
-{
-    QByteArray b;
-    for (int i = 0; i < 4; ++i)
-        b.append(char((v >> (8 * i)) & 0xFF));
-    return b;
-}
-
-std::optional<EstacionPesaje::Programacion>
-EstacionPesaje::compruebaProgramacion(const QString (&textos)[3], QString* error, int* campo) const
-{
-    *campo = -1;
-    if (!m_estado.standBy) {
-        *error = kNoStandBy;
-        return std::nullopt;
-    }
-    static const char* const nombres[3] = {"Despacho (Preset)", "Corte Grueso", "Corte Fino (Batch)"};
-    quint32 valores[3] = {0, 0, 0};
-    for (int i = 0; i < 3; ++i) {
-        const auto v = valorEntero(textos[i], m_decimales);
-        const QString nombre = QString::fromUtf8(nombres[i]);
-        // Figures the indicator cannot hold are refused, not rounded.
-        const QString t = Ktxt(textos[i]);
-        QString fraccion = t.mid(t.indexOf(u'.') + 1);
-        while (t.contains(u'.') && fraccion.endsWith(u'0'))
-            fraccion.chop(1);
-        const bool sobran = t.contains(u'.') && fraccion.size() > m_decimales;
-        if (!v)
-            *error = QStringLiteral("Ingrese un valor para %1").arg(nombre);
-        else if (sobran)
-            *error = m_decimales == 0 ? QStringLiteral("El valor de %1 debe ser un número entero").arg(nombre)
-                                      : QStringLiteral("El valor de %1 admite como máximo %2 %3")
-                                            .arg(nombre)
-                                            .arg(m_decimales)
-                                            .arg(m_decimales == 1 ? QStringLiteral("decimal")
-                                                                  : QStringLiteral("decimales"));
-        else if (*v < 0 || *v > 0xFFFFFFFFLL)
-            *error = QStringLiteral("El valor de %1 es demasiado grande para el equipo (máximo %2 kg)")
-                         .arg(nombre, Diario::muestra(double(0xFFFFFFFFLL) / std::pow(10.0, m_decimales),
-                                                      m_decimales));
-        if (!v || sobran || *v < 0 || *v > 0xFFFFFFFFLL) {
-            *campo = i;
-            return std::nullopt;
-        }
-        valores[i] = quint32(*v);
-    }
-    // The dispatch ends at the accumulator as shown plus the preset.
-    const auto t = valorEntero(m_estado.muestra(m_estado.Acumulado), m_decimales);
-    const qint64 fin = qint64(valores[0]) + t.value_or(0);
-    if (!t || fin < 0 || fin > 0xFFFFFFFFLL) {
-        *error = QStringLiteral("El fin del despacho (Preset + Acumulador) no cabe en el equipo");
-        return std::nullopt;
-    }
-    return Programacion{valores[0], valores[1], valores[2], fin};
-}
-
-int EstacionPesaje::programa(const Programacion& p)
-{
-    const int id = nuevaOperacion(QStringLiteral("Programar"),
+    const int id = nuevaOperacion(operador, QStringLiteral("Programar"),
                                   QStringLiteral("Despacho=%1 CGrueso=%2 CFino=%3 TotalF=%4")
                                       .arg(p.despacho)
                                       .arg(p.grueso)
@@ -516,14 +551,9 @@ int EstacionPesaje::programa(const Programacion& p)
     return id;
 }
 
-QString EstacionPesaje::compruebaReset() const
+int EstacionPesaje::reset(const QString& operador)
 {
-    return m_estado.standBy ? QString() : kNoStandBy;
-}
-
-int EstacionPesaje::reset()
-{
-    const int id = nuevaOperacion(QStringLiteral("Reset"), QString(), 4);
+    const int id = nuevaOperacion(operador, QStringLiteral("Reset"), QString(), 4);
     envia(Indicador::kDespacho, QByteArray(4, '\0'), id);
     envia(Indicador::kResto, QByteArray(8, '\0'), id);
     envia(Indicador::kUlTotal, QByteArray(4, '\0'), id);

@@ -94,7 +94,7 @@ PanelLineas::PanelLineas(int propia, QWidget* parent)
 void PanelLineas::actualiza()
 {
     for (Ficha& f : m_fichas) {
-        const EstacionPesaje* e = Estacion::estacion(f.linea.numero);
+        const EstacionBase* e = Estacion::estacion(f.linea.numero);
         const EstadoEstacion estado = e ? e->estado() : EstadoEstacion();
         const EstadoEstacion::Marcha m = estado.marcha();
         f.boton->setChecked(f.linea.numero == m_propia);

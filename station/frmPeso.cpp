@@ -20,7 +20,6 @@
 #include "Diario.h"
 #include "FechaHora.h"
 #include "FrmDatos.h"
-#include "Estacion.h"
 #include "MessageBox.h"
 #include "PanelLineas.h"
 #include "Contexto.h"
@@ -145,37 +144,61 @@ frmPeso::frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Cont
     : QMainWindow(nullptr), m_principal(ventanaPrincipal), m_registrador(registrador),
       m_contexto(contexto), m_estacion(new EstacionPesaje(contexto, registrador, this, linea))
 {
+    m_propia = static_cast<EstacionPesaje*>(m_estacion);
+    connect(m_propia, &EstacionPesaje::listoParaCerrar, this, [this] { close(); });
+    conecta();
+}
+
+frmPeso::frmPeso(QWidget* ventanaPrincipal, EstacionBase* linea, const Contexto& contexto)
+    : QMainWindow(nullptr), m_principal(ventanaPrincipal), m_contexto(contexto), m_estacion(linea)
+{
+    conecta();
+}
+
+void frmPeso::conecta()
+{
+    const Linea& linea = m_estacion->linea();
     setObjectName(linea.numero == 1 ? QStringLiteral("frmPeso") : QStringLiteral("frmPeso_%1").arg(linea.numero));
     // A single-line workstation shows no line anywhere.
     const bool varias = Lineas::varias();
     setWindowTitle(varias ? QStringLiteral("Pesar - %1").arg(linea.descripcion()) : QStringLiteral("Pesar"));
     construye();
-    connect(m_estacion, &EstacionPesaje::abierta, this, &frmPeso::alAbrir);
-    connect(m_estacion, &EstacionPesaje::fallo, this, [this](const QString& texto) {
-        MessageBox::mostrar(m_principal, MessageBox::Critico, QStringLiteral("Error!!!"), texto);
-        close();
+    connect(m_estacion, &EstacionBase::abierta, this, [this] {
+        if (!m_abierta && m_esperaApertura)
+            alAbrir();
     });
-    connect(m_estacion, &EstacionPesaje::estadoCambiado, this, [this](const EstadoEstacion& e) {
+    connect(m_estacion, &EstacionBase::fallo, this, &frmPeso::noAbre);
+    // The line stopped under the view (the recorder ends): nothing more to show.
+    connect(m_estacion, &EstacionBase::cerrada, this, [this] {
+        if (!m_propia)
+            cierraYa();
+    });
+    if (!m_propia)
+        connect(m_estacion, &QObject::destroyed, this, [this] {
+            m_estacion = nullptr;
+            m_descargada = true;
+            deleteLater();
+        });
+    connect(m_estacion, &EstacionBase::estadoCambiado, this, [this](const EstadoEstacion& e) {
         muestra(e);
         // Painted now, in the same pass of the event loop as the reading,
         // instead of in one more pass woken for it.
         QCoreApplication::sendPostedEvents(window(), QEvent::UpdateRequest);
     });
-    connect(m_estacion, &EstacionPesaje::lecturaProcesada, this, &frmPeso::lecturaProcesada);
-    connect(m_estacion, &EstacionPesaje::loteRegistrado, this, &frmPeso::loteRegistrado);
-    connect(m_estacion, &EstacionPesaje::sinRespuesta, this, [this] {
+    connect(m_estacion, &EstacionBase::lecturaProcesada, this, &frmPeso::lecturaProcesada);
+    connect(m_estacion, &EstacionBase::loteRegistrado, this, &frmPeso::loteRegistrado);
+    connect(m_estacion, &EstacionBase::sinRespuesta, this, [this] {
         Shape_Estado->setColor(Lampara::kEspera);
         m_panel[0]->setText(kSinRespuesta);
     });
-    connect(m_estacion, &EstacionPesaje::registrosCambiados, this, &frmPeso::actualizaPanelRegistros);
-    connect(m_estacion, &EstacionPesaje::operacionTerminada, this, &frmPeso::alTerminar);
-    connect(m_estacion, &EstacionPesaje::escrituraFallida, this,
-            [this] { error(EstacionPesaje::kFallo); });
-    connect(m_estacion, &EstacionPesaje::listoParaCerrar, this, [this] { close(); });
-    connect(m_estacion, &EstacionPesaje::periodoEfectivoCambiado, this, &frmPeso::muestraPeriodo);
+    connect(m_estacion, &EstacionBase::registrosCambiados, this, &frmPeso::actualizaPanelRegistros);
+    connect(m_estacion, &EstacionBase::operacionTerminada, this, &frmPeso::alTerminar);
+    connect(m_estacion, &EstacionBase::escrituraFallida, this,
+            [this] { error(EstacionBase::kFallo); });
+    connect(m_estacion, &EstacionBase::periodoEfectivoCambiado, this, &frmPeso::muestraPeriodo);
     if (varias) {
         auto* panel = new PanelLineas(linea.numero);
-        connect(panel, &PanelLineas::elegida, this, [](int n) { Estacion::cambiaA(n); });
+        connect(panel, &PanelLineas::elegida, this, &frmPeso::lineaElegida);
         auto* caja = static_cast<QVBoxLayout*>(centralWidget()->layout());
         caja->insertWidget(0, panel);
     }
@@ -496,11 +519,29 @@ void frmPeso::inicia()
         return;
     }
     Label_Peso->setText(QStringLiteral("Error !   "));
-    m_estacion->abre(aux);
+    m_esperaApertura = true;
+    if (m_propia)
+        m_propia->abre();
+    m_estacion->abreVista(aux, m_contexto.OperadorActual);
+    if (m_estacion->iniciada())
+        alAbrir();
+    else if (!m_propia && !m_estacion->falloApertura().isEmpty())
+        noAbre(m_estacion->falloApertura());
+}
+
+void frmPeso::noAbre(const QString& texto)
+{
+    if (m_abierta || !m_esperaApertura)
+        return;
+    m_esperaApertura = false;
+    MessageBox::mostrar(m_principal, MessageBox::Critico, QStringLiteral("Error!!!"), texto);
+    close();
 }
 
 void frmPeso::alAbrir()
 {
+    m_esperaApertura = false;
+    m_abierta = true;
     for (int k = 0; k < 8; ++k) {
         Shape_Entrada[k]->setColor(Lampara::kApagada);
         Shape_Salida[k]->setColor(Lampara::kApagada);
@@ -531,8 +572,9 @@ void frmPeso::alAbrir()
     }
     m_panel[1]->fija();
     m_panel[2]->fija();
-    if (m_principal)
-        m_principal->hide();
+    // A view opened over a line that polls already shows its last state now.
+    if (m_estacion->estado().instante.isValid())
+        muestra(m_estacion->estado());
     Q_EMIT abierta();
 }
 
@@ -658,22 +700,32 @@ void frmPeso::resizeEvent(QResizeEvent* e)
 
 void frmPeso::closeEvent(QCloseEvent* e)
 {
-    if (m_descargada) {
+    if (m_descargada || !m_estacion) {
         e->accept();
         return;
     }
-    if (!m_estacion->cerrarPedido()) {
-        m_estacion->pausa();
+    if (!m_propia) {
+        // The line records on: nothing is lost by closing the view.
+        if (!m_abierta || MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Salir"),
+                                               kPreguntaCierre, true)) {
+            descarga();
+            e->accept();
+        } else
+            e->ignore();
+        return;
+    }
+    if (!m_propia->cerrarPedido()) {
+        m_propia->pausa();
         if (!preguntaSinGuardar(this, m_registrador)) {
             e->ignore();
-            m_estacion->reanuda();
+            m_propia->reanuda();
             return;
         }
         if (MessageBox::pregunta(this, MessageBox::Informacion, QStringLiteral("Salir"),
                                  QStringLiteral("Desea cerrar la ventana?"), true))
-            m_estacion->pideCierre();
+            m_propia->pideCierre();
         e->ignore();
-        m_estacion->reanuda();
+        m_propia->reanuda();
         return;
     }
     descarga();
@@ -682,9 +734,8 @@ void frmPeso::closeEvent(QCloseEvent* e)
 
 void frmPeso::cierraYa()
 {
-    m_estacion->cierra();
-    close();
     descarga();
+    close();
 }
 
 void frmPeso::descarga()
@@ -692,10 +743,11 @@ void frmPeso::descarga()
     if (m_descargada)
         return;
     m_descargada = true;
-    m_estacion->cierra();
-    // The main window comes back when the last station closes.
-    if (m_principal && Estacion::abiertas() == 0)
-        m_principal->show();
+    if (m_estacion && m_abierta)
+        m_estacion->cierraVista(m_contexto.OperadorActual);
+    if (m_propia)
+        m_propia->cierra();
+    m_abierta = false;
     Q_EMIT cerrada();
     deleteLater();
 }
@@ -711,7 +763,7 @@ void frmPeso::comandoLetra(char letra, const QString& titulo, const QString& pre
                            const QString& nombre)
 {
     if (MessageBox::pregunta(this, MessageBox::Pregunta, titulo, pregunta, false))
-        m_estacion->comando(letra, nombre);
+        m_estacion->comando(letra, nombre, m_contexto.OperadorActual);
 }
 
 void frmPeso::alTerminar(int operacion, bool)
@@ -762,7 +814,7 @@ void frmPeso::programar()
                               QStringLiteral("Desea programar Bach y Preset?"), false))
         return;
     Fra_Arranque->setEnabled(false);
-    m_programacion = m_estacion->programa(*p);
+    m_programacion = m_estacion->programa(*p, m_contexto.OperadorActual);
     m_liberanArranque.insert(m_programacion);
 }
 
@@ -778,7 +830,7 @@ void frmPeso::reset()
             false))
         return;
     Fra_Arranque->setEnabled(false);
-    m_liberanArranque.insert(m_estacion->reset());
+    m_liberanArranque.insert(m_estacion->reset(m_contexto.OperadorActual));
 }
 
 bool frmPeso::eventFilter(QObject* o, QEvent* e)
@@ -789,7 +841,7 @@ bool frmPeso::eventFilter(QObject* o, QEvent* e)
             if (o == p) {
                 if (MessageBox::pregunta(this, MessageBox::Pregunta, QStringLiteral("Error"),
                                          QStringLiteral("Desea cancelar el Error?"), false))
-                    m_estacion->comando('C', QStringLiteral("Cancelar error"));
+                    m_estacion->comando('C', QStringLiteral("Cancelar error"), m_contexto.OperadorActual);
                 return true;
             }
         }

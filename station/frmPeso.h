@@ -9,6 +9,7 @@
 
 #include "ConfigEnlace.h"
 #include "Enlace.h"
+#include "EstacionBase.h"
 #include "EstacionPesaje.h"
 #include "LecturaPeso.h"
 
@@ -24,27 +25,30 @@ class Registrador;
 class Tendencia;
 class Visor;
 
-// The weighing station's window: builds the controls, renders the state the
-// station (EstacionPesaje) gives it, and turns clicks and the operator's
-// answers into calls on the station.
+// The weighing station's window: a view over one line (EstacionBase), which
+// records whether or not the window is open. Builds the controls, renders
+// the state the line gives it, and turns clicks and the operator's answers
+// into calls on the line.
 class frmPeso : public QMainWindow
 {
     Q_OBJECT
 public:
-    static inline const QString& kSinRespuesta = EstacionPesaje::kSinRespuesta;
+    static inline const QString& kSinRespuesta = EstacionBase::kSinRespuesta;
 
-    using Estado = EstacionPesaje::Memoria;
-    static Estado& estado(int linea = 1) { return EstacionPesaje::memoria(linea); }
-
-    // The station of line 1 with the window's session (Contexto::programa()),
-    // or of the line and session given.
+    // A view over a line the recorder (or another process) keeps; the
+    // operator of contexto commands it.
+    frmPeso(QWidget* ventanaPrincipal, EstacionBase* linea, const Contexto& contexto);
+    // A window with an engine of its own for line 1 with the window's
+    // session, or for the line and session given: the line polls while the
+    // window is open (tests and benches drive one engine this way).
     frmPeso(QWidget* ventanaPrincipal, Registrador* registrador);
     frmPeso(QWidget* ventanaPrincipal, Registrador* registrador, const Contexto& contexto,
             const Linea& linea = Linea());
     ~frmPeso() override;
 
-    // The opening sequence: auxiliary data, link, display, journal, timer.
-    // The window shows itself once the link is open; any failure closes it.
+    // The opening sequence: auxiliary data, then the journal's record. The
+    // window shows itself once the line polls; a line that cannot poll
+    // says why and the window closes.
     void inicia();
 
     static void setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste)
@@ -52,13 +56,16 @@ public:
         EstacionPesaje::setAjusteEnlace(std::move(ajuste));
     }
 
-    EstacionPesaje* estacion() { return m_estacion; }
-    bool iniciada() const { return m_estacion->iniciada(); }
-    bool cerrarPedido() const { return m_estacion->cerrarPedido(); }
+    EstacionBase* linea() { return m_estacion; }
+    // The engine of this process behind the view (null over another process).
+    EstacionPesaje* estacion() { return qobject_cast<EstacionPesaje*>(m_estacion); }
+    bool iniciada() const { return m_abierta; }
+    // The window's own engine was asked to close (it ends after a poll).
+    bool cerrarPedido() const { return m_propia && m_propia->cerrarPedido(); }
     int decimales() const { return m_estacion->decimales(); }
-    qint64 lotesFusionados() const { return m_estacion->lotesFusionados(); }
-    qint64 ticksOmitidos() const { return m_estacion->ticksOmitidos(); }
-    int ultimosIntentos() const { return m_estacion->ultimosIntentos(); }
+    qint64 lotesFusionados() const { return m_propia ? m_propia->lotesFusionados() : 0; }
+    qint64 ticksOmitidos() const { return m_propia ? m_propia->ticksOmitidos() : 0; }
+    int ultimosIntentos() const { return m_propia ? m_propia->ultimosIntentos() : 0; }
     bool descargada() const { return m_descargada; }
 
     // Asks before closing while rows are held only in memory (of the writers
@@ -69,9 +76,15 @@ public:
     // Forces the close without the question (the main window is closing).
     void cierraYa();
 
+    // What the question before closing a view says: the line goes on.
+    static inline const QString kPreguntaCierre =
+        QStringLiteral("Desea cerrar la ventana? La línea sigue registrando los lotes.");
+
 Q_SIGNALS:
     void abierta();
     void cerrada();
+    // The operator chose another line in the overview.
+    void lineaElegida(int linea);
     // After every completed tick (valid or not).
     void lecturaProcesada(const LecturaPeso& l);
     // A batch row was queued.
@@ -85,6 +98,8 @@ protected:
 private:
     void construye();
     void alAbrir();
+    // The line cannot poll: the box says why, the window closes.
+    void noAbre(const QString& texto);
     void muestra(const EstadoEstacion& e);
     void enVivo(bool vivo);
     void descarga();
@@ -100,10 +115,15 @@ private:
     void reset();
     void error(const QString& texto);
 
+    void conecta();
+
     QWidget* m_principal;
-    Registrador* m_registrador;
+    Registrador* m_registrador = nullptr;
     const Contexto& m_contexto;
-    EstacionPesaje* m_estacion;
+    EstacionBase* m_estacion;
+    EstacionPesaje* m_propia = nullptr; // the window's own engine, if it has one
+    bool m_abierta = false;             // shown over a polling line
+    bool m_esperaApertura = false;      // asked for its data, waits for the line to poll
     QTimer m_reloj;
     bool m_descargada = false;
     // A valid reading is on screen: the values are live, the commands can go.

@@ -36,6 +36,9 @@ tolvex_test(tst_publicador SOURCES tst_publicador.cpp LIBS tolvex_stationcore TI
 tolvex_test(tst_station_fallas SOURCES tst_station_fallas.cpp tst_station_comun.h
     LIBS tolvex_station tolvex_sim tolvex_setup_lib TIMEOUT 180)
 target_include_directories(tst_station_fallas PRIVATE ${CMAKE_SOURCE_DIR}/tools)
+
+# The recorder without a display.
+tolvex_test(tst_grabador SOURCES tst_grabador.cpp LIBS tolvex_stationcore tolvex_sim TIMEOUT 120)
 tolvex_test(tst_diferencias SOURCES tst_diferencias.cpp RegistrosPrueba.h
     LIBS tolvex_station tolvex_sim tolvex_setup_lib tolvex_reports TIMEOUT 120)
 target_include_directories(tst_diferencias PRIVATE ${CMAKE_SOURCE_DIR}/tools)

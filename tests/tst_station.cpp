@@ -75,7 +75,7 @@ void TestStation::lotesFilasYDiario()
                           QString(80, u'x'), QStringLiteral("4"), QString(), QStringLiteral("seis")};
     QPointer<frmPeso> w = b.abreListo(aux);
     QVERIFY2(w && w->isVisible(), qPrintable(b.error()));
-    QVERIFY(!b.principal().isVisible());
+    QVERIFY(b.principal().isVisible()); // the main window stays available
     QCOMPARE(textoDe(b, "Label_Total"), QStringLiteral("5000"));
     QCOMPARE(colorDe(b, QStringLiteral("Shape_Estado")), Lampara::kEncendida);
     // The accumulator found at opening gives no row.
@@ -569,15 +569,26 @@ void TestStation::datosAuxiliares()
 
 void TestStation::puertoQueNoAbreDespuesDeLeer()
 {
-    // An earlier opening polled successfully: the number is now 422.
+    // The line polled successfully before its link was closed: the number
+    // is now 422, and an opening that fails says so.
     BancoEstacion b;
     QVERIFY2(b.instalado(), qPrintable(b.error()));
-    QCOMPARE(frmPeso::estado().NroError, 422);
-    serieInexistente();
-    QPointer<frmPeso> w = b.abre();
-    QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), kEspera);
-    QVERIFY(MessageBox::ultimoTexto().startsWith(
-        QStringLiteral("Error de validacion Nº 422.\nNo se pudo abrir el puerto.\n")));
+    {
+        EstacionPesaje e(Contexto::programa(), &b.registrador());
+        QStringList fallos;
+        connect(&e, &EstacionBase::fallo, this, [&](const QString& t) { fallos << t; });
+        e.abre();
+        QTRY_VERIFY_WITH_TIMEOUT(e.iniciada() && e.estado().conectado, kEspera);
+        QCOMPARE(e.memoria().NroError, 422);
+        e.cierra();
+        serieInexistente();
+        e.abre();
+        QTRY_COMPARE_WITH_TIMEOUT(fallos.size(), 1, kEspera);
+        QVERIFY2(fallos[0].startsWith(QStringLiteral("Error de validacion Nº 422.\nNo se pudo abrir el puerto.\n")),
+                 qPrintable(fallos[0]));
+        QCOMPARE(e.falloApertura(), fallos[0]);
+    }
+    QPointer<frmPeso> w;
     QCOMPARE(b.archivo(QStringLiteral("Datos.log")).split(QStringLiteral("\r\n"))[2],
              QStringLiteral("422"));
     // Invalid number settings are a data reference error.
@@ -585,8 +596,9 @@ void TestStation::puertoQueNoAbreDespuesDeLeer()
     Config::GuardaConfig(QStringLiteral("global"), QStringLiteral("Tiempo"), QStringLiteral("rápido"));
     w = b.abre();
     QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), kEspera);
+    // A window's own engine has not read yet: its number is still 0.
     QCOMPARE(MessageBox::ultimoTexto(),
-             QStringLiteral("Error de validacion Nº 422.\nLa referencia de datos es incorrecta."));
+             QStringLiteral("Error de validacion Nº 0.\nLa referencia de datos es incorrecta."));
     QCOMPARE(b.archivo(QStringLiteral("Datos.log")).count(QStringLiteral("Nuevo Error")), 2);
 }
 

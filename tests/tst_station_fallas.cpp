@@ -13,7 +13,6 @@ class TstStationFallas : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { frmPeso::estado() = {}; }
     void cleanup() { Reloj::detiene(false); }
     void causaALaVista();
 };
