@@ -32,7 +32,8 @@ o TCP: estación de pesaje con los comandos del indicador, un registro numerado
 por lote en SQLite o PostgreSQL, reportes con filtros, impresión y exportación
 a xlsx, y un monitor web de solo lectura.
 Incluye tolvex-setup (prepara un directorio de programa), tolvex-diag (prueba
-el enlace con el indicador), tolvex-report y el simulador tolvex-sim.")
+el enlace con el indicador), tolvex-report, el registrador tolvex-registro con
+su unidad de systemd y el simulador tolvex-sim.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TOLVEX_MANTENEDOR}")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)

@@ -26,14 +26,15 @@ CAPAS = {
     "setup": ["reports"],
     "station": ["station-core", "users", "ui"],
     "web": ["station-core", "users", "reports"],
+    "servicio": ["web"],
     "app": ["station", "reports", "users", "setup", "web"],
     "tools": ["setup", "link"],
-    "banco": ["app", "sim", "tools"],
+    "banco": ["app", "sim", "tools", "servicio"],
 }
 # Layers that link Qt Core (and non-GUI modules) only.
-SIN_WIDGETS = {"base", "data", "settings", "link", "sim", "station-core", "web"}
+SIN_WIDGETS = {"base", "data", "settings", "link", "sim", "station-core", "web", "servicio"}
 CARPETAS = ["base", "data", "ui", "settings", "link", "sim", "users", "station", "reports",
-            "web", "app", "tools", "banco"]
+            "web", "servicio", "app", "tools", "banco"]
 
 
 def permitidas(capa, memo={}):

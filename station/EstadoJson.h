@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <optional>
 
 #include "EstadoEstacion.h"
 #include "Lineas.h"
@@ -38,5 +39,18 @@ QString iso(const QDateTime& t);
 // The same state but for the time of its reading (not whether there was one):
 // what a summary shows is the same.
 bool igualSalvoInstante(const EstadoEstacion& a, EstadoEstacion b);
+
+// Every value of the state, the ones completo() leaves out too (why the
+// last poll failed, whether it was filling, the accumulator's notice): what
+// another process needs to show the same state.
+QJsonObject entero(const EstadoEstacion& e);
+// The state an object of entero() or completo() describes. Null, with the
+// reason in *error, when a key is missing or of another kind; the keys only
+// entero() gives may be missing.
+std::optional<EstadoEstacion> estado(const QJsonObject& o, QString* error = nullptr);
+
+// A reading of the indicator, every register, and back.
+QJsonObject lectura(const LecturaPeso& l);
+std::optional<LecturaPeso> lectura(const QJsonObject& o, QString* error = nullptr);
 
 } // namespace EstadoJson

@@ -19,7 +19,8 @@ import subprocess
 import sys
 import tempfile
 
-PROGRAMAS = ['tolvex', 'tolvex-inicio', 'tolvex-setup', 'tolvex-diag', 'tolvex-report', 'tolvex-sim']
+PROGRAMAS = ['tolvex', 'tolvex-inicio', 'tolvex-setup', 'tolvex-diag', 'tolvex-report', 'tolvex-registro',
+             'tolvex-sim']
 # Loaded by Qt at run time, so dpkg-shlibdeps cannot find them.
 PLUGINS = ['libqt6sql6-sqlite', 'libqt6sql6-psql', 'qt6-qpa-plugins', 'fonts-dejavu-core',
            'qt6-translations-l10n']
@@ -85,6 +86,8 @@ def main():
         for r in ['./usr/share/applications/tolvex.desktop', './usr/share/icons/hicolor/96x96/apps/tolvex.png',
                   doc + 'manual.html', doc + 'copyright', doc + 'changelog.gz']:
             assert r in contenido, 'falta ' + r
+        unidad = './usr/lib/systemd/system/tolvex-registro@.service'
+        assert contenido.get(unidad) == ('-rw-r--r--', 'root/root'), (unidad, contenido.get(unidad))
 
         # Unpacked beside the test, never installed.
         raiz = os.path.join(tmp, 'raiz')

@@ -258,19 +258,21 @@ void TstStationNucleo::lotesFusionadosYAviso()
     QCOMPARE(b.e().lotesFusionados(), 2);
     QVERIFY(b.escrito());
     QCOMPARE(b.filas().size(), 1);
-    // Reopened on the last TOTAL: nothing to say.
+    QVERIFY(b.filas()[0].value("INFO").toString().contains(QStringLiteral("Diferencia: 3 tandas sin leer una a una")));
+    // Reopened on the last TOTAL: no row.
     QVERIFY(b.abre());
-    QCOMPARE(b.e().estado().aviso, QString());
-    // Reopened above it: said, logged, and no row for it.
+    QVERIFY(b.escrito());
+    QCOMPARE(b.filas().size(), 1);
+    // Reopened above it: a row for the difference, and the log says so.
     b.e().cierra();
     QVERIFY(b.escrito());
     b.ind().setValor32(Indicador::kUlTotal, 1850);
     QVERIFY(b.abre());
-    QCOMPARE(b.e().estado().aviso, QStringLiteral("El acumulador aumentó 250 kg con la estación cerrada"));
-    QVERIFY(QString::fromLatin1(leeArchivo(b.m_dir.file(QStringLiteral("Datos.log"))))
-                .contains(QStringLiteral("registrado 1600, acumulador al abrir 1850")));
     QVERIFY(b.escrito());
-    QCOMPARE(b.filas().size(), 1);
+    QCOMPARE(b.filas().size(), 2);
+    QCOMPARE(b.filas()[1].value("PESO").toDouble(), 250.0);
+    QVERIFY(QString::fromLatin1(leeArchivo(b.m_dir.file(QStringLiteral("Datos.log"))))
+                .contains(QStringLiteral("registrado 1600, acumulador 1850): se registr")));
 }
 
 void TstStationNucleo::comandosYCondiciones()

@@ -108,4 +108,18 @@ bool operarios(const Contexto& contexto, QStringList* nombres)
     return true;
 }
 
+bool nivel(const Contexto& contexto, const QString& operador, QString* nivel)
+{
+    nivel->clear();
+    CDatos db;
+    if (!db.AbrirBase(contexto.DataCSOperarios) ||
+        !db.AbreRegistro(QStringLiteral("SELECT JERARQUIA FROM %1 WHERE OPERADOR = ?").arg(contexto.DataTbOperarios),
+                         {operador}))
+        return false;
+    if (db.PrimerRegistro())
+        *nivel = db.Campo(QStringLiteral("JERARQUIA")).toString();
+    db.CierraRegistro();
+    return true;
+}
+
 } // namespace Acceso

@@ -33,4 +33,9 @@ Resultado verifica(const Contexto& contexto, const QString& nombre, const QStrin
 // The operators' names in the table's order; false when the table cannot be read.
 bool operarios(const Contexto& contexto, QStringList* nombres);
 
+// The level of the operator whose row holds exactly that name (as a
+// signed-in session carries it): false when the table cannot be read,
+// *nivel empty when no row has the name.
+bool nivel(const Contexto& contexto, const QString& operador, QString* nivel);
+
 } // namespace Acceso
