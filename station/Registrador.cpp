@@ -275,18 +275,6 @@ bool ColaPendientes::primero(bool auditoria, Pendiente* p) const
     return false;
 }
 
-bool ColaPendientes::ultimoLote(Pendiente* p) const
-{
-    QMutexLocker lock(&m_mutex);
-    for (auto it = m_cola.crbegin(); it != m_cola.crend(); ++it) {
-        if (it->tipo == Pendiente::Lote) {
-            *p = *it;
-            return true;
-        }
-    }
-    return false;
-}
-
 bool ColaPendientes::fijaTicket(quint64 id, qint64 ticket, QString* error)
 {
     QMutexLocker lock(&m_mutex);
@@ -533,8 +521,12 @@ void adopta(ColaPendientes& cola, const Pendiente& p, const Hallada& h, const QS
         fila->total = h.total;
         fila->info = h.info;
     }
+    // A difference entry's weight is the row's: the entry has none of its own.
+    Pendiente visto = p;
+    if (p.tipo == Pendiente::Diferencia)
+        visto.peso = h.peso;
     QString aviso = QStringLiteral("El registro %1 ya estaba guardado con el ticket %2 (%3); no se guardó otra vez.")
-                        .arg(delLote(p))
+                        .arg(delLote(visto))
                         .arg(h.ticket)
                         .arg(como);
     if (h.propia)
@@ -1046,24 +1038,6 @@ bool Registrador::agrega(const Pendiente& p, QString* error)
 void Registrador::setAlConfirmar(std::function<void(const Pendiente&)> f)
 {
     m_trabajador->setAlConfirmar(std::move(f));
-}
-
-std::optional<double> Registrador::ultimoTotal() const
-{
-    Pendiente p;
-    if (m_cola.ultimoLote(&p))
-        return p.total;
-    const qint64 t = m_cola.ultimo();
-    if (t < 1)
-        return std::nullopt;
-    CDatos db;
-    if (!db.AbrirBase(m_contexto.DataCSReporte) ||
-        !db.AbreRegistro(QStringLiteral("SELECT * FROM %1 WHERE TICKET = ? AND %2 = ? AND %3 = ?")
-                             .arg(m_contexto.DataTbReporte, Schema::kPuesto, Schema::kLinea),
-                         {t, m_puesto, m_cola.linea()}) ||
-        !db.Existe_Registro())
-        return std::nullopt;
-    return db.Campo(QStringLiteral("TOTAL")).toDouble();
 }
 
 void Registrador::reintenta()

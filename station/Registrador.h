@@ -111,8 +111,6 @@ public:
     static QString nuevaIdentidad();
     // The first entry of the given kind (rows and markings, or audits).
     bool primero(bool auditoria, Pendiente* p) const;
-    // The last batch row still waiting, if any.
-    bool ultimoLote(Pendiente* p) const;
     // Notes the ticket of an attempt before its commit (synced).
     bool fijaTicket(quint64 id, qint64 ticket, QString* error = nullptr);
     // The entry is about to be attempted: a retry looks for its row first.
@@ -251,12 +249,6 @@ public:
     // Minimum time between rounds after a failure.
     void setPausaMs(int ms) { m_pausaMs = ms; }
     QString errorCarga() const { return m_errorCarga; }
-    // TOTAL of the last batch this workstation recorded: the last one still
-    // queued, or else the row of its last ticket. Nothing when it has
-    // recorded none or the row cannot be read. It opens the database on the
-    // caller's thread (up to the connect and busy waits): never from the
-    // window's; the writer itself decides a Diferencia entry.
-    std::optional<double> ultimoTotal() const;
     // The error number the error log's records carry (the station's, which
     // it sets whenever it changes).
     void setNroError(qint32 n) { m_nroError = n; }

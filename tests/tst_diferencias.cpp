@@ -3,9 +3,12 @@
 // decided by the writer on its thread, on a real SQLite file and on the
 // PostgreSQL server.
 #include <QMutex>
+#include <QProcess>
 #include <QSqlRecord>
 #include <QtTest>
+#include <csignal>
 #include <optional>
+#include <unistd.h>
 
 #include "CDatos.h"
 #include "Cp1252.h"
@@ -27,6 +30,8 @@ private Q_SLOTS:
     void trasLotesEnCola();
     void caidaTrasConfirmar_data();
     void caidaTrasConfirmar();
+    void muertaTrasConfirmar_data() { servidores(); }
+    void muertaTrasConfirmar();
     void cadaPuestoYLineaLaSuya();
     void colaDeLaVersionAnterior();
     void baseInalcanzable();
@@ -63,6 +68,7 @@ struct Planta
     std::optional<decltype(tablasPropias({}, {}))> borra;
     bool ok = false;
     QString falta;
+    QString sufijo; // of this run's tables on the server
 
     Planta(bool servidor, const char* sufijo)
     {
@@ -74,7 +80,8 @@ struct Planta
                 falta = QStringLiteral("TOLVEX_TEST_PG no está definida");
                 return;
             }
-            borra.emplace(tablasPropias(pg, QLatin1String(sufijo) + QString::number(QCoreApplication::applicationPid())));
+            this->sufijo = QLatin1String(sufijo) + QString::number(QCoreApplication::applicationPid());
+            borra.emplace(tablasPropias(pg, this->sufijo));
             if (!creaTablas())
                 return;
         }
@@ -334,7 +341,7 @@ void TestDiferencias::caidaTrasConfirmar()
     QCOMPARE(c[0].peso, 450.0);
     QCOMPARE(c[0].total, 700.0);
     QCOMPARE(c[0].info, QStringLiteral("Diferencia: ") + kMotivo);
-    QTRY_VERIFY(logDe(p.prog).contains(QStringLiteral("ya estaba guardado con el ticket 2")));
+    QTRY_VERIFY(logDe(p.prog).contains(QStringLiteral("(Total 700, Peso 450) ya estaba guardado con el ticket 2")));
     // The next batch follows the difference row.
     QVERIFY(escribe(r, lote(950, 250, QTime(10, 45, 0))));
     QCOMPARE(filasDe().size(), 3);
@@ -473,5 +480,77 @@ void TestDiferencias::baseInalcanzable()
     QCOMPARE(columna(filasDe(), "PESO"), QStringList({"250", "350", "250"}));
 }
 
-QTEST_MAIN(TestDiferencias)
+// Killed with SIGKILL once its row is committed, before the entry leaves
+// the queue: a new start writes no second row and tells the row once.
+void TestDiferencias::muertaTrasConfirmar()
+{
+    PLANTA(p, "_mk");
+    {
+        Registrador r(p.prog.dir.path());
+        QVERIFY(escribe(r, lote(250, 250)));
+    }
+    QProcess hijo;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TOLVEX_HOME"), p.prog.dir.path());
+    env.insert(QStringLiteral("TOLVEX_DIFERENCIA_HIJO"), QStringLiteral("1"));
+    if (servidor) {
+        env.insert(QStringLiteral("TOLVEX_DIFERENCIA_PG"), Programa::DataCSReporte);
+        env.insert(QStringLiteral("TOLVEX_DIFERENCIA_SUFIJO"), p.sufijo);
+    }
+    hijo.setProcessEnvironment(env);
+    hijo.setProcessChannelMode(QProcess::ForwardedChannels);
+    hijo.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(hijo.waitForFinished(kEspera));
+    QCOMPARE(hijo.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(columna(filasDe(), "PESO"), QStringList({"250", "450"}));
+    QVERIFY(leeArchivo(p.prog.dir.file(Registrador::kArchivo)).contains("\"tipo\":3"));
+
+    Registrador r(p.prog.dir.path());
+    Confirmadas conf;
+    conf.conecta(r);
+    QTRY_VERIFY_WITH_TIMEOUT(vacia(r), kEspera);
+    QCOMPARE(columna(filasDe(), "PESO"), QStringList({"250", "450"}));
+    const auto c = conf.todas();
+    QCOMPARE(c.size(), 1);
+    QCOMPARE(c[0].ticket, 2);
+    QCOMPARE(c[0].peso, 450.0);
+    QVERIFY(!QFile::exists(p.prog.dir.file(Registrador::kArchivo)));
+}
+
+namespace {
+// The writer muertaTrasConfirmar kills: its directory is TOLVEX_HOME.
+int escritorQueMuere(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    Programa::leeVariables();
+    const QString pg = qEnvironmentVariable("TOLVEX_DIFERENCIA_PG");
+    if (!pg.isEmpty()) {
+        const QString sufijo = qEnvironmentVariable("TOLVEX_DIFERENCIA_SUFIJO");
+        Programa::DataCSReporte = Programa::DataCSGlobal = Programa::DataCSOperarios = pg;
+        Programa::DataTbReporte = QStringLiteral("reporte") + sufijo;
+        Programa::DataTbGlobal = QStringLiteral("global") + sufijo;
+        Programa::DataTbOperarios = QStringLiteral("operarios") + sufijo;
+    }
+    Registrador r(qEnvironmentVariable("TOLVEX_HOME"));
+    r.setAlConfirmar([](const Pendiente& e) {
+        if (e.tipo == Pendiente::Diferencia)
+            ::kill(::getpid(), SIGKILL);
+    });
+    r.agrega(diferencia(700));
+    // Not killed: the entry was not confirmed, which the test tells.
+    QTimer::singleShot(kEspera, &app, [] { QCoreApplication::exit(3); });
+    return app.exec();
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsSet("TOLVEX_DIFERENCIA_HIJO"))
+        return escritorQueMuere(argc, argv);
+    QApplication app(argc, argv);
+    TestDiferencias t;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&t, argc, argv);
+}
+
 #include "tst_diferencias.moc"
