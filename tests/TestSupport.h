@@ -78,7 +78,7 @@ inline SalidaProceso correProceso(const QString& program, const QStringList& arg
         p.setProcessEnvironment(env);
     p.start(program, args);
     if (!p.waitForFinished(4 * kEspera))
-        return {-1, {}, QStringLiteral("timeout")};
+        return {-1, {}, p.error() == QProcess::FailedToStart ? p.errorString() : QStringLiteral("timeout")};
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
             QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};

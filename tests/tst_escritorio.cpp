@@ -53,18 +53,6 @@ void captura(const char* nombre)
                       {QStringLiteral("-window"), QStringLiteral("root"), QDir(dir).absoluteFilePath(QLatin1String(nombre))});
 }
 
-// The text of a label is all there: on one line within its width, or wrapped
-// within its height.
-QString cortado(const QLabel* l)
-{
-    const int ancho = l->contentsRect().width();
-    if (l->wordWrap()) {
-        const int alto = l->heightForWidth(l->width());
-        return alto <= l->height() ? QString() : QStringLiteral("%1 > %2 de alto").arg(alto).arg(l->height());
-    }
-    const int necesita = l->fontMetrics().horizontalAdvance(l->text());
-    return necesita <= ancho ? QString() : QStringLiteral("%1 > %2 de ancho").arg(necesita).arg(ancho);
-}
 
 } // namespace
 
