@@ -75,6 +75,18 @@ struct Planta
         return p;
     }
     QString ruta(const QString& nombre) const { return QDir(directorio).filePath(nombre); }
+    // The operator and first auxiliary datum of the last row, empty without one.
+    std::pair<QString, QString> ultima() const
+    {
+        EnDirectorio en(directorio);
+        Programa::leeVariables();
+        CDatos db;
+        if (!db.AbrirBase(Programa::DataCSReporte) ||
+            !db.AbreRegistro(u"SELECT OPERADOR, AUX1 FROM %1 ORDER BY TICKET DESC"_s.arg(Programa::DataTbReporte)) ||
+            !db.PrimerRegistro())
+            return {};
+        return {db.Campo(u"OPERADOR"_s).toString(), db.Campo(u"AUX1"_s).toString()};
+    }
     // Rows of the batches table and the sum of their PESO.
     std::pair<int, double> filas() const
     {
@@ -202,6 +214,7 @@ private slots:
     void socketDeUnDirectorioProfundo();
     void entradaHostilNoDetieneElRegistro();
     void lotesSinClienteYMuerteSubita();
+    void vistaAbiertaPorElCanal();
 };
 
 void TstServicio::initTestCase()
@@ -534,6 +547,42 @@ void TstServicio::lotesSinClienteYMuerteSubita()
     QCOMPARE(planta.filas().second, final);
     QVERIFY(planta.filas().first <= ind.lotes());
     QCOMPARE(r->termina(SIGTERM), 0);
+}
+
+void TstServicio::vistaAbiertaPorElCanal()
+{
+    IndicadorSimulado::Parametros p = Planta::parametros();
+    p.velocidad = 8;
+    Planta planta(p);
+    QVERIFY2(planta.ok, qPrintable(planta.error));
+    IndicadorSimulado& ind = planta.sim.indicador();
+    ind.programa(0, 200, 250);
+    ind.comando('V');
+    Registro r(planta.directorio);
+    QVERIFY2(r.listo(), r.salida.constData());
+    // Nobody ever opened the line: its rows say so.
+    QVERIFY(QTest::qWaitFor([&] { return planta.filas().first >= 1; }, 30000));
+    QCOMPARE(planta.ultima().first, EstacionBase::kSinOperador);
+
+    QString error;
+    const auto canal = CanalCliente::conecta(planta.directorio, &error);
+    QVERIFY2(canal, qPrintable(error));
+    EstacionRemota* e = canal->estacion(1);
+    Senales s(e);
+    // A level that does not weigh opens nothing.
+    e->abreVista({u"Gerencia S.A."_s}, u"GERARDO"_s);
+    QVERIFY(QTest::qWaitFor([&] { return !s.rechazo(0).isEmpty(); }, 10000));
+    QVERIFY(s.rechazo(0).contains(u"Gerencia"_s));
+    // The operator and the data typed at the desktop sign the next rows.
+    e->abreVista({u"Cliente O'Hara \"ñ\""_s}, u"ANA"_s);
+    QVERIFY(QTest::qWaitFor([&] { return planta.ultima().first == u"ANA"_s; }, 30000));
+    QCOMPARE(planta.ultima().second, u"Cliente O'Hara \"ñ\""_s);
+    QVERIFY(s.terminadas.isEmpty());
+    e->cierraVista(u"ANA"_s);
+    ind.comando('V');
+    QVERIFY(QTest::qWaitFor([&] { return !ind.enMarcha(); }, 30000));
+    QCOMPARE(r.termina(SIGTERM), 0);
+    QVERIFY(leeArchivo(planta.ruta(u"Transac.dat"_s)).contains("]"));
 }
 
 QTEST_GUILESS_MAIN(TstServicio)
