@@ -232,6 +232,42 @@ private:
     QByteArray m_salida;
 };
 
+// A relay between the node and the broker that, held, swallows what the
+// node sends: a broker that took the connection and went mute.
+class Rele : public QObject
+{
+public:
+    explicit Rele(quint16 broker) : m_broker(broker)
+    {
+        m_servidor.listen(QHostAddress::LocalHost, 0);
+        connect(&m_servidor, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* c = m_servidor.nextPendingConnection()) {
+                auto* s = new QTcpSocket(c);
+                s->connectToHost(QHostAddress::LocalHost, m_broker);
+                connect(c, &QTcpSocket::readyRead, c, [this, c, s] {
+                    const QByteArray datos = c->readAll();
+                    if (!m_mudo)
+                        s->write(datos);
+                });
+                connect(s, &QTcpSocket::readyRead, c, [this, c, s] {
+                    const QByteArray datos = s->readAll();
+                    if (!m_mudo)
+                        c->write(datos);
+                });
+                connect(c, &QTcpSocket::disconnected, c, &QObject::deleteLater);
+                connect(s, &QTcpSocket::disconnected, c, [c] { c->disconnectFromHost(); });
+            }
+        });
+    }
+    quint16 puerto() const { return m_servidor.serverPort(); }
+    void setMudo(bool m) { m_mudo = m; }
+
+private:
+    quint16 m_broker;
+    QTcpServer m_servidor;
+    bool m_mudo = false;
+};
+
 QJsonObject metrica(const QJsonObject& mensaje, const QString& nombre)
 {
     for (const QJsonValue v : mensaje.value(u"metricas").toArray())
@@ -735,6 +771,39 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(dir + QLatin1Char('/') + BuzonLotes::kArchivo));
         qInfo("%lld filas, %lld mensajes de lote", qlonglong(enBase.size()), qlonglong(host.lotes().size()));
         QVERIFY(enLog(dir, QStringLiteral("Se perdió la conexión con el broker MQTT")) >= 1);
+        QVERIFY2(host.fallos().isEmpty(), qPrintable(host.fallos().join(u'\n')));
+    }
+
+    // A broker gone mute while batches are sent, and the node killed then:
+    // what the broker never acknowledged is sent again by the next run.
+    void lotesSinConfirmar()
+    {
+        QTemporaryDir t;
+        Broker broker(t.path());
+        QVERIFY(broker.inicia());
+        Rele rele(broker.puerto());
+        Suscriptor host;
+        QVERIFY(host.inicia(broker.puerto(), QStringLiteral("Planta"), QStringLiteral("historiador")));
+        const QString dir = t.path() + QStringLiteral("/nodo");
+        const QStringList marcha{QStringLiteral("--marcha"), QStringLiteral("40")};
+        Nodo nodo;
+        nodo.inicia(dir, rele.puerto(), marcha);
+        QVERIFY(nodo.listo());
+        QTRY_VERIFY_WITH_TIMEOUT(host.lotes().size() >= 2, 3 * kEspera);
+        rele.setMudo(true);
+        const qsizetype filas = filasDe(dir).size();
+        QTRY_VERIFY_WITH_TIMEOUT(filasDe(dir).size() >= filas + 2, 3 * kEspera);
+        nodo.mata();
+        rele.setMudo(false);
+        nodo.inicia(dir, rele.puerto(), marcha);
+        QVERIFY(nodo.listo());
+        nodo.termina();
+        const QSet<QString> enBase = filasDe(dir);
+        const auto recibidos = [&] {
+            const QStringList l = host.lotes();
+            return QSet<QString>(l.cbegin(), l.cend());
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(recibidos() == enBase, kEspera);
         QVERIFY2(host.fallos().isEmpty(), qPrintable(host.fallos().join(u'\n')));
     }
 };
