@@ -11,6 +11,6 @@ add_custom_command(
     COMMENT "protoc --python_out sparkplug_b.proto")
 add_custom_target(tolvex_mqtt_pb_py DEPENDS ${TOLVEX_MQTT_PB_DIR}/sparkplug_b_pb2.py)
 tolvex_test(tst_mqtt SOURCES tst_mqtt.cpp LIBS tolvex_mqtt Qt6::Sql Qt6::Network TIMEOUT 900)
-add_dependencies(tst_mqtt tolvex-mqtt-nodo tolvex_mqtt_pb_py)
+add_dependencies(tst_mqtt tolvex-mqtt-nodo tolvex-setup tolvex_mqtt_pb_py)
 target_compile_definitions(tst_mqtt PRIVATE TOLVEX_TESTS_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
     TOLVEX_MQTT_PB_DIR="${TOLVEX_MQTT_PB_DIR}")

@@ -429,6 +429,48 @@ private Q_SLOTS:
         QVERIFY(!ConfigMqtt::lee(d.path()).activo);
     }
 
+    // tolvex-setup --mqtt: [MQTT] written with the directory, the password
+    // scrambled; bad values refused before anything is written.
+    void instalacion()
+    {
+        QTemporaryDir t;
+        const QString dir = t.path() + QStringLiteral("/p");
+        SalidaProceso s = correProceso(binario("tolvex-setup"),
+                                       {dir, QStringLiteral("--mqtt"), QStringLiteral("broker.planta:1884"),
+                                        QStringLiteral("--mqtt-usuario"), QStringLiteral("tolvex"),
+                                        QStringLiteral("--mqtt-clave"), QStringLiteral("Clave-MQTT-9"),
+                                        QStringLiteral("--mqtt-grupo"), QStringLiteral("Norte"),
+                                        QStringLiteral("--puesto-nombre"), QStringLiteral("Balanza 7")});
+        QVERIFY2(s.code == 0, qPrintable(s.err));
+        QVERIFY(!leeArchivo(dir + QStringLiteral("/Tolvex.ini")).contains("Clave-MQTT-9"));
+        {
+            const QString antes = QDir::currentPath();
+            QDir::setCurrent(dir);
+            const ConfigMqtt c = ConfigMqtt::lee(dir);
+            QDir::setCurrent(antes);
+            QVERIFY2(c.activo && c.error.isEmpty(), qPrintable(c.error));
+            QCOMPARE(c.host, QStringLiteral("broker.planta"));
+            QCOMPARE(c.puerto, quint16(1884));
+            QCOMPARE(c.usuario, QStringLiteral("tolvex"));
+            QCOMPARE(c.clave, QStringLiteral("Clave-MQTT-9"));
+            QCOMPARE(c.grupo, QStringLiteral("Norte"));
+            QCOMPARE(c.nodo, QStringLiteral("Balanza 7"));
+        }
+        const QString otro = t.path() + QStringLiteral("/q");
+        for (const QStringList& malos : {QStringList{QStringLiteral("--mqtt"), QStringLiteral("h:0")},
+                                         QStringList{QStringLiteral("--mqtt"), QStringLiteral("h")},
+                                         QStringList{QStringLiteral("--mqtt"), QStringLiteral("h:1883"),
+                                                     QStringLiteral("--mqtt-ca"), QStringLiteral("/no/esta.pem")},
+                                         QStringList{QStringLiteral("--mqtt"), QStringLiteral("h:1883"),
+                                                     QStringLiteral("--mqtt-nodo"), QStringLiteral("a/b")},
+                                         QStringList{QStringLiteral("--mqtt-clave"), QStringLiteral("x")}}) {
+            s = correProceso(binario("tolvex-setup"), QStringList{otro} + malos);
+            QVERIFY2(s.code == 2, qPrintable(malos.join(u' ')));
+            QVERIFY(!s.err.isEmpty());
+            QVERIFY(!QFile::exists(otro));
+        }
+    }
+
     // The outbox: in order, synced, kept across a restart, never half a line.
     void buzon()
     {
