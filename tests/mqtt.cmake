@@ -14,3 +14,4 @@ tolvex_test(tst_mqtt SOURCES tst_mqtt.cpp LIBS tolvex_mqtt Qt6::Sql Qt6::Network
 add_dependencies(tst_mqtt tolvex-mqtt-nodo tolvex-setup tolvex_mqtt_pb_py)
 target_compile_definitions(tst_mqtt PRIVATE TOLVEX_TESTS_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
     TOLVEX_MQTT_PB_DIR="${TOLVEX_MQTT_PB_DIR}")
+tolvex_test(tst_mqtt_opciones SOURCES tst_mqtt_opciones.cpp LIBS tolvex_station)
