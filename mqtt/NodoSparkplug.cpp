@@ -104,8 +104,9 @@ void NodoSparkplug::cerrada(int linea)
 
 void NodoSparkplug::despierta()
 {
+    // One wake-up on its way is enough for any number of changes.
     const quint64 uno = 1;
-    if (m_despertador >= 0)
+    if (m_despertador >= 0 && !m_avisado.exchange(true))
         (void)!::write(m_despertador, &uno, sizeof uno);
 }
 
@@ -319,25 +320,27 @@ int NodoSparkplug::atiende()
         m_rebirth = false;
         nace();
     }
-    QMap<int, Linea> lineas;
     {
         QMutexLocker l(&m_mutex);
         for (auto i = m_lineas.begin(); i != m_lineas.end(); ++i)
             if (i->cambio) {
-                lineas.insert(i.key(), *i);
+                m_publicadas[i.key()].pendiente = true;
                 i->cambio = false;
             }
     }
     const qint64 ahora = ahoraMs();
     const qint64 reloj = QDateTime::currentMSecsSinceEpoch();
-    for (auto i = lineas.cbegin(); i != lineas.cend(); ++i)
-        m_publicadas[i.key()].pendiente = true;
     int espera = -1;
     for (auto i = m_publicadas.begin(); i != m_publicadas.end(); ++i) {
         Publicada& p = *i;
         if (!p.pendiente)
             continue;
         const int n = i.key();
+        const int falta = int(p.ultimoMs + 1000 / kMaximoPorSegundo - ahora);
+        if (p.nacida && falta > 0) {
+            espera = espera < 0 ? falta : std::min(espera, falta);
+            continue;
+        }
         EstadoEstacion e;
         {
             QMutexLocker l(&m_mutex);
@@ -351,20 +354,15 @@ int NodoSparkplug::atiende()
             p.pendiente = false;
             continue;
         }
-        const QVector<Sparkplug::Metrica> ahoraM = Sparkplug::metricas(n, e);
         if (!p.nacida) {
-            envia(Sparkplug::tema(m_config.grupo, "DBIRTH", m_config.nodo, disp), {reloj, siguienteSeq(), ahoraM});
+            p.metricas = Sparkplug::metricas(n, e);
+            envia(Sparkplug::tema(m_config.grupo, "DBIRTH", m_config.nodo, disp), {reloj, siguienteSeq(), p.metricas});
             p.nacida = true;
-            p.metricas = ahoraM;
             p.ultimoMs = ahora;
             p.pendiente = false;
             continue;
         }
-        const int falta = int(p.ultimoMs + 1000 / kMaximoPorSegundo - ahora);
-        if (falta > 0) {
-            espera = espera < 0 ? falta : std::min(espera, falta);
-            continue;
-        }
+        const QVector<Sparkplug::Metrica> ahoraM = Sparkplug::metricas(n, e);
         const QVector<Sparkplug::Metrica> c = Sparkplug::cambios(p.metricas, ahoraM);
         p.pendiente = false;
         if (c.isEmpty())
@@ -415,8 +413,11 @@ void NodoSparkplug::corre()
         }
         ::poll(fds, sock >= 0 ? 2 : 1, espera);
         if (fds[0].revents & POLLIN) {
+            // Drained first, then open to a new wake-up, then (next turn)
+            // the states are looked at: no change is left unseen.
             quint64 n = 0;
             (void)!::read(m_despertador, &n, sizeof n);
+            m_avisado = false;
         }
         if (sock >= 0) {
             int rc = MOSQ_ERR_SUCCESS;

@@ -101,6 +101,7 @@ private:
     QMap<int, Linea> m_lineas; // what the stations left
     std::atomic<bool> m_fin{false};
     int m_despertador = -1; // eventfd
+    std::atomic<bool> m_avisado{false}; // a wake-up is written and not yet read
 
     // The thread's own.
     mosquitto* m_mosq = nullptr;
