@@ -390,7 +390,17 @@ int NodoSparkplug::atiende()
 void NodoSparkplug::corre()
 {
     const auto mide = [this, t0 = cpuHiloNs()] { m_cpuNs = cpuHiloNs() - t0; };
-    while (!m_fin) {
+    // Asked to end, the node still gives the broker what the outbox holds,
+    // for a while, if the broker is there.
+    qint64 hastaMs = -1;
+    const auto sigue = [&] {
+        if (!m_fin)
+            return true;
+        if (hastaMs < 0)
+            hastaMs = ahoraMs() + kDrenaMs;
+        return (m_enSesion || m_conectando) && m_buzon && m_buzon->cantidad() > 0 && ahoraMs() < hastaMs;
+    };
+    while (sigue()) {
         if (!m_conectando && !m_enSesion && ahoraMs() >= m_proximoIntento)
             conecta();
         int espera = 1000;

@@ -36,13 +36,16 @@ public:
     static constexpr int kKeepAliveS = 5;
     static constexpr int kPausaMinMs = 500;
     static constexpr int kPausaMaxMs = 30000;
+    // At a clean exit, how long the outbox may still be sent.
+    static constexpr int kDrenaMs = 3000;
     // The bdSeq of the last connection, kept beside the settings.
     static inline const QString kArchivoBdSeq = QStringLiteral("MqttBdSeq.dat");
 
     // directorio: where the error log and the bdSeq file are. buzon, when
     // given, outlives the node.
     NodoSparkplug(const ConfigMqtt& config, const QString& directorio, BuzonLotes* buzon = nullptr);
-    // A clean exit: NDEATH, then the disconnection.
+    // A clean exit: the outbox sent while the broker takes it (at most
+    // kDrenaMs), NDEATH, then the disconnection.
     ~NodoSparkplug();
 
     // Follows a station: its every state and its close (from its thread).
