@@ -839,7 +839,11 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(e.host.lotes().size() >= 2, 3 * kEspera);
         rele.setMudo(true);
         const qsizetype filas = filasDe(e.dir).size();
-        QTRY_VERIFY_WITH_TIMEOUT(filasDe(e.dir).size() >= filas + 2, 3 * kEspera);
+        // Rows written while it is mute, and their record queues settled: only
+        // the outbox can still know of their batches.
+        QTRY_VERIFY_WITH_TIMEOUT(filasDe(e.dir).size() >= filas + 2 &&
+                                     QDir(e.dir).entryList({QStringLiteral("Pendientes*.dat")}).isEmpty(),
+                                 3 * kEspera);
         e.nodo.mata();
         rele.setMudo(false);
         QVERIFY(e.nodo.inicia(e.dir, rele.puerto(), marcha) && e.nodo.listo());
