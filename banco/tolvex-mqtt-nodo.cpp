@@ -204,6 +204,10 @@ int main(int argc, char** argv)
         return std::all_of(registradores.cbegin(), registradores.cend(),
                            [](const auto& r) { return r->pendientes() == 0 || !r->ocupado(); });
     }, 5000);
+    // The writers go before the node: what they still commit reaches the
+    // outbox, and the node, going last, gives it to the broker.
+    estaciones.clear();
+    registradores.clear();
     const NodoSparkplug::Cuenta cu = nodo->cuenta();
     nodo.reset();
     dice(QStringLiteral("nodo mensajes %1 lotes %2 buzon %3 cpu_ns %4")
