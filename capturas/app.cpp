@@ -183,7 +183,9 @@ void CapturasApp::pantallas()
         frmOptions o;
         o.show();
         QVERIFY(QTest::qWaitForWindowExposed(&o));
-        const QStringList pestanas = {"comunicacion", "datos", "seguridad"};
+        QStringList pestanas = {"comunicacion", "datos", "seguridad"};
+        if (o.picMqtt) // the Instalador's page
+            pestanas << QStringLiteral("mqtt");
         QCOMPARE(o.SSTab1->count(), pestanas.size());
         o.txtPassword1->setText(QStringLiteral("norte"));
         o.txtPassword2->setText(QStringLiteral("norte"));

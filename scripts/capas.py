@@ -22,18 +22,19 @@ CAPAS = {
     "sim": ["link"],
     "users": ["settings", "ui"],
     "station-core": ["link", "settings"],
+    "mqtt": ["station-core"],
     "reports": ["settings", "ui"],
     "setup": ["reports"],
-    "station": ["station-core", "users", "ui"],
+    "station": ["station-core", "mqtt", "users", "ui"],
     "web": ["station-core", "users", "reports"],
-    "servicio": ["web"],
+    "servicio": ["web", "mqtt"],
     "app": ["station", "reports", "users", "setup", "web"],
-    "tools": ["setup", "link"],
+    "tools": ["setup", "link", "mqtt"],
     "banco": ["app", "sim", "tools", "servicio"],
 }
 # Layers that link Qt Core (and non-GUI modules) only.
-SIN_WIDGETS = {"base", "data", "settings", "link", "sim", "station-core", "web", "servicio"}
-CARPETAS = ["base", "data", "ui", "settings", "link", "sim", "users", "station", "reports",
+SIN_WIDGETS = {"base", "data", "settings", "link", "sim", "station-core", "mqtt", "web", "servicio"}
+CARPETAS = ["base", "data", "ui", "settings", "link", "sim", "users", "station", "mqtt", "reports",
             "web", "servicio", "app", "tools", "banco"]
 
 

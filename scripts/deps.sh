@@ -10,7 +10,9 @@ libzip-dev libsodium-dev mdbtools-dev mdbtools libfaketime
 postgresql sqlite3 socat python3 python3-pymodbus python3-serial python3-serial-asyncio python3-openpyxl poppler-utils
 xvfb xauth openbox xdotool x11-utils imagemagick libxlsxwriter-dev libsqlite3-dev libpq-dev dpkg-dev
 qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium
-clang libclang-rt-14-dev libfuzzer-14-dev"
+clang libclang-rt-14-dev libfuzzer-14-dev
+mosquitto mosquitto-clients libmosquitto-dev libprotobuf-c-dev protobuf-c-compiler protobuf-compiler
+python3-paho-mqtt python3-protobuf"
 missing=""
 for p in $PKGS; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -1,6 +1,7 @@
 #include "frmOptions.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -19,9 +20,13 @@
 
 #include "Claves.h"
 #include "Config.h"
+#include "ConfigMqtt.h"
 #include "IdEsclavo.h"
 #include "Lineas.h"
 #include "MessageBox.h"
+#include "Niveles.h"
+#include "Programa.h"
+#include "Puesto.h"
 #include "Secreto.h"
 
 namespace {
@@ -197,6 +202,9 @@ frmOptions::frmOptions(QWidget* parent) : QDialog(parent)
     l2->addWidget(fraSup);
     l2->addStretch();
 
+    if (Programa::NivelActual == Niveles::kInstalador)
+        creaPaginaMqtt();
+
     cmdOK = new QPushButton(QStringLiteral("Aceptar"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdOK->setDefault(true);
@@ -237,6 +245,84 @@ frmOptions::frmOptions(QWidget* parent) : QDialog(parent)
     carga();
     SSTab1->setCurrentIndex(1);
     SSTab1->setCurrentIndex(0);
+}
+
+void frmOptions::creaPaginaMqtt()
+{
+    picMqtt = new QWidget;
+    picMqtt->setObjectName(QStringLiteral("picMqtt"));
+    SSTab1->addTab(picMqtt, QStringLiteral("MQTT"));
+    auto campo = [this](const char* nombre) {
+        auto* e = new QLineEdit(picMqtt);
+        e->setObjectName(QLatin1String(nombre));
+        return e;
+    };
+    txtMqttHost = campo("txtMqttHost");
+    txtMqttHost->setPlaceholderText(QStringLiteral("Sin broker: no se publica"));
+    txtMqttPuerto = campo("txtMqttPuerto");
+    txtMqttPuerto->setValidator(new QIntValidator(1, 65535, txtMqttPuerto));
+    txtMqttPuerto->setPlaceholderText(QStringLiteral("1883 (8883 con TLS)"));
+    txtMqttCa = campo("txtMqttCa");
+    txtMqttCa->setPlaceholderText(QStringLiteral("Sin certificado: sin TLS"));
+    txtMqttUsuario = campo("txtMqttUsuario");
+    txtMqttClave = campo("txtMqttClave");
+    txtMqttClave->setEchoMode(QLineEdit::Password);
+    txtMqttGrupo = campo("txtMqttGrupo");
+    txtMqttGrupo->setPlaceholderText(QStringLiteral("Tolvex"));
+    txtMqttNodo = campo("txtMqttNodo");
+    auto* fraBroker = new QGroupBox(QStringLiteral("Broker"), picMqtt);
+    auto* lb = new QFormLayout(fraBroker);
+    lb->addRow(QStringLiteral("Servidor:"), txtMqttHost);
+    lb->addRow(QStringLiteral("Puerto:"), txtMqttPuerto);
+    lb->addRow(QStringLiteral("Certificado de la autoridad (TLS):"), txtMqttCa);
+    lb->addRow(QStringLiteral("Usuario:"), txtMqttUsuario);
+    lb->addRow(QStringLiteral("Contraseña:"), txtMqttClave);
+    auto* fraSp = new QGroupBox(QStringLiteral("Sparkplug B"), picMqtt);
+    auto* lsp = new QFormLayout(fraSp);
+    lsp->addRow(QStringLiteral("Grupo:"), txtMqttGrupo);
+    lsp->addRow(QStringLiteral("Nodo:"), txtMqttNodo);
+    auto* l = new QVBoxLayout(picMqtt);
+    l->addWidget(fraBroker);
+    l->addWidget(fraSp);
+    l->addWidget(new QLabel(QStringLiteral("Los cambios valen desde el próximo inicio del programa."), picMqtt));
+    l->addStretch();
+}
+
+void frmOptions::cargaMqtt()
+{
+    if (!picMqtt)
+        return;
+    auto v = [](const char* clave, bool scrambled = false) {
+        return Config::LeeConfig(ConfigMqtt::kSeccion, QLatin1String(clave), QString(), scrambled);
+    };
+    txtMqttHost->setText(v("Host").trimmed());
+    txtMqttPuerto->setText(v("Puerto").trimmed());
+    txtMqttCa->setText(v("CA").trimmed());
+    txtMqttUsuario->setText(v("Usuario").trimmed());
+    txtMqttClave->setText(v("Clave", true));
+    txtMqttGrupo->setText(v("Grupo").trimmed());
+    txtMqttNodo->setText(v("Nodo").trimmed());
+    QString nombre = Puesto::nombre(QDir::currentPath()).trimmed();
+    txtMqttNodo->setPlaceholderText(nombre.isEmpty() ? QStringLiteral("El nombre del puesto") : nombre);
+}
+
+ConfigMqtt frmOptions::leeMqtt() const
+{
+    ConfigMqtt c = ConfigMqtt::desde(txtMqttHost->text().trimmed(), txtMqttPuerto->text().trimmed(),
+                                     txtMqttCa->text().trimmed(), txtMqttUsuario->text().trimmed(),
+                                     txtMqttClave->text(), txtMqttGrupo->text().trimmed(),
+                                     txtMqttNodo->text().trimmed(), QStringLiteral("-"));
+    // A CA written as typed (relative to the program directory) stays so.
+    c.ca = txtMqttCa->text().trimmed();
+    if (!c.activo) {
+        // Off: what was typed is kept for a later day, without a host.
+        c.puerto = txtMqttPuerto->text().toUShort();
+        c.usuario = txtMqttUsuario->text().trimmed();
+        c.clave = txtMqttClave->text();
+        c.grupo = txtMqttGrupo->text().trimmed();
+        c.nodoPropio = txtMqttNodo->text().trimmed();
+    }
+    return c;
 }
 
 frmOptions::EnlaceLinea frmOptions::leeLinea(int n)
@@ -335,6 +421,8 @@ void frmOptions::carga()
         Txt_Dato[i]->setText(lee(g, QStringLiteral("Dato%1").arg(i),
                                  QStringLiteral("Dato %1:").arg(i)));
 
+    cargaMqtt();
+
     // The master passwords are kept hashed: the boxes stay empty, and a
     // password typed there replaces the stored one.
     for (QLineEdit* e : {txtPassword1, txtPassword2, txtPassword3, txtPassword4})
@@ -369,6 +457,8 @@ void frmOptions::cambiaSolapa(int nueva)
 {
     for (int i = 0; i < 3; ++i)
         picOptions[i]->setEnabled(i == nueva);
+    if (picMqtt)
+        picMqtt->setEnabled(SSTab1->indexOf(picMqtt) == nueva);
     m_solapa = nueva;
 }
 
@@ -395,6 +485,14 @@ void frmOptions::aceptar()
     if (!Claves::aceptables(this, {txtPassword3->text(), txtPassword1->text()},
                             QStringLiteral("Atencion")))
         return;
+    if (picMqtt) {
+        const ConfigMqtt c = leeMqtt();
+        if (!c.error.isEmpty()) {
+            SSTab1->setCurrentWidget(picMqtt);
+            MessageBox::mostrar(this, MessageBox::Exclamacion, QStringLiteral("Atencion"), c.error);
+            return;
+        }
+    }
     // Asked only for a password that is not the one stored.
     auto nueva = [](const QLineEdit* e, const QString& clave) {
         return !e->text().isEmpty() && !Secreto::coincide(Secreto::leeMaestra(clave), e->text());
@@ -442,6 +540,8 @@ bool frmOptions::guarda(QString* error)
         if (!Config::GuardaConfig(g, QStringLiteral("Dato%1").arg(i), Txt_Dato[i]->text(), false, false, error))
             return false;
     }
+    if (picMqtt && !leeMqtt().guarda(error))
+        return false;
     return (txtPassword3->text().isEmpty() || Secreto::guardaMaestra(Secreto::kPass1, txtPassword3->text(), error)) &&
            (txtPassword1->text().isEmpty() || Secreto::guardaMaestra(Secreto::kPass2, txtPassword1->text(), error));
 }

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QMap>
 
+struct ConfigMqtt;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -49,6 +50,15 @@ public:
     QLineEdit* txtPassword4;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
+    // The MQTT page ([MQTT]), at the Instalador level only; null otherwise.
+    QWidget* picMqtt = nullptr;
+    QLineEdit* txtMqttHost = nullptr;
+    QLineEdit* txtMqttPuerto = nullptr;
+    QLineEdit* txtMqttCa = nullptr;
+    QLineEdit* txtMqttUsuario = nullptr;
+    QLineEdit* txtMqttClave = nullptr;
+    QLineEdit* txtMqttGrupo = nullptr;
+    QLineEdit* txtMqttNodo = nullptr;
 
     // The station's own defaults for a link never configured.
     static constexpr int kPuertoDefecto = 2;
@@ -83,6 +93,10 @@ private:
     void muestraLinea(const EnlaceLinea& e);
     EnlaceLinea recogeLinea() const;
     QString puertoElegido() const;
+    void creaPaginaMqtt();
+    void cargaMqtt();
+    // The page's values as settings; error says why they cannot be used.
+    ConfigMqtt leeMqtt() const;
     void cambiaSolapa(int nueva);
     void eligeConexion(bool tcp);
     void revisaClaves();

@@ -4,12 +4,15 @@
 // tolvex-setup DIR --lineas
 // tolvex-setup DIR --quita-linea N
 // tolvex-setup DIR --puesto-nombre NAME   (also with the first form)
+// tolvex-setup DIR --mqtt HOST:PORT [--mqtt-ca FILE] [--mqtt-usuario U] [--mqtt-clave P]
+//              [--mqtt-grupo G] [--mqtt-nodo N]      (also with the first form)
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <cstdio>
 
+#include "ConfigMqtt.h"
 #include "IdEsclavo.h"
 #include "Instalacion.h"
 #include "Puesto.h"
@@ -37,6 +40,10 @@ int usage(const char* why)
         "              salvo que [Web] Direccion diga otra cosa)\n"
         "  --puesto-nombre NOMBRE  nombre del puesto en la página de la planta de todos los\n"
         "              monitores (en lugar de su identidad; [global] PuestoNombre en Tolvex.ini)\n"
+        "  --mqtt HOST:PUERTO  publica las líneas (Sparkplug B) y los lotes en ese broker MQTT\n"
+        "              ([MQTT] en Tolvex.ini), con --mqtt-ca ARCHIVO (TLS: la autoridad que\n"
+        "              firmó el certificado del broker), --mqtt-usuario U, --mqtt-clave C,\n"
+        "              --mqtt-grupo G (Tolvex) y --mqtt-nodo N (el nombre del puesto)\n"
         "  Termina con 0 si preparó el directorio, 1 si algo no se pudo escribir, 2 si los\n"
         "  argumentos no son válidos.\n"
         "\n"
@@ -80,6 +87,19 @@ bool nombraPuesto(const QString& directorio, const QString& nombre)
     }
     std::printf("Nombre del puesto: %s\n", qPrintable(nombre.trimmed()));
     return true;
+}
+
+// Writes [MQTT] into the prepared directory's settings file.
+bool guardaMqtt(const QString& directorio, const ConfigMqtt& c)
+{
+    EnDirectorio en(directorio);
+    QString error;
+    if (en.ok(&error) && c.guarda(&error)) {
+        std::printf("MQTT: %s:%u, grupo %s\n", qPrintable(c.host), unsigned(c.puerto), qPrintable(c.grupo));
+        return true;
+    }
+    std::fprintf(stderr, "tolvex-setup: no se pudo guardar [MQTT]: %s\n", qPrintable(error));
+    return false;
 }
 
 int migra(const QString& desde, const Instalacion& inst)
@@ -143,6 +163,11 @@ int main(int argc, char** argv)
     bool listar = false;
     int quitar = 0;
     QString puestoNombre;
+    // --mqtt HOST:PORT, then --mqtt-ca, -usuario, -clave, -grupo, -nodo.
+    QString mqtt[6];
+    const QStringList opcionesMqtt{QStringLiteral("--mqtt-ca"), QStringLiteral("--mqtt-usuario"),
+                                   QStringLiteral("--mqtt-clave"), QStringLiteral("--mqtt-grupo"),
+                                   QStringLiteral("--mqtt-nodo")};
     auto numeroLinea = [](const QString& v, int* n) {
         bool ok = false;
         *n = v.toInt(&ok);
@@ -204,6 +229,12 @@ int main(int argc, char** argv)
         } else if (a == u"--puesto-nombre") {
             if (!next(&puestoNombre) || puestoNombre.trimmed().isEmpty())
                 return usage("--puesto-nombre necesita un texto");
+        } else if (a == u"--mqtt") {
+            if (!next(&mqtt[0]))
+                return usage("--mqtt necesita HOST:PUERTO");
+        } else if (a.startsWith(u"--mqtt-") && opcionesMqtt.contains(a)) {
+            if (!next(&mqtt[opcionesMqtt.indexOf(a) + 1]))
+                return usage("las opciones --mqtt-... necesitan un valor");
         } else if (a == u"--desde") {
             if (!next(&desde))
                 return usage("--desde necesita el directorio del programa anterior");
@@ -223,6 +254,21 @@ int main(int argc, char** argv)
     }
     if (inst.directorio.isEmpty())
         return usage("falta el directorio");
+    // [MQTT] checked now, written once the directory is ready.
+    ConfigMqtt configMqtt;
+    if (!mqtt[0].isEmpty()) {
+        const qsizetype colon = mqtt[0].lastIndexOf(u':');
+        if (colon <= 0)
+            return usage("--mqtt necesita HOST:PUERTO");
+        configMqtt = ConfigMqtt::desde(mqtt[0].left(colon), mqtt[0].mid(colon + 1), mqtt[1], mqtt[2], mqtt[3],
+                                       mqtt[4], mqtt[5], QStringLiteral("-"));
+        if (!configMqtt.error.isEmpty()) {
+            std::fprintf(stderr, "tolvex-setup: %s\n", qPrintable(configMqtt.error));
+            return 2;
+        }
+    } else if (std::any_of(mqtt + 1, mqtt + 6, [](const QString& v) { return !v.isEmpty(); })) {
+        return usage("las opciones --mqtt-... van con --mqtt HOST:PUERTO");
+    }
     if (!inst.tcp.isEmpty() && !inst.serie.isEmpty())
         return usage("--tcp y --serial se excluyen");
 
@@ -233,8 +279,8 @@ int main(int argc, char** argv)
     if (listar || quitar || linea.numero) {
         if (int(listar) + int(quitar != 0) + int(linea.numero != 0) > 1)
             return usage("--linea, --lineas y --quita-linea se excluyen");
-        if (!inst.postgres.isEmpty() || inst.web || !puestoNombre.isEmpty())
-            return usage("--postgres, --web y --puesto-nombre no van con las opciones de líneas");
+        if (!inst.postgres.isEmpty() || inst.web || !puestoNombre.isEmpty() || configMqtt.activo)
+            return usage("--postgres, --web, --mqtt y --puesto-nombre no van con las opciones de líneas");
         const QString fuera = InstalacionLineas::avisoFueraDeRango(inst.directorio);
         if (!fuera.isEmpty())
             std::fprintf(stderr, "tolvex-setup: aviso: %s\n", qPrintable(fuera));
@@ -282,6 +328,8 @@ int main(int argc, char** argv)
         // A move that wrote its directory (all rows, or some refused) still takes the name.
         if ((r == 0 || r == 3) && !puestoNombre.isEmpty() && !nombraPuesto(inst.directorio, puestoNombre))
             return 1;
+        if ((r == 0 || r == 3) && configMqtt.activo && !guardaMqtt(inst.directorio, configMqtt))
+            return 1;
         return r;
     }
     // The older program's directory is moved, never prepared in place.
@@ -301,6 +349,8 @@ int main(int argc, char** argv)
         return 1;
     }
     if (!puestoNombre.isEmpty() && !nombraPuesto(inst.directorio, puestoNombre))
+        return 1;
+    if (configMqtt.activo && !guardaMqtt(inst.directorio, configMqtt))
         return 1;
     if (inst.programa.isEmpty())
         std::fprintf(stderr, "tolvex-setup: aviso: no se encontró el programa tolvex junto a "
