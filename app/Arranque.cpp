@@ -11,6 +11,8 @@
 #include "Config.h"
 #include "Diario.h"
 #include "CanalLocal.h"
+#include "Grabador.h"
+#include "ServicioMqtt.h"
 #include "Estacion.h"
 #include "Dialogos.h"
 #include "IniFile.h"
@@ -179,6 +181,13 @@ int ejecutar()
     // The platform's own texts (Sí/No, Aceptar/Cancelar) in Spanish.
     MessageBox::cargaTraduccionQt();
 
+    // The plant's broker hears the lines of the recorder this process runs.
+    std::unique_ptr<ServicioMqtt> mqtt;
+    Estacion::alPrepararGrabador([&mqtt](Grabador& g) { mqtt = ServicioMqtt::crea(g.directorio(), g); });
+    Estacion::observa(&mqtt, [&mqtt](EstacionPesaje* e) {
+        if (mqtt)
+            mqtt->sigue(e);
+    });
     frmMain ventana;
     const Resultado r = iniciar(ventana);
     int rc = 0;
@@ -188,12 +197,17 @@ int ejecutar()
         const std::unique_ptr<MonitorWeb> monitor = iniciaMonitor();
         const std::unique_ptr<CanalLocal> canal = iniciaCanal();
         rc = QApplication::exec();
+        // The recorder stops while what follows it is still there.
+        Estacion::cerrar();
         Estacion::observa(canal.get(), {});
         Estacion::observa(monitor.get(), {});
         Estacion::observa(planta.get(), {});
     }
     else if (r == Resultado::SinConfig)
         rc = 1;
+    Estacion::cerrar();
+    Estacion::observa(&mqtt, {});
+    Estacion::alPrepararGrabador({});
     Programa::VentanaPrincipal = nullptr;
     return rc;
 }

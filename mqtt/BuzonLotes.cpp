@@ -211,14 +211,13 @@ namespace Mqtt {
 
 void alimenta(Registrador& registrador, BuzonLotes& buzon)
 {
-    // Until the writer calls a hook of its own before the entry leaves the
-    // queue: the row's notice, on the window's thread, once it is committed.
-    QObject::connect(&registrador, &Registrador::escrito, &registrador,
-                     [&registrador, &buzon](const Pendiente& p) {
-                         if (p.tipo == Pendiente::Lote)
-                             buzon.agregaInsistiendo(p, registrador.puesto(), registrador.linea());
-                     },
-                     Qt::DirectConnection);
+    // On the writer's thread, before the entry leaves the record queue: a
+    // kill between the two finds the row again at the next start, and the
+    // outbox hears of it then (a consumer keeps the identities it saw).
+    registrador.setAlConfirmar([&buzon, puesto = registrador.puesto(), linea = registrador.linea()](const Pendiente& p) {
+        if (p.tipo == Pendiente::Lote || p.tipo == Pendiente::Diferencia)
+            buzon.agregaInsistiendo(p, puesto, linea);
+    });
 }
 
 } // namespace Mqtt

@@ -28,7 +28,7 @@ CAPAS = {
     "station": ["station-core", "mqtt", "users", "ui"],
     "web": ["station-core", "users", "reports"],
     "servicio": ["web", "mqtt"],
-    "app": ["station", "reports", "users", "setup", "web"],
+    "app": ["station", "reports", "users", "setup", "web", "mqtt"],
     "tools": ["setup", "link", "mqtt"],
     "banco": ["app", "sim", "tools", "servicio"],
 }

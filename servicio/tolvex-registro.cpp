@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "CanalLocal.h"
+#include "ServicioMqtt.h"
 #include "CerrojoBus.h"
 #include "Config.h"
 #include "ConfigWeb.h"
@@ -109,6 +110,8 @@ int main(int argc, char** argv)
     // Nobody signed in here: the rows carry the last opener, else kSinOperador.
     grabador.setOperadorPorDefecto(QString());
     CanalLocal canal(contexto, kQuien, true);
+    // The plant's broker, when [MQTT] names one: made before the lines start.
+    const std::unique_ptr<ServicioMqtt> mqtt = ServicioMqtt::crea(dir, grabador);
 
     // The web monitor and the plant's publisher follow every line, as in
     // the desktop program.
@@ -133,6 +136,8 @@ int main(int argc, char** argv)
             monitor->sigue(e);
         if (planta)
             planta->sigue(e);
+        if (mqtt)
+            mqtt->sigue(e);
     });
 
     QString error;

@@ -20,6 +20,7 @@ namespace {
 std::unique_ptr<Grabador> g_grabador;
 std::unique_ptr<CanalCliente> g_canal;
 std::function<EstacionBase*(int)> g_remotas;
+std::function<void(Grabador&)> g_preparar;
 bool g_servicio = false;
 std::map<int, QPointer<frmPeso>> g_ventanas;
 std::map<const void*, std::function<void(EstacionPesaje*)>> g_observadores;
@@ -42,6 +43,8 @@ bool iniciaGrabador(const Contexto& contexto, QString* error)
     (void)alSalir;
     g_grabador = std::make_unique<Grabador>(contexto);
     g_grabador->setOperadorPorDefecto(contexto.OperadorActual);
+    if (g_preparar)
+        g_preparar(*g_grabador);
     QObject::connect(g_grabador.get(), &Grabador::lineaIniciada, g_grabador.get(), [](EstacionPesaje* e) {
         for (const auto& [quien, alIniciar] : g_observadores)
             alIniciar(e);
@@ -81,6 +84,11 @@ QString quienRegistra()
     if (g_canal)
         return g_canal->quien();
     return {};
+}
+
+void alPrepararGrabador(std::function<void(Grabador&)> f)
+{
+    g_preparar = std::move(f);
 }
 
 Grabador* grabador()

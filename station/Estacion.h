@@ -31,6 +31,10 @@ bool conecta(const Contexto& contexto = Contexto::programa(), QString* error = n
 // is this one).
 QString quienRegistra();
 
+// Called with the recorder this process makes, before it starts (the MQTT
+// outbox hooks into its writers there).
+void alPrepararGrabador(std::function<void(Grabador&)> f);
+
 // The recorder of this process, or null.
 Grabador* grabador();
 

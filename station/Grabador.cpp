@@ -58,6 +58,8 @@ bool Grabador::inicia(QString* error)
         ColaPendientes(dir.absoluteFilePath(l.archivo(Registrador::kArchivo)), {}, l.numero).quitaTemporales();
         g->registrador = std::make_unique<Registrador>(directorio, m_contexto, nullptr, l.numero);
         g->registrador->setPausaMs(m_pausaMs);
+        if (m_preparaRegistro)
+            m_preparaRegistro(*g->registrador);
         g->registrador->reintenta();
         g->estacion = std::make_unique<EstacionPesaje>(m_contexto, g->registrador.get(), nullptr, l);
         g->estacion->setOperadorPorDefecto(m_operadorPorDefecto);

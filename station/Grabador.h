@@ -36,6 +36,9 @@ public:
     static inline const QString& kSinOperador = EstacionBase::kSinOperador;
     // Changes to the link settings (tests and benches shorten the waits).
     void setAjusteEnlace(std::function<void(ConfigEnlace&)> ajuste) { m_ajuste = std::move(ajuste); }
+    // Called with every line's writer before it starts (a follower of the
+    // rows, such as the MQTT outbox, hooks in here).
+    void setPreparaRegistro(std::function<void(Registrador&)> f) { m_preparaRegistro = std::move(f); }
     // How the bus lock names this process to a second one.
     void setNombreProceso(const QString& quien) { m_quien = quien; }
     // Minimum time between a writer's rounds after a failure.
@@ -74,6 +77,7 @@ private:
     QString m_operadorPorDefecto;
     QString m_quien = QStringLiteral("tolvex");
     std::function<void(ConfigEnlace&)> m_ajuste;
+    std::function<void(Registrador&)> m_preparaRegistro;
     int m_pausaMs = 2000;
     bool m_activo = false;
     QString m_directorio;
