@@ -18,6 +18,7 @@
 
 #include "Colocacion.h"
 #include "Diario.h"
+#include "EstacionRemota.h"
 #include "FechaHora.h"
 #include "FrmDatos.h"
 #include "MessageBox.h"
@@ -173,6 +174,9 @@ void frmPeso::conecta()
         if (!m_propia)
             cierraYa();
     });
+    // Over another process's line, what it refuses is said here.
+    if (auto* remota = qobject_cast<EstacionRemota*>(m_estacion))
+        connect(remota, &EstacionRemota::rechazada, this, [this](int, const QString& mensaje) { error(mensaje); });
     if (!m_propia)
         connect(m_estacion, &QObject::destroyed, this, [this] {
             m_estacion = nullptr;
