@@ -156,6 +156,7 @@ class TstLineas : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void escritorioSobreElServicio();
     void initTestCase();
     void lineasDeLosAjustes();
     void lineasDelInstalador();
@@ -678,6 +679,79 @@ void TstLineas::colaDeLaLinea2Sola()
     for (const QString& f : ajenos)
         QVERIFY2(QFile::exists(b.m_dir.file(f)), qPrintable(f));
     Estacion::cerrar();
+}
+
+// The service holds the bus: the desktop program opens none, shows the
+// service's lines and commands them through its channel, and its operator
+// and data sign the rows the service writes. Closing says the service goes on.
+void TstLineas::escritorioSobreElServicio()
+{
+    BancoEstacion b;
+    QVERIFY2(b.instalado(), qPrintable(b.error()));
+    {
+        CDatos db;
+        QVERIFY(db.AbrirBase(Programa::DataCSOperarios));
+        QVERIFY(db.Ejecuta(QStringLiteral("INSERT INTO %1 (OPERADOR, PASSWORD, JERARQUIA) VALUES (?, ?, ?)")
+                               .arg(Programa::DataTbOperarios),
+                           {QStringLiteral("JUAN PÉREZ"), QStringLiteral("x"), QStringLiteral("Instalador")}));
+    }
+    b.ind().setValor32(Indicador::kUlTotal, 7000);
+    QProcess servicio;
+    QByteArray dicho;
+    servicio.setProcessChannelMode(QProcess::MergedChannels);
+    QObject::connect(&servicio, &QProcess::readyRead, &servicio, [&] { dicho += servicio.readAll(); });
+    servicio.start(qEnvironmentVariable("TOLVEX_BIN_DIR") + QStringLiteral("/bin/tolvex-registro"), {b.dir().path()});
+    QVERIFY2(QTest::qWaitFor([&] { return dicho.contains("canal "); }, 20000), dicho.constData());
+
+    frmMain principal;
+    principal.carga();
+    QVERIFY(!Estacion::grabador());
+    QVERIFY(Estacion::enServicio());
+    QVERIFY(Estacion::quienRegistra().startsWith(QStringLiteral("tolvex-registro")));
+    rellenaDatosAlAbrir({QStringLiteral("Cliente del escritorio")});
+    Estacion::abrir(&principal, Contexto::programa(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(Estacion::ventana(1) && Estacion::ventana(1)->iniciada(), kEspera);
+    frmPeso* v = Estacion::ventana(1);
+    QVERIFY(!v->estacion()); // no engine in this process
+    QTRY_COMPARE_WITH_TIMEOUT(v->findChild<QLabel*>(QStringLiteral("Label_Total"))->text(), QStringLiteral("7000"),
+                              kEspera);
+    // A batch: the service's row, signed by the desktop's operator and data.
+    b.ind().setValor32(Indicador::kUlTotal, 7250);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 1, kEspera);
+    QCOMPARE(b.filas()[0].value("OPERADOR").toString(), QStringLiteral("JUAN PÉREZ"));
+    QCOMPARE(b.filas()[0].value("AUX1").toString(), QStringLiteral("Cliente del escritorio"));
+    // A programming typed in the window reaches the indicator through the
+    // channel, and comes back done (its end is the accumulator shown plus
+    // the preset).
+    QTRY_COMPARE_WITH_TIMEOUT(v->findChild<QLabel*>(QStringLiteral("Label_Total"))->text(), QStringLiteral("7250"),
+                              kEspera);
+    QTRY_VERIFY_WITH_TIMEOUT(v->findChild<QPushButton*>(QStringLiteral("Cmd_ProgEdit"))->isEnabled(), kEspera);
+    v->findChild<QPushButton*>(QStringLiteral("Cmd_ProgEdit"))->click();
+    const char* tecleado[] = {"300", "80", "90"};
+    for (int i = 0; i < 3; ++i) {
+        auto* t = v->findChild<QLineEdit*>(QStringLiteral("Txt_dat_%1").arg(i));
+        t->clear();
+        QTest::keyClicks(t, QLatin1String(tecleado[i]));
+    }
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    v->findChild<QPushButton*>(QStringLiteral("Cmd_Prog"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(v->findChild<QWidget*>(QStringLiteral("Fra_Arranque"))->isEnabled(), kEspera);
+    QCOMPARE(valores32(b.ind(), {Indicador::kDespacho, Indicador::kCGrueso, Indicador::kCFino, Indicador::kTotalF}),
+             (QList<quint32>{300, 80, 90, 7550}));
+    // The window closes, the line records on; closing the program says so.
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    v->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!Estacion::ventana(1), kEspera);
+    QVERIFY(MessageBox::ultimoTexto().contains(QStringLiteral("La línea sigue registrando los lotes")));
+    b.ind().setValor32(Indicador::kUlTotal, 7600);
+    QTRY_COMPARE_WITH_TIMEOUT(b.filas().size(), 2, kEspera);
+    MessageBox::setNextAnswer(QMessageBox::Yes);
+    QVERIFY(Estacion::confirmaCierre(&principal));
+    QVERIFY(MessageBox::ultimoTexto().startsWith(QStringLiteral("El servicio de registro sigue registrando")));
+    Estacion::cerrar();
+    servicio.terminate();
+    QVERIFY(servicio.waitForFinished(20000));
+    QCOMPARE(servicio.exitCode(), 0);
 }
 
 QTEST_MAIN(TstLineas)
