@@ -206,7 +206,7 @@ void CapturasEstacion::lineas()
     for (int n = 1; n <= 3; ++n) {
         rellenaDatosAlAbrir({QStringLiteral("Cliente")});
         Estacion::abrir(&principal, Contexto::programa(), n);
-        QTRY_VERIFY_WITH_TIMEOUT(Estacion::estacion(n) && Estacion::estacion(n)->iniciada(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(Estacion::ventana(n) && Estacion::ventana(n)->iniciada(), 10000);
     }
     b.ind().comando('V');
     for (int i = 0; i < 30; ++i) {

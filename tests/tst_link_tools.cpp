@@ -259,7 +259,7 @@ void TstLinkTools::cuentaDeLotes()
             p.write("lotes\n");
             p.waitForReadyRead(1000);
             const QString l = QString::fromUtf8(p.readAll()).trimmed().section(u'\n', -1);
-            lotes = l.section(u' ', 1).toLongLong();
+            lotes = l.section(u' ', 1, 1).toLongLong();
             return lotes >= 5;
         }(),
         30000);
@@ -269,7 +269,15 @@ void TstLinkTools::cuentaDeLotes()
     QVERIFY(p.waitForFinished(kEspera));
     const QString fin = QString::fromUtf8(p.readAll()).trimmed();
     QVERIFY2(fin.startsWith(QLatin1String("lotes ")), qPrintable(fin));
-    QVERIFY(fin.section(u' ', 1).toLongLong() >= lotes);
+    QVERIFY(fin.section(u' ', 1, 1).toLongLong() >= lotes);
+    // Then the kilos accumulated, all indicators and each one: "lotes N kg K id1 N K".
+    const QStringList f = fin.split(u' ');
+    QCOMPARE(f.size(), 7);
+    QCOMPARE(f[2], QStringLiteral("kg"));
+    QCOMPARE(f[4], QStringLiteral("id1"));
+    QCOMPARE(f[5], f[1]);
+    QCOMPARE(f[6], f[3]);
+    QVERIFY(f[3].toDouble() > 0);
 }
 
 // Late replies and replies that answer something else: a read either fails or
