@@ -208,7 +208,12 @@ void LinkWorker::anotaInicio(Puesto& p)
         return;
     const qint64 media = (ahora - p.inicios.front()) / qint64(p.inicios.size() - 1);
     const int efectivo = int(std::max<qint64>(p.periodoMs, media));
-    if (p.cadenciaMs == 0 || std::abs(efectivo - p.cadenciaMs) * 10 >= p.cadenciaMs) {
+    // Told when it moves by a tenth, and whenever it comes within a tenth of
+    // the period asked or leaves it, so that a reading that caught up is
+    // never left shown as slow by a last step smaller than a tenth.
+    const auto alRitmo = [&p](qint64 ms) { return ms * 10 <= qint64(p.periodoMs) * 11; };
+    if (p.cadenciaMs == 0 || std::abs(efectivo - p.cadenciaMs) * 10 >= p.cadenciaMs ||
+        alRitmo(efectivo) != alRitmo(p.cadenciaMs)) {
         p.cadenciaMs = efectivo;
         Q_EMIT cadencia(p.numero, efectivo);
     }

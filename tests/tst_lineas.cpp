@@ -519,7 +519,9 @@ void TstLineas::periodoQueElBusAguanta()
     QMetaObject::invokeMethod(&b.m_sim.servidor(), [&b] { b.m_sim.servidor().setBaudios(0); },
                               Qt::BlockingQueuedConnection);
     auto* periodo1 = v1->findChild<QLabel*>(QStringLiteral("Lbl_Periodo"));
-    QTRY_VERIFY_WITH_TIMEOUT(!periodo1->isVisibleTo(v1), kEspera);
+    QTRY_VERIFY2_WITH_TIMEOUT(!periodo1->isVisibleTo(v1),
+                              qPrintable(QStringLiteral("%1; efectivo %2").arg(periodo1->text()).arg(v1->estacion()->periodoEfectivo())),
+                              kEspera);
     v1->cierraYa();
 }
 
