@@ -205,7 +205,6 @@ int ejecutar()
     }
     else if (r == Resultado::SinConfig)
         rc = 1;
-    Estacion::cerrar();
     Estacion::observa(&mqtt, {});
     Estacion::alPrepararGrabador({});
     Programa::VentanaPrincipal = nullptr;

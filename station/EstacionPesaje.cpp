@@ -177,14 +177,20 @@ void EstacionPesaje::escribeApertura()
 {
     m_aperturaPendiente = false;
     cierraTramo();
+    abreTramo(Tramo::Vista, QDateTime::currentDateTime());
+}
+
+// A journal record headed with the data in force and the batch and preset
+// the indicator was last read with ("0" before any reading).
+void EstacionPesaje::abreTramo(Tramo tramo, const QDateTime& ahora)
+{
     const bool leido = m_estado.instante.isValid();
     escribeDiario(Diario::cabecera(m_aux, leido ? 0.1 * m_estado.CFino : 0, m_decimales,
                                    leido ? m_estado.muestra(m_estado.CFino) : QStringLiteral("0"),
                                    leido ? m_estado.Despacho : 0,
-                                   leido ? m_estado.muestra(m_estado.Despacho) : QStringLiteral("0"),
-                                   QDateTime::currentDateTime()),
+                                   leido ? m_estado.muestra(m_estado.Despacho) : QStringLiteral("0"), ahora),
                   QStringLiteral("Rutina: openTxt (Formulario frmPeso)"));
-    m_tramo = Tramo::Vista;
+    m_tramo = tramo;
 }
 
 void EstacionPesaje::cierraTramo()
@@ -403,12 +409,8 @@ void EstacionPesaje::guardardatos(const LecturaPeso& l)
     // The journal follows the queue: a batch the journal names is never
     // one a kill could take from the queue. With no view open the batches
     // go to a record of their own, headed with the data in force.
-    if (m_tramo == Tramo::Ninguno) {
-        escribeDiario(Diario::cabecera(m_aux, 0.1 * m_estado.CFino, m_decimales, m_estado.muestra(m_estado.CFino),
-                                       m_estado.Despacho, m_estado.muestra(m_estado.Despacho), ahora),
-                      QStringLiteral("Rutina: openTxt (Formulario frmPeso)"));
-        m_tramo = Tramo::SinVista;
-    }
+    if (m_tramo == Tramo::Ninguno)
+        abreTramo(Tramo::SinVista, ahora);
     escribeDiario(Diario::lote(s.PesoBatch, total, m_decimales, ahora), kRutinaDiario);
     s.TotalAnterior = total;
     Q_EMIT loteRegistrado(p.total, p.peso);

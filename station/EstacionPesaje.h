@@ -158,6 +158,7 @@ private:
     int nuevaOperacion(const QString& operador, const QString& comando, const QString& valores = QString(),
                        int pendientes = 1);
     void escribeApertura();
+    void abreTramo(Tramo tramo, const QDateTime& ahora);
     void cierraTramo();
     void guardaAux();
     void envia(quint16 direccion, const QByteArray& datos, int operacion);
